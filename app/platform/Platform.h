@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace og {
+
+// What an open-file dialog is asked for. The filter is written the way the
+// vendor's old dialogs wrote it ("label|pattern|label|pattern"); the Qt
+// implementation turns it into Qt's form.
+struct FileDialogRequest {
+    QString title;
+    QString filter;
+    QString initialDirectory = QStringLiteral(".");
+};
+
+// Everything the platform decides for the windows: message boxes, file
+// dialogs, the clipboard, and opening pages and files. The windows never call
+// Qt for these directly, so tests can hand in a scripted implementation and
+// run every window offscreen without a person.
+//
+// All calls are made on the GUI thread.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Error box: error icon, one OK button, the application title as caption.
+    virtual void showError(QWidget* parent, const QString& text) = 0;
+    // Confirmation: question icon, Yes and No. True for Yes.
+    virtual bool confirm(QWidget* parent, const QString& text) = 0;
+    // Information box: information icon, one OK button.
+    virtual void showInformation(QWidget* parent, const QString& text) = 0;
+    // The application's standard error box for an exception that left a
+    // handler: shows standardErrorText(message) as an error box.
+    void showException(QWidget* parent, const QString& message) { showError(parent, standardErrorText(message)); }
+
+    // Single and multiple selection; an empty result means the user cancelled.
+    virtual QString openFileName(QWidget* parent, const FileDialogRequest& request) = 0;
+    virtual QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) = 0;
+
+    // The clipboard's text; empty when it holds none.
+    virtual QString clipboardText() = 0;
+
+    // Opens a web address or a local page (help) in the user's browser.
+    virtual void openUrl(const QString& url) = 0;
+    // Opens a local file with the program associated with its type.
+    virtual void openFile(const QString& path) = 0;
+
+    // The standard error box appends a full stop when the message's last
+    // character sorts above "." (so "Connection refused." stays as it is).
+    static QString standardErrorText(const QString& message);
+};
+
+} // namespace og
