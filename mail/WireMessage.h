@@ -1,0 +1,157 @@
+#pragma once
+// One mail message in memory and the writer that renders its body onto a
+// connection: plain text, or a MIME multipart body with Base64 attachments.
+
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "net/Wire.h"
+
+namespace og {
+
+// Header lines in Name=Value form. A name matches the text before a line's
+// first "=", ignoring letter case; a non-empty value replaces the line in place
+// or appends it, an empty value deletes it. Lines thus keep the order in which
+// their names first got a value.
+class THeaderStore {
+public:
+    std::string Value(const std::string& name) const;
+    void SetValue(const std::string& name, const std::string& value);
+    // Index of the first line with that name, or -1.
+    int IndexOfName(const std::string& name) const;
+
+    const std::vector<std::string>& Lines() const { return lines_; }
+    // Assigning copies the caller's lines.
+    void SetLines(const std::vector<std::string>& lines) { lines_ = lines; }
+    void Add(const std::string& line) { lines_.push_back(line); }
+    void Clear() { lines_.clear(); }
+    std::size_t size() const { return lines_.size(); }
+    bool empty() const { return lines_.empty(); }
+
+private:
+    std::vector<std::string> lines_;
+};
+
+class TAttachment {
+public:
+    std::vector<std::string> HeaderLines; // filled by a receiver only
+    std::string StoredName;               // name written into the message
+    std::string FileName;                 // local file whose bytes are sent
+};
+
+class TAttachments {
+public:
+    // Adds the file at the end; StoredName is the text after the last "/",
+    // "\" or drive colon. The file is not opened here.
+    TAttachment& AddAttachment(const std::string& path);
+    void Clear() { items_.clear(); }
+    std::size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+    TAttachment& at(std::size_t i) { return items_.at(i); }
+    const TAttachment& at(std::size_t i) const { return items_.at(i); }
+    TAttachment& operator[](std::size_t i) { return items_[i]; }
+    const TAttachment& operator[](std::size_t i) const { return items_[i]; }
+    auto begin() { return items_.begin(); }
+    auto end() { return items_.end(); }
+    auto begin() const { return items_.begin(); }
+    auto end() const { return items_.end(); }
+
+private:
+    std::deque<TAttachment> items_; // deque: references survive later additions
+};
+
+// Text parts of a received message; kept for the message's shape, filled by
+// no part of this program.
+class TMessagePart {
+public:
+    std::vector<std::string> Lines;
+    std::string ContentTransfer;
+    std::string ContentType;
+};
+
+class TMessageParts {
+public:
+    TMessagePart& Add() { return items_.emplace_back(); }
+    void Clear() { items_.clear(); }
+    std::size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+    TMessagePart& at(std::size_t i) { return items_.at(i); }
+    auto begin() { return items_.begin(); }
+    auto end() { return items_.end(); }
+
+private:
+    std::deque<TMessagePart> items_;
+};
+
+class TWireMessage {
+public:
+    static constexpr const char* Boundary = "=_NextPart_2rfksadvnqw3nerasdf";
+    // Names behind the header properties, by index.
+    static constexpr const char* HeaderNames[7] = {
+        "From", "Organization", "References", "Reply-To", "Subject", "To", "Message-ID"};
+
+    TWireMessage() = default;
+    virtual ~TWireMessage() = default;
+
+    bool ExtractAttachments = true;
+    bool UseNowForDate = true;
+    int32_t MsgNo = 0;
+    std::string ContentType = "text/plain";
+    std::string DefaultDomain;
+    TAttachments Attachments;
+    TMessageParts MessageParts;
+    bool NoDecode = false;
+    std::vector<std::string> Too;
+    std::vector<std::string> CCList;
+    std::vector<std::string> BCCList;
+    THeaderStore Headers;
+    std::vector<std::string> Text;
+    std::vector<std::string> Newsgroups;
+
+    std::string From() const { return Headers.Value(HeaderNames[0]); }
+    void SetFrom(const std::string& v) { Headers.SetValue(HeaderNames[0], v); }
+    std::string Organization() const { return Headers.Value(HeaderNames[1]); }
+    void SetOrganization(const std::string& v) { Headers.SetValue(HeaderNames[1], v); }
+    std::string References() const { return Headers.Value(HeaderNames[2]); }
+    void SetReferences(const std::string& v) { Headers.SetValue(HeaderNames[2], v); }
+    std::string ReplyTo() const { return Headers.Value(HeaderNames[3]); }
+    void SetReplyTo(const std::string& v) { Headers.SetValue(HeaderNames[3], v); }
+    std::string Subject() const { return Headers.Value(HeaderNames[4]); }
+    void SetSubject(const std::string& v) { Headers.SetValue(HeaderNames[4], v); }
+    std::string MsgID() const { return Headers.Value(HeaderNames[6]); }
+    void SetMsgID(const std::string& v) { Headers.SetValue(HeaderNames[6], v); }
+
+    // Writes the "Date" header for the local time of `when`.
+    void SetDate(std::time_t when);
+
+    // Refreshes "Date" (when UseNowForDate), "MIME-Version" and "Content-Type"
+    // just before the header block is written.
+    void PrepareHeaders();
+
+    // Empties every list and collection, clears DefaultDomain, MsgNo = 0.
+    virtual void Clear();
+
+    // A header value or recipient holding CR or LF would end its line early
+    // and smuggle in further headers or commands; refuse the whole message
+    // with an EWireException naming the offender instead.
+    void CheckHeaderValues() const;
+};
+
+class TWireMessageClient : public TWireClient {
+public:
+    std::string XProgram; // "X-Mailer" value; empty writes no such header
+
+    // Writes the body: the text alone, or the multipart body with every
+    // attachment in Base64.
+    virtual void Send(TWireMessage& message);
+
+    // Writes the lines with a second "." before any leading ".". An entry that
+    // itself holds line breaks goes out as several lines, each handled alike,
+    // so no body can end the data early.
+    void WriteMessageText(const std::vector<std::string>& lines);
+};
+
+} // namespace og
