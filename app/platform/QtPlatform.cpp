@@ -1,0 +1,101 @@
+#include "app/platform/QtPlatform.h"
+
+#include "app/platform/Version.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace og {
+
+namespace {
+
+QMessageBox::StandardButton runBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+                                   QMessageBox::StandardButtons buttons)
+{
+    QMessageBox box(icon, QString::fromUtf8(ApplicationTitle), QtPlatform::messageText(text), buttons,
+                    parent);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    box.setTextFormat(Qt::PlainText);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+} // namespace
+
+QString QtPlatform::messageText(const QString& text)
+{
+    QString out = text;
+    out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    out.replace(u'\r', u'\n');
+    return out;
+}
+
+QString QtPlatform::qtFilter(const QString& filter)
+{
+    if (filter.isEmpty())
+        return {};
+    const QStringList parts = filter.split(u'|');
+    QStringList entries;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        const QString label = parts[i].trimmed();
+        QString pattern = i + 1 < parts.size() ? parts[i + 1].trimmed() : QStringLiteral("*");
+        pattern.replace(u';', u' ');
+        pattern = pattern.simplified();
+        // Qt reads the patterns from the last parenthesised group; a label
+        // that already shows them ("Text (*.txt)") is kept as it is.
+        if (label.endsWith(QLatin1String("(") + pattern + QLatin1String(")")))
+            entries << label;
+        else
+            entries << (label.isEmpty() ? QString() : label + u' ') + u'(' + pattern + u')';
+    }
+    return entries.join(QLatin1String(";;"));
+}
+
+void QtPlatform::showError(QWidget* parent, const QString& text)
+{
+    runBox(parent, QMessageBox::Critical, text, QMessageBox::Ok);
+}
+
+bool QtPlatform::confirm(QWidget* parent, const QString& text)
+{
+    return runBox(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+void QtPlatform::showInformation(QWidget* parent, const QString& text)
+{
+    runBox(parent, QMessageBox::Information, text, QMessageBox::Ok);
+}
+
+QString QtPlatform::openFileName(QWidget* parent, const FileDialogRequest& request)
+{
+    return QFileDialog::getOpenFileName(parent, request.title, request.initialDirectory,
+                                        qtFilter(request.filter));
+}
+
+QStringList QtPlatform::openFileNames(QWidget* parent, const FileDialogRequest& request)
+{
+    return QFileDialog::getOpenFileNames(parent, request.title, request.initialDirectory,
+                                         qtFilter(request.filter));
+}
+
+QString QtPlatform::clipboardText()
+{
+    return QGuiApplication::clipboard()->text();
+}
+
+void QtPlatform::openUrl(const QString& url)
+{
+    // The result is not checked: a missing browser must not stop the program.
+    QDesktopServices::openUrl(QUrl(url, QUrl::TolerantMode));
+}
+
+void QtPlatform::openFile(const QString& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+} // namespace og

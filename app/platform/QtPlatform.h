@@ -1,0 +1,27 @@
+#pragma once
+
+#include "app/platform/Platform.h"
+
+namespace og {
+
+// The platform services of a real desktop: Qt message boxes, file dialogs,
+// the system clipboard and the desktop's URL handlers.
+class QtPlatform : public Platform {
+public:
+    void showError(QWidget* parent, const QString& text) override;
+    bool confirm(QWidget* parent, const QString& text) override;
+    void showInformation(QWidget* parent, const QString& text) override;
+    QString openFileName(QWidget* parent, const FileDialogRequest& request) override;
+    QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) override;
+    QString clipboardText() override;
+    void openUrl(const QString& url) override;
+    void openFile(const QString& path) override;
+
+    // "label|pattern|label|pattern" as Qt's "label (pattern);;..." form.
+    // Several patterns of one entry (";"-separated) become blank-separated.
+    static QString qtFilter(const QString& filter);
+    // Message texts use "\r" (alone or before "\n") for a line break.
+    static QString messageText(const QString& text);
+};
+
+} // namespace og

@@ -1,0 +1,55 @@
+#include "app/platform/Version.h"
+
+#include "app/VendorLinks.h"
+#include "app/platform/Platform.h"
+#include "app/platform/VersionInfo.h"
+#include "orders/ProgramFolder.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+namespace og {
+
+QString VersionString(const QString& key)
+{
+    struct Entry {
+        const char* key;
+        const char* value;
+    };
+    static constexpr Entry entries[] = {
+        {"ProductName", OG_VERSION_PRODUCT_NAME},
+        {"FileDescription", OG_VERSION_FILE_DESCRIPTION},
+        {"ProductVersion", OG_VERSION_PRODUCT_VERSION},
+        {"CompanyName", OG_VERSION_COMPANY_NAME},
+        {"Comments", OG_VERSION_COMMENTS},
+    };
+    for (const Entry& e : entries) {
+        if (key == QLatin1String(e.key))
+            return QString::fromUtf8(e.value);
+    }
+    return {};
+}
+
+void OpenHelpPage(Platform& platform, const QString& topic, const QString& folder)
+{
+    const qsizetype hash = topic.indexOf(u'#');
+    const QString page = hash < 0 ? topic : topic.left(hash);
+    const QString local = folder + page;
+    if (!page.isEmpty() && QFileInfo(local).isFile()) {
+        // Built by hand rather than with QUrl::fromLocalFile, which would
+        // escape the "#" and lose the fragment.
+        QUrl url = QUrl::fromLocalFile(local);
+        if (hash >= 0)
+            url.setFragment(topic.mid(hash + 1));
+        platform.openUrl(url.toString());
+        return;
+    }
+    platform.openUrl(QString::fromUtf8(VendorLinks::HomePageBase) + topic);
+}
+
+void OpenHelpPage(Platform& platform, const QString& topic)
+{
+    OpenHelpPage(platform, topic, programFolder());
+}
+
+} // namespace og

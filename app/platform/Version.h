@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+namespace og {
+
+class Platform;
+
+// The application's title: message box captions, the single-instance guard's
+// name and the lock file all use it.
+inline constexpr const char* ApplicationTitle = "Ordergate";
+
+// A string of the program's version information by key: "ProductName",
+// "FileDescription", "ProductVersion", "CompanyName", "Comments". The values
+// are compiled in (the product version is the build's project version); an
+// unknown key gives an empty text, as a missing entry always did.
+QString VersionString(const QString& key);
+
+// Opens a help topic such as "index.html#guide". When the page (the topic up
+// to its first "#") exists in folder (which ends in "/"), the local file is
+// opened with the fragment kept; otherwise the vendor's home page base plus
+// the whole topic.
+void OpenHelpPage(Platform& platform, const QString& topic, const QString& folder);
+
+// The same with the program's own folder.
+void OpenHelpPage(Platform& platform, const QString& topic);
+
+} // namespace og

@@ -1,0 +1,154 @@
+#include "tests/support/ScriptedPlatform.h"
+
+#include <QtGlobal>
+
+namespace og {
+
+ScriptedPlatform::ScriptedPlatform()
+    : failureHandler_([](const QString& message) { qFatal("ScriptedPlatform: %s", qPrintable(message)); })
+{
+}
+
+void ScriptedPlatform::queueConfirm(bool yes) { confirms_.enqueue(yes); }
+void ScriptedPlatform::queueFileName(const QString& path) { fileNames_.enqueue(path); }
+void ScriptedPlatform::queueFileNames(const QStringList& paths) { fileNameLists_.enqueue(paths); }
+void ScriptedPlatform::setClipboardText(const QString& text) { clipboard_ = text; }
+void ScriptedPlatform::clearClipboard() { clipboard_.reset(); }
+
+void ScriptedPlatform::setFailureHandler(std::function<void(const QString&)> handler)
+{
+    failureHandler_ = std::move(handler);
+}
+
+void ScriptedPlatform::setObserver(std::function<void(const Call&)> observer)
+{
+    observer_ = std::move(observer);
+}
+
+QString ScriptedPlatform::kindName(Call::Kind kind)
+{
+    switch (kind) {
+    case Call::Error: return QStringLiteral("error box");
+    case Call::Confirm: return QStringLiteral("confirmation");
+    case Call::Information: return QStringLiteral("information box");
+    case Call::OpenFileName: return QStringLiteral("open-file dialog");
+    case Call::OpenFileNames: return QStringLiteral("multiple open-file dialog");
+    case Call::Clipboard: return QStringLiteral("clipboard read");
+    case Call::OpenUrl: return QStringLiteral("open URL");
+    case Call::OpenFile: return QStringLiteral("open file");
+    }
+    return QStringLiteral("unknown call");
+}
+
+QStringList ScriptedPlatform::texts(Call::Kind kind) const
+{
+    QStringList out;
+    for (const Call& c : calls_) {
+        if (c.kind == kind)
+            out << c.text;
+    }
+    return out;
+}
+
+qsizetype ScriptedPlatform::count(Call::Kind kind) const
+{
+    qsizetype n = 0;
+    for (const Call& c : calls_)
+        n += c.kind == kind ? 1 : 0;
+    return n;
+}
+
+QStringList ScriptedPlatform::unusedAnswers() const
+{
+    QStringList out;
+    for (bool yes : confirms_)
+        out << QStringLiteral("confirm answer %1").arg(yes ? QStringLiteral("Yes") : QStringLiteral("No"));
+    for (const QString& name : fileNames_)
+        out << QStringLiteral("file name \"%1\"").arg(name);
+    for (const QStringList& names : fileNameLists_)
+        out << QStringLiteral("file names \"%1\"").arg(names.join(QLatin1String("\", \"")));
+    return out;
+}
+
+bool ScriptedPlatform::verifyAllUsed()
+{
+    const QStringList left = unusedAnswers();
+    if (left.isEmpty())
+        return true;
+    fail(QStringLiteral("scripted answers never asked for: ") + left.join(QLatin1String("; ")));
+    return false;
+}
+
+void ScriptedPlatform::record(Call::Kind kind, const QString& text, const QString& filter)
+{
+    calls_.append(Call{kind, text, filter});
+    if (observer_)
+        observer_(calls_.last());
+}
+
+void ScriptedPlatform::fail(const QString& message)
+{
+    failureHandler_(message);
+}
+
+void ScriptedPlatform::showError(QWidget*, const QString& text)
+{
+    record(Call::Error, text);
+}
+
+bool ScriptedPlatform::confirm(QWidget*, const QString& text)
+{
+    // The answer is taken before the observer runs, so an observer that
+    // closes windows sees the same state as a user would.
+    const bool scripted = !confirms_.isEmpty();
+    const bool answer = scripted ? confirms_.dequeue() : false;
+    record(Call::Confirm, text);
+    if (!scripted)
+        fail(QStringLiteral("unscripted confirmation \"%1\"").arg(text));
+    return answer;
+}
+
+void ScriptedPlatform::showInformation(QWidget*, const QString& text)
+{
+    record(Call::Information, text);
+}
+
+QString ScriptedPlatform::openFileName(QWidget*, const FileDialogRequest& request)
+{
+    const bool scripted = !fileNames_.isEmpty();
+    const QString answer = scripted ? fileNames_.dequeue() : QString();
+    record(Call::OpenFileName, request.title, request.filter);
+    if (!scripted)
+        fail(QStringLiteral("unscripted open-file dialog \"%1\"").arg(request.title));
+    return answer;
+}
+
+QStringList ScriptedPlatform::openFileNames(QWidget*, const FileDialogRequest& request)
+{
+    const bool scripted = !fileNameLists_.isEmpty();
+    const QStringList answer = scripted ? fileNameLists_.dequeue() : QStringList();
+    record(Call::OpenFileNames, request.title, request.filter);
+    if (!scripted)
+        fail(QStringLiteral("unscripted multiple open-file dialog \"%1\"").arg(request.title));
+    return answer;
+}
+
+QString ScriptedPlatform::clipboardText()
+{
+    record(Call::Clipboard, clipboard_.value_or(QString()));
+    if (!clipboard_)
+        fail(QStringLiteral("unscripted clipboard read"));
+    return clipboard_.value_or(QString());
+}
+
+void ScriptedPlatform::openUrl(const QString& url)
+{
+    record(Call::OpenUrl, url);
+}
+
+void ScriptedPlatform::openFile(const QString& path)
+{
+    record(Call::OpenFile, path);
+}
+
+} // namespace og

@@ -1,0 +1,95 @@
+#pragma once
+
+// og::ScriptedPlatform — a Platform for tests that records every call and
+// answers from queues the test fills beforehand.
+//
+//   og::ScriptedPlatform platform;
+//   platform.setClipboardText(reportText);          // what clipboardText() gives
+//   platform.queueConfirm(true);                     // next confirm() answers Yes
+//   platform.queueFileName("/tmp/a.txt");            // next openFileName()
+//   platform.queueFileNames({"/tmp/a", "/tmp/b"});   // next openFileNames()
+//   ... drive the window ...
+//   platform.calls();              // every call in order: kind + text
+//   platform.texts(Call::Error);   // the texts of all error boxes
+//
+// Message boxes never block: errors and information boxes are only recorded.
+// A call that needs an answer the test did not script (confirm, a file
+// dialog, the clipboard) is a test fault: the failure handler is called with
+// a description and a default answer is returned (No, cancel, empty text).
+// The default handler aborts the process with qFatal, so nothing passes by
+// accident; a GoogleTest can install one that calls ADD_FAILURE instead:
+//
+//   platform.setFailureHandler([](const QString& m) { ADD_FAILURE() << m.toStdString(); });
+//
+// verifyAllUsed() reports answers that were queued but never asked for.
+// Use it on the GUI thread only, like every Platform.
+
+#include "app/platform/Platform.h"
+
+#include <QList>
+#include <QQueue>
+#include <functional>
+#include <optional>
+
+namespace og {
+
+class ScriptedPlatform : public Platform {
+public:
+    struct Call {
+        enum Kind { Error, Confirm, Information, OpenFileName, OpenFileNames, Clipboard, OpenUrl, OpenFile };
+        Kind kind;
+        // The message text, the dialog title, the URL or the path.
+        QString text;
+        // Only for file dialogs: the filter as asked.
+        QString filter;
+    };
+
+    ScriptedPlatform();
+
+    // Scripting.
+    void queueConfirm(bool yes);
+    void queueFileName(const QString& path); // "" = the user cancelled
+    void queueFileNames(const QStringList& paths);
+    void setClipboardText(const QString& text);
+    void clearClipboard(); // clipboardText() becomes a test fault again
+    void setFailureHandler(std::function<void(const QString&)> handler);
+    // Called after each recorded call, e.g. to close a window from inside a
+    // modal message box; the call is already in calls().
+    void setObserver(std::function<void(const Call&)> observer);
+
+    // Inspection.
+    const QList<Call>& calls() const { return calls_; }
+    QStringList texts(Call::Kind kind) const;
+    qsizetype count(Call::Kind kind) const;
+    void clearCalls() { calls_.clear(); }
+    // Queued answers nobody asked for; empty when all were used.
+    QStringList unusedAnswers() const;
+    // Calls the failure handler when answers are left over; true when none.
+    bool verifyAllUsed();
+
+    static QString kindName(Call::Kind kind);
+
+    // Platform
+    void showError(QWidget* parent, const QString& text) override;
+    bool confirm(QWidget* parent, const QString& text) override;
+    void showInformation(QWidget* parent, const QString& text) override;
+    QString openFileName(QWidget* parent, const FileDialogRequest& request) override;
+    QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) override;
+    QString clipboardText() override;
+    void openUrl(const QString& url) override;
+    void openFile(const QString& path) override;
+
+private:
+    void record(Call::Kind kind, const QString& text, const QString& filter = {});
+    void fail(const QString& message);
+
+    QList<Call> calls_;
+    QQueue<bool> confirms_;
+    QQueue<QString> fileNames_;
+    QQueue<QStringList> fileNameLists_;
+    std::optional<QString> clipboard_;
+    std::function<void(const QString&)> failureHandler_;
+    std::function<void(const Call&)> observer_;
+};
+
+} // namespace og
