@@ -1,0 +1,38 @@
+#pragma once
+// The options that shape the batch file and the address file, with the
+// [options] keys of the settings file that hold them.
+
+#include <QString>
+
+namespace og {
+
+struct Options {
+    QString Pmask = QStringLiteral("*.*");
+    QString chmodProtect = QStringLiteral("777");
+    QString chmodAccess = QStringLiteral("644");
+    QString chmodPasswd = QStringLiteral("644");
+    QString user = QStringLiteral("ChangeMe");
+    QString passwd = QStringLiteral("ReplaceMeToo");
+    bool orderNr = true;
+    bool orderDate = false;
+    bool names = false;
+
+    bool operator==(const Options&) const = default;
+};
+
+// The section all of these keys live in.
+inline QString optionsSection() { return QStringLiteral("options"); }
+
+// Every key missing from the file (or a missing file) keeps the value of
+// current, as the main window's controls keep their state.
+Options loadOptions(const QString& settingsPath, const Options& current);
+
+// Writes all nine keys in the order Pmask, chmodProtect, chmodAccess,
+// chmodPasswd, user, passwd, orderNr, orderDate, names. Throws
+// ProfileWriteError; keys after the failing one are then not written.
+void saveOptions(const QString& settingsPath, const Options& options);
+
+// [options] efile: the full path of the address file last made.
+void writeAddressFilePath(const QString& settingsPath, const QString& efile);
+
+}  // namespace og

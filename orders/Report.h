@@ -1,0 +1,64 @@
+#pragma once
+// The sales report: its lines, which store made it, which lines are orders
+// and the list of products they name.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <vector>
+
+namespace og {
+
+enum class ReportStore { SWREG, RegNet };
+
+// "SWREG" or "RegNet".
+QString storeName(ReportStore store);
+
+class Report {
+public:
+    // The whole intake: splits the text into lines (CR LF, and also a lone LF
+    // or a lone CR), decides the store, finds the order lines and builds the
+    // product list. Replaces what an earlier read found.
+    void read(const QString& text);
+    // The same from the bytes of a file: UTF-8, with invalid bytes read as
+    // Windows-1252.
+    void readBytes(QByteArray bytes);
+
+    qsizetype lineCount() const { return qsizetype(lineStarts_.size()); }
+    QString line(qsizetype i) const;
+    // The line's UTF-8 bytes without its line end.
+    QByteArrayView lineBytes(qsizetype i) const;
+
+    ReportStore store() const { return store_; }
+    // The product list as the main window shows it: "All" first when the
+    // report names two or more products; empty when it has no order line.
+    QStringList products() const;
+    // The distinct products without "All", each in the spelling seen first.
+    const QStringList& distinctProducts() const { return distinct_; }
+
+    // An order line has text after trimming and an "@", and is not the header
+    // of a quoted report.
+    bool isOrderLine(qsizetype i) const { return productOf_[size_t(i)] >= 0; }
+    // Index into distinctProducts() of an order line's product; -1 for other
+    // lines.
+    int productIndexOf(qsizetype i) const { return productOf_[size_t(i)]; }
+    qsizetype orderLineCount() const { return orderLines_; }
+
+    // Index into distinctProducts() of the product equal to name ignoring
+    // case, or -1.
+    int findProduct(QStringView name) const;
+
+private:
+    void intake();
+
+    QByteArray text_;  // UTF-8
+    std::vector<qsizetype> lineStarts_;
+    std::vector<qsizetype> lineEnds_;
+    std::vector<int32_t> productOf_;
+    QStringList distinct_;
+    ReportStore store_ = ReportStore::SWREG;
+    qsizetype orderLines_ = 0;
+};
+
+}  // namespace og

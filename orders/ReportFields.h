@@ -1,0 +1,39 @@
+#pragma once
+// Cutting one report line into the fields of an order.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+namespace og {
+
+// Removes leading and trailing characters whose code is 32 or less.
+QString trimmed(QStringView text);
+
+// Field n (from 0) of a comma-separated line, trimmed; empty when fewer than
+// n+1 commas stand in the line (so the last field always comes out empty).
+QString CommaField(QStringView line, int n);
+// The same with the three-character separator "," of quoted reports.
+QString QuotedField(QStringView line, int n);
+// The text around the first "@" up to the nearest separator on either side,
+// not trimmed.
+QString OrderAddress(QStringView line, QChar separator);
+// Month-day-year from a field 1 such as "Tue Jan 01 10:00:00 2002".
+QString SwregDate(QStringView line);
+// Order date of a quoted report: field 3 up to its first blank.
+QString QuotedDate(QStringView line);
+
+// The same on UTF-8 bytes, for the long runs. Each returns a view into line,
+// or into spill when the line is long enough for the 9,999-character limit of
+// the field rules to matter.
+namespace bytes {
+QByteArrayView trimmed(QByteArrayView text);
+QByteArrayView commaField(QByteArrayView line, int n, QByteArray& spill);
+QByteArrayView quotedField(QByteArrayView line, int n, QByteArray& spill);
+QByteArrayView orderAddress(QByteArrayView line, char separator);
+QByteArrayView swregDate(QByteArrayView line, QByteArray& spill);
+QByteArrayView quotedDate(QByteArrayView line, QByteArray& spill);
+}  // namespace bytes
+
+}  // namespace og

@@ -1,0 +1,64 @@
+#pragma once
+// One run of the first job: the batch file "MakePass.ksh", the address file
+// and the run statistics.
+
+#include "orders/CustomerLists.h"
+#include "orders/LineBlock.h"
+#include "orders/Options.h"
+#include "orders/Report.h"
+
+#include <QString>
+#include <QStringList>
+#include <stdexcept>
+
+namespace og {
+
+// A file of the run could not be created or written. The message names the
+// file and gives the system's reason.
+class RunError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct RunRequest {
+    const Report* report = nullptr;
+    // The text of the product list's selected item (trimmed by the run).
+    QString selectedProduct;
+    // True when the product list's first item is selected.
+    bool allProducts = false;
+    Options options;
+    const CustomerLists* lists = nullptr;  // may be null: no lists
+    QString folder;                        // ends in "/"
+};
+
+struct RunResult {
+    QString product;        // trimmed
+    LineBlock script;       // the batch file's lines, as written
+    LineBlock addresses;    // the address file's lines, sorted, as written
+    QStringList statistics; // the seven lines
+    qint64 written = 0, blocked = 0, updated = 0, extra = 0;
+};
+
+inline QString batchFileName() { return QStringLiteral("MakePass.ksh"); }
+// "email_" + product + ".txt"
+QString addressFileName(const QString& product);
+
+// Writes both files into request.folder (every line ending in CR LF, UTF-8)
+// and returns what the results window shows. Throws RunError when either
+// file cannot be created or written; the batch file is then replaced only
+// when complete, and no statistics are made.
+RunResult performRun(const RunRequest& request);
+
+// Builds the lines without writing anything.
+RunResult buildRun(const RunRequest& request);
+
+// A value for the batch file: trimmed; written as it is when made only of
+// A-Z a-z 0-9 @ % + , . / : = _ -, otherwise in single quotes.
+QByteArray shellWord(QByteArrayView utf8);
+
+// Ascending, ignoring letter case; equal lines keep their order.
+LineBlock sortedIgnoringCase(const LineBlock& lines);
+// The comparison that sort uses: <0, 0, >0.
+int compareIgnoringCase(QByteArrayView a, QByteArrayView b);
+
+}  // namespace og

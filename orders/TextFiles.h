@@ -1,0 +1,29 @@
+#pragma once
+// Reading the program's text files: UTF-8, with every byte that is not part
+// of valid UTF-8 read as Windows-1252, so files from the old Windows program
+// read as they were meant.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+namespace og {
+
+// A leading UTF-8 byte order mark is dropped.
+QString decodeText(QByteArrayView bytes);
+
+// The same decoding, giving UTF-8 (bytes unchanged when already valid UTF-8).
+QByteArray toValidUtf8(QByteArray bytes);
+
+// Lines of a list file: a CR LF, a lone CR and a lone LF each end a line; a
+// Ctrl-Z (code 26) ends the text; a line end at the very end of the text does
+// not start another line. Lines are not trimmed.
+QStringList splitListLines(QStringView text);
+
+// Reads a whole list file (decoded as above) into lines. Returns false when
+// the file exists but cannot be opened or read; error then holds the reason.
+// A missing file gives true and no lines; exists tells which.
+bool readListFile(const QString& path, QStringList* lines, bool* exists, QString* error);
+
+}  // namespace og
