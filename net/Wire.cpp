@@ -1,0 +1,552 @@
+#include "net/Wire.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstring>
+
+#include <netinet/tcp.h>
+#include <poll.h>
+
+namespace og {
+
+namespace {
+
+bool IsControlOrBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+std::string TrimControls(const std::string& s)
+{
+    std::size_t b = 0, e = s.size();
+    while (b < e && IsControlOrBlank(s[b]))
+        ++b;
+    while (e > b && IsControlOrBlank(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool StartsWith(const std::string& s, const char* prefix)
+{
+    return s.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// The first three characters as a decimal number (an optional sign allowed,
+// as the reply parser always accepted), 0 when they are not one.
+int ParseReplyCode(const std::string& line)
+{
+    std::string head = line.substr(0, 3);
+    const char* first = head.data();
+    const char* last = head.data() + head.size();
+    if (first != last && *first == '+')
+        ++first;
+    int value = 0;
+    auto [ptr, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || ptr != last || first == last)
+        return 0;
+    return value;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- TWire
+
+TWire::~TWire()
+{
+    if (SocketHandle != kInvalidSocket) {
+        GWinsock().WSCloseSocket(SocketHandle);
+        SocketHandle = kInvalidSocket;
+    }
+}
+
+void TWire::Close()
+{
+    TSocket old = SocketHandle;
+    SocketHandle = kInvalidSocket;
+    if (old != kInvalidSocket)
+        GWinsock().WSCloseSocket(old);
+}
+
+void TWire::Disconnect()
+{
+    if (Connected())
+        Close();
+}
+
+void TWire::CreateSocket(int socketType)
+{
+    Close();
+    TSocket s = GWinsock().WSSocket(AF_INET, socketType, 0);
+    if (s == kInvalidSocket)
+        throw EWireInvalidSocket("Cannot allocate socket.");
+    SocketHandle = s;
+}
+
+bool TWire::CheckSocketResult(int result, int tolerated)
+{
+    if (result != kSocketError)
+        return false;
+    int error = GWinsock().WSGetLastError();
+    if (tolerated != 0 && error == tolerated)
+        return true;
+    RaiseSocketError(error);
+}
+
+void TWire::RaiseSocketError(int errorNumber)
+{
+    throw EWireSocketError(errorNumber, GWinsock().WSErrorText(errorNumber));
+}
+
+uint32_t TWire::ResolveHost(const std::string& name)
+{
+    std::string upper = name;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+    if (upper == "LOCALHOST")
+        return GWinsock().WSInetAddr("127.0.0.1");
+    uint32_t address = GWinsock().WSInetAddr(name.c_str());
+    if (address != INADDR_NONE)
+        return address;
+    hostent* entry = GWinsock().WSGetHostByName(name.c_str());
+    if (!entry || !entry->h_addr_list || !entry->h_addr_list[0])
+        RaiseSocketError(GWinsock().WSGetLastError());
+    std::memcpy(&address, entry->h_addr_list[0], sizeof address);
+    return address;
+}
+
+// ---------------------------------------------------------------- TWireSocket
+
+TWireSocket::TWireSocket() = default;
+
+TWireSocket::~TWireSocket() { CloseLog(); }
+
+int TWireSocket::TimeoutMilliseconds() const
+{
+    if (Timeout <= 0)
+        return -1;
+    return Timeout >= INT_MAX / 1000 ? INT_MAX : Timeout * 1000;
+}
+
+bool TWireSocket::WaitReady(short events)
+{
+    int ready = GWinsock().WSPoll(SocketHandle, events, TimeoutMilliseconds());
+    CheckSocketResult(ready);
+    return ready > 0;
+}
+
+void TWireSocket::FailLink(int errorNumber)
+{
+    LinkUp = false;
+    out_.clear();
+    if (Connected()) {
+        try {
+            Disconnect();
+        } catch (...) {
+            // The failure that brought us here is the one the caller needs.
+        }
+    }
+    RaiseSocketError(errorNumber);
+}
+
+void TWireSocket::ResetBuffer(std::size_t capacity)
+{
+    buffer_.assign(capacity, '\0');
+    held_ = 0;
+}
+
+void TWireSocket::FillBuffer()
+{
+    const std::size_t chunk = static_cast<std::size_t>(std::max(BufferChunk, 1));
+    std::size_t capacity = buffer_.size();
+    // Free and position as the buffer has always counted them: BufferPos is
+    // the 1-based index of the first free byte.
+    const int64_t pos = BufferPos();
+    const int64_t free = static_cast<int64_t>(capacity) - pos;
+    if (free < pos / 2)
+        capacity += chunk;
+    else if (free > 2 * static_cast<int64_t>(chunk) && capacity - chunk > chunk)
+        capacity -= chunk;
+    // A receive of zero bytes would read as the peer closing.
+    if (capacity < held_ + 2)
+        capacity += chunk;
+    buffer_.resize(capacity);
+
+    const std::size_t room = std::min<std::size_t>(capacity - held_ - 1, INT_MAX);
+    int received;
+    for (;;) {
+        received = GWinsock().WSRecv(SocketHandle, buffer_.data() + held_, static_cast<int>(room), 0);
+        if (received != kSocketError)
+            break;
+        int error = GWinsock().WSGetLastError();
+        if (error == WSAEWOULDBLOCK) {
+            if (!WaitReady(POLLIN))
+                FailLink(WSAETIMEDOUT);
+            continue;
+        }
+        LinkUp = false;
+        out_.clear();
+        if (error == WSAESHUTDOWN)
+            FailLink(WSAESHUTDOWN);
+        RaiseSocketError(error);
+    }
+
+    ClosedGracefully = (received == 0);
+    if (received != 0) {
+        if (ASCIIFilter)
+            for (int i = 0; i < received; ++i)
+                buffer_[held_ + i] = static_cast<char>(buffer_[held_ + i] & 0x7F);
+        held_ += static_cast<std::size_t>(received);
+        DoWork(WorkCount + received);
+    }
+    CheckGracefulClose();
+}
+
+void TWireSocket::CheckGracefulClose()
+{
+    if (!ClosedGracefully)
+        return;
+    LinkUp = false;
+    out_.clear();
+    if (Connected()) {
+        try {
+            Disconnect();
+        } catch (...) {
+        }
+    }
+    throw EWireConnClosedGraceful("Connection Closed Gracefully.");
+}
+
+std::string TWireSocket::TakeFromBuffer(std::size_t count)
+{
+    if (count >= held_ + 1)
+        throw Exception("Not enough data in buffer.");
+    std::string result = buffer_.substr(0, count);
+    std::memmove(buffer_.data(), buffer_.data() + count, held_ - count);
+    held_ -= count;
+    return result;
+}
+
+std::string TWireSocket::ReadLn()
+{
+    Flush();
+    const std::string eol = EOL.empty() ? std::string("\r\n") : EOL;
+    std::size_t searchFrom = 0;
+    for (;;) {
+        std::string_view held(buffer_.data(), held_);
+        std::size_t at = held.find(eol, searchFrom);
+        if (at != std::string_view::npos) {
+            std::string line = TakeFromBuffer(at + eol.size());
+            line.resize(at);
+            return line;
+        }
+        // Only bytes that arrive next can complete a terminator that started
+        // at the very end of what is held.
+        searchFrom = held_ >= eol.size() - 1 ? held_ - (eol.size() - 1) : 0;
+        int64_t start = BufferPos();
+        FillBuffer();
+        DebugRead(start);
+    }
+}
+
+std::string TWireSocket::ReadLnNonBlank()
+{
+    for (;;) {
+        std::string line = TrimControls(ReadLn());
+        if (!line.empty())
+            return line;
+    }
+}
+
+std::string TWireSocket::ReadBuffer(int64_t count)
+{
+    if (count <= 0)
+        return {};
+    Flush();
+    int64_t start = BufferPos();
+    while (count >= BufferPos())
+        FillBuffer();
+    DebugRead(start);
+    return TakeFromBuffer(static_cast<std::size_t>(count));
+}
+
+void TWireSocket::ReadBytes(void* destination, int64_t count)
+{
+    std::string bytes = ReadBuffer(count);
+    if (!bytes.empty())
+        std::memcpy(destination, bytes.data(), bytes.size());
+}
+
+void TWireSocket::Write(const std::string& s)
+{
+    if (s.empty())
+        return;
+    if (!Connected())
+        throw EWireClosedSocket("Socket is closed, cannot write");
+    out_ += s;
+    if (out_.size() >= kWriteGatherLimit)
+        Flush();
+}
+
+void TWireSocket::WriteLn(const std::string& s)
+{
+    if (!Connected())
+        throw EWireClosedSocket("Socket is closed, cannot write");
+    out_ += s;
+    out_ += EOL;
+    if (out_.size() >= kWriteGatherLimit)
+        Flush();
+}
+
+void TWireSocket::WriteBytes(const void* source, int64_t count)
+{
+    if (count <= 0)
+        return;
+    Write(std::string(static_cast<const char*>(source), static_cast<std::size_t>(count)));
+}
+
+void TWireSocket::WriteHeaders(const std::vector<std::string>& lines)
+{
+    for (const auto& line : lines) {
+        std::size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            WriteLn(line);
+        else
+            WriteLn(line.substr(0, eq) + ": " + line.substr(eq + 1));
+    }
+    WriteLn();
+}
+
+void TWireSocket::Flush()
+{
+    if (out_.empty())
+        return;
+    if (!Connected()) {
+        out_.clear();
+        throw EWireClosedSocket("Socket is closed, cannot write");
+    }
+    std::string pending;
+    pending.swap(out_);
+    SendAll(pending.data(), pending.size());
+    // Keep the allocation for the next round of gathering.
+    pending.clear();
+    if (out_.empty())
+        out_.swap(pending);
+}
+
+void TWireSocket::SendAll(const char* data, std::size_t size)
+{
+    std::size_t sent = 0;
+    while (sent < size) {
+        const int piece = static_cast<int>(std::min<std::size_t>(size - sent, INT_MAX));
+        int count = GWinsock().WSSend(SocketHandle, data + sent, piece, 0);
+        if (count == kSocketError) {
+            int error = GWinsock().WSGetLastError();
+            if (error == WSAEWOULDBLOCK) {
+                if (!WaitReady(POLLOUT))
+                    FailLink(WSAETIMEDOUT);
+                continue;
+            }
+            LinkUp = false;
+            if (error == WSAESHUTDOWN)
+                FailLink(WSAESHUTDOWN);
+            RaiseSocketError(error);
+        }
+        ClosedGracefully = (count == 0);
+        DebugWrite(static_cast<int64_t>(sent) + 1);
+        CheckGracefulClose();
+        sent += static_cast<std::size_t>(count);
+    }
+}
+
+int TWireSocket::GetResponse()
+{
+    ReplyLines.clear();
+    std::string line = ReadLnNonBlank();
+    LogLine("I: " + line + "\r\n");
+    if (line.size() > 3 && line[3] == '-') {
+        const std::string terminator = line.substr(0, 3) + " ";
+        ReplyLines.push_back(line);
+        do {
+            line = ReadLnNonBlank();
+            LogLine("I: " + line + "\r\n");
+            ReplyLines.push_back(line);
+        } while (line.compare(0, 4, terminator) != 0);
+    }
+    LastReply = line;
+    if (StartsWith(LastReply, "+OK"))
+        ReplyCode = 1;
+    else if (StartsWith(LastReply, "-ERR"))
+        ReplyCode = 0;
+    else
+        ReplyCode = static_cast<int16_t>(ParseReplyCode(LastReply));
+    return ReplyCode;
+}
+
+int TWireSocket::Command(const std::string& line, int expected, int indent, const std::string& status)
+{
+    if (line.find_first_of("\r\n") != std::string::npos)
+        throw EWireException("Command refused: it holds a line break (CR or LF), which would end it early "
+                             "and start another command.");
+    LogLine("O: " + line);
+    WriteLn(line);
+    GetResponse();
+    if (expected >= 0 && expected != ReplyCode)
+        throw EWireResponseError(LastReply);
+    const std::string blanks(static_cast<std::size_t>(std::max(indent, 0)) * 2, ' ');
+    if (status == "*")
+        DoStatus(blanks + LastReply);
+    else if (!status.empty())
+        DoStatus(blanks + status);
+    return ReplyCode;
+}
+
+std::string TWireSocket::LocalHostName()
+{
+    char name[260] = {};
+    CheckSocketResult(GWinsock().WSGetHostName(name, sizeof name - 1));
+    return std::string(name, strnlen(name, sizeof name));
+}
+
+void TWireSocket::DoStatus(const std::string& text)
+{
+    if (!OnStatus)
+        return;
+    static const std::string suffix = " occurred in user's OnStatus Event.";
+    try {
+        OnStatus(*this, text);
+    } catch (const Exception& e) {
+        e.RaiseWithMessage(e.Message() + suffix);
+    } catch (const std::exception& e) {
+        throw Exception(std::string(e.what()) + suffix);
+    }
+}
+
+void TWireSocket::DoWork(int64_t total)
+{
+    WorkCount = total;
+    if (WorkSize == -2)
+        return;
+    if (total != -1 && total / 1024 <= LastWorkKB)
+        return;
+    LastWorkKB = total / 1024;
+    if (OnWork)
+        OnWork(*this, WorkCount, WorkSize);
+}
+
+void TWireSocket::BeginWork(int64_t size)
+{
+    WorkCount = 0;
+    WorkSize = size;
+}
+
+void TWireSocket::EndWork()
+{
+    WorkSize = -1;
+    DoWork(-1);
+    WorkSize = -2;
+}
+
+void TWireSocket::Disconnect()
+{
+    out_.clear();
+    LinkUp = false;
+    TWire::Disconnect();
+}
+
+void TWireSocket::OpenLog()
+{
+    auto stream = std::make_unique<std::ofstream>(LogFile, std::ios::binary | std::ios::trunc);
+    if (!*stream)
+        throw Exception("Cannot create file \"" + LogFile + "\".");
+    logStream_ = std::move(stream);
+}
+
+void TWireSocket::CloseLog() { logStream_.reset(); }
+
+void TWireSocket::LogLine(const std::string& text)
+{
+    if (!logStream_)
+        return;
+    *logStream_ << text << "\r\n";
+    logStream_->flush();
+}
+
+// ---------------------------------------------------------------- TWireClient
+
+TWireClient::~TWireClient()
+{
+    if (Connected())
+        TWireClient::Disconnect();
+    OnStatus = nullptr;
+}
+
+void TWireClient::Connect()
+{
+    if (Connected())
+        throw EWireAlreadyConnected("Already connected.");
+    DoStatus("Connecting to " + Host);
+    ResetBuffer(static_cast<std::size_t>(std::max(BufferChunk, 1)));
+    LinkUp = false;
+    CreateSocket(SOCK_STREAM);
+    try {
+        // The socket never blocks: every wait happens in a bounded poll.
+        CheckSocketResult(GWinsock().WSSetNonBlocking(SocketHandle, true));
+        if (!UseNagle) {
+            int32_t on = 1;
+            CheckSocketResult(GWinsock().WSSetSockOpt(SocketHandle, IPPROTO_TCP, TCP_NODELAY,
+                                                      reinterpret_cast<const char*>(&on), sizeof on));
+        }
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = GWinsock().WSHtoNS(static_cast<uint16_t>(Port));
+        address.sin_addr.s_addr = ResolveHost(Host);
+        int result = GWinsock().WSConnect(SocketHandle, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        if (result == kSocketError) {
+            int error = GWinsock().WSGetLastError();
+            if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS)
+                RaiseSocketError(error);
+            if (!WaitReady(POLLOUT))
+                RaiseSocketError(WSAETIMEDOUT);
+            int32_t pending = 0;
+            socklen_t length = sizeof pending;
+            CheckSocketResult(GWinsock().WSGetSockOpt(SocketHandle, SOL_SOCKET, SO_ERROR,
+                                                      reinterpret_cast<char*>(&pending), &length));
+            if (pending != 0)
+                RaiseSocketError(WinsockErrorFromErrno(pending));
+        }
+        LinkUp = true;
+        if (!LogFile.empty())
+            OpenLog();
+        DoStatus("Socket Connected");
+        ClosedGracefully = false;
+    } catch (...) {
+        // The caller sees the error that stopped the connect, never one from
+        // the clean-up (such as a farewell on a socket that never connected).
+        try {
+            Disconnect();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void TWireClient::Disconnect()
+{
+    try {
+        DoStatus("Disconnecting");
+    } catch (...) {
+    }
+    // Whatever was written still goes out before the socket closes.
+    if (Connected() && LinkUp) {
+        try {
+            Flush();
+        } catch (...) {
+        }
+    }
+    CloseLog();
+    ResetBuffer(0);
+    TWireSocket::Disconnect();
+    try {
+        DoStatus("Disconnected");
+    } catch (...) {
+    }
+}
+
+} // namespace og

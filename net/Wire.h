@@ -1,0 +1,191 @@
+#pragma once
+// The blocking TCP client under the mail transport: a socket (TWire), a
+// receive buffer with line reading, gathered writes, the numbered
+// command/reply exchange of text protocols, status and progress events and a
+// traffic log (TWireSocket), and a target host with connect and disconnect
+// (TWireClient). Every socket call goes through GWinsock().
+//
+// Every wait on the network is bounded by Timeout seconds; when it runs out
+// the call fails with EWireSocketError 10060 "Connection timed out." and the
+// connection is dropped.
+
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/WinsockIntf.h"
+#include "net/WireExceptions.h"
+
+namespace og {
+
+class TWireSocket;
+
+using TStringEvent = std::function<void(TWireSocket& sender, const std::string& text)>;
+using TProgressEvent = std::function<void(TWireSocket& sender, int64_t work, int64_t size)>;
+using TDebugWriteEvent = std::function<void(TWireSocket& sender)>;
+
+class TWireBase {
+public:
+    TWireBase() = default;
+    virtual ~TWireBase() = default;
+    TWireBase(const TWireBase&) = delete;
+    TWireBase& operator=(const TWireBase&) = delete;
+
+    std::string Name; // component name, for the caller's own use
+};
+
+class TWire : public TWireBase {
+public:
+    ~TWire() override;
+
+    TSocket SocketHandle = kInvalidSocket;
+    int Port = 0;
+    std::string BoundIP; // kept; never applied to the socket
+    // The library's version text; it goes into the "X-Library" header.
+    static constexpr const char* kVersion = "1.0";
+    std::string Version() const { return kVersion; }
+
+    virtual void Close();
+    virtual bool Connected() const { return SocketHandle != kInvalidSocket; }
+    virtual void Disconnect();
+
+    // Closes a socket that is open, then opens a new AF_INET socket of the
+    // given type; EWireInvalidSocket "Cannot allocate socket." on failure.
+    virtual void CreateSocket(int socketType);
+
+    // -1 from a socket call: true when the last error is `tolerated`,
+    // otherwise EWireSocketError. Any other result: false.
+    static bool CheckSocketResult(int result, int tolerated = 0);
+    [[noreturn]] static void RaiseSocketError(int errorNumber);
+    // IPv4 address in network byte order: "localhost" (any case) is 127.0.0.1
+    // without a lookup, then a dotted address, then a name lookup.
+    static uint32_t ResolveHost(const std::string& name);
+};
+
+class TWireSocket : public TWire {
+public:
+    TWireSocket();
+    ~TWireSocket() override;
+
+    bool UseNagle = true;     // false sets TCP_NODELAY at connect
+    bool ASCIIFilter = false; // true clears the top bit of every received byte
+    int BufferChunk = 8192;   // growth/shrink step of the receive buffer
+    std::string LogFile;      // traffic log; empty for none
+    int Timeout = 300;        // seconds for any one connect, receive or send; <= 0 waits for ever
+    TStringEvent OnStatus;
+    TProgressEvent OnWork;
+    TDebugWriteEvent OnDebugWrite; // raw-traffic trace hooks: never fired
+    TDebugWriteEvent OnDebugRead;
+    std::string EOL = "\r\n";
+
+    bool ClosedGracefully = false;
+    int16_t ReplyCode = 0;
+    std::string LastReply;
+    std::vector<std::string> ReplyLines;
+    int64_t WorkCount = 0;
+    int64_t LastWorkKB = 0;
+    int64_t WorkSize = 0;
+
+    // Gathered output is sent once it reaches this many bytes, before every
+    // read and at disconnect.
+    static constexpr std::size_t kWriteGatherLimit = 64 * 1024;
+
+    // Index (from 1) of the first free byte of the receive buffer; the buffer
+    // holds BufferPos() - 1 bytes.
+    int64_t BufferPos() const { return static_cast<int64_t>(held_) + 1; }
+    std::size_t BufferCapacity() const { return buffer_.size(); }
+    bool LogOpen() const { return logStream_ != nullptr; }
+
+    std::string ReadLn();
+    std::string ReadLnNonBlank();
+    virtual std::string ReadBuffer(int64_t count);
+    void ReadBytes(void* destination, int64_t count);
+
+    void Write(const std::string& s);
+    void WriteLn(const std::string& s = {});
+    void WriteBytes(const void* source, int64_t count);
+    void WriteHeaders(const std::vector<std::string>& lines);
+    // Sends whatever Write has gathered so far.
+    void Flush();
+
+    int GetResponse();
+    // A line holding CR or LF is refused with EWireException before any of it
+    // is sent: it would smuggle a second command into the dialogue.
+    virtual int Command(const std::string& line, int expected, int indent, const std::string& status);
+
+    std::string LocalHostName();
+
+    virtual void DoStatus(const std::string& text);
+    virtual void DoWork(int64_t total);
+    void BeginWork(int64_t size);
+    void EndWork();
+
+    void Disconnect() override;
+
+protected:
+    virtual void DebugWrite(int64_t /*start*/) {}
+    virtual void DebugRead(int64_t /*start*/) {}
+
+    // Receive buffer management.
+    void ResetBuffer(std::size_t capacity);
+    void FillBuffer();
+    std::string TakeFromBuffer(std::size_t count);
+    void CheckGracefulClose();
+
+    // Opens / closes the traffic log.
+    void OpenLog();
+    void CloseLog();
+    void LogLine(const std::string& text);
+
+    // True between a standing TCP connection and the moment it is known to be
+    // gone (closed by either side, reset, timed out). Farewells ("Quit") are
+    // only sent while it holds.
+    bool LinkUp = false;
+
+    // A connection that has failed under us: nothing gathered is sent any
+    // more, the socket is dropped through the virtual Disconnect (whose own
+    // errors cannot replace the first one), and the error is raised.
+    [[noreturn]] void FailLink(int errorNumber);
+
+    // Waits for the socket to become readable/writable within Timeout.
+    // False when the time ran out.
+    bool WaitReady(short events);
+    int TimeoutMilliseconds() const;
+
+private:
+    std::string buffer_; // capacity == size(); bytes [0, held_) are held
+    std::size_t held_ = 0;
+    std::string out_;    // gathered writes not yet sent
+    std::unique_ptr<std::ofstream> logStream_;
+
+    void SendAll(const char* data, std::size_t size);
+};
+
+enum class TSocksVersion { NoSocks, Socks4, Socks4A, Socks5 };
+enum class TSocksAuthentication { NoAuthentication, UsernamePassword };
+
+class TWireClient : public TWireSocket {
+public:
+    ~TWireClient() override;
+
+    std::string Host;
+    // Proxy settings are kept for the component's shape; connections are
+    // always direct.
+    std::string SocksHost;
+    int SocksPort = 0;
+    std::string SocksUserID;
+    std::string SocksPassword;
+    TSocksVersion SocksVersion = TSocksVersion::NoSocks;
+    TSocksAuthentication SocksAuthentication = TSocksAuthentication::NoAuthentication;
+    std::string UserID;
+    std::string Password;
+
+    virtual void Connect();
+    // Never raises; always ends without a socket.
+    void Disconnect() override;
+};
+
+} // namespace og
