@@ -7,6 +7,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>

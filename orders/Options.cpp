@@ -1,0 +1,45 @@
+#include "orders/Options.h"
+
+#include "orders/ProfileFile.h"
+
+namespace og {
+
+Options loadOptions(const QString& settingsPath, const Options& current)
+{
+    const ProfileReader file(settingsPath);
+    if (!file.fileExists())
+        return current;
+    const QString s = optionsSection();
+    Options o;
+    o.Pmask = file.readString(s, "Pmask", current.Pmask);
+    o.chmodProtect = file.readString(s, "chmodProtect", current.chmodProtect);
+    o.chmodAccess = file.readString(s, "chmodAccess", current.chmodAccess);
+    o.chmodPasswd = file.readString(s, "chmodPasswd", current.chmodPasswd);
+    o.user = file.readString(s, "user", current.user);
+    o.passwd = file.readString(s, "passwd", current.passwd);
+    o.orderNr = file.readBool(s, "orderNr", current.orderNr);
+    o.orderDate = file.readBool(s, "orderDate", current.orderDate);
+    o.names = file.readBool(s, "names", current.names);
+    return o;
+}
+
+void saveOptions(const QString& settingsPath, const Options& o)
+{
+    const QString s = optionsSection();
+    ProfileFile::writeString(settingsPath, s, "Pmask", o.Pmask);
+    ProfileFile::writeString(settingsPath, s, "chmodProtect", o.chmodProtect);
+    ProfileFile::writeString(settingsPath, s, "chmodAccess", o.chmodAccess);
+    ProfileFile::writeString(settingsPath, s, "chmodPasswd", o.chmodPasswd);
+    ProfileFile::writeString(settingsPath, s, "user", o.user);
+    ProfileFile::writeString(settingsPath, s, "passwd", o.passwd);
+    ProfileFile::writeBool(settingsPath, s, "orderNr", o.orderNr);
+    ProfileFile::writeBool(settingsPath, s, "orderDate", o.orderDate);
+    ProfileFile::writeBool(settingsPath, s, "names", o.names);
+}
+
+void writeAddressFilePath(const QString& settingsPath, const QString& efile)
+{
+    ProfileFile::writeString(settingsPath, optionsSection(), "efile", efile);
+}
+
+}  // namespace og

@@ -1,0 +1,147 @@
+#include "orders/Report.h"
+
+#include "orders/FoldedIndex.h"
+#include "orders/ReportFields.h"
+#include "orders/TextFiles.h"
+
+#include <QHash>
+#include <cstring>
+#include <unordered_map>
+
+namespace og {
+
+QString storeName(ReportStore store)
+{
+    return store == ReportStore::RegNet ? QStringLiteral("RegNet") : QStringLiteral("SWREG");
+}
+
+void Report::read(const QString& text)
+{
+    text_ = text.toUtf8();
+    intake();
+}
+
+void Report::readBytes(QByteArray bytes)
+{
+    text_ = toValidUtf8(std::move(bytes));
+    intake();
+}
+
+QByteArrayView Report::lineBytes(qsizetype i) const
+{
+    const qsizetype start = lineStarts_[size_t(i)];
+    return QByteArrayView(text_.constData() + start, lineEnds_[size_t(i)] - start);
+}
+
+QString Report::line(qsizetype i) const
+{
+    return QString::fromUtf8(lineBytes(i));
+}
+
+QStringList Report::products() const
+{
+    if (distinct_.size() < 2)
+        return distinct_;
+    QStringList list;
+    list.reserve(distinct_.size() + 1);
+    list.append(QStringLiteral("All"));
+    list.append(distinct_);
+    return list;
+}
+
+int Report::findProduct(QStringView name) const
+{
+    for (qsizetype k = 0; k < distinct_.size(); ++k) {
+        if (equalIgnoringCase(distinct_[k], name))
+            return int(k);
+    }
+    return -1;
+}
+
+void Report::intake()
+{
+    lineStarts_.clear();
+    lineEnds_.clear();
+    productOf_.clear();
+    distinct_.clear();
+    store_ = ReportStore::SWREG;
+    orderLines_ = 0;
+
+    // Lines end at CR LF, and also at a lone LF (files saved on Linux) or a
+    // lone CR; an end at the very end of the text starts no further line.
+    const char* base = text_.constData();
+    const qsizetype size = text_.size();
+    qsizetype start = 0;
+    while (start < size) {
+        const void* nl = std::memchr(base + start, '\n', size_t(size - start));
+        const qsizetype lf = nl ? static_cast<const char*>(nl) - base : size;
+        qsizetype from = start;
+        // lone CRs inside [from, lf)
+        for (;;) {
+            const void* cr = std::memchr(base + from, '\r', size_t(lf - from));
+            if (!cr)
+                break;
+            const qsizetype at = static_cast<const char*>(cr) - base;
+            if (at + 1 == lf && nl)
+                break;  // CR LF
+            lineStarts_.push_back(from);
+            lineEnds_.push_back(at);
+            from = at + 1;
+        }
+        if (from < lf || nl) {
+            lineStarts_.push_back(from);
+            lineEnds_.push_back(lf > from && base[lf - 1] == '\r' && nl ? lf - 1 : lf);
+        }
+        start = lf + 1;
+    }
+
+    productOf_.assign(lineStarts_.size(), -1);
+    QHash<QByteArray, int> bySpelling;
+    std::unordered_map<std::string, int> byFolded;
+    std::string folded;
+    QByteArray lastSpelling;
+    int lastIndex = -1;
+    QByteArray spill;
+
+    for (size_t i = 0; i < lineStarts_.size(); ++i) {
+        const QByteArrayView line = lineBytes(qsizetype(i));
+        if (bytes::trimmed(line).isEmpty())
+            continue;
+        if (i <= 1 && line.front() == 'A') {
+            store_ = ReportStore::RegNet;  // the quoted report's header line
+            continue;
+        }
+        if (!line.contains('@'))
+            continue;
+        const QByteArrayView product = store_ == ReportStore::SWREG
+                                           ? bytes::commaField(line, 3, spill)
+                                           : bytes::quotedField(line, 6, spill);
+        int index;
+        if (lastIndex >= 0 && product == QByteArrayView(lastSpelling)) {
+            index = lastIndex;
+        } else {
+            const QByteArray spelling = product.toByteArray();
+            auto hit = bySpelling.constFind(spelling);
+            if (hit != bySpelling.constEnd()) {
+                index = hit.value();
+            } else {
+                foldCaseUtf8(product, folded);
+                auto same = byFolded.find(folded);
+                if (same != byFolded.end()) {
+                    index = same->second;
+                } else {
+                    index = int(distinct_.size());
+                    distinct_.append(QString::fromUtf8(product));
+                    byFolded.emplace(folded, index);
+                }
+                bySpelling.insert(spelling, index);
+            }
+            lastSpelling = spelling;
+            lastIndex = index;
+        }
+        productOf_[i] = index;
+        ++orderLines_;
+    }
+}
+
+}  // namespace og

@@ -1,0 +1,182 @@
+#include "orders/ReportFields.h"
+
+#include <algorithm>
+
+namespace og {
+
+namespace {
+
+// What follows a separator is cut to this many characters before it is
+// searched again; fields beyond it in very long lines come out empty.
+constexpr qsizetype kRestLimit = 9999;
+
+template <typename View>
+View trimView(View t)
+{
+    qsizetype b = 0, e = t.size();
+    while (b < e && static_cast<unsigned>(static_cast<unsigned char>(t[b])) <= 32)
+        ++b;
+    while (e > b && static_cast<unsigned>(static_cast<unsigned char>(t[e - 1])) <= 32)
+        --e;
+    return t.sliced(b, e - b);
+}
+
+QStringView trimQ(QStringView t)
+{
+    qsizetype b = 0, e = t.size();
+    while (b < e && t[b].unicode() <= 32)
+        ++b;
+    while (e > b && t[e - 1].unicode() <= 32)
+        --e;
+    return t.sliced(b, e - b);
+}
+
+template <typename View, typename Sep>
+View fieldOf(View line, Sep sep, qsizetype sepLength, int n, qsizetype limit)
+{
+    View t = line;
+    for (int k = 0; k < n; ++k) {
+        const qsizetype at = t.indexOf(sep);
+        if (at < 0)
+            continue;  // t stays as it is
+        t = t.sliced(at + sepLength);
+        if (t.size() > limit)
+            t = t.first(limit);
+    }
+    const qsizetype at = t.indexOf(sep);
+    if (at < 0)
+        return View();
+    return t.first(at);
+}
+
+template <typename View, typename Ch>
+View addressOf(View line, Ch separator)
+{
+    const qsizetype at = line.indexOf('@');
+    if (at < 0)
+        return View();
+    qsizetype begin = at;
+    while (begin > 0 && line[begin - 1] != separator)
+        --begin;
+    qsizetype end = at + 1;
+    while (end < line.size() && line[end] != separator)
+        ++end;
+    return line.sliced(begin, end - begin);
+}
+
+QString swregDateOf(QStringView line)
+{
+    QStringView t = line;
+    qsizetype at = t.indexOf(u',');
+    if (at >= 0) {
+        t = t.sliced(at + 1);
+        t = t.first(std::min(t.size(), kRestLimit));
+    }
+    at = t.indexOf(u' ');
+    if (at >= 0) {
+        t = t.sliced(at + 1);
+        t = t.first(std::min(t.size(), kRestLimit));
+    }
+    at = t.indexOf(u',');
+    t = at >= 0 ? t.first(at) : QStringView();
+    QString out = t.toString();
+    const qsizetype colon = out.indexOf(u':');
+    // one-based position of the colon, minus three: the blank before hh
+    const qsizetype from = colon + 1 - 3;
+    if (colon >= 0 && from >= 1)
+        out.remove(from - 1, std::min<qsizetype>(9, out.size() - (from - 1)));
+    out.replace(u' ', u'-');
+    return out;
+}
+
+}  // namespace
+
+QString trimmed(QStringView text)
+{
+    return trimQ(text).toString();
+}
+
+QString CommaField(QStringView line, int n)
+{
+    return trimQ(fieldOf(line, u',', 1, n, kRestLimit)).toString();
+}
+
+QString QuotedField(QStringView line, int n)
+{
+    return trimQ(fieldOf(line, u"\",\"", 3, n, kRestLimit)).toString();
+}
+
+QString OrderAddress(QStringView line, QChar separator)
+{
+    return addressOf(line, separator).toString();
+}
+
+QString SwregDate(QStringView line)
+{
+    return swregDateOf(line);
+}
+
+QString QuotedDate(QStringView line)
+{
+    QString date = QuotedField(line, 3);
+    const qsizetype blank = date.indexOf(u' ');
+    if (blank >= 0)
+        date.truncate(blank);
+    return date;
+}
+
+namespace bytes {
+
+namespace {
+// A UTF-8 line of at most this many bytes has fewer characters after any
+// separator than the rest limit, so the limit cannot change a field.
+bool limitCannotMatter(QByteArrayView line)
+{
+    return line.size() <= kRestLimit;
+}
+}  // namespace
+
+QByteArrayView trimmed(QByteArrayView text)
+{
+    return trimView(text);
+}
+
+QByteArrayView commaField(QByteArrayView line, int n, QByteArray& spill)
+{
+    if (limitCannotMatter(line))
+        return trimView(fieldOf(line, ',', 1, n, line.size()));
+    spill = CommaField(QString::fromUtf8(line), n).toUtf8();
+    return spill;
+}
+
+QByteArrayView quotedField(QByteArrayView line, int n, QByteArray& spill)
+{
+    if (limitCannotMatter(line))
+        return trimView(fieldOf(line, QByteArrayView("\",\""), 3, n, line.size()));
+    spill = QuotedField(QString::fromUtf8(line), n).toUtf8();
+    return spill;
+}
+
+QByteArrayView orderAddress(QByteArrayView line, char separator)
+{
+    return addressOf(line, separator);
+}
+
+QByteArrayView swregDate(QByteArrayView line, QByteArray& spill)
+{
+    spill = swregDateOf(QString::fromUtf8(line)).toUtf8();
+    return spill;
+}
+
+QByteArrayView quotedDate(QByteArrayView line, QByteArray& spill)
+{
+    QByteArrayView date = quotedField(line, 3, spill);
+    const qsizetype blank = date.indexOf(' ');
+    if (blank >= 0)
+        date = date.first(blank);
+    return date;
+}
+
+}  // namespace bytes
+
+}  // namespace og

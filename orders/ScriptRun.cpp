@@ -1,0 +1,203 @@
+#include "orders/ScriptRun.h"
+
+#include "orders/ReportFields.h"
+
+#include <QSaveFile>
+#include <vector>
+
+namespace og {
+
+QString addressFileName(const QString& product)
+{
+    return QStringLiteral("email_") + product + QStringLiteral(".txt");
+}
+
+namespace {
+
+void appendWord(LineBlock& block, QByteArrayView value)
+{
+    block.appendToLine(shellWord(value));
+}
+
+class ScriptWriter {
+public:
+    explicit ScriptWriter(LineBlock& script) : script_(script) {}
+
+    // The first password line creates .htpasswd anew, whatever its source.
+    void passwordLine(QByteArrayView user, QByteArrayView password)
+    {
+        script_.beginLine();
+        script_.appendToLine(first_ ? "htpasswd -bc .htpasswd " : "htpasswd -b .htpasswd ");
+        first_ = false;
+        appendWord(script_, user);
+        script_.appendToLine(" ");
+        appendWord(script_, password);
+        script_.endLine();
+    }
+
+private:
+    LineBlock& script_;
+    bool first_ = true;
+};
+
+void writeFile(const QString& path, const QByteArray& bytes, const QString& note)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        QString message = QStringLiteral("Unable to write %1: %2").arg(path, file.errorString());
+        if (!note.isEmpty())
+            message += QStringLiteral(" (") + note + QStringLiteral(")");
+        throw RunError(message.toStdString());
+    }
+}
+
+}  // namespace
+
+RunResult buildRun(const RunRequest& request)
+{
+    const Report& report = *request.report;
+    static const CustomerLists noLists;
+    const CustomerLists& lists = request.lists ? *request.lists : noLists;
+    const Options& options = request.options;
+
+    RunResult result;
+    result.product = trimmed(request.selectedProduct);
+    const bool swreg = report.store() == ReportStore::SWREG;
+    const char separator = swreg ? ',' : '"';
+    // The run takes the order lines the intake found, of the chosen product
+    // (equal ignoring case) or all of them.
+    const int wanted = request.allProducts ? -1 : report.findProduct(result.product);
+    const bool takeNone = !request.allProducts && wanted < 0;
+
+    LineBlock& script = result.script;
+    LineBlock unsorted;
+    script.reserve(report.orderLineCount() + 8, 0);
+    unsorted.reserve(report.orderLineCount(), 0);
+
+    script.beginLine();
+    script.appendToLine("echo batch file for product: ");
+    appendWord(script, QByteArrayView(result.product.toUtf8()));
+    script.endLine();
+    ScriptWriter writer(script);
+
+    const bool checkBlocked = !lists.blocked().isEmpty();
+    const bool checkUpdates = !lists.newAddresses().isEmpty();
+    const bool trackAdmitted = !lists.admitted().isEmpty();
+    // for each goodguys.txt entry: whether a report order of this run wrote
+    // its address (only the first entry of each address is marked)
+    std::vector<char> admittedWritten(size_t(lists.admitted().size()), 0);
+    std::vector<QByteArray> newUtf8;
+    if (checkUpdates) {
+        newUtf8.reserve(size_t(lists.newAddresses().size()));
+        for (const QString& a : lists.newAddresses())
+            newUtf8.push_back(a.toUtf8());
+    }
+
+    QByteArray spillOrder, spillDate, spillFirst, spillLast;
+    for (qsizetype i = 0; i < report.lineCount() && !takeNone; ++i) {
+        const int product = report.productIndexOf(i);
+        if (product < 0 || (!request.allProducts && product != wanted))
+            continue;
+        const QByteArrayView line = bytes::trimmed(report.lineBytes(i));
+        QByteArrayView date;
+        if (options.orderDate)
+            date = swreg ? bytes::swregDate(line, spillDate) : bytes::quotedDate(line, spillDate);
+        QByteArrayView address = bytes::orderAddress(line, separator);
+        if (checkBlocked && lists.isBlockedUtf8(address)) {
+            ++result.blocked;
+            continue;
+        }
+        const QByteArrayView order =
+            swreg ? bytes::commaField(line, 2, spillOrder) : bytes::quotedField(line, 2, spillOrder);
+        writer.passwordLine(address, order);
+
+        if (checkUpdates) {
+            const qsizetype k = lists.updateIndexUtf8(address);
+            if (k >= 0) {
+                address = newUtf8[size_t(k)];
+                ++result.updated;
+            }
+        }
+        if (trackAdmitted) {
+            const qsizetype k = lists.admittedIndexUtf8(address);
+            if (k >= 0)
+                admittedWritten[size_t(k)] = 1;
+        }
+
+        unsorted.beginLine();
+        unsorted.appendToLine(address);
+        if (options.orderNr) {
+            unsorted.appendToLine(" , ");
+            unsorted.appendToLine(order);
+        }
+        if (options.orderDate) {
+            unsorted.appendToLine(" , ");
+            unsorted.appendToLine(date);
+        }
+        if (options.names) {
+            const int firstField = swreg ? 9 : 13;
+            auto field = swreg ? bytes::commaField : bytes::quotedField;
+            unsorted.appendToLine(" , ");
+            unsorted.appendToLine(field(line, firstField, spillFirst));
+            unsorted.appendToLine(" ");
+            unsorted.appendToLine(field(line, firstField + 1, spillLast));
+        }
+        unsorted.endLine();
+        ++result.written;
+    }
+
+    if (trackAdmitted) {
+        const auto extras = lists.extraCustomers(result.product, [&](const QString& a) {
+            const qsizetype k = lists.admittedIndexUtf8(QByteArrayView(a.toUtf8()));
+            return k >= 0 && admittedWritten[size_t(k)];
+        });
+        for (const ExtraCustomer& extra : extras) {
+            const QByteArray address = extra.address.toUtf8();
+            const QByteArray order = extra.orderNumber.toUtf8();
+            writer.passwordLine(address, order);
+            ++result.extra;
+            unsorted.beginLine();
+            unsorted.appendToLine(address);
+            if (options.orderNr) {
+                unsorted.appendToLine(" , ");
+                unsorted.appendToLine(order);
+            }
+            unsorted.endLine();
+        }
+    }
+
+    if (!options.user.isEmpty() && !options.passwd.isEmpty())
+        writer.passwordLine(QByteArrayView(options.user.toUtf8()), QByteArrayView(options.passwd.toUtf8()));
+
+    // The modes and the mask are the vendor's own options: written as typed.
+    script.append(QByteArrayView(("chmod " + options.chmodPasswd + " .htpasswd").toUtf8()));
+    script.append(QByteArrayView(("chmod " + options.chmodProtect + " " + options.Pmask).toUtf8()));
+    script.append(QByteArrayView(("chmod " + options.chmodAccess + " .htaccess").toUtf8()));
+    script.append(QByteArrayView("rm MakePass.ksh"));
+
+    result.addresses = sortedIgnoringCase(unsorted);
+    return result;
+}
+
+RunResult performRun(const RunRequest& request)
+{
+    RunResult result = buildRun(request);
+    const QString addressFile = addressFileName(result.product);
+
+    writeFile(request.folder + batchFileName(), result.script.fileBytes(), QString());
+    writeFile(request.folder + addressFile, result.addresses.fileBytes(),
+              batchFileName() + QStringLiteral(" was written, the address file was not"));
+
+    result.statistics = {
+        QStringLiteral("processed %1 entries for Store: %2").arg(result.written).arg(result.product),
+        QStringLiteral("%1 bozos blocked").arg(result.blocked),
+        QStringLiteral("%1 email addresses updated in %2").arg(result.updated).arg(addressFile),
+        QStringLiteral("%1 added from goodguys.txt file").arg(result.extra),
+        QStringLiteral("%1 Total").arg(result.extra + result.written),
+        QStringLiteral("MakePass.ksh and %1 placed in directory: %2").arg(addressFile, request.folder),
+        QStringLiteral("Used report from ") + storeName(request.report->store()),
+    };
+    return result;
+}
+
+}  // namespace og
