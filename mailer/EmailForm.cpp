@@ -1,14 +1,361 @@
 #include "mailer/EmailForm.h"
 
-#include "app/platform/Platform.h"
+#include "mail/WireMessage.h"
+#include "mailer/SpellDialog.h"
+#include "mailer/VSSpell.h"
+#include "net/SMTPWire.h"
+#include "orders/ProgramFolder.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <QThread>
+#include <QVBoxLayout>
 
 namespace og {
 
+namespace {
+
+// The body field reads each displayed line up to this many characters.
+constexpr int MaxLineLength = 4096;
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QString& hint = {},
+                        QStyle::StandardPixmap glyph = QStyle::SP_CustomBase)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    if (!hint.isEmpty())
+        button->setToolTip(hint);
+    if (glyph != QStyle::SP_CustomBase)
+        button->setIcon(parent->style()->standardIcon(glyph));
+    return button;
+}
+
+QLineEdit* makeEdit(QWidget* parent, const char* name)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    return edit;
+}
+
+void makeBold(QPushButton* button)
+{
+    QFont font = button->font();
+    font.setBold(true);
+    button->setFont(font);
+}
+
+} // namespace
+
 TemailForm::TemailForm(Platform& platform, QWidget* parent)
-    : QDialog(parent), platform_(platform)
+    : QDialog(parent), platform_(platform), speller_(std::make_unique<TVSSpell>())
 {
     setObjectName(QStringLiteral("emailForm"));
     setWindowTitle(QStringLiteral("Send Notification to your customers"));
+    setModal(true);
+
+    ProgramFolder = programFolder();
+    SettingsPath = settingsPathIn(ProgramFolder);
+
+    OpenDialog1.filter = QStringLiteral("email files (email_*.txt)|email_*.txt|all files (*.*)|*.*");
+    OpenDialog2.filter = QStringLiteral("Text file (*.txt)|*.txt|All files (*.*)|*.*");
+    OpenAny.filter = QStringLiteral("All files (*.*)|*.*");
+
+    ownMessage_ = std::make_unique<TWireMessage>();
+    ownSmtp_ = std::make_unique<TWireSMTP>();
+    configureTransport(*ownMessage_, *ownSmtp_);
+    message_ = ownMessage_.get();
+    smtp_ = ownSmtp_.get();
+
+    buildControls();
+    setTabOrder();
+
+    spellDialog_ = new SpellDialog(this);
+    speller_->setDialogue(spellDialog_);
+
+    FormCreate();
+}
+
+TemailForm::~TemailForm()
+{
+    // A run still under way finishes its customer; wait so the worker never
+    // outlives the objects it uses.
+    if (run_)
+        run_->requestStop();
+    if (worker_)
+        worker_->wait();
+}
+
+void TemailForm::setTransport(TWireMessage* message, TWireSMTP* smtp)
+{
+    message_ = message ? message : ownMessage_.get();
+    smtp_ = smtp ? smtp : ownSmtp_.get();
+}
+
+void TemailForm::setSpellDialogue(SpellDialogue* dialogue)
+{
+    speller_->setDialogue(dialogue ? dialogue : spellDialog_);
+}
+
+void TemailForm::buildControls()
+{
+    auto* grid = new QGridLayout;
+
+    int row = 0;
+    grid->addWidget(new QLabel(QStringLiteral("Address file:"), this), row, 0);
+    MyFile = makeEdit(this, "MyFile");
+    MyFile->setReadOnly(true);
+    MyFile->setText(QLatin1String(PlaceholderFile));
+    MyFile->installEventFilter(this);
+    grid->addWidget(MyFile, row, 1, 1, 2);
+    Button1 = makeButton(this, "Button1", QStringLiteral("Load file"),
+                         QStringLiteral("Select file with customer email addresses"), QStyle::SP_DialogOpenButton);
+    BitBtn2 = makeButton(this, "BitBtn2", QStringLiteral("View/Edit"), QStringLiteral("View selected file"),
+                         QStyle::SP_FileDialogContentsView);
+    auto* fileButtons = new QHBoxLayout;
+    fileButtons->addWidget(Button1);
+    fileButtons->addWidget(BitBtn2);
+    grid->addLayout(fileButtons, row, 3);
+
+    ++row;
+    grid->addWidget(new QLabel(QStringLiteral("Your Email Address"), this), row, 0);
+    MyAddress = makeEdit(this, "MyAddress");
+    grid->addWidget(MyAddress, row, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Company Name"), this), row, 2);
+    Organ = makeEdit(this, "Organ");
+    grid->addWidget(Organ, row, 3);
+
+    ++row;
+    grid->addWidget(new QLabel(QStringLiteral("Outgoing (SMTP) Mail Server:"), this), row, 0);
+    MyServer = makeEdit(this, "MyServer");
+    grid->addWidget(MyServer, row, 1);
+
+    ++row;
+    auto* attPanel = new QGroupBox(this);
+    attPanel->setObjectName(QStringLiteral("AttPanel"));
+    auto* attLayout = new QHBoxLayout(attPanel);
+    attLayout->addWidget(new QLabel(QStringLiteral("Attachments:"), attPanel));
+    AttBox = new QComboBox(attPanel);
+    AttBox->setObjectName(QStringLiteral("AttBox"));
+    AttBox->setEditable(true);
+    AttBox->setInsertPolicy(QComboBox::NoInsert);
+    AttBox->setToolTip(QStringLiteral("click the Add button to add an attachment"));
+    AttBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    attLayout->addWidget(AttBox, 1);
+    AttAdd = makeButton(attPanel, "AttAdd", QStringLiteral("Add"), QStringLiteral("add a file to the attachments list"),
+                        QStyle::SP_FileDialogNewFolder);
+    AttMinus = makeButton(attPanel, "AttMinus", QStringLiteral("Remove"),
+                          QStringLiteral("remove selected attachment from list"), QStyle::SP_TrashIcon);
+    attLayout->addWidget(AttAdd);
+    attLayout->addWidget(AttMinus);
+    grid->addWidget(attPanel, row, 0, 1, 4);
+
+    ++row;
+    grid->addWidget(new QLabel(QStringLiteral("Message Subject:"), this), row, 0);
+    MySubject = makeEdit(this, "MySubject");
+    grid->addWidget(MySubject, row, 1, 1, 3);
+
+    ++row;
+    grid->addWidget(new QLabel(QStringLiteral("Message Body:"), this), row, 0, 1, 4);
+    ++row;
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setTabChangesFocus(true);
+    QFont fixed(QStringLiteral("Courier New"));
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setFixedPitch(true);
+    if (!QFontInfo(fixed).fixedPitch())
+        fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    Memo1->setFont(fixed);
+    Memo1->setMinimumHeight(180);
+    grid->addWidget(Memo1, row, 0, 1, 4);
+    grid->setRowStretch(row, 1);
+
+    ++row;
+    auto* sigPanel = new QGroupBox(this);
+    sigPanel->setObjectName(QStringLiteral("SigPanel"));
+    auto* sigLayout = new QHBoxLayout(sigPanel);
+    SigCheck = new QCheckBox(QStringLiteral("Use signature file: "), sigPanel);
+    SigCheck->setObjectName(QStringLiteral("SigCheck"));
+    SigFile = makeEdit(sigPanel, "SigFile");
+    SigFile->setReadOnly(true);
+    SigFile->setToolTip(QStringLiteral("click the Load button to the right to select your signature file"));
+    SigFile->installEventFilter(this);
+    SigLoad = makeButton(sigPanel, "SigLoad", QStringLiteral("Load file"), QStringLiteral("Select signature file"),
+                         QStyle::SP_DialogOpenButton);
+    SigView = makeButton(sigPanel, "SigView", QStringLiteral("View/Edit"), QStringLiteral("View/Edit signature file"),
+                         QStyle::SP_FileDialogContentsView);
+    sigLayout->addWidget(SigCheck);
+    sigLayout->addWidget(SigFile, 1);
+    sigLayout->addWidget(SigLoad);
+    sigLayout->addWidget(SigView);
+    grid->addWidget(sigPanel, row, 0, 1, 4);
+
+    ++row;
+    CheckYourself = new QCheckBox(QStringLiteral("Send copy to yourself"), this);
+    CheckYourself->setObjectName(QStringLiteral("CheckYourself"));
+    CheckYourself->setChecked(true);
+    WantLog = new QCheckBox(QStringLiteral("Log activity to log.txt"), this);
+    WantLog->setObjectName(QStringLiteral("WantLog"));
+    WantLog->setChecked(true);
+    Speller = makeButton(this, "Speller", QStringLiteral("Spell Check"), {}, QStyle::SP_DialogApplyButton);
+    makeBold(Speller);
+    grid->addWidget(CheckYourself, row, 0);
+    grid->addWidget(WantLog, row, 1);
+    grid->addWidget(Speller, row, 3);
+
+    ++row;
+    SendProgress = new QProgressBar(this);
+    SendProgress->setObjectName(QStringLiteral("SendProgress"));
+    SendProgress->setRange(0, 1);
+    SendProgress->setValue(0);
+    SendProgress->setFormat(QStringLiteral("%v of %m customers"));
+    StopButton = makeButton(this, "StopButton", QStringLiteral("Stop"),
+                            QStringLiteral("stop sending after the customer under way"), QStyle::SP_BrowserStop);
+    StopButton->setEnabled(false);
+    grid->addWidget(SendProgress, row, 0, 1, 3);
+    grid->addWidget(StopButton, row, 3);
+
+    auto* buttons = new QHBoxLayout;
+    BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("Send Now"), {}, QStyle::SP_DialogOkButton);
+    makeBold(BitBtn1);
+    BitBtn1->setDefault(true);
+    BitBtn3 = makeButton(this, "BitBtn3", QStringLiteral("Cancel"), {}, QStyle::SP_DialogCancelButton);
+    BitBtn4 = makeButton(this, "BitBtn4", QStringLiteral("Help"), {}, QStyle::SP_DialogHelpButton);
+    BitBtn5 = makeButton(this, "BitBtn5", QStringLiteral("Close"), {}, QStyle::SP_DialogCloseButton);
+    buttons->addWidget(BitBtn1);
+    buttons->addWidget(BitBtn3);
+    buttons->addStretch();
+    buttons->addWidget(BitBtn4);
+    buttons->addWidget(BitBtn5);
+
+    MyBar = new QStatusBar(this);
+    MyBar->setObjectName(QStringLiteral("MyBar"));
+    MyBar->setSizeGripEnabled(false);
+
+    Memo2 = new QPlainTextEdit(this);
+    Memo2->setObjectName(QStringLiteral("Memo2"));
+    Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo2->hide();
+
+    auto* outer = new QVBoxLayout(this);
+    outer->addLayout(grid);
+    outer->addLayout(buttons);
+    outer->addWidget(MyBar);
+    resize(640, 620);
+
+    connect(MyAddress, &QLineEdit::textChanged, this, &TemailForm::MyAddressChange);
+    connect(Organ, &QLineEdit::textChanged, this, &TemailForm::OrganChange);
+    connect(MyServer, &QLineEdit::textChanged, this, &TemailForm::MyServerChange);
+    connect(CheckYourself, &QCheckBox::toggled, this, &TemailForm::CheckYourselfClick);
+    connect(WantLog, &QCheckBox::toggled, this, &TemailForm::WantLogClick);
+    connect(SigCheck, &QCheckBox::toggled, this, &TemailForm::SigCheckClick);
+    connect(Button1, &QPushButton::clicked, this, &TemailForm::Button1Click);
+    connect(BitBtn1, &QPushButton::clicked, this, &TemailForm::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TemailForm::BitBtn2Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TemailForm::reject);
+    connect(BitBtn4, &QPushButton::clicked, this, &TemailForm::BitBtn4Click);
+    connect(BitBtn5, &QPushButton::clicked, this, &TemailForm::reject);
+    connect(AttAdd, &QPushButton::clicked, this, &TemailForm::AttAddClick);
+    connect(AttMinus, &QPushButton::clicked, this, &TemailForm::AttMinusClick);
+    connect(SigLoad, &QPushButton::clicked, this, &TemailForm::SigLoadClick);
+    connect(SigView, &QPushButton::clicked, this, &TemailForm::SigViewClick);
+    connect(Speller, &QPushButton::clicked, this, &TemailForm::SpellerClick);
+    connect(StopButton, &QPushButton::clicked, this, &TemailForm::StopClick);
+}
+
+void TemailForm::setTabOrder()
+{
+    const QList<QWidget*> order{MyAddress, Organ,   MyServer, MySubject, Memo1,    MyFile,   BitBtn1,
+                                Button1,   CheckYourself, WantLog,  BitBtn2,   BitBtn3,  BitBtn4,  BitBtn5,
+                                AttBox,    AttAdd,  AttMinus, Speller,   SigCheck, SigFile,  SigLoad,
+                                SigView,   StopButton};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+QStringList TemailForm::bodyLines() const
+{
+    QStringList lines;
+    QTextDocument* document = Memo1->document();
+    QAbstractTextDocumentLayout* layout = document->documentLayout();
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        layout->blockBoundingRect(block); // lays the block out if it has not been yet
+        const QString text = block.text();
+        const QTextLayout* lines_ = block.layout();
+        if (!lines_ || lines_->lineCount() == 0) {
+            lines << text.left(MaxLineLength);
+            continue;
+        }
+        for (int i = 0; i < lines_->lineCount(); ++i) {
+            const QTextLine line = lines_->lineAt(i);
+            lines << text.mid(line.textStart(), qMin(line.textLength(), MaxLineLength));
+        }
+    }
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QString TemailForm::bodyText() const
+{
+    return Memo1->toPlainText();
+}
+
+void TemailForm::appendBodyLines(const QStringList& lines)
+{
+    if (lines.isEmpty())
+        return;
+    const QString text = Memo1->toPlainText();
+    QTextCursor cursor(Memo1->document());
+    cursor.movePosition(QTextCursor::End);
+    const QString appended = appendTextLines(text, lines).mid(text.size());
+    cursor.insertText(appended);
+}
+
+void TemailForm::showStatus(const QString& text)
+{
+    if (text.isEmpty())
+        MyBar->clearMessage();
+    else
+        MyBar->showMessage(text);
+    emit statusShown(text);
+}
+
+bool TemailForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn && (watched == MyFile || watched == SigFile)) {
+        // Only focus the vendor moved here: coming back from a dialog or from
+        // another program must not open the dialog again.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::MouseFocusReason
+            || reason == Qt::ShortcutFocusReason) {
+            if (watched == MyFile)
+                Button1Click();
+            else
+                SigLoadClick();
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 } // namespace og

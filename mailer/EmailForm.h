@@ -1,20 +1,162 @@
 #pragma once
 
+#include "app/platform/Platform.h"
+#include "mailer/SendRun.h"
+
 #include <QDialog>
+#include <QStringList>
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class QThread;
 
 namespace og {
 
-class Platform;
+class SpellDialog;
+class SpellDialogue;
+class TVSSpell;
+class TWireMessage;
+class TWireSMTP;
 
 // The notification mailer window. Shown modally from the main window and from
-// the results window.
+// the results window; "Send Now" sends one message per customer of an address
+// file, off the GUI thread, with a Stop between two customers.
 class TemailForm : public QDialog {
     Q_OBJECT
 public:
     explicit TemailForm(Platform& platform, QWidget* parent = nullptr);
+    ~TemailForm() override;
+
+    // The message and SMTP client of the data module. Until they are handed
+    // in, the window uses a pair of its own configured the same way.
+    void setTransport(TWireMessage* message, TWireSMTP* smtp);
+
+    // Full path of ordergate.ini, and the folder message.txt is written to
+    // (ending in "/"). Both default to the program's own folder.
+    QString SettingsPath;
+    QString ProgramFolder;
+
+    // Program-wide: set by any change of the sender's settings, never reset.
+    bool SettingsChanged() const { return settingsChanged_; }
+
+    // The spelling checker and who it asks about unknown words (the spelling
+    // dialog unless a test hands in a script).
+    TVSSpell& VSSpell1() { return *speller_; }
+    void setSpellDialogue(SpellDialogue* dialogue);
+
+    // The body as the lines the field shows (wrapped paragraphs as several
+    // lines, a final empty line not counted), and as typed.
+    QStringList bodyLines() const;
+    QString bodyText() const;
+
+    bool isSending() const { return sending_; }
+    // Processes events until the send run under way has ended; false when it
+    // is still running after timeoutMs.
+    bool waitForRunEnd(int timeoutMs);
+
+    // Handlers.
+    void FormCreate();
+    void FormActivate();
+    void Button1Click();
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void BitBtn4Click();
+    void AttAddClick();
+    void AttMinusClick();
+    void SigCheckClick();
+    void UpdateSigControls();
+    void SigLoadClick();
+    void SigViewClick();
+    void SpellerClick();
+    void StopClick();
+    void MyAddressChange() { settingsChanged_ = true; }
+    void OrganChange() { settingsChanged_ = true; }
+    void MyServerChange() { settingsChanged_ = true; }
+    void CheckYourselfClick() { settingsChanged_ = true; }
+    void WantLogClick() { settingsChanged_ = true; }
+
+    static constexpr const char* PlaceholderFile = "click button to select -->>>";
+
+signals:
+    // Every text the status bar is given during a run, in order.
+    void statusShown(const QString& text);
+    // The send run has ended (completed, failed or stopped).
+    void runFinished();
+
+public slots:
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void buildControls();
+    void setTabOrder();
+    void showStatus(const QString& text);
+    void openExternally(const QString& path, const QString& missingText);
+    void setRunning(bool running);
+    void runEnded();
+    MailerInput collectInput() const;
+    void appendBodyLines(const QStringList& lines);
+
     Platform& platform_;
+
+    QLineEdit* MyFile = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* BitBtn2 = nullptr;
+    QLineEdit* MyAddress = nullptr;
+    QLineEdit* Organ = nullptr;
+    QLineEdit* MyServer = nullptr;
+    QComboBox* AttBox = nullptr;
+    QPushButton* AttAdd = nullptr;
+    QPushButton* AttMinus = nullptr;
+    QLineEdit* MySubject = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QCheckBox* SigCheck = nullptr;
+    QLineEdit* SigFile = nullptr;
+    QPushButton* SigLoad = nullptr;
+    QPushButton* SigView = nullptr;
+    QCheckBox* CheckYourself = nullptr;
+    QCheckBox* WantLog = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QPushButton* BitBtn3 = nullptr;
+    QPushButton* Speller = nullptr;
+    QPushButton* BitBtn4 = nullptr;
+    QPushButton* BitBtn5 = nullptr;
+    QPushButton* StopButton = nullptr;
+    QProgressBar* SendProgress = nullptr;
+    QStatusBar* MyBar = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+
+    FileDialogRequest OpenDialog1;
+    FileDialogRequest OpenDialog2;
+    FileDialogRequest OpenAny;
+
+    std::unique_ptr<TVSSpell> speller_;
+    SpellDialog* spellDialog_ = nullptr;
+
+    std::unique_ptr<TWireMessage> ownMessage_;
+    std::unique_ptr<TWireSMTP> ownSmtp_;
+    TWireMessage* message_ = nullptr;
+    TWireSMTP* smtp_ = nullptr;
+
+    bool settingsChanged_ = false;
+    bool firstShowing_ = true;
+    bool sending_ = false;
+    std::unique_ptr<SendRun> run_;
+    QThread* worker_ = nullptr;
+    QString failure_;
+    bool failed_ = false;
+    SendOutcome outcome_;
 };
 
 } // namespace og

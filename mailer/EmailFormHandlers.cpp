@@ -1,0 +1,338 @@
+// The mailer window's event handlers and the send run's hand-over to a worker.
+#include "mailer/EmailForm.h"
+
+#include "app/platform/Version.h"
+#include "mailer/VSSpell.h"
+#include "orders/ProfileFile.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+
+namespace og {
+
+namespace {
+
+// Loading the settings goes through the same change events as typing, so
+// only an actual change may fire them.
+void setTextIfChanged(QLineEdit* edit, const QString& text)
+{
+    if (edit->text() != text)
+        edit->setText(text);
+}
+
+} // namespace
+
+void TemailForm::FormCreate()
+{
+    settingsChanged_ = false;
+    UpdateSigControls();
+    AttBox->clear();
+}
+
+void TemailForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    FormActivate();
+    if (firstShowing_) {
+        firstShowing_ = false;
+        MyAddress->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void TemailForm::FormActivate()
+{
+    if (!ProfileFile::exists(SettingsPath))
+        return;
+    const ProfileReader settings(SettingsPath);
+    const QString user = QStringLiteral("user");
+    const QString options = QStringLiteral("options");
+    setTextIfChanged(MyAddress, settings.readString(user, QStringLiteral("email"), {}));
+    setTextIfChanged(Organ, settings.readString(user, QStringLiteral("company"), {}));
+    setTextIfChanged(MyServer, settings.readString(user, QStringLiteral("server"), {}));
+    MyFile->setText(settings.readString(options, QStringLiteral("efile"), QLatin1String(PlaceholderFile)));
+    WantLog->setChecked(settings.readBool(options, QStringLiteral("log"), WantLog->isChecked()));
+    CheckYourself->setChecked(settings.readBool(options, QStringLiteral("audit"), CheckYourself->isChecked()));
+    SigCheck->setChecked(settings.readBool(options, QStringLiteral("sigfile"), SigCheck->isChecked()));
+    SigFile->setText(settings.readString(options, QStringLiteral("signame"), SigFile->text()));
+}
+
+void TemailForm::reject()
+{
+    // The window cannot be closed under a run: Stop ends it first.
+    if (sending_)
+        return;
+    QDialog::reject();
+}
+
+void TemailForm::closeEvent(QCloseEvent* event)
+{
+    if (sending_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TemailForm::Button1Click()
+{
+    const QString path = platform_.openFileName(this, OpenDialog1);
+    if (!path.isEmpty())
+        MyFile->setText(path);
+}
+
+MailerInput TemailForm::collectInput() const
+{
+    MailerInput input;
+    input.addressFile = MyFile->text();
+    input.sender = MyAddress->text();
+    input.organisation = Organ->text();
+    input.server = MyServer->text();
+    input.subject = MySubject->text();
+    input.bodyLines = bodyLines();
+    input.bodyText = bodyText();
+    for (int i = 0; i < AttBox->count(); ++i)
+        input.attachments << AttBox->itemText(i);
+    input.useSignature = SigCheck->isChecked();
+    input.signatureFile = SigFile->text();
+    input.copyToSelf = CheckYourself->isChecked();
+    input.wantLog = WantLog->isChecked();
+    input.settingsPath = SettingsPath;
+    input.programFolder = ProgramFolder;
+    input.settingsChanged = settingsChanged_;
+    return input;
+}
+
+void TemailForm::BitBtn1Click()
+{
+    if (sending_)
+        return;
+    showStatus(QString());
+    MailerInput input = collectInput();
+    const QString problem = checkMailerInput(input);
+    if (!problem.isEmpty()) {
+        platform_.showError(this, problem);
+        return;
+    }
+
+    run_ = std::make_unique<SendRun>(*message_, *smtp_);
+    // The run reports from the worker; the window shows it on its own thread,
+    // in the order reported.
+    run_->setStatusHandler([this](const QString& text) {
+        QMetaObject::invokeMethod(this, [this, text] { showStatus(text); }, Qt::QueuedConnection);
+    });
+    run_->setProgressHandler([this](int done, int total) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, done, total] {
+                SendProgress->setRange(0, qMax(total, 1));
+                SendProgress->setValue(done);
+            },
+            Qt::QueuedConnection);
+    });
+
+    QStringList signature;
+    try {
+        signature = run_->prepare(input);
+    } catch (const SendFailure& failure) {
+        QCoreApplication::sendPostedEvents(this);
+        platform_.showException(this, failure.message());
+        run_.reset();
+        accept();
+        return;
+    }
+    appendBodyLines(signature);
+    input.bodyLines = bodyLines();
+    input.bodyText = bodyText();
+
+    failed_ = false;
+    failure_.clear();
+    outcome_ = {};
+    setRunning(true);
+    worker_ = QThread::create([this, input] {
+        try {
+            outcome_ = run_->send(input);
+        } catch (const std::exception& error) {
+            failed_ = true;
+            failure_ = QString::fromUtf8(error.what());
+        }
+    });
+    connect(worker_, &QThread::finished, this, &TemailForm::runEnded);
+    worker_->start();
+}
+
+void TemailForm::StopClick()
+{
+    if (run_ && sending_) {
+        run_->requestStop();
+        StopButton->setEnabled(false);
+    }
+}
+
+void TemailForm::setRunning(bool running)
+{
+    sending_ = running;
+    const QList<QWidget*> controls{MyFile,   Button1, BitBtn2, MyAddress, Organ,   MyServer,      AttBox,
+                                   AttAdd,   AttMinus, MySubject, Memo1,  SigCheck, CheckYourself, WantLog,
+                                   BitBtn1,  BitBtn3, Speller, BitBtn4,   BitBtn5};
+    for (QWidget* control : controls)
+        control->setEnabled(!running);
+    if (running) {
+        SigFile->setEnabled(false);
+        SigLoad->setEnabled(false);
+        SigView->setEnabled(false);
+    } else {
+        UpdateSigControls();
+    }
+    StopButton->setEnabled(running);
+    if (running) {
+        SendProgress->setRange(0, 1);
+        SendProgress->setValue(0);
+    }
+}
+
+void TemailForm::runEnded()
+{
+    // Status texts posted by the worker come before this; show them first.
+    QCoreApplication::sendPostedEvents(this);
+    if (worker_) {
+        worker_->wait();
+        worker_->deleteLater();
+        worker_ = nullptr;
+    }
+    setRunning(false);
+    run_.reset();
+    if (failed_) {
+        platform_.showException(this, failure_);
+        accept();
+    } else if (!outcome_.stopped) {
+        accept();
+    }
+    emit runFinished();
+}
+
+bool TemailForm::waitForRunEnd(int timeoutMs)
+{
+    if (!sending_)
+        return true;
+    QEventLoop loop;
+    connect(this, &TemailForm::runFinished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !sending_;
+}
+
+void TemailForm::BitBtn4Click()
+{
+    OpenHelpPage(platform_, QStringLiteral("index.html#send"), ProgramFolder);
+}
+
+void TemailForm::AttAddClick()
+{
+    const QStringList paths = platform_.openFileNames(this, OpenAny);
+    if (paths.isEmpty())
+        return;
+    AttBox->addItems(paths);
+    AttBox->setCurrentIndex(0);
+}
+
+void TemailForm::AttMinusClick()
+{
+    int index = AttBox->currentIndex();
+    // Text typed over the selected entry leaves no entry selected.
+    if (index >= 0 && AttBox->currentText() != AttBox->itemText(index))
+        index = -1;
+    if (index < 0) {
+        platform_.showError(this, QStringLiteral("No attachments selected for removal from list"));
+        return;
+    }
+    const QString path = AttBox->itemText(index);
+    if (platform_.confirm(this, QStringLiteral("OK to remove ") + path + u'\r'
+                                    + QStringLiteral("from the Attachments List?")))
+        AttBox->removeItem(index);
+    AttBox->setCurrentIndex(AttBox->count() > 0 ? 0 : -1);
+}
+
+void TemailForm::SigCheckClick()
+{
+    settingsChanged_ = true;
+    UpdateSigControls();
+}
+
+void TemailForm::UpdateSigControls()
+{
+    const bool on = SigCheck->isChecked();
+    SigFile->setEnabled(on);
+    SigLoad->setEnabled(on);
+    SigView->setEnabled(on);
+}
+
+void TemailForm::SigLoadClick()
+{
+    settingsChanged_ = true;
+    const QString path = platform_.openFileName(this, OpenDialog2);
+    if (!path.isEmpty())
+        SigFile->setText(path);
+}
+
+void TemailForm::openExternally(const QString& path, const QString& missingText)
+{
+    showStatus(QStringLiteral("Bringing up external text editor"));
+    if (QFileInfo(path).isFile())
+        platform_.openFile(path);
+    else
+        platform_.showError(this, missingText);
+}
+
+void TemailForm::SigViewClick()
+{
+    openExternally(SigFile->text(), QStringLiteral("No signature file selected yet"));
+}
+
+void TemailForm::BitBtn2Click()
+{
+    openExternally(MyFile->text(), QStringLiteral("No file with email addresses selected yet"));
+}
+
+void TemailForm::SpellerClick()
+{
+    TVSSpell& speller = *speller_;
+    speller.ReplaceCount = 0;
+    speller.WordCount = 0;
+    try {
+        if (!MySubject->text().isEmpty()) {
+            showStatus(QStringLiteral("checking spelling in message Subject"));
+            speller.setCheckText(MySubject->text());
+            MySubject->setText(speller.Text());
+        }
+        const QString body = Memo1->toPlainText();
+        if (!body.isEmpty()) {
+            showStatus(QStringLiteral("checking spelling in message Body"));
+            speller.setCheckText(body);
+            if (speller.Text() != body)
+                Memo1->setPlainText(speller.Text());
+        }
+    } catch (const SpellError& error) {
+        showStatus(QString());
+        platform_.showError(this, error.message());
+        return;
+    }
+    platform_.showInformation(this, QStringLiteral("Checked %1 words in subject and body.").arg(speller.WordCount)
+                                        + u'\r' + QStringLiteral("Replaced %1 words").arg(speller.ReplaceCount));
+    showStatus(QString());
+}
+
+} // namespace og

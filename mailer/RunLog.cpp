@@ -1,0 +1,74 @@
+#include "mailer/RunLog.h"
+
+#include "mailer/SendRun.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QLocale>
+
+namespace og {
+
+void RunLog::open(const QString& path)
+{
+    close();
+    file_.setFileName(path);
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append))
+        throw SendFailure(QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(path));
+}
+
+void RunLog::close()
+{
+    if (file_.isOpen())
+        file_.close();
+}
+
+QString RunLog::timestamp()
+{
+    const QLocale locale = QLocale::system();
+    const QDateTime now = QDateTime::currentDateTime();
+    return locale.toString(now.date(), QLocale::ShortFormat) + u' ' + locale.toString(now.time(), QLocale::LongFormat);
+}
+
+void RunLog::writeLine(const QString& line)
+{
+    if (!file_.isOpen())
+        return;
+    const QByteArray bytes = line.toUtf8() + "\r\n";
+    if (file_.write(bytes) != bytes.size() || !file_.flush()) {
+        const QString path = file_.fileName();
+        file_.close();
+        throw SendFailure(QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(path));
+    }
+}
+
+void RunLog::writeHeader(const QString& addressFile, const QString& subject, const QStringList& bodyLines)
+{
+    writeLine(QStringLiteral("*** ") + timestamp() + QStringLiteral(" Using file ") + addressFile);
+    writeLine(QStringLiteral("Subject: ") + subject);
+    writeLine(QStringLiteral("Body:"));
+    for (const QString& line : bodyLines)
+        writeLine(line);
+    writeLine(QStringLiteral("Sent to these Customers:"));
+}
+
+void RunLog::writeNotSent(const QString& failure)
+{
+    // The failure text may span lines (socket errors do); keep it on one.
+    QString text = failure;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    text.replace(u'\n', u' ');
+    text.replace(u'\r', u' ');
+    try {
+        writeLine(QStringLiteral("*** not sent: ") + text);
+    } catch (const SendFailure&) {
+        // The send's own failure is the one to report.
+    }
+}
+
+void RunLog::writeStopped(const QString& nextAddress, int sent, int total)
+{
+    writeLine(QStringLiteral("*** stopped by the user before %1 (%2 of %3 customers sent)")
+                  .arg(nextAddress).arg(sent).arg(total));
+}
+
+} // namespace og

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+namespace og {
+
+// The run log "log.txt": appended to, one line per customer, every line ended
+// by CR LF and flushed at once so a run that breaks off keeps what it did.
+// A closed log (or one never opened, when logging is off) ignores writes.
+class RunLog {
+public:
+    RunLog() = default;
+    ~RunLog() { close(); }
+    RunLog(const RunLog&) = delete;
+    RunLog& operator=(const RunLog&) = delete;
+
+    // Throws SendFailure when the file cannot be opened for appending.
+    void open(const QString& path);
+    bool isOpen() const { return file_.isOpen(); }
+    void close();
+
+    // "*** <date> <time> Using file <path>", "Subject: ", "Body:", the body
+    // lines and "Sent to these Customers:".
+    void writeHeader(const QString& addressFile, const QString& subject, const QStringList& bodyLines);
+    void writeLine(const QString& line);
+    // After the address whose message failed: the customer was not served.
+    void writeNotSent(const QString& failure);
+    void writeStopped(const QString& nextAddress, int sent, int total);
+
+    // The local date and time as the header line shows them.
+    static QString timestamp();
+
+private:
+    QFile file_;
+};
+
+} // namespace og

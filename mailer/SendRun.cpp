@@ -1,0 +1,286 @@
+#include "mailer/SendRun.h"
+
+#include "mail/WireMessage.h"
+#include "mailer/RunLog.h"
+#include "net/SMTPWire.h"
+#include "orders/ProfileFile.h"
+#include "orders/TextFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace og {
+
+namespace {
+
+const QString PreparingText = QStringLiteral("Preparing to send messages...");
+const QString SendingText = QStringLiteral("Sending to ");
+
+// Blanks and control characters at both ends.
+QString trimControl(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin).unicode() <= 32)
+        ++begin;
+    while (end > begin && text.at(end - 1).unicode() <= 32)
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+std::string bytes(const QString& text)
+{
+    return text.toStdString();
+}
+
+std::vector<std::string> byteLines(const QStringList& lines)
+{
+    std::vector<std::string> result;
+    result.reserve(std::size_t(lines.size()));
+    for (const QString& line : lines)
+        result.push_back(bytes(line));
+    return result;
+}
+
+} // namespace
+
+SendFailure::SendFailure(const QString& message)
+    : std::runtime_error(message.toStdString())
+{
+}
+
+ServerAddress parseServerAddress(const QString& server)
+{
+    ServerAddress address;
+    address.host = server;
+    const qsizetype colon = server.lastIndexOf(u':');
+    if (colon > 0) {
+        bool ok = false;
+        const int port = server.mid(colon + 1).toInt(&ok);
+        if (ok && port > 0 && port <= 65535) {
+            address.host = server.left(colon);
+            address.port = port;
+        }
+    }
+    return address;
+}
+
+QString checkMailerInput(const MailerInput& input)
+{
+    if (!QFileInfo(input.addressFile).isFile())
+        return QStringLiteral("Invalid file name specification");
+    if (input.sender.indexOf(u'@') < 1)
+        return QStringLiteral("You must enter your correct email address");
+    if (input.server.indexOf(u'.') < 1)
+        return QStringLiteral("You must enter your mail server (e.g. %1)").arg(QLatin1String(ExampleMailServer));
+    if (input.subject.isEmpty())
+        return QStringLiteral("You must enter a subject for your message");
+    if (input.bodyLines.isEmpty())
+        return QStringLiteral("You must enter something in your message");
+    return {};
+}
+
+QStringList splitTextLines(const QString& text)
+{
+    if (text.isEmpty())
+        return {};
+    QString normalised = text;
+    normalised.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    normalised.replace(u'\r', u'\n');
+    QStringList lines = normalised.split(u'\n');
+    if (lines.size() > 1 && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QString appendTextLines(const QString& text, const QStringList& lines)
+{
+    if (lines.isEmpty())
+        return text;
+    QString result = text;
+    if (!result.isEmpty() && !result.endsWith(u'\n'))
+        result += u'\n';
+    result += lines.join(u'\n');
+    return result;
+}
+
+QStringList readTextFileLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw SendFailure(QStringLiteral("Unable to read ") + QDir::toNativeSeparators(path));
+    const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw SendFailure(QStringLiteral("Unable to read ") + QDir::toNativeSeparators(path));
+    return splitTextLines(decodeText(content));
+}
+
+QString customerAddress(const QString& line)
+{
+    QString address = trimControl(line);
+    if (!address.contains(u'@'))
+        return {};
+    const qsizetype blank = address.indexOf(u' ');
+    if (blank >= 0)
+        address.truncate(blank);
+    return address;
+}
+
+void configureTransport(TWireMessage& message, TWireSMTP& smtp)
+{
+    message.ExtractAttachments = false;
+    message.MsgNo = 0;
+    message.ContentType = "text/plain";
+    message.NoDecode = true;
+    smtp.Port = 25;
+    smtp.BufferChunk = 8192;
+    smtp.SocksPort = 0;
+}
+
+SendRun::SendRun(TWireMessage& message, TWireSMTP& smtp)
+    : message_(message), smtp_(smtp)
+{
+}
+
+void SendRun::showStatus(const QString& text)
+{
+    if (status_)
+        status_(text);
+}
+
+QStringList SendRun::prepare(const MailerInput& input)
+{
+    stopRequested_ = false;
+    showStatus(PreparingText);
+    try {
+        ProfileFile::writeString(input.settingsPath, QStringLiteral("options"), QStringLiteral("efile"),
+                                 input.addressFile);
+    } catch (const std::exception& error) {
+        throw SendFailure(QString::fromUtf8(error.what()));
+    }
+    if (input.useSignature && QFileInfo(input.signatureFile).isFile())
+        return readTextFileLines(input.signatureFile);
+    return {};
+}
+
+void SendRun::sendTo(const QString& address)
+{
+    message_.Too.clear();
+    message_.Too.push_back(bytes(address));
+    try {
+        smtp_.Send(message_);
+    } catch (const std::exception& error) {
+        throw SendFailure(QString::fromUtf8(error.what()));
+    }
+}
+
+SendOutcome SendRun::send(const MailerInput& input)
+{
+    SendOutcome outcome;
+
+    const ServerAddress server = parseServerAddress(input.server);
+    smtp_.Host = bytes(server.host);
+    smtp_.Port = server.port;
+
+    message_.Attachments.Clear();
+    message_.CCList.clear();
+    message_.BCCList.clear();
+    message_.SetFrom(bytes(input.sender));
+    message_.SetOrganization(bytes(input.organisation));
+    message_.SetSubject(bytes(input.subject));
+    message_.Text = byteLines(input.bodyLines);
+
+    if (!input.attachments.isEmpty()) {
+        for (const QString& path : input.attachments)
+            message_.Attachments.AddAttachment(bytes(path));
+    } else {
+        const QString path = input.programFolder + QLatin1String(MessageFileName);
+        QString text = input.bodyText;
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
+            throw SendFailure(QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(path));
+        message_.Attachments.AddAttachment(bytes(path));
+    }
+
+    // Count the customers first so the progress can say "of how many".
+    const QStringList lines = readTextFileLines(input.addressFile);
+    QStringList customers;
+    for (const QString& line : lines) {
+        const QString address = customerAddress(line);
+        if (!address.isEmpty())
+            customers << address;
+    }
+    outcome.total = int(customers.size());
+
+    RunLog log;
+    if (input.wantLog) {
+        log.open(QLatin1String(LogFileName));
+        log.writeHeader(input.addressFile, input.subject, input.bodyLines);
+    }
+    if (progress_)
+        progress_(0, outcome.total);
+
+    for (const QString& address : customers) {
+        if (stopRequested_) {
+            outcome.stopped = true;
+            outcome.nextAddress = address;
+            log.writeStopped(address, outcome.sent, outcome.total);
+            log.close();
+            showStatus(QStringLiteral("Stopped before %1: %2 of %3 customers sent")
+                           .arg(address).arg(outcome.sent).arg(outcome.total));
+            return outcome;
+        }
+        log.writeLine(address);
+        try {
+            sendTo(address);
+        } catch (const SendFailure& failure) {
+            log.writeNotSent(failure.message());
+            log.close();
+            throw;
+        }
+        showStatus(SendingText + address);
+        ++outcome.sent;
+        if (progress_)
+            progress_(outcome.sent, outcome.total);
+    }
+
+    if (input.copyToSelf) {
+        try {
+            sendTo(input.sender);
+        } catch (const SendFailure&) {
+            log.close();
+            throw;
+        }
+        showStatus(SendingText + input.sender);
+    }
+    log.close();
+    showStatus(QStringLiteral("Message sent to %1 customers").arg(outcome.sent));
+    if (input.settingsChanged)
+        saveSettings(input);
+    showStatus(QString());
+    return outcome;
+}
+
+void SendRun::saveSettings(const MailerInput& input)
+{
+    const QString user = QStringLiteral("user");
+    const QString options = QStringLiteral("options");
+    const QString& path = input.settingsPath;
+    try {
+        ProfileFile::writeString(path, user, QStringLiteral("email"), input.sender);
+        ProfileFile::writeString(path, user, QStringLiteral("company"), input.organisation);
+        ProfileFile::writeString(path, user, QStringLiteral("server"), input.server);
+        ProfileFile::writeBool(path, options, QStringLiteral("log"), input.wantLog);
+        ProfileFile::writeBool(path, options, QStringLiteral("audit"), input.copyToSelf);
+        ProfileFile::writeBool(path, options, QStringLiteral("sigfile"), input.useSignature);
+        ProfileFile::writeString(path, options, QStringLiteral("signame"), input.signatureFile);
+    } catch (const std::exception& error) {
+        throw SendFailure(QString::fromUtf8(error.what()));
+    }
+}
+
+} // namespace og

@@ -1,0 +1,126 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <stdexcept>
+
+namespace og {
+
+class TWireMessage;
+class TWireSMTP;
+
+// What the vendor filled in for one notification run: the window's controls,
+// or the command line's arguments and settings.
+struct MailerInput {
+    QString addressFile;           // full path of the address file
+    QString sender;                // "Your Email Address"
+    QString organisation;          // "Company Name"
+    QString server;                // "host" or "host:port"
+    QString subject;
+    QStringList bodyLines;         // the body as the lines the vendor sees
+    QString bodyText;              // the body as typed ("\n" between lines)
+    QStringList attachments;       // full paths, in the order added
+    bool useSignature = false;
+    QString signatureFile;
+    bool copyToSelf = true;
+    bool wantLog = true;
+    QString settingsPath;          // ordergate.ini
+    QString programFolder;         // ends with "/"; message.txt goes here
+    bool settingsChanged = false;  // save the sender's settings after a completed run
+};
+
+// A failure of the run after the checks: the message is shown to the vendor
+// as it stands (the transport's and the file system's own texts).
+class SendFailure : public std::runtime_error {
+public:
+    explicit SendFailure(const QString& message);
+    QString message() const { return QString::fromUtf8(what()); }
+};
+
+// How a run ended when it did not fail.
+struct SendOutcome {
+    int sent = 0;            // customers served
+    int total = 0;           // customers in the address file
+    bool stopped = false;    // the vendor pressed Stop
+    QString nextAddress;     // when stopped: the first customer not served
+};
+
+// Where the mail server is: "host" or "host:port"; 25 unless a port is given.
+struct ServerAddress {
+    QString host;
+    int port = 25;
+};
+ServerAddress parseServerAddress(const QString& server);
+
+// The five checks of "Send Now", in order; the first failure's message, or an
+// empty text when all pass.
+QString checkMailerInput(const MailerInput& input);
+
+// The example host name in the server check's message.
+inline constexpr const char* ExampleMailServer = "mail.example.com";
+
+// The lines of a text as a list, the way an edit field counts them: a final
+// line break ends the last line and adds no empty one.
+QStringList splitTextLines(const QString& text);
+
+// Appends lines to a typed text the way the body field takes them: each on
+// a line of its own after what is already there.
+QString appendTextLines(const QString& text, const QStringList& lines);
+
+// Reads a text file as lines (UTF-8, stray bytes as Windows-1252).
+// Throws SendFailure when it cannot be read.
+QStringList readTextFileLines(const QString& path);
+
+// The address of one address-file line, or an empty text when the line is
+// not a customer (no "@").
+QString customerAddress(const QString& line);
+
+// The message object and SMTP client set up as the program's data module
+// holds them: plain-text body, nothing decoded or extracted, port 25.
+void configureTransport(TWireMessage& message, TWireSMTP& smtp);
+
+// One notification run over the transport. The window and the command line
+// both drive it: first prepare() (on the caller's thread; its result is the
+// signature to append to the body), then send() with the final body.
+// send() may run on a worker thread; requestStop() may be called from any.
+class SendRun {
+public:
+    using StatusHandler = std::function<void(const QString& text)>;
+    using ProgressHandler = std::function<void(int done, int total)>;
+
+    SendRun(TWireMessage& message, TWireSMTP& smtp);
+
+    void setStatusHandler(StatusHandler handler) { status_ = std::move(handler); }
+    void setProgressHandler(ProgressHandler handler) { progress_ = std::move(handler); }
+
+    // Records the address file as the last one used and reads the signature.
+    // Returns the lines to append to the body (none without a signature).
+    QStringList prepare(const MailerInput& input);
+
+    // Builds the message, writes message.txt and the log, and sends one
+    // message per customer, then the copy to the sender. Throws SendFailure.
+    SendOutcome send(const MailerInput& input);
+
+    // Ends the run before the next customer; the one under way is finished.
+    void requestStop() { stopRequested_ = true; }
+
+    // The log the run writes, opened by this bare name in the working folder.
+    static constexpr const char* LogFileName = "log.txt";
+    static constexpr const char* MessageFileName = "message.txt";
+
+private:
+    void showStatus(const QString& text);
+    void sendTo(const QString& address);
+    void saveSettings(const MailerInput& input);
+
+    TWireMessage& message_;
+    TWireSMTP& smtp_;
+    StatusHandler status_;
+    ProgressHandler progress_;
+    std::atomic<bool> stopRequested_{false};
+};
+
+} // namespace og
