@@ -1,0 +1,121 @@
+// Address parsing and the small text helpers the message layer builds on.
+
+#include <gtest/gtest.h>
+
+#include "mail/MailText.h"
+#include "net/WireExceptions.h"
+
+using og::ParseAddress;
+
+namespace {
+
+using Parsed = std::pair<std::string, std::string>;
+
+TEST(ParseAddress, AngleBracketsGiveAddressAndName)
+{
+    EXPECT_EQ(ParseAddress("Jane Doe <jane@example.com>"), Parsed("jane@example.com", "Jane Doe"));
+    EXPECT_EQ(ParseAddress("  Jane   < jane@example.com >"), Parsed("jane@example.com", "Jane"));
+    // Only the first "<" opens the address.
+    EXPECT_EQ(ParseAddress("a <b <c@d>"), Parsed("b <c@d", "a"));
+}
+
+TEST(ParseAddress, ParenthesesGiveAddressAndName)
+{
+    EXPECT_EQ(ParseAddress("jane@example.com (Jane Doe)"), Parsed("jane@example.com", "Jane Doe"));
+    EXPECT_EQ(ParseAddress("jane@example.com()"), Parsed("jane@example.com", "jane@example.com"));
+}
+
+TEST(ParseAddress, QuotesAroundTheNameAreRemovedRepeatedly)
+{
+    EXPECT_EQ(ParseAddress("\"Jane Doe\" <j@x.org>"), Parsed("j@x.org", "Jane Doe"));
+    EXPECT_EQ(ParseAddress("'Jane' <j@x.org>"), Parsed("j@x.org", "Jane"));
+    EXPECT_EQ(ParseAddress("\"'Jane'\" <j@x.org>"), Parsed("j@x.org", "Jane"));
+    // Unbalanced quotes stay.
+    EXPECT_EQ(ParseAddress("\"Jane <j@x.org>"), Parsed("j@x.org", "\"Jane"));
+    // A lone quote is one character: kept.
+    EXPECT_EQ(ParseAddress("\" <j@x.org>"), Parsed("j@x.org", "\""));
+    // Quotes around nothing leave an empty name, which becomes the address.
+    EXPECT_EQ(ParseAddress("\"\" <j@x.org>"), Parsed("j@x.org", "j@x.org"));
+}
+
+TEST(ParseAddress, BareAddressIsBothAndStaysUntrimmed)
+{
+    EXPECT_EQ(ParseAddress("jane@example.com"), Parsed("jane@example.com", "jane@example.com"));
+    EXPECT_EQ(ParseAddress(" jane@example.com "), Parsed(" jane@example.com ", " jane@example.com "));
+    EXPECT_EQ(ParseAddress(""), Parsed("", ""));
+}
+
+TEST(ParseAddress, BracketsWithoutOpeningOrContentGiveNoAddress)
+{
+    EXPECT_EQ(ParseAddress("jane@example.com>"), Parsed("", ""));
+    EXPECT_EQ(ParseAddress("Jane <>"), Parsed("", "Jane"));
+    EXPECT_EQ(ParseAddress("Jane < >").first, "");
+    EXPECT_EQ(ParseAddress("jane)"), Parsed("", ""));
+}
+
+TEST(RequireAddress, ReturnsAddressOrRaisesNamingWhatIsMissing)
+{
+    EXPECT_EQ(og::ExtractAddress("Shop <sales@shop.example>"), "sales@shop.example");
+    EXPECT_EQ(og::RequireAddress("Shop <sales@shop.example>", "From"), "sales@shop.example");
+    for (const char* bad : {"", "Shop <>", "nobody>"}) {
+        try {
+            og::RequireAddress(bad, "From");
+            ADD_FAILURE() << "no error for \"" << bad << "\"";
+        } catch (const og::EWireException&) {
+            ADD_FAILURE() << "a missing sender is not a network error";
+        } catch (const og::Exception& e) {
+            EXPECT_EQ(e.Message(), "From not specified.");
+        }
+    }
+}
+
+TEST(JoinAddresses, CommaWithoutBlankAndItemsAsTheyAre)
+{
+    EXPECT_EQ(og::JoinAddresses({}), "");
+    EXPECT_EQ(og::JoinAddresses({"a@x"}), "a@x");
+    EXPECT_EQ(og::JoinAddresses({"a@x", "b@y"}), "a@x,b@y");
+    EXPECT_EQ(og::JoinAddresses({" a@x ", "", "B <b@y>"}), " a@x ,,B <b@y>");
+}
+
+TEST(ReplaceText, FirstOrAllOccurrences)
+{
+    EXPECT_EQ(og::ReplaceText("Name=a=b", "=", ": ", 0), "Name: a=b");
+    EXPECT_EQ(og::ReplaceText("Name=a=b", "=", ": ", og::rfReplaceAll), "Name: a: b");
+    EXPECT_EQ(og::ReplaceText("", "=", ": ", og::rfReplaceAll), "");
+    EXPECT_EQ(og::ReplaceText("no pattern", "=", ": ", 0), "no pattern");
+    // Replacement holding the pattern is not searched again.
+    EXPECT_EQ(og::ReplaceText("aaa", "a", "aa", og::rfReplaceAll), "aaaaaa");
+    EXPECT_EQ(og::ReplaceText("abab", "ab", "", og::rfReplaceAll), "");
+}
+
+TEST(ReplaceText, IgnoreCaseKeepsTheSourceText)
+{
+    EXPECT_EQ(og::ReplaceText("Hello hELLo", "hello", "X", og::rfIgnoreCase), "X hELLo");
+    EXPECT_EQ(og::ReplaceText("Hello hELLo", "hello", "X", og::rfIgnoreCase | og::rfReplaceAll), "X X");
+    EXPECT_EQ(og::ReplaceText("Hello hELLo", "hello", "X", 0), "Hello hELLo");
+    EXPECT_EQ(og::ReplaceText("ABC abc", "b", "-", og::rfIgnoreCase | og::rfReplaceAll), "A-C a-c");
+}
+
+TEST(TrimControl, RemovesBlanksAndControlsAtBothEndsOnly)
+{
+    EXPECT_EQ(og::TrimControl(" \t\r\n a b \x01\x1f "), "a b");
+    EXPECT_EQ(og::TrimControl("\x7f"), "\x7f");
+    EXPECT_EQ(og::TrimControl("   "), "");
+    EXPECT_EQ(og::TrimControl("\xc3\xa9t\xc3\xa9"), "\xc3\xa9t\xc3\xa9"); // UTF-8 bytes are kept
+}
+
+TEST(SplitLineBreaks, EveryKindOfBreakEndsALine)
+{
+    using V = std::vector<std::string>;
+    EXPECT_EQ(og::SplitLineBreaks("plain"), V{"plain"});
+    EXPECT_EQ(og::SplitLineBreaks(""), V{""});
+    EXPECT_EQ(og::SplitLineBreaks("a\r\nb\nc\rd"), (V{"a", "b", "c", "d"}));
+    EXPECT_EQ(og::SplitLineBreaks("a\n\nb"), (V{"a", "", "b"}));
+    EXPECT_EQ(og::SplitLineBreaks("a\r\n"), (V{"a", ""}));
+    EXPECT_EQ(og::SplitLineBreaks("\n\r"), (V{"", "", ""}));
+    EXPECT_TRUE(og::HoldsLineBreak("x\ry"));
+    EXPECT_TRUE(og::HoldsLineBreak("x\n"));
+    EXPECT_FALSE(og::HoldsLineBreak("x\ty"));
+}
+
+} // namespace
