@@ -202,6 +202,25 @@ TEST(BodyMultipart, ProgressCountsTheFileAndEndsEachTransfer)
     EXPECT_EQ(work, expected);
 }
 
+TEST(HeaderBlock, PreparedHeadersBecomeNameColonValueLines)
+{
+    og::test::TempDir dir;
+    TWireMessage m;
+    m.UseNowForDate = false;
+    m.SetFrom("Shop <sales@shop.example>");
+    m.SetSubject("a=b");
+    m.Attachments.AddAttachment(dir.Write("x.txt", "x"));
+    m.PrepareHeaders();
+    m.Headers.SetValue("To", "c@x");
+    const std::string wire = Capture([&](TWireMessageClient& c) { c.WriteHeaders(m.Headers.Lines()); });
+    EXPECT_EQ(wire, "From: Shop <sales@shop.example>\r\n"
+                    "Subject: a=b\r\n"
+                    "MIME-Version: 1.0\r\n"
+                    "Content-Type: multipart/mixed; boundary=\"=_NextPart_2rfksadvnqw3nerasdf\"\r\n"
+                    "To: c@x\r\n"
+                    "\r\n");
+}
+
 // A client whose progress report fails part-way, as a broken connection or a
 // cancelling handler would.
 class FailingProgressClient : public TWireMessageClient {
