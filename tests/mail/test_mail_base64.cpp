@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -11,27 +10,12 @@
 #include "mail/EncodeWire.h"
 #include "net/Wire.h"
 #include "net/WireExceptions.h"
-#include "tests/mail/TempFiles.h"
+#include "tests/mail/MailTestSupport.h"
 
 using og::TWireDecoder;
 using og::TWireEncoder;
 
 namespace {
-
-std::string RunBase64Tool(const std::string& file)
-{
-    const std::string command = "base64 -w0 '" + file + "'";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return "<base64 tool not available>";
-    std::string out;
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, got);
-    ::pclose(pipe);
-    return out;
-}
 
 std::string Join(const std::vector<std::string>& lines, std::size_t count)
 {
@@ -128,7 +112,7 @@ TEST_P(Base64File, LinesMatchTheSystemToolAndHaveTheRightShape)
         const std::size_t rest = size - (encodedLines - 1) * 45;
         EXPECT_EQ(lines[encodedLines - 1].size(), (rest + 2) / 3 * 4);
     }
-    EXPECT_EQ(Join(lines, encodedLines), RunBase64Tool(file));
+    EXPECT_EQ(Join(lines, encodedLines), og::test::SystemBase64(file, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Base64File, ::testing::Values(0, 1, 2, 44, 45, 46, 90, 100000, 45 * 1024 + 1));

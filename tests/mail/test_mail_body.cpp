@@ -3,14 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "mail/WireMessage.h"
 #include "net/WireExceptions.h"
 #include "tests/mail/LoopbackSink.h"
-#include "tests/mail/TempFiles.h"
+#include "tests/mail/MailTestSupport.h"
 
 using og::TWireMessage;
 using og::TWireMessageClient;
@@ -18,29 +17,6 @@ using og::TWireMessageClient;
 namespace {
 
 const std::string Separator = "--=_NextPart_2rfksadvnqw3nerasdf";
-
-std::string Base64ToolLines(const std::string& file)
-{
-    const std::string command = "base64 -w60 '" + file + "'";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return "<base64 tool not available>";
-    std::string out;
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, got);
-    ::pclose(pipe);
-    // LF lines to the wire's CR LF lines.
-    std::string crlf;
-    for (char c : out) {
-        if (c == '\n')
-            crlf += "\r\n";
-        else
-            crlf += c;
-    }
-    return crlf;
-}
 
 std::string PartHeader(const std::string& storedName)
 {
@@ -135,9 +111,9 @@ TEST(BodyMultipart, TextAndAttachmentsOfEveryEdgeSize)
 
     std::string expected = TextPartHeader("text/plain; charset=utf-8") + "Dear customer,\r\n..\r\nThanks\r\n";
     expected += PartHeader("empty.dat") + "\r\n";
-    expected += PartHeader("f45.bin") + Base64ToolLines(f45) + "\r\n";
-    expected += PartHeader("f46.bin") + Base64ToolLines(f46) + "\r\n";
-    expected += PartHeader("big.bin") + Base64ToolLines(big) + "\r\n";
+    expected += PartHeader("f45.bin") + og::test::SystemBase64(f45, 60) + "\r\n";
+    expected += PartHeader("f46.bin") + og::test::SystemBase64(f46, 60) + "\r\n";
+    expected += PartHeader("big.bin") + og::test::SystemBase64(big, 60) + "\r\n";
     expected += Separator + "--\r\n";
     ASSERT_EQ(wire.size(), expected.size());
     EXPECT_TRUE(wire == expected);
@@ -258,7 +234,7 @@ TEST(BodyMultipart, AFailureInsideAFileEndsTheTransferWithoutTheClosingLines)
     ASSERT_FALSE(work.empty());
     EXPECT_EQ(work.back(), std::make_pair(int64_t(-1), int64_t(-1)));
     // Eleven lines went out, the eleventh being the one whose report failed.
-    const std::string lines = Base64ToolLines(file);
+    const std::string lines = og::test::SystemBase64(file, 60);
     EXPECT_EQ(wire, TextPartHeader("text/plain") + PartHeader("a.bin") + lines.substr(0, 11 * 62));
 }
 

@@ -4,14 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "mail/MailText.h"
 #include "mail/WireMessage.h"
 #include "net/WireExceptions.h"
+#include "tests/mail/MailTestSupport.h"
 
 using og::THeaderStore;
 using og::TWireMessage;
@@ -40,28 +39,6 @@ void ApplyClientHeaderSettings(TWireMessage& m, const std::string& xProgram = {}
     m.Headers.SetValue("X-Library", "Wire 1.0");
     m.Headers.SetValue("X-Mailer", xProgram);
 }
-
-class ZoneScope {
-public:
-    explicit ZoneScope(const char* zone)
-    {
-        if (const char* old = std::getenv("TZ"))
-            saved_ = std::string(old);
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ZoneScope()
-    {
-        if (saved_)
-            setenv("TZ", saved_->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::optional<std::string> saved_;
-};
 
 TEST(HeaderStore, LookupIgnoresCaseAndTakesTheFirstLine)
 {
@@ -175,7 +152,7 @@ TEST(Attachments, StoredNameIsTheLastPathComponent)
 
 TEST(PrepareHeaders, AttachmentsMakeAMultipartMessage)
 {
-    ZoneScope zone("UTC");
+    og::test::ZoneScope zone("UTC");
     TWireMessage m;
     m.Attachments.AddAttachment("/tmp/a.zip");
     m.PrepareHeaders();
@@ -256,7 +233,7 @@ TEST(HeaderOrder, OptionalHeadersComeAndGoByTheStoreRules)
 
 TEST(SetDate, WritesTheLocalDateHeader)
 {
-    ZoneScope zone("EST5EDT");
+    og::test::ZoneScope zone("EST5EDT");
     TWireMessage m;
     m.SetDate(1046891229);
     EXPECT_EQ(m.Headers.Value("Date"), "Wed, 5 Mar 2003 14:07:09 -0500");

@@ -2,38 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <string>
 
 #include "mail/TimeZone.h"
+#include "tests/mail/MailTestSupport.h"
 
 namespace {
 
 // Switches the process's zone for one test and puts the old one back.
-class ZoneScope {
-public:
-    explicit ZoneScope(const char* zone)
-    {
-        if (const char* old = std::getenv("TZ"))
-            saved_ = std::string(old);
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ZoneScope()
-    {
-        if (saved_)
-            setenv("TZ", saved_->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::optional<std::string> saved_;
-};
-
 constexpr std::time_t Mar5_2003_190709Utc = 1046891229;  // a Wednesday, standard time
 constexpr std::time_t Jul1_2003_120000Utc = 1057060800;  // northern summer time
 constexpr std::time_t Jun1_2024_003000Utc = 1717201800;  // a Saturday
@@ -52,7 +29,7 @@ TEST(FormatZoneOffset, SignHoursAndMinutes)
 
 TEST(DateHeader, WestOfUtcInStandardAndDaylightTime)
 {
-    ZoneScope zone("EST5EDT");
+    og::test::ZoneScope zone("EST5EDT");
     EXPECT_EQ(og::FormatDateHeader(Mar5_2003_190709Utc), "Wed, 5 Mar 2003 14:07:09 -0500");
     EXPECT_EQ(og::FormatDateHeader(Jul1_2003_120000Utc), "Tue, 1 Jul 2003 08:00:00 -0400");
     EXPECT_EQ(og::TimeZoneOffsetAt(Mar5_2003_190709Utc), -300);
@@ -62,11 +39,11 @@ TEST(DateHeader, WestOfUtcInStandardAndDaylightTime)
 TEST(DateHeader, EastOfUtcWithHalfHourAndSummerTime)
 {
     {
-        ZoneScope zone("Asia/Kolkata");
+        og::test::ZoneScope zone("Asia/Kolkata");
         EXPECT_EQ(og::FormatDateHeader(Mar5_2003_190709Utc), "Thu, 6 Mar 2003 00:37:09 +0530");
     }
     {
-        ZoneScope zone("Europe/Berlin");
+        og::test::ZoneScope zone("Europe/Berlin");
         EXPECT_EQ(og::FormatDateHeader(Mar5_2003_190709Utc), "Wed, 5 Mar 2003 20:07:09 +0100");
         EXPECT_EQ(og::FormatDateHeader(Jul1_2003_120000Utc), "Tue, 1 Jul 2003 14:00:00 +0200");
     }
@@ -74,7 +51,7 @@ TEST(DateHeader, EastOfUtcWithHalfHourAndSummerTime)
 
 TEST(DateHeader, UtcGivesPlusZeroesAndFirstDayHasNoLeadingZero)
 {
-    ZoneScope zone("UTC");
+    og::test::ZoneScope zone("UTC");
     EXPECT_EQ(og::FormatDateHeader(Jun1_2024_003000Utc), "Sat, 1 Jun 2024 00:30:00 +0000");
     EXPECT_EQ(og::TimeZoneOffset(), 0);
 }
@@ -83,11 +60,11 @@ TEST(DateHeader, CurrentOffsetFollowsTheZone)
 {
     // Fixed-offset POSIX zones (no daylight rule): the offset is known at any date.
     {
-        ZoneScope zone("XXX-5:30");
+        og::test::ZoneScope zone("XXX-5:30");
         EXPECT_EQ(og::TimeZoneOffset(), 330);
     }
     {
-        ZoneScope zone("XXX3");
+        og::test::ZoneScope zone("XXX3");
         EXPECT_EQ(og::TimeZoneOffset(), -180);
     }
 }

@@ -1,7 +1,13 @@
 #pragma once
-// Scratch files for the mail tests: a private folder removed at the end.
+// Shared by the mail tests: scratch files, reproducible bytes, the system's
+// own base64 tool as an independent reference, and a scoped time zone.
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <stdexcept>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -55,5 +61,54 @@ inline std::string PatternBytes(std::size_t size, uint32_t seed = 20031105)
         bytes[i] = static_cast<char>(i < 256 ? i : random() & 0xFF);
     return bytes;
 }
+
+// Output of Debian's base64 for a file: one line of `width` characters after
+// another, each ended with CR LF as on the wire; width 0 gives one unbroken text.
+inline std::string SystemBase64(const std::string& file, int width)
+{
+    const std::string command = "base64 -w" + std::to_string(width) + " '" + file + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return "<base64 tool not available>";
+    std::string out;
+    char buffer[65536];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, got);
+    ::pclose(pipe);
+    std::string crlf;
+    for (char c : out) {
+        if (c == '\n')
+            crlf += "\r\n";
+        else
+            crlf += c;
+    }
+    return crlf;
+}
+
+// Switches the process's time zone for one scope and puts the old one back.
+class ZoneScope {
+public:
+    explicit ZoneScope(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            saved_ = std::string(old);
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ZoneScope()
+    {
+        if (saved_)
+            setenv("TZ", saved_->c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    ZoneScope(const ZoneScope&) = delete;
+    ZoneScope& operator=(const ZoneScope&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
 
 } // namespace og::test
