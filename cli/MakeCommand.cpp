@@ -1,0 +1,233 @@
+#include "cli/MakeCommand.h"
+
+#include "orders/CustomerLists.h"
+#include "orders/Options.h"
+#include "orders/ProfileFile.h"
+#include "orders/ProgramFolder.h"
+#include "orders/Report.h"
+#include "orders/ScriptRun.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace og::cli {
+
+namespace {
+
+int run(const QStringList& args);
+
+}  // namespace
+
+const Command makeCommand = {
+    "make",
+    "write MakePass.ksh and the address file for a product of a sales report",
+    &run,
+};
+
+QString makeHelpText()
+{
+    return QStringLiteral(
+        "Usage: ordergate-cli make [REPORT] [--product NAME] [--dir DIR]\n"
+        "\n"
+        "Reads a sales report (SWREG or RegNet comma-separated text), takes the\n"
+        "orders of one product, reconciles them with the customer lists and writes\n"
+        "the batch file MakePass.ksh and the address file email_PRODUCT.txt.\n"
+        "\n"
+        "  REPORT          file holding the report text; \"-\" or none: standard input.\n"
+        "                  UTF-8; bytes that are not valid UTF-8 are read as\n"
+        "                  Windows-1252. Lines end with CR LF or LF.\n"
+        "  --product NAME  the product, compared ignoring case, or \"All\" for every\n"
+        "                  order of the report. Without it the first entry of the\n"
+        "                  product list is taken: \"All\" when the report names two\n"
+        "                  or more products, else its only product.\n"
+        "  --dir DIR       the program folder of this run (it must exist): its\n"
+        "                  ordergate.ini gives the options, MakePass.ksh and the\n"
+        "                  address file are written into it, and the address file's\n"
+        "                  path is stored there as [options] efile. Without it, the\n"
+        "                  folder of this executable.\n"
+        "  -h, --help      show this text.\n"
+        "\n"
+        "The customer lists bozos.txt, Address.txt and goodguys.txt are read from\n"
+        "the current working directory; a missing list is simply empty.\n"
+        "\n"
+        "On success standard output holds exactly the seven statistics lines and\n"
+        "the exit status is 0. A report without orders (\"No records processed\"),\n"
+        "an unknown product and every failure to read or write a file are reported\n"
+        "on standard error with exit status 1; a malformed command line gives 2.\n");
+}
+
+bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* error)
+{
+    *out = MakeArguments();
+    bool haveReport = false, haveProduct = false, haveDir = false;
+    auto takeValue = [&](qsizetype& i, const QString& option, QString* value, bool* seen) {
+        const QString& arg = args[i];
+        if (*seen) {
+            *error = QStringLiteral("%1 given twice").arg(option);
+            return false;
+        }
+        if (arg.startsWith(option + u'=')) {
+            *value = arg.sliced(option.size() + 1);
+        } else if (i + 1 < args.size()) {
+            *value = args[++i];
+        } else {
+            *error = QStringLiteral("%1 needs a value").arg(option);
+            return false;
+        }
+        *seen = true;
+        return true;
+    };
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (!optionsEnded && (arg == u"-h" || arg == u"--help")) {
+            out->help = true;
+        } else if (!optionsEnded && (arg == u"--product" || arg.startsWith(u"--product="))) {
+            if (!takeValue(i, QStringLiteral("--product"), &out->product, &haveProduct))
+                return false;
+        } else if (!optionsEnded && (arg == u"--dir" || arg.startsWith(u"--dir="))) {
+            if (!takeValue(i, QStringLiteral("--dir"), &out->dir, &haveDir))
+                return false;
+            if (out->dir.isEmpty()) {
+                *error = QStringLiteral("--dir needs a folder");
+                return false;
+            }
+        } else if (!optionsEnded && arg == u"--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && arg.startsWith(u'-') && arg != u"-") {
+            *error = QStringLiteral("unknown option %1").arg(arg);
+            return false;
+        } else {
+            if (haveReport) {
+                *error = QStringLiteral("only one REPORT may be given");
+                return false;
+            }
+            out->report = arg;
+            haveReport = true;
+        }
+    }
+    if (!haveReport)
+        out->report = QStringLiteral("-");
+    return true;
+}
+
+namespace {
+
+bool readReport(const QString& source, QByteArray* bytes, QString* error)
+{
+    QFile file;
+    bool opened;
+    QString name = source;
+    if (source == u"-") {
+        name = QStringLiteral("standard input");
+        opened = file.open(stdin, QIODevice::ReadOnly);
+    } else {
+        if (QFileInfo(source).isDir()) {
+            *error = QStringLiteral("Unable to read the report %1: it is a folder").arg(source);
+            return false;
+        }
+        file.setFileName(source);
+        opened = file.open(QIODevice::ReadOnly);
+    }
+    if (opened)
+        *bytes = file.readAll();
+    if (!opened || file.error() != QFileDevice::NoError) {
+        *error = QStringLiteral("Unable to read the report %1: %2").arg(name, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+int fail(const QString& message)
+{
+    printError(QStringLiteral("ordergate-cli make: ") + message + u'\n');
+    return ExitFailure;
+}
+
+int run(const QStringList& args)
+{
+    MakeArguments a;
+    QString error;
+    if (!parseMakeArguments(args, &a, &error)) {
+        printError(QStringLiteral("ordergate-cli make: %1\n\n").arg(error) + makeHelpText());
+        return ExitUsage;
+    }
+    if (a.help) {
+        printOut(makeHelpText());
+        return ExitOk;
+    }
+
+    QString folder;
+    if (a.dir.isEmpty()) {
+        folder = programFolder();
+    } else {
+        const QFileInfo dir(a.dir);
+        if (!dir.isDir())
+            return fail(QStringLiteral("the folder %1 does not exist").arg(a.dir));
+        folder = dir.absoluteFilePath() + u'/';
+    }
+    const QString settingsPath = settingsPathIn(folder);
+
+    try {
+        const Options options = loadOptions(settingsPath, Options());
+
+        QByteArray bytes;
+        if (!readReport(a.report, &bytes, &error))
+            return fail(error);
+        Report report;
+        report.readBytes(std::move(bytes));
+
+        const QStringList products = report.products();
+        if (products.isEmpty())
+            return fail(QStringLiteral(
+                "No records processed\n"
+                "The report holds no order line (a line with an \"@\"). "
+                "Is it the comma-separated sales report?"));
+
+        qsizetype chosen = 0;
+        if (!a.product.isEmpty()) {
+            chosen = -1;
+            for (qsizetype i = 0; i < products.size() && chosen < 0; ++i) {
+                if (QString::compare(products[i], a.product, Qt::CaseInsensitive) == 0)
+                    chosen = i;
+            }
+            // With a single product the list has no "All": its one entry
+            // already stands for every order.
+            if (chosen < 0 && products.size() == 1
+                && QString::compare(a.product, u"All", Qt::CaseInsensitive) == 0)
+                chosen = 0;
+            if (chosen < 0) {
+                QStringList quoted;
+                for (const QString& p : products)
+                    quoted.append(u'"' + p + u'"');
+                return fail(QStringLiteral("the report has no product \"%1\"; its products are: %2")
+                                .arg(a.product, quoted.join(QStringLiteral(", "))));
+            }
+        }
+        const QString selected = products[chosen];
+
+        CustomerLists lists;
+        lists.load(QDir::currentPath());
+
+        writeAddressFilePath(settingsPath, folder + addressFileName(selected));
+
+        RunRequest request;
+        request.report = &report;
+        request.selectedProduct = selected;
+        request.allProducts = chosen == 0;
+        request.options = options;
+        request.lists = &lists;
+        request.folder = folder;
+        const RunResult result = performRun(request);
+        printOut(result.statistics.join(u'\n') + u'\n');
+        return ExitOk;
+    } catch (const std::exception& e) {
+        return fail(QString::fromUtf8(e.what()));
+    }
+}
+
+}  // namespace
+
+}  // namespace og::cli

@@ -1,0 +1,21 @@
+#pragma once
+#include "cli/Command.h"
+
+namespace og::cli {
+
+// ordergate-cli make [REPORT] [--product NAME] [--dir DIR]
+extern const Command makeCommand;
+
+// The parsed command line of make; public for the tests.
+struct MakeArguments {
+    QString report;   // a path, or "-" for standard input
+    QString product;  // empty: the first entry of the product list
+    QString dir;      // empty: the program's folder
+    bool help = false;
+};
+
+// False (with a message in error) for a malformed command line.
+bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* error);
+QString makeHelpText();
+
+}  // namespace og::cli

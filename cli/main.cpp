@@ -1,0 +1,57 @@
+// ordergate-cli: the jobs of Ordergate without windows.
+
+#include "cli/Command.h"
+#include "cli/MakeCommand.h"
+
+#include <QCoreApplication>
+
+
+namespace {
+
+using og::cli::Command;
+
+// Every subcommand: one line each.
+const Command* const kCommands[] = {
+    &og::cli::makeCommand,
+};
+
+QString overview()
+{
+    QString text = QStringLiteral(
+        "Usage: ordergate-cli COMMAND [ARGUMENTS...]\n"
+        "       ordergate-cli COMMAND --help\n"
+        "\n"
+        "Commands:\n");
+    for (const Command* c : kCommands)
+        text += QStringLiteral("  %1  %2\n").arg(QString::fromUtf8(c->name), -6).arg(QString::fromUtf8(c->summary));
+    text += QStringLiteral(
+        "\n"
+        "Exit status: 0 on success, 1 on failure (message on standard error),\n"
+        "2 for a malformed command line.\n");
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Ordergate"));
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    if (args.isEmpty()) {
+        og::cli::printError(overview());
+        return og::cli::ExitUsage;
+    }
+    const QString name = args.takeFirst();
+    if (name == u"--help" || name == u"-h" || name == u"help") {
+        og::cli::printOut(overview());
+        return og::cli::ExitOk;
+    }
+    for (const Command* c : kCommands) {
+        if (name == QString::fromUtf8(c->name))
+            return c->run(args);
+    }
+    og::cli::printError(QStringLiteral("ordergate-cli: unknown command \"%1\"\n\n").arg(name) + overview());
+    return og::cli::ExitUsage;
+}
