@@ -1,0 +1,244 @@
+#include "app/HeraldF.h"
+
+#include "app/LineListModel.h"
+#include "app/MakeKshF.h"
+#include "app/platform/Platform.h"
+#include "app/platform/Version.h"
+#include "mailer/EmailForm.h"
+#include "orders/ReportFields.h"
+
+#include <QDir>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace og {
+
+namespace {
+
+template <typename T>
+T* named(T* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QListView* lineView(const char* name, LineListModel* model)
+{
+    auto* view = named(new QListView, name);
+    view->setModel(model);
+    view->setUniformItemSizes(true);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view->setFont(model->property("viewFont").value<QFont>());
+    return view;
+}
+
+} // namespace
+
+THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
+    : QDialog(parent), platform_(platform), form1_(form1)
+{
+    setObjectName(QStringLiteral("Herald"));
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    scriptModel_ = new LineListModel(this);
+    addressModel_ = new LineListModel(this);
+    for (LineListModel* model : {scriptModel_, addressModel_}) {
+        model->setFont(fixed);
+        model->setProperty("viewFont", fixed);
+    }
+
+    Results = named(new QFrame, "Results");
+    Results->setFrameShape(QFrame::StyledPanel);
+    Label2 = named(new QLabel(QStringLiteral("ksh batch file  MakePass.ksh")), "Label2");
+    Memo1 = lineView("Memo1", scriptModel_);
+    Label1 = named(new QLabel(QStringLiteral("e-mail list: email.txt")), "Label1");
+    emailBox = lineView("emailBox", addressModel_);
+    Label3 = named(new QLabel(QStringLiteral("run statistics:")), "Label3");
+    RichEdit1 = named(new QTextEdit, "RichEdit1");
+    RichEdit1->setReadOnly(true);
+    RichEdit1->setLineWrapMode(QTextEdit::NoWrap);
+    RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    RichEdit1->setFixedHeight(RichEdit1->fontMetrics().lineSpacing() * 8 + 12);
+    RunProgress = named(new QProgressBar, "RunProgress");
+    RunProgress->setRange(0, 0); // busy, without a known end
+    RunProgress->setTextVisible(false);
+    RunProgress->setVisible(false);
+    BitBtn2 = named(new QPushButton(QStringLiteral("Prepare notification message")), "BitBtn2");
+    BitBtn2->setToolTip(QStringLiteral("Create and send message to customers"));
+    BitBtn3 = named(new QPushButton(style()->standardIcon(QStyle::SP_DialogHelpButton), QStringLiteral("Help")),
+                    "BitBtn3");
+    BitBtn1 = named(new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Close")),
+                    "BitBtn1");
+    BitBtn1->setAutoDefault(false);
+    BitBtn2->setAutoDefault(false);
+    BitBtn3->setAutoDefault(false);
+    Label2->setBuddy(Memo1);
+    Label1->setBuddy(emailBox);
+    Label3->setBuddy(RichEdit1);
+
+    auto* panel = new QVBoxLayout(Results);
+    panel->addWidget(Label2);
+    panel->addWidget(Memo1, 3);
+    panel->addWidget(Label1);
+    panel->addWidget(emailBox, 2);
+    panel->addWidget(Label3);
+    panel->addWidget(RichEdit1);
+    panel->addWidget(RunProgress);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(BitBtn2);
+    buttons->addStretch(1);
+    buttons->addWidget(BitBtn3);
+    buttons->addWidget(BitBtn1);
+
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(Results, 1);
+    top->addLayout(buttons);
+    resize(720, 640);
+
+    connect(BitBtn2, &QPushButton::clicked, this, &THerald::BitBtn2Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &THerald::BitBtn3Click);
+    connect(BitBtn1, &QPushButton::clicked, this, &QDialog::reject);
+    connect(&watcher_, &QFutureWatcher<Outcome>::finished, this, &THerald::finishRun);
+
+    FormCreate();
+}
+
+THerald::~THerald()
+{
+    // The worker reads the report and the lists; never leave it running.
+    watcher_.waitForFinished();
+}
+
+void THerald::FormCreate()
+{
+    setWindowTitle(u' ' + VersionString(QStringLiteral("ProductName")) + QLatin1String(" - Results"));
+    try {
+        lists_.load(QDir::currentPath() + u'/');
+    } catch (const std::exception& e) {
+        platform_.showException(this, QString::fromUtf8(e.what()));
+    }
+}
+
+const LineBlock& THerald::scriptLines() const { return scriptModel_->lines(); }
+const LineBlock& THerald::addressLines() const { return addressModel_->lines(); }
+
+void THerald::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!activatedThisShowing_) {
+        activatedThisShowing_ = true;
+        // Queued, so the window is on screen (with its busy bar) first.
+        QMetaObject::invokeMethod(this, &THerald::FormActivate, Qt::QueuedConnection);
+    }
+}
+
+void THerald::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    // A minimised window is hidden too, without being closed.
+    if (!isMinimized() && !running_)
+        activatedThisShowing_ = false;
+}
+
+void THerald::FormActivate()
+{
+    if (running_)
+        return;
+    RunRequest request;
+    request.report = &form1_.report();
+    QListWidget* products = form1_.StoreBox;
+    request.allProducts = products->count() > 0 && products->item(0)->isSelected();
+    const QList<QListWidgetItem*> selected = products->selectedItems();
+    const QString itemText = selected.isEmpty() ? form1_.SelectedProduct : selected.first()->text();
+    request.selectedProduct = trimmed(itemText);
+    form1_.SelectedProduct = request.selectedProduct;
+    request.options = form1_.options();
+    request.lists = &lists_;
+    request.folder = form1_.programFolder();
+
+    Label1->setText(QLatin1String("e-mail list: ") + addressFileName(request.selectedProduct));
+    scriptModel_->clear();
+    addressModel_->clear();
+    running_ = true;
+    RunProgress->setVisible(true);
+    BitBtn2->setEnabled(false);
+
+    watcher_.setFuture(QtConcurrent::run([request]() {
+        Outcome outcome;
+        try {
+            outcome.result = performRun(request);
+        } catch (const std::exception& e) {
+            outcome.error = QString::fromUtf8(e.what());
+        }
+        return outcome;
+    }));
+}
+
+void THerald::finishRun()
+{
+    if (!running_)
+        return;
+    running_ = false;
+    RunProgress->setVisible(false);
+    BitBtn2->setEnabled(true);
+    Outcome outcome = watcher_.result();
+    watcher_.setFuture(QFuture<Outcome>());
+    if (!outcome.error.isEmpty()) {
+        platform_.showException(this, outcome.error);
+        emit runFinished(false);
+        return;
+    }
+    scriptModel_->setLines(std::move(outcome.result.script));
+    addressModel_->setLines(std::move(outcome.result.addresses));
+    // Appended, in blue: each showing adds its seven lines below the last.
+    QTextCursor cursor(RichEdit1->document());
+    cursor.movePosition(QTextCursor::End);
+    QTextCharFormat blue;
+    blue.setForeground(QColor(Qt::blue));
+    for (const QString& line : std::as_const(outcome.result.statistics)) {
+        if (!RichEdit1->document()->isEmpty())
+            cursor.insertBlock();
+        cursor.insertText(line, blue);
+    }
+    RichEdit1->setTextCursor(cursor);
+    emit runFinished(true);
+}
+
+void THerald::done(int result)
+{
+    // Closing while the run works waits for it, so its outcome (or error)
+    // is not lost and nothing it reads goes away under it.
+    if (running_) {
+        watcher_.waitForFinished();
+        finishRun();
+    }
+    QDialog::done(result);
+}
+
+void THerald::BitBtn2Click()
+{
+    if (emailForm_)
+        emailForm_->exec();
+    accept();
+}
+
+void THerald::BitBtn3Click()
+{
+    OpenHelpPage(platform_, QStringLiteral("index.html#swreg"), form1_.programFolder());
+}
+
+} // namespace og

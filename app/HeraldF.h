@@ -1,0 +1,95 @@
+#pragma once
+
+#include "orders/CustomerLists.h"
+#include "orders/ScriptRun.h"
+
+#include <QDialog>
+#include <QFutureWatcher>
+
+class QFrame;
+class QLabel;
+class QListView;
+class QProgressBar;
+class QPushButton;
+class QTextEdit;
+
+namespace og {
+
+class LineListModel;
+class Platform;
+class TForm1;
+class TemailForm;
+
+// The results window: each showing makes one run for the product chosen on
+// the main window, writes the batch file and the address file, and shows
+// both with the run statistics.
+//
+// The run itself works on a worker thread while the window shows a busy
+// bar, so a report of a million lines never freezes the window; the main
+// window is blocked behind this modal one meanwhile, so nothing the run
+// reads can change under it.
+class THerald : public QDialog {
+    Q_OBJECT
+public:
+    // Reads the customer lists from the current working folder.
+    THerald(Platform& platform, TForm1& form1, QWidget* parent = nullptr);
+    ~THerald() override;
+
+    void setMailer(TemailForm* emailForm) { emailForm_ = emailForm; }
+
+    const CustomerLists& lists() const { return lists_; }
+    bool isRunning() const { return running_; }
+    // Lines of the last run, as the two views show them.
+    const LineBlock& scriptLines() const;
+    const LineBlock& addressLines() const;
+
+    QFrame* Results;
+    QLabel* Label2;
+    QListView* Memo1;
+    QLabel* Label1;
+    QListView* emailBox;
+    QLabel* Label3;
+    QTextEdit* RichEdit1;
+    QProgressBar* RunProgress;
+    QPushButton* BitBtn2;
+    QPushButton* BitBtn3;
+    QPushButton* BitBtn1;
+
+public slots:
+    // Starts a run (once per showing; showing the window calls it).
+    void FormActivate();
+    void BitBtn2Click();
+    void BitBtn3Click();
+
+    void done(int result) override;
+
+signals:
+    // The run has ended: its files are written and shown, or its error has
+    // been reported.
+    void runFinished(bool succeeded);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    struct Outcome {
+        RunResult result;
+        QString error; // empty on success
+    };
+
+    void FormCreate();
+    void finishRun();
+
+    Platform& platform_;
+    TForm1& form1_;
+    TemailForm* emailForm_ = nullptr;
+    CustomerLists lists_;
+    LineListModel* scriptModel_;
+    LineListModel* addressModel_;
+    QFutureWatcher<Outcome> watcher_;
+    bool activatedThisShowing_ = false;
+    bool running_ = false;
+};
+
+} // namespace og

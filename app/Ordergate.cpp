@@ -1,0 +1,83 @@
+#include "app/Ordergate.h"
+
+#include "app/DMcsv.h"
+#include "app/HeraldF.h"
+#include "app/MakeKshF.h"
+#include "app/ScreenshotTour.h"
+#include "app/SingleInstance.h"
+#include "app/platform/Version.h"
+#include "mailer/EmailForm.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QStyle>
+
+namespace og {
+
+void Ordergate::initApplication()
+{
+    const QString title = QString::fromUtf8(ApplicationTitle);
+    QCoreApplication::setApplicationName(title);
+    QGuiApplication::setApplicationDisplayName(title);
+    QCoreApplication::setApplicationVersion(VersionString(QStringLiteral("ProductVersion")));
+}
+
+Ordergate::Ordergate(Platform& platform)
+{
+    form1_ = std::make_unique<TForm1>(platform);
+    herald_ = std::make_unique<THerald>(platform, *form1_);
+    emailForm_ = std::make_unique<TemailForm>(platform, nullptr);
+    dm_ = std::make_unique<TDM>();
+    form1_->setWindows(herald_.get(), emailForm_.get());
+    herald_->setMailer(emailForm_.get());
+    connectMailer();
+}
+
+Ordergate::~Ordergate()
+{
+    // Reverse order of creation; the main window's guard goes last.
+    dm_.reset();
+    emailForm_.reset();
+    herald_.reset();
+    form1_.reset();
+}
+
+void Ordergate::connectMailer()
+{
+    // The mailer window works on the data module's message and SMTP client;
+    // they are handed over here once both exist.
+}
+
+bool Ordergate::isSecondInstance() const
+{
+    return form1_->SingleInstance1->anotherInstanceFound();
+}
+
+void Ordergate::showMainWindow()
+{
+    form1_->adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        form1_->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form1_->size(),
+                                                screen->availableGeometry()));
+    }
+    form1_->show();
+    form1_->raise();
+    form1_->activateWindow();
+}
+
+int Ordergate::run(Platform& platform, const QString& reportFile)
+{
+    Ordergate program(platform);
+    if (!reportFile.isEmpty())
+        program.Form1().setReportFile(reportFile);
+    if (program.isSecondInstance()) {
+        // Never shown: the quit request is waiting when the loop starts.
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        return QApplication::exec();
+    }
+    std::unique_ptr<ScreenshotTour> tour = ScreenshotTour::fromEnvironment(program);
+    program.showMainWindow();
+    return QApplication::exec();
+}
+
+} // namespace og

@@ -1,0 +1,156 @@
+#include "app/SingleInstance.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QWidget>
+#include <cstdio>
+#include <unistd.h>
+
+namespace og {
+
+namespace {
+
+constexpr int ConnectWaitMs = 2000;
+const QByteArray RaiseRequest = QByteArrayLiteral("raise\n");
+
+QString runtimeFolder()
+{
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty())
+        dir = QDir::tempPath();
+    return dir;
+}
+
+QString userTag()
+{
+    // The uid keeps two users of one machine apart even where the runtime
+    // folder is shared (the temp-folder fallback).
+    return QString::number(::getuid());
+}
+
+// Tests and the screenshot script watch for this; nobody else sees it.
+void trace(const char* text)
+{
+    if (qEnvironmentVariableIsSet("OG_TRACE_INSTANCE")) {
+        std::fprintf(stdout, "%s\n", text);
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
+
+TSingleInstance::TSingleInstance(QWidget* owner)
+    : QObject(owner), owner_(owner)
+{
+    setObjectName(QStringLiteral("SingleInstance1"));
+}
+
+TSingleInstance::~TSingleInstance()
+{
+    if (server_)
+        server_->close();
+    if (lock_)
+        lock_->unlock();
+}
+
+QString TSingleInstance::lockFilePath(const QString& name)
+{
+    return runtimeFolder() + u'/' + name + QLatin1String("-") + userTag() + QLatin1String(".lock");
+}
+
+QString TSingleInstance::socketPath(const QString& name)
+{
+    return runtimeFolder() + u'/' + name + QLatin1String("-") + userTag() + QLatin1String(".socket");
+}
+
+bool TSingleInstance::Loaded()
+{
+    const QString name = QGuiApplication::applicationDisplayName();
+    lock_ = std::make_unique<QLockFile>(lockFilePath(name));
+    // Age alone never makes the lock stale: the first instance may run for
+    // days. A lock whose process has died is still taken over.
+    lock_->setStaleLockTime(0);
+    if (lock_->tryLock(0)) {
+        listen(name);
+        trace("single-instance: first");
+        return false;
+    }
+
+    found_ = true;
+    if (lock_->error() != QLockFile::LockFailedError) {
+        // No marker can be made at all: treated as a running instance, but
+        // say why this start ends, since no window will.
+        std::fprintf(stderr, "%s: cannot create the instance marker %s; ending.\n", qPrintable(name),
+                     qPrintable(lockFilePath(name)));
+    }
+    emit AlreadyExist(this);
+    if (switchToPrevious_)
+        askPreviousToRaise(name);
+    trace("single-instance: second");
+    return true;
+}
+
+void TSingleInstance::listen(const QString& name)
+{
+    const QString path = socketPath(name);
+    // We hold the lock, so a socket file left here belongs to a dead instance.
+    QLocalServer::removeServer(path);
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(server_, &QLocalServer::newConnection, this, &TSingleInstance::onNewConnection);
+    if (!server_->listen(path)) {
+        std::fprintf(stderr, "%s: a second start will not be able to raise this window (%s).\n",
+                     qPrintable(name), qPrintable(server_->errorString()));
+    }
+}
+
+void TSingleInstance::askPreviousToRaise(const QString& name)
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath(name));
+    if (!socket.waitForConnected(ConnectWaitMs))
+        return; // the first instance is still starting or has just ended
+    socket.write(RaiseRequest);
+    socket.waitForBytesWritten(ConnectWaitMs);
+    socket.disconnectFromServer();
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        socket.waitForDisconnected(ConnectWaitMs);
+}
+
+void TSingleInstance::onNewConnection()
+{
+    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            // Only the one request is understood; anything else is ignored.
+            if (!socket->canReadLine())
+                return;
+            if (socket->readLine(64) == RaiseRequest)
+                bringOwnerToFront();
+            socket->disconnectFromServer();
+        });
+    }
+}
+
+void TSingleInstance::bringOwnerToFront()
+{
+    if (owner_) {
+        QWidget* window = owner_->window();
+        if (window->isMinimized())
+            window->showNormal();
+        window->raise();
+        window->activateWindow();
+    }
+    // A modal window of the program (results, mailer) belongs in front of it.
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+    }
+    trace("single-instance: raised");
+    emit raiseRequested();
+}
+
+} // namespace og

@@ -1,0 +1,31 @@
+#include "app/Ordergate.h"
+#include "app/platform/QtPlatform.h"
+
+#include <QApplication>
+#include <QStringList>
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    // Without a display Qt would abort with a message about plugins; say
+    // what is going on and where the same job runs without windows.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr, "ordergate: no display found; the Ordergate window needs a desktop (X11 or "
+                             "Wayland).\nWithout one, run the same job with ordergate-cli (see "
+                             "\"ordergate-cli --help\").\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    og::Ordergate::initApplication();
+
+    const QStringList args = QApplication::arguments().mid(1);
+    if (args.size() > 1 || (!args.isEmpty() && args.first().startsWith(u'-'))) {
+        std::fprintf(stderr, "usage: ordergate [REPORT]\n"
+                             "  Without REPORT the sales report is taken from the clipboard.\n"
+                             "  Without a display, use ordergate-cli instead.\n");
+        return 2;
+    }
+    og::QtPlatform platform;
+    return og::Ordergate::run(platform, args.value(0));
+}
