@@ -1,0 +1,12 @@
+// GoogleTest entry point with a Qt application object, for tests that start
+// processes or use the system locale.
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

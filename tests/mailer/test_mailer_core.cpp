@@ -1,0 +1,325 @@
+// The send run shared by the mailer window and the command line, through its
+// public interface: the checks, the address-file rules, the run against a
+// real local SMTP server and against one that fails on purpose.
+#include "MailTestSupport.h"
+
+#include "mail/WireMessage.h"
+#include "mailer/RunLog.h"
+#include "mailer/SendRun.h"
+#include "net/SMTPWire.h"
+#include "orders/ProfileFile.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+#include <QJsonArray>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace og;
+using og::test::readFile;
+using og::test::writeFile;
+
+namespace {
+
+class SendRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir_.isValid());
+        folder_ = dir_.path() + u'/';
+        previous_ = QDir::currentPath();
+        QDir::setCurrent(dir_.path()); // log.txt lands in the working folder
+        addressFile_ = folder_ + QStringLiteral("email_Widget.txt");
+        ASSERT_TRUE(writeFile(addressFile_, "alice@example.com , 1001 , 2026-01-02 , Alice Smith\r\n"
+                                            "   bob@example.org\r\n"
+                                            "no address on this line\r\n"
+                                            "carol@example.net , 1003\r\n"));
+        configureTransport(message_, smtp_);
+        smtp_.Timeout = 20;
+    }
+    void TearDown() override { QDir::setCurrent(previous_); }
+
+    MailerInput input(const QString& server) const
+    {
+        MailerInput in;
+        in.addressFile = addressFile_;
+        in.sender = QStringLiteral("vendor@example.com");
+        in.organisation = QStringLiteral("Vendor Ltd");
+        in.server = server;
+        in.subject = QStringLiteral("New version");
+        in.bodyLines = QStringList{QStringLiteral("Hello,"), QStringLiteral(".dot line"), QStringLiteral("Bye")};
+        in.bodyText = in.bodyLines.join(u'\n');
+        in.settingsPath = folder_ + QStringLiteral("ordergate.ini");
+        in.programFolder = folder_;
+        in.settingsChanged = true;
+        return in;
+    }
+
+    QStringList logLines() const
+    {
+        return QString::fromUtf8(readFile(folder_ + QStringLiteral("log.txt"))).split(QStringLiteral("\r\n"));
+    }
+
+    QTemporaryDir dir_;
+    QString folder_, previous_, addressFile_;
+    TWireMessage message_;
+    TWireSMTP smtp_;
+};
+
+} // namespace
+
+TEST(MailerChecks, EachCheckReportsItsOwnMessageInOrder)
+{
+    QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/email_x.txt");
+    ASSERT_TRUE(writeFile(file, "a@b.c\r\n"));
+    MailerInput good;
+    good.addressFile = file;
+    good.sender = QStringLiteral("me@example.com");
+    good.server = QStringLiteral("mail.example.com");
+    good.subject = QStringLiteral("Hi");
+    good.bodyLines = {QStringLiteral("body")};
+    EXPECT_EQ(checkMailerInput(good), QString());
+
+    MailerInput in = good;
+    in.addressFile = QStringLiteral("click button to select -->>>");
+    in.sender.clear(); // a later failure must not be reported first
+    EXPECT_EQ(checkMailerInput(in), QStringLiteral("Invalid file name specification"));
+    in.addressFile = dir.path(); // a folder is not a file
+    EXPECT_EQ(checkMailerInput(in), QStringLiteral("Invalid file name specification"));
+
+    in = good;
+    for (const char* sender : {"", "me.example.com", "@example.com"}) {
+        in.sender = QLatin1String(sender);
+        in.server.clear();
+        EXPECT_EQ(checkMailerInput(in), QStringLiteral("You must enter your correct email address")) << sender;
+    }
+    in.sender = QStringLiteral("m@");
+    in.server = QStringLiteral("x.y");
+    EXPECT_EQ(checkMailerInput(in), QString()) << "one character before @ is enough";
+
+    in = good;
+    for (const char* server : {"", "localhost", ".example.com", "localhost:2525"}) {
+        in.server = QLatin1String(server);
+        in.subject.clear();
+        EXPECT_EQ(checkMailerInput(in), QStringLiteral("You must enter your mail server (e.g. mail.example.com)"))
+            << server;
+    }
+
+    in = good;
+    in.subject.clear();
+    in.bodyLines.clear();
+    EXPECT_EQ(checkMailerInput(in), QStringLiteral("You must enter a subject for your message"));
+    in.subject = QStringLiteral("   ");
+    EXPECT_EQ(checkMailerInput(in), QStringLiteral("You must enter something in your message"))
+        << "blanks count as a subject";
+    in.bodyLines = {QString()};
+    EXPECT_EQ(checkMailerInput(in), QString()) << "a body of one empty line passes";
+}
+
+TEST(MailerText, ServerAddressTakesAnOptionalPort)
+{
+    EXPECT_EQ(parseServerAddress(QStringLiteral("mail.example.com")).host, QStringLiteral("mail.example.com"));
+    EXPECT_EQ(parseServerAddress(QStringLiteral("mail.example.com")).port, 25);
+    const ServerAddress local = parseServerAddress(QStringLiteral("127.0.0.1:2525"));
+    EXPECT_EQ(local.host, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(local.port, 2525);
+    EXPECT_EQ(parseServerAddress(QStringLiteral("mail.example.com:smtp")).port, 25);
+    EXPECT_EQ(parseServerAddress(QStringLiteral("mail.example.com:99999")).port, 25);
+}
+
+TEST(MailerText, LinesAndAddressesFollowTheFieldAndFileRules)
+{
+    EXPECT_EQ(splitTextLines(QString()), QStringList());
+    EXPECT_EQ(splitTextLines(QStringLiteral("a\r\nb\r\n")), (QStringList{"a", "b"}));
+    EXPECT_EQ(splitTextLines(QStringLiteral("a\n\n")), (QStringList{"a", ""}));
+    EXPECT_EQ(splitTextLines(QStringLiteral("\n")), QStringList{QString()});
+
+    EXPECT_EQ(appendTextLines(QStringLiteral("body"), {"--", "sig"}), QStringLiteral("body\n--\nsig"));
+    EXPECT_EQ(appendTextLines(QStringLiteral("body\n"), {"sig"}), QStringLiteral("body\nsig"));
+    EXPECT_EQ(appendTextLines(QString(), {"sig"}), QStringLiteral("sig"));
+    EXPECT_EQ(appendTextLines(QStringLiteral("body"), {}), QStringLiteral("body"));
+
+    EXPECT_EQ(customerAddress(QStringLiteral("a@b.com , 1001 , 2026-01-02 , A B")), QStringLiteral("a@b.com"));
+    EXPECT_EQ(customerAddress(QStringLiteral("\t  a@b.com\r")), QStringLiteral("a@b.com"));
+    EXPECT_EQ(customerAddress(QStringLiteral("@b.com")), QStringLiteral("@b.com"));
+    EXPECT_EQ(customerAddress(QStringLiteral("no address here")), QString());
+    EXPECT_EQ(customerAddress(QString()), QString());
+}
+
+TEST_F(SendRunTest, SendsEachCustomerAndTheCopyThenLogsAndSavesSettings)
+{
+    og::test::MailSink sink;
+    ASSERT_TRUE(sink.start());
+    MailerInput in = input(sink.server());
+    SendRun run(message_, smtp_);
+    QStringList statuses;
+    QList<QPair<int, int>> progress;
+    run.setStatusHandler([&](const QString& s) { statuses << s; });
+    run.setProgressHandler([&](int done, int total) { progress << qMakePair(done, total); });
+
+    ASSERT_TRUE(run.prepare(in).isEmpty());
+    const SendOutcome outcome = run.send(in);
+    EXPECT_EQ(outcome.sent, 3);
+    EXPECT_FALSE(outcome.stopped);
+    EXPECT_EQ(statuses, (QStringList{"Preparing to send messages...", "Sending to alice@example.com",
+                                     "Sending to bob@example.org", "Sending to carol@example.net",
+                                     "Sending to vendor@example.com", "Message sent to 3 customers", ""}));
+    EXPECT_EQ(progress.last(), qMakePair(3, 3));
+    EXPECT_EQ(progress.first(), qMakePair(0, 3));
+
+    ASSERT_EQ(sink.waitForMessages(4), 4);
+    const QStringList expected{"alice@example.com", "bob@example.org", "carol@example.net", "vendor@example.com"};
+    for (int i = 1; i <= 4; ++i)
+        EXPECT_EQ(sink.envelope(i)[QStringLiteral("rcpt_tos")].toArray().first().toString(), expected[i - 1]);
+
+    // The body inline and once more as message.txt, written with CR LF.
+    const QJsonObject root = sink.parsed(2)[QStringLiteral("root")].toObject();
+    const QJsonArray parts = root[QStringLiteral("parts")].toArray();
+    ASSERT_EQ(parts.size(), 2);
+    EXPECT_TRUE(parts[0].toObject()[QStringLiteral("text")].toString().startsWith(
+        QStringLiteral("Hello,\r\n.dot line\r\nBye")));
+    EXPECT_EQ(parts[1].toObject()[QStringLiteral("filename")].toString(), QStringLiteral("message.txt"));
+    EXPECT_EQ(parts[1].toObject()[QStringLiteral("sha256")].toString(),
+              QString::fromLatin1(QCryptographicHash::hash("Hello,\r\n.dot line\r\nBye", QCryptographicHash::Sha256).toHex()));
+    EXPECT_EQ(readFile(folder_ + QStringLiteral("message.txt")), QByteArray("Hello,\r\n.dot line\r\nBye"));
+
+    const QStringList log = logLines();
+    ASSERT_GE(log.size(), 10);
+    EXPECT_TRUE(log[0].startsWith(QStringLiteral("*** ")));
+    EXPECT_TRUE(log[0].endsWith(QStringLiteral(" Using file ") + addressFile_));
+    EXPECT_EQ(log.mid(1, 9), (QStringList{"Subject: New version", "Body:", "Hello,", ".dot line", "Bye",
+                                          "Sent to these Customers:", "alice@example.com", "bob@example.org",
+                                          "carol@example.net"}));
+    EXPECT_EQ(log.size(), 11) << "every line ends with CR LF, the copy is not logged";
+    EXPECT_EQ(log.last(), QString());
+
+    const QString ini = in.settingsPath;
+    EXPECT_EQ(ProfileFile::readString(ini, "options", "efile", {}), addressFile_);
+    EXPECT_EQ(ProfileFile::readString(ini, "user", "email", {}), QStringLiteral("vendor@example.com"));
+    EXPECT_EQ(ProfileFile::readString(ini, "user", "company", {}), QStringLiteral("Vendor Ltd"));
+    EXPECT_EQ(ProfileFile::readString(ini, "user", "server", {}), sink.server());
+    EXPECT_TRUE(ProfileFile::readBool(ini, "options", "log", false));
+    EXPECT_TRUE(ProfileFile::readBool(ini, "options", "audit", false));
+    EXPECT_FALSE(ProfileFile::readBool(ini, "options", "sigfile", true));
+}
+
+TEST_F(SendRunTest, AttachmentsReplaceMessageTxtAndTheSameFileMayComeTwice)
+{
+    og::test::MailSink sink;
+    ASSERT_TRUE(sink.start());
+    ASSERT_TRUE(writeFile(addressFile_, "alice@example.com\r\n"));
+    const QString attached = folder_ + QStringLiteral("readme.txt");
+    ASSERT_TRUE(writeFile(attached, "read me\r\n"));
+    MailerInput in = input(sink.server());
+    in.attachments = {attached, attached};
+    in.subject = QStringLiteral("   ");
+    in.copyToSelf = false;
+    in.wantLog = false;
+    in.settingsChanged = false;
+    SendRun run(message_, smtp_);
+    run.prepare(in);
+    EXPECT_EQ(run.send(in).sent, 1);
+
+    ASSERT_EQ(sink.waitForMessages(1), 1);
+    QThread::msleep(200);
+    EXPECT_EQ(sink.messageCount(), 1) << "no copy to the sender when switched off";
+    const QJsonObject parsed = sink.parsed(1);
+    const QJsonArray parts = parsed[QStringLiteral("root")].toObject()[QStringLiteral("parts")].toArray();
+    ASSERT_EQ(parts.size(), 3);
+    EXPECT_EQ(parts[1].toObject()[QStringLiteral("filename")].toString(), QStringLiteral("readme.txt"));
+    EXPECT_EQ(parts[2].toObject()[QStringLiteral("filename")].toString(), QStringLiteral("readme.txt"));
+    bool sawNone = false;
+    for (const QJsonValue& header : parsed[QStringLiteral("headers")].toArray())
+        if (header.toArray()[0].toString() == QLatin1String("Subject"))
+            sawNone = header.toArray()[1].toString() == QLatin1String("None");
+    EXPECT_TRUE(sawNone) << "a blank subject goes out as None";
+    EXPECT_FALSE(QFile::exists(folder_ + QStringLiteral("message.txt")));
+    EXPECT_FALSE(QFile::exists(folder_ + QStringLiteral("log.txt")));
+    EXPECT_FALSE(ProfileFile::readString(in.settingsPath, "user", "email", {}).size())
+        << "settings unchanged are not written";
+    EXPECT_EQ(ProfileFile::readString(in.settingsPath, "options", "efile", {}), addressFile_);
+}
+
+TEST_F(SendRunTest, FailureAtTheThirdCustomerIsLoggedAsNotSentAndStopsTheRun)
+{
+    og::test::ScriptedSmtpServer server(3);
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(writeFile(addressFile_, "a@example.com\r\nb@example.com\r\nc@example.com\r\nd@example.com\r\n"));
+    ASSERT_TRUE(writeFile(folder_ + QStringLiteral("log.txt"), "earlier run\r\n"));
+    MailerInput in = input(server.server());
+    SendRun run(message_, smtp_);
+    QStringList statuses;
+    run.setStatusHandler([&](const QString& s) { statuses << s; });
+    run.prepare(in);
+    try {
+        run.send(in);
+        FAIL() << "the run must fail";
+    } catch (const SendFailure& failure) {
+        EXPECT_EQ(failure.message(), QStringLiteral("550 5.1.1 No such user here"));
+    }
+    EXPECT_EQ(server.delivered(), (QStringList{"a@example.com", "b@example.com"}));
+    EXPECT_EQ(server.connections(), 3) << "no copy to the sender after a failure";
+    EXPECT_FALSE(statuses.contains(QStringLiteral("Sending to c@example.com")));
+    EXPECT_FALSE(statuses.last().startsWith(QStringLiteral("Message sent")));
+
+    const QStringList log = logLines();
+    EXPECT_EQ(log.first(), QStringLiteral("earlier run")) << "the log is appended to";
+    EXPECT_EQ(log.mid(log.size() - 5), (QStringList{"a@example.com", "b@example.com", "c@example.com",
+                                                    "*** not sent: 550 5.1.1 No such user here", ""}));
+    EXPECT_EQ(ProfileFile::readString(in.settingsPath, "user", "email", {}), QString())
+        << "a failed run does not save the sender's settings";
+}
+
+TEST_F(SendRunTest, StopEndsTheRunBeforeTheNextCustomer)
+{
+    og::test::ScriptedSmtpServer server;
+    SendRun run(message_, smtp_);
+    server.setOnData([&](int n) {
+        if (n == 1)
+            run.requestStop(); // while the first customer's message is under way
+    });
+    ASSERT_TRUE(server.start());
+    MailerInput in = input(server.server());
+    QStringList statuses;
+    run.setStatusHandler([&](const QString& s) { statuses << s; });
+    run.prepare(in);
+    const SendOutcome outcome = run.send(in);
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_EQ(outcome.sent, 1);
+    EXPECT_EQ(outcome.total, 3);
+    EXPECT_EQ(outcome.nextAddress, QStringLiteral("bob@example.org"));
+    EXPECT_EQ(server.delivered(), QStringList{"alice@example.com"}) << "the customer under way is finished";
+    EXPECT_EQ(statuses.last(), QStringLiteral("Stopped before bob@example.org: 1 of 3 customers sent"));
+    const QStringList log = logLines();
+    EXPECT_EQ(log.mid(log.size() - 3),
+              (QStringList{"alice@example.com", "*** stopped by the user before bob@example.org (1 of 3 customers sent)",
+                           ""}));
+    EXPECT_EQ(ProfileFile::readString(in.settingsPath, "user", "email", {}), QString());
+}
+
+TEST_F(SendRunTest, SignatureIsReadOnlyWhenSwitchedOnAndPresent)
+{
+    const QString signature = folder_ + QStringLiteral("sig.txt");
+    ASSERT_TRUE(writeFile(signature, "-- \r\nThe Vendor\r\n"));
+    MailerInput in = input(QStringLiteral("mail.example.com"));
+    SendRun run(message_, smtp_);
+    in.useSignature = false;
+    in.signatureFile = signature;
+    EXPECT_TRUE(run.prepare(in).isEmpty());
+    in.useSignature = true;
+    EXPECT_EQ(run.prepare(in), (QStringList{"-- ", "The Vendor"}));
+    in.signatureFile = folder_ + QStringLiteral("missing.txt");
+    EXPECT_TRUE(run.prepare(in).isEmpty()) << "a missing signature is skipped without a message";
+}
+
+TEST_F(SendRunTest, UnwritableSettingsFailThePreparation)
+{
+    MailerInput in = input(QStringLiteral("mail.example.com"));
+    in.settingsPath = folder_ + QStringLiteral("no/such/folder/ordergate.ini");
+    SendRun run(message_, smtp_);
+    EXPECT_THROW(run.prepare(in), SendFailure);
+}
