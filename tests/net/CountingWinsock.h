@@ -1,0 +1,92 @@
+#pragma once
+// The real binding with counters and a switch to make single calls fail, put
+// in place of GWinsock() for the length of one test.
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "net/WinsockIntf.h"
+
+namespace og::test {
+
+class CountingWinsock : public TWinsockIntf11 {
+public:
+    CountingWinsock() { SetWinsock(this); }
+    ~CountingWinsock() override { SetWinsock(nullptr); }
+
+    std::atomic<int> receivesWithData{0};
+    std::atomic<int> sends{0};
+    std::atomic<int> hostLookups{0};
+    std::atomic<int> sockets{0};
+    std::atomic<int> closes{0};
+    std::atomic<int> pushes{0}; // TCP_NODELAY switched on after connect
+    // When non-zero, the next WSSocket fails with this error.
+    int failSocketWith = 0;
+    // When non-zero, WSGetHostByName fails with this error.
+    int failLookupWith = 0;
+
+    std::vector<int> SendSizes()
+    {
+        std::lock_guard lock(mutex_);
+        return sendSizes_;
+    }
+
+    int WSRecv(TSocket s, char* buffer, int length, int flags) override
+    {
+        int n = TWinsockIntf11::WSRecv(s, buffer, length, flags);
+        if (n > 0)
+            ++receivesWithData;
+        return n;
+    }
+    int WSSend(TSocket s, const char* data, int length, int flags) override
+    {
+        int n = TWinsockIntf11::WSSend(s, data, length, flags);
+        if (n > 0) {
+            ++sends;
+            std::lock_guard lock(mutex_);
+            sendSizes_.push_back(n);
+        }
+        return n;
+    }
+    hostent* WSGetHostByName(const char* name) override
+    {
+        ++hostLookups;
+        if (failLookupWith) {
+            injected_ = failLookupWith;
+            return nullptr;
+        }
+        return TWinsockIntf11::WSGetHostByName(name);
+    }
+    TSocket WSSocket(int family, int type, int protocol) override
+    {
+        if (failSocketWith) {
+            injected_ = failSocketWith;
+            failSocketWith = 0;
+            return kInvalidSocket;
+        }
+        ++sockets;
+        return TWinsockIntf11::WSSocket(family, type, protocol);
+    }
+    int WSCloseSocket(TSocket s) override
+    {
+        ++closes;
+        return TWinsockIntf11::WSCloseSocket(s);
+    }
+    int WSGetLastError() override
+    {
+        if (injected_) {
+            int e = injected_;
+            injected_ = 0;
+            return e;
+        }
+        return TWinsockIntf11::WSGetLastError();
+    }
+
+private:
+    int injected_ = 0;
+    std::mutex mutex_;
+    std::vector<int> sendSizes_;
+};
+
+} // namespace og::test

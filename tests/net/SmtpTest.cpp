@@ -1,0 +1,547 @@
+// The SMTP client against a scripted server on 127.0.0.1 that records every
+// byte: the dialogue, its fallbacks and every way a server can fail it.
+
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "net/SMTPWire.h"
+#include "tests/net/ScriptedServer.h"
+
+using namespace og;
+using namespace og::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kBoundary = "=_NextPart_2rfksadvnqw3nerasdf";
+
+class SmtpTest : public ::testing::Test {
+protected:
+    TWireSMTP smtp;
+    TWireMessage msg;
+    std::vector<std::string> statuses;
+    const std::string host = LocalName();
+
+    void SetUp() override
+    {
+        smtp.Host = "127.0.0.1";
+        smtp.Timeout = 5;
+        smtp.OnStatus = [this](TWireSocket&, const std::string& text) { statuses.push_back(text); };
+        msg.SetFrom("Shop <shop@example.com>");
+        msg.SetSubject("Your download");
+        msg.Text = {"Hello"};
+        msg.Too = {"cust@example.org"};
+    }
+
+    // A server that plays `answers` on up to `connections` connections.
+    std::unique_ptr<ScriptedServer> Serve(SmtpAnswers answers, int connections = 1)
+    {
+        auto holder = std::make_shared<ScriptedServer*>(nullptr);
+        auto server = std::make_unique<ScriptedServer>(
+            [answers, holder](ServerSession& s, int) {
+                while (!*holder)
+                    std::this_thread::yield();
+                PlaySmtp(s, answers, **holder);
+            },
+            connections);
+        *holder = server.get();
+        smtp.Port = server->Port();
+        return server;
+    }
+
+    std::string WriteFile(const std::string& name, const std::string& bytes)
+    {
+        std::string path = ::testing::TempDir() + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    // The "Date" value differs per run; the rest must match byte for byte.
+    static std::string MaskDate(const std::string& wire)
+    {
+        static const std::regex date(
+            "\r\nDate: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9][0-9]? "
+            "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
+            "[+-][0-9]{4}\r\n");
+        return std::regex_replace(wire, date, "\r\nDate: <date>\r\n");
+    }
+};
+
+} // namespace
+
+TEST_F(SmtpTest, WholeDialogueByteForByte)
+{
+    auto server = Serve({});
+    // The order in which the mailer fills the message.
+    msg.Headers.Clear();
+    msg.SetFrom("Shop <shop@example.com>");
+    msg.SetOrganization("Example Shop");
+    msg.SetSubject("Your download");
+    msg.Text = {"Hello", ".", ".hidden", "", "a . inside"};
+    msg.Attachments.AddAttachment(WriteFile("note.txt", "hello"));
+
+    smtp.Send(msg);
+    EXPECT_FALSE(smtp.Connected());
+    server->Join();
+    EXPECT_TRUE(server->Failures().empty());
+
+    const std::string expected =
+        "ehlo " + host + "\r\n"
+        "Rset\r\n"
+        "Mail from:<shop@example.com>\r\n"
+        "RCPT to:<cust@example.org>\r\n"
+        "Data\r\n"
+        "From: Shop <shop@example.com>\r\n"
+        "Organization: Example Shop\r\n"
+        "Subject: Your download\r\n"
+        "Date: <date>\r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"" + kBoundary + "\"\r\n"
+        "To: cust@example.org\r\n"
+        "X-Library: Wire 1.0\r\n"
+        "\r\n"
+        "This is a multi-part message in MIME format.\r\n"
+        "\r\n"
+        "--" + kBoundary + "\r\n"
+        "Content-Type: text/plain\r\n"
+        "Content-Transfer-Encoding: 7bit\r\n"
+        "\r\n"
+        "Hello\r\n"
+        "..\r\n"
+        "..hidden\r\n"
+        "\r\n"
+        "a . inside\r\n"
+        "\r\n"
+        "--" + kBoundary + "\r\n"
+        "Content-Type: application/octet-stream;\r\n"
+        "        name=\"note.txt\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n"
+        "Content-Disposition: attachment;\r\n"
+        "        filename=\"note.txt\"\r\n"
+        "\r\n"
+        "aGVsbG8=\r\n"
+        "\r\n"
+        "--" + kBoundary + "--\r\n"
+        ".\r\n"
+        "Quit\r\n";
+    ASSERT_EQ(server->Received().size(), 1u);
+    EXPECT_EQ(MaskDate(server->Received()[0]), expected);
+
+    EXPECT_EQ(statuses, (std::vector<std::string>{
+                            "  Sending Message: Your download", "Connecting to 127.0.0.1", "Socket Connected",
+                            "Connected", "    Successful Reset", "    To: cust@example.org",
+                            "    SMTP is ready for message", "    Waiting for acceptance", "    Message accepted",
+                            "Disconnecting", "Disconnected"}));
+}
+
+TEST_F(SmtpTest, PlainMessageWithoutAttachments)
+{
+    auto server = Serve({});
+    smtp.Send(msg);
+    server->Join();
+    EXPECT_EQ(MaskDate(server->Received()[0]),
+              "ehlo " + host + "\r\nRset\r\nMail from:<shop@example.com>\r\nRCPT to:<cust@example.org>\r\nData\r\n"
+              "From: Shop <shop@example.com>\r\n"
+              "Subject: Your download\r\n"
+              "Date: <date>\r\n"
+              "Content-Type: text/plain\r\n"
+              "To: cust@example.org\r\n"
+              "X-Library: Wire 1.0\r\n"
+              "\r\n"
+              "Hello\r\n"
+              ".\r\n"
+              "Quit\r\n");
+}
+
+TEST_F(SmtpTest, HeloWhenEhloIsNotUnderstood)
+{
+    SmtpAnswers answers;
+    answers.ehlo = {"500 Command not recognized"};
+    auto server = Serve(answers);
+    smtp.Send(msg);
+    server->Join();
+    const std::string wire = server->Received()[0];
+    EXPECT_EQ(wire.rfind("ehlo " + host + "\r\nHelo " + host + "\r\nRset\r\n", 0), 0u) << wire;
+    EXPECT_TRUE(smtp.AuthMechanisms.empty());
+}
+
+TEST_F(SmtpTest, HeloRefusedEndsTheConnection)
+{
+    SmtpAnswers answers;
+    answers.ehlo = {"500 Command not recognized"};
+    answers.helo = {"501 Go away"};
+    auto server = Serve(answers);
+    try {
+        smtp.Send(msg);
+        FAIL() << "a refused HELO was ignored";
+    } catch (const EWireResponseError& e) {
+        EXPECT_EQ(e.Message(), "501 Go away");
+    }
+    EXPECT_FALSE(smtp.Connected());
+    server->Join();
+    EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\nHelo " + host + "\r\nQuit\r\n");
+}
+
+TEST_F(SmtpTest, AuthMechanismsFromTheEhloReply)
+{
+    SmtpAnswers answers;
+    answers.ehlo = {"250-test.server", "250-AUTH LOGIN PLAIN", "250-AUTH=LOGIN", "250-XAUTH CRAM-SHA1",
+                    "250-auth cram-md5  login", "250 HELP"};
+    auto server = Serve(answers);
+    smtp.Connect();
+    EXPECT_EQ(smtp.AuthMechanisms, (std::vector<std::string>{"LOGIN", "PLAIN", "CRAM-MD5"}));
+    EXPECT_TRUE(smtp.AuthSupported(TWireSMTP::TAuthenticationType::atLogin));
+    EXPECT_FALSE(smtp.AuthSupported(TWireSMTP::TAuthenticationType::atNone));
+    smtp.Disconnect();
+    server->Join();
+    EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\nQuit\r\n");
+}
+
+TEST_F(SmtpTest, LoginWhenAskedAndOffered)
+{
+    SmtpAnswers answers;
+    answers.ehlo = {"250-test.server", "250-AUTH LOGIN", "250 HELP"};
+    auto server = Serve(answers);
+    smtp.AuthenticationType = TWireSMTP::TAuthenticationType::atLogin;
+    smtp.UserID = "user";
+    smtp.Password = "secret";
+    smtp.Send(msg);
+    server->Join();
+    const std::string wire = server->Received()[0];
+    EXPECT_NE(wire.find("Rset\r\nauth LOGIN\r\ndXNlcg==\r\nc2VjcmV0\r\n"
+                        "Mail from:<shop@example.com> AUTH=<shop@example.com>\r\n"),
+              std::string::npos)
+        << wire;
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Authenticating"), statuses.end());
+}
+
+TEST_F(SmtpTest, NoLoginWhenTheServerDoesNotOfferIt)
+{
+    SmtpAnswers answers;
+    answers.ehlo = {"250-test.server", "250-XAUTH LOGIN", "250 HELP"};
+    auto server = Serve(answers);
+    smtp.AuthenticationType = TWireSMTP::TAuthenticationType::atLogin;
+    smtp.UserID = "user";
+    smtp.Send(msg);
+    server->Join();
+    const std::string wire = server->Received()[0];
+    EXPECT_EQ(wire.find("auth"), std::string::npos);
+    EXPECT_NE(wire.find("Rset\r\nMail from:<shop@example.com>\r\nRCPT"), std::string::npos) << wire;
+}
+
+TEST_F(SmtpTest, LoginRejectedEndsTheSend)
+{
+    SmtpAnswers answers;
+    answers.ehlo = {"250-test.server", "250 AUTH LOGIN"};
+    answers.authPassword = "535 Authentication failed";
+    auto server = Serve(answers);
+    smtp.AuthenticationType = TWireSMTP::TAuthenticationType::atLogin;
+    smtp.UserID = std::string(300, 'u'); // cut to 255 before encoding
+    smtp.Password = "wrong";
+    EXPECT_THROW(smtp.Send(msg), EWireResponseError);
+    server->Join();
+    const std::string wire = server->Received()[0];
+    std::string encodedUser; // 255 times "u": 85 groups of "uuu", each "dXV1"
+    for (int i = 0; i < 85; ++i)
+        encodedUser += "dXV1";
+    EXPECT_NE(wire.find("auth LOGIN\r\n" + encodedUser + "\r\nd3Jvbmc=\r\nQuit\r\n"), std::string::npos) << wire;
+}
+
+TEST_F(SmtpTest, RecipientsBccThenCcThenTo)
+{
+    auto server = Serve({});
+    msg.Too = {"First <to1@example.org>", "to2@example.org"};
+    msg.CCList = {"copy@example.org"};
+    msg.BCCList = {"Hidden <blind@example.org>"};
+    smtp.Send(msg);
+    server->Join();
+    const std::string wire = server->Received()[0];
+    EXPECT_NE(wire.find("RCPT to:<blind@example.org>\r\n"
+                        "RCPT to:<copy@example.org>\r\n"
+                        "RCPT to:<to1@example.org>\r\n"
+                        "RCPT to:<to2@example.org>\r\n"
+                        "Data\r\n"),
+              std::string::npos)
+        << wire;
+    EXPECT_NE(wire.find("\r\nTo: First <to1@example.org>,to2@example.org\r\nCc: copy@example.org\r\n"),
+              std::string::npos)
+        << wire;
+    EXPECT_EQ(wire.find("blind@example.org", wire.find("Data\r\n")), std::string::npos);
+    EXPECT_EQ(wire.find("Bcc"), std::string::npos);
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "    To: Hidden <blind@example.org>"), statuses.end());
+}
+
+TEST_F(SmtpTest, AddressWithoutDomainGetsTheDefaultDomain)
+{
+    auto server = Serve({});
+    msg.Too = {"postmaster"};
+    msg.CCList = {"sales"};
+    msg.DefaultDomain = "example.net";
+    smtp.Send(msg);
+    server->Join();
+    const std::string wire = server->Received()[0];
+    EXPECT_NE(wire.find("RCPT to:<sales@example.net>\r\nRCPT to:<postmaster@example.net>\r\n"), std::string::npos)
+        << wire;
+}
+
+TEST_F(SmtpTest, BlankSubjectBecomesNone)
+{
+    auto server = Serve({});
+    msg.SetSubject(" \t ");
+    smtp.Send(msg);
+    server->Join();
+    EXPECT_EQ(msg.Subject(), "None");
+    EXPECT_NE(server->Received()[0].find("\r\nSubject: None\r\n"), std::string::npos);
+    EXPECT_EQ(statuses.front(), "  Sending Message: None");
+}
+
+TEST_F(SmtpTest, BodyCannotEndTheDataEarly)
+{
+    auto server = Serve({});
+    msg.Text = {".", "first\r\n.\r\nQuit", "..two"};
+    smtp.Send(msg);
+    server->Join();
+    EXPECT_TRUE(server->Failures().empty());
+    const std::string wire = server->Received()[0];
+    const std::string body = wire.substr(wire.find("\r\n\r\n") + 4);
+    EXPECT_EQ(body, "..\r\nfirst\r\n..\r\nQuit\r\n...two\r\n.\r\nQuit\r\n");
+}
+
+TEST_F(SmtpTest, RejectedMessageRaisesTheServerLineAndQuits)
+{
+    SmtpAnswers answers;
+    answers.accepted = "554 Message rejected as spam";
+    auto server = Serve(answers);
+    try {
+        smtp.Send(msg);
+        FAIL() << "a rejected message counted as sent";
+    } catch (const EWireResponseError& e) {
+        EXPECT_EQ(e.Message(), "554 Message rejected as spam");
+    }
+    EXPECT_FALSE(smtp.Connected());
+    server->Join();
+    const std::string wire = server->Received()[0];
+    EXPECT_EQ(wire.substr(wire.size() - 9), ".\r\nQuit\r\n");
+}
+
+TEST_F(SmtpTest, GreetingOtherThan220IsARefusal)
+{
+    SmtpAnswers answers;
+    answers.greeting = "421 Too busy, try later";
+    auto server = Serve(answers);
+    try {
+        smtp.Send(msg);
+        FAIL() << "a 421 greeting was taken";
+    } catch (const EWireConnectRefused& e) {
+        EXPECT_EQ(e.Message(), "421 Too busy, try later");
+    }
+    EXPECT_FALSE(smtp.Connected());
+    server->Join();
+    EXPECT_EQ(server->Received()[0], "Quit\r\n");
+}
+
+TEST_F(SmtpTest, ServerDroppingTheConnectionAtAnyStep)
+{
+    // 0 greeting, 1 ehlo, 2 Rset, 3 Mail, 4 RCPT, 5 Data, 6 the data's end.
+    for (int step = 0; step <= 6; ++step) {
+        SCOPED_TRACE("dropped before answer " + std::to_string(step));
+        SmtpAnswers answers;
+        answers.dropBeforeAnswer = step;
+        auto server = Serve(answers);
+        try {
+            smtp.Send(msg);
+            FAIL() << "a dropped connection counted as a sent message";
+        } catch (const EWireConnClosedGraceful& e) {
+            EXPECT_EQ(e.Message(), "Connection Closed Gracefully.");
+        } catch (const EWireSocketError& e) {
+            // A reset may overtake the orderly close.
+            EXPECT_TRUE(e.ErrorCode() == WSAECONNRESET || e.ErrorCode() == WSAESHUTDOWN) << e.Message();
+        }
+        EXPECT_FALSE(smtp.Connected());
+        server->Join();
+    }
+}
+
+TEST_F(SmtpTest, ServerThatStopsAnsweringTimesOut)
+{
+    // 1 ehlo, 5 Data, 6 the end of the data.
+    for (int step : {1, 5, 6}) {
+        SCOPED_TRACE("silent from answer " + std::to_string(step));
+        SmtpAnswers answers;
+        answers.silentFrom = step;
+        auto server = Serve(answers);
+        smtp.Timeout = 1;
+        try {
+            smtp.Send(msg);
+            FAIL() << "a silent server accepted the message";
+        } catch (const EWireSocketError& e) {
+            EXPECT_EQ(e.ErrorCode(), 10060);
+            EXPECT_EQ(e.Message(), "Socket Error #10060\r\nConnection timed out.");
+        }
+        EXPECT_FALSE(smtp.Connected());
+        server->Join();
+        // No farewell into a connection that is known to be dead.
+        const std::string wire = server->Received()[0];
+        EXPECT_EQ(wire.find("Quit"), std::string::npos) << wire;
+    }
+}
+
+TEST_F(SmtpTest, RefusedPortReportsTheConnectError)
+{
+    smtp.Port = UnusedPort();
+    try {
+        smtp.Send(msg);
+        FAIL() << "sent to a port where nothing listens";
+    } catch (const EWireSocketError& e) {
+        EXPECT_EQ(e.ErrorCode(), 10061);
+        EXPECT_EQ(e.Message(), "Socket Error #10061\r\nConnection refused.");
+    }
+    EXPECT_FALSE(smtp.Connected());
+}
+
+TEST_F(SmtpTest, EachSendOnAnIdleClientHasItsOwnConnection)
+{
+    auto server = Serve({}, 2);
+    smtp.Send(msg);
+    msg.Too = {"second@example.org"};
+    smtp.Send(msg);
+    server->Join();
+    EXPECT_EQ(server->Accepted(), 2);
+    auto received = server->Received();
+    ASSERT_EQ(received.size(), 2u);
+    for (const auto& wire : received) {
+        EXPECT_EQ(wire.rfind("ehlo ", 0), 0u);
+        EXPECT_EQ(wire.substr(wire.size() - 9), ".\r\nQuit\r\n");
+    }
+    EXPECT_NE(received[1].find("RCPT to:<second@example.org>"), std::string::npos);
+}
+
+TEST_F(SmtpTest, SendOnAnOpenConnectionKeepsItOpen)
+{
+    auto server = Serve({});
+    smtp.Connect();
+    smtp.Send(msg);
+    EXPECT_TRUE(smtp.Connected());
+    smtp.Send(msg);
+    smtp.Disconnect();
+    server->Join();
+    const std::string wire = server->Received()[0];
+    EXPECT_EQ(wire.substr(0, wire.find("\r\n") + 2), "ehlo " + host + "\r\n");
+    std::size_t first = wire.find(".\r\nRset\r\nMail from:");
+    EXPECT_NE(first, std::string::npos) << wire;
+    EXPECT_EQ(wire.substr(wire.size() - 9), ".\r\nQuit\r\n");
+}
+
+TEST_F(SmtpTest, ServerClosingFirstAfterAcceptanceIsNoFailure)
+{
+    ScriptedServer server([](ServerSession& s, int) {
+        s.Reply("220 hi");
+        for (;;) {
+            auto line = s.ReadLine();
+            if (!line)
+                return;
+            if (*line == "Data") {
+                s.Reply("354 go");
+                s.ReadData();
+                s.Reply("250 taken");
+                s.Close();
+                return;
+            }
+            s.Reply("250 ok");
+        }
+    });
+    smtp.Port = server.Port();
+    EXPECT_NO_THROW(smtp.Send(msg));
+    EXPECT_FALSE(smtp.Connected());
+    server.Join();
+}
+
+TEST_F(SmtpTest, MissingSenderOrRecipientsFailBeforeConnecting)
+{
+    ScriptedServer server([](ServerSession&, int) {});
+    smtp.Port = server.Port();
+    msg.SetFrom("Nobody <>");
+    try {
+        smtp.Send(msg);
+        FAIL();
+    } catch (const EWireException&) {
+        FAIL() << "a plain error was expected";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "From not specified.");
+    }
+    msg.SetFrom("shop@example.com");
+    msg.Too.clear();
+    try {
+        smtp.Send(msg);
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "TO not specified.");
+    }
+    server.Stop();
+    EXPECT_EQ(server.Accepted(), 0);
+    EXPECT_TRUE(statuses.empty());
+}
+
+TEST_F(SmtpTest, LineBreaksInAddressesOrHeadersAreRefusedBeforeConnecting)
+{
+    ScriptedServer server([](ServerSession&, int) {});
+    smtp.Port = server.Port();
+    auto refused = [&](const char* what) {
+        EXPECT_THROW(smtp.Send(msg), EWireException) << what;
+        msg.Clear();
+        SetUp();
+    };
+    msg.SetFrom("shop@example.com\r\nRCPT to:<victim@example.org>");
+    refused("From");
+    msg.Too = {"cust@example.org>\r\nRCPT to:<victim@example.org"};
+    refused("To");
+    msg.CCList = {"a@example.org\nBcc: victim@example.org"};
+    refused("Cc");
+    msg.BCCList = {"b@example.org\r"};
+    refused("Bcc");
+    msg.SetSubject("Hi\r\nBcc: victim@example.org");
+    refused("Subject");
+    server.Stop();
+    EXPECT_EQ(server.Accepted(), 0);
+}
+
+TEST_F(SmtpTest, LineBreakInTheProgramNameNeverReachesTheHeaders)
+{
+    auto server = Serve({});
+    smtp.XProgram = "Mailer\r\nBcc: victim@example.org";
+    EXPECT_THROW(smtp.Send(msg), EWireException);
+    EXPECT_FALSE(smtp.Connected());
+    server->Join();
+    const std::string wire = server->Received()[0];
+    EXPECT_EQ(wire.find("victim"), std::string::npos) << wire;
+    EXPECT_EQ(wire.find("X-Mailer"), std::string::npos) << wire;
+}
+
+TEST_F(SmtpTest, UnreadableAttachmentEndsTheSendAndTheConnection)
+{
+    auto server = Serve({});
+    msg.Attachments.AddAttachment(::testing::TempDir() + "no-such-dir/missing.pdf");
+    EXPECT_THROW(smtp.Send(msg), Exception);
+    EXPECT_FALSE(smtp.Connected());
+    server->Join();
+    const std::string wire = server->Received()[0];
+    EXPECT_NE(wire.find("filename=\"missing.pdf\"\r\n\r\n"), std::string::npos) << wire;
+    // The data never ended, so the server discards it.
+    EXPECT_EQ(wire.find("\r\n.\r\n"), std::string::npos);
+}
+
+TEST_F(SmtpTest, DestroyingAConnectedClientSaysQuit)
+{
+    auto server = Serve({});
+    {
+        TWireSMTP local;
+        local.Host = "127.0.0.1";
+        local.Port = smtp.Port;
+        local.Connect();
+    }
+    server->Join();
+    EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\nQuit\r\n");
+}
