@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/Command.h"
+
 #include <QStringList>
 
 class QTextStream;
@@ -18,5 +20,10 @@ int runSendCommand(const QStringList& arguments, QTextStream& out, QTextStream& 
 
 // The usage lines of the send command.
 QString sendCommandUsage();
+
+namespace cli {
+// The "send" entry of ordergate-cli's command table.
+extern const Command sendCommand;
+} // namespace cli
 
 } // namespace og

@@ -2,6 +2,7 @@
 
 #include "cli/Command.h"
 #include "cli/MakeCommand.h"
+#include "cli/SendCommand.h"
 
 #include <QCoreApplication>
 
@@ -13,6 +14,7 @@ using og::cli::Command;
 // Every subcommand: one line each.
 const Command* const kCommands[] = {
     &og::cli::makeCommand,
+    &og::cli::sendCommand,
 };
 
 QString overview()
