@@ -26,6 +26,21 @@ bool SameTextAscii(std::string_view a, std::string_view b)
     return true;
 }
 
+// The offending text with its breaks spelled out, fit for an error box.
+std::string Visible(const std::string& text)
+{
+    std::string shown;
+    for (char c : text) {
+        if (c == '\r')
+            shown += "\\r";
+        else if (c == '\n')
+            shown += "\\n";
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 void RefuseLineBreak(const std::string& text, const std::string& what)
 {
     if (HoldsLineBreak(text))
@@ -125,7 +140,7 @@ void TWireMessage::CheckHeaderValues() const
     for (const auto& line : Headers.Lines()) {
         const auto eq = line.find('=');
         const std::string name = eq == std::string::npos ? line : line.substr(0, eq);
-        RefuseLineBreak(line, "The \"" + TrimControl(name) + "\" header");
+        RefuseLineBreak(line, "The \"" + Visible(name) + "\" header");
     }
     RefuseLineBreaks(Too, "A \"To\" address");
     RefuseLineBreaks(CCList, "A \"Cc\" address");
@@ -134,7 +149,7 @@ void TWireMessage::CheckHeaderValues() const
     // These two reach the header block and the part headers of the body.
     RefuseLineBreak(ContentType, "The content type");
     for (const auto& attachment : Attachments)
-        RefuseLineBreak(attachment.StoredName, "The attachment name \"" + TrimControl(attachment.StoredName) + "\"");
+        RefuseLineBreak(attachment.StoredName, "The attachment name \"" + Visible(attachment.StoredName) + "\"");
 }
 
 // ---- TWireMessageClient ----------------------------------------------------

@@ -281,6 +281,13 @@ TEST(CheckHeaderValues, LineBreaksInHeadersOrRecipientsAreRefused)
     TWireMessage name = m;
     name.Attachments.AddAttachment("/tmp/a\"\r\nContent-Type: text/html\r\n.pdf");
     EXPECT_NE(refusal(name), "");
+    // The error text itself stays on one line, fit for a message box.
+    EXPECT_FALSE(og::HoldsLineBreak(refusal(name))) << refusal(name);
+
+    TWireMessage badName = m;
+    badName.Headers.Add("X-Bad\r\nInjected=1");
+    EXPECT_NE(refusal(badName), "");
+    EXPECT_FALSE(og::HoldsLineBreak(refusal(badName)));
 }
 
 } // namespace
