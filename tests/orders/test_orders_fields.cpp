@@ -1,0 +1,131 @@
+// Cutting report lines into fields, and decoding the program's text files.
+
+#include "orders/ReportFields.h"
+#include "orders/TextFiles.h"
+
+#include <gtest/gtest.h>
+
+using namespace og;
+
+namespace {
+
+// Every field helper has a text and a byte version; both must agree.
+QString commaBytes(const QString& line, int n)
+{
+    QByteArray spill;
+    return QString::fromUtf8(bytes::commaField(line.toUtf8(), n, spill));
+}
+QString quotedBytes(const QString& line, int n)
+{
+    QByteArray spill;
+    return QString::fromUtf8(bytes::quotedField(line.toUtf8(), n, spill));
+}
+
+TEST(ReportFields, CommaFieldCountsCommasAndTrims)
+{
+    const struct { const char* line; int n; const char* field; } cases[] = {
+        {"a,b,c", 0, "a"},
+        {"a,b,c", 1, "b"},
+        {"a,b,c", 2, ""},          // the last field has no comma behind it
+        {"a, b ,c", 1, "b"},
+        {"a,\tb\t,c", 1, "b"},
+        {"a,,c", 1, ""},
+        {"a,b", 5, ""},
+        {"", 0, ""},
+        {"x,Tool Pro,y", 1, "Tool Pro"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(CommaField(QString::fromUtf8(c.line), c.n), QString::fromUtf8(c.field)) << c.n;
+        EXPECT_EQ(commaBytes(QString::fromUtf8(c.line), c.n), QString::fromUtf8(c.field)) << c.n;
+    }
+}
+
+TEST(ReportFields, QuotedFieldUsesTheThreeCharacterSeparator)
+{
+    const QString line = QStringLiteral("\"x\",\"y\",\"z\"");
+    EXPECT_EQ(QuotedField(line, 1), "y");
+    EXPECT_EQ(QuotedField(line, 2), "");  // closed by a lone quote
+    EXPECT_EQ(quotedBytes(line, 1), "y");
+    // a comma inside a quoted field is no separator
+    const QString comma = QStringLiteral("\"a\",\"b, c\",\"d\",\"e\"");
+    EXPECT_EQ(QuotedField(comma, 1), "b, c");
+    EXPECT_EQ(quotedBytes(comma, 2), "d");
+}
+
+TEST(ReportFields, VeryLongLinesFollowTheRestLimitInBothVersions)
+{
+    // Only 9,999 characters after a separator are searched further, so a
+    // field standing past that point comes out empty.
+    const QString filler(12000, u'x');
+    const QString line = QStringLiteral("a,") + filler + QStringLiteral(",b,c");
+    EXPECT_EQ(CommaField(line, 2), "");
+    EXPECT_EQ(commaBytes(line, 2), "");
+    const QString shortLine = QStringLiteral("a,") + QString(500, u'x') + QStringLiteral(",b,c");
+    EXPECT_EQ(CommaField(shortLine, 2), "b");
+    EXPECT_EQ(commaBytes(shortLine, 2), "b");
+}
+
+TEST(ReportFields, OrderAddressTakesTheTextAroundTheFirstAt)
+{
+    EXPECT_EQ(OrderAddress(u"1,date,77,Tool,ann@example.com,9.95", u','), "ann@example.com");
+    EXPECT_EQ(OrderAddress(u"\"1\",\"ann@example.com\",\"x\"", u'"'), "ann@example.com");
+    // not trimmed: the blank after the comma stays
+    EXPECT_EQ(OrderAddress(u"1, ann@example.com ,x", u','), " ann@example.com ");
+    // only the first "@" counts
+    EXPECT_EQ(OrderAddress(u"1,team@home,ann@example.com", u','), "team@home");
+    // no separator on either side: to the start and the end of the line
+    EXPECT_EQ(OrderAddress(u"ann@example.com", u','), "ann@example.com");
+    EXPECT_EQ(QString::fromUtf8(bytes::orderAddress("1, ann@example.com ,x", ',')), " ann@example.com ");
+}
+
+TEST(ReportFields, SwregDateKeepsMonthDayYear)
+{
+    EXPECT_EQ(SwregDate(u"1,Tue Jan 01 10:00:00 2002,77"), "Jan-01-2002");
+    // no colon: only the first word goes
+    EXPECT_EQ(SwregDate(u"1,Tue Jan 01 2002,77"), "Jan-01-2002");
+    // no comma after field 1: empty
+    EXPECT_EQ(SwregDate(u"1,Tue Jan 01 10:00:00 2002"), "");
+    // a colon too near the start deletes nothing
+    EXPECT_EQ(SwregDate(u"1,x a:b,7"), "a:b");
+    QByteArray spill;
+    EXPECT_EQ(QString::fromUtf8(bytes::swregDate("1,Tue Jan 01 10:00:00 2002,77", spill)), "Jan-01-2002");
+}
+
+TEST(ReportFields, QuotedDateStopsAtTheFirstBlank)
+{
+    const QString line = QStringLiteral("\"a\",\"b\",\"7\",\"2002-02-11 10:12:00\",\"x\"");
+    EXPECT_EQ(QuotedDate(line), "2002-02-11");
+    QByteArray spill;
+    EXPECT_EQ(QString::fromUtf8(bytes::quotedDate(line.toUtf8(), spill)), "2002-02-11");
+}
+
+TEST(ReportFields, TrimmingDropsControlCharactersButNotOtherText)
+{
+    EXPECT_EQ(trimmed(u"\t\r\n x y \x01"), "x y");
+    EXPECT_EQ(trimmed(u"\u00a0x\u00a0"), u"\u00a0x\u00a0");  // code above 32 stays
+    EXPECT_EQ(QString::fromUtf8(bytes::trimmed(" \xc3\xa9 ")), u"\u00e9");
+}
+
+TEST(TextFiles, InvalidUtf8BytesReadAsWindows1252)
+{
+    EXPECT_EQ(decodeText("caf\xc3\xa9"), u"caf\u00e9");          // UTF-8
+    EXPECT_EQ(decodeText("caf\xe9"), u"caf\u00e9");              // Latin-1 byte
+    EXPECT_EQ(decodeText("\x80 \x93q\x94"), u"\u20ac \u201cq\u201d");  // 1252 specials
+    EXPECT_EQ(decodeText("\xef\xbb\xbfok"), u"ok");             // BOM dropped
+    EXPECT_EQ(decodeText("\xc3\xa9\xe9"), u"\u00e9\u00e9");      // mixed in one text
+    EXPECT_EQ(decodeText("\xed\xa0\x80"), u"\u00ed\u00a0\u20ac");  // encoded surrogate is invalid
+    EXPECT_EQ(toValidUtf8("caf\xe9"), QByteArray("caf\xc3\xa9"));
+    EXPECT_EQ(toValidUtf8("already \xc3\xa9"), QByteArray("already \xc3\xa9"));
+}
+
+TEST(TextFiles, ListLinesEndAtCrLfCrOrLfAndStopAtCtrlZ)
+{
+    EXPECT_EQ(splitListLines(u"a\r\nb\r\n"), (QStringList{"a", "b"}));
+    EXPECT_EQ(splitListLines(u"a\nb\nc"), (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(splitListLines(u"a\rb\r\n\r\nc"), (QStringList{"a", "b", "", "c"}));
+    EXPECT_EQ(splitListLines(u"a\r\nb\x1a\r\nignored\r\n"), (QStringList{"a", "b"}));
+    EXPECT_TRUE(splitListLines(u"").isEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,291 @@
+// A run of the first job: batch file, address file and statistics.
+
+#include "orders/ScriptRun.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using namespace og;
+
+namespace {
+
+QString swreg(const QString& order, const QString& product, const QString& address,
+              const QString& first = "Ann", const QString& last = "Lee")
+{
+    return QStringLiteral("1,Tue Jan 01 10:00:00 2002,%1,%2,%3,9.95,USD,US,card,%4,%5,x\r\n")
+        .arg(order, product, address, first, last);
+}
+
+QString regnet(const QString& order, const QString& product, const QString& address)
+{
+    return QStringLiteral(
+               "\"1\",\"p\",\"%1\",\"2002-02-11 10:12:00\",\"1\",\"9\",\"%2\",\"%3\",\"\",\"\",\"\","
+               "\"\",\"\",\"Ivy\",\"Irving\",\"\"\r\n")
+        .arg(order, product, address);
+}
+
+struct Fixture {
+    Report report;
+    CustomerLists lists;
+    RunRequest request;
+
+    Fixture(const QString& text, const QString& product, bool all = false)
+    {
+        report.read(text);
+        request.report = &report;
+        request.lists = &lists;
+        request.selectedProduct = product;
+        request.allProducts = all;
+        request.folder = QStringLiteral("/nonexistent/");
+    }
+    RunResult build() const { return buildRun(request); }
+};
+
+const QStringList kDefaultTail = {"chmod 644 .htpasswd", "chmod 777 *.*", "chmod 644 .htaccess",
+                                  "rm MakePass.ksh"};
+
+TEST(ScriptRun, TwoOrdersWithDefaultOptionsAndNoLists)
+{
+    Fixture f(swreg("102", "Tool", "zed@example.com") + swreg("101", "Tool", "amy@example.com"), "Tool",
+              true);
+    const RunResult r = f.build();
+    EXPECT_EQ(r.script.toStringList(),
+              QStringList({"echo batch file for product: Tool",
+                           "htpasswd -bc .htpasswd zed@example.com 102",
+                           "htpasswd -b .htpasswd amy@example.com 101",
+                           "htpasswd -b .htpasswd ChangeMe ReplaceMeToo"})
+                  + kDefaultTail);
+    EXPECT_EQ(r.addresses.toStringList(), (QStringList{"amy@example.com , 101", "zed@example.com , 102"}));
+    EXPECT_EQ(r.written, 2);
+    // every line ends with CR LF, the last one included
+    EXPECT_TRUE(r.script.fileBytes().endsWith("rm MakePass.ksh\r\n"));
+    EXPECT_EQ(r.script.fileBytes().count('\n'), r.script.fileBytes().count("\r\n"));
+    EXPECT_EQ(r.addresses.fileBytes(), QByteArray("amy@example.com , 101\r\nzed@example.com , 102\r\n"));
+}
+
+TEST(ScriptRun, OnlyTheFirstPasswordLineCreatesTheFile)
+{
+    Fixture f(swreg("1", "Tool", "a@x") + swreg("2", "Tool", "b@x"), "Tool", true);
+    f.lists.loadTexts(QStringLiteral("A@X\r\nB@x\r\n"), {}, QStringLiteral("g@x 9 All\r\n"));
+    RunResult r = f.build();
+    // every order blocked: the extra customer's line is the first one
+    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd g@x 9");
+    EXPECT_EQ(r.script.at(2), "htpasswd -b .htpasswd ChangeMe ReplaceMeToo");
+    EXPECT_EQ(r.blocked, 2);
+
+    f.report.read(swreg("1", "Tool", "x@x") + swreg("2", "Tool", "y@x"));
+    f.lists.loadTexts(QStringLiteral("x@x\r\ny@x\r\n"), {}, {});
+    r = f.build();
+    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd ChangeMe ReplaceMeToo");
+
+    f.request.options.user.clear();
+    r = f.build();
+    EXPECT_EQ(r.script.toStringList(), QStringList{"echo batch file for product: Tool"} + kDefaultTail);
+    f.request.options.user = "u";
+    f.request.options.passwd.clear();
+    EXPECT_EQ(f.build().script.size(), 5);
+}
+
+TEST(ScriptRun, ProductFilterTakesOrdersOfThatProductIgnoringCaseOnly)
+{
+    const QString text = swreg("1", "Tool", "a@x") + swreg("2", "Tool Pro", "b@x")
+                         + swreg("3", "tool", "c@x") + swreg("4", "Widget", "d@x", "Toolmaker", "Tool")
+                         + swreg("5", "Pro", "tool@x");
+    Fixture f(text, "Tool");
+    const RunResult r = f.build();
+    EXPECT_EQ(r.written, 2);
+    EXPECT_EQ(r.addresses.toStringList(), (QStringList{"a@x , 1", "c@x , 3"}));
+
+    Fixture all(text, "All", true);
+    EXPECT_EQ(all.build().written, 5);
+
+    // a product not in the report takes nothing
+    Fixture none(text, "Gadget");
+    EXPECT_EQ(none.build().written, 0);
+
+    // the selected text is trimmed before it is used
+    Fixture padded(text, "  Tool Pro ");
+    const RunResult p = padded.build();
+    EXPECT_EQ(p.product, "Tool Pro");
+    EXPECT_EQ(p.written, 1);
+}
+
+TEST(ScriptRun, RegNetHeaderIsNeverAnOrderAndFieldsComeFromQuotedPositions)
+{
+    const QString text = QStringLiteral("Account,contact admin@example.com\r\n")
+                         + regnet("R-1", "Tool", "ivy@example.com") + regnet("R-2", "Tool Pro", "jo@example.com");
+    Fixture f(text, "Tool");
+    f.request.options.orderDate = true;
+    f.request.options.names = true;
+    const RunResult r = f.build();
+    EXPECT_EQ(r.written, 1);
+    EXPECT_EQ(r.addresses.toStringList(), QStringList{"ivy@example.com , R-1 , 2002-02-11 , Ivy Irving"});
+    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd ivy@example.com R-1");
+}
+
+TEST(ScriptRun, AddressLineExtrasFollowTheOptions)
+{
+    Fixture f(swreg("7", "Tool", "a@x", "Ann", "Lee"), "Tool", true);
+    f.lists.loadTexts({}, {}, QStringLiteral("g@x 9 Tool\r\n"));
+    f.request.options.orderDate = true;
+    f.request.options.names = true;
+    EXPECT_EQ(f.build().addresses.toStringList(), (QStringList{"a@x , 7 , Jan-01-2002 , Ann Lee", "g@x , 9"}));
+    f.request.options.orderNr = false;
+    EXPECT_EQ(f.build().addresses.toStringList(), (QStringList{"a@x , Jan-01-2002 , Ann Lee", "g@x"}));
+    f.request.options.orderDate = false;
+    f.request.options.names = false;
+    EXPECT_EQ(f.build().addresses.toStringList(), (QStringList{"a@x", "g@x"}));
+}
+
+TEST(ScriptRun, UpdatesAndExtrasFollowTheListRules)
+{
+    Fixture f(swreg("1", "Tool", "old@x") + swreg("2", "Tool", "keep@x") + swreg("3", "Tool", "keep@x"),
+              "Tool", true);
+    f.lists.loadTexts(QStringLiteral("bad@x\r\n"), QStringLiteral("OLD@x new@x\r\n"),
+                      QStringLiteral("NEW@X 5 Tool\r\n"      // written after the update: not added
+                                     "twice@x 6 All\r\n"
+                                     "twice@x 7 tool\r\n"    // both entries are added
+                                     "other@x 8 Widget\r\n"
+                                     "bad@x 9 Tool\r\n"));   // extras are not checked for blocking
+    const RunResult r = f.build();
+    // the account is made for the address of the report
+    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd old@x 1");
+    EXPECT_EQ(r.updated, 1);
+    EXPECT_EQ(r.written, 3);  // the same address twice gives two lines
+    EXPECT_EQ(r.extra, 3);
+    EXPECT_EQ(r.addresses.toStringList(),
+              (QStringList{"bad@x , 9", "keep@x , 2", "keep@x , 3", "new@x , 1", "twice@x , 6", "twice@x , 7"}));
+}
+
+TEST(ScriptRun, ValuesFromDataAreQuotedOnlyWhenTheShellWouldReadMore)
+{
+    EXPECT_EQ(shellWord("ann.lee+tag@example.com"), "ann.lee+tag@example.com");
+    EXPECT_EQ(shellWord("A-Z_09%,:=/"), "A-Z_09%,:=/");
+    EXPECT_EQ(shellWord("  \t padded@x \x01"), "padded@x");
+    EXPECT_EQ(shellWord(" \t "), "");
+    EXPECT_EQ(shellWord("$(touch pwned)@x"), "'$(touch pwned)@x'");
+    EXPECT_EQ(shellWord("a`id`@x"), "'a`id`@x'");
+    EXPECT_EQ(shellWord("a;rm -rf .@x"), "'a;rm -rf .@x'");
+    EXPECT_EQ(shellWord("o'brien@x"), "'o'\\''brien@x'");
+    EXPECT_EQ(shellWord("Tool Pro"), "'Tool Pro'");
+    EXPECT_EQ(shellWord("caf\xc3\xa9@x"), "'caf\xc3\xa9@x'");
+
+    Fixture f(swreg("1;reboot", "Tool", "$(touch pwned)@x") + swreg("", "Tool", "ok@x"), "Tool", true);
+    f.request.options.user = "test user";
+    f.request.options.Pmask = "*.zip";  // the vendor's own option: as typed
+    const RunResult r = f.build();
+    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd '$(touch pwned)@x' '1;reboot'");
+    EXPECT_EQ(r.script.at(2), "htpasswd -b .htpasswd ok@x ");  // an empty value stays empty
+    EXPECT_EQ(r.script.at(3), "htpasswd -b .htpasswd 'test user' ReplaceMeToo");
+    EXPECT_EQ(r.script.at(5), "chmod 777 *.zip");
+    // the address file is no shell input: unquoted
+    EXPECT_EQ(r.addresses.at(0), "$(touch pwned)@x , 1;reboot");
+}
+
+TEST(AddressSort, IgnoresCaseAndKeepsEqualLinesInTheirOrder)
+{
+    LineBlock lines;
+    for (const char* s : {"bob@x", "Alice@x", "alice@x", "ALICE@x", "_under@x", "9nine@x", "Zed@x", "bo@x"})
+        lines.append(QByteArrayView(s));
+    EXPECT_EQ(sortedIgnoringCase(lines).toStringList(),
+              (QStringList{"9nine@x", "_under@x", "Alice@x", "alice@x", "ALICE@x", "bo@x", "bob@x", "Zed@x"}));
+}
+
+TEST(AddressSort, AgreesWithACaseInsensitiveSortOfTheTexts)
+{
+    // Random lines over an alphabet that mixes ASCII cases, punctuation and
+    // letters beyond ASCII; long shared prefixes exercise the prefix keys.
+    const QStringList alphabet = {"a", "A", "b", "B", "z", "Z", ".", "@", " ", "_", "0",
+                                  u"\u00e9"_qs, u"\u00c9"_qs, u"\u00df"_qs, u"\u212a"_qs, "k", "K",
+                                  u"\u03a3"_qs, u"\u03c3"_qs, u"\U0001F600"_qs};
+    QRandomGenerator rng(7);
+    QStringList texts;
+    LineBlock lines;
+    for (int i = 0; i < 3000; ++i) {
+        QString s = (i % 3 == 0) ? QStringLiteral("customer.") : QString();
+        const int n = int(rng.bounded(14));
+        for (int k = 0; k < n; ++k)
+            s += alphabet[int(rng.bounded(alphabet.size()))];
+        texts << s;
+        lines.append(QStringView(s));
+    }
+    QStringList expected = texts;
+    std::stable_sort(expected.begin(), expected.end(), [](const QString& a, const QString& b) {
+        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+    });
+    EXPECT_EQ(sortedIgnoringCase(lines).toStringList(), expected);
+}
+
+class RunFiles : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString folder() const { return dir.path() + u'/'; }
+    QByteArray read(const QString& name) const
+    {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+};
+
+TEST_F(RunFiles, WritesBothFilesAndTheSevenStatisticsLines)
+{
+    Fixture f(swreg("1", "Tool", "b@x") + swreg("2", "Tool", "a@x") + swreg("3", "Tool", "bad@x"), "Tool", true);
+    f.lists.loadTexts(QStringLiteral("bad@x\r\n"), QStringLiteral("b@x c@x\r\n"), QStringLiteral("g@x 9 All\r\n"));
+    f.request.folder = folder();
+    const RunResult r = performRun(f.request);
+    EXPECT_EQ(read("MakePass.ksh"), r.script.fileBytes());
+    EXPECT_EQ(read("email_Tool.txt"), QByteArray("a@x , 2\r\nc@x , 1\r\ng@x , 9\r\n"));
+    EXPECT_EQ(r.statistics, (QStringList{
+        "processed 2 entries for Store: Tool",
+        "1 bozos blocked",
+        "1 email addresses updated in email_Tool.txt",
+        "1 added from goodguys.txt file",
+        "3 Total",
+        "MakePass.ksh and email_Tool.txt placed in directory: " + folder(),
+        "Used report from SWREG"}));
+}
+
+TEST_F(RunFiles, ReplacesEarlierFilesCompletely)
+{
+    QFile old(dir.filePath("email_Tool.txt"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(10000, 'x'));
+    old.close();
+    Fixture f(swreg("1", "Tool", "a@x"), "Tool", true);
+    f.request.folder = folder();
+    performRun(f.request);
+    EXPECT_EQ(read("email_Tool.txt"), QByteArray("a@x , 1\r\n"));
+}
+
+TEST_F(RunFiles, UnwritableBatchFileIsReportedAndNothingElseIsWritten)
+{
+    Fixture f(swreg("1", "Tool", "a@x"), "Tool", true);
+    f.request.folder = folder() + "missing/";
+    try {
+        performRun(f.request);
+        FAIL() << "expected RunError";
+    } catch (const RunError& e) {
+        EXPECT_NE(QString::fromUtf8(e.what()).indexOf("MakePass.ksh"), -1) << e.what();
+    }
+}
+
+TEST_F(RunFiles, UnwritableAddressFileIsReportedToo)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("email_Tool.txt"));  // in the way of the file
+    Fixture f(swreg("1", "Tool", "a@x"), "Tool", true);
+    f.request.folder = folder();
+    try {
+        performRun(f.request);
+        FAIL() << "expected RunError";
+    } catch (const RunError& e) {
+        const QString message = QString::fromUtf8(e.what());
+        EXPECT_NE(message.indexOf("email_Tool.txt"), -1) << e.what();
+        EXPECT_NE(message.indexOf("MakePass.ksh was written"), -1) << e.what();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+// The batch file of an example run, run the way the vendor runs it on the
+// web server: uploaded in ASCII mode (CR LF becomes LF) and started with ksh,
+// with the real htpasswd. Every wait is bounded.
+
+#include "orders/CustomerLists.h"
+#include "orders/ScriptRun.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace og;
+
+namespace {
+
+struct Account {
+    QString user, password;
+};
+
+int runTool(const QString& program, const QStringList& args, const QString& cwd, QString* output = nullptr)
+{
+    QProcess p;
+    p.setWorkingDirectory(cwd);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished(5000);
+        return -1;
+    }
+    if (output)
+        *output = QString::fromUtf8(p.readAll());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class ServerScript : public ::testing::Test {
+protected:
+    QString ksh = QStandardPaths::findExecutable("ksh");
+    QString htpasswd = QStandardPaths::findExecutable("htpasswd");
+    QTemporaryDir workFolder;    // where the program writes its files
+    QTemporaryDir serverFolder;  // the download folder on the server
+
+    void SetUp() override
+    {
+        if (ksh.isEmpty() || htpasswd.isEmpty())
+            GTEST_SKIP() << "needs ksh and htpasswd (Debian packages ksh, apache2-utils)";
+    }
+};
+
+TEST_F(ServerScript, CreatesEveryAccountSetsTheModesAndDeletesItself)
+{
+    const QString examples = QStringLiteral(OG_EXAMPLES_DIR);
+    // the example report plus orders whose fields hold shell code
+    QByteArray text = readFile(examples + "/swreg-report.csv");
+    ASSERT_FALSE(text.isEmpty());
+    text += "2417,Sat Jan 05 10:00:00 2002,1;touch pwned1,Tool,$(touch pwned2)@example.com,9,USD,US,card,M,X,y\r\n"
+            "2417,Sat Jan 05 10:00:00 2002,100201,Tool,`touch pwned3`@example.org,9,USD,US,card,M,X,y\r\n"
+            "2417,Sat Jan 05 10:00:00 2002,it's,Tool,x;touch pwned4;'@example.org,9,USD,US,card,M,X,y\r\n"
+            "2417,Sat Jan 05 10:00:00 2002,100203,Tool,a|touch pwned5>@example.org,9,USD,US,card,M,X,y\r\n";
+    Report report;
+    report.readBytes(text);
+    CustomerLists lists;
+    lists.load(examples);
+
+    RunRequest request;
+    request.report = &report;
+    request.selectedProduct = "Tool";
+    request.allProducts = false;
+    request.lists = &lists;
+    request.folder = workFolder.path() + u'/';
+    performRun(request);
+
+    // ASCII-mode upload
+    QByteArray script = readFile(workFolder.filePath("MakePass.ksh"));
+    script.replace("\r\n", "\n");
+    const QDir server(serverFolder.path());
+    {
+        QFile f(server.filePath("MakePass.ksh"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(script);
+        QFile access(server.filePath(".htaccess"));
+        ASSERT_TRUE(access.open(QIODevice::WriteOnly));
+        QFile download(server.filePath("tool.zip"));
+        ASSERT_TRUE(download.open(QIODevice::WriteOnly));
+    }
+    QFile::setPermissions(server.filePath(".htaccess"), QFile::ReadOwner | QFile::WriteOwner);
+    QFile::setPermissions(server.filePath("tool.zip"), QFile::ReadOwner | QFile::WriteOwner);
+
+    QString output;
+    ASSERT_EQ(runTool(ksh, {"MakePass.ksh"}, server.path(), &output), 0) << output.toStdString();
+
+    const Account accounts[] = {
+        {"alice@example.com", "100101"},
+        {"Carol@Example.com", "100103"},        // "tool" is the same product
+        {"dave@example.com", "100104"},
+        {"old.henry@example.com", "100108"},    // the account keeps the report's address
+        {"reviewer@example.com", "PRESS-1"},    // goodguys.txt, for All
+        {"beta.tester@example.org", "BETA-7"},  // goodguys.txt, for Tool
+        {"$(touch pwned2)@example.com", "1;touch pwned1"},
+        {"`touch pwned3`@example.org", "100201"},
+        {"x;touch pwned4;'@example.org", "it's"},
+        {"a|touch pwned5>@example.org", "100203"},
+        {"ChangeMe", "ReplaceMeToo"},
+    };
+    for (const Account& a : accounts) {
+        EXPECT_EQ(runTool(htpasswd, {"-vb", ".htpasswd", a.user, a.password}, server.path(), &output), 0)
+            << a.user.toStdString() << ": " << output.toStdString();
+    }
+    const Account absent[] = {
+        {"bob@example.org", "100102"},     // Tool Pro
+        {"frank@example.com", "100106"},   // in bozos.txt
+        {"partner@example.com", "PART-3"}, // goodguys.txt, for Tool Pro
+        {"grace@example.org", "100107"},   // Widget
+    };
+    for (const Account& a : absent) {
+        EXPECT_NE(runTool(htpasswd, {"-vb", ".htpasswd", a.user, a.password}, server.path(), &output), 0)
+            << a.user.toStdString();
+    }
+
+    auto mode = [&](const QString& name) {
+        QString out;
+        runTool("stat", {"-c", "%a", name}, server.path(), &out);
+        return out.trimmed();
+    };
+    EXPECT_EQ(mode(".htpasswd"), "644");
+    EXPECT_EQ(mode(".htaccess"), "644");
+    EXPECT_EQ(mode("tool.zip"), "777");
+
+    // the script deleted itself, and nothing from the report ran
+    EXPECT_EQ(server.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+              (QStringList{".htaccess", ".htpasswd", "tool.zip"}));
+    EXPECT_TRUE(QDir(workFolder.path()).entryList({"pwned*"}).isEmpty());
+}
+
+}  // namespace
