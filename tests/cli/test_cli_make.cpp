@@ -1,0 +1,189 @@
+// ordergate-cli make, run as the vendor runs it: a process with a report,
+// a program folder and the lists in the working folder.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    QString out, err;
+};
+
+class MakeCommand : public ::testing::Test {
+protected:
+    QTemporaryDir work;     // the working folder, with the lists
+    QTemporaryDir program;  // --dir
+    QString examples = QStringLiteral(OG_EXAMPLES_DIR);
+
+    QString programDir() const { return program.path() + u'/'; }
+
+    Outcome run(const QStringList& args, const QByteArray& input = {})
+    {
+        QProcess p;
+        p.setWorkingDirectory(work.path());
+        p.start(QStringLiteral(OG_CLI), QStringList{"make"} + args);
+        if (!p.waitForStarted(10000))
+            return {};
+        p.write(input);
+        p.closeWriteChannel();
+        Outcome o;
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished(5000);
+            return o;
+        }
+        o.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        o.out = QString::fromUtf8(p.readAllStandardOutput());
+        o.err = QString::fromUtf8(p.readAllStandardError());
+        return o;
+    }
+
+    void put(const QString& path, const QByteArray& bytes)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QByteArray read(const QString& path) const
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    void copyExampleLists()
+    {
+        for (const char* name : {"bozos.txt", "Address.txt", "goodguys.txt"})
+            ASSERT_TRUE(QFile::copy(examples + u'/' + QString::fromUtf8(name), work.filePath(name)));
+    }
+    QStringList programFiles() const
+    {
+        return QDir(program.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+};
+
+TEST_F(MakeCommand, PrintsExactlyTheStatisticsAndWritesBothFiles)
+{
+    copyExampleLists();
+    const Outcome o = run({examples + "/swreg-report.csv", "--product", "tool", "--dir", program.path()});
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.out, "processed 4 entries for Store: Tool\n"
+                     "1 bozos blocked\n"
+                     "1 email addresses updated in email_Tool.txt\n"
+                     "2 added from goodguys.txt file\n"
+                     "6 Total\n"
+                     "MakePass.ksh and email_Tool.txt placed in directory: " + programDir() + "\n"
+                     "Used report from SWREG\n");
+    EXPECT_EQ(read(program.filePath("email_Tool.txt")),
+              "alice@example.com , 100101\r\nbeta.tester@example.org , BETA-7\r\n"
+              "Carol@Example.com , 100103\r\ndave@example.com , 100104\r\n"
+              "henry@example.org , 100108\r\nreviewer@example.com , PRESS-1\r\n");
+    EXPECT_TRUE(read(program.filePath("MakePass.ksh")).startsWith("echo batch file for product: Tool\r\n"));
+    EXPECT_EQ(read(program.filePath("ordergate.ini")),
+              "[options]\r\nefile=" + (programDir() + "email_Tool.txt").toUtf8() + "\r\n");
+}
+
+TEST_F(MakeCommand, ReadsStandardInputAndTakesTheFirstProductEntry)
+{
+    const QByteArray report = read(examples + "/regnet-report.csv");
+    for (const QStringList& args : {QStringList{"-", "--dir", program.path()},
+                                    QStringList{"--dir=" + program.path()}}) {
+        const Outcome o = run(args, report);
+        ASSERT_EQ(o.status, 0) << o.err.toStdString();
+        EXPECT_TRUE(o.out.startsWith("processed 4 entries for Store: All\n")) << o.out.toStdString();
+        EXPECT_TRUE(o.out.endsWith("Used report from RegNet\n"));
+    }
+    EXPECT_EQ(programFiles(), (QStringList{"MakePass.ksh", "email_All.txt", "ordergate.ini"}));
+}
+
+TEST_F(MakeCommand, UsesTheOptionsOfTheProgramFolderAndReportsWithLfEnds)
+{
+    put(program.filePath("ordergate.ini"),
+        "[options]\r\nuser=\r\norderNr=0\r\nnames=1\r\nchmodProtect=750\r\nPmask=*.zip\r\n");
+    QByteArray report = read(examples + "/swreg-report.csv");
+    report.replace("\r\n", "\n");
+    put(work.filePath("report.csv"), report);
+    const Outcome o = run({"report.csv", "--product", "Widget", "--dir", program.path()});
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(read(program.filePath("email_Widget.txt")), "grace@example.org , Grace Garner\r\n");
+    EXPECT_EQ(read(program.filePath("MakePass.ksh")),
+              "echo batch file for product: Widget\r\n"
+              "htpasswd -bc .htpasswd grace@example.org 100107\r\n"
+              "chmod 644 .htpasswd\r\nchmod 750 *.zip\r\nchmod 644 .htaccess\r\nrm MakePass.ksh\r\n");
+    // the options themselves are left as they were; efile is added
+    EXPECT_TRUE(read(program.filePath("ordergate.ini")).startsWith("[options]\r\nuser=\r\norderNr=0\r\n"));
+}
+
+TEST_F(MakeCommand, FailuresGoToStandardErrorAndWriteNothing)
+{
+    // no order line
+    put(work.filePath("empty.csv"), "just a heading\r\n");
+    Outcome o = run({"empty.csv", "--dir", program.path()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_TRUE(o.err.contains("No records processed")) << o.err.toStdString();
+
+    // a product the report does not name: the message lists those it does
+    o = run({examples + "/swreg-report.csv", "--product", "Gadget", "--dir", program.path()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_TRUE(o.err.contains("\"All\", \"Tool\", \"Tool Pro\", \"Widget\"")) << o.err.toStdString();
+
+    // a report that cannot be read
+    o = run({"missing.csv", "--dir", program.path()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(o.err.contains("missing.csv")) << o.err.toStdString();
+
+    // a program folder that does not exist
+    o = run({examples + "/swreg-report.csv", "--dir", work.filePath("nowhere")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(o.err.contains("nowhere")) << o.err.toStdString();
+
+    // a list that exists but cannot be read: no files with half the lists
+    ASSERT_TRUE(QDir(work.path()).mkdir("bozos.txt"));
+    o = run({examples + "/swreg-report.csv", "--dir", program.path()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(o.err.contains("bozos.txt")) << o.err.toStdString();
+
+    EXPECT_TRUE(programFiles().isEmpty()) << programFiles().join(' ').toStdString();
+}
+
+TEST_F(MakeCommand, AFailedFileIsReportedWithoutStatistics)
+{
+    ASSERT_TRUE(QDir(program.path()).mkdir("email_Tool.txt"));
+    const Outcome o = run({examples + "/swreg-report.csv", "--product", "Tool", "--dir", program.path()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_TRUE(o.err.contains("email_Tool.txt")) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains("MakePass.ksh was written")) << o.err.toStdString();
+}
+
+TEST_F(MakeCommand, UsageErrorsAndHelp)
+{
+    for (const QStringList& args : {QStringList{"--bogus"}, QStringList{"a.csv", "b.csv"},
+                                    QStringList{"--product"}, QStringList{"--dir", ""},
+                                    QStringList{"--product", "a", "--product", "b"}}) {
+        const Outcome o = run(args);
+        EXPECT_EQ(o.status, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(o.err.contains("Usage: ordergate-cli make")) << o.err.toStdString();
+    }
+    Outcome o = run({"--help"});
+    EXPECT_EQ(o.status, 0);
+    for (const char* word : {"REPORT", "--product", "--dir", "bozos.txt", "efile", "standard input"})
+        EXPECT_TRUE(o.out.contains(QString::fromUtf8(word))) << word;
+
+    QProcess p;
+    p.start(QStringLiteral(OG_CLI), {"--help"});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardOutput()).contains("make"));
+    p.start(QStringLiteral(OG_CLI), {});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 2);
+}
+
+}  // namespace
