@@ -343,7 +343,7 @@ void TemailForm::showStatus(const QString& text)
 
 bool TemailForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::FocusIn && (watched == MyFile || watched == SigFile)) {
+    if (event->type() == QEvent::FocusIn && (watched == MyFile || watched == SigFile) && !focusActionsSuppressed_) {
         // Only focus the vendor moved here: coming back from a dialog or from
         // another program must not open the dialog again.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();

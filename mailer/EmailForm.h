@@ -4,6 +4,7 @@
 #include "mailer/SendRun.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QStringList>
 
 #include <memory>
@@ -152,6 +153,8 @@ private:
     bool settingsChanged_ = false;
     bool firstShowing_ = true;
     bool sending_ = false;
+    bool focusActionsSuppressed_ = false;
+    QPointer<QWidget> focusBeforeRun_;
     std::unique_ptr<SendRun> run_;
     QThread* worker_ = nullptr;
     QString failure_;

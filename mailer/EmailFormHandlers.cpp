@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QThread>
@@ -184,6 +185,11 @@ void TemailForm::StopClick()
 
 void TemailForm::setRunning(bool running)
 {
+    // Disabling the focused control moves the focus on as if tabbed; that
+    // must not open the address-file or signature dialog.
+    const QScopedValueRollback guard(focusActionsSuppressed_, true);
+    if (running)
+        focusBeforeRun_ = focusWidget();
     sending_ = running;
     const QList<QWidget*> controls{MyFile,   Button1, BitBtn2, MyAddress, Organ,   MyServer,      AttBox,
                                    AttAdd,   AttMinus, MySubject, Memo1,  SigCheck, CheckYourself, WantLog,
@@ -198,6 +204,8 @@ void TemailForm::setRunning(bool running)
         UpdateSigControls();
     }
     StopButton->setEnabled(running);
+    if (!running && focusBeforeRun_ && focusBeforeRun_->isEnabled())
+        focusBeforeRun_->setFocus(Qt::OtherFocusReason);
     if (running) {
         SendProgress->setRange(0, 1);
         SendProgress->setValue(0);

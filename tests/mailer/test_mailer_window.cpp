@@ -1,0 +1,469 @@
+// The mailer window driven like a vendor would, with the platform scripted
+// and mail going to servers the tests start on 127.0.0.1.
+#include "MailTestSupport.h"
+
+#include "mailer/EmailForm.h"
+#include "mailer/VSSpell.h"
+#include "orders/ProfileFile.h"
+#include "tests/support/ScriptedPlatform.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QJsonArray>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace og;
+using og::test::readFile;
+using og::test::writeFile;
+
+namespace {
+
+// Answers the spelling dialog from a list, recording what it was asked.
+class ScriptedSpellDialogue : public SpellDialogue {
+public:
+    QList<SpellAnswer> answers;
+    QStringList askedWords;
+    SpellAnswer ask(const SpellQuestion& question) override
+    {
+        askedWords << question.word;
+        return answers.isEmpty() ? SpellAnswer{SpellAnswer::Action::Cancel, {}} : answers.takeFirst();
+    }
+};
+
+} // namespace
+
+class MailerWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir* dir_ = nullptr;
+    QString folder_;
+    QString previous_;
+    ScriptedPlatform* platform_ = nullptr;
+    TemailForm* form_ = nullptr;
+
+    template <typename T>
+    T* control(const char* name) const
+    {
+        T* widget = form_->findChild<T*>(QLatin1String(name));
+        if (!widget)
+            qFatal("no control %s", name);
+        return widget;
+    }
+    QString ini() const { return folder_ + QStringLiteral("ordergate.ini"); }
+    QStringList logLines() const
+    {
+        return QString::fromUtf8(readFile(folder_ + QStringLiteral("log.txt"))).split(QStringLiteral("\r\n"));
+    }
+    void showForm()
+    {
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_));
+    }
+    // Fills the window for a run to server over the given address file.
+    void fill(const QString& server, const QString& addressFile)
+    {
+        platform_->queueFileName(addressFile);
+        control<QPushButton>("Button1")->click();
+        control<QLineEdit>("MyAddress")->setText(QStringLiteral("vendor@example.com"));
+        control<QLineEdit>("Organ")->setText(QStringLiteral("Vendor Ltd"));
+        control<QLineEdit>("MyServer")->setText(server);
+        control<QLineEdit>("MySubject")->setText(QStringLiteral("Version 2 is out"));
+    }
+    void send()
+    {
+        control<QPushButton>("BitBtn1")->click();
+        QVERIFY(form_->waitForRunEnd(30000));
+    }
+
+private slots:
+    void init()
+    {
+        dir_ = new QTemporaryDir;
+        QVERIFY(dir_->isValid());
+        folder_ = dir_->path() + u'/';
+        previous_ = QDir::currentPath();
+        QDir::setCurrent(dir_->path());
+        platform_ = new ScriptedPlatform;
+        platform_->setFailureHandler([](const QString& m) { QFAIL(qPrintable(m)); });
+        form_ = new TemailForm(*platform_);
+        form_->SettingsPath = ini();
+        form_->ProgramFolder = folder_;
+    }
+
+    void cleanup()
+    {
+        delete form_;
+        delete platform_;
+        QDir::setCurrent(previous_);
+        delete dir_;
+    }
+
+    void controlsStartAsDesigned()
+    {
+        QCOMPARE(form_->objectName(), QStringLiteral("emailForm"));
+        QCOMPARE(form_->windowTitle(), QStringLiteral("Send Notification to your customers"));
+        QCOMPARE(control<QLineEdit>("MyFile")->text(), QStringLiteral("click button to select -->>>"));
+        QVERIFY(control<QLineEdit>("MyFile")->isReadOnly());
+        QCOMPARE(control<QPushButton>("Button1")->toolTip(), QStringLiteral("Select file with customer email addresses"));
+        QCOMPARE(control<QPushButton>("BitBtn2")->text(), QStringLiteral("View/Edit"));
+        QCOMPARE(control<QPushButton>("BitBtn1")->text(), QStringLiteral("Send Now"));
+        QVERIFY(control<QPushButton>("BitBtn1")->font().bold());
+        QVERIFY(control<QPushButton>("Speller")->font().bold());
+        QCOMPARE(control<QComboBox>("AttBox")->count(), 0);
+        QCOMPARE(control<QComboBox>("AttBox")->toolTip(), QStringLiteral("click the Add button to add an attachment"));
+        QVERIFY(control<QCheckBox>("CheckYourself")->isChecked());
+        QVERIFY(control<QCheckBox>("WantLog")->isChecked());
+        QCOMPARE(control<QCheckBox>("SigCheck")->text(), QStringLiteral("Use signature file: "));
+        QVERIFY(!control<QCheckBox>("SigCheck")->isChecked());
+        for (const char* name : {"SigFile"})
+            QVERIFY(!control<QLineEdit>(name)->isEnabled());
+        for (const char* name : {"SigLoad", "SigView", "StopButton"})
+            QVERIFY(!control<QPushButton>(name)->isEnabled());
+        QVERIFY(!form_->SettingsChanged());
+        QVERIFY(control<QPlainTextEdit>("Memo1")->font().fixedPitch() || QFontInfo(control<QPlainTextEdit>("Memo1")->font()).fixedPitch());
+
+        QStringList labels;
+        for (QLabel* label : form_->findChildren<QLabel*>())
+            labels << label->text();
+        for (const char* text : {"Address file:", "Your Email Address", "Company Name", "Outgoing (SMTP) Mail Server:",
+                                 "Attachments:", "Message Subject:", "Message Body:"})
+            QVERIFY2(labels.contains(QLatin1String(text)), text);
+
+        // Tab order, and the first showing puts the focus on the sender.
+        showForm();
+        QCOMPARE(form_->focusWidget(), control<QLineEdit>("MyAddress"));
+        const QStringList expected{"MyAddress", "Organ",   "MyServer", "MySubject", "Memo1",   "MyFile",
+                                   "BitBtn1",   "Button1", "CheckYourself", "WantLog", "BitBtn2", "BitBtn3",
+                                   "BitBtn4",   "BitBtn5", "AttBox",   "AttAdd",    "AttMinus", "Speller"};
+        QStringList order;
+        QWidget* widget = control<QLineEdit>("MyAddress");
+        for (int i = 0; i < 60 && order.size() < expected.size(); ++i, widget = widget->nextInFocusChain())
+            if ((widget->focusPolicy() & Qt::TabFocus) && !widget->objectName().isEmpty()
+                && !order.contains(widget->objectName()))
+                order << widget->objectName();
+        QCOMPARE(order, expected);
+    }
+
+    void tabbingIntoTheFileFieldsOpensTheirDialogs()
+    {
+        showForm();
+        QVERIFY(QTest::qWaitForWindowActive(form_));
+        const QString addressFile = folder_ + "email_All.txt";
+        control<QPlainTextEdit>("Memo1")->setFocus();
+        platform_->queueFileName(addressFile);
+        QTest::keyClick(control<QPlainTextEdit>("Memo1"), Qt::Key_Tab);
+        QCOMPARE(form_->focusWidget(), control<QLineEdit>("MyFile"));
+        QCOMPARE(control<QLineEdit>("MyFile")->text(), addressFile);
+        QCOMPARE(platform_->calls().last().filter,
+                 QStringLiteral("email files (email_*.txt)|email_*.txt|all files (*.*)|*.*"));
+
+        // Into the signature field only while it is enabled.
+        control<QCheckBox>("SigCheck")->setChecked(true);
+        control<QPushButton>("Speller")->setFocus();
+        platform_->queueFileName(QString());
+        QTest::keyClick(control<QPushButton>("Speller"), Qt::Key_Tab); // to SigCheck
+        QTest::keyClick(control<QCheckBox>("SigCheck"), Qt::Key_Tab);  // to SigFile
+        QCOMPARE(form_->focusWidget(), control<QLineEdit>("SigFile"));
+        QCOMPARE(platform_->count(ScriptedPlatform::Call::OpenFileName), 2);
+    }
+
+    void activationLoadsTheSettingsEachShowing()
+    {
+        showForm();
+        QVERIFY2(!form_->SettingsChanged(), "no settings file: nothing loaded, nothing changed");
+        form_->hide();
+
+        ProfileFile::writeString(ini(), "user", "email", "me@example.com");
+        ProfileFile::writeString(ini(), "user", "server", "mail.example.com");
+        ProfileFile::writeString(ini(), "options", "efile", folder_ + "email_All.txt");
+        ProfileFile::writeBool(ini(), "options", "log", false);
+        ProfileFile::writeBool(ini(), "options", "sigfile", true);
+        ProfileFile::writeString(ini(), "options", "signame", folder_ + "sig.txt");
+        control<QLineEdit>("Organ")->setText(QStringLiteral("typed before"));
+        control<QLineEdit>("MySubject")->setText(QStringLiteral("kept"));
+        showForm();
+        QCOMPARE(control<QLineEdit>("MyAddress")->text(), QStringLiteral("me@example.com"));
+        QCOMPARE(control<QLineEdit>("Organ")->text(), QString()); // an absent key empties the field
+        QCOMPARE(control<QLineEdit>("MyFile")->text(), folder_ + "email_All.txt");
+        QVERIFY(!control<QCheckBox>("WantLog")->isChecked());
+        QVERIFY(control<QCheckBox>("CheckYourself")->isChecked()); // absent: keeps its state
+        QVERIFY(control<QCheckBox>("SigCheck")->isChecked());
+        QVERIFY(control<QPushButton>("SigLoad")->isEnabled());
+        QCOMPARE(control<QLineEdit>("SigFile")->text(), folder_ + "sig.txt");
+        QCOMPARE(control<QLineEdit>("MySubject")->text(), QStringLiteral("kept"));
+        QVERIFY(form_->SettingsChanged());
+    }
+
+    void checksRefuseBadInputAndKeepTheWindowOpen()
+    {
+        showForm();
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "a@example.com\r\n"));
+        QPushButton* sendNow = control<QPushButton>("BitBtn1");
+
+        sendNow->click();
+        platform_->queueFileName(addressFile);
+        control<QPushButton>("Button1")->click();
+        sendNow->click();
+        control<QLineEdit>("MyAddress")->setText(QStringLiteral("vendor@example.com"));
+        sendNow->click();
+        control<QLineEdit>("MyServer")->setText(QStringLiteral(".example.com"));
+        sendNow->click();
+        control<QLineEdit>("MyServer")->setText(QStringLiteral("mail.example.com"));
+        sendNow->click();
+        control<QLineEdit>("MySubject")->setText(QStringLiteral(" "));
+        sendNow->click();
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error),
+                 (QStringList{"Invalid file name specification", "You must enter your correct email address",
+                              "You must enter your mail server (e.g. mail.example.com)",
+                              "You must enter your mail server (e.g. mail.example.com)",
+                              "You must enter a subject for your message", "You must enter something in your message"}));
+        QVERIFY(form_->isVisible());
+        QVERIFY(!form_->isSending());
+        QVERIFY2(!QFile::exists(ini()), "nothing is written before the checks pass");
+        QCOMPARE(control<QLineEdit>("MyFile")->text(), addressFile);
+    }
+
+    void sendRunDeliversLogsAndSavesThroughALocalServer()
+    {
+        og::test::MailSink sink;
+        QVERIFY(sink.start());
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "alice@example.com , 1001 , 2026-01-02 , Alice Smith\r\n"
+                                       "    bob@example.org , 1002\r\n"
+                                       "Total: 2 customers\r\n"));
+        showForm();
+        fill(sink.server(), addressFile);
+        const QString paragraph = QStringLiteral("This paragraph was typed without any line break and is far wider "
+                                                 "than the body field, so the field shows it on several lines and "
+                                                 "the message, the log and the check all see those lines.");
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Dear customer,\n") + paragraph);
+        const QStringList displayed = form_->bodyLines();
+        QVERIFY2(displayed.size() >= 3, "the long paragraph wraps");
+        QCOMPARE(displayed.first(), QStringLiteral("Dear customer,"));
+        QCOMPARE(displayed.mid(1).join(QString()), paragraph);
+
+        QStringList statuses;
+        connect(form_, &TemailForm::statusShown, this, [&](const QString& s) { statuses << s; });
+        send();
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(form_->result(), int(QDialog::Accepted));
+        QVERIFY(platform_->texts(ScriptedPlatform::Call::Error).isEmpty());
+        QVERIFY(statuses.contains(QStringLiteral("Sending to bob@example.org")));
+        QVERIFY(statuses.contains(QStringLiteral("Message sent to 2 customers")));
+        QCOMPARE(control<QProgressBar>("SendProgress")->value(), 2);
+
+        QCOMPARE(sink.waitForMessages(3), 3);
+        QCOMPARE(sink.envelope(1)["rcpt_tos"].toArray().first().toString(), QStringLiteral("alice@example.com"));
+        QCOMPARE(sink.envelope(2)["rcpt_tos"].toArray().first().toString(), QStringLiteral("bob@example.org"));
+        QCOMPARE(sink.envelope(3)["rcpt_tos"].toArray().first().toString(), QStringLiteral("vendor@example.com"));
+        const QJsonArray parts = sink.parsed(1)["root"].toObject()["parts"].toArray();
+        QCOMPARE(parts.size(), 2);
+        QVERIFY(parts[0].toObject()["text"].toString().startsWith(
+            QStringLiteral("Dear customer,\r\n") + displayed.mid(1).join(QStringLiteral("\r\n"))));
+        QCOMPARE(parts[1].toObject()["filename"].toString(), QStringLiteral("message.txt"));
+
+        QCOMPARE(readFile(folder_ + "message.txt"), (QStringLiteral("Dear customer,\r\n") + paragraph).toUtf8());
+        QStringList log = logLines();
+        QCOMPARE(log.mid(1, 2), (QStringList{"Subject: Version 2 is out", "Body:"}));
+        QCOMPARE(log.mid(3, displayed.size()), displayed);
+        QCOMPARE(log.mid(3 + displayed.size()),
+                 (QStringList{"Sent to these Customers:", "alice@example.com", "bob@example.org", ""}));
+
+        QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QStringLiteral("vendor@example.com"));
+        QCOMPARE(ProfileFile::readString(ini(), "user", "server", {}), sink.server());
+        QCOMPARE(ProfileFile::readString(ini(), "options", "efile", {}), addressFile);
+
+        // A second run appends to the log.
+        showForm();
+        send();
+        QCOMPARE(sink.waitForMessages(6), 6);
+        log = logLines();
+        QCOMPARE(log.count(QStringLiteral("Sent to these Customers:")), 2);
+        QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^\\*\\*\\* .* Using file "))).size(), 2);
+    }
+
+    void signatureIsAppendedToTheBodyOnEveryRun()
+    {
+        og::test::MailSink sink;
+        QVERIFY(sink.start());
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "alice@example.com\r\n"));
+        const QString signature = folder_ + "sig.txt";
+        QVERIFY(writeFile(signature, "-- \r\nThe Vendor\r\n"));
+        showForm();
+        fill(sink.server(), addressFile);
+        control<QCheckBox>("CheckYourself")->setChecked(false);
+        control<QCheckBox>("SigCheck")->setChecked(true);
+        platform_->queueFileName(signature);
+        control<QPushButton>("SigLoad")->click();
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Hello"));
+        send();
+        QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("Hello\n-- \nThe Vendor"));
+        showForm();
+        send();
+        QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(),
+                 QStringLiteral("Hello\n-- \nThe Vendor\n-- \nThe Vendor"));
+        QCOMPARE(sink.waitForMessages(2), 2);
+        QVERIFY(sink.parsed(2)["root"].toObject()["parts"].toArray()[0].toObject()["text"].toString().startsWith(
+            QStringLiteral("Hello\r\n-- \r\nThe Vendor\r\n-- \r\nThe Vendor")));
+        QVERIFY(ProfileFile::readBool(ini(), "options", "sigfile", false));
+        QCOMPARE(ProfileFile::readString(ini(), "options", "signame", {}), signature);
+    }
+
+    void failingServerShowsItsLineAndLeavesSettingsUnsaved()
+    {
+        og::test::ScriptedSmtpServer server(3);
+        QVERIFY(server.start());
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "a@example.com\r\nb@example.com\r\nc@example.com\r\n"));
+        showForm();
+        fill(server.server(), addressFile);
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
+        send();
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error), QStringList{"550 5.1.1 No such user here."});
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(server.delivered(), (QStringList{"a@example.com", "b@example.com"}));
+        QCOMPARE(server.connections(), 3);
+        const QStringList log = logLines();
+        QCOMPARE(log.mid(log.size() - 3), (QStringList{"c@example.com", "*** not sent: 550 5.1.1 No such user here", ""}));
+        QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QString());
+        QCOMPARE(ProfileFile::readString(ini(), "options", "efile", {}), addressFile);
+    }
+
+    void stopEndsTheRunBetweenCustomersAndKeepsTheWindowOpen()
+    {
+        og::test::ScriptedSmtpServer server;
+        server.setOnData([this](int n) {
+            if (n == 1)
+                QMetaObject::invokeMethod(form_, [this] { control<QPushButton>("StopButton")->click(); },
+                                          Qt::BlockingQueuedConnection);
+        });
+        QVERIFY(server.start());
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "a@example.com\r\nb@example.com\r\nc@example.com\r\n"));
+        showForm();
+        fill(server.server(), addressFile);
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
+        control<QPushButton>("BitBtn1")->click();
+        QVERIFY(form_->isSending());
+        QVERIFY(!control<QPushButton>("BitBtn1")->isEnabled());
+        form_->reject(); // cannot close under a run
+        QVERIFY(form_->isVisible());
+        QVERIFY(form_->waitForRunEnd(30000));
+        QVERIFY(form_->isVisible());
+        QCOMPARE(server.delivered(), QStringList{"a@example.com"});
+        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(),
+                 QStringLiteral("Stopped before b@example.com: 1 of 3 customers sent"));
+        QVERIFY(control<QPushButton>("BitBtn1")->isEnabled());
+        QVERIFY(!control<QPushButton>("StopButton")->isEnabled());
+        QVERIFY(logLines().contains(QStringLiteral("*** stopped by the user before b@example.com (1 of 3 customers sent)")));
+        QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QString());
+    }
+
+    void attachmentsAreAddedAndRemoved()
+    {
+        showForm();
+        QComboBox* box = control<QComboBox>("AttBox");
+        platform_->queueFileNames({"/data/one.pdf", "/data/two.zip", "/data/three.txt"});
+        control<QPushButton>("AttAdd")->click();
+        box->setCurrentIndex(2);
+        platform_->queueFileNames({"/data/one.pdf"});
+        control<QPushButton>("AttAdd")->click();
+        QCOMPARE(box->count(), 4);
+        QCOMPARE(box->itemText(3), QStringLiteral("/data/one.pdf"));
+        QCOMPARE(box->currentIndex(), 0);
+        QCOMPARE(platform_->calls().last().filter, QStringLiteral("All files (*.*)|*.*"));
+
+        box->setCurrentIndex(2);
+        platform_->queueConfirm(false);
+        control<QPushButton>("AttMinus")->click();
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Confirm).last(),
+                 QStringLiteral("OK to remove /data/three.txt\rfrom the Attachments List?"));
+        QCOMPARE(box->count(), 4);
+        QCOMPARE(box->currentIndex(), 0); // No still selects the first entry
+
+        box->setCurrentIndex(1);
+        platform_->queueConfirm(true);
+        control<QPushButton>("AttMinus")->click();
+        QCOMPARE(box->count(), 3);
+        QCOMPARE(box->itemText(1), QStringLiteral("/data/three.txt"));
+        QCOMPARE(box->currentIndex(), 0);
+
+        box->setCurrentIndex(-1);
+        control<QPushButton>("AttMinus")->click();
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error),
+                 QStringList{"No attachments selected for removal from list"});
+        QCOMPARE(box->count(), 3);
+    }
+
+    void viewingAndLoadingFiles()
+    {
+        showForm();
+        control<QPushButton>("BitBtn2")->click();
+        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(), QStringLiteral("Bringing up external text editor"));
+        control<QCheckBox>("SigCheck")->setChecked(true);
+        control<QPushButton>("SigView")->click();
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error),
+                 (QStringList{"No file with email addresses selected yet", "No signature file selected yet"}));
+
+        const QString signature = folder_ + "sig.txt";
+        QVERIFY(writeFile(signature, "sig\r\n"));
+        platform_->queueFileName(signature);
+        control<QPushButton>("SigLoad")->click();
+        QCOMPARE(platform_->calls().last().filter, QStringLiteral("Text file (*.txt)|*.txt|All files (*.*)|*.*"));
+        control<QPushButton>("SigView")->click();
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::OpenFile), QStringList{signature});
+
+        // Cancelling the signature dialog still counts as a settings change
+        // and keeps the path.
+        TemailForm fresh(*platform_);
+        fresh.SettingsPath = ini();
+        QVERIFY(!fresh.SettingsChanged());
+        platform_->queueFileName(QString());
+        fresh.SigLoadClick();
+        QVERIFY(fresh.SettingsChanged());
+
+        control<QPushButton>("BitBtn4")->click();
+        QVERIFY(platform_->texts(ScriptedPlatform::Call::OpenUrl).last().endsWith(QStringLiteral("index.html#send")));
+    }
+
+    void spellCheckReportsCountsAndAppliesCorrections()
+    {
+        showForm();
+        control<QPushButton>("Speller")->click();
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Information),
+                 QStringList{"Checked 0 words in subject and body.\rReplaced 0 words"});
+
+        ScriptedSpellDialogue dialogue;
+        dialogue.answers = {{SpellAnswer::Action::Replace, QStringLiteral("The")},
+                            {SpellAnswer::Action::Replace, QStringLiteral("have")}};
+        form_->setSpellDialogue(&dialogue);
+        control<QLineEdit>("MySubject")->setText(QStringLiteral("Teh new version"));
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("We hav released it.\nThanks"));
+        QStringList statuses;
+        connect(form_, &TemailForm::statusShown, this, [&](const QString& s) { statuses << s; });
+        control<QPushButton>("Speller")->click();
+        QCOMPARE(dialogue.askedWords, (QStringList{"Teh", "hav"}));
+        QCOMPARE(control<QLineEdit>("MySubject")->text(), QStringLiteral("The new version"));
+        QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("We have released it.\nThanks"));
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Information).last(),
+                 QStringLiteral("Checked 8 words in subject and body.\rReplaced 2 words"));
+        QCOMPARE(statuses, (QStringList{"checking spelling in message Subject", "checking spelling in message Body", ""}));
+        QVERIFY(!form_->SettingsChanged());
+    }
+};
+
+QTEST_MAIN(MailerWindowTest)
+#include "test_mailer_window.moc"
