@@ -1,0 +1,163 @@
+// ordergate-cli send, run as a process against SMTP servers the tests start
+// on 127.0.0.1.
+#include "MailTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+#include <QThread>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using og::test::readFile;
+using og::test::writeFile;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    QString out, err;
+};
+
+class SendCommand : public ::testing::Test {
+protected:
+    QTemporaryDir work;    // the working folder: log.txt lands here
+    QTemporaryDir program; // --dir: ordergate.ini and message.txt
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(writeFile(work.filePath("email_Tool.txt"), "alice@example.com , 1001 , Alice Smith\r\n"
+                                                               "  bob@example.org\r\n"
+                                                               "no customer here\r\n"));
+        ASSERT_TRUE(writeFile(work.filePath("body.txt"), "Hello,\r\n.hidden dot\r\nBye\r\n"));
+    }
+
+    Outcome run(const QStringList& args)
+    {
+        QProcess p;
+        p.setWorkingDirectory(work.path());
+        p.start(QStringLiteral(OG_CLI), QStringList{"send"} + args);
+        Outcome o;
+        if (!p.waitForStarted(10000))
+            return o;
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished(5000);
+            return o;
+        }
+        o.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        o.out = QString::fromUtf8(p.readAllStandardOutput());
+        o.err = QString::fromUtf8(p.readAllStandardError());
+        return o;
+    }
+    QString ini() const { return program.filePath("ordergate.ini"); }
+};
+
+} // namespace
+
+TEST_F(SendCommand, SendsToEveryCustomerAndTheSenderLikeTheWindow)
+{
+    og::test::MailSink sink;
+    ASSERT_TRUE(sink.start());
+    const Outcome o = run({"email_Tool.txt", "--subject", "Tool 2.0", "--body-file", "body.txt", "--from",
+                           "vendor@example.com", "--org", "Vendor Ltd", "--server", sink.server(), "--dir",
+                           program.path()});
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.err, QString());
+    EXPECT_EQ(o.out, "Preparing to send messages...\n"
+                     "Sending to alice@example.com\n"
+                     "Sending to bob@example.org\n"
+                     "Sending to vendor@example.com\n"
+                     "Message sent to 2 customers\n");
+    ASSERT_EQ(sink.waitForMessages(3), 3);
+    EXPECT_EQ(sink.envelope(2)["rcpt_tos"].toArray().first().toString(), QStringLiteral("bob@example.org"));
+    EXPECT_EQ(sink.envelope(3)["rcpt_tos"].toArray().first().toString(), QStringLiteral("vendor@example.com"));
+    const QJsonArray parts = sink.parsed(1)["root"].toObject()["parts"].toArray();
+    ASSERT_EQ(parts.size(), 2);
+    EXPECT_TRUE(parts[0].toObject()["text"].toString().startsWith("Hello,\r\n.hidden dot\r\nBye"));
+    EXPECT_EQ(parts[1].toObject()["filename"].toString(), QStringLiteral("message.txt"));
+
+    EXPECT_EQ(readFile(program.filePath("message.txt")), QByteArray("Hello,\r\n.hidden dot\r\nBye"));
+    const QString log = QString::fromUtf8(readFile(work.filePath("log.txt")));
+    EXPECT_TRUE(log.startsWith("*** ")) << log.toStdString();
+    EXPECT_TRUE(log.contains(" Using file " + QDir(work.path()).absoluteFilePath("email_Tool.txt") + "\r\n"));
+    EXPECT_TRUE(log.endsWith("Subject: Tool 2.0\r\nBody:\r\nHello,\r\n.hidden dot\r\nBye\r\n"
+                             "Sent to these Customers:\r\nalice@example.com\r\nbob@example.org\r\n"))
+        << log.toStdString();
+    const QString settings = QString::fromUtf8(readFile(ini()));
+    EXPECT_TRUE(settings.contains("efile=" + QDir(work.path()).absoluteFilePath("email_Tool.txt")));
+    EXPECT_FALSE(settings.contains("email=")) << "the command line does not save the sender";
+}
+
+TEST_F(SendCommand, TakesSenderServerAndSwitchesFromTheSettingsFile)
+{
+    og::test::MailSink sink;
+    ASSERT_TRUE(sink.start());
+    ASSERT_TRUE(writeFile(ini(), "[user]\r\nemail=saved@example.com\r\nserver=" + sink.server().toUtf8()
+                                     + "\r\n[options]\r\naudit=0\r\nlog=0\r\n"));
+    ASSERT_TRUE(writeFile(work.filePath("sig.txt"), "-- \r\nSaved Vendor\r\n"));
+    ASSERT_TRUE(writeFile(work.filePath("notes.pdf"), "%PDF-1.4 fake"));
+    const Outcome o = run({"email_Tool.txt", "--subject", "   ", "--body-file", "body.txt", "--signature",
+                           "sig.txt", "--attach", "notes.pdf", "--attach", "notes.pdf", "--dir", program.path()});
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_TRUE(o.out.endsWith("Message sent to 2 customers\n"));
+    EXPECT_FALSE(o.out.contains("saved@example.com")) << "no copy to the sender with audit=0";
+    ASSERT_EQ(sink.waitForMessages(2), 2);
+    QThread::msleep(200);
+    EXPECT_EQ(sink.messageCount(), 2);
+    EXPECT_EQ(sink.envelope(1)["mail_from"].toString(), QStringLiteral("saved@example.com"));
+    const QJsonObject parsed = sink.parsed(1);
+    const QJsonArray parts = parsed["root"].toObject()["parts"].toArray();
+    ASSERT_EQ(parts.size(), 3);
+    EXPECT_EQ(parts[0].toObject()["text"].toString().left(43),
+              QStringLiteral("Hello,\r\n.hidden dot\r\nBye\r\n-- \r\nSaved Vendor"));
+    EXPECT_EQ(parts[1].toObject()["filename"].toString(), QStringLiteral("notes.pdf"));
+    EXPECT_EQ(parts[2].toObject()["filename"].toString(), QStringLiteral("notes.pdf"));
+    bool subjectNone = false;
+    for (const QJsonValue& header : parsed["headers"].toArray())
+        subjectNone |= header.toArray()[0].toString() == "Subject" && header.toArray()[1].toString() == "None";
+    EXPECT_TRUE(subjectNone);
+    EXPECT_FALSE(QFile::exists(work.filePath("log.txt"))) << "log=0 in the settings";
+    EXPECT_FALSE(QFile::exists(program.filePath("message.txt"))) << "attachments given";
+}
+
+TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
+{
+    og::test::ScriptedSmtpServer server(2);
+    ASSERT_TRUE(server.start());
+    Outcome o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from", "vendor@example.com",
+                     "--server", server.server(), "--dir", program.path(), "--no-log"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "550 5.1.1 No such user here\n");
+    EXPECT_EQ(o.out, "Preparing to send messages...\nSending to alice@example.com\n");
+    EXPECT_EQ(server.connections(), 2);
+
+    o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--server", "mail.example.com",
+             "--dir", program.path()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "You must enter your correct email address\n");
+    EXPECT_EQ(o.out, QString());
+
+    ASSERT_TRUE(writeFile(work.filePath("empty.txt"), ""));
+    o = run({"email_Tool.txt", "--subject", "S", "--body-file", "empty.txt", "--from", "a@b.c", "--server",
+             "mail.example.com", "--dir", program.path()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "You must enter something in your message\n");
+
+    o = run({"missing.txt", "--subject", "S", "--body-file", "body.txt", "--dir", program.path()});
+    EXPECT_EQ(o.err, "Invalid file name specification\n");
+
+    for (const QStringList& bad : {QStringList{"email_Tool.txt", "--body-file", "body.txt"},
+                                   QStringList{"--subject", "S", "--body-file", "body.txt"},
+                                   QStringList{"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--bogus"},
+                                   QStringList{"email_Tool.txt", "--subject", "S", "--body-file"}}) {
+        o = run(bad);
+        EXPECT_EQ(o.status, 2) << bad.join(' ').toStdString();
+        EXPECT_TRUE(o.err.contains("Usage: ordergate-cli send")) << o.err.toStdString();
+    }
+    o = run({"--help"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(o.out.contains("--body-file"));
+}
