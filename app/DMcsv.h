@@ -1,5 +1,8 @@
 #pragma once
 
+#include "mail/WireMessage.h"
+#include "net/SMTPWire.h"
+
 #include <QObject>
 
 namespace og {
@@ -11,6 +14,10 @@ class TDM : public QObject {
     Q_OBJECT
 public:
     explicit TDM(QObject* parent = nullptr);
+
+    // The notification message and the SMTP client the mailer sends it with.
+    TWireMessage Msg;
+    TWireSMTP SMTP;
 };
 
 } // namespace og

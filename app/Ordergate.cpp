@@ -46,6 +46,7 @@ void Ordergate::connectMailer()
 {
     // The mailer window works on the data module's message and SMTP client;
     // they are handed over here once both exist.
+    emailForm_->setTransport(&dm_->Msg, &dm_->SMTP);
 }
 
 bool Ordergate::isSecondInstance() const
