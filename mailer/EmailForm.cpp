@@ -229,6 +229,7 @@ void TemailForm::buildControls()
     SendProgress->setRange(0, 1);
     SendProgress->setValue(0);
     SendProgress->setFormat(QStringLiteral("%v of %m customers"));
+    SendProgress->setTextVisible(false); // nothing to count until a run starts
     StopButton = makeButton(this, "StopButton", QStringLiteral("Stop"),
                             QStringLiteral("stop sending after the customer under way"), QStyle::SP_BrowserStop);
     StopButton->setEnabled(false);

@@ -209,6 +209,7 @@ void TemailForm::setRunning(bool running)
     if (running) {
         SendProgress->setRange(0, 1);
         SendProgress->setValue(0);
+        SendProgress->setTextVisible(true);
     }
 }
 
