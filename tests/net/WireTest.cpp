@@ -529,3 +529,37 @@ TEST_F(WireClientTest, LocalHostNameIsTheMachineName)
 {
     EXPECT_EQ(client.LocalHostName(), LocalName());
 }
+
+TEST_F(WireClientTest, ConnectToAServerThatNeverAcceptsTimesOut)
+{
+    // A listener whose accept queue is full drops further connection
+    // requests, so the handshake never completes.
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    socklen_t length = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fillers.push_back(f);
+    }
+    std::this_thread::sleep_for(100ms);
+
+    client.Port = ntohs(a.sin_port);
+    client.Timeout = 1;
+    try {
+        client.Connect();
+        FAIL() << "connected although the server takes no connections";
+    } catch (const EWireSocketError& e) {
+        EXPECT_EQ(e.ErrorCode(), 10060);
+    }
+    EXPECT_FALSE(client.Connected());
+    for (int f : fillers)
+        ::close(f);
+    ::close(listener);
+}
