@@ -225,7 +225,7 @@ std::string TWireSocket::TakeFromBuffer(std::size_t count)
 
 std::string TWireSocket::ReadLn()
 {
-    Flush();
+    FlushBeforeRead();
     const std::string eol = EOL.empty() ? std::string("\r\n") : EOL;
     std::size_t searchFrom = 0;
     for (;;) {
@@ -258,7 +258,7 @@ std::string TWireSocket::ReadBuffer(int64_t count)
 {
     if (count <= 0)
         return {};
-    Flush();
+    FlushBeforeRead();
     int64_t start = BufferPos();
     while (count >= BufferPos())
         FillBuffer();
@@ -280,8 +280,10 @@ void TWireSocket::Write(const std::string& s)
     if (!Connected())
         throw EWireClosedSocket("Socket is closed, cannot write");
     out_ += s;
-    if (out_.size() >= kWriteGatherLimit)
+    if (out_.size() >= kWriteGatherLimit) {
+        bulkSinceRead_ = true;
         Flush();
+    }
 }
 
 void TWireSocket::WriteLn(const std::string& s)
@@ -290,8 +292,10 @@ void TWireSocket::WriteLn(const std::string& s)
         throw EWireClosedSocket("Socket is closed, cannot write");
     out_ += s;
     out_ += EOL;
-    if (out_.size() >= kWriteGatherLimit)
+    if (out_.size() >= kWriteGatherLimit) {
+        bulkSinceRead_ = true;
         Flush();
+    }
 }
 
 void TWireSocket::WriteBytes(const void* source, int64_t count)
@@ -328,6 +332,26 @@ void TWireSocket::Flush()
     pending.clear();
     if (out_.empty())
         out_.swap(pending);
+}
+
+// A command sent after the previous reply leaves as one segment with nothing
+// unacknowledged before it, so Nagle never holds it. After a bulk transfer
+// (a message body of more than one gathering buffer) the final flush ends in
+// a short segment that Nagle would keep back until the peer acknowledges the
+// previous short one, which a peer delaying its acknowledgements does only
+// after tens of milliseconds while we wait for its reply. Switching
+// TCP_NODELAY on pushes that segment out at once; switching it off again
+// keeps UseNagle in force for everything else.
+void TWireSocket::FlushBeforeRead()
+{
+    const bool push = bulkSinceRead_ && UseNagle && !out_.empty();
+    bulkSinceRead_ = false;
+    Flush();
+    if (push && Connected()) {
+        int32_t on = 1, off = 0;
+        GWinsock().WSSetSockOpt(SocketHandle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+        GWinsock().WSSetSockOpt(SocketHandle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&off), sizeof off);
+    }
 }
 
 void TWireSocket::SendAll(const char* data, std::size_t size)
@@ -446,6 +470,7 @@ void TWireSocket::EndWork()
 void TWireSocket::Disconnect()
 {
     out_.clear();
+    bulkSinceRead_ = false;
     LinkUp = false;
     TWire::Disconnect();
 }

@@ -110,6 +110,9 @@ public:
     void WriteHeaders(const std::vector<std::string>& lines);
     // Sends whatever Write has gathered so far.
     void Flush();
+    // The flush before a read: after a bulk transfer the last, short segment
+    // is pushed out at once (see FlushBeforeRead in Wire.cpp).
+    void FlushBeforeRead();
 
     int GetResponse();
     // A line holding CR or LF is refused with EWireException before any of it
@@ -159,6 +162,7 @@ private:
     std::string buffer_; // capacity == size(); bytes [0, held_) are held
     std::size_t held_ = 0;
     std::string out_;    // gathered writes not yet sent
+    bool bulkSinceRead_ = false; // a full gathering buffer went out since the last read
     std::unique_ptr<std::ofstream> logStream_;
 
     void SendAll(const char* data, std::size_t size);

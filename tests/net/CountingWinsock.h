@@ -3,6 +3,8 @@
 // in place of GWinsock() for the length of one test.
 
 #include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -20,7 +22,8 @@ public:
     std::atomic<int> hostLookups{0};
     std::atomic<int> sockets{0};
     std::atomic<int> closes{0};
-    std::atomic<int> pushes{0}; // TCP_NODELAY switched on after connect
+    std::atomic<int> noDelayOn{0};  // TCP_NODELAY switched on
+    std::atomic<int> noDelayOff{0}; // and off again
     // When non-zero, the next WSSocket fails with this error.
     int failSocketWith = 0;
     // When non-zero, WSGetHostByName fails with this error.
@@ -67,6 +70,15 @@ public:
         }
         ++sockets;
         return TWinsockIntf11::WSSocket(family, type, protocol);
+    }
+    int WSSetSockOpt(TSocket s, int level, int option, const char* value, int valueLength) override
+    {
+        if (level == IPPROTO_TCP && option == 1 /* TCP_NODELAY */ && valueLength == 4) {
+            int32_t v;
+            std::memcpy(&v, value, 4);
+            ++(v ? noDelayOn : noDelayOff);
+        }
+        return TWinsockIntf11::WSSetSockOpt(s, level, option, value, valueLength);
     }
     int WSCloseSocket(TSocket s) override
     {

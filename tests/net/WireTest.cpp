@@ -563,3 +563,37 @@ TEST_F(WireClientTest, ConnectToAServerThatNeverAcceptsTimesOut)
         ::close(f);
     ::close(listener);
 }
+
+TEST_F(WireClientTest, ShortTailOfABulkTransferIsPushedBeforeTheReply)
+{
+    ScriptedServer server([](ServerSession& s, int) {
+        for (int round = 0; round < 3; ++round) {
+            if (!s.ReadLine())
+                return;
+            s.Reply("250 ok");
+        }
+    }, 2);
+    ConnectTo(server);
+    // A command after a reply: nothing to push.
+    client.Command("NOOP", 250, 0, "");
+    EXPECT_EQ(counting.noDelayOn, 0);
+    // 200 KB and a short tail, then a read: pushed once, Nagle back on after.
+    client.Write(std::string(200 * 1024, 'x'));
+    client.Command("NOOP", 250, 0, "");
+    EXPECT_EQ(counting.noDelayOn, 1);
+    EXPECT_EQ(counting.noDelayOff, 1);
+    client.Command("NOOP", 250, 0, "");
+    EXPECT_EQ(counting.noDelayOn, 1);
+    client.Disconnect();
+
+    // With Nagle off from the start there is nothing to push.
+    client.UseNagle = false;
+    ConnectTo(server);
+    const int atConnect = counting.noDelayOn;
+    client.Write(std::string(200 * 1024, 'x'));
+    client.Command("NOOP", 250, 0, "");
+    EXPECT_EQ(counting.noDelayOn, atConnect);
+    EXPECT_EQ(counting.noDelayOff, 1);
+    client.Disconnect();
+    server.Join();
+}
