@@ -14,27 +14,29 @@ inline unsigned char foldAscii(unsigned char c)
     return (c >= 'A' && c <= 'Z') ? c + 32 : c;
 }
 
-// The first up to eight bytes of a line, ASCII-folded, packed so that
-// comparing the numbers compares the bytes; valid counts the bytes that are
-// ASCII before anything else (or the end) stops the packing.
+// The first up to sixteen bytes of a line, ASCII-folded and packed so that
+// comparing the numbers compares the bytes. valid counts the leading bytes
+// that are ASCII; a byte beyond ASCII or the end of the line stops it. Most
+// comparisons are settled by these numbers without touching the lines.
 struct SortKey {
-    uint64_t prefix;
-    uint32_t valid;
+    uint64_t high;
+    uint64_t low;
     uint32_t index;
+    uint32_t valid;
 };
 
 SortKey keyOf(QByteArrayView line, uint32_t index)
 {
-    uint64_t prefix = 0;
+    uint64_t part[2] = {0, 0};
     uint32_t valid = 0;
-    const qsizetype n = std::min<qsizetype>(8, line.size());
+    const qsizetype n = std::min<qsizetype>(16, line.size());
     for (; valid < n; ++valid) {
         const unsigned char c = static_cast<unsigned char>(line[valid]);
         if (c >= 0x80)
             break;
-        prefix |= uint64_t(foldAscii(c)) << (56 - 8 * valid);
+        part[valid / 8] |= uint64_t(foldAscii(c)) << (56 - 8 * (valid % 8));
     }
-    return {prefix, valid, index};
+    return {part[0], part[1], index, valid};
 }
 
 }  // namespace
@@ -47,7 +49,7 @@ int compareIgnoringCase(QByteArrayView a, QByteArrayView b)
         const unsigned char cb = static_cast<unsigned char>(b[i]);
         if ((ca | cb) & 0x80) {
             // Both texts agree up to here and i starts a character in each:
-            // let the full Unicode comparison decide the rest.
+            // the full Unicode comparison decides the rest.
             return QString::compare(QString::fromUtf8(a.sliced(i)), QString::fromUtf8(b.sliced(i)),
                                     Qt::CaseInsensitive);
         }
@@ -58,7 +60,7 @@ int compareIgnoringCase(QByteArrayView a, QByteArrayView b)
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
-LineBlock sortedIgnoringCase(const LineBlock& lines)
+LineBlock sortedIgnoringCase(LineBlock lines)
 {
     std::vector<SortKey> keys;
     keys.reserve(size_t(lines.size()));
@@ -66,22 +68,31 @@ LineBlock sortedIgnoringCase(const LineBlock& lines)
         keys.push_back(keyOf(lines.bytesAt(i), uint32_t(i)));
 
     std::sort(keys.begin(), keys.end(), [&lines](const SortKey& x, const SortKey& y) {
-        if (x.prefix != y.prefix) {
-            const uint32_t differs = uint32_t(std::countl_zero(x.prefix ^ y.prefix)) / 8;
-            if (differs < x.valid && differs < y.valid)
-                return x.prefix < y.prefix;
+        const uint32_t valid = std::min(x.valid, y.valid);
+        if (x.high != y.high) {
+            const uint32_t at = uint32_t(std::countl_zero(x.high ^ y.high)) / 8;
+            if (at < valid)
+                return x.high < y.high;
+        } else if (x.low != y.low) {
+            const uint32_t at = 8 + uint32_t(std::countl_zero(x.low ^ y.low)) / 8;
+            if (at < valid)
+                return x.low < y.low;
         }
-        const int c = compareIgnoringCase(lines.bytesAt(x.index), lines.bytesAt(y.index));
+        // The first `valid` bytes are ASCII in both and equal ignoring case.
+        const int c = compareIgnoringCase(lines.bytesAt(x.index).sliced(valid),
+                                          lines.bytesAt(y.index).sliced(valid));
         if (c != 0)
             return c < 0;
         return x.index < y.index;  // equal lines keep their order
     });
 
-    LineBlock out;
-    out.reserve(lines.size(), lines.fileBytes().size());
+    std::vector<uint32_t> order;
+    order.reserve(keys.size());
     for (const SortKey& k : keys)
-        out.append(lines.bytesAt(k.index));
-    return out;
+        order.push_back(k.index);
+    std::vector<SortKey>().swap(keys);
+    lines.reorder(std::move(order));
+    return lines;
 }
 
 }  // namespace og

@@ -4,6 +4,8 @@
 #include "orders/TextFiles.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 namespace og {
 
@@ -12,17 +14,56 @@ namespace {
 // Parts after a cut keep at most this many characters.
 constexpr qsizetype kPartLimit = 999;
 
+// At most kPartLimit characters of text (a view into text, or into spill for
+// the rare text long enough for the limit to matter).
+QByteArrayView limited(QByteArrayView text, QByteArray& spill)
+{
+    if (text.size() <= kPartLimit)
+        return text;
+    spill = QString::fromUtf8(text).left(kPartLimit).toUtf8();
+    return spill;
+}
+
 // Cuts text at its first blank: the part before, and at most kPartLimit
 // characters after it. False when there is no blank.
-bool cutAtBlank(QStringView text, QStringView* before, QStringView* after)
+bool cutAtBlank(QByteArrayView text, QByteArrayView* before, QByteArrayView* after, QByteArray& spill)
 {
-    const qsizetype blank = text.indexOf(u' ');
+    const qsizetype blank = text.indexOf(' ');
     if (blank < 0)
         return false;
     *before = text.first(blank);
-    QStringView rest = text.sliced(blank + 1);
-    *after = rest.first(std::min(rest.size(), kPartLimit));
+    *after = limited(text.sliced(blank + 1), spill);
     return true;
+}
+
+template <typename Fn>
+void forEachLine(const QByteArray& utf8, Fn fn)
+{
+    QByteArrayView text(utf8);
+    const qsizetype stop = text.indexOf('\x1a');
+    if (stop >= 0)
+        text = text.first(stop);
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            fn(text.sliced(start, i - start));
+            if (c == '\r' && i + 1 < n && text[i + 1] == '\n')
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < n)
+        fn(text.sliced(start));
+}
+
+void upperInPlace(QByteArray& s)
+{
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 32);
+    }
 }
 
 }  // namespace
@@ -39,54 +80,51 @@ QString upperAsciiLetters(QStringView text)
 
 void CustomerLists::clear()
 {
-    blocked_.clear();
-    old_.clear();
-    new_.clear();
-    admitted_.clear();
-    orders_.clear();
-    shops_.clear();
+    for (LineBlock* b : {&blocked_, &old_, &new_, &admitted_, &orders_, &shops_})
+        b->clear();
     blockedIndex_.clear();
     oldIndex_.clear();
     admittedIndex_.clear();
 }
 
-void CustomerLists::setBlocked(const QStringList& lines)
+void CustomerLists::setBlocked(QByteArray text)
 {
-    for (const QString& line : lines)
-        blocked_.append(trimmed(line));
+    // every line is an entry, blank lines too
+    forEachLine(text, [&](QByteArrayView line) { blocked_.append(bytes::trimmed(line)); });
     blockedIndex_.build(blocked_);
 }
 
-void CustomerLists::setChanged(const QStringList& lines)
+void CustomerLists::setChanged(QByteArray text)
 {
-    for (const QString& raw : lines) {
-        const QString line = trimmed(raw);
-        QStringView oldAddress, newAddress;
-        if (!cutAtBlank(line, &oldAddress, &newAddress))
-            continue;
-        old_.append(trimmed(oldAddress));
-        new_.append(trimmed(newAddress));
-    }
+    QByteArray spill;
+    forEachLine(text, [&](QByteArrayView raw) {
+        QByteArrayView oldAddress, newAddress;
+        if (!cutAtBlank(bytes::trimmed(raw), &oldAddress, &newAddress, spill))
+            return;
+        old_.append(bytes::trimmed(oldAddress));
+        new_.append(bytes::trimmed(newAddress));
+    });
     oldIndex_.build(old_);
 }
 
-void CustomerLists::setAdmitted(const QStringList& lines)
+void CustomerLists::setAdmitted(QByteArray text)
 {
-    for (const QString& raw : lines) {
-        const QString line = trimmed(raw);
-        QStringView address, rest, order, product;
-        if (!cutAtBlank(line, &address, &rest))
-            continue;
-        const QString restTrimmed = trimmed(rest);
-        if (!cutAtBlank(restTrimmed, &order, &product))
-            continue;
-        const QString a = trimmed(address), o = trimmed(order), p = trimmed(product);
-        if (a.isEmpty() || o.isEmpty() || p.isEmpty())
-            continue;
-        admitted_.append(a);
-        orders_.append(o);
-        shops_.append(p);
-    }
+    QByteArray spillRest, spillProduct;
+    forEachLine(text, [&](QByteArrayView raw) {
+        QByteArrayView address, rest, order, product;
+        if (!cutAtBlank(bytes::trimmed(raw), &address, &rest, spillRest))
+            return;
+        if (!cutAtBlank(bytes::trimmed(rest), &order, &product, spillProduct))
+            return;
+        address = bytes::trimmed(address);
+        order = bytes::trimmed(order);
+        product = bytes::trimmed(product);
+        if (address.isEmpty() || order.isEmpty() || product.isEmpty())
+            return;
+        admitted_.append(address);
+        orders_.append(order);
+        shops_.append(product);
+    });
     admittedIndex_.build(admitted_);
 }
 
@@ -94,7 +132,7 @@ void CustomerLists::load(const QString& folder)
 {
     clear();
     const QDir dir(folder);
-    using Setter = void (CustomerLists::*)(const QStringList&);
+    using Setter = void (CustomerLists::*)(QByteArray);
     const std::pair<QString, Setter> files[] = {
         {blockedFileName(), &CustomerLists::setBlocked},
         {changedFileName(), &CustomerLists::setChanged},
@@ -102,21 +140,25 @@ void CustomerLists::load(const QString& folder)
     };
     for (const auto& [name, setter] : files) {
         const QString path = dir.filePath(name);
-        QStringList lines;
-        bool exists = false;
-        QString reason;
-        if (!readListFile(path, &lines, &exists, &reason))
-            throw ListReadError(QStringLiteral("Unable to read %1: %2").arg(path, reason).toStdString());
-        (this->*setter)(lines);
+        if (!QFileInfo::exists(path))
+            continue;
+        QFile file(path);
+        QByteArray bytes;
+        if (file.open(QIODevice::ReadOnly))
+            bytes = file.readAll();
+        if (!file.isOpen() || file.error() != QFileDevice::NoError)
+            throw ListReadError(
+                QStringLiteral("Unable to read %1: %2").arg(path, file.errorString()).toStdString());
+        (this->*setter)(toValidUtf8(std::move(bytes)));
     }
 }
 
 void CustomerLists::loadTexts(const QString& blocked, const QString& changed, const QString& admitted)
 {
     clear();
-    setBlocked(splitListLines(blocked));
-    setChanged(splitListLines(changed));
-    setAdmitted(splitListLines(admitted));
+    setBlocked(blocked.toUtf8());
+    setChanged(changed.toUtf8());
+    setAdmitted(admitted.toUtf8());
 }
 
 bool CustomerLists::isBlocked(QStringView address) const
@@ -130,11 +172,19 @@ bool CustomerLists::isBlockedUtf8(QByteArrayView address) const
     return !address.isEmpty() && blockedIndex_.contains(address);
 }
 
+bool CustomerLists::isBlocked(const FoldedKey& address) const
+{
+    return !address.text.empty() && blockedIndex_.firstIndexOf(address) >= 0;
+}
+
 qsizetype CustomerLists::updateIndexUtf8(QByteArrayView address) const
 {
-    if (address.isEmpty())
-        return -1;
-    return oldIndex_.firstIndexOf(address);
+    return address.isEmpty() ? -1 : oldIndex_.firstIndexOf(address);
+}
+
+qsizetype CustomerLists::updateIndex(const FoldedKey& address) const
+{
+    return address.text.empty() ? -1 : oldIndex_.firstIndexOf(address);
 }
 
 QString CustomerLists::updatedAddress(QStringView address, bool* updated) const
@@ -142,7 +192,7 @@ QString CustomerLists::updatedAddress(QStringView address, bool* updated) const
     const qsizetype k = updateIndexUtf8(QByteArrayView(address.toUtf8()));
     if (updated)
         *updated = k >= 0;
-    return k >= 0 ? new_[k] : address.toString();
+    return k >= 0 ? new_.at(k) : address.toString();
 }
 
 qsizetype CustomerLists::admittedIndexUtf8(QByteArrayView address) const
@@ -150,12 +200,28 @@ qsizetype CustomerLists::admittedIndexUtf8(QByteArrayView address) const
     return admittedIndex_.firstIndexOf(address);
 }
 
+qsizetype CustomerLists::admittedIndex(const FoldedKey& address) const
+{
+    return admittedIndex_.firstIndexOf(address);
+}
+
+QByteArray CustomerLists::upperProduct(QStringView product)
+{
+    QByteArray upper = product.toUtf8();
+    upperInPlace(upper);
+    return upper;
+}
+
+bool CustomerLists::admitsUpperProduct(qsizetype i, QByteArrayView wanted) const
+{
+    QByteArray shop = shops_.bytesAt(i).toByteArray();
+    upperInPlace(shop);
+    return shop == wanted || wanted == "ALL" || shop == "ALL";
+}
+
 bool CustomerLists::admitsProduct(qsizetype i, QStringView product) const
 {
-    static const QString all = QStringLiteral("ALL");
-    const QString wanted = upperAsciiLetters(product);
-    const QString shop = upperAsciiLetters(shops_[i]);
-    return shop == wanted || wanted == all || shop == all;
+    return admitsUpperProduct(i, upperProduct(product));
 }
 
 }  // namespace og

@@ -2,6 +2,7 @@
 // The vendor's three customer lists and the questions a run asks of them.
 
 #include "orders/FoldedIndex.h"
+#include "orders/LineBlock.h"
 
 #include <QList>
 #include <QString>
@@ -32,53 +33,62 @@ public:
     // file that exists but cannot be read throws ListReadError; the lists of
     // the files before it stay loaded, those of it and after it stay empty.
     void load(const QString& folder);
-    // The same from texts already in memory (the lists' file contents).
+    // The same from the files' texts.
     void loadTexts(const QString& blocked, const QString& changed, const QString& admitted);
     void clear();
 
     // Letter case is ignored; the address is compared as it stands.
     bool isBlocked(QStringView address) const;
     bool isBlockedUtf8(QByteArrayView address) const;
+    bool isBlocked(const FoldedKey& address) const;
     // The new address for an old one (first match), or the address itself.
     QString updatedAddress(QStringView address, bool* updated) const;
     // Index into newAddresses() of the update for address, or -1.
     qsizetype updateIndexUtf8(QByteArrayView address) const;
+    qsizetype updateIndex(const FoldedKey& address) const;
 
     // Extra customers for product, in file order: those whose entry is for
     // product or for "All" (or every entry when product is "All"), leaving
-    // out addresses already written. alreadyWritten answers for an address
-    // whether the run wrote it.
+    // out addresses already written. alreadyWritten(QString address) tells
+    // whether the run wrote an address.
     template <typename Written>
     QList<ExtraCustomer> extraCustomers(QStringView product, Written alreadyWritten) const
     {
         QList<ExtraCustomer> out;
+        const QByteArray wanted = upperProduct(product);
         for (qsizetype i = 0; i < admitted_.size(); ++i) {
-            if (!admitsProduct(i, product))
+            if (!admitsUpperProduct(i, wanted))
                 continue;
-            if (alreadyWritten(admitted_[i]))
+            const QString address = admitted_.at(i);
+            if (alreadyWritten(address))
                 continue;
-            out.append({admitted_[i], orders_[i]});
+            out.append({address, orders_.at(i)});
         }
         return out;
     }
     // Whether entry i of goodguys.txt is for product (rules above).
     bool admitsProduct(qsizetype i, QStringView product) const;
+    // product with a-z made upper case, for admitsUpperProduct.
+    static QByteArray upperProduct(QStringView product);
+    bool admitsUpperProduct(qsizetype i, QByteArrayView upper) const;
     // Index of the first goodguys.txt entry with this address, or -1.
     qsizetype admittedIndexUtf8(QByteArrayView address) const;
+    qsizetype admittedIndex(const FoldedKey& address) const;
 
-    const QStringList& blocked() const { return blocked_; }
-    const QStringList& oldAddresses() const { return old_; }
-    const QStringList& newAddresses() const { return new_; }
-    const QStringList& admitted() const { return admitted_; }
-    const QStringList& admittedOrders() const { return orders_; }
-    const QStringList& admittedProducts() const { return shops_; }
+    // The six lists, as lines (sizes, and the entries for display).
+    const LineBlock& blocked() const { return blocked_; }
+    const LineBlock& oldAddresses() const { return old_; }
+    const LineBlock& newAddresses() const { return new_; }
+    const LineBlock& admitted() const { return admitted_; }
+    const LineBlock& admittedOrders() const { return orders_; }
+    const LineBlock& admittedProducts() const { return shops_; }
 
 private:
-    void setBlocked(const QStringList& lines);
-    void setChanged(const QStringList& lines);
-    void setAdmitted(const QStringList& lines);
+    void setBlocked(QByteArray text);
+    void setChanged(QByteArray text);
+    void setAdmitted(QByteArray text);
 
-    QStringList blocked_, old_, new_, admitted_, orders_, shops_;
+    LineBlock blocked_, old_, new_, admitted_, orders_, shops_;
     FoldedIndex blockedIndex_, oldIndex_, admittedIndex_;
 };
 

@@ -12,7 +12,7 @@ void foldCaseUtf8(QByteArrayView utf8, std::string& out)
         const unsigned char c = static_cast<unsigned char>(p[i]);
         if (c >= 0x80) {
             // Rare: fold the whole text through Unicode case folding, which
-            // folds its ASCII part the same way as the loop above.
+            // folds its ASCII part the same way as the loop.
             const QByteArray folded = QString::fromUtf8(utf8).toCaseFolded().toUtf8();
             out.assign(folded.constData(), size_t(folded.size()));
             return;
@@ -29,14 +29,16 @@ bool equalIgnoringCase(QStringView a, QStringView b)
     return fa == fb;
 }
 
-size_t FoldedIndex::hashOf(std::string_view s)
+void FoldedKey::set(QByteArrayView utf8)
 {
-    return std::hash<std::string_view>{}(s);
+    foldCaseUtf8(utf8, text);
+    hash = std::hash<std::string_view>{}(text);
 }
 
 void FoldedIndex::clear()
 {
-    keys_.clear();
+    keyData_.clear();
+    keyStart_.assign(1, 0);
     firstIndex_.clear();
     table_.clear();
     count_ = 0;
@@ -45,18 +47,26 @@ void FoldedIndex::clear()
 void FoldedIndex::build(const QStringList& texts)
 {
     clear();
-    keys_.reserve(size_t(texts.size()));
     for (const QString& t : texts)
         add(QByteArrayView(t.toUtf8()));
 }
 
+void FoldedIndex::build(const LineBlock& texts)
+{
+    clear();
+    keyStart_.reserve(size_t(texts.size()) + 1);
+    firstIndex_.reserve(size_t(texts.size()));
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        add(texts.bytesAt(i));
+}
+
 void FoldedIndex::grow()
 {
-    size_t size = table_.empty() ? 64 : table_.size() * 2;
+    const size_t size = table_.empty() ? 64 : table_.size() * 2;
     table_.assign(size, -1);
     const size_t mask = size - 1;
-    for (size_t k = 0; k < keys_.size(); ++k) {
-        size_t slot = hashOf(keys_[k]) & mask;
+    for (size_t k = 0; k < firstIndex_.size(); ++k) {
+        size_t slot = std::hash<std::string_view>{}(key(k)) & mask;
         while (table_[slot] >= 0)
             slot = (slot + 1) & mask;
         table_[slot] = int32_t(k);
@@ -66,35 +76,43 @@ void FoldedIndex::grow()
 void FoldedIndex::add(QByteArrayView utf8)
 {
     const qsizetype position = count_++;
-    foldCaseUtf8(utf8, scratch_);
-    if ((keys_.size() + 1) * 2 > table_.size())
+    scratch_.set(utf8);
+    if ((firstIndex_.size() + 1) * 2 > table_.size())
         grow();
     const size_t mask = table_.size() - 1;
-    size_t slot = hashOf(scratch_) & mask;
+    size_t slot = scratch_.hash & mask;
     while (table_[slot] >= 0) {
-        if (keys_[size_t(table_[slot])] == scratch_)
+        if (key(size_t(table_[slot])) == scratch_.text)
             return;  // the earlier position wins
         slot = (slot + 1) & mask;
     }
-    table_[slot] = int32_t(keys_.size());
-    keys_.push_back(scratch_);
-    firstIndex_.push_back(position);
+    table_[slot] = int32_t(firstIndex_.size());
+    keyData_ += scratch_.text;
+    keyStart_.push_back(keyData_.size());
+    firstIndex_.push_back(uint32_t(position));
+}
+
+qsizetype FoldedIndex::firstIndexOf(const FoldedKey& k) const
+{
+    if (firstIndex_.empty())
+        return -1;
+    const size_t mask = table_.size() - 1;
+    size_t slot = k.hash & mask;
+    while (table_[slot] >= 0) {
+        const size_t at = size_t(table_[slot]);
+        if (key(at) == k.text)
+            return firstIndex_[at];
+        slot = (slot + 1) & mask;
+    }
+    return -1;
 }
 
 qsizetype FoldedIndex::firstIndexOf(QByteArrayView utf8) const
 {
-    if (keys_.empty())
+    if (firstIndex_.empty())
         return -1;
-    foldCaseUtf8(utf8, scratch_);
-    const size_t mask = table_.size() - 1;
-    size_t slot = hashOf(scratch_) & mask;
-    while (table_[slot] >= 0) {
-        const size_t k = size_t(table_[slot]);
-        if (keys_[k] == scratch_)
-            return firstIndex_[k];
-        slot = (slot + 1) & mask;
-    }
-    return -1;
+    scratch_.set(utf8);
+    return firstIndexOf(scratch_);
 }
 
 }  // namespace og

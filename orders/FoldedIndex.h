@@ -3,6 +3,8 @@
 // equal to the key when letter case is ignored. ASCII is folded on the fly;
 // texts with other characters use full Unicode case folding.
 
+#include "orders/LineBlock.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -15,31 +17,45 @@
 namespace og {
 
 // The folded form used for comparing: UTF-8 of the case-folded text. out is
-// reused, so a lookup allocates nothing for ASCII text.
+// reused, so folding allocates nothing for ASCII text.
 void foldCaseUtf8(QByteArrayView utf8, std::string& out);
 // Equal ignoring case, by the same folding.
 bool equalIgnoringCase(QStringView a, QStringView b);
 
+// A folded text with its hash, made once and looked up in several indexes.
+struct FoldedKey {
+    std::string text;
+    size_t hash = 0;
+    void set(QByteArrayView utf8);
+};
+
 class FoldedIndex {
 public:
     void build(const QStringList& texts);
+    void build(const LineBlock& texts);
     void clear();
     // Adds a text at the next position (position = number of adds so far).
     void add(QByteArrayView utf8);
     qsizetype firstIndexOf(QByteArrayView utf8) const;
     qsizetype firstIndexOf(QStringView text) const { return firstIndexOf(QByteArrayView(text.toUtf8())); }
+    qsizetype firstIndexOf(const FoldedKey& key) const;
     bool contains(QByteArrayView utf8) const { return firstIndexOf(utf8) >= 0; }
     bool isEmpty() const { return count_ == 0; }
 
 private:
     void grow();
-    static size_t hashOf(std::string_view s);
+    std::string_view key(size_t k) const
+    {
+        return std::string_view(keyData_.data() + keyStart_[k], keyStart_[k + 1] - keyStart_[k]);
+    }
 
-    std::vector<std::string> keys_;       // distinct folded texts
-    std::vector<qsizetype> firstIndex_;   // parallel to keys_
-    std::vector<int32_t> table_;          // open addressing into keys_, -1 empty
+    // distinct folded texts, one after another
+    std::string keyData_;
+    std::vector<size_t> keyStart_{0};
+    std::vector<uint32_t> firstIndex_;  // position of each distinct text's first add
+    std::vector<int32_t> table_;        // open addressing into the keys, -1 empty
     qsizetype count_ = 0;
-    mutable std::string scratch_;
+    mutable FoldedKey scratch_;
 };
 
 }  // namespace og

@@ -1,13 +1,8 @@
 #include "orders/LineBlock.h"
 
-namespace og {
+#include <QIODevice>
 
-QByteArrayView LineBlock::bytesAt(qsizetype i) const
-{
-    const qsizetype start = starts_[size_t(i)];
-    const qsizetype next = size_t(i) + 1 < starts_.size() ? starts_[size_t(i) + 1] : data_.size();
-    return QByteArrayView(data_.constData() + start, next - start - 2);
-}
+namespace og {
 
 void LineBlock::append(QByteArrayView utf8Line)
 {
@@ -19,13 +14,55 @@ void LineBlock::append(QByteArrayView utf8Line)
 void LineBlock::reserve(qsizetype lines, qsizetype bytes)
 {
     starts_.reserve(size_t(lines));
-    data_.reserve(bytes);
+    if (bytes > data_.capacity())
+        data_.reserve(bytes);
 }
 
 void LineBlock::clear()
 {
     data_.clear();
     starts_.clear();
+    order_.clear();
+}
+
+void LineBlock::reorder(std::vector<uint32_t> order)
+{
+    order_ = std::move(order);
+}
+
+QByteArray LineBlock::fileBytes() const
+{
+    if (order_.empty())
+        return data_;
+    QByteArray out;
+    out.reserve(data_.size());
+    for (qsizetype i = 0; i < size(); ++i) {
+        const QByteArrayView line = bytesAt(i);
+        out.append(line.data(), line.size());
+        out.append("\r\n", 2);
+    }
+    return out;
+}
+
+bool LineBlock::writeTo(QIODevice& device) const
+{
+    if (order_.empty())
+        return device.write(data_) == data_.size();
+    // Reordered lines go out through a buffer of a few megabytes.
+    constexpr qsizetype chunk = 4 << 20;
+    QByteArray buffer;
+    buffer.reserve(chunk + 4096);
+    for (qsizetype i = 0; i < size(); ++i) {
+        const QByteArrayView line = bytesAt(i);
+        buffer.append(line.data(), line.size());
+        buffer.append("\r\n", 2);
+        if (buffer.size() >= chunk) {
+            if (device.write(buffer) != buffer.size())
+                return false;
+            buffer.resize(0);
+        }
+    }
+    return buffer.isEmpty() || device.write(buffer) == buffer.size();
 }
 
 QStringList LineBlock::toStringList() const

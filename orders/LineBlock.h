@@ -1,7 +1,8 @@
 #pragma once
 // Many text lines in one UTF-8 buffer, each followed by CR LF, with an offset
-// per line: a million lines cost two allocations instead of a million, and
-// the buffer is exactly the file the lines are written to.
+// per line: a million lines cost a few allocations instead of a million, and
+// the buffer is the file the lines are written to. A sorted block keeps its
+// buffer and only reorders its line numbers.
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -10,6 +11,8 @@
 #include <cstdint>
 #include <iterator>
 #include <vector>
+
+class QIODevice;
 
 namespace og {
 
@@ -22,8 +25,15 @@ public:
     QString at(qsizetype i) const { return QString::fromUtf8(bytesAt(i)); }
     QString operator[](qsizetype i) const { return at(i); }
     // The line's UTF-8 bytes, without its CR LF.
-    QByteArrayView bytesAt(qsizetype i) const;
+    QByteArrayView bytesAt(qsizetype i) const
+    {
+        const size_t raw = order_.empty() ? size_t(i) : order_[size_t(i)];
+        const qsizetype start = starts_[raw];
+        const qsizetype next = raw + 1 < starts_.size() ? starts_[raw + 1] : data_.size();
+        return QByteArrayView(data_.constData() + start, next - start - 2);
+    }
 
+    // Appending is for a block that has not been reordered.
     void append(QByteArrayView utf8Line);
     void append(QStringView line) { append(QByteArrayView(line.toUtf8())); }
     // Builds a line from pieces without a temporary.
@@ -34,8 +44,15 @@ public:
     void reserve(qsizetype lines, qsizetype bytes);
     void clear();
 
+    // Shows the lines in this order: line i becomes the line numbered
+    // order[i] so far. order must be a permutation of 0 .. size()-1.
+    void reorder(std::vector<uint32_t> order);
+
     // Every line followed by CR LF, the last one too.
-    const QByteArray& fileBytes() const { return data_; }
+    QByteArray fileBytes() const;
+    qsizetype fileSize() const { return data_.size(); }
+    // Writes fileBytes() in a few large writes; false on a write error.
+    bool writeTo(QIODevice& device) const;
     QStringList toStringList() const;
 
     class const_iterator {
@@ -45,14 +62,15 @@ public:
         using difference_type = qsizetype;
         using pointer = void;
         using reference = QString;
+        const_iterator() = default;
         const_iterator(const LineBlock* block, qsizetype i) : block_(block), i_(i) {}
         QString operator*() const { return block_->at(i_); }
         const_iterator& operator++() { ++i_; return *this; }
         const_iterator operator++(int) { auto old = *this; ++i_; return old; }
         bool operator==(const const_iterator& o) const { return i_ == o.i_; }
     private:
-        const LineBlock* block_;
-        qsizetype i_;
+        const LineBlock* block_ = nullptr;
+        qsizetype i_ = 0;
     };
     const_iterator begin() const { return {this, 0}; }
     const_iterator end() const { return {this, size()}; }
@@ -60,6 +78,7 @@ public:
 private:
     QByteArray data_;
     std::vector<qsizetype> starts_;
+    std::vector<uint32_t> order_;  // empty: lines in the order appended
 };
 
 }  // namespace og

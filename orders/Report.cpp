@@ -30,7 +30,30 @@ void Report::readBytes(QByteArray bytes)
 QByteArrayView Report::lineBytes(qsizetype i) const
 {
     const qsizetype start = lineStarts_[size_t(i)];
-    return QByteArrayView(text_.constData() + start, lineEnds_[size_t(i)] - start);
+    if (size_t(i) + 1 == lineStarts_.size()) {
+        // the last line may end with the text or with a line end
+        qsizetype end = text_.size();
+        if (end > start && text_[end - 1] == '\n')
+            --end;
+        if (end > start && text_[end - 1] == '\r')
+            --end;
+        return QByteArrayView(text_.constData() + start, end - start);
+    }
+    // the line end before the next line: CR LF, LF or CR
+    qsizetype end = lineStarts_[size_t(i) + 1] - 1;
+    if (text_[end] == '\n' && end > start && text_[end - 1] == '\r')
+        --end;
+    return QByteArrayView(text_.constData() + start, end - start);
+}
+
+qsizetype Report::orderLineCount(int product) const
+{
+    return product < 0 ? orderLines_ : linesOf_[size_t(product)];
+}
+
+qsizetype Report::orderBytes(int product) const
+{
+    return product < 0 ? orderBytes_ : bytesOf_[size_t(product)];
 }
 
 QString Report::line(qsizetype i) const
@@ -61,7 +84,9 @@ int Report::findProduct(QStringView name) const
 void Report::intake()
 {
     lineStarts_.clear();
-    lineEnds_.clear();
+    linesOf_.clear();
+    bytesOf_.clear();
+    orderBytes_ = 0;
     productOf_.clear();
     distinct_.clear();
     store_ = ReportStore::SWREG;
@@ -85,13 +110,10 @@ void Report::intake()
             if (at + 1 == lf && nl)
                 break;  // CR LF
             lineStarts_.push_back(from);
-            lineEnds_.push_back(at);
             from = at + 1;
         }
-        if (from < lf || nl) {
+        if (from < lf || nl)
             lineStarts_.push_back(from);
-            lineEnds_.push_back(lf > from && base[lf - 1] == '\r' && nl ? lf - 1 : lf);
-        }
         start = lf + 1;
     }
 
@@ -132,6 +154,8 @@ void Report::intake()
                 } else {
                     index = int(distinct_.size());
                     distinct_.append(QString::fromUtf8(product));
+                    linesOf_.push_back(0);
+                    bytesOf_.push_back(0);
                     byFolded.emplace(folded, index);
                 }
                 bySpelling.insert(spelling, index);
@@ -141,6 +165,9 @@ void Report::intake()
         }
         productOf_[i] = index;
         ++orderLines_;
+        ++linesOf_[size_t(index)];
+        bytesOf_[size_t(index)] += line.size();
+        orderBytes_ += line.size();
     }
 }
 

@@ -44,6 +44,10 @@ public:
     // lines.
     int productIndexOf(qsizetype i) const { return productOf_[size_t(i)]; }
     qsizetype orderLineCount() const { return orderLines_; }
+    // Order lines of one product (an index into distinctProducts()), and
+    // their bytes; -1 for all order lines.
+    qsizetype orderLineCount(int product) const;
+    qsizetype orderBytes(int product) const;
 
     // Index into distinctProducts() of the product equal to name ignoring
     // case, or -1.
@@ -53,12 +57,14 @@ private:
     void intake();
 
     QByteArray text_;  // UTF-8
+    // where each line starts; its end follows from the next line's start
     std::vector<qsizetype> lineStarts_;
-    std::vector<qsizetype> lineEnds_;
     std::vector<int32_t> productOf_;
     QStringList distinct_;
     ReportStore store_ = ReportStore::SWREG;
     qsizetype orderLines_ = 0;
+    qsizetype orderBytes_ = 0;
+    std::vector<qsizetype> linesOf_, bytesOf_;  // per product
 };
 
 }  // namespace og

@@ -40,10 +40,12 @@ private:
     bool first_ = true;
 };
 
-void writeFile(const QString& path, const QByteArray& bytes, const QString& note)
+void writeFile(const QString& path, const LineBlock& lines, const QString& note)
 {
+    // Written beside the old file and put in its place when complete, so a
+    // failure never leaves half a file.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || !lines.writeTo(file) || !file.commit()) {
         QString message = QStringLiteral("Unable to write %1: %2").arg(path, file.errorString());
         if (!note.isEmpty())
             message += QStringLiteral(" (") + note + QStringLiteral(")");
@@ -71,8 +73,14 @@ RunResult buildRun(const RunRequest& request)
 
     LineBlock& script = result.script;
     LineBlock unsorted;
-    script.reserve(report.orderLineCount() + 8, 0);
-    unsorted.reserve(report.orderLineCount(), 0);
+    // Capacity that is never written costs address space, not memory: an
+    // upper bound spares the copies of a growing buffer.
+    const qsizetype orders = request.allProducts ? report.orderLineCount() : report.orderLineCount(wanted);
+    const qsizetype extras = lists.admitted().size();
+    script.reserve(orders + extras + 8, report.orderBytes(wanted) + 40 * orders + lists.admitted().fileSize()
+                                            + lists.admittedOrders().fileSize() + 40 * extras + 4096);
+    unsorted.reserve(orders + extras, report.orderBytes(wanted) + lists.admitted().fileSize()
+                                          + lists.admittedOrders().fileSize() + 4 * extras);
 
     script.beginLine();
     script.appendToLine("echo batch file for product: ");
@@ -86,13 +94,8 @@ RunResult buildRun(const RunRequest& request)
     // for each goodguys.txt entry: whether a report order of this run wrote
     // its address (only the first entry of each address is marked)
     std::vector<char> admittedWritten(size_t(lists.admitted().size()), 0);
-    std::vector<QByteArray> newUtf8;
-    if (checkUpdates) {
-        newUtf8.reserve(size_t(lists.newAddresses().size()));
-        for (const QString& a : lists.newAddresses())
-            newUtf8.push_back(a.toUtf8());
-    }
 
+    FoldedKey key;
     QByteArray spillOrder, spillDate, spillFirst, spillLast;
     for (qsizetype i = 0; i < report.lineCount() && !takeNone; ++i) {
         const int product = report.productIndexOf(i);
@@ -103,7 +106,10 @@ RunResult buildRun(const RunRequest& request)
         if (options.orderDate)
             date = swreg ? bytes::swregDate(line, spillDate) : bytes::quotedDate(line, spillDate);
         QByteArrayView address = bytes::orderAddress(line, separator);
-        if (checkBlocked && lists.isBlockedUtf8(address)) {
+        const bool folded = checkBlocked || checkUpdates || trackAdmitted;
+        if (folded)
+            key.set(address);
+        if (checkBlocked && lists.isBlocked(key)) {
             ++result.blocked;
             continue;
         }
@@ -112,14 +118,16 @@ RunResult buildRun(const RunRequest& request)
         writer.passwordLine(address, order);
 
         if (checkUpdates) {
-            const qsizetype k = lists.updateIndexUtf8(address);
+            const qsizetype k = lists.updateIndex(key);
             if (k >= 0) {
-                address = newUtf8[size_t(k)];
+                address = lists.newAddresses().bytesAt(k);
                 ++result.updated;
+                if (trackAdmitted)
+                    key.set(address);
             }
         }
         if (trackAdmitted) {
-            const qsizetype k = lists.admittedIndexUtf8(address);
+            const qsizetype k = lists.admittedIndex(key);
             if (k >= 0)
                 admittedWritten[size_t(k)] = 1;
         }
@@ -175,7 +183,7 @@ RunResult buildRun(const RunRequest& request)
     script.append(QByteArrayView(("chmod " + options.chmodAccess + " .htaccess").toUtf8()));
     script.append(QByteArrayView("rm MakePass.ksh"));
 
-    result.addresses = sortedIgnoringCase(unsorted);
+    result.addresses = sortedIgnoringCase(std::move(unsorted));
     return result;
 }
 
@@ -184,8 +192,8 @@ RunResult performRun(const RunRequest& request)
     RunResult result = buildRun(request);
     const QString addressFile = addressFileName(result.product);
 
-    writeFile(request.folder + batchFileName(), result.script.fileBytes(), QString());
-    writeFile(request.folder + addressFile, result.addresses.fileBytes(),
+    writeFile(request.folder + batchFileName(), result.script, QString());
+    writeFile(request.folder + addressFile, result.addresses,
               batchFileName() + QStringLiteral(" was written, the address file was not"));
 
     result.statistics = {

@@ -57,7 +57,7 @@ RunResult buildRun(const RunRequest& request);
 QByteArray shellWord(QByteArrayView utf8);
 
 // Ascending, ignoring letter case; equal lines keep their order.
-LineBlock sortedIgnoringCase(const LineBlock& lines);
+LineBlock sortedIgnoringCase(LineBlock lines);
 // The comparison that sort uses: <0, 0, >0.
 int compareIgnoringCase(QByteArrayView a, QByteArrayView b);
 
