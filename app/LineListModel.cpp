@@ -1,6 +1,7 @@
 #include "app/LineListModel.h"
 
-#include <QFontMetrics>
+#include <QFontMetricsF>
+#include <cmath>
 
 namespace og {
 
@@ -33,15 +34,20 @@ void LineListModel::setFont(const QFont& font)
 
 void LineListModel::updateRowSize()
 {
-    // UTF-8 byte counts bound the character counts from above, so the
-    // widest line always fits; only lines with non-ASCII text overestimate.
+    // UTF-8 byte counts bound the character counts from above, and the
+    // widest printable ASCII glyph bounds every ASCII glyph (the font may
+    // turn out not to be fixed-pitch after all), so the widest line always
+    // fits; only lines with non-ASCII text overestimate.
     qsizetype widest = 0;
     for (qsizetype i = 0; i < lines_.size(); ++i)
         widest = std::max(widest, lines_.bytesAt(i).size());
-    const QFontMetrics metrics(font_);
-    const int charWidth = metrics.horizontalAdvance(u'M');
-    const qsizetype width = std::min<qsizetype>(widest * charWidth + 2 * charWidth, 1 << 20);
-    rowSize_ = QSize(int(width), metrics.height() + 2);
+    // Fractional advances: rounded per glyph they would add up short.
+    const QFontMetricsF metrics(font_);
+    qreal charWidth = 1;
+    for (char16_t c = 32; c < 127; ++c)
+        charWidth = std::max(charWidth, metrics.horizontalAdvance(QChar(c)));
+    const qreal width = std::min<qreal>(std::ceil(qreal(widest + 2) * charWidth), 1 << 20);
+    rowSize_ = QSize(int(width), int(std::ceil(metrics.height())) + 2);
 }
 
 int LineListModel::rowCount(const QModelIndex& parent) const

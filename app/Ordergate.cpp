@@ -5,6 +5,7 @@
 #include "app/MakeKshF.h"
 #include "app/ScreenshotTour.h"
 #include "app/SingleInstance.h"
+#include "app/Trace.h"
 #include "app/platform/Version.h"
 #include "mailer/EmailForm.h"
 
@@ -64,6 +65,7 @@ void Ordergate::showMainWindow()
     form1_->show();
     form1_->raise();
     form1_->activateWindow();
+    traceLine("main window: shown");
 }
 
 int Ordergate::run(Platform& platform, const QString& reportFile)

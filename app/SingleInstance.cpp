@@ -1,5 +1,7 @@
 #include "app/SingleInstance.h"
 
+#include "app/Trace.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QLocalServer>
@@ -29,15 +31,6 @@ QString userTag()
     // The uid keeps two users of one machine apart even where the runtime
     // folder is shared (the temp-folder fallback).
     return QString::number(::getuid());
-}
-
-// Tests and the screenshot script watch for this; nobody else sees it.
-void trace(const char* text)
-{
-    if (qEnvironmentVariableIsSet("OG_TRACE_INSTANCE")) {
-        std::fprintf(stdout, "%s\n", text);
-        std::fflush(stdout);
-    }
 }
 
 } // namespace
@@ -75,7 +68,7 @@ bool TSingleInstance::Loaded()
     lock_->setStaleLockTime(0);
     if (lock_->tryLock(0)) {
         listen(name);
-        trace("single-instance: first");
+        traceLine("single-instance: first");
         return false;
     }
 
@@ -89,7 +82,7 @@ bool TSingleInstance::Loaded()
     emit AlreadyExist(this);
     if (switchToPrevious_)
         askPreviousToRaise(name);
-    trace("single-instance: second");
+    traceLine("single-instance: second");
     return true;
 }
 
@@ -149,7 +142,7 @@ void TSingleInstance::bringOwnerToFront()
         modal->raise();
         modal->activateWindow();
     }
-    trace("single-instance: raised");
+    traceLine("single-instance: raised");
     emit raiseRequested();
 }
 
