@@ -1,6 +1,7 @@
 #include "cli/MakeCommand.h"
 
 #include "orders/CustomerLists.h"
+#include "orders/HugePages.h"
 #include "orders/Options.h"
 #include "orders/ProfileFile.h"
 #include "orders/ProgramFolder.h"
@@ -129,10 +130,26 @@ bool readReport(const QString& source, QByteArray* bytes, QString* error)
             return false;
         }
         file.setFileName(source);
-        opened = file.open(QIODevice::ReadOnly);
+        opened = file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
-    if (opened)
+    if (opened && source != u"-" && file.size() > 0) {
+        // A large report goes straight into one buffer of its size.
+        const qint64 size = file.size();
+        bytes->resize(size);
+        adviseHugePages(bytes->data(), size_t(size));
+        qint64 got = 0;
+        while (got < size) {
+            const qint64 n = file.read(bytes->data() + got, size - got);
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        bytes->resize(got);
+        if (got == size)
+            bytes->append(file.readAll());  // grown meanwhile
+    } else if (opened) {
         *bytes = file.readAll();
+    }
     if (!opened || file.error() != QFileDevice::NoError) {
         *error = QStringLiteral("Unable to read the report %1: %2").arg(name, file.errorString());
         return false;

@@ -41,6 +41,8 @@ void FoldedIndex::clear()
     keyStart_.assign(1, 0);
     firstIndex_.clear();
     table_.clear();
+    filter_.clear();
+    filterShift_ = 64;
     count_ = 0;
 }
 
@@ -60,17 +62,51 @@ void FoldedIndex::build(const LineBlock& texts)
         add(texts.bytesAt(i));
 }
 
+namespace {
+inline uint64_t entryOf(size_t hash, size_t k)
+{
+    return (uint64_t(hash >> 32) << 32) | uint64_t(k + 1);
+}
+inline bool sameTag(uint64_t entry, size_t hash)
+{
+    return (entry >> 32) == (uint64_t(hash) >> 32);
+}
+inline size_t keyNumber(uint64_t entry)
+{
+    return size_t(entry & 0xffffffffu) - 1;
+}
+}  // namespace
+
+void FoldedIndex::rebuildFilter()
+{
+    // about eight bits per text
+    unsigned log2bits = 6;
+    while ((size_t(1) << log2bits) < table_.size() * 4)
+        ++log2bits;
+    filterShift_ = 64 - log2bits;
+    filter_.assign((size_t(1) << log2bits) / 64, 0);
+    for (uint64_t entry : table_) {
+        if (entry != 0) {
+            const size_t hash = std::hash<std::string_view>{}(key(keyNumber(entry)));
+            const uint64_t bit = (uint64_t(hash) * 0x9E3779B97F4A7C15ull) >> filterShift_;
+            filter_[bit >> 6] |= uint64_t(1) << (bit & 63);
+        }
+    }
+}
+
 void FoldedIndex::grow()
 {
     const size_t size = table_.empty() ? 64 : table_.size() * 2;
-    table_.assign(size, -1);
+    table_.assign(size, 0);
     const size_t mask = size - 1;
     for (size_t k = 0; k < firstIndex_.size(); ++k) {
-        size_t slot = std::hash<std::string_view>{}(key(k)) & mask;
-        while (table_[slot] >= 0)
+        const size_t hash = std::hash<std::string_view>{}(key(k));
+        size_t slot = hash & mask;
+        while (table_[slot] != 0)
             slot = (slot + 1) & mask;
-        table_[slot] = int32_t(k);
+        table_[slot] = entryOf(hash, k);
     }
+    rebuildFilter();
 }
 
 void FoldedIndex::add(QByteArrayView utf8)
@@ -81,12 +117,14 @@ void FoldedIndex::add(QByteArrayView utf8)
         grow();
     const size_t mask = table_.size() - 1;
     size_t slot = scratch_.hash & mask;
-    while (table_[slot] >= 0) {
-        if (key(size_t(table_[slot])) == scratch_.text)
+    while (table_[slot] != 0) {
+        if (sameTag(table_[slot], scratch_.hash) && key(keyNumber(table_[slot])) == scratch_.text)
             return;  // the earlier position wins
         slot = (slot + 1) & mask;
     }
-    table_[slot] = int32_t(firstIndex_.size());
+    table_[slot] = entryOf(scratch_.hash, firstIndex_.size());
+    const uint64_t bit = (uint64_t(scratch_.hash) * 0x9E3779B97F4A7C15ull) >> filterShift_;
+    filter_[bit >> 6] |= uint64_t(1) << (bit & 63);
     keyData_ += scratch_.text;
     keyStart_.push_back(keyData_.size());
     firstIndex_.push_back(uint32_t(position));
@@ -94,14 +132,14 @@ void FoldedIndex::add(QByteArrayView utf8)
 
 qsizetype FoldedIndex::firstIndexOf(const FoldedKey& k) const
 {
-    if (firstIndex_.empty())
+    if (firstIndex_.empty() || !mayContain(k.hash))
         return -1;
     const size_t mask = table_.size() - 1;
     size_t slot = k.hash & mask;
-    while (table_[slot] >= 0) {
-        const size_t at = size_t(table_[slot]);
-        if (key(at) == k.text)
-            return firstIndex_[at];
+    while (table_[slot] != 0) {
+        const uint64_t entry = table_[slot];
+        if (sameTag(entry, k.hash) && key(keyNumber(entry)) == k.text)
+            return firstIndex_[keyNumber(entry)];
         slot = (slot + 1) & mask;
     }
     return -1;

@@ -44,6 +44,12 @@ public:
 
 private:
     void grow();
+    void rebuildFilter();
+    bool mayContain(size_t hash) const
+    {
+        const uint64_t bit = (uint64_t(hash) * 0x9E3779B97F4A7C15ull) >> filterShift_;
+        return (filter_[bit >> 6] >> (bit & 63)) & 1;
+    }
     std::string_view key(size_t k) const
     {
         return std::string_view(keyData_.data() + keyStart_[k], keyStart_[k + 1] - keyStart_[k]);
@@ -53,7 +59,13 @@ private:
     std::string keyData_;
     std::vector<size_t> keyStart_{0};
     std::vector<uint32_t> firstIndex_;  // position of each distinct text's first add
-    std::vector<int32_t> table_;        // open addressing into the keys, -1 empty
+    // open addressing: (hash tag << 32) | (key number + 1), 0 for empty; the
+    // tag spares reading the key for almost every miss
+    std::vector<uint64_t> table_;
+    // one bit per hash value class, small enough to stay in the cache: most
+    // lookups of a run are misses and end here
+    std::vector<uint64_t> filter_;
+    unsigned filterShift_ = 64;
     qsizetype count_ = 0;
     mutable FoldedKey scratch_;
 };

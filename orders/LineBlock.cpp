@@ -1,5 +1,7 @@
 #include "orders/LineBlock.h"
 
+#include "orders/HugePages.h"
+
 #include <QIODevice>
 
 namespace og {
@@ -14,8 +16,11 @@ void LineBlock::append(QByteArrayView utf8Line)
 void LineBlock::reserve(qsizetype lines, qsizetype bytes)
 {
     starts_.reserve(size_t(lines));
-    if (bytes > data_.capacity())
+    adviseHugePages(starts_.data(), starts_.capacity() * sizeof(qsizetype));
+    if (bytes > data_.capacity()) {
         data_.reserve(bytes);
+        adviseHugePages(data_.data(), size_t(data_.capacity()));
+    }
 }
 
 void LineBlock::clear()

@@ -1,6 +1,7 @@
 #include "orders/Report.h"
 
 #include "orders/FoldedIndex.h"
+#include "orders/HugePages.h"
 #include "orders/ReportFields.h"
 #include "orders/TextFiles.h"
 
@@ -96,6 +97,15 @@ void Report::intake()
     // lone CR; an end at the very end of the text starts no further line.
     const char* base = text_.constData();
     const qsizetype size = text_.size();
+    {
+        // one line per LF at most, plus lone CRs (rare) and an unended last line
+        size_t estimate = 1;
+        for (const char* p = base; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(base + size - p))));
+             ++p)
+            ++estimate;
+        lineStarts_.reserve(estimate);
+        adviseHugePages(lineStarts_.data(), estimate * sizeof(qsizetype));
+    }
     qsizetype start = 0;
     while (start < size) {
         const void* nl = std::memchr(base + start, '\n', size_t(size - start));
@@ -117,12 +127,13 @@ void Report::intake()
         start = lf + 1;
     }
 
+    productOf_.reserve(lineStarts_.size());
+    adviseHugePages(productOf_.data(), lineStarts_.size() * sizeof(int32_t));
     productOf_.assign(lineStarts_.size(), -1);
     QHash<QByteArray, int> bySpelling;
     std::unordered_map<std::string, int> byFolded;
     std::string folded;
-    QByteArray lastSpelling;
-    int lastIndex = -1;
+    std::vector<std::pair<QByteArray, int>> recent;
     QByteArray spill;
 
     for (size_t i = 0; i < lineStarts_.size(); ++i) {
@@ -138,10 +149,16 @@ void Report::intake()
         const QByteArrayView product = store_ == ReportStore::SWREG
                                            ? bytes::commaField(line, 3, spill)
                                            : bytes::quotedField(line, 6, spill);
-        int index;
-        if (lastIndex >= 0 && product == QByteArrayView(lastSpelling)) {
-            index = lastIndex;
-        } else {
+        // Reports name few spellings; they are found by a short scan before
+        // anything is allocated.
+        int index = -1;
+        for (const auto& [spelling, k] : recent) {
+            if (product == QByteArrayView(spelling)) {
+                index = k;
+                break;
+            }
+        }
+        if (index < 0) {
             const QByteArray spelling = product.toByteArray();
             auto hit = bySpelling.constFind(spelling);
             if (hit != bySpelling.constEnd()) {
@@ -160,8 +177,8 @@ void Report::intake()
                 }
                 bySpelling.insert(spelling, index);
             }
-            lastSpelling = spelling;
-            lastIndex = index;
+            if (recent.size() < 16)
+                recent.emplace_back(spelling, index);
         }
         productOf_[i] = index;
         ++orderLines_;

@@ -16,7 +16,7 @@ namespace {
 
 void appendWord(LineBlock& block, QByteArrayView value)
 {
-    block.appendToLine(shellWord(value));
+    appendShellWord(block, value);
 }
 
 class ScriptWriter {

@@ -55,6 +55,8 @@ RunResult buildRun(const RunRequest& request);
 // A value for the batch file: trimmed; written as it is when made only of
 // A-Z a-z 0-9 @ % + , . / : = _ -, otherwise in single quotes.
 QByteArray shellWord(QByteArrayView utf8);
+// Appends shellWord(utf8) to the line being built.
+void appendShellWord(LineBlock& block, QByteArrayView utf8);
 
 // Ascending, ignoring letter case; equal lines keep their order.
 LineBlock sortedIgnoringCase(LineBlock lines);

@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdint>
+#include <cstring>
+
 namespace og {
 
 namespace {
@@ -57,6 +60,30 @@ QByteArrayView withoutBom(QByteArrayView bytes)
     return bytes;
 }
 
+// Validates with the same rules as the decoder; runs of ASCII are checked
+// eight bytes at a time, as reports are almost all ASCII.
+bool isValidUtf8(QByteArrayView bytes)
+{
+    auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto end = p + bytes.size();
+    while (p < end) {
+        if (end - p >= 8) {
+            uint64_t word;
+            std::memcpy(&word, p, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                p += 8;
+                continue;
+            }
+        }
+        char32_t cp;
+        const int n = validSequence(p, end, &cp);
+        if (n == 0)
+            return false;
+        p += n;
+    }
+    return true;
+}
+
 }  // namespace
 
 QString decodeText(QByteArrayView bytes)
@@ -87,7 +114,7 @@ QByteArray toValidUtf8(QByteArray bytes)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
-    if (bytes.isValidUtf8())
+    if (isValidUtf8(bytes))
         return bytes;
     return decodeText(bytes).toUtf8();
 }
