@@ -87,7 +87,8 @@ TemailForm::TemailForm(Platform& platform, QWidget* parent)
     setTabOrder();
 
     spellDialog_ = new SpellDialog(this);
-    speller_->setDialogue(spellDialog_);
+    spellDialogue_ = spellDialog_;
+    speller_->setDialogue(spellDialogue_);
 
     FormCreate();
 }
@@ -98,8 +99,10 @@ TemailForm::~TemailForm()
     // outlives the objects it uses.
     if (run_)
         run_->requestStop();
-    if (worker_)
+    if (worker_) {
         worker_->wait();
+        delete worker_;
+    }
 }
 
 void TemailForm::setTransport(TWireMessage* message, TWireSMTP* smtp)
@@ -110,7 +113,16 @@ void TemailForm::setTransport(TWireMessage* message, TWireSMTP* smtp)
 
 void TemailForm::setSpellDialogue(SpellDialogue* dialogue)
 {
-    speller_->setDialogue(dialogue ? dialogue : spellDialog_);
+    spellDialogue_ = dialogue ? dialogue : spellDialog_;
+    speller_->setDialogue(spellDialogue_);
+}
+
+void TemailForm::setSpellChecker(std::unique_ptr<TVSSpell> speller)
+{
+    if (!speller)
+        return;
+    speller_ = std::move(speller);
+    speller_->setDialogue(spellDialogue_);
 }
 
 void TemailForm::buildControls()

@@ -51,6 +51,8 @@ public:
     // dialog unless a test hands in a script).
     TVSSpell& VSSpell1() { return *speller_; }
     void setSpellDialogue(SpellDialogue* dialogue);
+    // Replaces the spelling checker (another language or word list).
+    void setSpellChecker(std::unique_ptr<TVSSpell> speller);
 
     // The body as the lines the field shows (wrapped paragraphs as several
     // lines, a final empty line not counted), and as typed.
@@ -144,6 +146,7 @@ private:
 
     std::unique_ptr<TVSSpell> speller_;
     SpellDialog* spellDialog_ = nullptr;
+    SpellDialogue* spellDialogue_ = nullptr;
 
     std::unique_ptr<TWireMessage> ownMessage_;
     std::unique_ptr<TWireSMTP> ownSmtp_;

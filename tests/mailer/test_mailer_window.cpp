@@ -3,6 +3,7 @@
 #include "MailTestSupport.h"
 
 #include "mailer/EmailForm.h"
+#include "mailer/SpellDialog.h"
 #include "mailer/VSSpell.h"
 #include "orders/ProfileFile.h"
 #include "tests/support/ScriptedPlatform.h"
@@ -14,6 +15,7 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,6 +23,8 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
+#include <QTimer>
 
 using namespace og;
 using og::test::readFile;
@@ -462,6 +466,41 @@ private slots:
                  QStringLiteral("Checked 8 words in subject and body.\rReplaced 2 words"));
         QCOMPARE(statuses, (QStringList{"checking spelling in message Subject", "checking spelling in message Body", ""}));
         QVERIFY(!form_->SettingsChanged());
+    }
+
+    void spellCheckWithoutADictionaryIsAClearError()
+    {
+        form_->setSpellChecker(std::make_unique<TVSSpell>(QStringLiteral("xx_NOWHERE")));
+        control<QLineEdit>("MySubject")->setText(QStringLiteral("Subject"));
+        control<QPushButton>("Speller")->click();
+        const QStringList errors = platform_->texts(ScriptedPlatform::Call::Error);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors.first().contains(QStringLiteral("xx_NOWHERE")));
+        QVERIFY(platform_->texts(ScriptedPlatform::Call::Information).isEmpty());
+        QCOMPARE(control<QLineEdit>("MySubject")->text(), QStringLiteral("Subject"));
+        QVERIFY(control<QStatusBar>("MyBar")->currentMessage().isEmpty());
+    }
+
+    void spellingDialogReturnsTheChosenAnswer()
+    {
+        SpellDialog dialog(form_);
+        QString context;
+        int suggestions = 0;
+        QTimer::singleShot(0, &dialog, [&] {
+            context = dialog.findChild<QTextEdit*>("SpellContext")->toPlainText();
+            suggestions = dialog.findChild<QListWidget*>("SpellSuggestions")->count();
+            dialog.findChild<QPushButton*>("SpellReplaceAll")->click();
+        });
+        const SpellAnswer answer = dialog.ask({QStringLiteral("We recieved it"), 3, QStringLiteral("recieved"),
+                                               {QStringLiteral("received"), QStringLiteral("relieved")}});
+        QCOMPARE(context, QStringLiteral("We recieved it"));
+        QCOMPARE(suggestions, 2);
+        QCOMPARE(int(answer.action), int(SpellAnswer::Action::ReplaceAll));
+        QCOMPARE(answer.replacement, QStringLiteral("received"));
+
+        QTimer::singleShot(0, &dialog, [&dialog] { dialog.reject(); });
+        QCOMPARE(int(dialog.ask({QStringLiteral("zzq"), 0, QStringLiteral("zzq"), {}}).action),
+                 int(SpellAnswer::Action::Cancel));
     }
 };
 
