@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
+#include <exception>
+#include <thread>
 
 namespace og::cli {
 
@@ -190,6 +192,23 @@ int run(const QStringList& args)
     try {
         const Options options = loadOptions(settingsPath, Options());
 
+        // The lists load on a second core while the report is read.
+        CustomerLists lists;
+        std::exception_ptr listError;
+        std::jthread loader([&lists, &listError, cwd = QDir::currentPath()] {
+            try {
+                lists.load(cwd);
+            } catch (...) {
+                listError = std::current_exception();
+            }
+        });
+        auto waitForLists = [&] {
+            if (loader.joinable())
+                loader.join();
+            if (listError)
+                std::rethrow_exception(listError);
+        };
+
         QByteArray bytes;
         if (!readReport(a.report, &bytes, &error))
             return fail(error);
@@ -225,8 +244,7 @@ int run(const QStringList& args)
         }
         const QString selected = products[chosen];
 
-        CustomerLists lists;
-        lists.load(QDir::currentPath());
+        waitForLists();
 
         writeAddressFilePath(settingsPath, folder + addressFileName(selected));
 
@@ -237,6 +255,7 @@ int run(const QStringList& args)
         request.options = options;
         request.lists = &lists;
         request.folder = folder;
+        request.keepScriptLines = false;  // only the statistics are shown
         const RunResult result = performRun(request);
         printOut(result.statistics.join(u'\n') + u'\n');
         return ExitOk;

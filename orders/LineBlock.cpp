@@ -4,7 +4,73 @@
 
 #include <QIODevice>
 
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <utility>
+
 namespace og {
+
+LineBlock::LineBlock(const LineBlock& other) : starts_(other.starts_), order_(other.order_)
+{
+    if (other.size_ > 0) {
+        grow(other.size_);
+        std::memcpy(data_, other.data_, size_t(other.size_));
+        size_ = other.size_;
+    }
+}
+
+LineBlock::LineBlock(LineBlock&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)),
+      starts_(std::move(other.starts_)),
+      order_(std::move(other.order_))
+{
+    other.starts_.clear();
+    other.order_.clear();
+}
+
+LineBlock& LineBlock::operator=(const LineBlock& other)
+{
+    if (this != &other) {
+        LineBlock copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+LineBlock& LineBlock::operator=(LineBlock&& other) noexcept
+{
+    if (this != &other) {
+        std::free(data_);
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
+        starts_ = std::move(other.starts_);
+        order_ = std::move(other.order_);
+        other.starts_.clear();
+        other.order_.clear();
+    }
+    return *this;
+}
+
+LineBlock::~LineBlock()
+{
+    std::free(data_);
+}
+
+void LineBlock::grow(qsizetype needed)
+{
+    qsizetype capacity = std::max<qsizetype>(capacity_ * 2, 4096);
+    while (capacity < needed)
+        capacity *= 2;
+    char* bigger = static_cast<char*>(std::realloc(data_, size_t(capacity)));
+    if (!bigger)
+        throw std::bad_alloc();
+    data_ = bigger;
+    capacity_ = capacity;
+}
 
 void LineBlock::append(QByteArrayView utf8Line)
 {
@@ -17,15 +83,28 @@ void LineBlock::reserve(qsizetype lines, qsizetype bytes)
 {
     starts_.reserve(size_t(lines));
     adviseHugePages(starts_.data(), starts_.capacity() * sizeof(qsizetype));
-    if (bytes > data_.capacity()) {
-        data_.reserve(bytes);
-        adviseHugePages(data_.data(), size_t(data_.capacity()));
+    if (bytes > capacity_) {
+        char* bigger = static_cast<char*>(std::realloc(data_, size_t(bytes)));
+        if (!bigger)
+            throw std::bad_alloc();
+        data_ = bigger;
+        capacity_ = bytes;
+        adviseHugePages(data_, size_t(capacity_));
     }
 }
 
 void LineBlock::clear()
 {
-    data_.clear();
+    std::free(data_);
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+    std::vector<qsizetype>().swap(starts_);
+    std::vector<uint32_t>().swap(order_);
+}
+
+void LineBlock::reuse()
+{
+    size_ = 0;
     starts_.clear();
     order_.clear();
 }
@@ -38,9 +117,9 @@ void LineBlock::reorder(std::vector<uint32_t> order)
 QByteArray LineBlock::fileBytes() const
 {
     if (order_.empty())
-        return data_;
+        return QByteArray(data_, size_);
     QByteArray out;
-    out.reserve(data_.size());
+    out.reserve(size_);
     for (qsizetype i = 0; i < size(); ++i) {
         const QByteArrayView line = bytesAt(i);
         out.append(line.data(), line.size());
@@ -52,7 +131,7 @@ QByteArray LineBlock::fileBytes() const
 bool LineBlock::writeTo(QIODevice& device) const
 {
     if (order_.empty())
-        return device.write(data_) == data_.size();
+        return size_ == 0 || device.write(data_, size_) == size_;
     // Reordered lines go out through a buffer of a few megabytes.
     constexpr qsizetype chunk = 4 << 20;
     QByteArray buffer;

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <vector>
 
@@ -19,6 +20,11 @@ namespace og {
 class LineBlock {
 public:
     LineBlock() = default;
+    LineBlock(const LineBlock& other);
+    LineBlock(LineBlock&& other) noexcept;
+    LineBlock& operator=(const LineBlock& other);
+    LineBlock& operator=(LineBlock&& other) noexcept;
+    ~LineBlock();
 
     qsizetype size() const { return qsizetype(starts_.size()); }
     bool isEmpty() const { return starts_.empty(); }
@@ -29,20 +35,30 @@ public:
     {
         const size_t raw = order_.empty() ? size_t(i) : order_[size_t(i)];
         const qsizetype start = starts_[raw];
-        const qsizetype next = raw + 1 < starts_.size() ? starts_[raw + 1] : data_.size();
-        return QByteArrayView(data_.constData() + start, next - start - 2);
+        const qsizetype next = raw + 1 < starts_.size() ? starts_[raw + 1] : size_;
+        return QByteArrayView(data_ + start, next - start - 2);
     }
 
     // Appending is for a block that has not been reordered.
     void append(QByteArrayView utf8Line);
     void append(QStringView line) { append(QByteArrayView(line.toUtf8())); }
     // Builds a line from pieces without a temporary.
-    void beginLine() { starts_.push_back(data_.size()); }
-    void appendToLine(QByteArrayView piece) { data_.append(piece.data(), piece.size()); }
-    void endLine() { data_.append("\r\n", 2); }
+    void beginLine() { starts_.push_back(size_); }
+    void appendToLine(QByteArrayView piece)
+    {
+        if (size_ + piece.size() > capacity_)
+            grow(size_ + piece.size());
+        if (!piece.isEmpty())
+            std::memcpy(data_ + size_, piece.data(), size_t(piece.size()));
+        size_ += piece.size();
+    }
+    void endLine() { appendToLine(QByteArrayView("\r\n", 2)); }
 
     void reserve(qsizetype lines, qsizetype bytes);
+    // Frees everything.
     void clear();
+    // Empties the block but keeps its memory for the next lines.
+    void reuse();
 
     // Shows the lines in this order: line i becomes the line numbered
     // order[i] so far. order must be a permutation of 0 .. size()-1.
@@ -50,7 +66,7 @@ public:
 
     // Every line followed by CR LF, the last one too.
     QByteArray fileBytes() const;
-    qsizetype fileSize() const { return data_.size(); }
+    qsizetype fileSize() const { return size_; }
     // Writes fileBytes() in a few large writes; false on a write error.
     bool writeTo(QIODevice& device) const;
     QStringList toStringList() const;
@@ -76,7 +92,11 @@ public:
     const_iterator end() const { return {this, size()}; }
 
 private:
-    QByteArray data_;
+    void grow(qsizetype needed);
+
+    char* data_ = nullptr;  // malloc'd: growing it may remap instead of copy
+    qsizetype size_ = 0;
+    qsizetype capacity_ = 0;
     std::vector<qsizetype> starts_;
     std::vector<uint32_t> order_;  // empty: lines in the order appended
 };

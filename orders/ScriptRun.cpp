@@ -2,6 +2,7 @@
 
 #include "orders/ReportFields.h"
 
+#include <QIODevice>
 #include <QSaveFile>
 #include <vector>
 
@@ -21,7 +22,21 @@ void appendWord(LineBlock& block, QByteArrayView value)
 
 class ScriptWriter {
 public:
-    explicit ScriptWriter(LineBlock& script) : script_(script) {}
+    // With a sink, the lines go out to it every few megabytes instead of
+    // staying in script.
+    ScriptWriter(LineBlock& script, QIODevice* sink) : script_(script), sink_(sink) {}
+
+    static constexpr qsizetype kChunk = 4 << 20;
+
+    void flush()
+    {
+        if (!sink_ || script_.isEmpty())
+            return;
+        if (!script_.writeTo(*sink_))
+            failed_ = true;
+        script_.reuse();
+    }
+    bool failed() const { return failed_; }
 
     // The first password line creates .htpasswd anew, whatever its source.
     void passwordLine(QByteArrayView user, QByteArrayView password)
@@ -33,29 +48,35 @@ public:
         script_.appendToLine(" ");
         appendWord(script_, password);
         script_.endLine();
+        if (sink_ && script_.fileSize() >= kChunk)
+            flush();
     }
 
 private:
     LineBlock& script_;
+    QIODevice* sink_;
     bool first_ = true;
+    bool failed_ = false;
 };
+
+QString failureMessage(const QString& path, const QString& reason, const QString& note)
+{
+    QString message = QStringLiteral("Unable to write %1: %2").arg(path, reason);
+    if (!note.isEmpty())
+        message += QStringLiteral(" (") + note + QStringLiteral(")");
+    return message;
+}
 
 void writeFile(const QString& path, const LineBlock& lines, const QString& note)
 {
     // Written beside the old file and put in its place when complete, so a
     // failure never leaves half a file.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !lines.writeTo(file) || !file.commit()) {
-        QString message = QStringLiteral("Unable to write %1: %2").arg(path, file.errorString());
-        if (!note.isEmpty())
-            message += QStringLiteral(" (") + note + QStringLiteral(")");
-        throw RunError(message.toStdString());
-    }
+    if (!file.open(QIODevice::WriteOnly) || !lines.writeTo(file) || !file.commit())
+        throw RunError(failureMessage(path, file.errorString(), note).toStdString());
 }
 
-}  // namespace
-
-RunResult buildRun(const RunRequest& request)
+RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sinkFailed)
 {
     const Report& report = *request.report;
     static const CustomerLists noLists;
@@ -77,8 +98,11 @@ RunResult buildRun(const RunRequest& request)
     // upper bound spares the copies of a growing buffer.
     const qsizetype orders = request.allProducts ? report.orderLineCount() : report.orderLineCount(wanted);
     const qsizetype extras = lists.admitted().size();
-    script.reserve(orders + extras + 8, report.orderBytes(wanted) + 40 * orders + lists.admitted().fileSize()
-                                            + lists.admittedOrders().fileSize() + 40 * extras + 4096);
+    if (scriptSink)
+        script.reserve(0, ScriptWriter::kChunk + 65536);
+    else
+        script.reserve(orders + extras + 8, report.orderBytes(wanted) + 40 * orders + lists.admitted().fileSize()
+                                                + lists.admittedOrders().fileSize() + 40 * extras + 4096);
     unsorted.reserve(orders + extras, report.orderBytes(wanted) + lists.admitted().fileSize()
                                           + lists.admittedOrders().fileSize() + 4 * extras);
 
@@ -86,7 +110,7 @@ RunResult buildRun(const RunRequest& request)
     script.appendToLine("echo batch file for product: ");
     appendWord(script, QByteArrayView(result.product.toUtf8()));
     script.endLine();
-    ScriptWriter writer(script);
+    ScriptWriter writer(script, scriptSink);
 
     const bool checkBlocked = !lists.blocked().isEmpty();
     const bool checkUpdates = !lists.newAddresses().isEmpty();
@@ -183,16 +207,39 @@ RunResult buildRun(const RunRequest& request)
     script.append(QByteArrayView(("chmod " + options.chmodAccess + " .htaccess").toUtf8()));
     script.append(QByteArrayView("rm MakePass.ksh"));
 
+    writer.flush();
+    if (sinkFailed)
+        *sinkFailed = writer.failed();
     result.addresses = sortedIgnoringCase(std::move(unsorted));
     return result;
 }
 
+}  // namespace
+
+RunResult buildRun(const RunRequest& request)
+{
+    return buildRunTo(request, nullptr, nullptr);
+}
+
 RunResult performRun(const RunRequest& request)
 {
-    RunResult result = buildRun(request);
+    const QString batchPath = request.folder + batchFileName();
+    RunResult result;
+    if (request.keepScriptLines) {
+        result = buildRun(request);
+        writeFile(batchPath, result.script, QString());
+    } else {
+        // The batch file is written while it is made and replaces the old
+        // one only when complete.
+        QSaveFile batch(batchPath);
+        if (!batch.open(QIODevice::WriteOnly))
+            throw RunError(failureMessage(batchPath, batch.errorString(), QString()).toStdString());
+        bool failed = false;
+        result = buildRunTo(request, &batch, &failed);
+        if (failed || !batch.commit())
+            throw RunError(failureMessage(batchPath, batch.errorString(), QString()).toStdString());
+    }
     const QString addressFile = addressFileName(result.product);
-
-    writeFile(request.folder + batchFileName(), result.script, QString());
     writeFile(request.folder + addressFile, result.addresses,
               batchFileName() + QStringLiteral(" was written, the address file was not"));
 

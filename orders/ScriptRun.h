@@ -29,6 +29,10 @@ struct RunRequest {
     Options options;
     const CustomerLists* lists = nullptr;  // may be null: no lists
     QString folder;                        // ends in "/"
+    // false: performRun writes the batch file as it is made and keeps none
+    // of its lines in RunResult::script (the command line's choice, for
+    // memory); the address lines are always kept.
+    bool keepScriptLines = true;
 };
 
 struct RunResult {
