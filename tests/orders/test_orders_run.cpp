@@ -186,6 +186,31 @@ TEST(ScriptRun, ValuesFromDataAreQuotedOnlyWhenTheShellWouldReadMore)
     EXPECT_EQ(r.addresses.at(0), "$(touch pwned)@x , 1;reboot");
 }
 
+TEST(LineBlockTest, CopiesMovesAndReordersKeepTheirLines)
+{
+    LineBlock a;
+    for (const char* s : {"one", "", "three"})
+        a.append(QByteArrayView(s));
+    LineBlock b = a;
+    b.append(QByteArrayView("four"));
+    EXPECT_EQ(a.toStringList(), (QStringList{"one", "", "three"}));
+    EXPECT_EQ(b.size(), 4);
+    a.reorder({2, 0, 1});
+    EXPECT_EQ(a.toStringList(), (QStringList{"three", "one", ""}));
+    EXPECT_EQ(a.fileBytes(), QByteArray("three\r\none\r\n\r\n"));
+    LineBlock c = std::move(a);
+    EXPECT_EQ(c.at(0), "three");
+    EXPECT_TRUE(a.isEmpty());
+    c.reuse();
+    EXPECT_TRUE(c.isEmpty());
+    c.append(QStringView(u"\u00e9t\u00e9"));
+    EXPECT_EQ(c.at(0), u"\u00e9t\u00e9");
+    QStringList seen;
+    for (const QString& line : b)
+        seen << line;
+    EXPECT_EQ(seen, (QStringList{"one", "", "three", "four"}));
+}
+
 TEST(AddressSort, IgnoresCaseAndKeepsEqualLinesInTheirOrder)
 {
     LineBlock lines;
@@ -247,6 +272,30 @@ TEST_F(RunFiles, WritesBothFilesAndTheSevenStatisticsLines)
         "3 Total",
         "MakePass.ksh and email_Tool.txt placed in directory: " + folder(),
         "Used report from SWREG"}));
+}
+
+TEST_F(RunFiles, StreamingTheBatchFileWritesTheSameBytes)
+{
+    // enough orders for the batch file to go out in several pieces
+    QString text;
+    for (int i = 0; i < 240000; ++i)
+        text += swreg(QString::number(500000 + i), i % 3 ? "Tool" : "Tool Pro",
+                      QStringLiteral("c%1@example.com").arg(i * 7919 % 240000));
+    Fixture f(text, "Tool");
+    f.lists.loadTexts(QStringLiteral("c7@example.com\r\n"), {}, QStringLiteral("g@x 1 All\r\n"));
+    f.request.folder = folder();
+    const RunResult kept = performRun(f.request);
+    const QByteArray whole = read("MakePass.ksh");
+    ASSERT_GT(whole.size(), 5 << 20);
+    EXPECT_EQ(kept.script.fileBytes(), whole);
+
+    f.request.keepScriptLines = false;
+    const RunResult streamed = performRun(f.request);
+    EXPECT_EQ(read("MakePass.ksh"), whole);
+    EXPECT_TRUE(streamed.script.isEmpty());
+    EXPECT_EQ(streamed.addresses.fileBytes(), kept.addresses.fileBytes());
+    EXPECT_EQ(streamed.statistics, kept.statistics);
+    EXPECT_EQ(streamed.written, 159999);  // c7 is blocked
 }
 
 TEST_F(RunFiles, ReplacesEarlierFilesCompletely)
