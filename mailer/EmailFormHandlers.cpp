@@ -155,6 +155,8 @@ void TemailForm::BitBtn1Click()
         accept();
         return;
     }
+    // The hidden buffer holds the signature as read, as it always has.
+    Memo2->setPlainText(signature.join(u'\n'));
     appendBodyLines(signature);
     input.bodyLines = bodyLines();
     input.bodyText = bodyText();
