@@ -195,7 +195,9 @@ void THerald::finishRun()
     running_ = false;
     RunProgress->setVisible(false);
     BitBtn2->setEnabled(true);
-    Outcome outcome = watcher_.result();
+    // Taken, not copied: the lines of a large run are a few hundred MB.
+    QFuture<Outcome> future = watcher_.future();
+    Outcome outcome = future.takeResult();
     watcher_.setFuture(QFuture<Outcome>());
     if (!outcome.error.isEmpty()) {
         platform_.showException(this, outcome.error);

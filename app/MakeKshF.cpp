@@ -6,6 +6,7 @@
 #include "app/platform/Platform.h"
 #include "app/platform/Version.h"
 #include "mailer/EmailForm.h"
+#include "orders/HugePages.h"
 #include "orders/ProfileFile.h"
 #include "orders/ProgramFolder.h"
 #include "orders/ScriptRun.h"
@@ -26,6 +27,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -281,6 +283,17 @@ bool TForm1::event(QEvent* event)
     return QWidget::event(event);
 }
 
+void TForm1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Where the desktop does not hand the focus to a new window (focus
+    // stealing prevention), the activation may never come; the report is
+    // then read right after the window first appears, so the window is
+    // never left without its report and with "Create" disabled.
+    if (!activated_)
+        QTimer::singleShot(0, this, &TForm1::FormActivate);
+}
+
 void TForm1::FormActivate()
 {
     if (activated_)
@@ -300,8 +313,23 @@ void TForm1::readReport()
         clipboard = platform_.clipboardText();
     } else {
         QFile file(reportFile_);
-        if (file.open(QIODevice::ReadOnly))
-            fileBytes = file.readAll();
+        // Straight into one buffer of the file's size: a report of a
+        // hundred megabytes is read without growing and copying.
+        if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            const qint64 size = file.size();
+            fileBytes.resize(size);
+            adviseHugePages(fileBytes.data(), size_t(size));
+            qint64 got = 0;
+            while (got < size) {
+                const qint64 n = file.read(fileBytes.data() + got, size - got);
+                if (n <= 0)
+                    break;
+                got += n;
+            }
+            fileBytes.resize(got);
+            if (got == size)
+                fileBytes.append(file.readAll()); // grown meanwhile
+        }
         if (file.error() != QFileDevice::NoError)
             platform_.showException(this, QStringLiteral("Unable to read %1: %2")
                                               .arg(reportFile_, file.errorString()));
