@@ -245,6 +245,34 @@ TEST(AddressSort, AgreesWithACaseInsensitiveSortOfTheTexts)
     EXPECT_EQ(sortedIgnoringCase(lines).toStringList(), expected);
 }
 
+TEST(AddressSort, LongListsSortTheSameAsShortOnes)
+{
+    // long enough to be sorted in parallel halves; many equal lines and
+    // shared prefixes
+    QRandomGenerator rng(11);
+    LineBlock lines;
+    std::vector<QByteArray> texts;
+    for (int i = 0; i < 250000; ++i) {
+        QByteArray s = "Customer.Name." + QByteArray::number(rng.bounded(5000));
+        if (rng.bounded(4) == 0)
+            s = s.toUpper();
+        if (rng.bounded(50) == 0)
+            s += "\xc3\x89";
+        texts.push_back(s);
+        lines.append(QByteArrayView(s));
+    }
+    std::vector<size_t> order(texts.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return compareIgnoringCase(texts[a], texts[b]) < 0;
+    });
+    const LineBlock sorted = sortedIgnoringCase(lines);
+    ASSERT_EQ(sorted.size(), qsizetype(texts.size()));
+    for (size_t i = 0; i < order.size(); ++i)
+        ASSERT_EQ(sorted.bytesAt(qsizetype(i)), QByteArrayView(texts[order[i]])) << i;
+}
+
 class RunFiles : public ::testing::Test {
 protected:
     QTemporaryDir dir;
