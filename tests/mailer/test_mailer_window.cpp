@@ -209,6 +209,24 @@ private slots:
         QVERIFY(form_->SettingsChanged());
     }
 
+    void bodyLinesAreTheDisplayedLinesOfTheWholeBody()
+    {
+        showForm();
+        QPlainTextEdit* memo = control<QPlainTextEdit>("Memo1");
+        QCOMPARE(form_->bodyLines(), QStringList());
+        memo->setPlainText(QStringLiteral("\n"));
+        QCOMPARE(form_->bodyLines(), QStringList{QString()});
+        // Paragraphs far below the visible part of the field wrap as well.
+        const QString paragraph = QStringLiteral("word ").repeated(60).trimmed();
+        QStringList paragraphs;
+        for (int i = 0; i < 200; ++i)
+            paragraphs << paragraph;
+        memo->setPlainText(paragraphs.join(u'\n') + u'\n');
+        const QStringList lines = form_->bodyLines();
+        QVERIFY2(lines.size() >= 400, qPrintable(QString::number(lines.size())));
+        QCOMPARE(lines.join(QString()), paragraphs.join(QString()));
+    }
+
     void checksRefuseBadInputAndKeepTheWindowOpen()
     {
         showForm();
