@@ -88,21 +88,26 @@ LineBlock sortedIgnoringCase(LineBlock lines)
     };
     // A long list is sorted in two halves at once, then merged; the order is
     // total (ties go by position), so the result is the same either way.
+    std::vector<uint32_t> order;
+    order.reserve(keys.size());
     constexpr size_t kParallelFrom = 200000;
     if (keys.size() >= kParallelFrom && std::thread::hardware_concurrency() > 1) {
         const auto middle = keys.begin() + std::ptrdiff_t(keys.size() / 2);
         std::thread firstHalf([&] { std::sort(keys.begin(), middle, before); });
         std::sort(middle, keys.end(), before);
         firstHalf.join();
-        std::inplace_merge(keys.begin(), middle, keys.end(), before);
+        auto a = keys.begin(), b = middle;
+        while (a != middle && b != keys.end())
+            order.push_back(before(*b, *a) ? (b++)->index : (a++)->index);
+        for (; a != middle; ++a)
+            order.push_back(a->index);
+        for (; b != keys.end(); ++b)
+            order.push_back(b->index);
     } else {
         std::sort(keys.begin(), keys.end(), before);
+        for (const SortKey& k : keys)
+            order.push_back(k.index);
     }
-
-    std::vector<uint32_t> order;
-    order.reserve(keys.size());
-    for (const SortKey& k : keys)
-        order.push_back(k.index);
     std::vector<SortKey>().swap(keys);
     lines.reorder(std::move(order));
     return lines;

@@ -58,6 +58,13 @@ void forEachLine(const QByteArray& utf8, Fn fn)
         fn(text.sliced(start));
 }
 
+// Room for the lines of text in a block, so that it never grows.
+void reserveFor(LineBlock& block, const QByteArray& text)
+{
+    const qsizetype lines = text.count('\n') + text.count('\r') + 1;
+    block.reserve(lines, text.size() + 2 * lines);
+}
+
 void upperInPlace(QByteArray& s)
 {
     for (char& c : s) {
@@ -90,6 +97,7 @@ void CustomerLists::clear()
 void CustomerLists::setBlocked(QByteArray text)
 {
     // every line is an entry, blank lines too
+    reserveFor(blocked_, text);
     forEachLine(text, [&](QByteArrayView line) { blocked_.append(bytes::trimmed(line)); });
     blockedIndex_.build(blocked_);
 }
@@ -97,6 +105,8 @@ void CustomerLists::setBlocked(QByteArray text)
 void CustomerLists::setChanged(QByteArray text)
 {
     QByteArray spill;
+    reserveFor(old_, text);
+    reserveFor(new_, text);
     forEachLine(text, [&](QByteArrayView raw) {
         QByteArrayView oldAddress, newAddress;
         if (!cutAtBlank(bytes::trimmed(raw), &oldAddress, &newAddress, spill))
@@ -110,6 +120,8 @@ void CustomerLists::setChanged(QByteArray text)
 void CustomerLists::setAdmitted(QByteArray text)
 {
     QByteArray spillRest, spillProduct;
+    for (LineBlock* b : {&admitted_, &orders_, &shops_})
+        reserveFor(*b, text);
     forEachLine(text, [&](QByteArrayView raw) {
         QByteArrayView address, rest, order, product;
         if (!cutAtBlank(bytes::trimmed(raw), &address, &rest, spillRest))

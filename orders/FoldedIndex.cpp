@@ -56,8 +56,16 @@ void FoldedIndex::build(const QStringList& texts)
 void FoldedIndex::build(const LineBlock& texts)
 {
     clear();
-    keyStart_.reserve(size_t(texts.size()) + 1);
-    firstIndex_.reserve(size_t(texts.size()));
+    // sized once for all texts: no rehashing while they are added
+    const size_t n = size_t(texts.size());
+    keyStart_.reserve(n + 1);
+    firstIndex_.reserve(n);
+    keyData_.reserve(size_t(texts.fileSize()));
+    size_t slotCount = 64;
+    while (slotCount < 2 * (n + 1))
+        slotCount *= 2;
+    table_.assign(slotCount, 0);
+    rebuildFilter();
     for (qsizetype i = 0; i < texts.size(); ++i)
         add(texts.bytesAt(i));
 }
@@ -149,8 +157,10 @@ qsizetype FoldedIndex::firstIndexOf(QByteArrayView utf8) const
 {
     if (firstIndex_.empty())
         return -1;
-    scratch_.set(utf8);
-    return firstIndexOf(scratch_);
+    // a key of its own: lookups may run on several threads at once
+    FoldedKey key;
+    key.set(utf8);
+    return firstIndexOf(key);
 }
 
 }  // namespace og

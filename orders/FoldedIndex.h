@@ -29,6 +29,7 @@ struct FoldedKey {
     void set(QByteArrayView utf8);
 };
 
+// Lookups are const and may run on several threads at once; building is not.
 class FoldedIndex {
 public:
     void build(const QStringList& texts);
@@ -67,7 +68,7 @@ private:
     std::vector<uint64_t> filter_;
     unsigned filterShift_ = 64;
     qsizetype count_ = 0;
-    mutable FoldedKey scratch_;
+    FoldedKey scratch_;  // for add()
 };
 
 }  // namespace og
