@@ -140,7 +140,8 @@ void TemailForm::BitBtn1Click()
             this,
             [this, done, total] {
                 SendProgress->setRange(0, qMax(total, 1));
-                SendProgress->setValue(done);
+                SendProgress->setValue(total > 0 ? done : 1);
+                SendProgress->setFormat(QStringLiteral("%1 of %2 customers").arg(done).arg(total));
             },
             Qt::QueuedConnection);
     });

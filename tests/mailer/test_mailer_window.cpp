@@ -285,6 +285,7 @@ private slots:
         QVERIFY(statuses.contains(QStringLiteral("Sending to bob@example.org")));
         QVERIFY(statuses.contains(QStringLiteral("Message sent to 2 customers")));
         QCOMPARE(control<QProgressBar>("SendProgress")->value(), 2);
+        QCOMPARE(control<QProgressBar>("SendProgress")->text(), QStringLiteral("2 of 2 customers"));
 
         QCOMPARE(sink.waitForMessages(3), 3);
         QCOMPARE(sink.envelope(1)["rcpt_tos"].toArray().first().toString(), QStringLiteral("alice@example.com"));
