@@ -189,7 +189,11 @@ void ProfileFile::writeString(const QString& path, const QString& section, const
             break;
         }
     }
-    const QByteArray entry = (key + u'=' + value).toUtf8();
+    // A line break inside a value would start new lines of the file (a value
+    // could then forge keys): it is stored as a blank.
+    QString flat = value;
+    flat.replace(u'\r', u' ').replace(u'\n', u' ');
+    const QByteArray entry = (key + u'=' + flat).toUtf8();
 
     qsizetype sectionAt = -1, lastInSection = -1, keyAt = -1;
     for (size_t i = 0; i < lines.size(); ++i) {

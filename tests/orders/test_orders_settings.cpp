@@ -112,6 +112,13 @@ TEST_F(SettingsFile, WritingCreatesAMissingFile)
     EXPECT_EQ(ProfileFile::readString(path, "options", "efile", ""), u"/home/v/email_Caf\u00e9.txt");
 }
 
+TEST_F(SettingsFile, ALineBreakInAValueCannotAddKeys)
+{
+    ProfileFile::writeString(path, "options", "efile", "/tmp/a\nuser=intruder\r\n[x]");
+    EXPECT_EQ(ProfileFile::readString(path, "options", "user", "none"), "none");
+    EXPECT_EQ(ProfileFile::readString(path, "options", "efile", ""), "/tmp/a user=intruder  [x]");
+}
+
 TEST_F(SettingsFile, AFailedWriteNamesTheFile)
 {
     const QString bad = dir.filePath("no/such/folder/ordergate.ini");
