@@ -20,11 +20,13 @@ int main(int argc, char* argv[])
     og::Ordergate::initApplication();
 
     const QStringList args = QApplication::arguments().mid(1);
-    if (args.size() > 1 || (!args.isEmpty() && args.first().startsWith(u'-'))) {
-        std::fprintf(stderr, "usage: ordergate [REPORT]\n"
-                             "  Without REPORT the sales report is taken from the clipboard.\n"
-                             "  Without a display, use ordergate-cli instead.\n");
-        return 2;
+    const bool help = args.size() == 1 && (args.first() == u"--help" || args.first() == u"-h");
+    if (help || args.size() > 1 || (!args.isEmpty() && args.first().startsWith(u'-'))) {
+        std::fprintf(help ? stdout : stderr,
+                     "usage: ordergate [REPORT]\n"
+                     "  Without REPORT the sales report is taken from the clipboard.\n"
+                     "  Without a display, use ordergate-cli instead.\n");
+        return help ? 0 : 2;
     }
     og::QtPlatform platform;
     return og::Ordergate::run(platform, args.value(0));
