@@ -1,9 +1,11 @@
 #include "orders/ScriptRun.h"
 
+#include "orders/OrderPass.h"
 #include "orders/ReportFields.h"
 
 #include <QIODevice>
 #include <QSaveFile>
+#include <thread>
 #include <vector>
 
 namespace og {
@@ -14,50 +16,6 @@ QString addressFileName(const QString& product)
 }
 
 namespace {
-
-void appendWord(LineBlock& block, QByteArrayView value)
-{
-    appendShellWord(block, value);
-}
-
-class ScriptWriter {
-public:
-    // With a sink, the lines go out to it every few megabytes instead of
-    // staying in script.
-    ScriptWriter(LineBlock& script, QIODevice* sink) : script_(script), sink_(sink) {}
-
-    static constexpr qsizetype kChunk = 4 << 20;
-
-    void flush()
-    {
-        if (!sink_ || script_.isEmpty())
-            return;
-        if (!script_.writeTo(*sink_))
-            failed_ = true;
-        script_.reuse();
-    }
-    bool failed() const { return failed_; }
-
-    // The first password line creates .htpasswd anew, whatever its source.
-    void passwordLine(QByteArrayView user, QByteArrayView password)
-    {
-        script_.beginLine();
-        script_.appendToLine(first_ ? "htpasswd -bc .htpasswd " : "htpasswd -b .htpasswd ");
-        first_ = false;
-        appendWord(script_, user);
-        script_.appendToLine(" ");
-        appendWord(script_, password);
-        script_.endLine();
-        if (sink_ && script_.fileSize() >= kChunk)
-            flush();
-    }
-
-private:
-    LineBlock& script_;
-    QIODevice* sink_;
-    bool first_ = true;
-    bool failed_ = false;
-};
 
 QString failureMessage(const QString& path, const QString& reason, const QString& note)
 {
@@ -85,8 +43,6 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
 
     RunResult result;
     result.product = trimmed(request.selectedProduct);
-    const bool swreg = report.store() == ReportStore::SWREG;
-    const char separator = swreg ? ',' : '"';
     // The run takes the order lines the intake found, of the chosen product
     // (equal ignoring case) or all of them.
     const int wanted = request.allProducts ? -1 : report.findProduct(result.product);
@@ -108,75 +64,42 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
 
     script.beginLine();
     script.appendToLine("echo batch file for product: ");
-    appendWord(script, QByteArrayView(result.product.toUtf8()));
+    appendShellWord(script, QByteArrayView(result.product.toUtf8()));
     script.endLine();
     ScriptWriter writer(script, scriptSink);
 
-    const bool checkBlocked = !lists.blocked().isEmpty();
-    const bool checkUpdates = !lists.newAddresses().isEmpty();
-    const bool trackAdmitted = !lists.admitted().isEmpty();
-    // for each goodguys.txt entry: whether a report order of this run wrote
-    // its address (only the first entry of each address is marked)
-    std::vector<char> admittedWritten(size_t(lists.admitted().size()), 0);
-
-    FoldedKey key;
-    QByteArray spillOrder, spillDate, spillFirst, spillLast;
-    for (qsizetype i = 0; i < report.lineCount() && !takeNone; ++i) {
-        const int product = report.productIndexOf(i);
-        if (product < 0 || (!request.allProducts && product != wanted))
-            continue;
-        const QByteArrayView line = bytes::trimmed(report.lineBytes(i));
-        QByteArrayView date;
-        if (options.orderDate)
-            date = swreg ? bytes::swregDate(line, spillDate) : bytes::quotedDate(line, spillDate);
-        QByteArrayView address = bytes::orderAddress(line, separator);
-        const bool folded = checkBlocked || checkUpdates || trackAdmitted;
-        if (folded)
-            key.set(address);
-        if (checkBlocked && lists.isBlocked(key)) {
-            ++result.blocked;
-            continue;
+    const OrderPassInput in{&report, &lists, &options, request.allProducts, wanted};
+    OrderPassOutput out;
+    out.addresses = std::move(unsorted);
+    const qsizetype lines = takeNone ? 0 : report.lineCount();
+    constexpr qsizetype kParallelFrom = 100000;
+    if (lines >= kParallelFrom && std::thread::hardware_concurrency() > 1) {
+        // The second half of the report is passed over on another core; its
+        // lines follow those of the first half in both files.
+        const qsizetype middle = lines / 2;
+        LineBlock secondScript;
+        ScriptWriter secondWriter(secondScript, nullptr, false);
+        OrderPassOutput second;
+        {
+            std::jthread secondHalf([&] { passOrders(in, middle, lines, secondWriter, second); });
+            passOrders(in, 0, middle, writer, out);
         }
-        const QByteArrayView order =
-            swreg ? bytes::commaField(line, 2, spillOrder) : bytes::quotedField(line, 2, spillOrder);
-        writer.passwordLine(address, order);
-
-        if (checkUpdates) {
-            const qsizetype k = lists.updateIndex(key);
-            if (k >= 0) {
-                address = lists.newAddresses().bytesAt(k);
-                ++result.updated;
-                if (trackAdmitted)
-                    key.set(address);
-            }
-        }
-        if (trackAdmitted) {
-            const qsizetype k = lists.admittedIndex(key);
-            if (k >= 0)
-                admittedWritten[size_t(k)] = 1;
-        }
-
-        unsorted.beginLine();
-        unsorted.appendToLine(address);
-        if (options.orderNr) {
-            unsorted.appendToLine(" , ");
-            unsorted.appendToLine(order);
-        }
-        if (options.orderDate) {
-            unsorted.appendToLine(" , ");
-            unsorted.appendToLine(date);
-        }
-        if (options.names) {
-            const int firstField = swreg ? 9 : 13;
-            auto field = swreg ? bytes::commaField : bytes::quotedField;
-            unsorted.appendToLine(" , ");
-            unsorted.appendToLine(field(line, firstField, spillFirst));
-            unsorted.appendToLine(" ");
-            unsorted.appendToLine(field(line, firstField + 1, spillLast));
-        }
-        unsorted.endLine();
-        ++result.written;
+        writer.appendFrom(secondScript);
+        out.addresses.appendLines(second.addresses);
+        out.written += second.written;
+        out.blocked += second.blocked;
+        out.updated += second.updated;
+        for (size_t k = 0; k < out.admittedWritten.size(); ++k)
+            out.admittedWritten[k] |= second.admittedWritten[k];
+    } else {
+        passOrders(in, 0, lines, writer, out);
     }
+    result.written = out.written;
+    result.blocked = out.blocked;
+    result.updated = out.updated;
+    const bool trackAdmitted = !lists.admitted().isEmpty();
+    const std::vector<char>& admittedWritten = out.admittedWritten;
+    unsorted = std::move(out.addresses);
 
     if (trackAdmitted) {
         const auto extras = lists.extraCustomers(result.product, [&](const QString& a) {

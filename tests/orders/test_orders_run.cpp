@@ -316,6 +316,8 @@ TEST_F(RunFiles, StreamingTheBatchFileWritesTheSameBytes)
     const QByteArray whole = read("MakePass.ksh");
     ASSERT_GT(whole.size(), 5 << 20);
     EXPECT_EQ(kept.script.fileBytes(), whole);
+    EXPECT_EQ(whole.count("-bc "), 1);
+    EXPECT_TRUE(whole.startsWith("echo batch file for product: Tool\r\nhtpasswd -bc .htpasswd c7919@example.com 500001\r\n"));
 
     f.request.keepScriptLines = false;
     const RunResult streamed = performRun(f.request);
@@ -324,6 +326,48 @@ TEST_F(RunFiles, StreamingTheBatchFileWritesTheSameBytes)
     EXPECT_EQ(streamed.addresses.fileBytes(), kept.addresses.fileBytes());
     EXPECT_EQ(streamed.statistics, kept.statistics);
     EXPECT_EQ(streamed.written, 159999);  // c7 is blocked
+}
+
+TEST_F(RunFiles, LongReportsKeepReportOrderAndOneCreatingLine)
+{
+    // Long reports are passed over in parts; the files must read as if in
+    // one pass: report order, the first password line creating the file,
+    // lists applied across the parts.
+    QString text;
+    const int n = 150000;
+    for (int i = 0; i < n; ++i) {
+        const bool tool = i >= n * 3 / 4;  // only the last quarter is Tool
+        text += swreg(QString::number(i), tool ? "Tool" : "Other", QStringLiteral("c%1@example.com").arg(i));
+    }
+    Fixture f(text, "Tool");
+    f.lists.loadTexts(QStringLiteral("c%1@example.com\r\n").arg(n * 3 / 4),  // the first Tool order
+                      QStringLiteral("c%1@example.com moved@example.com\r\n").arg(n - 1),
+                      QStringLiteral("moved@example.com 1 All\r\nc%1@example.com 2 All\r\nnew@x 3 Tool\r\n")
+                          .arg(n - 2));
+    for (const bool keep : {true, false}) {
+        f.request.folder = folder();
+        f.request.keepScriptLines = keep;
+        const RunResult r = performRun(f.request);
+        const QList<QByteArray> lines = read("MakePass.ksh").split('\n');
+        EXPECT_EQ(lines[1], QStringLiteral("htpasswd -bc .htpasswd c%1@example.com %1\r").arg(n * 3 / 4 + 1).toUtf8());
+        EXPECT_EQ(lines[2], QStringLiteral("htpasswd -b .htpasswd c%1@example.com %1\r").arg(n * 3 / 4 + 2).toUtf8());
+        EXPECT_EQ(read("MakePass.ksh").count("-bc "), 1);
+        // report order throughout, then the one extra customer not written yet
+        EXPECT_EQ(lines[n / 4 - 1], QStringLiteral("htpasswd -b .htpasswd c%1@example.com %1\r").arg(n - 1).toUtf8());
+        EXPECT_EQ(lines[n / 4], "htpasswd -b .htpasswd new@x 3\r");
+        EXPECT_EQ(r.written, n / 4 - 1);
+        EXPECT_EQ(r.blocked, 1);
+        EXPECT_EQ(r.updated, 1);
+        EXPECT_EQ(r.extra, 1);
+        EXPECT_EQ(r.addresses.size(), n / 4);
+    }
+
+    // every order of the first part blocked or of another product: the
+    // second part's first line creates the file
+    f.lists.loadTexts({}, {}, {});
+    f.request.keepScriptLines = true;
+    EXPECT_EQ(buildRun(f.request).script.at(1),
+              QStringLiteral("htpasswd -bc .htpasswd c%1@example.com %1").arg(n * 3 / 4));
 }
 
 TEST_F(RunFiles, ReplacesEarlierFilesCompletely)

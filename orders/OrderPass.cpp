@@ -1,0 +1,134 @@
+#include "orders/OrderPass.h"
+
+#include "orders/ReportFields.h"
+#include "orders/ScriptRun.h"
+
+namespace og {
+
+void ScriptWriter::passwordLine(QByteArrayView user, QByteArrayView password)
+{
+    // The first password line creates .htpasswd anew, whatever its source.
+    script_.beginLine();
+    script_.appendToLine(first_ ? "htpasswd -bc .htpasswd " : "htpasswd -b .htpasswd ");
+    first_ = false;
+    wrote_ = true;
+    appendShellWord(script_, user);
+    script_.appendToLine(" ");
+    appendShellWord(script_, password);
+    script_.endLine();
+    if (sink_ && script_.fileSize() >= kChunk)
+        flush();
+}
+
+void ScriptWriter::appendFrom(const LineBlock& lines)
+{
+    if (lines.isEmpty())
+        return;
+    qsizetype from = 0;
+    if (first_) {
+        static constexpr QByteArrayView plain("htpasswd -b ");
+        const QByteArrayView line = lines.bytesAt(0);
+        script_.beginLine();
+        script_.appendToLine("htpasswd -bc ");
+        script_.appendToLine(line.sliced(plain.size()));
+        script_.endLine();
+        first_ = false;
+        from = 1;
+    }
+    wrote_ = true;
+    if (sink_) {
+        flush();
+        const QByteArrayView rest = lines.bytesFrom(from);
+        if (!rest.isEmpty() && sink_->write(rest.data(), rest.size()) != rest.size())
+            failed_ = true;
+    } else {
+        script_.appendLines(lines, from);
+    }
+}
+
+void ScriptWriter::flush()
+{
+    if (!sink_ || script_.isEmpty())
+        return;
+    if (!script_.writeTo(*sink_))
+        failed_ = true;
+    script_.reuse();
+}
+
+void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWriter& writer,
+                OrderPassOutput& out)
+{
+    const Report& report = *in.report;
+    const CustomerLists& lists = *in.lists;
+    const Options& options = *in.options;
+    const bool swreg = report.store() == ReportStore::SWREG;
+    const char separator = swreg ? ',' : '"';
+    const bool checkBlocked = !lists.blocked().isEmpty();
+    const bool checkUpdates = !lists.newAddresses().isEmpty();
+    const bool trackAdmitted = !lists.admitted().isEmpty();
+    const bool folded = checkBlocked || checkUpdates || trackAdmitted;
+    out.admittedWritten.assign(size_t(lists.admitted().size()), 0);
+
+    FoldedKey key;
+    QByteArray spillOrder, spillDate, spillFirst, spillLast;
+    LineBlock& addresses = out.addresses;
+    for (qsizetype i = from; i < to; ++i) {
+        const int product = report.productIndexOf(i);
+        if (product < 0 || (!in.allProducts && product != in.product))
+            continue;
+        const QByteArrayView line = bytes::trimmed(report.lineBytes(i));
+        QByteArrayView date;
+        if (options.orderDate)
+            date = swreg ? bytes::swregDate(line, spillDate) : bytes::quotedDate(line, spillDate);
+        QByteArrayView address = bytes::orderAddress(line, separator);
+        if (folded)
+            key.set(address);
+        if (checkBlocked && lists.isBlocked(key)) {
+            ++out.blocked;
+            continue;
+        }
+        const QByteArrayView order =
+            swreg ? bytes::commaField(line, 2, spillOrder) : bytes::quotedField(line, 2, spillOrder);
+        // the account is made for the address of the report ...
+        writer.passwordLine(address, order);
+
+        // ... the notification goes to the newer one
+        if (checkUpdates) {
+            const qsizetype k = lists.updateIndex(key);
+            if (k >= 0) {
+                address = lists.newAddresses().bytesAt(k);
+                ++out.updated;
+                if (trackAdmitted)
+                    key.set(address);
+            }
+        }
+        if (trackAdmitted) {
+            const qsizetype k = lists.admittedIndex(key);
+            if (k >= 0)
+                out.admittedWritten[size_t(k)] = 1;
+        }
+
+        addresses.beginLine();
+        addresses.appendToLine(address);
+        if (options.orderNr) {
+            addresses.appendToLine(" , ");
+            addresses.appendToLine(order);
+        }
+        if (options.orderDate) {
+            addresses.appendToLine(" , ");
+            addresses.appendToLine(date);
+        }
+        if (options.names) {
+            const int firstField = swreg ? 9 : 13;
+            auto field = swreg ? bytes::commaField : bytes::quotedField;
+            addresses.appendToLine(" , ");
+            addresses.appendToLine(field(line, firstField, spillFirst));
+            addresses.appendToLine(" ");
+            addresses.appendToLine(field(line, firstField + 1, spillLast));
+        }
+        addresses.endLine();
+        ++out.written;
+    }
+}
+
+}  // namespace og
