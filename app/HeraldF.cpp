@@ -33,7 +33,7 @@ T* named(T* widget, const char* name)
     return widget;
 }
 
-QListView* lineView(const char* name, LineListModel* model)
+QListView* lineView(const char* name, LineListModel* model, const QFont& font)
 {
     auto* view = named(new QListView, name);
     view->setModel(model);
@@ -42,7 +42,7 @@ QListView* lineView(const char* name, LineListModel* model)
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    view->setFont(model->property("viewFont").value<QFont>());
+    view->setFont(font);
     return view;
 }
 
@@ -55,17 +55,15 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     scriptModel_ = new LineListModel(this);
     addressModel_ = new LineListModel(this);
-    for (LineListModel* model : {scriptModel_, addressModel_}) {
-        model->setFont(fixed);
-        model->setProperty("viewFont", fixed);
-    }
+    scriptModel_->setFont(fixed);
+    addressModel_->setFont(fixed);
 
     Results = named(new QFrame, "Results");
     Results->setFrameShape(QFrame::StyledPanel);
     Label2 = named(new QLabel(QStringLiteral("ksh batch file  MakePass.ksh")), "Label2");
-    Memo1 = lineView("Memo1", scriptModel_);
+    Memo1 = lineView("Memo1", scriptModel_, fixed);
     Label1 = named(new QLabel(QStringLiteral("e-mail list: email.txt")), "Label1");
-    emailBox = lineView("emailBox", addressModel_);
+    emailBox = lineView("emailBox", addressModel_, fixed);
     Label3 = named(new QLabel(QStringLiteral("run statistics:")), "Label3");
     RichEdit1 = named(new QTextEdit, "RichEdit1");
     RichEdit1->setReadOnly(true);
