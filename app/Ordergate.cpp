@@ -36,9 +36,11 @@ Ordergate::Ordergate(Platform& platform)
 
 Ordergate::~Ordergate()
 {
-    // Reverse order of creation; the main window's guard goes last.
-    dm_.reset();
+    // The mailer first, since it holds the data module's objects; then the
+    // rest in reverse order of creation, so the main window's guard (the
+    // instance marker) goes last.
     emailForm_.reset();
+    dm_.reset();
     herald_.reset();
     form1_.reset();
 }
