@@ -105,7 +105,7 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     auto* top = new QVBoxLayout(this);
     top->addWidget(Results, 1);
     top->addLayout(buttons);
-    resize(720, 640);
+    resize(760, 780);
 
     connect(BitBtn2, &QPushButton::clicked, this, &THerald::BitBtn2Click);
     connect(BitBtn3, &QPushButton::clicked, this, &THerald::BitBtn3Click);
