@@ -79,18 +79,6 @@ void LineBlock::append(QByteArrayView utf8Line)
     endLine();
 }
 
-void LineBlock::appendLines(const LineBlock& other, qsizetype from)
-{
-    if (from >= other.size())
-        return;
-    const QByteArrayView bytes = other.bytesFrom(from);
-    const qsizetype shift = size_ - other.starts_[size_t(from)];
-    starts_.reserve(starts_.size() + size_t(other.size() - from));
-    for (size_t i = size_t(from); i < other.starts_.size(); ++i)
-        starts_.push_back(other.starts_[i] + shift);
-    appendToLine(bytes);
-}
-
 void LineBlock::reserve(qsizetype lines, qsizetype bytes)
 {
     starts_.reserve(size_t(lines));

@@ -54,15 +54,6 @@ public:
     }
     void endLine() { appendToLine(QByteArrayView("\r\n", 2)); }
 
-    // Appends lines from .. size()-1 of other (a block in its own order).
-    void appendLines(const LineBlock& other, qsizetype from = 0);
-    // The file bytes of lines from .. size()-1 (a block in its own order).
-    QByteArrayView bytesFrom(qsizetype from) const
-    {
-        const qsizetype start = from < size() ? starts_[size_t(from)] : size_;
-        return QByteArrayView(data_ + start, size_ - start);
-    }
-
     void reserve(qsizetype lines, qsizetype bytes);
     // Frees everything.
     void clear();

@@ -20,32 +20,6 @@ void ScriptWriter::passwordLine(QByteArrayView user, QByteArrayView password)
         flush();
 }
 
-void ScriptWriter::appendFrom(const LineBlock& lines)
-{
-    if (lines.isEmpty())
-        return;
-    qsizetype from = 0;
-    if (first_) {
-        static constexpr QByteArrayView plain("htpasswd -b ");
-        const QByteArrayView line = lines.bytesAt(0);
-        script_.beginLine();
-        script_.appendToLine("htpasswd -bc ");
-        script_.appendToLine(line.sliced(plain.size()));
-        script_.endLine();
-        first_ = false;
-        from = 1;
-    }
-    wrote_ = true;
-    if (sink_) {
-        flush();
-        const QByteArrayView rest = lines.bytesFrom(from);
-        if (!rest.isEmpty() && sink_->write(rest.data(), rest.size()) != rest.size())
-            failed_ = true;
-    } else {
-        script_.appendLines(lines, from);
-    }
-}
-
 void ScriptWriter::flush()
 {
     if (!sink_ || script_.isEmpty())

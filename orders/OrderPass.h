@@ -1,7 +1,6 @@
 #pragma once
 // The pass of a run over the report's orders, and the writer of the batch
-// file's password lines. Used by ScriptRun; a long report is passed over in
-// two parts at once, each with its own output.
+// file's password lines. Used by ScriptRun.
 
 #include "orders/CustomerLists.h"
 #include "orders/LineBlock.h"
@@ -26,15 +25,9 @@ public:
     }
 
     void passwordLine(QByteArrayView user, QByteArrayView password);
-    // Takes over the password lines another writer made (one that did not
-    // create the file), fixing the first of them when it is now the file's
-    // first.
-    void appendFrom(const LineBlock& lines);
     void flush();
     bool failed() const { return failed_; }
     bool wrotePasswordLine() const { return wrote_; }
-    void setCreatesFile(bool createsFile) { first_ = createsFile; }
-    bool createsFile() const { return first_; }
 
 private:
     LineBlock& script_;

@@ -5,7 +5,6 @@
 
 #include <QIODevice>
 #include <QSaveFile>
-#include <thread>
 #include <vector>
 
 namespace og {
@@ -49,7 +48,8 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     const bool takeNone = !request.allProducts && wanted < 0;
 
     LineBlock& script = result.script;
-    LineBlock unsorted;
+    OrderPassOutput out;
+    LineBlock& unsorted = out.addresses;
     // Capacity that is never written costs address space, not memory: an
     // upper bound spares the copies of a growing buffer.
     const qsizetype orders = request.allProducts ? report.orderLineCount() : report.orderLineCount(wanted);
@@ -69,44 +69,19 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     ScriptWriter writer(script, scriptSink);
 
     const OrderPassInput in{&report, &lists, &options, request.allProducts, wanted};
-    OrderPassOutput out;
-    out.addresses = std::move(unsorted);
-    const qsizetype lines = takeNone ? 0 : report.lineCount();
-    constexpr qsizetype kParallelFrom = 100000;
-    if (lines >= kParallelFrom && std::thread::hardware_concurrency() > 1) {
-        // The second half of the report is passed over on another core; its
-        // lines follow those of the first half in both files.
-        const qsizetype middle = lines / 2;
-        LineBlock secondScript;
-        ScriptWriter secondWriter(secondScript, nullptr, false);
-        OrderPassOutput second;
-        {
-            std::jthread secondHalf([&] { passOrders(in, middle, lines, secondWriter, second); });
-            passOrders(in, 0, middle, writer, out);
-        }
-        writer.appendFrom(secondScript);
-        out.addresses.appendLines(second.addresses);
-        out.written += second.written;
-        out.blocked += second.blocked;
-        out.updated += second.updated;
-        for (size_t k = 0; k < out.admittedWritten.size(); ++k)
-            out.admittedWritten[k] |= second.admittedWritten[k];
-    } else {
-        passOrders(in, 0, lines, writer, out);
-    }
+    passOrders(in, 0, takeNone ? 0 : report.lineCount(), writer, out);
     result.written = out.written;
     result.blocked = out.blocked;
     result.updated = out.updated;
     const bool trackAdmitted = !lists.admitted().isEmpty();
     const std::vector<char>& admittedWritten = out.admittedWritten;
-    unsorted = std::move(out.addresses);
 
     if (trackAdmitted) {
-        const auto extras = lists.extraCustomers(result.product, [&](const QString& a) {
+        const auto admitted = lists.extraCustomers(result.product, [&](const QString& a) {
             const qsizetype k = lists.admittedIndexUtf8(QByteArrayView(a.toUtf8()));
             return k >= 0 && admittedWritten[size_t(k)];
         });
-        for (const ExtraCustomer& extra : extras) {
+        for (const ExtraCustomer& extra : admitted) {
             const QByteArray address = extra.address.toUtf8();
             const QByteArray order = extra.orderNumber.toUtf8();
             writer.passwordLine(address, order);

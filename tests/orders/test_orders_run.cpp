@@ -330,9 +330,9 @@ TEST_F(RunFiles, StreamingTheBatchFileWritesTheSameBytes)
 
 TEST_F(RunFiles, LongReportsKeepReportOrderAndOneCreatingLine)
 {
-    // Long reports are passed over in parts; the files must read as if in
-    // one pass: report order, the first password line creating the file,
-    // lists applied across the parts.
+    // A long report whose first three quarters name another product and
+    // whose first order of the product is blocked: report order, one
+    // creating line, and the lists applied across the whole report.
     QString text;
     const int n = 150000;
     for (int i = 0; i < n; ++i) {
@@ -362,8 +362,7 @@ TEST_F(RunFiles, LongReportsKeepReportOrderAndOneCreatingLine)
         EXPECT_EQ(r.addresses.size(), n / 4);
     }
 
-    // every order of the first part blocked or of another product: the
-    // second part's first line creates the file
+    // without lists the first order of the product creates the file
     f.lists.loadTexts({}, {}, {});
     f.request.keepScriptLines = true;
     EXPECT_EQ(buildRun(f.request).script.at(1),
