@@ -36,8 +36,8 @@ void OpenHelpPage(Platform& platform, const QString& topic, const QString& folde
     const QString page = hash < 0 ? topic : topic.left(hash);
     const QString local = folder + page;
     if (!page.isEmpty() && QFileInfo(local).isFile()) {
-        // Built by hand rather than with QUrl::fromLocalFile, which would
-        // escape the "#" and lose the fragment.
+        // The fragment is set on its own: left in the file name, the "#"
+        // would be escaped as part of the path and the topic lost.
         QUrl url = QUrl::fromLocalFile(local);
         if (hash >= 0)
             url.setFragment(topic.mid(hash + 1));
