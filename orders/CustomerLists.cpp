@@ -92,6 +92,15 @@ void CustomerLists::clear()
     blockedIndex_.clear();
     oldIndex_.clear();
     admittedIndex_.clear();
+    anyList_ = KeyFilter();
+}
+
+void CustomerLists::rebuildAnyList()
+{
+    anyList_.reset(size_t(blockedIndex_.distinctCount() + oldIndex_.distinctCount()
+                          + admittedIndex_.distinctCount()));
+    for (const FoldedIndex* index : {&blockedIndex_, &oldIndex_, &admittedIndex_})
+        index->addHashesTo(anyList_);
 }
 
 void CustomerLists::setBlocked(QByteArray text)
@@ -100,6 +109,7 @@ void CustomerLists::setBlocked(QByteArray text)
     reserveFor(blocked_, text);
     forEachLine(text, [&](QByteArrayView line) { blocked_.append(bytes::trimmed(line)); });
     blockedIndex_.build(blocked_);
+    rebuildAnyList();
 }
 
 void CustomerLists::setChanged(QByteArray text)
@@ -115,6 +125,7 @@ void CustomerLists::setChanged(QByteArray text)
         new_.append(bytes::trimmed(newAddress));
     });
     oldIndex_.build(old_);
+    rebuildAnyList();
 }
 
 void CustomerLists::setAdmitted(QByteArray text)
@@ -138,6 +149,7 @@ void CustomerLists::setAdmitted(QByteArray text)
         shops_.append(product);
     });
     admittedIndex_.build(admitted_);
+    rebuildAnyList();
 }
 
 void CustomerLists::load(const QString& folder)

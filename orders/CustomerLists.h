@@ -37,6 +37,10 @@ public:
     void loadTexts(const QString& blocked, const QString& changed, const QString& admitted);
     void clear();
 
+    // False when no list holds address: one quick test for the many
+    // customers that are on no list. True says only "maybe".
+    bool mayHold(const FoldedKey& address) const { return anyList_.mayContain(address.hash); }
+
     // Letter case is ignored; the address is compared as it stands.
     bool isBlocked(QStringView address) const;
     bool isBlockedUtf8(QByteArrayView address) const;
@@ -89,7 +93,10 @@ private:
     void setAdmitted(QByteArray text);
 
     LineBlock blocked_, old_, new_, admitted_, orders_, shops_;
+    void rebuildAnyList();
+
     FoldedIndex blockedIndex_, oldIndex_, admittedIndex_;
+    KeyFilter anyList_;
 };
 
 // The letters a to z made upper case, everything else kept: how product names

@@ -41,8 +41,8 @@ void FoldedIndex::clear()
     keyStart_.assign(1, 0);
     firstIndex_.clear();
     table_.clear();
-    filter_.clear();
-    filterShift_ = 64;
+    filter_ = KeyFilter();
+    keyHash_.clear();
     count_ = 0;
 }
 
@@ -60,6 +60,7 @@ void FoldedIndex::build(const LineBlock& texts)
     const size_t n = size_t(texts.size());
     keyStart_.reserve(n + 1);
     firstIndex_.reserve(n);
+    keyHash_.reserve(n);
     keyData_.reserve(size_t(texts.fileSize()));
     size_t slotCount = 64;
     while (slotCount < 2 * (n + 1))
@@ -85,21 +86,25 @@ inline size_t keyNumber(uint64_t entry)
 }
 }  // namespace
 
+void KeyFilter::reset(size_t expectedKeys)
+{
+    unsigned log2bits = 6;
+    while ((size_t(1) << log2bits) < expectedKeys * 8)
+        ++log2bits;
+    shift_ = 64 - log2bits;
+    bits_.assign((size_t(1) << log2bits) / 64, 0);
+}
+
 void FoldedIndex::rebuildFilter()
 {
-    // about eight bits per text
-    unsigned log2bits = 6;
-    while ((size_t(1) << log2bits) < table_.size() * 4)
-        ++log2bits;
-    filterShift_ = 64 - log2bits;
-    filter_.assign((size_t(1) << log2bits) / 64, 0);
-    for (uint64_t entry : table_) {
-        if (entry != 0) {
-            const size_t hash = std::hash<std::string_view>{}(key(keyNumber(entry)));
-            const uint64_t bit = (uint64_t(hash) * 0x9E3779B97F4A7C15ull) >> filterShift_;
-            filter_[bit >> 6] |= uint64_t(1) << (bit & 63);
-        }
-    }
+    filter_.reset(table_.size() / 2);
+    addHashesTo(filter_);
+}
+
+void FoldedIndex::addHashesTo(KeyFilter& filter) const
+{
+    for (size_t hash : keyHash_)
+        filter.add(hash);
 }
 
 void FoldedIndex::grow()
@@ -108,7 +113,7 @@ void FoldedIndex::grow()
     table_.assign(size, 0);
     const size_t mask = size - 1;
     for (size_t k = 0; k < firstIndex_.size(); ++k) {
-        const size_t hash = std::hash<std::string_view>{}(key(k));
+        const size_t hash = keyHash_[k];
         size_t slot = hash & mask;
         while (table_[slot] != 0)
             slot = (slot + 1) & mask;
@@ -131,8 +136,8 @@ void FoldedIndex::add(QByteArrayView utf8)
         slot = (slot + 1) & mask;
     }
     table_[slot] = entryOf(scratch_.hash, firstIndex_.size());
-    const uint64_t bit = (uint64_t(scratch_.hash) * 0x9E3779B97F4A7C15ull) >> filterShift_;
-    filter_[bit >> 6] |= uint64_t(1) << (bit & 63);
+    filter_.add(scratch_.hash);
+    keyHash_.push_back(scratch_.hash);
     keyData_ += scratch_.text;
     keyStart_.push_back(keyData_.size());
     firstIndex_.push_back(uint32_t(position));
@@ -140,7 +145,7 @@ void FoldedIndex::add(QByteArrayView utf8)
 
 qsizetype FoldedIndex::firstIndexOf(const FoldedKey& k) const
 {
-    if (firstIndex_.empty() || !mayContain(k.hash))
+    if (firstIndex_.empty() || !filter_.mayContain(k.hash))
         return -1;
     const size_t mask = table_.size() - 1;
     size_t slot = k.hash & mask;

@@ -29,6 +29,32 @@ struct FoldedKey {
     void set(QByteArrayView utf8);
 };
 
+// A set of hashes that may answer "maybe" for a hash never added, but never
+// "no" for one that was: about eight bits per hash, small enough to stay in
+// the cache, so that most lookups that find nothing end here.
+class KeyFilter {
+public:
+    void reset(size_t expectedKeys);
+    void add(size_t hash)
+    {
+        const uint64_t bit = position(hash);
+        bits_[bit >> 6] |= uint64_t(1) << (bit & 63);
+    }
+    bool mayContain(size_t hash) const
+    {
+        if (bits_.empty())
+            return false;
+        const uint64_t bit = position(hash);
+        return (bits_[bit >> 6] >> (bit & 63)) & 1;
+    }
+
+private:
+    uint64_t position(size_t hash) const { return (uint64_t(hash) * 0x9E3779B97F4A7C15ull) >> shift_; }
+
+    std::vector<uint64_t> bits_;
+    unsigned shift_ = 58;
+};
+
 // Lookups are const and may run on several threads at once; building is not.
 class FoldedIndex {
 public:
@@ -42,15 +68,13 @@ public:
     qsizetype firstIndexOf(const FoldedKey& key) const;
     bool contains(QByteArrayView utf8) const { return firstIndexOf(utf8) >= 0; }
     bool isEmpty() const { return count_ == 0; }
+    qsizetype distinctCount() const { return qsizetype(firstIndex_.size()); }
+    // Adds the hash of every distinct text to filter.
+    void addHashesTo(KeyFilter& filter) const;
 
 private:
     void grow();
     void rebuildFilter();
-    bool mayContain(size_t hash) const
-    {
-        const uint64_t bit = (uint64_t(hash) * 0x9E3779B97F4A7C15ull) >> filterShift_;
-        return (filter_[bit >> 6] >> (bit & 63)) & 1;
-    }
     std::string_view key(size_t k) const
     {
         return std::string_view(keyData_.data() + keyStart_[k], keyStart_[k + 1] - keyStart_[k]);
@@ -60,13 +84,11 @@ private:
     std::string keyData_;
     std::vector<size_t> keyStart_{0};
     std::vector<uint32_t> firstIndex_;  // position of each distinct text's first add
+    std::vector<size_t> keyHash_;       // hash of each distinct text
     // open addressing: (hash tag << 32) | (key number + 1), 0 for empty; the
     // tag spares reading the key for almost every miss
     std::vector<uint64_t> table_;
-    // one bit per hash value class, small enough to stay in the cache: most
-    // lookups of a run are misses and end here
-    std::vector<uint64_t> filter_;
-    unsigned filterShift_ = 64;
+    KeyFilter filter_;
     qsizetype count_ = 0;
     FoldedKey scratch_;  // for add()
 };

@@ -55,9 +55,13 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
         if (options.orderDate)
             date = swreg ? bytes::swregDate(line, spillDate) : bytes::quotedDate(line, spillDate);
         QByteArrayView address = bytes::orderAddress(line, separator);
-        if (folded)
+        // most customers are on no list: one filter test settles that
+        bool listed = false;
+        if (folded) {
             key.set(address);
-        if (checkBlocked && lists.isBlocked(key)) {
+            listed = lists.mayHold(key);
+        }
+        if (listed && checkBlocked && lists.isBlocked(key)) {
             ++out.blocked;
             continue;
         }
@@ -67,16 +71,18 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
         writer.passwordLine(address, order);
 
         // ... the notification goes to the newer one
-        if (checkUpdates) {
+        if (listed && checkUpdates) {
             const qsizetype k = lists.updateIndex(key);
             if (k >= 0) {
                 address = lists.newAddresses().bytesAt(k);
                 ++out.updated;
-                if (trackAdmitted)
+                if (trackAdmitted) {
                     key.set(address);
+                    listed = true;  // the new address is looked up in full
+                }
             }
         }
-        if (trackAdmitted) {
+        if (listed && trackAdmitted) {
             const qsizetype k = lists.admittedIndex(key);
             if (k >= 0)
                 out.admittedWritten[size_t(k)] = 1;
