@@ -1,10 +1,10 @@
 #include "orders/ScriptRun.h"
 
 #include "orders/OrderPass.h"
+#include "orders/ReplacingFile.h"
 #include "orders/ReportFields.h"
 
 #include <QIODevice>
-#include <QSaveFile>
 #include <vector>
 
 namespace og {
@@ -26,10 +26,8 @@ QString failureMessage(const QString& path, const QString& reason, const QString
 
 void writeFile(const QString& path, const LineBlock& lines, const QString& note)
 {
-    // Written beside the old file and put in its place when complete, so a
-    // failure never leaves half a file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !lines.writeTo(file) || !file.commit())
+    ReplacingFile file(path);
+    if (!file.open() || !lines.writeTo(file.device()) || !file.commit())
         throw RunError(failureMessage(path, file.errorString(), note).toStdString());
 }
 
@@ -129,11 +127,11 @@ RunResult performRun(const RunRequest& request)
     } else {
         // The batch file is written while it is made and replaces the old
         // one only when complete.
-        QSaveFile batch(batchPath);
-        if (!batch.open(QIODevice::WriteOnly))
+        ReplacingFile batch(batchPath);
+        if (!batch.open())
             throw RunError(failureMessage(batchPath, batch.errorString(), QString()).toStdString());
         bool failed = false;
-        result = buildRunTo(request, &batch, &failed);
+        result = buildRunTo(request, &batch.device(), &failed);
         if (failed || !batch.commit())
             throw RunError(failureMessage(batchPath, batch.errorString(), QString()).toStdString());
     }

@@ -379,6 +379,9 @@ TEST_F(RunFiles, ReplacesEarlierFilesCompletely)
     f.request.folder = folder();
     performRun(f.request);
     EXPECT_EQ(read("email_Tool.txt"), QByteArray("a@x , 1\r\n"));
+    // an ordinary file, readable by the vendor's other tools
+    EXPECT_TRUE(QFile::permissions(dir.filePath("email_Tool.txt")) & QFile::ReadOther);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
 }
 
 TEST_F(RunFiles, UnwritableBatchFileIsReportedAndNothingElseIsWritten)
@@ -406,6 +409,9 @@ TEST_F(RunFiles, UnwritableAddressFileIsReportedToo)
         EXPECT_NE(message.indexOf("email_Tool.txt"), -1) << e.what();
         EXPECT_NE(message.indexOf("MakePass.ksh was written"), -1) << e.what();
     }
+    // no temporary file is left behind
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
+              (QStringList{"MakePass.ksh", "email_Tool.txt"}));
 }
 
 }  // namespace
