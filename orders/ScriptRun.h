@@ -48,9 +48,10 @@ inline QString batchFileName() { return QStringLiteral("MakePass.ksh"); }
 QString addressFileName(const QString& product);
 
 // Writes both files into request.folder (every line ending in CR LF, UTF-8)
-// and returns what the results window shows. Throws RunError when either
-// file cannot be created or written; the batch file is then replaced only
-// when complete, and no statistics are made.
+// and returns what the results window shows. Each file replaces an earlier
+// one only when complete. Throws RunError when either file cannot be
+// created or written (the address file is not attempted after a failed
+// batch file); the result, statistics included, comes only on success.
 RunResult performRun(const RunRequest& request);
 
 // Builds the lines without writing anything.
