@@ -66,7 +66,7 @@ def main():
     def listed(k, j):
         # about 1% of the entries name a customer of the report
         if sample and j % 100 == k:
-            return sample[(j // 100 + k * 7) % len(sample)].upper() if j % 200 == k else sample[(j // 100 + k * 7) % len(sample)]
+            return sample[(j // 100 + k * 2000) % len(sample)].upper() if j % 200 == k else sample[(j // 100 + k * 2000) % len(sample)]
         return f"other{k}.{j}@example.net".replace("example.net", "example.org")
 
     n = a.list_entries
