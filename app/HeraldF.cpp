@@ -111,24 +111,52 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     connect(BitBtn3, &QPushButton::clicked, this, &THerald::BitBtn3Click);
     connect(BitBtn1, &QPushButton::clicked, this, &QDialog::reject);
     connect(&watcher_, &QFutureWatcher<Outcome>::finished, this, &THerald::finishRun);
+    connect(&listsWatcher_, &QFutureWatcher<QString>::finished, this, &THerald::collectLists);
 
     FormCreate();
 }
 
 THerald::~THerald()
 {
-    // The worker reads the report and the lists; never leave it running.
+    // The workers read the report and the lists; never leave them running.
+    listsWatcher_.waitForFinished();
     watcher_.waitForFinished();
 }
 
 void THerald::FormCreate()
 {
     setWindowTitle(u' ' + VersionString(QStringLiteral("ProductName")) + QLatin1String(" - Results"));
-    try {
-        lists_.load(QDir::currentPath() + u'/');
-    } catch (const std::exception& e) {
-        platform_.showException(this, QString::fromUtf8(e.what()));
-    }
+    // A big shop's lists hold hundreds of thousands of entries: they are read
+    // beside the rest of the start-up (the main window appearing, the report
+    // being read), from the working folder as it is now. Whatever needs them
+    // first, the first run or the load's end, collects them and shows a
+    // failure in the standard error box; the program goes on either way.
+    const QString folder = QDir::currentPath() + u'/';
+    listsWatcher_.setFuture(QtConcurrent::run([this, folder]() -> QString {
+        try {
+            lists_.load(folder);
+            return {};
+        } catch (const std::exception& e) {
+            return QString::fromUtf8(e.what());
+        }
+    }));
+}
+
+void THerald::collectLists()
+{
+    if (listsCollected_)
+        return;
+    listsCollected_ = true;
+    listsWatcher_.waitForFinished();
+    const QString error = listsWatcher_.result();
+    if (!error.isEmpty())
+        platform_.showException(this, error);
+}
+
+const CustomerLists& THerald::lists()
+{
+    collectLists();
+    return lists_;
 }
 
 const LineBlock& THerald::scriptLines() const { return scriptModel_->lines(); }
@@ -156,6 +184,7 @@ void THerald::FormActivate()
 {
     if (running_)
         return;
+    collectLists();
     RunRequest request;
     request.report = &form1_.report();
     QListWidget* products = form1_.StoreBox;

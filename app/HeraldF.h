@@ -37,7 +37,9 @@ public:
 
     void setMailer(TemailForm* emailForm) { emailForm_ = emailForm; }
 
-    const CustomerLists& lists() const { return lists_; }
+    // The customer lists, once the load begun at creation has ended (its
+    // error, if any, has then been shown).
+    const CustomerLists& lists();
     bool isRunning() const { return running_; }
     // Lines of the last run, as the two views show them.
     const LineBlock& scriptLines() const;
@@ -79,6 +81,7 @@ private:
     };
 
     void FormCreate();
+    void collectLists();
     void finishRun();
 
     Platform& platform_;
@@ -88,6 +91,9 @@ private:
     LineListModel* scriptModel_;
     LineListModel* addressModel_;
     QFutureWatcher<Outcome> watcher_;
+    // Error message of the list load, empty when it succeeded.
+    QFutureWatcher<QString> listsWatcher_;
+    bool listsCollected_ = false;
     bool activatedThisShowing_ = false;
     bool running_ = false;
 };
