@@ -236,6 +236,19 @@ std::string TWireSocket::ReadLn()
             line.resize(at);
             return line;
         }
+        if (held_ > MaxLineLength + eol.size()) {
+            LinkUp = false;
+            out_.clear();
+            if (Connected()) {
+                try {
+                    Disconnect();
+                } catch (...) {
+                    // The overlong line is the failure the caller needs.
+                }
+            }
+            throw EWireException("Line from the server longer than " + std::to_string(MaxLineLength) +
+                                 " bytes; connection dropped.");
+        }
         // Only bytes that arrive next can complete a terminator that started
         // at the very end of what is held.
         searchFrom = held_ >= eol.size() - 1 ? held_ - (eol.size() - 1) : 0;

@@ -75,6 +75,10 @@ public:
     int BufferChunk = 8192;   // growth/shrink step of the receive buffer
     std::string LogFile;      // traffic log; empty for none
     int Timeout = 300;        // seconds for any one connect, receive or send; <= 0 waits for ever
+    // The longest line ReadLn waits for (bytes, its line end not counted).
+    // Mail servers keep their replies under 512 bytes; a peer that never ends
+    // its line must not make the buffer grow until memory runs out.
+    std::size_t MaxLineLength = std::size_t(1) << 20;
     TStringEvent OnStatus;
     TProgressEvent OnWork;
     TDebugWriteEvent OnDebugWrite; // raw-traffic trace hooks: never fired

@@ -418,6 +418,22 @@ TEST_F(WireClientTest, ReceiveBufferGrowsForLongLinesAndEmptiesAtDisconnect)
     server.Join();
 }
 
+TEST_F(WireClientTest, EndlessLineIsRefusedAndTheConnectionDropped)
+{
+    // A peer that streams bytes without ever ending its line.
+    ScriptedServer server([](ServerSession& s, int) { s.Send(std::string(20000, 'x')); });
+    client.MaxLineLength = 4096;
+    ConnectTo(server);
+    try {
+        client.ReadLn();
+        FAIL() << "an endless line was accepted";
+    } catch (const EWireException& e) {
+        EXPECT_NE(std::string(e.what()).find("longer than 4096 bytes"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(client.Connected());
+    server.Join();
+}
+
 TEST_F(WireClientTest, StatusHandlerErrorsAreWrappedKeepingTheirClass)
 {
     ScriptedServer server([](ServerSession&, int) {});
