@@ -242,7 +242,7 @@ int run(const QStringList& args)
                                 .arg(a.product, quoted.join(QStringLiteral(", "))));
             }
         }
-        const QString selected = products[chosen];
+        const QString& selected = products[chosen];
 
         waitForLists();
 

@@ -34,7 +34,7 @@ TWireSMTP::~TWireSMTP()
     // The base destructor can no longer reach this class's farewell.
     if (Connected()) {
         try {
-            Disconnect();
+            TWireSMTP::Disconnect();
         } catch (...) {
         }
     }

@@ -103,7 +103,7 @@ void CustomerLists::rebuildAnyList()
         index->addHashesTo(anyList_);
 }
 
-void CustomerLists::setBlocked(QByteArray text)
+void CustomerLists::setBlocked(const QByteArray& text)
 {
     // every line is an entry, blank lines too
     reserveFor(blocked_, text);
@@ -112,7 +112,7 @@ void CustomerLists::setBlocked(QByteArray text)
     rebuildAnyList();
 }
 
-void CustomerLists::setChanged(QByteArray text)
+void CustomerLists::setChanged(const QByteArray& text)
 {
     QByteArray spill;
     reserveFor(old_, text);
@@ -128,7 +128,7 @@ void CustomerLists::setChanged(QByteArray text)
     rebuildAnyList();
 }
 
-void CustomerLists::setAdmitted(QByteArray text)
+void CustomerLists::setAdmitted(const QByteArray& text)
 {
     QByteArray spillRest, spillProduct;
     for (LineBlock* b : {&admitted_, &orders_, &shops_})
@@ -156,7 +156,7 @@ void CustomerLists::load(const QString& folder)
 {
     clear();
     const QDir dir(folder);
-    using Setter = void (CustomerLists::*)(QByteArray);
+    using Setter = void (CustomerLists::*)(const QByteArray&);
     const std::pair<QString, Setter> files[] = {
         {blockedFileName(), &CustomerLists::setBlocked},
         {changedFileName(), &CustomerLists::setChanged},

@@ -88,9 +88,9 @@ public:
     const LineBlock& admittedProducts() const { return shops_; }
 
 private:
-    void setBlocked(QByteArray text);
-    void setChanged(QByteArray text);
-    void setAdmitted(QByteArray text);
+    void setBlocked(const QByteArray& text);
+    void setChanged(const QByteArray& text);
+    void setAdmitted(const QByteArray& text);
 
     LineBlock blocked_, old_, new_, admitted_, orders_, shops_;
     void rebuildAnyList();
