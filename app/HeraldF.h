@@ -8,7 +8,7 @@
 
 class QFrame;
 class QLabel;
-class QListView;
+class QTableView;
 class QProgressBar;
 class QPushButton;
 class QTextEdit;
@@ -47,9 +47,9 @@ public:
 
     QFrame* Results;
     QLabel* Label2;
-    QListView* Memo1;
+    QTableView* Memo1;
     QLabel* Label1;
-    QListView* emailBox;
+    QTableView* emailBox;
     QLabel* Label3;
     QTextEdit* RichEdit1;
     QProgressBar* RunProgress;

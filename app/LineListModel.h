@@ -25,6 +25,9 @@ public:
     // row width to be right.
     void setFont(const QFont& font);
 
+    // The size every row reports (the widest line in the font).
+    QSize rowSize() const { return rowSize_; }
+
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 

@@ -58,10 +58,21 @@ void forEachLine(const QByteArray& utf8, Fn fn)
         fn(text.sliced(start));
 }
 
-// Room for the lines of text in a block, so that it never grows.
-void reserveFor(LineBlock& block, const QByteArray& text)
+// An upper bound of the lines in text: one pass over the bytes, written so
+// the compiler can vectorise it (a list of 100,000 entries is read at every
+// start, and counting each break character separately cost more than
+// splitting the lines).
+qsizetype lineCountBound(const QByteArray& text)
 {
-    const qsizetype lines = text.count('\n') + text.count('\r') + 1;
+    qsizetype breaks = 0;
+    for (const char c : text)
+        breaks += qsizetype((c == '\n') | (c == '\r'));
+    return breaks + 1;
+}
+
+// Room for the lines of text in a block, so that it never grows.
+void reserveFor(LineBlock& block, const QByteArray& text, qsizetype lines)
+{
     block.reserve(lines, text.size() + 2 * lines);
 }
 
@@ -106,7 +117,7 @@ void CustomerLists::rebuildAnyList()
 void CustomerLists::setBlocked(const QByteArray& text)
 {
     // every line is an entry, blank lines too
-    reserveFor(blocked_, text);
+    reserveFor(blocked_, text, lineCountBound(text));
     forEachLine(text, [&](QByteArrayView line) { blocked_.append(bytes::trimmed(line)); });
     blockedIndex_.build(blocked_);
     rebuildAnyList();
@@ -115,8 +126,9 @@ void CustomerLists::setBlocked(const QByteArray& text)
 void CustomerLists::setChanged(const QByteArray& text)
 {
     QByteArray spill;
-    reserveFor(old_, text);
-    reserveFor(new_, text);
+    const qsizetype lines = lineCountBound(text);
+    reserveFor(old_, text, lines);
+    reserveFor(new_, text, lines);
     forEachLine(text, [&](QByteArrayView raw) {
         QByteArrayView oldAddress, newAddress;
         if (!cutAtBlank(bytes::trimmed(raw), &oldAddress, &newAddress, spill))
@@ -131,8 +143,9 @@ void CustomerLists::setChanged(const QByteArray& text)
 void CustomerLists::setAdmitted(const QByteArray& text)
 {
     QByteArray spillRest, spillProduct;
+    const qsizetype lines = lineCountBound(text);
     for (LineBlock* b : {&admitted_, &orders_, &shops_})
-        reserveFor(*b, text);
+        reserveFor(*b, text, lines);
     forEachLine(text, [&](QByteArrayView raw) {
         QByteArrayView address, rest, order, product;
         if (!cutAtBlank(bytes::trimmed(raw), &address, &rest, spillRest))

@@ -14,7 +14,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QListView>
+#include <QTableView>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -90,7 +90,7 @@ int main(int argc, char* argv[])
         QElapsedTimer scrolling;
         scrolling.start();
         for (int i = 1; i <= jumps; ++i) {
-            for (QListView* view : {herald.Memo1, herald.emailBox}) {
+            for (QTableView* view : {herald.Memo1, herald.emailBox}) {
                 QScrollBar* bar = view->verticalScrollBar();
                 bar->setValue(int(qint64(bar->maximum()) * ((i * 37) % jumps) / jumps));
                 view->viewport()->repaint();
