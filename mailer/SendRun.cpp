@@ -4,6 +4,7 @@
 #include "mailer/RunLog.h"
 #include "net/SMTPWire.h"
 #include "orders/ProfileFile.h"
+#include "orders/ReportFields.h"
 #include "orders/TextFiles.h"
 
 #include <QDir>
@@ -18,19 +19,7 @@ namespace {
 const QString PreparingText = QStringLiteral("Preparing to send messages...");
 const QString SendingText = QStringLiteral("Sending to ");
 
-// Blanks and control characters at both ends.
-QString trimControl(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 32)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 32)
-        --end;
-    return text.mid(begin, end - begin);
-}
-
-std::string bytes(const QString& text)
+std::string utf8(const QString& text)
 {
     return text.toStdString();
 }
@@ -40,7 +29,7 @@ std::vector<std::string> byteLines(const QStringList& lines)
     std::vector<std::string> result;
     result.reserve(std::size_t(lines.size()));
     for (const QString& line : lines)
-        result.push_back(bytes(line));
+        result.push_back(utf8(line));
     return result;
 }
 
@@ -119,7 +108,7 @@ QStringList readTextFileLines(const QString& path)
 
 QString customerAddress(const QString& line)
 {
-    QString address = trimControl(line);
+    QString address = trimmed(line);
     if (!address.contains(u'@'))
         return {};
     const qsizetype blank = address.indexOf(u' ');
@@ -168,7 +157,7 @@ QStringList SendRun::prepare(const MailerInput& input)
 void SendRun::sendTo(const QString& address)
 {
     message_.Too.clear();
-    message_.Too.push_back(bytes(address));
+    message_.Too.push_back(utf8(address));
     try {
         smtp_.Send(message_);
     } catch (const std::exception& error) {
@@ -181,20 +170,20 @@ SendOutcome SendRun::send(const MailerInput& input)
     SendOutcome outcome;
 
     const ServerAddress server = parseServerAddress(input.server);
-    smtp_.Host = bytes(server.host);
+    smtp_.Host = utf8(server.host);
     smtp_.Port = server.port;
 
     message_.Attachments.Clear();
     message_.CCList.clear();
     message_.BCCList.clear();
-    message_.SetFrom(bytes(input.sender));
-    message_.SetOrganization(bytes(input.organisation));
-    message_.SetSubject(bytes(input.subject));
+    message_.SetFrom(utf8(input.sender));
+    message_.SetOrganization(utf8(input.organisation));
+    message_.SetSubject(utf8(input.subject));
     message_.Text = byteLines(input.bodyLines);
 
     if (!input.attachments.isEmpty()) {
         for (const QString& path : input.attachments)
-            message_.Attachments.AddAttachment(bytes(path));
+            message_.Attachments.AddAttachment(utf8(path));
     } else {
         const QString path = input.programFolder + QLatin1String(MessageFileName);
         QString text = input.bodyText;
@@ -203,7 +192,7 @@ SendOutcome SendRun::send(const MailerInput& input)
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
             throw SendFailure(QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(path));
-        message_.Attachments.AddAttachment(bytes(path));
+        message_.Attachments.AddAttachment(utf8(path));
     }
 
     // Count the customers first so the progress can say "of how many".

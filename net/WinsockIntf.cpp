@@ -97,6 +97,21 @@ struct HostEntryStore {
     std::vector<in_addr> addresses;
     std::vector<char*> addressPointers;
     char* noAliases[1] = {nullptr};
+
+    // Points the C host entry at the name and addresses held here.
+    hostent* Publish()
+    {
+        addressPointers.clear();
+        for (auto& a : addresses)
+            addressPointers.push_back(reinterpret_cast<char*>(&a));
+        addressPointers.push_back(nullptr);
+        entry.h_name = name.data();
+        entry.h_aliases = noAliases;
+        entry.h_addrtype = AF_INET;
+        entry.h_length = sizeof(in_addr);
+        entry.h_addr_list = addressPointers.data();
+        return &entry;
+    }
 };
 thread_local HostEntryStore tHostEntry;
 
@@ -239,13 +254,7 @@ hostent* TWinsockIntf11::WSGetHostByAddr(const char* address, int length, int ty
     auto& store = tHostEntry;
     store.name = host;
     store.addresses.assign(1, sa.sin_addr);
-    store.addressPointers = {reinterpret_cast<char*>(&store.addresses[0]), nullptr};
-    store.entry.h_name = store.name.data();
-    store.entry.h_aliases = store.noAliases;
-    store.entry.h_addrtype = AF_INET;
-    store.entry.h_length = sizeof(in_addr);
-    store.entry.h_addr_list = store.addressPointers.data();
-    return &store.entry;
+    return store.Publish();
 }
 
 uint16_t TWinsockIntf11::WSHtoNS(uint16_t value) { return htons(value); }
@@ -295,16 +304,7 @@ hostent* TWinsockIntf11::WSGetHostByName(const char* name)
         Fail(11004);
         return nullptr;
     }
-    store.addressPointers.clear();
-    for (auto& a : store.addresses)
-        store.addressPointers.push_back(reinterpret_cast<char*>(&a));
-    store.addressPointers.push_back(nullptr);
-    store.entry.h_name = store.name.data();
-    store.entry.h_aliases = store.noAliases;
-    store.entry.h_addrtype = AF_INET;
-    store.entry.h_length = sizeof(in_addr);
-    store.entry.h_addr_list = store.addressPointers.data();
-    return &store.entry;
+    return store.Publish();
 }
 
 std::string TWinsockIntf11::WSErrorText(int errorNumber) { return og::WSErrorText(errorNumber); }

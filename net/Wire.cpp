@@ -145,6 +145,19 @@ void TWireSocket::FailLink(int errorNumber)
     RaiseSocketError(errorNumber);
 }
 
+void TWireSocket::WaitOrRaise(int error, short events)
+{
+    if (error == WSAEWOULDBLOCK) {
+        if (!WaitReady(events))
+            FailLink(WSAETIMEDOUT);
+        return;
+    }
+    LinkUp = false;
+    if (error == WSAESHUTDOWN)
+        FailLink(WSAESHUTDOWN);
+    RaiseSocketError(error);
+}
+
 void TWireSocket::ResetBuffer(std::size_t capacity)
 {
     buffer_.assign(capacity, '\0');
@@ -174,17 +187,10 @@ void TWireSocket::FillBuffer()
         received = GWinsock().WSRecv(SocketHandle, buffer_.data() + held_, static_cast<int>(room), 0);
         if (received != kSocketError)
             break;
-        int error = GWinsock().WSGetLastError();
-        if (error == WSAEWOULDBLOCK) {
-            if (!WaitReady(POLLIN))
-                FailLink(WSAETIMEDOUT);
-            continue;
-        }
-        LinkUp = false;
-        out_.clear();
-        if (error == WSAESHUTDOWN)
-            FailLink(WSAESHUTDOWN);
-        RaiseSocketError(error);
+        const int error = GWinsock().WSGetLastError();
+        if (error != WSAEWOULDBLOCK)
+            out_.clear(); // nothing gathered goes out on a failed link
+        WaitOrRaise(error, POLLIN);
     }
 
     ClosedGracefully = (received == 0);
@@ -374,16 +380,8 @@ void TWireSocket::SendAll(const char* data, std::size_t size)
         const int piece = static_cast<int>(std::min<std::size_t>(size - sent, INT_MAX));
         int count = GWinsock().WSSend(SocketHandle, data + sent, piece, 0);
         if (count == kSocketError) {
-            int error = GWinsock().WSGetLastError();
-            if (error == WSAEWOULDBLOCK) {
-                if (!WaitReady(POLLOUT))
-                    FailLink(WSAETIMEDOUT);
-                continue;
-            }
-            LinkUp = false;
-            if (error == WSAESHUTDOWN)
-                FailLink(WSAESHUTDOWN);
-            RaiseSocketError(error);
+            WaitOrRaise(GWinsock().WSGetLastError(), POLLOUT);
+            continue;
         }
         ClosedGracefully = (count == 0);
         DebugWrite(static_cast<int64_t>(sent) + 1);

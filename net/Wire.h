@@ -157,6 +157,11 @@ protected:
     // errors cannot replace the first one), and the error is raised.
     [[noreturn]] void FailLink(int errorNumber);
 
+    // After a failed receive or send: a call that would block waits for the
+    // socket (within Timeout, else the link fails as timed out) and returns
+    // so the caller tries again; any other error ends the link and is raised.
+    void WaitOrRaise(int error, short events);
+
     // Waits for the socket to become readable/writable within Timeout.
     // False when the time ran out.
     bool WaitReady(short events);

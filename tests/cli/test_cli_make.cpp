@@ -1,18 +1,16 @@
 // ordergate-cli make, run as the vendor runs it: a process with a report,
 // a program folder and the lists in the working folder.
 
+#include "CliProcess.h"
+
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    QString out, err;
-};
+using Outcome = og::test::CliOutcome;
 
 class MakeCommand : public ::testing::Test {
 protected:
@@ -24,23 +22,7 @@ protected:
 
     Outcome run(const QStringList& args, const QByteArray& input = {})
     {
-        QProcess p;
-        p.setWorkingDirectory(work.path());
-        p.start(QStringLiteral(OG_CLI), QStringList{"make"} + args);
-        if (!p.waitForStarted(10000))
-            return {};
-        p.write(input);
-        p.closeWriteChannel();
-        Outcome o;
-        if (!p.waitForFinished(60000)) {
-            p.kill();
-            p.waitForFinished(5000);
-            return o;
-        }
-        o.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        o.out = QString::fromUtf8(p.readAllStandardOutput());
-        o.err = QString::fromUtf8(p.readAllStandardError());
-        return o;
+        return og::test::runCli(work.path(), QStringList{"make"} + args, input);
     }
 
     void put(const QString& path, const QByteArray& bytes)

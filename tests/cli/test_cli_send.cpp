@@ -2,10 +2,11 @@
 // on 127.0.0.1.
 #include "MailTestSupport.h"
 
+#include "CliProcess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
-#include <QProcess>
 #include <QThread>
 #include <QTemporaryDir>
 
@@ -16,10 +17,7 @@ using og::test::writeFile;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    QString out, err;
-};
+using Outcome = og::test::CliOutcome;
 
 class SendCommand : public ::testing::Test {
 protected:
@@ -36,21 +34,7 @@ protected:
 
     Outcome run(const QStringList& args)
     {
-        QProcess p;
-        p.setWorkingDirectory(work.path());
-        p.start(QStringLiteral(OG_CLI), QStringList{"send"} + args);
-        Outcome o;
-        if (!p.waitForStarted(10000))
-            return o;
-        if (!p.waitForFinished(60000)) {
-            p.kill();
-            p.waitForFinished(5000);
-            return o;
-        }
-        o.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        o.out = QString::fromUtf8(p.readAllStandardOutput());
-        o.err = QString::fromUtf8(p.readAllStandardError());
-        return o;
+        return og::test::runCli(work.path(), QStringList{"send"} + args);
     }
     QString ini() const { return program.filePath("ordergate.ini"); }
 };
