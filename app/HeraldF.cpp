@@ -2,10 +2,10 @@
 
 #include "app/LineListModel.h"
 #include "app/MakeKshF.h"
-#include "app/platform/Platform.h"
-#include "app/platform/Version.h"
+#include "platform/Platform.h"
+#include "platform/Version.h"
 #include "mailer/EmailForm.h"
-#include "orders/ReportFields.h"
+#include "common/Trim.h"
 
 #include <QDir>
 #include <QFontDatabase>

@@ -2,13 +2,13 @@
 
 #include "app/HeraldF.h"
 #include "app/SingleInstance.h"
-#include "app/VendorLinks.h"
-#include "app/platform/Platform.h"
-#include "app/platform/Version.h"
+#include "platform/VendorLinks.h"
+#include "platform/Platform.h"
+#include "platform/Version.h"
 #include "mailer/EmailForm.h"
 #include "orders/HugePages.h"
-#include "orders/ProfileFile.h"
-#include "orders/ProgramFolder.h"
+#include "common/ProfileFile.h"
+#include "common/ProgramFolder.h"
 #include "orders/ScriptRun.h"
 
 #include <QAction>

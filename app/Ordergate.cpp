@@ -6,7 +6,7 @@
 #include "app/ScreenshotTour.h"
 #include "app/SingleInstance.h"
 #include "app/Trace.h"
-#include "app/platform/Version.h"
+#include "platform/Version.h"
 #include "mailer/EmailForm.h"
 
 #include <QApplication>

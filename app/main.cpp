@@ -1,5 +1,5 @@
 #include "app/Ordergate.h"
-#include "app/platform/QtPlatform.h"
+#include "platform/QtPlatform.h"
 
 #include <QApplication>
 #include <QStringList>

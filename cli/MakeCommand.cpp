@@ -3,8 +3,8 @@
 #include "orders/CustomerLists.h"
 #include "orders/HugePages.h"
 #include "orders/Options.h"
-#include "orders/ProfileFile.h"
-#include "orders/ProgramFolder.h"
+#include "common/ProfileFile.h"
+#include "common/ProgramFolder.h"
 #include "orders/Report.h"
 #include "orders/ScriptRun.h"
 

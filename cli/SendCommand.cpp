@@ -3,8 +3,8 @@
 #include "mail/WireMessage.h"
 #include "mailer/SendRun.h"
 #include "net/SMTPWire.h"
-#include "orders/ProfileFile.h"
-#include "orders/ProgramFolder.h"
+#include "common/ProfileFile.h"
+#include "common/ProgramFolder.h"
 
 #include <QDir>
 #include <QFileInfo>

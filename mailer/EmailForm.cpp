@@ -4,7 +4,7 @@
 #include "mailer/SpellDialog.h"
 #include "mailer/VSSpell.h"
 #include "net/SMTPWire.h"
-#include "orders/ProgramFolder.h"
+#include "common/ProgramFolder.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 // The mailer window's event handlers and the send run's hand-over to a worker.
 #include "mailer/EmailForm.h"
 
-#include "app/platform/Version.h"
+#include "platform/Version.h"
 #include "mailer/VSSpell.h"
-#include "orders/ProfileFile.h"
+#include "common/ProfileFile.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

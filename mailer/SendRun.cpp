@@ -3,9 +3,9 @@
 #include "mail/WireMessage.h"
 #include "mailer/RunLog.h"
 #include "net/SMTPWire.h"
-#include "orders/ProfileFile.h"
-#include "orders/ReportFields.h"
-#include "orders/TextFiles.h"
+#include "common/ProfileFile.h"
+#include "common/Trim.h"
+#include "common/TextFiles.h"
 
 #include <QDir>
 #include <QFile>

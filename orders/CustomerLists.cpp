@@ -1,7 +1,7 @@
 #include "orders/CustomerLists.h"
 
 #include "orders/ReportFields.h"
-#include "orders/TextFiles.h"
+#include "common/TextFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "orders/Options.h"
 
-#include "orders/ProfileFile.h"
+#include "common/ProfileFile.h"
 
 namespace og {
 

@@ -3,7 +3,7 @@
 #include "orders/FoldedIndex.h"
 #include "orders/HugePages.h"
 #include "orders/ReportFields.h"
-#include "orders/TextFiles.h"
+#include "common/TextFiles.h"
 
 #include <QHash>
 #include <cstring>

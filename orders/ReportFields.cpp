@@ -1,5 +1,7 @@
 #include "orders/ReportFields.h"
 
+#include "common/Trim.h"
+
 #include <algorithm>
 
 namespace og {
@@ -9,27 +11,6 @@ namespace {
 // What follows a separator is cut to this many characters before it is
 // searched again; fields beyond it in very long lines come out empty.
 constexpr qsizetype kRestLimit = 9999;
-
-template <typename View>
-View trimView(View t)
-{
-    qsizetype b = 0, e = t.size();
-    while (b < e && static_cast<unsigned>(static_cast<unsigned char>(t[b])) <= 32)
-        ++b;
-    while (e > b && static_cast<unsigned>(static_cast<unsigned char>(t[e - 1])) <= 32)
-        --e;
-    return t.sliced(b, e - b);
-}
-
-QStringView trimQ(QStringView t)
-{
-    qsizetype b = 0, e = t.size();
-    while (b < e && t[b].unicode() <= 32)
-        ++b;
-    while (e > b && t[e - 1].unicode() <= 32)
-        --e;
-    return t.sliced(b, e - b);
-}
 
 template <typename View, typename Sep>
 View fieldOf(View line, Sep sep, qsizetype sepLength, int n, qsizetype limit)
@@ -91,19 +72,14 @@ QString swregDateOf(QStringView line)
 
 }  // namespace
 
-QString trimmed(QStringView text)
-{
-    return trimQ(text).toString();
-}
-
 QString CommaField(QStringView line, int n)
 {
-    return trimQ(fieldOf(line, u',', 1, n, kRestLimit)).toString();
+    return trimmedView(fieldOf(line, u',', 1, n, kRestLimit)).toString();
 }
 
 QString QuotedField(QStringView line, int n)
 {
-    return trimQ(fieldOf(line, u"\",\"", 3, n, kRestLimit)).toString();
+    return trimmedView(fieldOf(line, u"\",\"", 3, n, kRestLimit)).toString();
 }
 
 QString OrderAddress(QStringView line, QChar separator)
@@ -136,15 +112,10 @@ bool limitCannotMatter(QByteArrayView line)
 }
 }  // namespace
 
-QByteArrayView trimmed(QByteArrayView text)
-{
-    return trimView(text);
-}
-
 QByteArrayView commaField(QByteArrayView line, int n, QByteArray& spill)
 {
     if (limitCannotMatter(line))
-        return trimView(fieldOf(line, ',', 1, n, line.size()));
+        return trimmedView(fieldOf(line, ',', 1, n, line.size()));
     spill = CommaField(QString::fromUtf8(line), n).toUtf8();
     return spill;
 }
@@ -152,7 +123,7 @@ QByteArrayView commaField(QByteArrayView line, int n, QByteArray& spill)
 QByteArrayView quotedField(QByteArrayView line, int n, QByteArray& spill)
 {
     if (limitCannotMatter(line))
-        return trimView(fieldOf(line, QByteArrayView("\",\""), 3, n, line.size()));
+        return trimmedView(fieldOf(line, QByteArrayView("\",\""), 3, n, line.size()));
     spill = QuotedField(QString::fromUtf8(line), n).toUtf8();
     return spill;
 }

@@ -6,10 +6,9 @@
 #include <QString>
 #include <QStringView>
 
-namespace og {
+#include "common/Trim.h"
 
-// Removes leading and trailing characters whose code is 32 or less.
-QString trimmed(QStringView text);
+namespace og {
 
 // Field n (from 0) of a comma-separated line, trimmed; empty when fewer than
 // n+1 commas stand in the line (so the last field always comes out empty).
@@ -28,7 +27,6 @@ QString QuotedDate(QStringView line);
 // or into spill when the line is long enough for the 9,999-character limit of
 // the field rules to matter.
 namespace bytes {
-QByteArrayView trimmed(QByteArrayView text);
 QByteArrayView commaField(QByteArrayView line, int n, QByteArray& spill);
 QByteArrayView quotedField(QByteArrayView line, int n, QByteArray& spill);
 QByteArrayView orderAddress(QByteArrayView line, char separator);

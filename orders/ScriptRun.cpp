@@ -1,7 +1,7 @@
 #include "orders/ScriptRun.h"
 
 #include "orders/OrderPass.h"
-#include "orders/ReplacingFile.h"
+#include "common/ReplacingFile.h"
 #include "orders/ReportFields.h"
 
 #include <QIODevice>

@@ -10,7 +10,7 @@
 #include "app/LineListModel.h"
 #include "app/MakeKshF.h"
 #include "app/Ordergate.h"
-#include "app/platform/Platform.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

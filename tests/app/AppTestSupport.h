@@ -14,7 +14,7 @@
 #include <QWidget>
 #include <functional>
 
-namespace og::testing {
+namespace og::test {
 
 // Every test process gets its own runtime folder, so the single-instance
 // marker of one test never meets that of another (or of a running program).
@@ -70,4 +70,4 @@ inline QString swregLine(const QString& order, const QString& product, const QSt
         .arg(order, product, address, first, last);
 }
 
-} // namespace og::testing
+} // namespace og::test

@@ -7,7 +7,7 @@
 #include "mailer/RunLog.h"
 #include "mailer/SendRun.h"
 #include "net/SMTPWire.h"
-#include "orders/ProfileFile.h"
+#include "common/ProfileFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>

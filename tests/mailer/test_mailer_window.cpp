@@ -5,7 +5,7 @@
 #include "mailer/EmailForm.h"
 #include "mailer/SpellDialog.h"
 #include "mailer/VSSpell.h"
-#include "orders/ProfileFile.h"
+#include "common/ProfileFile.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QApplication>

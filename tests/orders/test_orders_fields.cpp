@@ -1,7 +1,7 @@
 // Cutting report lines into fields, and decoding the program's text files.
 
 #include "orders/ReportFields.h"
-#include "orders/TextFiles.h"
+#include "common/TextFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -24,7 +24,7 @@
 // verifyAllUsed() reports answers that were queued but never asked for.
 // Use it on the GUI thread only, like every Platform.
 
-#include "app/platform/Platform.h"
+#include "platform/Platform.h"
 
 #include <QList>
 #include <QQueue>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/platform/Platform.h"
+#include "platform/Platform.h"
 
 namespace og {
 

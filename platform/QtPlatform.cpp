@@ -1,6 +1,6 @@
-#include "app/platform/QtPlatform.h"
+#include "platform/QtPlatform.h"
 
-#include "app/platform/Version.h"
+#include "platform/Version.h"
 
 #include <QApplication>
 #include <QClipboard>

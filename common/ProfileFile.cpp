@@ -1,7 +1,7 @@
-#include "orders/ProfileFile.h"
+#include "common/ProfileFile.h"
 
-#include "orders/ReportFields.h"
-#include "orders/TextFiles.h"
+#include "common/Trim.h"
+#include "common/TextFiles.h"
 
 #include <QFile>
 #include <QFileInfo>

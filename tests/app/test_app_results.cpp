@@ -23,7 +23,7 @@
 #include <QTextEdit>
 
 using namespace og;
-using namespace og::testing;
+using namespace og::test;
 using Call = ScriptedPlatform::Call;
 
 namespace {
@@ -264,4 +264,4 @@ private slots:
 };
 
 QTEST_MAIN(ResultsWindowTest)
-#include "ResultsWindowTest.moc"
+#include "test_app_results.moc"

@@ -1,9 +1,9 @@
-#include "app/platform/Version.h"
+#include "platform/Version.h"
 
-#include "app/VendorLinks.h"
-#include "app/platform/Platform.h"
-#include "app/platform/VersionInfo.h"
-#include "orders/ProgramFolder.h"
+#include "platform/VendorLinks.h"
+#include "platform/Platform.h"
+#include "platform/VersionInfo.h"
+#include "common/ProgramFolder.h"
 
 #include <QFileInfo>
 #include <QUrl>

@@ -1,8 +1,8 @@
 // The settings file: profile rules, the options and efile.
 
 #include "orders/Options.h"
-#include "orders/ProfileFile.h"
-#include "orders/ProgramFolder.h"
+#include "common/ProfileFile.h"
+#include "common/ProgramFolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,9 +2,9 @@
 // error box rule), version strings, help pages and the scripted platform
 // that every window test relies on.
 
-#include "app/VendorLinks.h"
-#include "app/platform/QtPlatform.h"
-#include "app/platform/Version.h"
+#include "platform/VendorLinks.h"
+#include "platform/QtPlatform.h"
+#include "platform/Version.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QDir>

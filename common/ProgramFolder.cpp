@@ -1,4 +1,4 @@
-#include "orders/ProgramFolder.h"
+#include "common/ProgramFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>

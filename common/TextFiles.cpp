@@ -1,4 +1,4 @@
-#include "orders/TextFiles.h"
+#include "common/TextFiles.h"
 
 #include <QFile>
 #include <QFileInfo>

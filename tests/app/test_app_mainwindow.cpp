@@ -7,9 +7,9 @@
 #include "app/HeraldF.h"
 #include "app/MakeKshF.h"
 #include "app/Ordergate.h"
-#include "app/VendorLinks.h"
+#include "platform/VendorLinks.h"
 #include "mailer/EmailForm.h"
-#include "orders/ProfileFile.h"
+#include "common/ProfileFile.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QAction>
@@ -24,7 +24,7 @@
 #include <QToolButton>
 
 using namespace og;
-using namespace og::testing;
+using namespace og::test;
 using Call = ScriptedPlatform::Call;
 
 namespace {
@@ -395,4 +395,4 @@ private slots:
 };
 
 QTEST_MAIN(MainWindowTest)
-#include "MainWindowTest.moc"
+#include "test_app_mainwindow.moc"

@@ -12,7 +12,7 @@
 #include <csignal>
 
 using namespace og;
-using namespace og::testing;
+using namespace og::test;
 
 namespace {
 
@@ -167,4 +167,4 @@ private slots:
 };
 
 QTEST_MAIN(SingleInstanceTest)
-#include "SingleInstanceTest.moc"
+#include "test_app_singleinstance.moc"

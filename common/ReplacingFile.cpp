@@ -1,4 +1,4 @@
-#include "orders/ReplacingFile.h"
+#include "common/ReplacingFile.h"
 
 #include <QFile>
 #include <cerrno>
