@@ -2,22 +2,22 @@
 
 #include "app/LineListModel.h"
 #include "app/MakeKshF.h"
+#include "common/Trim.h"
+#include "mailer/EmailForm.h"
 #include "platform/Platform.h"
 #include "platform/Version.h"
-#include "mailer/EmailForm.h"
-#include "common/Trim.h"
 
 #include <QDir>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QHeaderView>
-#include <QTableView>
+#include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
+#include <QTableView>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QVBoxLayout>
@@ -71,7 +71,9 @@ QTableView* lineView(const char* name, LineListModel* model, const QFont& font)
 } // namespace
 
 THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
-    : QDialog(parent), platform_(platform), form1_(form1)
+    : QDialog(parent),
+      platform_(platform),
+      form1_(form1)
 {
     setObjectName(QStringLiteral("Herald"));
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -98,10 +100,10 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     RunProgress->setVisible(false);
     BitBtn2 = named(new QPushButton(QStringLiteral("Prepare notification message")), "BitBtn2");
     BitBtn2->setToolTip(QStringLiteral("Create and send message to customers"));
-    BitBtn3 = named(new QPushButton(style()->standardIcon(QStyle::SP_DialogHelpButton), QStringLiteral("Help")),
-                    "BitBtn3");
-    BitBtn1 = named(new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Close")),
-                    "BitBtn1");
+    BitBtn3 =
+        named(new QPushButton(style()->standardIcon(QStyle::SP_DialogHelpButton), QStringLiteral("Help")), "BitBtn3");
+    BitBtn1 =
+        named(new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Close")), "BitBtn1");
     BitBtn1->setAutoDefault(false);
     BitBtn2->setAutoDefault(false);
     BitBtn3->setAutoDefault(false);
@@ -181,8 +183,14 @@ const CustomerLists& THerald::lists()
     return lists_;
 }
 
-const LineBlock& THerald::scriptLines() const { return scriptModel_->lines(); }
-const LineBlock& THerald::addressLines() const { return addressModel_->lines(); }
+const LineBlock& THerald::scriptLines() const
+{
+    return scriptModel_->lines();
+}
+const LineBlock& THerald::addressLines() const
+{
+    return addressModel_->lines();
+}
 
 void THerald::showEvent(QShowEvent* event)
 {

@@ -2,14 +2,14 @@
 
 #include "app/HeraldF.h"
 #include "app/SingleInstance.h"
-#include "platform/VendorLinks.h"
-#include "platform/Platform.h"
-#include "platform/Version.h"
-#include "mailer/EmailForm.h"
-#include "orders/HugePages.h"
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
+#include "mailer/EmailForm.h"
+#include "orders/HugePages.h"
 #include "orders/ScriptRun.h"
+#include "platform/Platform.h"
+#include "platform/VendorLinks.h"
+#include "platform/Version.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,8 +35,8 @@ namespace og {
 
 namespace {
 
-const QString NoRecordsOnRead = QStringLiteral(
-    "No records processed\rDid you copy the CSV report file to the Windows clipboard?");
+const QString NoRecordsOnRead =
+    QStringLiteral("No records processed\rDid you copy the CSV report file to the Windows clipboard?");
 const QString NoRecords = QStringLiteral("No records processed");
 const QString SaveQuestion = QStringLiteral("Save changes to properties?");
 
@@ -57,7 +57,8 @@ QLineEdit* edit(const char* name, const char* text)
 } // namespace
 
 TForm1::TForm1(Platform& platform, QWidget* parent)
-    : QWidget(parent), platform_(platform)
+    : QWidget(parent),
+      platform_(platform)
 {
     setObjectName(QStringLiteral("Form1"));
     buildControls();
@@ -84,9 +85,9 @@ void TForm1::buildControls()
     TestUser = edit("TestUser", "ChangeMe");
     Label8 = named(new QLabel(QStringLiteral("Test Password:")), "Label8");
     TestPass = edit("TestPass", "ReplaceMeToo");
-    GroupBox4 = named(new QGroupBox(QStringLiteral(
-                          " Include these extra fields in email address text file (CSV format)  ")),
-                      "GroupBox4");
+    GroupBox4 =
+        named(new QGroupBox(QStringLiteral(" Include these extra fields in email address text file (CSV format)  ")),
+            "GroupBox4");
     IncOrder = named(new QCheckBox(QStringLiteral("Include Order/Reg. # ")), "IncOrder");
     IncOrder->setChecked(true);
     IncDate = named(new QCheckBox(QStringLiteral("Include Order Date ")), "IncDate");
@@ -100,22 +101,21 @@ void TForm1::buildControls()
     Button1 = named(new QPushButton(QStringLiteral("Create script && address files")), "Button1");
     Button1->setEnabled(false);
     SpeedButton1 = named(new QToolButton, "SpeedButton1");
-    SpeedButton1->setIcon(QIcon::fromTheme(QStringLiteral("mail-send"),
-                                           style()->standardIcon(QStyle::SP_FileDialogContentsView)));
+    SpeedButton1->setIcon(
+        QIcon::fromTheme(QStringLiteral("mail-send"), style()->standardIcon(QStyle::SP_FileDialogContentsView)));
     SpeedButton1->setIconSize(QSize(24, 24));
     SpeedButton1->setToolTip(QStringLiteral("Use existing email file to send notification"));
     SpeedButton1->setAccessibleName(SpeedButton1->toolTip());
     BitBtn4 = named(new QPushButton(QStringLiteral("About")), "BitBtn4");
-    BitBtn2 = named(new QPushButton(style()->standardIcon(QStyle::SP_DialogHelpButton), QStringLiteral("Help")),
-                    "BitBtn2");
-    BitBtn1 = named(new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Exit")),
-                    "BitBtn1");
+    BitBtn2 =
+        named(new QPushButton(style()->standardIcon(QStyle::SP_DialogHelpButton), QStringLiteral("Help")), "BitBtn2");
+    BitBtn1 =
+        named(new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Exit")), "BitBtn1");
     Memo2 = named(new QPlainTextEdit, "Memo2");
     Memo2->setVisible(false);
     BitBtn3 = named(new QPushButton(QStringLiteral(" Click here if you could use more memory ")), "BitBtn3");
     BitBtn3->setDefault(true);
-    GroupBox1 = named(new QGroupBox(QStringLiteral("  Click below to check out today's top 100:  ")),
-                      "GroupBox1");
+    GroupBox1 = named(new QGroupBox(QStringLiteral("  Click below to check out today's top 100:  ")), "GroupBox1");
     VHS = named(new QPushButton(QStringLiteral("VHS Video")), "VHS");
     DVD = named(new QPushButton(QStringLiteral("DVD Video")), "DVD");
     MUSIC = named(new QPushButton(QStringLiteral("Music")), "MUSIC");
@@ -173,7 +173,7 @@ void TForm1::buildControls()
     body->addLayout(right, 2);
 
     auto* shops = new QGridLayout(GroupBox1);
-    const QList<QPushButton*> shopButtons{VHS, DVD, MUSIC, BOOKS, TOYS, APPAREL, ZINES};
+    const QList<QPushButton*> shopButtons {VHS, DVD, MUSIC, BOOKS, TOYS, APPAREL, ZINES};
     for (int i = 0; i < shopButtons.size(); ++i)
         shops->addWidget(shopButtons[i], i / 4, i % 4);
 
@@ -190,7 +190,7 @@ void TForm1::buildControls()
     Exit1 = named(PopupMenu1->addAction(QStringLiteral("Exit")), "Exit1");
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PopupMenu1->popup(mapToGlobal(pos)); });
+        [this](const QPoint& pos) { PopupMenu1->popup(mapToGlobal(pos)); });
 
     SingleInstance1 = new TSingleInstance(this);
 
@@ -228,7 +228,7 @@ void TForm1::buildControls()
 void TForm1::FormCreate()
 {
     setWindowTitle(u' ' + VersionString(QStringLiteral("ProductName")) + QLatin1String(" - ") +
-                   VersionString(QStringLiteral("FileDescription")));
+        VersionString(QStringLiteral("FileDescription")));
     setProgramFolder(og::programFolder());
     // The report is empty until the first activation, and an empty report
     // counts as SWREG.
@@ -331,8 +331,7 @@ void TForm1::readReport()
                 fileBytes.append(file.readAll()); // grown meanwhile
         }
         if (file.error() != QFileDevice::NoError)
-            platform_.showException(this, QStringLiteral("Unable to read %1: %2")
-                                              .arg(reportFile_, file.errorString()));
+            platform_.showException(this, QStringLiteral("Unable to read %1: %2").arg(reportFile_, file.errorString()));
     }
     // Loading the settings fired the change handlers; that was no edit.
     OptionsChanged = false;
@@ -357,13 +356,34 @@ void TForm1::readReport()
     Button1->setEnabled(true);
 }
 
-void TForm1::protectMaskChange() { OptionsChanged = true; }
-void TForm1::ProtectModChange() { OptionsChanged = true; }
-void TForm1::AccessModChange() { OptionsChanged = true; }
-void TForm1::PassModChange() { OptionsChanged = true; }
-void TForm1::TestUserChange() { OptionsChanged = true; }
-void TForm1::TestPassChange() { OptionsChanged = true; }
-void TForm1::IncOrderClick() { OptionsChanged = true; }
+void TForm1::protectMaskChange()
+{
+    OptionsChanged = true;
+}
+void TForm1::ProtectModChange()
+{
+    OptionsChanged = true;
+}
+void TForm1::AccessModChange()
+{
+    OptionsChanged = true;
+}
+void TForm1::PassModChange()
+{
+    OptionsChanged = true;
+}
+void TForm1::TestUserChange()
+{
+    OptionsChanged = true;
+}
+void TForm1::TestPassChange()
+{
+    OptionsChanged = true;
+}
+void TForm1::IncOrderClick()
+{
+    OptionsChanged = true;
+}
 
 void TForm1::StoreBoxClick()
 {
@@ -402,11 +422,10 @@ void TForm1::BitBtn2Click()
 void TForm1::BitBtn4Click()
 {
     const QChar cr = u'\r';
-    platform_.showInformation(this, VersionString(QStringLiteral("ProductName")) + cr +
-                                        QLatin1String("Version ") +
-                                        VersionString(QStringLiteral("ProductVersion")) + cr +
-                                        VersionString(QStringLiteral("CompanyName")) + cr +
-                                        VersionString(QStringLiteral("Comments")));
+    platform_.showInformation(this,
+        VersionString(QStringLiteral("ProductName")) + cr + QLatin1String("Version ") +
+            VersionString(QStringLiteral("ProductVersion")) + cr + VersionString(QStringLiteral("CompanyName")) + cr +
+            VersionString(QStringLiteral("Comments")));
 }
 
 void TForm1::Button2Click()
@@ -414,14 +433,38 @@ void TForm1::Button2Click()
     close();
 }
 
-void TForm1::BitBtn3Click() { platform_.openUrl(QString::fromUtf8(VendorLinks::Advertising)); }
-void TForm1::VHSClick() { platform_.openUrl(QString::fromUtf8(VendorLinks::ShopVhs)); }
-void TForm1::DVDClick() { platform_.openUrl(QString::fromUtf8(VendorLinks::ShopDvd)); }
-void TForm1::MUSICClick() { platform_.openUrl(QString::fromUtf8(VendorLinks::ShopMusic)); }
-void TForm1::BOOKSClick() { platform_.openUrl(QString::fromUtf8(VendorLinks::ShopBooks)); }
-void TForm1::TOYSClick() { platform_.openUrl(QString::fromUtf8(VendorLinks::ShopToys)); }
-void TForm1::APPARELClick() { platform_.openUrl(QString::fromUtf8(VendorLinks::ShopTools)); }
-void TForm1::ZINESClick() { platform_.openUrl(QString::fromUtf8(VendorLinks::ShopZines)); }
+void TForm1::BitBtn3Click()
+{
+    platform_.openUrl(QString::fromUtf8(VendorLinks::Advertising));
+}
+void TForm1::VHSClick()
+{
+    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopVhs));
+}
+void TForm1::DVDClick()
+{
+    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopDvd));
+}
+void TForm1::MUSICClick()
+{
+    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopMusic));
+}
+void TForm1::BOOKSClick()
+{
+    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopBooks));
+}
+void TForm1::TOYSClick()
+{
+    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopToys));
+}
+void TForm1::APPARELClick()
+{
+    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopTools));
+}
+void TForm1::ZINESClick()
+{
+    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopZines));
+}
 
 void TForm1::closeEvent(QCloseEvent* event)
 {

@@ -6,8 +6,8 @@
 #include "app/ScreenshotTour.h"
 #include "app/SingleInstance.h"
 #include "app/Trace.h"
-#include "platform/Version.h"
 #include "mailer/EmailForm.h"
+#include "platform/Version.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -61,8 +61,8 @@ void Ordergate::showMainWindow()
 {
     form1_->adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        form1_->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form1_->size(),
-                                                screen->availableGeometry()));
+        form1_->setGeometry(
+            QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form1_->size(), screen->availableGeometry()));
     }
     form1_->show();
     form1_->raise();

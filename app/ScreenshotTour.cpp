@@ -16,23 +16,24 @@ namespace og {
 
 namespace {
 constexpr int SettleMs = 400; // lets the window finish painting before the grab
-}
+} // namespace
 
 std::unique_ptr<ScreenshotTour> ScreenshotTour::fromEnvironment(Ordergate& program)
 {
     const QString folder = qEnvironmentVariable("OG_SCREENSHOTS");
     if (folder.isEmpty())
         return nullptr;
-    return std::make_unique<ScreenshotTour>(program, folder,
-                                            qEnvironmentVariableIsSet("OG_SCREENSHOT_MAILER"));
+    return std::make_unique<ScreenshotTour>(program, folder, qEnvironmentVariableIsSet("OG_SCREENSHOT_MAILER"));
 }
 
 ScreenshotTour::ScreenshotTour(Ordergate& program, const QString& folder, bool withMailer)
-    : program_(program), folder_(folder), withMailer_(withMailer)
+    : program_(program),
+      folder_(folder),
+      withMailer_(withMailer)
 {
     QDir().mkpath(folder_);
     connect(&program_.Form1(), &TForm1::activatedOnce, this,
-            [this] { QTimer::singleShot(SettleMs, this, &ScreenshotTour::start); });
+        [this] { QTimer::singleShot(SettleMs, this, &ScreenshotTour::start); });
 }
 
 void ScreenshotTour::save(QWidget* window, const QString& fileName)

@@ -36,7 +36,8 @@ QString userTag()
 } // namespace
 
 TSingleInstance::TSingleInstance(QWidget* owner)
-    : QObject(owner), owner_(owner)
+    : QObject(owner),
+      owner_(owner)
 {
     setObjectName(QStringLiteral("SingleInstance1"));
 }
@@ -77,7 +78,7 @@ bool TSingleInstance::Loaded()
         // No marker can be made at all: treated as a running instance, but
         // say why this start ends, since no window will.
         std::fprintf(stderr, "%s: cannot create the instance marker %s; ending.\n", qPrintable(name),
-                     qPrintable(lockFilePath(name)));
+            qPrintable(lockFilePath(name)));
     }
     emit AlreadyExist(this);
     if (switchToPrevious_)
@@ -95,8 +96,8 @@ void TSingleInstance::listen(const QString& name)
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_, &QLocalServer::newConnection, this, &TSingleInstance::onNewConnection);
     if (!server_->listen(path)) {
-        std::fprintf(stderr, "%s: a second start will not be able to raise this window (%s).\n",
-                     qPrintable(name), qPrintable(server_->errorString()));
+        std::fprintf(stderr, "%s: a second start will not be able to raise this window (%s).\n", qPrintable(name),
+            qPrintable(server_->errorString()));
     }
 }
 

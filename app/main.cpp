@@ -11,9 +11,10 @@ int main(int argc, char* argv[])
     // what is going on and where the same job runs without windows.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        std::fprintf(stderr, "ordergate: no display found; the Ordergate window needs a desktop (X11 or "
-                             "Wayland).\nWithout one, run the same job with ordergate-cli (see "
-                             "\"ordergate-cli --help\").\n");
+        std::fprintf(stderr,
+            "ordergate: no display found; the Ordergate window needs a desktop (X11 or "
+            "Wayland).\nWithout one, run the same job with ordergate-cli (see "
+            "\"ordergate-cli --help\").\n");
         return 1;
     }
     QApplication app(argc, argv);
@@ -23,9 +24,9 @@ int main(int argc, char* argv[])
     const bool help = args.size() == 1 && (args.first() == u"--help" || args.first() == u"-h");
     if (help || args.size() > 1 || (!args.isEmpty() && args.first().startsWith(u'-'))) {
         std::fprintf(help ? stdout : stderr,
-                     "usage: ordergate [REPORT]\n"
-                     "  Without REPORT the sales report is taken from the clipboard.\n"
-                     "  Without a display, use ordergate-cli instead.\n");
+            "usage: ordergate [REPORT]\n"
+            "  Without REPORT the sales report is taken from the clipboard.\n"
+            "  Without a display, use ordergate-cli instead.\n");
         return help ? 0 : 2;
     }
     og::QtPlatform platform;

@@ -18,4 +18,4 @@ void printOut(const QString& text)
     std::fflush(stdout);
 }
 
-}  // namespace og::cli
+} // namespace og::cli

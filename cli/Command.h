@@ -11,7 +11,7 @@ enum ExitStatus { ExitOk = 0, ExitFailure = 1, ExitUsage = 2 };
 
 struct Command {
     const char* name;
-    const char* summary;  // one line for the overview of --help
+    const char* summary; // one line for the overview of --help
     // args are the arguments after the subcommand's name
     int (*run)(const QStringList& args);
 };
@@ -20,4 +20,4 @@ struct Command {
 void printError(const QString& text);
 void printOut(const QString& text);
 
-}  // namespace og::cli
+} // namespace og::cli

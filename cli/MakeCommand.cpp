@@ -1,10 +1,10 @@
 #include "cli/MakeCommand.h"
 
+#include "common/ProfileFile.h"
+#include "common/ProgramFolder.h"
 #include "orders/CustomerLists.h"
 #include "orders/HugePages.h"
 #include "orders/Options.h"
-#include "common/ProfileFile.h"
-#include "common/ProgramFolder.h"
 #include "orders/Report.h"
 #include "orders/ScriptRun.h"
 
@@ -21,7 +21,7 @@ namespace {
 
 int run(const QStringList& args);
 
-}  // namespace
+} // namespace
 
 const Command makeCommand = {
     "make",
@@ -31,34 +31,33 @@ const Command makeCommand = {
 
 QString makeHelpText()
 {
-    return QStringLiteral(
-        "Usage: ordergate-cli make [REPORT] [--product NAME] [--dir DIR]\n"
-        "\n"
-        "Reads a sales report (SWREG or RegNet comma-separated text), takes the\n"
-        "orders of one product, reconciles them with the customer lists and writes\n"
-        "the batch file MakePass.ksh and the address file email_PRODUCT.txt.\n"
-        "\n"
-        "  REPORT          file holding the report text; \"-\" or none: standard input.\n"
-        "                  UTF-8; bytes that are not valid UTF-8 are read as\n"
-        "                  Windows-1252. Lines end with CR LF or LF.\n"
-        "  --product NAME  the product, compared ignoring case, or \"All\" for every\n"
-        "                  order of the report. Without it the first entry of the\n"
-        "                  product list is taken: \"All\" when the report names two\n"
-        "                  or more products, else its only product.\n"
-        "  --dir DIR       the program folder of this run (it must exist): its\n"
-        "                  ordergate.ini gives the options, MakePass.ksh and the\n"
-        "                  address file are written into it, and the address file's\n"
-        "                  path is stored there as [options] efile. Without it, the\n"
-        "                  folder of this executable.\n"
-        "  -h, --help      show this text.\n"
-        "\n"
-        "The customer lists bozos.txt, Address.txt and goodguys.txt are read from\n"
-        "the current working directory; a missing list is simply empty.\n"
-        "\n"
-        "On success standard output holds exactly the seven statistics lines and\n"
-        "the exit status is 0. A report without orders (\"No records processed\"),\n"
-        "an unknown product and every failure to read or write a file are reported\n"
-        "on standard error with exit status 1; a malformed command line gives 2.\n");
+    return QStringLiteral("Usage: ordergate-cli make [REPORT] [--product NAME] [--dir DIR]\n"
+                          "\n"
+                          "Reads a sales report (SWREG or RegNet comma-separated text), takes the\n"
+                          "orders of one product, reconciles them with the customer lists and writes\n"
+                          "the batch file MakePass.ksh and the address file email_PRODUCT.txt.\n"
+                          "\n"
+                          "  REPORT          file holding the report text; \"-\" or none: standard input.\n"
+                          "                  UTF-8; bytes that are not valid UTF-8 are read as\n"
+                          "                  Windows-1252. Lines end with CR LF or LF.\n"
+                          "  --product NAME  the product, compared ignoring case, or \"All\" for every\n"
+                          "                  order of the report. Without it the first entry of the\n"
+                          "                  product list is taken: \"All\" when the report names two\n"
+                          "                  or more products, else its only product.\n"
+                          "  --dir DIR       the program folder of this run (it must exist): its\n"
+                          "                  ordergate.ini gives the options, MakePass.ksh and the\n"
+                          "                  address file are written into it, and the address file's\n"
+                          "                  path is stored there as [options] efile. Without it, the\n"
+                          "                  folder of this executable.\n"
+                          "  -h, --help      show this text.\n"
+                          "\n"
+                          "The customer lists bozos.txt, Address.txt and goodguys.txt are read from\n"
+                          "the current working directory; a missing list is simply empty.\n"
+                          "\n"
+                          "On success standard output holds exactly the seven statistics lines and\n"
+                          "the exit status is 0. A report without orders (\"No records processed\"),\n"
+                          "an unknown product and every failure to read or write a file are reported\n"
+                          "on standard error with exit status 1; a malformed command line gives 2.\n");
 }
 
 bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* error)
@@ -148,7 +147,7 @@ bool readReport(const QString& source, QByteArray* bytes, QString* error)
         }
         bytes->resize(got);
         if (got == size)
-            bytes->append(file.readAll());  // grown meanwhile
+            bytes->append(file.readAll()); // grown meanwhile
     } else if (opened) {
         *bytes = file.readAll();
     }
@@ -217,10 +216,9 @@ int run(const QStringList& args)
 
         const QStringList products = report.products();
         if (products.isEmpty())
-            return fail(QStringLiteral(
-                "No records processed\n"
-                "The report holds no order line (a line with an \"@\"). "
-                "Is it the comma-separated sales report?"));
+            return fail(QStringLiteral("No records processed\n"
+                                       "The report holds no order line (a line with an \"@\"). "
+                                       "Is it the comma-separated sales report?"));
 
         qsizetype chosen = 0;
         if (!a.product.isEmpty()) {
@@ -231,8 +229,7 @@ int run(const QStringList& args)
             }
             // With a single product the list has no "All": its one entry
             // already stands for every order.
-            if (chosen < 0 && products.size() == 1
-                && QString::compare(a.product, u"All", Qt::CaseInsensitive) == 0)
+            if (chosen < 0 && products.size() == 1 && QString::compare(a.product, u"All", Qt::CaseInsensitive) == 0)
                 chosen = 0;
             if (chosen < 0) {
                 QStringList quoted;
@@ -255,7 +252,7 @@ int run(const QStringList& args)
         request.options = options;
         request.lists = &lists;
         request.folder = folder;
-        request.keepScriptLines = false;  // only the statistics are shown
+        request.keepScriptLines = false; // only the statistics are shown
         const RunResult result = performRun(request);
         printOut(result.statistics.join(u'\n') + u'\n');
         return ExitOk;
@@ -264,6 +261,6 @@ int run(const QStringList& args)
     }
 }
 
-}  // namespace
+} // namespace
 
-}  // namespace og::cli
+} // namespace og::cli

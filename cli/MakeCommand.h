@@ -8,9 +8,9 @@ extern const Command makeCommand;
 
 // The parsed command line of make; public for the tests.
 struct MakeArguments {
-    QString report;   // a path, or "-" for standard input
-    QString product;  // empty: the first entry of the product list
-    QString dir;      // empty: the program's folder
+    QString report;  // a path, or "-" for standard input
+    QString product; // empty: the first entry of the product list
+    QString dir;     // empty: the program's folder
     bool help = false;
 };
 
@@ -18,4 +18,4 @@ struct MakeArguments {
 bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* error);
 QString makeHelpText();
 
-}  // namespace og::cli
+} // namespace og::cli

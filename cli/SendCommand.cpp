@@ -1,10 +1,10 @@
 #include "cli/SendCommand.h"
 
+#include "common/ProfileFile.h"
+#include "common/ProgramFolder.h"
 #include "mail/WireMessage.h"
 #include "mailer/SendRun.h"
 #include "net/SMTPWire.h"
-#include "common/ProfileFile.h"
-#include "common/ProgramFolder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -90,37 +90,36 @@ QString absolute(const QString& path)
 
 QString sendCommandUsage()
 {
-    return QStringLiteral(
-        "Usage: ordergate-cli send ADDRESSFILE --subject TEXT --body-file FILE [--attach FILE]...\n"
-        "           [--signature FILE] [--from ADDR] [--org TEXT] [--server HOST[:PORT]]\n"
-        "           [--no-copy] [--no-log] [--dir DIR]\n");
+    return QStringLiteral("Usage: ordergate-cli send ADDRESSFILE --subject TEXT --body-file FILE [--attach FILE]...\n"
+                          "           [--signature FILE] [--from ADDR] [--org TEXT] [--server HOST[:PORT]]\n"
+                          "           [--no-copy] [--no-log] [--dir DIR]\n");
 }
 
 QString sendHelpText()
 {
-    return sendCommandUsage() + QStringLiteral(
-        "\n"
-        "Sends the notification message to every customer of an address file\n"
-        "(every line holding \"@\"; the address is the line's text up to its first\n"
-        "blank), one message and one connection per customer, then a copy to the\n"
-        "sender. The same checks, message, log and message.txt as the mailer window.\n"
-        "\n"
-        "  --subject TEXT      the subject (required; blanks only go out as \"None\").\n"
-        "  --body-file FILE    the body, one line per line of the file (required).\n"
-        "  --attach FILE       attach a file (repeatable). Without any, the body is\n"
-        "                      also attached as message.txt, written to DIR.\n"
-        "  --signature FILE    append this signature file to the body.\n"
-        "  --from ADDR         the sender; --org TEXT the organisation;\n"
-        "  --server HOST[:PORT] the SMTP server (port 25 unless given).\n"
-        "  --no-copy           send no copy to the sender.\n"
-        "  --no-log            do not append the run to log.txt (working folder).\n"
-        "  --dir DIR           the program folder: its ordergate.ini gives the sender,\n"
-        "                      organisation, server, signature and switches that are\n"
-        "                      not given here. Default: the folder of this program.\n"
-        "\n"
-        "Status lines go to standard output, ending with \"Message sent to N\n"
-        "customers\". A failed check or send prints its message on standard error\n"
-        "and exits with status 1; a malformed command line exits with 2.\n");
+    return sendCommandUsage() +
+        QStringLiteral("\n"
+                       "Sends the notification message to every customer of an address file\n"
+                       "(every line holding \"@\"; the address is the line's text up to its first\n"
+                       "blank), one message and one connection per customer, then a copy to the\n"
+                       "sender. The same checks, message, log and message.txt as the mailer window.\n"
+                       "\n"
+                       "  --subject TEXT      the subject (required; blanks only go out as \"None\").\n"
+                       "  --body-file FILE    the body, one line per line of the file (required).\n"
+                       "  --attach FILE       attach a file (repeatable). Without any, the body is\n"
+                       "                      also attached as message.txt, written to DIR.\n"
+                       "  --signature FILE    append this signature file to the body.\n"
+                       "  --from ADDR         the sender; --org TEXT the organisation;\n"
+                       "  --server HOST[:PORT] the SMTP server (port 25 unless given).\n"
+                       "  --no-copy           send no copy to the sender.\n"
+                       "  --no-log            do not append the run to log.txt (working folder).\n"
+                       "  --dir DIR           the program folder: its ordergate.ini gives the sender,\n"
+                       "                      organisation, server, signature and switches that are\n"
+                       "                      not given here. Default: the folder of this program.\n"
+                       "\n"
+                       "Status lines go to standard output, ending with \"Message sent to N\n"
+                       "customers\". A failed check or send prints its message on standard error\n"
+                       "and exits with status 1; a malformed command line exits with 2.\n");
 }
 
 int runSendCommand(const QStringList& arguments, QTextStream& out, QTextStream& err)

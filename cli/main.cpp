@@ -19,21 +19,19 @@ const Command* const kCommands[] = {
 
 QString overview()
 {
-    QString text = QStringLiteral(
-        "Usage: ordergate-cli COMMAND [ARGUMENTS...]\n"
-        "       ordergate-cli COMMAND --help\n"
-        "\n"
-        "Commands:\n");
+    QString text = QStringLiteral("Usage: ordergate-cli COMMAND [ARGUMENTS...]\n"
+                                  "       ordergate-cli COMMAND --help\n"
+                                  "\n"
+                                  "Commands:\n");
     for (const Command* c : kCommands)
         text += QStringLiteral("  %1  %2\n").arg(QString::fromUtf8(c->name), -6).arg(QString::fromUtf8(c->summary));
-    text += QStringLiteral(
-        "\n"
-        "Exit status: 0 on success, 1 on failure (message on standard error),\n"
-        "2 for a malformed command line.\n");
+    text += QStringLiteral("\n"
+                           "Exit status: 0 on success, 1 on failure (message on standard error),\n"
+                           "2 for a malformed command line.\n");
     return text;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -1,7 +1,7 @@
 #include "common/ProfileFile.h"
 
-#include "common/Trim.h"
 #include "common/TextFiles.h"
+#include "common/Trim.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,15 +11,16 @@
 namespace og {
 
 ProfileWriteError::ProfileWriteError(const QString& path)
-    : std::runtime_error(QStringLiteral("Unable to write to %1").arg(path).toStdString()), path_(path)
+    : std::runtime_error(QStringLiteral("Unable to write to %1").arg(path).toStdString()),
+      path_(path)
 {
 }
 
 namespace {
 
 struct RawLine {
-    QByteArray text;  // without its line end
-    QByteArray end;   // "\r\n", "\n", "\r" or empty (last line)
+    QByteArray text; // without its line end
+    QByteArray end;  // "\r\n", "\n", "\r" or empty (last line)
 };
 
 std::vector<RawLine> splitRaw(const QByteArray& bytes)
@@ -31,7 +32,7 @@ std::vector<RawLine> splitRaw(const QByteArray& bytes)
         const char c = bytes[i];
         if (c != '\r' && c != '\n')
             continue;
-        RawLine line{bytes.mid(start, i - start), QByteArray(1, c)};
+        RawLine line {bytes.mid(start, i - start), QByteArray(1, c)};
         if (c == '\r' && i + 1 < n && bytes[i + 1] == '\n') {
             line.end = "\r\n";
             ++i;
@@ -80,7 +81,7 @@ bool sameName(const QString& a, const QString& b)
     return QString::compare(a, b, Qt::CaseInsensitive) == 0;
 }
 
-}  // namespace
+} // namespace
 
 ProfileReader::ProfileReader(const QString& path)
 {
@@ -110,8 +111,7 @@ bool ProfileReader::hasKey(const QString& section, const QString& key) const
     return values_.contains(lookupKey(section, key));
 }
 
-QString ProfileReader::readString(const QString& section, const QString& key,
-                                  const QString& defaultValue) const
+QString ProfileReader::readString(const QString& section, const QString& key, const QString& defaultValue) const
 {
     auto it = values_.constFind(lookupKey(section, key));
     return it == values_.constEnd() ? defaultValue : it.value();
@@ -128,14 +128,13 @@ bool ProfileFile::exists(const QString& path)
     return QFileInfo(path).isFile();
 }
 
-QString ProfileFile::readString(const QString& path, const QString& section, const QString& key,
-                                const QString& defaultValue)
+QString ProfileFile::readString(
+    const QString& path, const QString& section, const QString& key, const QString& defaultValue)
 {
     return ProfileReader(path).readString(section, key, defaultValue);
 }
 
-bool ProfileFile::readBool(const QString& path, const QString& section, const QString& key,
-                           bool defaultValue)
+bool ProfileFile::readBool(const QString& path, const QString& section, const QString& key, bool defaultValue)
 {
     return ProfileReader(path).readBool(section, key, defaultValue);
 }
@@ -159,7 +158,7 @@ bool ProfileFile::parseBool(const QString& value, bool defaultValue)
         const bool digit = c >= u'0' && c <= u'9';
         const bool hex = (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
         if (!digit && !(base == 16 && hex))
-            return defaultValue;  // also rejects blanks inside and signs after the prefix
+            return defaultValue; // also rejects blanks inside and signs after the prefix
     }
     bool ok = false;
     const qlonglong number = v.toLongLong(&ok, base);
@@ -169,8 +168,7 @@ bool ProfileFile::parseBool(const QString& value, bool defaultValue)
     return number != 0;
 }
 
-void ProfileFile::writeString(const QString& path, const QString& section, const QString& key,
-                              const QString& value)
+void ProfileFile::writeString(const QString& path, const QString& section, const QString& key, const QString& value)
 {
     QByteArray bytes;
     {
@@ -201,7 +199,7 @@ void ProfileFile::writeString(const QString& path, const QString& section, const
         QString name, k, v;
         if (sectionName(line, &name)) {
             if (sectionAt >= 0)
-                break;  // the section ended
+                break; // the section ended
             if (sameName(name, section)) {
                 sectionAt = qsizetype(i);
                 lastInSection = qsizetype(i);
@@ -239,10 +237,9 @@ void ProfileFile::writeString(const QString& path, const QString& section, const
         throw ProfileWriteError(path);
 }
 
-void ProfileFile::writeBool(const QString& path, const QString& section, const QString& key,
-                            bool value)
+void ProfileFile::writeBool(const QString& path, const QString& section, const QString& key, bool value)
 {
     writeString(path, section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-}  // namespace og
+} // namespace og

@@ -28,17 +28,14 @@ public:
     static constexpr int MaxValueLength = 1023;
 
     static bool exists(const QString& path);
-    static QString readString(const QString& path, const QString& section, const QString& key,
-                              const QString& defaultValue);
-    static bool readBool(const QString& path, const QString& section, const QString& key,
-                         bool defaultValue);
+    static QString readString(
+        const QString& path, const QString& section, const QString& key, const QString& defaultValue);
+    static bool readBool(const QString& path, const QString& section, const QString& key, bool defaultValue);
     // Throw ProfileWriteError. Every other section, key and line of the file
     // is kept as it was, line ends included; a missing file or section is
     // created.
-    static void writeString(const QString& path, const QString& section, const QString& key,
-                            const QString& value);
-    static void writeBool(const QString& path, const QString& section, const QString& key,
-                          bool value);
+    static void writeString(const QString& path, const QString& section, const QString& key, const QString& value);
+    static void writeBool(const QString& path, const QString& section, const QString& key, bool value);
 
     // The Boolean reading rule on its own: a whole number (optionally signed,
     // "0x" for hexadecimal) other than 0 is on, 0 is off, anything else gives
@@ -55,8 +52,7 @@ public:
 
     bool fileExists() const { return exists_; }
     bool hasKey(const QString& section, const QString& key) const;
-    QString readString(const QString& section, const QString& key,
-                       const QString& defaultValue) const;
+    QString readString(const QString& section, const QString& key, const QString& defaultValue) const;
     bool readBool(const QString& section, const QString& key, bool defaultValue) const;
 
 private:
@@ -65,4 +61,4 @@ private:
     QHash<QString, QString> values_;
 };
 
-}  // namespace og
+} // namespace og

@@ -22,4 +22,4 @@ QString settingsPathIn(const QString& folder)
     return folder + QStringLiteral("ordergate.ini");
 }
 
-}  // namespace og
+} // namespace og

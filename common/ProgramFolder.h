@@ -11,4 +11,4 @@ QString programFolder();
 // folder + "ordergate.ini"; folder must end in "/".
 QString settingsPathIn(const QString& folder);
 
-}  // namespace og
+} // namespace og

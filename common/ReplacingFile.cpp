@@ -20,24 +20,31 @@ QFile::Permissions newFilePermissions()
         return m;
     }();
     QFile::Permissions p;
-    if (!(mask & S_IRUSR)) p |= QFile::ReadOwner | QFile::ReadUser;
-    if (!(mask & S_IWUSR)) p |= QFile::WriteOwner | QFile::WriteUser;
-    if (!(mask & S_IRGRP)) p |= QFile::ReadGroup;
-    if (!(mask & S_IWGRP)) p |= QFile::WriteGroup;
-    if (!(mask & S_IROTH)) p |= QFile::ReadOther;
-    if (!(mask & S_IWOTH)) p |= QFile::WriteOther;
+    if (!(mask & S_IRUSR))
+        p |= QFile::ReadOwner | QFile::ReadUser;
+    if (!(mask & S_IWUSR))
+        p |= QFile::WriteOwner | QFile::WriteUser;
+    if (!(mask & S_IRGRP))
+        p |= QFile::ReadGroup;
+    if (!(mask & S_IWGRP))
+        p |= QFile::WriteGroup;
+    if (!(mask & S_IROTH))
+        p |= QFile::ReadOther;
+    if (!(mask & S_IWOTH))
+        p |= QFile::WriteOther;
     return p;
 }
 
-}  // namespace
+} // namespace
 
 ReplacingFile::ReplacingFile(const QString& path)
-    : path_(path), temp_(path + QStringLiteral(".XXXXXX"))
+    : path_(path),
+      temp_(path + QStringLiteral(".XXXXXX"))
 {
     newFilePermissions();
 }
 
-ReplacingFile::~ReplacingFile() = default;  // the temporary removes itself
+ReplacingFile::~ReplacingFile() = default; // the temporary removes itself
 
 bool ReplacingFile::open()
 {
@@ -75,4 +82,4 @@ QString ReplacingFile::errorString() const
     return error_.isEmpty() ? temp_.errorString() : error_;
 }
 
-}  // namespace og
+} // namespace og

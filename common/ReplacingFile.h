@@ -28,4 +28,4 @@ private:
     QString error_;
 };
 
-}  // namespace og
+} // namespace og

@@ -13,10 +13,38 @@ namespace {
 // Windows-1252 for 0x80..0x9F; the five undefined codes map to the C1
 // controls of the same number, as Windows itself does.
 constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    0x20AC,
+    0x0081,
+    0x201A,
+    0x0192,
+    0x201E,
+    0x2026,
+    0x2020,
+    0x2021,
+    0x02C6,
+    0x2030,
+    0x0160,
+    0x2039,
+    0x0152,
+    0x008D,
+    0x017D,
+    0x008F,
+    0x0090,
+    0x2018,
+    0x2019,
+    0x201C,
+    0x201D,
+    0x2022,
+    0x2013,
+    0x2014,
+    0x02DC,
+    0x2122,
+    0x0161,
+    0x203A,
+    0x0153,
+    0x009D,
+    0x017E,
+    0x0178,
 };
 
 char16_t cp1252(unsigned char b)
@@ -33,11 +61,21 @@ int validSequence(const unsigned char* p, const unsigned char* end, char32_t* cp
     const unsigned char b = p[0];
     int n;
     char32_t c;
-    if (b < 0x80) { *cp = b; return 1; }
-    if (b >= 0xC2 && b <= 0xDF) { n = 2; c = b & 0x1F; }
-    else if (b >= 0xE0 && b <= 0xEF) { n = 3; c = b & 0x0F; }
-    else if (b >= 0xF0 && b <= 0xF4) { n = 4; c = b & 0x07; }
-    else return 0;
+    if (b < 0x80) {
+        *cp = b;
+        return 1;
+    }
+    if (b >= 0xC2 && b <= 0xDF) {
+        n = 2;
+        c = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        n = 3;
+        c = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        n = 4;
+        c = b & 0x07;
+    } else
+        return 0;
     if (end - p < n)
         return 0;
     for (int k = 1; k < n; ++k) {
@@ -46,8 +84,7 @@ int validSequence(const unsigned char* p, const unsigned char* end, char32_t* cp
         c = (c << 6) | (p[k] & 0x3F);
     }
     // reject overlong forms, surrogates and values past U+10FFFF
-    if ((n == 3 && c < 0x800) || (n == 4 && (c < 0x10000 || c > 0x10FFFF))
-        || (c >= 0xD800 && c <= 0xDFFF))
+    if ((n == 3 && c < 0x800) || (n == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF))
         return 0;
     *cp = c;
     return n;
@@ -84,7 +121,7 @@ bool isValidUtf8(QByteArrayView bytes)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 QString decodeText(QByteArrayView bytes)
 {
@@ -162,4 +199,4 @@ bool readListFile(const QString& path, QStringList* lines, bool* exists, QString
     return true;
 }
 
-}  // namespace og
+} // namespace og

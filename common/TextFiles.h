@@ -26,4 +26,4 @@ QStringList splitListLines(QStringView text);
 // A missing file gives true and no lines; exists tells which.
 bool readListFile(const QString& path, QStringList* lines, bool* exists, QString* error);
 
-}  // namespace og
+} // namespace og

@@ -40,6 +40,6 @@ inline QByteArrayView trimmed(QByteArrayView text)
 {
     return trimmedView(text);
 }
-}  // namespace bytes
+} // namespace bytes
 
-}  // namespace og
+} // namespace og

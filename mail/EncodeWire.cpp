@@ -23,7 +23,7 @@ constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxy
 // relies on them because the padding rule cuts their bits off.
 constexpr std::array<unsigned char, 256> BuildDecodeTable()
 {
-    std::array<unsigned char, 256> table{};
+    std::array<unsigned char, 256> table {};
     for (unsigned char i = 0; i < 64; ++i)
         table[static_cast<unsigned char>(Alphabet[i])] = i;
     return table;
@@ -84,7 +84,7 @@ public:
 
     int64_t Size(const std::string& name) const
     {
-        struct stat st {};
+        struct stat st { };
         if (::fstat(fd_, &st) != 0)
             throw Exception("Cannot read file \"" + name + "\": " + std::strerror(errno));
         if (S_ISDIR(st.st_mode))
@@ -219,8 +219,7 @@ std::string TWireDecoder::DecodeUnit(std::string_view fourChars)
     const unsigned c = DecodeTable[static_cast<unsigned char>(fourChars[2])];
     const unsigned d = DecodeTable[static_cast<unsigned char>(fourChars[3])];
     const char bytes[3] = {static_cast<char>(((a << 2) | (b >> 4)) & 0xFF),
-                           static_cast<char>(((b << 4) | (c >> 2)) & 0xFF),
-                           static_cast<char>(((c << 6) | d) & 0xFF)};
+        static_cast<char>(((b << 4) | (c >> 2)) & 0xFF), static_cast<char>(((c << 6) | d) & 0xFF)};
     if (fourChars[2] == '=')
         return std::string(bytes, 1);
     if (fourChars[3] == '=')

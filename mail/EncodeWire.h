@@ -24,10 +24,28 @@ public:
     enum class Kind { None, List, Stream, Socket, Other };
 
     TEncoderOutput() = default;
-    TEncoderOutput(std::nullptr_t) {}
-    TEncoderOutput(std::vector<std::string>* list) { if (list) { kind_ = Kind::List; list_ = list; } }
-    TEncoderOutput(std::ostream* stream) { if (stream) { kind_ = Kind::Stream; stream_ = stream; } }
-    TEncoderOutput(TWireSocket* socket) { if (socket) { kind_ = Kind::Socket; socket_ = socket; } }
+    TEncoderOutput(std::nullptr_t) { }
+    TEncoderOutput(std::vector<std::string>* list)
+    {
+        if (list) {
+            kind_ = Kind::List;
+            list_ = list;
+        }
+    }
+    TEncoderOutput(std::ostream* stream)
+    {
+        if (stream) {
+            kind_ = Kind::Stream;
+            stream_ = stream;
+        }
+    }
+    TEncoderOutput(TWireSocket* socket)
+    {
+        if (socket) {
+            kind_ = Kind::Socket;
+            socket_ = socket;
+        }
+    }
     // Any other object: kept only so the encoder can refuse it.
     static TEncoderOutput Other(const void* object)
     {

@@ -84,8 +84,8 @@ std::string JoinAddresses(const std::vector<std::string>& items)
     return joined;
 }
 
-std::string ReplaceText(const std::string& source, const std::string& pattern,
-                        const std::string& replacement, int flags)
+std::string ReplaceText(
+    const std::string& source, const std::string& pattern, const std::string& replacement, int flags)
 {
     if (source.empty())
         return {};

@@ -35,8 +35,8 @@ enum ReplaceFlags : int {
 // Replaces the first (or, with rfReplaceAll, every) occurrence of pattern.
 // rfIgnoreCase compares ASCII letters case-insensitively; the kept text is the
 // source's own.
-std::string ReplaceText(const std::string& source, const std::string& pattern,
-                        const std::string& replacement, int flags);
+std::string ReplaceText(
+    const std::string& source, const std::string& pattern, const std::string& replacement, int flags);
 
 // True when the text holds a CR or an LF.
 bool HoldsLineBreak(std::string_view text);

@@ -10,14 +10,14 @@ namespace og {
 namespace {
 
 constexpr const char* DayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* MonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr const char* MonthNames[12] = {
+    "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 std::tm LocalTime(std::time_t when)
 {
     // tzset keeps a changed TZ honoured; localtime_r alone need not re-read it.
     tzset();
-    std::tm local{};
+    std::tm local {};
     if (localtime_r(&when, &local) == nullptr)
         throw Exception("Failed attempting to retrieve time zone information.");
     return local;
@@ -55,9 +55,8 @@ std::string FormatDateHeader(std::time_t when)
 {
     const std::tm local = LocalTime(when);
     char text[64];
-    std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d ",
-                  DayNames[local.tm_wday % 7], local.tm_mday, MonthNames[local.tm_mon % 12],
-                  local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+    std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d ", DayNames[local.tm_wday % 7], local.tm_mday,
+        MonthNames[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
     return text + FormatZoneOffset(OffsetMinutes(local), false);
 }
 

@@ -1,10 +1,10 @@
 #include "mailer/EmailForm.h"
 
+#include "common/ProgramFolder.h"
 #include "mail/WireMessage.h"
 #include "mailer/SpellDialog.h"
 #include "mailer/VSSpell.h"
 #include "net/SMTPWire.h"
-#include "common/ProgramFolder.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
@@ -35,7 +35,7 @@ namespace {
 constexpr int MaxLineLength = 4096;
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QString& hint = {},
-                        QStyle::StandardPixmap glyph = QStyle::SP_CustomBase)
+    QStyle::StandardPixmap glyph = QStyle::SP_CustomBase)
 {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
@@ -64,7 +64,9 @@ void makeBold(QPushButton* button)
 } // namespace
 
 TemailForm::TemailForm(Platform& platform, QWidget* parent)
-    : QDialog(parent), platform_(platform), speller_(std::make_unique<TVSSpell>())
+    : QDialog(parent),
+      platform_(platform),
+      speller_(std::make_unique<TVSSpell>())
 {
     setObjectName(QStringLiteral("emailForm"));
     setWindowTitle(QStringLiteral("Send Notification to your customers"));
@@ -137,9 +139,9 @@ void TemailForm::buildControls()
     MyFile->installEventFilter(this);
     grid->addWidget(MyFile, row, 1, 1, 2);
     Button1 = makeButton(this, "Button1", QStringLiteral("Load file"),
-                         QStringLiteral("Select file with customer email addresses"), QStyle::SP_DialogOpenButton);
+        QStringLiteral("Select file with customer email addresses"), QStyle::SP_DialogOpenButton);
     BitBtn2 = makeButton(this, "BitBtn2", QStringLiteral("View/Edit"), QStringLiteral("View selected file"),
-                         QStyle::SP_FileDialogContentsView);
+        QStyle::SP_FileDialogContentsView);
     auto* fileButtons = new QHBoxLayout;
     fileButtons->addWidget(Button1);
     fileButtons->addWidget(BitBtn2);
@@ -171,9 +173,9 @@ void TemailForm::buildControls()
     AttBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     attLayout->addWidget(AttBox, 1);
     AttAdd = makeButton(attPanel, "AttAdd", QStringLiteral("Add"), QStringLiteral("add a file to the attachments list"),
-                        QStyle::SP_FileDialogNewFolder);
+        QStyle::SP_FileDialogNewFolder);
     AttMinus = makeButton(attPanel, "AttMinus", QStringLiteral("Remove"),
-                          QStringLiteral("remove selected attachment from list"), QStyle::SP_TrashIcon);
+        QStringLiteral("remove selected attachment from list"), QStyle::SP_TrashIcon);
     attLayout->addWidget(AttAdd);
     attLayout->addWidget(AttMinus);
     grid->addWidget(attPanel, row, 0, 1, 4);
@@ -213,9 +215,9 @@ void TemailForm::buildControls()
     SigFile->setToolTip(QStringLiteral("click the Load button to the right to select your signature file"));
     SigFile->installEventFilter(this);
     SigLoad = makeButton(sigPanel, "SigLoad", QStringLiteral("Load file"), QStringLiteral("Select signature file"),
-                         QStyle::SP_DialogOpenButton);
+        QStyle::SP_DialogOpenButton);
     SigView = makeButton(sigPanel, "SigView", QStringLiteral("View/Edit"), QStringLiteral("View/Edit signature file"),
-                         QStyle::SP_FileDialogContentsView);
+        QStyle::SP_FileDialogContentsView);
     sigLayout->addWidget(SigCheck);
     sigLayout->addWidget(SigFile, 1);
     sigLayout->addWidget(SigLoad);
@@ -243,7 +245,7 @@ void TemailForm::buildControls()
     SendProgress->setFormat(QStringLiteral("%v of %m customers"));
     SendProgress->setTextVisible(false); // nothing to count until a run starts
     StopButton = makeButton(this, "StopButton", QStringLiteral("Stop"),
-                            QStringLiteral("stop sending after the customer under way"), QStyle::SP_BrowserStop);
+        QStringLiteral("stop sending after the customer under way"), QStyle::SP_BrowserStop);
     StopButton->setEnabled(false);
     grid->addWidget(SendProgress, row, 0, 1, 3);
     grid->addWidget(StopButton, row, 3);
@@ -298,10 +300,9 @@ void TemailForm::buildControls()
 
 void TemailForm::setTabOrder()
 {
-    const QList<QWidget*> order{MyAddress, Organ,   MyServer, MySubject, Memo1,    MyFile,   BitBtn1,
-                                Button1,   CheckYourself, WantLog,  BitBtn2,   BitBtn3,  BitBtn4,  BitBtn5,
-                                AttBox,    AttAdd,  AttMinus, Speller,   SigCheck, SigFile,  SigLoad,
-                                SigView,   StopButton};
+    const QList<QWidget*> order {MyAddress, Organ, MyServer, MySubject, Memo1, MyFile, BitBtn1, Button1, CheckYourself,
+        WantLog, BitBtn2, BitBtn3, BitBtn4, BitBtn5, AttBox, AttAdd, AttMinus, Speller, SigCheck, SigFile, SigLoad,
+        SigView, StopButton};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -360,8 +361,8 @@ bool TemailForm::eventFilter(QObject* watched, QEvent* event)
         // Only focus the vendor moved here: coming back from a dialog or from
         // another program must not open the dialog again.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::MouseFocusReason
-            || reason == Qt::ShortcutFocusReason) {
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::MouseFocusReason ||
+            reason == Qt::ShortcutFocusReason) {
             if (watched == MyFile)
                 Button1Click();
             else

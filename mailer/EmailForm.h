@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Platform.h"
 #include "mailer/SendRun.h"
+#include "platform/Platform.h"
 
 #include <QDialog>
 #include <QPointer>

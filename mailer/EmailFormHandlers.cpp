@@ -1,9 +1,9 @@
 // The mailer window's event handlers and the send run's hand-over to a worker.
 #include "mailer/EmailForm.h"
 
-#include "platform/Version.h"
-#include "mailer/VSSpell.h"
 #include "common/ProfileFile.h"
+#include "mailer/VSSpell.h"
+#include "platform/Version.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -133,7 +133,8 @@ void TemailForm::BitBtn1Click()
     // The run reports from the worker; the window shows it on its own thread,
     // in the order reported.
     run_->setStatusHandler([this](const QString& text) {
-        QMetaObject::invokeMethod(this, [this, text] { showStatus(text); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, text] { showStatus(text); }, Qt::QueuedConnection);
     });
     run_->setProgressHandler([this](int done, int total) {
         QMetaObject::invokeMethod(
@@ -194,9 +195,8 @@ void TemailForm::setRunning(bool running)
     if (running)
         focusBeforeRun_ = focusWidget();
     sending_ = running;
-    const QList<QWidget*> controls{MyFile,   Button1, BitBtn2, MyAddress, Organ,   MyServer,      AttBox,
-                                   AttAdd,   AttMinus, MySubject, Memo1,  SigCheck, CheckYourself, WantLog,
-                                   BitBtn1,  BitBtn3, Speller, BitBtn4,   BitBtn5};
+    const QList<QWidget*> controls {MyFile, Button1, BitBtn2, MyAddress, Organ, MyServer, AttBox, AttAdd, AttMinus,
+        MySubject, Memo1, SigCheck, CheckYourself, WantLog, BitBtn1, BitBtn3, Speller, BitBtn4, BitBtn5};
     for (QWidget* control : controls)
         control->setEnabled(!running);
     if (running) {
@@ -272,8 +272,8 @@ void TemailForm::AttMinusClick()
         return;
     }
     const QString path = AttBox->itemText(index);
-    if (platform_.confirm(this, QStringLiteral("OK to remove ") + path + u'\r'
-                                    + QStringLiteral("from the Attachments List?")))
+    if (platform_.confirm(
+            this, QStringLiteral("OK to remove ") + path + u'\r' + QStringLiteral("from the Attachments List?")))
         AttBox->removeItem(index);
     AttBox->setCurrentIndex(AttBox->count() > 0 ? 0 : -1);
 }
@@ -342,8 +342,9 @@ void TemailForm::SpellerClick()
         platform_.showError(this, error.message());
         return;
     }
-    platform_.showInformation(this, QStringLiteral("Checked %1 words in subject and body.").arg(speller.WordCount)
-                                        + u'\r' + QStringLiteral("Replaced %1 words").arg(speller.ReplaceCount));
+    platform_.showInformation(this,
+        QStringLiteral("Checked %1 words in subject and body.").arg(speller.WordCount) + u'\r' +
+            QStringLiteral("Replaced %1 words").arg(speller.ReplaceCount));
     showStatus(QString());
 }
 

@@ -68,7 +68,9 @@ void RunLog::writeNotSent(const QString& failure)
 void RunLog::writeStopped(const QString& nextAddress, int sent, int total)
 {
     writeLine(QStringLiteral("*** stopped by the user before %1 (%2 of %3 customers sent)")
-                  .arg(nextAddress).arg(sent).arg(total));
+                  .arg(nextAddress)
+                  .arg(sent)
+                  .arg(total));
 }
 
 } // namespace og

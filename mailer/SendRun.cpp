@@ -1,11 +1,11 @@
 #include "mailer/SendRun.h"
 
+#include "common/ProfileFile.h"
+#include "common/TextFiles.h"
+#include "common/Trim.h"
 #include "mail/WireMessage.h"
 #include "mailer/RunLog.h"
 #include "net/SMTPWire.h"
-#include "common/ProfileFile.h"
-#include "common/Trim.h"
-#include "common/TextFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -129,7 +129,8 @@ void configureTransport(TWireMessage& message, TWireSMTP& smtp)
 }
 
 SendRun::SendRun(TWireMessage& message, TWireSMTP& smtp)
-    : message_(message), smtp_(smtp)
+    : message_(message),
+      smtp_(smtp)
 {
 }
 
@@ -144,8 +145,8 @@ QStringList SendRun::prepare(const MailerInput& input)
     stopRequested_ = false;
     showStatus(PreparingText);
     try {
-        ProfileFile::writeString(input.settingsPath, QStringLiteral("options"), QStringLiteral("efile"),
-                                 input.addressFile);
+        ProfileFile::writeString(
+            input.settingsPath, QStringLiteral("options"), QStringLiteral("efile"), input.addressFile);
     } catch (const std::exception& error) {
         throw SendFailure(QString::fromUtf8(error.what()));
     }
@@ -220,7 +221,9 @@ SendOutcome SendRun::send(const MailerInput& input)
             log.writeStopped(address, outcome.sent, outcome.total);
             log.close();
             showStatus(QStringLiteral("Stopped before %1: %2 of %3 customers sent")
-                           .arg(address).arg(outcome.sent).arg(outcome.total));
+                           .arg(address)
+                           .arg(outcome.sent)
+                           .arg(outcome.total));
             return outcome;
         }
         log.writeLine(address);

@@ -15,21 +15,21 @@ class TWireSMTP;
 // What the vendor filled in for one notification run: the window's controls,
 // or the command line's arguments and settings.
 struct MailerInput {
-    QString addressFile;           // full path of the address file
-    QString sender;                // "Your Email Address"
-    QString organisation;          // "Company Name"
-    QString server;                // "host" or "host:port"
+    QString addressFile;  // full path of the address file
+    QString sender;       // "Your Email Address"
+    QString organisation; // "Company Name"
+    QString server;       // "host" or "host:port"
     QString subject;
-    QStringList bodyLines;         // the body as the lines the vendor sees
-    QString bodyText;              // the body as typed ("\n" between lines)
-    QStringList attachments;       // full paths, in the order added
+    QStringList bodyLines;   // the body as the lines the vendor sees
+    QString bodyText;        // the body as typed ("\n" between lines)
+    QStringList attachments; // full paths, in the order added
     bool useSignature = false;
     QString signatureFile;
     bool copyToSelf = true;
     bool wantLog = true;
-    QString settingsPath;          // ordergate.ini
-    QString programFolder;         // ends with "/"; message.txt goes here
-    bool settingsChanged = false;  // save the sender's settings after a completed run
+    QString settingsPath;         // ordergate.ini
+    QString programFolder;        // ends with "/"; message.txt goes here
+    bool settingsChanged = false; // save the sender's settings after a completed run
 };
 
 // A failure of the run after the checks: the message is shown to the vendor
@@ -42,10 +42,10 @@ public:
 
 // How a run ended when it did not fail.
 struct SendOutcome {
-    int sent = 0;            // customers served
-    int total = 0;           // customers in the address file
-    bool stopped = false;    // the vendor pressed Stop
-    QString nextAddress;     // when stopped: the first customer not served
+    int sent = 0;         // customers served
+    int total = 0;        // customers in the address file
+    bool stopped = false; // the vendor pressed Stop
+    QString nextAddress;  // when stopped: the first customer not served
 };
 
 // Where the mail server is: "host" or "host:port"; 25 unless a port is given.
@@ -120,7 +120,7 @@ private:
     TWireSMTP& smtp_;
     StatusHandler status_;
     ProgressHandler progress_;
-    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> stopRequested_ {false};
 };
 
 } // namespace og

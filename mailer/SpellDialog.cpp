@@ -57,8 +57,7 @@ SpellDialog::SpellDialog(QWidget* parent)
     grid->addLayout(buttons, 0, 2, 5, 1);
 
     connect(suggestions_, &QListWidget::currentTextChanged, changeTo_, &QLineEdit::setText);
-    connect(suggestions_, &QListWidget::itemDoubleClicked, this,
-            [this] { finish(SpellAnswer::Action::Replace); });
+    connect(suggestions_, &QListWidget::itemDoubleClicked, this, [this] { finish(SpellAnswer::Action::Replace); });
     resize(520, 360);
 }
 

@@ -65,8 +65,8 @@ qsizetype wordEnd(const QString& text, qsizetype begin)
     while (end < text.size()) {
         if (isWordLetter(text.at(end))) {
             ++end;
-        } else if ((text.at(end) == u'\'' || text.at(end) == QChar(0x2019)) && end + 1 < text.size()
-                   && isWordLetter(text.at(end + 1))) {
+        } else if ((text.at(end) == u'\'' || text.at(end) == QChar(0x2019)) && end + 1 < text.size() &&
+            isWordLetter(text.at(end + 1))) {
             end += 2;
         } else {
             break;

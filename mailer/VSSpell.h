@@ -15,7 +15,10 @@ namespace og {
 // for the language).
 class SpellError : public std::runtime_error {
 public:
-    explicit SpellError(const QString& message) : std::runtime_error(message.toStdString()) {}
+    explicit SpellError(const QString& message)
+        : std::runtime_error(message.toStdString())
+    {
+    }
     QString message() const { return QString::fromUtf8(what()); }
 };
 

@@ -27,7 +27,10 @@ std::string CompleteAddress(const std::string& address, const TWireMessage& mess
 
 } // namespace
 
-TWireSMTP::TWireSMTP() { Port = 25; }
+TWireSMTP::TWireSMTP()
+{
+    Port = 25;
+}
 
 TWireSMTP::~TWireSMTP()
 {
@@ -61,7 +64,8 @@ void TWireSMTP::Connect()
                 while (at < line.size()) {
                     std::size_t blank = line.find(' ', at);
                     std::string word = line.substr(at, blank == std::string::npos ? std::string::npos : blank - at);
-                    if (!word.empty() && std::find(AuthMechanisms.begin(), AuthMechanisms.end(), word) == AuthMechanisms.end())
+                    if (!word.empty() &&
+                        std::find(AuthMechanisms.begin(), AuthMechanisms.end(), word) == AuthMechanisms.end())
                         AuthMechanisms.push_back(word);
                     if (blank == std::string::npos)
                         break;

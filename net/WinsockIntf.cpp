@@ -92,7 +92,7 @@ static_assert(sizeof(kErrorTexts) / sizeof(kErrorTexts[0]) == 50);
 // valid until that thread's next lookup (the contract of the calls they
 // stand in for).
 struct HostEntryStore {
-    hostent entry{};
+    hostent entry {};
     std::string name;
     std::vector<in_addr> addresses;
     std::vector<char*> addressPointers;
@@ -147,56 +147,99 @@ std::string WSErrorText(int errorNumber)
 int WinsockErrorFromErrno(int e)
 {
     switch (e) {
-    case EINTR: return 10004;
-    case EBADF: return 10009;
+    case EINTR:
+        return 10004;
+    case EBADF:
+        return 10009;
     case EACCES:
-    case EPERM: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
+    case EPERM:
+        return 10013;
+    case EFAULT:
+        return 10014;
+    case EINVAL:
+        return 10022;
     case EMFILE:
-    case ENFILE: return 10024;
+    case ENFILE:
+        return 10024;
 #if EAGAIN != EWOULDBLOCK
     case EAGAIN:
 #endif
-    case EWOULDBLOCK: return 10035;
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
+    case EWOULDBLOCK:
+        return 10035;
+    case EINPROGRESS:
+        return 10036;
+    case EALREADY:
+        return 10037;
+    case ENOTSOCK:
+        return 10038;
+    case EDESTADDRREQ:
+        return 10039;
+    case EMSGSIZE:
+        return 10040;
+    case EPROTOTYPE:
+        return 10041;
+    case ENOPROTOOPT:
+        return 10042;
+    case EPROTONOSUPPORT:
+        return 10043;
+    case ESOCKTNOSUPPORT:
+        return 10044;
+    case EOPNOTSUPP:
+        return 10045;
+    case EPFNOSUPPORT:
+        return 10046;
+    case EAFNOSUPPORT:
+        return 10047;
+    case EADDRINUSE:
+        return 10048;
+    case EADDRNOTAVAIL:
+        return 10049;
+    case ENETDOWN:
+        return 10050;
+    case ENETUNREACH:
+        return 10051;
+    case ENETRESET:
+        return 10052;
+    case ECONNABORTED:
+        return 10053;
+    case ECONNRESET:
+        return 10054;
     case ENOBUFS:
-    case ENOMEM: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
+    case ENOMEM:
+        return 10055;
+    case EISCONN:
+        return 10056;
+    case ENOTCONN:
+        return 10057;
     case ESHUTDOWN:
-    case EPIPE: return 10058;
-    case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case ELOOP: return 10062;
-    case ENAMETOOLONG: return 10063;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTEMPTY: return 10066;
-    case EUSERS: return 10068;
-    case EDQUOT: return 10069;
-    case ESTALE: return 10070;
-    case EREMOTE: return 10071;
-    default: return e;
+    case EPIPE:
+        return 10058;
+    case ETOOMANYREFS:
+        return 10059;
+    case ETIMEDOUT:
+        return 10060;
+    case ECONNREFUSED:
+        return 10061;
+    case ELOOP:
+        return 10062;
+    case ENAMETOOLONG:
+        return 10063;
+    case EHOSTDOWN:
+        return 10064;
+    case EHOSTUNREACH:
+        return 10065;
+    case ENOTEMPTY:
+        return 10066;
+    case EUSERS:
+        return 10068;
+    case EDQUOT:
+        return 10069;
+    case ESTALE:
+        return 10070;
+    case EREMOTE:
+        return 10071;
+    default:
+        return e;
     }
 }
 
@@ -209,23 +252,35 @@ int WinsockErrorFromErrno(int e)
 int WinsockErrorFromResolver(int gaiResult, int errnoValue)
 {
     switch (gaiResult) {
-    case 0: return 0;
-    case EAI_NONAME: return 11001;
-    case EAI_AGAIN: return 11002;
-    case EAI_FAIL: return 11003;
+    case 0:
+        return 0;
+    case EAI_NONAME:
+        return 11001;
+    case EAI_AGAIN:
+        return 11002;
+    case EAI_FAIL:
+        return 11003;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return 11004;
+    case EAI_NODATA:
+        return 11004;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return 11004;
+    case EAI_ADDRFAMILY:
+        return 11004;
 #endif
-    case EAI_MEMORY: return 10055;
-    case EAI_FAMILY: return 10047;
-    case EAI_SOCKTYPE: return 10044;
+    case EAI_MEMORY:
+        return 10055;
+    case EAI_FAMILY:
+        return 10047;
+    case EAI_SOCKTYPE:
+        return 10044;
     case EAI_SERVICE:
-    case EAI_BADFLAGS: return 10022;
-    case EAI_SYSTEM: return WinsockErrorFromErrno(errnoValue);
-    default: return 11003;
+    case EAI_BADFLAGS:
+        return 10022;
+    case EAI_SYSTEM:
+        return WinsockErrorFromErrno(errnoValue);
+    default:
+        return 11003;
     }
 }
 
@@ -242,7 +297,7 @@ hostent* TWinsockIntf11::WSGetHostByAddr(const char* address, int length, int ty
         Fail(10047);
         return nullptr;
     }
-    sockaddr_in sa{};
+    sockaddr_in sa {};
     sa.sin_family = AF_INET;
     std::memcpy(&sa.sin_addr, address, sizeof(in_addr));
     char host[NI_MAXHOST];
@@ -257,14 +312,20 @@ hostent* TWinsockIntf11::WSGetHostByAddr(const char* address, int length, int ty
     return store.Publish();
 }
 
-uint16_t TWinsockIntf11::WSHtoNS(uint16_t value) { return htons(value); }
-uint16_t TWinsockIntf11::WSNtoHS(uint16_t value) { return ntohs(value); }
+uint16_t TWinsockIntf11::WSHtoNS(uint16_t value)
+{
+    return htons(value);
+}
+uint16_t TWinsockIntf11::WSNtoHS(uint16_t value)
+{
+    return ntohs(value);
+}
 
 uint32_t TWinsockIntf11::WSInetAddr(const char* dotted)
 {
     if (!dotted)
         return INADDR_NONE;
-    in_addr address{};
+    in_addr address {};
     if (::inet_pton(AF_INET, dotted, &address) != 1)
         return INADDR_NONE;
     return address.s_addr;
@@ -283,7 +344,7 @@ hostent* TWinsockIntf11::WSGetHostByName(const char* name)
         Fail(10014);
         return nullptr;
     }
-    addrinfo hints{};
+    addrinfo hints {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
@@ -307,9 +368,15 @@ hostent* TWinsockIntf11::WSGetHostByName(const char* name)
     return store.Publish();
 }
 
-std::string TWinsockIntf11::WSErrorText(int errorNumber) { return og::WSErrorText(errorNumber); }
+std::string TWinsockIntf11::WSErrorText(int errorNumber)
+{
+    return og::WSErrorText(errorNumber);
+}
 
-int TWinsockIntf11::WSGetLastError() { return tLastError; }
+int TWinsockIntf11::WSGetLastError()
+{
+    return tLastError;
+}
 
 int TWinsockIntf11::WSRecv(TSocket s, char* buffer, int length, int flags)
 {
@@ -354,7 +421,10 @@ char* TWinsockIntf11::WSInetNtoA(in_addr address)
     return text;
 }
 
-int TWinsockIntf11::WSListen(TSocket s, int backlog) { return ::listen(s, backlog) == 0 ? 0 : FailErrno(); }
+int TWinsockIntf11::WSListen(TSocket s, int backlog)
+{
+    return ::listen(s, backlog) == 0 ? 0 : FailErrno();
+}
 
 TSocket TWinsockIntf11::WSAccept(TSocket s, sockaddr* address, socklen_t* addressLength)
 {
@@ -367,7 +437,10 @@ int TWinsockIntf11::WSBind(TSocket s, const sockaddr* address, socklen_t address
     return ::bind(s, address, addressLength) == 0 ? 0 : FailErrno();
 }
 
-int TWinsockIntf11::WSCloseSocket(TSocket s) { return ::close(s) == 0 ? 0 : FailErrno(); }
+int TWinsockIntf11::WSCloseSocket(TSocket s)
+{
+    return ::close(s) == 0 ? 0 : FailErrno();
+}
 
 TSocket TWinsockIntf11::WSSocket(int family, int type, int protocol)
 {
@@ -393,7 +466,7 @@ int TWinsockIntf11::WSGetSockOpt(TSocket s, int level, int option, char* value, 
 
 int TWinsockIntf11::WSPoll(TSocket s, short events, int timeoutMs)
 {
-    pollfd p{};
+    pollfd p {};
     p.fd = s;
     p.events = events;
     for (;;) {
@@ -419,8 +492,14 @@ TWinsockIntf11& DefaultWinsock()
 TWinsockIntfBase* gActive = nullptr;
 } // namespace
 
-TWinsockIntfBase& GWinsock() { return gActive ? *gActive : DefaultWinsock(); }
+TWinsockIntfBase& GWinsock()
+{
+    return gActive ? *gActive : DefaultWinsock();
+}
 
-void SetWinsock(TWinsockIntfBase* binding) { gActive = binding; }
+void SetWinsock(TWinsockIntfBase* binding)
+{
+    gActive = binding;
+}
 
 } // namespace og

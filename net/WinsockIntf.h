@@ -83,7 +83,8 @@ public:
     virtual int WSSelect(int count, fd_set* readSet, fd_set* writeSet, fd_set* errorSet, timeval* timeout) = 0;
     // Sends never raise SIGPIPE: a peer that went away is an error number.
     virtual int WSSend(TSocket s, const char* data, int length, int flags) = 0;
-    virtual int WSSendTo(TSocket s, const char* data, int length, int flags, const sockaddr* to, socklen_t toLength) = 0;
+    virtual int WSSendTo(
+        TSocket s, const char* data, int length, int flags, const sockaddr* to, socklen_t toLength) = 0;
     virtual int WSSetSockOpt(TSocket s, int level, int option, const char* value, int valueLength) = 0;
     virtual char* WSInetNtoA(in_addr address) = 0;
     virtual int WSListen(TSocket s, int backlog) = 0;

@@ -12,7 +12,10 @@ namespace og {
 
 namespace {
 
-bool IsControlOrBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool IsControlOrBlank(char c)
+{
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 std::string TrimControls(const std::string& s)
 {
@@ -115,7 +118,10 @@ uint32_t TWire::ResolveHost(const std::string& name)
 
 TWireSocket::TWireSocket() = default;
 
-TWireSocket::~TWireSocket() { CloseLog(); }
+TWireSocket::~TWireSocket()
+{
+    CloseLog();
+}
 
 int TWireSocket::TimeoutMilliseconds() const
 {
@@ -252,8 +258,8 @@ std::string TWireSocket::ReadLn()
                     // The overlong line is the failure the caller needs.
                 }
             }
-            throw EWireException("Line from the server longer than " + std::to_string(MaxLineLength) +
-                                 " bytes; connection dropped.");
+            throw EWireException(
+                "Line from the server longer than " + std::to_string(MaxLineLength) + " bytes; connection dropped.");
         }
         // Only bytes that arrive next can complete a terminator that started
         // at the very end of what is held.
@@ -369,7 +375,8 @@ void TWireSocket::FlushBeforeRead()
     if (push && Connected()) {
         int32_t on = 1, off = 0;
         GWinsock().WSSetSockOpt(SocketHandle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-        GWinsock().WSSetSockOpt(SocketHandle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&off), sizeof off);
+        GWinsock().WSSetSockOpt(
+            SocketHandle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&off), sizeof off);
     }
 }
 
@@ -494,7 +501,10 @@ void TWireSocket::OpenLog()
     logStream_ = std::move(stream);
 }
 
-void TWireSocket::CloseLog() { logStream_.reset(); }
+void TWireSocket::CloseLog()
+{
+    logStream_.reset();
+}
 
 void TWireSocket::LogLine(const std::string& text)
 {
@@ -526,10 +536,10 @@ void TWireClient::Connect()
         CheckSocketResult(GWinsock().WSSetNonBlocking(SocketHandle, true));
         if (!UseNagle) {
             int32_t on = 1;
-            CheckSocketResult(GWinsock().WSSetSockOpt(SocketHandle, IPPROTO_TCP, TCP_NODELAY,
-                                                      reinterpret_cast<const char*>(&on), sizeof on));
+            CheckSocketResult(GWinsock().WSSetSockOpt(
+                SocketHandle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on));
         }
-        sockaddr_in address{};
+        sockaddr_in address {};
         address.sin_family = AF_INET;
         address.sin_port = GWinsock().WSHtoNS(static_cast<uint16_t>(Port));
         address.sin_addr.s_addr = ResolveHost(Host);
@@ -542,8 +552,8 @@ void TWireClient::Connect()
                 RaiseSocketError(WSAETIMEDOUT);
             int32_t pending = 0;
             socklen_t length = sizeof pending;
-            CheckSocketResult(GWinsock().WSGetSockOpt(SocketHandle, SOL_SOCKET, SO_ERROR,
-                                                      reinterpret_cast<char*>(&pending), &length));
+            CheckSocketResult(GWinsock().WSGetSockOpt(
+                SocketHandle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&pending), &length));
             if (pending != 0)
                 RaiseSocketError(WinsockErrorFromErrno(pending));
         }

@@ -133,8 +133,8 @@ public:
     void Disconnect() override;
 
 protected:
-    virtual void DebugWrite(int64_t /*start*/) {}
-    virtual void DebugRead(int64_t /*start*/) {}
+    virtual void DebugWrite(int64_t /*start*/) { }
+    virtual void DebugRead(int64_t /*start*/) { }
 
     // Receive buffer management.
     void ResetBuffer(std::size_t capacity);
@@ -170,7 +170,7 @@ protected:
 private:
     std::string buffer_; // capacity == size(); bytes [0, held_) are held
     std::size_t held_ = 0;
-    std::string out_;    // gathered writes not yet sent
+    std::string out_;            // gathered writes not yet sent
     bool bulkSinceRead_ = false; // a full gathering buffer went out since the last read
     std::unique_ptr<std::ofstream> logStream_;
 

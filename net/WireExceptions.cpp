@@ -4,6 +4,10 @@
 
 namespace og {
 
-EWireSocketError::EWireSocketError(int errorCode) : EWireException(WSErrorText(errorCode)), errorCode_(errorCode) {}
+EWireSocketError::EWireSocketError(int errorCode)
+    : EWireException(WSErrorText(errorCode)),
+      errorCode_(errorCode)
+{
+}
 
 } // namespace og

@@ -11,7 +11,10 @@ namespace og {
 
 class Exception : public std::runtime_error {
 public:
-    explicit Exception(const std::string& message) : std::runtime_error(message) {}
+    explicit Exception(const std::string& message)
+        : std::runtime_error(message)
+    {
+    }
     std::string Message() const { return what(); }
 
     // Throws an exception of this object's own class (and error number, where
@@ -20,11 +23,14 @@ public:
     [[noreturn]] virtual void RaiseWithMessage(const std::string& message) const { throw Exception(message); }
 };
 
-#define OG_WIRE_EXCEPTION(Name, Parent)                                                                       \
-    class Name : public Parent {                                                                              \
-    public:                                                                                                   \
-        explicit Name(const std::string& message) : Parent(message) {}                                        \
-        [[noreturn]] void RaiseWithMessage(const std::string& message) const override { throw Name(message); } \
+#define OG_WIRE_EXCEPTION(Name, Parent)                                                                                \
+    class Name : public Parent {                                                                                       \
+    public:                                                                                                            \
+        explicit Name(const std::string& message)                                                                      \
+            : Parent(message)                                                                                          \
+        {                                                                                                              \
+        }                                                                                                              \
+        [[noreturn]] void RaiseWithMessage(const std::string& message) const override { throw Name(message); }         \
     }
 
 OG_WIRE_EXCEPTION(EWireException, Exception);
@@ -43,8 +49,16 @@ OG_WIRE_EXCEPTION(EWireConnClosedGraceful, EWireSilentException);
 class EWireSocketError : public EWireException {
 public:
     explicit EWireSocketError(int errorCode);
-    explicit EWireSocketError(const std::string& message) : EWireException(message), errorCode_(0) {}
-    EWireSocketError(int errorCode, const std::string& message) : EWireException(message), errorCode_(errorCode) {}
+    explicit EWireSocketError(const std::string& message)
+        : EWireException(message),
+          errorCode_(0)
+    {
+    }
+    EWireSocketError(int errorCode, const std::string& message)
+        : EWireException(message),
+          errorCode_(errorCode)
+    {
+    }
     int ErrorCode() const { return errorCode_; }
     [[noreturn]] void RaiseWithMessage(const std::string& message) const override
     {

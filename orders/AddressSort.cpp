@@ -42,7 +42,7 @@ SortKey keyOf(QByteArrayView line, uint32_t index)
     return {part[0], part[1], index, valid};
 }
 
-}  // namespace
+} // namespace
 
 int compareIgnoringCase(QByteArrayView a, QByteArrayView b)
 {
@@ -53,8 +53,8 @@ int compareIgnoringCase(QByteArrayView a, QByteArrayView b)
         if ((ca | cb) & 0x80) {
             // Both texts agree up to here and i starts a character in each:
             // the full Unicode comparison decides the rest.
-            return QString::compare(QString::fromUtf8(a.sliced(i)), QString::fromUtf8(b.sliced(i)),
-                                    Qt::CaseInsensitive);
+            return QString::compare(
+                QString::fromUtf8(a.sliced(i)), QString::fromUtf8(b.sliced(i)), Qt::CaseInsensitive);
         }
         const int fa = foldAscii(ca), fb = foldAscii(cb);
         if (fa != fb)
@@ -83,11 +83,10 @@ LineBlock sortedIgnoringCase(LineBlock lines)
                 return x.low < y.low;
         }
         // The first `valid` bytes are ASCII in both and equal ignoring case.
-        const int c = compareIgnoringCase(lines.bytesAt(x.index).sliced(valid),
-                                          lines.bytesAt(y.index).sliced(valid));
+        const int c = compareIgnoringCase(lines.bytesAt(x.index).sliced(valid), lines.bytesAt(y.index).sliced(valid));
         if (c != 0)
             return c < 0;
-        return x.index < y.index;  // equal lines keep their order
+        return x.index < y.index; // equal lines keep their order
     };
     // A long list is sorted in two halves at once, then merged; the order is
     // total (ties go by position), so the result is the same either way.
@@ -116,4 +115,4 @@ LineBlock sortedIgnoringCase(LineBlock lines)
     return lines;
 }
 
-}  // namespace og
+} // namespace og

@@ -1,7 +1,7 @@
 #include "orders/CustomerLists.h"
 
-#include "orders/ReportFields.h"
 #include "common/TextFiles.h"
+#include "orders/ReportFields.h"
 
 #include <QDir>
 #include <QFile>
@@ -84,7 +84,7 @@ void upperInPlace(QByteArray& s)
     }
 }
 
-}  // namespace
+} // namespace
 
 QString upperAsciiLetters(QStringView text)
 {
@@ -108,8 +108,7 @@ void CustomerLists::clear()
 
 void CustomerLists::rebuildAnyList()
 {
-    anyList_.reset(size_t(blockedIndex_.distinctCount() + oldIndex_.distinctCount()
-                          + admittedIndex_.distinctCount()));
+    anyList_.reset(size_t(blockedIndex_.distinctCount() + oldIndex_.distinctCount() + admittedIndex_.distinctCount()));
     for (const FoldedIndex* index : {&blockedIndex_, &oldIndex_, &admittedIndex_})
         index->addHashesTo(anyList_);
 }
@@ -184,8 +183,7 @@ void CustomerLists::load(const QString& folder)
         if (file.open(QIODevice::ReadOnly))
             bytes = file.readAll();
         if (!file.isOpen() || file.error() != QFileDevice::NoError)
-            throw ListReadError(
-                QStringLiteral("Unable to read %1: %2").arg(path, file.errorString()).toStdString());
+            throw ListReadError(QStringLiteral("Unable to read %1: %2").arg(path, file.errorString()).toStdString());
         (this->*setter)(toValidUtf8(std::move(bytes)));
     }
 }
@@ -261,4 +259,4 @@ bool CustomerLists::admitsProduct(qsizetype i, QStringView product) const
     return admitsUpperProduct(i, upperProduct(product));
 }
 
-}  // namespace og
+} // namespace og

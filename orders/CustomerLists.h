@@ -103,4 +103,4 @@ private:
 // of goodguys.txt are compared.
 QString upperAsciiLetters(QStringView text);
 
-}  // namespace og
+} // namespace og

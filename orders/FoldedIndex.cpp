@@ -32,7 +32,7 @@ bool equalIgnoringCase(QStringView a, QStringView b)
 void FoldedKey::set(QByteArrayView utf8)
 {
     foldCaseUtf8(utf8, text);
-    hash = std::hash<std::string_view>{}(text);
+    hash = std::hash<std::string_view> {}(text);
 }
 
 void FoldedIndex::clear()
@@ -84,7 +84,7 @@ inline size_t keyNumber(uint64_t entry)
 {
     return size_t(entry & 0xffffffffu) - 1;
 }
-}  // namespace
+} // namespace
 
 void KeyFilter::reset(size_t expectedKeys)
 {
@@ -132,7 +132,7 @@ void FoldedIndex::add(QByteArrayView utf8)
     size_t slot = scratch_.hash & mask;
     while (table_[slot] != 0) {
         if (sameTag(table_[slot], scratch_.hash) && key(keyNumber(table_[slot])) == scratch_.text)
-            return;  // the earlier position wins
+            return; // the earlier position wins
         slot = (slot + 1) & mask;
     }
     table_[slot] = entryOf(scratch_.hash, firstIndex_.size());
@@ -168,4 +168,4 @@ qsizetype FoldedIndex::firstIndexOf(QByteArrayView utf8) const
     return firstIndexOf(key);
 }
 
-}  // namespace og
+} // namespace og

@@ -82,15 +82,15 @@ private:
 
     // distinct folded texts, one after another
     std::string keyData_;
-    std::vector<size_t> keyStart_{0};
-    std::vector<uint32_t> firstIndex_;  // position of each distinct text's first add
-    std::vector<size_t> keyHash_;       // hash of each distinct text
+    std::vector<size_t> keyStart_ {0};
+    std::vector<uint32_t> firstIndex_; // position of each distinct text's first add
+    std::vector<size_t> keyHash_;      // hash of each distinct text
     // open addressing: (hash tag << 32) | (key number + 1), 0 for empty; the
     // tag spares reading the key for almost every miss
     std::vector<uint64_t> table_;
     KeyFilter filter_;
     qsizetype count_ = 0;
-    FoldedKey scratch_;  // for add()
+    FoldedKey scratch_; // for add()
 };
 
-}  // namespace og
+} // namespace og

@@ -24,4 +24,4 @@ void adviseHugePages(void* data, size_t bytes)
 #endif
 }
 
-}  // namespace og
+} // namespace og

@@ -9,4 +9,4 @@ namespace og {
 
 void adviseHugePages(void* data, size_t bytes);
 
-}  // namespace og
+} // namespace og

@@ -11,7 +11,9 @@
 
 namespace og {
 
-LineBlock::LineBlock(const LineBlock& other) : starts_(other.starts_), order_(other.order_)
+LineBlock::LineBlock(const LineBlock& other)
+    : starts_(other.starts_),
+      order_(other.order_)
 {
     if (other.size_ > 0) {
         grow(other.size_);
@@ -164,4 +166,4 @@ QStringList LineBlock::toStringList() const
     return out;
 }
 
-}  // namespace og
+} // namespace og

@@ -79,11 +79,25 @@ public:
         using pointer = void;
         using reference = QString;
         const_iterator() = default;
-        const_iterator(const LineBlock* block, qsizetype i) : block_(block), i_(i) {}
+        const_iterator(const LineBlock* block, qsizetype i)
+            : block_(block),
+              i_(i)
+        {
+        }
         QString operator*() const { return block_->at(i_); }
-        const_iterator& operator++() { ++i_; return *this; }
-        const_iterator operator++(int) { auto old = *this; ++i_; return old; }
+        const_iterator& operator++()
+        {
+            ++i_;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            auto old = *this;
+            ++i_;
+            return old;
+        }
         bool operator==(const const_iterator& o) const { return i_ == o.i_; }
+
     private:
         const LineBlock* block_ = nullptr;
         qsizetype i_ = 0;
@@ -94,11 +108,11 @@ public:
 private:
     void grow(qsizetype needed);
 
-    char* data_ = nullptr;  // malloc'd: growing it may remap instead of copy
+    char* data_ = nullptr; // malloc'd: growing it may remap instead of copy
     qsizetype size_ = 0;
     qsizetype capacity_ = 0;
     std::vector<qsizetype> starts_;
-    std::vector<uint32_t> order_;  // empty: lines in the order appended
+    std::vector<uint32_t> order_; // empty: lines in the order appended
 };
 
-}  // namespace og
+} // namespace og

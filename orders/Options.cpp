@@ -42,4 +42,4 @@ void writeAddressFilePath(const QString& settingsPath, const QString& efile)
     ProfileFile::writeString(settingsPath, optionsSection(), "efile", efile);
 }
 
-}  // namespace og
+} // namespace og

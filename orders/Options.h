@@ -21,7 +21,10 @@ struct Options {
 };
 
 // The section all of these keys live in.
-inline QString optionsSection() { return QStringLiteral("options"); }
+inline QString optionsSection()
+{
+    return QStringLiteral("options");
+}
 
 // Every key missing from the file (or a missing file) keeps the value of
 // current, as the main window's controls keep their state.
@@ -35,4 +38,4 @@ void saveOptions(const QString& settingsPath, const Options& options);
 // [options] efile: the full path of the address file last made.
 void writeAddressFilePath(const QString& settingsPath, const QString& efile);
 
-}  // namespace og
+} // namespace og

@@ -29,8 +29,7 @@ void ScriptWriter::flush()
     script_.reuse();
 }
 
-void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWriter& writer,
-                OrderPassOutput& out)
+void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWriter& writer, OrderPassOutput& out)
 {
     const Report& report = *in.report;
     const CustomerLists& lists = *in.lists;
@@ -78,7 +77,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
                 ++out.updated;
                 if (trackAdmitted) {
                     key.set(address);
-                    listed = true;  // the new address is looked up in full
+                    listed = true; // the new address is looked up in full
                 }
             }
         }
@@ -111,4 +110,4 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
     }
 }
 
-}  // namespace og
+} // namespace og

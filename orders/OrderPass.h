@@ -20,7 +20,9 @@ public:
     // staying in script. createsFile: the next password line is the file's
     // first and creates .htpasswd anew.
     ScriptWriter(LineBlock& script, QIODevice* sink, bool createsFile = true)
-        : script_(script), sink_(sink), first_(createsFile)
+        : script_(script),
+          sink_(sink),
+          first_(createsFile)
     {
     }
 
@@ -42,11 +44,11 @@ struct OrderPassInput {
     const CustomerLists* lists;
     const Options* options;
     bool allProducts;
-    int product;  // index into the report's products when !allProducts
+    int product; // index into the report's products when !allProducts
 };
 
 struct OrderPassOutput {
-    LineBlock addresses;  // unsorted
+    LineBlock addresses; // unsorted
     qint64 written = 0, blocked = 0, updated = 0;
     // per goodguys.txt entry: a report order wrote its address
     std::vector<char> admittedWritten;
@@ -54,7 +56,6 @@ struct OrderPassOutput {
 
 // The orders among report lines [from, to): their password lines go to
 // writer, their address lines and counts to out.
-void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWriter& writer,
-                OrderPassOutput& out);
+void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWriter& writer, OrderPassOutput& out);
 
-}  // namespace og
+} // namespace og

@@ -1,9 +1,9 @@
 #include "orders/Report.h"
 
+#include "common/TextFiles.h"
 #include "orders/FoldedIndex.h"
 #include "orders/HugePages.h"
 #include "orders/ReportFields.h"
-#include "common/TextFiles.h"
 
 #include <QHash>
 #include <cstring>
@@ -100,8 +100,7 @@ void Report::intake()
     {
         // one line per LF at most, plus lone CRs (rare) and an unended last line
         size_t estimate = 1;
-        for (const char* p = base; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(base + size - p))));
-             ++p)
+        for (const char* p = base; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(base + size - p)))); ++p)
             ++estimate;
         lineStarts_.reserve(estimate);
         adviseHugePages(lineStarts_.data(), estimate * sizeof(qsizetype));
@@ -118,7 +117,7 @@ void Report::intake()
                 break;
             const qsizetype at = static_cast<const char*>(cr) - base;
             if (at + 1 == lf && nl)
-                break;  // CR LF
+                break; // CR LF
             lineStarts_.push_back(from);
             from = at + 1;
         }
@@ -141,14 +140,13 @@ void Report::intake()
         if (bytes::trimmed(line).isEmpty())
             continue;
         if (i <= 1 && line.front() == 'A') {
-            store_ = ReportStore::RegNet;  // the quoted report's header line
+            store_ = ReportStore::RegNet; // the quoted report's header line
             continue;
         }
         if (!line.contains('@'))
             continue;
-        const QByteArrayView product = store_ == ReportStore::SWREG
-                                           ? bytes::commaField(line, 3, spill)
-                                           : bytes::quotedField(line, 6, spill);
+        const QByteArrayView product =
+            store_ == ReportStore::SWREG ? bytes::commaField(line, 3, spill) : bytes::quotedField(line, 6, spill);
         // Reports name few spellings; they are found by a short scan before
         // anything is allocated.
         int index = -1;
@@ -188,4 +186,4 @@ void Report::intake()
     }
 }
 
-}  // namespace og
+} // namespace og

@@ -56,7 +56,7 @@ public:
 private:
     void intake();
 
-    QByteArray text_;  // UTF-8
+    QByteArray text_; // UTF-8
     // where each line starts; its end follows from the next line's start
     std::vector<qsizetype> lineStarts_;
     std::vector<int32_t> productOf_;
@@ -64,7 +64,7 @@ private:
     ReportStore store_ = ReportStore::SWREG;
     qsizetype orderLines_ = 0;
     qsizetype orderBytes_ = 0;
-    std::vector<qsizetype> linesOf_, bytesOf_;  // per product
+    std::vector<qsizetype> linesOf_, bytesOf_; // per product
 };
 
-}  // namespace og
+} // namespace og

@@ -19,7 +19,7 @@ View fieldOf(View line, Sep sep, qsizetype sepLength, int n, qsizetype limit)
     for (int k = 0; k < n; ++k) {
         const qsizetype at = t.indexOf(sep);
         if (at < 0)
-            continue;  // t stays as it is
+            continue; // t stays as it is
         t = t.sliced(at + sepLength);
         if (t.size() > limit)
             t = t.first(limit);
@@ -70,7 +70,7 @@ QString swregDateOf(QStringView line)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 QString CommaField(QStringView line, int n)
 {
@@ -110,7 +110,7 @@ bool limitCannotMatter(QByteArrayView line)
 {
     return line.size() <= kRestLimit;
 }
-}  // namespace
+} // namespace
 
 QByteArrayView commaField(QByteArrayView line, int n, QByteArray& spill)
 {
@@ -148,6 +148,6 @@ QByteArrayView quotedDate(QByteArrayView line, QByteArray& spill)
     return date;
 }
 
-}  // namespace bytes
+} // namespace bytes
 
-}  // namespace og
+} // namespace og

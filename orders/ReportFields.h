@@ -32,6 +32,6 @@ QByteArrayView quotedField(QByteArrayView line, int n, QByteArray& spill);
 QByteArrayView orderAddress(QByteArrayView line, char separator);
 QByteArrayView swregDate(QByteArrayView line, QByteArray& spill);
 QByteArrayView quotedDate(QByteArrayView line, QByteArray& spill);
-}  // namespace bytes
+} // namespace bytes
 
-}  // namespace og
+} // namespace og

@@ -1,7 +1,7 @@
 #include "orders/ScriptRun.h"
 
-#include "orders/OrderPass.h"
 #include "common/ReplacingFile.h"
+#include "orders/OrderPass.h"
 #include "orders/ReportFields.h"
 
 #include <QIODevice>
@@ -55,10 +55,11 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     if (scriptSink)
         script.reserve(0, ScriptWriter::kChunk + 65536);
     else
-        script.reserve(orders + extras + 8, report.orderBytes(wanted) + 40 * orders + lists.admitted().fileSize()
-                                                + lists.admittedOrders().fileSize() + 40 * extras + 4096);
-    unsorted.reserve(orders + extras, report.orderBytes(wanted) + lists.admitted().fileSize()
-                                          + lists.admittedOrders().fileSize() + 4 * extras);
+        script.reserve(orders + extras + 8,
+            report.orderBytes(wanted) + 40 * orders + lists.admitted().fileSize() + lists.admittedOrders().fileSize() +
+                40 * extras + 4096);
+    unsorted.reserve(orders + extras,
+        report.orderBytes(wanted) + lists.admitted().fileSize() + lists.admittedOrders().fileSize() + 4 * extras);
 
     script.beginLine();
     script.appendToLine("echo batch file for product: ");
@@ -66,7 +67,7 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     script.endLine();
     ScriptWriter writer(script, scriptSink);
 
-    const OrderPassInput in{&report, &lists, &options, request.allProducts, wanted};
+    const OrderPassInput in {&report, &lists, &options, request.allProducts, wanted};
     passOrders(in, 0, takeNone ? 0 : report.lineCount(), writer, out);
     result.written = out.written;
     result.blocked = out.blocked;
@@ -110,7 +111,7 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     return result;
 }
 
-}  // namespace
+} // namespace
 
 RunResult buildRun(const RunRequest& request)
 {
@@ -137,7 +138,7 @@ RunResult performRun(const RunRequest& request)
     }
     const QString addressFile = addressFileName(result.product);
     writeFile(request.folder + addressFile, result.addresses,
-              batchFileName() + QStringLiteral(" was written, the address file was not"));
+        batchFileName() + QStringLiteral(" was written, the address file was not"));
 
     result.statistics = {
         QStringLiteral("processed %1 entries for Store: %2").arg(result.written).arg(result.product),
@@ -151,4 +152,4 @@ RunResult performRun(const RunRequest& request)
     return result;
 }
 
-}  // namespace og
+} // namespace og

@@ -27,8 +27,8 @@ struct RunRequest {
     // True when the product list's first item is selected.
     bool allProducts = false;
     Options options;
-    const CustomerLists* lists = nullptr;  // may be null: no lists
-    QString folder;                        // ends in "/"
+    const CustomerLists* lists = nullptr; // may be null: no lists
+    QString folder;                       // ends in "/"
     // false: performRun writes the batch file as it is made and keeps none
     // of its lines in RunResult::script (the command line's choice, for
     // memory); the address lines are always kept.
@@ -43,7 +43,10 @@ struct RunResult {
     qint64 written = 0, blocked = 0, updated = 0, extra = 0;
 };
 
-inline QString batchFileName() { return QStringLiteral("MakePass.ksh"); }
+inline QString batchFileName()
+{
+    return QStringLiteral("MakePass.ksh");
+}
 // "email_" + product + ".txt"
 QString addressFileName(const QString& product);
 
@@ -68,4 +71,4 @@ LineBlock sortedIgnoringCase(LineBlock lines);
 // The comparison that sort uses: <0, 0, >0.
 int compareIgnoringCase(QByteArrayView a, QByteArrayView b);
 
-}  // namespace og
+} // namespace og

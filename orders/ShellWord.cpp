@@ -1,5 +1,5 @@
-#include "orders/ScriptRun.h"
 #include "orders/ReportFields.h"
+#include "orders/ScriptRun.h"
 
 namespace og {
 
@@ -22,7 +22,7 @@ inline bool isPlainWordByte(unsigned char c)
 {
     return kPlain.plain[c];
 }
-}  // namespace
+} // namespace
 
 // Values reach the batch file from the report and from the vendor's lists,
 // and the vendor runs that file on the web server: anything the shell could
@@ -63,4 +63,4 @@ QByteArray shellWord(QByteArrayView utf8)
     return quoted;
 }
 
-}  // namespace og
+} // namespace og

@@ -13,11 +13,10 @@ namespace og {
 
 namespace {
 
-QMessageBox::StandardButton runBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
-                                   QMessageBox::StandardButtons buttons)
+QMessageBox::StandardButton runBox(
+    QWidget* parent, QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons)
 {
-    QMessageBox box(icon, QString::fromUtf8(ApplicationTitle), QtPlatform::messageText(text), buttons,
-                    parent);
+    QMessageBox box(icon, QString::fromUtf8(ApplicationTitle), QtPlatform::messageText(text), buttons, parent);
     box.setObjectName(QStringLiteral("MessageBox"));
     box.setTextFormat(Qt::PlainText);
     return static_cast<QMessageBox::StandardButton>(box.exec());
@@ -61,8 +60,7 @@ void QtPlatform::showError(QWidget* parent, const QString& text)
 
 bool QtPlatform::confirm(QWidget* parent, const QString& text)
 {
-    return runBox(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    return runBox(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 void QtPlatform::showInformation(QWidget* parent, const QString& text)
@@ -72,14 +70,12 @@ void QtPlatform::showInformation(QWidget* parent, const QString& text)
 
 QString QtPlatform::openFileName(QWidget* parent, const FileDialogRequest& request)
 {
-    return QFileDialog::getOpenFileName(parent, request.title, request.initialDirectory,
-                                        qtFilter(request.filter));
+    return QFileDialog::getOpenFileName(parent, request.title, request.initialDirectory, qtFilter(request.filter));
 }
 
 QStringList QtPlatform::openFileNames(QWidget* parent, const FileDialogRequest& request)
 {
-    return QFileDialog::getOpenFileNames(parent, request.title, request.initialDirectory,
-                                         qtFilter(request.filter));
+    return QFileDialog::getOpenFileNames(parent, request.title, request.initialDirectory, qtFilter(request.filter));
 }
 
 QString QtPlatform::clipboardText()

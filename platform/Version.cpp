@@ -1,9 +1,9 @@
 #include "platform/Version.h"
 
-#include "platform/VendorLinks.h"
-#include "platform/Platform.h"
-#include "platform/VersionInfo.h"
 #include "common/ProgramFolder.h"
+#include "platform/Platform.h"
+#include "platform/VendorLinks.h"
+#include "platform/VersionInfo.h"
 
 #include <QFileInfo>
 #include <QUrl>

@@ -14,9 +14,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTableView>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTableView>
 #include <QTimer>
 #include <cstdio>
 
@@ -28,13 +28,17 @@ class UnattendedPlatform : public og::Platform {
 public:
     int boxes = 0;
     void showError(QWidget*, const QString& text) override { note("error", text); }
-    bool confirm(QWidget*, const QString& text) override { note("question", text); return false; }
+    bool confirm(QWidget*, const QString& text) override
+    {
+        note("question", text);
+        return false;
+    }
     void showInformation(QWidget*, const QString& text) override { note("information", text); }
     QString openFileName(QWidget*, const og::FileDialogRequest&) override { return {}; }
     QStringList openFileNames(QWidget*, const og::FileDialogRequest&) override { return {}; }
     QString clipboardText() override { return {}; }
-    void openUrl(const QString&) override {}
-    void openFile(const QString&) override {}
+    void openUrl(const QString&) override { }
+    void openFile(const QString&) override { }
 
 private:
     void note(const char* kind, const QString& text)
@@ -106,7 +110,6 @@ int main(int argc, char* argv[])
 
     std::printf("startup_ms=%lld\nread_ms=%lld\nrun_ms=%lld\nshow_ms=%lld\nwindow_total_ms=%lld\n"
                 "scroll_jump_ms=%.2f\nscript_lines=%d\naddress_lines=%d\nboxes=%d\n",
-                started, read - started, ran - read, shown - ran, shown, jumpMs, lines, addresses,
-                platform.boxes);
+        started, read - started, ran - read, shown - ran, shown, jumpMs, lines, addresses, platform.boxes);
     return code == 0 && shown > 0 && platform.boxes == 0 ? 0 : 1;
 }

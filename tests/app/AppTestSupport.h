@@ -21,13 +21,15 @@ namespace og::test {
 inline void isolateRuntimeFolder()
 {
     static QTemporaryDir runtime;
-    QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                              QFileDevice::ExeOwner);
+    QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
 }
 
 // A temporary folder path ending in "/".
-inline QString slashed(const QTemporaryDir& dir) { return dir.path() + u'/'; }
+inline QString slashed(const QTemporaryDir& dir)
+{
+    return dir.path() + u'/';
+}
 
 inline void writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -63,8 +65,7 @@ inline void whenModal(QWidget* window, std::function<void(QWidget*)> action, int
 // A SWREG report line: id, date, order number, product, address, price,
 // currency, country, payment, first name, last name, status.
 inline QString swregLine(const QString& order, const QString& product, const QString& address,
-                         const QString& first = QStringLiteral("Ann"),
-                         const QString& last = QStringLiteral("Lee"))
+    const QString& first = QStringLiteral("Ann"), const QString& last = QStringLiteral("Lee"))
 {
     return QStringLiteral("2417,Tue Jan 01 10:00:00 2002,%1,%2,%3,19.95,USD,US,card,%4,%5,done")
         .arg(order, product, address, first, last);

@@ -7,9 +7,9 @@
 #include "app/HeraldF.h"
 #include "app/MakeKshF.h"
 #include "app/Ordergate.h"
-#include "platform/VendorLinks.h"
-#include "mailer/EmailForm.h"
 #include "common/ProfileFile.h"
+#include "mailer/EmailForm.h"
+#include "platform/VendorLinks.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QAction>
@@ -33,10 +33,10 @@ const QString SaveQuestion = QStringLiteral("Save changes to properties?");
 
 QString twoProductReport()
 {
-    return QStringList{swregLine("5001", "Tool", "a@example.com"), swregLine("5002", "Widget", "b@example.com"),
-                       swregLine("5003", "Tool", "c@example.com")}
+    return QStringList {swregLine("5001", "Tool", "a@example.com"), swregLine("5002", "Widget", "b@example.com"),
+               swregLine("5003", "Tool", "c@example.com")}
                .join(QLatin1String("\r\n")) +
-           QLatin1String("\r\n");
+        QLatin1String("\r\n");
 }
 
 // One start of the program in private folders.
@@ -68,7 +68,7 @@ struct Start {
     void closeResultsAfterRun()
     {
         QObject::connect(&program->Herald(), &THerald::runFinished, &program->Herald(),
-                         [this] { QTimer::singleShot(0, program->Herald().BitBtn1, &QPushButton::click); });
+            [this] { QTimer::singleShot(0, program->Herald().BitBtn1, &QPushButton::click); });
     }
 };
 
@@ -110,10 +110,10 @@ private slots:
         s.form().protectMask->setText(QStringLiteral("*.zip"));
         s.platform.queueConfirm(true);
         QVERIFY(s.form().close());
-        QCOMPARE(s.platform.texts(Call::Confirm), QStringList{SaveQuestion});
+        QCOMPARE(s.platform.texts(Call::Confirm), QStringList {SaveQuestion});
         const QString ini = QString::fromUtf8(readFile(s.ini()));
         for (const char* line : {"Pmask=*.zip", "chmodProtect=777", "chmodAccess=644", "chmodPasswd=644",
-                                 "user=ChangeMe", "passwd=ReplaceMeToo", "orderNr=1", "orderDate=0", "names=0"})
+                 "user=ChangeMe", "passwd=ReplaceMeToo", "orderNr=1", "orderDate=0", "names=0"})
             QVERIFY2(ini.contains(QLatin1String(line)), line);
         QVERIFY(ini.contains(QLatin1String("[options]")));
         VERIFY_NO_FAULTS(s);
@@ -126,7 +126,7 @@ private slots:
         s.form().IncName->click();
         s.platform.queueConfirm(false);
         QVERIFY(s.form().close());
-        QCOMPARE(s.platform.texts(Call::Confirm), QStringList{SaveQuestion});
+        QCOMPARE(s.platform.texts(Call::Confirm), QStringList {SaveQuestion});
         QVERIFY(!QFile::exists(s.ini()));
         VERIFY_NO_FAULTS(s);
     }
@@ -142,7 +142,7 @@ private slots:
         QVERIFY(s.form().isVisible());
         s.platform.queueConfirm(false);
         QVERIFY(s.form().close());
-        QCOMPARE(s.platform.texts(Call::Confirm), QStringList{SaveQuestion});
+        QCOMPARE(s.platform.texts(Call::Confirm), QStringList {SaveQuestion});
         // The mailer's visit read nothing again.
         QCOMPARE(s.platform.count(Call::Clipboard), 1);
     }
@@ -183,7 +183,7 @@ private slots:
         Start s;
         s.activate(QString());
         QCOMPARE(s.platform.texts(Call::Error),
-                 QStringList{"No records processed\rDid you copy the CSV report file to the Windows clipboard?"});
+            QStringList {"No records processed\rDid you copy the CSV report file to the Windows clipboard?"});
         QCOMPARE(s.form().StoreBox->count(), 0);
         QVERIFY(s.form().Button1->isEnabled());
         s.form().Button1->click();
@@ -292,8 +292,7 @@ private slots:
         s.form().setProgramFolder(missing);
         // Create files: efile cannot be written, so no results window.
         s.form().Button1Click();
-        QCOMPARE(s.platform.texts(Call::Error),
-                 QStringList{"Unable to write to " + missing + "ordergate.ini."});
+        QCOMPARE(s.platform.texts(Call::Error), QStringList {"Unable to write to " + missing + "ordergate.ini."});
         QVERIFY(!s.program->Herald().isVisible());
         QVERIFY(s.form().isVisible());
 
@@ -318,7 +317,8 @@ private slots:
         s.form().BitBtn4->click();
         const QStringList info = s.platform.texts(Call::Information);
         QCOMPARE(info.size(), 1);
-        static const QRegularExpression about(QStringLiteral("^Ordergate\rVersion \\d+\\.\\d+\\.\\d+\r[^\r]+\r[^\r]+$"));
+        static const QRegularExpression about(
+            QStringLiteral("^Ordergate\rVersion \\d+\\.\\d+\\.\\d+\r[^\r]+\r[^\r]+$"));
         QVERIFY2(about.match(info[0]).hasMatch(), qPrintable(info[0]));
     }
 
@@ -338,7 +338,7 @@ private slots:
     {
         Start s;
         TForm1& f = s.form();
-        const QList<QPushButton*> buttons{f.VHS, f.DVD, f.MUSIC, f.BOOKS, f.TOYS, f.APPAREL, f.ZINES, f.BitBtn3};
+        const QList<QPushButton*> buttons {f.VHS, f.DVD, f.MUSIC, f.BOOKS, f.TOYS, f.APPAREL, f.ZINES, f.BitBtn3};
         for (QPushButton* b : buttons)
             b->click();
         const QStringList urls = s.platform.texts(Call::OpenUrl);
@@ -357,7 +357,7 @@ private slots:
         s.activate(twoProductReport());
         s.form().protectMask->setFocus();
         QTest::keyClick(s.form().protectMask, Qt::Key_Return);
-        QCOMPARE(s.platform.texts(Call::OpenUrl), QStringList{QString::fromUtf8(VendorLinks::Advertising)});
+        QCOMPARE(s.platform.texts(Call::OpenUrl), QStringList {QString::fromUtf8(VendorLinks::Advertising)});
     }
 
     void contextMenuRepeatsTheButtons()
@@ -379,11 +379,11 @@ private slots:
     void controlsCarryTheirNames()
     {
         Start s;
-        for (const char* name : {"GroupBox2", "Label3", "protectMask", "GroupBox3", "Label4", "ProtectMod", "Label5",
-                                 "AccessMod", "Label6", "PassMod", "Label2", "TestUser", "Label8", "TestPass",
-                                 "GroupBox4", "IncOrder", "IncDate", "IncName", "Label9", "StoreBox", "Button2",
-                                 "Button1", "SpeedButton1", "BitBtn4", "BitBtn2", "BitBtn1", "Memo2", "BitBtn3",
-                                 "GroupBox1", "VHS", "DVD", "MUSIC", "BOOKS", "TOYS", "APPAREL", "ZINES"})
+        for (const char* name :
+            {"GroupBox2", "Label3", "protectMask", "GroupBox3", "Label4", "ProtectMod", "Label5", "AccessMod", "Label6",
+                "PassMod", "Label2", "TestUser", "Label8", "TestPass", "GroupBox4", "IncOrder", "IncDate", "IncName",
+                "Label9", "StoreBox", "Button2", "Button1", "SpeedButton1", "BitBtn4", "BitBtn2", "BitBtn1", "Memo2",
+                "BitBtn3", "GroupBox1", "VHS", "DVD", "MUSIC", "BOOKS", "TOYS", "APPAREL", "ZINES"})
             QVERIFY2(s.form().findChild<QWidget*>(QLatin1String(name)), name);
         QVERIFY(s.form().findChild<QObject*>(QStringLiteral("SingleInstance1")));
         QCOMPARE(s.program->DM().objectName(), QStringLiteral("DM"));

@@ -11,13 +11,13 @@
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QHeaderView>
-#include <QTableView>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -98,11 +98,10 @@ private slots:
 
     void fullRunShowsAndWritesBothFilesThenEndsTheProgram()
     {
-        Start s({{"bozos.txt", "blocked@example.com\r\n"},
-                 {"Address.txt", "zed@example.com new.zed@example.com\r\n"},
-                 {"goodguys.txt", "friend@example.com F-1 All\r\n"}});
+        Start s({{"bozos.txt", "blocked@example.com\r\n"}, {"Address.txt", "zed@example.com new.zed@example.com\r\n"},
+            {"goodguys.txt", "friend@example.com F-1 All\r\n"}});
         s.activate({swregLine("11", "Tool", "zed@example.com"), swregLine("12", "Tool", "Blocked@Example.com"),
-                    swregLine("13", "Widget", "amy@example.com"), swregLine("14", "Tool", "Bob@example.com")});
+            swregLine("13", "Widget", "amy@example.com"), swregLine("14", "Tool", "Bob@example.com")});
         s.form().IncName->setChecked(true);
         s.form().TestUser->setText(QStringLiteral("tester"));
 
@@ -121,28 +120,21 @@ private slots:
         s.form().Button1Click();
 
         const QString dir = slashed(s.folder);
-        const QStringList script{"echo batch file for product: All",
-                                 "htpasswd -bc .htpasswd zed@example.com 11",
-                                 "htpasswd -b .htpasswd amy@example.com 13",
-                                 "htpasswd -b .htpasswd Bob@example.com 14",
-                                 "htpasswd -b .htpasswd friend@example.com F-1",
-                                 "htpasswd -b .htpasswd tester ReplaceMeToo",
-                                 "chmod 644 .htpasswd",
-                                 "chmod 777 *.*",
-                                 "chmod 644 .htaccess",
-                                 "rm MakePass.ksh"};
+        const QStringList script {"echo batch file for product: All", "htpasswd -bc .htpasswd zed@example.com 11",
+            "htpasswd -b .htpasswd amy@example.com 13", "htpasswd -b .htpasswd Bob@example.com 14",
+            "htpasswd -b .htpasswd friend@example.com F-1", "htpasswd -b .htpasswd tester ReplaceMeToo",
+            "chmod 644 .htpasswd", "chmod 777 *.*", "chmod 644 .htaccess", "rm MakePass.ksh"};
         QCOMPARE(shownScript, script);
         QCOMPARE(fileLines(dir + "MakePass.ksh"), script);
-        const QStringList addresses{"amy@example.com , 13 , Ann Lee", "Bob@example.com , 14 , Ann Lee",
-                                    "friend@example.com , F-1", "new.zed@example.com , 11 , Ann Lee"};
+        const QStringList addresses {"amy@example.com , 13 , Ann Lee", "Bob@example.com , 14 , Ann Lee",
+            "friend@example.com , F-1", "new.zed@example.com , 11 , Ann Lee"};
         QCOMPARE(shownAddresses, addresses);
         QCOMPARE(fileLines(dir + "email_All.txt"), addresses);
         QCOMPARE(label, QStringLiteral("e-mail list: email_All.txt"));
-        QCOMPARE(statistics, (QStringList{"processed 3 entries for Store: All", "1 bozos blocked",
-                                          "1 email addresses updated in email_All.txt",
-                                          "1 added from goodguys.txt file", "4 Total",
-                                          "MakePass.ksh and email_All.txt placed in directory: " + dir,
-                                          "Used report from SWREG"}));
+        QCOMPARE(statistics,
+            (QStringList {"processed 3 entries for Store: All", "1 bozos blocked",
+                "1 email addresses updated in email_All.txt", "1 added from goodguys.txt file", "4 Total",
+                "MakePass.ksh and email_All.txt placed in directory: " + dir, "Used report from SWREG"}));
         QCOMPARE(colour, QColor(Qt::blue));
 
         // Closing the results window closed the main window: the program ends.
@@ -151,7 +143,7 @@ private slots:
         QVERIFY(QGuiApplication::quitOnLastWindowClosed());
         for (QWidget* w : QApplication::topLevelWidgets())
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
-        QCOMPARE(s.platform.texts(Call::Confirm), QStringList{"Save changes to properties?"});
+        QCOMPARE(s.platform.texts(Call::Confirm), QStringList {"Save changes to properties?"});
         VERIFY_NO_FAULTS(s);
     }
 
@@ -162,11 +154,11 @@ private slots:
         s.form().StoreBox->setCurrentRow(1); // Tool
         QSignalSpy runs(&s.herald(), &THerald::runFinished);
         QVERIFY(s.showResults());
-        QCOMPARE(viewLines(s.herald().emailBox), QStringList{"a@example.com , 1"});
+        QCOMPARE(viewLines(s.herald().emailBox), QStringList {"a@example.com , 1"});
         s.form().StoreBox->setCurrentRow(2); // Gadget
         QVERIFY(s.showResults());
         QCOMPARE(runs.size(), 2);
-        QCOMPARE(viewLines(s.herald().emailBox), QStringList{"b@example.com , 2"});
+        QCOMPARE(viewLines(s.herald().emailBox), QStringList {"b@example.com , 2"});
         const QStringList stats = s.herald().RichEdit1->toPlainText().split(u'\n');
         QCOMPARE(stats.size(), 14);
         QCOMPARE(stats[0], QStringLiteral("processed 1 entries for Store: Tool"));
@@ -257,7 +249,8 @@ private slots:
         // Every row is as wide as the widest line, so nothing is cut off.
         const QSize size = model->index(0).data(Qt::SizeHintRole).toSize();
         const int needed = QFontMetrics(memo->font()).horizontalAdvance(QString(300, u'x'));
-        QVERIFY2(size.width() >= needed, qPrintable(QStringLiteral("%1 < %2 (%3)").arg(size.width()).arg(needed).arg(memo->font().toString())));
+        QVERIFY2(size.width() >= needed,
+            qPrintable(QStringLiteral("%1 < %2 (%3)").arg(size.width()).arg(needed).arg(memo->font().toString())));
         QCOMPARE(model->index(199999).data(Qt::SizeHintRole).toSize(), size);
         QVERIFY(!model->index(200000).data().isValid());
     }

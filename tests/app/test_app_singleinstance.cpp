@@ -73,8 +73,8 @@ private slots:
     {
         isolateRuntimeFolder();
         QGuiApplication::setApplicationDisplayName("OrdergateTest");
-        QFile::setPermissions(runtime_.path(),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(
+            runtime_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         writeFile(work_.path() + "/report.csv", swregLine("1", "Tool", "a@example.com").toUtf8() + "\r\n");
     }
 

@@ -14,15 +14,15 @@ using Outcome = og::test::CliOutcome;
 
 class MakeCommand : public ::testing::Test {
 protected:
-    QTemporaryDir work;     // the working folder, with the lists
-    QTemporaryDir program;  // --dir
+    QTemporaryDir work;    // the working folder, with the lists
+    QTemporaryDir program; // --dir
     QString examples = QStringLiteral(OG_EXAMPLES_DIR);
 
     QString programDir() const { return program.path() + u'/'; }
 
     Outcome run(const QStringList& args, const QByteArray& input = {})
     {
-        return og::test::runCli(work.path(), QStringList{"make"} + args, input);
+        return og::test::runCli(work.path(), QStringList {"make"} + args, input);
     }
 
     void put(const QString& path, const QByteArray& bytes)
@@ -41,10 +41,7 @@ protected:
         for (const char* name : {"bozos.txt", "Address.txt", "goodguys.txt"})
             ASSERT_TRUE(QFile::copy(examples + u'/' + QString::fromUtf8(name), work.filePath(name)));
     }
-    QStringList programFiles() const
-    {
-        return QDir(program.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    }
+    QStringList programFiles() const { return QDir(program.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
 };
 
 TEST_F(MakeCommand, PrintsExactlyTheStatisticsAndWritesBothFiles)
@@ -53,33 +50,36 @@ TEST_F(MakeCommand, PrintsExactlyTheStatisticsAndWritesBothFiles)
     const Outcome o = run({examples + "/swreg-report.csv", "--product", "tool", "--dir", program.path()});
     ASSERT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_EQ(o.err, "");
-    EXPECT_EQ(o.out, "processed 4 entries for Store: Tool\n"
-                     "1 bozos blocked\n"
-                     "1 email addresses updated in email_Tool.txt\n"
-                     "2 added from goodguys.txt file\n"
-                     "6 Total\n"
-                     "MakePass.ksh and email_Tool.txt placed in directory: " + programDir() + "\n"
-                     "Used report from SWREG\n");
+    EXPECT_EQ(o.out,
+        "processed 4 entries for Store: Tool\n"
+        "1 bozos blocked\n"
+        "1 email addresses updated in email_Tool.txt\n"
+        "2 added from goodguys.txt file\n"
+        "6 Total\n"
+        "MakePass.ksh and email_Tool.txt placed in directory: " +
+            programDir() +
+            "\n"
+            "Used report from SWREG\n");
     EXPECT_EQ(read(program.filePath("email_Tool.txt")),
-              "alice@example.com , 100101\r\nbeta.tester@example.org , BETA-7\r\n"
-              "Carol@Example.com , 100103\r\ndave@example.com , 100104\r\n"
-              "henry@example.org , 100108\r\nreviewer@example.com , PRESS-1\r\n");
+        "alice@example.com , 100101\r\nbeta.tester@example.org , BETA-7\r\n"
+        "Carol@Example.com , 100103\r\ndave@example.com , 100104\r\n"
+        "henry@example.org , 100108\r\nreviewer@example.com , PRESS-1\r\n");
     EXPECT_TRUE(read(program.filePath("MakePass.ksh")).startsWith("echo batch file for product: Tool\r\n"));
     EXPECT_EQ(read(program.filePath("ordergate.ini")),
-              "[options]\r\nefile=" + (programDir() + "email_Tool.txt").toUtf8() + "\r\n");
+        "[options]\r\nefile=" + (programDir() + "email_Tool.txt").toUtf8() + "\r\n");
 }
 
 TEST_F(MakeCommand, ReadsStandardInputAndTakesTheFirstProductEntry)
 {
     const QByteArray report = read(examples + "/regnet-report.csv");
-    for (const QStringList& args : {QStringList{"-", "--dir", program.path()},
-                                    QStringList{"--dir=" + program.path()}}) {
+    for (const QStringList& args :
+        {QStringList {"-", "--dir", program.path()}, QStringList {"--dir=" + program.path()}}) {
         const Outcome o = run(args, report);
         ASSERT_EQ(o.status, 0) << o.err.toStdString();
         EXPECT_TRUE(o.out.startsWith("processed 4 entries for Store: All\n")) << o.out.toStdString();
         EXPECT_TRUE(o.out.endsWith("Used report from RegNet\n"));
     }
-    EXPECT_EQ(programFiles(), (QStringList{"MakePass.ksh", "email_All.txt", "ordergate.ini"}));
+    EXPECT_EQ(programFiles(), (QStringList {"MakePass.ksh", "email_All.txt", "ordergate.ini"}));
 }
 
 TEST_F(MakeCommand, UsesTheOptionsOfTheProgramFolderAndReportsWithLfEnds)
@@ -93,9 +93,9 @@ TEST_F(MakeCommand, UsesTheOptionsOfTheProgramFolderAndReportsWithLfEnds)
     ASSERT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_EQ(read(program.filePath("email_Widget.txt")), "grace@example.org , Grace Garner\r\n");
     EXPECT_EQ(read(program.filePath("MakePass.ksh")),
-              "echo batch file for product: Widget\r\n"
-              "htpasswd -bc .htpasswd grace@example.org 100107\r\n"
-              "chmod 644 .htpasswd\r\nchmod 750 *.zip\r\nchmod 644 .htaccess\r\nrm MakePass.ksh\r\n");
+        "echo batch file for product: Widget\r\n"
+        "htpasswd -bc .htpasswd grace@example.org 100107\r\n"
+        "chmod 644 .htpasswd\r\nchmod 750 *.zip\r\nchmod 644 .htaccess\r\nrm MakePass.ksh\r\n");
     // the options themselves are left as they were; efile is added
     EXPECT_TRUE(read(program.filePath("ordergate.ini")).startsWith("[options]\r\nuser=\r\norderNr=0\r\n"));
 }
@@ -146,9 +146,8 @@ TEST_F(MakeCommand, AFailedFileIsReportedWithoutStatistics)
 
 TEST_F(MakeCommand, UsageErrorsAndHelp)
 {
-    for (const QStringList& args : {QStringList{"--bogus"}, QStringList{"a.csv", "b.csv"},
-                                    QStringList{"--product"}, QStringList{"--dir", ""},
-                                    QStringList{"--product", "a", "--product", "b"}}) {
+    for (const QStringList& args : {QStringList {"--bogus"}, QStringList {"a.csv", "b.csv"}, QStringList {"--product"},
+             QStringList {"--dir", ""}, QStringList {"--product", "a", "--product", "b"}}) {
         const Outcome o = run(args);
         EXPECT_EQ(o.status, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(o.err.contains("Usage: ordergate-cli make")) << o.err.toStdString();
@@ -168,4 +167,4 @@ TEST_F(MakeCommand, UsageErrorsAndHelp)
     EXPECT_EQ(p.exitCode(), 2);
 }
 
-}  // namespace
+} // namespace

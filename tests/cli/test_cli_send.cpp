@@ -7,8 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
-#include <QThread>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -26,16 +26,14 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_TRUE(writeFile(work.filePath("email_Tool.txt"), "alice@example.com , 1001 , Alice Smith\r\n"
-                                                               "  bob@example.org\r\n"
-                                                               "no customer here\r\n"));
+        ASSERT_TRUE(writeFile(work.filePath("email_Tool.txt"),
+            "alice@example.com , 1001 , Alice Smith\r\n"
+            "  bob@example.org\r\n"
+            "no customer here\r\n"));
         ASSERT_TRUE(writeFile(work.filePath("body.txt"), "Hello,\r\n.hidden dot\r\nBye\r\n"));
     }
 
-    Outcome run(const QStringList& args)
-    {
-        return og::test::runCli(work.path(), QStringList{"send"} + args);
-    }
+    Outcome run(const QStringList& args) { return og::test::runCli(work.path(), QStringList {"send"} + args); }
     QString ini() const { return program.filePath("ordergate.ini"); }
 };
 
@@ -46,15 +44,15 @@ TEST_F(SendCommand, SendsToEveryCustomerAndTheSenderLikeTheWindow)
     og::test::MailSink sink;
     ASSERT_TRUE(sink.start());
     const Outcome o = run({"email_Tool.txt", "--subject", "Tool 2.0", "--body-file", "body.txt", "--from",
-                           "vendor@example.com", "--org", "Vendor Ltd", "--server", sink.server(), "--dir",
-                           program.path()});
+        "vendor@example.com", "--org", "Vendor Ltd", "--server", sink.server(), "--dir", program.path()});
     ASSERT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_EQ(o.err, QString());
-    EXPECT_EQ(o.out, "Preparing to send messages...\n"
-                     "Sending to alice@example.com\n"
-                     "Sending to bob@example.org\n"
-                     "Sending to vendor@example.com\n"
-                     "Message sent to 2 customers\n");
+    EXPECT_EQ(o.out,
+        "Preparing to send messages...\n"
+        "Sending to alice@example.com\n"
+        "Sending to bob@example.org\n"
+        "Sending to vendor@example.com\n"
+        "Message sent to 2 customers\n");
     ASSERT_EQ(sink.waitForMessages(3), 3);
     EXPECT_EQ(sink.envelope(2)["rcpt_tos"].toArray().first().toString(), QStringLiteral("bob@example.org"));
     EXPECT_EQ(sink.envelope(3)["rcpt_tos"].toArray().first().toString(), QStringLiteral("vendor@example.com"));
@@ -79,12 +77,13 @@ TEST_F(SendCommand, TakesSenderServerAndSwitchesFromTheSettingsFile)
 {
     og::test::MailSink sink;
     ASSERT_TRUE(sink.start());
-    ASSERT_TRUE(writeFile(ini(), "[user]\r\nemail=saved@example.com\r\nserver=" + sink.server().toUtf8()
-                                     + "\r\n[options]\r\naudit=0\r\nlog=0\r\n"));
+    ASSERT_TRUE(writeFile(ini(),
+        "[user]\r\nemail=saved@example.com\r\nserver=" + sink.server().toUtf8() +
+            "\r\n[options]\r\naudit=0\r\nlog=0\r\n"));
     ASSERT_TRUE(writeFile(work.filePath("sig.txt"), "-- \r\nSaved Vendor\r\n"));
     ASSERT_TRUE(writeFile(work.filePath("notes.pdf"), "%PDF-1.4 fake"));
-    const Outcome o = run({"email_Tool.txt", "--subject", "   ", "--body-file", "body.txt", "--signature",
-                           "sig.txt", "--attach", "notes.pdf", "--attach", "notes.pdf", "--dir", program.path()});
+    const Outcome o = run({"email_Tool.txt", "--subject", "   ", "--body-file", "body.txt", "--signature", "sig.txt",
+        "--attach", "notes.pdf", "--attach", "notes.pdf", "--dir", program.path()});
     ASSERT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_TRUE(o.out.endsWith("Message sent to 2 customers\n"));
     EXPECT_FALSE(o.out.contains("saved@example.com")) << "no copy to the sender with audit=0";
@@ -96,7 +95,7 @@ TEST_F(SendCommand, TakesSenderServerAndSwitchesFromTheSettingsFile)
     const QJsonArray parts = parsed["root"].toObject()["parts"].toArray();
     ASSERT_EQ(parts.size(), 3);
     EXPECT_EQ(parts[0].toObject()["text"].toString().left(43),
-              QStringLiteral("Hello,\r\n.hidden dot\r\nBye\r\n-- \r\nSaved Vendor"));
+        QStringLiteral("Hello,\r\n.hidden dot\r\nBye\r\n-- \r\nSaved Vendor"));
     EXPECT_EQ(parts[1].toObject()["filename"].toString(), QStringLiteral("notes.pdf"));
     EXPECT_EQ(parts[2].toObject()["filename"].toString(), QStringLiteral("notes.pdf"));
     bool subjectNone = false;
@@ -112,31 +111,31 @@ TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
     og::test::ScriptedSmtpServer server(2);
     ASSERT_TRUE(server.start());
     Outcome o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from", "vendor@example.com",
-                     "--server", server.server(), "--dir", program.path(), "--no-log"});
+        "--server", server.server(), "--dir", program.path(), "--no-log"});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "550 5.1.1 No such user here\n");
     EXPECT_EQ(o.out, "Preparing to send messages...\nSending to alice@example.com\n");
     EXPECT_EQ(server.connections(), 2);
 
-    o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--server", "mail.example.com",
-             "--dir", program.path()});
+    o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--server", "mail.example.com", "--dir",
+        program.path()});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "You must enter your correct email address\n");
     EXPECT_EQ(o.out, QString());
 
     ASSERT_TRUE(writeFile(work.filePath("empty.txt"), ""));
     o = run({"email_Tool.txt", "--subject", "S", "--body-file", "empty.txt", "--from", "a@b.c", "--server",
-             "mail.example.com", "--dir", program.path()});
+        "mail.example.com", "--dir", program.path()});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "You must enter something in your message\n");
 
     o = run({"missing.txt", "--subject", "S", "--body-file", "body.txt", "--dir", program.path()});
     EXPECT_EQ(o.err, "Invalid file name specification\n");
 
-    for (const QStringList& bad : {QStringList{"email_Tool.txt", "--body-file", "body.txt"},
-                                   QStringList{"--subject", "S", "--body-file", "body.txt"},
-                                   QStringList{"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--bogus"},
-                                   QStringList{"email_Tool.txt", "--subject", "S", "--body-file"}}) {
+    for (const QStringList& bad : {QStringList {"email_Tool.txt", "--body-file", "body.txt"},
+             QStringList {"--subject", "S", "--body-file", "body.txt"},
+             QStringList {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--bogus"},
+             QStringList {"email_Tool.txt", "--subject", "S", "--body-file"}}) {
         o = run(bad);
         EXPECT_EQ(o.status, 2) << bad.join(' ').toStdString();
         EXPECT_TRUE(o.err.contains("Usage: ordergate-cli send")) << o.err.toStdString();

@@ -1,8 +1,8 @@
 // The settings file: profile rules, the options and efile.
 
-#include "orders/Options.h"
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
+#include "orders/Options.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,10 +40,10 @@ TEST_F(SettingsFile, ReadsSectionsAndKeysIgnoringCaseAndBlanks)
           "Pmask=second\r\n"
           "user=\"quoted name\"\r\n"
           "efile=C:\\Program Files\\Ordergate\\email_Tool.txt\r\n");
-    EXPECT_EQ(ProfileFile::readString(path, "options", "Pmask", "d"), "*.zip");  // first one wins
+    EXPECT_EQ(ProfileFile::readString(path, "options", "Pmask", "d"), "*.zip"); // first one wins
     EXPECT_EQ(ProfileFile::readString(path, "options", "user", "d"), "quoted name");
     EXPECT_EQ(ProfileFile::readString(path, "Options", "EFILE", "d"),
-              "C:\\Program Files\\Ordergate\\email_Tool.txt");  // backslashes read unchanged
+        "C:\\Program Files\\Ordergate\\email_Tool.txt"); // backslashes read unchanged
     EXPECT_EQ(ProfileFile::readString(path, "options", "missing", "dflt"), "dflt");
     EXPECT_EQ(ProfileFile::readString(path, "nosection", "Pmask", "dflt"), "dflt");
     EXPECT_EQ(ProfileFile::readString(dir.filePath("none.ini"), "options", "Pmask", "dflt"), "dflt");
@@ -63,12 +63,25 @@ TEST_F(SettingsFile, OldWindows1252FilesReadAsMeant)
 
 TEST(ProfileBooleans, WholeNumbersOtherThanZeroAreOn)
 {
-    const struct { const char* text; bool fromTrue; bool fromFalse; } cases[] = {
-        {"1", true, true},     {"0", false, false},   {"7", true, true},
-        {"-1", true, true},    {"0x1", true, true},   {"0x0", false, false},
-        {"0XfF", true, true},  {"00", false, false},  {"yes", true, false},
-        {"", true, false},     {"1a", true, false},   {"0x", true, false},
-        {"0xg", true, false},  {"99999999999", true, false},
+    const struct {
+        const char* text;
+        bool fromTrue;
+        bool fromFalse;
+    } cases[] = {
+        {"1", true, true},
+        {"0", false, false},
+        {"7", true, true},
+        {"-1", true, true},
+        {"0x1", true, true},
+        {"0x0", false, false},
+        {"0XfF", true, true},
+        {"00", false, false},
+        {"yes", true, false},
+        {"", true, false},
+        {"1a", true, false},
+        {"0x", true, false},
+        {"0xg", true, false},
+        {"99999999999", true, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ProfileFile::parseBool(c.text, true), c.fromTrue) << c.text;
@@ -98,7 +111,7 @@ TEST_F(SettingsFile, WritingKeepsEverythingElseAndItsLineEnds)
 
 TEST_F(SettingsFile, WritingAFileWithLfEndsKeepsLf)
 {
-    write("[options]\nPmask=*.*");  // no line end after the last line
+    write("[options]\nPmask=*.*"); // no line end after the last line
     ProfileFile::writeString(path, "options", "user", "x");
     EXPECT_EQ(read(), QByteArray("[options]\nPmask=*.*\nuser=x\n"));
 }
@@ -133,7 +146,7 @@ TEST_F(SettingsFile, AFailedWriteNamesTheFile)
 
 TEST_F(SettingsFile, OptionsLoadOverTheCurrentValuesAndSaveAllNineKeys)
 {
-    EXPECT_EQ(loadOptions(path, Options()), Options());  // no file: as they are
+    EXPECT_EQ(loadOptions(path, Options()), Options()); // no file: as they are
 
     write("[options]\r\nPmask=*.zip\r\norderNr=yes\r\norderDate=0x1\r\nnames=2\r\n");
     Options current;
@@ -141,7 +154,7 @@ TEST_F(SettingsFile, OptionsLoadOverTheCurrentValuesAndSaveAllNineKeys)
     current.user = "kept";
     const Options o = loadOptions(path, current);
     EXPECT_EQ(o.Pmask, "*.zip");
-    EXPECT_FALSE(o.orderNr);  // not a number: the current state stays
+    EXPECT_FALSE(o.orderNr); // not a number: the current state stays
     EXPECT_TRUE(o.orderDate);
     EXPECT_TRUE(o.names);
     EXPECT_EQ(o.user, "kept");
@@ -152,9 +165,10 @@ TEST_F(SettingsFile, OptionsLoadOverTheCurrentValuesAndSaveAllNineKeys)
     saved.passwd = "secret";
     saved.names = true;
     saveOptions(path, saved);
-    EXPECT_EQ(read(), QByteArray("[options]\r\nPmask=*.*\r\nchmodProtect=777\r\nchmodAccess=644\r\n"
-                                 "chmodPasswd=644\r\nuser=ChangeMe\r\npasswd=secret\r\norderNr=1\r\n"
-                                 "orderDate=0\r\nnames=1\r\n"));
+    EXPECT_EQ(read(),
+        QByteArray("[options]\r\nPmask=*.*\r\nchmodProtect=777\r\nchmodAccess=644\r\n"
+                   "chmodPasswd=644\r\nuser=ChangeMe\r\npasswd=secret\r\norderNr=1\r\n"
+                   "orderDate=0\r\nnames=1\r\n"));
     EXPECT_EQ(loadOptions(path, Options()), saved);
 
     writeAddressFilePath(path, "/srv/email_All.txt");
@@ -167,4 +181,4 @@ TEST(ProgramFolder, SettingsPathIsInTheFolder)
     EXPECT_EQ(settingsPathIn("/opt/og/"), "/opt/og/ordergate.ini");
 }
 
-}  // namespace
+} // namespace

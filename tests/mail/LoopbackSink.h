@@ -21,8 +21,7 @@ namespace og::test {
 class LoopbackSink {
 public:
     // A small receive buffer lets a sender feel back-pressure sooner.
-    explicit LoopbackSink(std::chrono::milliseconds idleLimit = std::chrono::seconds(20),
-                          int receiveBufferBytes = 0)
+    explicit LoopbackSink(std::chrono::milliseconds idleLimit = std::chrono::seconds(20), int receiveBufferBytes = 0)
         : idleLimit_(idleLimit)
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -30,7 +29,7 @@ public:
             throw std::runtime_error("sink: no socket");
         if (receiveBufferBytes > 0)
             ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
-        sockaddr_in address{};
+        sockaddr_in address {};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = 0;
@@ -84,7 +83,7 @@ private:
         auto until = deadline();
         int peer = -1;
         while (!stop_ && std::chrono::steady_clock::now() < until) {
-            pollfd p{listener_, POLLIN, 0};
+            pollfd p {listener_, POLLIN, 0};
             if (::poll(&p, 1, 50) > 0) {
                 peer = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
                 break;
@@ -96,11 +95,11 @@ private:
         char buffer[65536];
         while (!stop_ && std::chrono::steady_clock::now() < until) {
             if (abort_) {
-                linger hard{1, 0};
+                linger hard {1, 0};
                 ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
                 break;
             }
-            pollfd p{peer, POLLIN, 0};
+            pollfd p {peer, POLLIN, 0};
             if (::poll(&p, 1, 50) <= 0)
                 continue;
             const ssize_t got = ::recv(peer, buffer, sizeof buffer, 0);
@@ -119,8 +118,8 @@ private:
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> abort_{false};
+    std::atomic<bool> stop_ {false};
+    std::atomic<bool> abort_ {false};
     std::mutex mutex_;
     std::string received_;
 };

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <optional>
-#include <stdexcept>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 
 #include <unistd.h>

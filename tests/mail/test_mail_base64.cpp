@@ -39,8 +39,13 @@ std::string MessageOf(F&& action)
 TEST(Base64Strings, PublishedVectors)
 {
     const std::pair<const char*, const char*> vectors[] = {
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
     };
     for (const auto& [plain, encoded] : vectors) {
         EXPECT_EQ(TWireEncoder::EncodeString(plain), encoded) << plain;
@@ -67,9 +72,8 @@ TEST(Base64Strings, AllByteValuesRoundTrip)
     const std::string bytes = og::test::PatternBytes(255);
     const std::string encoded = TWireEncoder::EncodeString(bytes);
     EXPECT_EQ(encoded.size(), 340u);
-    EXPECT_EQ(encoded.find_first_not_of(
-                  "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"),
-              std::string::npos);
+    EXPECT_EQ(encoded.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"),
+        std::string::npos);
     EXPECT_EQ(TWireDecoder::DecodeString(encoded), bytes);
 }
 
@@ -91,7 +95,7 @@ TEST(Base64Strings, DecoderRejectsWrongGroupLengthAndIgnoresTail)
     EXPECT_EQ(TWireDecoder::DecodeString(""), "");
 }
 
-class Base64File : public ::testing::TestWithParam<std::size_t> {};
+class Base64File : public ::testing::TestWithParam<std::size_t> { };
 
 TEST_P(Base64File, LinesMatchTheSystemToolAndHaveTheRightShape)
 {
@@ -155,7 +159,7 @@ TEST(Base64FileOutputs, MissingEventAndForeignObjectsAreRefused)
     EXPECT_EQ(MessageOf([&] { encoder.WriteLine(nullptr, "x"); }), "No Event Defined");
     int foreign = 0;
     EXPECT_EQ(MessageOf([&] { encoder.WriteLine(og::TEncoderOutput::Other(&foreign), "x"); }),
-              "Unsupported Write Object in Encoder.");
+        "Unsupported Write Object in Encoder.");
     // A bare socket is no client: it cannot take lines either.
     og::TWireSocket socket;
     EXPECT_EQ(MessageOf([&] { encoder.WriteLine(&socket, "x"); }), "Unsupported Write Object in Encoder.");

@@ -20,22 +20,31 @@ const std::string Separator = "--=_NextPart_2rfksadvnqw3nerasdf";
 
 std::string PartHeader(const std::string& storedName)
 {
-    return "\r\n" + Separator + "\r\n"
-           "Content-Type: application/octet-stream;\r\n"
-           "        name=\"" + storedName + "\"\r\n"
-           "Content-Transfer-Encoding: base64\r\n"
-           "Content-Disposition: attachment;\r\n"
-           "        filename=\"" + storedName + "\"\r\n"
-           "\r\n";
+    return "\r\n" + Separator +
+        "\r\n"
+        "Content-Type: application/octet-stream;\r\n"
+        "        name=\"" +
+        storedName +
+        "\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n"
+        "Content-Disposition: attachment;\r\n"
+        "        filename=\"" +
+        storedName +
+        "\"\r\n"
+        "\r\n";
 }
 
 std::string TextPartHeader(const std::string& contentType)
 {
     return "This is a multi-part message in MIME format.\r\n"
-           "\r\n" + Separator + "\r\n"
-           "Content-Type: " + contentType + "\r\n"
-           "Content-Transfer-Encoding: 7bit\r\n"
-           "\r\n";
+           "\r\n" +
+        Separator +
+        "\r\n"
+        "Content-Type: " +
+        contentType +
+        "\r\n"
+        "Content-Transfer-Encoding: 7bit\r\n"
+        "\r\n";
 }
 
 // Connects a client to a fresh sink, lets `write` use it, disconnects and
@@ -133,8 +142,8 @@ TEST(BodyMultipart, EmptyTextGoesStraightToTheFirstAttachment)
     TWireMessage m;
     m.Attachments.AddAttachment(file);
     const std::string wire = Capture([&](TWireMessageClient& c) { c.Send(m); });
-    EXPECT_EQ(wire, TextPartHeader("text/plain") + PartHeader("message.txt") + "SGkNCg==\r\n\r\n" + Separator +
-                        "--\r\n");
+    EXPECT_EQ(
+        wire, TextPartHeader("text/plain") + PartHeader("message.txt") + "SGkNCg==\r\n\r\n" + Separator + "--\r\n");
     EXPECT_NE(wire.find("7bit\r\n\r\n\r\n" + Separator), std::string::npos);
 }
 
@@ -152,8 +161,8 @@ TEST(BodyMultipart, UnopenableAttachmentStopsAfterItsPartHeader)
     std::string error;
     const std::string wire = Capture([&](TWireMessageClient& c) { c.Send(m); }, &error);
     EXPECT_NE(error.find(missing), std::string::npos) << error;
-    EXPECT_EQ(wire, TextPartHeader("text/plain") + "t\r\n" + PartHeader("good.txt") + "YWJj\r\n\r\n" +
-                        PartHeader("gone.pdf"));
+    EXPECT_EQ(wire,
+        TextPartHeader("text/plain") + "t\r\n" + PartHeader("good.txt") + "YWJj\r\n\r\n" + PartHeader("gone.pdf"));
 }
 
 TEST(BodyMultipart, ProgressCountsTheFileAndEndsEachTransfer)
@@ -173,8 +182,8 @@ TEST(BodyMultipart, ProgressCountsTheFileAndEndsEachTransfer)
     // 5000 bytes pass 1, 2, 3 and 4 KB; then the end. 3000 bytes pass 1 and
     // 2 KB; the kilobyte count starts again after each end.
     using W = std::vector<std::pair<int64_t, int64_t>>;
-    const W expected{{1035, 5000}, {2070, 5000}, {3105, 5000}, {4140, 5000}, {-1, -1},
-                     {1035, 3000}, {2070, 3000}, {-1, -1}};
+    const W expected {
+        {1035, 5000}, {2070, 5000}, {3105, 5000}, {4140, 5000}, {-1, -1}, {1035, 3000}, {2070, 3000}, {-1, -1}};
     EXPECT_EQ(work, expected);
 }
 
@@ -189,12 +198,13 @@ TEST(HeaderBlock, PreparedHeadersBecomeNameColonValueLines)
     m.PrepareHeaders();
     m.Headers.SetValue("To", "c@x");
     const std::string wire = Capture([&](TWireMessageClient& c) { c.WriteHeaders(m.Headers.Lines()); });
-    EXPECT_EQ(wire, "From: Shop <sales@shop.example>\r\n"
-                    "Subject: a=b\r\n"
-                    "MIME-Version: 1.0\r\n"
-                    "Content-Type: multipart/mixed; boundary=\"=_NextPart_2rfksadvnqw3nerasdf\"\r\n"
-                    "To: c@x\r\n"
-                    "\r\n");
+    EXPECT_EQ(wire,
+        "From: Shop <sales@shop.example>\r\n"
+        "Subject: a=b\r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"=_NextPart_2rfksadvnqw3nerasdf\"\r\n"
+        "To: c@x\r\n"
+        "\r\n");
 }
 
 // A client whose progress report fails part-way, as a broken connection or a

@@ -58,20 +58,20 @@ TEST(HeaderStore, SetReplacesInPlaceAppendsOrDeletes)
     store.SetValue("From", "a@x");
     store.SetValue("Subject", "Hi");
     store.SetValue("Date", "d");
-    EXPECT_EQ(store.Lines(), (Lines{"From=a@x", "Subject=Hi", "Date=d"}));
+    EXPECT_EQ(store.Lines(), (Lines {"From=a@x", "Subject=Hi", "Date=d"}));
 
     // A new value keeps the place; the name is spelled as in the last call.
     store.SetValue("FROM", "b@y");
-    EXPECT_EQ(store.Lines(), (Lines{"FROM=b@y", "Subject=Hi", "Date=d"}));
+    EXPECT_EQ(store.Lines(), (Lines {"FROM=b@y", "Subject=Hi", "Date=d"}));
 
     // Empty deletes; deleting what is not there changes nothing.
     store.SetValue("subject", "");
     store.SetValue("Nothing", "");
-    EXPECT_EQ(store.Lines(), (Lines{"FROM=b@y", "Date=d"}));
+    EXPECT_EQ(store.Lines(), (Lines {"FROM=b@y", "Date=d"}));
 
     // Given a value again, the header comes back at the end.
     store.SetValue("Subject", "Again");
-    EXPECT_EQ(Names(store), (Lines{"FROM", "Date", "Subject"}));
+    EXPECT_EQ(Names(store), (Lines {"FROM", "Date", "Subject"}));
 
     store.Clear();
     EXPECT_TRUE(store.empty());
@@ -82,9 +82,9 @@ TEST(HeaderStore, SetTouchesOnlyTheFirstOfDuplicateNames)
     THeaderStore store;
     store.SetLines({"A=1", "a=2"});
     store.SetValue("A", "3");
-    EXPECT_EQ(store.Lines(), (Lines{"A=3", "a=2"}));
+    EXPECT_EQ(store.Lines(), (Lines {"A=3", "a=2"}));
     store.SetValue("A", "");
-    EXPECT_EQ(store.Lines(), (Lines{"a=2"}));
+    EXPECT_EQ(store.Lines(), (Lines {"a=2"}));
 }
 
 TEST(MessageProperties, ReadAndWriteTheirHeaders)
@@ -96,9 +96,9 @@ TEST(MessageProperties, ReadAndWriteTheirHeaders)
     m.SetReplyTo("help@shop.example");
     m.SetSubject("Your download");
     m.SetMsgID("<id@x>");
-    EXPECT_EQ(m.Headers.Lines(), (Lines{"From=Shop <sales@shop.example>", "Organization=Shop Ltd",
-                                        "References=<r@x>", "Reply-To=help@shop.example",
-                                        "Subject=Your download", "Message-ID=<id@x>"}));
+    EXPECT_EQ(m.Headers.Lines(),
+        (Lines {"From=Shop <sales@shop.example>", "Organization=Shop Ltd", "References=<r@x>",
+            "Reply-To=help@shop.example", "Subject=Your download", "Message-ID=<id@x>"}));
     EXPECT_EQ(m.Subject(), "Your download");
     m.Headers.SetValue("reply-to", "other@x");
     EXPECT_EQ(m.ReplyTo(), "other@x");
@@ -156,7 +156,7 @@ TEST(PrepareHeaders, AttachmentsMakeAMultipartMessage)
     TWireMessage m;
     m.Attachments.AddAttachment("/tmp/a.zip");
     m.PrepareHeaders();
-    EXPECT_EQ(Names(m.Headers), (Lines{"Date", "MIME-Version", "Content-Type"}));
+    EXPECT_EQ(Names(m.Headers), (Lines {"Date", "MIME-Version", "Content-Type"}));
     EXPECT_EQ(m.Headers.Value("MIME-Version"), "1.0");
     EXPECT_EQ(m.Headers.Value("Content-Type"), MultipartType);
     EXPECT_EQ(m.Headers.Value("Date").substr(m.Headers.Value("Date").size() - 6), " +0000");
@@ -170,7 +170,7 @@ TEST(PrepareHeaders, WithoutAttachmentsTheVersionLineGoesAndTheTextTypeStays)
     m.PrepareHeaders();
     m.Attachments.Clear();
     m.PrepareHeaders();
-    EXPECT_EQ(m.Headers.Lines(), (Lines{"Content-Type=text/plain"}));
+    EXPECT_EQ(m.Headers.Lines(), (Lines {"Content-Type=text/plain"}));
     EXPECT_EQ(m.Headers.Value("Date"), "") << "no date without UseNowForDate";
 
     m.ContentType = "";
@@ -192,7 +192,7 @@ TEST(HeaderOrder, AFirstMessageAndTheNextKeepTheClientOrder)
 
     m.PrepareHeaders();
     ApplyClientHeaderSettings(m);
-    const Lines order{"From", "Organization", "Subject", "Date", "MIME-Version", "Content-Type", "To", "X-Library"};
+    const Lines order {"From", "Organization", "Subject", "Date", "MIME-Version", "Content-Type", "To", "X-Library"};
     EXPECT_EQ(Names(m.Headers), order);
     EXPECT_EQ(m.Headers.Value("To"), "first@customer.example");
     EXPECT_EQ(m.Headers.Value("X-Library"), "Wire 1.0");
@@ -217,8 +217,8 @@ TEST(HeaderOrder, OptionalHeadersComeAndGoByTheStoreRules)
     m.Newsgroups = {"comp.x", "comp.y"};
     m.PrepareHeaders();
     ApplyClientHeaderSettings(m, "Ordergate");
-    EXPECT_EQ(Names(m.Headers), (Lines{"From", "Subject", "Date", "Content-Type", "Newsgroups", "To", "Cc",
-                                       "X-Library", "X-Mailer"}));
+    EXPECT_EQ(Names(m.Headers),
+        (Lines {"From", "Subject", "Date", "Content-Type", "Newsgroups", "To", "Cc", "X-Library", "X-Mailer"}));
     EXPECT_EQ(m.Headers.Value("Newsgroups"), "comp.x,comp.y");
 
     // Emptied lists and program name remove their lines; an organisation
@@ -228,7 +228,7 @@ TEST(HeaderOrder, OptionalHeadersComeAndGoByTheStoreRules)
     m.SetOrganization("Shop Ltd");
     m.PrepareHeaders();
     ApplyClientHeaderSettings(m);
-    EXPECT_EQ(Names(m.Headers), (Lines{"From", "Subject", "Date", "Content-Type", "To", "X-Library", "Organization"}));
+    EXPECT_EQ(Names(m.Headers), (Lines {"From", "Subject", "Date", "Content-Type", "To", "X-Library", "Organization"}));
 }
 
 TEST(SetDate, WritesTheLocalDateHeader)

@@ -107,12 +107,12 @@ TEST(TrimControl, RemovesBlanksAndControlsAtBothEndsOnly)
 TEST(SplitLineBreaks, EveryKindOfBreakEndsALine)
 {
     using V = std::vector<std::string>;
-    EXPECT_EQ(og::SplitLineBreaks("plain"), V{"plain"});
-    EXPECT_EQ(og::SplitLineBreaks(""), V{""});
-    EXPECT_EQ(og::SplitLineBreaks("a\r\nb\nc\rd"), (V{"a", "b", "c", "d"}));
-    EXPECT_EQ(og::SplitLineBreaks("a\n\nb"), (V{"a", "", "b"}));
-    EXPECT_EQ(og::SplitLineBreaks("a\r\n"), (V{"a", ""}));
-    EXPECT_EQ(og::SplitLineBreaks("\n\r"), (V{"", "", ""}));
+    EXPECT_EQ(og::SplitLineBreaks("plain"), V {"plain"});
+    EXPECT_EQ(og::SplitLineBreaks(""), V {""});
+    EXPECT_EQ(og::SplitLineBreaks("a\r\nb\nc\rd"), (V {"a", "b", "c", "d"}));
+    EXPECT_EQ(og::SplitLineBreaks("a\n\nb"), (V {"a", "", "b"}));
+    EXPECT_EQ(og::SplitLineBreaks("a\r\n"), (V {"a", ""}));
+    EXPECT_EQ(og::SplitLineBreaks("\n\r"), (V {"", "", ""}));
     EXPECT_TRUE(og::HoldsLineBreak("x\ry"));
     EXPECT_TRUE(og::HoldsLineBreak("x\n"));
     EXPECT_FALSE(og::HoldsLineBreak("x\ty"));

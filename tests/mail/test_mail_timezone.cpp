@@ -11,9 +11,9 @@
 namespace {
 
 // Switches the process's zone for one test and puts the old one back.
-constexpr std::time_t Mar5_2003_190709Utc = 1046891229;  // a Wednesday, standard time
-constexpr std::time_t Jul1_2003_120000Utc = 1057060800;  // northern summer time
-constexpr std::time_t Jun1_2024_003000Utc = 1717201800;  // a Saturday
+constexpr std::time_t Mar5_2003_190709Utc = 1046891229; // a Wednesday, standard time
+constexpr std::time_t Jul1_2003_120000Utc = 1057060800; // northern summer time
+constexpr std::time_t Jun1_2024_003000Utc = 1717201800; // a Saturday
 
 TEST(FormatZoneOffset, SignHoursAndMinutes)
 {

@@ -42,7 +42,8 @@ QByteArray readFile(const QString& path)
 
 MailSink::MailSink()
 {
-    workDir_ = QDir::tempPath() + QStringLiteral("/og-sink-%1-%2").arg(QCoreApplication::applicationPid()).arg(quintptr(this));
+    workDir_ =
+        QDir::tempPath() + QStringLiteral("/og-sink-%1-%2").arg(QCoreApplication::applicationPid()).arg(quintptr(this));
     storeDir_ = workDir_ + QStringLiteral("/store");
     QDir().mkpath(storeDir_);
 }
@@ -63,9 +64,9 @@ bool MailSink::start()
 {
     const QString portFile = workDir_ + QStringLiteral("/port");
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(Python, {supportScript("smtp_sink.py"), QStringLiteral("--port-file"), portFile,
-                            QStringLiteral("--store-dir"), storeDir_, QStringLiteral("--watch-stdin"),
-                            QStringLiteral("--max-seconds"), QStringLiteral("120")});
+    process_.start(Python,
+        {supportScript("smtp_sink.py"), QStringLiteral("--port-file"), portFile, QStringLiteral("--store-dir"),
+            storeDir_, QStringLiteral("--watch-stdin"), QStringLiteral("--max-seconds"), QStringLiteral("120")});
     if (!process_.waitForStarted(5000))
         return false;
     QElapsedTimer timer;
@@ -111,8 +112,8 @@ QByteArray MailSink::raw(int i) const
 QJsonObject MailSink::parsed(int i) const
 {
     QProcess parser;
-    parser.start(Python, {supportScript("smtp_parse.py"),
-                          storeDir_ + QStringLiteral("/msg-%1.eml").arg(i, 4, 10, QLatin1Char('0'))});
+    parser.start(Python,
+        {supportScript("smtp_parse.py"), storeDir_ + QStringLiteral("/msg-%1.eml").arg(i, 4, 10, QLatin1Char('0'))});
     if (!parser.waitForFinished(15000)) {
         parser.kill();
         parser.waitForFinished(2000);
@@ -122,7 +123,8 @@ QJsonObject MailSink::parsed(int i) const
 }
 
 ScriptedSmtpServer::ScriptedSmtpServer(int failAtMessage, QByteArray failLine)
-    : failAt_(failAtMessage), failLine_(std::move(failLine))
+    : failAt_(failAtMessage),
+      failLine_(std::move(failLine))
 {
 }
 
@@ -140,12 +142,11 @@ bool ScriptedSmtpServer::start()
     listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     if (listenFd_ < 0)
         return false;
-    sockaddr_in address{};
+    sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || ::listen(listenFd_, 8) != 0)
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listenFd_, 8) != 0)
         return false;
     socklen_t length = sizeof address;
     ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
@@ -164,7 +165,7 @@ void ScriptedSmtpServer::serve()
 {
     int number = 0;
     while (!stop_) {
-        pollfd p{listenFd_, POLLIN, 0};
+        pollfd p {listenFd_, POLLIN, 0};
         if (::poll(&p, 1, 50) <= 0)
             continue;
         const int fd = ::accept(listenFd_, nullptr, nullptr);
@@ -194,7 +195,7 @@ void ScriptedSmtpServer::session(int fd, int number)
                 pending.remove(0, end + 2);
                 return true;
             }
-            pollfd p{fd, POLLIN, 0};
+            pollfd p {fd, POLLIN, 0};
             if (::poll(&p, 1, 50) <= 0)
                 continue;
             char buffer[4096];
@@ -223,8 +224,7 @@ void ScriptedSmtpServer::session(int fd, int number)
         } else if (command == "DATA") {
             send("354 go ahead");
             QByteArray dataLine;
-            while (readLine(dataLine) && dataLine != ".") {
-            }
+            while (readLine(dataLine) && dataLine != ".") { }
             if (onData_)
                 onData_(number);
             {

@@ -52,8 +52,7 @@ private:
 // server accepts it.
 class ScriptedSmtpServer {
 public:
-    explicit ScriptedSmtpServer(int failAtMessage = 0,
-                                QByteArray failLine = "550 5.1.1 No such user here");
+    explicit ScriptedSmtpServer(int failAtMessage = 0, QByteArray failLine = "550 5.1.1 No such user here");
     ~ScriptedSmtpServer();
     bool start();
     int port() const { return port_; }
@@ -73,8 +72,8 @@ private:
     std::function<void(int)> onData_;
     int listenFd_ = -1;
     int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
+    std::atomic<bool> stop_ {false};
+    std::atomic<int> connections_ {0};
     std::thread thread_;
     mutable std::mutex mutex_;
     QStringList delivered_;

@@ -3,18 +3,18 @@
 // real local SMTP server and against one that fails on purpose.
 #include "MailTestSupport.h"
 
+#include "common/ProfileFile.h"
 #include "mail/WireMessage.h"
 #include "mailer/RunLog.h"
 #include "mailer/SendRun.h"
 #include "net/SMTPWire.h"
-#include "common/ProfileFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QThread>
 #include <QJsonArray>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -33,10 +33,11 @@ protected:
         previous_ = QDir::currentPath();
         QDir::setCurrent(dir_.path()); // log.txt lands in the working folder
         addressFile_ = folder_ + QStringLiteral("email_Widget.txt");
-        ASSERT_TRUE(writeFile(addressFile_, "alice@example.com , 1001 , 2026-01-02 , Alice Smith\r\n"
-                                            "   bob@example.org\r\n"
-                                            "no address on this line\r\n"
-                                            "carol@example.net , 1003\r\n"));
+        ASSERT_TRUE(writeFile(addressFile_,
+            "alice@example.com , 1001 , 2026-01-02 , Alice Smith\r\n"
+            "   bob@example.org\r\n"
+            "no address on this line\r\n"
+            "carol@example.net , 1003\r\n"));
         configureTransport(message_, smtp_);
         smtp_.Timeout = 20;
     }
@@ -50,7 +51,7 @@ protected:
         in.organisation = QStringLiteral("Vendor Ltd");
         in.server = server;
         in.subject = QStringLiteral("New version");
-        in.bodyLines = QStringList{QStringLiteral("Hello,"), QStringLiteral(".dot line"), QStringLiteral("Bye")};
+        in.bodyLines = QStringList {QStringLiteral("Hello,"), QStringLiteral(".dot line"), QStringLiteral("Bye")};
         in.bodyText = in.bodyLines.join(u'\n');
         in.settingsPath = folder_ + QStringLiteral("ordergate.ini");
         in.programFolder = folder_;
@@ -134,9 +135,9 @@ TEST(MailerText, ServerAddressTakesAnOptionalPort)
 TEST(MailerText, LinesAndAddressesFollowTheFieldAndFileRules)
 {
     EXPECT_EQ(splitTextLines(QString()), QStringList());
-    EXPECT_EQ(splitTextLines(QStringLiteral("a\r\nb\r\n")), (QStringList{"a", "b"}));
-    EXPECT_EQ(splitTextLines(QStringLiteral("a\n\n")), (QStringList{"a", ""}));
-    EXPECT_EQ(splitTextLines(QStringLiteral("\n")), QStringList{QString()});
+    EXPECT_EQ(splitTextLines(QStringLiteral("a\r\nb\r\n")), (QStringList {"a", "b"}));
+    EXPECT_EQ(splitTextLines(QStringLiteral("a\n\n")), (QStringList {"a", ""}));
+    EXPECT_EQ(splitTextLines(QStringLiteral("\n")), QStringList {QString()});
 
     EXPECT_EQ(appendTextLines(QStringLiteral("body"), {"--", "sig"}), QStringLiteral("body\n--\nsig"));
     EXPECT_EQ(appendTextLines(QStringLiteral("body\n"), {"sig"}), QStringLiteral("body\nsig"));
@@ -165,14 +166,14 @@ TEST_F(SendRunTest, SendsEachCustomerAndTheCopyThenLogsAndSavesSettings)
     const SendOutcome outcome = run.send(in);
     EXPECT_EQ(outcome.sent, 3);
     EXPECT_FALSE(outcome.stopped);
-    EXPECT_EQ(statuses, (QStringList{"Preparing to send messages...", "Sending to alice@example.com",
-                                     "Sending to bob@example.org", "Sending to carol@example.net",
-                                     "Sending to vendor@example.com", "Message sent to 3 customers", ""}));
+    EXPECT_EQ(statuses,
+        (QStringList {"Preparing to send messages...", "Sending to alice@example.com", "Sending to bob@example.org",
+            "Sending to carol@example.net", "Sending to vendor@example.com", "Message sent to 3 customers", ""}));
     EXPECT_EQ(progress.last(), qMakePair(3, 3));
     EXPECT_EQ(progress.first(), qMakePair(0, 3));
 
     ASSERT_EQ(sink.waitForMessages(4), 4);
-    const QStringList expected{"alice@example.com", "bob@example.org", "carol@example.net", "vendor@example.com"};
+    const QStringList expected {"alice@example.com", "bob@example.org", "carol@example.net", "vendor@example.com"};
     for (int i = 1; i <= 4; ++i)
         EXPECT_EQ(sink.envelope(i)[QStringLiteral("rcpt_tos")].toArray().first().toString(), expected[i - 1]);
 
@@ -184,16 +185,17 @@ TEST_F(SendRunTest, SendsEachCustomerAndTheCopyThenLogsAndSavesSettings)
         QStringLiteral("Hello,\r\n.dot line\r\nBye")));
     EXPECT_EQ(parts[1].toObject()[QStringLiteral("filename")].toString(), QStringLiteral("message.txt"));
     EXPECT_EQ(parts[1].toObject()[QStringLiteral("sha256")].toString(),
-              QString::fromLatin1(QCryptographicHash::hash("Hello,\r\n.dot line\r\nBye", QCryptographicHash::Sha256).toHex()));
+        QString::fromLatin1(
+            QCryptographicHash::hash("Hello,\r\n.dot line\r\nBye", QCryptographicHash::Sha256).toHex()));
     EXPECT_EQ(readFile(folder_ + QStringLiteral("message.txt")), QByteArray("Hello,\r\n.dot line\r\nBye"));
 
     const QStringList log = logLines();
     ASSERT_GE(log.size(), 10);
     EXPECT_TRUE(log[0].startsWith(QStringLiteral("*** ")));
     EXPECT_TRUE(log[0].endsWith(QStringLiteral(" Using file ") + addressFile_));
-    EXPECT_EQ(log.mid(1, 9), (QStringList{"Subject: New version", "Body:", "Hello,", ".dot line", "Bye",
-                                          "Sent to these Customers:", "alice@example.com", "bob@example.org",
-                                          "carol@example.net"}));
+    EXPECT_EQ(log.mid(1, 9),
+        (QStringList {"Subject: New version", "Body:", "Hello,", ".dot line", "Bye",
+            "Sent to these Customers:", "alice@example.com", "bob@example.org", "carol@example.net"}));
     EXPECT_EQ(log.size(), 11) << "every line ends with CR LF, the copy is not logged";
     EXPECT_EQ(log.last(), QString());
 
@@ -261,15 +263,16 @@ TEST_F(SendRunTest, FailureAtTheThirdCustomerIsLoggedAsNotSentAndStopsTheRun)
     } catch (const SendFailure& failure) {
         EXPECT_EQ(failure.message(), QStringLiteral("550 5.1.1 No such user here"));
     }
-    EXPECT_EQ(server.delivered(), (QStringList{"a@example.com", "b@example.com"}));
+    EXPECT_EQ(server.delivered(), (QStringList {"a@example.com", "b@example.com"}));
     EXPECT_EQ(server.connections(), 3) << "no copy to the sender after a failure";
     EXPECT_FALSE(statuses.contains(QStringLiteral("Sending to c@example.com")));
     EXPECT_FALSE(statuses.last().startsWith(QStringLiteral("Message sent")));
 
     const QStringList log = logLines();
     EXPECT_EQ(log.first(), QStringLiteral("earlier run")) << "the log is appended to";
-    EXPECT_EQ(log.mid(log.size() - 5), (QStringList{"a@example.com", "b@example.com", "c@example.com",
-                                                    "*** not sent: 550 5.1.1 No such user here", ""}));
+    EXPECT_EQ(log.mid(log.size() - 5),
+        (QStringList {
+            "a@example.com", "b@example.com", "c@example.com", "*** not sent: 550 5.1.1 No such user here", ""}));
     EXPECT_EQ(ProfileFile::readString(in.settingsPath, "user", "email", {}), QString())
         << "a failed run does not save the sender's settings";
 }
@@ -292,12 +295,12 @@ TEST_F(SendRunTest, StopEndsTheRunBeforeTheNextCustomer)
     EXPECT_EQ(outcome.sent, 1);
     EXPECT_EQ(outcome.total, 3);
     EXPECT_EQ(outcome.nextAddress, QStringLiteral("bob@example.org"));
-    EXPECT_EQ(server.delivered(), QStringList{"alice@example.com"}) << "the customer under way is finished";
+    EXPECT_EQ(server.delivered(), QStringList {"alice@example.com"}) << "the customer under way is finished";
     EXPECT_EQ(statuses.last(), QStringLiteral("Stopped before bob@example.org: 1 of 3 customers sent"));
     const QStringList log = logLines();
     EXPECT_EQ(log.mid(log.size() - 3),
-              (QStringList{"alice@example.com", "*** stopped by the user before bob@example.org (1 of 3 customers sent)",
-                           ""}));
+        (QStringList {
+            "alice@example.com", "*** stopped by the user before bob@example.org (1 of 3 customers sent)", ""}));
     EXPECT_EQ(ProfileFile::readString(in.settingsPath, "user", "email", {}), QString());
 }
 
@@ -311,7 +314,7 @@ TEST_F(SendRunTest, SignatureIsReadOnlyWhenSwitchedOnAndPresent)
     in.signatureFile = signature;
     EXPECT_TRUE(run.prepare(in).isEmpty());
     in.useSignature = true;
-    EXPECT_EQ(run.prepare(in), (QStringList{"-- ", "The Vendor"}));
+    EXPECT_EQ(run.prepare(in), (QStringList {"-- ", "The Vendor"}));
     in.signatureFile = folder_ + QStringLiteral("missing.txt");
     EXPECT_TRUE(run.prepare(in).isEmpty()) << "a missing signature is skipped without a message";
 }

@@ -10,7 +10,10 @@ namespace {
 
 class WordList : public SpellDictionary {
 public:
-    explicit WordList(QStringList words) : words_(std::move(words)) {}
+    explicit WordList(QStringList words)
+        : words_(std::move(words))
+    {
+    }
     bool check(const QString& word) override { return words_.contains(word); }
     QStringList suggest(const QString& word) override { return {word.toUpper()}; }
 
@@ -25,7 +28,7 @@ public:
     SpellAnswer ask(const SpellQuestion& question) override
     {
         questions << question;
-        return answers.isEmpty() ? SpellAnswer{SpellAnswer::Action::Ignore, {}} : answers.takeFirst();
+        return answers.isEmpty() ? SpellAnswer {SpellAnswer::Action::Ignore, {}} : answers.takeFirst();
     }
 };
 
@@ -49,7 +52,7 @@ TEST(Spell, EnglishDictionaryFindsTheMisspeltWordAndSuggestsTheFix)
 
 TEST(Spell, CountersGrowOverSeveralTextsUntilReset)
 {
-    TVSSpell speller(std::make_unique<WordList>(QStringList{"one", "two"}));
+    TVSSpell speller(std::make_unique<WordList>(QStringList {"one", "two"}));
     speller.setCheckText(QStringLiteral("one two"));
     speller.setCheckText(QStringLiteral("two, 42 one!"));
     EXPECT_EQ(speller.WordCount, 4) << "numbers are not words";
@@ -61,14 +64,12 @@ TEST(Spell, CountersGrowOverSeveralTextsUntilReset)
 
 TEST(Spell, AnswersReplaceOrIgnoreOnceOrEverywhereAndCancelKeepsCorrections)
 {
-    TVSSpell speller(std::make_unique<WordList>(QStringList{"ok"}));
+    TVSSpell speller(std::make_unique<WordList>(QStringList {"ok"}));
     Script script;
     speller.setDialogue(&script);
-    script.answers = {{SpellAnswer::Action::ReplaceAll, QStringLiteral("ok")},
-                      {SpellAnswer::Action::IgnoreAll, {}},
-                      {SpellAnswer::Action::Ignore, {}},
-                      {SpellAnswer::Action::Replace, QStringLiteral("fine")},
-                      {SpellAnswer::Action::Cancel, {}}};
+    script.answers = {{SpellAnswer::Action::ReplaceAll, QStringLiteral("ok")}, {SpellAnswer::Action::IgnoreAll, {}},
+        {SpellAnswer::Action::Ignore, {}}, {SpellAnswer::Action::Replace, QStringLiteral("fine")},
+        {SpellAnswer::Action::Cancel, {}}};
     speller.setCheckText(QStringLiteral("oj zz oj zz qq qq ww oj"));
     // oj -> ok everywhere, zz ignored everywhere, first qq ignored, second
     // replaced, ww cancels: the last oj is left unchecked.
@@ -78,7 +79,7 @@ TEST(Spell, AnswersReplaceOrIgnoreOnceOrEverywhereAndCancelKeepsCorrections)
     QStringList asked;
     for (const SpellQuestion& q : script.questions)
         asked << q.word;
-    EXPECT_EQ(asked, (QStringList{"oj", "zz", "qq", "qq", "ww"}));
+    EXPECT_EQ(asked, (QStringList {"oj", "zz", "qq", "qq", "ww"}));
     EXPECT_EQ(script.questions[3].text, QStringLiteral("ok zz ok zz qq qq ww oj"))
         << "the question shows the text with the corrections so far";
 

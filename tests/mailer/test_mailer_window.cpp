@@ -2,10 +2,10 @@
 // and mail going to servers the tests start on 127.0.0.1.
 #include "MailTestSupport.h"
 
+#include "common/ProfileFile.h"
 #include "mailer/EmailForm.h"
 #include "mailer/SpellDialog.h"
 #include "mailer/VSSpell.h"
-#include "common/ProfileFile.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QApplication>
@@ -40,7 +40,7 @@ public:
     SpellAnswer ask(const SpellQuestion& question) override
     {
         askedWords << question.word;
-        return answers.isEmpty() ? SpellAnswer{SpellAnswer::Action::Cancel, {}} : answers.takeFirst();
+        return answers.isEmpty() ? SpellAnswer {SpellAnswer::Action::Cancel, {}} : answers.takeFirst();
     }
 };
 
@@ -119,7 +119,8 @@ private slots:
         QCOMPARE(form_->windowTitle(), QStringLiteral("Send Notification to your customers"));
         QCOMPARE(control<QLineEdit>("MyFile")->text(), QStringLiteral("click button to select -->>>"));
         QVERIFY(control<QLineEdit>("MyFile")->isReadOnly());
-        QCOMPARE(control<QPushButton>("Button1")->toolTip(), QStringLiteral("Select file with customer email addresses"));
+        QCOMPARE(
+            control<QPushButton>("Button1")->toolTip(), QStringLiteral("Select file with customer email addresses"));
         QCOMPARE(control<QPushButton>("BitBtn2")->text(), QStringLiteral("View/Edit"));
         QCOMPARE(control<QPushButton>("BitBtn1")->text(), QStringLiteral("Send Now"));
         QVERIFY(control<QPushButton>("BitBtn1")->font().bold());
@@ -135,26 +136,27 @@ private slots:
         for (const char* name : {"SigLoad", "SigView", "StopButton"})
             QVERIFY(!control<QPushButton>(name)->isEnabled());
         QVERIFY(!form_->SettingsChanged());
-        QVERIFY(control<QPlainTextEdit>("Memo1")->font().fixedPitch() || QFontInfo(control<QPlainTextEdit>("Memo1")->font()).fixedPitch());
+        QVERIFY(control<QPlainTextEdit>("Memo1")->font().fixedPitch() ||
+            QFontInfo(control<QPlainTextEdit>("Memo1")->font()).fixedPitch());
 
         QStringList labels;
         for (QLabel* label : form_->findChildren<QLabel*>())
             labels << label->text();
-        for (const char* text : {"Address file:", "Your Email Address", "Company Name", "Outgoing (SMTP) Mail Server:",
-                                 "Attachments:", "Message Subject:", "Message Body:"})
+        for (const char* text : {"Address file:", "Your Email Address", "Company Name",
+                 "Outgoing (SMTP) Mail Server:", "Attachments:", "Message Subject:", "Message Body:"})
             QVERIFY2(labels.contains(QLatin1String(text)), text);
 
         // Tab order, and the first showing puts the focus on the sender.
         showForm();
         QCOMPARE(form_->focusWidget(), control<QLineEdit>("MyAddress"));
-        const QStringList expected{"MyAddress", "Organ",   "MyServer", "MySubject", "Memo1",   "MyFile",
-                                   "BitBtn1",   "Button1", "CheckYourself", "WantLog", "BitBtn2", "BitBtn3",
-                                   "BitBtn4",   "BitBtn5", "AttBox",   "AttAdd",    "AttMinus", "Speller"};
+        const QStringList expected {"MyAddress", "Organ", "MyServer", "MySubject", "Memo1", "MyFile", "BitBtn1",
+            "Button1", "CheckYourself", "WantLog", "BitBtn2", "BitBtn3", "BitBtn4", "BitBtn5", "AttBox", "AttAdd",
+            "AttMinus", "Speller"};
         QStringList order;
         QWidget* widget = control<QLineEdit>("MyAddress");
         for (int i = 0; i < 60 && order.size() < expected.size(); ++i, widget = widget->nextInFocusChain())
-            if ((widget->focusPolicy() & Qt::TabFocus) && !widget->objectName().isEmpty()
-                && !order.contains(widget->objectName()))
+            if ((widget->focusPolicy() & Qt::TabFocus) && !widget->objectName().isEmpty() &&
+                !order.contains(widget->objectName()))
                 order << widget->objectName();
         QCOMPARE(order, expected);
     }
@@ -170,7 +172,7 @@ private slots:
         QCOMPARE(form_->focusWidget(), control<QLineEdit>("MyFile"));
         QCOMPARE(control<QLineEdit>("MyFile")->text(), addressFile);
         QCOMPARE(platform_->calls().last().filter,
-                 QStringLiteral("email files (email_*.txt)|email_*.txt|all files (*.*)|*.*"));
+            QStringLiteral("email files (email_*.txt)|email_*.txt|all files (*.*)|*.*"));
 
         // Into the signature field only while it is enabled.
         control<QCheckBox>("SigCheck")->setChecked(true);
@@ -215,7 +217,7 @@ private slots:
         QPlainTextEdit* memo = control<QPlainTextEdit>("Memo1");
         QCOMPARE(form_->bodyLines(), QStringList());
         memo->setPlainText(QStringLiteral("\n"));
-        QCOMPARE(form_->bodyLines(), QStringList{QString()});
+        QCOMPARE(form_->bodyLines(), QStringList {QString()});
         // Paragraphs far below the visible part of the field wrap as well.
         const QString paragraph = QStringLiteral("word ").repeated(60).trimmed();
         QStringList paragraphs;
@@ -247,10 +249,10 @@ private slots:
         control<QLineEdit>("MySubject")->setText(QStringLiteral(" "));
         sendNow->click();
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error),
-                 (QStringList{"Invalid file name specification", "You must enter your correct email address",
-                              "You must enter your mail server (e.g. mail.example.com)",
-                              "You must enter your mail server (e.g. mail.example.com)",
-                              "You must enter a subject for your message", "You must enter something in your message"}));
+            (QStringList {"Invalid file name specification", "You must enter your correct email address",
+                "You must enter your mail server (e.g. mail.example.com)",
+                "You must enter your mail server (e.g. mail.example.com)", "You must enter a subject for your message",
+                "You must enter something in your message"}));
         QVERIFY(form_->isVisible());
         QVERIFY(!form_->isSending());
         QVERIFY2(!QFile::exists(ini()), "nothing is written before the checks pass");
@@ -262,9 +264,10 @@ private slots:
         og::test::MailSink sink;
         QVERIFY(sink.start());
         const QString addressFile = folder_ + "email_Widget.txt";
-        QVERIFY(writeFile(addressFile, "alice@example.com , 1001 , 2026-01-02 , Alice Smith\r\n"
-                                       "    bob@example.org , 1002\r\n"
-                                       "Total: 2 customers\r\n"));
+        QVERIFY(writeFile(addressFile,
+            "alice@example.com , 1001 , 2026-01-02 , Alice Smith\r\n"
+            "    bob@example.org , 1002\r\n"
+            "Total: 2 customers\r\n"));
         showForm();
         fill(sink.server(), addressFile);
         const QString paragraph = QStringLiteral("This paragraph was typed without any line break and is far wider "
@@ -299,10 +302,10 @@ private slots:
 
         QCOMPARE(readFile(folder_ + "message.txt"), (QStringLiteral("Dear customer,\r\n") + paragraph).toUtf8());
         QStringList log = logLines();
-        QCOMPARE(log.mid(1, 2), (QStringList{"Subject: Version 2 is out", "Body:"}));
+        QCOMPARE(log.mid(1, 2), (QStringList {"Subject: Version 2 is out", "Body:"}));
         QCOMPARE(log.mid(3, displayed.size()), displayed);
         QCOMPARE(log.mid(3 + displayed.size()),
-                 (QStringList{"Sent to these Customers:", "alice@example.com", "bob@example.org", ""}));
+            (QStringList {"Sent to these Customers:", "alice@example.com", "bob@example.org", ""}));
 
         QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QStringLiteral("vendor@example.com"));
         QCOMPARE(ProfileFile::readString(ini(), "user", "server", {}), sink.server());
@@ -336,8 +339,8 @@ private slots:
         QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("Hello\n-- \nThe Vendor"));
         showForm();
         send();
-        QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(),
-                 QStringLiteral("Hello\n-- \nThe Vendor\n-- \nThe Vendor"));
+        QCOMPARE(
+            control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("Hello\n-- \nThe Vendor\n-- \nThe Vendor"));
         QCOMPARE(sink.waitForMessages(2), 2);
         QVERIFY(sink.parsed(2)["root"].toObject()["parts"].toArray()[0].toObject()["text"].toString().startsWith(
             QStringLiteral("Hello\r\n-- \r\nThe Vendor\r\n-- \r\nThe Vendor")));
@@ -355,12 +358,13 @@ private slots:
         fill(server.server(), addressFile);
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
         send();
-        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error), QStringList{"550 5.1.1 No such user here."});
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error), QStringList {"550 5.1.1 No such user here."});
         QVERIFY(!form_->isVisible());
-        QCOMPARE(server.delivered(), (QStringList{"a@example.com", "b@example.com"}));
+        QCOMPARE(server.delivered(), (QStringList {"a@example.com", "b@example.com"}));
         QCOMPARE(server.connections(), 3);
         const QStringList log = logLines();
-        QCOMPARE(log.mid(log.size() - 3), (QStringList{"c@example.com", "*** not sent: 550 5.1.1 No such user here", ""}));
+        QCOMPARE(
+            log.mid(log.size() - 3), (QStringList {"c@example.com", "*** not sent: 550 5.1.1 No such user here", ""}));
         QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QString());
         QCOMPARE(ProfileFile::readString(ini(), "options", "efile", {}), addressFile);
     }
@@ -370,8 +374,8 @@ private slots:
         og::test::ScriptedSmtpServer server;
         server.setOnData([this](int n) {
             if (n == 1)
-                QMetaObject::invokeMethod(form_, [this] { control<QPushButton>("StopButton")->click(); },
-                                          Qt::BlockingQueuedConnection);
+                QMetaObject::invokeMethod(
+                    form_, [this] { control<QPushButton>("StopButton")->click(); }, Qt::BlockingQueuedConnection);
         });
         QVERIFY(server.start());
         const QString addressFile = folder_ + "email_Widget.txt";
@@ -386,12 +390,13 @@ private slots:
         QVERIFY(form_->isVisible());
         QVERIFY(form_->waitForRunEnd(30000));
         QVERIFY(form_->isVisible());
-        QCOMPARE(server.delivered(), QStringList{"a@example.com"});
+        QCOMPARE(server.delivered(), QStringList {"a@example.com"});
         QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(),
-                 QStringLiteral("Stopped before b@example.com: 1 of 3 customers sent"));
+            QStringLiteral("Stopped before b@example.com: 1 of 3 customers sent"));
         QVERIFY(control<QPushButton>("BitBtn1")->isEnabled());
         QVERIFY(!control<QPushButton>("StopButton")->isEnabled());
-        QVERIFY(logLines().contains(QStringLiteral("*** stopped by the user before b@example.com (1 of 3 customers sent)")));
+        QVERIFY(logLines().contains(
+            QStringLiteral("*** stopped by the user before b@example.com (1 of 3 customers sent)")));
         QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QString());
     }
 
@@ -413,7 +418,7 @@ private slots:
         platform_->queueConfirm(false);
         control<QPushButton>("AttMinus")->click();
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Confirm).last(),
-                 QStringLiteral("OK to remove /data/three.txt\rfrom the Attachments List?"));
+            QStringLiteral("OK to remove /data/three.txt\rfrom the Attachments List?"));
         QCOMPARE(box->count(), 4);
         QCOMPARE(box->currentIndex(), 0); // No still selects the first entry
 
@@ -427,7 +432,7 @@ private slots:
         box->setCurrentIndex(-1);
         control<QPushButton>("AttMinus")->click();
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error),
-                 QStringList{"No attachments selected for removal from list"});
+            QStringList {"No attachments selected for removal from list"});
         QCOMPARE(box->count(), 3);
     }
 
@@ -439,7 +444,7 @@ private slots:
         control<QCheckBox>("SigCheck")->setChecked(true);
         control<QPushButton>("SigView")->click();
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error),
-                 (QStringList{"No file with email addresses selected yet", "No signature file selected yet"}));
+            (QStringList {"No file with email addresses selected yet", "No signature file selected yet"}));
 
         const QString signature = folder_ + "sig.txt";
         QVERIFY(writeFile(signature, "sig\r\n"));
@@ -447,7 +452,7 @@ private slots:
         control<QPushButton>("SigLoad")->click();
         QCOMPARE(platform_->calls().last().filter, QStringLiteral("Text file (*.txt)|*.txt|All files (*.*)|*.*"));
         control<QPushButton>("SigView")->click();
-        QCOMPARE(platform_->texts(ScriptedPlatform::Call::OpenFile), QStringList{signature});
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::OpenFile), QStringList {signature});
 
         // Cancelling the signature dialog still counts as a settings change
         // and keeps the path.
@@ -467,23 +472,24 @@ private slots:
         showForm();
         control<QPushButton>("Speller")->click();
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Information),
-                 QStringList{"Checked 0 words in subject and body.\rReplaced 0 words"});
+            QStringList {"Checked 0 words in subject and body.\rReplaced 0 words"});
 
         ScriptedSpellDialogue dialogue;
         dialogue.answers = {{SpellAnswer::Action::Replace, QStringLiteral("The")},
-                            {SpellAnswer::Action::Replace, QStringLiteral("have")}};
+            {SpellAnswer::Action::Replace, QStringLiteral("have")}};
         form_->setSpellDialogue(&dialogue);
         control<QLineEdit>("MySubject")->setText(QStringLiteral("Teh new version"));
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("We hav released it.\nThanks"));
         QStringList statuses;
         connect(form_, &TemailForm::statusShown, this, [&](const QString& s) { statuses << s; });
         control<QPushButton>("Speller")->click();
-        QCOMPARE(dialogue.askedWords, (QStringList{"Teh", "hav"}));
+        QCOMPARE(dialogue.askedWords, (QStringList {"Teh", "hav"}));
         QCOMPARE(control<QLineEdit>("MySubject")->text(), QStringLiteral("The new version"));
         QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("We have released it.\nThanks"));
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Information).last(),
-                 QStringLiteral("Checked 8 words in subject and body.\rReplaced 2 words"));
-        QCOMPARE(statuses, (QStringList{"checking spelling in message Subject", "checking spelling in message Body", ""}));
+            QStringLiteral("Checked 8 words in subject and body.\rReplaced 2 words"));
+        QCOMPARE(
+            statuses, (QStringList {"checking spelling in message Subject", "checking spelling in message Body", ""}));
         QVERIFY(!form_->SettingsChanged());
     }
 
@@ -511,7 +517,7 @@ private slots:
             dialog.findChild<QPushButton*>("SpellReplaceAll")->click();
         });
         const SpellAnswer answer = dialog.ask({QStringLiteral("We recieved it"), 3, QStringLiteral("recieved"),
-                                               {QStringLiteral("received"), QStringLiteral("relieved")}});
+            {QStringLiteral("received"), QStringLiteral("relieved")}});
         QCOMPARE(context, QStringLiteral("We recieved it"));
         QCOMPARE(suggestions, 2);
         QCOMPARE(int(answer.action), int(SpellAnswer::Action::ReplaceAll));
@@ -519,7 +525,7 @@ private slots:
 
         QTimer::singleShot(0, &dialog, [&dialog] { dialog.reject(); });
         QCOMPARE(int(dialog.ask({QStringLiteral("zzq"), 0, QStringLiteral("zzq"), {}}).action),
-                 int(SpellAnswer::Action::Cancel));
+            int(SpellAnswer::Action::Cancel));
     }
 };
 

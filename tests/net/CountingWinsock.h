@@ -17,13 +17,13 @@ public:
     CountingWinsock() { SetWinsock(this); }
     ~CountingWinsock() override { SetWinsock(nullptr); }
 
-    std::atomic<int> receivesWithData{0};
-    std::atomic<int> sends{0};
-    std::atomic<int> hostLookups{0};
-    std::atomic<int> sockets{0};
-    std::atomic<int> closes{0};
-    std::atomic<int> noDelayOn{0};  // TCP_NODELAY switched on
-    std::atomic<int> noDelayOff{0}; // and off again
+    std::atomic<int> receivesWithData {0};
+    std::atomic<int> sends {0};
+    std::atomic<int> hostLookups {0};
+    std::atomic<int> sockets {0};
+    std::atomic<int> closes {0};
+    std::atomic<int> noDelayOn {0};  // TCP_NODELAY switched on
+    std::atomic<int> noDelayOff {0}; // and off again
     // When non-zero, the next WSSocket fails with this error.
     int failSocketWith = 0;
     // When non-zero, WSGetHostByName fails with this error.

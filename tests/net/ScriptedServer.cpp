@@ -23,7 +23,7 @@ int ListenOnLoopback(int* port)
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error("socket() failed");
-    sockaddr_in a{};
+    sockaddr_in a {};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = 0;
@@ -47,9 +47,16 @@ std::string Upper(std::string s)
 
 // ---------------------------------------------------------------- ServerSession
 
-ServerSession::ServerSession(int fd, milliseconds wait) : fd_(fd), wait_(wait) {}
+ServerSession::ServerSession(int fd, milliseconds wait)
+    : fd_(fd),
+      wait_(wait)
+{
+}
 
-ServerSession::~ServerSession() { Close(); }
+ServerSession::~ServerSession()
+{
+    Close();
+}
 
 void ServerSession::Send(std::string_view bytes)
 {
@@ -69,7 +76,7 @@ bool ServerSession::Fill(milliseconds wait)
 {
     if (fd_ < 0)
         return false;
-    pollfd p{fd_, POLLIN, 0};
+    pollfd p {fd_, POLLIN, 0};
     int ready = ::poll(&p, 1, static_cast<int>(wait.count()));
     if (ready <= 0)
         return false;
@@ -136,7 +143,7 @@ bool ServerSession::WaitForPeerClose(milliseconds wait)
         auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
         if (left.count() <= 0)
             return false;
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p {fd_, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
             return false;
         char chunk[65536];
@@ -151,7 +158,9 @@ bool ServerSession::WaitForPeerClose(milliseconds wait)
 // ---------------------------------------------------------------- ScriptedServer
 
 ScriptedServer::ScriptedServer(Script script, int connections, milliseconds wait)
-    : script_(std::move(script)), connections_(connections), wait_(wait)
+    : script_(std::move(script)),
+      connections_(connections),
+      wait_(wait)
 {
     listenFd_ = ListenOnLoopback(&port_);
     thread_ = std::thread([this] { Serve(); });
@@ -173,7 +182,7 @@ void ScriptedServer::Serve()
     for (int i = 0; i < connections_ && !stop_; ++i) {
         int fd = -1;
         while (!stop_ && steady_clock::now() < deadline) {
-            pollfd p{listenFd_, POLLIN, 0};
+            pollfd p {listenFd_, POLLIN, 0};
             if (::poll(&p, 1, 50) > 0) {
                 fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
                 if (fd >= 0)

@@ -50,8 +50,8 @@ public:
     using Script = std::function<void(ServerSession& session, int connection)>;
 
     // Serves up to `connections` connections, one after the other.
-    explicit ScriptedServer(Script script, int connections = 1,
-                            std::chrono::milliseconds wait = std::chrono::milliseconds(5000));
+    explicit ScriptedServer(
+        Script script, int connections = 1, std::chrono::milliseconds wait = std::chrono::milliseconds(5000));
     ~ScriptedServer();
 
     int Port() const { return port_; }
@@ -77,8 +77,8 @@ private:
     std::chrono::milliseconds wait_;
     int listenFd_ = -1;
     int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> accepted_{0};
+    std::atomic<bool> stop_ {false};
+    std::atomic<int> accepted_ {0};
     std::mutex mutex_;
     std::vector<std::string> received_;
     std::vector<std::string> failures_;

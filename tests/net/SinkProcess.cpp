@@ -21,12 +21,13 @@ using namespace std::chrono;
 namespace {
 bool FileExists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::stat(path.c_str(), &st) == 0;
 }
 } // namespace
 
-SinkProcess::SinkProcess(const std::string& storeDir, int maxSeconds) : storeDir_(storeDir)
+SinkProcess::SinkProcess(const std::string& storeDir, int maxSeconds)
+    : storeDir_(storeDir)
 {
     const std::string portFile = storeDir + ".port";
     ::unlink(portFile.c_str());
@@ -39,9 +40,8 @@ SinkProcess::SinkProcess(const std::string& storeDir, int maxSeconds) : storeDir
     posix_spawn_file_actions_addclose(&actions, fds[1]);
     const std::string script = std::string(OG_SOURCE_DIR) + "/tests/support/smtp_sink.py";
     const std::string lifetime = std::to_string(maxSeconds);
-    std::vector<std::string> args = {"/usr/bin/python3", script,        "--store-dir",   storeDir,
-                                     "--port-file",      portFile,      "--max-seconds", lifetime,
-                                     "--watch-stdin"};
+    std::vector<std::string> args = {"/usr/bin/python3", script, "--store-dir", storeDir, "--port-file", portFile,
+        "--max-seconds", lifetime, "--watch-stdin"};
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
@@ -63,7 +63,10 @@ SinkProcess::SinkProcess(const std::string& storeDir, int maxSeconds) : storeDir
     }
 }
 
-SinkProcess::~SinkProcess() { Stop(); }
+SinkProcess::~SinkProcess()
+{
+    Stop();
+}
 
 std::string SinkProcess::AwaitMessage(int n, int waitSeconds) const
 {

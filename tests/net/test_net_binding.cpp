@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "net/Wire.h"
 #include "net/WinsockIntf.h"
+#include "net/Wire.h"
 #include "tests/net/CountingWinsock.h"
 
 using namespace og;
@@ -70,10 +70,10 @@ TEST(ErrorMappingTest, EveryMappedErrnoHasAText)
 {
     // Whatever errno a socket call can report, the user gets a readable
     // second line whenever the table has a counterpart.
-    for (int e : {EINTR, EBADF, EACCES, EFAULT, EINVAL, EMFILE, EAGAIN, EINPROGRESS, EALREADY, ENOTSOCK,
-                  EDESTADDRREQ, EMSGSIZE, EPROTOTYPE, ENOPROTOOPT, EPROTONOSUPPORT, EOPNOTSUPP, EAFNOSUPPORT,
-                  EADDRINUSE, EADDRNOTAVAIL, ENETDOWN, ENETUNREACH, ENETRESET, ECONNABORTED, ECONNRESET, ENOBUFS,
-                  EISCONN, ENOTCONN, EPIPE, ETIMEDOUT, ECONNREFUSED, EHOSTDOWN, EHOSTUNREACH}) {
+    for (int e : {EINTR, EBADF, EACCES, EFAULT, EINVAL, EMFILE, EAGAIN, EINPROGRESS, EALREADY, ENOTSOCK, EDESTADDRREQ,
+             EMSGSIZE, EPROTOTYPE, ENOPROTOOPT, EPROTONOSUPPORT, EOPNOTSUPP, EAFNOSUPPORT, EADDRINUSE, EADDRNOTAVAIL,
+             ENETDOWN, ENETUNREACH, ENETRESET, ECONNABORTED, ECONNRESET, ENOBUFS, EISCONN, ENOTCONN, EPIPE, ETIMEDOUT,
+             ECONNREFUSED, EHOSTDOWN, EHOSTUNREACH}) {
         std::string text = WSErrorText(WinsockErrorFromErrno(e));
         EXPECT_GT(text.size(), text.find("\r\n") + 2) << "errno " << e << " gives " << text;
     }
@@ -122,7 +122,7 @@ TEST(BindingTest, HostLookupOfLocalhostName)
     hostent* entry = GWinsock().WSGetHostByName("localhost");
     ASSERT_NE(entry, nullptr);
     ASSERT_NE(entry->h_addr_list[0], nullptr);
-    in_addr first{};
+    in_addr first {};
     std::memcpy(&first, entry->h_addr_list[0], sizeof first);
     EXPECT_EQ((ntohl(first.s_addr) >> 24), 127u);
 }

@@ -29,9 +29,8 @@ std::string Sha256Of(const std::string& path)
 
 QJsonObject ParseStored(const std::string& emlPath)
 {
-    const std::string json =
-        RunAndCapture("/usr/bin/python3 '" + std::string(OG_SOURCE_DIR) + "/tests/support/smtp_parse.py' '" +
-                      emlPath + "'");
+    const std::string json = RunAndCapture(
+        "/usr/bin/python3 '" + std::string(OG_SOURCE_DIR) + "/tests/support/smtp_parse.py' '" + emlPath + "'");
     return QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
 }
 
@@ -104,8 +103,9 @@ TEST(EndToEndTest, MessageWithAttachmentsArrivesIntactAtARealServer)
     std::vector<std::string> names;
     for (const auto& h : summary["headers"].toArray())
         names.push_back(h.toArray()[0].toString().toStdString());
-    EXPECT_EQ(names, (std::vector<std::string>{"From", "Organization", "Subject", "Date", "MIME-Version",
-                                               "Content-Type", "To", "X-Library"}));
+    EXPECT_EQ(names,
+        (std::vector<std::string> {
+            "From", "Organization", "Subject", "Date", "MIME-Version", "Content-Type", "To", "X-Library"}));
     const QJsonArray headers = summary["headers"].toArray();
     EXPECT_EQ(headers[0].toArray()[1].toString().toStdString(), "Example Shop <shop@example.com>");
     EXPECT_EQ(headers[6].toArray()[1].toString().toStdString(), "customer@example.org");
@@ -122,7 +122,7 @@ TEST(EndToEndTest, MessageWithAttachmentsArrivesIntactAtARealServer)
     EXPECT_EQ(text["content_type"].toString(), "text/plain");
     EXPECT_EQ(text["transfer_encoding"].toString(), "7bit");
     EXPECT_EQ(text["text"].toString().toStdString(),
-              "Dear customer,\r\n\r\n.a line that starts with a dot\r\n.\r\nRegards\r\n");
+        "Dear customer,\r\n\r\n.a line that starts with a dot\r\n.\r\nRegards\r\n");
 
     for (std::size_t i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(files[i].name);

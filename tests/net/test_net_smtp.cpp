@@ -88,8 +88,8 @@ TEST_F(SmtpTest, WholeDialogueByteForByte)
     server->Join();
     EXPECT_TRUE(server->Failures().empty());
 
-    const std::string expected =
-        "ehlo " + host + "\r\n"
+    const std::string expected = "ehlo " + host +
+        "\r\n"
         "Rset\r\n"
         "Mail from:<shop@example.com>\r\n"
         "RCPT to:<cust@example.org>\r\n"
@@ -99,13 +99,17 @@ TEST_F(SmtpTest, WholeDialogueByteForByte)
         "Subject: Your download\r\n"
         "Date: <date>\r\n"
         "MIME-Version: 1.0\r\n"
-        "Content-Type: multipart/mixed; boundary=\"" + kBoundary + "\"\r\n"
+        "Content-Type: multipart/mixed; boundary=\"" +
+        kBoundary +
+        "\"\r\n"
         "To: cust@example.org\r\n"
         "X-Library: Wire 1.0\r\n"
         "\r\n"
         "This is a multi-part message in MIME format.\r\n"
         "\r\n"
-        "--" + kBoundary + "\r\n"
+        "--" +
+        kBoundary +
+        "\r\n"
         "Content-Type: text/plain\r\n"
         "Content-Transfer-Encoding: 7bit\r\n"
         "\r\n"
@@ -115,7 +119,9 @@ TEST_F(SmtpTest, WholeDialogueByteForByte)
         "\r\n"
         "a . inside\r\n"
         "\r\n"
-        "--" + kBoundary + "\r\n"
+        "--" +
+        kBoundary +
+        "\r\n"
         "Content-Type: application/octet-stream;\r\n"
         "        name=\"note.txt\"\r\n"
         "Content-Transfer-Encoding: base64\r\n"
@@ -124,17 +130,18 @@ TEST_F(SmtpTest, WholeDialogueByteForByte)
         "\r\n"
         "aGVsbG8=\r\n"
         "\r\n"
-        "--" + kBoundary + "--\r\n"
+        "--" +
+        kBoundary +
+        "--\r\n"
         ".\r\n"
         "Quit\r\n";
     ASSERT_EQ(server->Received().size(), 1u);
     EXPECT_EQ(MaskDate(server->Received()[0]), expected);
 
-    EXPECT_EQ(statuses, (std::vector<std::string>{
-                            "  Sending Message: Your download", "Connecting to 127.0.0.1", "Socket Connected",
-                            "Connected", "    Successful Reset", "    To: cust@example.org",
-                            "    SMTP is ready for message", "    Waiting for acceptance", "    Message accepted",
-                            "Disconnecting", "Disconnected"}));
+    EXPECT_EQ(statuses,
+        (std::vector<std::string> {"  Sending Message: Your download", "Connecting to 127.0.0.1", "Socket Connected",
+            "Connected", "    Successful Reset", "    To: cust@example.org", "    SMTP is ready for message",
+            "    Waiting for acceptance", "    Message accepted", "Disconnecting", "Disconnected"}));
 }
 
 TEST_F(SmtpTest, PlainMessageWithoutAttachments)
@@ -143,17 +150,18 @@ TEST_F(SmtpTest, PlainMessageWithoutAttachments)
     smtp.Send(msg);
     server->Join();
     EXPECT_EQ(MaskDate(server->Received()[0]),
-              "ehlo " + host + "\r\nRset\r\nMail from:<shop@example.com>\r\nRCPT to:<cust@example.org>\r\nData\r\n"
-              "From: Shop <shop@example.com>\r\n"
-              "Subject: Your download\r\n"
-              "Date: <date>\r\n"
-              "Content-Type: text/plain\r\n"
-              "To: cust@example.org\r\n"
-              "X-Library: Wire 1.0\r\n"
-              "\r\n"
-              "Hello\r\n"
-              ".\r\n"
-              "Quit\r\n");
+        "ehlo " + host +
+            "\r\nRset\r\nMail from:<shop@example.com>\r\nRCPT to:<cust@example.org>\r\nData\r\n"
+            "From: Shop <shop@example.com>\r\n"
+            "Subject: Your download\r\n"
+            "Date: <date>\r\n"
+            "Content-Type: text/plain\r\n"
+            "To: cust@example.org\r\n"
+            "X-Library: Wire 1.0\r\n"
+            "\r\n"
+            "Hello\r\n"
+            ".\r\n"
+            "Quit\r\n");
 }
 
 TEST_F(SmtpTest, HeloWhenEhloIsNotUnderstood)
@@ -189,10 +197,10 @@ TEST_F(SmtpTest, AuthMechanismsFromTheEhloReply)
 {
     SmtpAnswers answers;
     answers.ehlo = {"250-test.server", "250-AUTH LOGIN PLAIN", "250-AUTH=LOGIN", "250-XAUTH CRAM-SHA1",
-                    "250-auth cram-md5  login", "250 HELP"};
+        "250-auth cram-md5  login", "250 HELP"};
     auto server = Serve(answers);
     smtp.Connect();
-    EXPECT_EQ(smtp.AuthMechanisms, (std::vector<std::string>{"LOGIN", "PLAIN", "CRAM-MD5"}));
+    EXPECT_EQ(smtp.AuthMechanisms, (std::vector<std::string> {"LOGIN", "PLAIN", "CRAM-MD5"}));
     EXPECT_TRUE(smtp.AuthSupported(TWireSMTP::TAuthenticationType::atLogin));
     EXPECT_FALSE(smtp.AuthSupported(TWireSMTP::TAuthenticationType::atNone));
     smtp.Disconnect();
@@ -213,7 +221,7 @@ TEST_F(SmtpTest, LoginWhenAskedAndOffered)
     const std::string wire = server->Received()[0];
     EXPECT_NE(wire.find("Rset\r\nauth LOGIN\r\ndXNlcg==\r\nc2VjcmV0\r\n"
                         "Mail from:<shop@example.com> AUTH=<shop@example.com>\r\n"),
-              std::string::npos)
+        std::string::npos)
         << wire;
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Authenticating"), statuses.end());
 }
@@ -264,10 +272,10 @@ TEST_F(SmtpTest, RecipientsBccThenCcThenTo)
                         "RCPT to:<to1@example.org>\r\n"
                         "RCPT to:<to2@example.org>\r\n"
                         "Data\r\n"),
-              std::string::npos)
+        std::string::npos)
         << wire;
-    EXPECT_NE(wire.find("\r\nTo: First <to1@example.org>,to2@example.org\r\nCc: copy@example.org\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        wire.find("\r\nTo: First <to1@example.org>,to2@example.org\r\nCc: copy@example.org\r\n"), std::string::npos)
         << wire;
     EXPECT_EQ(wire.find("blind@example.org", wire.find("Data\r\n")), std::string::npos);
     EXPECT_EQ(wire.find("Bcc"), std::string::npos);

@@ -117,7 +117,7 @@ TEST_F(WireClientTest, RepliesOneAfterAnother)
 
     EXPECT_EQ(client.GetResponse(), 250);
     EXPECT_EQ(client.LastReply, "250 c");
-    EXPECT_EQ(client.ReplyLines, (std::vector<std::string>{"250-a", "250-b", "250 c"}));
+    EXPECT_EQ(client.ReplyLines, (std::vector<std::string> {"250-a", "250-b", "250 c"}));
 
     // Only the first line decides; lines in between are taken as they come.
     EXPECT_EQ(client.GetResponse(), 250);
@@ -157,7 +157,7 @@ TEST_F(WireClientTest, CommandChecksTheCodeAndReportsStatus)
     EXPECT_TRUE(client.Connected());
     EXPECT_EQ(client.Command("DATA", -1, 1, "*"), 354);
     EXPECT_EQ(client.Command("QUIT", -1, 0, ""), 221);
-    EXPECT_EQ(statuses, (std::vector<std::string>{"    All fine", "  354 go"}));
+    EXPECT_EQ(statuses, (std::vector<std::string> {"    All fine", "  354 go"}));
     client.Disconnect();
     server.Join();
     ASSERT_EQ(server.Received().size(), 1u);
@@ -252,15 +252,16 @@ TEST_F(WireClientTest, HeaderBlockFromNameValueLines)
 {
     ScriptedServer server([](ServerSession&, int) {});
     ConnectTo(server);
-    client.WriteHeaders({"From=Shop <shop@example.com>", "Content-Type=multipart/mixed; boundary=\"=_b\"",
-                         "X-Plain", "Subject="});
+    client.WriteHeaders(
+        {"From=Shop <shop@example.com>", "Content-Type=multipart/mixed; boundary=\"=_b\"", "X-Plain", "Subject="});
     client.Disconnect();
     server.Join();
-    EXPECT_EQ(server.Received()[0], "From: Shop <shop@example.com>\r\n"
-                                    "Content-Type: multipart/mixed; boundary=\"=_b\"\r\n"
-                                    "X-Plain\r\n"
-                                    "Subject: \r\n"
-                                    "\r\n");
+    EXPECT_EQ(server.Received()[0],
+        "From: Shop <shop@example.com>\r\n"
+        "Content-Type: multipart/mixed; boundary=\"=_b\"\r\n"
+        "X-Plain\r\n"
+        "Subject: \r\n"
+        "\r\n");
 }
 
 TEST_F(WireClientTest, SecondConnectKeepsTheConnection)
@@ -306,12 +307,12 @@ TEST_F(WireClientTest, RefusedConnectionReportsConnectionRefused)
     }
     EXPECT_FALSE(client.Connected());
     EXPECT_EQ(counting.sockets, counting.closes);
-    EXPECT_EQ(statuses, (std::vector<std::string>{"Connecting to 127.0.0.1", "Disconnecting", "Disconnected"}));
+    EXPECT_EQ(statuses, (std::vector<std::string> {"Connecting to 127.0.0.1", "Disconnecting", "Disconnected"}));
 }
 
 TEST_F(WireClientTest, SilentServerTimesOutAndIsDropped)
 {
-    std::atomic<bool> clientClosed{false};
+    std::atomic<bool> clientClosed {false};
     ScriptedServer server([&](ServerSession& s, int) { clientClosed = s.WaitForPeerClose(10s); });
     client.Timeout = 1;
     ConnectTo(server);
@@ -480,7 +481,7 @@ TEST(WireProgressTest, WorkEventsPerKilobyteAndCountedTransfers)
     client.DoWork(1024); // enters the second
     client.DoWork(2000);
     client.DoWork(5000);
-    EXPECT_EQ(events, (std::vector<std::pair<int64_t, int64_t>>{{1024, 0}, {5000, 0}}));
+    EXPECT_EQ(events, (std::vector<std::pair<int64_t, int64_t>> {{1024, 0}, {5000, 0}}));
     EXPECT_EQ(client.LastWorkKB, 4);
 
     events.clear();
@@ -489,7 +490,7 @@ TEST(WireProgressTest, WorkEventsPerKilobyteAndCountedTransfers)
     client.DoWork(3000); // not above the kilobyte seen last: BeginWork keeps it
     client.DoWork(6000);
     client.EndWork();
-    EXPECT_EQ(events, (std::vector<std::pair<int64_t, int64_t>>{{6000, 100000}, {-1, -1}}));
+    EXPECT_EQ(events, (std::vector<std::pair<int64_t, int64_t>> {{6000, 100000}, {-1, -1}}));
     EXPECT_EQ(client.LastWorkKB, 0);
     EXPECT_EQ(client.WorkSize, -2);
 
@@ -537,10 +538,11 @@ TEST_F(WireClientTest, TrafficLogRecordsCommandsAndReplies)
     client.Disconnect();
     EXPECT_FALSE(client.LogOpen());
     server.Join();
-    EXPECT_EQ(Slurp(log), "I: 220 hello\r\n\r\n"
-                          "O: EHLO me\r\n"
-                          "I: 250-one\r\n\r\n"
-                          "I: 250 two\r\n\r\n");
+    EXPECT_EQ(Slurp(log),
+        "I: 220 hello\r\n\r\n"
+        "O: EHLO me\r\n"
+        "I: 250-one\r\n\r\n"
+        "I: 250 two\r\n\r\n");
 }
 
 TEST_F(WireClientTest, LocalHostNameIsTheMachineName)
@@ -553,7 +555,7 @@ TEST_F(WireClientTest, ConnectToAServerThatNeverAcceptsTimesOut)
     // A listener whose accept queue is full drops further connection
     // requests, so the handshake never completes.
     int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
+    sockaddr_in a {};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
@@ -584,13 +586,15 @@ TEST_F(WireClientTest, ConnectToAServerThatNeverAcceptsTimesOut)
 
 TEST_F(WireClientTest, ShortTailOfABulkTransferIsPushedBeforeTheReply)
 {
-    ScriptedServer server([](ServerSession& s, int) {
-        for (int round = 0; round < 3; ++round) {
-            if (!s.ReadLine())
-                return;
-            s.Reply("250 ok");
-        }
-    }, 2);
+    ScriptedServer server(
+        [](ServerSession& s, int) {
+            for (int round = 0; round < 3; ++round) {
+                if (!s.ReadLine())
+                    return;
+                s.Reply("250 ok");
+            }
+        },
+        2);
     ConnectTo(server);
     // A command after a reply: nothing to push.
     client.Command("NOOP", 250, 0, "");

@@ -1,7 +1,7 @@
 // Cutting report lines into fields, and decoding the program's text files.
 
-#include "orders/ReportFields.h"
 #include "common/TextFiles.h"
+#include "orders/ReportFields.h"
 
 #include <gtest/gtest.h>
 
@@ -23,10 +23,14 @@ QString quotedBytes(const QString& line, int n)
 
 TEST(ReportFields, CommaFieldCountsCommasAndTrims)
 {
-    const struct { const char* line; int n; const char* field; } cases[] = {
+    const struct {
+        const char* line;
+        int n;
+        const char* field;
+    } cases[] = {
         {"a,b,c", 0, "a"},
         {"a,b,c", 1, "b"},
-        {"a,b,c", 2, ""},          // the last field has no comma behind it
+        {"a,b,c", 2, ""}, // the last field has no comma behind it
         {"a, b ,c", 1, "b"},
         {"a,\tb\t,c", 1, "b"},
         {"a,,c", 1, ""},
@@ -45,7 +49,7 @@ TEST(ReportFields, QuotedFieldUsesTheThreeCharacterSeparator)
 {
     const QString line = QStringLiteral("\"x\",\"y\",\"z\"");
     EXPECT_EQ(QuotedField(line, 1), "y");
-    EXPECT_EQ(QuotedField(line, 2), "");  // closed by a lone quote
+    EXPECT_EQ(QuotedField(line, 2), ""); // closed by a lone quote
     EXPECT_EQ(quotedBytes(line, 1), "y");
     // a comma inside a quoted field is no separator
     const QString comma = QStringLiteral("\"a\",\"b, c\",\"d\",\"e\"");
@@ -103,29 +107,29 @@ TEST(ReportFields, QuotedDateStopsAtTheFirstBlank)
 TEST(ReportFields, TrimmingDropsControlCharactersButNotOtherText)
 {
     EXPECT_EQ(trimmed(u"\t\r\n x y \x01"), "x y");
-    EXPECT_EQ(trimmed(u"\u00a0x\u00a0"), u"\u00a0x\u00a0");  // code above 32 stays
+    EXPECT_EQ(trimmed(u"\u00a0x\u00a0"), u"\u00a0x\u00a0"); // code above 32 stays
     EXPECT_EQ(QString::fromUtf8(bytes::trimmed(" \xc3\xa9 ")), u"\u00e9");
 }
 
 TEST(TextFiles, InvalidUtf8BytesReadAsWindows1252)
 {
-    EXPECT_EQ(decodeText("caf\xc3\xa9"), u"caf\u00e9");          // UTF-8
-    EXPECT_EQ(decodeText("caf\xe9"), u"caf\u00e9");              // Latin-1 byte
-    EXPECT_EQ(decodeText("\x80 \x93q\x94"), u"\u20ac \u201cq\u201d");  // 1252 specials
-    EXPECT_EQ(decodeText("\xef\xbb\xbfok"), u"ok");             // BOM dropped
-    EXPECT_EQ(decodeText("\xc3\xa9\xe9"), u"\u00e9\u00e9");      // mixed in one text
-    EXPECT_EQ(decodeText("\xed\xa0\x80"), u"\u00ed\u00a0\u20ac");  // encoded surrogate is invalid
+    EXPECT_EQ(decodeText("caf\xc3\xa9"), u"caf\u00e9");               // UTF-8
+    EXPECT_EQ(decodeText("caf\xe9"), u"caf\u00e9");                   // Latin-1 byte
+    EXPECT_EQ(decodeText("\x80 \x93q\x94"), u"\u20ac \u201cq\u201d"); // 1252 specials
+    EXPECT_EQ(decodeText("\xef\xbb\xbfok"), u"ok");                   // BOM dropped
+    EXPECT_EQ(decodeText("\xc3\xa9\xe9"), u"\u00e9\u00e9");           // mixed in one text
+    EXPECT_EQ(decodeText("\xed\xa0\x80"), u"\u00ed\u00a0\u20ac");     // encoded surrogate is invalid
     EXPECT_EQ(toValidUtf8("caf\xe9"), QByteArray("caf\xc3\xa9"));
     EXPECT_EQ(toValidUtf8("already \xc3\xa9"), QByteArray("already \xc3\xa9"));
 }
 
 TEST(TextFiles, ListLinesEndAtCrLfCrOrLfAndStopAtCtrlZ)
 {
-    EXPECT_EQ(splitListLines(u"a\r\nb\r\n"), (QStringList{"a", "b"}));
-    EXPECT_EQ(splitListLines(u"a\nb\nc"), (QStringList{"a", "b", "c"}));
-    EXPECT_EQ(splitListLines(u"a\rb\r\n\r\nc"), (QStringList{"a", "b", "", "c"}));
-    EXPECT_EQ(splitListLines(u"a\r\nb\x1a\r\nignored\r\n"), (QStringList{"a", "b"}));
+    EXPECT_EQ(splitListLines(u"a\r\nb\r\n"), (QStringList {"a", "b"}));
+    EXPECT_EQ(splitListLines(u"a\nb\nc"), (QStringList {"a", "b", "c"}));
+    EXPECT_EQ(splitListLines(u"a\rb\r\n\r\nc"), (QStringList {"a", "b", "", "c"}));
+    EXPECT_EQ(splitListLines(u"a\r\nb\x1a\r\nignored\r\n"), (QStringList {"a", "b"}));
     EXPECT_TRUE(splitListLines(u"").isEmpty());
 }
 
-}  // namespace
+} // namespace

@@ -22,23 +22,22 @@ TEST(CustomerLists, BlockedAddressesIgnoreCaseButNotBlanks)
 {
     CustomerLists lists;
     lists.loadTexts(QStringLiteral("  Bad@Example.com \r\n\r\n\u00c9mile@example.com\r\n"), {}, {});
-    EXPECT_EQ(lists.blocked().size(), 3);  // the blank line is an entry too
+    EXPECT_EQ(lists.blocked().size(), 3); // the blank line is an entry too
     EXPECT_TRUE(lists.isBlocked(u"bad@example.COM"));
-    EXPECT_TRUE(lists.isBlocked(u"\u00e9MILE@example.com"));  // beyond ASCII
+    EXPECT_TRUE(lists.isBlocked(u"\u00e9MILE@example.com")); // beyond ASCII
     // the report address is compared as taken: a blank before it matters
     EXPECT_FALSE(lists.isBlocked(u" bad@example.com"));
-    EXPECT_FALSE(lists.isBlocked(u""));  // the empty entry matches nothing
+    EXPECT_FALSE(lists.isBlocked(u"")); // the empty entry matches nothing
     EXPECT_FALSE(lists.isBlocked(u"good@example.com"));
 }
 
 TEST(CustomerLists, ChangedAddressesTakeOneStepAndTheFirstMatch)
 {
     CustomerLists lists;
-    lists.loadTexts({}, QStringLiteral("a@x   b@x\r\nb@x c@x\r\nnoblank\r\nA@X d@x\r\nn@x new  with blanks \r\n"),
-                    {});
-    EXPECT_EQ(lists.oldAddresses().toStringList(), (QStringList{"a@x", "b@x", "A@X", "n@x"}));
+    lists.loadTexts({}, QStringLiteral("a@x   b@x\r\nb@x c@x\r\nnoblank\r\nA@X d@x\r\nn@x new  with blanks \r\n"), {});
+    EXPECT_EQ(lists.oldAddresses().toStringList(), (QStringList {"a@x", "b@x", "A@X", "n@x"}));
     bool updated = false;
-    EXPECT_EQ(lists.updatedAddress(u"a@X", &updated), "b@x");  // not c@x, not d@x
+    EXPECT_EQ(lists.updatedAddress(u"a@X", &updated), "b@x"); // not c@x, not d@x
     EXPECT_TRUE(updated);
     EXPECT_EQ(lists.updatedAddress(u"n@x", &updated), "new  with blanks");
     EXPECT_EQ(lists.updatedAddress(u"z@x", &updated), "z@x");
@@ -48,14 +47,14 @@ TEST(CustomerLists, ChangedAddressesTakeOneStepAndTheFirstMatch)
 TEST(CustomerLists, AdmittedCustomersNeedAddressOrderAndProduct)
 {
     CustomerLists lists;
-    lists.loadTexts({}, {}, QStringLiteral(
-        "g1@x 11 Tool\r\n"
-        "g2@x 12\r\n"              // no product: skipped
-        "g3@x   13   Tool Pro  \r\n"
-        "g4@x 14 all\r\n"
-        "g5@x 15 TOOL\r\n"
-        "g6@x 16 Other\r\n"));
-    EXPECT_EQ(lists.admitted().toStringList(), (QStringList{"g1@x", "g3@x", "g4@x", "g5@x", "g6@x"}));
+    lists.loadTexts({}, {},
+        QStringLiteral("g1@x 11 Tool\r\n"
+                       "g2@x 12\r\n" // no product: skipped
+                       "g3@x   13   Tool Pro  \r\n"
+                       "g4@x 14 all\r\n"
+                       "g5@x 15 TOOL\r\n"
+                       "g6@x 16 Other\r\n"));
+    EXPECT_EQ(lists.admitted().toStringList(), (QStringList {"g1@x", "g3@x", "g4@x", "g5@x", "g6@x"}));
     EXPECT_EQ(lists.admittedProducts()[1], "Tool Pro");
     EXPECT_EQ(lists.admittedOrders()[1], "13");
 
@@ -63,12 +62,12 @@ TEST(CustomerLists, AdmittedCustomersNeedAddressOrderAndProduct)
     QStringList tool;
     for (const auto& e : lists.extraCustomers(u"Tool", none))
         tool << e.address + u'/' + e.orderNumber;
-    EXPECT_EQ(tool, (QStringList{"g1@x/11", "g4@x/14", "g5@x/15"}));
+    EXPECT_EQ(tool, (QStringList {"g1@x/11", "g4@x/14", "g5@x/15"}));
 
     QStringList all;
     for (const auto& e : lists.extraCustomers(u"All", [](const QString& a) { return a == u"g3@x"; }))
         all << e.address;
-    EXPECT_EQ(all, (QStringList{"g1@x", "g4@x", "g5@x", "g6@x"}));
+    EXPECT_EQ(all, (QStringList {"g1@x", "g4@x", "g5@x", "g6@x"}));
 }
 
 TEST(CustomerLists, ProductsOfAdmittedCustomersCompareOnlyAsciiLettersIgnoringCase)
@@ -76,7 +75,7 @@ TEST(CustomerLists, ProductsOfAdmittedCustomersCompareOnlyAsciiLettersIgnoringCa
     EXPECT_EQ(upperAsciiLetters(u"tool \u00e9 pro-2"), u"TOOL \u00e9 PRO-2");
     CustomerLists lists;
     lists.loadTexts({}, {}, QStringLiteral("g@x 1 \u00e9dition\r\n"));
-    EXPECT_FALSE(lists.admitsProduct(0, u"\u00c9dition"));  // only a-z are folded here
+    EXPECT_FALSE(lists.admitsProduct(0, u"\u00c9dition")); // only a-z are folded here
     EXPECT_TRUE(lists.admitsProduct(0, u"\u00e9DITION"));
 }
 
@@ -84,24 +83,26 @@ TEST(CustomerLists, LfAndLoneCrEndLinesToo)
 {
     CustomerLists lists;
     lists.loadTexts(QStringLiteral("a@x\nb@x\rc@x"), QStringLiteral("o@x n@x\np@x q@x\n"),
-                    QStringLiteral("g@x 1 All\nh@x 2 All\n"));
+        QStringLiteral("g@x 1 All\nh@x 2 All\n"));
     EXPECT_TRUE(lists.isBlocked(u"b@x"));
     EXPECT_TRUE(lists.isBlocked(u"c@x"));
-    EXPECT_EQ(lists.newAddresses().toStringList(), (QStringList{"n@x", "q@x"}));
-    EXPECT_EQ(lists.admitted().toStringList(), (QStringList{"g@x", "h@x"}));
+    EXPECT_EQ(lists.newAddresses().toStringList(), (QStringList {"n@x", "q@x"}));
+    EXPECT_EQ(lists.admitted().toStringList(), (QStringList {"g@x", "h@x"}));
 }
 
 TEST(CustomerLists, LoadReadsTheThreeFilesAndToleratesMissingOnes)
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath("bozos.txt"), "bad@x\r\n\x1a" "after@x\r\n");
+    writeFile(dir.filePath("bozos.txt"),
+        "bad@x\r\n\x1a"
+        "after@x\r\n");
     writeFile(dir.filePath("goodguys.txt"), "g@x 1 Tool\r\n");
     CustomerLists lists;
     lists.load(dir.path());
     EXPECT_TRUE(lists.isBlocked(u"BAD@x"));
-    EXPECT_FALSE(lists.isBlocked(u"after@x"));  // Ctrl-Z ended the file
+    EXPECT_FALSE(lists.isBlocked(u"after@x")); // Ctrl-Z ended the file
     EXPECT_TRUE(lists.oldAddresses().isEmpty());
-    EXPECT_EQ(lists.admitted().toStringList(), QStringList{"g@x"});
+    EXPECT_EQ(lists.admitted().toStringList(), QStringList {"g@x"});
 
     // Windows-1252 bytes from the old program read as meant
     writeFile(dir.filePath("bozos.txt"), "ren\xe9@x\r\n");
@@ -114,7 +115,7 @@ TEST(CustomerLists, AnUnreadableFileStopsLoadingAndNamesTheFile)
     QTemporaryDir dir;
     writeFile(dir.filePath("bozos.txt"), "bad@x\r\n");
     writeFile(dir.filePath("goodguys.txt"), "g@x 1 Tool\r\n");
-    QDir(dir.path()).mkdir("Address.txt");  // exists, cannot be read as a file
+    QDir(dir.path()).mkdir("Address.txt"); // exists, cannot be read as a file
     CustomerLists lists;
     try {
         lists.load(dir.path());
@@ -123,7 +124,7 @@ TEST(CustomerLists, AnUnreadableFileStopsLoadingAndNamesTheFile)
         EXPECT_NE(std::string(e.what()).find("Address.txt"), std::string::npos) << e.what();
     }
     EXPECT_TRUE(lists.isBlocked(u"bad@x"));  // the file before it stays
-    EXPECT_TRUE(lists.admitted().isEmpty());  // the files after it do not load
+    EXPECT_TRUE(lists.admitted().isEmpty()); // the files after it do not load
 }
 
 TEST(CustomerLists, LookupsInLargeListsFindTheFirstEntry)
@@ -137,7 +138,7 @@ TEST(CustomerLists, LookupsInLargeListsFindTheFirstEntry)
     lists.loadTexts(blocked, changed, {});
     EXPECT_TRUE(lists.isBlocked(u"USER19999@example.com"));
     EXPECT_FALSE(lists.isBlocked(u"user20000@example.com"));
-    EXPECT_EQ(lists.updateIndexUtf8("OLD42@example.com"), 42);  // not 10042
+    EXPECT_EQ(lists.updateIndexUtf8("OLD42@example.com"), 42); // not 10042
 }
 
-}  // namespace
+} // namespace

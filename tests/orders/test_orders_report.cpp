@@ -18,7 +18,7 @@ TEST(ReportIntake, OneProductIsListedWithoutAll)
 {
     Report r;
     r.read(swregLine("1", "Tool", "a@example.com") + "\r\n" + swregLine("2", "Tool", "b@example.com"));
-    EXPECT_EQ(r.products(), QStringList{"Tool"});
+    EXPECT_EQ(r.products(), QStringList {"Tool"});
     EXPECT_EQ(r.store(), ReportStore::SWREG);
     EXPECT_EQ(r.orderLineCount(), 2);
 }
@@ -26,13 +26,13 @@ TEST(ReportIntake, OneProductIsListedWithoutAll)
 TEST(ReportIntake, ProductsDifferingInCaseAreOneKeepingTheFirstSpelling)
 {
     Report r;
-    r.read(swregLine("1", "Tool", "a@x") + "\r\n" + swregLine("2", "tool", "b@x") + "\r\n"
-           + swregLine("3", "TOOL", "c@x"));
-    EXPECT_EQ(r.products(), QStringList{"Tool"});
+    r.read(swregLine("1", "Tool", "a@x") + "\r\n" + swregLine("2", "tool", "b@x") + "\r\n" +
+        swregLine("3", "TOOL", "c@x"));
+    EXPECT_EQ(r.products(), QStringList {"Tool"});
 
-    r.read(swregLine("1", "Tool Pro", "a@x") + "\r\n" + swregLine("2", "Tool", "b@x") + "\r\n"
-           + swregLine("3", u"\u00c9dition"_qs, "c@x") + "\r\n" + swregLine("4", u"\u00e9DITION"_qs, "d@x"));
-    EXPECT_EQ(r.products(), (QStringList{"All", "Tool Pro", "Tool", u"\u00c9dition"_qs}));
+    r.read(swregLine("1", "Tool Pro", "a@x") + "\r\n" + swregLine("2", "Tool", "b@x") + "\r\n" +
+        swregLine("3", u"\u00c9dition"_qs, "c@x") + "\r\n" + swregLine("4", u"\u00e9DITION"_qs, "d@x"));
+    EXPECT_EQ(r.products(), (QStringList {"All", "Tool Pro", "Tool", u"\u00c9dition"_qs}));
     EXPECT_EQ(r.findProduct(u"tool"), 1);
     EXPECT_EQ(r.findProduct(u"\u00e9dition"), 2);
     EXPECT_EQ(r.findProduct(u"Tool Pr"), -1);
@@ -42,8 +42,7 @@ TEST(ReportIntake, ProductsDifferingInCaseAreOneKeepingTheFirstSpelling)
 TEST(ReportIntake, OnlyLinesWithTextAndAnAtAreOrders)
 {
     Report r;
-    r.read(QStringLiteral("Sales report\r\n\r\n   \r\n") + swregLine("1", "Tool", "a@x")
-           + "\r\nTotal,1,,,\r\n");
+    r.read(QStringLiteral("Sales report\r\n\r\n   \r\n") + swregLine("1", "Tool", "a@x") + "\r\nTotal,1,,,\r\n");
     EXPECT_EQ(r.lineCount(), 5);
     EXPECT_FALSE(r.isOrderLine(0));
     EXPECT_FALSE(r.isOrderLine(1));
@@ -67,20 +66,19 @@ TEST(ReportIntake, AnEmptyProductIsAnEntryOfItsOwn)
 {
     Report r;
     r.read(QStringLiteral("1,d,2,,a@x,y\r\n") + swregLine("2", "Tool", "b@x"));
-    EXPECT_EQ(r.products(), (QStringList{"All", "", "Tool"}));
+    EXPECT_EQ(r.products(), (QStringList {"All", "", "Tool"}));
 }
 
 TEST(ReportIntake, HeaderStartingWithCapitalAInLine0Or1MeansRegNet)
 {
-    const QString quoted = QStringLiteral(
-        "\"1\",\"p\",\"R-1\",\"2002-02-11 10:00\",\"1\",\"9\",\"Tool\",\"a@x\",\"\"");
+    const QString quoted = QStringLiteral("\"1\",\"p\",\"R-1\",\"2002-02-11 10:00\",\"1\",\"9\",\"Tool\",\"a@x\",\"\"");
     Report r;
     r.read(QStringLiteral("Account,with,an@sign\r\n") + quoted);
     EXPECT_EQ(r.store(), ReportStore::RegNet);
-    EXPECT_FALSE(r.isOrderLine(0));  // the header is never an order
-    EXPECT_EQ(r.products(), QStringList{"Tool"});
+    EXPECT_FALSE(r.isOrderLine(0)); // the header is never an order
+    EXPECT_EQ(r.products(), QStringList {"Tool"});
 
-    r.read(QStringLiteral("\r\nAccount\r\n") + quoted);  // header as line 1
+    r.read(QStringLiteral("\r\nAccount\r\n") + quoted); // header as line 1
     EXPECT_EQ(r.store(), ReportStore::RegNet);
 
     // a line 2 starting with "A" is an ordinary line
@@ -96,10 +94,10 @@ TEST(ReportIntake, HeaderStartingWithCapitalAInLine0Or1MeansRegNet)
 TEST(ReportIntake, OrderBeforeTheHeaderIsReadAsSwreg)
 {
     Report r;
-    r.read(swregLine("1", "Early", "a@x") + "\r\nA header\r\n"
-           + "\"1\",\"p\",\"R-1\",\"d\",\"1\",\"9\",\"Late\",\"b@x\",\"\"");
+    r.read(swregLine("1", "Early", "a@x") + "\r\nA header\r\n" +
+        "\"1\",\"p\",\"R-1\",\"d\",\"1\",\"9\",\"Late\",\"b@x\",\"\"");
     EXPECT_EQ(r.store(), ReportStore::RegNet);
-    EXPECT_EQ(r.products(), (QStringList{"All", "Early", "Late"}));
+    EXPECT_EQ(r.products(), (QStringList {"All", "Early", "Late"}));
 }
 
 TEST(ReportIntake, LineEndsCrLfLfAndCrAllSplit)
@@ -110,7 +108,7 @@ TEST(ReportIntake, LineEndsCrLfLfAndCrAllSplit)
     EXPECT_EQ(r.line(1), "b");
     EXPECT_EQ(r.line(3), "d");
     r.read(QStringLiteral("a\r\n\r\nb\r\n"));
-    ASSERT_EQ(r.lineCount(), 3);  // a final line end opens no further line
+    ASSERT_EQ(r.lineCount(), 3); // a final line end opens no further line
     EXPECT_EQ(r.line(1), "");
 }
 
@@ -118,12 +116,13 @@ TEST(ReportIntake, BytesAreDecodedAsUtf8OrWindows1252)
 {
     Report r;
     r.readBytes(QByteArray("1,d,2,Caf\xe9,a@x,y\r\n"));
-    EXPECT_EQ(r.products(), QStringList{u"Caf\u00e9"_qs});
+    EXPECT_EQ(r.products(), QStringList {u"Caf\u00e9"_qs});
     EXPECT_EQ(r.line(0), u"1,d,2,Caf\u00e9,a@x,y");
-    r.readBytes(QByteArray("\xef\xbb\xbf" "1,d,2,Caf\xc3\xa9,a@x,y\n"));
-    EXPECT_EQ(r.products(), QStringList{u"Caf\u00e9"_qs});
+    r.readBytes(QByteArray("\xef\xbb\xbf"
+                           "1,d,2,Caf\xc3\xa9,a@x,y\n"));
+    EXPECT_EQ(r.products(), QStringList {u"Caf\u00e9"_qs});
     EXPECT_EQ(storeName(r.store()), "SWREG");
     EXPECT_EQ(storeName(ReportStore::RegNet), "RegNet");
 }
 
-}  // namespace
+} // namespace

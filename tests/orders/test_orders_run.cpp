@@ -13,8 +13,8 @@ using namespace og;
 
 namespace {
 
-QString swreg(const QString& order, const QString& product, const QString& address,
-              const QString& first = "Ann", const QString& last = "Lee")
+QString swreg(const QString& order, const QString& product, const QString& address, const QString& first = "Ann",
+    const QString& last = "Lee")
 {
     return QStringLiteral("1,Tue Jan 01 10:00:00 2002,%1,%2,%3,9.95,USD,US,card,%4,%5,x\r\n")
         .arg(order, product, address, first, last);
@@ -22,9 +22,8 @@ QString swreg(const QString& order, const QString& product, const QString& addre
 
 QString regnet(const QString& order, const QString& product, const QString& address)
 {
-    return QStringLiteral(
-               "\"1\",\"p\",\"%1\",\"2002-02-11 10:12:00\",\"1\",\"9\",\"%2\",\"%3\",\"\",\"\",\"\","
-               "\"\",\"\",\"Ivy\",\"Irving\",\"\"\r\n")
+    return QStringLiteral("\"1\",\"p\",\"%1\",\"2002-02-11 10:12:00\",\"1\",\"9\",\"%2\",\"%3\",\"\",\"\",\"\","
+                          "\"\",\"\",\"Ivy\",\"Irving\",\"\"\r\n")
         .arg(order, product, address);
 }
 
@@ -45,21 +44,17 @@ struct Fixture {
     RunResult build() const { return buildRun(request); }
 };
 
-const QStringList kDefaultTail = {"chmod 644 .htpasswd", "chmod 777 *.*", "chmod 644 .htaccess",
-                                  "rm MakePass.ksh"};
+const QStringList kDefaultTail = {"chmod 644 .htpasswd", "chmod 777 *.*", "chmod 644 .htaccess", "rm MakePass.ksh"};
 
 TEST(ScriptRun, TwoOrdersWithDefaultOptionsAndNoLists)
 {
-    Fixture f(swreg("102", "Tool", "zed@example.com") + swreg("101", "Tool", "amy@example.com"), "Tool",
-              true);
+    Fixture f(swreg("102", "Tool", "zed@example.com") + swreg("101", "Tool", "amy@example.com"), "Tool", true);
     const RunResult r = f.build();
     EXPECT_EQ(r.script.toStringList(),
-              QStringList({"echo batch file for product: Tool",
-                           "htpasswd -bc .htpasswd zed@example.com 102",
-                           "htpasswd -b .htpasswd amy@example.com 101",
-                           "htpasswd -b .htpasswd ChangeMe ReplaceMeToo"})
-                  + kDefaultTail);
-    EXPECT_EQ(r.addresses.toStringList(), (QStringList{"amy@example.com , 101", "zed@example.com , 102"}));
+        QStringList({"echo batch file for product: Tool", "htpasswd -bc .htpasswd zed@example.com 102",
+            "htpasswd -b .htpasswd amy@example.com 101", "htpasswd -b .htpasswd ChangeMe ReplaceMeToo"}) +
+            kDefaultTail);
+    EXPECT_EQ(r.addresses.toStringList(), (QStringList {"amy@example.com , 101", "zed@example.com , 102"}));
     EXPECT_EQ(r.written, 2);
     // every line ends with CR LF, the last one included
     EXPECT_TRUE(r.script.fileBytes().endsWith("rm MakePass.ksh\r\n"));
@@ -84,7 +79,7 @@ TEST(ScriptRun, OnlyTheFirstPasswordLineCreatesTheFile)
 
     f.request.options.user.clear();
     r = f.build();
-    EXPECT_EQ(r.script.toStringList(), QStringList{"echo batch file for product: Tool"} + kDefaultTail);
+    EXPECT_EQ(r.script.toStringList(), QStringList {"echo batch file for product: Tool"} + kDefaultTail);
     f.request.options.user = "u";
     f.request.options.passwd.clear();
     EXPECT_EQ(f.build().script.size(), 5);
@@ -92,13 +87,12 @@ TEST(ScriptRun, OnlyTheFirstPasswordLineCreatesTheFile)
 
 TEST(ScriptRun, ProductFilterTakesOrdersOfThatProductIgnoringCaseOnly)
 {
-    const QString text = swreg("1", "Tool", "a@x") + swreg("2", "Tool Pro", "b@x")
-                         + swreg("3", "tool", "c@x") + swreg("4", "Widget", "d@x", "Toolmaker", "Tool")
-                         + swreg("5", "Pro", "tool@x");
+    const QString text = swreg("1", "Tool", "a@x") + swreg("2", "Tool Pro", "b@x") + swreg("3", "tool", "c@x") +
+        swreg("4", "Widget", "d@x", "Toolmaker", "Tool") + swreg("5", "Pro", "tool@x");
     Fixture f(text, "Tool");
     const RunResult r = f.build();
     EXPECT_EQ(r.written, 2);
-    EXPECT_EQ(r.addresses.toStringList(), (QStringList{"a@x , 1", "c@x , 3"}));
+    EXPECT_EQ(r.addresses.toStringList(), (QStringList {"a@x , 1", "c@x , 3"}));
 
     Fixture all(text, "All", true);
     EXPECT_EQ(all.build().written, 5);
@@ -116,14 +110,14 @@ TEST(ScriptRun, ProductFilterTakesOrdersOfThatProductIgnoringCaseOnly)
 
 TEST(ScriptRun, RegNetHeaderIsNeverAnOrderAndFieldsComeFromQuotedPositions)
 {
-    const QString text = QStringLiteral("Account,contact admin@example.com\r\n")
-                         + regnet("R-1", "Tool", "ivy@example.com") + regnet("R-2", "Tool Pro", "jo@example.com");
+    const QString text = QStringLiteral("Account,contact admin@example.com\r\n") +
+        regnet("R-1", "Tool", "ivy@example.com") + regnet("R-2", "Tool Pro", "jo@example.com");
     Fixture f(text, "Tool");
     f.request.options.orderDate = true;
     f.request.options.names = true;
     const RunResult r = f.build();
     EXPECT_EQ(r.written, 1);
-    EXPECT_EQ(r.addresses.toStringList(), QStringList{"ivy@example.com , R-1 , 2002-02-11 , Ivy Irving"});
+    EXPECT_EQ(r.addresses.toStringList(), QStringList {"ivy@example.com , R-1 , 2002-02-11 , Ivy Irving"});
     EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd ivy@example.com R-1");
 }
 
@@ -133,32 +127,31 @@ TEST(ScriptRun, AddressLineExtrasFollowTheOptions)
     f.lists.loadTexts({}, {}, QStringLiteral("g@x 9 Tool\r\n"));
     f.request.options.orderDate = true;
     f.request.options.names = true;
-    EXPECT_EQ(f.build().addresses.toStringList(), (QStringList{"a@x , 7 , Jan-01-2002 , Ann Lee", "g@x , 9"}));
+    EXPECT_EQ(f.build().addresses.toStringList(), (QStringList {"a@x , 7 , Jan-01-2002 , Ann Lee", "g@x , 9"}));
     f.request.options.orderNr = false;
-    EXPECT_EQ(f.build().addresses.toStringList(), (QStringList{"a@x , Jan-01-2002 , Ann Lee", "g@x"}));
+    EXPECT_EQ(f.build().addresses.toStringList(), (QStringList {"a@x , Jan-01-2002 , Ann Lee", "g@x"}));
     f.request.options.orderDate = false;
     f.request.options.names = false;
-    EXPECT_EQ(f.build().addresses.toStringList(), (QStringList{"a@x", "g@x"}));
+    EXPECT_EQ(f.build().addresses.toStringList(), (QStringList {"a@x", "g@x"}));
 }
 
 TEST(ScriptRun, UpdatesAndExtrasFollowTheListRules)
 {
-    Fixture f(swreg("1", "Tool", "old@x") + swreg("2", "Tool", "keep@x") + swreg("3", "Tool", "keep@x"),
-              "Tool", true);
+    Fixture f(swreg("1", "Tool", "old@x") + swreg("2", "Tool", "keep@x") + swreg("3", "Tool", "keep@x"), "Tool", true);
     f.lists.loadTexts(QStringLiteral("bad@x\r\n"), QStringLiteral("OLD@x new@x\r\n"),
-                      QStringLiteral("NEW@X 5 Tool\r\n"      // written after the update: not added
-                                     "twice@x 6 All\r\n"
-                                     "twice@x 7 tool\r\n"    // both entries are added
-                                     "other@x 8 Widget\r\n"
-                                     "bad@x 9 Tool\r\n"));   // extras are not checked for blocking
+        QStringLiteral("NEW@X 5 Tool\r\n" // written after the update: not added
+                       "twice@x 6 All\r\n"
+                       "twice@x 7 tool\r\n" // both entries are added
+                       "other@x 8 Widget\r\n"
+                       "bad@x 9 Tool\r\n")); // extras are not checked for blocking
     const RunResult r = f.build();
     // the account is made for the address of the report
     EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd old@x 1");
     EXPECT_EQ(r.updated, 1);
-    EXPECT_EQ(r.written, 3);  // the same address twice gives two lines
+    EXPECT_EQ(r.written, 3); // the same address twice gives two lines
     EXPECT_EQ(r.extra, 3);
     EXPECT_EQ(r.addresses.toStringList(),
-              (QStringList{"bad@x , 9", "keep@x , 2", "keep@x , 3", "new@x , 1", "twice@x , 6", "twice@x , 7"}));
+        (QStringList {"bad@x , 9", "keep@x , 2", "keep@x , 3", "new@x , 1", "twice@x , 6", "twice@x , 7"}));
 }
 
 TEST(ScriptRun, ValuesFromDataAreQuotedOnlyWhenTheShellWouldReadMore)
@@ -176,10 +169,10 @@ TEST(ScriptRun, ValuesFromDataAreQuotedOnlyWhenTheShellWouldReadMore)
 
     Fixture f(swreg("1;reboot", "Tool", "$(touch pwned)@x") + swreg("", "Tool", "ok@x"), "Tool", true);
     f.request.options.user = "test user";
-    f.request.options.Pmask = "*.zip";  // the vendor's own option: as typed
+    f.request.options.Pmask = "*.zip"; // the vendor's own option: as typed
     const RunResult r = f.build();
     EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd '$(touch pwned)@x' '1;reboot'");
-    EXPECT_EQ(r.script.at(2), "htpasswd -b .htpasswd ok@x ");  // an empty value stays empty
+    EXPECT_EQ(r.script.at(2), "htpasswd -b .htpasswd ok@x "); // an empty value stays empty
     EXPECT_EQ(r.script.at(3), "htpasswd -b .htpasswd 'test user' ReplaceMeToo");
     EXPECT_EQ(r.script.at(5), "chmod 777 *.zip");
     // the address file is no shell input: unquoted
@@ -193,10 +186,10 @@ TEST(LineBlockTest, CopiesMovesAndReordersKeepTheirLines)
         a.append(QByteArrayView(s));
     LineBlock b = a;
     b.append(QByteArrayView("four"));
-    EXPECT_EQ(a.toStringList(), (QStringList{"one", "", "three"}));
+    EXPECT_EQ(a.toStringList(), (QStringList {"one", "", "three"}));
     EXPECT_EQ(b.size(), 4);
     a.reorder({2, 0, 1});
-    EXPECT_EQ(a.toStringList(), (QStringList{"three", "one", ""}));
+    EXPECT_EQ(a.toStringList(), (QStringList {"three", "one", ""}));
     EXPECT_EQ(a.fileBytes(), QByteArray("three\r\none\r\n\r\n"));
     LineBlock c = std::move(a);
     EXPECT_EQ(c.at(0), "three");
@@ -208,7 +201,7 @@ TEST(LineBlockTest, CopiesMovesAndReordersKeepTheirLines)
     QStringList seen;
     for (const QString& line : b)
         seen << line;
-    EXPECT_EQ(seen, (QStringList{"one", "", "three", "four"}));
+    EXPECT_EQ(seen, (QStringList {"one", "", "three", "four"}));
 }
 
 TEST(AddressSort, IgnoresCaseAndKeepsEqualLinesInTheirOrder)
@@ -217,16 +210,15 @@ TEST(AddressSort, IgnoresCaseAndKeepsEqualLinesInTheirOrder)
     for (const char* s : {"bob@x", "Alice@x", "alice@x", "ALICE@x", "_under@x", "9nine@x", "Zed@x", "bo@x"})
         lines.append(QByteArrayView(s));
     EXPECT_EQ(sortedIgnoringCase(lines).toStringList(),
-              (QStringList{"9nine@x", "_under@x", "Alice@x", "alice@x", "ALICE@x", "bo@x", "bob@x", "Zed@x"}));
+        (QStringList {"9nine@x", "_under@x", "Alice@x", "alice@x", "ALICE@x", "bo@x", "bob@x", "Zed@x"}));
 }
 
 TEST(AddressSort, AgreesWithACaseInsensitiveSortOfTheTexts)
 {
     // Random lines over an alphabet that mixes ASCII cases, punctuation and
     // letters beyond ASCII; long shared prefixes exercise the prefix keys.
-    const QStringList alphabet = {"a", "A", "b", "B", "z", "Z", ".", "@", " ", "_", "0",
-                                  u"\u00e9"_qs, u"\u00c9"_qs, u"\u00df"_qs, u"\u212a"_qs, "k", "K",
-                                  u"\u03a3"_qs, u"\u03c3"_qs, u"\U0001F600"_qs};
+    const QStringList alphabet = {"a", "A", "b", "B", "z", "Z", ".", "@", " ", "_", "0", u"\u00e9"_qs, u"\u00c9"_qs,
+        u"\u00df"_qs, u"\u212a"_qs, "k", "K", u"\u03a3"_qs, u"\u03c3"_qs, u"\U0001F600"_qs};
     QRandomGenerator rng(7);
     QStringList texts;
     LineBlock lines;
@@ -239,9 +231,8 @@ TEST(AddressSort, AgreesWithACaseInsensitiveSortOfTheTexts)
         lines.append(QStringView(s));
     }
     QStringList expected = texts;
-    std::stable_sort(expected.begin(), expected.end(), [](const QString& a, const QString& b) {
-        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
-    });
+    std::stable_sort(expected.begin(), expected.end(),
+        [](const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive) < 0; });
     EXPECT_EQ(sortedIgnoringCase(lines).toStringList(), expected);
 }
 
@@ -264,9 +255,8 @@ TEST(AddressSort, LongListsSortTheSameAsShortOnes)
     std::vector<size_t> order(texts.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return compareIgnoringCase(texts[a], texts[b]) < 0;
-    });
+    std::stable_sort(
+        order.begin(), order.end(), [&](size_t a, size_t b) { return compareIgnoringCase(texts[a], texts[b]) < 0; });
     const LineBlock sorted = sortedIgnoringCase(lines);
     ASSERT_EQ(sorted.size(), qsizetype(texts.size()));
     for (size_t i = 0; i < order.size(); ++i)
@@ -292,14 +282,10 @@ TEST_F(RunFiles, WritesBothFilesAndTheSevenStatisticsLines)
     const RunResult r = performRun(f.request);
     EXPECT_EQ(read("MakePass.ksh"), r.script.fileBytes());
     EXPECT_EQ(read("email_Tool.txt"), QByteArray("a@x , 2\r\nc@x , 1\r\ng@x , 9\r\n"));
-    EXPECT_EQ(r.statistics, (QStringList{
-        "processed 2 entries for Store: Tool",
-        "1 bozos blocked",
-        "1 email addresses updated in email_Tool.txt",
-        "1 added from goodguys.txt file",
-        "3 Total",
-        "MakePass.ksh and email_Tool.txt placed in directory: " + folder(),
-        "Used report from SWREG"}));
+    EXPECT_EQ(r.statistics,
+        (QStringList {"processed 2 entries for Store: Tool", "1 bozos blocked",
+            "1 email addresses updated in email_Tool.txt", "1 added from goodguys.txt file", "3 Total",
+            "MakePass.ksh and email_Tool.txt placed in directory: " + folder(), "Used report from SWREG"}));
 }
 
 TEST_F(RunFiles, StreamingTheBatchFileWritesTheSameBytes)
@@ -308,7 +294,7 @@ TEST_F(RunFiles, StreamingTheBatchFileWritesTheSameBytes)
     QString text;
     for (int i = 0; i < 240000; ++i)
         text += swreg(QString::number(500000 + i), i % 3 ? "Tool" : "Tool Pro",
-                      QStringLiteral("c%1@example.com").arg(i * 7919 % 240000));
+            QStringLiteral("c%1@example.com").arg(i * 7919 % 240000));
     Fixture f(text, "Tool");
     f.lists.loadTexts(QStringLiteral("c7@example.com\r\n"), {}, QStringLiteral("g@x 1 All\r\n"));
     f.request.folder = folder();
@@ -317,7 +303,8 @@ TEST_F(RunFiles, StreamingTheBatchFileWritesTheSameBytes)
     ASSERT_GT(whole.size(), 5 << 20);
     EXPECT_EQ(kept.script.fileBytes(), whole);
     EXPECT_EQ(whole.count("-bc "), 1);
-    EXPECT_TRUE(whole.startsWith("echo batch file for product: Tool\r\nhtpasswd -bc .htpasswd c7919@example.com 500001\r\n"));
+    EXPECT_TRUE(
+        whole.startsWith("echo batch file for product: Tool\r\nhtpasswd -bc .htpasswd c7919@example.com 500001\r\n"));
 
     f.request.keepScriptLines = false;
     const RunResult streamed = performRun(f.request);
@@ -325,7 +312,7 @@ TEST_F(RunFiles, StreamingTheBatchFileWritesTheSameBytes)
     EXPECT_TRUE(streamed.script.isEmpty());
     EXPECT_EQ(streamed.addresses.fileBytes(), kept.addresses.fileBytes());
     EXPECT_EQ(streamed.statistics, kept.statistics);
-    EXPECT_EQ(streamed.written, 159999);  // c7 is blocked
+    EXPECT_EQ(streamed.written, 159999); // c7 is blocked
 }
 
 TEST_F(RunFiles, LongReportsKeepReportOrderAndOneCreatingLine)
@@ -336,14 +323,13 @@ TEST_F(RunFiles, LongReportsKeepReportOrderAndOneCreatingLine)
     QString text;
     const int n = 150000;
     for (int i = 0; i < n; ++i) {
-        const bool tool = i >= n * 3 / 4;  // only the last quarter is Tool
+        const bool tool = i >= n * 3 / 4; // only the last quarter is Tool
         text += swreg(QString::number(i), tool ? "Tool" : "Other", QStringLiteral("c%1@example.com").arg(i));
     }
     Fixture f(text, "Tool");
-    f.lists.loadTexts(QStringLiteral("c%1@example.com\r\n").arg(n * 3 / 4),  // the first Tool order
-                      QStringLiteral("c%1@example.com moved@example.com\r\n").arg(n - 1),
-                      QStringLiteral("moved@example.com 1 All\r\nc%1@example.com 2 All\r\nnew@x 3 Tool\r\n")
-                          .arg(n - 2));
+    f.lists.loadTexts(QStringLiteral("c%1@example.com\r\n").arg(n * 3 / 4), // the first Tool order
+        QStringLiteral("c%1@example.com moved@example.com\r\n").arg(n - 1),
+        QStringLiteral("moved@example.com 1 All\r\nc%1@example.com 2 All\r\nnew@x 3 Tool\r\n").arg(n - 2));
     for (const bool keep : {true, false}) {
         f.request.folder = folder();
         f.request.keepScriptLines = keep;
@@ -365,8 +351,8 @@ TEST_F(RunFiles, LongReportsKeepReportOrderAndOneCreatingLine)
     // without lists the first order of the product creates the file
     f.lists.loadTexts({}, {}, {});
     f.request.keepScriptLines = true;
-    EXPECT_EQ(buildRun(f.request).script.at(1),
-              QStringLiteral("htpasswd -bc .htpasswd c%1@example.com %1").arg(n * 3 / 4));
+    EXPECT_EQ(
+        buildRun(f.request).script.at(1), QStringLiteral("htpasswd -bc .htpasswd c%1@example.com %1").arg(n * 3 / 4));
 }
 
 TEST_F(RunFiles, ReplacesEarlierFilesCompletely)
@@ -398,7 +384,7 @@ TEST_F(RunFiles, UnwritableBatchFileIsReportedAndNothingElseIsWritten)
 
 TEST_F(RunFiles, UnwritableAddressFileIsReportedToo)
 {
-    ASSERT_TRUE(QDir(dir.path()).mkdir("email_Tool.txt"));  // in the way of the file
+    ASSERT_TRUE(QDir(dir.path()).mkdir("email_Tool.txt")); // in the way of the file
     Fixture f(swreg("1", "Tool", "a@x"), "Tool", true);
     f.request.folder = folder();
     try {
@@ -411,7 +397,7 @@ TEST_F(RunFiles, UnwritableAddressFileIsReportedToo)
     }
     // no temporary file is left behind
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
-              (QStringList{"MakePass.ksh", "email_Tool.txt"}));
+        (QStringList {"MakePass.ksh", "email_Tool.txt"}));
 }
 
-}  // namespace
+} // namespace

@@ -46,8 +46,8 @@ class ServerScript : public ::testing::Test {
 protected:
     QString ksh = QStandardPaths::findExecutable("ksh");
     QString htpasswd = QStandardPaths::findExecutable("htpasswd");
-    QTemporaryDir workFolder;    // where the program writes its files
-    QTemporaryDir serverFolder;  // the download folder on the server
+    QTemporaryDir workFolder;   // where the program writes its files
+    QTemporaryDir serverFolder; // the download folder on the server
 
     void SetUp() override
     {
@@ -100,11 +100,11 @@ TEST_F(ServerScript, CreatesEveryAccountSetsTheModesAndDeletesItself)
 
     const Account accounts[] = {
         {"alice@example.com", "100101"},
-        {"Carol@Example.com", "100103"},        // "tool" is the same product
+        {"Carol@Example.com", "100103"}, // "tool" is the same product
         {"dave@example.com", "100104"},
-        {"old.henry@example.com", "100108"},    // the account keeps the report's address
-        {"reviewer@example.com", "PRESS-1"},    // goodguys.txt, for All
-        {"beta.tester@example.org", "BETA-7"},  // goodguys.txt, for Tool
+        {"old.henry@example.com", "100108"},   // the account keeps the report's address
+        {"reviewer@example.com", "PRESS-1"},   // goodguys.txt, for All
+        {"beta.tester@example.org", "BETA-7"}, // goodguys.txt, for Tool
         {"$(touch pwned2)@example.com", "1;touch pwned1"},
         {"`touch pwned3`@example.org", "100201"},
         {"x;touch pwned4;'@example.org", "it's"},
@@ -137,8 +137,8 @@ TEST_F(ServerScript, CreatesEveryAccountSetsTheModesAndDeletesItself)
 
     // the script deleted itself, and nothing from the report ran
     EXPECT_EQ(server.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
-              (QStringList{".htaccess", ".htpasswd", "tool.zip"}));
+        (QStringList {".htaccess", ".htpasswd", "tool.zip"}));
     EXPECT_TRUE(QDir(workFolder.path()).entryList({"pwned*"}).isEmpty());
 }
 
-}  // namespace
+} // namespace

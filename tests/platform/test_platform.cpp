@@ -2,8 +2,8 @@
 // error box rule), version strings, help pages and the scripted platform
 // that every window test relies on.
 
-#include "platform/VendorLinks.h"
 #include "platform/QtPlatform.h"
+#include "platform/VendorLinks.h"
 #include "platform/Version.h"
 #include "tests/support/ScriptedPlatform.h"
 
@@ -17,21 +17,24 @@ using namespace og;
 using Call = ScriptedPlatform::Call;
 
 namespace {
-std::string s(const QString& text) { return text.toStdString(); }
+std::string s(const QString& text)
+{
+    return text.toStdString();
 }
+} // namespace
 
 TEST(StandardErrorBox, AppendsAStopOnlyAfterCharactersAboveIt)
 {
-    EXPECT_EQ(s(Platform::standardErrorText("Unable to write to /x/ordergate.ini")),
-              "Unable to write to /x/ordergate.ini.");
+    EXPECT_EQ(
+        s(Platform::standardErrorText("Unable to write to /x/ordergate.ini")), "Unable to write to /x/ordergate.ini.");
     EXPECT_EQ(s(Platform::standardErrorText("Connection refused.")), "Connection refused.");
-    EXPECT_EQ(s(Platform::standardErrorText("Stopped!")), "Stopped!");  // '!' sorts below '.'
-    EXPECT_EQ(s(Platform::standardErrorText("code 42")), "code 42.");    // digits sort above
+    EXPECT_EQ(s(Platform::standardErrorText("Stopped!")), "Stopped!"); // '!' sorts below '.'
+    EXPECT_EQ(s(Platform::standardErrorText("code 42")), "code 42.");  // digits sort above
     EXPECT_EQ(s(Platform::standardErrorText("")), "");
 
     ScriptedPlatform platform;
     platform.showException(nullptr, "Disk full");
-    EXPECT_EQ(platform.texts(Call::Error), QStringList{"Disk full."});
+    EXPECT_EQ(platform.texts(Call::Error), QStringList {"Disk full."});
 }
 
 TEST(QtPlatformTexts, FiltersBecomeQtFilters)
@@ -96,7 +99,7 @@ TEST(ScriptedPlatform, AnswersFromItsQueuesAndRecordsEveryCall)
     EXPECT_TRUE(platform.confirm(nullptr, "First?"));
     EXPECT_FALSE(platform.confirm(nullptr, "Second?"));
     EXPECT_EQ(s(platform.openFileName(nullptr, {"Pick", "Text|*.txt"})), "/tmp/a.txt");
-    EXPECT_EQ(platform.openFileNames(nullptr, {"Pick many", ""}), (QStringList{"/tmp/b", "/tmp/c"}));
+    EXPECT_EQ(platform.openFileNames(nullptr, {"Pick many", ""}), (QStringList {"/tmp/b", "/tmp/c"}));
     EXPECT_EQ(s(platform.clipboardText()), "report");
     EXPECT_EQ(s(platform.clipboardText()), "report");
     platform.showError(nullptr, "bad");
@@ -110,9 +113,9 @@ TEST(ScriptedPlatform, AnswersFromItsQueuesAndRecordsEveryCall)
     EXPECT_EQ(platform.calls()[2].kind, Call::OpenFileName);
     EXPECT_EQ(s(platform.calls()[2].text), "Pick");
     EXPECT_EQ(s(platform.calls()[2].filter), "Text|*.txt");
-    EXPECT_EQ(platform.texts(Call::Confirm), (QStringList{"First?", "Second?"}));
+    EXPECT_EQ(platform.texts(Call::Confirm), (QStringList {"First?", "Second?"}));
     EXPECT_EQ(platform.count(Call::Clipboard), 2);
-    EXPECT_EQ(platform.texts(Call::OpenFile), QStringList{"/tmp/a.txt"});
+    EXPECT_EQ(platform.texts(Call::OpenFile), QStringList {"/tmp/a.txt"});
 }
 
 TEST(ScriptedPlatform, UnscriptedCallsAndLeftoversAreFaults)
@@ -151,5 +154,5 @@ TEST(ScriptedPlatform, ObserverSeesEachCallAfterItIsRecorded)
     platform.setObserver([&](const Call&) { seen << platform.calls().size(); });
     platform.showError(nullptr, "one");
     platform.openUrl("two");
-    EXPECT_EQ(seen, (QList<qsizetype>{1, 2}));
+    EXPECT_EQ(seen, (QList<qsizetype> {1, 2}));
 }

@@ -9,11 +9,26 @@ ScriptedPlatform::ScriptedPlatform()
 {
 }
 
-void ScriptedPlatform::queueConfirm(bool yes) { confirms_.enqueue(yes); }
-void ScriptedPlatform::queueFileName(const QString& path) { fileNames_.enqueue(path); }
-void ScriptedPlatform::queueFileNames(const QStringList& paths) { fileNameLists_.enqueue(paths); }
-void ScriptedPlatform::setClipboardText(const QString& text) { clipboard_ = text; }
-void ScriptedPlatform::clearClipboard() { clipboard_.reset(); }
+void ScriptedPlatform::queueConfirm(bool yes)
+{
+    confirms_.enqueue(yes);
+}
+void ScriptedPlatform::queueFileName(const QString& path)
+{
+    fileNames_.enqueue(path);
+}
+void ScriptedPlatform::queueFileNames(const QStringList& paths)
+{
+    fileNameLists_.enqueue(paths);
+}
+void ScriptedPlatform::setClipboardText(const QString& text)
+{
+    clipboard_ = text;
+}
+void ScriptedPlatform::clearClipboard()
+{
+    clipboard_.reset();
+}
 
 void ScriptedPlatform::setFailureHandler(std::function<void(const QString&)> handler)
 {
@@ -28,14 +43,22 @@ void ScriptedPlatform::setObserver(std::function<void(const Call&)> observer)
 QString ScriptedPlatform::kindName(Call::Kind kind)
 {
     switch (kind) {
-    case Call::Error: return QStringLiteral("error box");
-    case Call::Confirm: return QStringLiteral("confirmation");
-    case Call::Information: return QStringLiteral("information box");
-    case Call::OpenFileName: return QStringLiteral("open-file dialog");
-    case Call::OpenFileNames: return QStringLiteral("multiple open-file dialog");
-    case Call::Clipboard: return QStringLiteral("clipboard read");
-    case Call::OpenUrl: return QStringLiteral("open URL");
-    case Call::OpenFile: return QStringLiteral("open file");
+    case Call::Error:
+        return QStringLiteral("error box");
+    case Call::Confirm:
+        return QStringLiteral("confirmation");
+    case Call::Information:
+        return QStringLiteral("information box");
+    case Call::OpenFileName:
+        return QStringLiteral("open-file dialog");
+    case Call::OpenFileNames:
+        return QStringLiteral("multiple open-file dialog");
+    case Call::Clipboard:
+        return QStringLiteral("clipboard read");
+    case Call::OpenUrl:
+        return QStringLiteral("open URL");
+    case Call::OpenFile:
+        return QStringLiteral("open file");
     }
     return QStringLiteral("unknown call");
 }
@@ -81,7 +104,7 @@ bool ScriptedPlatform::verifyAllUsed()
 
 void ScriptedPlatform::record(Call::Kind kind, const QString& text, const QString& filter)
 {
-    calls_.append(Call{kind, text, filter});
+    calls_.append(Call {kind, text, filter});
     if (observer_)
         observer_(calls_.last());
 }
