@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "mail/LineSink.h"
 #include "net/Wire.h"
 #include "net/WireExceptions.h"
 
@@ -152,6 +153,9 @@ void TWireEncoder::WriteLine(TEncoderOutput output, const std::string& line)
             return;
         }
         break;
+    case TEncoderOutput::Kind::Sink:
+        output.sink()->WriteLine(line);
+        return;
     case TEncoderOutput::Kind::None:
         if (!OnWriteLine)
             throw Exception("No Event Defined");
@@ -167,7 +171,27 @@ void TWireEncoder::EncodeFile(TEncoderOutput output, const std::string& fileName
 {
     ReadOnlyFile file(fileName);
     const int64_t size = file.Size(fileName);
+    // Progress goes to whichever of the two can show it.
     TWireSocket* socket = output.socket();
+    TLineSink* sink = output.sink();
+    auto begin = [&](int64_t total) {
+        if (socket)
+            socket->BeginWork(total);
+        else if (sink)
+            sink->BeginWork(total);
+    };
+    auto advance = [&](int64_t done) {
+        if (socket)
+            socket->DoWork(done);
+        else if (sink)
+            sink->DoWork(done);
+    };
+    auto end = [&] {
+        if (socket)
+            socket->EndWork();
+        else if (sink)
+            sink->EndWork();
+    };
 
     // A whole number of lines per read keeps every line but the last at 45 bytes.
     constexpr std::size_t ChunkBytes = LineBytes * 1024;
@@ -175,8 +199,7 @@ void TWireEncoder::EncodeFile(TEncoderOutput output, const std::string& fileName
     std::string line;
     line.reserve(LineBytes / 3 * 4);
 
-    if (socket)
-        socket->BeginWork(size);
+    begin(size);
     try {
         int64_t position = 0;
         for (;;) {
@@ -189,24 +212,20 @@ void TWireEncoder::EncodeFile(TEncoderOutput output, const std::string& fileName
                 EncodeInto(reinterpret_cast<const unsigned char*>(chunk.data() + at), count, line.data());
                 WriteLine(output, line);
                 position += static_cast<int64_t>(count);
-                if (socket)
-                    socket->DoWork(position);
+                advance(position);
             }
             if (got < chunk.size())
                 break;
         }
     } catch (...) {
-        if (socket) {
-            // The first error is the one the caller must see.
-            try {
-                socket->EndWork();
-            } catch (...) {
-            }
+        // The first error is the one the caller must see.
+        try {
+            end();
+        } catch (...) {
         }
         throw;
     }
-    if (socket)
-        socket->EndWork();
+    end();
     WriteLine(output, std::string());
 }
 

@@ -15,13 +15,15 @@ namespace og {
 class TWireSocket;
 class TWireClient;
 class TWireEncoder;
+class TLineSink;
 
 // Where encoded lines go. The encoder accepts a string list, a stream, a socket
-// client, or nothing (the line then goes to OnWriteLine); anything else is
-// refused when a line is written, so callers with a foreign sink learn it at once.
+// client, a line sink, or nothing (the line then goes to OnWriteLine); anything
+// else is refused when a line is written, so callers with a foreign sink learn
+// it at once.
 class TEncoderOutput {
 public:
-    enum class Kind { None, List, Stream, Socket, Other };
+    enum class Kind { None, List, Stream, Socket, Sink, Other };
 
     TEncoderOutput() = default;
     TEncoderOutput(std::nullptr_t) { }
@@ -46,6 +48,13 @@ public:
             socket_ = socket;
         }
     }
+    TEncoderOutput(TLineSink* sink)
+    {
+        if (sink) {
+            kind_ = Kind::Sink;
+            sink_ = sink;
+        }
+    }
     // Any other object: kept only so the encoder can refuse it.
     static TEncoderOutput Other(const void* object)
     {
@@ -58,12 +67,14 @@ public:
     std::vector<std::string>* list() const { return list_; }
     std::ostream* stream() const { return stream_; }
     TWireSocket* socket() const { return socket_; }
+    TLineSink* sink() const { return sink_; }
 
 private:
     Kind kind_ = Kind::None;
     std::vector<std::string>* list_ = nullptr;
     std::ostream* stream_ = nullptr;
     TWireSocket* socket_ = nullptr;
+    TLineSink* sink_ = nullptr;
 };
 
 class TWireCoder {
@@ -93,8 +104,8 @@ public:
     void WriteLine(TEncoderOutput output, const std::string& line);
 
     // Writes the file as Base64 lines of 45 input bytes, then one empty line.
-    // A socket output sees BeginWork(size), DoWork(position) after each line
-    // and EndWork() also when an error ends the loop; the closing empty line
+    // A socket or sink output sees BeginWork(size), DoWork(position) after
+    // each line and EndWork() also when an error ends the loop; the closing empty line
     // follows only a normal end. An unopenable file raises og::Exception.
     void EncodeFile(TEncoderOutput output, const std::string& fileName);
 };

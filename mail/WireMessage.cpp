@@ -41,6 +41,19 @@ std::string Visible(const std::string& text)
     return shown;
 }
 
+// An entry that holds line breaks is several lines.
+void WriteTextLines(const std::vector<std::string>& lines, TLineSink& sink)
+{
+    for (const auto& entry : lines) {
+        if (!HoldsLineBreak(entry)) {
+            sink.WriteLine(entry);
+            continue;
+        }
+        for (const auto& piece : SplitLineBreaks(entry))
+            sink.WriteLine(piece);
+    }
+}
+
 void RefuseLineBreak(const std::string& text, const std::string& what)
 {
     if (HoldsLineBreak(text))
@@ -121,6 +134,67 @@ void TWireMessage::PrepareHeaders()
     }
 }
 
+void TWireMessage::PrepareToSend(const std::string& xProgram)
+{
+    PrepareHeaders();
+    Headers.SetValue("Newsgroups", JoinAddresses(Newsgroups));
+    Headers.SetValue("To", JoinAddresses(Too));
+    Headers.SetValue("Cc", JoinAddresses(CCList));
+    Headers.SetValue("X-Library", std::string("Wire ") + TWire::kVersion);
+    Headers.SetValue("X-Mailer", xProgram);
+    // The program name and everything set above are ours to check too.
+    CheckHeaderValues();
+}
+
+void TWireMessage::WriteHeaders(TLineSink& sink) const
+{
+    for (const auto& line : Headers.Lines()) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos)
+            sink.WriteLine(line);
+        else
+            sink.WriteLine(line.substr(0, eq) + ": " + line.substr(eq + 1));
+    }
+    sink.WriteLine({});
+}
+
+void TWireMessage::WriteBody(TLineSink& sink) const
+{
+    if (Attachments.empty()) {
+        WriteTextLines(Text, sink);
+        return;
+    }
+    const std::string separator = std::string("--") + Boundary;
+
+    sink.WriteLine("This is a multi-part message in MIME format.");
+    sink.WriteLine({});
+    sink.WriteLine(separator);
+    sink.WriteLine("Content-Type: " + ContentType);
+    sink.WriteLine("Content-Transfer-Encoding: 7bit");
+    sink.WriteLine({});
+    WriteTextLines(Text, sink);
+
+    TWireEncoder encoder;
+    for (const auto& attachment : Attachments) {
+        sink.WriteLine({});
+        sink.WriteLine(separator);
+        sink.WriteLine("Content-Type: application/octet-stream;");
+        sink.WriteLine("        name=\"" + attachment.StoredName + "\"");
+        sink.WriteLine("Content-Transfer-Encoding: base64");
+        sink.WriteLine("Content-Disposition: attachment;");
+        sink.WriteLine("        filename=\"" + attachment.StoredName + "\"");
+        sink.WriteLine({});
+        encoder.EncodeFile(&sink, attachment.FileName);
+    }
+    sink.WriteLine(separator + "--");
+}
+
+void TWireMessage::WriteTo(TLineSink& sink) const
+{
+    WriteHeaders(sink);
+    WriteBody(sink);
+}
+
 void TWireMessage::Clear()
 {
     MessageParts.Clear();
@@ -154,53 +228,30 @@ void TWireMessage::CheckHeaderValues() const
 
 // ---- TWireMessageClient ----------------------------------------------------
 
+void TWireLineSink::WriteLine(const std::string& line)
+{
+    if (!line.empty() && line.front() == '.')
+        wire_.WriteLn("." + line);
+    else
+        wire_.WriteLn(line);
+}
+
 void TWireMessageClient::WriteMessageText(const std::vector<std::string>& lines)
 {
-    auto writeOne = [this](const std::string& line) {
-        if (!line.empty() && line.front() == '.')
-            WriteLn("." + line);
-        else
-            WriteLn(line);
-    };
-    for (const auto& entry : lines) {
-        if (!HoldsLineBreak(entry)) {
-            writeOne(entry);
-            continue;
-        }
-        for (const auto& piece : SplitLineBreaks(entry))
-            writeOne(piece);
-    }
+    TWireLineSink sink(*this);
+    WriteTextLines(lines, sink);
 }
 
 void TWireMessageClient::Send(TWireMessage& message)
 {
-    if (message.Attachments.empty()) {
-        WriteMessageText(message.Text);
-        return;
-    }
-    const std::string separator = std::string("--") + TWireMessage::Boundary;
+    TWireLineSink sink(*this);
+    message.WriteBody(sink);
+}
 
-    WriteLn("This is a multi-part message in MIME format.");
-    WriteLn();
-    WriteLn(separator);
-    WriteLn("Content-Type: " + message.ContentType);
-    WriteLn("Content-Transfer-Encoding: 7bit");
-    WriteLn();
-    WriteMessageText(message.Text);
-
-    TWireEncoder encoder;
-    for (const auto& attachment : message.Attachments) {
-        WriteLn();
-        WriteLn(separator);
-        WriteLn("Content-Type: application/octet-stream;");
-        WriteLn("        name=\"" + attachment.StoredName + "\"");
-        WriteLn("Content-Transfer-Encoding: base64");
-        WriteLn("Content-Disposition: attachment;");
-        WriteLn("        filename=\"" + attachment.StoredName + "\"");
-        WriteLn();
-        encoder.EncodeFile(this, attachment.FileName);
-    }
-    WriteLn(separator + "--");
+void TWireMessageClient::WriteMessage(const TWireMessage& message)
+{
+    TWireLineSink sink(*this);
+    message.WriteTo(sink);
 }
 
 } // namespace og

@@ -1,6 +1,7 @@
 #pragma once
-// One mail message in memory and the writer that renders its body onto a
-// connection: plain text, or a MIME multipart body with Base64 attachments.
+// One mail message in memory, rendered line by line onto a sink (a server
+// connection, a message file, a list): its header block, then plain text or a
+// MIME multipart body with Base64 attachments.
 
 #include <cstdint>
 #include <ctime>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "mail/LineSink.h"
 #include "net/Wire.h"
 
 namespace og {
@@ -131,6 +133,17 @@ public:
     // just before the header block is written.
     void PrepareHeaders();
 
+    // Everything a message needs just before it is written: PrepareHeaders,
+    // then the recipients' and the program's headers (no blind copies), then
+    // CheckHeaderValues. xProgram is the "X-Mailer" value (empty: none).
+    void PrepareToSend(const std::string& xProgram);
+
+    // The header block ("Name: Value" lines, then an empty line), the body,
+    // or both: the whole message as a file (.eml) holds it.
+    void WriteHeaders(TLineSink& sink) const;
+    void WriteBody(TLineSink& sink) const;
+    void WriteTo(TLineSink& sink) const;
+
     // Empties every list and collection, clears DefaultDomain, MsgNo = 0.
     virtual void Clear();
 
@@ -140,6 +153,24 @@ public:
     void CheckHeaderValues() const;
 };
 
+// The data of a mail transaction as a line sink over a connection: a line
+// that starts with "." gets a second one, so no line can end the data early;
+// attachment progress becomes the connection's work events.
+class TWireLineSink : public TLineSink {
+public:
+    explicit TWireLineSink(TWireSocket& wire)
+        : wire_(wire)
+    {
+    }
+    void WriteLine(const std::string& line) override;
+    void BeginWork(int64_t size) override { wire_.BeginWork(size); }
+    void DoWork(int64_t done) override { wire_.DoWork(done); }
+    void EndWork() override { wire_.EndWork(); }
+
+private:
+    TWireSocket& wire_;
+};
+
 class TWireMessageClient : public TWireClient {
 public:
     std::string XProgram; // "X-Mailer" value; empty writes no such header
@@ -147,6 +178,9 @@ public:
     // Writes the body: the text alone, or the multipart body with every
     // attachment in Base64.
     virtual void Send(TWireMessage& message);
+
+    // Writes the header block and the body onto the connection.
+    void WriteMessage(const TWireMessage& message);
 
     // Writes the lines with a second "." before any leading ".". An entry that
     // itself holds line breaks goes out as several lines, each handled alike,

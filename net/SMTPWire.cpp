@@ -147,16 +147,8 @@ void TWireSMTP::Send(TWireMessage& message)
                 Command("RCPT to:<" + CompleteAddress(ExtractAddress(entry), message) + ">", 250, 2, "To: " + entry);
         Command("Data", 354, 2, "SMTP is ready for message");
 
-        message.PrepareHeaders();
-        message.Headers.SetValue("Newsgroups", JoinAddresses(message.Newsgroups));
-        message.Headers.SetValue("To", JoinAddresses(message.Too));
-        message.Headers.SetValue("Cc", JoinAddresses(message.CCList));
-        message.Headers.SetValue("X-Library", std::string("Wire ") + Version());
-        message.Headers.SetValue("X-Mailer", XProgram);
-        // XProgram and everything set above are ours to check too.
-        message.CheckHeaderValues();
-        WriteHeaders(message.Headers.Lines());
-        TWireMessageClient::Send(message);
+        message.PrepareToSend(XProgram);
+        WriteMessage(message);
 
         DoStatus("    Waiting for acceptance");
         Command(".", 250, 2, "Message accepted");

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "mail/MailText.h"
 #include "mail/WireMessage.h"
 #include "net/WireExceptions.h"
 #include "tests/mail/LoopbackSink.h"
@@ -246,6 +248,45 @@ TEST(BodyMultipart, AFailureInsideAFileEndsTheTransferWithoutTheClosingLines)
     // Eleven lines went out, the eleventh being the one whose report failed.
     const std::string lines = og::test::SystemBase64(file, 60);
     EXPECT_EQ(wire, TextPartHeader("text/plain") + PartHeader("a.bin") + lines.substr(0, 11 * 62));
+}
+
+} // namespace
+
+namespace {
+
+// The same message onto a list, into a file's stream and onto a connection:
+// only the connection doubles leading dots.
+TEST(LineSinks, ListFileAndConnectionReceiveTheSameMessage)
+{
+    og::test::TempDir dir;
+    TWireMessage m;
+    m.UseNowForDate = false;
+    m.SetFrom("sales@shop.example");
+    m.Too = {"c@x"};
+    m.Text = {"Hi", ".hidden\r\nnext"};
+    m.Attachments.AddAttachment(dir.Write("a.txt", "abc"));
+    m.PrepareToSend("");
+
+    og::TLineList list;
+    m.WriteTo(list);
+    const std::vector<std::string> expected {"From: sales@shop.example", "MIME-Version: 1.0",
+        "Content-Type: multipart/mixed; boundary=\"=_NextPart_2rfksadvnqw3nerasdf\"", "To: c@x", "X-Library: Wire 1.0",
+        "", "This is a multi-part message in MIME format.", "", Separator, "Content-Type: text/plain",
+        "Content-Transfer-Encoding: 7bit", "", "Hi", ".hidden", "next", "", Separator,
+        "Content-Type: application/octet-stream;", "        name=\"a.txt\"", "Content-Transfer-Encoding: base64",
+        "Content-Disposition: attachment;", "        filename=\"a.txt\"", "", "YWJj", "", Separator + "--"};
+    EXPECT_EQ(list.Lines, expected);
+
+    std::ostringstream file;
+    og::TStreamLineSink fileSink(file);
+    m.WriteTo(fileSink);
+    std::string joined;
+    for (const auto& line : expected)
+        joined += line + "\r\n";
+    EXPECT_EQ(file.str(), joined);
+
+    const std::string wire = Capture([&](TWireMessageClient& c) { c.WriteMessage(m); });
+    EXPECT_EQ(wire, og::ReplaceText(joined, "\r\n.hidden", "\r\n..hidden", 0));
 }
 
 } // namespace
