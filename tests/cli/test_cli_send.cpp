@@ -144,3 +144,20 @@ TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
     EXPECT_EQ(o.status, 0);
     EXPECT_TRUE(o.out.contains("--body-file"));
 }
+
+TEST_F(SendCommand, BothSubcommandsReadTheirArgumentsTheSameWay)
+{
+    // "--opt=value" works as "--opt value" does: the parse passes and the
+    // run fails on the missing address file.
+    Outcome o = run({"missing.txt", "--subject=S", "--body-file=body.txt", "--dir=" + program.path()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "Invalid file name specification\n");
+    for (const QStringList& bad : {QStringList {"send", "a.txt", "--subject", "S", "--subject=T", "--body-file", "b"},
+             QStringList {"send", "a.txt", "--subject=S", "--body-file=b", "--no-copy=1"},
+             QStringList {"make", "--product=a", "--product", "b"}, QStringList {"make", "--dir"}}) {
+        o = og::test::runCli(work.path(), bad);
+        EXPECT_EQ(o.status, 2) << bad.join(' ').toStdString();
+        EXPECT_TRUE(o.err.startsWith("ordergate-cli " + bad[0] + ": ")) << o.err.toStdString();
+        EXPECT_TRUE(o.err.contains("Usage: ordergate-cli " + bad[0])) << o.err.toStdString();
+    }
+}
