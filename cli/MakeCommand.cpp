@@ -1,5 +1,7 @@
 #include "cli/MakeCommand.h"
 
+#include "cli/Arguments.h"
+
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
 #include "orders/CustomerLists.h"
@@ -19,7 +21,7 @@ namespace og::cli {
 
 namespace {
 
-int run(const QStringList& args);
+ExitStatus run(const QStringList& args);
 
 } // namespace
 
@@ -63,55 +65,20 @@ QString makeHelpText()
 bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* error)
 {
     *out = MakeArguments();
-    bool haveReport = false, haveProduct = false, haveDir = false;
-    auto takeValue = [&](qsizetype& i, const QString& option, QString* value, bool* seen) {
-        const QString& arg = args[i];
-        if (*seen) {
-            *error = QStringLiteral("%1 given twice").arg(option);
-            return false;
-        }
-        if (arg.startsWith(option + u'=')) {
-            *value = arg.sliced(option.size() + 1);
-        } else if (i + 1 < args.size()) {
-            *value = args[++i];
-        } else {
-            *error = QStringLiteral("%1 needs a value").arg(option);
-            return false;
-        }
-        *seen = true;
-        return true;
-    };
-    bool optionsEnded = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (!optionsEnded && (arg == u"-h" || arg == u"--help")) {
-            out->help = true;
-        } else if (!optionsEnded && (arg == u"--product" || arg.startsWith(u"--product="))) {
-            if (!takeValue(i, QStringLiteral("--product"), &out->product, &haveProduct))
-                return false;
-        } else if (!optionsEnded && (arg == u"--dir" || arg.startsWith(u"--dir="))) {
-            if (!takeValue(i, QStringLiteral("--dir"), &out->dir, &haveDir))
-                return false;
-            if (out->dir.isEmpty()) {
-                *error = QStringLiteral("--dir needs a folder");
-                return false;
-            }
-        } else if (!optionsEnded && arg == u"--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && arg.startsWith(u'-') && arg != u"-") {
-            *error = QStringLiteral("unknown option %1").arg(arg);
-            return false;
-        } else {
-            if (haveReport) {
-                *error = QStringLiteral("only one REPORT may be given");
-                return false;
-            }
-            out->report = arg;
-            haveReport = true;
-        }
+    QStringList operands;
+    ArgumentParser parser;
+    parser.value(QStringLiteral("--product"), &out->product);
+    bool haveDir = false;
+    parser.value(QStringLiteral("--dir"), &out->dir, &haveDir);
+    parser.operands(&operands, 1, QStringLiteral("only one REPORT may be given"));
+    if (!parser.parse(args, error))
+        return false;
+    out->help = parser.helpAsked();
+    if (haveDir && out->dir.isEmpty()) {
+        *error = QStringLiteral("--dir needs a folder");
+        return false;
     }
-    if (!haveReport)
-        out->report = QStringLiteral("-");
+    out->report = operands.isEmpty() ? QStringLiteral("-") : operands.first();
     return true;
 }
 
@@ -158,23 +125,21 @@ bool readReport(const QString& source, QByteArray* bytes, QString* error)
     return true;
 }
 
-int fail(const QString& message)
+ExitStatus fail(const QString& message)
 {
     printError(QStringLiteral("ordergate-cli make: ") + message + u'\n');
-    return ExitFailure;
+    return ExitStatus::Failure;
 }
 
-int run(const QStringList& args)
+ExitStatus run(const QStringList& args)
 {
     MakeArguments a;
     QString error;
-    if (!parseMakeArguments(args, &a, &error)) {
-        printError(QStringLiteral("ordergate-cli make: %1\n\n").arg(error) + makeHelpText());
-        return ExitUsage;
-    }
+    if (!parseMakeArguments(args, &a, &error))
+        return usageError(makeCommand, error, makeHelpText());
     if (a.help) {
         printOut(makeHelpText());
-        return ExitOk;
+        return ExitStatus::Ok;
     }
 
     QString folder;
@@ -255,7 +220,7 @@ int run(const QStringList& args)
         request.keepScriptLines = false; // only the statistics are shown
         const RunResult result = performRun(request);
         printOut(result.statistics.join(u'\n') + u'\n');
-        return ExitOk;
+        return ExitStatus::Ok;
     } catch (const std::exception& e) {
         return fail(QString::fromUtf8(e.what()));
     }
