@@ -604,7 +604,7 @@ TEST_F(WireClientTest, ShortTailOfABulkTransferIsPushedBeforeTheReply)
 
 TEST_F(WireClientTest, AbortFromAnotherThreadEndsABlockedReadPromptly)
 {
-    ScriptedServer server([](ServerSession& s, int) { s.WaitForPeerClose(10s); });
+    ScriptedSmtpServer server([](ServerSession& s, int) { s.WaitForPeerClose(10s); });
     client.Timeout = 30;
     ConnectTo(server);
     std::thread stopper([this] {
@@ -653,7 +653,7 @@ protected:
 
 TEST(WireLayerTest, AllTrafficPassesThroughTheOverridableSteps)
 {
-    ScriptedServer server([](ServerSession& s, int) {
+    ScriptedSmtpServer server([](ServerSession& s, int) {
         s.Reply("250-first");
         s.Reply("250 last line");
         s.ReadLine();
