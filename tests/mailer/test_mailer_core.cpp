@@ -2,6 +2,8 @@
 // public interface: the checks, the address-file rules, the run against a
 // real local SMTP server and against one that fails on purpose.
 #include "MailTestSupport.h"
+#include "tests/support/MailSink.h"
+#include "tests/support/ScriptedSmtpServer.h"
 
 #include "common/ProfileFile.h"
 #include "mail/WireMessage.h"
@@ -288,11 +290,14 @@ TEST_F(SendRunTest, AttachmentsReplaceMessageTxtAndTheSameFileMayComeTwice)
 
 TEST_F(SendRunTest, FailureAtTheThirdCustomerIsLoggedAsNotSentAndStopsTheRun)
 {
-    og::test::ScriptedSmtpServer server(3);
-    ASSERT_TRUE(server.start());
+    og::test::SmtpAnswers refuse;
+    refuse.rcpt = "550 5.1.1 No such user here";
+    og::test::ScriptedSmtpServer server;
+    server.AnswerConnection(3, refuse);
+    ASSERT_GT(server.Port(), 0);
     ASSERT_TRUE(writeFile(addressFile_, "a@example.com\r\nb@example.com\r\nc@example.com\r\nd@example.com\r\n"));
     ASSERT_TRUE(writeFile(folder_ + QStringLiteral("log.txt"), "earlier run\r\n"));
-    MailerInput in = input(server.server());
+    MailerInput in = input(QString::fromStdString(server.Address()));
     SendRun run(message_, smtp_);
     QStringList statuses;
     run.setStatusHandler([&](const QString& s) { statuses << s; });
@@ -303,8 +308,8 @@ TEST_F(SendRunTest, FailureAtTheThirdCustomerIsLoggedAsNotSentAndStopsTheRun)
     } catch (const SendFailure& failure) {
         EXPECT_EQ(failure.message(), QStringLiteral("550 5.1.1 No such user here"));
     }
-    EXPECT_EQ(server.delivered(), (QStringList {"a@example.com", "b@example.com"}));
-    EXPECT_EQ(server.connections(), 3) << "no copy to the sender after a failure";
+    EXPECT_EQ(server.Delivered(), (std::vector<std::string> {"a@example.com", "b@example.com"}));
+    EXPECT_EQ(server.Accepted(), 3) << "no copy to the sender after a failure";
     EXPECT_FALSE(statuses.contains(QStringLiteral("Sending to c@example.com")));
     EXPECT_FALSE(statuses.last().startsWith(QStringLiteral("Message sent")));
 
@@ -321,12 +326,12 @@ TEST_F(SendRunTest, StopEndsTheRunBeforeTheNextCustomer)
 {
     og::test::ScriptedSmtpServer server;
     SendRun run(message_, smtp_);
-    server.setOnData([&](int n) {
+    server.OnData([&](int n) {
         if (n == 1)
             run.requestStop(); // while the first customer's message is under way
     });
-    ASSERT_TRUE(server.start());
-    MailerInput in = input(server.server());
+    ASSERT_GT(server.Port(), 0);
+    MailerInput in = input(QString::fromStdString(server.Address()));
     QStringList statuses;
     run.setStatusHandler([&](const QString& s) { statuses << s; });
     run.prepare(in);
@@ -335,7 +340,8 @@ TEST_F(SendRunTest, StopEndsTheRunBeforeTheNextCustomer)
     EXPECT_EQ(outcome.sent, 1);
     EXPECT_EQ(outcome.total, 3);
     EXPECT_EQ(outcome.nextAddress, QStringLiteral("bob@example.org"));
-    EXPECT_EQ(server.delivered(), QStringList {"alice@example.com"}) << "the customer under way is finished";
+    EXPECT_EQ(server.Delivered(), std::vector<std::string> {"alice@example.com"})
+        << "the customer under way is finished";
     EXPECT_EQ(statuses.last(), QStringLiteral("Stopped before bob@example.org: 1 of 3 customers sent"));
     const QStringList log = logLines();
     EXPECT_EQ(log.mid(log.size() - 3),

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "net/SMTPWire.h"
-#include "tests/net/ScriptedServer.h"
+#include "tests/support/ScriptedSmtpServer.h"
 
 using namespace og;
 using namespace og::test;
@@ -37,17 +37,9 @@ protected:
     }
 
     // A server that plays `answers` on up to `connections` connections.
-    std::unique_ptr<ScriptedServer> Serve(SmtpAnswers answers, int connections = 1)
+    std::unique_ptr<ScriptedSmtpServer> Serve(SmtpAnswers answers, int connections = 1)
     {
-        auto holder = std::make_shared<ScriptedServer*>(nullptr);
-        auto server = std::make_unique<ScriptedServer>(
-            [answers, holder](ServerSession& s, int) {
-                while (!*holder)
-                    std::this_thread::yield();
-                PlaySmtp(s, answers, **holder);
-            },
-            connections);
-        *holder = server.get();
+        auto server = std::make_unique<ScriptedSmtpServer>(std::move(answers), connections);
         smtp.Port = server->Port();
         return server;
     }
@@ -149,6 +141,9 @@ TEST_F(SmtpTest, PlainMessageWithoutAttachments)
     auto server = Serve({});
     smtp.Send(msg);
     server->Join();
+    EXPECT_EQ(server->Delivered(), std::vector<std::string> {"cust@example.org"});
+    ASSERT_EQ(server->Messages().size(), 1u);
+    EXPECT_EQ(server->Messages()[0].substr(server->Messages()[0].size() - 9), "\r\nHello\r\n");
     EXPECT_EQ(MaskDate(server->Received()[0]),
         "ehlo " + host +
             "\r\nRset\r\nMail from:<shop@example.com>\r\nRCPT to:<cust@example.org>\r\nData\r\n"
@@ -445,7 +440,7 @@ TEST_F(SmtpTest, SendOnAnOpenConnectionKeepsItOpen)
 
 TEST_F(SmtpTest, ServerClosingFirstAfterAcceptanceIsNoFailure)
 {
-    ScriptedServer server([](ServerSession& s, int) {
+    ScriptedSmtpServer server([](ServerSession& s, int) {
         s.Reply("220 hi");
         for (;;) {
             auto line = s.ReadLine();
@@ -469,7 +464,7 @@ TEST_F(SmtpTest, ServerClosingFirstAfterAcceptanceIsNoFailure)
 
 TEST_F(SmtpTest, MissingSenderOrRecipientsFailBeforeConnecting)
 {
-    ScriptedServer server([](ServerSession&, int) {});
+    ScriptedSmtpServer server([](ServerSession&, int) {});
     smtp.Port = server.Port();
     msg.SetFrom("Nobody <>");
     try {
@@ -495,7 +490,7 @@ TEST_F(SmtpTest, MissingSenderOrRecipientsFailBeforeConnecting)
 
 TEST_F(SmtpTest, LineBreaksInAddressesOrHeadersAreRefusedBeforeConnecting)
 {
-    ScriptedServer server([](ServerSession&, int) {});
+    ScriptedSmtpServer server([](ServerSession&, int) {});
     smtp.Port = server.Port();
     auto refused = [&](const char* what) {
         EXPECT_THROW(smtp.Send(msg), EWireException) << what;
