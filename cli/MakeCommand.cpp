@@ -5,17 +5,15 @@
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
 #include "orders/CustomerLists.h"
-#include "orders/HugePages.h"
+#include "orders/InputFiles.h"
 #include "orders/Options.h"
 #include "orders/Report.h"
 #include "orders/ScriptRun.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
 #include <exception>
-#include <thread>
 
 namespace og::cli {
 
@@ -84,42 +82,14 @@ bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* er
 
 namespace {
 
+// Standard input, or the report file.
 bool readReport(const QString& source, QByteArray* bytes, QString* error)
 {
+    if (source != u"-")
+        return readReportFile(source, bytes, error);
     QFile file;
-    bool opened;
-    QString name = source;
-    if (source == u"-") {
-        name = QStringLiteral("standard input");
-        opened = file.open(stdin, QIODevice::ReadOnly);
-    } else {
-        if (QFileInfo(source).isDir()) {
-            *error = QStringLiteral("Unable to read the report %1: it is a folder").arg(source);
-            return false;
-        }
-        file.setFileName(source);
-        opened = file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-    if (opened && source != u"-" && file.size() > 0) {
-        // A large report goes straight into one buffer of its size.
-        const qint64 size = file.size();
-        bytes->resize(size);
-        adviseHugePages(bytes->data(), size_t(size));
-        qint64 got = 0;
-        while (got < size) {
-            const qint64 n = file.read(bytes->data() + got, size - got);
-            if (n <= 0)
-                break;
-            got += n;
-        }
-        bytes->resize(got);
-        if (got == size)
-            bytes->append(file.readAll()); // grown meanwhile
-    } else if (opened) {
-        *bytes = file.readAll();
-    }
-    if (!opened || file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("Unable to read the report %1: %2").arg(name, file.errorString());
+    if (!file.open(stdin, QIODevice::ReadOnly) || (*bytes = file.readAll(), file.error() != QFileDevice::NoError)) {
+        *error = QStringLiteral("Unable to read the report standard input: %1").arg(file.errorString());
         return false;
     }
     return true;
@@ -157,21 +127,7 @@ ExitStatus run(const QStringList& args)
         const Options options = loadOptions(settingsPath, Options());
 
         // The lists load on a second core while the report is read.
-        CustomerLists lists;
-        std::exception_ptr listError;
-        std::jthread loader([&lists, &listError, cwd = QDir::currentPath()] {
-            try {
-                lists.load(cwd);
-            } catch (...) {
-                listError = std::current_exception();
-            }
-        });
-        auto waitForLists = [&] {
-            if (loader.joinable())
-                loader.join();
-            if (listError)
-                std::rethrow_exception(listError);
-        };
+        ListLoad listLoad(customerListsFolder());
 
         QByteArray bytes;
         if (!readReport(a.report, &bytes, &error))
@@ -206,7 +162,8 @@ ExitStatus run(const QStringList& args)
         }
         const QString& selected = products[chosen];
 
-        waitForLists();
+        if (const QString listError = listLoad.wait(); !listError.isEmpty())
+            return fail(listError);
 
         writeAddressFilePath(settingsPath, folder + addressFileName(selected));
 
@@ -215,7 +172,7 @@ ExitStatus run(const QStringList& args)
         request.selectedProduct = selected;
         request.allProducts = chosen == 0;
         request.options = options;
-        request.lists = &lists;
+        request.lists = &listLoad.lists();
         request.folder = folder;
         request.keepScriptLines = false; // only the statistics are shown
         const RunResult result = performRun(request);
