@@ -7,7 +7,6 @@
 #include "platform/Platform.h"
 #include "platform/Version.h"
 
-#include <QDir>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -135,7 +134,7 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     connect(BitBtn3, &QPushButton::clicked, this, &THerald::BitBtn3Click);
     connect(BitBtn1, &QPushButton::clicked, this, &QDialog::reject);
     connect(&watcher_, &QFutureWatcher<Outcome>::finished, this, &THerald::finishRun);
-    connect(&listsWatcher_, &QFutureWatcher<QString>::finished, this, &THerald::collectLists);
+    connect(&listsWatcher_, &QFutureWatcher<void>::finished, this, &THerald::collectLists);
 
     FormCreate();
 }
@@ -143,7 +142,6 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
 THerald::~THerald()
 {
     // The workers read the report and the lists; never leave them running.
-    listsWatcher_.waitForFinished();
     watcher_.waitForFinished();
 }
 
@@ -155,15 +153,8 @@ void THerald::FormCreate()
     // being read), from the working folder as it is now. Whatever needs them
     // first, the first run or the load's end, collects them and shows a
     // failure in the standard error box; the program goes on either way.
-    const QString folder = QDir::currentPath() + u'/';
-    listsWatcher_.setFuture(QtConcurrent::run([this, folder]() -> QString {
-        try {
-            lists_.load(folder);
-            return {};
-        } catch (const std::exception& e) {
-            return QString::fromUtf8(e.what());
-        }
-    }));
+    listLoad_ = std::make_unique<ListLoad>(customerListsFolder());
+    listsWatcher_.setFuture(listLoad_->future());
 }
 
 void THerald::collectLists()
@@ -171,8 +162,7 @@ void THerald::collectLists()
     if (listsCollected_)
         return;
     listsCollected_ = true;
-    listsWatcher_.waitForFinished();
-    const QString error = listsWatcher_.result();
+    const QString error = listLoad_->wait();
     if (!error.isEmpty())
         platform_.showException(this, error);
 }
@@ -180,7 +170,7 @@ void THerald::collectLists()
 const CustomerLists& THerald::lists()
 {
     collectLists();
-    return lists_;
+    return listLoad_->lists();
 }
 
 const LineBlock& THerald::scriptLines() const
@@ -224,7 +214,7 @@ void THerald::FormActivate()
     request.selectedProduct = trimmed(itemText);
     form1_.SelectedProduct = request.selectedProduct;
     request.options = form1_.options();
-    request.lists = &lists_;
+    request.lists = &listLoad_->lists();
     request.folder = form1_.programFolder();
 
     Label1->setText(QLatin1String("e-mail list: ") + addressFileName(request.selectedProduct));

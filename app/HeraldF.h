@@ -1,10 +1,12 @@
 #pragma once
 
 #include "orders/CustomerLists.h"
+#include "orders/InputFiles.h"
 #include "orders/ScriptRun.h"
 
 #include <QDialog>
 #include <QFutureWatcher>
+#include <memory>
 
 class QFrame;
 class QLabel;
@@ -87,12 +89,11 @@ private:
     Platform& platform_;
     TForm1& form1_;
     TemailForm* emailForm_ = nullptr;
-    CustomerLists lists_;
+    std::unique_ptr<ListLoad> listLoad_;
     LineListModel* scriptModel_;
     LineListModel* addressModel_;
     QFutureWatcher<Outcome> watcher_;
-    // Error message of the list load, empty when it succeeded.
-    QFutureWatcher<QString> listsWatcher_;
+    QFutureWatcher<void> listsWatcher_;
     bool listsCollected_ = false;
     bool activatedThisShowing_ = false;
     bool running_ = false;

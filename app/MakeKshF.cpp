@@ -5,7 +5,7 @@
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
 #include "mailer/EmailForm.h"
-#include "orders/HugePages.h"
+#include "orders/InputFiles.h"
 #include "orders/ScriptRun.h"
 #include "platform/Platform.h"
 #include "platform/VendorLinks.h"
@@ -312,26 +312,9 @@ void TForm1::readReport()
     if (reportFile_.isEmpty()) {
         clipboard = platform_.clipboardText();
     } else {
-        QFile file(reportFile_);
-        // Straight into one buffer of the file's size: a report of a
-        // hundred megabytes is read without growing and copying.
-        if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-            const qint64 size = file.size();
-            fileBytes.resize(size);
-            adviseHugePages(fileBytes.data(), size_t(size));
-            qint64 got = 0;
-            while (got < size) {
-                const qint64 n = file.read(fileBytes.data() + got, size - got);
-                if (n <= 0)
-                    break;
-                got += n;
-            }
-            fileBytes.resize(got);
-            if (got == size)
-                fileBytes.append(file.readAll()); // grown meanwhile
-        }
-        if (file.error() != QFileDevice::NoError)
-            platform_.showException(this, QStringLiteral("Unable to read %1: %2").arg(reportFile_, file.errorString()));
+        QString error;
+        if (!readReportFile(reportFile_, &fileBytes, &error))
+            platform_.showException(this, error);
     }
     // Loading the settings fired the change handlers; that was no edit.
     OptionsChanged = false;

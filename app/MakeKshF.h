@@ -51,7 +51,6 @@ public:
     void setOptions(const Options& options);
 
     const Report& report() const { return report_; }
-    ReportStore reportStore() const { return report_.store(); }
     bool isActivated() const { return activated_; }
 
     // Controls, in the order of the window.

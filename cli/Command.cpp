@@ -18,4 +18,10 @@ void printOut(const QString& text)
     std::fflush(stdout);
 }
 
+ExitStatus usageError(const Command& command, const QString& reason, const QString& usage)
+{
+    printError(QStringLiteral("ordergate-cli %1: %2\n\n").arg(QString::fromUtf8(command.name), reason) + usage);
+    return ExitStatus::Usage;
+}
+
 } // namespace og::cli

@@ -6,18 +6,26 @@
 
 namespace og::cli {
 
-// Exit statuses shared by every subcommand.
-enum ExitStatus { ExitOk = 0, ExitFailure = 1, ExitUsage = 2 };
+// The exit status of every subcommand.
+enum class ExitStatus : int {
+    Ok = 0,      // done as asked
+    Failure = 1, // a failure ended the job; its message is on standard error
+    Usage = 2,   // a malformed command line
+};
 
 struct Command {
     const char* name;
     const char* summary; // one line for the overview of --help
     // args are the arguments after the subcommand's name
-    int (*run)(const QStringList& args);
+    ExitStatus (*run)(const QStringList& args);
 };
 
 // Writes text to standard error / output (UTF-8).
 void printError(const QString& text);
 void printOut(const QString& text);
+
+// "ordergate-cli NAME: reason", a blank line and the usage text on standard
+// error; returns ExitStatus::Usage.
+ExitStatus usageError(const Command& command, const QString& reason, const QString& usage);
 
 } // namespace og::cli

@@ -1,25 +1,25 @@
 #include "cli/MakeCommand.h"
 
+#include "cli/Arguments.h"
+
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
 #include "orders/CustomerLists.h"
-#include "orders/HugePages.h"
+#include "orders/InputFiles.h"
 #include "orders/Options.h"
 #include "orders/Report.h"
 #include "orders/ScriptRun.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
 #include <exception>
-#include <thread>
 
 namespace og::cli {
 
 namespace {
 
-int run(const QStringList& args);
+ExitStatus run(const QStringList& args);
 
 } // namespace
 
@@ -63,118 +63,53 @@ QString makeHelpText()
 bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* error)
 {
     *out = MakeArguments();
-    bool haveReport = false, haveProduct = false, haveDir = false;
-    auto takeValue = [&](qsizetype& i, const QString& option, QString* value, bool* seen) {
-        const QString& arg = args[i];
-        if (*seen) {
-            *error = QStringLiteral("%1 given twice").arg(option);
-            return false;
-        }
-        if (arg.startsWith(option + u'=')) {
-            *value = arg.sliced(option.size() + 1);
-        } else if (i + 1 < args.size()) {
-            *value = args[++i];
-        } else {
-            *error = QStringLiteral("%1 needs a value").arg(option);
-            return false;
-        }
-        *seen = true;
-        return true;
-    };
-    bool optionsEnded = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (!optionsEnded && (arg == u"-h" || arg == u"--help")) {
-            out->help = true;
-        } else if (!optionsEnded && (arg == u"--product" || arg.startsWith(u"--product="))) {
-            if (!takeValue(i, QStringLiteral("--product"), &out->product, &haveProduct))
-                return false;
-        } else if (!optionsEnded && (arg == u"--dir" || arg.startsWith(u"--dir="))) {
-            if (!takeValue(i, QStringLiteral("--dir"), &out->dir, &haveDir))
-                return false;
-            if (out->dir.isEmpty()) {
-                *error = QStringLiteral("--dir needs a folder");
-                return false;
-            }
-        } else if (!optionsEnded && arg == u"--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && arg.startsWith(u'-') && arg != u"-") {
-            *error = QStringLiteral("unknown option %1").arg(arg);
-            return false;
-        } else {
-            if (haveReport) {
-                *error = QStringLiteral("only one REPORT may be given");
-                return false;
-            }
-            out->report = arg;
-            haveReport = true;
-        }
+    QStringList operands;
+    ArgumentParser parser;
+    parser.value(QStringLiteral("--product"), &out->product);
+    bool haveDir = false;
+    parser.value(QStringLiteral("--dir"), &out->dir, &haveDir);
+    parser.operands(&operands, 1, QStringLiteral("only one REPORT may be given"));
+    if (!parser.parse(args, error))
+        return false;
+    out->help = parser.helpAsked();
+    if (haveDir && out->dir.isEmpty()) {
+        *error = QStringLiteral("--dir needs a folder");
+        return false;
     }
-    if (!haveReport)
-        out->report = QStringLiteral("-");
+    out->report = operands.isEmpty() ? QStringLiteral("-") : operands.first();
     return true;
 }
 
 namespace {
 
+// Standard input, or the report file.
 bool readReport(const QString& source, QByteArray* bytes, QString* error)
 {
+    if (source != u"-")
+        return readReportFile(source, bytes, error);
     QFile file;
-    bool opened;
-    QString name = source;
-    if (source == u"-") {
-        name = QStringLiteral("standard input");
-        opened = file.open(stdin, QIODevice::ReadOnly);
-    } else {
-        if (QFileInfo(source).isDir()) {
-            *error = QStringLiteral("Unable to read the report %1: it is a folder").arg(source);
-            return false;
-        }
-        file.setFileName(source);
-        opened = file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-    if (opened && source != u"-" && file.size() > 0) {
-        // A large report goes straight into one buffer of its size.
-        const qint64 size = file.size();
-        bytes->resize(size);
-        adviseHugePages(bytes->data(), size_t(size));
-        qint64 got = 0;
-        while (got < size) {
-            const qint64 n = file.read(bytes->data() + got, size - got);
-            if (n <= 0)
-                break;
-            got += n;
-        }
-        bytes->resize(got);
-        if (got == size)
-            bytes->append(file.readAll()); // grown meanwhile
-    } else if (opened) {
-        *bytes = file.readAll();
-    }
-    if (!opened || file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("Unable to read the report %1: %2").arg(name, file.errorString());
+    if (!file.open(stdin, QIODevice::ReadOnly) || (*bytes = file.readAll(), file.error() != QFileDevice::NoError)) {
+        *error = QStringLiteral("Unable to read the report standard input: %1").arg(file.errorString());
         return false;
     }
     return true;
 }
 
-int fail(const QString& message)
+ExitStatus fail(const QString& message)
 {
     printError(QStringLiteral("ordergate-cli make: ") + message + u'\n');
-    return ExitFailure;
+    return ExitStatus::Failure;
 }
 
-int run(const QStringList& args)
+ExitStatus run(const QStringList& args)
 {
     MakeArguments a;
     QString error;
-    if (!parseMakeArguments(args, &a, &error)) {
-        printError(QStringLiteral("ordergate-cli make: %1\n\n").arg(error) + makeHelpText());
-        return ExitUsage;
-    }
+    if (!parseMakeArguments(args, &a, &error))
+        return usageError(makeCommand, error, makeHelpText());
     if (a.help) {
         printOut(makeHelpText());
-        return ExitOk;
+        return ExitStatus::Ok;
     }
 
     QString folder;
@@ -192,21 +127,7 @@ int run(const QStringList& args)
         const Options options = loadOptions(settingsPath, Options());
 
         // The lists load on a second core while the report is read.
-        CustomerLists lists;
-        std::exception_ptr listError;
-        std::jthread loader([&lists, &listError, cwd = QDir::currentPath()] {
-            try {
-                lists.load(cwd);
-            } catch (...) {
-                listError = std::current_exception();
-            }
-        });
-        auto waitForLists = [&] {
-            if (loader.joinable())
-                loader.join();
-            if (listError)
-                std::rethrow_exception(listError);
-        };
+        ListLoad listLoad(customerListsFolder());
 
         QByteArray bytes;
         if (!readReport(a.report, &bytes, &error))
@@ -241,7 +162,8 @@ int run(const QStringList& args)
         }
         const QString& selected = products[chosen];
 
-        waitForLists();
+        if (const QString listError = listLoad.wait(); !listError.isEmpty())
+            return fail(listError);
 
         writeAddressFilePath(settingsPath, folder + addressFileName(selected));
 
@@ -250,12 +172,12 @@ int run(const QStringList& args)
         request.selectedProduct = selected;
         request.allProducts = chosen == 0;
         request.options = options;
-        request.lists = &lists;
+        request.lists = &listLoad.lists();
         request.folder = folder;
         request.keepScriptLines = false; // only the statistics are shown
         const RunResult result = performRun(request);
         printOut(result.statistics.join(u'\n') + u'\n');
-        return ExitOk;
+        return ExitStatus::Ok;
     } catch (const std::exception& e) {
         return fail(QString::fromUtf8(e.what()));
     }

@@ -1,6 +1,7 @@
 #include "cli/SendCommand.h"
 
-#include "common/ProfileFile.h"
+#include "cli/Arguments.h"
+
 #include "common/ProgramFolder.h"
 #include "mail/WireMessage.h"
 #include "mailer/SendRun.h"
@@ -8,78 +9,12 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTextStream>
 
-namespace og {
+namespace og::cli {
 
 namespace {
 
-struct SendArguments {
-    QString addressFile;
-    QString subject;
-    bool haveSubject = false;
-    QString bodyFile;
-    QStringList attachments;
-    QString signature;
-    QString from, org, server, dir;
-    bool haveFrom = false, haveOrg = false, haveServer = false, haveDir = false;
-    bool noCopy = false, noLog = false;
-};
-
-// Fills args from the command line; an error text when it is not usable.
-QString parseArguments(const QStringList& arguments, SendArguments& args)
-{
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        const auto value = [&](QString& target) -> bool {
-            if (i + 1 >= arguments.size())
-                return false;
-            target = arguments[++i];
-            return true;
-        };
-        bool ok = true;
-        if (arg == QLatin1String("--subject")) {
-            ok = value(args.subject);
-            args.haveSubject = true;
-        } else if (arg == QLatin1String("--body-file")) {
-            ok = value(args.bodyFile);
-        } else if (arg == QLatin1String("--attach")) {
-            QString path;
-            ok = value(path);
-            args.attachments << path;
-        } else if (arg == QLatin1String("--signature")) {
-            ok = value(args.signature);
-        } else if (arg == QLatin1String("--from")) {
-            ok = args.haveFrom = value(args.from);
-        } else if (arg == QLatin1String("--org")) {
-            ok = args.haveOrg = value(args.org);
-        } else if (arg == QLatin1String("--server")) {
-            ok = args.haveServer = value(args.server);
-        } else if (arg == QLatin1String("--dir")) {
-            ok = args.haveDir = value(args.dir);
-        } else if (arg == QLatin1String("--no-copy")) {
-            args.noCopy = true;
-        } else if (arg == QLatin1String("--no-log")) {
-            args.noLog = true;
-        } else if (arg.startsWith(QLatin1String("--"))) {
-            return QStringLiteral("unknown option ") + arg;
-        } else if (args.addressFile.isEmpty()) {
-            args.addressFile = arg;
-        } else {
-            return QStringLiteral("more than one address file given");
-        }
-        if (!ok)
-            return QStringLiteral("option ") + arg + QStringLiteral(" needs a value");
-    }
-    if (args.addressFile.isEmpty())
-        return QStringLiteral("no address file given");
-    if (!args.haveSubject)
-        return QStringLiteral("--subject is required");
-    if (args.bodyFile.isEmpty())
-        return QStringLiteral("--body-file is required");
-    return {};
-}
-
+ExitStatus run(const QStringList& args);
 
 QString absolute(const QString& path)
 {
@@ -88,16 +23,62 @@ QString absolute(const QString& path)
 
 } // namespace
 
-QString sendCommandUsage()
+const Command sendCommand = {
+    "send",
+    "send the notification message to every customer of an address file",
+    &run,
+};
+
+bool parseSendArguments(const QStringList& args, SendArguments* out, QString* error)
+{
+    *out = SendArguments();
+    QStringList operands;
+    ArgumentParser parser;
+    bool haveSubject = false, haveBody = false, haveDir = false;
+    parser.value(QStringLiteral("--subject"), &out->subject, &haveSubject);
+    parser.value(QStringLiteral("--body-file"), &out->bodyFile, &haveBody);
+    parser.values(QStringLiteral("--attach"), &out->attachments);
+    parser.value(QStringLiteral("--signature"), &out->signature);
+    parser.value(QStringLiteral("--from"), &out->from, &out->haveFrom);
+    parser.value(QStringLiteral("--org"), &out->org, &out->haveOrg);
+    parser.value(QStringLiteral("--server"), &out->server, &out->haveServer);
+    parser.value(QStringLiteral("--dir"), &out->dir, &haveDir);
+    parser.flag(QStringLiteral("--no-copy"), &out->noCopy);
+    parser.flag(QStringLiteral("--no-log"), &out->noLog);
+    parser.operands(&operands, 1, QStringLiteral("more than one address file given"));
+    if (!parser.parse(args, error))
+        return false;
+    out->help = parser.helpAsked();
+    if (out->help)
+        return true;
+    if (operands.isEmpty())
+        *error = QStringLiteral("no address file given");
+    else if (!haveSubject)
+        *error = QStringLiteral("--subject is required");
+    else if (!haveBody || out->bodyFile.isEmpty())
+        *error = QStringLiteral("--body-file is required");
+    else if (haveDir && out->dir.isEmpty())
+        *error = QStringLiteral("--dir needs a folder");
+    if (!error->isEmpty())
+        return false;
+    out->addressFile = operands.first();
+    return true;
+}
+
+namespace {
+
+QString sendUsage()
 {
     return QStringLiteral("Usage: ordergate-cli send ADDRESSFILE --subject TEXT --body-file FILE [--attach FILE]...\n"
                           "           [--signature FILE] [--from ADDR] [--org TEXT] [--server HOST[:PORT]]\n"
                           "           [--no-copy] [--no-log] [--dir DIR]\n");
 }
 
+} // namespace
+
 QString sendHelpText()
 {
-    return sendCommandUsage() +
+    return sendUsage() +
         QStringLiteral("\n"
                        "Sends the notification message to every customer of an address file\n"
                        "(every line holding \"@\"; the address is the line's text up to its first\n"
@@ -122,46 +103,48 @@ QString sendHelpText()
                        "and exits with status 1; a malformed command line exits with 2.\n");
 }
 
-int runSendCommand(const QStringList& arguments, QTextStream& out, QTextStream& err)
+namespace {
+
+ExitStatus fail(const QString& message)
 {
-    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
-        out << sendHelpText();
-        out.flush();
-        return 0;
-    }
+    printError(message + u'\n');
+    return ExitStatus::Failure;
+}
+
+ExitStatus run(const QStringList& arguments)
+{
     SendArguments args;
-    const QString usageError = parseArguments(arguments, args);
-    if (!usageError.isEmpty()) {
-        err << "ordergate-cli send: " << usageError << "\n" << sendCommandUsage();
-        err.flush();
-        return 2;
+    QString error;
+    if (!parseSendArguments(arguments, &args, &error))
+        return usageError(sendCommand, error, sendUsage());
+    if (args.help) {
+        printOut(sendHelpText());
+        return ExitStatus::Ok;
     }
 
-    QString folder = args.haveDir ? QDir(args.dir).absolutePath() : programFolder();
+    QString folder = !args.dir.isEmpty() ? QDir(args.dir).absolutePath() : programFolder();
     if (!folder.endsWith(u'/'))
         folder += u'/';
     const QString settingsPath = settingsPathIn(folder);
-    const ProfileReader settings(settingsPath);
-    const QString user = QStringLiteral("user");
-    const QString options = QStringLiteral("options");
-
     MailerInput input;
-    input.addressFile = absolute(args.addressFile);
-    input.sender = args.haveFrom ? args.from : settings.readString(user, QStringLiteral("email"), {});
-    input.organisation = args.haveOrg ? args.org : settings.readString(user, QStringLiteral("company"), {});
-    input.server = args.haveServer ? args.server : settings.readString(user, QStringLiteral("server"), {});
+    MailerSettings& s = input.settings;
+    s.load(settingsPath);
+    s.addressFile = absolute(args.addressFile);
+    if (args.haveFrom)
+        s.sender = args.from;
+    if (args.haveOrg)
+        s.organisation = args.org;
+    if (args.haveServer)
+        s.server = args.server;
+    if (!args.signature.isEmpty()) {
+        s.useSignature = true;
+        s.signatureFile = absolute(args.signature);
+    }
+    s.copyToSelf = s.copyToSelf && !args.noCopy;
+    s.wantLog = s.wantLog && !args.noLog;
     input.subject = args.subject;
     for (const QString& path : std::as_const(args.attachments))
         input.attachments << absolute(path);
-    if (!args.signature.isEmpty()) {
-        input.useSignature = true;
-        input.signatureFile = absolute(args.signature);
-    } else {
-        input.useSignature = settings.readBool(options, QStringLiteral("sigfile"), false);
-        input.signatureFile = settings.readString(options, QStringLiteral("signame"), {});
-    }
-    input.copyToSelf = !args.noCopy && settings.readBool(options, QStringLiteral("audit"), true);
-    input.wantLog = !args.noLog && settings.readBool(options, QStringLiteral("log"), true);
     input.settingsPath = settingsPath;
     input.programFolder = folder;
     // The command line never changes the vendor's saved sender details.
@@ -171,52 +154,24 @@ int runSendCommand(const QStringList& arguments, QTextStream& out, QTextStream& 
     TWireSMTP smtp;
     configureTransport(message, smtp);
     SendRun run(message, smtp);
-    run.setStatusHandler([&out](const QString& text) {
-        if (!text.isEmpty()) {
-            out << text << "\n";
-            out.flush();
-        }
+    run.setStatusHandler([](const QString& text) {
+        if (!text.isEmpty())
+            printOut(text + u'\n');
     });
 
     try {
-        const QStringList body = readTextFileLines(args.bodyFile);
-        input.bodyLines = body;
-        input.bodyText = body.join(u'\n');
+        input.body = MessageBody(readTextFileLines(args.bodyFile));
         const QString problem = checkMailerInput(input);
-        if (!problem.isEmpty()) {
-            err << problem << "\n";
-            err.flush();
-            return 1;
-        }
-        const QStringList signature = run.prepare(input);
-        input.bodyLines += signature;
-        input.bodyText = appendTextLines(input.bodyText, signature);
+        if (!problem.isEmpty())
+            return fail(problem);
+        run.prepare(input);
         run.send(input);
-    } catch (const std::exception& error) {
-        err << QString::fromUtf8(error.what()) << "\n";
-        err.flush();
-        return 1;
+    } catch (const std::exception& failure) {
+        return fail(QString::fromUtf8(failure.what()));
     }
-    return 0;
+    return ExitStatus::Ok;
 }
 
-namespace cli {
-namespace {
-int runFromMain(const QStringList& args)
-{
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    out.setEncoding(QStringConverter::Utf8);
-    err.setEncoding(QStringConverter::Utf8);
-    return runSendCommand(args, out, err);
-}
 } // namespace
 
-const Command sendCommand = {
-    "send",
-    "send the notification message to every customer of an address file",
-    &runFromMain,
-};
-} // namespace cli
-
-} // namespace og
+} // namespace og::cli

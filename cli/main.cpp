@@ -43,12 +43,12 @@ int main(int argc, char** argv)
     args.removeFirst();
     if (args.isEmpty()) {
         og::cli::printError(overview());
-        return og::cli::ExitUsage;
+        return int(og::cli::ExitStatus::Usage);
     }
     const QString name = args.takeFirst();
     if (name == u"--help" || name == u"-h" || name == u"help") {
         og::cli::printOut(overview());
-        return og::cli::ExitOk;
+        return int(og::cli::ExitStatus::Ok);
     }
     if (name == u"--version") {
         og::cli::printOut(QStringLiteral("ordergate-cli %1\n").arg(QLatin1String(OG_VERSION_PRODUCT_VERSION)));
@@ -56,8 +56,8 @@ int main(int argc, char** argv)
     }
     for (const Command* c : kCommands) {
         if (name == QString::fromUtf8(c->name))
-            return c->run(args);
+            return int(c->run(args));
     }
     og::cli::printError(QStringLiteral("ordergate-cli: unknown command \"%1\"\n\n").arg(name) + overview());
-    return og::cli::ExitUsage;
+    return int(og::cli::ExitStatus::Usage);
 }

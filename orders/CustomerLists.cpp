@@ -1,6 +1,7 @@
 #include "orders/CustomerLists.h"
 
 #include "common/TextFiles.h"
+#include "orders/InputFiles.h"
 #include "orders/ReportFields.h"
 
 #include <QDir>
@@ -104,6 +105,7 @@ void CustomerLists::clear()
     oldIndex_.clear();
     admittedIndex_.clear();
     anyList_ = KeyFilter();
+    missing_.clear();
 }
 
 void CustomerLists::rebuildAnyList()
@@ -176,14 +178,17 @@ void CustomerLists::load(const QString& folder)
     };
     for (const auto& [name, setter] : files) {
         const QString path = dir.filePath(name);
-        if (!QFileInfo::exists(path))
-            continue;
-        QFile file(path);
         QByteArray bytes;
-        if (file.open(QIODevice::ReadOnly))
-            bytes = file.readAll();
-        if (!file.isOpen() || file.error() != QFileDevice::NoError)
-            throw ListReadError(QStringLiteral("Unable to read %1: %2").arg(path, file.errorString()).toStdString());
+        QString reason;
+        switch (readRegularFile(path, &bytes, &reason)) {
+        case FileRead::Missing:
+            missing_.append(name);
+            continue;
+        case FileRead::Failed:
+            throw ListReadError(QStringLiteral("Unable to read %1: %2").arg(path, reason).toStdString());
+        case FileRead::Read:
+            break;
+        }
         (this->*setter)(toValidUtf8(std::move(bytes)));
     }
 }

@@ -29,10 +29,13 @@ public:
     static QString admittedFileName() { return QStringLiteral("goodguys.txt"); }
 
     // Empties all lists, then reads bozos.txt, Address.txt and goodguys.txt
-    // from folder, in this order. A missing file leaves its lists empty. A
-    // file that exists but cannot be read throws ListReadError; the lists of
+    // from folder, in this order. A missing file leaves its lists empty and
+    // is named by missingFiles(). A file that cannot be read, is not a
+    // regular file or is a link to nothing throws ListReadError; the lists of
     // the files before it stay loaded, those of it and after it stay empty.
     void load(const QString& folder);
+    // The file names of the lists the last load() did not find.
+    const QStringList& missingFiles() const { return missing_; }
     // The same from the files' texts.
     void loadTexts(const QString& blocked, const QString& changed, const QString& admitted);
     void clear();
@@ -93,6 +96,7 @@ private:
     void setAdmitted(const QByteArray& text);
 
     LineBlock blocked_, old_, new_, admitted_, orders_, shops_;
+    QStringList missing_;
     void rebuildAnyList();
 
     FoldedIndex blockedIndex_, oldIndex_, admittedIndex_;

@@ -34,8 +34,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
     const Report& report = *in.report;
     const CustomerLists& lists = *in.lists;
     const Options& options = *in.options;
-    const bool swreg = report.store() == ReportStore::SWREG;
-    const char separator = swreg ? ',' : '"';
+    const ReportLayout& layout = report.layout();
     const bool checkBlocked = !lists.blocked().isEmpty();
     const bool checkUpdates = !lists.newAddresses().isEmpty();
     const bool trackAdmitted = !lists.admitted().isEmpty();
@@ -52,8 +51,8 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
         const QByteArrayView line = bytes::trimmed(report.lineBytes(i));
         QByteArrayView date;
         if (options.orderDate)
-            date = swreg ? bytes::swregDate(line, spillDate) : bytes::quotedDate(line, spillDate);
-        QByteArrayView address = bytes::orderAddress(line, separator);
+            date = layout.date(line, spillDate);
+        QByteArrayView address = bytes::orderAddress(line, layout.separator);
         // most customers are on no list: one filter test settles that
         bool listed = false;
         if (folded) {
@@ -64,8 +63,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
             ++out.blocked;
             continue;
         }
-        const QByteArrayView order =
-            swreg ? bytes::commaField(line, 2, spillOrder) : bytes::quotedField(line, 2, spillOrder);
+        const QByteArrayView order = layout.field(line, layout.orderField, spillOrder);
         // the account is made for the address of the report ...
         writer.passwordLine(address, order);
 
@@ -98,12 +96,10 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
             addresses.appendToLine(date);
         }
         if (options.names) {
-            const int firstField = swreg ? 9 : 13;
-            auto field = swreg ? bytes::commaField : bytes::quotedField;
             addresses.appendToLine(" , ");
-            addresses.appendToLine(field(line, firstField, spillFirst));
+            addresses.appendToLine(layout.field(line, layout.firstNameField, spillFirst));
             addresses.appendToLine(" ");
-            addresses.appendToLine(field(line, firstField + 1, spillLast));
+            addresses.appendToLine(layout.field(line, layout.lastNameField, spillLast));
         }
         addresses.endLine();
         ++out.written;

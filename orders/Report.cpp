@@ -11,11 +11,6 @@
 
 namespace og {
 
-QString storeName(ReportStore store)
-{
-    return store == ReportStore::RegNet ? QStringLiteral("RegNet") : QStringLiteral("SWREG");
-}
-
 void Report::read(const QString& text)
 {
     text_ = text.toUtf8();
@@ -90,7 +85,7 @@ void Report::intake()
     orderBytes_ = 0;
     productOf_.clear();
     distinct_.clear();
-    store_ = ReportStore::SWREG;
+    layout_ = &defaultReportLayout();
     orderLines_ = 0;
 
     // Lines end at CR LF, and also at a lone LF (files saved on Linux) or a
@@ -139,14 +134,13 @@ void Report::intake()
         const QByteArrayView line = lineBytes(qsizetype(i));
         if (bytes::trimmed(line).isEmpty())
             continue;
-        if (i <= 1 && line.front() == 'A') {
-            store_ = ReportStore::RegNet; // the quoted report's header line
+        if (const ReportLayout* announced = headerLayout(line, qsizetype(i))) {
+            layout_ = announced;
             continue;
         }
         if (!line.contains('@'))
             continue;
-        const QByteArrayView product =
-            store_ == ReportStore::SWREG ? bytes::commaField(line, 3, spill) : bytes::quotedField(line, 6, spill);
+        const QByteArrayView product = layout_->field(line, layout_->productField, spill);
         // Reports name few spellings; they are found by a short scan before
         // anything is allocated.
         int index = -1;

@@ -2,6 +2,8 @@
 // The sales report: its lines, which store made it, which lines are orders
 // and the list of products they name.
 
+#include "orders/ReportLayout.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -9,11 +11,6 @@
 #include <vector>
 
 namespace og {
-
-enum class ReportStore { SWREG, RegNet };
-
-// "SWREG" or "RegNet".
-QString storeName(ReportStore store);
 
 class Report {
 public:
@@ -30,7 +27,8 @@ public:
     // The line's UTF-8 bytes without its line end.
     QByteArrayView lineBytes(qsizetype i) const;
 
-    ReportStore store() const { return store_; }
+    // The store's layout the report was read in.
+    const ReportLayout& layout() const { return *layout_; }
     // The product list as the main window shows it: "All" first when the
     // report names two or more products; empty when it has no order line.
     QStringList products() const;
@@ -61,7 +59,7 @@ private:
     std::vector<qsizetype> lineStarts_;
     std::vector<int32_t> productOf_;
     QStringList distinct_;
-    ReportStore store_ = ReportStore::SWREG;
+    const ReportLayout* layout_ = &defaultReportLayout();
     qsizetype orderLines_ = 0;
     qsizetype orderBytes_ = 0;
     std::vector<qsizetype> linesOf_, bytesOf_; // per product

@@ -147,7 +147,7 @@ RunResult performRun(const RunRequest& request)
         QStringLiteral("%1 added from goodguys.txt file").arg(result.extra),
         QStringLiteral("%1 Total").arg(result.extra + result.written),
         QStringLiteral("MakePass.ksh and %1 placed in directory: %2").arg(addressFile, request.folder),
-        QStringLiteral("Used report from ") + storeName(request.report->store()),
+        QStringLiteral("Used report from ") + request.report->layout().name,
     };
     return result;
 }

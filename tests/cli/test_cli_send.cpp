@@ -1,6 +1,8 @@
 // ordergate-cli send, run as a process against SMTP servers the tests start
 // on 127.0.0.1.
 #include "MailTestSupport.h"
+#include "tests/support/MailSink.h"
+#include "tests/support/ScriptedSmtpServer.h"
 
 #include "CliProcess.h"
 
@@ -108,14 +110,17 @@ TEST_F(SendCommand, TakesSenderServerAndSwitchesFromTheSettingsFile)
 
 TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
 {
-    og::test::ScriptedSmtpServer server(2);
-    ASSERT_TRUE(server.start());
+    og::test::SmtpAnswers refuse;
+    refuse.rcpt = "550 5.1.1 No such user here";
+    og::test::ScriptedSmtpServer server;
+    server.AnswerConnection(2, refuse);
+    ASSERT_GT(server.Port(), 0);
     Outcome o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from", "vendor@example.com",
-        "--server", server.server(), "--dir", program.path(), "--no-log"});
+        "--server", QString::fromStdString(server.Address()), "--dir", program.path(), "--no-log"});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "550 5.1.1 No such user here\n");
     EXPECT_EQ(o.out, "Preparing to send messages...\nSending to alice@example.com\n");
-    EXPECT_EQ(server.connections(), 2);
+    EXPECT_EQ(server.Accepted(), 2);
 
     o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--server", "mail.example.com", "--dir",
         program.path()});
@@ -143,4 +148,21 @@ TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
     o = run({"--help"});
     EXPECT_EQ(o.status, 0);
     EXPECT_TRUE(o.out.contains("--body-file"));
+}
+
+TEST_F(SendCommand, BothSubcommandsReadTheirArgumentsTheSameWay)
+{
+    // "--opt=value" works as "--opt value" does: the parse passes and the
+    // run fails on the missing address file.
+    Outcome o = run({"missing.txt", "--subject=S", "--body-file=body.txt", "--dir=" + program.path()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "Invalid file name specification\n");
+    for (const QStringList& bad : {QStringList {"send", "a.txt", "--subject", "S", "--subject=T", "--body-file", "b"},
+             QStringList {"send", "a.txt", "--subject=S", "--body-file=b", "--no-copy=1"},
+             QStringList {"make", "--product=a", "--product", "b"}, QStringList {"make", "--dir"}}) {
+        o = og::test::runCli(work.path(), bad);
+        EXPECT_EQ(o.status, 2) << bad.join(' ').toStdString();
+        EXPECT_TRUE(o.err.startsWith("ordergate-cli " + bad[0] + ": ")) << o.err.toStdString();
+        EXPECT_TRUE(o.err.contains("Usage: ordergate-cli " + bad[0])) << o.err.toStdString();
+    }
 }

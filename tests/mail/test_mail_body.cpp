@@ -1,5 +1,5 @@
-// The body writer as a server sees it: a real client connected to a sink on
-// 127.0.0.1 records the bytes that reach the wire.
+// The body writer as a server sees it: a real client connected to the
+// scripted server on 127.0.0.1, which records the bytes that reach the wire.
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 
 #include "mail/WireMessage.h"
 #include "net/WireExceptions.h"
-#include "tests/mail/LoopbackSink.h"
 #include "tests/mail/MailTestSupport.h"
+#include "tests/support/ScriptedSmtpServer.h"
 
 using og::TWireMessage;
 using og::TWireMessageClient;
@@ -53,7 +53,8 @@ std::string TextPartHeader(const std::string& contentType)
 template <class Client = TWireMessageClient, class Write>
 std::string Capture(Write&& write, std::string* errorMessage = nullptr)
 {
-    og::test::LoopbackSink sink;
+    og::test::ScriptedSmtpServer sink(
+        [](og::test::ServerSession& s, int) { s.WaitForPeerClose(std::chrono::seconds(20)); });
     Client client;
     client.Host = "127.0.0.1";
     client.Port = sink.Port();
@@ -67,7 +68,8 @@ std::string Capture(Write&& write, std::string* errorMessage = nullptr)
         *errorMessage = e.Message();
     }
     client.Disconnect();
-    return sink.Received();
+    sink.Join();
+    return sink.Received().at(0);
 }
 
 TEST(BodyText, LeadingDotsAreDoubledAndNothingElseChanges)

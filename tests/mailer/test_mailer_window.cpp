@@ -1,6 +1,8 @@
 // The mailer window driven like a vendor would, with the platform scripted
 // and mail going to servers the tests start on 127.0.0.1.
 #include "MailTestSupport.h"
+#include "tests/support/MailSink.h"
+#include "tests/support/ScriptedSmtpServer.h"
 
 #include "common/ProfileFile.h"
 #include "mailer/EmailForm.h"
@@ -350,18 +352,21 @@ private slots:
 
     void failingServerShowsItsLineAndLeavesSettingsUnsaved()
     {
-        og::test::ScriptedSmtpServer server(3);
-        QVERIFY(server.start());
+        og::test::SmtpAnswers refuse;
+        refuse.rcpt = "550 5.1.1 No such user here";
+        og::test::ScriptedSmtpServer server;
+        server.AnswerConnection(3, refuse);
+        QVERIFY(server.Port() > 0);
         const QString addressFile = folder_ + "email_Widget.txt";
         QVERIFY(writeFile(addressFile, "a@example.com\r\nb@example.com\r\nc@example.com\r\n"));
         showForm();
-        fill(server.server(), addressFile);
+        fill(QString::fromStdString(server.Address()), addressFile);
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
         send();
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error), QStringList {"550 5.1.1 No such user here."});
         QVERIFY(!form_->isVisible());
-        QCOMPARE(server.delivered(), (QStringList {"a@example.com", "b@example.com"}));
-        QCOMPARE(server.connections(), 3);
+        QCOMPARE(server.Delivered(), (std::vector<std::string> {"a@example.com", "b@example.com"}));
+        QCOMPARE(server.Accepted(), 3);
         const QStringList log = logLines();
         QCOMPARE(
             log.mid(log.size() - 3), (QStringList {"c@example.com", "*** not sent: 550 5.1.1 No such user here", ""}));
@@ -372,16 +377,16 @@ private slots:
     void stopEndsTheRunBetweenCustomersAndKeepsTheWindowOpen()
     {
         og::test::ScriptedSmtpServer server;
-        server.setOnData([this](int n) {
+        server.OnData([this](int n) {
             if (n == 1)
                 QMetaObject::invokeMethod(
                     form_, [this] { control<QPushButton>("StopButton")->click(); }, Qt::BlockingQueuedConnection);
         });
-        QVERIFY(server.start());
+        QVERIFY(server.Port() > 0);
         const QString addressFile = folder_ + "email_Widget.txt";
         QVERIFY(writeFile(addressFile, "a@example.com\r\nb@example.com\r\nc@example.com\r\n"));
         showForm();
-        fill(server.server(), addressFile);
+        fill(QString::fromStdString(server.Address()), addressFile);
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
         control<QPushButton>("BitBtn1")->click();
         QVERIFY(form_->isSending());
@@ -390,7 +395,7 @@ private slots:
         QVERIFY(form_->isVisible());
         QVERIFY(form_->waitForRunEnd(30000));
         QVERIFY(form_->isVisible());
-        QCOMPARE(server.delivered(), QStringList {"a@example.com"});
+        QCOMPARE(server.Delivered(), std::vector<std::string> {"a@example.com"});
         QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(),
             QStringLiteral("Stopped before b@example.com: 1 of 3 customers sent"));
         QVERIFY(control<QPushButton>("BitBtn1")->isEnabled());

@@ -3,8 +3,10 @@
 // own mail parser then reads what arrived.
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <filesystem>
@@ -14,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "net/SMTPWire.h"
-#include "tests/net/SinkProcess.h"
+#include "tests/support/MailSink.h"
 
 using namespace og;
 using namespace og::test;
@@ -23,15 +25,10 @@ namespace {
 
 std::string Sha256Of(const std::string& path)
 {
-    std::string out = RunAndCapture("sha256sum '" + path + "'");
-    return out.substr(0, out.find(' '));
-}
-
-QJsonObject ParseStored(const std::string& emlPath)
-{
-    const std::string json = RunAndCapture(
-        "/usr/bin/python3 '" + std::string(OG_SOURCE_DIR) + "/tests/support/smtp_parse.py' '" + emlPath + "'");
-    return QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex().toStdString();
 }
 
 } // namespace
@@ -60,8 +57,9 @@ TEST(EndToEndTest, MessageWithAttachmentsArrivesIntactAtARealServer)
         {"random200k.bin", binary},
     };
 
-    SinkProcess sink((work / "store").string());
-    ASSERT_GT(sink.Port(), 0) << "the aiosmtpd sink did not start";
+    MailSink sink;
+    ASSERT_TRUE(sink.start());
+    ASSERT_GT(sink.port(), 0) << "the aiosmtpd sink did not start";
 
     TWireMessage msg;
     msg.SetFrom("Example Shop <shop@example.com>");
@@ -77,25 +75,21 @@ TEST(EndToEndTest, MessageWithAttachmentsArrivesIntactAtARealServer)
 
     TWireSMTP smtp;
     smtp.Host = "127.0.0.1";
-    smtp.Port = sink.Port();
+    smtp.Port = sink.port();
     smtp.Timeout = 30;
     ASSERT_NO_THROW(smtp.Send(msg));
 
-    const std::string stored = sink.AwaitMessage(1);
-    ASSERT_FALSE(stored.empty()) << "the sink stored no message";
-    sink.Stop();
+    ASSERT_EQ(sink.waitForMessages(1, 20000), 1) << "the sink stored no message";
 
     // The envelope.
     {
-        std::ifstream in(work / "store" / "msg-0001.json");
-        std::string envelope((std::istreambuf_iterator<char>(in)), {});
-        QJsonObject e = QJsonDocument::fromJson(QByteArray::fromStdString(envelope)).object();
+        QJsonObject e = sink.envelope(1);
         EXPECT_EQ(e["mail_from"].toString().toStdString(), "shop@example.com");
         EXPECT_EQ(e["rcpt_tos"].toArray().size(), 1);
         EXPECT_EQ(e["rcpt_tos"].toArray()[0].toString().toStdString(), "customer@example.org");
     }
 
-    const QJsonObject summary = ParseStored(stored);
+    const QJsonObject summary = sink.parsed(1);
     ASSERT_FALSE(summary.isEmpty()) << "Python could not summarise the stored message";
     EXPECT_TRUE(summary["defects"].toArray().isEmpty());
 
@@ -138,4 +132,11 @@ TEST(EndToEndTest, MessageWithAttachmentsArrivesIntactAtARealServer)
         EXPECT_EQ(part["sha256"].toString().toStdString(), expected);
     }
     fs::remove_all(work);
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv); // the sink and the parser run as processes
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "net/SMTPWire.h"
-#include "tests/net/ScriptedServer.h"
+#include "tests/support/ScriptedSmtpServer.h"
 
 using namespace og;
 using namespace og::test;
@@ -37,17 +37,9 @@ protected:
     }
 
     // A server that plays `answers` on up to `connections` connections.
-    std::unique_ptr<ScriptedServer> Serve(SmtpAnswers answers, int connections = 1)
+    std::unique_ptr<ScriptedSmtpServer> Serve(SmtpAnswers answers, int connections = 1)
     {
-        auto holder = std::make_shared<ScriptedServer*>(nullptr);
-        auto server = std::make_unique<ScriptedServer>(
-            [answers, holder](ServerSession& s, int) {
-                while (!*holder)
-                    std::this_thread::yield();
-                PlaySmtp(s, answers, **holder);
-            },
-            connections);
-        *holder = server.get();
+        auto server = std::make_unique<ScriptedSmtpServer>(std::move(answers), connections);
         smtp.Port = server->Port();
         return server;
     }
@@ -149,6 +141,9 @@ TEST_F(SmtpTest, PlainMessageWithoutAttachments)
     auto server = Serve({});
     smtp.Send(msg);
     server->Join();
+    EXPECT_EQ(server->Delivered(), std::vector<std::string> {"cust@example.org"});
+    ASSERT_EQ(server->Messages().size(), 1u);
+    EXPECT_EQ(server->Messages()[0].substr(server->Messages()[0].size() - 9), "\r\nHello\r\n");
     EXPECT_EQ(MaskDate(server->Received()[0]),
         "ehlo " + host +
             "\r\nRset\r\nMail from:<shop@example.com>\r\nRCPT to:<cust@example.org>\r\nData\r\n"
@@ -173,7 +168,7 @@ TEST_F(SmtpTest, HeloWhenEhloIsNotUnderstood)
     server->Join();
     const std::string wire = server->Received()[0];
     EXPECT_EQ(wire.rfind("ehlo " + host + "\r\nHelo " + host + "\r\nRset\r\n", 0), 0u) << wire;
-    EXPECT_TRUE(smtp.AuthMechanisms.empty());
+    EXPECT_TRUE(smtp.Capabilities.empty());
 }
 
 TEST_F(SmtpTest, HeloRefusedEndsTheConnection)
@@ -200,7 +195,7 @@ TEST_F(SmtpTest, AuthMechanismsFromTheEhloReply)
         "250-auth cram-md5  login", "250 HELP"};
     auto server = Serve(answers);
     smtp.Connect();
-    EXPECT_EQ(smtp.AuthMechanisms, (std::vector<std::string> {"LOGIN", "PLAIN", "CRAM-MD5"}));
+    EXPECT_EQ(smtp.Capabilities.AuthMechanisms(), (std::vector<std::string> {"LOGIN", "PLAIN", "CRAM-MD5"}));
     EXPECT_TRUE(smtp.AuthSupported(TWireSMTP::TAuthenticationType::atLogin));
     EXPECT_FALSE(smtp.AuthSupported(TWireSMTP::TAuthenticationType::atNone));
     smtp.Disconnect();
@@ -445,7 +440,7 @@ TEST_F(SmtpTest, SendOnAnOpenConnectionKeepsItOpen)
 
 TEST_F(SmtpTest, ServerClosingFirstAfterAcceptanceIsNoFailure)
 {
-    ScriptedServer server([](ServerSession& s, int) {
+    ScriptedSmtpServer server([](ServerSession& s, int) {
         s.Reply("220 hi");
         for (;;) {
             auto line = s.ReadLine();
@@ -469,7 +464,7 @@ TEST_F(SmtpTest, ServerClosingFirstAfterAcceptanceIsNoFailure)
 
 TEST_F(SmtpTest, MissingSenderOrRecipientsFailBeforeConnecting)
 {
-    ScriptedServer server([](ServerSession&, int) {});
+    ScriptedSmtpServer server([](ServerSession&, int) {});
     smtp.Port = server.Port();
     msg.SetFrom("Nobody <>");
     try {
@@ -495,7 +490,7 @@ TEST_F(SmtpTest, MissingSenderOrRecipientsFailBeforeConnecting)
 
 TEST_F(SmtpTest, LineBreaksInAddressesOrHeadersAreRefusedBeforeConnecting)
 {
-    ScriptedServer server([](ServerSession&, int) {});
+    ScriptedSmtpServer server([](ServerSession&, int) {});
     smtp.Port = server.Port();
     auto refused = [&](const char* what) {
         EXPECT_THROW(smtp.Send(msg), EWireException) << what;
@@ -552,4 +547,24 @@ TEST_F(SmtpTest, DestroyingAConnectedClientSaysQuit)
     }
     server->Join();
     EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\nQuit\r\n");
+}
+
+TEST(SmtpCapabilitiesTest, KeywordsAndParametersFromAnEhloReply)
+{
+    const auto caps = TSmtpCapabilities::Parse({"250-test.server hello", "250-size 1000", "250-PIPELINING",
+        "250-Auth=login", "250-AUTH PLAIN login", "250-8BITMIME", "250 STARTTLS"});
+    struct Case {
+        const char* keyword;
+        bool present;
+        std::vector<std::string> parameters;
+    };
+    for (const Case& c :
+        std::initializer_list<Case> {{"SIZE", true, {"1000"}}, {"pipelining", true, {}}, {"StartTLS", true, {}},
+            {"AUTH", true, {"login", "PLAIN"}}, {"test.server", false, {}}, {"CHUNKING", false, {}}}) {
+        EXPECT_EQ(caps.Has(c.keyword), c.present) << c.keyword;
+        EXPECT_EQ(caps.Parameters(c.keyword), c.parameters) << c.keyword;
+    }
+    EXPECT_EQ(caps.AuthMechanisms(), (std::vector<std::string> {"LOGIN", "PLAIN"}));
+    EXPECT_TRUE(caps.HasAuthMechanism("plain"));
+    EXPECT_FALSE(caps.HasAuthMechanism("CRAM-MD5"));
 }

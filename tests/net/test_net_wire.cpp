@@ -13,7 +13,7 @@
 
 #include "net/Wire.h"
 #include "tests/net/CountingWinsock.h"
-#include "tests/net/ScriptedServer.h"
+#include "tests/support/ScriptedSmtpServer.h"
 
 using namespace og;
 using namespace og::test;
@@ -41,7 +41,7 @@ protected:
         client.Timeout = 5;
         client.OnStatus = [this](TWireSocket&, const std::string& text) { statuses.push_back(text); };
     }
-    void ConnectTo(ScriptedServer& server)
+    void ConnectTo(ScriptedSmtpServer& server)
     {
         client.Port = server.Port();
         client.Connect();
@@ -60,7 +60,7 @@ protected:
 
 TEST_F(WireClientTest, LineSplitOverReceivesComesWhole)
 {
-    ScriptedServer server([this](ServerSession& s, int) {
+    ScriptedSmtpServer server([this](ServerSession& s, int) {
         s.Send("250 hel");
         AwaitReceives(counting, 1);
         s.Send("lo wor");
@@ -76,7 +76,7 @@ TEST_F(WireClientTest, LineSplitOverReceivesComesWhole)
 
 TEST_F(WireClientTest, TwoLinesInOneReceiveNeedOneReceive)
 {
-    ScriptedServer server([](ServerSession& s, int) { s.Send("first\r\nsecond\r\nthird"); });
+    ScriptedSmtpServer server([](ServerSession& s, int) { s.Send("first\r\nsecond\r\nthird"); });
     ConnectTo(server);
     EXPECT_EQ(client.ReadLn(), "first");
     EXPECT_EQ(client.ReadLn(), "second");
@@ -89,7 +89,7 @@ TEST_F(WireClientTest, TwoLinesInOneReceiveNeedOneReceive)
 
 TEST_F(WireClientTest, OnlyCrLfEndsALine)
 {
-    ScriptedServer server([](ServerSession& s, int) { s.Send("a\nb\rc\r\n\r\nd\r\n"); });
+    ScriptedSmtpServer server([](ServerSession& s, int) { s.Send("a\nb\rc\r\n\r\nd\r\n"); });
     ConnectTo(server);
     EXPECT_EQ(client.ReadLn(), "a\nb\rc");
     EXPECT_EQ(client.ReadLn(), "");
@@ -100,7 +100,7 @@ TEST_F(WireClientTest, OnlyCrLfEndsALine)
 
 TEST_F(WireClientTest, RepliesOneAfterAnother)
 {
-    ScriptedServer server([](ServerSession& s, int) {
+    ScriptedSmtpServer server([](ServerSession& s, int) {
         s.Send("\r\n   \r\n\t\r\n220 ready\r\n"
                "250-a\r\n250-b\r\n250 c\r\n"
                "250-first\r\n251-odd one\r\n250-x\r\n250 last\r\n"
@@ -136,7 +136,7 @@ TEST_F(WireClientTest, RepliesOneAfterAnother)
 
 TEST_F(WireClientTest, CommandChecksTheCodeAndReportsStatus)
 {
-    ScriptedServer server([](ServerSession& s, int) {
+    ScriptedSmtpServer server([](ServerSession& s, int) {
         for (const char* reply : {"250 fine", "550 No such user here", "354 go", "221 bye"}) {
             if (!s.ReadLine())
                 return;
@@ -166,7 +166,7 @@ TEST_F(WireClientTest, CommandChecksTheCodeAndReportsStatus)
 
 TEST_F(WireClientTest, CommandWithLineBreakIsRefusedBeforeSending)
 {
-    ScriptedServer server([](ServerSession& s, int) {
+    ScriptedSmtpServer server([](ServerSession& s, int) {
         if (s.ReadLine())
             s.Reply("250 ok");
     });
@@ -183,7 +183,7 @@ TEST_F(WireClientTest, CommandWithLineBreakIsRefusedBeforeSending)
 
 TEST_F(WireClientTest, AsciiFilterClearsTheTopBit)
 {
-    ScriptedServer server([](ServerSession& s, int) { s.Send("\xE9t\xE9\r\n\xE9\r\n"); });
+    ScriptedSmtpServer server([](ServerSession& s, int) { s.Send("\xE9t\xE9\r\n\xE9\r\n"); });
     ConnectTo(server);
     EXPECT_EQ(client.ReadLn(), "\xE9t\xE9");
     client.ASCIIFilter = true;
@@ -191,7 +191,7 @@ TEST_F(WireClientTest, AsciiFilterClearsTheTopBit)
     EXPECT_EQ(client.ReadLn(), "\xE9");
     client.Disconnect();
 
-    ScriptedServer second([](ServerSession& s, int) { s.Send("\xE9t\xE9\r\n"); });
+    ScriptedSmtpServer second([](ServerSession& s, int) { s.Send("\xE9t\xE9\r\n"); });
     client.Port = second.Port();
     client.Connect();
     EXPECT_EQ(client.ReadLn(), "iti");
@@ -216,7 +216,7 @@ TEST_F(WireClientTest, WritingWithoutConnection)
 TEST_F(WireClientTest, GatheredWritesGoOutAsFewSendsWithExactBytes)
 {
     const std::string line(60, 'Q');
-    ScriptedServer server([](ServerSession& s, int) {
+    ScriptedSmtpServer server([](ServerSession& s, int) {
         for (int i = 0; i < 3000; ++i)
             if (!s.ReadLine())
                 return;
@@ -240,7 +240,7 @@ TEST_F(WireClientTest, GatheredWritesGoOutAsFewSendsWithExactBytes)
 
 TEST_F(WireClientTest, PendingWritesGoOutAtDisconnect)
 {
-    ScriptedServer server([](ServerSession&, int) {});
+    ScriptedSmtpServer server([](ServerSession&, int) {});
     ConnectTo(server);
     client.WriteLn("last words");
     client.Disconnect();
@@ -250,7 +250,7 @@ TEST_F(WireClientTest, PendingWritesGoOutAtDisconnect)
 
 TEST_F(WireClientTest, HeaderBlockFromNameValueLines)
 {
-    ScriptedServer server([](ServerSession&, int) {});
+    ScriptedSmtpServer server([](ServerSession&, int) {});
     ConnectTo(server);
     client.WriteHeaders(
         {"From=Shop <shop@example.com>", "Content-Type=multipart/mixed; boundary=\"=_b\"", "X-Plain", "Subject="});
@@ -266,7 +266,7 @@ TEST_F(WireClientTest, HeaderBlockFromNameValueLines)
 
 TEST_F(WireClientTest, SecondConnectKeepsTheConnection)
 {
-    ScriptedServer server([](ServerSession& s, int) {
+    ScriptedSmtpServer server([](ServerSession& s, int) {
         if (s.ReadLine())
             s.Reply("250 still here");
     });
@@ -286,7 +286,7 @@ TEST_F(WireClientTest, SecondConnectKeepsTheConnection)
 
 TEST_F(WireClientTest, LowerCaseLocalhostConnectsWithoutLookup)
 {
-    ScriptedServer server([](ServerSession& s, int) { s.Reply("220 hi"); });
+    ScriptedSmtpServer server([](ServerSession& s, int) { s.Reply("220 hi"); });
     client.Host = "localhost";
     ConnectTo(server);
     EXPECT_EQ(client.ReadLn(), "220 hi");
@@ -313,7 +313,7 @@ TEST_F(WireClientTest, RefusedConnectionReportsConnectionRefused)
 TEST_F(WireClientTest, SilentServerTimesOutAndIsDropped)
 {
     std::atomic<bool> clientClosed {false};
-    ScriptedServer server([&](ServerSession& s, int) { clientClosed = s.WaitForPeerClose(10s); });
+    ScriptedSmtpServer server([&](ServerSession& s, int) { clientClosed = s.WaitForPeerClose(10s); });
     client.Timeout = 1;
     ConnectTo(server);
     try {
@@ -330,7 +330,7 @@ TEST_F(WireClientTest, SilentServerTimesOutAndIsDropped)
 
 TEST_F(WireClientTest, ServerThatStopsReadingTimesTheSendOut)
 {
-    ScriptedServer server([](ServerSession&, int) { std::this_thread::sleep_for(4s); });
+    ScriptedSmtpServer server([](ServerSession&, int) { std::this_thread::sleep_for(4s); });
     client.Timeout = 1;
     ConnectTo(server);
     const std::string block(1 << 20, 'x');
@@ -348,7 +348,7 @@ TEST_F(WireClientTest, ServerThatStopsReadingTimesTheSendOut)
 
 TEST_F(WireClientTest, PeerCloseIsAGracefulCloseAndDisconnects)
 {
-    ScriptedServer server([](ServerSession& s, int) {
+    ScriptedSmtpServer server([](ServerSession& s, int) {
         s.Send("partial line");
         s.Close();
     });
@@ -367,7 +367,7 @@ TEST_F(WireClientTest, PeerCloseIsAGracefulCloseAndDisconnects)
 
 TEST_F(WireClientTest, NagleSwitchedOffOnlyWhenAsked)
 {
-    ScriptedServer server([](ServerSession&, int) {}, 2);
+    ScriptedSmtpServer server([](ServerSession&, int) {}, 2);
     auto noDelay = [this] {
         int value = -1;
         socklen_t length = sizeof value;
@@ -386,7 +386,7 @@ TEST_F(WireClientTest, NagleSwitchedOffOnlyWhenAsked)
 
 TEST_F(WireClientTest, ReadBufferTakesExactlyCountBytes)
 {
-    ScriptedServer server([](ServerSession& s, int) {
+    ScriptedSmtpServer server([](ServerSession& s, int) {
         s.Send("\x05\x01");
         std::this_thread::sleep_for(20ms);
         s.Send(std::string("\x00\x03rest\r\n", 8));
@@ -405,7 +405,7 @@ TEST_F(WireClientTest, ReadBufferTakesExactlyCountBytes)
 TEST_F(WireClientTest, ReceiveBufferGrowsForLongLinesAndEmptiesAtDisconnect)
 {
     const std::string longLine(100000, 'L');
-    ScriptedServer server([&](ServerSession& s, int) { s.Send(longLine + "\r\nshort\r\n"); });
+    ScriptedSmtpServer server([&](ServerSession& s, int) { s.Send(longLine + "\r\nshort\r\n"); });
     client.BufferChunk = 1024;
     ConnectTo(server);
     EXPECT_EQ(client.BufferCapacity(), 1024u);
@@ -422,7 +422,7 @@ TEST_F(WireClientTest, ReceiveBufferGrowsForLongLinesAndEmptiesAtDisconnect)
 TEST_F(WireClientTest, EndlessLineIsRefusedAndTheConnectionDropped)
 {
     // A peer that streams bytes without ever ending its line.
-    ScriptedServer server([](ServerSession& s, int) { s.Send(std::string(20000, 'x')); });
+    ScriptedSmtpServer server([](ServerSession& s, int) { s.Send(std::string(20000, 'x')); });
     client.MaxLineLength = 4096;
     ConnectTo(server);
     try {
@@ -437,7 +437,7 @@ TEST_F(WireClientTest, EndlessLineIsRefusedAndTheConnectionDropped)
 
 TEST_F(WireClientTest, StatusHandlerErrorsAreWrappedKeepingTheirClass)
 {
-    ScriptedServer server([](ServerSession&, int) {});
+    ScriptedSmtpServer server([](ServerSession&, int) {});
     client.Port = server.Port();
     client.OnStatus = [](TWireSocket&, const std::string& text) {
         if (text == "Socket Connected")
@@ -463,7 +463,7 @@ TEST_F(WireClientTest, StatusHandlerErrorsAreWrappedKeepingTheirClass)
 
 TEST_F(WireClientTest, DisconnectNeverRaisesEvenWhenTheHandlerDoes)
 {
-    ScriptedServer server([](ServerSession&, int) {});
+    ScriptedSmtpServer server([](ServerSession&, int) {});
     ConnectTo(server);
     client.OnStatus = [](TWireSocket&, const std::string&) { throw Exception("no"); };
     EXPECT_NO_THROW(client.Disconnect());
@@ -507,7 +507,7 @@ TEST_F(WireClientTest, ReceivedBytesFeedTheWorkEvent)
     std::vector<int64_t> work;
     client.OnWork = [&](TWireSocket&, int64_t w, int64_t) { work.push_back(w); };
     const std::string big(3000, 'b');
-    ScriptedServer server([&](ServerSession& s, int) { s.Send(big + "\r\n"); });
+    ScriptedSmtpServer server([&](ServerSession& s, int) { s.Send(big + "\r\n"); });
     ConnectTo(server);
     EXPECT_EQ(client.ReadLn(), big);
     ASSERT_FALSE(work.empty());
@@ -524,7 +524,7 @@ TEST_F(WireClientTest, TrafficLogRecordsCommandsAndReplies)
         std::ofstream old(log);
         old << "left from an earlier run";
     }
-    ScriptedServer server([](ServerSession& s, int) {
+    ScriptedSmtpServer server([](ServerSession& s, int) {
         s.Reply("220 hello");
         if (s.ReadLine())
             s.Send("250-one\r\n250 two\r\n");
@@ -554,23 +554,8 @@ TEST_F(WireClientTest, ConnectToAServerThatNeverAcceptsTimesOut)
 {
     // A listener whose accept queue is full drops further connection
     // requests, so the handshake never completes.
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    socklen_t length = sizeof a;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
-    std::vector<int> fillers;
-    for (int i = 0; i < 3; ++i) {
-        int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        fillers.push_back(f);
-    }
-    std::this_thread::sleep_for(100ms);
-
-    client.Port = ntohs(a.sin_port);
+    StalledListener listener;
+    client.Port = listener.Port();
     client.Timeout = 1;
     try {
         client.Connect();
@@ -579,14 +564,11 @@ TEST_F(WireClientTest, ConnectToAServerThatNeverAcceptsTimesOut)
         EXPECT_EQ(e.ErrorCode(), 10060);
     }
     EXPECT_FALSE(client.Connected());
-    for (int f : fillers)
-        ::close(f);
-    ::close(listener);
 }
 
 TEST_F(WireClientTest, ShortTailOfABulkTransferIsPushedBeforeTheReply)
 {
-    ScriptedServer server(
+    ScriptedSmtpServer server(
         [](ServerSession& s, int) {
             for (int round = 0; round < 3; ++round) {
                 if (!s.ReadLine())
@@ -618,4 +600,72 @@ TEST_F(WireClientTest, ShortTailOfABulkTransferIsPushedBeforeTheReply)
     EXPECT_EQ(counting.noDelayOff, 1);
     client.Disconnect();
     server.Join();
+}
+
+TEST_F(WireClientTest, AbortFromAnotherThreadEndsABlockedReadPromptly)
+{
+    ScriptedSmtpServer server([](ServerSession& s, int) { s.WaitForPeerClose(10s); });
+    client.Timeout = 30;
+    ConnectTo(server);
+    std::thread stopper([this] {
+        std::this_thread::sleep_for(100ms);
+        client.Abort();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        client.ReadLn();
+        ADD_FAILURE() << "an aborted read returned";
+    } catch (const EWireSocketError& e) {
+        EXPECT_EQ(e.ErrorCode(), WSAECONNABORTED);
+    }
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_FALSE(client.Connected());
+    // It stays in force until reset, so a run being stopped opens nothing new.
+    EXPECT_THROW(client.Connect(), EWireSocketError);
+    client.ResetAbort();
+    server.Join();
+}
+
+namespace {
+
+// A layer in the place TLS takes: every byte in either direction passes
+// through ReceiveSome and SendSome, here turned into upper case one way.
+class ShoutingClient : public TWireClient {
+protected:
+    std::size_t ReceiveSome(char* into, std::size_t room) override
+    {
+        const std::size_t n = TWireClient::ReceiveSome(into, std::min<std::size_t>(room, 3));
+        for (std::size_t i = 0; i < n; ++i)
+            into[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(into[i])));
+        return n;
+    }
+    std::size_t SendSome(const char* data, std::size_t size) override
+    {
+        std::string upper(data, std::min<std::size_t>(size, 2));
+        for (char& c : upper)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return TWireClient::SendSome(upper.data(), upper.size());
+    }
+};
+
+} // namespace
+
+TEST(WireLayerTest, AllTrafficPassesThroughTheOverridableSteps)
+{
+    ScriptedSmtpServer server([](ServerSession& s, int) {
+        s.Reply("250-first");
+        s.Reply("250 last line");
+        s.ReadLine();
+    });
+    ShoutingClient client;
+    client.Host = "127.0.0.1";
+    client.Port = server.Port();
+    client.Timeout = 5;
+    client.Connect();
+    EXPECT_EQ(client.Command("noop", 250, 0, ""), 250);
+    EXPECT_EQ(client.ReplyLines, (std::vector<std::string> {"250-FIRST", "250 LAST LINE"}));
+    client.Disconnect();
+    server.Join();
+    EXPECT_EQ(server.Received()[0], "NOOP\r\n");
 }

@@ -1,11 +1,14 @@
 // The three customer lists: file formats, lookups and loading failures.
 
 #include "orders/CustomerLists.h"
+#include "orders/InputFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace og;
 
@@ -103,6 +106,7 @@ TEST(CustomerLists, LoadReadsTheThreeFilesAndToleratesMissingOnes)
     EXPECT_FALSE(lists.isBlocked(u"after@x")); // Ctrl-Z ended the file
     EXPECT_TRUE(lists.oldAddresses().isEmpty());
     EXPECT_EQ(lists.admitted().toStringList(), QStringList {"g@x"});
+    EXPECT_EQ(lists.missingFiles(), QStringList {"Address.txt"});
 
     // Windows-1252 bytes from the old program read as meant
     writeFile(dir.filePath("bozos.txt"), "ren\xe9@x\r\n");
@@ -125,6 +129,38 @@ TEST(CustomerLists, AnUnreadableFileStopsLoadingAndNamesTheFile)
     }
     EXPECT_TRUE(lists.isBlocked(u"bad@x"));  // the file before it stays
     EXPECT_TRUE(lists.admitted().isEmpty()); // the files after it do not load
+}
+
+// A FIFO would block the start for ever, a link to nothing would admit
+// blocked customers: both are refused, saying why.
+TEST(CustomerLists, WhatIsNotARegularFileIsRefused)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const QString&)> make;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"fifo", [](const QString& p) { ASSERT_EQ(::mkfifo(QFile::encodeName(p).constData(), 0600), 0); },
+            "not a regular file"},
+        {"dangling link", [](const QString& p) { ASSERT_TRUE(QFile::link(p + ".gone", p)); }, "does not exist"},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        c.make(dir.filePath("bozos.txt"));
+        CustomerLists lists;
+        try {
+            lists.load(dir.path());
+            ADD_FAILURE() << c.name << ": expected ListReadError";
+        } catch (const ListReadError& e) {
+            EXPECT_NE(std::string(e.what()).find("bozos.txt"), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
+        }
+        QByteArray bytes;
+        QString error;
+        EXPECT_FALSE(readReportFile(dir.filePath("bozos.txt"), &bytes, &error)) << c.name;
+        EXPECT_TRUE(error.contains(c.reason)) << error.toStdString();
+    }
 }
 
 TEST(CustomerLists, LookupsInLargeListsFindTheFirstEntry)

@@ -1,12 +1,18 @@
 // The report intake: lines, store, order lines and the product list.
 
 #include "orders/Report.h"
+#include "orders/ReportFields.h"
 
 #include <gtest/gtest.h>
 
 using namespace og;
 
 namespace {
+
+QString storeOf(const Report& r)
+{
+    return r.layout().name;
+}
 
 QString swregLine(const QString& order, const QString& product, const QString& address)
 {
@@ -19,7 +25,7 @@ TEST(ReportIntake, OneProductIsListedWithoutAll)
     Report r;
     r.read(swregLine("1", "Tool", "a@example.com") + "\r\n" + swregLine("2", "Tool", "b@example.com"));
     EXPECT_EQ(r.products(), QStringList {"Tool"});
-    EXPECT_EQ(r.store(), ReportStore::SWREG);
+    EXPECT_EQ(storeOf(r), "SWREG");
     EXPECT_EQ(r.orderLineCount(), 2);
 }
 
@@ -74,21 +80,21 @@ TEST(ReportIntake, HeaderStartingWithCapitalAInLine0Or1MeansRegNet)
     const QString quoted = QStringLiteral("\"1\",\"p\",\"R-1\",\"2002-02-11 10:00\",\"1\",\"9\",\"Tool\",\"a@x\",\"\"");
     Report r;
     r.read(QStringLiteral("Account,with,an@sign\r\n") + quoted);
-    EXPECT_EQ(r.store(), ReportStore::RegNet);
+    EXPECT_EQ(storeOf(r), "RegNet");
     EXPECT_FALSE(r.isOrderLine(0)); // the header is never an order
     EXPECT_EQ(r.products(), QStringList {"Tool"});
 
     r.read(QStringLiteral("\r\nAccount\r\n") + quoted); // header as line 1
-    EXPECT_EQ(r.store(), ReportStore::RegNet);
+    EXPECT_EQ(storeOf(r), "RegNet");
 
     // a line 2 starting with "A" is an ordinary line
     r.read(QStringLiteral("x\r\ny\r\nA,d,1,Tool,a@x,z"));
-    EXPECT_EQ(r.store(), ReportStore::SWREG);
+    EXPECT_EQ(storeOf(r), "SWREG");
     EXPECT_TRUE(r.isOrderLine(2));
 
     // lower-case "a" is no header
     r.read(QStringLiteral("account\r\n") + swregLine("1", "Tool", "a@x"));
-    EXPECT_EQ(r.store(), ReportStore::SWREG);
+    EXPECT_EQ(storeOf(r), "SWREG");
 }
 
 TEST(ReportIntake, OrderBeforeTheHeaderIsReadAsSwreg)
@@ -96,7 +102,7 @@ TEST(ReportIntake, OrderBeforeTheHeaderIsReadAsSwreg)
     Report r;
     r.read(swregLine("1", "Early", "a@x") + "\r\nA header\r\n" +
         "\"1\",\"p\",\"R-1\",\"d\",\"1\",\"9\",\"Late\",\"b@x\",\"\"");
-    EXPECT_EQ(r.store(), ReportStore::RegNet);
+    EXPECT_EQ(storeOf(r), "RegNet");
     EXPECT_EQ(r.products(), (QStringList {"All", "Early", "Late"}));
 }
 
@@ -121,8 +127,41 @@ TEST(ReportIntake, BytesAreDecodedAsUtf8OrWindows1252)
     r.readBytes(QByteArray("\xef\xbb\xbf"
                            "1,d,2,Caf\xc3\xa9,a@x,y\n"));
     EXPECT_EQ(r.products(), QStringList {u"Caf\u00e9"_qs});
-    EXPECT_EQ(storeName(r.store()), "SWREG");
-    EXPECT_EQ(storeName(ReportStore::RegNet), "RegNet");
+    EXPECT_EQ(storeOf(r), "SWREG");
+    EXPECT_EQ(QString(reportLayouts()[1].name), "RegNet");
+}
+
+// One row per store layout: a new store adds its row.
+TEST(ReportLayouts, EachStoreReadsTheFieldsOfItsLines)
+{
+    struct Case {
+        const char* store;
+        QString text;
+        const char *order, *product, *address, *date, *first, *last;
+    };
+    const Case cases[] = {
+        {"SWREG", swregLine("77", "Tool", "ann@x"), "77", "Tool", "ann@x", "Jan-01-2002", "Ann", "Lee"},
+        {"RegNet",
+            "Account,Status\r\n\"A7\",\"paid\",\"R-1\",\"2002-02-11 10:12:00\",\"1\",\"9\",\"Tool\","
+            "\"ivy@x\",\"\",\"St\",\"City\",\"1\",\"US\",\"Ivy\",\"Irving\",\"\"",
+            "R-1", "Tool", "ivy@x", "2002-02-11", "Ivy", "Irving"},
+    };
+    ASSERT_EQ(std::size(cases), reportLayouts().size());
+    for (const Case& c : cases) {
+        Report r;
+        r.read(c.text);
+        const ReportLayout& layout = r.layout();
+        const QByteArrayView line = r.lineBytes(r.lineCount() - 1);
+        QByteArray spill;
+        auto field = [&](int n) { return QString::fromUtf8(layout.field(line, n, spill)); };
+        EXPECT_EQ(storeOf(r), c.store);
+        EXPECT_EQ(r.products(), QStringList {"Tool"}) << c.store;
+        EXPECT_EQ(field(layout.orderField), c.order) << c.store;
+        EXPECT_EQ(field(layout.firstNameField), c.first) << c.store;
+        EXPECT_EQ(field(layout.lastNameField), c.last) << c.store;
+        EXPECT_EQ(QString::fromUtf8(bytes::orderAddress(line, layout.separator)), c.address) << c.store;
+        EXPECT_EQ(QString::fromUtf8(layout.date(line, spill)), c.date) << c.store;
+    }
 }
 
 } // namespace

@@ -1,0 +1,146 @@
+#include "orders/InputFiles.h"
+
+#include "orders/HugePages.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPromise>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace og {
+
+namespace {
+
+QString systemReason(int error)
+{
+    return qt_error_string(error);
+}
+
+} // namespace
+
+FileRead readRegularFile(const QString& path, QByteArray* bytes, QString* reason)
+{
+    bytes->clear();
+    const QByteArray name = QFile::encodeName(path);
+    // Not blocking: opening a FIFO for reading would wait for a writer.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat link;
+        if (error == ENOENT && ::lstat(name.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            *reason = QStringLiteral("it is a link to %1, which does not exist").arg(QFile::symLinkTarget(path));
+            return FileRead::Failed;
+        }
+        if (error == ENOENT)
+            return FileRead::Missing;
+        *reason = systemReason(error);
+        return FileRead::Failed;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+        *reason = systemReason(errno);
+        ::close(fd);
+        return FileRead::Failed;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        *reason = S_ISDIR(info.st_mode) ? QStringLiteral("it is a folder") : QStringLiteral("not a regular file");
+        ::close(fd);
+        return FileRead::Failed;
+    }
+    // Straight into one buffer of the file's size: a report of a hundred
+    // megabytes is read without growing and copying.
+    qsizetype size = qsizetype(info.st_size);
+    bytes->resize(size);
+    adviseHugePages(bytes->data(), size_t(size));
+    qsizetype got = 0;
+    for (;;) {
+        if (got == size) {
+            // grown meanwhile, or reached the end
+            size += 65536;
+            bytes->resize(size);
+        }
+        const ssize_t n = ::read(fd, bytes->data() + got, size_t(size - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *reason = systemReason(errno);
+            ::close(fd);
+            bytes->clear();
+            return FileRead::Failed;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    bytes->resize(got);
+    return FileRead::Read;
+}
+
+bool readReportFile(const QString& path, QByteArray* bytes, QString* error)
+{
+    QString reason;
+    switch (readRegularFile(path, bytes, &reason)) {
+    case FileRead::Read:
+        return true;
+    case FileRead::Missing:
+        reason = QStringLiteral("No such file or directory");
+        break;
+    case FileRead::Failed:
+        break;
+    }
+    *error = QStringLiteral("Unable to read the report %1: %2").arg(path, reason);
+    return false;
+}
+
+QString customerListsFolder()
+{
+    return QDir::currentPath() + u'/';
+}
+
+struct ListLoad::State {
+    QPromise<void> done;
+    QFuture<void> future;
+    QString error;
+    std::thread thread;
+};
+
+ListLoad::ListLoad(const QString& folder)
+    : folder_(folder),
+      lists_(std::make_unique<CustomerLists>()),
+      state_(std::make_unique<State>())
+{
+    state_->future = state_->done.future();
+    state_->done.start();
+    state_->thread = std::thread([this] {
+        try {
+            lists_->load(folder_);
+        } catch (const std::exception& e) {
+            state_->error = QString::fromUtf8(e.what());
+        }
+        state_->done.finish();
+    });
+}
+
+ListLoad::~ListLoad()
+{
+    wait();
+}
+
+QFuture<void> ListLoad::future() const
+{
+    return state_->future;
+}
+
+QString ListLoad::wait()
+{
+    if (state_->thread.joinable())
+        state_->thread.join();
+    return state_->error;
+}
+
+} // namespace og
