@@ -2,7 +2,6 @@
 
 #include "cli/Arguments.h"
 
-#include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
 #include "mail/WireMessage.h"
 #include "mailer/SendRun.h"
@@ -127,27 +126,25 @@ ExitStatus run(const QStringList& arguments)
     if (!folder.endsWith(u'/'))
         folder += u'/';
     const QString settingsPath = settingsPathIn(folder);
-    const ProfileReader settings(settingsPath);
-    const QString user = QStringLiteral("user");
-    const QString options = QStringLiteral("options");
-
     MailerInput input;
-    input.addressFile = absolute(args.addressFile);
-    input.sender = args.haveFrom ? args.from : settings.readString(user, QStringLiteral("email"), {});
-    input.organisation = args.haveOrg ? args.org : settings.readString(user, QStringLiteral("company"), {});
-    input.server = args.haveServer ? args.server : settings.readString(user, QStringLiteral("server"), {});
+    MailerSettings& s = input.settings;
+    s.load(settingsPath);
+    s.addressFile = absolute(args.addressFile);
+    if (args.haveFrom)
+        s.sender = args.from;
+    if (args.haveOrg)
+        s.organisation = args.org;
+    if (args.haveServer)
+        s.server = args.server;
+    if (!args.signature.isEmpty()) {
+        s.useSignature = true;
+        s.signatureFile = absolute(args.signature);
+    }
+    s.copyToSelf = s.copyToSelf && !args.noCopy;
+    s.wantLog = s.wantLog && !args.noLog;
     input.subject = args.subject;
     for (const QString& path : std::as_const(args.attachments))
         input.attachments << absolute(path);
-    if (!args.signature.isEmpty()) {
-        input.useSignature = true;
-        input.signatureFile = absolute(args.signature);
-    } else {
-        input.useSignature = settings.readBool(options, QStringLiteral("sigfile"), false);
-        input.signatureFile = settings.readString(options, QStringLiteral("signame"), {});
-    }
-    input.copyToSelf = !args.noCopy && settings.readBool(options, QStringLiteral("audit"), true);
-    input.wantLog = !args.noLog && settings.readBool(options, QStringLiteral("log"), true);
     input.settingsPath = settingsPath;
     input.programFolder = folder;
     // The command line never changes the vendor's saved sender details.
@@ -163,15 +160,11 @@ ExitStatus run(const QStringList& arguments)
     });
 
     try {
-        const QStringList body = readTextFileLines(args.bodyFile);
-        input.bodyLines = body;
-        input.bodyText = body.join(u'\n');
+        input.body = MessageBody(readTextFileLines(args.bodyFile));
         const QString problem = checkMailerInput(input);
         if (!problem.isEmpty())
             return fail(problem);
-        const QStringList signature = run.prepare(input);
-        input.bodyLines += signature;
-        input.bodyText = appendTextLines(input.bodyText, signature);
+        run.prepare(input);
         run.send(input);
     } catch (const std::exception& failure) {
         return fail(QString::fromUtf8(failure.what()));

@@ -307,32 +307,34 @@ void TemailForm::setTabOrder()
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
-QStringList TemailForm::bodyLines() const
+MessageBody TemailForm::body() const
 {
-    QStringList lines;
+    MessageBody body;
     QTextDocument* document = Memo1->document();
     QAbstractTextDocumentLayout* layout = document->documentLayout();
-    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+    QTextBlock block = document->begin();
+    // An empty last block is no line: the text is empty or ends with a line
+    // break.
+    const bool lastIsEmpty = document->lastBlock().text().isEmpty();
+    for (; block.isValid(); block = block.next()) {
+        if (lastIsEmpty && block == document->lastBlock())
+            break;
         layout->blockBoundingRect(block); // lays the block out if it has not been yet
         const QString text = block.text();
-        const QTextLayout* lines_ = block.layout();
-        if (!lines_ || lines_->lineCount() == 0) {
-            lines << text.left(MaxLineLength);
+        const QTextLayout* lines = block.layout();
+        if (!lines || lines->lineCount() == 0) {
+            body.addLine(text.left(MaxLineLength), false);
             continue;
         }
-        for (int i = 0; i < lines_->lineCount(); ++i) {
-            const QTextLine line = lines_->lineAt(i);
-            lines << text.mid(line.textStart(), qMin(line.textLength(), MaxLineLength));
+        for (int i = 0; i < lines->lineCount(); ++i) {
+            const QTextLine line = lines->lineAt(i);
+            body.addLine(
+                text.mid(line.textStart(), qMin(line.textLength(), MaxLineLength)), i + 1 < lines->lineCount());
         }
     }
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
-QString TemailForm::bodyText() const
-{
-    return Memo1->toPlainText();
+    if (lastIsEmpty && document->blockCount() > 1)
+        body.endWithBreak();
+    return body;
 }
 
 void TemailForm::appendBodyLines(const QStringList& lines)

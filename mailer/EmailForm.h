@@ -55,9 +55,10 @@ public:
     void setSpellChecker(std::unique_ptr<TVSSpell> speller);
 
     // The body as the lines the field shows (wrapped paragraphs as several
-    // lines, a final empty line not counted), and as typed.
-    QStringList bodyLines() const;
-    QString bodyText() const;
+    // lines, a final empty line not counted), with where the vendor broke
+    // the lines.
+    MessageBody body() const;
+    QStringList bodyLines() const { return body().lines(); }
 
     bool isSending() const { return sending_; }
     // Processes events until the send run under way has ended; false when it
@@ -108,6 +109,7 @@ private:
     void openExternally(const QString& path, const QString& missingText);
     void setRunning(bool running);
     void runEnded();
+    MailerSettings settingsFromControls() const;
     MailerInput collectInput() const;
     void appendBodyLines(const QStringList& lines);
 

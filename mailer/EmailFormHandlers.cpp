@@ -2,6 +2,7 @@
 #include "mailer/EmailForm.h"
 
 #include "common/ProfileFile.h"
+#include "mailer/MailerSettings.h"
 #include "mailer/VSSpell.h"
 #include "platform/Version.h"
 
@@ -58,17 +59,17 @@ void TemailForm::FormActivate()
 {
     if (!ProfileFile::exists(SettingsPath))
         return;
-    const ProfileReader settings(SettingsPath);
-    const QString user = QStringLiteral("user");
-    const QString options = QStringLiteral("options");
-    setTextIfChanged(MyAddress, settings.readString(user, QStringLiteral("email"), {}));
-    setTextIfChanged(Organ, settings.readString(user, QStringLiteral("company"), {}));
-    setTextIfChanged(MyServer, settings.readString(user, QStringLiteral("server"), {}));
-    MyFile->setText(settings.readString(options, QStringLiteral("efile"), QLatin1String(PlaceholderFile)));
-    WantLog->setChecked(settings.readBool(options, QStringLiteral("log"), WantLog->isChecked()));
-    CheckYourself->setChecked(settings.readBool(options, QStringLiteral("audit"), CheckYourself->isChecked()));
-    SigCheck->setChecked(settings.readBool(options, QStringLiteral("sigfile"), SigCheck->isChecked()));
-    SigFile->setText(settings.readString(options, QStringLiteral("signame"), SigFile->text()));
+    MailerSettings settings = settingsFromControls();
+    settings.addressFile = QLatin1String(PlaceholderFile);
+    settings.load(SettingsPath);
+    setTextIfChanged(MyAddress, settings.sender);
+    setTextIfChanged(Organ, settings.organisation);
+    setTextIfChanged(MyServer, settings.server);
+    MyFile->setText(settings.addressFile);
+    WantLog->setChecked(settings.wantLog);
+    CheckYourself->setChecked(settings.copyToSelf);
+    SigCheck->setChecked(settings.useSignature);
+    SigFile->setText(settings.signatureFile);
 }
 
 void TemailForm::reject()
@@ -95,22 +96,28 @@ void TemailForm::Button1Click()
         MyFile->setText(path);
 }
 
+MailerSettings TemailForm::settingsFromControls() const
+{
+    MailerSettings s;
+    s.addressFile = MyFile->text();
+    s.sender = MyAddress->text();
+    s.organisation = Organ->text();
+    s.server = MyServer->text();
+    s.useSignature = SigCheck->isChecked();
+    s.signatureFile = SigFile->text();
+    s.copyToSelf = CheckYourself->isChecked();
+    s.wantLog = WantLog->isChecked();
+    return s;
+}
+
 MailerInput TemailForm::collectInput() const
 {
     MailerInput input;
-    input.addressFile = MyFile->text();
-    input.sender = MyAddress->text();
-    input.organisation = Organ->text();
-    input.server = MyServer->text();
+    input.settings = settingsFromControls();
     input.subject = MySubject->text();
-    input.bodyLines = bodyLines();
-    input.bodyText = bodyText();
+    input.body = body();
     for (int i = 0; i < AttBox->count(); ++i)
         input.attachments << AttBox->itemText(i);
-    input.useSignature = SigCheck->isChecked();
-    input.signatureFile = SigFile->text();
-    input.copyToSelf = CheckYourself->isChecked();
-    input.wantLog = WantLog->isChecked();
     input.settingsPath = SettingsPath;
     input.programFolder = ProgramFolder;
     input.settingsChanged = settingsChanged_;
@@ -157,11 +164,10 @@ void TemailForm::BitBtn1Click()
         accept();
         return;
     }
-    // The hidden buffer holds the signature as read, as it always has.
+    // The run appends the signature to what it sends; the field shows it
+    // too, and the hidden buffer holds it as read, as they always have.
     Memo2->setPlainText(signature.join(u'\n'));
     appendBodyLines(signature);
-    input.bodyLines = bodyLines();
-    input.bodyText = bodyText();
 
     failed_ = false;
     failure_.clear();

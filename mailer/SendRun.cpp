@@ -56,21 +56,6 @@ ServerAddress parseServerAddress(const QString& server)
     return address;
 }
 
-QString checkMailerInput(const MailerInput& input)
-{
-    if (!QFileInfo(input.addressFile).isFile())
-        return QStringLiteral("Invalid file name specification");
-    if (input.sender.indexOf(u'@') < 1)
-        return QStringLiteral("You must enter your correct email address");
-    if (input.server.indexOf(u'.') < 1)
-        return QStringLiteral("You must enter your mail server (e.g. %1)").arg(QLatin1String(ExampleMailServer));
-    if (input.subject.isEmpty())
-        return QStringLiteral("You must enter a subject for your message");
-    if (input.bodyLines.isEmpty())
-        return QStringLiteral("You must enter something in your message");
-    return {};
-}
-
 QStringList splitTextLines(const QString& text)
 {
     if (text.isEmpty())
@@ -144,15 +129,16 @@ QStringList SendRun::prepare(const MailerInput& input)
 {
     stopRequested_ = false;
     showStatus(PreparingText);
+    signature_.clear();
     try {
-        ProfileFile::writeString(
-            input.settingsPath, QStringLiteral("options"), QStringLiteral("efile"), input.addressFile);
+        MailerSettings::saveAddressFile(input.settingsPath, input.settings.addressFile);
     } catch (const std::exception& error) {
         throw SendFailure(QString::fromUtf8(error.what()));
     }
-    if (input.useSignature && QFileInfo(input.signatureFile).isFile())
-        return readTextFileLines(input.signatureFile);
-    return {};
+    const MailerSettings& s = input.settings;
+    if (s.useSignature && QFileInfo(s.signatureFile).isFile())
+        signature_ = readTextFileLines(s.signatureFile);
+    return signature_;
 }
 
 void SendRun::sendTo(const QString& address)
@@ -169,25 +155,28 @@ void SendRun::sendTo(const QString& address)
 SendOutcome SendRun::send(const MailerInput& input)
 {
     SendOutcome outcome;
+    const MailerSettings& settings = input.settings;
+    MessageBody body = input.body;
+    body.append(signature_);
 
-    const ServerAddress server = parseServerAddress(input.server);
+    const ServerAddress server = parseServerAddress(settings.server);
     smtp_.Host = utf8(server.host);
     smtp_.Port = server.port;
 
     message_.Attachments.Clear();
     message_.CCList.clear();
     message_.BCCList.clear();
-    message_.SetFrom(utf8(input.sender));
-    message_.SetOrganization(utf8(input.organisation));
+    message_.SetFrom(utf8(settings.sender));
+    message_.SetOrganization(utf8(settings.organisation));
     message_.SetSubject(utf8(input.subject));
-    message_.Text = byteLines(input.bodyLines);
+    message_.Text = byteLines(body.lines());
 
     if (!input.attachments.isEmpty()) {
         for (const QString& path : input.attachments)
             message_.Attachments.AddAttachment(utf8(path));
     } else {
         const QString path = input.programFolder + QLatin1String(MessageFileName);
-        QString text = input.bodyText;
+        QString text = body.typedText();
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
         QSaveFile file(path);
@@ -197,7 +186,7 @@ SendOutcome SendRun::send(const MailerInput& input)
     }
 
     // Count the customers first so the progress can say "of how many".
-    const QStringList lines = readTextFileLines(input.addressFile);
+    const QStringList lines = readTextFileLines(settings.addressFile);
     QStringList customers;
     for (const QString& line : lines) {
         const QString address = customerAddress(line);
@@ -207,9 +196,9 @@ SendOutcome SendRun::send(const MailerInput& input)
     outcome.total = int(customers.size());
 
     RunLog log;
-    if (input.wantLog) {
+    if (settings.wantLog) {
         log.open(QLatin1String(LogFileName));
-        log.writeHeader(input.addressFile, input.subject, input.bodyLines);
+        log.writeHeader(settings.addressFile, input.subject, body.lines());
     }
     if (progress_)
         progress_(0, outcome.total);
@@ -240,39 +229,26 @@ SendOutcome SendRun::send(const MailerInput& input)
             progress_(outcome.sent, outcome.total);
     }
 
-    if (input.copyToSelf) {
+    if (settings.copyToSelf) {
         try {
-            sendTo(input.sender);
+            sendTo(settings.sender);
         } catch (const SendFailure&) {
             log.close();
             throw;
         }
-        showStatus(SendingText + input.sender);
+        showStatus(SendingText + settings.sender);
     }
     log.close();
     showStatus(QStringLiteral("Message sent to %1 customers").arg(outcome.sent));
-    if (input.settingsChanged)
-        saveSettings(input);
+    if (input.settingsChanged) {
+        try {
+            settings.save(input.settingsPath);
+        } catch (const std::exception& error) {
+            throw SendFailure(QString::fromUtf8(error.what()));
+        }
+    }
     showStatus(QString());
     return outcome;
-}
-
-void SendRun::saveSettings(const MailerInput& input)
-{
-    const QString user = QStringLiteral("user");
-    const QString options = QStringLiteral("options");
-    const QString& path = input.settingsPath;
-    try {
-        ProfileFile::writeString(path, user, QStringLiteral("email"), input.sender);
-        ProfileFile::writeString(path, user, QStringLiteral("company"), input.organisation);
-        ProfileFile::writeString(path, user, QStringLiteral("server"), input.server);
-        ProfileFile::writeBool(path, options, QStringLiteral("log"), input.wantLog);
-        ProfileFile::writeBool(path, options, QStringLiteral("audit"), input.copyToSelf);
-        ProfileFile::writeBool(path, options, QStringLiteral("sigfile"), input.useSignature);
-        ProfileFile::writeString(path, options, QStringLiteral("signame"), input.signatureFile);
-    } catch (const std::exception& error) {
-        throw SendFailure(QString::fromUtf8(error.what()));
-    }
 }
 
 } // namespace og

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mailer/MailerSettings.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -11,26 +13,6 @@ namespace og {
 
 class TWireMessage;
 class TWireSMTP;
-
-// What the vendor filled in for one notification run: the window's controls,
-// or the command line's arguments and settings.
-struct MailerInput {
-    QString addressFile;  // full path of the address file
-    QString sender;       // "Your Email Address"
-    QString organisation; // "Company Name"
-    QString server;       // "host" or "host:port"
-    QString subject;
-    QStringList bodyLines;   // the body as the lines the vendor sees
-    QString bodyText;        // the body as typed ("\n" between lines)
-    QStringList attachments; // full paths, in the order added
-    bool useSignature = false;
-    QString signatureFile;
-    bool copyToSelf = true;
-    bool wantLog = true;
-    QString settingsPath;         // ordergate.ini
-    QString programFolder;        // ends with "/"; message.txt goes here
-    bool settingsChanged = false; // save the sender's settings after a completed run
-};
 
 // A failure of the run after the checks: the message is shown to the vendor
 // as it stands (the transport's and the file system's own texts).
@@ -55,13 +37,6 @@ struct ServerAddress {
 };
 ServerAddress parseServerAddress(const QString& server);
 
-// The five checks of "Send Now", in order; the first failure's message, or an
-// empty text when all pass.
-QString checkMailerInput(const MailerInput& input);
-
-// The example host name in the server check's message.
-inline constexpr const char* ExampleMailServer = "mail.example.com";
-
 // The lines of a text as a list, the way an edit field counts them: a final
 // line break ends the last line and adds no empty one.
 QStringList splitTextLines(const QString& text);
@@ -83,8 +58,8 @@ QString customerAddress(const QString& line);
 void configureTransport(TWireMessage& message, TWireSMTP& smtp);
 
 // One notification run over the transport. The window and the command line
-// both drive it: first prepare() (on the caller's thread; its result is the
-// signature to append to the body), then send() with the final body.
+// both drive it: first prepare() (on the caller's thread), then send() with
+// the body as entered; the run appends the signature itself.
 // send() may run on a worker thread; requestStop() may be called from any.
 class SendRun {
 public:
@@ -97,11 +72,13 @@ public:
     void setProgressHandler(ProgressHandler handler) { progress_ = std::move(handler); }
 
     // Records the address file as the last one used and reads the signature.
-    // Returns the lines to append to the body (none without a signature).
+    // Returns the signature's lines (none without a signature), which send()
+    // appends to the body.
     QStringList prepare(const MailerInput& input);
 
-    // Builds the message, writes message.txt and the log, and sends one
-    // message per customer, then the copy to the sender. Throws SendFailure.
+    // Builds the message (the body with the signature), writes message.txt
+    // and the log, and sends one message per customer, then the copy to the
+    // sender. Throws SendFailure.
     SendOutcome send(const MailerInput& input);
 
     // Ends the run before the next customer; the one under way is finished.
@@ -114,13 +91,13 @@ public:
 private:
     void showStatus(const QString& text);
     void sendTo(const QString& address);
-    void saveSettings(const MailerInput& input);
 
     TWireMessage& message_;
     TWireSMTP& smtp_;
     StatusHandler status_;
     ProgressHandler progress_;
     std::atomic<bool> stopRequested_ {false};
+    QStringList signature_;
 };
 
 } // namespace og

@@ -10,12 +10,6 @@ namespace og {
 
 namespace {
 
-std::string UpperCase(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
-    return s;
-}
-
 // An address without a domain gets the message's default domain, when it
 // has one; otherwise it goes out as it is (a local mailbox of the server).
 std::string CompleteAddress(const std::string& address, const TWireMessage& message)
@@ -35,12 +29,8 @@ TWireSMTP::TWireSMTP()
 TWireSMTP::~TWireSMTP()
 {
     // The base destructor can no longer reach this class's farewell.
-    if (Connected()) {
-        try {
-            TWireSMTP::Disconnect();
-        } catch (...) {
-        }
-    }
+    if (Connected())
+        DisconnectQuietly();
 }
 
 void TWireSMTP::Connect()
@@ -50,37 +40,17 @@ void TWireSMTP::Connect()
         GetResponse();
         if (ReplyCode != 220)
             throw EWireConnectRefused(LastReply);
-        AuthMechanisms.clear();
+        Capabilities.Clear();
         const std::string hostName = LocalHostName();
         Command("ehlo " + hostName, -1, 0, "Connected");
         if (ReplyCode == 250) {
-            // "250-AUTH LOGIN PLAIN" and "250-AUTH=LOGIN" name mechanisms;
-            // the first line is the server's greeting to us.
-            for (std::size_t i = 1; i < ReplyLines.size(); ++i) {
-                const std::string line = UpperCase(ReplyLines[i]);
-                if (line.size() < 9 || line.compare(4, 4, "AUTH") != 0 || (line[8] != ' ' && line[8] != '='))
-                    continue;
-                std::size_t at = 9;
-                while (at < line.size()) {
-                    std::size_t blank = line.find(' ', at);
-                    std::string word = line.substr(at, blank == std::string::npos ? std::string::npos : blank - at);
-                    if (!word.empty() &&
-                        std::find(AuthMechanisms.begin(), AuthMechanisms.end(), word) == AuthMechanisms.end())
-                        AuthMechanisms.push_back(word);
-                    if (blank == std::string::npos)
-                        break;
-                    at = blank + 1;
-                }
-            }
+            Capabilities = TSmtpCapabilities::Parse(ReplyLines);
         } else {
             Command("Helo " + hostName, 250, 0, "Connected");
         }
     } catch (...) {
-        try {
-            Disconnect();
-        } catch (...) {
-            // The failure of the greeting or EHLO is what the caller needs.
-        }
+        // The failure of the greeting or EHLO is what the caller needs.
+        DisconnectQuietly();
         throw;
     }
 }
@@ -107,7 +77,7 @@ bool TWireSMTP::AuthSupported(TAuthenticationType type)
 {
     if (type != TAuthenticationType::atLogin)
         return false;
-    return std::find(AuthMechanisms.begin(), AuthMechanisms.end(), "LOGIN") != AuthMechanisms.end();
+    return Capabilities.HasAuthMechanism("LOGIN");
 }
 
 bool TWireSMTP::Authenticate()
@@ -161,23 +131,15 @@ void TWireSMTP::Send(TWireMessage& message)
         DoStatus("    Waiting for acceptance");
         Command(".", 250, 2, "Message accepted");
     } catch (...) {
-        if (!wasConnected) {
-            try {
-                Disconnect();
-            } catch (...) {
-                // The error that ended the transaction is the caller's news.
-            }
-        }
+        // The error that ended the transaction is the caller's news.
+        if (!wasConnected)
+            DisconnectQuietly();
         throw;
     }
-    if (!wasConnected) {
-        try {
-            Disconnect();
-        } catch (...) {
-            // The server has accepted the message; a farewell that fails
-            // (the server closed first) is no failure of the send.
-        }
-    }
+    // The server has accepted the message; a farewell that fails (the server
+    // closed first) is no failure of the send.
+    if (!wasConnected)
+        DisconnectQuietly();
 }
 
 } // namespace og

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mail/WireMessage.h"
+#include "net/SmtpCapabilities.h"
 
 namespace og {
 
@@ -18,8 +19,8 @@ public:
     ~TWireSMTP() override;
 
     TAuthenticationType AuthenticationType = TAuthenticationType::atNone;
-    // Mechanisms the server named in its EHLO reply, upper case, each once.
-    std::vector<std::string> AuthMechanisms;
+    // What the server offered in its last EHLO reply; empty after HELO.
+    TSmtpCapabilities Capabilities;
     // UserID and Password live in TWireClient.
 
     // Connects, reads the 220 greeting and says EHLO (HELO when EHLO is not

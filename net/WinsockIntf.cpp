@@ -450,6 +450,11 @@ TSocket TWinsockIntf11::WSSocket(int family, int type, int protocol)
     return fd >= 0 ? fd : FailErrno();
 }
 
+int TWinsockIntf11::WSShutdown(TSocket s, int how)
+{
+    return ::shutdown(s, how) == 0 ? 0 : FailErrno();
+}
+
 int TWinsockIntf11::WSSetNonBlocking(TSocket s, bool nonBlocking)
 {
     int flags = ::fcntl(s, F_GETFL, 0);

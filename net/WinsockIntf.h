@@ -101,6 +101,8 @@ public:
     // Waits up to timeoutMs (negative: no limit) for `events` (POLLIN,
     // POLLOUT) on one socket: >0 ready, 0 timed out, -1 error.
     virtual int WSPoll(TSocket s, short events, int timeoutMs) = 0;
+    // shutdown(): SHUT_RD, SHUT_WR or SHUT_RDWR. Wakes a wait on the socket.
+    virtual int WSShutdown(TSocket s, int how) = 0;
 };
 
 // The POSIX implementation. Keeps no state between calls apart from the
@@ -133,6 +135,7 @@ public:
     int WSSetNonBlocking(TSocket s, bool nonBlocking) override;
     int WSGetSockOpt(TSocket s, int level, int option, char* value, socklen_t* valueLength) override;
     int WSPoll(TSocket s, short events, int timeoutMs) override;
+    int WSShutdown(TSocket s, int how) override;
 };
 
 // The binding every socket call goes through. Tests may put a scripted one in

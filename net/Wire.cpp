@@ -62,6 +62,7 @@ TWire::~TWire()
 
 void TWire::Close()
 {
+    std::lock_guard lock(handleMutex_);
     TSocket old = SocketHandle;
     SocketHandle = kInvalidSocket;
     if (old != kInvalidSocket)
@@ -74,13 +75,33 @@ void TWire::Disconnect()
         Close();
 }
 
+void TWire::DisconnectQuietly() noexcept
+{
+    try {
+        Disconnect();
+    } catch (...) {
+    }
+}
+
+void TWire::Abort()
+{
+    aborted_ = true;
+    std::lock_guard lock(handleMutex_);
+    if (SocketHandle != kInvalidSocket)
+        GWinsock().WSShutdown(SocketHandle, SHUT_RDWR);
+}
+
 void TWire::CreateSocket(int socketType)
 {
     Close();
     TSocket s = GWinsock().WSSocket(AF_INET, socketType, 0);
     if (s == kInvalidSocket)
         throw EWireInvalidSocket("Cannot allocate socket.");
+    std::lock_guard lock(handleMutex_);
     SocketHandle = s;
+    // An Abort that came while the socket did not exist yet.
+    if (aborted_)
+        GWinsock().WSShutdown(SocketHandle, SHUT_RDWR);
 }
 
 bool TWire::CheckSocketResult(int result, int tolerated)
@@ -134,6 +155,8 @@ bool TWireSocket::WaitReady(short events)
 {
     int ready = GWinsock().WSPoll(SocketHandle, events, TimeoutMilliseconds());
     CheckSocketResult(ready);
+    if (aborted_)
+        FailLink(WSAECONNABORTED);
     return ready > 0;
 }
 
@@ -141,13 +164,8 @@ void TWireSocket::FailLink(int errorNumber)
 {
     LinkUp = false;
     out_.clear();
-    if (Connected()) {
-        try {
-            Disconnect();
-        } catch (...) {
-            // The failure that brought us here is the one the caller needs.
-        }
-    }
+    if (Connected())
+        DisconnectQuietly();
     RaiseSocketError(errorNumber);
 }
 
@@ -188,40 +206,59 @@ void TWireSocket::FillBuffer()
     buffer_.resize(capacity);
 
     const std::size_t room = std::min<std::size_t>(capacity - held_ - 1, INT_MAX);
-    int received;
+    const std::size_t received = ReceiveSome(buffer_.data() + held_, room);
+
+    ClosedGracefully = (received == 0);
+    if (received != 0) {
+        if (ASCIIFilter)
+            for (std::size_t i = 0; i < received; ++i)
+                buffer_[held_ + i] = static_cast<char>(buffer_[held_ + i] & 0x7F);
+        held_ += received;
+        DoWork(WorkCount + static_cast<int64_t>(received));
+    }
+    CheckGracefulClose();
+}
+
+std::size_t TWireSocket::ReceiveSome(char* into, std::size_t room)
+{
     for (;;) {
-        received = GWinsock().WSRecv(SocketHandle, buffer_.data() + held_, static_cast<int>(room), 0);
+        if (aborted_)
+            FailLink(WSAECONNABORTED);
+        const int received =
+            GWinsock().WSRecv(SocketHandle, into, static_cast<int>(std::min<std::size_t>(room, INT_MAX)), 0);
         if (received != kSocketError)
-            break;
+            return static_cast<std::size_t>(received);
         const int error = GWinsock().WSGetLastError();
         if (error != WSAEWOULDBLOCK)
             out_.clear(); // nothing gathered goes out on a failed link
         WaitOrRaise(error, POLLIN);
     }
+}
 
-    ClosedGracefully = (received == 0);
-    if (received != 0) {
-        if (ASCIIFilter)
-            for (int i = 0; i < received; ++i)
-                buffer_[held_ + i] = static_cast<char>(buffer_[held_ + i] & 0x7F);
-        held_ += static_cast<std::size_t>(received);
-        DoWork(WorkCount + received);
+std::size_t TWireSocket::SendSome(const char* data, std::size_t size)
+{
+    for (;;) {
+        if (aborted_)
+            FailLink(WSAECONNABORTED);
+        const int count =
+            GWinsock().WSSend(SocketHandle, data, static_cast<int>(std::min<std::size_t>(size, INT_MAX)), 0);
+        if (count != kSocketError)
+            return static_cast<std::size_t>(count);
+        WaitOrRaise(GWinsock().WSGetLastError(), POLLOUT);
     }
-    CheckGracefulClose();
 }
 
 void TWireSocket::CheckGracefulClose()
 {
     if (!ClosedGracefully)
         return;
+    // A shut-down socket reads as closed; the caller asked for that.
+    if (aborted_)
+        FailLink(WSAECONNABORTED);
     LinkUp = false;
     out_.clear();
-    if (Connected()) {
-        try {
-            Disconnect();
-        } catch (...) {
-        }
-    }
+    if (Connected())
+        DisconnectQuietly();
     throw EWireConnClosedGraceful("Connection Closed Gracefully.");
 }
 
@@ -251,13 +288,8 @@ std::string TWireSocket::ReadLn()
         if (held_ > MaxLineLength + eol.size()) {
             LinkUp = false;
             out_.clear();
-            if (Connected()) {
-                try {
-                    Disconnect();
-                } catch (...) {
-                    // The overlong line is the failure the caller needs.
-                }
-            }
+            if (Connected())
+                DisconnectQuietly();
             throw EWireException(
                 "Line from the server longer than " + std::to_string(MaxLineLength) + " bytes; connection dropped.");
         }
@@ -384,16 +416,11 @@ void TWireSocket::SendAll(const char* data, std::size_t size)
 {
     std::size_t sent = 0;
     while (sent < size) {
-        const int piece = static_cast<int>(std::min<std::size_t>(size - sent, INT_MAX));
-        int count = GWinsock().WSSend(SocketHandle, data + sent, piece, 0);
-        if (count == kSocketError) {
-            WaitOrRaise(GWinsock().WSGetLastError(), POLLOUT);
-            continue;
-        }
+        const std::size_t count = SendSome(data + sent, size - sent);
         ClosedGracefully = (count == 0);
         DebugWrite(static_cast<int64_t>(sent) + 1);
         CheckGracefulClose();
-        sent += static_cast<std::size_t>(count);
+        sent += count;
     }
 }
 
@@ -527,6 +554,8 @@ void TWireClient::Connect()
 {
     if (Connected())
         throw EWireAlreadyConnected("Already connected.");
+    if (aborted_)
+        RaiseSocketError(WSAECONNABORTED);
     DoStatus("Connecting to " + Host);
     ResetBuffer(static_cast<std::size_t>(std::max(BufferChunk, 1)));
     LinkUp = false;
@@ -565,10 +594,7 @@ void TWireClient::Connect()
     } catch (...) {
         // The caller sees the error that stopped the connect, never one from
         // the clean-up (such as a farewell on a socket that never connected).
-        try {
-            Disconnect();
-        } catch (...) {
-        }
+        DisconnectQuietly();
         throw;
     }
 }

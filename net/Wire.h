@@ -9,10 +9,12 @@
 // the call fails with EWireSocketError 10060 "Connection timed out." and the
 // connection is dropped.
 
+#include <atomic>
 #include <cstdint>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,17 @@ public:
     virtual void Close();
     virtual bool Connected() const { return SocketHandle != kInvalidSocket; }
     virtual void Disconnect();
+    // Disconnect for clean-up paths, where the error that brought us there is
+    // the one the caller needs and a failing farewell must not replace it.
+    void DisconnectQuietly() noexcept;
+
+    // May be called from any thread: makes the network call under way (a
+    // connect, receive or send waiting on this socket) and every later one
+    // fail promptly with Socket Error #10053, by shutting the socket down.
+    // It stays in force, across connections, until ResetAbort().
+    void Abort();
+    void ResetAbort() { aborted_ = false; }
+    bool Aborted() const { return aborted_; }
 
     // Closes a socket that is open, then opens a new AF_INET socket of the
     // given type; EWireInvalidSocket "Cannot allocate socket." on failure.
@@ -63,6 +76,13 @@ public:
     // IPv4 address in network byte order: "localhost" (any case) is 127.0.0.1
     // without a lookup, then a dotted address, then a name lookup.
     static uint32_t ResolveHost(const std::string& name);
+
+protected:
+    std::atomic<bool> aborted_ {false};
+
+private:
+    // Guards the handle between Abort on another thread and Close.
+    std::mutex handleMutex_;
 };
 
 class TWireSocket : public TWire {
@@ -133,6 +153,14 @@ public:
     void Disconnect() override;
 
 protected:
+    // The one place bytes cross the connection, so that a layer such as TLS
+    // can take its place. ReceiveSome stores 1 to `room` bytes and returns
+    // how many, or 0 when the peer has closed; SendSome sends 1 to `size`
+    // bytes and returns how many, 0 when the peer has closed. Both wait
+    // within the time-out and raise on failure.
+    virtual std::size_t ReceiveSome(char* into, std::size_t room);
+    virtual std::size_t SendSome(const char* data, std::size_t size);
+
     virtual void DebugWrite(int64_t /*start*/) { }
     virtual void DebugRead(int64_t /*start*/) { }
 

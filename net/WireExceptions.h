@@ -41,6 +41,11 @@ OG_WIRE_EXCEPTION(EWireConnectRefused, EWireException);
 OG_WIRE_EXCEPTION(EWireAlreadyConnected, EWireException);
 OG_WIRE_EXCEPTION(EWireSilentException, EWireException);
 OG_WIRE_EXCEPTION(EWireConnClosedGraceful, EWireSilentException);
+// TLS could not be set up or the server's certificate was not trusted; the
+// message names the host and the reason.
+OG_WIRE_EXCEPTION(EWireTlsError, EWireException);
+// The server refused the login; the message is its reply.
+OG_WIRE_EXCEPTION(EWireAuthError, EWireResponseError);
 
 #undef OG_WIRE_EXCEPTION
 

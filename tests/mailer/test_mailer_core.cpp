@@ -48,13 +48,12 @@ protected:
     MailerInput input(const QString& server) const
     {
         MailerInput in;
-        in.addressFile = addressFile_;
-        in.sender = QStringLiteral("vendor@example.com");
-        in.organisation = QStringLiteral("Vendor Ltd");
-        in.server = server;
+        in.settings.addressFile = addressFile_;
+        in.settings.sender = QStringLiteral("vendor@example.com");
+        in.settings.organisation = QStringLiteral("Vendor Ltd");
+        in.settings.server = server;
         in.subject = QStringLiteral("New version");
-        in.bodyLines = QStringList {QStringLiteral("Hello,"), QStringLiteral(".dot line"), QStringLiteral("Bye")};
-        in.bodyText = in.bodyLines.join(u'\n');
+        in.body = MessageBody({QStringLiteral("Hello,"), QStringLiteral(".dot line"), QStringLiteral("Bye")});
         in.settingsPath = folder_ + QStringLiteral("ordergate.ini");
         in.programFolder = folder_;
         in.settingsChanged = true;
@@ -80,33 +79,33 @@ TEST(MailerChecks, EachCheckReportsItsOwnMessageInOrder)
     const QString file = dir.path() + QStringLiteral("/email_x.txt");
     ASSERT_TRUE(writeFile(file, "a@b.c\r\n"));
     MailerInput good;
-    good.addressFile = file;
-    good.sender = QStringLiteral("me@example.com");
-    good.server = QStringLiteral("mail.example.com");
+    good.settings.addressFile = file;
+    good.settings.sender = QStringLiteral("me@example.com");
+    good.settings.server = QStringLiteral("mail.example.com");
     good.subject = QStringLiteral("Hi");
-    good.bodyLines = {QStringLiteral("body")};
+    good.body = MessageBody({QStringLiteral("body")});
     EXPECT_EQ(checkMailerInput(good), QString());
 
     MailerInput in = good;
-    in.addressFile = QStringLiteral("click button to select -->>>");
-    in.sender.clear(); // a later failure must not be reported first
+    in.settings.addressFile = QStringLiteral("click button to select -->>>");
+    in.settings.sender.clear(); // a later failure must not be reported first
     EXPECT_EQ(checkMailerInput(in), QStringLiteral("Invalid file name specification"));
-    in.addressFile = dir.path(); // a folder is not a file
+    in.settings.addressFile = dir.path(); // a folder is not a file
     EXPECT_EQ(checkMailerInput(in), QStringLiteral("Invalid file name specification"));
 
     in = good;
     for (const char* sender : {"", "me.example.com", "@example.com"}) {
-        in.sender = QLatin1String(sender);
-        in.server.clear();
+        in.settings.sender = QLatin1String(sender);
+        in.settings.server.clear();
         EXPECT_EQ(checkMailerInput(in), QStringLiteral("You must enter your correct email address")) << sender;
     }
-    in.sender = QStringLiteral("m@");
-    in.server = QStringLiteral("x.y");
+    in.settings.sender = QStringLiteral("m@");
+    in.settings.server = QStringLiteral("x.y");
     EXPECT_EQ(checkMailerInput(in), QString()) << "one character before @ is enough";
 
     in = good;
     for (const char* server : {"", "localhost", ".example.com", "localhost:2525"}) {
-        in.server = QLatin1String(server);
+        in.settings.server = QLatin1String(server);
         in.subject.clear();
         EXPECT_EQ(checkMailerInput(in), QStringLiteral("You must enter your mail server (e.g. mail.example.com)"))
             << server;
@@ -114,13 +113,54 @@ TEST(MailerChecks, EachCheckReportsItsOwnMessageInOrder)
 
     in = good;
     in.subject.clear();
-    in.bodyLines.clear();
+    in.body = MessageBody();
     EXPECT_EQ(checkMailerInput(in), QStringLiteral("You must enter a subject for your message"));
     in.subject = QStringLiteral("   ");
     EXPECT_EQ(checkMailerInput(in), QStringLiteral("You must enter something in your message"))
         << "blanks count as a subject";
-    in.bodyLines = {QString()};
+    in.body = MessageBody({QString()});
     EXPECT_EQ(checkMailerInput(in), QString()) << "a body of one empty line passes";
+}
+
+TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("ordergate.ini"));
+    ASSERT_TRUE(writeFile(ini, "[user]\r\nemail=a@b.c\r\n[options]\r\nlog=0\r\nefile=/x/email_A.txt\r\n"));
+    MailerSettings s;
+    s.organisation = QStringLiteral("Old Ltd");
+    s.copyToSelf = false;
+    s.load(ini);
+    EXPECT_EQ(s.sender, QStringLiteral("a@b.c"));
+    EXPECT_EQ(s.organisation, QString()) << "a missing sender detail empties the field";
+    EXPECT_FALSE(s.wantLog);
+    EXPECT_FALSE(s.copyToSelf) << "a missing switch keeps its state";
+    EXPECT_EQ(s.addressFile, QStringLiteral("/x/email_A.txt"));
+
+    const QString fresh = dir.filePath(QStringLiteral("fresh.ini"));
+    s.server = QStringLiteral("mail.example.com");
+    s.save(fresh);
+    EXPECT_EQ(readFile(fresh),
+        QByteArray("[user]\r\nemail=a@b.c\r\ncompany=\r\nserver=mail.example.com\r\n"
+                   "[options]\r\nlog=0\r\naudit=0\r\nsigfile=0\r\nsigname=\r\n"));
+    MailerSettings back;
+    back.load(fresh);
+    back.addressFile = s.addressFile; // efile is written by the run alone
+    EXPECT_EQ(back, s);
+}
+
+TEST(MailerText, BodyKeepsItsShownLinesAndItsTypedText)
+{
+    MessageBody body;
+    body.addLine(QStringLiteral("Dear "), true); // wrapped by the field
+    body.addLine(QStringLiteral("customer"), false);
+    body.addLine(QString(), false);
+    body.endWithBreak();
+    EXPECT_EQ(body.typedText(), QStringLiteral("Dear customer\n\n"));
+    body.append({QStringLiteral("-- "), QStringLiteral("Vendor")});
+    EXPECT_EQ(body.lines(), (QStringList {"Dear ", "customer", "", "-- ", "Vendor"}));
+    EXPECT_EQ(body.typedText(), QStringLiteral("Dear customer\n\n-- \nVendor"));
+    EXPECT_EQ(MessageBody({QString()}, true).typedText(), QStringLiteral("\n"));
 }
 
 TEST(MailerText, ServerAddressTakesAnOptionalPort)
@@ -221,8 +261,8 @@ TEST_F(SendRunTest, AttachmentsReplaceMessageTxtAndTheSameFileMayComeTwice)
     MailerInput in = input(sink.server());
     in.attachments = {attached, attached};
     in.subject = QStringLiteral("   ");
-    in.copyToSelf = false;
-    in.wantLog = false;
+    in.settings.copyToSelf = false;
+    in.settings.wantLog = false;
     in.settingsChanged = false;
     SendRun run(message_, smtp_);
     run.prepare(in);
@@ -316,12 +356,12 @@ TEST_F(SendRunTest, SignatureIsReadOnlyWhenSwitchedOnAndPresent)
     ASSERT_TRUE(writeFile(signature, "-- \r\nThe Vendor\r\n"));
     MailerInput in = input(QStringLiteral("mail.example.com"));
     SendRun run(message_, smtp_);
-    in.useSignature = false;
-    in.signatureFile = signature;
+    in.settings.useSignature = false;
+    in.settings.signatureFile = signature;
     EXPECT_TRUE(run.prepare(in).isEmpty());
-    in.useSignature = true;
+    in.settings.useSignature = true;
     EXPECT_EQ(run.prepare(in), (QStringList {"-- ", "The Vendor"}));
-    in.signatureFile = folder_ + QStringLiteral("missing.txt");
+    in.settings.signatureFile = folder_ + QStringLiteral("missing.txt");
     EXPECT_TRUE(run.prepare(in).isEmpty()) << "a missing signature is skipped without a message";
 }
 

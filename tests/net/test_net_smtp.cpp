@@ -168,7 +168,7 @@ TEST_F(SmtpTest, HeloWhenEhloIsNotUnderstood)
     server->Join();
     const std::string wire = server->Received()[0];
     EXPECT_EQ(wire.rfind("ehlo " + host + "\r\nHelo " + host + "\r\nRset\r\n", 0), 0u) << wire;
-    EXPECT_TRUE(smtp.AuthMechanisms.empty());
+    EXPECT_TRUE(smtp.Capabilities.empty());
 }
 
 TEST_F(SmtpTest, HeloRefusedEndsTheConnection)
@@ -195,7 +195,7 @@ TEST_F(SmtpTest, AuthMechanismsFromTheEhloReply)
         "250-auth cram-md5  login", "250 HELP"};
     auto server = Serve(answers);
     smtp.Connect();
-    EXPECT_EQ(smtp.AuthMechanisms, (std::vector<std::string> {"LOGIN", "PLAIN", "CRAM-MD5"}));
+    EXPECT_EQ(smtp.Capabilities.AuthMechanisms(), (std::vector<std::string> {"LOGIN", "PLAIN", "CRAM-MD5"}));
     EXPECT_TRUE(smtp.AuthSupported(TWireSMTP::TAuthenticationType::atLogin));
     EXPECT_FALSE(smtp.AuthSupported(TWireSMTP::TAuthenticationType::atNone));
     smtp.Disconnect();
@@ -547,4 +547,24 @@ TEST_F(SmtpTest, DestroyingAConnectedClientSaysQuit)
     }
     server->Join();
     EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\nQuit\r\n");
+}
+
+TEST(SmtpCapabilitiesTest, KeywordsAndParametersFromAnEhloReply)
+{
+    const auto caps = TSmtpCapabilities::Parse({"250-test.server hello", "250-size 1000", "250-PIPELINING",
+        "250-Auth=login", "250-AUTH PLAIN login", "250-8BITMIME", "250 STARTTLS"});
+    struct Case {
+        const char* keyword;
+        bool present;
+        std::vector<std::string> parameters;
+    };
+    for (const Case& c :
+        std::initializer_list<Case> {{"SIZE", true, {"1000"}}, {"pipelining", true, {}}, {"StartTLS", true, {}},
+            {"AUTH", true, {"login", "PLAIN"}}, {"test.server", false, {}}, {"CHUNKING", false, {}}}) {
+        EXPECT_EQ(caps.Has(c.keyword), c.present) << c.keyword;
+        EXPECT_EQ(caps.Parameters(c.keyword), c.parameters) << c.keyword;
+    }
+    EXPECT_EQ(caps.AuthMechanisms(), (std::vector<std::string> {"LOGIN", "PLAIN"}));
+    EXPECT_TRUE(caps.HasAuthMechanism("plain"));
+    EXPECT_FALSE(caps.HasAuthMechanism("CRAM-MD5"));
 }

@@ -601,3 +601,71 @@ TEST_F(WireClientTest, ShortTailOfABulkTransferIsPushedBeforeTheReply)
     client.Disconnect();
     server.Join();
 }
+
+TEST_F(WireClientTest, AbortFromAnotherThreadEndsABlockedReadPromptly)
+{
+    ScriptedSmtpServer server([](ServerSession& s, int) { s.WaitForPeerClose(10s); });
+    client.Timeout = 30;
+    ConnectTo(server);
+    std::thread stopper([this] {
+        std::this_thread::sleep_for(100ms);
+        client.Abort();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        client.ReadLn();
+        ADD_FAILURE() << "an aborted read returned";
+    } catch (const EWireSocketError& e) {
+        EXPECT_EQ(e.ErrorCode(), WSAECONNABORTED);
+    }
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_FALSE(client.Connected());
+    // It stays in force until reset, so a run being stopped opens nothing new.
+    EXPECT_THROW(client.Connect(), EWireSocketError);
+    client.ResetAbort();
+    server.Join();
+}
+
+namespace {
+
+// A layer in the place TLS takes: every byte in either direction passes
+// through ReceiveSome and SendSome, here turned into upper case one way.
+class ShoutingClient : public TWireClient {
+protected:
+    std::size_t ReceiveSome(char* into, std::size_t room) override
+    {
+        const std::size_t n = TWireClient::ReceiveSome(into, std::min<std::size_t>(room, 3));
+        for (std::size_t i = 0; i < n; ++i)
+            into[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(into[i])));
+        return n;
+    }
+    std::size_t SendSome(const char* data, std::size_t size) override
+    {
+        std::string upper(data, std::min<std::size_t>(size, 2));
+        for (char& c : upper)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return TWireClient::SendSome(upper.data(), upper.size());
+    }
+};
+
+} // namespace
+
+TEST(WireLayerTest, AllTrafficPassesThroughTheOverridableSteps)
+{
+    ScriptedSmtpServer server([](ServerSession& s, int) {
+        s.Reply("250-first");
+        s.Reply("250 last line");
+        s.ReadLine();
+    });
+    ShoutingClient client;
+    client.Host = "127.0.0.1";
+    client.Port = server.Port();
+    client.Timeout = 5;
+    client.Connect();
+    EXPECT_EQ(client.Command("noop", 250, 0, ""), 250);
+    EXPECT_EQ(client.ReplyLines, (std::vector<std::string> {"250-FIRST", "250 LAST LINE"}));
+    client.Disconnect();
+    server.Join();
+    EXPECT_EQ(server.Received()[0], "NOOP\r\n");
+}

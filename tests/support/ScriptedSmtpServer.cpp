@@ -390,14 +390,16 @@ void ScriptedSmtpServer::PlaySmtp(ServerSession& s, const SmtpAnswers& a)
             if (onData)
                 onData(message);
             ++lineNo;
-            if (!answer(a.accepted))
-                return;
+            // Recorded before the answer: once the client has its 250, the
+            // test may ask at once.
             if (!a.accepted.lines.empty() && a.accepted.lines.back().rfind('2', 0) == 0) {
                 std::lock_guard lock(mutex_);
                 delivered_.insert(delivered_.end(), recipients.begin(), recipients.end());
                 data_.push_back(data->substr(0, data->size() - 3));
             }
             recipients.clear();
+            if (!answer(a.accepted))
+                return;
             continue;
         } else if (auto other = a.other.find(verb); other != a.other.end()) {
             reply = &other->second;

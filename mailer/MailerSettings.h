@@ -1,0 +1,83 @@
+#pragma once
+// What a notification run needs: the mailer's saved settings (one table of
+// keys in the settings file) and what the vendor enters for one run. The
+// window, the send run and the command line all go through these.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace og {
+
+// The mailer's settings as saved in the settings file.
+struct MailerSettings {
+    QString addressFile;       // [options] efile: the address file last used
+    QString sender;            // [user] email: "Your Email Address"
+    QString organisation;      // [user] company: "Company Name"
+    QString server;            // [user] server: "host" or "host:port"
+    bool wantLog = true;       // [options] log
+    bool copyToSelf = true;    // [options] audit
+    bool useSignature = false; // [options] sigfile
+    QString signatureFile;     // [options] signame
+
+    bool operator==(const MailerSettings&) const = default;
+
+    // Reads the keys of an existing file over these values: a key that is
+    // missing empties the sender's details (email, company, server) and keeps
+    // every other value. A missing file changes nothing.
+    void load(const QString& settingsPath);
+    // Writes every key but efile, in the order of the table. Throws
+    // ProfileWriteError.
+    void save(const QString& settingsPath) const;
+    // Writes [options] efile alone, as each run does before it starts.
+    static void saveAddressFile(const QString& settingsPath, const QString& addressFile);
+};
+
+// The body as the vendor sees it: its lines as the body field shows them
+// (the message and the log carry these) and, for each, whether it only wraps
+// on into the next line instead of ending a typed line. The typed text
+// (message.txt) follows from both.
+class MessageBody {
+public:
+    MessageBody() = default;
+    // Each line typed as it stands; endsWithBreak: the text ends with a line
+    // break (the field shows no empty line for it).
+    explicit MessageBody(const QStringList& lines, bool endsWithBreak = false);
+    // A line shown; wraps: the typed line goes on in the next line shown.
+    void addLine(const QString& line, bool wraps);
+    // The typed text ends with a line break after the last line.
+    void endWithBreak() { endsWithBreak_ = true; }
+    // Appends lines each on a line of its own, as a signature is appended.
+    void append(const QStringList& lines);
+
+    const QStringList& lines() const { return lines_; }
+    bool isEmpty() const { return lines_.isEmpty(); }
+    // The text as typed, "\n" between typed lines.
+    QString typedText() const;
+
+private:
+    QStringList lines_;
+    QList<bool> wraps_;
+    bool endsWithBreak_ = false;
+};
+
+// What the vendor filled in for one notification run: the window's controls,
+// or the command line's arguments and settings.
+struct MailerInput {
+    MailerSettings settings;
+    QString subject;
+    MessageBody body;
+    QStringList attachments;      // full paths, in the order added
+    QString settingsPath;         // ordergate.ini
+    QString programFolder;        // ends with "/"; message.txt goes here
+    bool settingsChanged = false; // save the settings after a completed run
+};
+
+// The five checks of "Send Now", in order; the first failure's message, or an
+// empty text when all pass.
+QString checkMailerInput(const MailerInput& input);
+
+// The example host name in the server check's message.
+inline constexpr const char* ExampleMailServer = "mail.example.com";
+
+} // namespace og
