@@ -125,6 +125,16 @@ std::string ReplaceText(
     return result;
 }
 
+bool SameTextIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (UpperAscii(a[i]) != UpperAscii(b[i]))
+            return false;
+    return true;
+}
+
 bool HoldsLineBreak(std::string_view text)
 {
     return text.find_first_of("\r\n") != std::string_view::npos;

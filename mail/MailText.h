@@ -38,6 +38,9 @@ enum ReplaceFlags : int {
 std::string ReplaceText(
     const std::string& source, const std::string& pattern, const std::string& replacement, int flags);
 
+// Equal texts when ASCII letters are compared without regard to case.
+bool SameTextIgnoringCase(std::string_view a, std::string_view b);
+
 // True when the text holds a CR or an LF.
 bool HoldsLineBreak(std::string_view text);
 

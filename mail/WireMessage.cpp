@@ -1,30 +1,19 @@
 #include "mail/WireMessage.h"
 
+#include <chrono>
+#include <random>
+
+#include <unistd.h>
+
 #include "mail/EncodeWire.h"
 #include "mail/MailText.h"
+#include "mail/MimeText.h"
 #include "mail/TimeZone.h"
 #include "net/WireExceptions.h"
 
 namespace og {
 
 namespace {
-
-bool SameTextAscii(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<char>(y - 'a' + 'A');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 // The offending text with its breaks spelled out, fit for an error box.
 std::string Visible(const std::string& text)
@@ -41,19 +30,6 @@ std::string Visible(const std::string& text)
     return shown;
 }
 
-// An entry that holds line breaks is several lines.
-void WriteTextLines(const std::vector<std::string>& lines, TLineSink& sink)
-{
-    for (const auto& entry : lines) {
-        if (!HoldsLineBreak(entry)) {
-            sink.WriteLine(entry);
-            continue;
-        }
-        for (const auto& piece : SplitLineBreaks(entry))
-            sink.WriteLine(piece);
-    }
-}
-
 void RefuseLineBreak(const std::string& text, const std::string& what)
 {
     if (HoldsLineBreak(text))
@@ -66,6 +42,49 @@ void RefuseLineBreaks(const std::vector<std::string>& list, const std::string& w
         RefuseLineBreak(item, what);
 }
 
+void RefuseNonAsciiAddress(const std::string& mailbox)
+{
+    const std::string address = ExtractAddress(mailbox);
+    if (!IsAscii(address))
+        throw EWireException("The address \"" + address +
+            "\" holds characters other than ASCII, which mail servers do not accept in an address; the message "
+            "was not sent.");
+}
+
+// "<time.random@domain>": the time in microseconds and 120 random bits, both
+// in base 32, so no two messages share it. The domain is the sender's, or the
+// machine's name when the sender has none.
+std::string NewMessageID(const std::string& from)
+{
+    constexpr char Digits[] = "0123456789abcdefghijklmnopqrstuv";
+    std::string address = ExtractAddress(from);
+    std::string domain =
+        address.substr(address.rfind('@') == std::string::npos ? address.size() : address.rfind('@') + 1);
+    const bool usable = !domain.empty() &&
+        domain.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") ==
+            std::string::npos;
+    if (!usable) {
+        char host[256] = {};
+        domain = ::gethostname(host, sizeof host - 1) == 0 && host[0] ? host : "localhost";
+    }
+    auto micro = static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
+    std::string id;
+    do {
+        id.insert(id.begin(), Digits[micro & 31]);
+        micro >>= 5;
+    } while (micro);
+    id += '.';
+    std::random_device random;
+    for (int word = 0; word < 4; ++word) {
+        auto bits = static_cast<uint32_t>(random());
+        for (int k = 0; k < 6; ++k, bits >>= 5)
+            id += Digits[bits & 31];
+    }
+    return "<" + id + "@" + domain + ">";
+}
+
 } // namespace
 
 // ---- THeaderStore ----------------------------------------------------------
@@ -74,7 +93,7 @@ int THeaderStore::IndexOfName(const std::string& name) const
 {
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const auto eq = lines_[i].find('=');
-        if (eq != std::string::npos && SameTextAscii(std::string_view(lines_[i]).substr(0, eq), name))
+        if (eq != std::string::npos && SameTextIgnoringCase(std::string_view(lines_[i]).substr(0, eq), name))
             return static_cast<int>(i);
     }
     return -1;
@@ -87,6 +106,19 @@ std::string THeaderStore::Value(const std::string& name) const
         return {};
     const std::string& line = lines_[static_cast<std::size_t>(i)];
     return line.substr(line.find('=') + 1);
+}
+
+void THeaderStore::SetValueAfter(const std::string& after, const std::string& name, const std::string& value)
+{
+    if (value.empty() || IndexOfName(name) >= 0) {
+        SetValue(name, value);
+        return;
+    }
+    const int at = IndexOfName(after);
+    if (at < 0)
+        lines_.push_back(name + "=" + value);
+    else
+        lines_.insert(lines_.begin() + at + 1, name + "=" + value);
 }
 
 void THeaderStore::SetValue(const std::string& name, const std::string& value)
@@ -125,12 +157,18 @@ void TWireMessage::PrepareHeaders()
 {
     if (UseNowForDate)
         SetDate(std::time(nullptr));
+    if (UseNewMessageID)
+        Headers.SetValueAfter("Date", HeaderNames[6], NewMessageID(From()));
+    const TTextBody text = EncodedText();
     if (!Attachments.empty()) {
         Headers.SetValue("MIME-Version", "1.0");
-        Headers.SetValue("Content-Type", std::string("multipart/mixed; boundary=\"") + Boundary + "\"");
+        Headers.SetValue("Content-Type", "multipart/mixed; boundary=\"" + ChooseBoundary(text) + "\"");
+        Headers.SetValue("Content-Transfer-Encoding", "");
     } else {
-        Headers.SetValue("MIME-Version", "");
-        Headers.SetValue("Content-Type", ContentType);
+        // A plain 7-bit text keeps the short header block it always had.
+        Headers.SetValue("MIME-Version", text.Quoted ? "1.0" : "");
+        Headers.SetValue("Content-Type", TextContentType(text));
+        Headers.SetValue("Content-Transfer-Encoding", text.Quoted ? "quoted-printable" : "");
     }
 }
 
@@ -144,55 +182,6 @@ void TWireMessage::PrepareToSend(const std::string& xProgram)
     Headers.SetValue("X-Mailer", xProgram);
     // The program name and everything set above are ours to check too.
     CheckHeaderValues();
-}
-
-void TWireMessage::WriteHeaders(TLineSink& sink) const
-{
-    for (const auto& line : Headers.Lines()) {
-        const auto eq = line.find('=');
-        if (eq == std::string::npos)
-            sink.WriteLine(line);
-        else
-            sink.WriteLine(line.substr(0, eq) + ": " + line.substr(eq + 1));
-    }
-    sink.WriteLine({});
-}
-
-void TWireMessage::WriteBody(TLineSink& sink) const
-{
-    if (Attachments.empty()) {
-        WriteTextLines(Text, sink);
-        return;
-    }
-    const std::string separator = std::string("--") + Boundary;
-
-    sink.WriteLine("This is a multi-part message in MIME format.");
-    sink.WriteLine({});
-    sink.WriteLine(separator);
-    sink.WriteLine("Content-Type: " + ContentType);
-    sink.WriteLine("Content-Transfer-Encoding: 7bit");
-    sink.WriteLine({});
-    WriteTextLines(Text, sink);
-
-    TWireEncoder encoder;
-    for (const auto& attachment : Attachments) {
-        sink.WriteLine({});
-        sink.WriteLine(separator);
-        sink.WriteLine("Content-Type: application/octet-stream;");
-        sink.WriteLine("        name=\"" + attachment.StoredName + "\"");
-        sink.WriteLine("Content-Transfer-Encoding: base64");
-        sink.WriteLine("Content-Disposition: attachment;");
-        sink.WriteLine("        filename=\"" + attachment.StoredName + "\"");
-        sink.WriteLine({});
-        encoder.EncodeFile(&sink, attachment.FileName);
-    }
-    sink.WriteLine(separator + "--");
-}
-
-void TWireMessage::WriteTo(TLineSink& sink) const
-{
-    WriteHeaders(sink);
-    WriteBody(sink);
 }
 
 void TWireMessage::Clear()
@@ -220,38 +209,17 @@ void TWireMessage::CheckHeaderValues() const
     RefuseLineBreaks(CCList, "A \"Cc\" address");
     RefuseLineBreaks(BCCList, "A \"Bcc\" address");
     RefuseLineBreaks(Newsgroups, "A \"Newsgroups\" entry");
-    // These two reach the header block and the part headers of the body.
+    // These reach the header block and the part headers of the body.
     RefuseLineBreak(ContentType, "The content type");
-    for (const auto& attachment : Attachments)
+    for (const auto& attachment : Attachments) {
         RefuseLineBreak(attachment.StoredName, "The attachment name \"" + Visible(attachment.StoredName) + "\"");
-}
-
-// ---- TWireMessageClient ----------------------------------------------------
-
-void TWireLineSink::WriteLine(const std::string& line)
-{
-    if (!line.empty() && line.front() == '.')
-        wire_.WriteLn("." + line);
-    else
-        wire_.WriteLn(line);
-}
-
-void TWireMessageClient::WriteMessageText(const std::vector<std::string>& lines)
-{
-    TWireLineSink sink(*this);
-    WriteTextLines(lines, sink);
-}
-
-void TWireMessageClient::Send(TWireMessage& message)
-{
-    TWireLineSink sink(*this);
-    message.WriteBody(sink);
-}
-
-void TWireMessageClient::WriteMessage(const TWireMessage& message)
-{
-    TWireLineSink sink(*this);
-    message.WriteTo(sink);
+        RefuseLineBreak(attachment.ContentType, "The type of \"" + Visible(attachment.StoredName) + "\"");
+    }
+    RefuseNonAsciiAddress(From());
+    RefuseNonAsciiAddress(ReplyTo());
+    for (const auto* list : {&Too, &CCList, &BCCList})
+        for (const auto& entry : *list)
+            RefuseNonAsciiAddress(entry);
 }
 
 } // namespace og

@@ -22,6 +22,9 @@ class THeaderStore {
 public:
     std::string Value(const std::string& name) const;
     void SetValue(const std::string& name, const std::string& value);
+    // SetValue, but a line that is new goes right after the line named
+    // `after` (at the end when there is none).
+    void SetValueAfter(const std::string& after, const std::string& name, const std::string& value);
     // Index of the first line with that name, or -1.
     int IndexOfName(const std::string& name) const;
 
@@ -42,6 +45,7 @@ public:
     std::vector<std::string> HeaderLines; // filled by a receiver only
     std::string StoredName;               // name written into the message
     std::string FileName;                 // local file whose bytes are sent
+    std::string ContentType;              // as given; empty sends application/octet-stream
 };
 
 class TAttachments {
@@ -100,6 +104,8 @@ public:
 
     bool ExtractAttachments = true;
     bool UseNowForDate = true;
+    // A new "Message-ID" for every message prepared, placed after "Date".
+    bool UseNewMessageID = true;
     int32_t MsgNo = 0;
     std::string ContentType = "text/plain";
     std::string DefaultDomain;
@@ -129,8 +135,10 @@ public:
     // Writes the "Date" header for the local time of `when`.
     void SetDate(std::time_t when);
 
-    // Refreshes "Date" (when UseNowForDate), "MIME-Version" and "Content-Type"
-    // just before the header block is written.
+    // Refreshes "Date" (when UseNowForDate), "Message-ID" (when
+    // UseNewMessageID), "MIME-Version", "Content-Type" and, for text that is
+    // not plain 7-bit, "Content-Transfer-Encoding", just before the header
+    // block is written.
     void PrepareHeaders();
 
     // Everything a message needs just before it is written: PrepareHeaders,
@@ -149,8 +157,25 @@ public:
 
     // A header value or recipient holding CR or LF would end its line early
     // and smuggle in further headers or commands; refuse the whole message
-    // with an EWireException naming the offender instead.
+    // with an EWireException naming the offender instead. An address with
+    // characters other than ASCII is refused the same way: servers without
+    // SMTPUTF8 (which this client never asks for) cannot take it.
     void CheckHeaderValues() const;
+
+private:
+    // The text as it goes out: its lines, quoted-printable when it holds
+    // characters other than ASCII or a line longer than a server takes.
+    struct TTextBody {
+        std::vector<std::string> Lines;
+        bool Quoted = false;
+        bool NonAscii = false;
+    };
+    TTextBody EncodedText() const;
+    std::string TextContentType(const TTextBody& text) const;
+    // The usual boundary, or a numbered variant when a part holds it.
+    std::string ChooseBoundary(const TTextBody& text) const;
+    std::string HeaderText(const std::string& name, const std::string& value) const;
+    std::string MailboxesText(const std::string& name, const std::string& value) const;
 };
 
 // The data of a mail transaction as a line sink over a connection: a line

@@ -4,6 +4,7 @@
 #include "common/TextFiles.h"
 #include "common/Trim.h"
 #include "mail/WireMessage.h"
+#include "mailer/AttachmentType.h"
 #include "mailer/RunLog.h"
 #include "net/SMTPWire.h"
 
@@ -173,7 +174,7 @@ SendOutcome SendRun::send(const MailerInput& input)
 
     if (!input.attachments.isEmpty()) {
         for (const QString& path : input.attachments)
-            message_.Attachments.AddAttachment(utf8(path));
+            message_.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
     } else {
         const QString path = input.programFolder + QLatin1String(MessageFileName);
         QString text = body.typedText();
@@ -182,7 +183,7 @@ SendOutcome SendRun::send(const MailerInput& input)
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
             throw SendFailure(QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(path));
-        message_.Attachments.AddAttachment(utf8(path));
+        message_.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
     }
 
     // Count the customers first so the progress can say "of how many".

@@ -196,6 +196,7 @@ TEST(HeaderBlock, PreparedHeadersBecomeNameColonValueLines)
     og::test::TempDir dir;
     TWireMessage m;
     m.UseNowForDate = false;
+    m.UseNewMessageID = false;
     m.SetFrom("Shop <sales@shop.example>");
     m.SetSubject("a=b");
     m.Attachments.AddAttachment(dir.Write("x.txt", "x"));
@@ -263,6 +264,7 @@ TEST(LineSinks, ListFileAndConnectionReceiveTheSameMessage)
     og::test::TempDir dir;
     TWireMessage m;
     m.UseNowForDate = false;
+    m.UseNewMessageID = false;
     m.SetFrom("sales@shop.example");
     m.Too = {"c@x"};
     m.Text = {"Hi", ".hidden\r\nnext"};

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "mail/MailText.h"
 #include "mail/WireMessage.h"
@@ -156,7 +159,7 @@ TEST(PrepareHeaders, AttachmentsMakeAMultipartMessage)
     TWireMessage m;
     m.Attachments.AddAttachment("/tmp/a.zip");
     m.PrepareHeaders();
-    EXPECT_EQ(Names(m.Headers), (Lines {"Date", "MIME-Version", "Content-Type"}));
+    EXPECT_EQ(Names(m.Headers), (Lines {"Date", "Message-ID", "MIME-Version", "Content-Type"}));
     EXPECT_EQ(m.Headers.Value("MIME-Version"), "1.0");
     EXPECT_EQ(m.Headers.Value("Content-Type"), MultipartType);
     EXPECT_EQ(m.Headers.Value("Date").substr(m.Headers.Value("Date").size() - 6), " +0000");
@@ -166,6 +169,7 @@ TEST(PrepareHeaders, WithoutAttachmentsTheVersionLineGoesAndTheTextTypeStays)
 {
     TWireMessage m;
     m.UseNowForDate = false;
+    m.UseNewMessageID = false;
     m.Attachments.AddAttachment("/tmp/a.zip");
     m.PrepareHeaders();
     m.Attachments.Clear();
@@ -192,7 +196,8 @@ TEST(HeaderOrder, AFirstMessageAndTheNextKeepTheClientOrder)
 
     m.PrepareHeaders();
     ApplyClientHeaderSettings(m);
-    const Lines order {"From", "Organization", "Subject", "Date", "MIME-Version", "Content-Type", "To", "X-Library"};
+    const Lines order {
+        "From", "Organization", "Subject", "Date", "Message-ID", "MIME-Version", "Content-Type", "To", "X-Library"};
     EXPECT_EQ(Names(m.Headers), order);
     EXPECT_EQ(m.Headers.Value("To"), "first@customer.example");
     EXPECT_EQ(m.Headers.Value("X-Library"), "Wire 1.0");
@@ -218,7 +223,8 @@ TEST(HeaderOrder, OptionalHeadersComeAndGoByTheStoreRules)
     m.PrepareHeaders();
     ApplyClientHeaderSettings(m, "Ordergate");
     EXPECT_EQ(Names(m.Headers),
-        (Lines {"From", "Subject", "Date", "Content-Type", "Newsgroups", "To", "Cc", "X-Library", "X-Mailer"}));
+        (Lines {"From", "Subject", "Date", "Message-ID", "Content-Type", "Newsgroups", "To", "Cc", "X-Library",
+            "X-Mailer"}));
     EXPECT_EQ(m.Headers.Value("Newsgroups"), "comp.x,comp.y");
 
     // Emptied lists and program name remove their lines; an organisation
@@ -228,7 +234,8 @@ TEST(HeaderOrder, OptionalHeadersComeAndGoByTheStoreRules)
     m.SetOrganization("Shop Ltd");
     m.PrepareHeaders();
     ApplyClientHeaderSettings(m);
-    EXPECT_EQ(Names(m.Headers), (Lines {"From", "Subject", "Date", "Content-Type", "To", "X-Library", "Organization"}));
+    EXPECT_EQ(Names(m.Headers),
+        (Lines {"From", "Subject", "Date", "Message-ID", "Content-Type", "To", "X-Library", "Organization"}));
 }
 
 TEST(SetDate, WritesTheLocalDateHeader)
@@ -288,6 +295,53 @@ TEST(CheckHeaderValues, LineBreaksInHeadersOrRecipientsAreRefused)
     badName.Headers.Add("X-Bad\r\nInjected=1");
     EXPECT_NE(refusal(badName), "");
     EXPECT_FALSE(og::HoldsLineBreak(refusal(badName)));
+}
+
+} // namespace
+
+namespace {
+
+TEST(PrepareHeaders, EveryMessageGetsItsOwnMessageIdAfterTheDate)
+{
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const std::regex shape("<[0-9a-v]+\\.[0-9a-v]{24}@([^>]+)>");
+    // The domain: the sender's, else the machine's name.
+    for (const auto& [from, domain] : std::vector<std::pair<std::string, std::string>> {
+             {"José <jose@shop.example>", "shop.example"}, {"sales@x.example", "x.example"}, {"", host}}) {
+        TWireMessage m;
+        m.SetFrom(from);
+        m.SetSubject("s");
+        m.PrepareHeaders();
+        const std::string first = m.MsgID();
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(first, match, shape)) << first;
+        EXPECT_EQ(match[1].str(), domain);
+        m.PrepareHeaders();
+        EXPECT_NE(m.MsgID(), first) << "a new message, a new identity";
+        EXPECT_EQ(m.Headers.IndexOfName("Message-ID"), m.Headers.IndexOfName("Date") + 1);
+    }
+}
+
+TEST(CheckHeaderValues, AddressesOtherThanAsciiAreRefusedByName)
+{
+    TWireMessage m;
+    m.SetFrom("José Müller <jose@shop.example>");
+    m.Too = {"Zoë <zoe@example.org>"};
+    EXPECT_NO_THROW(m.CheckHeaderValues()) << "names may hold any character";
+    for (auto list : {&TWireMessage::Too, &TWireMessage::CCList, &TWireMessage::BCCList}) {
+        TWireMessage r = m;
+        (r.*list).push_back("Zoë <zoë@example.org>");
+        try {
+            r.CheckHeaderValues();
+            ADD_FAILURE() << "accepted";
+        } catch (const og::EWireException& e) {
+            EXPECT_NE(e.Message().find("\"zoë@example.org\""), std::string::npos) << e.Message();
+        }
+    }
+    TWireMessage from = m;
+    from.SetFrom("jösé@shop.example");
+    EXPECT_THROW(from.CheckHeaderValues(), og::EWireException);
 }
 
 } // namespace

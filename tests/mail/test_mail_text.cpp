@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "mail/EncodeWire.h"
 #include "mail/MailText.h"
+#include "mail/MimeText.h"
 #include "net/WireExceptions.h"
 
 using og::ParseAddress;
@@ -116,6 +118,57 @@ TEST(SplitLineBreaks, EveryKindOfBreakEndsALine)
     EXPECT_TRUE(og::HoldsLineBreak("x\ry"));
     EXPECT_TRUE(og::HoldsLineBreak("x\n"));
     EXPECT_FALSE(og::HoldsLineBreak("x\ty"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(MimeText, QuotedPrintableKeepsLinesShortAndBlanksVisible)
+{
+    using Lines = std::vector<std::string>;
+    const std::string long80(80, 'a');
+    const std::vector<std::pair<Lines, Lines>> cases {
+        {{"plain", ""}, {"plain", ""}},
+        {{"a=b \t", " x"}, {"a=3Db =09", " x"}},
+        {{"Grüße"}, {"Gr=C3=BC=C3=9Fe"}},
+        {{long80}, {std::string(75, 'a') + "=", "aaaaa"}},
+        // An escape is never cut, and the last character may use the break's place.
+        {{std::string(74, 'a') + "é"}, {std::string(74, 'a') + "=", "=C3=A9"}},
+        {{std::string(75, 'a') + "b"}, {std::string(75, 'a') + "b"}},
+    };
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(og::QuotedPrintableLines(in), out) << in.front();
+}
+
+TEST(MimeText, FoldingCutsBeforeBlanksOnly)
+{
+    using Lines = std::vector<std::string>;
+    const std::string w(40, 'w');
+    EXPECT_EQ(og::FoldHeader("Subject: short"), (Lines {"Subject: short"}));
+    EXPECT_EQ(og::FoldHeader("Subject: " + w + " " + w), (Lines {"Subject: " + w, " " + w}));
+    // One overlong word stays whole; trailing blanks never make a line of their own.
+    EXPECT_EQ(og::FoldHeader("Subject: " + w + w + "  "), (Lines {"Subject: " + w + w + "  "}));
+    EXPECT_EQ(og::FoldHeader("X: " + w + w + " a"), (Lines {"X: " + w + w, " a"}));
+}
+
+TEST(MimeText, EncodedWordsNeverSplitACharacter)
+{
+    const std::string text = "日本語のテキスト" + std::string("とても長い名前") + "です";
+    const auto words = og::EncodedWords(text, 40);
+    ASSERT_GT(words.size(), 1u);
+    std::string decoded;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        EXPECT_LE(words[i].size(), i == 0 ? 40u : 75u);
+        const std::string payload = words[i].substr(10, words[i].size() - 12);
+        std::string part;
+        for (std::size_t k = 0; k < payload.size(); k += 4)
+            part += og::TWireDecoder::DecodeUnit(payload.substr(k, 4));
+        EXPECT_EQ(part.size() % 3, 0u) << "whole three-byte characters only";
+        decoded += part;
+    }
+    EXPECT_EQ(decoded, text);
+    EXPECT_EQ(og::QuotedParameter("we\"ird\\name"), "\"we\\\"ird\\\\name\"");
 }
 
 } // namespace

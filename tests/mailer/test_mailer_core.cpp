@@ -7,6 +7,7 @@
 
 #include "common/ProfileFile.h"
 #include "mail/WireMessage.h"
+#include "mailer/AttachmentType.h"
 #include "mailer/RunLog.h"
 #include "mailer/SendRun.h"
 #include "net/SMTPWire.h"
@@ -17,6 +18,8 @@
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -226,6 +229,7 @@ TEST_F(SendRunTest, SendsEachCustomerAndTheCopyThenLogsAndSavesSettings)
     EXPECT_TRUE(parts[0].toObject()[QStringLiteral("text")].toString().startsWith(
         QStringLiteral("Hello,\r\n.dot line\r\nBye")));
     EXPECT_EQ(parts[1].toObject()[QStringLiteral("filename")].toString(), QStringLiteral("message.txt"));
+    EXPECT_EQ(parts[1].toObject()[QStringLiteral("content_type")].toString(), QStringLiteral("text/plain"));
     EXPECT_EQ(parts[1].toObject()[QStringLiteral("sha256")].toString(),
         QString::fromLatin1(
             QCryptographicHash::hash("Hello,\r\n.dot line\r\nBye", QCryptographicHash::Sha256).toHex()));
@@ -372,3 +376,30 @@ TEST_F(SendRunTest, UnwritableSettingsFailThePreparation)
     SendRun run(message_, smtp_);
     EXPECT_THROW(run.prepare(in), SendFailure);
 }
+
+namespace {
+
+TEST(MailerAttachments, TypeFromNameAndContent)
+{
+    QTemporaryDir dir;
+    const std::vector<std::tuple<const char*, QByteArray, std::string>> cases {
+        {"notes.txt",
+            "Gr\xc3\xbc\xc3\x9f"
+            "e\r\n",
+            "text/plain; charset=utf-8"},
+        {"latin.txt",
+            "Gr\xfc\xdf"
+            "e\r\n",
+            "application/octet-stream"},
+        {"list.csv", "a,b\n", "text/csv; charset=utf-8"},
+        {"report.pdf", "%PDF-1.4\n", "application/pdf"},
+        {"noname", QByteArray("\x00\x01\x02\xff", 4), "application/octet-stream"},
+    };
+    for (const auto& [name, bytes, type] : cases) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        ASSERT_TRUE(writeFile(path, bytes));
+        EXPECT_EQ(attachmentType(path), type) << name;
+    }
+}
+
+} // namespace

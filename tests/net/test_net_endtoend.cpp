@@ -98,12 +98,12 @@ TEST(EndToEndTest, MessageWithAttachmentsArrivesIntactAtARealServer)
     for (const auto& h : summary["headers"].toArray())
         names.push_back(h.toArray()[0].toString().toStdString());
     EXPECT_EQ(names,
-        (std::vector<std::string> {
-            "From", "Organization", "Subject", "Date", "MIME-Version", "Content-Type", "To", "X-Library"}));
+        (std::vector<std::string> {"From", "Organization", "Subject", "Date", "Message-ID", "MIME-Version",
+            "Content-Type", "To", "X-Library"}));
     const QJsonArray headers = summary["headers"].toArray();
     EXPECT_EQ(headers[0].toArray()[1].toString().toStdString(), "Example Shop <shop@example.com>");
-    EXPECT_EQ(headers[6].toArray()[1].toString().toStdString(), "customer@example.org");
-    EXPECT_EQ(headers[7].toArray()[1].toString().toStdString(), "Wire 1.0");
+    EXPECT_EQ(headers[7].toArray()[1].toString().toStdString(), "customer@example.org");
+    EXPECT_EQ(headers[8].toArray()[1].toString().toStdString(), "Wire 1.0");
 
     const QJsonObject root = summary["root"].toObject();
     EXPECT_EQ(root["content_type"].toString(), "multipart/mixed");

@@ -51,14 +51,15 @@ protected:
         return path;
     }
 
-    // The "Date" value differs per run; the rest must match byte for byte.
+    // The "Date" and "Message-ID" values differ per run; the rest must match
+    // byte for byte.
     static std::string MaskDate(const std::string& wire)
     {
         static const std::regex date(
             "\r\nDate: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9][0-9]? "
             "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
-            "[+-][0-9]{4}\r\n");
-        return std::regex_replace(wire, date, "\r\nDate: <date>\r\n");
+            "[+-][0-9]{4}\r\nMessage-ID: <[0-9a-v]+\\.[0-9a-v]{24}@example\\.com>\r\n");
+        return std::regex_replace(wire, date, "\r\nDate: <date>\r\nMessage-ID: <id>\r\n");
     }
 };
 
@@ -90,6 +91,7 @@ TEST_F(SmtpTest, WholeDialogueByteForByte)
         "Organization: Example Shop\r\n"
         "Subject: Your download\r\n"
         "Date: <date>\r\n"
+        "Message-ID: <id>\r\n"
         "MIME-Version: 1.0\r\n"
         "Content-Type: multipart/mixed; boundary=\"" +
         kBoundary +
@@ -150,6 +152,7 @@ TEST_F(SmtpTest, PlainMessageWithoutAttachments)
             "From: Shop <shop@example.com>\r\n"
             "Subject: Your download\r\n"
             "Date: <date>\r\n"
+            "Message-ID: <id>\r\n"
             "Content-Type: text/plain\r\n"
             "To: cust@example.org\r\n"
             "X-Library: Wire 1.0\r\n"

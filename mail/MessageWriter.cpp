@@ -1,0 +1,233 @@
+// The message as lines: the header block with encoded words and folding, the
+// text (7-bit or quoted-printable) and the multipart body.
+
+#include "mail/EncodeWire.h"
+#include "mail/MailText.h"
+#include "mail/MimeText.h"
+#include "mail/WireMessage.h"
+
+namespace og {
+
+namespace {
+
+const char* const AddressHeaders[] = {"From", "To", "Cc", "Bcc", "Reply-To", "Sender"};
+// Structured values that never hold encoded words.
+const char* const StructuredHeaders[] = {"Date", "Message-ID", "MIME-Version", "Content-Type",
+    "Content-Transfer-Encoding", "References", "In-Reply-To", "Newsgroups"};
+
+template <std::size_t N>
+bool NamedIn(const std::string& name, const char* const (&names)[N])
+{
+    for (const char* candidate : names)
+        if (SameTextIgnoringCase(name, candidate))
+            return true;
+    return false;
+}
+
+std::string Joined(const std::vector<std::string>& words)
+{
+    std::string out;
+    for (const auto& word : words)
+        out += (out.empty() ? "" : " ") + word;
+    return out;
+}
+
+// An entry that holds line breaks is several lines.
+std::vector<std::string> SplitTextLines(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> out;
+    for (const auto& entry : lines) {
+        if (!HoldsLineBreak(entry)) {
+            out.push_back(entry);
+            continue;
+        }
+        for (auto& piece : SplitLineBreaks(entry))
+            out.push_back(std::move(piece));
+    }
+    return out;
+}
+
+void WriteLines(const std::vector<std::string>& lines, TLineSink& sink)
+{
+    for (const auto& line : lines)
+        sink.WriteLine(line);
+}
+
+// The part header of one attachment. ASCII names keep the quoted form they
+// always had; other names go as RFC 2231 "filename*" for current readers with
+// an encoded-word "name" beside it for old ones.
+void WriteAttachmentHeader(const TAttachment& attachment, TLineSink& sink)
+{
+    constexpr const char* Indent = "        ";
+    const std::string& name = attachment.StoredName;
+    const std::string type = attachment.ContentType.empty() ? "application/octet-stream" : attachment.ContentType;
+    sink.WriteLine("Content-Type: " + type + ";");
+    if (IsAscii(name))
+        sink.WriteLine(Indent + ("name=" + QuotedParameter(name)));
+    else
+        WriteLines(FoldHeader(Indent + ("name=\"" + Joined(EncodedWords(name, HeaderLineLimit - 15)) + "\"")), sink);
+    sink.WriteLine("Content-Transfer-Encoding: base64");
+    sink.WriteLine("Content-Disposition: attachment;");
+    if (IsAscii(name))
+        sink.WriteLine(Indent + ("filename=" + QuotedParameter(name)));
+    else
+        for (const auto& piece : ExtendedParameter("filename", name, 8))
+            sink.WriteLine(Indent + piece);
+}
+
+} // namespace
+
+TWireMessage::TTextBody TWireMessage::EncodedText() const
+{
+    TTextBody text;
+    text.Lines = SplitTextLines(Text);
+    for (const auto& line : text.Lines) {
+        text.NonAscii = text.NonAscii || !IsAscii(line);
+        text.Quoted = text.Quoted || line.size() > MailLineLimit;
+    }
+    text.Quoted = text.Quoted || text.NonAscii;
+    if (text.Quoted)
+        text.Lines = QuotedPrintableLines(text.Lines);
+    return text;
+}
+
+std::string TWireMessage::TextContentType(const TTextBody& text) const
+{
+    if (!text.NonAscii)
+        return ContentType;
+    if (ContentType.empty())
+        return "text/plain; charset=utf-8";
+    // A character set the caller named is kept.
+    const std::string lower = ReplaceText(ContentType, "CHARSET", "charset", rfReplaceAll | rfIgnoreCase);
+    return lower.find("charset") == std::string::npos ? ContentType + "; charset=utf-8" : ContentType;
+}
+
+std::string TWireMessage::ChooseBoundary(const TTextBody& text) const
+{
+    // Base64 holds no "=" before its end and no "_", so only the text and
+    // the names can hold a boundary.
+    auto occurs = [&](const std::string& boundary) {
+        for (const auto& line : text.Lines)
+            if (line.find(boundary) != std::string::npos)
+                return true;
+        for (const auto& attachment : Attachments)
+            if (attachment.StoredName.find(boundary) != std::string::npos)
+                return true;
+        return false;
+    };
+    std::string boundary = Boundary;
+    for (int n = 1; occurs(boundary); ++n)
+        boundary = std::string(Boundary) + "_" + std::to_string(n);
+    return boundary;
+}
+
+std::string TWireMessage::MailboxesText(const std::string& name, const std::string& value) const
+{
+    std::vector<std::string> entries {value};
+    if (SameTextIgnoringCase(name, "To") && value == JoinAddresses(Too))
+        entries = Too;
+    else if (SameTextIgnoringCase(name, "Cc") && value == JoinAddresses(CCList))
+        entries = CCList;
+    if (IsAscii(value))
+        return value;
+    std::string out;
+    for (const auto& entry : entries) {
+        if (!out.empty())
+            out += ", ";
+        const auto [address, display] = ParseAddress(entry);
+        if (IsAscii(entry) || !IsAscii(address)) {
+            out += entry; // the address check refuses the second kind first
+            continue;
+        }
+        const std::size_t room = out.empty() ? HeaderLineLimit - name.size() - 2 : 75;
+        out += Joined(EncodedWords(display, room)) + " <" + address + ">";
+    }
+    return out;
+}
+
+std::string TWireMessage::HeaderText(const std::string& name, const std::string& value) const
+{
+    if (NamedIn(name, AddressHeaders))
+        return MailboxesText(name, value);
+    if (IsAscii(value) || NamedIn(name, StructuredHeaders))
+        return value;
+    return Joined(EncodedWords(value, HeaderLineLimit - name.size() - 2));
+}
+
+void TWireMessage::WriteHeaders(TLineSink& sink) const
+{
+    for (const auto& line : Headers.Lines()) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) {
+            WriteLines(FoldHeader(line), sink);
+            continue;
+        }
+        const std::string name = line.substr(0, eq);
+        WriteLines(FoldHeader(name + ": " + HeaderText(name, line.substr(eq + 1))), sink);
+    }
+    sink.WriteLine({});
+}
+
+void TWireMessage::WriteBody(TLineSink& sink) const
+{
+    const TTextBody text = EncodedText();
+    if (Attachments.empty()) {
+        WriteLines(text.Lines, sink);
+        return;
+    }
+    const std::string separator = "--" + ChooseBoundary(text);
+
+    sink.WriteLine("This is a multi-part message in MIME format.");
+    sink.WriteLine({});
+    sink.WriteLine(separator);
+    sink.WriteLine("Content-Type: " + TextContentType(text));
+    sink.WriteLine(text.Quoted ? "Content-Transfer-Encoding: quoted-printable" : "Content-Transfer-Encoding: 7bit");
+    sink.WriteLine({});
+    WriteLines(text.Lines, sink);
+
+    TWireEncoder encoder;
+    for (const auto& attachment : Attachments) {
+        sink.WriteLine({});
+        sink.WriteLine(separator);
+        WriteAttachmentHeader(attachment, sink);
+        sink.WriteLine({});
+        encoder.EncodeFile(&sink, attachment.FileName);
+    }
+    sink.WriteLine(separator + "--");
+}
+
+void TWireMessage::WriteTo(TLineSink& sink) const
+{
+    WriteHeaders(sink);
+    WriteBody(sink);
+}
+
+// ---- TWireMessageClient ----------------------------------------------------
+
+void TWireLineSink::WriteLine(const std::string& line)
+{
+    if (!line.empty() && line.front() == '.')
+        wire_.WriteLn("." + line);
+    else
+        wire_.WriteLn(line);
+}
+
+void TWireMessageClient::WriteMessageText(const std::vector<std::string>& lines)
+{
+    TWireLineSink sink(*this);
+    WriteLines(SplitTextLines(lines), sink);
+}
+
+void TWireMessageClient::Send(TWireMessage& message)
+{
+    TWireLineSink sink(*this);
+    message.WriteBody(sink);
+}
+
+void TWireMessageClient::WriteMessage(const TWireMessage& message)
+{
+    TWireLineSink sink(*this);
+    message.WriteTo(sink);
+}
+
+} // namespace og
