@@ -52,7 +52,7 @@ int main(int argc, char** argv)
     }
     if (name == u"--version") {
         og::cli::printOut(QStringLiteral("ordergate-cli %1\n").arg(QLatin1String(OG_VERSION_PRODUCT_VERSION)));
-        return og::cli::ExitOk;
+        return int(og::cli::ExitStatus::Ok);
     }
     for (const Command* c : kCommands) {
         if (name == QString::fromUtf8(c->name))
