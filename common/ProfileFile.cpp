@@ -71,6 +71,14 @@ bool keyValue(const QString& trimmedLine, QString* key, QString* value)
     return true;
 }
 
+// A line as the reader sees it: the reader decodes the file as a whole, so
+// only the first line loses a byte order mark.
+QString decodedLine(const QByteArray& text, bool first)
+{
+    const QString line = decodeText(text);
+    return !first && text.startsWith("\xEF\xBB\xBF") ? QChar(0xFEFF) + line : line;
+}
+
 QString lookupKey(const QString& section, const QString& key)
 {
     return section.toCaseFolded() + u'\n' + key.toCaseFolded();
@@ -89,7 +97,7 @@ ProfileReader::ProfileReader(const QString& path)
     exists_ = file.exists();
     if (!exists_ || !file.open(QIODevice::ReadOnly))
         return;
-    const QStringList lines = splitListLines(decodeText(file.readAll()));
+    const QStringList lines = splitLines(decodeText(file.readAll()));
     QString section;
     bool inSection = false;
     for (const QString& raw : lines) {
@@ -195,7 +203,7 @@ void ProfileFile::writeString(const QString& path, const QString& section, const
 
     qsizetype sectionAt = -1, lastInSection = -1, keyAt = -1;
     for (size_t i = 0; i < lines.size(); ++i) {
-        const QString line = trimmed(decodeText(lines[i].text));
+        const QString line = trimmed(decodedLine(lines[i].text, i == 0));
         QString name, k, v;
         if (sectionName(line, &name)) {
             if (sectionAt >= 0)
