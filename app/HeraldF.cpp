@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
@@ -93,6 +94,11 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     RichEdit1->setLineWrapMode(QTextEdit::NoWrap);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit1->setFixedHeight(RichEdit1->fontMetrics().lineSpacing() * 8 + 12);
+    RunNotes = named(new QPlainTextEdit, "RunNotes");
+    RunNotes->setReadOnly(true);
+    RunNotes->setLineWrapMode(QPlainTextEdit::NoWrap);
+    RunNotes->setFixedHeight(RunNotes->fontMetrics().lineSpacing() * 4 + 12);
+    RunNotes->setVisible(false);
     RunProgress = named(new QProgressBar, "RunProgress");
     RunProgress->setRange(0, 0); // busy, without a known end
     RunProgress->setTextVisible(false);
@@ -117,6 +123,7 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     panel->addWidget(emailBox, 2);
     panel->addWidget(Label3);
     panel->addWidget(RichEdit1);
+    panel->addWidget(RunNotes);
     panel->addWidget(RunProgress);
 
     auto* buttons = new QHBoxLayout;
@@ -264,6 +271,8 @@ void THerald::finishRun()
         cursor.insertText(line, blue);
     }
     RichEdit1->setTextCursor(cursor);
+    RunNotes->setPlainText(outcome.result.notes.join(u'\n'));
+    RunNotes->setVisible(!outcome.result.notes.isEmpty());
     emit runFinished(true);
 }
 

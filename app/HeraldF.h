@@ -13,6 +13,7 @@ class QLabel;
 class QTableView;
 class QProgressBar;
 class QPushButton;
+class QPlainTextEdit;
 class QTextEdit;
 
 namespace og {
@@ -54,6 +55,9 @@ public:
     QTableView* emailBox;
     QLabel* Label3;
     QTextEdit* RichEdit1;
+    // What the last run could not use (skipped report lines, lists not
+    // found); hidden when there is nothing to say.
+    QPlainTextEdit* RunNotes;
     QProgressBar* RunProgress;
     QPushButton* BitBtn2;
     QPushButton* BitBtn3;

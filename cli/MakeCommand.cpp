@@ -37,7 +37,8 @@ QString makeHelpText()
                           "orders of one product, reconciles them with the customer lists and writes\n"
                           "the batch file MakePass.ksh and the address file email_PRODUCT.txt.\n"
                           "\n"
-                          "  REPORT          file holding the report text; \"-\" or none: standard input.\n"
+                          "  REPORT          a regular file holding the report text; \"-\" or none:\n"
+                          "                  standard input.\n"
                           "                  UTF-8; bytes that are not valid UTF-8 are read as\n"
                           "                  Windows-1252. Lines end with CR LF or LF.\n"
                           "  --product NAME  the product, compared ignoring case, or \"All\" for every\n"
@@ -52,12 +53,18 @@ QString makeHelpText()
                           "  -h, --help      show this text.\n"
                           "\n"
                           "The customer lists bozos.txt, Address.txt and goodguys.txt are read from\n"
-                          "the current working directory; a missing list is simply empty.\n"
+                          "the current working directory; a missing list is empty, and standard\n"
+                          "error says so.\n"
                           "\n"
-                          "On success standard output holds exactly the seven statistics lines and\n"
-                          "the exit status is 0. A report without orders (\"No records processed\"),\n"
-                          "an unknown product and every failure to read or write a file are reported\n"
-                          "on standard error with exit status 1; a malformed command line gives 2.\n");
+                          "A line with an \"@\" is an order only with one address (one \"@\" with\n"
+                          "text on both sides, no blank), an order number and no control character;\n"
+                          "other such lines are skipped and the first few named on standard error.\n"
+                          "\n"
+                          "On success standard output holds exactly the seven statistics lines (an\n"
+                          "eighth counts skipped lines when there are any) and the exit status is 0.\n"
+                          "A report without orders (\"No records processed\"), an unknown product\n"
+                          "and every failure to read or write a file are reported on standard error\n"
+                          "with exit status 1; a malformed command line gives 2.\n");
 }
 
 bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* error)
@@ -93,6 +100,12 @@ bool readReport(const QString& source, QByteArray* bytes, QString* error)
         return false;
     }
     return true;
+}
+
+void printNotes(const QStringList& notes)
+{
+    for (const QString& note : notes)
+        printError(QStringLiteral("ordergate-cli make: ") + note + u'\n');
 }
 
 ExitStatus fail(const QString& message)
@@ -136,10 +149,12 @@ ExitStatus run(const QStringList& args)
         report.readBytes(std::move(bytes));
 
         const QStringList products = report.products();
-        if (products.isEmpty())
+        if (products.isEmpty()) {
+            printNotes(skippedLineNotes(report));
             return fail(QStringLiteral("No records processed\n"
-                                       "The report holds no order line (a line with an \"@\"). "
-                                       "Is it the comma-separated sales report?"));
+                                       "The report holds no order line (a line with an address and an order "
+                                       "number). Is it the comma-separated sales report?"));
+        }
 
         qsizetype chosen = 0;
         if (!a.product.isEmpty()) {
@@ -177,6 +192,7 @@ ExitStatus run(const QStringList& args)
         request.keepScriptLines = false; // only the statistics are shown
         const RunResult result = performRun(request);
         printOut(result.statistics.join(u'\n') + u'\n');
+        printNotes(result.notes);
         return ExitStatus::Ok;
     } catch (const std::exception& e) {
         return fail(QString::fromUtf8(e.what()));

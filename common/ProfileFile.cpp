@@ -91,7 +91,7 @@ ProfileReader::ProfileReader(const QString& path)
     exists_ = file.exists();
     if (!exists_ || !file.open(QIODevice::ReadOnly))
         return;
-    const QStringList lines = splitListLines(decodeText(file.readAll()));
+    const QStringList lines = splitLines(decodeText(file.readAll()));
     QString section;
     bool inSection = false;
     for (const QString& raw : lines) {

@@ -159,8 +159,11 @@ QByteArray toValidUtf8(QByteArray bytes)
 QStringList splitListLines(QStringView text)
 {
     const qsizetype stop = text.indexOf(QChar(26));
-    if (stop >= 0)
-        text = text.first(stop);
+    return splitLines(stop >= 0 ? text.first(stop) : text);
+}
+
+QStringList splitLines(QStringView text)
+{
     QStringList lines;
     qsizetype start = 0;
     const qsizetype n = text.size();

@@ -20,6 +20,9 @@ QByteArray toValidUtf8(QByteArray bytes);
 // Ctrl-Z (code 26) ends the text; a line end at the very end of the text does
 // not start another line. Lines are not trimmed.
 QStringList splitListLines(QStringView text);
+// The same line ends without the Ctrl-Z rule, for the settings file: its
+// writer keeps every byte of a value, so its reader must see past a Ctrl-Z.
+QStringList splitLines(QStringView text);
 
 // Reads a whole list file (decoded as above) into lines. Returns false when
 // the file exists but cannot be opened or read; error then holds the reason.

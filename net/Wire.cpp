@@ -146,9 +146,13 @@ TWireSocket::~TWireSocket()
 
 int TWireSocket::TimeoutMilliseconds() const
 {
-    if (Timeout <= 0)
-        return -1;
-    return Timeout >= INT_MAX / 1000 ? INT_MAX : Timeout * 1000;
+    int ms = Timeout <= 0 ? -1 : (Timeout >= INT_MAX / 1000 ? INT_MAX : Timeout * 1000);
+    if (deadline_) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - std::chrono::steady_clock::now());
+        const int leftMs = static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX));
+        ms = ms < 0 ? leftMs : std::min(ms, leftMs);
+    }
+    return ms;
 }
 
 bool TWireSocket::WaitReady(short events)
@@ -427,16 +431,46 @@ void TWireSocket::SendAll(const char* data, std::size_t size)
 int TWireSocket::GetResponse()
 {
     ReplyLines.clear();
-    std::string line = ReadLnNonBlank();
-    LogLine("I: " + line + "\r\n");
+    // One deadline for the whole reply; the time-out of each read follows it.
+    struct DeadlineScope {
+        std::optional<std::chrono::steady_clock::time_point>& slot;
+        ~DeadlineScope() { slot.reset(); }
+    } scope {deadline_};
+    if (Timeout > 0)
+        deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(Timeout);
+    std::size_t lines = 0, bytes = 0;
+    auto next = [&] {
+        for (;;) {
+            std::string line = ReadLn();
+            bytes += line.size() + EOL.size();
+            if (++lines > MaxReplyLines || bytes > MaxReplySize) {
+                LinkUp = false;
+                out_.clear();
+                if (Connected())
+                    DisconnectQuietly();
+                throw EWireException("Reply from the server longer than " + std::to_string(MaxReplyLines) +
+                    " lines or " + std::to_string(MaxReplySize) + " bytes; connection dropped.");
+            }
+            line = TrimControls(line);
+            if (line.empty())
+                continue;
+            for (char& c : line)
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                    c = '?';
+            LogLine("I: " + line + "\r\n");
+            return line;
+        }
+    };
+    std::string line = next();
     if (line.size() > 3 && line[3] == '-') {
-        const std::string terminator = line.substr(0, 3) + " ";
+        // The last line has the code and then a blank or nothing ("250",
+        // which the trimming also makes of "250 ").
+        const std::string code = line.substr(0, 3);
         ReplyLines.push_back(line);
         do {
-            line = ReadLnNonBlank();
-            LogLine("I: " + line + "\r\n");
+            line = next();
             ReplyLines.push_back(line);
-        } while (line.compare(0, 4, terminator) != 0);
+        } while (!(line == code || line.compare(0, 4, code + " ") == 0));
     }
     LastReply = line;
     if (StartsWith(LastReply, "+OK"))

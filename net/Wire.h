@@ -10,11 +10,13 @@
 // connection is dropped.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,6 +101,11 @@ public:
     // Mail servers keep their replies under 512 bytes; a peer that never ends
     // its line must not make the buffer grow until memory runs out.
     std::size_t MaxLineLength = std::size_t(1) << 20;
+    // A reply (all its lines, blank ones too) may hold at most this many
+    // lines and bytes; Timeout is the deadline for the whole of it, so a
+    // server that drips or never ends its reply cannot hold the client.
+    std::size_t MaxReplyLines = 1000;
+    std::size_t MaxReplySize = std::size_t(1) << 20;
     TStringEvent OnStatus;
     TProgressEvent OnWork;
     TDebugWriteEvent OnDebugWrite; // raw-traffic trace hooks: never fired
@@ -138,6 +145,8 @@ public:
     // is pushed out at once (see FlushBeforeRead in Wire.cpp).
     void FlushBeforeRead();
 
+    // Reads one reply. Control characters in its text (below 0x20, 0x7F) are
+    // replaced by "?" before it is kept, shown or logged.
     int GetResponse();
     // A line holding CR or LF is refused with EWireException before any of it
     // is sent: it would smuggle a second command into the dialogue.
@@ -194,6 +203,8 @@ protected:
     // False when the time ran out.
     bool WaitReady(short events);
     int TimeoutMilliseconds() const;
+    // While set, no wait runs past it (the reply under way).
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
 
 private:
     std::string buffer_; // capacity == size(); bytes [0, held_) are held

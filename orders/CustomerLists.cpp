@@ -169,6 +169,7 @@ void CustomerLists::setAdmitted(const QByteArray& text)
 void CustomerLists::load(const QString& folder)
 {
     clear();
+    folder_ = folder;
     const QDir dir(folder);
     using Setter = void (CustomerLists::*)(const QByteArray&);
     const std::pair<QString, Setter> files[] = {

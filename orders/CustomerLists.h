@@ -36,6 +36,8 @@ public:
     void load(const QString& folder);
     // The file names of the lists the last load() did not find.
     const QStringList& missingFiles() const { return missing_; }
+    // The folder of the last load(), as given.
+    const QString& folder() const { return folder_; }
     // The same from the files' texts.
     void loadTexts(const QString& blocked, const QString& changed, const QString& admitted);
     void clear();
@@ -97,6 +99,7 @@ private:
 
     LineBlock blocked_, old_, new_, admitted_, orders_, shops_;
     QStringList missing_;
+    QString folder_;
     void rebuildAnyList();
 
     FoldedIndex blockedIndex_, oldIndex_, admittedIndex_;

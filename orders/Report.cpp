@@ -7,9 +7,57 @@
 
 #include <QHash>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 
 namespace og {
+
+namespace {
+
+bool hasControlCharacter(QByteArrayView line)
+{
+    // no early exit: a loop the compiler can vectorise
+    bool found = false;
+    for (const char c : line) {
+        const auto u = static_cast<unsigned char>(c);
+        found |= (u < 0x20 && u != '\t') | (u == 0x7f);
+    }
+    return found;
+}
+
+// Why a line with an "@" is no order; nothing when it is one. A control
+// character would break the batch file on the server (ksh stops at a zero
+// byte, leaving every password behind); an empty order number would make an
+// account without a password.
+std::optional<SkipReason> whyNoOrder(QByteArrayView line, const ReportLayout& layout, QByteArray& spill)
+{
+    if (hasControlCharacter(line))
+        return SkipReason::ControlCharacter;
+    const QByteArrayView text = bytes::trimmed(line);
+    const QByteArrayView address = bytes::trimmed(bytes::orderAddress(text, layout.separator));
+    const qsizetype at = address.indexOf('@');
+    if (at <= 0 || at + 1 == address.size() || address.sliced(at + 1).contains('@') || address.contains(' ') ||
+        address.contains('\t'))
+        return SkipReason::NoAddress;
+    if (layout.field(text, layout.orderField, spill).isEmpty())
+        return SkipReason::NoOrderNumber;
+    return std::nullopt;
+}
+
+} // namespace
+
+QString skipReasonText(SkipReason reason)
+{
+    switch (reason) {
+    case SkipReason::NoAddress:
+        return QStringLiteral("no address");
+    case SkipReason::NoOrderNumber:
+        return QStringLiteral("no order number");
+    case SkipReason::ControlCharacter:
+        return QStringLiteral("a control character");
+    }
+    return {};
+}
 
 void Report::read(const QString& text)
 {
@@ -87,6 +135,8 @@ void Report::intake()
     distinct_.clear();
     layout_ = &defaultReportLayout();
     orderLines_ = 0;
+    skippedCount_ = 0;
+    skipped_.clear();
 
     // Lines end at CR LF, and also at a lone LF (files saved on Linux) or a
     // lone CR; an end at the very end of the text starts no further line.
@@ -140,6 +190,12 @@ void Report::intake()
         }
         if (!line.contains('@'))
             continue;
+        if (const std::optional<SkipReason> reason = whyNoOrder(line, *layout_, spill)) {
+            if (qsizetype(skipped_.size()) < kSkippedKept)
+                skipped_.push_back({qsizetype(i), *reason});
+            ++skippedCount_;
+            continue;
+        }
         const QByteArrayView product = layout_->field(line, layout_->productField, spill);
         // Reports name few spellings; they are found by a short scan before
         // anything is allocated.

@@ -12,6 +12,19 @@
 
 namespace og {
 
+// Why a line that names a customer (it holds an "@") is still no order.
+enum class SkipReason {
+    NoAddress,        // not one "@" with text on both sides and no blank
+    NoOrderNumber,    // the order number (the password) is empty
+    ControlCharacter, // a control character (below 32 but tab, or 127)
+};
+QString skipReasonText(SkipReason reason);
+
+struct SkippedLine {
+    qsizetype line;
+    SkipReason reason;
+};
+
 class Report {
 public:
     // The whole intake: splits the text into lines (CR LF, and also a lone LF
@@ -35,8 +48,9 @@ public:
     // The distinct products without "All", each in the spelling seen first.
     const QStringList& distinctProducts() const { return distinct_; }
 
-    // An order line has text after trimming and an "@", and is not the header
-    // of a quoted report.
+    // An order line has text after trimming and an "@", is not the header
+    // of a quoted report, holds one address (one "@" with text on both sides
+    // and no blank) and an order number, and no control character.
     bool isOrderLine(qsizetype i) const { return productOf_[size_t(i)] >= 0; }
     // Index into distinctProducts() of an order line's product; -1 for other
     // lines.
@@ -46,6 +60,12 @@ public:
     // their bytes; -1 for all order lines.
     qsizetype orderLineCount(int product) const;
     qsizetype orderBytes(int product) const;
+
+    // Lines with an "@" that are no order (see SkipReason): how many, and
+    // the first kSkippedKept of them.
+    static constexpr qsizetype kSkippedKept = 10;
+    qsizetype skippedLineCount() const { return skippedCount_; }
+    const std::vector<SkippedLine>& firstSkippedLines() const { return skipped_; }
 
     // Index into distinctProducts() of the product equal to name ignoring
     // case, or -1.
@@ -63,6 +83,8 @@ private:
     qsizetype orderLines_ = 0;
     qsizetype orderBytes_ = 0;
     std::vector<qsizetype> linesOf_, bytesOf_; // per product
+    qsizetype skippedCount_ = 0;
+    std::vector<SkippedLine> skipped_;
 };
 
 } // namespace og

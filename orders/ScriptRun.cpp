@@ -4,6 +4,7 @@
 #include "orders/OrderPass.h"
 #include "orders/ReportFields.h"
 
+#include <QFileDevice>
 #include <QIODevice>
 #include <vector>
 
@@ -11,7 +12,53 @@ namespace og {
 
 QString addressFileName(const QString& product)
 {
-    return QStringLiteral("email_") + product + QStringLiteral(".txt");
+    // A name has at most 255 bytes, and the replacing file's temporary adds
+    // seven.
+    constexpr qsizetype kMaxProductBytes = 200;
+    QString safe = product;
+    for (QChar& c : safe) {
+        if (c == u'/' || c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = u'_';
+    }
+    if (safe.toUtf8().size() > kMaxProductBytes) {
+        QByteArray bytes = safe.toUtf8().first(kMaxProductBytes);
+        while (!bytes.isEmpty() && (static_cast<unsigned char>(bytes.back()) & 0xc0) == 0x80)
+            bytes.chop(1); // a continuation byte: the character is cut
+        if (!bytes.isEmpty() && static_cast<unsigned char>(bytes.back()) >= 0xc0)
+            bytes.chop(1); // its lead byte
+        safe = QString::fromUtf8(bytes);
+    }
+    return QStringLiteral("email_") + safe + QStringLiteral(".txt");
+}
+
+QStringList skippedLineNotes(const Report& report)
+{
+    QStringList notes;
+    for (const SkippedLine& skipped : report.firstSkippedLines()) {
+        QString text = report.line(skipped.line).left(120);
+        for (QChar& c : text) {
+            if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+                c = QChar(QChar::ReplacementCharacter);
+        }
+        notes.append(
+            QStringLiteral("line %1 skipped, %2: %3").arg(skipped.line + 1).arg(skipReasonText(skipped.reason), text));
+    }
+    const qsizetype more = report.skippedLineCount() - qsizetype(report.firstSkippedLines().size());
+    if (more > 0)
+        notes.append(QStringLiteral("... and %1 more skipped lines").arg(more));
+    return notes;
+}
+
+QStringList missingListNotes(const CustomerLists& lists)
+{
+    QStringList notes;
+    for (const QString& name : lists.missingFiles()) {
+        const QString effect = name == CustomerLists::blockedFileName() ? QStringLiteral("no customer blocked")
+            : name == CustomerLists::changedFileName()                  ? QStringLiteral("no address updated")
+                                                                        : QStringLiteral("no customer added");
+        notes.append(QStringLiteral("%1 not found in %2: %3").arg(name, lists.folder(), effect));
+    }
+    return notes;
 }
 
 namespace {
@@ -20,15 +67,21 @@ QString failureMessage(const QString& path, const QString& reason, const QString
 {
     QString message = QStringLiteral("Unable to write %1: %2").arg(path, reason);
     if (!note.isEmpty())
-        message += QStringLiteral(" (") + note + QStringLiteral(")");
+        message += QStringLiteral("; ") + note;
     return message;
 }
 
-void writeFile(const QString& path, const LineBlock& lines, const QString& note)
+[[noreturn]] void fail(const QString& path, const ReplacingFile& file, const QString& note)
 {
-    ReplacingFile file(path);
-    if (!file.open() || !lines.writeTo(file.device()) || !file.commit())
-        throw RunError(failureMessage(path, file.errorString(), note).toStdString());
+    throw RunError(failureMessage(path, file.errorString(), note).toStdString());
+}
+
+// Everything written reaches the file system, with its error, before any
+// rename.
+bool flushed(ReplacingFile& file)
+{
+    auto* device = qobject_cast<QFileDevice*>(&file.device());
+    return device && device->flush();
 }
 
 RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sinkFailed)
@@ -121,24 +174,35 @@ RunResult buildRun(const RunRequest& request)
 RunResult performRun(const RunRequest& request)
 {
     const QString batchPath = request.folder + batchFileName();
+    const QString addressFile = addressFileName(trimmed(request.selectedProduct));
+    const QString addressPath = request.folder + addressFile;
+    const QString nothingReplaced = QStringLiteral("neither file was replaced");
+    // The batch file and its address file belong together: both are written
+    // in full before either replaces its old one. The address file, whose
+    // name comes from the report, goes in place first.
+    ReplacingFile batch(batchPath);
+    if (!batch.open())
+        fail(batchPath, batch, nothingReplaced);
+    ReplacingFile addresses(addressPath);
+    if (!addresses.open())
+        fail(addressPath, addresses, nothingReplaced);
     RunResult result;
+    bool failed = false;
     if (request.keepScriptLines) {
         result = buildRun(request);
-        writeFile(batchPath, result.script, QString());
+        failed = !result.script.writeTo(batch.device());
     } else {
-        // The batch file is written while it is made and replaces the old
-        // one only when complete.
-        ReplacingFile batch(batchPath);
-        if (!batch.open())
-            throw RunError(failureMessage(batchPath, batch.errorString(), QString()).toStdString());
-        bool failed = false;
+        // The batch file is written while it is made.
         result = buildRunTo(request, &batch.device(), &failed);
-        if (failed || !batch.commit())
-            throw RunError(failureMessage(batchPath, batch.errorString(), QString()).toStdString());
     }
-    const QString addressFile = addressFileName(result.product);
-    writeFile(request.folder + addressFile, result.addresses,
-        batchFileName() + QStringLiteral(" was written, the address file was not"));
+    if (failed || !flushed(batch))
+        fail(batchPath, batch, nothingReplaced);
+    if (!result.addresses.writeTo(addresses.device()) || !flushed(addresses))
+        fail(addressPath, addresses, nothingReplaced);
+    if (!addresses.commit())
+        fail(addressPath, addresses, nothingReplaced);
+    if (!batch.commit())
+        fail(batchPath, batch, addressFile + QStringLiteral(" was written, MakePass.ksh was not"));
 
     result.statistics = {
         QStringLiteral("processed %1 entries for Store: %2").arg(result.written).arg(result.product),
@@ -149,6 +213,13 @@ RunResult performRun(const RunRequest& request)
         QStringLiteral("MakePass.ksh and %1 placed in directory: %2").arg(addressFile, request.folder),
         QStringLiteral("Used report from ") + request.report->layout().name,
     };
+    if (const qsizetype skipped = request.report->skippedLineCount(); skipped > 0)
+        result.statistics.append(QStringLiteral("%1 %2 skipped: no order number or no address")
+                                     .arg(skipped)
+                                     .arg(skipped == 1 ? "line" : "lines"));
+    result.notes = skippedLineNotes(*request.report);
+    if (request.lists)
+        result.notes += missingListNotes(*request.lists);
     return result;
 }
 

@@ -39,7 +39,10 @@ struct RunResult {
     QString product;        // trimmed
     LineBlock script;       // the batch file's lines, as written
     LineBlock addresses;    // the address file's lines, sorted, as written
-    QStringList statistics; // the seven lines
+    QStringList statistics; // the seven lines, and "N lines skipped" when some were
+    // What the run could not use, for the user to see: skipped report lines,
+    // lists not found.
+    QStringList notes;
     qint64 written = 0, blocked = 0, updated = 0, extra = 0;
 };
 
@@ -47,14 +50,21 @@ inline QString batchFileName()
 {
     return QStringLiteral("MakePass.ksh");
 }
-// "email_" + product + ".txt"
+// "email_" + product + ".txt", with "/" and control characters in product
+// replaced by "_" and product cut to a length every file system takes.
 QString addressFileName(const QString& product);
 
+// The first few skipped lines of a report, each with its number and reason,
+// and how many more there are.
+QStringList skippedLineNotes(const Report& report);
+// One line per list the lists' last load did not find.
+QStringList missingListNotes(const CustomerLists& lists);
+
 // Writes both files into request.folder (every line ending in CR LF, UTF-8)
-// and returns what the results window shows. Each file replaces an earlier
-// one only when complete. Throws RunError when either file cannot be
-// created or written (the address file is not attempted after a failed
-// batch file); the result, statistics included, comes only on success.
+// and returns what the results window shows. Both are written completely
+// before either replaces an earlier one, so a failure leaves both old files.
+// Throws RunError when either file cannot be created or written; the result,
+// statistics included, comes only on success.
 RunResult performRun(const RunRequest& request);
 
 // Builds the lines without writing anything.

@@ -17,6 +17,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QPlainTextEdit>
 #include <QTableView>
 #include <QTest>
 #include <QTextBlock>
@@ -151,6 +152,7 @@ private slots:
     {
         Start s;
         s.activate({swregLine("1", "Tool", "a@example.com"), swregLine("2", "Gadget", "b@example.com")});
+        const QString workFolder = QDir::currentPath();
         s.form().StoreBox->setCurrentRow(1); // Tool
         QSignalSpy runs(&s.herald(), &THerald::runFinished);
         QVERIFY(s.showResults());
@@ -163,6 +165,9 @@ private slots:
         QCOMPARE(stats.size(), 14);
         QCOMPARE(stats[0], QStringLiteral("processed 1 entries for Store: Tool"));
         QCOMPARE(stats[7], QStringLiteral("processed 1 entries for Store: Gadget"));
+        // no lists in the working folder: said below the statistics
+        QCOMPARE(s.herald().RunNotes->toPlainText().split(u'\n').value(0),
+            "bozos.txt not found in " + workFolder + "/: no customer blocked");
         QVERIFY(QFile::exists(slashed(s.folder) + "email_Tool.txt"));
         QVERIFY(QFile::exists(slashed(s.folder) + "email_Gadget.txt"));
         VERIFY_NO_FAULTS(s);

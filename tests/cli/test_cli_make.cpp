@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -141,7 +142,27 @@ TEST_F(MakeCommand, AFailedFileIsReportedWithoutStatistics)
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "");
     EXPECT_TRUE(o.err.contains("email_Tool.txt")) << o.err.toStdString();
-    EXPECT_TRUE(o.err.contains("MakePass.ksh was written")) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains("neither file was replaced")) << o.err.toStdString();
+}
+
+TEST_F(MakeCommand, SkippedLinesAndMissingListsAreSaidOnStandardError)
+{
+    const QByteArray report = "1,d,77,Tool,a@x,y\r\n1,d,,Tool,b@x,y\r\n";
+    const Outcome o = run({"-", "--dir", program.path()}, report);
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_TRUE(o.out.endsWith("Used report from SWREG\n1 line skipped: no order number or no address\n"))
+        << o.out.toStdString();
+    EXPECT_TRUE(o.err.contains("line 2 skipped, no order number: 1,d,,Tool,b@x,y")) << o.err.toStdString();
+    EXPECT_TRUE(
+        o.err.contains("bozos.txt not found in " + QDir(work.path()).canonicalPath() + "/: no customer blocked"))
+        << o.err.toStdString();
+
+    // a FIFO as the report is refused at once instead of waiting for a writer
+    const QString fifo = work.filePath("report.fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const Outcome refused = run({fifo, "--dir", program.path()});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("not a regular file")) << refused.err.toStdString();
 }
 
 TEST_F(MakeCommand, UsageErrorsAndHelp)

@@ -135,6 +135,18 @@ TEST_F(SettingsFile, ALineBreakInAValueCannotAddKeys)
     EXPECT_EQ(ProfileFile::readString(path, "options", "efile", ""), "/tmp/a user=intruder  [x]");
 }
 
+TEST_F(SettingsFile, ACtrlZInAValueHidesNothing)
+{
+    // Found by fuzz/fuzz_settings: the reader stopped at a Ctrl-Z that the
+    // writer had stored inside a value, and every later key was lost.
+    write("[options]\r\nefile=old\r\n[user]\r\nemail=vendor@example.com\r\n");
+    ProfileFile::writeString(path, "options", "efile", "email_Tool\x1aPro.txt");
+    ProfileFile::writeString(path, "options", "log", "1");
+    EXPECT_EQ(ProfileFile::readString(path, "options", "efile", ""), "email_Tool\x1aPro.txt");
+    EXPECT_EQ(ProfileFile::readString(path, "options", "log", ""), "1");
+    EXPECT_EQ(ProfileFile::readString(path, "user", "email", ""), "vendor@example.com");
+}
+
 TEST_F(SettingsFile, AFailedWriteNamesTheFile)
 {
     const QString bad = dir.filePath("no/such/folder/ordergate.ini");

@@ -669,3 +669,87 @@ TEST(WireLayerTest, AllTrafficPassesThroughTheOverridableSteps)
     server.Join();
     EXPECT_EQ(server.Received()[0], "NOOP\r\n");
 }
+
+TEST_F(WireClientTest, MultiLineReplyEndsWithABareCode)
+{
+    for (const char* last : {"250", "250 "}) {
+        ScriptedSmtpServer server([&](ServerSession& s, int) {
+            s.Send("250-first\r\n" + std::string(last) + "\r\n");
+            s.WaitForPeerClose(5s);
+        });
+        client.Timeout = 2;
+        ConnectTo(server);
+        EXPECT_EQ(client.GetResponse(), 250) << '"' << last << '"';
+        EXPECT_EQ(client.ReplyLines, (std::vector<std::string> {"250-first", "250"}));
+        client.Disconnect();
+        server.Join();
+    }
+}
+
+// Replies that never end: too many lines, endless blank lines, a drip that
+// keeps every single read alive. Each ends in an error, never a wait for ever.
+TEST_F(WireClientTest, RepliesAreBoundedInLinesSizeAndTime)
+{
+    struct Case {
+        const char* name;
+        std::function<void(ServerSession&)> play;
+        const char* error;
+    };
+    const std::vector<Case> cases = {
+        {"endless lines",
+            [](ServerSession& s) {
+                for (int i = 0; i < 4000 && !s.Closed(); ++i)
+                    s.Send("250-" + std::string(500, 'x') + "\r\n");
+            },
+            "Reply from the server longer than"},
+        {"endless blank lines",
+            [](ServerSession& s) {
+                for (int i = 0; i < 4000; ++i)
+                    s.Send(std::string(1000, '\n'));
+            },
+            "Reply from the server longer than"},
+        {"drip",
+            [](ServerSession& s) {
+                for (int i = 0; i < 20; ++i) {
+                    s.Send("250-a\r\n");
+                    std::this_thread::sleep_for(200ms);
+                }
+                s.Send("250 done\r\n");
+            },
+            "Connection timed out."},
+    };
+    for (const Case& c : cases) {
+        ScriptedSmtpServer server([&](ServerSession& s, int) { c.play(s); });
+        client.Timeout = 1;
+        client.EOL = "\n";
+        ConnectTo(server);
+        try {
+            client.GetResponse();
+            ADD_FAILURE() << c.name << ": the reply was taken";
+        } catch (const EWireException& e) {
+            EXPECT_NE(e.Message().find(c.error), std::string::npos) << c.name << ": " << e.Message();
+        }
+        EXPECT_FALSE(client.Connected()) << c.name;
+        server.Stop();
+    }
+}
+
+TEST_F(WireClientTest, ControlCharactersInServerTextAreReplaced)
+{
+    const std::string log = ::testing::TempDir() + "/og_control_log.txt";
+    ScriptedSmtpServer server([](ServerSession& s, int) {
+        s.Send(std::string("550 bad\x1b[2J news\0here\x7f\r\n", 24));
+        s.WaitForPeerClose(5s);
+    });
+    client.LogFile = log;
+    ConnectTo(server);
+    try {
+        client.Command("noop", 250, 0, "");
+        ADD_FAILURE() << "a 550 was taken";
+    } catch (const EWireResponseError& e) {
+        EXPECT_EQ(e.Message(), "550 bad?[2J news?here?");
+    }
+    client.Disconnect();
+    server.Join();
+    EXPECT_NE(Slurp(log).find("I: 550 bad?[2J news?here?\r\n"), std::string::npos);
+}

@@ -4,6 +4,7 @@
 #include "orders/ReportFields.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace og;
 
@@ -129,6 +130,48 @@ TEST(ReportIntake, BytesAreDecodedAsUtf8OrWindows1252)
     EXPECT_EQ(r.products(), QStringList {u"Caf\u00e9"_qs});
     EXPECT_EQ(storeOf(r), "SWREG");
     EXPECT_EQ(QString(reportLayouts()[1].name), "RegNet");
+}
+
+// A line with an "@" is an order only with one address and an order number,
+// and without control characters; the others are counted and named.
+TEST(ReportIntake, LinesWithoutAddressOrOrderNumberAreSkipped)
+{
+    struct Case {
+        const char* what;
+        QByteArray line;
+        std::optional<SkipReason> reason;
+    };
+    const Case cases[] = {
+        {"good", swregLine("1", "Tool", " a@x ").toUtf8(), std::nullopt},
+        {"no order number", swregLine("", "Tool", "a@x").toUtf8(), SkipReason::NoOrderNumber},
+        {"prose", "Hi John, please call me at 555, or email john@example.com. Thanks", SkipReason::NoAddress},
+        {"nothing before @", swregLine("1", "Tool", "@x").toUtf8(), SkipReason::NoAddress},
+        {"nothing after @", swregLine("1", "Tool", "a@").toUtf8(), SkipReason::NoAddress},
+        {"two @", swregLine("1", "Tool", "a@b@x").toUtf8(), SkipReason::NoAddress},
+        {"zero byte", QByteArray("1,d,2,Tool,a\0@x,y", 17), SkipReason::ControlCharacter},
+        {"escape", swregLine("1", "Tool\x1b[2J", "a@x").toUtf8(), SkipReason::ControlCharacter},
+        {"delete", swregLine("1", "Tool", "a\x7f@x").toUtf8(), SkipReason::ControlCharacter},
+        {"tab is no control", swregLine("1", "Tool\tPro", "a@x").toUtf8(), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        Report r;
+        r.readBytes(c.line);
+        EXPECT_EQ(r.isOrderLine(0), !c.reason) << c.what;
+        EXPECT_EQ(r.skippedLineCount(), c.reason ? 1 : 0) << c.what;
+        if (c.reason && r.skippedLineCount() == 1) {
+            EXPECT_EQ(r.firstSkippedLines()[0].line, 0) << c.what;
+            EXPECT_EQ(r.firstSkippedLines()[0].reason, *c.reason) << c.what;
+        }
+    }
+    // many: all counted, the first few kept
+    QByteArray many;
+    for (int i = 0; i < 25; ++i)
+        many += swregLine("", "Tool", "a@x").toUtf8() + "\n";
+    Report r;
+    r.readBytes(many + swregLine("1", "Tool", "a@x").toUtf8());
+    EXPECT_EQ(r.skippedLineCount(), 25);
+    EXPECT_EQ(qsizetype(r.firstSkippedLines().size()), Report::kSkippedKept);
+    EXPECT_EQ(r.products(), QStringList {"Tool"});
 }
 
 // One row per store layout: a new store adds its row.

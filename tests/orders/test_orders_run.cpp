@@ -167,16 +167,17 @@ TEST(ScriptRun, ValuesFromDataAreQuotedOnlyWhenTheShellWouldReadMore)
     EXPECT_EQ(shellWord("Tool Pro"), "'Tool Pro'");
     EXPECT_EQ(shellWord("caf\xc3\xa9@x"), "'caf\xc3\xa9@x'");
 
-    Fixture f(swreg("1;reboot", "Tool", "$(touch pwned)@x") + swreg("", "Tool", "ok@x"), "Tool", true);
+    Fixture f(swreg("1;reboot", "Tool", "$(touch${IFS}pwned)@x") + swreg("", "Tool", "ok@x"), "Tool", true);
     f.request.options.user = "test user";
     f.request.options.Pmask = "*.zip"; // the vendor's own option: as typed
     const RunResult r = f.build();
-    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd '$(touch pwned)@x' '1;reboot'");
-    EXPECT_EQ(r.script.at(2), "htpasswd -b .htpasswd ok@x "); // an empty value stays empty
-    EXPECT_EQ(r.script.at(3), "htpasswd -b .htpasswd 'test user' ReplaceMeToo");
-    EXPECT_EQ(r.script.at(5), "chmod 777 *.zip");
+    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd '$(touch${IFS}pwned)@x' '1;reboot'");
+    // no account without a password: the order without a number is skipped
+    EXPECT_EQ(r.written, 1);
+    EXPECT_EQ(r.script.at(2), "htpasswd -b .htpasswd 'test user' ReplaceMeToo");
+    EXPECT_EQ(r.script.at(4), "chmod 777 *.zip");
     // the address file is no shell input: unquoted
-    EXPECT_EQ(r.addresses.at(0), "$(touch pwned)@x , 1;reboot");
+    EXPECT_EQ(r.addresses.at(0), "$(touch${IFS}pwned)@x , 1;reboot");
 }
 
 TEST(LineBlockTest, CopiesMovesAndReordersKeepTheirLines)
@@ -382,9 +383,14 @@ TEST_F(RunFiles, UnwritableBatchFileIsReportedAndNothingElseIsWritten)
     }
 }
 
-TEST_F(RunFiles, UnwritableAddressFileIsReportedToo)
+TEST_F(RunFiles, UnwritableAddressFileKeepsTheOldBatchFile)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir("email_Tool.txt")); // in the way of the file
+    {
+        QFile old(dir.filePath("MakePass.ksh"));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old\r\n");
+    }
     Fixture f(swreg("1", "Tool", "a@x"), "Tool", true);
     f.request.folder = folder();
     try {
@@ -393,11 +399,47 @@ TEST_F(RunFiles, UnwritableAddressFileIsReportedToo)
     } catch (const RunError& e) {
         const QString message = QString::fromUtf8(e.what());
         EXPECT_NE(message.indexOf("email_Tool.txt"), -1) << e.what();
-        EXPECT_NE(message.indexOf("MakePass.ksh was written"), -1) << e.what();
+        EXPECT_NE(message.indexOf("neither file was replaced"), -1) << e.what();
     }
-    // no temporary file is left behind
+    // both or neither: the batch file stays the old one, no temporary is left
+    EXPECT_EQ(read("MakePass.ksh"), QByteArray("old\r\n"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
         (QStringList {"MakePass.ksh", "email_Tool.txt"}));
+}
+
+TEST_F(RunFiles, ProductNamesGiveFileNamesEverySystemTakes)
+{
+    const QString longName(300, u'\u00e9');
+    for (const QString& product : {QStringLiteral("Tool/Pro"), longName}) {
+        Fixture f(swreg("1", product, "a@x"), product);
+        f.request.folder = folder();
+        const RunResult r = performRun(f.request);
+        const QString name = addressFileName(product);
+        EXPECT_FALSE(name.contains(u'/'));
+        EXPECT_LE(name.toUtf8().size(), 255 - 7);
+        EXPECT_TRUE(name.toUtf8().isValidUtf8());
+        EXPECT_EQ(read(name), QByteArray("a@x , 1\r\n")) << name.toStdString();
+        EXPECT_TRUE(r.statistics[5].contains(name));
+    }
+    EXPECT_EQ(addressFileName("Tool/Pro"), "email_Tool_Pro.txt");
+}
+
+TEST_F(RunFiles, SkippedLinesAndMissingListsAreCountedAndNamed)
+{
+    Fixture f(swreg("1", "Tool", "a@x") + swreg("", "Tool", "b@x") + "call me, or email c@x thanks\r\n", "Tool");
+    QTemporaryDir empty;
+    f.lists.load(empty.path() + u'/');
+    f.request.folder = folder();
+    const RunResult r = performRun(f.request);
+    ASSERT_EQ(r.statistics.size(), 8);
+    EXPECT_EQ(r.statistics[0], "processed 1 entries for Store: Tool");
+    EXPECT_EQ(r.statistics[7], "2 lines skipped: no order number or no address");
+    EXPECT_EQ(r.notes,
+        (QStringList {"line 2 skipped, no order number: " + swreg("", "Tool", "b@x").trimmed(),
+            "line 3 skipped, no address: call me, or email c@x thanks",
+            "bozos.txt not found in " + empty.path() + "/: no customer blocked",
+            "Address.txt not found in " + empty.path() + "/: no address updated",
+            "goodguys.txt not found in " + empty.path() + "/: no customer added"}));
 }
 
 } // namespace

@@ -62,10 +62,14 @@ TEST_F(ServerScript, CreatesEveryAccountSetsTheModesAndDeletesItself)
     // the example report plus orders whose fields hold shell code
     QByteArray text = readFile(examples + "/swreg-report.csv");
     ASSERT_FALSE(text.isEmpty());
-    text += "2417,Sat Jan 05 10:00:00 2002,1;touch pwned1,Tool,$(touch pwned2)@example.com,9,USD,US,card,M,X,y\r\n"
-            "2417,Sat Jan 05 10:00:00 2002,100201,Tool,`touch pwned3`@example.org,9,USD,US,card,M,X,y\r\n"
-            "2417,Sat Jan 05 10:00:00 2002,it's,Tool,x;touch pwned4;'@example.org,9,USD,US,card,M,X,y\r\n"
-            "2417,Sat Jan 05 10:00:00 2002,100203,Tool,a|touch pwned5>@example.org,9,USD,US,card,M,X,y\r\n";
+    text += "2417,Sat Jan 05 10:00:00 2002,1;touch pwned1,Tool,$(touch${IFS}pwned2)@example.com,9,USD,US,card,M,X,y\r\n"
+            "2417,Sat Jan 05 10:00:00 2002,100201,Tool,`touch${IFS}pwned3`@example.org,9,USD,US,card,M,X,y\r\n"
+            "2417,Sat Jan 05 10:00:00 2002,it's,Tool,x;touch${IFS}pwned4;'@example.org,9,USD,US,card,M,X,y\r\n"
+            "2417,Sat Jan 05 10:00:00 2002,100203,Tool,a|touch${IFS}pwned5>@example.org,9,USD,US,card,M,X,y\r\n";
+    // and lines that are no orders: no order number, no address, a zero byte
+    text += "2417,Sat Jan 05 10:00:00 2002,,Tool,nopass@example.com,9,USD,US,card,M,X,y\r\n"
+            "2417,Sat Jan 05 10:00:00 2002,100301,Tool,or email john@example.com. Thanks,9\r\n";
+    text += QByteArray("2417,Sat Jan 05 10:00:00 2002,100302,Tool,zero\0@example.com,9,USD,US,card,M,X,y\r\n", 81);
     Report report;
     report.readBytes(text);
     CustomerLists lists;
@@ -105,10 +109,10 @@ TEST_F(ServerScript, CreatesEveryAccountSetsTheModesAndDeletesItself)
         {"old.henry@example.com", "100108"},   // the account keeps the report's address
         {"reviewer@example.com", "PRESS-1"},   // goodguys.txt, for All
         {"beta.tester@example.org", "BETA-7"}, // goodguys.txt, for Tool
-        {"$(touch pwned2)@example.com", "1;touch pwned1"},
-        {"`touch pwned3`@example.org", "100201"},
-        {"x;touch pwned4;'@example.org", "it's"},
-        {"a|touch pwned5>@example.org", "100203"},
+        {"$(touch${IFS}pwned2)@example.com", "1;touch pwned1"},
+        {"`touch${IFS}pwned3`@example.org", "100201"},
+        {"x;touch${IFS}pwned4;'@example.org", "it's"},
+        {"a|touch${IFS}pwned5>@example.org", "100203"},
         {"ChangeMe", "ReplaceMeToo"},
     };
     for (const Account& a : accounts) {
@@ -120,7 +124,10 @@ TEST_F(ServerScript, CreatesEveryAccountSetsTheModesAndDeletesItself)
         {"frank@example.com", "100106"},   // in bozos.txt
         {"partner@example.com", "PART-3"}, // goodguys.txt, for Tool Pro
         {"grace@example.org", "100107"},   // Widget
+        {"nopass@example.com", ""},
+        {"or email john@example.com. Thanks", "100301"},
     };
+    EXPECT_EQ(report.skippedLineCount(), 3);
     for (const Account& a : absent) {
         EXPECT_NE(runTool(htpasswd, {"-vb", ".htpasswd", a.user, a.password}, server.path(), &output), 0)
             << a.user.toStdString();
