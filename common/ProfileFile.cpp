@@ -181,12 +181,6 @@ void ProfileFile::writeString(const QString& path, const QString& section, const
             bytes = file.readAll();
         }
     }
-    // What follows a Ctrl-Z is no part of the text; it is kept as it was.
-    QByteArray tail;
-    if (const qsizetype end = bytes.indexOf('\x1a'); end >= 0) {
-        tail = bytes.sliced(end);
-        bytes.truncate(end);
-    }
     std::vector<RawLine> lines = splitRaw(bytes);
     QByteArray newline = "\r\n";
     for (const RawLine& l : lines) {
@@ -196,7 +190,9 @@ void ProfileFile::writeString(const QString& path, const QString& section, const
         }
     }
     QString flat = value;
-    flat.replace(u'\r', u' ').replace(u'\n', u' ').replace(QChar(0x1a), u' ');
+    // A line break inside a value would start new lines of the file (a value
+    // could then forge keys): it is stored as a blank.
+    flat.replace(u'\r', u' ').replace(u'\n', u' ');
     const QByteArray entry = (key + u'=' + flat).toUtf8();
 
     qsizetype sectionAt = -1, lastInSection = -1, keyAt = -1;
@@ -237,7 +233,6 @@ void ProfileFile::writeString(const QString& path, const QString& section, const
     QByteArray out;
     for (const RawLine& l : lines)
         out += l.text + l.end;
-    out += tail;
     ReplacingFile file(path);
     if (!file.open() || file.device().write(out) != out.size() || !file.commit())
         throw ProfileWriteError(path, file.errorString());

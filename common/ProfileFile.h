@@ -35,9 +35,6 @@ public:
     // is kept as it was, line ends included; a missing file or section is
     // created. The new file replaces the old one only once it is completely
     // written, so a failed write (a full disk) leaves the old one whole.
-    // Like the reader, the writer takes a Ctrl-Z as the end of the text: new
-    // lines go before it, and a Ctrl-Z, CR or LF in a value is stored as a
-    // blank, since it would hide or forge the lines after it.
     static void writeString(const QString& path, const QString& section, const QString& key, const QString& value);
     static void writeBool(const QString& path, const QString& section, const QString& key, bool value);
 

@@ -130,14 +130,20 @@ QIODevice& ReplacingFile::device()
     return *writer_;
 }
 
+bool ReplacingFile::flush()
+{
+    if (writer_ && writer_->flushBuffer())
+        return true;
+    error_ = writer_ ? writer_->failure() : temp_.errorString();
+    return false;
+}
+
 bool ReplacingFile::commit()
 {
     // Written to the file system but not forced to the disk: as safe as a
     // plain write, and the old file stays whole until the rename.
-    if (!writer_ || !writer_->flushBuffer()) {
-        error_ = writer_ ? writer_->failure() : temp_.errorString();
+    if (!flush())
         return false;
-    }
     const QString tempName = temp_.fileName();
     writer_->close();
     temp_.close();

@@ -26,6 +26,9 @@ public:
     bool open();
     // Where the new text goes; a write fails once the system refused one.
     QIODevice& device();
+    // Writes out what is buffered; false (with the reason) when the system
+    // refused it.
+    bool flush();
     // Writes out what is buffered, checks it, closes the file and puts it in
     // place of path.
     bool commit();

@@ -175,17 +175,6 @@ TEST_F(SettingsFile, AFullDiskKeepsTheOldFileAndSaysWhy)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList {"ordergate.ini"}) << "no temporary left";
 }
 
-TEST_F(SettingsFile, CtrlZEndsTheTextForTheWriterAsForTheReader)
-{
-    write("[options]\r\nlog=1\r\n\x1a old padding");
-    ProfileFile::writeString(path, "options", "efile", "/srv/email_A\x1a.txt");
-    ProfileFile::writeString(path, "user", "email", "me@example.com");
-    EXPECT_EQ(ProfileFile::readString(path, "user", "email", ""), "me@example.com");
-    EXPECT_EQ(ProfileFile::readString(path, "options", "efile", ""), "/srv/email_A .txt");
-    EXPECT_EQ(
-        read(), "[options]\r\nlog=1\r\nefile=/srv/email_A .txt\r\n[user]\r\nemail=me@example.com\r\n\x1a old padding");
-}
-
 TEST_F(SettingsFile, OptionsLoadOverTheCurrentValuesAndSaveAllNineKeys)
 {
     EXPECT_EQ(loadOptions(path, Options()), Options()); // no file: as they are
