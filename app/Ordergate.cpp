@@ -10,6 +10,7 @@
 #include "platform/Version.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QScreen>
 #include <QStyle>
 
@@ -21,6 +22,13 @@ void Ordergate::initApplication()
     QCoreApplication::setApplicationName(title);
     QGuiApplication::setApplicationDisplayName(title);
     QCoreApplication::setApplicationVersion(VersionString(QStringLiteral("ProductVersion")));
+    // Every window takes the application's icon unless it sets its own.
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/ordergate-%1.png").arg(size), QSize(size, size));
+    QGuiApplication::setWindowIcon(icon);
+    // Lets the desktop match the windows to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("ordergate"));
 }
 
 Ordergate::Ordergate(Platform& platform)

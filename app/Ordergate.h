@@ -34,7 +34,7 @@ public:
     TemailForm& emailForm() { return *emailForm_; }
     TDM& DM() { return *dm_; }
 
-    // Sets the application's names (title "Ordergate").
+    // Sets the application's names (title "Ordergate"), version and window icon.
     static void initApplication();
     // The whole program: windows, the report file argument (empty: the
     // clipboard), the message loop. Returns the exit code.

@@ -3,6 +3,7 @@
 #include "cli/Command.h"
 #include "cli/MakeCommand.h"
 #include "cli/SendCommand.h"
+#include "platform/VersionInfo.h"
 
 #include <QCoreApplication>
 
@@ -21,6 +22,7 @@ QString overview()
 {
     QString text = QStringLiteral("Usage: ordergate-cli COMMAND [ARGUMENTS...]\n"
                                   "       ordergate-cli COMMAND --help\n"
+                                  "       ordergate-cli --version\n"
                                   "\n"
                                   "Commands:\n");
     for (const Command* c : kCommands)
@@ -46,6 +48,10 @@ int main(int argc, char** argv)
     const QString name = args.takeFirst();
     if (name == u"--help" || name == u"-h" || name == u"help") {
         og::cli::printOut(overview());
+        return int(og::cli::ExitStatus::Ok);
+    }
+    if (name == u"--version") {
+        og::cli::printOut(QStringLiteral("ordergate-cli %1\n").arg(QLatin1String(OG_VERSION_PRODUCT_VERSION)));
         return int(og::cli::ExitStatus::Ok);
     }
     for (const Command* c : kCommands) {

@@ -73,6 +73,14 @@ bool keyValue(const QString& trimmedLine, QString* key, QString* value)
     return true;
 }
 
+// A line as the reader sees it: the reader decodes the file as a whole, so
+// only the first line loses a byte order mark.
+QString decodedLine(const QByteArray& text, bool first)
+{
+    const QString line = decodeText(text);
+    return !first && text.startsWith("\xEF\xBB\xBF") ? QChar(0xFEFF) + line : line;
+}
+
 QString lookupKey(const QString& section, const QString& key)
 {
     return section.toCaseFolded() + u'\n' + key.toCaseFolded();
@@ -197,7 +205,7 @@ void ProfileFile::writeString(const QString& path, const QString& section, const
 
     qsizetype sectionAt = -1, lastInSection = -1, keyAt = -1;
     for (size_t i = 0; i < lines.size(); ++i) {
-        const QString line = trimmed(decodeText(lines[i].text));
+        const QString line = trimmed(decodedLine(lines[i].text, i == 0));
         QString name, k, v;
         if (sectionName(line, &name)) {
             if (sectionAt >= 0)

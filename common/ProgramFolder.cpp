@@ -17,6 +17,11 @@ QString programFolder()
     return folder.endsWith(u'/') ? folder : folder + u'/';
 }
 
+QString installedDataFolder()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + u'/' + QLatin1String(OG_DATA_FROM_BIN)) + u'/';
+}
+
 QString settingsPathIn(const QString& folder)
 {
     return folder + QStringLiteral("ordergate.ini");

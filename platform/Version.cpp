@@ -34,7 +34,9 @@ void OpenHelpPage(Platform& platform, const QString& topic, const QString& folde
 {
     const qsizetype hash = topic.indexOf(u'#');
     const QString page = hash < 0 ? topic : topic.left(hash);
-    const QString local = folder + page;
+    QString local = folder + page;
+    if (!QFileInfo(local).isFile())
+        local = installedDataFolder() + page;
     if (!page.isEmpty() && QFileInfo(local).isFile()) {
         // The fragment is set on its own: left in the file name, the "#"
         // would be escaped as part of the path and the topic lost.

@@ -17,9 +17,9 @@ inline constexpr const char* ApplicationTitle = "Ordergate";
 QString VersionString(const QString& key);
 
 // Opens a help topic such as "index.html#guide". When the page (the topic up
-// to its first "#") exists in folder (which ends in "/"), the local file is
-// opened with the fragment kept; otherwise the vendor's home page base plus
-// the whole topic.
+// to its first "#") exists in folder (which ends in "/") or, failing that, in
+// the installed data folder, the local file is opened with the fragment kept;
+// otherwise the vendor's home page base plus the whole topic.
 void OpenHelpPage(Platform& platform, const QString& topic, const QString& folder);
 
 // The same with the program's own folder.

@@ -147,6 +147,16 @@ TEST_F(SettingsFile, ACtrlZInAValueHidesNothing)
     EXPECT_EQ(ProfileFile::readString(path, "user", "email", ""), "vendor@example.com");
 }
 
+TEST_F(SettingsFile, AByteOrderMarkInsideTheFileIsNoSectionStartForTheWriter)
+{
+    // Found by fuzz/fuzz_settings: the writer took "\xEF\xBB\xBF[options]" on a
+    // later line for the section, the reader did not, and the key was lost.
+    write("[user]\r\nemail=a@b.c\r\n\xEF\xBB\xBF[options]\r\n");
+    ProfileFile::writeString(path, "options", "efile", "email_Tool.txt");
+    EXPECT_EQ(ProfileFile::readString(path, "options", "efile", ""), "email_Tool.txt");
+    EXPECT_EQ(ProfileFile::readString(path, "user", "email", ""), "a@b.c");
+}
+
 TEST_F(SettingsFile, AFailedWriteNamesTheFile)
 {
     const QString bad = dir.filePath("no/such/folder/ordergate.ini");
