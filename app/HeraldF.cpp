@@ -5,6 +5,7 @@
 #include "common/Trim.h"
 #include "mailer/EmailForm.h"
 #include "platform/Platform.h"
+#include "platform/ScreenFit.h"
 #include "platform/Version.h"
 
 #include <QFontDatabase>
@@ -135,7 +136,7 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     auto* top = new QVBoxLayout(this);
     top->addWidget(Results, 1);
     top->addLayout(buttons);
-    resize(760, 780);
+    resize(760, 700);
 
     connect(BitBtn2, &QPushButton::clicked, this, &THerald::BitBtn2Click);
     connect(BitBtn3, &QPushButton::clicked, this, &THerald::BitBtn3Click);
@@ -193,6 +194,7 @@ void THerald::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     if (!activatedThisShowing_) {
+        fitIntoScreen(this);
         activatedThisShowing_ = true;
         // Queued, so the window is on screen (with its busy bar) first.
         QMetaObject::invokeMethod(this, &THerald::FormActivate, Qt::QueuedConnection);
@@ -296,7 +298,7 @@ void THerald::BitBtn2Click()
 
 void THerald::BitBtn3Click()
 {
-    OpenHelpPage(platform_, QStringLiteral("index.html#swreg"), form1_.programFolder());
+    OpenHelpPage(platform_, QStringLiteral("index.html#swreg"), form1_.programFolder(), this);
 }
 
 } // namespace og

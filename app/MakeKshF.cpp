@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
@@ -36,7 +37,7 @@ namespace og {
 namespace {
 
 const QString NoRecordsOnRead =
-    QStringLiteral("No records processed\rDid you copy the CSV report file to the Windows clipboard?");
+    QStringLiteral("No records processed\rDid you copy the CSV report file to the clipboard?");
 const QString NoRecords = QStringLiteral("No records processed");
 const QString SaveQuestion = QStringLiteral("Save changes to properties?");
 
@@ -98,6 +99,8 @@ void TForm1::buildControls()
     Label9->setBuddy(StoreBox);
     Button2 = named(new QPushButton(QStringLiteral("Button2")), "Button2");
     Button2->setVisible(false);
+    ReadClipboard = named(new QPushButton(QStringLiteral("Read clipboard again")), "ReadClipboard");
+    OpenReport = named(new QPushButton(QStringLiteral("Open report...")), "OpenReport");
     Button1 = named(new QPushButton(QStringLiteral("Create script && address files")), "Button1");
     Button1->setEnabled(false);
     SpeedButton1 = named(new QToolButton, "SpeedButton1");
@@ -152,6 +155,9 @@ void TForm1::buildControls()
         label->setBuddy(label == Label3 ? protectMask : label == Label2 ? TestUser : TestPass);
     }
 
+    auto* sources = new QHBoxLayout;
+    sources->addWidget(ReadClipboard);
+    sources->addWidget(OpenReport);
     auto* actions = new QHBoxLayout;
     actions->addWidget(Button2);
     actions->addWidget(Button1, 1);
@@ -164,6 +170,7 @@ void TForm1::buildControls()
     auto* right = new QVBoxLayout;
     right->addWidget(Label9);
     right->addWidget(StoreBox, 1);
+    right->addLayout(sources);
     right->addLayout(actions);
     right->addLayout(smallButtons);
     right->addWidget(Memo2);
@@ -181,6 +188,12 @@ void TForm1::buildControls()
     top->addLayout(body, 1);
     top->addWidget(BitBtn3);
     top->addWidget(GroupBox1);
+    StatusBar = named(new QStatusBar, "StatusBar");
+    StatusBar->setSizeGripEnabled(false);
+    ListsFolder =
+        named(new QLabel(QStringLiteral("Customer lists are read from ") + customerListsFolder()), "ListsFolder");
+    StatusBar->addWidget(ListsFolder, 1);
+    top->addWidget(StatusBar);
 
     PopupMenu1 = named(new QMenu(this), "PopupMenu1");
     Createfiles1 = named(PopupMenu1->addAction(QStringLiteral("Create files")), "Createfiles1");
@@ -204,6 +217,8 @@ void TForm1::buildControls()
         connect(box, &QCheckBox::toggled, this, &TForm1::IncOrderClick);
     connect(StoreBox, &QListWidget::itemSelectionChanged, this, &TForm1::StoreBoxClick);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(ReadClipboard, &QPushButton::clicked, this, &TForm1::ReadClipboardClick);
+    connect(OpenReport, &QPushButton::clicked, this, &TForm1::OpenReportClick);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
     connect(BitBtn4, &QPushButton::clicked, this, &TForm1::BitBtn4Click);
@@ -302,6 +317,8 @@ void TForm1::FormActivate()
     if (ProfileFile::exists(SettingsPath))
         setOptions(loadOptions(SettingsPath, options()));
     readReport();
+    // Loading the settings fired the change handlers; that was no edit.
+    OptionsChanged = false;
     emit activatedOnce();
 }
 
@@ -316,9 +333,6 @@ void TForm1::readReport()
         if (!readReportFile(reportFile_, &fileBytes, &error))
             platform_.showException(this, error);
     }
-    // Loading the settings fired the change handlers; that was no edit.
-    OptionsChanged = false;
-
     StoreBox->clear();
     {
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -337,6 +351,22 @@ void TForm1::readReport()
         SelectedProduct = StoreBox->item(0)->text();
     }
     Button1->setEnabled(true);
+}
+
+void TForm1::ReadClipboardClick()
+{
+    reportFile_.clear();
+    readReport();
+}
+
+void TForm1::OpenReportClick()
+{
+    const QString path = platform_.openFileName(this,
+        {QStringLiteral("Open report"), QStringLiteral("Sales reports (*.csv;*.txt)|*.csv;*.txt|All files (*.*)|*")});
+    if (path.isEmpty())
+        return;
+    reportFile_ = path;
+    readReport();
 }
 
 void TForm1::protectMaskChange()
@@ -399,7 +429,7 @@ void TForm1::SpeedButton1Click()
 
 void TForm1::BitBtn2Click()
 {
-    OpenHelpPage(platform_, QStringLiteral("index.html#guide"), programFolder_);
+    OpenHelpPage(platform_, QStringLiteral("index.html#guide"), programFolder_, this);
 }
 
 void TForm1::BitBtn4Click()
@@ -418,40 +448,50 @@ void TForm1::Button2Click()
 
 void TForm1::BitBtn3Click()
 {
-    platform_.openUrl(QString::fromUtf8(VendorLinks::Advertising));
+    platform_.openUrlOrSay(this, QString::fromUtf8(VendorLinks::Advertising));
 }
 void TForm1::VHSClick()
 {
-    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopVhs));
+    platform_.openUrlOrSay(this, QString::fromUtf8(VendorLinks::ShopVhs));
 }
 void TForm1::DVDClick()
 {
-    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopDvd));
+    platform_.openUrlOrSay(this, QString::fromUtf8(VendorLinks::ShopDvd));
 }
 void TForm1::MUSICClick()
 {
-    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopMusic));
+    platform_.openUrlOrSay(this, QString::fromUtf8(VendorLinks::ShopMusic));
 }
 void TForm1::BOOKSClick()
 {
-    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopBooks));
+    platform_.openUrlOrSay(this, QString::fromUtf8(VendorLinks::ShopBooks));
 }
 void TForm1::TOYSClick()
 {
-    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopToys));
+    platform_.openUrlOrSay(this, QString::fromUtf8(VendorLinks::ShopToys));
 }
 void TForm1::APPARELClick()
 {
-    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopTools));
+    platform_.openUrlOrSay(this, QString::fromUtf8(VendorLinks::ShopTools));
 }
 void TForm1::ZINESClick()
 {
-    platform_.openUrl(QString::fromUtf8(VendorLinks::ShopZines));
+    platform_.openUrlOrSay(this, QString::fromUtf8(VendorLinks::ShopZines));
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    if (OptionsChanged && platform_.confirm(this, SaveQuestion)) {
+    if (OptionsChanged) {
+        const Platform::Answer answer = platform_.ask(this, SaveQuestion);
+        if (answer == Platform::Answer::Cancel) {
+            // back to the window, the edits kept
+            event->ignore();
+            return;
+        }
+        if (answer == Platform::Answer::No) {
+            event->accept();
+            return;
+        }
         try {
             saveOptions(SettingsPath, options());
         } catch (const std::exception& e) {

@@ -15,6 +15,7 @@ class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QStatusBar;
 class QToolButton;
 
 namespace og {
@@ -74,6 +75,8 @@ public:
     QCheckBox* IncName;
     QLabel* Label9;
     QListWidget* StoreBox;
+    QPushButton* ReadClipboard;
+    QPushButton* OpenReport;
     QPushButton* Button2;
     QPushButton* Button1;
     QToolButton* SpeedButton1;
@@ -98,6 +101,9 @@ public:
     QAction* Help1;
     QAction* Exit1;
     TSingleInstance* SingleInstance1;
+    // Names the folder the customer lists are read from.
+    QStatusBar* StatusBar;
+    QLabel* ListsFolder;
 
     QString SettingsPath;
     // An option was edited since the settings were loaded.
@@ -118,6 +124,9 @@ public slots:
     void IncOrderClick();
     void StoreBoxClick();
     void Button1Click();
+    // Both refill the product list by the rules of the start.
+    void ReadClipboardClick();
+    void OpenReportClick();
     void SpeedButton1Click();
     void BitBtn2Click();
     void BitBtn4Click();

@@ -7,6 +7,7 @@
 #include "app/SingleInstance.h"
 #include "app/Trace.h"
 #include "mailer/EmailForm.h"
+#include "platform/ScreenFit.h"
 #include "platform/Version.h"
 
 #include <QApplication>
@@ -68,10 +69,7 @@ bool Ordergate::isSecondInstance() const
 void Ordergate::showMainWindow()
 {
     form1_->adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        form1_->setGeometry(
-            QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form1_->size(), screen->availableGeometry()));
-    }
+    fitIntoScreen(form1_.get());
     form1_->show();
     form1_->raise();
     form1_->activateWindow();

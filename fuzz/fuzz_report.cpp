@@ -1,6 +1,7 @@
 // The first job from any report: intake (store, order lines, products) and
 // the order pass for the first product and for all of them, with the
-// example lists. Every line of the batch and address files stays one line.
+// example lists. Every line of the batch and address files stays one line,
+// and every account line has a user and a password.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,51 @@ void CheckLines(const og::LineBlock& block)
         OG_FUZZ_CHECK(!block.bytesAt(i).contains('\r') && !block.bytesAt(i).contains('\n'));
 }
 
+// The shell words of a batch file line: plain words, or single-quoted ones
+// with '\'' for a quote.
+QList<QByteArray> ShellWords(QByteArrayView line)
+{
+    QList<QByteArray> words;
+    qsizetype i = 0;
+    while (i < line.size()) {
+        if (line[i] == ' ') {
+            ++i;
+            continue;
+        }
+        QByteArray word;
+        while (i < line.size() && line[i] != ' ') {
+            if (line[i] == '\'') {
+                const qsizetype close = line.indexOf('\'', i + 1);
+                OG_FUZZ_CHECK(close > i);
+                word += line.sliced(i + 1, close - i - 1);
+                i = close + 1;
+            } else if (line[i] == '\\') {
+                word += line[i + 1];
+                i += 2;
+            } else {
+                word += line[i++];
+            }
+        }
+        words.append(word);
+    }
+    return words;
+}
+
+// Every account line names a user and a password, with no control character
+// that could stop the shell on the server.
+void CheckAccounts(const og::LineBlock& script)
+{
+    for (qsizetype i = 0; i < script.size(); ++i) {
+        const QByteArrayView line = script.bytesAt(i);
+        if (!line.startsWith("htpasswd "))
+            continue;
+        const QList<QByteArray> words = ShellWords(line);
+        OG_FUZZ_CHECK(words.size() == 5 && !words[3].isEmpty() && !words[4].isEmpty());
+        for (char c : line)
+            OG_FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -57,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         request.options.names = size & 2;
         const og::RunResult result = og::buildRun(request);
         CheckLines(result.script);
+        CheckAccounts(result.script);
         CheckLines(result.addresses);
         OG_FUZZ_CHECK(result.written >= 0 && result.addresses.size() >= result.written);
     }

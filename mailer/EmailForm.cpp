@@ -194,11 +194,23 @@ void TemailForm::buildControls()
     Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setTabChangesFocus(true);
-    QFont fixed(QStringLiteral("Courier New"));
+    // A family the font database knows to be fixed-width: "Courier New" where
+    // installed, else the system's fixed font, else the first such family.
+    // (Qt's substitute for a missing family need not be fixed-width.)
+    QString family = QStringLiteral("Courier New");
+    if (!QFontDatabase::hasFamily(family) || !QFontDatabase::isFixedPitch(family)) {
+        family = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+        if (!QFontDatabase::isFixedPitch(family)) {
+            for (const QString& candidate : QFontDatabase::families()) {
+                if (QFontDatabase::isFixedPitch(candidate)) {
+                    family = candidate;
+                    break;
+                }
+            }
+        }
+    }
+    QFont fixed(family);
     fixed.setStyleHint(QFont::TypeWriter);
-    fixed.setFixedPitch(true);
-    if (!QFontInfo(fixed).fixedPitch())
-        fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     Memo1->setFont(fixed);
     Memo1->setMinimumHeight(180);
     grid->addWidget(Memo1, row, 0, 1, 4);

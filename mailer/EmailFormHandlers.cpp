@@ -310,7 +310,7 @@ void TemailForm::openExternally(const QString& path, const QString& missingText)
 {
     showStatus(QStringLiteral("Bringing up external text editor"));
     if (QFileInfo(path).isFile())
-        platform_.openFile(path);
+        platform_.openFileOrSay(this, path);
     else
         platform_.showError(this, missingText);
 }

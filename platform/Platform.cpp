@@ -9,4 +9,18 @@ QString Platform::standardErrorText(const QString& message)
     return message;
 }
 
+void Platform::openUrlOrSay(QWidget* parent, const QString& url)
+{
+    QString why;
+    if (!openUrl(url, &why))
+        showException(parent, QStringLiteral("Unable to open %1: %2").arg(url, why));
+}
+
+void Platform::openFileOrSay(QWidget* parent, const QString& path)
+{
+    QString why;
+    if (!openFile(path, &why))
+        showException(parent, QStringLiteral("Unable to open %1: %2").arg(path, why));
+}
+
 } // namespace og

@@ -30,6 +30,10 @@ public:
     virtual void showError(QWidget* parent, const QString& text) = 0;
     // Confirmation: question icon, Yes and No. True for Yes.
     virtual bool confirm(QWidget* parent, const QString& text) = 0;
+    // Question with a way back: question icon, Yes, No and Cancel; Escape
+    // and closing the box answer Cancel.
+    enum class Answer { Yes, No, Cancel };
+    virtual Answer ask(QWidget* parent, const QString& text) = 0;
     // Information box: information icon, one OK button.
     virtual void showInformation(QWidget* parent, const QString& text) = 0;
     // The application's standard error box for an exception that left a
@@ -44,9 +48,14 @@ public:
     virtual QString clipboardText() = 0;
 
     // Opens a web address or a local page (help) in the user's browser.
-    virtual void openUrl(const QString& url) = 0;
+    // False when nothing could be started for it; why then says why.
+    virtual bool openUrl(const QString& url, QString* why = nullptr) = 0;
     // Opens a local file with the program associated with its type.
-    virtual void openFile(const QString& path) = 0;
+    virtual bool openFile(const QString& path, QString* why = nullptr) = 0;
+    // The same, showing an error box that names what could not be opened
+    // and why, so a missing browser or launcher is never silent.
+    void openUrlOrSay(QWidget* parent, const QString& url);
+    void openFileOrSay(QWidget* parent, const QString& path);
 
     // The standard error box appends a full stop when the message's last
     // character sorts above "." (so "Connection refused." stays as it is).

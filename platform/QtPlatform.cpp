@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -83,15 +84,45 @@ QString QtPlatform::clipboardText()
     return QGuiApplication::clipboard()->text();
 }
 
-void QtPlatform::openUrl(const QString& url)
+Platform::Answer QtPlatform::ask(QWidget* parent, const QString& text)
 {
-    // The result is not checked: a missing browser must not stop the program.
-    QDesktopServices::openUrl(QUrl(url, QUrl::TolerantMode));
+    // Escape and the window's close button give Cancel, the escape button.
+    switch (runBox(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return Answer::Cancel;
+    }
 }
 
-void QtPlatform::openFile(const QString& path)
+namespace {
+
+bool launch(const QUrl& url, QString* why)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (url.isLocalFile() && !QFileInfo::exists(url.toLocalFile())) {
+        if (why)
+            *why = QStringLiteral("the file does not exist");
+        return false;
+    }
+    if (QDesktopServices::openUrl(url))
+        return true;
+    if (why)
+        *why = QStringLiteral("no web browser or file launcher could be started (the desktop's xdg-open)");
+    return false;
+}
+
+} // namespace
+
+bool QtPlatform::openUrl(const QString& url, QString* why)
+{
+    return launch(QUrl(url, QUrl::TolerantMode), why);
+}
+
+bool QtPlatform::openFile(const QString& path, QString* why)
+{
+    return launch(QUrl::fromLocalFile(path), why);
 }
 
 } // namespace og

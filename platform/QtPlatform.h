@@ -14,8 +14,9 @@ public:
     QString openFileName(QWidget* parent, const FileDialogRequest& request) override;
     QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) override;
     QString clipboardText() override;
-    void openUrl(const QString& url) override;
-    void openFile(const QString& path) override;
+    Answer ask(QWidget* parent, const QString& text) override;
+    bool openUrl(const QString& url, QString* why = nullptr) override;
+    bool openFile(const QString& path, QString* why = nullptr) override;
 
     // "label|pattern|label|pattern" as Qt's "label (pattern);;..." form.
     // Several patterns of one entry (";"-separated) become blank-separated.

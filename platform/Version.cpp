@@ -30,7 +30,7 @@ QString VersionString(const QString& key)
     return {};
 }
 
-void OpenHelpPage(Platform& platform, const QString& topic, const QString& folder)
+void OpenHelpPage(Platform& platform, const QString& topic, const QString& folder, QWidget* parent)
 {
     const qsizetype hash = topic.indexOf(u'#');
     const QString page = hash < 0 ? topic : topic.left(hash);
@@ -43,10 +43,10 @@ void OpenHelpPage(Platform& platform, const QString& topic, const QString& folde
         QUrl url = QUrl::fromLocalFile(local);
         if (hash >= 0)
             url.setFragment(topic.mid(hash + 1));
-        platform.openUrl(url.toString());
+        platform.openUrlOrSay(parent, url.toString());
         return;
     }
-    platform.openUrl(QString::fromUtf8(VendorLinks::HomePageBase) + topic);
+    platform.openUrlOrSay(parent, QString::fromUtf8(VendorLinks::HomePageBase) + topic);
 }
 
 void OpenHelpPage(Platform& platform, const QString& topic)

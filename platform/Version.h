@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QWidget;
+
 namespace og {
 
 class Platform;
@@ -19,8 +21,9 @@ QString VersionString(const QString& key);
 // Opens a help topic such as "index.html#guide". When the page (the topic up
 // to its first "#") exists in folder (which ends in "/") or, failing that, in
 // the installed data folder, the local file is opened with the fragment kept;
-// otherwise the vendor's home page base plus the whole topic.
-void OpenHelpPage(Platform& platform, const QString& topic, const QString& folder);
+// otherwise the vendor's home page base plus the whole topic. A page that
+// cannot be opened is said in an error box over parent.
+void OpenHelpPage(Platform& platform, const QString& topic, const QString& folder, QWidget* parent = nullptr);
 
 // The same with the program's own folder.
 void OpenHelpPage(Platform& platform, const QString& topic);

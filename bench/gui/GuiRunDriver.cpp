@@ -37,8 +37,13 @@ public:
     QString openFileName(QWidget*, const og::FileDialogRequest&) override { return {}; }
     QStringList openFileNames(QWidget*, const og::FileDialogRequest&) override { return {}; }
     QString clipboardText() override { return {}; }
-    void openUrl(const QString&) override { }
-    void openFile(const QString&) override { }
+    Answer ask(QWidget*, const QString& text) override
+    {
+        note("question", text);
+        return Answer::No;
+    }
+    bool openUrl(const QString&, QString* = nullptr) override { return true; }
+    bool openFile(const QString&, QString* = nullptr) override { return true; }
 
 private:
     void note(const char* kind, const QString& text)

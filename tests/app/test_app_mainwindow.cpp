@@ -9,11 +9,13 @@
 #include "app/Ordergate.h"
 #include "common/ProfileFile.h"
 #include "mailer/EmailForm.h"
+#include "platform/ScreenFit.h"
 #include "platform/VendorLinks.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -98,7 +100,7 @@ private slots:
         QVERIFY(!f.IncName->isChecked());
         QVERIFY(f.Button1->isEnabled());
         QVERIFY(f.close());
-        QCOMPARE(s.platform.count(Call::Confirm), 0);
+        QCOMPARE(s.platform.count(Call::Ask), 0);
         QVERIFY(!QFile::exists(s.ini()));
         VERIFY_NO_FAULTS(s);
     }
@@ -108,9 +110,9 @@ private slots:
         Start s;
         s.activate(twoProductReport());
         s.form().protectMask->setText(QStringLiteral("*.zip"));
-        s.platform.queueConfirm(true);
+        s.platform.queueAnswer(Platform::Answer::Yes);
         QVERIFY(s.form().close());
-        QCOMPARE(s.platform.texts(Call::Confirm), QStringList {SaveQuestion});
+        QCOMPARE(s.platform.texts(Call::Ask), QStringList {SaveQuestion});
         const QString ini = QString::fromUtf8(readFile(s.ini()));
         for (const char* line : {"Pmask=*.zip", "chmodProtect=777", "chmodAccess=644", "chmodPasswd=644",
                  "user=ChangeMe", "passwd=ReplaceMeToo", "orderNr=1", "orderDate=0", "names=0"})
@@ -124,9 +126,9 @@ private slots:
         Start s;
         s.activate(twoProductReport());
         s.form().IncName->click();
-        s.platform.queueConfirm(false);
+        s.platform.queueAnswer(Platform::Answer::No);
         QVERIFY(s.form().close());
-        QCOMPARE(s.platform.texts(Call::Confirm), QStringList {SaveQuestion});
+        QCOMPARE(s.platform.texts(Call::Ask), QStringList {SaveQuestion});
         QVERIFY(!QFile::exists(s.ini()));
         VERIFY_NO_FAULTS(s);
     }
@@ -140,9 +142,9 @@ private slots:
         s.form().SpeedButton1Click();
         QVERIFY(!s.program->emailForm().isVisible());
         QVERIFY(s.form().isVisible());
-        s.platform.queueConfirm(false);
+        s.platform.queueAnswer(Platform::Answer::No);
         QVERIFY(s.form().close());
-        QCOMPARE(s.platform.texts(Call::Confirm), QStringList {SaveQuestion});
+        QCOMPARE(s.platform.texts(Call::Ask), QStringList {SaveQuestion});
         // The mailer's visit read nothing again.
         QCOMPARE(s.platform.count(Call::Clipboard), 1);
     }
@@ -174,7 +176,7 @@ private slots:
         QCOMPARE(s.form().TestPass->text(), QStringLiteral("ReplaceMeToo"));
         // Loading is not an edit: closing asks nothing.
         QVERIFY(s.form().close());
-        QCOMPARE(s.platform.count(Call::Confirm), 0);
+        QCOMPARE(s.platform.count(Call::Ask), 0);
         VERIFY_NO_FAULTS(s);
     }
 
@@ -183,7 +185,7 @@ private slots:
         Start s;
         s.activate(QString());
         QCOMPARE(s.platform.texts(Call::Error),
-            QStringList {"No records processed\rDid you copy the CSV report file to the Windows clipboard?"});
+            QStringList {"No records processed\rDid you copy the CSV report file to the clipboard?"});
         QCOMPARE(s.form().StoreBox->count(), 0);
         QVERIFY(s.form().Button1->isEnabled());
         s.form().Button1->click();
@@ -247,7 +249,7 @@ private slots:
         QCOMPARE(s.form().StoreBox->count(), 3);
         QCOMPARE(s.form().protectMask->text(), QStringLiteral("*.pdf"));
         QVERIFY(s.form().OptionsChanged);
-        s.platform.queueConfirm(false);
+        s.platform.queueAnswer(Platform::Answer::No);
         s.form().close();
     }
 
@@ -298,13 +300,13 @@ private slots:
         QVERIFY(s.form().isVisible());
 
         s.form().protectMask->setText(QStringLiteral("*.iso"));
-        s.platform.queueConfirm(true);
+        s.platform.queueAnswer(Platform::Answer::Yes);
         QVERIFY(!s.form().close());
         QCOMPARE(s.platform.texts(Call::Error).size(), 2);
         QVERIFY(s.form().isVisible());
         QCOMPARE(s.form().protectMask->text(), QStringLiteral("*.iso"));
 
-        s.platform.queueConfirm(false);
+        s.platform.queueAnswer(Platform::Answer::No);
         QVERIFY(s.form().close());
         VERIFY_NO_FAULTS(s);
     }
@@ -375,6 +377,83 @@ private slots:
         QVERIFY(s.platform.calls()[2].text.endsWith(QLatin1String("index.html#guide")));
         s.form().Exit1->trigger();
         QTRY_VERIFY(!s.form().isVisible());
+    }
+
+    void saveQuestionCancelKeepsTheWindowAndTheEdits()
+    {
+        Start s;
+        s.activate(twoProductReport());
+        s.form().protectMask->setText(QStringLiteral("*.iso"));
+        s.platform.queueAnswer(Platform::Answer::Cancel);
+        QVERIFY(!s.form().close());
+        QVERIFY(s.form().isVisible());
+        QCOMPARE(s.form().protectMask->text(), QStringLiteral("*.iso"));
+        QVERIFY(!QFile::exists(s.ini()));
+        s.platform.queueAnswer(Platform::Answer::Yes);
+        QVERIFY(s.form().close());
+        QVERIFY(QString::fromUtf8(readFile(s.ini())).contains(QLatin1String("Pmask=*.iso")));
+        QCOMPARE(s.platform.texts(Call::Ask), (QStringList {SaveQuestion, SaveQuestion}));
+        VERIFY_NO_FAULTS(s);
+    }
+
+    void reportCanBeReadAgainFromClipboardOrFile()
+    {
+        Start s;
+        s.activate(QString());
+        QCOMPARE(s.form().StoreBox->count(), 0);
+        s.form().protectMask->setText(QStringLiteral("*.iso")); // an edit survives a new report
+        s.platform.setClipboardText(twoProductReport());
+        s.form().ReadClipboard->click();
+        QCOMPARE(s.form().StoreBox->count(), 3);
+        const QString report = slashed(s.work) + QLatin1String("saved.csv");
+        writeFile(report, swregLine("9", "Gadget", "g@example.com").toUtf8());
+        s.platform.queueFileName(report);
+        s.form().OpenReport->click();
+        QCOMPARE(s.form().StoreBox->count(), 1);
+        QCOMPARE(s.form().SelectedProduct, QStringLiteral("Gadget"));
+        s.platform.queueFileName(QString()); // cancelled: the report stays
+        s.form().OpenReport->click();
+        QCOMPARE(s.form().StoreBox->count(), 1);
+        QVERIFY(s.form().OptionsChanged);
+        QVERIFY(s.form().ListsFolder->text().endsWith(QDir::currentPath() + u'/'));
+        s.platform.queueAnswer(Platform::Answer::No);
+        QVERIFY(s.form().close());
+        VERIFY_NO_FAULTS(s);
+    }
+
+    void failedLaunchesAreShown()
+    {
+        Start s;
+        s.platform.failLaunches(QStringLiteral("no browser"));
+        s.form().VHS->click();
+        s.form().BitBtn2->click();
+        const QStringList errors = s.platform.texts(Call::Error);
+        QCOMPARE(errors.size(), 2);
+        QCOMPARE(errors[0], "Unable to open " + QString::fromUtf8(VendorLinks::ShopVhs) + ": no browser.");
+        QVERIFY(errors[1].endsWith(QLatin1String("index.html#guide: no browser.")));
+    }
+
+    void windowsFitASmallScreen()
+    {
+        Start s;
+        s.activate(twoProductReport());
+        s.closeResultsAfterRun();
+        QWidget* windows[] = {&s.form(), &s.program->Herald(), &s.program->emailForm()};
+        for (QWidget* w : windows) {
+            const QSize least = w->minimumSizeHint();
+            QVERIFY2(least.width() <= 1366 && least.height() <= 768 - 60, qPrintable(w->objectName()));
+            w->resize(1366, 768);
+            fitIntoScreen(w); // an offscreen screen of 800 x 600
+            const QRect area = w->screen()->availableGeometry();
+            QVERIFY2(w->width() <= area.width() && w->height() <= area.height(), qPrintable(w->objectName()));
+        }
+        // the results window's buttons stay inside it
+        THerald& h = s.program->Herald();
+        h.resize(h.minimumSizeHint());
+        h.show();
+        for (QPushButton* b : {h.BitBtn1, h.BitBtn2, h.BitBtn3})
+            QVERIFY(h.rect().contains(QRect(b->mapTo(&h, QPoint()), b->size())));
+        h.done(0);
     }
 
     void controlsCarryTheirNames()

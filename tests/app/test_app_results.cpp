@@ -117,7 +117,7 @@ private slots:
             label = s.herald().Label1->text();
             QTimer::singleShot(0, s.herald().BitBtn1, &QPushButton::click);
         });
-        s.platform.queueConfirm(false); // the edits above make closing ask
+        s.platform.queueAnswer(Platform::Answer::No); // the edits above make closing ask
         s.form().Button1Click();
 
         const QString dir = slashed(s.folder);
@@ -144,7 +144,7 @@ private slots:
         QVERIFY(QGuiApplication::quitOnLastWindowClosed());
         for (QWidget* w : QApplication::topLevelWidgets())
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
-        QCOMPARE(s.platform.texts(Call::Confirm), QStringList {"Save changes to properties?"});
+        QCOMPARE(s.platform.texts(Call::Ask), QStringList {"Save changes to properties?"});
         VERIFY_NO_FAULTS(s);
     }
 

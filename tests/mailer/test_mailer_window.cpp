@@ -14,6 +14,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
@@ -138,8 +140,9 @@ private slots:
         for (const char* name : {"SigLoad", "SigView", "StopButton"})
             QVERIFY(!control<QPushButton>(name)->isEnabled());
         QVERIFY(!form_->SettingsChanged());
-        QVERIFY(control<QPlainTextEdit>("Memo1")->font().fixedPitch() ||
-            QFontInfo(control<QPlainTextEdit>("Memo1")->font()).fixedPitch());
+        // what the user sees: the family actually used is a fixed-width one
+        const QString bodyFamily = QFontInfo(control<QPlainTextEdit>("Memo1")->font()).family();
+        QVERIFY2(QFontDatabase::isFixedPitch(bodyFamily), qPrintable(bodyFamily));
 
         QStringList labels;
         for (QLabel* label : form_->findChildren<QLabel*>())

@@ -9,6 +9,11 @@ ScriptedPlatform::ScriptedPlatform()
 {
 }
 
+void ScriptedPlatform::queueAnswer(Answer answer)
+{
+    answers_.enqueue(answer);
+}
+
 void ScriptedPlatform::queueConfirm(bool yes)
 {
     confirms_.enqueue(yes);
@@ -59,6 +64,8 @@ QString ScriptedPlatform::kindName(Call::Kind kind)
         return QStringLiteral("open URL");
     case Call::OpenFile:
         return QStringLiteral("open file");
+    case Call::Ask:
+        return QStringLiteral("question");
     }
     return QStringLiteral("unknown call");
 }
@@ -86,6 +93,11 @@ QStringList ScriptedPlatform::unusedAnswers() const
     QStringList out;
     for (bool yes : confirms_)
         out << QStringLiteral("confirm answer %1").arg(yes ? QStringLiteral("Yes") : QStringLiteral("No"));
+    for (Answer answer : answers_)
+        out << QStringLiteral("answer %1")
+                   .arg(answer == Answer::Yes     ? QStringLiteral("Yes")
+                           : answer == Answer::No ? QStringLiteral("No")
+                                                  : QStringLiteral("Cancel"));
     for (const QString& name : fileNames_)
         out << QStringLiteral("file name \"%1\"").arg(name);
     for (const QStringList& names : fileNameLists_)
@@ -164,14 +176,30 @@ QString ScriptedPlatform::clipboardText()
     return clipboard_.value_or(QString());
 }
 
-void ScriptedPlatform::openUrl(const QString& url)
+Platform::Answer ScriptedPlatform::ask(QWidget*, const QString& text)
 {
-    record(Call::OpenUrl, url);
+    const bool scripted = !answers_.isEmpty();
+    const Answer answer = scripted ? answers_.dequeue() : Answer::Cancel;
+    record(Call::Ask, text);
+    if (!scripted)
+        fail(QStringLiteral("unscripted question \"%1\"").arg(text));
+    return answer;
 }
 
-void ScriptedPlatform::openFile(const QString& path)
+bool ScriptedPlatform::openUrl(const QString& url, QString* why)
+{
+    record(Call::OpenUrl, url);
+    if (why)
+        *why = launchFailure_;
+    return launchFailure_.isEmpty();
+}
+
+bool ScriptedPlatform::openFile(const QString& path, QString* why)
 {
     record(Call::OpenFile, path);
+    if (why)
+        *why = launchFailure_;
+    return launchFailure_.isEmpty();
 }
 
 } // namespace og

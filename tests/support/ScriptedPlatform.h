@@ -6,6 +6,8 @@
 //   og::ScriptedPlatform platform;
 //   platform.setClipboardText(reportText);          // what clipboardText() gives
 //   platform.queueConfirm(true);                     // next confirm() answers Yes
+//   platform.queueAnswer(Platform::Answer::Cancel);  // next ask() answers Cancel
+//   platform.failLaunches("no browser");             // openUrl/openFile fail
 //   platform.queueFileName("/tmp/a.txt");            // next openFileName()
 //   platform.queueFileNames({"/tmp/a", "/tmp/b"});   // next openFileNames()
 //   ... drive the window ...
@@ -36,7 +38,7 @@ namespace og {
 class ScriptedPlatform : public Platform {
 public:
     struct Call {
-        enum Kind { Error, Confirm, Information, OpenFileName, OpenFileNames, Clipboard, OpenUrl, OpenFile };
+        enum Kind { Error, Confirm, Information, OpenFileName, OpenFileNames, Clipboard, OpenUrl, OpenFile, Ask };
         Kind kind;
         // The message text, the dialog title, the URL or the path.
         QString text;
@@ -48,6 +50,9 @@ public:
 
     // Scripting.
     void queueConfirm(bool yes);
+    void queueAnswer(Answer answer);
+    // From now on openUrl and openFile fail, giving why; empty: they succeed.
+    void failLaunches(const QString& why) { launchFailure_ = why; }
     void queueFileName(const QString& path); // "" = the user cancelled
     void queueFileNames(const QStringList& paths);
     void setClipboardText(const QString& text);
@@ -76,8 +81,9 @@ public:
     QString openFileName(QWidget* parent, const FileDialogRequest& request) override;
     QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) override;
     QString clipboardText() override;
-    void openUrl(const QString& url) override;
-    void openFile(const QString& path) override;
+    Answer ask(QWidget* parent, const QString& text) override;
+    bool openUrl(const QString& url, QString* why = nullptr) override;
+    bool openFile(const QString& path, QString* why = nullptr) override;
 
 private:
     void record(Call::Kind kind, const QString& text, const QString& filter = {});
@@ -85,6 +91,8 @@ private:
 
     QList<Call> calls_;
     QQueue<bool> confirms_;
+    QQueue<Answer> answers_;
+    QString launchFailure_;
     QQueue<QString> fileNames_;
     QQueue<QStringList> fileNameLists_;
     std::optional<QString> clipboard_;
