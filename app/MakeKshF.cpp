@@ -206,6 +206,7 @@ void TForm1::buildControls()
         [this](const QPoint& pos) { PopupMenu1->popup(mapToGlobal(pos)); });
 
     SingleInstance1 = new TSingleInstance(this);
+    connect(SingleInstance1, &TSingleInstance::reportHandedOver, this, &TForm1::openReportFile);
 
     connect(protectMask, &QLineEdit::textChanged, this, &TForm1::protectMaskChange);
     connect(ProtectMod, &QLineEdit::textChanged, this, &TForm1::ProtectModChange);
@@ -357,6 +358,14 @@ void TForm1::ReadClipboardClick()
 {
     reportFile_.clear();
     readReport();
+}
+
+void TForm1::openReportFile(const QString& path)
+{
+    reportFile_ = path;
+    // Before the first activation the report is read there, with the settings.
+    if (activated_)
+        readReport();
 }
 
 void TForm1::OpenReportClick()

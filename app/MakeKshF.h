@@ -41,6 +41,8 @@ public:
     void setWindows(THerald* herald, TemailForm* emailForm);
     // Take the report from this file instead of the clipboard.
     void setReportFile(const QString& path) { reportFile_ = path; }
+    // Reads the report in that file now (or at the first activation).
+    void openReportFile(const QString& path);
     // The folder the settings file and the made files live in (ends in "/").
     // Set from the program folder at creation; tests point it elsewhere
     // before the first activation.

@@ -8,7 +8,9 @@
 #include "app/Trace.h"
 #include "mailer/EmailForm.h"
 #include "platform/ScreenFit.h"
+
 #include "platform/Version.h"
+#include <QFileInfo>
 
 #include <QApplication>
 #include <QIcon>
@@ -82,6 +84,8 @@ int Ordergate::run(Platform& platform, const QString& reportFile)
     if (!reportFile.isEmpty())
         program.Form1().setReportFile(reportFile);
     if (program.isSecondInstance()) {
+        if (!reportFile.isEmpty())
+            program.Form1().SingleInstance1->handOverReport(QFileInfo(reportFile).absoluteFilePath());
         // Never shown: the quit request is waiting when the loop starts.
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
         return QApplication::exec();

@@ -17,6 +17,9 @@ namespace {
 
 constexpr int ConnectWaitMs = 2000;
 const QByteArray RaiseRequest = QByteArrayLiteral("raise\n");
+// "open " + UTF-8 path + LF; a path may be long, but not endless.
+const QByteArray OpenRequest = QByteArrayLiteral("open ");
+constexpr qint64 MaxRequestLength = 64 * 1024;
 
 QString runtimeFolder()
 {
@@ -101,13 +104,25 @@ void TSingleInstance::listen(const QString& name)
     }
 }
 
-void TSingleInstance::askPreviousToRaise(const QString& name)
+void TSingleInstance::askPreviousToRaise(const QString& /*name*/)
+{
+    sendToPrevious(RaiseRequest);
+}
+
+void TSingleInstance::handOverReport(const QString& path)
+{
+    if (!found_ || path.isEmpty() || path.contains(u'\n'))
+        return;
+    sendToPrevious(OpenRequest + path.toUtf8() + '\n');
+}
+
+void TSingleInstance::sendToPrevious(const QByteArray& request)
 {
     QLocalSocket socket;
-    socket.connectToServer(socketPath(name));
+    socket.connectToServer(socketPath(QGuiApplication::applicationDisplayName()));
     if (!socket.waitForConnected(ConnectWaitMs))
         return; // the first instance is still starting or has just ended
-    socket.write(RaiseRequest);
+    socket.write(request);
     socket.waitForBytesWritten(ConnectWaitMs);
     socket.disconnectFromServer();
     if (socket.state() != QLocalSocket::UnconnectedState)
@@ -119,11 +134,19 @@ void TSingleInstance::onNewConnection()
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            // Only the one request is understood; anything else is ignored.
-            if (!socket->canReadLine())
+            // Two requests are understood; anything else is ignored.
+            if (!socket->canReadLine()) {
+                if (socket->bytesAvailable() > MaxRequestLength)
+                    socket->abort();
                 return;
-            if (socket->readLine(64) == RaiseRequest)
+            }
+            const QByteArray line = socket->readLine(MaxRequestLength);
+            if (line == RaiseRequest) {
                 bringOwnerToFront();
+            } else if (line.startsWith(OpenRequest) && line.endsWith('\n')) {
+                bringOwnerToFront();
+                emit reportHandedOver(QString::fromUtf8(line.sliced(OpenRequest.size()).chopped(1)));
+            }
             socket->disconnectFromServer();
         });
     }

@@ -37,6 +37,10 @@ public:
 
     bool anotherInstanceFound() const { return found_; }
 
+    // After Loaded() found another instance: hands it a report file to read
+    // (an absolute path), so "ordergate REPORT" works while a copy runs.
+    void handOverReport(const QString& path);
+
     // Where the marker and the socket of a given title live for this user.
     static QString lockFilePath(const QString& name);
     static QString socketPath(const QString& name);
@@ -47,10 +51,13 @@ signals:
     // A second start asked this (first) instance to come to the front; the
     // owner has already been restored and raised.
     void raiseRequested();
+    // A second start handed this (first) instance a report file to read.
+    void reportHandedOver(const QString& path);
 
 private:
     void listen(const QString& name);
     void askPreviousToRaise(const QString& name);
+    void sendToPrevious(const QByteArray& request);
     void onNewConnection();
     void bringOwnerToFront();
 

@@ -101,6 +101,22 @@ private slots:
         QVERIFY(firstWindow.isVisible());
     }
 
+    void aSecondStartHandsItsReportToTheFirst()
+    {
+        QWidget firstWindow;
+        TSingleInstance first(&firstWindow);
+        QVERIFY(!first.Loaded());
+        QSignalSpy handed(&first, &TSingleInstance::reportHandedOver);
+        QWidget secondWindow;
+        TSingleInstance second(&secondWindow);
+        second.setSwitchToPrevious(false);
+        QVERIFY(second.Loaded());
+        const QString path = work_.path() + QStringLiteral("/März report.csv");
+        second.handOverReport(path);
+        QTRY_COMPARE_WITH_TIMEOUT(handed.size(), 1, 10000);
+        QCOMPARE(handed[0][0].toString(), path);
+    }
+
     void withoutSwitchingTheFirstIsLeftAlone()
     {
         QWidget firstWindow;
