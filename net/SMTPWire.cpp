@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <exception>
 
+#include <arpa/inet.h>
+#include <openssl/evp.h>
+
 #include "mail/EncodeWire.h"
 #include "mail/MailText.h"
 
@@ -19,7 +22,30 @@ std::string CompleteAddress(const std::string& address, const TWireMessage& mess
     return address + "@" + message.DefaultDomain;
 }
 
+std::string Base64(const std::string& bytes)
+{
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    out.resize(static_cast<std::size_t>(n));
+    return out;
+}
+
+const char* kHidden = "****";
+
 } // namespace
+
+int TWireSMTP::DefaultPort(TSecurity security)
+{
+    switch (security) {
+    case TSecurity::Tls:
+        return 465;
+    case TSecurity::StartTls:
+        return 587;
+    default:
+        return 25;
+    }
+}
 
 TWireSMTP::TWireSMTP()
 {
@@ -35,24 +61,128 @@ TWireSMTP::~TWireSMTP()
 
 void TWireSMTP::Connect()
 {
+    tls_.reset();
+    tlsActive_ = false;
+    loggedIn_ = false;
+    tlsNote_.clear();
+    Capabilities.Clear();
     TWireClient::Connect();
     try {
+        if (Security == TSecurity::Tls || (Security == TSecurity::Automatic && Port == 465))
+            StartTls();
         GetResponse();
         if (ReplyCode != 220)
             throw EWireConnectRefused(LastReply);
-        Capabilities.Clear();
-        const std::string hostName = LocalHostName();
-        Command("ehlo " + hostName, -1, 0, "Connected");
-        if (ReplyCode == 250) {
-            Capabilities = TSmtpCapabilities::Parse(ReplyLines);
-        } else {
-            Command("Helo " + hostName, 250, 0, "Connected");
+        clientName_ = HeloName.empty() ? DefaultClientName() : HeloName;
+        Hello();
+        if (!tlsActive_ && Security != TSecurity::None) {
+            if (Capabilities.Has("STARTTLS")) {
+                Command("STARTTLS", 220, 0, "");
+                StartTls();
+                // What was offered in plain text may have been forged.
+                Hello();
+            } else if (Security == TSecurity::StartTls) {
+                throw EWireTlsError(
+                    Host + " does not offer STARTTLS, which the security setting requires; nothing was sent.");
+            }
         }
+        if (LogsInAtConnect())
+            Login();
     } catch (...) {
-        // The failure of the greeting or EHLO is what the caller needs.
+        // The failure of the greeting, TLS, EHLO or login is what the caller needs.
         DisconnectQuietly();
         throw;
     }
+}
+
+void TWireSMTP::Hello()
+{
+    Capabilities.Clear();
+    Command("ehlo " + clientName_, -1, 0, "Connected");
+    if (ReplyCode == 250)
+        Capabilities = TSmtpCapabilities::Parse(ReplyLines);
+    else
+        Command("Helo " + clientName_, 250, 0, "Connected");
+}
+
+std::string TWireSMTP::DefaultClientName()
+{
+    const std::string name = LocalHostName();
+    if (hostent* entry = GWinsock().WSGetHostByName(name.c_str()); entry && entry->h_name) {
+        const std::string full = entry->h_name;
+        if (full.find('.') != std::string::npos && full.back() != '.')
+            return full;
+    }
+    sockaddr_in local {};
+    socklen_t length = sizeof local;
+    char text[INET_ADDRSTRLEN] = {};
+    if (GWinsock().WSGetSockName(SocketHandle, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+        inet_ntop(AF_INET, &local.sin_addr, text, sizeof text))
+        return "[" + std::string(text) + "]";
+    return name;
+}
+
+void TWireSMTP::StartTls()
+{
+    if (!TlsContext || !(TlsContext->Trust() == Trust))
+        TlsContext = std::make_shared<TTlsContext>(Trust);
+    tls_ = std::make_unique<TTlsChannel>(
+        TlsContext, Host, Port,
+        [this](char* into, std::size_t room) { return TWireMessageClient::ReceiveSome(into, room); },
+        [this](const char* data, std::size_t size) { return TWireMessageClient::SendSome(data, size); });
+    DoStatus("Starting TLS");
+    try {
+        tls_->Handshake();
+    } catch (...) {
+        LinkUp = false; // no farewell in plain text into a TLS conversation
+        throw;
+    }
+    tlsActive_ = true;
+    const std::string how = "Encrypted with " + tls_->Protocol() + (tls_->Resumed() ? " (resumed)" : "");
+    if (!tls_->Checked()) {
+        tlsNote_ = how + "; the certificate of " + Host + " is NOT checked, as set.";
+    } else if (!tls_->Problem().empty()) {
+        if (Security != TSecurity::Automatic || LogsInAtConnect())
+            throw EWireTlsError("The certificate of " + Host + " is not trusted: " + tls_->Problem() + ".");
+        tlsNote_ = how + "; the certificate of " + Host + " could not be checked (" + tls_->Problem() +
+            "), so no password could be sent.";
+    } else {
+        tlsNote_ = how + "; the certificate of " + Host + " is trusted.";
+    }
+    LogLine("-- " + tlsNote_);
+    DoStatus(tlsNote_);
+}
+
+void TWireSMTP::RequireSafeForPassword()
+{
+    if (tlsActive_ || (Security == TSecurity::None && AllowPlainPassword))
+        return;
+    throw EWireTlsError("The password is not sent to " + Host + " over an unencrypted connection" +
+        (Security == TSecurity::None ? " unless plain-text passwords are allowed for this server."
+                                     : ": the server did not offer STARTTLS."));
+}
+
+void TWireSMTP::Login()
+{
+    RequireSafeForPassword();
+    auto step = [this](const std::string& line, const std::string& logAs, int expected) {
+        SendCommand(line, logAs);
+        AwaitReply(-1, 0, "");
+        if (ReplyCode != expected)
+            throw EWireAuthError(LastReply);
+    };
+    DoStatus("Authenticating");
+    if (Capabilities.HasAuthMechanism("PLAIN")) {
+        step("AUTH PLAIN " + Base64(std::string(1, '\0') + UserID + std::string(1, '\0') + Password),
+            std::string("AUTH PLAIN ") + kHidden, 235);
+    } else if (Capabilities.HasAuthMechanism("LOGIN")) {
+        step("AUTH LOGIN", "AUTH LOGIN", 334);
+        step(Base64(UserID), kHidden, 334);
+        step(Base64(Password), kHidden, 235);
+    } else {
+        throw EWireAuthError(Host + " offers no login this program can use (AUTH PLAIN or LOGIN).");
+    }
+    loggedIn_ = true;
 }
 
 void TWireSMTP::Disconnect()
@@ -68,9 +198,24 @@ void TWireSMTP::Disconnect()
             farewellError = std::current_exception();
         }
     }
+    // The session is kept for the next connection; the TLS object itself
+    // lives until then, as this may run inside one of its calls.
+    if (tlsActive_ && Connected() && LinkUp)
+        tls_->Close();
+    tlsActive_ = false;
     TWireClient::Disconnect();
     if (farewellError)
         std::rethrow_exception(farewellError);
+}
+
+std::size_t TWireSMTP::ReceiveSome(char* into, std::size_t room)
+{
+    return tlsActive_ ? tls_->Receive(into, room) : TWireMessageClient::ReceiveSome(into, room);
+}
+
+std::size_t TWireSMTP::SendSome(const char* data, std::size_t size)
+{
+    return tlsActive_ ? tls_->Send(data, size) : TWireMessageClient::SendSome(data, size);
 }
 
 bool TWireSMTP::AuthSupported(TAuthenticationType type)
@@ -84,9 +229,12 @@ bool TWireSMTP::Authenticate()
 {
     if (AuthenticationType != TAuthenticationType::atLogin)
         return false;
+    RequireSafeForPassword();
     Command("auth LOGIN", 334, 0, "Authenticating");
-    Command(TWireEncoder::EncodeString(std::string_view(UserID).substr(0, 255)), 334, 0, "");
-    Command(TWireEncoder::EncodeString(std::string_view(Password).substr(0, 255)), 235, 0, "");
+    SendCommand(TWireEncoder::EncodeString(std::string_view(UserID).substr(0, 255)), kHidden);
+    AwaitReply(334, 0, "");
+    SendCommand(TWireEncoder::EncodeString(std::string_view(Password).substr(0, 255)), kHidden);
+    AwaitReply(235, 0, "");
     return true;
 }
 
@@ -105,17 +253,38 @@ void TWireSMTP::Send(TWireMessage& message)
     try {
         if (!wasConnected)
             Connect();
-        Command("Rset", 250, 2, "Successful Reset");
+        struct Step {
+            std::string line;
+            int expected;
+            int indent;
+            std::string status;
+        };
+        std::vector<Step> steps = {{"Rset", 250, 2, "Successful Reset"}};
         std::string senderLine = "Mail from:<" + sender + ">";
-        if (AuthenticationType != TAuthenticationType::atNone && AuthSupported(AuthenticationType)) {
+        const bool olderLogin = AuthenticationType == TAuthenticationType::atLogin && AuthSupported(AuthenticationType);
+        if (olderLogin) {
+            Command("Rset", 250, 2, "Successful Reset");
+            steps.clear();
             Authenticate();
             senderLine += " AUTH=<" + sender + ">";
         }
-        Command(senderLine, 250, 0, "");
+        steps.push_back({senderLine, 250, 0, ""});
         for (const auto* list : {&message.BCCList, &message.CCList, &message.Too})
             for (const auto& entry : *list)
-                Command("RCPT to:<" + CompleteAddress(ExtractAddress(entry), message) + ">", 250, 2, "To: " + entry);
-        Command("Data", 354, 2, "SMTP is ready for message");
+                steps.push_back(
+                    {"RCPT to:<" + CompleteAddress(ExtractAddress(entry), message) + ">", 250, 2, "To: " + entry});
+        steps.push_back({"Data", 354, 2, "SMTP is ready for message"});
+        if (UsePipelining && !olderLogin && Capabilities.Has("PIPELINING")) {
+            // The same lines leave in one write; the replies come back in
+            // order and each is checked as in lockstep.
+            for (const Step& step : steps)
+                SendCommand(step.line, step.line);
+            for (const Step& step : steps)
+                AwaitReply(step.expected, step.indent, step.status);
+        } else {
+            for (const Step& step : steps)
+                Command(step.line, step.expected, step.indent, step.status);
+        }
 
         message.PrepareHeaders();
         message.Headers.SetValue("Newsgroups", JoinAddresses(message.Newsgroups));

@@ -1,30 +1,63 @@
 #pragma once
 // Delivers one mail message to an SMTP server over a connection of its own:
-// greeting, EHLO (HELO as fallback), optional LOGIN authentication, the
-// recipients, the data and "Quit".
+// greeting, EHLO (HELO as fallback), TLS (implicit or STARTTLS) as the
+// security setting asks, login, the envelope (pipelined where offered), the
+// data and "Quit". docs/transport.md describes the settings and the errors.
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "mail/WireMessage.h"
 #include "net/SmtpCapabilities.h"
+#include "net/WireTls.h"
 
 namespace og {
 
 class TWireSMTP : public TWireMessageClient {
 public:
-    enum class TAuthenticationType { atNone = 0, atLogin = 1 };
+    // atAny: Connect logs in with AUTH PLAIN or LOGIN, whichever the server
+    // offers after TLS (PLAIN first). atLogin is the older way: AUTH LOGIN
+    // after RSET, only where offered.
+    enum class TAuthenticationType { atNone = 0, atLogin = 1, atAny = 2 };
+    enum class TSecurity { Automatic, StartTls, Tls, None };
 
     TWireSMTP();
     ~TWireSMTP() override;
 
+    // The port a server without one gets: 465 for Tls, 587 for StartTls, 25
+    // otherwise (so older settings mean what they meant).
+    static int DefaultPort(TSecurity security);
+
+    TSecurity Security = TSecurity::Automatic;
+    TTlsTrust Trust;
+    // With Security None only: the user has agreed to send the password in
+    // plain text to this server.
+    bool AllowPlainPassword = false;
+    // The name after EHLO; empty: the machine's fully qualified name, else
+    // the address literal of the local end ("[192.0.2.10]").
+    std::string HeloName;
+    // Shared by the connections of one run for TLS session resumption; made
+    // on first use (and again when Trust changes). Keep it, or hand the same
+    // one to other instances, to resume.
+    std::shared_ptr<TTlsContext> TlsContext;
+    // Sends RSET, MAIL, RCPT and DATA together where the server offers it.
+    bool UsePipelining = true;
+    // UserID and Password live in TWireClient.
     TAuthenticationType AuthenticationType = TAuthenticationType::atNone;
+
     // What the server offered in its last EHLO reply; empty after HELO.
     TSmtpCapabilities Capabilities;
-    // UserID and Password live in TWireClient.
+    // After Connect: whether the connection is encrypted, and one line that
+    // says how (protocol, resumed, certificate checked or why not). Empty
+    // for plain text.
+    bool Encrypted() const { return tlsActive_; }
+    const std::string& TlsNote() const { return tlsNote_; }
+    const std::string& ClientName() const { return clientName_; }
 
-    // Connects, reads the 220 greeting and says EHLO (HELO when EHLO is not
-    // answered with 250).
+    // Connects, sets up TLS as the security setting says, reads the 220
+    // greeting, says EHLO (HELO when EHLO is not answered with 250) and logs
+    // in when a user is set.
     void Connect() override;
     // Says "Quit" (no reply is read) while the connection stands, then closes.
     void Disconnect() override;
@@ -34,6 +67,24 @@ public:
 
     virtual bool AuthSupported(TAuthenticationType type);
     virtual bool Authenticate();
+
+protected:
+    std::size_t ReceiveSome(char* into, std::size_t room) override;
+    std::size_t SendSome(const char* data, std::size_t size) override;
+
+private:
+    void Hello();
+    void StartTls();
+    void Login();
+    void RequireSafeForPassword();
+    bool LogsInAtConnect() const { return AuthenticationType == TAuthenticationType::atAny && !UserID.empty(); }
+    std::string DefaultClientName();
+
+    std::unique_ptr<TTlsChannel> tls_;
+    bool tlsActive_ = false;
+    bool loggedIn_ = false;
+    std::string tlsNote_;
+    std::string clientName_;
 };
 
 } // namespace og

@@ -455,6 +455,11 @@ int TWinsockIntf11::WSShutdown(TSocket s, int how)
     return ::shutdown(s, how) == 0 ? 0 : FailErrno();
 }
 
+int TWinsockIntf11::WSGetSockName(TSocket s, sockaddr* address, socklen_t* addressLength)
+{
+    return ::getsockname(s, address, addressLength) == 0 ? 0 : FailErrno();
+}
+
 int TWinsockIntf11::WSSetNonBlocking(TSocket s, bool nonBlocking)
 {
     int flags = ::fcntl(s, F_GETFL, 0);

@@ -103,6 +103,8 @@ public:
     virtual int WSPoll(TSocket s, short events, int timeoutMs) = 0;
     // shutdown(): SHUT_RD, SHUT_WR or SHUT_RDWR. Wakes a wait on the socket.
     virtual int WSShutdown(TSocket s, int how) = 0;
+    // getsockname(): the local end of a connected socket.
+    virtual int WSGetSockName(TSocket s, sockaddr* address, socklen_t* addressLength) = 0;
 };
 
 // The POSIX implementation. Keeps no state between calls apart from the
@@ -136,6 +138,7 @@ public:
     int WSGetSockOpt(TSocket s, int level, int option, char* value, socklen_t* valueLength) override;
     int WSPoll(TSocket s, short events, int timeoutMs) override;
     int WSShutdown(TSocket s, int how) override;
+    int WSGetSockName(TSocket s, sockaddr* address, socklen_t* addressLength) override;
 };
 
 // The binding every socket call goes through. Tests may put a scripted one in

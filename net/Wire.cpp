@@ -484,11 +484,21 @@ int TWireSocket::GetResponse()
 
 int TWireSocket::Command(const std::string& line, int expected, int indent, const std::string& status)
 {
+    SendCommand(line, line);
+    return AwaitReply(expected, indent, status);
+}
+
+void TWireSocket::SendCommand(const std::string& line, const std::string& logAs)
+{
     if (line.find_first_of("\r\n") != std::string::npos)
         throw EWireException("Command refused: it holds a line break (CR or LF), which would end it early "
                              "and start another command.");
-    LogLine("O: " + line);
+    LogLine("O: " + logAs);
     WriteLn(line);
+}
+
+int TWireSocket::AwaitReply(int expected, int indent, const std::string& status)
+{
     GetResponse();
     if (expected >= 0 && expected != ReplyCode)
         throw EWireResponseError(LastReply);
@@ -592,6 +602,7 @@ void TWireClient::Connect()
         RaiseSocketError(WSAECONNABORTED);
     DoStatus("Connecting to " + Host);
     ResetBuffer(static_cast<std::size_t>(std::max(BufferChunk, 1)));
+    deadline_.reset();
     LinkUp = false;
     CreateSocket(SOCK_STREAM);
     try {
@@ -611,7 +622,11 @@ void TWireClient::Connect()
             int error = GWinsock().WSGetLastError();
             if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS)
                 RaiseSocketError(error);
-            if (!WaitReady(POLLOUT))
+            if (ConnectTimeout > 0)
+                deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(ConnectTimeout);
+            const bool ready = WaitReady(POLLOUT);
+            deadline_.reset();
+            if (!ready)
                 RaiseSocketError(WSAETIMEDOUT);
             int32_t pending = 0;
             socklen_t length = sizeof pending;

@@ -97,6 +97,7 @@ public:
     int BufferChunk = 8192;   // growth/shrink step of the receive buffer
     std::string LogFile;      // traffic log; empty for none
     int Timeout = 300;        // seconds for any one connect, receive or send; <= 0 waits for ever
+    int ConnectTimeout = 60;  // seconds a connect may take at most (and never more than Timeout)
     // The longest line ReadLn waits for (bytes, its line end not counted).
     // Mail servers keep their replies under 512 bytes; a peer that never ends
     // its line must not make the buffer grow until memory runs out.
@@ -151,6 +152,12 @@ public:
     // A line holding CR or LF is refused with EWireException before any of it
     // is sent: it would smuggle a second command into the dialogue.
     virtual int Command(const std::string& line, int expected, int indent, const std::string& status);
+    // Command in two halves, for commands sent together and answered in
+    // order: SendCommand gathers the line (the traffic log shows `logAs`
+    // instead, so secrets stay out of it); AwaitReply reads and checks one
+    // reply as Command does.
+    void SendCommand(const std::string& line, const std::string& logAs);
+    int AwaitReply(int expected, int indent, const std::string& status);
 
     std::string LocalHostName();
 

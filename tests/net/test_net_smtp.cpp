@@ -23,7 +23,7 @@ protected:
     TWireSMTP smtp;
     TWireMessage msg;
     std::vector<std::string> statuses;
-    const std::string host = LocalName();
+    const std::string host = ClientName();
 
     void SetUp() override
     {
@@ -209,6 +209,8 @@ TEST_F(SmtpTest, LoginWhenAskedAndOffered)
     answers.ehlo = {"250-test.server", "250-AUTH LOGIN", "250 HELP"};
     auto server = Serve(answers);
     smtp.AuthenticationType = TWireSMTP::TAuthenticationType::atLogin;
+    smtp.Security = TWireSMTP::TSecurity::None;
+    smtp.AllowPlainPassword = true;
     smtp.UserID = "user";
     smtp.Password = "secret";
     smtp.Send(msg);
@@ -242,6 +244,8 @@ TEST_F(SmtpTest, LoginRejectedEndsTheSend)
     answers.authPassword = "535 Authentication failed";
     auto server = Serve(answers);
     smtp.AuthenticationType = TWireSMTP::TAuthenticationType::atLogin;
+    smtp.Security = TWireSMTP::TSecurity::None;
+    smtp.AllowPlainPassword = true;
     smtp.UserID = std::string(300, 'u'); // cut to 255 before encoding
     smtp.Password = "wrong";
     EXPECT_THROW(smtp.Send(msg), EWireResponseError);

@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -449,6 +450,20 @@ std::string LocalName()
     char name[260] = {};
     ::gethostname(name, sizeof name - 1);
     return name;
+}
+
+std::string ClientName()
+{
+    addrinfo hints {};
+    hints.ai_flags = AI_CANONNAME;
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    std::string full;
+    if (::getaddrinfo(LocalName().c_str(), nullptr, &hints, &found) == 0 && found && found->ai_canonname)
+        full = found->ai_canonname;
+    if (found)
+        ::freeaddrinfo(found);
+    return full.find('.') != std::string::npos ? full : "[127.0.0.1]";
 }
 
 } // namespace og::test

@@ -208,5 +208,8 @@ private:
 };
 
 std::string LocalName();
+// The name a client on this machine says after EHLO to 127.0.0.1: the fully
+// qualified name when there is one, else "[127.0.0.1]".
+std::string ClientName();
 
 } // namespace og::test
