@@ -1,17 +1,19 @@
 #include "common/ProfileFile.h"
 
+#include "common/ReplacingFile.h"
 #include "common/TextFiles.h"
 #include "common/Trim.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <vector>
 
 namespace og {
 
-ProfileWriteError::ProfileWriteError(const QString& path)
-    : std::runtime_error(QStringLiteral("Unable to write to %1").arg(path).toStdString()),
+ProfileWriteError::ProfileWriteError(const QString& path, const QString& reason)
+    : std::runtime_error((
+          QStringLiteral("Unable to write to ") + path + (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason))
+                             .toStdString()),
       path_(path)
 {
 }
@@ -183,7 +185,7 @@ void ProfileFile::writeString(const QString& path, const QString& section, const
         QFile file(path);
         if (file.exists()) {
             if (!file.open(QIODevice::ReadOnly))
-                throw ProfileWriteError(path);
+                throw ProfileWriteError(path, file.errorString());
             bytes = file.readAll();
         }
     }
@@ -195,9 +197,9 @@ void ProfileFile::writeString(const QString& path, const QString& section, const
             break;
         }
     }
+    QString flat = value;
     // A line break inside a value would start new lines of the file (a value
     // could then forge keys): it is stored as a blank.
-    QString flat = value;
     flat.replace(u'\r', u' ').replace(u'\n', u' ');
     const QByteArray entry = (key + u'=' + flat).toUtf8();
 
@@ -239,10 +241,9 @@ void ProfileFile::writeString(const QString& path, const QString& section, const
     QByteArray out;
     for (const RawLine& l : lines)
         out += l.text + l.end;
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
-        throw ProfileWriteError(path);
+    ReplacingFile file(path);
+    if (!file.open() || file.device().write(out) != out.size() || !file.commit())
+        throw ProfileWriteError(path, file.errorString());
 }
 
 void ProfileFile::writeBool(const QString& path, const QString& section, const QString& key, bool value)

@@ -10,11 +10,11 @@
 
 namespace og {
 
-// A write that did not reach the disk. what() is "Unable to write to " + path
-// (UTF-8).
+// A write that did not reach the disk. what() is "Unable to write to " + path,
+// then ": " and the system's reason when there is one (UTF-8).
 class ProfileWriteError : public std::runtime_error {
 public:
-    explicit ProfileWriteError(const QString& path);
+    explicit ProfileWriteError(const QString& path, const QString& reason = {});
     QString path() const { return path_; }
 
 private:
@@ -33,7 +33,8 @@ public:
     static bool readBool(const QString& path, const QString& section, const QString& key, bool defaultValue);
     // Throw ProfileWriteError. Every other section, key and line of the file
     // is kept as it was, line ends included; a missing file or section is
-    // created.
+    // created. The new file replaces the old one only once it is completely
+    // written, so a failed write (a full disk) leaves the old one whole.
     static void writeString(const QString& path, const QString& section, const QString& key, const QString& value);
     static void writeBool(const QString& path, const QString& section, const QString& key, bool value);
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace og {
 
@@ -35,7 +36,75 @@ QFile::Permissions newFilePermissions()
     return p;
 }
 
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
 } // namespace
+
+bool writeFully(int fd, const char* data, qint64 size, QString* reason)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *reason = systemReason(n < 0 ? errno : EIO);
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// Buffers the text and writes it with the system's calls, so that a write
+// the system takes only in part (the last blocks of a full disk) and then
+// refuses reports the system's reason, which QFile's buffered writes lose
+// ("Unknown error").
+class ReplacingFile::Writer : public QIODevice {
+public:
+    explicit Writer(int fd)
+        : fd_(fd)
+    {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    bool flushBuffer()
+    {
+        const bool ok = writeAll(buffer_.constData(), buffer_.size());
+        buffer_.clear();
+        return ok;
+    }
+    const QString& failure() const { return failure_; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        if (!failure_.isEmpty())
+            return -1;
+        if (buffer_.size() + size < kChunk) {
+            buffer_.append(data, size);
+            return size;
+        }
+        // Large blocks go out directly, without a copy.
+        return flushBuffer() && writeAll(data, size) ? size : -1;
+    }
+
+private:
+    bool writeAll(const char* data, qint64 size)
+    {
+        if (failure_.isEmpty() && !writeFully(fd_, data, size, &failure_))
+            setErrorString(failure_);
+        return failure_.isEmpty();
+    }
+
+    static constexpr qsizetype kChunk = 1 << 16;
+    int fd_;
+    QByteArray buffer_;
+    QString failure_;
+};
 
 ReplacingFile::ReplacingFile(const QString& path)
     : path_(path),
@@ -48,9 +117,24 @@ ReplacingFile::~ReplacingFile() = default; // the temporary removes itself
 
 bool ReplacingFile::open()
 {
-    if (temp_.open())
+    if (!temp_.open()) {
+        error_ = temp_.errorString();
+        return false;
+    }
+    writer_ = std::make_unique<Writer>(temp_.handle());
+    return true;
+}
+
+QIODevice& ReplacingFile::device()
+{
+    return *writer_;
+}
+
+bool ReplacingFile::flush()
+{
+    if (writer_ && writer_->flushBuffer())
         return true;
-    error_ = temp_.errorString();
+    error_ = writer_ ? writer_->failure() : temp_.errorString();
     return false;
 }
 
@@ -58,19 +142,21 @@ bool ReplacingFile::commit()
 {
     // Written to the file system but not forced to the disk: as safe as a
     // plain write, and the old file stays whole until the rename.
-    if (!temp_.flush()) {
-        error_ = temp_.errorString();
+    if (!flush())
         return false;
-    }
     const QString tempName = temp_.fileName();
+    writer_->close();
     temp_.close();
     if (temp_.error() != QFileDevice::NoError) {
         error_ = temp_.errorString();
         return false;
     }
-    QFile::setPermissions(tempName, newFilePermissions());
+    // The file keeps the modes it had (a settings file kept private stays
+    // so); a new one gets those of any new file.
+    const QFile::Permissions modes = QFile::exists(path_) ? QFile::permissions(path_) : newFilePermissions();
+    QFile::setPermissions(tempName, modes);
     if (std::rename(QFile::encodeName(tempName).constData(), QFile::encodeName(path_).constData()) != 0) {
-        error_ = QString::fromLocal8Bit(std::strerror(errno));
+        error_ = systemReason(errno);
         return false;
     }
     temp_.setAutoRemove(false);
@@ -79,7 +165,9 @@ bool ReplacingFile::commit()
 
 QString ReplacingFile::errorString() const
 {
-    return error_.isEmpty() ? temp_.errorString() : error_;
+    if (!error_.isEmpty())
+        return error_;
+    return writer_ && !writer_->failure().isEmpty() ? writer_->failure() : temp_.errorString();
 }
 
 } // namespace og

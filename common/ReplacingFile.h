@@ -1,12 +1,20 @@
 #pragma once
 // A file that replaces another only once it is completely written: the new
 // text goes to a temporary file beside it, which is then renamed over the
-// old one. A failure leaves the old file as it was and no temporary behind.
+// old one. A failure (a full disk) leaves the old file as it was, no
+// temporary behind, and the system's reason in errorString().
 
 #include <QString>
 #include <QTemporaryFile>
 
+#include <memory>
+
 namespace og {
+
+// Writes all of data to a file descriptor with the system's calls. On a
+// failure, false and the system's reason ("No space left on device"); a
+// write the system takes only in part goes on until it is refused.
+bool writeFully(int fd, const char* data, qint64 size, QString* reason);
 
 class ReplacingFile {
 public:
@@ -16,15 +24,22 @@ public:
     ReplacingFile& operator=(const ReplacingFile&) = delete;
 
     bool open();
-    QIODevice& device() { return temp_; }
-    // Closes the file and puts it in place of path.
+    // Where the new text goes; a write fails once the system refused one.
+    QIODevice& device();
+    // Writes out what is buffered; false (with the reason) when the system
+    // refused it.
+    bool flush();
+    // Writes out what is buffered, checks it, closes the file and puts it in
+    // place of path.
     bool commit();
     // The system's reason for the last failure.
     QString errorString() const;
 
 private:
+    class Writer;
     QString path_;
     QTemporaryFile temp_;
+    std::unique_ptr<Writer> writer_;
     QString error_;
 };
 

@@ -1,5 +1,6 @@
 #include "mailer/RunLog.h"
 
+#include "common/ReplacingFile.h"
 #include "mailer/SendRun.h"
 
 #include <QDateTime>
@@ -12,8 +13,8 @@ void RunLog::open(const QString& path)
 {
     close();
     file_.setFileName(path);
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append))
-        throw SendFailure(QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(path));
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        throw SendFailure(writeFailureText(path, file_.errorString()));
 }
 
 void RunLog::close()
@@ -34,10 +35,13 @@ void RunLog::writeLine(const QString& line)
     if (!file_.isOpen())
         return;
     const QByteArray bytes = line.toUtf8() + "\r\n";
-    if (file_.write(bytes) != bytes.size() || !file_.flush()) {
+    // Straight to the file, so a run that breaks off keeps what it did and a
+    // full disk is reported with the system's reason.
+    QString reason;
+    if (!writeFully(file_.handle(), bytes.constData(), bytes.size(), &reason)) {
         const QString path = file_.fileName();
         file_.close();
-        throw SendFailure(QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(path));
+        throw SendFailure(writeFailureText(path, reason));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "mailer/SendRun.h"
 
 #include "common/ProfileFile.h"
+#include "common/ReplacingFile.h"
 #include "common/TextFiles.h"
 #include "common/Trim.h"
 #include "mail/WireMessage.h"
@@ -11,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace og {
 
@@ -35,6 +35,14 @@ std::vector<std::string> byteLines(const QStringList& lines)
 }
 
 } // namespace
+
+QString writeFailureText(const QString& path, const QString& reason)
+{
+    QString text = QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(path);
+    if (!reason.isEmpty())
+        text += QStringLiteral(": ") + reason;
+    return text;
+}
 
 SendFailure::SendFailure(const QString& message)
     : std::runtime_error(message.toStdString())
@@ -180,9 +188,12 @@ SendOutcome SendRun::send(const MailerInput& input)
         QString text = body.typedText();
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
-            throw SendFailure(QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(path));
+        // Sent only once it is on disk whole: a full disk must not send an
+        // empty or cut attachment.
+        const QByteArray bytes = text.toUtf8();
+        ReplacingFile file(path);
+        if (!file.open() || file.device().write(bytes) != bytes.size() || !file.commit())
+            throw SendFailure(writeFailureText(path, file.errorString()));
         message_.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
     }
 

@@ -22,6 +22,9 @@ public:
     QString message() const { return QString::fromUtf8(what()); }
 };
 
+// "Unable to write to " + path, then ": " + the system's reason when known.
+QString writeFailureText(const QString& path, const QString& reason);
+
 // How a run ended when it did not fail.
 struct SendOutcome {
     int sent = 0;         // customers served

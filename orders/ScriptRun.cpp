@@ -80,8 +80,7 @@ QString failureMessage(const QString& path, const QString& reason, const QString
 // rename.
 bool flushed(ReplacingFile& file)
 {
-    auto* device = qobject_cast<QFileDevice*>(&file.device());
-    return device && device->flush();
+    return file.flush();
 }
 
 RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sinkFailed)

@@ -294,7 +294,8 @@ private slots:
         s.form().setProgramFolder(missing);
         // Create files: efile cannot be written, so no results window.
         s.form().Button1Click();
-        QCOMPARE(s.platform.texts(Call::Error), QStringList {"Unable to write to " + missing + "ordergate.ini."});
+        QCOMPARE(s.platform.texts(Call::Error),
+            QStringList {"Unable to write to " + missing + "ordergate.ini: No such file or directory."});
         QVERIFY(!s.program->Herald().isVisible());
         QVERIFY(s.form().isVisible());
 

@@ -3,10 +3,13 @@
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
 #include "orders/Options.h"
+#include "tests/support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace og;
@@ -161,9 +164,25 @@ TEST_F(SettingsFile, AFailedWriteNamesTheFile)
         ProfileFile::writeString(bad, "options", "user", "x");
         FAIL() << "expected ProfileWriteError";
     } catch (const ProfileWriteError& e) {
-        EXPECT_EQ(QString::fromUtf8(e.what()), "Unable to write to " + bad);
+        EXPECT_TRUE(QString::fromUtf8(e.what()).startsWith("Unable to write to " + bad + ": ")) << e.what();
         EXPECT_EQ(e.path(), bad);
     }
+}
+
+TEST_F(SettingsFile, AFullDiskKeepsTheOldFileAndSaysWhy)
+{
+    const QByteArray old = "[options]\r\nuser=" + QByteArray(2000, 'u') + "\r\n";
+    write(old);
+    try {
+        og::test::FileSizeLimit full(1024);
+        ProfileFile::writeString(path, "options", "efile", "/srv/email_All.txt");
+        FAIL() << "expected ProfileWriteError";
+    } catch (const ProfileWriteError& e) {
+        EXPECT_EQ(
+            e.what(), ("Unable to write to " + path + ": " + QString::fromLocal8Bit(strerror(EFBIG))).toStdString());
+    }
+    EXPECT_EQ(read(), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList {"ordergate.ini"}) << "no temporary left";
 }
 
 TEST_F(SettingsFile, OptionsLoadOverTheCurrentValuesAndSaveAllNineKeys)

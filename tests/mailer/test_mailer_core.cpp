@@ -2,6 +2,7 @@
 // public interface: the checks, the address-file rules, the run against a
 // real local SMTP server and against one that fails on purpose.
 #include "MailTestSupport.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/MailSink.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
@@ -18,6 +19,8 @@
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QThread>
+#include <cerrno>
+#include <cstring>
 
 #include <tuple>
 
@@ -375,6 +378,26 @@ TEST_F(SendRunTest, UnwritableSettingsFailThePreparation)
     in.settingsPath = folder_ + QStringLiteral("no/such/folder/ordergate.ini");
     SendRun run(message_, smtp_);
     EXPECT_THROW(run.prepare(in), SendFailure);
+}
+
+TEST_F(SendRunTest, AFullDiskSendsNothingAndKeepsTheOldMessageTxt)
+{
+    og::test::ScriptedSmtpServer server;
+    ASSERT_TRUE(writeFile(folder_ + QStringLiteral("message.txt"), "last run's text"));
+    MailerInput in = input(QString::fromStdString(server.Address()));
+    in.body = MessageBody(QStringList(40, QString(60, u'x')));
+    SendRun run(message_, smtp_);
+    run.prepare(in);
+    try {
+        og::test::FileSizeLimit full(1024);
+        run.send(in);
+        FAIL() << "the run must fail";
+    } catch (const SendFailure& failure) {
+        EXPECT_EQ(failure.what(), "Unable to write to " + folder_.toStdString() + "message.txt: " + strerror(EFBIG));
+    }
+    server.Stop();
+    EXPECT_EQ(server.Accepted(), 0);
+    EXPECT_EQ(readFile(folder_ + QStringLiteral("message.txt")), QByteArray("last run's text"));
 }
 
 namespace {
