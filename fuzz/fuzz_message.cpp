@@ -71,7 +71,7 @@ void CheckShape(const std::string& wire)
     OG_FUZZ_CHECK(end != std::string::npos && wire.compare(end, std::string::npos, "\r\n.\r\nQuit\r\n") == 0);
 
     static const std::set<std::string> names = {"From", "Organization", "Reply-To", "Subject", "Date", "MIME-Version",
-        "Content-Type", "To", "Cc", "X-Library", "X-Mailer", "Message-ID", "References"};
+        "Content-Type", "To", "Cc", "X-Library", "X-Mailer", "Message-ID", "References", "Content-Transfer-Encoding"};
     const std::size_t headersEnd = wire.find("\r\n\r\n", start);
     OG_FUZZ_CHECK(headersEnd != std::string::npos && headersEnd <= end);
     std::size_t at = start;
@@ -79,8 +79,10 @@ void CheckShape(const std::string& wire)
         const std::size_t eol = wire.find("\r\n", at);
         const std::string line = wire.substr(at, eol - at);
         if (line[0] != ' ' && line[0] != '\t') {
-            const std::size_t colon = line.find(": ");
+            // A folded value may start on the next line, leaving "Name:" alone.
+            const std::size_t colon = line.find(':');
             OG_FUZZ_CHECK(colon != std::string::npos && names.count(line.substr(0, colon)) == 1);
+            OG_FUZZ_CHECK(colon + 1 == line.size() || line[colon + 1] == ' ');
         }
         at = eol + 2;
     }
