@@ -49,22 +49,6 @@ SendFailure::SendFailure(const QString& message)
 {
 }
 
-ServerAddress parseServerAddress(const QString& server)
-{
-    ServerAddress address;
-    address.host = server;
-    const qsizetype colon = server.lastIndexOf(u':');
-    if (colon > 0) {
-        bool ok = false;
-        const int port = server.mid(colon + 1).toInt(&ok);
-        if (ok && port > 0 && port <= 65535) {
-            address.host = server.left(colon);
-            address.port = port;
-        }
-    }
-    return address;
-}
-
 QStringList splitTextLines(const QString& text)
 {
     if (text.isEmpty())
@@ -122,6 +106,19 @@ void configureTransport(TWireMessage& message, TWireSMTP& smtp)
     smtp.SocksPort = 0;
 }
 
+void configureConnection(TWireSMTP& smtp, const MailerSettings& settings, const QString& password)
+{
+    smtp.Security = settings.security;
+    smtp.Trust = TTlsTrust {utf8(settings.caFile), utf8(trimmed(settings.fingerprint)), settings.noVerify};
+    smtp.AllowPlainPassword = settings.allowPlainPassword;
+    smtp.HeloName = utf8(trimmed(settings.clientName));
+    smtp.Timeout = settings.timeoutSeconds;
+    const bool login = !settings.userName.isEmpty();
+    smtp.AuthenticationType = login ? TWireSMTP::TAuthenticationType::atAny : TWireSMTP::TAuthenticationType::atNone;
+    smtp.UserID = login ? utf8(settings.userName) : std::string();
+    smtp.Password = login ? utf8(password) : std::string();
+}
+
 SendRun::SendRun(TWireMessage& message, TWireSMTP& smtp)
     : message_(message),
       smtp_(smtp)
@@ -150,6 +147,18 @@ QStringList SendRun::prepare(const MailerInput& input)
     return signature_;
 }
 
+void SendRun::noteEncryption(RunLog& log)
+{
+    // Once a run, from its first connection: how it is encrypted and whether
+    // the certificate was checked ("NOT checked" must never go unsaid).
+    const QString note = QString::fromStdString(smtp_.TlsNote());
+    if (encryptionNoted_ || note.isEmpty())
+        return;
+    encryptionNoted_ = true;
+    log.writeLine(QStringLiteral("*** ") + note);
+    showStatus(note);
+}
+
 void SendRun::sendTo(const QString& address)
 {
     message_.Too.clear();
@@ -168,9 +177,13 @@ SendOutcome SendRun::send(const MailerInput& input)
     MessageBody body = input.body;
     body.append(signature_);
 
-    const ServerAddress server = parseServerAddress(settings.server);
+    const ServerAddress server = parseServerAddress(settings.server, settings.security);
+    if (!server.problem.isEmpty())
+        throw SendFailure(server.problem);
     smtp_.Host = utf8(server.host);
     smtp_.Port = server.port;
+    configureConnection(smtp_, settings, input.password);
+    encryptionNoted_ = false;
 
     message_.Attachments.Clear();
     message_.CCList.clear();
@@ -235,6 +248,7 @@ SendOutcome SendRun::send(const MailerInput& input)
             log.close();
             throw;
         }
+        noteEncryption(log);
         showStatus(SendingText + address);
         ++outcome.sent;
         if (progress_)
@@ -248,6 +262,7 @@ SendOutcome SendRun::send(const MailerInput& input)
             log.close();
             throw;
         }
+        noteEncryption(log);
         showStatus(SendingText + settings.sender);
     }
     log.close();
