@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace og {
 
@@ -147,7 +148,7 @@ QStringList SendRun::prepare(const MailerInput& input)
     return signature_;
 }
 
-void SendRun::noteEncryption(RunLog& log)
+void SendRun::noteEncryption()
 {
     // Once a run, from its first connection: how it is encrypted and whether
     // the certificate was checked ("NOT checked" must never go unsaid).
@@ -155,8 +156,9 @@ void SendRun::noteEncryption(RunLog& log)
     if (encryptionNoted_ || note.isEmpty())
         return;
     encryptionNoted_ = true;
-    log.writeLine(QStringLiteral("*** ") + note);
     showStatus(note);
+    if (log_)
+        log_->writeLine(QStringLiteral("*** ") + note);
 }
 
 void SendRun::sendTo(const QString& address)
@@ -166,8 +168,15 @@ void SendRun::sendTo(const QString& address)
     try {
         smtp_.Send(message_);
     } catch (const std::exception& error) {
-        throw SendFailure(QString::fromUtf8(error.what()));
+        const SendFailure failure(QString::fromUtf8(error.what()));
+        try {
+            noteEncryption(); // the connection may have been encrypted before it failed
+        } catch (const SendFailure&) {
+            // The send's own failure is the one to report.
+        }
+        throw failure;
     }
+    noteEncryption();
 }
 
 SendOutcome SendRun::send(const MailerInput& input)
@@ -221,6 +230,8 @@ SendOutcome SendRun::send(const MailerInput& input)
     outcome.total = int(customers.size());
 
     RunLog log;
+    log_ = &log;
+    const auto forgetLog = qScopeGuard([this] { log_ = nullptr; });
     if (settings.wantLog) {
         log.open(QLatin1String(LogFileName));
         log.writeHeader(settings.addressFile, input.subject, body.lines());
@@ -248,7 +259,6 @@ SendOutcome SendRun::send(const MailerInput& input)
             log.close();
             throw;
         }
-        noteEncryption(log);
         showStatus(SendingText + address);
         ++outcome.sent;
         if (progress_)
@@ -262,7 +272,6 @@ SendOutcome SendRun::send(const MailerInput& input)
             log.close();
             throw;
         }
-        noteEncryption(log);
         showStatus(SendingText + settings.sender);
     }
     log.close();

@@ -92,7 +92,7 @@ public:
 private:
     void showStatus(const QString& text);
     void sendTo(const QString& address);
-    void noteEncryption(RunLog& log);
+    void noteEncryption();
 
     TWireMessage& message_;
     TWireSMTP& smtp_;
@@ -101,6 +101,7 @@ private:
     std::atomic<bool> stopRequested_ {false};
     QStringList signature_;
     bool encryptionNoted_ = false;
+    RunLog* log_ = nullptr; // the log of the run under way
 };
 
 } // namespace og

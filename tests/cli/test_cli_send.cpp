@@ -200,11 +200,17 @@ TEST_F(SendCommand, SendsOverStartTlsWithLoginAndKeepsThePasswordOutOfEverything
     EXPECT_TRUE(o.out.startsWith("Preparing to send messages...\nEncrypted with TLSv1.3; the certificate of 127.0.0.1 "
                                  "is trusted.\nSending to alice@example.com\n"))
         << o.out.toStdString();
+    // Not checking is said on every run, to the log as well.
+    const Outcome unchecked = run(common + QStringList {"--password-file", "pw.txt", "--no-verify", "--no-copy"});
+    ASSERT_EQ(unchecked.status, 0) << unchecked.err.toStdString();
+    EXPECT_TRUE(unchecked.out.contains("; the certificate of 127.0.0.1 is NOT checked, as set.\n"))
+        << unchecked.out.toStdString();
+    EXPECT_TRUE(readFile(work.filePath("log.txt")).contains("is NOT checked, as set.\r\nbob@example.org\r\n"));
     sink.closeWriteChannel();
     ASSERT_TRUE(sink.waitForFinished(10000));
-    EXPECT_EQ(sink.readAllStandardOutput().count("MESSAGE vendor@example.com"), 3);
+    EXPECT_EQ(sink.readAllStandardOutput().count("MESSAGE vendor@example.com"), 5);
 
-    QString everything = o.out + o.err;
+    QString everything = o.out + o.err + unchecked.out + unchecked.err;
     for (QDirIterator it(work.path(), QDir::Files); it.hasNext();)
         if (it.next() != work.filePath("pw.txt"))
             everything += QString::fromUtf8(readFile(it.filePath()));
