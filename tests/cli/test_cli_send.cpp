@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -185,12 +186,14 @@ TEST_F(SendCommand, SendsOverStartTlsWithLoginAndKeepsThePasswordOutOfEverything
     ASSERT_TRUE(sink.waitForReadyRead(10000));
     const QString server = "127.0.0.1:" + QString::fromLatin1(sink.readLine().trimmed());
     ASSERT_TRUE(writeFile(work.filePath("pw.txt"), "secret\n"));
-    ASSERT_TRUE(writeFile(work.filePath("wrong.txt"), "secre7\n"));
     const QStringList common = {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
         "vendor@example.com", "--server", server, "--dir", program.path(), "--security", "starttls", "--user", "user",
         "--ca-file", "cert.pem", "--helo", "client.example.com"};
 
-    Outcome o = run(common + QStringList {"--password-file", "wrong.txt"});
+    // From the environment, unless a password file is given.
+    qputenv("ORDERGATE_SMTP_PASSWORD", "secre7");
+    const auto unset = qScopeGuard([] { qunsetenv("ORDERGATE_SMTP_PASSWORD"); });
+    Outcome o = run(common);
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(o.err.startsWith("535 ")) << "the server's text: " << o.err.toStdString();
     EXPECT_FALSE(o.out.contains("Sending to")) << o.out.toStdString();
