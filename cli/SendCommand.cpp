@@ -8,13 +8,25 @@
 #include "net/SMTPWire.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace og::cli {
 
 namespace {
 
 ExitStatus run(const QStringList& args);
+
+constexpr int MaxTimeoutSeconds = 86400;
+
+// 32 bytes in hexadecimal, in pairs optionally separated by colons, as
+// OpenSSL and most tools print a certificate's SHA-256.
+bool isFingerprint(const QString& text)
+{
+    static const QRegularExpression form(QStringLiteral("^[0-9A-Fa-f]{2}(:?[0-9A-Fa-f]{2}){31}$"));
+    return form.match(text.trimmed()).hasMatch();
+}
 
 QString absolute(const QString& path)
 {
@@ -45,12 +57,45 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
     parser.value(QStringLiteral("--dir"), &out->dir, &haveDir);
     parser.flag(QStringLiteral("--no-copy"), &out->noCopy);
     parser.flag(QStringLiteral("--no-log"), &out->noLog);
+    QString security, timeout;
+    bool haveSecurity = false, haveTimeout = false;
+    parser.value(QStringLiteral("--security"), &security, &haveSecurity);
+    parser.value(QStringLiteral("--user"), &out->user, &out->haveUser);
+    parser.value(QStringLiteral("--password-file"), &out->passwordFile);
+    parser.value(QStringLiteral("--ca-file"), &out->caFile, &out->haveCaFile);
+    parser.value(QStringLiteral("--tls-fingerprint"), &out->fingerprint, &out->haveFingerprint);
+    parser.flag(QStringLiteral("--no-verify"), &out->noVerify);
+    parser.value(QStringLiteral("--helo"), &out->helo, &out->haveHelo);
+    parser.value(QStringLiteral("--timeout"), &timeout, &haveTimeout);
     parser.operands(&operands, 1, QStringLiteral("more than one address file given"));
     if (!parser.parse(args, error))
         return false;
     out->help = parser.helpAsked();
     if (out->help)
         return true;
+    if (haveSecurity) {
+        MailerSettings::Security value;
+        if (!parseSecurity(security, &value)) {
+            *error = QStringLiteral("--security must be auto, starttls, tls or none, not \"%1\"").arg(security);
+            return false;
+        }
+        out->security = value;
+    }
+    if (haveTimeout) {
+        bool ok = false;
+        const int seconds = timeout.toInt(&ok);
+        if (!ok || seconds < 1 || seconds > MaxTimeoutSeconds) {
+            *error = QStringLiteral("--timeout must be a whole number of seconds from 1 to %1, not \"%2\"")
+                         .arg(MaxTimeoutSeconds)
+                         .arg(timeout);
+            return false;
+        }
+        out->timeout = seconds;
+    }
+    if (out->haveFingerprint && !isFingerprint(out->fingerprint)) {
+        *error = QStringLiteral("--tls-fingerprint must be a SHA-256: 64 hexadecimal digits, colons allowed");
+        return false;
+    }
     if (operands.isEmpty())
         *error = QStringLiteral("no address file given");
     else if (!haveSubject)
@@ -71,7 +116,9 @@ QString sendUsage()
 {
     return QStringLiteral("Usage: ordergate-cli send ADDRESSFILE --subject TEXT --body-file FILE [--attach FILE]...\n"
                           "           [--signature FILE] [--from ADDR] [--org TEXT] [--server HOST[:PORT]]\n"
-                          "           [--no-copy] [--no-log] [--dir DIR]\n");
+                          "           [--no-copy] [--no-log] [--dir DIR] [--security auto|starttls|tls|none]\n"
+                          "           [--user NAME] [--password-file FILE] [--ca-file FILE]\n"
+                          "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n");
 }
 
 } // namespace
@@ -91,12 +138,25 @@ QString sendHelpText()
                        "                      also attached as message.txt, written to DIR.\n"
                        "  --signature FILE    append this signature file to the body.\n"
                        "  --from ADDR         the sender; --org TEXT the organisation;\n"
-                       "  --server HOST[:PORT] the SMTP server (port 25 unless given).\n"
+                       "  --server HOST[:PORT] the SMTP server; without a port 465 for tls, 587 for\n"
+                       "                      starttls, else 25.\n"
                        "  --no-copy           send no copy to the sender.\n"
                        "  --no-log            do not append the run to log.txt (working folder).\n"
                        "  --dir DIR           the program folder: its ordergate.ini gives the sender,\n"
                        "                      organisation, server, signature and switches that are\n"
                        "                      not given here. Default: the folder of this program.\n"
+                       "  --security MODE     auto (default): implicit TLS on port 465, else STARTTLS\n"
+                       "                      when offered; starttls: STARTTLS required; tls: TLS\n"
+                       "                      from the start; none: plain text.\n"
+                       "  --user NAME         log in as NAME; the password comes from the environment\n"
+                       "                      variable ORDERGATE_SMTP_PASSWORD or from the first line\n"
+                       "                      of --password-file FILE, never from the command line.\n"
+                       "  --ca-file FILE      trust the authority of this PEM file for the server.\n"
+                       "  --tls-fingerprint SHA256 trust the certificate with this SHA-256.\n"
+                       "  --no-verify         check no certificate (every run says so).\n"
+                       "  --helo NAME         the client name after EHLO (default: this machine's).\n"
+                       "  --timeout SECONDS   how long to wait for each reply (default 300).\n"
+                       "  The settings file gives every one of these that is not given here.\n"
                        "\n"
                        "Status lines go to standard output, ending with \"Message sent to N\n"
                        "customers\". A failed check or send prints its message on standard error\n"
@@ -109,6 +169,29 @@ ExitStatus fail(const QString& message)
 {
     printError(message + u'\n');
     return ExitStatus::Failure;
+}
+
+// The password from --password-file (its first line) or else from
+// ORDERGATE_SMTP_PASSWORD. The texts here never quote it.
+bool readPassword(const QString& file, QString* password, QString* why)
+{
+    if (!file.isEmpty()) {
+        QFile in(file);
+        if (!in.open(QIODevice::ReadOnly)) {
+            *why = QStringLiteral("Cannot read the password file %1: %2").arg(file, in.errorString());
+            return false;
+        }
+        *password = QString::fromUtf8(in.readLine(4096));
+        while (password->endsWith(u'\n') || password->endsWith(u'\r'))
+            password->chop(1);
+    } else {
+        *password = qEnvironmentVariable("ORDERGATE_SMTP_PASSWORD");
+    }
+    if (password->isEmpty()) {
+        *why = QStringLiteral("No password for the login: set ORDERGATE_SMTP_PASSWORD or give --password-file FILE");
+        return false;
+    }
+    return true;
 }
 
 ExitStatus run(const QStringList& arguments)
@@ -140,6 +223,20 @@ ExitStatus run(const QStringList& arguments)
         s.useSignature = true;
         s.signatureFile = absolute(args.signature);
     }
+    if (args.security)
+        s.security = *args.security;
+    if (args.haveUser)
+        s.userName = args.user;
+    // Whom to trust is one choice: any of its flags replaces all of the file's.
+    if (args.haveCaFile || args.haveFingerprint || args.noVerify) {
+        s.caFile = absolute(args.caFile);
+        s.fingerprint = args.fingerprint.trimmed();
+        s.noVerify = args.noVerify;
+    }
+    if (args.haveHelo)
+        s.clientName = args.helo;
+    if (args.timeout)
+        s.timeoutSeconds = *args.timeout;
     s.copyToSelf = s.copyToSelf && !args.noCopy;
     s.wantLog = s.wantLog && !args.noLog;
     input.subject = args.subject;
@@ -158,6 +255,14 @@ ExitStatus run(const QStringList& arguments)
         if (!text.isEmpty())
             printOut(text + u'\n');
     });
+
+    if (!args.passwordFile.isEmpty() && s.userName.isEmpty())
+        return fail(QStringLiteral("--password-file needs a user name (--user, or login in the settings file)"));
+    if (!s.userName.isEmpty()) {
+        QString why;
+        if (!readPassword(args.passwordFile, &input.password, &why))
+            return fail(why);
+    }
 
     try {
         input.body = MessageBody(readTextFileLines(args.bodyFile));

@@ -1,11 +1,20 @@
 #pragma once
 #include "cli/Command.h"
 
+#include "net/SMTPWire.h"
+
+#include <optional>
+
 namespace og::cli {
 
 // ordergate-cli send ADDRESSFILE --subject TEXT --body-file FILE [--attach FILE]...
 //     [--signature FILE] [--from ADDR] [--org TEXT] [--server HOST[:PORT]]
-//     [--no-copy] [--no-log] [--dir DIR]
+//     [--no-copy] [--no-log] [--dir DIR] [--security auto|starttls|tls|none]
+//     [--user NAME] [--password-file FILE] [--ca-file FILE] [--tls-fingerprint SHA256]
+//     [--no-verify] [--helo NAME] [--timeout SECONDS]
+//
+// The password comes from ORDERGATE_SMTP_PASSWORD or --password-file, never
+// from a value on the command line, where every user of the machine sees it.
 //
 // Sends the notification to every customer of the address file exactly as the
 // mailer window does.
@@ -21,6 +30,12 @@ struct SendArguments {
     QString from, org, server, dir; // empty when not given (see the flags)
     bool haveFrom = false, haveOrg = false, haveServer = false;
     bool noCopy = false, noLog = false;
+    // How to reach the server; checked by the parse, unset when not given.
+    std::optional<TWireSMTP::TSecurity> security;
+    std::optional<int> timeout;
+    QString user, passwordFile, caFile, fingerprint, helo;
+    bool haveUser = false, haveCaFile = false, haveFingerprint = false, haveHelo = false;
+    bool noVerify = false;
     bool help = false;
 };
 

@@ -1,49 +1,106 @@
 #include "mailer/MailerSettings.h"
 
 #include "common/ProfileFile.h"
+#include "common/Trim.h"
 
 #include <QFileInfo>
+
+#include <type_traits>
+#include <variant>
 
 namespace og {
 
 namespace {
 
-// Every key of the mailer, in the order a completed run saves them.
-struct TextKey {
+using Security = MailerSettings::Security;
+
+// Every key of the mailer, in the order a completed run saves them. reset:
+// a file without the key gives the default, not the value loaded over.
+struct Key {
     const char* section;
     const char* name;
-    QString MailerSettings::*member;
-    bool clearedWhenMissing;
-};
-struct FlagKey {
-    const char* section;
-    const char* name;
-    bool MailerSettings::*member;
+    std::variant<QString MailerSettings::*, bool MailerSettings::*, int MailerSettings::*, Security MailerSettings::*>
+        member;
+    bool reset;
 };
 
-const TextKey kTextKeys[] = {
+const Key kKeys[] = {
     {"user", "email", &MailerSettings::sender, true},
     {"user", "company", &MailerSettings::organisation, true},
     {"user", "server", &MailerSettings::server, true},
+    {"user", "security", &MailerSettings::security, true},
+    {"user", "login", &MailerSettings::userName, true},
+    {"user", "helo", &MailerSettings::clientName, true},
+    {"user", "timeout", &MailerSettings::timeoutSeconds, true},
+    {"user", "cafile", &MailerSettings::caFile, true},
+    {"user", "fingerprint", &MailerSettings::fingerprint, true},
+    {"user", "nocheck", &MailerSettings::noVerify, true},
+    {"user", "plainpassword", &MailerSettings::allowPlainPassword, true},
+    {"options", "log", &MailerSettings::wantLog, false},
+    {"options", "audit", &MailerSettings::copyToSelf, false},
+    {"options", "sigfile", &MailerSettings::useSignature, false},
+    {"options", "signame", &MailerSettings::signatureFile, false},
 };
-const FlagKey kFlagKeys[] = {
-    {"options", "log", &MailerSettings::wantLog},
-    {"options", "audit", &MailerSettings::copyToSelf},
-    {"options", "sigfile", &MailerSettings::useSignature},
-};
-const TextKey kSignatureKey = {"options", "signame", &MailerSettings::signatureFile, false};
-const TextKey kAddressFileKey = {"options", "efile", &MailerSettings::addressFile, false};
+const Key kAddressFileKey = {"options", "efile", &MailerSettings::addressFile, false};
 
-void read(const ProfileReader& file, const TextKey& key, MailerSettings& s)
+const MailerSettings kDefaults;
+
+const struct {
+    Security security;
+    const char* name;
+    const char* word;
+} kSecurityNames[] = {
+    {Security::Automatic, "Automatic", "auto"},
+    {Security::StartTls, "STARTTLS", "starttls"},
+    {Security::Tls, "SSL/TLS", "tls"},
+    {Security::None, "None", "none"},
+};
+
+void read(const ProfileReader& file, const Key& key, MailerSettings& s)
 {
-    QString& value = s.*key.member;
-    value = file.readString(
-        QLatin1String(key.section), QLatin1String(key.name), key.clearedWhenMissing ? QString() : value);
+    const QString section = QLatin1String(key.section), name = QLatin1String(key.name);
+    std::visit(
+        [&](auto member) {
+            auto& value = s.*member;
+            const auto fallback = key.reset ? kDefaults.*member : value;
+            using T = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<T, QString>) {
+                value = file.readString(section, name, fallback);
+            } else if constexpr (std::is_same_v<T, bool>) {
+                value = file.readBool(section, name, fallback);
+            } else {
+                const QString text = trimmed(file.readString(section, name, QString()));
+                value = fallback;
+                if constexpr (std::is_same_v<T, int>) {
+                    bool ok = false;
+                    const int number = text.toInt(&ok);
+                    if (ok && number > 0)
+                        value = number;
+                } else if (!parseSecurity(text, &value)) {
+                    value = fallback; // an unknown word: the default asks the most of the server
+                }
+            }
+        },
+        key.member);
 }
 
-void write(const QString& path, const TextKey& key, const MailerSettings& s)
+void write(const QString& path, const Key& key, const MailerSettings& s)
 {
-    ProfileFile::writeString(path, QLatin1String(key.section), QLatin1String(key.name), s.*key.member);
+    const QString section = QLatin1String(key.section), name = QLatin1String(key.name);
+    std::visit(
+        [&](auto member) {
+            const auto& value = s.*member;
+            using T = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<T, QString>)
+                ProfileFile::writeString(path, section, name, value);
+            else if constexpr (std::is_same_v<T, bool>)
+                ProfileFile::writeBool(path, section, name, value);
+            else if constexpr (std::is_same_v<T, int>)
+                ProfileFile::writeString(path, section, name, QString::number(value));
+            else
+                ProfileFile::writeString(path, section, name, securityName(value));
+        },
+        key.member);
 }
 
 } // namespace
@@ -53,21 +110,15 @@ void MailerSettings::load(const QString& settingsPath)
     const ProfileReader file(settingsPath);
     if (!file.fileExists())
         return;
-    for (const TextKey& key : kTextKeys)
+    for (const Key& key : kKeys)
         read(file, key, *this);
     read(file, kAddressFileKey, *this);
-    for (const FlagKey& key : kFlagKeys)
-        this->*key.member = file.readBool(QLatin1String(key.section), QLatin1String(key.name), this->*key.member);
-    read(file, kSignatureKey, *this);
 }
 
 void MailerSettings::save(const QString& settingsPath) const
 {
-    for (const TextKey& key : kTextKeys)
+    for (const Key& key : kKeys)
         write(settingsPath, key, *this);
-    for (const FlagKey& key : kFlagKeys)
-        ProfileFile::writeBool(settingsPath, QLatin1String(key.section), QLatin1String(key.name), this->*key.member);
-    write(settingsPath, kSignatureKey, *this);
 }
 
 void MailerSettings::saveAddressFile(const QString& settingsPath, const QString& addressFile)
@@ -75,6 +126,47 @@ void MailerSettings::saveAddressFile(const QString& settingsPath, const QString&
     MailerSettings s;
     s.addressFile = addressFile;
     write(settingsPath, kAddressFileKey, s);
+}
+
+QString securityName(MailerSettings::Security security)
+{
+    for (const auto& entry : kSecurityNames) {
+        if (entry.security == security)
+            return QLatin1String(entry.name);
+    }
+    return QLatin1String(kSecurityNames[0].name);
+}
+
+bool parseSecurity(const QString& text, MailerSettings::Security* security)
+{
+    for (const auto& entry : kSecurityNames) {
+        if (text.compare(QLatin1String(entry.name), Qt::CaseInsensitive) == 0 ||
+            text.compare(QLatin1String(entry.word), Qt::CaseInsensitive) == 0) {
+            *security = entry.security;
+            return true;
+        }
+    }
+    return false;
+}
+
+ServerAddress parseServerAddress(const QString& server, MailerSettings::Security security)
+{
+    ServerAddress address;
+    address.host = trimmed(server);
+    address.port = TWireSMTP::DefaultPort(security);
+    const qsizetype colon = address.host.lastIndexOf(u':');
+    if (colon > 0) {
+        const QString text = trimmed(QStringView(address.host).sliced(colon + 1));
+        bool ok = false;
+        const int port = text.toInt(&ok);
+        if (!ok || port < 1 || port > 65535) {
+            address.problem = QStringLiteral("The mail server's port \"%1\" is not a number from 1 to 65535").arg(text);
+        } else {
+            address.port = port;
+        }
+        address.host = trimmed(QStringView(address.host).first(colon));
+    }
+    return address;
 }
 
 MessageBody::MessageBody(const QStringList& lines, bool endsWithBreak)
@@ -121,8 +213,10 @@ QString checkMailerInput(const MailerInput& input)
         return QStringLiteral("Invalid file name specification");
     if (s.sender.indexOf(u'@') < 1)
         return QStringLiteral("You must enter your correct email address");
-    if (s.server.indexOf(u'.') < 1)
+    if (trimmed(s.server).indexOf(u'.') < 1)
         return QStringLiteral("You must enter your mail server (e.g. %1)").arg(QLatin1String(ExampleMailServer));
+    if (const ServerAddress server = parseServerAddress(s.server, s.security); !server.problem.isEmpty())
+        return server.problem;
     if (input.subject.isEmpty())
         return QStringLiteral("You must enter a subject for your message");
     if (input.body.isEmpty())

@@ -3,6 +3,8 @@
 // keys in the settings file) and what the vendor enters for one run. The
 // window, the send run and the command line all go through these.
 
+#include "net/SMTPWire.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -20,11 +22,25 @@ struct MailerSettings {
     bool useSignature = false; // [options] sigfile
     QString signatureFile;     // [options] signame
 
+    // How the run reaches the server and logs in. A file without these keys
+    // means what it meant before they existed: Automatic, no login. The
+    // password is never among them (the desktop keyring or each run has it).
+    using Security = TWireSMTP::TSecurity;
+    Security security = Security::Automatic; // [user] security
+    QString userName;                        // [user] login: empty = no login
+    QString clientName;                      // [user] helo: empty = the machine's name
+    int timeoutSeconds = 300;                // [user] timeout: for each reply
+    QString caFile;                          // [user] cafile: authority to trust instead
+    QString fingerprint;                     // [user] fingerprint: SHA-256 of the certificate
+    bool noVerify = false;                   // [user] nocheck: check no certificate
+    bool allowPlainPassword = false;         // [user] plainpassword: with None only
+
     bool operator==(const MailerSettings&) const = default;
 
     // Reads the keys of an existing file over these values: a key that is
-    // missing empties the sender's details (email, company, server) and keeps
-    // every other value. A missing file changes nothing.
+    // missing resets the sender's details (email, company, server and how to
+    // reach and log in to it) and keeps every other value. A missing file
+    // changes nothing.
     void load(const QString& settingsPath);
     // Writes every key but efile, in the order of the table. Throws
     // ProfileWriteError.
@@ -61,6 +77,24 @@ private:
     bool endsWithBreak_ = false;
 };
 
+// The security setting as the window and the settings file name it:
+// "Automatic", "STARTTLS", "SSL/TLS", "None".
+QString securityName(MailerSettings::Security security);
+// Those names and the command line's words (auto, starttls, tls, none),
+// ignoring case; false for anything else.
+bool parseSecurity(const QString& text, MailerSettings::Security* security);
+
+// Where the mail server is: "host" or "host:port", blanks around it ignored;
+// without a port the security setting's default (TWireSMTP::DefaultPort).
+// problem names a port that is no number from 1 to 65535.
+struct ServerAddress {
+    QString host;
+    int port = 25;
+    QString problem;
+};
+ServerAddress parseServerAddress(
+    const QString& server, MailerSettings::Security security = MailerSettings::Security::Automatic);
+
 // What the vendor filled in for one notification run: the window's controls,
 // or the command line's arguments and settings.
 struct MailerInput {
@@ -71,9 +105,10 @@ struct MailerInput {
     QString settingsPath;         // ordergate.ini
     QString programFolder;        // ends with "/"; message.txt goes here
     bool settingsChanged = false; // save the settings after a completed run
+    QString password;             // for settings.userName; never saved
 };
 
-// The five checks of "Send Now", in order; the first failure's message, or an
+// The checks of "Send Now", in order (a port out of range with the server's); the first failure's message, or an
 // empty text when all pass.
 QString checkMailerInput(const MailerInput& input);
 

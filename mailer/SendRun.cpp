@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace og {
 
@@ -47,22 +48,6 @@ QString writeFailureText(const QString& path, const QString& reason)
 SendFailure::SendFailure(const QString& message)
     : std::runtime_error(message.toStdString())
 {
-}
-
-ServerAddress parseServerAddress(const QString& server)
-{
-    ServerAddress address;
-    address.host = server;
-    const qsizetype colon = server.lastIndexOf(u':');
-    if (colon > 0) {
-        bool ok = false;
-        const int port = server.mid(colon + 1).toInt(&ok);
-        if (ok && port > 0 && port <= 65535) {
-            address.host = server.left(colon);
-            address.port = port;
-        }
-    }
-    return address;
 }
 
 QStringList splitTextLines(const QString& text)
@@ -122,6 +107,19 @@ void configureTransport(TWireMessage& message, TWireSMTP& smtp)
     smtp.SocksPort = 0;
 }
 
+void configureConnection(TWireSMTP& smtp, const MailerSettings& settings, const QString& password)
+{
+    smtp.Security = settings.security;
+    smtp.Trust = TTlsTrust {utf8(settings.caFile), utf8(trimmed(settings.fingerprint)), settings.noVerify};
+    smtp.AllowPlainPassword = settings.allowPlainPassword;
+    smtp.HeloName = utf8(trimmed(settings.clientName));
+    smtp.Timeout = settings.timeoutSeconds;
+    const bool login = !settings.userName.isEmpty();
+    smtp.AuthenticationType = login ? TWireSMTP::TAuthenticationType::atAny : TWireSMTP::TAuthenticationType::atNone;
+    smtp.UserID = login ? utf8(settings.userName) : std::string();
+    smtp.Password = login ? utf8(password) : std::string();
+}
+
 SendRun::SendRun(TWireMessage& message, TWireSMTP& smtp)
     : message_(message),
       smtp_(smtp)
@@ -150,6 +148,19 @@ QStringList SendRun::prepare(const MailerInput& input)
     return signature_;
 }
 
+void SendRun::noteEncryption()
+{
+    // Once a run, from its first connection: how it is encrypted and whether
+    // the certificate was checked ("NOT checked" must never go unsaid).
+    const QString note = QString::fromStdString(smtp_.TlsNote());
+    if (encryptionNoted_ || note.isEmpty())
+        return;
+    encryptionNoted_ = true;
+    showStatus(note);
+    if (log_)
+        log_->writeLine(QStringLiteral("*** ") + note);
+}
+
 void SendRun::sendTo(const QString& address)
 {
     message_.Too.clear();
@@ -157,8 +168,15 @@ void SendRun::sendTo(const QString& address)
     try {
         smtp_.Send(message_);
     } catch (const std::exception& error) {
-        throw SendFailure(QString::fromUtf8(error.what()));
+        const SendFailure failure(QString::fromUtf8(error.what()));
+        try {
+            noteEncryption(); // the connection may have been encrypted before it failed
+        } catch (const SendFailure&) {
+            // The send's own failure is the one to report.
+        }
+        throw failure;
     }
+    noteEncryption();
 }
 
 SendOutcome SendRun::send(const MailerInput& input)
@@ -168,9 +186,13 @@ SendOutcome SendRun::send(const MailerInput& input)
     MessageBody body = input.body;
     body.append(signature_);
 
-    const ServerAddress server = parseServerAddress(settings.server);
+    const ServerAddress server = parseServerAddress(settings.server, settings.security);
+    if (!server.problem.isEmpty())
+        throw SendFailure(server.problem);
     smtp_.Host = utf8(server.host);
     smtp_.Port = server.port;
+    configureConnection(smtp_, settings, input.password);
+    encryptionNoted_ = false;
 
     message_.Attachments.Clear();
     message_.CCList.clear();
@@ -208,6 +230,8 @@ SendOutcome SendRun::send(const MailerInput& input)
     outcome.total = int(customers.size());
 
     RunLog log;
+    log_ = &log;
+    const auto forgetLog = qScopeGuard([this] { log_ = nullptr; });
     if (settings.wantLog) {
         log.open(QLatin1String(LogFileName));
         log.writeHeader(settings.addressFile, input.subject, body.lines());

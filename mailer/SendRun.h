@@ -13,6 +13,7 @@ namespace og {
 
 class TWireMessage;
 class TWireSMTP;
+class RunLog;
 
 // A failure of the run after the checks: the message is shown to the vendor
 // as it stands (the transport's and the file system's own texts).
@@ -33,13 +34,6 @@ struct SendOutcome {
     QString nextAddress;  // when stopped: the first customer not served
 };
 
-// Where the mail server is: "host" or "host:port"; 25 unless a port is given.
-struct ServerAddress {
-    QString host;
-    int port = 25;
-};
-ServerAddress parseServerAddress(const QString& server);
-
 // The lines of a text as a list, the way an edit field counts them: a final
 // line break ends the last line and adds no empty one.
 QStringList splitTextLines(const QString& text);
@@ -59,6 +53,10 @@ QString customerAddress(const QString& line);
 // The message object and SMTP client set up as the program's data module
 // holds them: plain-text body, nothing decoded or extracted, port 25.
 void configureTransport(TWireMessage& message, TWireSMTP& smtp);
+
+// Security, trust, client name, time-out and login from the settings, with
+// the password entered for this run.
+void configureConnection(TWireSMTP& smtp, const MailerSettings& settings, const QString& password);
 
 // One notification run over the transport. The window and the command line
 // both drive it: first prepare() (on the caller's thread), then send() with
@@ -94,6 +92,7 @@ public:
 private:
     void showStatus(const QString& text);
     void sendTo(const QString& address);
+    void noteEncryption();
 
     TWireMessage& message_;
     TWireSMTP& smtp_;
@@ -101,6 +100,8 @@ private:
     ProgressHandler progress_;
     std::atomic<bool> stopRequested_ {false};
     QStringList signature_;
+    bool encryptionNoted_ = false;
+    RunLog* log_ = nullptr; // the log of the run under way
 };
 
 } // namespace og

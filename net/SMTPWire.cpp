@@ -238,6 +238,20 @@ bool TWireSMTP::Authenticate()
     return true;
 }
 
+void TWireSMTP::CheckEnvelopeReply(int expected, int indent, const std::string& status, bool recipient)
+{
+    AwaitReply(-1, indent, "");
+    if (ReplyCode == expected) {
+        if (!status.empty())
+            DoStatus(std::string(std::size_t(std::max(indent, 0)) * 2, ' ') + status);
+        return;
+    }
+    // A refused recipient is that recipient's matter; 421 closes the service.
+    if (recipient && ReplyCode >= 400 && ReplyCode < 600 && ReplyCode != 421)
+        throw EWireRecipientRefused(LastReply);
+    throw EWireResponseError(LastReply);
+}
+
 void TWireSMTP::Send(TWireMessage& message)
 {
     // Refused before anything is changed or sent.
@@ -250,16 +264,20 @@ void TWireSMTP::Send(TWireMessage& message)
     DoStatus("  Sending Message: " + message.Subject());
 
     const bool wasConnected = Connected();
+    bool pipelined = false;
     try {
+        stage_ = TSendStage::Connect;
         if (!wasConnected)
             Connect();
+        stage_ = TSendStage::Envelope;
         struct Step {
             std::string line;
             int expected;
             int indent;
             std::string status;
+            bool recipient;
         };
-        std::vector<Step> steps = {{"Rset", 250, 2, "Successful Reset"}};
+        std::vector<Step> steps = {{"Rset", 250, 2, "Successful Reset", false}};
         std::string senderLine = "Mail from:<" + sender + ">";
         const bool olderLogin = AuthenticationType == TAuthenticationType::atLogin && AuthSupported(AuthenticationType);
         if (olderLogin) {
@@ -268,32 +286,44 @@ void TWireSMTP::Send(TWireMessage& message)
             Authenticate();
             senderLine += " AUTH=<" + sender + ">";
         }
-        steps.push_back({senderLine, 250, 0, ""});
+        steps.push_back({senderLine, 250, 0, "", false});
         for (const auto* list : {&message.BCCList, &message.CCList, &message.Too})
             for (const auto& entry : *list)
-                steps.push_back(
-                    {"RCPT to:<" + CompleteAddress(ExtractAddress(entry), message) + ">", 250, 2, "To: " + entry});
-        steps.push_back({"Data", 354, 2, "SMTP is ready for message"});
-        if (UsePipelining && !olderLogin && Capabilities.Has("PIPELINING")) {
+                steps.push_back({"RCPT to:<" + CompleteAddress(ExtractAddress(entry), message) + ">", 250, 2,
+                    "To: " + entry, true});
+        steps.push_back({"Data", 354, 2, "SMTP is ready for message", false});
+        pipelined = UsePipelining && !olderLogin && Capabilities.Has("PIPELINING");
+        if (pipelined) {
             // The same lines leave in one write; the replies come back in
             // order and each is checked as in lockstep.
             for (const Step& step : steps)
                 SendCommand(step.line, step.line);
             for (const Step& step : steps)
-                AwaitReply(step.expected, step.indent, step.status);
+                CheckEnvelopeReply(step.expected, step.indent, step.status, step.recipient);
         } else {
-            for (const Step& step : steps)
-                Command(step.line, step.expected, step.indent, step.status);
+            for (const Step& step : steps) {
+                SendCommand(step.line, step.line);
+                CheckEnvelopeReply(step.expected, step.indent, step.status, step.recipient);
+            }
         }
 
+        stage_ = TSendStage::Data;
         message.PrepareToSend(XProgram);
         WriteMessage(message);
 
+        // Once the final "." has left whole, the server may deliver the
+        // message even if its answer never arrives.
+        SendCommand(".", ".");
+        Flush();
+        stage_ = TSendStage::Acceptance;
         DoStatus("    Waiting for acceptance");
-        Command(".", 250, 2, "Message accepted");
+        AwaitReply(250, 2, "Message accepted");
+        stage_ = TSendStage::Done;
     } catch (...) {
-        // The error that ended the transaction is the caller's news.
-        if (!wasConnected)
+        // The error that ended the transaction is the caller's news. A
+        // pipelined envelope that failed leaves replies unread: that
+        // connection is out of step and cannot serve another message.
+        if (!wasConnected || pipelined)
             DisconnectQuietly();
         throw;
     }

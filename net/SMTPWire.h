@@ -62,8 +62,16 @@ public:
     // Says "Quit" (no reply is read) while the connection stands, then closes.
     void Disconnect() override;
     // The whole transaction for one message. Opens and closes its own
-    // connection unless one was already open.
+    // connection unless one was already open. A recipient the server refuses
+    // raises EWireRecipientRefused with its reply.
     void Send(TWireMessage& message) override;
+
+    // How far the last Send got, for a caller that must tell "not sent" from
+    // "the server may have it" when it failed: Acceptance means the whole
+    // message, its final "." included, had left when the connection broke.
+    enum class TSendStage { Connect, Envelope, Data, Acceptance, Done };
+    TSendStage SendStage() const { return stage_; }
+    bool DataSent() const { return stage_ == TSendStage::Acceptance || stage_ == TSendStage::Done; }
 
     virtual bool AuthSupported(TAuthenticationType type);
     virtual bool Authenticate();
@@ -79,12 +87,14 @@ private:
     void RequireSafeForPassword();
     bool LogsInAtConnect() const { return AuthenticationType == TAuthenticationType::atAny && !UserID.empty(); }
     std::string DefaultClientName();
+    void CheckEnvelopeReply(int expected, int indent, const std::string& status, bool recipient);
 
     std::unique_ptr<TTlsChannel> tls_;
     bool tlsActive_ = false;
     bool loggedIn_ = false;
     std::string tlsNote_;
     std::string clientName_;
+    TSendStage stage_ = TSendStage::Done;
 };
 
 } // namespace og

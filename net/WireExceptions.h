@@ -46,6 +46,10 @@ OG_WIRE_EXCEPTION(EWireConnClosedGraceful, EWireSilentException);
 OG_WIRE_EXCEPTION(EWireTlsError, EWireException);
 // The server refused the login; the message is its reply.
 OG_WIRE_EXCEPTION(EWireAuthError, EWireResponseError);
+// The server refused one recipient (a 4xx or 5xx reply to RCPT, 421 aside,
+// which closes the service for everyone); the message is its reply. Other
+// recipients may still be served.
+OG_WIRE_EXCEPTION(EWireRecipientRefused, EWireResponseError);
 
 #undef OG_WIRE_EXCEPTION
 

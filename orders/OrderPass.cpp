@@ -34,7 +34,6 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
     const Report& report = *in.report;
     const CustomerLists& lists = *in.lists;
     const Options& options = *in.options;
-    const ReportLayout& layout = report.layout();
     const bool checkBlocked = !lists.blocked().isEmpty();
     const bool checkUpdates = !lists.newAddresses().isEmpty();
     const bool trackAdmitted = !lists.admitted().isEmpty();
@@ -49,6 +48,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
         if (product < 0 || (!in.allProducts && product != in.product))
             continue;
         const QByteArrayView line = bytes::trimmed(report.lineBytes(i));
+        const ReportLayout& layout = report.layoutOf(i);
         QByteArrayView date;
         if (options.orderDate)
             date = layout.date(line, spillDate);

@@ -134,6 +134,7 @@ void Report::intake()
     productOf_.clear();
     distinct_.clear();
     layout_ = &defaultReportLayout();
+    headerLine_ = -1;
     orderLines_ = 0;
     skippedCount_ = 0;
     skipped_.clear();
@@ -186,6 +187,7 @@ void Report::intake()
             continue;
         if (const ReportLayout* announced = headerLayout(line, qsizetype(i))) {
             layout_ = announced;
+            headerLine_ = qsizetype(i);
             continue;
         }
         if (!line.contains('@'))

@@ -42,6 +42,9 @@ public:
 
     // The store's layout the report was read in.
     const ReportLayout& layout() const { return *layout_; }
+    // The layout one line was read in: an order line above a late header
+    // (the second line) was read, and is cut, as the default layout.
+    const ReportLayout& layoutOf(qsizetype i) const { return i < headerLine_ ? defaultReportLayout() : *layout_; }
     // The product list as the main window shows it: "All" first when the
     // report names two or more products; empty when it has no order line.
     QStringList products() const;
@@ -80,6 +83,7 @@ private:
     std::vector<int32_t> productOf_;
     QStringList distinct_;
     const ReportLayout* layout_ = &defaultReportLayout();
+    qsizetype headerLine_ = -1;
     qsizetype orderLines_ = 0;
     qsizetype orderBytes_ = 0;
     std::vector<qsizetype> linesOf_, bytesOf_; // per product

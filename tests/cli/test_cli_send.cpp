@@ -7,8 +7,10 @@
 #include "CliProcess.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -164,5 +166,89 @@ TEST_F(SendCommand, BothSubcommandsReadTheirArgumentsTheSameWay)
         EXPECT_EQ(o.status, 2) << bad.join(' ').toStdString();
         EXPECT_TRUE(o.err.startsWith("ordergate-cli " + bad[0] + ": ")) << o.err.toStdString();
         EXPECT_TRUE(o.err.contains("Usage: ordergate-cli " + bad[0])) << o.err.toStdString();
+    }
+}
+
+// STARTTLS with login against aiosmtpd (tests/net/tls_sink.py: user "user",
+// password "secret") and a certificate made here, trusted by --ca-file.
+TEST_F(SendCommand, SendsOverStartTlsWithLoginAndKeepsThePasswordOutOfEverything)
+{
+    const QString cert = work.filePath("cert.pem"), key = work.filePath("key.pem");
+    QProcess openssl;
+    openssl.start("openssl",
+        {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days", "1", "-subj",
+            "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert});
+    ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0) << openssl.readAllStandardError().data();
+    QProcess sink;
+    sink.start("/usr/bin/python3",
+        {OG_SOURCE_DIR "/tests/net/tls_sink.py", "--mode", "starttls", "--cert", cert, "--key", key, "--auth",
+            "--max-seconds", "60"});
+    ASSERT_TRUE(sink.waitForReadyRead(10000));
+    const QString server = "127.0.0.1:" + QString::fromLatin1(sink.readLine().trimmed());
+    ASSERT_TRUE(writeFile(work.filePath("pw.txt"), "secret\n"));
+    const QStringList common = {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
+        "vendor@example.com", "--server", server, "--dir", program.path(), "--security", "starttls", "--user", "user",
+        "--ca-file", "cert.pem", "--helo", "client.example.com"};
+
+    // From the environment, unless a password file is given.
+    qputenv("ORDERGATE_SMTP_PASSWORD", "secre7");
+    const auto unset = qScopeGuard([] { qunsetenv("ORDERGATE_SMTP_PASSWORD"); });
+    Outcome o = run(common);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(o.err.startsWith("535 ")) << "the server's text: " << o.err.toStdString();
+    EXPECT_FALSE(o.out.contains("Sending to")) << o.out.toStdString();
+
+    o = run(common + QStringList {"--password-file", "pw.txt"});
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_TRUE(o.out.startsWith("Preparing to send messages...\nEncrypted with TLSv1.3; the certificate of 127.0.0.1 "
+                                 "is trusted.\nSending to alice@example.com\n"))
+        << o.out.toStdString();
+    // Not checking is said on every run, to the log as well.
+    const Outcome unchecked = run(common + QStringList {"--password-file", "pw.txt", "--no-verify", "--no-copy"});
+    ASSERT_EQ(unchecked.status, 0) << unchecked.err.toStdString();
+    EXPECT_TRUE(unchecked.out.contains("; the certificate of 127.0.0.1 is NOT checked, as set.\n"))
+        << unchecked.out.toStdString();
+    EXPECT_TRUE(readFile(work.filePath("log.txt")).contains("is NOT checked, as set.\r\nbob@example.org\r\n"));
+    sink.closeWriteChannel();
+    ASSERT_TRUE(sink.waitForFinished(10000));
+    EXPECT_EQ(sink.readAllStandardOutput().count("MESSAGE vendor@example.com"), 5);
+
+    QString everything = o.out + o.err + unchecked.out + unchecked.err;
+    for (QDirIterator it(work.path(), QDir::Files); it.hasNext();)
+        if (it.next() != work.filePath("pw.txt"))
+            everything += QString::fromUtf8(readFile(it.filePath()));
+    for (QDirIterator it(program.path(), QDir::Files); it.hasNext();)
+        everything += QString::fromUtf8(readFile(it.next()));
+    EXPECT_TRUE(everything.contains("Encrypted with TLSv1.3")) << "the log notes the encryption";
+    EXPECT_FALSE(everything.contains("secret")) << everything.toStdString();
+}
+
+TEST_F(SendCommand, BadConnectionValuesAreNamed)
+{
+    const QStringList base = {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
+        "vendor@example.com", "--dir", program.path(), "--no-log"};
+    const struct {
+        QStringList args;
+        int status;
+        const char* error; // the start of standard error
+    } cases[] = {
+        {{"--server", " mail.example.com:70000 "}, 1,
+            "The mail server's port \"70000\" is not a number from 1 to 65535\n"},
+        {{"--server", "mail.example.com", "--security", "ssl3"}, 2,
+            "ordergate-cli send: --security must be auto, starttls, tls or none, not \"ssl3\""},
+        {{"--server", "mail.example.com", "--timeout", "0"}, 2,
+            "ordergate-cli send: --timeout must be a whole number of seconds from 1 to 86400, not \"0\""},
+        {{"--server", "mail.example.com", "--tls-fingerprint", "abc"}, 2,
+            "ordergate-cli send: --tls-fingerprint must be a SHA-256: 64 hexadecimal digits, colons allowed"},
+        {{"--server", "mail.example.com", "--user", "me"}, 1,
+            "No password for the login: set ORDERGATE_SMTP_PASSWORD or give --password-file FILE\n"},
+        {{"--server", "mail.example.com", "--password-file", "body.txt"}, 1,
+            "--password-file needs a user name (--user, or login in the settings file)\n"},
+    };
+    for (const auto& c : cases) {
+        const Outcome o = run(base + c.args);
+        EXPECT_EQ(o.status, c.status) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(o.err.startsWith(c.error)) << o.err.toStdString();
+        EXPECT_EQ(o.out, QString()) << "nothing started";
     }
 }

@@ -118,6 +118,11 @@ TEST(MailerChecks, EachCheckReportsItsOwnMessageInOrder)
     }
 
     in = good;
+    in.settings.server = QStringLiteral("mail.example.com:65536");
+    in.subject.clear();
+    EXPECT_EQ(checkMailerInput(in), QStringLiteral("The mail server's port \"65536\" is not a number from 1 to 65535"));
+
+    in = good;
     in.subject.clear();
     in.body = MessageBody();
     EXPECT_EQ(checkMailerInput(in), QStringLiteral("You must enter a subject for your message"));
@@ -143,12 +148,34 @@ TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
     EXPECT_FALSE(s.copyToSelf) << "a missing switch keeps its state";
     EXPECT_EQ(s.addressFile, QStringLiteral("/x/email_A.txt"));
 
+    // A file from before the connection keys: Automatic, no login, as if new,
+    // even when loaded over other values.
+    MailerSettings old;
+    old.security = MailerSettings::Security::Tls;
+    old.userName = QStringLiteral("someone");
+    old.noVerify = true;
+    old.timeoutSeconds = 5;
+    old.load(ini);
+    EXPECT_EQ(old.security, MailerSettings::Security::Automatic);
+    EXPECT_EQ(old.userName, QString());
+    EXPECT_FALSE(old.noVerify);
+    EXPECT_EQ(old.timeoutSeconds, 300);
+
     const QString fresh = dir.filePath(QStringLiteral("fresh.ini"));
     s.server = QStringLiteral("mail.example.com");
     s.save(fresh);
     EXPECT_EQ(readFile(fresh),
-        QByteArray("[user]\r\nemail=a@b.c\r\ncompany=\r\nserver=mail.example.com\r\n"
+        QByteArray("[user]\r\nemail=a@b.c\r\ncompany=\r\nserver=mail.example.com\r\nsecurity=Automatic\r\n"
+                   "login=\r\nhelo=\r\ntimeout=300\r\ncafile=\r\nfingerprint=\r\nnocheck=0\r\nplainpassword=0\r\n"
                    "[options]\r\nlog=0\r\naudit=0\r\nsigfile=0\r\nsigname=\r\n"));
+    s.security = MailerSettings::Security::StartTls;
+    s.userName = QStringLiteral("a@b.c");
+    s.clientName = QStringLiteral("pc.example.com");
+    s.timeoutSeconds = 30;
+    s.caFile = QStringLiteral("/etc/ca.pem");
+    s.fingerprint = QStringLiteral("ab:cd");
+    s.noVerify = s.allowPlainPassword = true;
+    s.save(fresh);
     MailerSettings back;
     back.load(fresh);
     back.addressFile = s.addressFile; // efile is written by the run alone
@@ -176,8 +203,33 @@ TEST(MailerText, ServerAddressTakesAnOptionalPort)
     const ServerAddress local = parseServerAddress(QStringLiteral("127.0.0.1:2525"));
     EXPECT_EQ(local.host, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(local.port, 2525);
-    EXPECT_EQ(parseServerAddress(QStringLiteral("mail.example.com:smtp")).port, 25);
-    EXPECT_EQ(parseServerAddress(QStringLiteral("mail.example.com:99999")).port, 25);
+    // Without a port, the security setting's; a bad port is named, not
+    // passed on as part of the host name.
+    using Security = MailerSettings::Security;
+    const struct {
+        const char* server;
+        Security security;
+        const char* host;
+        int port;
+        const char* problem;
+    } cases[] = {
+        {" mail.example.com ", Security::Tls, "mail.example.com", 465, ""},
+        {"mail.example.com", Security::StartTls, "mail.example.com", 587, ""},
+        {"mail.example.com", Security::None, "mail.example.com", 25, ""},
+        {"mail.example.com:2525 ", Security::Tls, "mail.example.com", 2525, ""},
+        {"mail.example.com:99999", Security::Automatic, "mail.example.com", 25,
+            "The mail server's port \"99999\" is not a number from 1 to 65535"},
+        {"mail.example.com:0", Security::Automatic, "mail.example.com", 25,
+            "The mail server's port \"0\" is not a number from 1 to 65535"},
+        {"mail.example.com:smtp", Security::Automatic, "mail.example.com", 25,
+            "The mail server's port \"smtp\" is not a number from 1 to 65535"},
+    };
+    for (const auto& c : cases) {
+        const ServerAddress a = parseServerAddress(QLatin1String(c.server), c.security);
+        EXPECT_EQ(a.host, QLatin1String(c.host)) << c.server;
+        EXPECT_EQ(a.port, c.port) << c.server;
+        EXPECT_EQ(a.problem, QLatin1String(c.problem)) << c.server;
+    }
 }
 
 TEST(MailerText, LinesAndAddressesFollowTheFieldAndFileRules)

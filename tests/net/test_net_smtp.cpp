@@ -365,11 +365,42 @@ TEST_F(SmtpTest, ServerDroppingTheConnectionAtAnyStep)
             smtp.Send(msg);
             FAIL() << "a dropped connection counted as a sent message";
         } catch (const EWireConnClosedGraceful& e) {
+            EXPECT_EQ(smtp.DataSent(), step == 6) << "only after the final dot may the server have it";
             EXPECT_EQ(e.Message(), "Connection Closed Gracefully.");
         } catch (const EWireSocketError& e) {
             // A reset may overtake the orderly close.
             EXPECT_TRUE(e.ErrorCode() == WSAECONNRESET || e.ErrorCode() == WSAESHUTDOWN) << e.Message();
         }
+        EXPECT_FALSE(smtp.Connected());
+        server->Join();
+    }
+}
+
+TEST_F(SmtpTest, RefusedRecipientIsItsOwnErrorInLockstepAndPipelined)
+{
+    struct Case {
+        const char* reply;
+        bool pipelined;
+        bool recipientRefused;
+    };
+    for (const Case& c :
+        {Case {"550 5.1.1 <dave@example.com>: User unknown", false, true}, Case {"450 4.2.0 Mailbox busy", true, true},
+            Case {"550 5.1.1 Unknown", true, true}, Case {"421 4.3.2 Service shutting down", false, false}}) {
+        SCOPED_TRACE(c.reply);
+        SmtpAnswers answers;
+        answers.rcpt = c.reply;
+        answers.data = "554 5.5.1 No valid recipients";
+        if (c.pipelined)
+            answers.ehlo = {"250-test.server", "250 PIPELINING"};
+        auto server = Serve(answers);
+        try {
+            smtp.Send(msg);
+            FAIL() << "a refused recipient counted as sent";
+        } catch (const EWireResponseError& e) {
+            EXPECT_EQ(e.Message(), c.reply) << "the text the catch sites show stays the reply";
+            EXPECT_EQ(dynamic_cast<const EWireRecipientRefused*>(&e) != nullptr, c.recipientRefused);
+        }
+        EXPECT_FALSE(smtp.DataSent());
         EXPECT_FALSE(smtp.Connected());
         server->Join();
     }

@@ -121,6 +121,18 @@ TEST(ScriptRun, RegNetHeaderIsNeverAnOrderAndFieldsComeFromQuotedPositions)
     EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd ivy@example.com R-1");
 }
 
+TEST(ScriptRun, AnOrderAboveALateHeaderIsCutAsItWasRead)
+{
+    // A header on the second line turns the report quoted from there on; the
+    // order above it was read comma-separated and keeps its order number.
+    const QString text = swreg("101", "Tool", "amy@example.com").chopped(2) + QStringLiteral("\rAccount\r\n") +
+        regnet("R-1", "Tool", "ivy@example.com");
+    Fixture f(text, "Tool", true);
+    const RunResult r = f.build();
+    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd amy@example.com 101");
+    EXPECT_EQ(r.script.at(2), "htpasswd -b .htpasswd ivy@example.com R-1");
+}
+
 TEST(ScriptRun, AddressLineExtrasFollowTheOptions)
 {
     Fixture f(swreg("7", "Tool", "a@x", "Ann", "Lee"), "Tool", true);
