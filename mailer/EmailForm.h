@@ -109,6 +109,8 @@ private:
     void openExternally(const QString& path, const QString& missingText);
     void setRunning(bool running);
     void runEnded();
+    // Asks whether to stop a run under way; true when the window may close.
+    bool stopBeforeClosing();
     MailerSettings settingsFromControls() const;
     MailerInput collectInput() const;
     void appendBodyLines(const QStringList& lines);
@@ -164,6 +166,7 @@ private:
     QThread* worker_ = nullptr;
     QString failure_;
     bool failed_ = false;
+    bool closeAfterRun_ = false;
     SendOutcome outcome_;
 };
 
