@@ -66,7 +66,8 @@ void makeBold(QPushButton* button)
 TemailForm::TemailForm(Platform& platform, QWidget* parent)
     : QDialog(parent),
       platform_(platform),
-      speller_(std::make_unique<TVSSpell>())
+      speller_(std::make_unique<TVSSpell>()),
+      password_(platform)
 {
     setObjectName(QStringLiteral("emailForm"));
     setWindowTitle(QStringLiteral("Send Notification to your customers"));
@@ -159,6 +160,29 @@ void TemailForm::buildControls()
     grid->addWidget(new QLabel(QStringLiteral("Outgoing (SMTP) Mail Server:"), this), row, 0);
     MyServer = makeEdit(this, "MyServer");
     grid->addWidget(MyServer, row, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Security:"), this), row, 2);
+    Security = new QComboBox(this);
+    Security->setObjectName(QStringLiteral("Security"));
+    for (const MailerSettings::Security security : {MailerSettings::Security::Automatic,
+             MailerSettings::Security::StartTls, MailerSettings::Security::Tls, MailerSettings::Security::None})
+        Security->addItem(securityName(security), int(security));
+    Security->setToolTip(QStringLiteral("Automatic: SSL/TLS on port 465, else STARTTLS when the server offers it"));
+    grid->addWidget(Security, row, 3);
+
+    ++row;
+    grid->addWidget(new QLabel(QStringLiteral("User name:"), this), row, 0);
+    UserName = makeEdit(this, "UserName");
+    UserName->setToolTip(QStringLiteral("empty: the server needs no login"));
+    grid->addWidget(UserName, row, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Password:"), this), row, 2);
+    Password = makeEdit(this, "Password");
+    Password->setEchoMode(QLineEdit::Password);
+    grid->addWidget(Password, row, 3);
+    ++row;
+    RememberPassword = new QCheckBox(QStringLiteral("Remember password"), this);
+    RememberPassword->setObjectName(QStringLiteral("RememberPassword"));
+    RememberPassword->setToolTip(QStringLiteral("keep the password in the desktop keyring"));
+    grid->addWidget(RememberPassword, row, 3);
 
     ++row;
     auto* attPanel = new QGroupBox(this);
@@ -295,6 +319,8 @@ void TemailForm::buildControls()
     connect(MyServer, &QLineEdit::textChanged, this, &TemailForm::MyServerChange);
     connect(CheckYourself, &QCheckBox::toggled, this, &TemailForm::CheckYourselfClick);
     connect(WantLog, &QCheckBox::toggled, this, &TemailForm::WantLogClick);
+    connect(Security, &QComboBox::currentIndexChanged, this, &TemailForm::SecurityChange);
+    connect(UserName, &QLineEdit::textChanged, this, &TemailForm::UserNameChange);
     connect(SigCheck, &QCheckBox::toggled, this, &TemailForm::SigCheckClick);
     connect(Button1, &QPushButton::clicked, this, &TemailForm::Button1Click);
     connect(BitBtn1, &QPushButton::clicked, this, &TemailForm::BitBtn1Click);
@@ -314,7 +340,7 @@ void TemailForm::setTabOrder()
 {
     const QList<QWidget*> order {MyAddress, Organ, MyServer, MySubject, Memo1, MyFile, BitBtn1, Button1, CheckYourself,
         WantLog, BitBtn2, BitBtn3, BitBtn4, BitBtn5, AttBox, AttAdd, AttMinus, Speller, SigCheck, SigFile, SigLoad,
-        SigView, StopButton};
+        SigView, StopButton, Security, UserName, Password, RememberPassword};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mailer/MailerPassword.h"
 #include "mailer/SendRun.h"
 #include "platform/Platform.h"
 
@@ -85,6 +86,8 @@ public:
     void MyServerChange() { settingsChanged_ = true; }
     void CheckYourselfClick() { settingsChanged_ = true; }
     void WantLogClick() { settingsChanged_ = true; }
+    void SecurityChange() { settingsChanged_ = true; }
+    void UserNameChange() { settingsChanged_ = true; }
 
     static constexpr const char* PlaceholderFile = "click button to select -->>>";
 
@@ -112,6 +115,8 @@ private:
     // Asks whether to stop a run under way; true when the window may close.
     bool stopBeforeClosing();
     MailerSettings settingsFromControls() const;
+    void loadPassword(const MailerSettings& settings);
+    bool passwordForRun(MailerInput& input);
     MailerInput collectInput() const;
     void appendBodyLines(const QStringList& lines);
 
@@ -123,6 +128,10 @@ private:
     QLineEdit* MyAddress = nullptr;
     QLineEdit* Organ = nullptr;
     QLineEdit* MyServer = nullptr;
+    QComboBox* Security = nullptr;
+    QLineEdit* UserName = nullptr;
+    QLineEdit* Password = nullptr;
+    QCheckBox* RememberPassword = nullptr;
     QComboBox* AttBox = nullptr;
     QPushButton* AttAdd = nullptr;
     QPushButton* AttMinus = nullptr;
@@ -157,6 +166,10 @@ private:
     TWireMessage* message_ = nullptr;
     TWireSMTP* smtp_ = nullptr;
 
+    MailerPassword password_;
+    // The settings as last loaded: the keys without a control (client name,
+    // trust, time-out) go back to the file as they came.
+    MailerSettings loaded_;
     bool settingsChanged_ = false;
     bool firstShowing_ = true;
     bool sending_ = false;

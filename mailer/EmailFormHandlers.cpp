@@ -70,6 +70,38 @@ void TemailForm::FormActivate()
     CheckYourself->setChecked(settings.copyToSelf);
     SigCheck->setChecked(settings.useSignature);
     SigFile->setText(settings.signatureFile);
+    if (const int index = Security->findData(int(settings.security)); index != Security->currentIndex())
+        Security->setCurrentIndex(index);
+    setTextIfChanged(UserName, settings.userName);
+    loaded_ = settings;
+    loadPassword(settings);
+}
+
+void TemailForm::loadPassword(const MailerSettings& settings)
+{
+    const MailerPassword::Remembered remembered = password_.load(settings.userName, settings.server);
+    Password->setText(remembered.password);
+    RememberPassword->setChecked(remembered.found);
+    RememberPassword->setEnabled(password_.keyringAvailable());
+    RememberPassword->setToolTip(
+        password_.keyringAvailable() ? QStringLiteral("keep the password in the desktop keyring") : password_.why());
+    if (!password_.keyringAvailable())
+        showStatus(password_.why());
+}
+
+bool TemailForm::passwordForRun(MailerInput& input)
+{
+    const MailerSettings& s = input.settings;
+    if (s.userName.isEmpty())
+        return true;
+    if (input.password.isEmpty() && !password_.ask(this, s.userName, s.server, &input.password)) {
+        showStatus(QStringLiteral("Not sent: no password was given"));
+        return false;
+    }
+    const QString note = password_.keep(s.userName, s.server, input.password, RememberPassword->isChecked());
+    if (!note.isEmpty())
+        showStatus(note);
+    return true;
 }
 
 bool TemailForm::stopBeforeClosing()
@@ -108,7 +140,7 @@ void TemailForm::Button1Click()
 
 MailerSettings TemailForm::settingsFromControls() const
 {
-    MailerSettings s;
+    MailerSettings s = loaded_;
     s.addressFile = MyFile->text();
     s.sender = MyAddress->text();
     s.organisation = Organ->text();
@@ -117,6 +149,8 @@ MailerSettings TemailForm::settingsFromControls() const
     s.signatureFile = SigFile->text();
     s.copyToSelf = CheckYourself->isChecked();
     s.wantLog = WantLog->isChecked();
+    s.security = MailerSettings::Security(Security->currentData().toInt());
+    s.userName = UserName->text().trimmed();
     return s;
 }
 
@@ -131,6 +165,7 @@ MailerInput TemailForm::collectInput() const
     input.settingsPath = SettingsPath;
     input.programFolder = ProgramFolder;
     input.settingsChanged = settingsChanged_;
+    input.password = Password->text();
     return input;
 }
 
@@ -145,6 +180,8 @@ void TemailForm::BitBtn1Click()
         platform_.showError(this, problem);
         return;
     }
+    if (!passwordForRun(input))
+        return;
 
     run_ = std::make_unique<SendRun>(*message_, *smtp_);
     // The run reports from the worker; the window shows it on its own thread,
@@ -211,9 +248,11 @@ void TemailForm::setRunning(bool running)
         focusBeforeRun_ = focusWidget();
     sending_ = running;
     const QList<QWidget*> controls {MyFile, Button1, BitBtn2, MyAddress, Organ, MyServer, AttBox, AttAdd, AttMinus,
-        MySubject, Memo1, SigCheck, CheckYourself, WantLog, BitBtn1, BitBtn3, Speller, BitBtn4, BitBtn5};
+        MySubject, Memo1, SigCheck, CheckYourself, WantLog, BitBtn1, BitBtn3, Speller, BitBtn4, BitBtn5, Security,
+        UserName, Password, RememberPassword};
     for (QWidget* control : controls)
         control->setEnabled(!running);
+    RememberPassword->setEnabled(!running && password_.keyringAvailable());
     if (running) {
         SigFile->setEnabled(false);
         SigLoad->setEnabled(false);

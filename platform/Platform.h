@@ -17,7 +17,7 @@ struct FileDialogRequest {
 };
 
 // Everything the platform decides for the windows: message boxes, file
-// dialogs, the clipboard, and opening pages and files. The windows never call
+// dialogs, the clipboard, opening pages and files, and the keyring. The windows never call
 // Qt for these directly, so tests can hand in a scripted implementation and
 // run every window offscreen without a person.
 //
@@ -56,6 +56,22 @@ public:
     // and why, so a missing browser or launcher is never silent.
     void openUrlOrSay(QWidget* parent, const QString& url);
     void openFileOrSay(QWidget* parent, const QString& path);
+
+    // The desktop keyring (Secret Service, KWallet): one password per key.
+    // A call may take a while (the keyring may ask the user to unlock it);
+    // the window keeps answering meanwhile. NoKeyring: there is none to use,
+    // so the caller asks for the password each time instead.
+    enum class KeyringStatus { Done, NotFound, NoKeyring, Failed };
+    struct KeyringReply {
+        KeyringStatus status = KeyringStatus::Failed;
+        QString password; // for a read that found one
+        QString why;      // for NoKeyring and Failed: the keyring's own reason
+    };
+    virtual KeyringReply readPassword(const QString& key) = 0;
+    virtual KeyringReply writePassword(const QString& key, const QString& password) = 0;
+    virtual KeyringReply deletePassword(const QString& key) = 0;
+    // Asks for a password in a masked field; false when the user cancelled.
+    virtual bool askPassword(QWidget* parent, const QString& text, QString* password) = 0;
 
     // The standard error box appends a full stop when the message's last
     // character sorts above "." (so "Connection refused." stays as it is).

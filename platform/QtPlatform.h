@@ -5,7 +5,8 @@
 namespace og {
 
 // The platform services of a real desktop: Qt message boxes, file dialogs,
-// the system clipboard and the desktop's URL handlers.
+// the system clipboard, the desktop's URL handlers and its keyring (through
+// QtKeychain, never its plain-text fallback).
 class QtPlatform : public Platform {
 public:
     void showError(QWidget* parent, const QString& text) override;
@@ -17,6 +18,10 @@ public:
     Answer ask(QWidget* parent, const QString& text) override;
     bool openUrl(const QString& url, QString* why = nullptr) override;
     bool openFile(const QString& path, QString* why = nullptr) override;
+    KeyringReply readPassword(const QString& key) override;
+    KeyringReply writePassword(const QString& key, const QString& password) override;
+    KeyringReply deletePassword(const QString& key) override;
+    bool askPassword(QWidget* parent, const QString& text, QString* password) override;
 
     // "label|pattern|label|pattern" as Qt's "label (pattern);;..." form.
     // Several patterns of one entry (";"-separated) become blank-separated.

@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -195,12 +196,14 @@ TEST_F(SendCommand, SendsOverStartTlsWithLoginAndKeepsThePasswordOutOfEverything
     ASSERT_TRUE(sink.waitForReadyRead(10000));
     const QString server = "127.0.0.1:" + QString::fromLatin1(sink.readLine().trimmed());
     ASSERT_TRUE(writeFile(work.filePath("pw.txt"), "secret\n"));
-    ASSERT_TRUE(writeFile(work.filePath("wrong.txt"), "secre7\n"));
     const QStringList common = {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
         "vendor@example.com", "--server", server, "--dir", program.path(), "--security", "starttls", "--user", "user",
         "--ca-file", "cert.pem", "--helo", "client.example.com"};
 
-    Outcome o = run(common + QStringList {"--password-file", "wrong.txt"});
+    // From the environment, unless a password file is given.
+    qputenv("ORDERGATE_SMTP_PASSWORD", "secre7");
+    const auto unset = qScopeGuard([] { qunsetenv("ORDERGATE_SMTP_PASSWORD"); });
+    Outcome o = run(common);
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(o.err.startsWith("535 ")) << "the server's text: " << o.err.toStdString();
     EXPECT_FALSE(o.out.contains("Sending to bob")) << "the run ends at the first customer: " << o.out.toStdString();
@@ -210,11 +213,17 @@ TEST_F(SendCommand, SendsOverStartTlsWithLoginAndKeepsThePasswordOutOfEverything
     EXPECT_TRUE(o.out.startsWith("Preparing to send messages...\nSending to alice@example.com\nEncrypted with TLSv1.3; "
                                  "the certificate of 127.0.0.1 is trusted.\n"))
         << o.out.toStdString();
+    // Not checking is said on every run, to the log as well.
+    const Outcome unchecked = run(common + QStringList {"--password-file", "pw.txt", "--no-verify", "--no-copy"});
+    ASSERT_EQ(unchecked.status, 0) << unchecked.err.toStdString();
+    EXPECT_TRUE(unchecked.out.contains("; the certificate of 127.0.0.1 is NOT checked, as set.\n"))
+        << unchecked.out.toStdString();
+    EXPECT_TRUE(readFile(work.filePath("log.txt")).contains("is NOT checked, as set.\r\nbob@example.org\r\n"));
     sink.closeWriteChannel();
     ASSERT_TRUE(sink.waitForFinished(10000));
-    EXPECT_EQ(sink.readAllStandardOutput().count("MESSAGE vendor@example.com"), 3);
+    EXPECT_EQ(sink.readAllStandardOutput().count("MESSAGE vendor@example.com"), 5);
 
-    QString everything = o.out + o.err;
+    QString everything = o.out + o.err + unchecked.out + unchecked.err;
     for (QDirIterator it(work.path(), QDir::Files); it.hasNext();)
         if (it.next() != work.filePath("pw.txt"))
             everything += QString::fromUtf8(readFile(it.filePath()));

@@ -326,6 +326,67 @@ private slots:
         QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^\\*\\*\\* .* Using file "))).size(), 2);
     }
 
+    void loginControlsLoadSaveAndTheKeyringHoldsThePassword()
+    {
+        using Call = ScriptedPlatform::Call;
+        og::test::SmtpAnswers answers;
+        answers.ehlo = {"250-test.server greets you", "250 AUTH PLAIN LOGIN"};
+        og::test::ScriptedSmtpServer server(answers, 2);
+        const QString address = QString::fromStdString(server.Address());
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "alice@example.com\r\n"));
+        QVERIFY(writeFile(ini(),
+            "[user]\r\nserver=" + address.toUtf8() +
+                "\r\nlogin=vendor\r\nhelo=pc.example.com\r\n"
+                "plainpassword=1\r\n[options]\r\naudit=0\r\n"));
+        platform_->storePassword("vendor@127.0.0.1", "kept-secret");
+        showForm();
+        QCOMPARE(control<QComboBox>("Security")->currentText(), QStringLiteral("Automatic"));
+        QCOMPARE(control<QLineEdit>("UserName")->text(), QStringLiteral("vendor"));
+        QCOMPARE(control<QLineEdit>("Password")->text(), QStringLiteral("kept-secret"));
+        QCOMPARE(control<QLineEdit>("Password")->echoMode(), QLineEdit::Password);
+        QVERIFY(control<QCheckBox>("RememberPassword")->isChecked());
+        QCOMPARE(platform_->texts(Call::KeyringRead), QStringList {"vendor@127.0.0.1"});
+
+        // What is entered is what the run uses, saves and remembers.
+        fill(address, addressFile);
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Hello"));
+        control<QComboBox>("Security")->setCurrentText(QStringLiteral("None"));
+        control<QLineEdit>("UserName")->setText(QStringLiteral("seller"));
+        control<QLineEdit>("Password")->setText(QStringLiteral("new-secret"));
+        send();
+        QVERIFY(platform_->texts(Call::Error).isEmpty());
+        QCOMPARE(platform_->keyring().value("seller@127.0.0.1"), QStringLiteral("new-secret"));
+        const QByteArray saved = readFile(ini());
+        for (const char* line : {"security=None", "login=seller", "helo=pc.example.com", "plainpassword=1"})
+            QVERIFY2(saved.contains(line), line);
+
+        // Without a keyring the window says why and asks at each run.
+        platform_->setKeyringAvailable(false);
+        platform_->queuePassword(QStringLiteral("asked-secret"));
+        showForm();
+        QCOMPARE(control<QLineEdit>("Password")->text(), QString());
+        QVERIFY(!control<QCheckBox>("RememberPassword")->isEnabled());
+        QVERIFY(control<QStatusBar>("MyBar")->currentMessage().startsWith("No desktop keyring is available"));
+        send();
+        QCOMPARE(platform_->count(Call::AskPassword), 1);
+        QVERIFY(platform_->texts(Call::AskPassword)
+                    .first()
+                    .endsWith("so the password is asked for at each run.\rPassword for seller at 127.0.0.1:"));
+        QCOMPARE(platform_->count(Call::KeyringWrite), 1);
+
+        server.Join();
+        const std::vector<std::string> received = server.Received();
+        QCOMPARE(received.size(), std::size_t(2));
+        for (const auto& [connection, password] : {std::pair {0, "new-secret"}, std::pair {1, "asked-secret"}}) {
+            const std::string auth =
+                "AUTH PLAIN " + (QByteArray("\0seller\0", 8) + password).toBase64().toStdString() + "\r\n";
+            QVERIFY2(received[connection].find(auth) != std::string::npos, received[connection].c_str());
+            QVERIFY(received[connection].find("ehlo pc.example.com\r\n") != std::string::npos);
+        }
+        QVERIFY(!(readFile(ini()) + readFile(folder_ + "log.txt")).contains("secret"));
+    }
+
     void signatureIsAppendedToTheBodyOnEveryRun()
     {
         og::test::MailSink sink;

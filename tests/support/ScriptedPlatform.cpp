@@ -30,6 +30,10 @@ void ScriptedPlatform::setClipboardText(const QString& text)
 {
     clipboard_ = text;
 }
+void ScriptedPlatform::queuePassword(const QString& password)
+{
+    passwords_.enqueue(password);
+}
 void ScriptedPlatform::clearClipboard()
 {
     clipboard_.reset();
@@ -66,6 +70,14 @@ QString ScriptedPlatform::kindName(Call::Kind kind)
         return QStringLiteral("open file");
     case Call::Ask:
         return QStringLiteral("question");
+    case Call::KeyringRead:
+        return QStringLiteral("keyring read");
+    case Call::KeyringWrite:
+        return QStringLiteral("keyring write");
+    case Call::KeyringDelete:
+        return QStringLiteral("keyring delete");
+    case Call::AskPassword:
+        return QStringLiteral("password prompt");
     }
     return QStringLiteral("unknown call");
 }
@@ -98,6 +110,8 @@ QStringList ScriptedPlatform::unusedAnswers() const
                    .arg(answer == Answer::Yes     ? QStringLiteral("Yes")
                            : answer == Answer::No ? QStringLiteral("No")
                                                   : QStringLiteral("Cancel"));
+    if (!passwords_.isEmpty())
+        out << QStringLiteral("%1 password(s)").arg(passwords_.size());
     for (const QString& name : fileNames_)
         out << QStringLiteral("file name \"%1\"").arg(name);
     for (const QStringList& names : fileNameLists_)
@@ -200,6 +214,55 @@ bool ScriptedPlatform::openFile(const QString& path, QString* why)
     if (why)
         *why = launchFailure_;
     return launchFailure_.isEmpty();
+}
+
+Platform::KeyringReply ScriptedPlatform::keyringCall(Call::Kind kind, const QString& key)
+{
+    record(kind, key);
+    KeyringReply reply;
+    if (!keyringAvailable_) {
+        reply.status = KeyringStatus::NoKeyring;
+        reply.why = QStringLiteral("No keyring daemon");
+    } else {
+        reply.status =
+            kind == Call::KeyringWrite || keyring_.contains(key) ? KeyringStatus::Done : KeyringStatus::NotFound;
+    }
+    return reply;
+}
+
+Platform::KeyringReply ScriptedPlatform::readPassword(const QString& key)
+{
+    KeyringReply reply = keyringCall(Call::KeyringRead, key);
+    if (reply.status == KeyringStatus::Done)
+        reply.password = keyring_.value(key);
+    return reply;
+}
+
+Platform::KeyringReply ScriptedPlatform::writePassword(const QString& key, const QString& password)
+{
+    KeyringReply reply = keyringCall(Call::KeyringWrite, key);
+    if (reply.status == KeyringStatus::Done)
+        keyring_.insert(key, password);
+    return reply;
+}
+
+Platform::KeyringReply ScriptedPlatform::deletePassword(const QString& key)
+{
+    KeyringReply reply = keyringCall(Call::KeyringDelete, key);
+    if (reply.status == KeyringStatus::Done)
+        keyring_.remove(key);
+    return reply;
+}
+
+bool ScriptedPlatform::askPassword(QWidget*, const QString& text, QString* password)
+{
+    const bool scripted = !passwords_.isEmpty();
+    const QString answer = scripted ? passwords_.dequeue() : QString();
+    record(Call::AskPassword, text);
+    if (!scripted)
+        fail(QStringLiteral("unscripted password prompt \"%1\"").arg(text));
+    *password = answer;
+    return !answer.isEmpty();
 }
 
 } // namespace og

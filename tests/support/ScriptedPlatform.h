@@ -10,6 +10,9 @@
 //   platform.failLaunches("no browser");             // openUrl/openFile fail
 //   platform.queueFileName("/tmp/a.txt");            // next openFileName()
 //   platform.queueFileNames({"/tmp/a", "/tmp/b"});   // next openFileNames()
+//   platform.storePassword("me@mail.example.com", "pw"); // the keyring holds it
+//   platform.setKeyringAvailable(false);             // no keyring: NoKeyring
+//   platform.queuePassword("pw");                    // next askPassword() ("" = cancel)
 //   ... drive the window ...
 //   platform.calls();              // every call in order: kind + text
 //   platform.texts(Call::Error);   // the texts of all error boxes
@@ -28,6 +31,7 @@
 
 #include "platform/Platform.h"
 
+#include <QHash>
 #include <QList>
 #include <QQueue>
 #include <functional>
@@ -38,9 +42,24 @@ namespace og {
 class ScriptedPlatform : public Platform {
 public:
     struct Call {
-        enum Kind { Error, Confirm, Information, OpenFileName, OpenFileNames, Clipboard, OpenUrl, OpenFile, Ask };
+        enum Kind {
+            Error,
+            Confirm,
+            Information,
+            OpenFileName,
+            OpenFileNames,
+            Clipboard,
+            OpenUrl,
+            OpenFile,
+            Ask,
+            KeyringRead,
+            KeyringWrite,
+            KeyringDelete,
+            AskPassword
+        };
         Kind kind;
-        // The message text, the dialog title, the URL or the path.
+        // The message text, the dialog title, the URL, the path or the
+        // keyring key (never a password).
         QString text;
         // Only for file dialogs: the filter as asked.
         QString filter;
@@ -56,6 +75,9 @@ public:
     void queueFileName(const QString& path); // "" = the user cancelled
     void queueFileNames(const QStringList& paths);
     void setClipboardText(const QString& text);
+    void storePassword(const QString& key, const QString& password) { keyring_.insert(key, password); }
+    void setKeyringAvailable(bool available) { keyringAvailable_ = available; }
+    void queuePassword(const QString& password);
     void clearClipboard(); // clipboardText() becomes a test fault again
     void setFailureHandler(std::function<void(const QString&)> handler);
     // Called after each recorded call, e.g. to close a window from inside a
@@ -64,6 +86,8 @@ public:
 
     // Inspection.
     const QList<Call>& calls() const { return calls_; }
+    // The keyring's entries: key -> password.
+    const QHash<QString, QString>& keyring() const { return keyring_; }
     QStringList texts(Call::Kind kind) const;
     qsizetype count(Call::Kind kind) const;
     void clearCalls() { calls_.clear(); }
@@ -84,8 +108,13 @@ public:
     Answer ask(QWidget* parent, const QString& text) override;
     bool openUrl(const QString& url, QString* why = nullptr) override;
     bool openFile(const QString& path, QString* why = nullptr) override;
+    KeyringReply readPassword(const QString& key) override;
+    KeyringReply writePassword(const QString& key, const QString& password) override;
+    KeyringReply deletePassword(const QString& key) override;
+    bool askPassword(QWidget* parent, const QString& text, QString* password) override;
 
 private:
+    KeyringReply keyringCall(Call::Kind kind, const QString& key);
     void record(Call::Kind kind, const QString& text, const QString& filter = {});
     void fail(const QString& message);
 
@@ -96,6 +125,9 @@ private:
     QQueue<QString> fileNames_;
     QQueue<QStringList> fileNameLists_;
     std::optional<QString> clipboard_;
+    QHash<QString, QString> keyring_;
+    bool keyringAvailable_ = true;
+    QQueue<QString> passwords_;
     std::function<void(const QString&)> failureHandler_;
     std::function<void(const Call&)> observer_;
 };
