@@ -11,6 +11,7 @@ enum class ExitStatus : int {
     Ok = 0,      // done as asked
     Failure = 1, // a failure ended the job; its message is on standard error
     Usage = 2,   // a malformed command line
+    Partly = 3,  // the job ran to its end, but some of it was not done (customers not sent)
 };
 
 struct Command {

@@ -159,8 +159,10 @@ QString sendHelpText()
                        "  The settings file gives every one of these that is not given here.\n"
                        "\n"
                        "Status lines go to standard output, ending with \"Message sent to N\n"
-                       "customers\". A failed check or send prints its message on standard error\n"
-                       "and exits with status 1; a malformed command line exits with 2.\n");
+                       "customers\" and, when some were not sent, how many and which. A customer\n"
+                       "whose address the server refuses is skipped; the run goes on. Exit status:\n"
+                       "0 all sent, 3 the run completed with some not sent, 1 a failure that ended\n"
+                       "the run (its message on standard error), 2 a malformed command line.\n");
 }
 
 namespace {
@@ -270,11 +272,11 @@ ExitStatus run(const QStringList& arguments)
         if (!problem.isEmpty())
             return fail(problem);
         run.prepare(input);
-        run.send(input);
+        const SendOutcome outcome = run.send(input);
+        return outcome.allSent() ? ExitStatus::Ok : ExitStatus::Partly;
     } catch (const std::exception& failure) {
         return fail(QString::fromUtf8(failure.what()));
     }
-    return ExitStatus::Ok;
 }
 
 } // namespace

@@ -280,8 +280,8 @@ void TemailForm::buildControls()
     SendProgress->setValue(0);
     SendProgress->setFormat(QStringLiteral("%v of %m customers"));
     SendProgress->setTextVisible(false); // nothing to count until a run starts
-    StopButton = makeButton(this, "StopButton", QStringLiteral("Stop"),
-        QStringLiteral("stop sending after the customer under way"), QStyle::SP_BrowserStop);
+    StopButton = makeButton(
+        this, "StopButton", QStringLiteral("Stop"), QStringLiteral("stop sending now"), QStyle::SP_BrowserStop);
     StopButton->setEnabled(false);
     grid->addWidget(SendProgress, row, 0, 1, 3);
     grid->addWidget(StopButton, row, 3);

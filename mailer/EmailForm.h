@@ -112,6 +112,8 @@ private:
     void openExternally(const QString& path, const QString& missingText);
     void setRunning(bool running);
     void runEnded();
+    // Asks whether to stop a run under way; true when the window may close.
+    bool stopBeforeClosing();
     MailerSettings settingsFromControls() const;
     void loadPassword(const MailerSettings& settings);
     bool passwordForRun(MailerInput& input);
@@ -177,6 +179,7 @@ private:
     QThread* worker_ = nullptr;
     QString failure_;
     bool failed_ = false;
+    bool closeAfterRun_ = false;
     SendOutcome outcome_;
 };
 

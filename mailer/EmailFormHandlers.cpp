@@ -104,17 +104,27 @@ bool TemailForm::passwordForRun(MailerInput& input)
     return true;
 }
 
+bool TemailForm::stopBeforeClosing()
+{
+    if (!sending_)
+        return true;
+    if (platform_.confirm(this, QStringLiteral("Messages are being sent. Stop sending and close the window?"))) {
+        closeAfterRun_ = true;
+        StopClick();
+    }
+    // The window closes once the run has ended.
+    return false;
+}
+
 void TemailForm::reject()
 {
-    // The window cannot be closed under a run: Stop ends it first.
-    if (sending_)
-        return;
-    QDialog::reject();
+    if (stopBeforeClosing())
+        QDialog::reject();
 }
 
 void TemailForm::closeEvent(QCloseEvent* event)
 {
-    if (sending_) {
+    if (!stopBeforeClosing()) {
         event->ignore();
         return;
     }
@@ -198,7 +208,6 @@ void TemailForm::BitBtn1Click()
         QCoreApplication::sendPostedEvents(this);
         platform_.showException(this, failure.message());
         run_.reset();
-        accept();
         return;
     }
     // The run appends the signature to what it sends; the field shows it
@@ -272,10 +281,15 @@ void TemailForm::runEnded()
     }
     setRunning(false);
     run_.reset();
-    if (failed_) {
+    // A failed or stopped run leaves the window open with what was typed; a
+    // completed one says how it went, then closes.
+    if (closeAfterRun_) {
+        closeAfterRun_ = false;
+        QDialog::reject();
+    } else if (failed_) {
         platform_.showException(this, failure_);
-        accept();
     } else if (!outcome_.stopped) {
+        platform_.showInformation(this, outcome_.summary().join(u'\r'));
         accept();
     }
     emit runFinished();

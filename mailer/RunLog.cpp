@@ -55,17 +55,43 @@ void RunLog::writeHeader(const QString& addressFile, const QString& subject, con
     writeLine(QStringLiteral("Sent to these Customers:"));
 }
 
+namespace {
+
+// The failure text may span lines (socket errors do); keep it on one.
+QString oneLine(const QString& text)
+{
+    QString line = text;
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    line.replace(u'\n', u' ');
+    line.replace(u'\r', u' ');
+    return line;
+}
+
+} // namespace
+
 void RunLog::writeNotSent(const QString& failure)
 {
-    // The failure text may span lines (socket errors do); keep it on one.
-    QString text = failure;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    text.replace(u'\n', u' ');
-    text.replace(u'\r', u' ');
     try {
-        writeLine(QStringLiteral("*** not sent: ") + text);
+        writeLine(QStringLiteral("*** not sent: ") + oneLine(failure));
     } catch (const SendFailure&) {
         // The send's own failure is the one to report.
+    }
+}
+
+void RunLog::writeUnknown(const QString& failure)
+{
+    writeLine(QStringLiteral("*** not known whether sent (the connection broke after the message had gone): ") +
+        oneLine(failure));
+}
+
+void RunLog::writeEnded(const QString& address, int sent, int total, bool lostTwice)
+{
+    try {
+        writeLine(QStringLiteral("*** run ended at %1%2 (%3 of %4 customers sent)")
+                      .arg(address, lostTwice ? QStringLiteral(": the connection was lost twice running") : QString())
+                      .arg(sent)
+                      .arg(total));
+    } catch (const SendFailure&) {
     }
 }
 

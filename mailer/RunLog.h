@@ -27,7 +27,11 @@ public:
     void writeLine(const QString& line);
     // After the address whose message failed: the customer was not served.
     void writeNotSent(const QString& failure);
+    // After the address whose data had gone when the connection broke.
+    void writeUnknown(const QString& failure);
     void writeStopped(const QString& nextAddress, int sent, int total);
+    // A failure that would fail every later customer ended the run there.
+    void writeEnded(const QString& address, int sent, int total, bool lostTwice);
 
     // The local date and time as the header line shows them.
     static QString timestamp();

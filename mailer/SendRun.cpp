@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 
 namespace og {
 
@@ -148,7 +147,7 @@ QStringList SendRun::prepare(const MailerInput& input)
     return signature_;
 }
 
-void SendRun::noteEncryption()
+void SendRun::noteEncryption(RunLog& log)
 {
     // Once a run, from its first connection: how it is encrypted and whether
     // the certificate was checked ("NOT checked" must never go unsaid).
@@ -156,27 +155,68 @@ void SendRun::noteEncryption()
     if (encryptionNoted_ || note.isEmpty())
         return;
     encryptionNoted_ = true;
+    log.writeLine(QStringLiteral("*** ") + note);
     showStatus(note);
-    if (log_)
-        log_->writeLine(QStringLiteral("*** ") + note);
 }
 
-void SendRun::sendTo(const QString& address)
+QStringList SendOutcome::summary() const
 {
-    message_.Too.clear();
-    message_.Too.push_back(utf8(address));
+    QStringList lines {QStringLiteral("Message sent to %1 customers").arg(sent)};
+    if (!notSent.isEmpty())
+        lines << QStringLiteral("%1 not sent: %2").arg(notSent.size()).arg(notSent.join(QStringLiteral(", ")));
+    if (!unknown.isEmpty())
+        lines << QStringLiteral("%1 not known whether sent (the connection broke after the message had gone): %2")
+                     .arg(unknown.size())
+                     .arg(unknown.join(QStringLiteral(", ")));
+    if (!copyProblem.isEmpty())
+        lines << QStringLiteral("Your copy was not sent: ") + copyProblem;
+    return lines;
+}
+
+void SendRun::requestStop()
+{
+    stopRequested_ = true;
+    smtp_.Abort();
+}
+
+SendRun::Attempt SendRun::attempt(TWireSMTP& smtp, TWireMessage& message, const QString& address)
+{
+    message.Too.clear();
+    message.Too.push_back(utf8(address));
+    Attempt a;
     try {
-        smtp_.Send(message_);
+        smtp.Send(message);
+        return a;
+    } catch (const EWireRecipientRefused& refused) {
+        a.result = CustomerResult::Refused;
+        a.text = QString::fromUtf8(refused.what());
+        return a;
     } catch (const std::exception& error) {
-        const SendFailure failure(QString::fromUtf8(error.what()));
-        try {
-            noteEncryption(); // the connection may have been encrypted before it failed
-        } catch (const SendFailure&) {
-            // The send's own failure is the one to report.
-        }
-        throw failure;
+        a.text = QString::fromUtf8(error.what());
+        a.result = smtp.DataSent() ? CustomerResult::Unknown : CustomerResult::NotSent;
+        if (stopRequested_)
+            return a;
+        // A server that cannot be reached, will not talk TLS or refuses the
+        // login fails every customer; so does a refusal of anything but the
+        // address (421, the sender, the data) and a file that cannot be read.
+        const bool connectionBroke = dynamic_cast<const EWireSocketError*>(&error) ||
+            dynamic_cast<const EWireClosedSocket*>(&error) || dynamic_cast<const EWireConnClosedGraceful*>(&error);
+        a.lost = connectionBroke && smtp.SendStage() != TWireSMTP::TSendStage::Connect;
+        a.fatal = !a.lost;
+        return a;
     }
-    noteEncryption();
+}
+
+void SendRun::stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log)
+{
+    outcome.stopped = true;
+    outcome.nextAddress = nextAddress;
+    log.writeStopped(nextAddress, outcome.sent, outcome.total);
+    log.close();
+    showStatus(QStringLiteral("Stopped before %1: %2 of %3 customers sent")
+                   .arg(nextAddress)
+                   .arg(outcome.sent)
+                   .arg(outcome.total));
 }
 
 SendOutcome SendRun::send(const MailerInput& input)
@@ -230,8 +270,6 @@ SendOutcome SendRun::send(const MailerInput& input)
     outcome.total = int(customers.size());
 
     RunLog log;
-    log_ = &log;
-    const auto forgetLog = qScopeGuard([this] { log_ = nullptr; });
     if (settings.wantLog) {
         log.open(QLatin1String(LogFileName));
         log.writeHeader(settings.addressFile, input.subject, body.lines());
@@ -239,43 +277,70 @@ SendOutcome SendRun::send(const MailerInput& input)
     if (progress_)
         progress_(0, outcome.total);
 
-    for (const QString& address : customers) {
+    smtp_.ResetAbort();
+    int lostInARow = 0;
+    for (qsizetype i = 0; i < customers.size(); ++i) {
+        const QString& address = customers[i];
         if (stopRequested_) {
-            outcome.stopped = true;
-            outcome.nextAddress = address;
-            log.writeStopped(address, outcome.sent, outcome.total);
-            log.close();
-            showStatus(QStringLiteral("Stopped before %1: %2 of %3 customers sent")
-                           .arg(address)
-                           .arg(outcome.sent)
-                           .arg(outcome.total));
+            stopRun(outcome, address, log);
             return outcome;
         }
         log.writeLine(address);
-        try {
-            sendTo(address);
-        } catch (const SendFailure& failure) {
-            log.writeNotSent(failure.message());
-            log.close();
-            throw;
-        }
         showStatus(SendingText + address);
-        ++outcome.sent;
+        const Attempt a = attempt(smtp_, message_, address);
+        noteEncryption(log);
+        switch (a.result) {
+        case CustomerResult::Accepted:
+            ++outcome.sent;
+            break;
+        case CustomerResult::Refused:
+        case CustomerResult::NotSent:
+            if (!a.fatal)
+                outcome.notSent << address;
+            log.writeNotSent(a.text);
+            break;
+        case CustomerResult::Unknown:
+            outcome.unknown << address;
+            log.writeUnknown(a.text);
+            break;
+        }
+        lostInARow = a.lost ? lostInARow + 1 : 0;
+        if (a.fatal || lostInARow == 2) {
+            log.writeEnded(address, outcome.sent, outcome.total, lostInARow == 2);
+            log.close();
+            throw SendFailure(a.text);
+        }
         if (progress_)
-            progress_(outcome.sent, outcome.total);
+            progress_(int(i) + 1, outcome.total);
+        if (stopRequested_) {
+            const bool served = a.result != CustomerResult::NotSent;
+            if (served && i + 1 == customers.size())
+                break; // nothing was left to stop
+            stopRun(outcome, served ? customers[i + 1] : address, log);
+            return outcome;
+        }
     }
 
-    if (settings.copyToSelf) {
-        try {
-            sendTo(settings.sender);
-        } catch (const SendFailure&) {
-            log.close();
-            throw;
-        }
+    if (settings.copyToSelf && stopRequested_) {
+        outcome.copyProblem = QStringLiteral("stopped by the user");
+    } else if (settings.copyToSelf) {
         showStatus(SendingText + settings.sender);
+        const Attempt a = attempt(smtp_, message_, settings.sender);
+        noteEncryption(log);
+        if (a.fatal) {
+            log.close();
+            throw SendFailure(a.text);
+        }
+        if (a.result != CustomerResult::Accepted)
+            outcome.copyProblem = a.text;
     }
+    const QStringList summary = outcome.summary();
+    if (!outcome.allSent())
+        for (const QString& line : summary)
+            log.writeLine(QStringLiteral("*** ") + line);
     log.close();
-    showStatus(QStringLiteral("Message sent to %1 customers").arg(outcome.sent));
+    for (const QString& line : summary)
+        showStatus(line);
     if (input.settingsChanged) {
         try {
             settings.save(input.settingsPath);

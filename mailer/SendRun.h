@@ -26,12 +26,28 @@ public:
 // "Unable to write to " + path, then ": " + the system's reason when known.
 QString writeFailureText(const QString& path, const QString& reason);
 
+// What became of one customer's message.
+enum class CustomerResult {
+    Accepted, // the server answered 250 after the data
+    Refused,  // the server refused the address (RCPT); the run went on
+    NotSent,  // the connection broke (or Stop ended it) before the data had gone
+    Unknown,  // the connection broke after the data had gone: it may have arrived
+};
+
 // How a run ended when it did not fail.
 struct SendOutcome {
-    int sent = 0;         // customers served
+    int sent = 0;         // customers whose message was accepted, in this run
     int total = 0;        // customers in the address file
     bool stopped = false; // the vendor pressed Stop
     QString nextAddress;  // when stopped: the first customer not served
+    QStringList notSent;  // refused, or not sent because the connection broke
+    QStringList unknown;  // the connection broke after their data had gone
+    QString copyProblem;  // why the copy to the sender did not go, if it did not
+
+    bool allSent() const { return notSent.isEmpty() && unknown.isEmpty() && copyProblem.isEmpty(); }
+    // "Message sent to N customers", then, when some were not, "K not sent: "
+    // and their addresses, and the ones whose fate is not known.
+    QStringList summary() const;
 };
 
 // The lines of a text as a list, the way an edit field counts them: a final
@@ -82,8 +98,9 @@ public:
     // sender. Throws SendFailure.
     SendOutcome send(const MailerInput& input);
 
-    // Ends the run before the next customer; the one under way is finished.
-    void requestStop() { stopRequested_ = true; }
+    // Ends the run at once: the connection under way is closed (its customer
+    // is "not sent", or "unknown" when the data had gone). Any thread.
+    void requestStop();
 
     // The log the run writes, opened by this bare name in the working folder.
     static constexpr const char* LogFileName = "log.txt";
@@ -91,8 +108,15 @@ public:
 
 private:
     void showStatus(const QString& text);
-    void sendTo(const QString& address);
-    void noteEncryption();
+    struct Attempt {
+        CustomerResult result = CustomerResult::Accepted;
+        QString text;       // the server's reply or the error
+        bool fatal = false; // would fail every later customer too: end the run
+        bool lost = false;  // the connection broke
+    };
+    Attempt attempt(TWireSMTP& smtp, TWireMessage& message, const QString& address);
+    void noteEncryption(RunLog& log);
+    void stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log);
 
     TWireMessage& message_;
     TWireSMTP& smtp_;
@@ -101,7 +125,6 @@ private:
     std::atomic<bool> stopRequested_ {false};
     QStringList signature_;
     bool encryptionNoted_ = false;
-    RunLog* log_ = nullptr; // the log of the run under way
 };
 
 } // namespace og

@@ -119,10 +119,20 @@ TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
     ASSERT_GT(server.Port(), 0);
     Outcome o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from", "vendor@example.com",
         "--server", QString::fromStdString(server.Address()), "--dir", program.path(), "--no-log"});
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, "550 5.1.1 No such user here\n");
-    EXPECT_EQ(o.out, "Preparing to send messages...\nSending to alice@example.com\n");
-    EXPECT_EQ(server.Accepted(), 2);
+    EXPECT_EQ(o.status, 3) << "completed with some not sent";
+    EXPECT_EQ(o.err, QString());
+    EXPECT_EQ(o.out,
+        "Preparing to send messages...\nSending to alice@example.com\nSending to bob@example.org\n"
+        "Sending to vendor@example.com\nMessage sent to 1 customers\n1 not sent: bob@example.org\n");
+    EXPECT_EQ(server.Accepted(), 3);
+
+    og::test::SmtpAnswers busy;
+    busy.greeting = "421 4.3.2 Too busy, try later";
+    og::test::ScriptedSmtpServer closed(busy);
+    o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from", "vendor@example.com", "--server",
+        QString::fromStdString(closed.Address()), "--dir", program.path(), "--no-log"});
+    EXPECT_EQ(o.status, 1) << "a failure that ends the run";
+    EXPECT_EQ(o.err, "421 4.3.2 Too busy, try later\n");
 
     o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--server", "mail.example.com", "--dir",
         program.path()});
@@ -196,12 +206,12 @@ TEST_F(SendCommand, SendsOverStartTlsWithLoginAndKeepsThePasswordOutOfEverything
     Outcome o = run(common);
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(o.err.startsWith("535 ")) << "the server's text: " << o.err.toStdString();
-    EXPECT_FALSE(o.out.contains("Sending to")) << o.out.toStdString();
+    EXPECT_FALSE(o.out.contains("Sending to bob")) << "the run ends at the first customer: " << o.out.toStdString();
 
     o = run(common + QStringList {"--password-file", "pw.txt"});
     ASSERT_EQ(o.status, 0) << o.err.toStdString();
-    EXPECT_TRUE(o.out.startsWith("Preparing to send messages...\nEncrypted with TLSv1.3; the certificate of 127.0.0.1 "
-                                 "is trusted.\nSending to alice@example.com\n"))
+    EXPECT_TRUE(o.out.startsWith("Preparing to send messages...\nSending to alice@example.com\nEncrypted with TLSv1.3; "
+                                 "the certificate of 127.0.0.1 is trusted.\n"))
         << o.out.toStdString();
     // Not checking is said on every run, to the log as well.
     const Outcome unchecked = run(common + QStringList {"--password-file", "pw.txt", "--no-verify", "--no-copy"});

@@ -312,6 +312,7 @@ private slots:
         QCOMPARE(log.mid(3 + displayed.size()),
             (QStringList {"Sent to these Customers:", "alice@example.com", "bob@example.org", ""}));
 
+        // A run completed with some not sent saves the settings.
         QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QStringLiteral("vendor@example.com"));
         QCOMPARE(ProfileFile::readString(ini(), "user", "server", {}), sink.server());
         QCOMPARE(ProfileFile::readString(ini(), "options", "efile", {}), addressFile);
@@ -414,28 +415,40 @@ private slots:
         QCOMPARE(ProfileFile::readString(ini(), "options", "signame", {}), signature);
     }
 
-    void failingServerShowsItsLineAndLeavesSettingsUnsaved()
+    void refusedCustomerIsSkippedWhileAFailingServerKeepsTheWindowOpen()
     {
-        og::test::SmtpAnswers refuse;
+        og::test::SmtpAnswers refuse, busy;
         refuse.rcpt = "550 5.1.1 No such user here";
+        busy.greeting = "421 4.3.2 Too busy";
         og::test::ScriptedSmtpServer server;
-        server.AnswerConnection(3, refuse);
+        server.AnswerConnection(2, busy);
+        server.AnswerConnection(4, refuse);
         QVERIFY(server.Port() > 0);
         const QString addressFile = folder_ + "email_Widget.txt";
         QVERIFY(writeFile(addressFile, "a@example.com\r\nb@example.com\r\nc@example.com\r\n"));
         showForm();
         fill(QString::fromStdString(server.Address()), addressFile);
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
-        send();
-        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error), QStringList {"550 5.1.1 No such user here."});
-        QVERIFY(!form_->isVisible());
-        QCOMPARE(server.Delivered(), (std::vector<std::string> {"a@example.com", "b@example.com"}));
-        QCOMPARE(server.Accepted(), 3);
-        const QStringList log = logLines();
-        QCOMPARE(
-            log.mid(log.size() - 3), (QStringList {"c@example.com", "*** not sent: 550 5.1.1 No such user here", ""}));
+        send(); // b meets the busy server: the run ends there
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error), QStringList {"421 4.3.2 Too busy."});
+        QVERIFY(form_->isVisible());
+        QCOMPARE(control<QLineEdit>("MySubject")->text(), QStringLiteral("Version 2 is out"));
+        QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("Body"));
         QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QString());
         QCOMPARE(ProfileFile::readString(ini(), "options", "efile", {}), addressFile);
+
+        QVERIFY(writeFile(addressFile, "b@example.com\r\nc@example.com\r\n"));
+        send(); // c refused (connection 4): skipped, the run completes
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Information),
+            QStringList {"Message sent to 1 customers\r1 not sent: c@example.com"});
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(
+            server.Delivered(), (std::vector<std::string> {"a@example.com", "b@example.com", "vendor@example.com"}));
+        const QStringList log = logLines();
+        QCOMPARE(log.mid(log.size() - 6, 3),
+            (QStringList {"b@example.com", "c@example.com", "*** not sent: 550 5.1.1 No such user here"}));
+        // A run completed with some not sent saves the settings.
+        QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QStringLiteral("vendor@example.com"));
     }
 
     void stopEndsTheRunBetweenCustomersAndKeepsTheWindowOpen()
@@ -455,17 +468,19 @@ private slots:
         control<QPushButton>("BitBtn1")->click();
         QVERIFY(form_->isSending());
         QVERIFY(!control<QPushButton>("BitBtn1")->isEnabled());
-        form_->reject(); // cannot close under a run
+        platform_->queueConfirm(false);
+        form_->reject(); // asks first; No keeps the run and the window
         QVERIFY(form_->isVisible());
         QVERIFY(form_->waitForRunEnd(30000));
         QVERIFY(form_->isVisible());
         QCOMPARE(server.Delivered(), std::vector<std::string> {"a@example.com"});
+        // Stop closed a's connection after its data had gone: not known.
         QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(),
-            QStringLiteral("Stopped before b@example.com: 1 of 3 customers sent"));
+            QStringLiteral("Stopped before b@example.com: 0 of 3 customers sent"));
         QVERIFY(control<QPushButton>("BitBtn1")->isEnabled());
         QVERIFY(!control<QPushButton>("StopButton")->isEnabled());
         QVERIFY(logLines().contains(
-            QStringLiteral("*** stopped by the user before b@example.com (1 of 3 customers sent)")));
+            QStringLiteral("*** stopped by the user before b@example.com (0 of 3 customers sent)")));
         QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QString());
     }
 
