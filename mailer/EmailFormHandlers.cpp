@@ -204,6 +204,21 @@ void TemailForm::BitBtn1Click()
     QStringList signature;
     try {
         signature = run_->prepare(input);
+        // An earlier run of this message to this address file that did not
+        // finish is gone on with, unless the vendor starts over.
+        const ResumeState earlier = run_->resumeState(input);
+        if (earlier.unfinished) {
+            QCoreApplication::sendPostedEvents(this);
+            const Platform::Answer answer = platform_.ask(this,
+                earlier.question() +
+                    QStringLiteral("\r\rYes: resume. No: start over, sending to every customer again."));
+            if (answer == Platform::Answer::Cancel) {
+                showStatus(QString());
+                run_.reset();
+                return;
+            }
+            run_->setResume(answer == Platform::Answer::Yes);
+        }
     } catch (const SendFailure& failure) {
         QCoreApplication::sendPostedEvents(this);
         platform_.showException(this, failure.message());

@@ -7,6 +7,7 @@
 #include "mail/WireMessage.h"
 #include "mailer/AttachmentType.h"
 #include "mailer/RunLog.h"
+#include "mailer/SendJournal.h"
 #include "net/SMTPWire.h"
 
 #include <QDir>
@@ -207,6 +208,61 @@ SendRun::Attempt SendRun::attempt(TWireSMTP& smtp, TWireMessage& message, const 
     }
 }
 
+QStringList addressFileCustomers(const QString& path)
+{
+    QStringList customers;
+    for (const QString& line : readTextFileLines(path)) {
+        const QString address = customerAddress(line);
+        if (!address.isEmpty())
+            customers << address;
+    }
+    return customers;
+}
+
+QString ResumeState::question() const
+{
+    QString text = QStringLiteral("Resume: %1 already sent, send to the remaining %2?").arg(alreadySent).arg(remaining);
+    if (!unknown.isEmpty())
+        text += QStringLiteral("\rNot known whether sent (the connection broke after the message had gone; not "
+                               "sent again): ") +
+            unknown.join(QStringLiteral(", "));
+    return text;
+}
+
+QString SendRun::journalPath(const MailerInput& input) const
+{
+    // The same message is the one typed: the window's body already holds the
+    // signature from an earlier Send Now, which this run appends again.
+    QStringList body = input.body.lines();
+    if (!signature_.isEmpty() && body.size() >= signature_.size() &&
+        body.mid(body.size() - signature_.size()) == signature_)
+        body.resize(body.size() - signature_.size());
+    return SendJournal::pathFor(
+        QDir::currentPath(), input.settings.addressFile, input.subject, body, input.attachments);
+}
+
+ResumeState SendRun::resumeState(const MailerInput& input) const
+{
+    ResumeState state;
+    state.journal = journalPath(input);
+    const SendJournal::State earlier = SendJournal::read(state.journal);
+    if (!earlier.exists)
+        return state;
+    state.finished = earlier.finished;
+    for (const QString& address : addressFileCustomers(input.settings.addressFile)) {
+        const CustomerResult result = earlier.results.value(address, CustomerResult::NotSent);
+        if (!earlier.done(address))
+            ++state.remaining;
+        else if (result == CustomerResult::Accepted)
+            ++state.alreadySent;
+        else if (result == CustomerResult::Unknown)
+            state.unknown << address;
+    }
+    // Where nothing went out, starting over is the same as going on.
+    state.unfinished = !earlier.finished && (state.alreadySent > 0 || !state.unknown.isEmpty());
+    return state;
+}
+
 void SendRun::stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log)
 {
     outcome.stopped = true;
@@ -259,20 +315,36 @@ SendOutcome SendRun::send(const MailerInput& input)
         message_.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
     }
 
-    // Count the customers first so the progress can say "of how many".
-    const QStringList lines = readTextFileLines(settings.addressFile);
-    QStringList customers;
-    for (const QString& line : lines) {
-        const QString address = customerAddress(line);
-        if (!address.isEmpty())
+    // Count the customers first so the progress can say "of how many"; a
+    // resumed run leaves out every one an earlier run has done.
+    const SendJournal::State earlier = resume_ ? SendJournal::read(journalPath(input)) : SendJournal::State();
+    QStringList customers, unknownBefore;
+    for (const QString& address : addressFileCustomers(settings.addressFile)) {
+        if (!earlier.done(address))
             customers << address;
+        else if (earlier.results.value(address) == CustomerResult::Accepted)
+            ++outcome.alreadySent;
+        else if (earlier.results.value(address) == CustomerResult::Unknown)
+            unknownBefore << address;
     }
+    outcome.resumed = resume_;
     outcome.total = int(customers.size());
 
+    SendJournal journal;
+    journal.open(journalPath(input), resume_, settings.addressFile, input.subject);
     RunLog log;
     if (settings.wantLog) {
         log.open(QLatin1String(LogFileName));
-        log.writeHeader(settings.addressFile, input.subject, body.lines());
+        QStringList notes;
+        if (resume_) {
+            notes << QStringLiteral("*** Resumed: %1 already sent, sending to the remaining %2")
+                         .arg(outcome.alreadySent)
+                         .arg(outcome.total);
+            if (!unknownBefore.isEmpty())
+                notes << QStringLiteral("*** Not known whether sent, not sent again: ") +
+                        unknownBefore.join(QStringLiteral(", "));
+        }
+        log.writeHeader(settings.addressFile, input.subject, body.lines(), notes);
     }
     if (progress_)
         progress_(0, outcome.total);
@@ -287,7 +359,9 @@ SendOutcome SendRun::send(const MailerInput& input)
         }
         log.writeLine(address);
         showStatus(SendingText + address);
+        journal.begin(address);
         const Attempt a = attempt(smtp_, message_, address);
+        journal.record(address, a.result);
         noteEncryption(log);
         switch (a.result) {
         case CustomerResult::Accepted:
@@ -323,7 +397,7 @@ SendOutcome SendRun::send(const MailerInput& input)
 
     if (settings.copyToSelf && stopRequested_) {
         outcome.copyProblem = QStringLiteral("stopped by the user");
-    } else if (settings.copyToSelf) {
+    } else if (settings.copyToSelf && !earlier.copySent) {
         showStatus(SendingText + settings.sender);
         const Attempt a = attempt(smtp_, message_, settings.sender);
         noteEncryption(log);
@@ -333,7 +407,10 @@ SendOutcome SendRun::send(const MailerInput& input)
         }
         if (a.result != CustomerResult::Accepted)
             outcome.copyProblem = a.text;
+        else
+            journal.recordCopy();
     }
+    journal.finish();
     const QStringList summary = outcome.summary();
     if (!outcome.allSent())
         for (const QString& line : summary)

@@ -14,6 +14,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <atomic>
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 using og::test::readFile;
@@ -261,4 +264,46 @@ TEST_F(SendCommand, BadConnectionValuesAreNamed)
         EXPECT_TRUE(o.err.startsWith(c.error)) << o.err.toStdString();
         EXPECT_EQ(o.out, QString()) << "nothing started";
     }
+}
+
+// A run killed while the third customer's message is with the server, then
+// resumed: the first two are never sent again, the third is listed as not
+// known, the rest and the copy go; a further --resume finds nothing left.
+TEST_F(SendCommand, KilledRunResumesWithoutSendingTwice)
+{
+    ASSERT_TRUE(writeFile(work.filePath("email_Tool.txt"), "a@x.com\nb@x.com\nc@x.com\nd@x.com\ne@x.com\nf@x.com\n"));
+    const QStringList args {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
+        "vendor@example.com", "--dir", program.path()};
+    std::atomic<qint64> pid {0};
+    {
+        og::test::ScriptedSmtpServer server;
+        server.OnData([&](int n) {
+            if (n == 3)
+                ::kill(pid_t(pid.load()), SIGKILL);
+        });
+        QProcess p;
+        p.setWorkingDirectory(work.path());
+        p.start(QStringLiteral(OG_CLI),
+            QStringList {"send"} + args + QStringList {"--server", QString::fromStdString(server.Address())});
+        ASSERT_TRUE(p.waitForStarted(10000));
+        pid = p.processId();
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+    }
+    og::test::ScriptedSmtpServer server;
+    const QStringList again = args + QStringList {"--server", QString::fromStdString(server.Address())};
+    Outcome o = run(again);
+    EXPECT_EQ(o.status, 1) << "an unfinished run is neither repeated nor resumed unasked";
+    EXPECT_TRUE(o.err.startsWith("Resume: 2 already sent, send to the remaining 3?")) << o.err.toStdString();
+    o = run(again + QStringList {"--resume"});
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_TRUE(o.out.contains("Resuming: 2 already sent, sending to the remaining 3\n"
+                               "Not known whether sent, not sent again: c@x.com\n"))
+        << o.out.toStdString();
+    o = run(again + QStringList {"--resume"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(o.out.startsWith("Preparing to send messages...\nNothing left to send")) << o.out.toStdString();
+    server.Stop();
+    EXPECT_EQ(server.Delivered(), (std::vector<std::string> {"d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}));
+    EXPECT_TRUE(QString::fromUtf8(readFile(work.filePath("log.txt"))).contains("*** Resumed: 2 already sent"));
 }

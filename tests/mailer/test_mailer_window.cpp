@@ -482,6 +482,41 @@ private slots:
         QVERIFY(logLines().contains(
             QStringLiteral("*** stopped by the user before b@example.com (0 of 3 customers sent)")));
         QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QString());
+
+        // Sending the same again offers to resume; Cancel sends nothing, Yes
+        // leaves out a, whose fate is not known.
+        platform_->queueAnswer(Platform::Answer::Cancel);
+        control<QPushButton>("BitBtn1")->click();
+        QVERIFY(!form_->isSending());
+        platform_->queueAnswer(Platform::Answer::Yes);
+        send();
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Ask).last(),
+            QStringLiteral("Resume: 0 already sent, send to the remaining 2?\rNot known whether sent (the connection "
+                           "broke after the message had gone; not sent again): a@example.com\r\rYes: resume. No: "
+                           "start over, sending to every customer again."));
+        QCOMPARE(server.Delivered(),
+            (std::vector<std::string> {"a@example.com", "b@example.com", "c@example.com", "vendor@example.com"}));
+        QVERIFY(!form_->isVisible());
+    }
+
+    void closingDuringARunAsksThenStops()
+    {
+        og::test::SmtpAnswers silent;
+        silent.silentFrom = 0; // never greets
+        og::test::ScriptedSmtpServer server(silent);
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "a@example.com\r\n"));
+        showForm();
+        fill(QString::fromStdString(server.Address()), addressFile);
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
+        control<QPushButton>("BitBtn1")->click();
+        QVERIFY(form_->isSending());
+        platform_->queueConfirm(true);
+        form_->close();
+        QVERIFY(form_->waitForRunEnd(5000)); // not the server's time-out
+        QVERIFY(!form_->isVisible());
+        QVERIFY(logLines().contains(
+            QStringLiteral("*** stopped by the user before a@example.com (0 of 1 customers sent)")));
     }
 
     void attachmentsAreAddedAndRemoved()
