@@ -1,17 +1,21 @@
 #!/usr/bin/python3
 """The same sending job done with Python's smtplib and email packages.
 
-  smtplib_send.py --port P --messages N --attachment FILE [--body-bytes B]
+  smtplib_send.py --port P --messages N [--attachment FILE] [--body-bytes B]
+                  [--starttls --ca-file PEM] [--user NAME]
 
 Builds the message once per send (as a mailer does), one connection per
-message, and prints "key value" lines: wall time and this process's own CPU
-time (user + system).
+message to a customer of its own, and prints "key value" lines: wall time
+and this process's own CPU time (user + system). --starttls does starttls()
+(trusting the authority in PEM, one SSL context for the run) and --user
+login() with the password in ORDERGATE_SMTP_PASSWORD, on every connection.
 """
 
 import argparse
 import os
 import resource
 import smtplib
+import ssl
 import time
 from email import encoders
 from email.mime.base import MIMEBase
@@ -24,11 +28,11 @@ def cpu_seconds():
     return r.ru_utime + r.ru_stime
 
 
-def build(body, attachment):
+def build(body, attachment, to):
     msg = MIMEMultipart()
     msg["From"] = "Example Shop <shop@example.com>"
     msg["Subject"] = "Your download is ready"
-    msg["To"] = "customer@example.org"
+    msg["To"] = to
     msg.attach(MIMEText(body, "plain"))
     if attachment:
         part = MIMEBase("application", "octet-stream")
@@ -47,13 +51,22 @@ def main():
     p.add_argument("--messages", type=int, default=500)
     p.add_argument("--attachment")
     p.add_argument("--body-bytes", type=int, default=2048)
+    p.add_argument("--starttls", action="store_true")
+    p.add_argument("--ca-file")
+    p.add_argument("--user")
     a = p.parse_args()
+    password = os.environ.get("ORDERGATE_SMTP_PASSWORD", "")
     line = "The quick brown fox jumps over the lazy dog, again and again and .\n"
     body = line * ((a.body_bytes + len(line) - 1) // len(line))
     cpu0, wall0 = cpu_seconds(), time.monotonic()
-    for _ in range(a.messages):
-        msg = build(body, a.attachment)
+    context = ssl.create_default_context(cafile=a.ca_file) if a.starttls else None
+    for i in range(a.messages):
+        msg = build(body, a.attachment, "customer%d@example.org" % (i + 1))
         with smtplib.SMTP("127.0.0.1", a.port, timeout=60) as s:
+            if context:
+                s.starttls(context=context)
+            if a.user:
+                s.login(a.user, password)
             s.send_message(msg)
     wall, cpu = time.monotonic() - wall0, cpu_seconds() - cpu0
     print("messages %d" % a.messages)

@@ -476,6 +476,82 @@ TEST_F(SmtpTest, SendOnAnOpenConnectionKeepsItOpen)
     EXPECT_EQ(wire.substr(wire.size() - 9), ".\r\nQuit\r\n");
 }
 
+TEST_F(SmtpTest, PipeliningOnlyWhereOfferedWithTheSameBytesAndErrors)
+{
+    // The server notes which lines had arrived before it answered the first
+    // of them (a "round"), then answers each in order.
+    struct Outcome {
+        std::vector<std::string> rounds;
+        std::string wire, errorType, error;
+        std::vector<std::string> statuses;
+    };
+    auto run = [&](bool offered, const std::string& rcptReply) {
+        Outcome out;
+        ScriptedSmtpServer server([&](ServerSession& s, int) {
+            s.Reply("220 test.server ESMTP");
+            while (auto line = s.ReadLine()) {
+                std::string round = line->substr(0, 4);
+                std::vector<std::string> lines {*line};
+                while (auto more = s.ReadLine(150ms)) {
+                    round += " " + more->substr(0, 4);
+                    lines.push_back(*more);
+                }
+                out.rounds.push_back(round);
+                for (const auto& command : lines) {
+                    const std::string verb = command.substr(0, 4);
+                    if (verb == "Quit")
+                        return;
+                    if (verb == "ehlo")
+                        s.Send(std::string("250-test.server\r\n") + (offered ? "250-PIPELINING\r\n" : "") +
+                            "250 HELP\r\n");
+                    else if (verb == "RCPT")
+                        s.Reply(rcptReply);
+                    else if (verb == "Data" && rcptReply[0] != '2')
+                        s.Reply("554 5.5.1 Error: no valid recipients");
+                    else if (verb == "Data" && (s.Reply("354 Go ahead"), s.ReadData()))
+                        s.Reply("250 Queued");
+                    else
+                        s.Reply("250 OK");
+                }
+            }
+        });
+        smtp.Port = server.Port();
+        statuses.clear();
+        try {
+            smtp.Send(msg);
+        } catch (const EWireResponseError& e) {
+            out.errorType = typeid(e).name();
+            out.error = e.Message();
+        }
+        server.Join();
+        out.wire = MaskDate(server.Received().at(0));
+        out.statuses = statuses;
+        return out;
+    };
+    const std::string refusal = "550 5.1.1 <cust@example.org>: Recipient address rejected: User unknown";
+    for (const std::string& rcpt : {std::string("250 Recipient OK"), refusal}) {
+        SCOPED_TRACE(rcpt);
+        const Outcome pipelined = run(true, rcpt), lockstep = run(false, rcpt);
+        const bool refused = rcpt == refusal;
+        EXPECT_EQ(pipelined.rounds, (std::vector<std::string> {"ehlo", "Rset Mail RCPT Data", "Quit"}));
+        EXPECT_EQ(lockstep.rounds,
+            refused ? (std::vector<std::string> {"ehlo", "Rset", "Mail", "RCPT", "Quit"})
+                    : (std::vector<std::string> {"ehlo", "Rset", "Mail", "RCPT", "Data", "Quit"}));
+        // Each reply is matched to its own command: the refusal is the RCPT's
+        // reply, not the DATA's that followed it.
+        EXPECT_EQ(pipelined.error, refused ? refusal : "");
+        EXPECT_EQ(pipelined.errorType, lockstep.errorType);
+        EXPECT_EQ(pipelined.error, lockstep.error);
+        EXPECT_EQ(pipelined.statuses, lockstep.statuses);
+        if (!refused) {
+            EXPECT_EQ(pipelined.wire, lockstep.wire);
+        }
+    }
+    // Switched off, the client keeps to lockstep even where it is offered.
+    smtp.UsePipelining = false;
+    EXPECT_EQ(run(true, "250 OK").rounds.size(), 6u);
+}
+
 TEST_F(SmtpTest, ServerClosingFirstAfterAcceptanceIsNoFailure)
 {
     ScriptedSmtpServer server([](ServerSession& s, int) {

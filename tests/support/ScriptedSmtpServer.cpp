@@ -7,9 +7,9 @@
 #include <stdexcept>
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -112,9 +112,9 @@ bool ServerSession::Fill(milliseconds wait)
     return true;
 }
 
-std::optional<std::string> ServerSession::ReadLine()
+std::optional<std::string> ServerSession::ReadLine(milliseconds wait)
 {
-    auto deadline = steady_clock::now() + wait_;
+    auto deadline = steady_clock::now() + wait;
     for (;;) {
         std::size_t at = pending_.find("\r\n");
         if (at != std::string::npos) {

@@ -48,8 +48,9 @@ public:
     void Send(std::string_view bytes);
     void Reply(std::string_view line) { Send(std::string(line) + "\r\n"); }
     // One line without its CR LF; nullopt when the client closed or the wait
-    // ran out.
-    std::optional<std::string> ReadLine();
+    // (the session's, or `wait`) ran out.
+    std::optional<std::string> ReadLine() { return ReadLine(wait_); }
+    std::optional<std::string> ReadLine(std::chrono::milliseconds wait);
     // After a 354: the raw lines up to and including the "." line.
     std::optional<std::string> ReadData();
     // Drops the connection at once.

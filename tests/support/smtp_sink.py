@@ -21,6 +21,18 @@ Arguments:
                      pipe and close the pipe to stop it).
   --data-limit N     largest message accepted in bytes (default 0: no limit).
   --count-file PATH  on exit, write the number of messages received there.
+  --tls-cert PEM --tls-key PEM
+                     offer STARTTLS with this certificate and require it
+                     before any mail (and before a login).
+  --login USER:PASSWORD
+                     offer AUTH PLAIN and LOGIN (after STARTTLS when it is
+                     offered) and accept only this pair; mail needs no login.
+  --pipelining       say PIPELINING after EHLO (aiosmtpd reads commands in
+                     order anyway, so pipelined ones are answered in order).
+  --reply-delay-ms N answer each command N ms after it arrived, as a server
+                     that far away would: replies to commands that came
+                     together (pipelined) are under way together, so the
+                     client waits once per round trip, not once per command.
 
 Exits on SIGTERM or SIGINT as well; exit status 0 in every orderly case.
 """
@@ -32,7 +44,10 @@ import os
 import signal
 import sys
 
-from aiosmtpd.smtp import SMTP
+import collections
+import ssl
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 class Handler:
@@ -60,6 +75,55 @@ class Handler:
         return "250 OK"
 
 
+class PipeliningHandler(Handler):
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        return responses[:-1] + ["250-PIPELINING", responses[-1]]
+
+
+class DistantSMTP(SMTP):
+    """Each reply leaves `reply_delay` seconds after the line it answers was
+    read; lines already waiting in the buffer are read without waiting for
+    earlier replies to leave."""
+
+    def __init__(self, *args, reply_delay, **kwargs):
+        super().__init__(*args, **kwargs)
+        self._reply_delay = reply_delay
+        self._line_read_at = 0.0
+        self._replies = collections.deque()
+        self._sender = None
+
+    def _client_connected_cb(self, reader, writer):
+        super()._client_connected_cb(reader, writer)
+        self._line_read_at = self.loop.time()
+        read_line = reader.readuntil
+
+        async def timed_read_line(*args, **kwargs):
+            line = await read_line(*args, **kwargs)
+            self._line_read_at = self.loop.time()
+            return line
+        reader.readuntil = timed_read_line
+
+    async def _send_replies(self):
+        while self._replies:
+            due, data = self._replies[0]
+            if due > self.loop.time():
+                await asyncio.sleep(due - self.loop.time())
+            self._replies.popleft()
+            self._writer.write(data)
+
+    async def push(self, status):
+        data = status.encode("utf-8") if isinstance(status, str) else status
+        self._replies.append((self._line_read_at + self._reply_delay, data + b"\r\n"))
+        if self._sender is None or self._sender.done():
+            self._sender = self.loop.create_task(self._send_replies())
+        # With no further command waiting, let the replies leave before
+        # going on: STARTTLS and QUIT change the transport right after.
+        if b"\n" not in self._reader._buffer:
+            await self._sender
+            await self._writer.drain()
+
+
 def write_atomically(path, text):
     tmp = path + ".tmp"
     with open(tmp, "w") as f:
@@ -69,12 +133,26 @@ def write_atomically(path, text):
 
 async def main(args):
     loop = asyncio.get_running_loop()
-    handler = Handler(args.store_dir)
+    handler = (PipeliningHandler if args.pipelining else Handler)(args.store_dir)
     limit = args.data_limit if args.data_limit > 0 else None
-    server = await loop.create_server(
-        lambda: SMTP(handler, data_size_limit=limit, hostname="sink.local",
-                     timeout=args.max_seconds),
-        host="127.0.0.1", port=0)
+    options = dict(data_size_limit=limit, hostname="sink.local", timeout=args.max_seconds)
+    if args.tls_cert:
+        tls = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        tls.load_cert_chain(args.tls_cert, args.tls_key)
+        options.update(tls_context=tls, require_starttls=True)
+    if args.login:
+        user, password = (part.encode() for part in args.login.split(":", 1))
+
+        def authenticator(server, session, envelope, mechanism, auth_data):
+            ok = (isinstance(auth_data, LoginPassword) and auth_data.login == user
+                  and auth_data.password == password)
+            return AuthResult(success=ok, handled=False)
+        options.update(authenticator=authenticator, auth_require_tls=bool(args.tls_cert))
+    if args.reply_delay_ms > 0:
+        factory = lambda: DistantSMTP(handler, reply_delay=args.reply_delay_ms / 1000.0, **options)
+    else:
+        factory = lambda: SMTP(handler, **options)
+    server = await loop.create_server(factory, host="127.0.0.1", port=0)
     port = server.sockets[0].getsockname()[1]
     if args.port_file:
         write_atomically(args.port_file, "%d\n" % port)
@@ -110,6 +188,11 @@ if __name__ == "__main__":
     parser.add_argument("--watch-stdin", action="store_true")
     parser.add_argument("--data-limit", type=int, default=0)
     parser.add_argument("--count-file")
+    parser.add_argument("--tls-cert")
+    parser.add_argument("--tls-key")
+    parser.add_argument("--login")
+    parser.add_argument("--pipelining", action="store_true")
+    parser.add_argument("--reply-delay-ms", type=float, default=0.0)
     args = parser.parse_args()
     if args.store_dir:
         os.makedirs(args.store_dir, exist_ok=True)
