@@ -2,10 +2,12 @@
 // with certificates made here by the OpenSSL API; and a scripted server that
 // drops STARTTLS from its reply while a password is set.
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -287,6 +289,31 @@ TEST_F(TlsTest, ConnectionsOfOneRunResumeTheirSession)
     next.TlsContext = smtp.TlsContext;
     next.Send(msg);
     EXPECT_NE(next.TlsNote().find("(resumed)"), std::string::npos) << next.TlsNote();
+
+    // Parallel connections of one run (one instance per thread) all resume.
+    std::atomic<int> full {0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            TWireSMTP mine;
+            mine.Host = "localhost";
+            mine.Port = sink.Port();
+            mine.Security = Security::StartTls;
+            mine.Trust = smtp.Trust;
+            mine.TlsContext = smtp.TlsContext;
+            TWireMessage own = msg;
+            for (int i = 0; i < 10; ++i) {
+                try {
+                    mine.Send(own);
+                    full += mine.TlsNote().find("(resumed)") == std::string::npos;
+                } catch (const std::exception&) {
+                    ++full; // a failed send resumed nothing either
+                }
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(full, 0) << "of 40 parallel connections";
 }
 
 TEST_F(TlsTest, PasswordIsNotSentWhenStartTlsDisappears)
