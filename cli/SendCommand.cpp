@@ -67,6 +67,8 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
     parser.flag(QStringLiteral("--no-verify"), &out->noVerify);
     parser.value(QStringLiteral("--helo"), &out->helo, &out->haveHelo);
     parser.value(QStringLiteral("--timeout"), &timeout, &haveTimeout);
+    bool haveDryRun = false;
+    parser.value(QStringLiteral("--dry-run"), &out->dryRunDir, &haveDryRun);
     parser.flag(QStringLiteral("--resume"), &out->resume);
     parser.flag(QStringLiteral("--start-over"), &out->startOver);
     parser.operands(&operands, 1, QStringLiteral("more than one address file given"));
@@ -98,7 +100,9 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
         *error = QStringLiteral("--tls-fingerprint must be a SHA-256: 64 hexadecimal digits, colons allowed");
         return false;
     }
-    if (out->resume && out->startOver)
+    if (haveDryRun && out->dryRunDir.isEmpty())
+        *error = QStringLiteral("--dry-run needs a folder");
+    else if (out->resume && out->startOver)
         *error = QStringLiteral("--resume and --start-over exclude each other");
     else if (operands.isEmpty())
         *error = QStringLiteral("no address file given");
@@ -123,7 +127,7 @@ QString sendUsage()
                           "           [--no-copy] [--no-log] [--dir DIR] [--security auto|starttls|tls|none]\n"
                           "           [--user NAME] [--password-file FILE] [--ca-file FILE]\n"
                           "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n"
-                          "           [--resume | --start-over]\n");
+                          "           [--resume | --start-over] [--dry-run DIR]\n");
 }
 
 } // namespace
@@ -167,6 +171,9 @@ QString sendHelpText()
                        "                      sent (or not known) are not sent again.\n"
                        "  --start-over        send to every customer again although an earlier run\n"
                        "                      did not finish. Without either, such a run is refused.\n"
+                       "  --dry-run DIR       send nothing: write every message (and the copy) into\n"
+                       "                      DIR as a .eml file, exactly as it would go out, and\n"
+                       "                      print what the run would print. No log or journal.\n"
                        "\n"
                        "Status lines go to standard output, ending with \"Message sent to N\n"
                        "customers\" and, when some were not sent, how many and which. A customer\n"
@@ -282,6 +289,13 @@ ExitStatus run(const QStringList& arguments)
         if (!problem.isEmpty())
             return fail(problem);
         run.prepare(input);
+        if (!args.dryRunDir.isEmpty()) {
+            if (!QDir().mkpath(args.dryRunDir))
+                return fail(QStringLiteral("Cannot make the folder ") + args.dryRunDir);
+            run.setDryRun(QDir(args.dryRunDir).absolutePath());
+            const SendOutcome outcome = run.send(input);
+            return outcome.allSent() ? ExitStatus::Ok : ExitStatus::Partly;
+        }
         const ResumeState earlier = run.resumeState(input);
         if (args.resume && !earlier.unfinished) {
             if (earlier.finished) {

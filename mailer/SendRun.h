@@ -122,6 +122,15 @@ public:
     // default.
     void setResume(bool resume) { resume_ = resume; }
 
+    // Instead of sending, writes each message (and the copy) into folder as
+    // a .eml file, exactly as it would go out; no log, journal or settings.
+    void setDryRun(const QString& folder) { dryRunFolder_ = folder; }
+
+    // The first customer's message as it would be sent: its headers, its
+    // text, and its attachments by name and size. Reads the signature; saves
+    // and sends nothing. Throws SendFailure.
+    QString preview(const MailerInput& input);
+
     // Builds the message (the body with the signature), writes message.txt
     // and the log, and sends one message per customer, then the copy to the
     // sender. Throws SendFailure.
@@ -147,6 +156,9 @@ private:
     void noteEncryption(RunLog& log);
     void stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log);
     QString journalPath(const MailerInput& input) const;
+    MessageBody compose(TWireMessage& message, const MailerInput& input, bool writeMessageFile) const;
+    static QByteArray messageFileBytes(const MessageBody& body);
+    void writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address);
 
     TWireMessage& message_;
     TWireSMTP& smtp_;
@@ -156,6 +168,8 @@ private:
     QStringList signature_;
     bool encryptionNoted_ = false;
     bool resume_ = false;
+    QString dryRunFolder_;
+    int dryRunCount_ = 0;
 };
 
 } // namespace og

@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
@@ -306,4 +307,44 @@ TEST_F(SendCommand, KilledRunResumesWithoutSendingTwice)
     server.Stop();
     EXPECT_EQ(server.Delivered(), (std::vector<std::string> {"d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}));
     EXPECT_TRUE(QString::fromUtf8(readFile(work.filePath("log.txt"))).contains("*** Resumed: 2 already sent"));
+}
+
+TEST_F(SendCommand, DryRunWritesEachMessageAsTheServerReceivesIt)
+{
+    og::test::ScriptedSmtpServer server;
+    const QStringList args {"email_Tool.txt", "--subject", "Grüße", "--body-file", "body.txt", "--from",
+        "vendor@example.com", "--server", QString::fromStdString(server.Address()), "--dir", program.path()};
+    const QString out = work.filePath("out");
+    Outcome o = run(args + QStringList {"--dry-run", "out"});
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.out,
+        "Preparing to send messages...\nDry run: writing each message to " + out +
+            ", sending nothing\nSending to alice@example.com\nSending to bob@example.org\n"
+            "Sending to vendor@example.com\nMessage sent to 2 customers\n");
+    EXPECT_EQ(server.Accepted(), 0);
+    EXPECT_FALSE(QFile::exists(work.filePath("log.txt")));
+    const QStringList files = QDir(out).entryList({"*.eml"}, QDir::Files, QDir::Name);
+    EXPECT_EQ(
+        files, (QStringList {"0001-alice@example.com.eml", "0002-bob@example.org.eml", "0003-vendor@example.com.eml"}));
+
+    o = run(args);
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    server.Stop();
+    const std::vector<std::string> wire = server.Messages();
+    ASSERT_EQ(wire.size(), std::size_t(files.size()));
+    // Date and Message-ID are made per message; dots doubled on the wire only.
+    auto comparable = [](QString text) {
+        static const QRegularExpression perMessage(
+            "^(Date|Message-ID): [^\r]*\r\n", QRegularExpression::MultilineOption);
+        static const QRegularExpression doubled("^\\.\\.", QRegularExpression::MultilineOption);
+        return text.replace(perMessage, QString()).replace(doubled, ".");
+    };
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = QDir(out).filePath(files[i]);
+        EXPECT_EQ(comparable(QString::fromUtf8(readFile(path))), comparable(QString::fromStdString(wire[i])))
+            << files[i].toStdString();
+        const QJsonObject parsed = og::test::MailSink::parseFile(path);
+        EXPECT_EQ(parsed["defects"].toArray().size(), 0) << files[i].toStdString();
+        EXPECT_EQ(parsed["root"].toObject()["parts"].toArray().size(), 2);
+    }
 }

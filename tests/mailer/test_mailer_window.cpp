@@ -499,6 +499,30 @@ private slots:
         QVERIFY(!form_->isVisible());
     }
 
+    void previewShowsTheFirstCustomersMessageAndSendsNothing()
+    {
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "no customer\r\na@example.com , 1001\r\nb@example.com\r\n"));
+        showForm();
+        fill(QStringLiteral("mail.example.com"), addressFile);
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Hello\n.dot"));
+        control<QPushButton>("PreviewButton")->click();
+        auto* view = form_->findChild<QPlainTextEdit*>(QStringLiteral("PreviewText"));
+        QVERIFY2(platform_->texts(ScriptedPlatform::Call::Error).isEmpty(),
+            qPrintable(platform_->texts(ScriptedPlatform::Call::Error).join(" ")));
+        QVERIFY(view);
+        QVERIFY(view->isVisible());
+        const QStringList lines = view->toPlainText().split(u'\n');
+        QVERIFY(lines.contains(QStringLiteral("To: a@example.com")));
+        QVERIFY(lines.contains(QStringLiteral("Subject: Version 2 is out")));
+        QVERIFY(lines.contains(QStringLiteral("From: vendor@example.com")));
+        QCOMPARE(lines.mid(lines.size() - 5),
+            (QStringList {"Hello", ".dot", "", "Attachments:", "  message.txt (11 bytes)"}));
+        QVERIFY(!QFile::exists(folder_ + "message.txt"));
+        QVERIFY(!QFile::exists(folder_ + "log.txt"));
+        QVERIFY(form_->isVisible());
+    }
+
     void closingDuringARunAsksThenStops()
     {
         og::test::SmtpAnswers silent;
