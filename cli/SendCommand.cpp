@@ -67,6 +67,10 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
     parser.flag(QStringLiteral("--no-verify"), &out->noVerify);
     parser.value(QStringLiteral("--helo"), &out->helo, &out->haveHelo);
     parser.value(QStringLiteral("--timeout"), &timeout, &haveTimeout);
+    bool haveDryRun = false;
+    parser.value(QStringLiteral("--dry-run"), &out->dryRunDir, &haveDryRun);
+    parser.flag(QStringLiteral("--resume"), &out->resume);
+    parser.flag(QStringLiteral("--start-over"), &out->startOver);
     parser.operands(&operands, 1, QStringLiteral("more than one address file given"));
     if (!parser.parse(args, error))
         return false;
@@ -96,7 +100,11 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
         *error = QStringLiteral("--tls-fingerprint must be a SHA-256: 64 hexadecimal digits, colons allowed");
         return false;
     }
-    if (operands.isEmpty())
+    if (haveDryRun && out->dryRunDir.isEmpty())
+        *error = QStringLiteral("--dry-run needs a folder");
+    else if (out->resume && out->startOver)
+        *error = QStringLiteral("--resume and --start-over exclude each other");
+    else if (operands.isEmpty())
         *error = QStringLiteral("no address file given");
     else if (!haveSubject)
         *error = QStringLiteral("--subject is required");
@@ -118,7 +126,8 @@ QString sendUsage()
                           "           [--signature FILE] [--from ADDR] [--org TEXT] [--server HOST[:PORT]]\n"
                           "           [--no-copy] [--no-log] [--dir DIR] [--security auto|starttls|tls|none]\n"
                           "           [--user NAME] [--password-file FILE] [--ca-file FILE]\n"
-                          "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n");
+                          "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n"
+                          "           [--resume | --start-over] [--dry-run DIR]\n");
 }
 
 } // namespace
@@ -157,6 +166,14 @@ QString sendHelpText()
                        "  --helo NAME         the client name after EHLO (default: this machine's).\n"
                        "  --timeout SECONDS   how long to wait for each reply (default 300).\n"
                        "  The settings file gives every one of these that is not given here.\n"
+                       "  --resume            go on with an earlier run of this message to this\n"
+                       "                      address file that did not finish: customers already\n"
+                       "                      sent (or not known) are not sent again.\n"
+                       "  --start-over        send to every customer again although an earlier run\n"
+                       "                      did not finish. Without either, such a run is refused.\n"
+                       "  --dry-run DIR       send nothing: write every message (and the copy) into\n"
+                       "                      DIR as a .eml file, exactly as it would go out, and\n"
+                       "                      print what the run would print. No log or journal.\n"
                        "\n"
                        "Status lines go to standard output, ending with \"Message sent to N\n"
                        "customers\" and, when some were not sent, how many and which. A customer\n"
@@ -272,6 +289,37 @@ ExitStatus run(const QStringList& arguments)
         if (!problem.isEmpty())
             return fail(problem);
         run.prepare(input);
+        if (!args.dryRunDir.isEmpty()) {
+            if (!QDir().mkpath(args.dryRunDir))
+                return fail(QStringLiteral("Cannot make the folder ") + args.dryRunDir);
+            run.setDryRun(QDir(args.dryRunDir).absolutePath());
+            const SendOutcome outcome = run.send(input);
+            return outcome.allSent() ? ExitStatus::Ok : ExitStatus::Partly;
+        }
+        const ResumeState earlier = run.resumeState(input);
+        if (args.resume && !earlier.unfinished) {
+            if (earlier.finished) {
+                printOut(QStringLiteral("Nothing left to send: the run of this message to this address file "
+                                        "went to its end (%1)\n")
+                             .arg(QDir::toNativeSeparators(earlier.journal)));
+                return ExitStatus::Ok;
+            }
+        } else if (earlier.unfinished && !args.resume && !args.startOver) {
+            return fail(earlier.question() +
+                QStringLiteral("\nAn earlier run of this message to this address file did not finish (%1). "
+                               "Give --resume to send to the remaining customers only, or --start-over to "
+                               "send to all again.")
+                    .arg(QDir::toNativeSeparators(earlier.journal)));
+        }
+        if (args.resume && earlier.unfinished) {
+            printOut(QStringLiteral("Resuming: %1 already sent, sending to the remaining %2\n")
+                         .arg(earlier.alreadySent)
+                         .arg(earlier.remaining));
+            if (!earlier.unknown.isEmpty())
+                printOut(QStringLiteral("Not known whether sent, not sent again: ") +
+                    earlier.unknown.join(QStringLiteral(", ")) + u'\n');
+            run.setResume(true);
+        }
         const SendOutcome outcome = run.send(input);
         return outcome.allSent() ? ExitStatus::Ok : ExitStatus::Partly;
     } catch (const std::exception& failure) {

@@ -11,7 +11,8 @@ namespace og::cli {
 //     [--signature FILE] [--from ADDR] [--org TEXT] [--server HOST[:PORT]]
 //     [--no-copy] [--no-log] [--dir DIR] [--security auto|starttls|tls|none]
 //     [--user NAME] [--password-file FILE] [--ca-file FILE] [--tls-fingerprint SHA256]
-//     [--no-verify] [--helo NAME] [--timeout SECONDS]
+//     [--no-verify] [--helo NAME] [--timeout SECONDS] [--resume | --start-over]
+//     [--dry-run DIR]
 //
 // The password comes from ORDERGATE_SMTP_PASSWORD or --password-file, never
 // from a value on the command line, where every user of the machine sees it.
@@ -36,6 +37,9 @@ struct SendArguments {
     QString user, passwordFile, caFile, fingerprint, helo;
     bool haveUser = false, haveCaFile = false, haveFingerprint = false, haveHelo = false;
     bool noVerify = false;
+    // After a run that did not finish: go on with it, or send to all again.
+    bool resume = false, startOver = false;
+    QString dryRunDir; // --dry-run DIR: write .eml files there, send nothing
     bool help = false;
 };
 

@@ -293,7 +293,10 @@ void TemailForm::buildControls()
     BitBtn3 = makeButton(this, "BitBtn3", QStringLiteral("Cancel"), {}, QStyle::SP_DialogCancelButton);
     BitBtn4 = makeButton(this, "BitBtn4", QStringLiteral("Help"), {}, QStyle::SP_DialogHelpButton);
     BitBtn5 = makeButton(this, "BitBtn5", QStringLiteral("Close"), {}, QStyle::SP_DialogCloseButton);
+    PreviewButton = makeButton(this, "PreviewButton", QStringLiteral("Preview"),
+        QStringLiteral("show the first customer's message as it will be sent"), QStyle::SP_FileDialogInfoView);
     buttons->addWidget(BitBtn1);
+    buttons->addWidget(PreviewButton);
     buttons->addWidget(BitBtn3);
     buttons->addStretch();
     buttons->addWidget(BitBtn4);
@@ -334,13 +337,14 @@ void TemailForm::buildControls()
     connect(SigView, &QPushButton::clicked, this, &TemailForm::SigViewClick);
     connect(Speller, &QPushButton::clicked, this, &TemailForm::SpellerClick);
     connect(StopButton, &QPushButton::clicked, this, &TemailForm::StopClick);
+    connect(PreviewButton, &QPushButton::clicked, this, &TemailForm::PreviewClick);
 }
 
 void TemailForm::setTabOrder()
 {
     const QList<QWidget*> order {MyAddress, Organ, MyServer, MySubject, Memo1, MyFile, BitBtn1, Button1, CheckYourself,
         WantLog, BitBtn2, BitBtn3, BitBtn4, BitBtn5, AttBox, AttAdd, AttMinus, Speller, SigCheck, SigFile, SigLoad,
-        SigView, StopButton, Security, UserName, Password, RememberPassword};
+        SigView, StopButton, Security, UserName, Password, RememberPassword, PreviewButton};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }

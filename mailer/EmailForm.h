@@ -81,6 +81,8 @@ public:
     void SigViewClick();
     void SpellerClick();
     void StopClick();
+    // Shows the first customer's message as the run would send it.
+    void PreviewClick();
     void MyAddressChange() { settingsChanged_ = true; }
     void OrganChange() { settingsChanged_ = true; }
     void MyServerChange() { settingsChanged_ = true; }
@@ -148,6 +150,8 @@ private:
     QPushButton* Speller = nullptr;
     QPushButton* BitBtn4 = nullptr;
     QPushButton* BitBtn5 = nullptr;
+    QPushButton* PreviewButton = nullptr;
+    QDialog* previewDialog_ = nullptr;
     QPushButton* StopButton = nullptr;
     QProgressBar* SendProgress = nullptr;
     QStatusBar* MyBar = nullptr;

@@ -21,6 +21,7 @@
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace og {
 
@@ -204,6 +205,21 @@ void TemailForm::BitBtn1Click()
     QStringList signature;
     try {
         signature = run_->prepare(input);
+        // An earlier run of this message to this address file that did not
+        // finish is gone on with, unless the vendor starts over.
+        const ResumeState earlier = run_->resumeState(input);
+        if (earlier.unfinished) {
+            QCoreApplication::sendPostedEvents(this);
+            const Platform::Answer answer = platform_.ask(this,
+                earlier.question() +
+                    QStringLiteral("\r\rYes: resume. No: start over, sending to every customer again."));
+            if (answer == Platform::Answer::Cancel) {
+                showStatus(QString());
+                run_.reset();
+                return;
+            }
+            run_->setResume(answer == Platform::Answer::Yes);
+        }
     } catch (const SendFailure& failure) {
         QCoreApplication::sendPostedEvents(this);
         platform_.showException(this, failure.message());
@@ -231,6 +247,42 @@ void TemailForm::BitBtn1Click()
     worker_->start();
 }
 
+void TemailForm::PreviewClick()
+{
+    MailerInput input = collectInput();
+    const QString problem = checkMailerInput(input);
+    if (!problem.isEmpty()) {
+        platform_.showError(this, problem);
+        return;
+    }
+    QString text;
+    try {
+        text = SendRun(*message_, *smtp_).preview(input);
+    } catch (const SendFailure& failure) {
+        platform_.showException(this, failure.message());
+        return;
+    }
+    if (!previewDialog_) {
+        previewDialog_ = new QDialog(this);
+        previewDialog_->setObjectName(QStringLiteral("PreviewDialog"));
+        previewDialog_->setWindowTitle(QStringLiteral("Preview: the first customer's message"));
+        auto* view = new QPlainTextEdit(previewDialog_);
+        view->setObjectName(QStringLiteral("PreviewText"));
+        view->setReadOnly(true);
+        view->setLineWrapMode(QPlainTextEdit::NoWrap);
+        view->setFont(Memo1->font());
+        auto* layout = new QVBoxLayout(previewDialog_);
+        layout->addWidget(view);
+        auto* close = new QPushButton(QStringLiteral("Close"), previewDialog_);
+        connect(close, &QPushButton::clicked, previewDialog_, &QDialog::accept);
+        layout->addWidget(close, 0, Qt::AlignRight);
+        previewDialog_->resize(640, 480);
+    }
+    previewDialog_->findChild<QPlainTextEdit*>(QStringLiteral("PreviewText"))->setPlainText(text);
+    previewDialog_->show();
+    previewDialog_->raise();
+}
+
 void TemailForm::StopClick()
 {
     if (run_ && sending_) {
@@ -248,8 +300,8 @@ void TemailForm::setRunning(bool running)
         focusBeforeRun_ = focusWidget();
     sending_ = running;
     const QList<QWidget*> controls {MyFile, Button1, BitBtn2, MyAddress, Organ, MyServer, AttBox, AttAdd, AttMinus,
-        MySubject, Memo1, SigCheck, CheckYourself, WantLog, BitBtn1, BitBtn3, Speller, BitBtn4, BitBtn5, Security,
-        UserName, Password, RememberPassword};
+        MySubject, Memo1, SigCheck, CheckYourself, WantLog, BitBtn1, PreviewButton, BitBtn3, Speller, BitBtn4, BitBtn5,
+        Security, UserName, Password, RememberPassword};
     for (QWidget* control : controls)
         control->setEnabled(!running);
     RememberPassword->setEnabled(!running && password_.keyringAvailable());

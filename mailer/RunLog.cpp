@@ -45,9 +45,12 @@ void RunLog::writeLine(const QString& line)
     }
 }
 
-void RunLog::writeHeader(const QString& addressFile, const QString& subject, const QStringList& bodyLines)
+void RunLog::writeHeader(
+    const QString& addressFile, const QString& subject, const QStringList& bodyLines, const QStringList& notes)
 {
     writeLine(QStringLiteral("*** ") + timestamp() + QStringLiteral(" Using file ") + addressFile);
+    for (const QString& note : notes)
+        writeLine(note);
     writeLine(QStringLiteral("Subject: ") + subject);
     writeLine(QStringLiteral("Body:"));
     for (const QString& line : bodyLines)

@@ -23,7 +23,9 @@ public:
 
     // "*** <date> <time> Using file <path>", "Subject: ", "Body:", the body
     // lines and "Sent to these Customers:".
-    void writeHeader(const QString& addressFile, const QString& subject, const QStringList& bodyLines);
+    // notes (a resumed run says so) follow the first line.
+    void writeHeader(const QString& addressFile, const QString& subject, const QStringList& bodyLines,
+        const QStringList& notes = {});
     void writeLine(const QString& line);
     // After the address whose message failed: the customer was not served.
     void writeNotSent(const QString& failure);

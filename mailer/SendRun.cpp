@@ -7,11 +7,15 @@
 #include "mail/WireMessage.h"
 #include "mailer/AttachmentType.h"
 #include "mailer/RunLog.h"
+#include "mailer/SendJournal.h"
 #include "net/SMTPWire.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+
+#include <sstream>
 
 namespace og {
 
@@ -179,13 +183,35 @@ void SendRun::requestStop()
     smtp_.Abort();
 }
 
+void SendRun::writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address)
+{
+    // Numbered in sending order, named after the recipient.
+    QString name = address;
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9@._+-]"));
+    name.replace(unsafe, QStringLiteral("_"));
+    const QString path =
+        QDir(dryRunFolder_)
+            .filePath(QStringLiteral("%1-%2.eml").arg(++dryRunCount_, 4, 10, QLatin1Char('0')).arg(name));
+    std::ostringstream text;
+    TStreamLineSink sink(text);
+    smtp.WriteAsSent(message, sink);
+    const std::string bytes = text.str();
+    ReplacingFile file(path);
+    if (!file.open() || file.device().write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) ||
+        !file.commit())
+        throw SendFailure(writeFailureText(path, file.errorString()));
+}
+
 SendRun::Attempt SendRun::attempt(TWireSMTP& smtp, TWireMessage& message, const QString& address)
 {
     message.Too.clear();
     message.Too.push_back(utf8(address));
     Attempt a;
     try {
-        smtp.Send(message);
+        if (dryRunFolder_.isEmpty())
+            smtp.Send(message);
+        else
+            writeDryRunFile(smtp, message, address);
         return a;
     } catch (const EWireRecipientRefused& refused) {
         a.result = CustomerResult::Refused;
@@ -193,6 +219,11 @@ SendRun::Attempt SendRun::attempt(TWireSMTP& smtp, TWireMessage& message, const 
         return a;
     } catch (const std::exception& error) {
         a.text = QString::fromUtf8(error.what());
+        if (!dryRunFolder_.isEmpty()) {
+            a.result = CustomerResult::NotSent;
+            a.fatal = true;
+            return a;
+        }
         a.result = smtp.DataSent() ? CustomerResult::Unknown : CustomerResult::NotSent;
         if (stopRequested_)
             return a;
@@ -207,6 +238,61 @@ SendRun::Attempt SendRun::attempt(TWireSMTP& smtp, TWireMessage& message, const 
     }
 }
 
+QStringList addressFileCustomers(const QString& path)
+{
+    QStringList customers;
+    for (const QString& line : readTextFileLines(path)) {
+        const QString address = customerAddress(line);
+        if (!address.isEmpty())
+            customers << address;
+    }
+    return customers;
+}
+
+QString ResumeState::question() const
+{
+    QString text = QStringLiteral("Resume: %1 already sent, send to the remaining %2?").arg(alreadySent).arg(remaining);
+    if (!unknown.isEmpty())
+        text += QStringLiteral("\rNot known whether sent (the connection broke after the message had gone; not "
+                               "sent again): ") +
+            unknown.join(QStringLiteral(", "));
+    return text;
+}
+
+QString SendRun::journalPath(const MailerInput& input) const
+{
+    // The same message is the one typed: the window's body already holds the
+    // signature from an earlier Send Now, which this run appends again.
+    QStringList body = input.body.lines();
+    if (!signature_.isEmpty() && body.size() >= signature_.size() &&
+        body.mid(body.size() - signature_.size()) == signature_)
+        body.resize(body.size() - signature_.size());
+    return SendJournal::pathFor(
+        QDir::currentPath(), input.settings.addressFile, input.subject, body, input.attachments);
+}
+
+ResumeState SendRun::resumeState(const MailerInput& input) const
+{
+    ResumeState state;
+    state.journal = journalPath(input);
+    const SendJournal::State earlier = SendJournal::read(state.journal);
+    if (!earlier.exists)
+        return state;
+    state.finished = earlier.finished;
+    for (const QString& address : addressFileCustomers(input.settings.addressFile)) {
+        const CustomerResult result = earlier.results.value(address, CustomerResult::NotSent);
+        if (!earlier.done(address))
+            ++state.remaining;
+        else if (result == CustomerResult::Accepted)
+            ++state.alreadySent;
+        else if (result == CustomerResult::Unknown)
+            state.unknown << address;
+    }
+    // Where nothing went out, starting over is the same as going on.
+    state.unfinished = !earlier.finished && (state.alreadySent > 0 || !state.unknown.isEmpty());
+    return state;
+}
+
 void SendRun::stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log)
 {
     outcome.stopped = true;
@@ -219,12 +305,84 @@ void SendRun::stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& 
                    .arg(outcome.total));
 }
 
+MessageBody SendRun::compose(TWireMessage& message, const MailerInput& input, bool writeMessageFile) const
+{
+    const MailerSettings& settings = input.settings;
+    MessageBody body = input.body;
+    body.append(signature_);
+
+    message.Attachments.Clear();
+    message.CCList.clear();
+    message.BCCList.clear();
+    message.SetFrom(utf8(settings.sender));
+    message.SetOrganization(utf8(settings.organisation));
+    message.SetSubject(utf8(input.subject));
+    message.Text = byteLines(body.lines());
+
+    if (!input.attachments.isEmpty()) {
+        for (const QString& path : input.attachments)
+            message.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
+    } else {
+        const QString path = input.programFolder + QLatin1String(MessageFileName);
+        if (writeMessageFile) {
+            // Sent only once it is on disk whole: a full disk must not send
+            // an empty or cut attachment.
+            const QByteArray bytes = messageFileBytes(body);
+            ReplacingFile file(path);
+            if (!file.open() || file.device().write(bytes) != bytes.size() || !file.commit())
+                throw SendFailure(writeFailureText(path, file.errorString()));
+        }
+        message.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
+    }
+    return body;
+}
+
+QByteArray SendRun::messageFileBytes(const MessageBody& body)
+{
+    QString text = body.typedText();
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    return text.toUtf8();
+}
+
+QString SendRun::preview(const MailerInput& input)
+{
+    const MailerSettings& s = input.settings;
+    signature_.clear();
+    if (s.useSignature && QFileInfo(s.signatureFile).isFile())
+        signature_ = readTextFileLines(s.signatureFile);
+    TWireMessage message;
+    TWireSMTP smtp;
+    configureTransport(message, smtp);
+    smtp.XProgram = smtp_.XProgram;
+    const MessageBody body = compose(message, input, false);
+    const QStringList customers = addressFileCustomers(s.addressFile);
+    message.Too = {utf8(customers.isEmpty() ? s.sender : customers.first())};
+    // The headers exactly as they go out; the text as typed; the attachments
+    // by name and size rather than as their encoded lines.
+    TLineList headers;
+    try {
+        smtp.PrepareAsSent(message);
+        message.WriteHeaders(headers);
+    } catch (const std::exception& error) {
+        throw SendFailure(QString::fromUtf8(error.what()));
+    }
+    QStringList lines;
+    for (const std::string& line : headers.Lines)
+        lines << QString::fromStdString(line);
+    lines << body.lines() << QString() << QStringLiteral("Attachments:");
+    for (const TAttachment& attachment : message.Attachments) {
+        const QString path = QString::fromStdString(attachment.FileName);
+        const qint64 size = input.attachments.isEmpty() ? messageFileBytes(body).size() : QFileInfo(path).size();
+        lines << QStringLiteral("  %1 (%2 bytes)").arg(QString::fromStdString(attachment.StoredName)).arg(size);
+    }
+    return lines.join(u'\n');
+}
+
 SendOutcome SendRun::send(const MailerInput& input)
 {
     SendOutcome outcome;
     const MailerSettings& settings = input.settings;
-    MessageBody body = input.body;
-    body.append(signature_);
 
     const ServerAddress server = parseServerAddress(settings.server, settings.security);
     if (!server.problem.isEmpty())
@@ -233,46 +391,45 @@ SendOutcome SendRun::send(const MailerInput& input)
     smtp_.Port = server.port;
     configureConnection(smtp_, settings, input.password);
     encryptionNoted_ = false;
+    dryRunCount_ = 0;
+    const MessageBody body = compose(message_, input, true);
 
-    message_.Attachments.Clear();
-    message_.CCList.clear();
-    message_.BCCList.clear();
-    message_.SetFrom(utf8(settings.sender));
-    message_.SetOrganization(utf8(settings.organisation));
-    message_.SetSubject(utf8(input.subject));
-    message_.Text = byteLines(body.lines());
-
-    if (!input.attachments.isEmpty()) {
-        for (const QString& path : input.attachments)
-            message_.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
-    } else {
-        const QString path = input.programFolder + QLatin1String(MessageFileName);
-        QString text = body.typedText();
-        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-        // Sent only once it is on disk whole: a full disk must not send an
-        // empty or cut attachment.
-        const QByteArray bytes = text.toUtf8();
-        ReplacingFile file(path);
-        if (!file.open() || file.device().write(bytes) != bytes.size() || !file.commit())
-            throw SendFailure(writeFailureText(path, file.errorString()));
-        message_.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
-    }
-
-    // Count the customers first so the progress can say "of how many".
-    const QStringList lines = readTextFileLines(settings.addressFile);
-    QStringList customers;
-    for (const QString& line : lines) {
-        const QString address = customerAddress(line);
-        if (!address.isEmpty())
+    // Count the customers first so the progress can say "of how many"; a
+    // resumed run leaves out every one an earlier run has done.
+    const SendJournal::State earlier = resume_ ? SendJournal::read(journalPath(input)) : SendJournal::State();
+    QStringList customers, unknownBefore;
+    for (const QString& address : addressFileCustomers(settings.addressFile)) {
+        if (!earlier.done(address))
             customers << address;
+        else if (earlier.results.value(address) == CustomerResult::Accepted)
+            ++outcome.alreadySent;
+        else if (earlier.results.value(address) == CustomerResult::Unknown)
+            unknownBefore << address;
     }
+    outcome.resumed = resume_;
     outcome.total = int(customers.size());
 
+    // A dry run sends nothing, so it has nothing to journal or log.
+    const bool dryRun = !dryRunFolder_.isEmpty();
+    SendJournal journal;
+    if (!dryRun)
+        journal.open(journalPath(input), resume_, settings.addressFile, input.subject);
     RunLog log;
-    if (settings.wantLog) {
+    if (dryRun)
+        showStatus(QStringLiteral("Dry run: writing each message to %1, sending nothing")
+                       .arg(QDir::toNativeSeparators(dryRunFolder_)));
+    else if (settings.wantLog) {
         log.open(QLatin1String(LogFileName));
-        log.writeHeader(settings.addressFile, input.subject, body.lines());
+        QStringList notes;
+        if (resume_) {
+            notes << QStringLiteral("*** Resumed: %1 already sent, sending to the remaining %2")
+                         .arg(outcome.alreadySent)
+                         .arg(outcome.total);
+            if (!unknownBefore.isEmpty())
+                notes << QStringLiteral("*** Not known whether sent, not sent again: ") +
+                        unknownBefore.join(QStringLiteral(", "));
+        }
+        log.writeHeader(settings.addressFile, input.subject, body.lines(), notes);
     }
     if (progress_)
         progress_(0, outcome.total);
@@ -287,7 +444,9 @@ SendOutcome SendRun::send(const MailerInput& input)
         }
         log.writeLine(address);
         showStatus(SendingText + address);
+        journal.begin(address);
         const Attempt a = attempt(smtp_, message_, address);
+        journal.record(address, a.result);
         noteEncryption(log);
         switch (a.result) {
         case CustomerResult::Accepted:
@@ -323,7 +482,7 @@ SendOutcome SendRun::send(const MailerInput& input)
 
     if (settings.copyToSelf && stopRequested_) {
         outcome.copyProblem = QStringLiteral("stopped by the user");
-    } else if (settings.copyToSelf) {
+    } else if (settings.copyToSelf && !earlier.copySent) {
         showStatus(SendingText + settings.sender);
         const Attempt a = attempt(smtp_, message_, settings.sender);
         noteEncryption(log);
@@ -333,7 +492,10 @@ SendOutcome SendRun::send(const MailerInput& input)
         }
         if (a.result != CustomerResult::Accepted)
             outcome.copyProblem = a.text;
+        else
+            journal.recordCopy();
     }
+    journal.finish();
     const QStringList summary = outcome.summary();
     if (!outcome.allSent())
         for (const QString& line : summary)
@@ -341,7 +503,7 @@ SendOutcome SendRun::send(const MailerInput& input)
     log.close();
     for (const QString& line : summary)
         showStatus(line);
-    if (input.settingsChanged) {
+    if (input.settingsChanged && !dryRun) {
         try {
             settings.save(input.settingsPath);
         } catch (const std::exception& error) {

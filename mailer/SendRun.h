@@ -14,6 +14,7 @@ namespace og {
 class TWireMessage;
 class TWireSMTP;
 class RunLog;
+class SendJournal;
 
 // A failure of the run after the checks: the message is shown to the vendor
 // as it stands (the transport's and the file system's own texts).
@@ -43,6 +44,8 @@ struct SendOutcome {
     QStringList notSent;  // refused, or not sent because the connection broke
     QStringList unknown;  // the connection broke after their data had gone
     QString copyProblem;  // why the copy to the sender did not go, if it did not
+    bool resumed = false; // went on from an earlier run that did not finish
+    int alreadySent = 0;  // when resumed: customers accepted by earlier runs
 
     bool allSent() const { return notSent.isEmpty() && unknown.isEmpty() && copyProblem.isEmpty(); }
     // "Message sent to N customers", then, when some were not, "K not sent: "
@@ -66,6 +69,10 @@ QStringList readTextFileLines(const QString& path);
 // not a customer (no "@").
 QString customerAddress(const QString& line);
 
+// The customers of an address file, in its order. Throws SendFailure when
+// it cannot be read.
+QStringList addressFileCustomers(const QString& path);
+
 // The message object and SMTP client set up as the program's data module
 // holds them: plain-text body, nothing decoded or extracted, port 25.
 void configureTransport(TWireMessage& message, TWireSMTP& smtp);
@@ -73,6 +80,20 @@ void configureTransport(TWireMessage& message, TWireSMTP& smtp);
 // Security, trust, client name, time-out and login from the settings, with
 // the password entered for this run.
 void configureConnection(TWireSMTP& smtp, const MailerSettings& settings, const QString& password);
+
+// What the journal of an earlier run of the same message to the same
+// address file says (see SendJournal.h).
+struct ResumeState {
+    QString journal;         // the journal's path
+    bool unfinished = false; // an earlier run did not finish and sent some: resume it?
+    bool finished = false;   // an earlier run went to its end: nothing is left
+    int alreadySent = 0;     // customers of the address file accepted before
+    int remaining = 0;       // customers a resumed run would send to
+    QStringList unknown;     // not known whether sent: not sent again on resume
+
+    // "Resume: N already sent, send to the remaining K?" and the unknown ones.
+    QString question() const;
+};
 
 // One notification run over the transport. The window and the command line
 // both drive it: first prepare() (on the caller's thread), then send() with
@@ -92,6 +113,23 @@ public:
     // Returns the signature's lines (none without a signature), which send()
     // appends to the body.
     QStringList prepare(const MailerInput& input);
+
+    // After prepare(): what an earlier run of this message to this address
+    // file left. Throws SendFailure when the address file cannot be read.
+    ResumeState resumeState(const MailerInput& input) const;
+    // Whether send() goes on from that run (skipping every customer already
+    // done and the copy when it went) or starts over. Starting over is the
+    // default.
+    void setResume(bool resume) { resume_ = resume; }
+
+    // Instead of sending, writes each message (and the copy) into folder as
+    // a .eml file, exactly as it would go out; no log, journal or settings.
+    void setDryRun(const QString& folder) { dryRunFolder_ = folder; }
+
+    // The first customer's message as it would be sent: its headers, its
+    // text, and its attachments by name and size. Reads the signature; saves
+    // and sends nothing. Throws SendFailure.
+    QString preview(const MailerInput& input);
 
     // Builds the message (the body with the signature), writes message.txt
     // and the log, and sends one message per customer, then the copy to the
@@ -117,6 +155,10 @@ private:
     Attempt attempt(TWireSMTP& smtp, TWireMessage& message, const QString& address);
     void noteEncryption(RunLog& log);
     void stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log);
+    QString journalPath(const MailerInput& input) const;
+    MessageBody compose(TWireMessage& message, const MailerInput& input, bool writeMessageFile) const;
+    static QByteArray messageFileBytes(const MessageBody& body);
+    void writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address);
 
     TWireMessage& message_;
     TWireSMTP& smtp_;
@@ -125,6 +167,9 @@ private:
     std::atomic<bool> stopRequested_ {false};
     QStringList signature_;
     bool encryptionNoted_ = false;
+    bool resume_ = false;
+    QString dryRunFolder_;
+    int dryRunCount_ = 0;
 };
 
 } // namespace og

@@ -252,15 +252,33 @@ void TWireSMTP::CheckEnvelopeReply(int expected, int indent, const std::string& 
     throw EWireResponseError(LastReply);
 }
 
-void TWireSMTP::Send(TWireMessage& message)
+std::string TWireSMTP::CheckOutgoing(TWireMessage& message)
 {
     // Refused before anything is changed or sent.
     message.CheckHeaderValues();
-    const std::string sender = RequireAddress(message.From(), "From");
+    std::string sender = RequireAddress(message.From(), "From");
     if (message.Too.empty())
         throw Exception("TO not specified.");
     if (TrimControl(message.Subject()).empty())
         message.SetSubject("None");
+    return sender;
+}
+
+void TWireSMTP::PrepareAsSent(TWireMessage& message)
+{
+    CheckOutgoing(message);
+    message.PrepareToSend(XProgram);
+}
+
+void TWireSMTP::WriteAsSent(TWireMessage& message, TLineSink& sink)
+{
+    PrepareAsSent(message);
+    message.WriteTo(sink);
+}
+
+void TWireSMTP::Send(TWireMessage& message)
+{
+    const std::string sender = CheckOutgoing(message);
     DoStatus("  Sending Message: " + message.Subject());
 
     const bool wasConnected = Connected();

@@ -66,6 +66,13 @@ public:
     // raises EWireRecipientRefused with its reply.
     void Send(TWireMessage& message) override;
 
+    // The message exactly as Send puts it on the wire (the same checks and
+    // prepared headers, dots not doubled), onto a sink such as a .eml file;
+    // nothing is sent.
+    void WriteAsSent(TWireMessage& message, TLineSink& sink);
+    // Its checks and headers alone, for a preview.
+    void PrepareAsSent(TWireMessage& message);
+
     // How far the last Send got, for a caller that must tell "not sent" from
     // "the server may have it" when it failed: Acceptance means the whole
     // message, its final "." included, had left when the connection broke.
@@ -87,6 +94,7 @@ private:
     void RequireSafeForPassword();
     bool LogsInAtConnect() const { return AuthenticationType == TAuthenticationType::atAny && !UserID.empty(); }
     std::string DefaultClientName();
+    std::string CheckOutgoing(TWireMessage& message);
     void CheckEnvelopeReply(int expected, int indent, const std::string& status, bool recipient);
 
     std::unique_ptr<TTlsChannel> tls_;

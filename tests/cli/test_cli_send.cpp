@@ -10,9 +10,13 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <atomic>
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -260,5 +264,87 @@ TEST_F(SendCommand, BadConnectionValuesAreNamed)
         EXPECT_EQ(o.status, c.status) << c.args.join(' ').toStdString();
         EXPECT_TRUE(o.err.startsWith(c.error)) << o.err.toStdString();
         EXPECT_EQ(o.out, QString()) << "nothing started";
+    }
+}
+
+// A run killed while the third customer's message is with the server, then
+// resumed: the first two are never sent again, the third is listed as not
+// known, the rest and the copy go; a further --resume finds nothing left.
+TEST_F(SendCommand, KilledRunResumesWithoutSendingTwice)
+{
+    ASSERT_TRUE(writeFile(work.filePath("email_Tool.txt"), "a@x.com\nb@x.com\nc@x.com\nd@x.com\ne@x.com\nf@x.com\n"));
+    const QStringList args {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
+        "vendor@example.com", "--dir", program.path()};
+    std::atomic<qint64> pid {0};
+    {
+        og::test::ScriptedSmtpServer server;
+        server.OnData([&](int n) {
+            if (n == 3)
+                ::kill(pid_t(pid.load()), SIGKILL);
+        });
+        QProcess p;
+        p.setWorkingDirectory(work.path());
+        p.start(QStringLiteral(OG_CLI),
+            QStringList {"send"} + args + QStringList {"--server", QString::fromStdString(server.Address())});
+        ASSERT_TRUE(p.waitForStarted(10000));
+        pid = p.processId();
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+    }
+    og::test::ScriptedSmtpServer server;
+    const QStringList again = args + QStringList {"--server", QString::fromStdString(server.Address())};
+    Outcome o = run(again);
+    EXPECT_EQ(o.status, 1) << "an unfinished run is neither repeated nor resumed unasked";
+    EXPECT_TRUE(o.err.startsWith("Resume: 2 already sent, send to the remaining 3?")) << o.err.toStdString();
+    o = run(again + QStringList {"--resume"});
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_TRUE(o.out.contains("Resuming: 2 already sent, sending to the remaining 3\n"
+                               "Not known whether sent, not sent again: c@x.com\n"))
+        << o.out.toStdString();
+    o = run(again + QStringList {"--resume"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(o.out.startsWith("Preparing to send messages...\nNothing left to send")) << o.out.toStdString();
+    server.Stop();
+    EXPECT_EQ(server.Delivered(), (std::vector<std::string> {"d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}));
+    EXPECT_TRUE(QString::fromUtf8(readFile(work.filePath("log.txt"))).contains("*** Resumed: 2 already sent"));
+}
+
+TEST_F(SendCommand, DryRunWritesEachMessageAsTheServerReceivesIt)
+{
+    og::test::ScriptedSmtpServer server;
+    const QStringList args {"email_Tool.txt", "--subject", "Grüße", "--body-file", "body.txt", "--from",
+        "vendor@example.com", "--server", QString::fromStdString(server.Address()), "--dir", program.path()};
+    const QString out = work.filePath("out");
+    Outcome o = run(args + QStringList {"--dry-run", "out"});
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.out,
+        "Preparing to send messages...\nDry run: writing each message to " + out +
+            ", sending nothing\nSending to alice@example.com\nSending to bob@example.org\n"
+            "Sending to vendor@example.com\nMessage sent to 2 customers\n");
+    EXPECT_EQ(server.Accepted(), 0);
+    EXPECT_FALSE(QFile::exists(work.filePath("log.txt")));
+    const QStringList files = QDir(out).entryList({"*.eml"}, QDir::Files, QDir::Name);
+    EXPECT_EQ(
+        files, (QStringList {"0001-alice@example.com.eml", "0002-bob@example.org.eml", "0003-vendor@example.com.eml"}));
+
+    o = run(args);
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    server.Stop();
+    const std::vector<std::string> wire = server.Messages();
+    ASSERT_EQ(wire.size(), std::size_t(files.size()));
+    // Date and Message-ID are made per message; dots doubled on the wire only.
+    auto comparable = [](QString text) {
+        static const QRegularExpression perMessage(
+            "^(Date|Message-ID): [^\r]*\r\n", QRegularExpression::MultilineOption);
+        static const QRegularExpression doubled("^\\.\\.", QRegularExpression::MultilineOption);
+        return text.replace(perMessage, QString()).replace(doubled, ".");
+    };
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = QDir(out).filePath(files[i]);
+        EXPECT_EQ(comparable(QString::fromUtf8(readFile(path))), comparable(QString::fromStdString(wire[i])))
+            << files[i].toStdString();
+        const QJsonObject parsed = og::test::MailSink::parseFile(path);
+        EXPECT_EQ(parsed["defects"].toArray().size(), 0) << files[i].toStdString();
+        EXPECT_EQ(parsed["root"].toObject()["parts"].toArray().size(), 2);
     }
 }

@@ -16,6 +16,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QThread>
@@ -489,6 +490,48 @@ TEST_F(SendRunTest, StopClosesTheConnectionUnderWayAtOnce)
         EXPECT_EQ(server.Accepted(), 2) << "nothing after the stop";
         EXPECT_EQ(ProfileFile::readString(in.settingsPath, "user", "email", {}), QString());
     }
+}
+
+TEST_F(SendRunTest, ResumeAfterAStopSendsOnlyTheRemainingThenNothingIsLeft)
+{
+    ASSERT_TRUE(writeFile(addressFile_, "a@x.com\nb@x.com\nc@x.com\nd@x.com\ne@x.com\nf@x.com\n"));
+    og::test::ScriptedSmtpServer server;
+    MailerInput in = input(QString::fromStdString(server.Address()));
+    SendRun run(message_, smtp_);
+    run.setStatusHandler([&](const QString& s) {
+        if (s == QStringLiteral("Sending to d@x.com"))
+            run.requestStop(); // d's connection never gets going
+    });
+    run.prepare(in);
+    EXPECT_FALSE(run.resumeState(in).unfinished) << "no earlier run";
+    EXPECT_TRUE(run.send(in).stopped);
+
+    SendRun again(message_, smtp_);
+    again.prepare(in);
+    const ResumeState state = again.resumeState(in);
+    EXPECT_TRUE(state.unfinished);
+    EXPECT_EQ(state.question(), QStringLiteral("Resume: 3 already sent, send to the remaining 3?"));
+    EXPECT_TRUE(QFileInfo(state.journal).fileName().startsWith(QStringLiteral("journal_email_Widget_")));
+    again.setResume(true);
+    const SendOutcome outcome = again.send(in);
+    EXPECT_TRUE(outcome.resumed);
+    EXPECT_EQ(outcome.alreadySent, 3);
+    EXPECT_EQ(outcome.sent, 3);
+    server.Stop();
+    EXPECT_EQ(server.Delivered(),
+        (std::vector<std::string> {
+            "a@x.com", "b@x.com", "c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}));
+    const QStringList log = logLines();
+    const qsizetype resumedHeader =
+        log.lastIndexOf(QStringLiteral("*** Resumed: 3 already sent, sending to the remaining 3"));
+    EXPECT_GT(resumedHeader, 0);
+    EXPECT_EQ(log.mid(log.size() - 4), (QStringList {"d@x.com", "e@x.com", "f@x.com", ""}));
+
+    const ResumeState after = again.resumeState(in);
+    EXPECT_FALSE(after.unfinished);
+    EXPECT_TRUE(after.finished) << "the journal of a finished run leaves nothing to resume";
+    in.subject = QStringLiteral("Another message");
+    EXPECT_FALSE(again.resumeState(in).finished) << "one journal per message";
 }
 
 TEST_F(SendRunTest, SignatureIsReadOnlyWhenSwitchedOnAndPresent)

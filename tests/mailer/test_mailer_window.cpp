@@ -482,6 +482,65 @@ private slots:
         QVERIFY(logLines().contains(
             QStringLiteral("*** stopped by the user before b@example.com (0 of 3 customers sent)")));
         QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QString());
+
+        // Sending the same again offers to resume; Cancel sends nothing, Yes
+        // leaves out a, whose fate is not known.
+        platform_->queueAnswer(Platform::Answer::Cancel);
+        control<QPushButton>("BitBtn1")->click();
+        QVERIFY(!form_->isSending());
+        platform_->queueAnswer(Platform::Answer::Yes);
+        send();
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Ask).last(),
+            QStringLiteral("Resume: 0 already sent, send to the remaining 2?\rNot known whether sent (the connection "
+                           "broke after the message had gone; not sent again): a@example.com\r\rYes: resume. No: "
+                           "start over, sending to every customer again."));
+        QCOMPARE(server.Delivered(),
+            (std::vector<std::string> {"a@example.com", "b@example.com", "c@example.com", "vendor@example.com"}));
+        QVERIFY(!form_->isVisible());
+    }
+
+    void previewShowsTheFirstCustomersMessageAndSendsNothing()
+    {
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "no customer\r\na@example.com , 1001\r\nb@example.com\r\n"));
+        showForm();
+        fill(QStringLiteral("mail.example.com"), addressFile);
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Hello\n.dot"));
+        control<QPushButton>("PreviewButton")->click();
+        auto* view = form_->findChild<QPlainTextEdit*>(QStringLiteral("PreviewText"));
+        QVERIFY2(platform_->texts(ScriptedPlatform::Call::Error).isEmpty(),
+            qPrintable(platform_->texts(ScriptedPlatform::Call::Error).join(" ")));
+        QVERIFY(view);
+        QVERIFY(view->isVisible());
+        const QStringList lines = view->toPlainText().split(u'\n');
+        QVERIFY(lines.contains(QStringLiteral("To: a@example.com")));
+        QVERIFY(lines.contains(QStringLiteral("Subject: Version 2 is out")));
+        QVERIFY(lines.contains(QStringLiteral("From: vendor@example.com")));
+        QCOMPARE(lines.mid(lines.size() - 5),
+            (QStringList {"Hello", ".dot", "", "Attachments:", "  message.txt (11 bytes)"}));
+        QVERIFY(!QFile::exists(folder_ + "message.txt"));
+        QVERIFY(!QFile::exists(folder_ + "log.txt"));
+        QVERIFY(form_->isVisible());
+    }
+
+    void closingDuringARunAsksThenStops()
+    {
+        og::test::SmtpAnswers silent;
+        silent.silentFrom = 0; // never greets
+        og::test::ScriptedSmtpServer server(silent);
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "a@example.com\r\n"));
+        showForm();
+        fill(QString::fromStdString(server.Address()), addressFile);
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
+        control<QPushButton>("BitBtn1")->click();
+        QVERIFY(form_->isSending());
+        platform_->queueConfirm(true);
+        form_->close();
+        QVERIFY(form_->waitForRunEnd(5000)); // not the server's time-out
+        QVERIFY(!form_->isVisible());
+        QVERIFY(logLines().contains(
+            QStringLiteral("*** stopped by the user before a@example.com (0 of 1 customers sent)")));
     }
 
     void attachmentsAreAddedAndRemoved()

@@ -103,8 +103,13 @@ QByteArray MailSink::raw(int i) const
 
 QJsonObject MailSink::parsed(int i) const
 {
+    return parseFile(stored(i, "eml"));
+}
+
+QJsonObject MailSink::parseFile(const QString& path)
+{
     QProcess parser;
-    parser.start(Python, {supportScript("smtp_parse.py"), stored(i, "eml")});
+    parser.start(Python, {supportScript("smtp_parse.py"), path});
     if (!parser.waitForFinished(15000)) {
         parser.kill();
         parser.waitForFinished(2000);

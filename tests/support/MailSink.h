@@ -32,6 +32,8 @@ public:
     // The message parsed with Python's email package: headers, defects and
     // the tree of parts, each with its size and SHA-256 (smtp_parse.py).
     QJsonObject parsed(int i) const;
+    // The same for any message file (.eml).
+    static QJsonObject parseFile(const QString& path);
     QByteArray raw(int i) const;
 
 private:

@@ -1,0 +1,150 @@
+#include "mailer/SendJournal.h"
+
+#include "common/ReplacingFile.h"
+#include "mailer/RunLog.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace og {
+
+namespace {
+
+// The words of the journal's lines: "<word> <address>".
+const QString BegunWord = QStringLiteral("begun");
+const QString CopyWord = QStringLiteral("copy-accepted");
+const QString FinishedWord = QStringLiteral("finished");
+
+QString resultWord(CustomerResult result)
+{
+    switch (result) {
+    case CustomerResult::Accepted:
+        return QStringLiteral("accepted");
+    case CustomerResult::Refused:
+        return QStringLiteral("refused");
+    case CustomerResult::NotSent:
+        return QStringLiteral("not-sent");
+    case CustomerResult::Unknown:
+        break;
+    }
+    return QStringLiteral("unknown");
+}
+
+} // namespace
+
+bool SendJournal::State::done(const QString& address) const
+{
+    const auto found = results.constFind(address);
+    return found != results.cend() && *found != CustomerResult::NotSent;
+}
+
+QString SendJournal::pathFor(const QString& folder, const QString& addressFile, const QString& subject,
+    const QStringList& bodyLines, const QStringList& attachments)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QStringList& part : {QStringList {QFileInfo(addressFile).absoluteFilePath(), subject}, bodyLines,
+             QStringList {QString()}, attachments}) {
+        for (const QString& text : part) {
+            hash.addData(text.toUtf8());
+            hash.addData(QByteArrayView("\n", 1));
+        }
+    }
+    const QString code = QString::fromLatin1(hash.result().toHex().left(8));
+    return QDir(folder).filePath(
+        QStringLiteral("journal_") + QFileInfo(addressFile).completeBaseName() + u'_' + code + QStringLiteral(".txt"));
+}
+
+SendJournal::State SendJournal::read(const QString& path)
+{
+    State state;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return state;
+    static const QHash<QString, CustomerResult> results {
+        {resultWord(CustomerResult::Accepted), CustomerResult::Accepted},
+        {resultWord(CustomerResult::Refused), CustomerResult::Refused},
+        {resultWord(CustomerResult::NotSent), CustomerResult::NotSent},
+        {resultWord(CustomerResult::Unknown), CustomerResult::Unknown}, {BegunWord, CustomerResult::Unknown}};
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        const qsizetype blank = line.indexOf(u' ');
+        const QString word = blank < 0 ? line : line.left(blank);
+        const QString address = blank < 0 ? QString() : line.mid(blank + 1);
+        if (word == FinishedWord) {
+            state.finished = true;
+        } else if (word == CopyWord) {
+            state.copySent = true;
+        } else if (const auto found = results.constFind(word); found != results.cend() && !address.isEmpty()) {
+            state.results.insert(address, *found);
+            state.exists = true;
+        }
+    }
+    return state;
+}
+
+void SendJournal::open(const QString& path, bool resume, const QString& addressFile, const QString& subject)
+{
+    close();
+    path_ = path;
+    file_.setFileName(path);
+    const QIODevice::OpenMode mode =
+        QIODevice::WriteOnly | QIODevice::Unbuffered | (resume ? QIODevice::Append : QIODevice::Truncate);
+    if (!file_.open(mode))
+        throw SendFailure(writeFailureText(path, file_.errorString()));
+    write(QStringLiteral("# ") + RunLog::timestamp() + (resume ? QStringLiteral(" resumed") : QStringLiteral(" run")) +
+            QStringLiteral(" of \"") + subject + QStringLiteral("\" to ") + addressFile,
+        false);
+}
+
+void SendJournal::close()
+{
+    if (file_.isOpen())
+        file_.close();
+}
+
+void SendJournal::begin(const QString& address)
+{
+    write(BegunWord + u' ' + address, false);
+}
+
+void SendJournal::record(const QString& address, CustomerResult result)
+{
+    write(resultWord(result) + u' ' + address, true);
+}
+
+void SendJournal::recordCopy()
+{
+    write(CopyWord, true);
+}
+
+void SendJournal::finish()
+{
+    write(FinishedWord, true);
+}
+
+void SendJournal::write(const QString& line, bool durable)
+{
+    if (!file_.isOpen())
+        return;
+    const QByteArray bytes = line.toUtf8() + "\n";
+    QString reason;
+    // Straight to the system, and to the disk once a customer's fate is
+    // known: neither a killed program nor a lost machine may forget it.
+    bool written = writeFully(file_.handle(), bytes.constData(), bytes.size(), &reason);
+    if (written && durable && ::fdatasync(file_.handle()) != 0 && errno != EINVAL) {
+        reason = QString::fromLocal8Bit(strerror(errno));
+        written = false;
+    }
+    if (!written) {
+        file_.close();
+        throw SendFailure(writeFailureText(path_, reason));
+    }
+}
+
+} // namespace og
