@@ -4,6 +4,7 @@
 
 #include "common/ProgramFolder.h"
 #include "mail/WireMessage.h"
+#include "mailer/MailerSettings.h"
 #include "mailer/SendRun.h"
 #include "net/SMTPWire.h"
 
@@ -67,6 +68,10 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
     parser.flag(QStringLiteral("--no-verify"), &out->noVerify);
     parser.value(QStringLiteral("--helo"), &out->helo, &out->haveHelo);
     parser.value(QStringLiteral("--timeout"), &timeout, &haveTimeout);
+    QString rate, connections;
+    bool haveRate = false, haveConnections = false;
+    parser.value(QStringLiteral("--rate"), &rate, &haveRate);
+    parser.value(QStringLiteral("--connections"), &connections, &haveConnections);
     bool haveDryRun = false;
     parser.value(QStringLiteral("--dry-run"), &out->dryRunDir, &haveDryRun);
     parser.flag(QStringLiteral("--resume"), &out->resume);
@@ -100,7 +105,21 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
         *error = QStringLiteral("--tls-fingerprint must be a SHA-256: 64 hexadecimal digits, colons allowed");
         return false;
     }
-    if (haveDryRun && out->dryRunDir.isEmpty())
+    auto number = [](const QString& text, int low, int high, std::optional<int>* into) {
+        bool ok = false;
+        const int n = text.toInt(&ok);
+        if (ok && n >= low && n <= high)
+            *into = n;
+        return ok && n >= low && n <= high;
+    };
+    if (haveRate && !number(rate, 0, 60000, &out->rate))
+        *error = QStringLiteral("--rate must be a number of messages per minute from 0 (no limit) to 60000, not \"%1\"")
+                     .arg(rate);
+    else if (haveConnections && !number(connections, 1, MailerSettings::MaxConnections, &out->connections))
+        *error = QStringLiteral("--connections must be a number from 1 to %1, not \"%2\"")
+                     .arg(MailerSettings::MaxConnections)
+                     .arg(connections);
+    else if (haveDryRun && out->dryRunDir.isEmpty())
         *error = QStringLiteral("--dry-run needs a folder");
     else if (out->resume && out->startOver)
         *error = QStringLiteral("--resume and --start-over exclude each other");
@@ -127,7 +146,7 @@ QString sendUsage()
                           "           [--no-copy] [--no-log] [--dir DIR] [--security auto|starttls|tls|none]\n"
                           "           [--user NAME] [--password-file FILE] [--ca-file FILE]\n"
                           "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n"
-                          "           [--resume | --start-over] [--dry-run DIR]\n");
+                          "           [--resume | --start-over] [--dry-run DIR] [--rate N] [--connections N]\n");
 }
 
 } // namespace
@@ -174,6 +193,9 @@ QString sendHelpText()
                        "  --dry-run DIR       send nothing: write every message (and the copy) into\n"
                        "                      DIR as a .eml file, exactly as it would go out, and\n"
                        "                      print what the run would print. No log or journal.\n"
+                       "  --rate N            send at most N messages a minute (0: no limit).\n"
+                       "  --connections N     send over N connections at once (1 to 8); the log\n"
+                       "                      still lists the customers in the file's order.\n"
                        "\n"
                        "Status lines go to standard output, ending with \"Message sent to N\n"
                        "customers\" and, when some were not sent, how many and which. A customer\n"
@@ -256,6 +278,10 @@ ExitStatus run(const QStringList& arguments)
         s.clientName = args.helo;
     if (args.timeout)
         s.timeoutSeconds = *args.timeout;
+    if (args.rate)
+        s.ratePerMinute = *args.rate;
+    if (args.connections)
+        s.connections = *args.connections;
     s.copyToSelf = s.copyToSelf && !args.noCopy;
     s.wantLog = s.wantLog && !args.noLog;
     input.subject = args.subject;

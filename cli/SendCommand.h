@@ -12,7 +12,7 @@ namespace og::cli {
 //     [--no-copy] [--no-log] [--dir DIR] [--security auto|starttls|tls|none]
 //     [--user NAME] [--password-file FILE] [--ca-file FILE] [--tls-fingerprint SHA256]
 //     [--no-verify] [--helo NAME] [--timeout SECONDS] [--resume | --start-over]
-//     [--dry-run DIR]
+//     [--dry-run DIR] [--rate N] [--connections N]
 //
 // The password comes from ORDERGATE_SMTP_PASSWORD or --password-file, never
 // from a value on the command line, where every user of the machine sees it.
@@ -39,7 +39,8 @@ struct SendArguments {
     bool noVerify = false;
     // After a run that did not finish: go on with it, or send to all again.
     bool resume = false, startOver = false;
-    QString dryRunDir; // --dry-run DIR: write .eml files there, send nothing
+    QString dryRunDir;                    // --dry-run DIR: write .eml files there, send nothing
+    std::optional<int> rate, connections; // --rate N, --connections N
     bool help = false;
 };
 

@@ -19,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextBlock>
@@ -274,6 +275,21 @@ void TemailForm::buildControls()
     grid->addWidget(Speller, row, 3);
 
     ++row;
+    grid->addWidget(new QLabel(QStringLiteral("Messages per minute:"), this), row, 0);
+    RateBox = new QSpinBox(this);
+    RateBox->setObjectName(QStringLiteral("RateBox"));
+    RateBox->setRange(0, 6000);
+    RateBox->setSpecialValueText(QStringLiteral("no limit"));
+    RateBox->setToolTip(QStringLiteral("for providers that limit how many messages you may send"));
+    grid->addWidget(RateBox, row, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Connections at once:"), this), row, 2);
+    ConnectionsBox = new QSpinBox(this);
+    ConnectionsBox->setObjectName(QStringLiteral("ConnectionsBox"));
+    ConnectionsBox->setRange(1, MailerSettings::MaxConnections);
+    ConnectionsBox->setToolTip(QStringLiteral("send to this many customers at the same time"));
+    grid->addWidget(ConnectionsBox, row, 3);
+
+    ++row;
     SendProgress = new QProgressBar(this);
     SendProgress->setObjectName(QStringLiteral("SendProgress"));
     SendProgress->setRange(0, 1);
@@ -323,6 +339,8 @@ void TemailForm::buildControls()
     connect(CheckYourself, &QCheckBox::toggled, this, &TemailForm::CheckYourselfClick);
     connect(WantLog, &QCheckBox::toggled, this, &TemailForm::WantLogClick);
     connect(Security, &QComboBox::currentIndexChanged, this, &TemailForm::SecurityChange);
+    connect(RateBox, &QSpinBox::valueChanged, this, [this] { settingsChanged_ = true; });
+    connect(ConnectionsBox, &QSpinBox::valueChanged, this, [this] { settingsChanged_ = true; });
     connect(UserName, &QLineEdit::textChanged, this, &TemailForm::UserNameChange);
     connect(SigCheck, &QCheckBox::toggled, this, &TemailForm::SigCheckClick);
     connect(Button1, &QPushButton::clicked, this, &TemailForm::Button1Click);
@@ -344,7 +362,7 @@ void TemailForm::setTabOrder()
 {
     const QList<QWidget*> order {MyAddress, Organ, MyServer, MySubject, Memo1, MyFile, BitBtn1, Button1, CheckYourself,
         WantLog, BitBtn2, BitBtn3, BitBtn4, BitBtn5, AttBox, AttAdd, AttMinus, Speller, SigCheck, SigFile, SigLoad,
-        SigView, StopButton, Security, UserName, Password, RememberPassword, PreviewButton};
+        SigView, StopButton, Security, UserName, Password, RememberPassword, PreviewButton, RateBox, ConnectionsBox};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }

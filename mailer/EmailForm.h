@@ -16,6 +16,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QStatusBar;
 class QThread;
 
@@ -151,6 +152,8 @@ private:
     QPushButton* BitBtn4 = nullptr;
     QPushButton* BitBtn5 = nullptr;
     QPushButton* PreviewButton = nullptr;
+    QSpinBox* RateBox = nullptr;
+    QSpinBox* ConnectionsBox = nullptr;
     QDialog* previewDialog_ = nullptr;
     QPushButton* StopButton = nullptr;
     QProgressBar* SendProgress = nullptr;

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -74,6 +75,10 @@ void TemailForm::FormActivate()
     if (const int index = Security->findData(int(settings.security)); index != Security->currentIndex())
         Security->setCurrentIndex(index);
     setTextIfChanged(UserName, settings.userName);
+    if (RateBox->value() != settings.ratePerMinute)
+        RateBox->setValue(settings.ratePerMinute);
+    if (ConnectionsBox->value() != settings.connections)
+        ConnectionsBox->setValue(settings.connections);
     loaded_ = settings;
     loadPassword(settings);
 }
@@ -152,6 +157,8 @@ MailerSettings TemailForm::settingsFromControls() const
     s.wantLog = WantLog->isChecked();
     s.security = MailerSettings::Security(Security->currentData().toInt());
     s.userName = UserName->text().trimmed();
+    s.ratePerMinute = RateBox->value();
+    s.connections = ConnectionsBox->value();
     return s;
 }
 
@@ -301,7 +308,7 @@ void TemailForm::setRunning(bool running)
     sending_ = running;
     const QList<QWidget*> controls {MyFile, Button1, BitBtn2, MyAddress, Organ, MyServer, AttBox, AttAdd, AttMinus,
         MySubject, Memo1, SigCheck, CheckYourself, WantLog, BitBtn1, PreviewButton, BitBtn3, Speller, BitBtn4, BitBtn5,
-        Security, UserName, Password, RememberPassword};
+        Security, UserName, Password, RememberPassword, RateBox, ConnectionsBox};
     for (QWidget* control : controls)
         control->setEnabled(!running);
     RememberPassword->setEnabled(!running && password_.keyringAvailable());

@@ -40,6 +40,8 @@ const Key kKeys[] = {
     {"options", "audit", &MailerSettings::copyToSelf, false},
     {"options", "sigfile", &MailerSettings::useSignature, false},
     {"options", "signame", &MailerSettings::signatureFile, false},
+    {"options", "rate", &MailerSettings::ratePerMinute, true},
+    {"options", "connections", &MailerSettings::connections, true},
 };
 const Key kAddressFileKey = {"options", "efile", &MailerSettings::addressFile, false};
 

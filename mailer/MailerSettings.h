@@ -35,6 +35,12 @@ struct MailerSettings {
     bool noVerify = false;                   // [user] nocheck: check no certificate
     bool allowPlainPassword = false;         // [user] plainpassword: with None only
 
+    // How fast a run sends: at most this many messages a minute (0: no
+    // limit), over this many connections at once (1 to MaxConnections).
+    int ratePerMinute = 0; // [options] rate
+    int connections = 1;   // [options] connections
+    static constexpr int MaxConnections = 8;
+
     bool operator==(const MailerSettings&) const = default;
 
     // Reads the keys of an existing file over these values: a key that is

@@ -130,6 +130,7 @@ void SendJournal::finish()
 
 void SendJournal::write(const QString& line, bool durable)
 {
+    std::lock_guard lock(mutex_);
     if (!file_.isOpen())
         return;
     const QByteArray bytes = line.toUtf8() + "\n";

@@ -6,6 +6,7 @@
 // code of the message. A line per event, each written through to the disk
 // before the run goes on, so a crash loses at most the customer under way;
 // that customer was marked "begun" first and counts as "not known".
+// Writing may come from several threads.
 
 #include "mailer/SendRun.h"
 
@@ -13,6 +14,8 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+
+#include <mutex>
 
 namespace og {
 
@@ -57,6 +60,7 @@ private:
     void write(const QString& line, bool durable);
     QFile file_;
     QString path_;
+    std::mutex mutex_; // parallel connections write their customers' lines
 };
 
 } // namespace og

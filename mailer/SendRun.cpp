@@ -6,6 +6,7 @@
 #include "common/Trim.h"
 #include "mail/WireMessage.h"
 #include "mailer/AttachmentType.h"
+#include "mailer/ParallelSender.h"
 #include "mailer/RunLog.h"
 #include "mailer/SendJournal.h"
 #include "net/SMTPWire.h"
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <sstream>
 
@@ -131,6 +133,7 @@ SendRun::SendRun(TWireMessage& message, TWireSMTP& smtp)
 
 void SendRun::showStatus(const QString& text)
 {
+    std::lock_guard lock(statusMutex_);
     if (status_)
         status_(text);
 }
@@ -151,11 +154,10 @@ QStringList SendRun::prepare(const MailerInput& input)
     return signature_;
 }
 
-void SendRun::noteEncryption(RunLog& log)
+void SendRun::noteEncryption(RunLog& log, const QString& note)
 {
     // Once a run, from its first connection: how it is encrypted and whether
     // the certificate was checked ("NOT checked" must never go unsaid).
-    const QString note = QString::fromStdString(smtp_.TlsNote());
     if (encryptionNoted_ || note.isEmpty())
         return;
     encryptionNoted_ = true;
@@ -179,8 +181,42 @@ QStringList SendOutcome::summary() const
 
 void SendRun::requestStop()
 {
-    stopRequested_ = true;
+    {
+        std::lock_guard lock(turnMutex_);
+        stopRequested_ = true;
+    }
+    stopSignal_.notify_all();
     smtp_.Abort();
+    std::lock_guard lock(connectionsMutex_);
+    for (TWireSMTP* connection : connections_)
+        connection->Abort();
+}
+
+bool SendRun::waitForTurn()
+{
+    std::unique_lock lock(turnMutex_);
+    if (turnInterval_.count() > 0) {
+        const auto now = std::chrono::steady_clock::now();
+        const auto turn = std::max(now, nextTurn_);
+        nextTurn_ = turn + turnInterval_;
+        stopSignal_.wait_until(lock, turn, [this] { return stopRequested_.load(); });
+    }
+    return !stopRequested_;
+}
+
+std::unique_ptr<TWireSMTP> SendRun::connectionLike(const MailerInput& input) const
+{
+    auto smtp = std::make_unique<TWireSMTP>();
+    TWireMessage unused;
+    configureTransport(unused, *smtp);
+    configureConnection(*smtp, input.settings, input.password);
+    smtp->Host = smtp_.Host;
+    smtp->Port = smtp_.Port;
+    smtp->TlsContext = smtp_.TlsContext;
+    smtp->XProgram = smtp_.XProgram;
+    smtp->UsePipelining = smtp_.UsePipelining;
+    smtp->ConnectTimeout = smtp_.ConnectTimeout;
+    return smtp;
 }
 
 void SendRun::writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address)
@@ -207,6 +243,7 @@ SendRun::Attempt SendRun::attempt(TWireSMTP& smtp, TWireMessage& message, const 
     message.Too.clear();
     message.Too.push_back(utf8(address));
     Attempt a;
+    const auto noteTls = qScopeGuard([&] { a.tlsNote = QString::fromStdString(smtp.TlsNote()); });
     try {
         if (dryRunFolder_.isEmpty())
             smtp.Send(message);
@@ -435,19 +472,66 @@ SendOutcome SendRun::send(const MailerInput& input)
         progress_(0, outcome.total);
 
     smtp_.ResetAbort();
+    {
+        std::lock_guard lock(turnMutex_);
+        turnInterval_ =
+            std::chrono::milliseconds(settings.ratePerMinute > 0 ? 60000 / std::min(settings.ratePerMinute, 60000) : 0);
+        nextTurn_ = std::chrono::steady_clock::now();
+    }
+    // With one connection each customer is logged as their message starts;
+    // with more, as each outcome comes in turn.
+    const int connections = dryRun
+        ? 1
+        : std::clamp(settings.connections, 1, std::min(MailerSettings::MaxConnections, int(customers.size())));
+    if (connections > 1 && !smtp_.TlsContext && settings.security != MailerSettings::Security::None) {
+        try {
+            smtp_.TlsContext = std::make_shared<TTlsContext>(smtp_.Trust);
+        } catch (const std::exception&) {
+            // The first connection reports it.
+        }
+    }
+    std::unique_ptr<ParallelSender> parallel;
+    if (connections > 1)
+        parallel = std::make_unique<ParallelSender>(*this, input, customers, journal, connections);
+    // What a failure or stop leaves: the customers done are in the log; the
+    // connections still under way finish first.
+    auto endParallel = [&] {
+        if (parallel)
+            parallel->finish();
+    };
     int lostInARow = 0;
+    QString firstUnserved; // parallel: where a Stop left the first customer without a message
     for (qsizetype i = 0; i < customers.size(); ++i) {
         const QString& address = customers[i];
-        if (stopRequested_) {
-            stopRun(outcome, address, log);
-            return outcome;
+        Attempt a;
+        if (parallel) {
+            const std::optional<Attempt> done = parallel->outcome(i);
+            if (!done) {
+                endParallel();
+                stopRun(outcome, firstUnserved.isEmpty() ? address : firstUnserved, log);
+                return outcome;
+            }
+            a = *done;
+            if (stopRequested_ && a.result == CustomerResult::NotSent && firstUnserved.isEmpty())
+                firstUnserved = address;
+            log.writeLine(address);
+        } else {
+            if (stopRequested_) {
+                stopRun(outcome, address, log);
+                return outcome;
+            }
+            log.writeLine(address);
+            showStatus(SendingText + address);
+            if (!waitForTurn()) {
+                a.result = CustomerResult::NotSent;
+                a.text = QStringLiteral("stopped by the user");
+            } else {
+                journal.begin(address);
+                a = attempt(smtp_, message_, address);
+                journal.record(address, a.result);
+            }
         }
-        log.writeLine(address);
-        showStatus(SendingText + address);
-        journal.begin(address);
-        const Attempt a = attempt(smtp_, message_, address);
-        journal.record(address, a.result);
-        noteEncryption(log);
+        noteEncryption(log, a.tlsNote);
         switch (a.result) {
         case CustomerResult::Accepted:
             ++outcome.sent;
@@ -465,13 +549,14 @@ SendOutcome SendRun::send(const MailerInput& input)
         }
         lostInARow = a.lost ? lostInARow + 1 : 0;
         if (a.fatal || lostInARow == 2) {
+            endParallel();
             log.writeEnded(address, outcome.sent, outcome.total, lostInARow == 2);
             log.close();
             throw SendFailure(a.text);
         }
         if (progress_)
             progress_(int(i) + 1, outcome.total);
-        if (stopRequested_) {
+        if (stopRequested_ && !parallel) {
             const bool served = a.result != CustomerResult::NotSent;
             if (served && i + 1 == customers.size())
                 break; // nothing was left to stop
@@ -479,13 +564,20 @@ SendOutcome SendRun::send(const MailerInput& input)
             return outcome;
         }
     }
+    endParallel();
+    if (!firstUnserved.isEmpty()) {
+        stopRun(outcome, firstUnserved, log);
+        return outcome;
+    }
 
     if (settings.copyToSelf && stopRequested_) {
         outcome.copyProblem = QStringLiteral("stopped by the user");
     } else if (settings.copyToSelf && !earlier.copySent) {
         showStatus(SendingText + settings.sender);
-        const Attempt a = attempt(smtp_, message_, settings.sender);
-        noteEncryption(log);
+        const Attempt a = waitForTurn()
+            ? attempt(smtp_, message_, settings.sender)
+            : Attempt {CustomerResult::NotSent, QStringLiteral("stopped by the user"), false, false, {}};
+        noteEncryption(log, a.tlsNote);
         if (a.fatal) {
             log.close();
             throw SendFailure(a.text);

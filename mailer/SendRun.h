@@ -6,8 +6,13 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <vector>
 
 namespace og {
 
@@ -151,9 +156,17 @@ private:
         QString text;       // the server's reply or the error
         bool fatal = false; // would fail every later customer too: end the run
         bool lost = false;  // the connection broke
+        QString tlsNote;    // how the connection was encrypted
     };
     Attempt attempt(TWireSMTP& smtp, TWireMessage& message, const QString& address);
-    void noteEncryption(RunLog& log);
+    void noteEncryption(RunLog& log, const QString& note);
+    // Waits for this message's turn under the rate limit; false when Stop
+    // came first.
+    bool waitForTurn();
+    // A client set up as smtp_ is, sharing its TLS sessions: for a further
+    // parallel connection.
+    std::unique_ptr<TWireSMTP> connectionLike(const MailerInput& input) const;
+    friend class ParallelSender;
     void stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log);
     QString journalPath(const MailerInput& input) const;
     MessageBody compose(TWireMessage& message, const MailerInput& input, bool writeMessageFile) const;
@@ -163,8 +176,17 @@ private:
     TWireMessage& message_;
     TWireSMTP& smtp_;
     StatusHandler status_;
+    std::mutex statusMutex_; // parallel connections report too
     ProgressHandler progress_;
     std::atomic<bool> stopRequested_ {false};
+    // The clients of further parallel connections, so Stop reaches them.
+    std::mutex connectionsMutex_;
+    std::vector<TWireSMTP*> connections_;
+    // The rate limit: when the next message may start.
+    std::mutex turnMutex_;
+    std::condition_variable stopSignal_;
+    std::chrono::steady_clock::time_point nextTurn_;
+    std::chrono::milliseconds turnInterval_ {0};
     QStringList signature_;
     bool encryptionNoted_ = false;
     bool resume_ = false;

@@ -170,7 +170,7 @@ TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
     EXPECT_EQ(readFile(fresh),
         QByteArray("[user]\r\nemail=a@b.c\r\ncompany=\r\nserver=mail.example.com\r\nsecurity=Automatic\r\n"
                    "login=\r\nhelo=\r\ntimeout=300\r\ncafile=\r\nfingerprint=\r\nnocheck=0\r\nplainpassword=0\r\n"
-                   "[options]\r\nlog=0\r\naudit=0\r\nsigfile=0\r\nsigname=\r\n"));
+                   "[options]\r\nlog=0\r\naudit=0\r\nsigfile=0\r\nsigname=\r\nrate=0\r\nconnections=1\r\n"));
     s.security = MailerSettings::Security::StartTls;
     s.userName = QStringLiteral("a@b.c");
     s.clientName = QStringLiteral("pc.example.com");
@@ -532,6 +532,63 @@ TEST_F(SendRunTest, ResumeAfterAStopSendsOnlyTheRemainingThenNothingIsLeft)
     EXPECT_TRUE(after.finished) << "the journal of a finished run leaves nothing to resume";
     in.subject = QStringLiteral("Another message");
     EXPECT_FALSE(again.resumeState(in).finished) << "one journal per message";
+}
+
+TEST_F(SendRunTest, FourConnectionsDeliverEachMessageOnceAndLogInFileOrderAtTheRate)
+{
+    og::test::MailSink sink;
+    ASSERT_TRUE(sink.start());
+    QStringList customers;
+    QByteArray file;
+    for (int i = 1; i <= 8; ++i) {
+        customers << QStringLiteral("c%1@example.com").arg(i);
+        file += customers.last().toUtf8() + "\r\n";
+    }
+    ASSERT_TRUE(writeFile(addressFile_, file));
+    MailerInput in = input(sink.server());
+    in.settings.connections = 4;
+    in.settings.ratePerMinute = 600; // one message every 100 ms, over all connections
+    SendRun run(message_, smtp_);
+    run.prepare(in);
+    const auto start = std::chrono::steady_clock::now();
+    const SendOutcome outcome = run.send(in);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800)) << "9 messages at the rate";
+    EXPECT_EQ(outcome.sent, 8);
+    EXPECT_TRUE(outcome.allSent());
+    ASSERT_EQ(sink.waitForMessages(9), 9);
+    QThread::msleep(200);
+    ASSERT_EQ(sink.messageCount(), 9);
+    QStringList received;
+    for (int i = 1; i <= 9; ++i)
+        received << sink.envelope(i)[QStringLiteral("rcpt_tos")].toArray().first().toString();
+    EXPECT_EQ(received.last(), QStringLiteral("vendor@example.com")) << "the copy comes after every customer";
+    received.sort();
+    EXPECT_EQ(received, (customers + QStringList {"vendor@example.com"}));
+    const QStringList log = logLines();
+    EXPECT_EQ(log.mid(log.size() - 9), customers + QStringList {QString()});
+}
+
+TEST_F(SendRunTest, StopEndsEveryParallelConnectionAtOnce)
+{
+    og::test::SmtpAnswers silent;
+    silent.silentFrom = 0;
+    og::test::ScriptedSmtpServer server(silent);
+    MailerInput in = input(QString::fromStdString(server.Address()));
+    in.settings.connections = 3;
+    smtp_.Timeout = 60;
+    SendRun run(message_, smtp_);
+    run.prepare(in);
+    std::thread stopper([&] {
+        QThread::msleep(300);
+        run.requestStop();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const SendOutcome outcome = run.send(in);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "not the 60 s time-out";
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_EQ(outcome.sent, 0);
+    EXPECT_EQ(outcome.nextAddress, QStringLiteral("alice@example.com"));
 }
 
 TEST_F(SendRunTest, SignatureIsReadOnlyWhenSwitchedOnAndPresent)
