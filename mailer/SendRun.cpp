@@ -366,7 +366,7 @@ SendOutcome SendRun::send(const MailerInput& input)
     // with more, as each outcome comes in turn.
     const int connections = dryRun
         ? 1
-        : std::clamp(settings.connections, 1, std::min(MailerSettings::MaxConnections, int(customers.size())));
+        : std::clamp(settings.connections, 1, std::clamp(int(customers.size()), 1, MailerSettings::MaxConnections));
     if (connections > 1 && !smtp_.TlsContext && settings.security != MailerSettings::Security::None) {
         try {
             smtp_.TlsContext = std::make_shared<TTlsContext>(smtp_.Trust);
