@@ -219,25 +219,6 @@ std::unique_ptr<TWireSMTP> SendRun::connectionLike(const MailerInput& input) con
     return smtp;
 }
 
-void SendRun::writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address)
-{
-    // Numbered in sending order, named after the recipient.
-    QString name = address;
-    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9@._+-]"));
-    name.replace(unsafe, QStringLiteral("_"));
-    const QString path =
-        QDir(dryRunFolder_)
-            .filePath(QStringLiteral("%1-%2.eml").arg(++dryRunCount_, 4, 10, QLatin1Char('0')).arg(name));
-    std::ostringstream text;
-    TStreamLineSink sink(text);
-    smtp.WriteAsSent(message, sink);
-    const std::string bytes = text.str();
-    ReplacingFile file(path);
-    if (!file.open() || file.device().write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) ||
-        !file.commit())
-        throw SendFailure(writeFailureText(path, file.errorString()));
-}
-
 SendRun::Attempt SendRun::attempt(TWireSMTP& smtp, TWireMessage& message, const QString& address)
 {
     message.Too.clear();
@@ -273,61 +254,6 @@ SendRun::Attempt SendRun::attempt(TWireSMTP& smtp, TWireMessage& message, const 
         a.fatal = !a.lost;
         return a;
     }
-}
-
-QStringList addressFileCustomers(const QString& path)
-{
-    QStringList customers;
-    for (const QString& line : readTextFileLines(path)) {
-        const QString address = customerAddress(line);
-        if (!address.isEmpty())
-            customers << address;
-    }
-    return customers;
-}
-
-QString ResumeState::question() const
-{
-    QString text = QStringLiteral("Resume: %1 already sent, send to the remaining %2?").arg(alreadySent).arg(remaining);
-    if (!unknown.isEmpty())
-        text += QStringLiteral("\rNot known whether sent (the connection broke after the message had gone; not "
-                               "sent again): ") +
-            unknown.join(QStringLiteral(", "));
-    return text;
-}
-
-QString SendRun::journalPath(const MailerInput& input) const
-{
-    // The same message is the one typed: the window's body already holds the
-    // signature from an earlier Send Now, which this run appends again.
-    QStringList body = input.body.lines();
-    if (!signature_.isEmpty() && body.size() >= signature_.size() &&
-        body.mid(body.size() - signature_.size()) == signature_)
-        body.resize(body.size() - signature_.size());
-    return SendJournal::pathFor(
-        QDir::currentPath(), input.settings.addressFile, input.subject, body, input.attachments);
-}
-
-ResumeState SendRun::resumeState(const MailerInput& input) const
-{
-    ResumeState state;
-    state.journal = journalPath(input);
-    const SendJournal::State earlier = SendJournal::read(state.journal);
-    if (!earlier.exists)
-        return state;
-    state.finished = earlier.finished;
-    for (const QString& address : addressFileCustomers(input.settings.addressFile)) {
-        const CustomerResult result = earlier.results.value(address, CustomerResult::NotSent);
-        if (!earlier.done(address))
-            ++state.remaining;
-        else if (result == CustomerResult::Accepted)
-            ++state.alreadySent;
-        else if (result == CustomerResult::Unknown)
-            state.unknown << address;
-    }
-    // Where nothing went out, starting over is the same as going on.
-    state.unfinished = !earlier.finished && (state.alreadySent > 0 || !state.unknown.isEmpty());
-    return state;
 }
 
 void SendRun::stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log)
@@ -372,48 +298,6 @@ MessageBody SendRun::compose(TWireMessage& message, const MailerInput& input, bo
         message.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
     }
     return body;
-}
-
-QByteArray SendRun::messageFileBytes(const MessageBody& body)
-{
-    QString text = body.typedText();
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-    return text.toUtf8();
-}
-
-QString SendRun::preview(const MailerInput& input)
-{
-    const MailerSettings& s = input.settings;
-    signature_.clear();
-    if (s.useSignature && QFileInfo(s.signatureFile).isFile())
-        signature_ = readTextFileLines(s.signatureFile);
-    TWireMessage message;
-    TWireSMTP smtp;
-    configureTransport(message, smtp);
-    smtp.XProgram = smtp_.XProgram;
-    const MessageBody body = compose(message, input, false);
-    const QStringList customers = addressFileCustomers(s.addressFile);
-    message.Too = {utf8(customers.isEmpty() ? s.sender : customers.first())};
-    // The headers exactly as they go out; the text as typed; the attachments
-    // by name and size rather than as their encoded lines.
-    TLineList headers;
-    try {
-        smtp.PrepareAsSent(message);
-        message.WriteHeaders(headers);
-    } catch (const std::exception& error) {
-        throw SendFailure(QString::fromUtf8(error.what()));
-    }
-    QStringList lines;
-    for (const std::string& line : headers.Lines)
-        lines << QString::fromStdString(line);
-    lines << body.lines() << QString() << QStringLiteral("Attachments:");
-    for (const TAttachment& attachment : message.Attachments) {
-        const QString path = QString::fromStdString(attachment.FileName);
-        const qint64 size = input.attachments.isEmpty() ? messageFileBytes(body).size() : QFileInfo(path).size();
-        lines << QStringLiteral("  %1 (%2 bytes)").arg(QString::fromStdString(attachment.StoredName)).arg(size);
-    }
-    return lines.join(u'\n');
 }
 
 SendOutcome SendRun::send(const MailerInput& input)
@@ -482,7 +366,7 @@ SendOutcome SendRun::send(const MailerInput& input)
     // with more, as each outcome comes in turn.
     const int connections = dryRun
         ? 1
-        : std::clamp(settings.connections, 1, std::min(MailerSettings::MaxConnections, int(customers.size())));
+        : std::clamp(settings.connections, 1, std::clamp(int(customers.size()), 1, MailerSettings::MaxConnections));
     if (connections > 1 && !smtp_.TlsContext && settings.security != MailerSettings::Security::None) {
         try {
             smtp_.TlsContext = std::make_shared<TTlsContext>(smtp_.Trust);

@@ -136,9 +136,12 @@ public:
     // and sends nothing. Throws SendFailure.
     QString preview(const MailerInput& input);
 
-    // Builds the message (the body with the signature), writes message.txt
-    // and the log, and sends one message per customer, then the copy to the
-    // sender. Throws SendFailure.
+    // Builds the message (the body with the signature), writes message.txt,
+    // the journal and the log, and sends one message per customer (over
+    // settings.connections connections, at most settings.ratePerMinute a
+    // minute), then the copy to the sender. A customer refused or lost is
+    // counted and skipped; a failure that would fail every later customer
+    // ends the run with SendFailure.
     SendOutcome send(const MailerInput& input);
 
     // Ends the run at once: the connection under way is closed (its customer

@@ -332,7 +332,7 @@ void TWireSMTP::Send(TWireMessage& message)
         // Once the final "." has left whole, the server may deliver the
         // message even if its answer never arrives.
         SendCommand(".", ".");
-        Flush();
+        FlushBeforeRead(); // as the read would: the last segment of a large body goes at once
         stage_ = TSendStage::Acceptance;
         DoStatus("    Waiting for acceptance");
         AwaitReply(250, 2, "Message accepted");

@@ -24,6 +24,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -201,6 +202,8 @@ private slots:
         ProfileFile::writeBool(ini(), "options", "log", false);
         ProfileFile::writeBool(ini(), "options", "sigfile", true);
         ProfileFile::writeString(ini(), "options", "signame", folder_ + "sig.txt");
+        ProfileFile::writeString(ini(), "options", "rate", "30");
+        ProfileFile::writeString(ini(), "options", "connections", "4");
         control<QLineEdit>("Organ")->setText(QStringLiteral("typed before"));
         control<QLineEdit>("MySubject")->setText(QStringLiteral("kept"));
         showForm();
@@ -213,6 +216,8 @@ private slots:
         QVERIFY(control<QPushButton>("SigLoad")->isEnabled());
         QCOMPARE(control<QLineEdit>("SigFile")->text(), folder_ + "sig.txt");
         QCOMPARE(control<QLineEdit>("MySubject")->text(), QStringLiteral("kept"));
+        QCOMPARE(control<QSpinBox>("RateBox")->value(), 30);
+        QCOMPARE(control<QSpinBox>("ConnectionsBox")->value(), 4);
         QVERIFY(form_->SettingsChanged());
     }
 

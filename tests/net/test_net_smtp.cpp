@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "CountingWinsock.h"
 #include "net/SMTPWire.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
@@ -681,4 +682,15 @@ TEST(SmtpCapabilitiesTest, KeywordsAndParametersFromAnEhloReply)
     EXPECT_EQ(caps.AuthMechanisms(), (std::vector<std::string> {"LOGIN", "PLAIN"}));
     EXPECT_TRUE(caps.HasAuthMechanism("plain"));
     EXPECT_FALSE(caps.HasAuthMechanism("CRAM-MD5"));
+}
+
+TEST_F(SmtpTest, TheLastSegmentOfALargeBodyIsPushedOutBeforeTheWait)
+{
+    auto server = Serve({});
+    msg.Attachments.AddAttachment(WriteFile("large.bin", std::string(200 * 1024, 'x')));
+    CountingWinsock counting;
+    smtp.Send(msg);
+    server->Join();
+    EXPECT_EQ(counting.noDelayOn, 1) << "once, after the data's final dot";
+    EXPECT_EQ(counting.noDelayOff, 1);
 }

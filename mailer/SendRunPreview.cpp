@@ -1,0 +1,78 @@
+// The send run without sending: the preview of the first customer's message
+// and the dry run's message files.
+#include "mailer/SendRun.h"
+
+#include "common/ReplacingFile.h"
+#include "mail/WireMessage.h"
+#include "net/SMTPWire.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <sstream>
+
+namespace og {
+
+void SendRun::writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address)
+{
+    // Numbered in sending order, named after the recipient.
+    QString name = address;
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9@._+-]"));
+    name.replace(unsafe, QStringLiteral("_"));
+    const QString path =
+        QDir(dryRunFolder_)
+            .filePath(QStringLiteral("%1-%2.eml").arg(++dryRunCount_, 4, 10, QLatin1Char('0')).arg(name));
+    std::ostringstream text;
+    TStreamLineSink sink(text);
+    smtp.WriteAsSent(message, sink);
+    const std::string bytes = text.str();
+    ReplacingFile file(path);
+    if (!file.open() || file.device().write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) ||
+        !file.commit())
+        throw SendFailure(writeFailureText(path, file.errorString()));
+}
+
+QByteArray SendRun::messageFileBytes(const MessageBody& body)
+{
+    QString text = body.typedText();
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    return text.toUtf8();
+}
+
+QString SendRun::preview(const MailerInput& input)
+{
+    const MailerSettings& s = input.settings;
+    signature_.clear();
+    if (s.useSignature && QFileInfo(s.signatureFile).isFile())
+        signature_ = readTextFileLines(s.signatureFile);
+    TWireMessage message;
+    TWireSMTP smtp;
+    configureTransport(message, smtp);
+    smtp.XProgram = smtp_.XProgram;
+    const MessageBody body = compose(message, input, false);
+    const QStringList customers = addressFileCustomers(s.addressFile);
+    message.Too = {(customers.isEmpty() ? s.sender : customers.first()).toStdString()};
+    // The headers exactly as they go out; the text as typed; the attachments
+    // by name and size rather than as their encoded lines.
+    TLineList headers;
+    try {
+        smtp.PrepareAsSent(message);
+        message.WriteHeaders(headers);
+    } catch (const std::exception& error) {
+        throw SendFailure(QString::fromUtf8(error.what()));
+    }
+    QStringList lines;
+    for (const std::string& line : headers.Lines)
+        lines << QString::fromStdString(line);
+    lines << body.lines() << QString() << QStringLiteral("Attachments:");
+    for (const TAttachment& attachment : message.Attachments) {
+        const QString path = QString::fromStdString(attachment.FileName);
+        const qint64 size = input.attachments.isEmpty() ? messageFileBytes(body).size() : QFileInfo(path).size();
+        lines << QStringLiteral("  %1 (%2 bytes)").arg(QString::fromStdString(attachment.StoredName)).arg(size);
+    }
+    return lines.join(u'\n');
+}
+
+} // namespace og

@@ -1,0 +1,65 @@
+// The send run's side of resuming: which journal belongs to a run, and what
+// an earlier run left.
+#include "mailer/SendJournal.h"
+#include "mailer/SendRun.h"
+
+#include <QDir>
+
+namespace og {
+
+QStringList addressFileCustomers(const QString& path)
+{
+    QStringList customers;
+    for (const QString& line : readTextFileLines(path)) {
+        const QString address = customerAddress(line);
+        if (!address.isEmpty())
+            customers << address;
+    }
+    return customers;
+}
+
+QString ResumeState::question() const
+{
+    QString text = QStringLiteral("Resume: %1 already sent, send to the remaining %2?").arg(alreadySent).arg(remaining);
+    if (!unknown.isEmpty())
+        text += QStringLiteral("\rNot known whether sent (the connection broke after the message had gone; not "
+                               "sent again): ") +
+            unknown.join(QStringLiteral(", "));
+    return text;
+}
+
+QString SendRun::journalPath(const MailerInput& input) const
+{
+    // The same message is the one typed: the window's body already holds the
+    // signature from an earlier Send Now, which this run appends again.
+    QStringList body = input.body.lines();
+    if (!signature_.isEmpty() && body.size() >= signature_.size() &&
+        body.mid(body.size() - signature_.size()) == signature_)
+        body.resize(body.size() - signature_.size());
+    return SendJournal::pathFor(
+        QDir::currentPath(), input.settings.addressFile, input.subject, body, input.attachments);
+}
+
+ResumeState SendRun::resumeState(const MailerInput& input) const
+{
+    ResumeState state;
+    state.journal = journalPath(input);
+    const SendJournal::State earlier = SendJournal::read(state.journal);
+    if (!earlier.exists)
+        return state;
+    state.finished = earlier.finished;
+    for (const QString& address : addressFileCustomers(input.settings.addressFile)) {
+        const CustomerResult result = earlier.results.value(address, CustomerResult::NotSent);
+        if (!earlier.done(address))
+            ++state.remaining;
+        else if (result == CustomerResult::Accepted)
+            ++state.alreadySent;
+        else if (result == CustomerResult::Unknown)
+            state.unknown << address;
+    }
+    // Where nothing went out, starting over is the same as going on.
+    state.unfinished = !earlier.finished && (state.alreadySent > 0 || !state.unknown.isEmpty());
+    return state;
+}
+
+} // namespace og
