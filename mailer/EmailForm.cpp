@@ -342,6 +342,9 @@ void TemailForm::buildControls()
     connect(RateBox, &QSpinBox::valueChanged, this, [this] { settingsChanged_ = true; });
     connect(ConnectionsBox, &QSpinBox::valueChanged, this, [this] { settingsChanged_ = true; });
     connect(UserName, &QLineEdit::textChanged, this, &TemailForm::UserNameChange);
+    connect(UserName, &QLineEdit::editingFinished, this, &TemailForm::LoginKeyChange);
+    connect(MyServer, &QLineEdit::editingFinished, this, &TemailForm::LoginKeyChange);
+    connect(Password, &QLineEdit::textEdited, this, [this] { passwordTyped_ = true; });
     connect(SigCheck, &QCheckBox::toggled, this, &TemailForm::SigCheckClick);
     connect(Button1, &QPushButton::clicked, this, &TemailForm::Button1Click);
     connect(BitBtn1, &QPushButton::clicked, this, &TemailForm::BitBtn1Click);

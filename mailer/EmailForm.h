@@ -91,6 +91,9 @@ public:
     void WantLogClick() { settingsChanged_ = true; }
     void SecurityChange() { settingsChanged_ = true; }
     void UserNameChange() { settingsChanged_ = true; }
+    // Another user or server has another remembered password, unless the
+    // vendor has typed one since the last look-up.
+    void LoginKeyChange();
 
     static constexpr const char* PlaceholderFile = "click button to select -->>>";
 
@@ -174,6 +177,8 @@ private:
     TWireSMTP* smtp_ = nullptr;
 
     MailerPassword password_;
+    QString passwordKey_;        // the login the password field was filled for
+    bool passwordTyped_ = false; // typed by the vendor since then
     // The settings as last loaded: the keys without a control (client name,
     // trust, time-out) go back to the file as they came.
     MailerSettings loaded_;

@@ -86,6 +86,8 @@ void TemailForm::FormActivate()
 void TemailForm::loadPassword(const MailerSettings& settings)
 {
     const MailerPassword::Remembered remembered = password_.load(settings.userName, settings.server);
+    passwordKey_ = MailerPassword::keyFor(settings.userName, settings.server);
+    passwordTyped_ = false;
     Password->setText(remembered.password);
     RememberPassword->setChecked(remembered.found);
     RememberPassword->setEnabled(password_.keyringAvailable());
@@ -93,6 +95,14 @@ void TemailForm::loadPassword(const MailerSettings& settings)
         password_.keyringAvailable() ? QStringLiteral("keep the password in the desktop keyring") : password_.why());
     if (!password_.keyringAvailable())
         showStatus(password_.why());
+}
+
+void TemailForm::LoginKeyChange()
+{
+    const MailerSettings settings = settingsFromControls();
+    if (passwordTyped_ || MailerPassword::keyFor(settings.userName, settings.server) == passwordKey_)
+        return;
+    loadPassword(settings);
 }
 
 bool TemailForm::passwordForRun(MailerInput& input)

@@ -353,6 +353,17 @@ private slots:
         QVERIFY(control<QCheckBox>("RememberPassword")->isChecked());
         QCOMPARE(platform_->texts(Call::KeyringRead), QStringList {"vendor@127.0.0.1"});
 
+        // Another login brings its own remembered password, unless one was typed.
+        platform_->storePassword("other@127.0.0.1", "other-secret");
+        auto* user = control<QLineEdit>("UserName");
+        user->setText(QStringLiteral("other"));
+        emit user->editingFinished();
+        QCOMPARE(control<QLineEdit>("Password")->text(), QStringLiteral("other-secret"));
+        QTest::keyClicks(control<QLineEdit>("Password"), "x");
+        user->setText(QStringLiteral("vendor"));
+        emit user->editingFinished();
+        QCOMPARE(control<QLineEdit>("Password")->text(), QStringLiteral("other-secretx"));
+
         // What is entered is what the run uses, saves and remembers.
         fill(address, addressFile);
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Hello"));
