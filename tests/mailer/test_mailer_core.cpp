@@ -534,6 +534,20 @@ TEST_F(SendRunTest, ResumeAfterAStopSendsOnlyTheRemainingThenNothingIsLeft)
     EXPECT_FALSE(again.resumeState(in).finished) << "one journal per message";
 }
 
+TEST_F(SendRunTest, AJournalThatCannotBeWrittenSendsNothing)
+{
+    ASSERT_TRUE(writeFile(addressFile_, "a@x.com\n"));
+    og::test::ScriptedSmtpServer server;
+    const MailerInput in = input(QString::fromStdString(server.Address()));
+    SendRun run(message_, smtp_);
+    run.prepare(in);
+    // A folder where the journal would go: without it a resume could send twice.
+    ASSERT_TRUE(QDir().mkpath(run.resumeState(in).journal));
+    EXPECT_THROW(run.send(in), SendFailure);
+    server.Stop();
+    EXPECT_TRUE(server.Delivered().empty());
+}
+
 TEST_F(SendRunTest, FourConnectionsDeliverEachMessageOnceAndLogInFileOrderAtTheRate)
 {
     og::test::MailSink sink;
