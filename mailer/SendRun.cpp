@@ -90,17 +90,6 @@ QStringList readTextFileLines(const QString& path)
     return splitTextLines(decodeText(content));
 }
 
-QString customerAddress(const QString& line)
-{
-    QString address = trimmed(line);
-    if (!address.contains(u'@'))
-        return {};
-    const qsizetype blank = address.indexOf(u' ');
-    if (blank >= 0)
-        address.truncate(blank);
-    return address;
-}
-
 void configureTransport(TWireMessage& message, TWireSMTP& smtp)
 {
     message.ExtractAttachments = false;

@@ -70,10 +70,6 @@ QString appendTextLines(const QString& text, const QStringList& lines);
 // Throws SendFailure when it cannot be read.
 QStringList readTextFileLines(const QString& path);
 
-// The address of one address-file line, or an empty text when the line is
-// not a customer (no "@").
-QString customerAddress(const QString& line);
-
 // The customers of an address file, in its order. Throws SendFailure when
 // it cannot be read.
 QStringList addressFileCustomers(const QString& path);

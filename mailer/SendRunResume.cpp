@@ -1,5 +1,6 @@
 // The send run's side of resuming: which journal belongs to a run, and what
 // an earlier run left.
+#include "common/AddressFile.h"
 #include "mailer/SendJournal.h"
 #include "mailer/SendRun.h"
 
@@ -10,11 +11,8 @@ namespace og {
 QStringList addressFileCustomers(const QString& path)
 {
     QStringList customers;
-    for (const QString& line : readTextFileLines(path)) {
-        const QString address = customerAddress(line);
-        if (!address.isEmpty())
-            customers << address;
-    }
+    for (const AddressRecord& record : addressRecords(readTextFileLines(path)))
+        customers << record.address;
     return customers;
 }
 

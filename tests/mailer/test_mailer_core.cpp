@@ -6,6 +6,7 @@
 #include "tests/support/MailSink.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
+#include "common/AddressFile.h"
 #include "common/ProfileFile.h"
 #include "mail/WireMessage.h"
 #include "mailer/AttachmentType.h"
