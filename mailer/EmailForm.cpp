@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -53,6 +54,26 @@ QLineEdit* makeEdit(QWidget* parent, const char* name)
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QLatin1String(name));
     return edit;
+}
+
+// The family the body is shown in: "Courier New" where installed, else the
+// system's fixed font, else the first family the font database calls
+// fixed-width. Each candidate is judged by the family Qt actually resolves it
+// to, since fontconfig may answer a fixed-width name or alias with a font that
+// is not (Noto Sans Mono is "dual" spaced, for one).
+QString fixedWidthFamily()
+{
+    QStringList candidates {
+        QStringLiteral("Courier New"), QFontDatabase::systemFont(QFontDatabase::FixedFont).family()};
+    candidates += QFontDatabase::families();
+    for (const QString& candidate : candidates) {
+        QFont font(candidate);
+        font.setStyleHint(QFont::TypeWriter);
+        const QString resolved = QFontInfo(font).family();
+        if (QFontDatabase::isFixedPitch(resolved))
+            return resolved;
+    }
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
 }
 
 void makeBold(QPushButton* button)
@@ -219,22 +240,7 @@ void TemailForm::buildControls()
     Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setTabChangesFocus(true);
-    // A family the font database knows to be fixed-width: "Courier New" where
-    // installed, else the system's fixed font, else the first such family.
-    // (Qt's substitute for a missing family need not be fixed-width.)
-    QString family = QStringLiteral("Courier New");
-    if (!QFontDatabase::hasFamily(family) || !QFontDatabase::isFixedPitch(family)) {
-        family = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
-        if (!QFontDatabase::isFixedPitch(family)) {
-            for (const QString& candidate : QFontDatabase::families()) {
-                if (QFontDatabase::isFixedPitch(candidate)) {
-                    family = candidate;
-                    break;
-                }
-            }
-        }
-    }
-    QFont fixed(family);
+    QFont fixed(fixedWidthFamily());
     fixed.setStyleHint(QFont::TypeWriter);
     Memo1->setFont(fixed);
     Memo1->setMinimumHeight(180);
