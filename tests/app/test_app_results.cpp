@@ -15,9 +15,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QPlainTextEdit>
 #include <QTableView>
 #include <QTest>
 #include <QTextBlock>

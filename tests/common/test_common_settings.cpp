@@ -12,6 +12,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace og;
 
 namespace {
@@ -122,7 +124,7 @@ TEST_F(SettingsFile, WritingAFileWithLfEndsKeepsLf)
 TEST_F(SettingsFile, WritingCreatesAMissingFile)
 {
     ASSERT_FALSE(ProfileFile::exists(path));
-    ProfileFile::writeString(path, "options", "efile", u"/home/v/email_Caf\u00e9.txt"_qs);
+    ProfileFile::writeString(path, "options", "efile", u"/home/v/email_Caf\u00e9.txt"_s);
     EXPECT_TRUE(ProfileFile::exists(path));
     EXPECT_EQ(read(), QByteArray("[options]\r\nefile=/home/v/email_Caf\xc3\xa9.txt\r\n"));
     EXPECT_EQ(ProfileFile::readString(path, "options", "efile", ""), u"/home/v/email_Caf\u00e9.txt");

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <optional>
 
+using namespace Qt::StringLiterals;
+
 using namespace og;
 
 namespace {
@@ -38,8 +40,8 @@ TEST(ReportIntake, ProductsDifferingInCaseAreOneKeepingTheFirstSpelling)
     EXPECT_EQ(r.products(), QStringList {"Tool"});
 
     r.read(swregLine("1", "Tool Pro", "a@x") + "\r\n" + swregLine("2", "Tool", "b@x") + "\r\n" +
-        swregLine("3", u"\u00c9dition"_qs, "c@x") + "\r\n" + swregLine("4", u"\u00e9DITION"_qs, "d@x"));
-    EXPECT_EQ(r.products(), (QStringList {"All", "Tool Pro", "Tool", u"\u00c9dition"_qs}));
+        swregLine("3", u"\u00c9dition"_s, "c@x") + "\r\n" + swregLine("4", u"\u00e9DITION"_s, "d@x"));
+    EXPECT_EQ(r.products(), (QStringList {"All", "Tool Pro", "Tool", u"\u00c9dition"_s}));
     EXPECT_EQ(r.findProduct(u"tool"), 1);
     EXPECT_EQ(r.findProduct(u"\u00e9dition"), 2);
     EXPECT_EQ(r.findProduct(u"Tool Pr"), -1);
@@ -123,11 +125,11 @@ TEST(ReportIntake, BytesAreDecodedAsUtf8OrWindows1252)
 {
     Report r;
     r.readBytes(QByteArray("1,d,2,Caf\xe9,a@x,y\r\n"));
-    EXPECT_EQ(r.products(), QStringList {u"Caf\u00e9"_qs});
+    EXPECT_EQ(r.products(), QStringList {u"Caf\u00e9"_s});
     EXPECT_EQ(r.line(0), u"1,d,2,Caf\u00e9,a@x,y");
     r.readBytes(QByteArray("\xef\xbb\xbf"
                            "1,d,2,Caf\xc3\xa9,a@x,y\n"));
-    EXPECT_EQ(r.products(), QStringList {u"Caf\u00e9"_qs});
+    EXPECT_EQ(r.products(), QStringList {u"Caf\u00e9"_s});
     EXPECT_EQ(storeOf(r), "SWREG");
     EXPECT_EQ(QString(reportLayouts()[1].name), "RegNet");
 }

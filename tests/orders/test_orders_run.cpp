@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace og;
 
 namespace {
@@ -230,8 +232,8 @@ TEST(AddressSort, AgreesWithACaseInsensitiveSortOfTheTexts)
 {
     // Random lines over an alphabet that mixes ASCII cases, punctuation and
     // letters beyond ASCII; long shared prefixes exercise the prefix keys.
-    const QStringList alphabet = {"a", "A", "b", "B", "z", "Z", ".", "@", " ", "_", "0", u"\u00e9"_qs, u"\u00c9"_qs,
-        u"\u00df"_qs, u"\u212a"_qs, "k", "K", u"\u03a3"_qs, u"\u03c3"_qs, u"\U0001F600"_qs};
+    const QStringList alphabet = {"a", "A", "b", "B", "z", "Z", ".", "@", " ", "_", "0", u"\u00e9"_s, u"\u00c9"_s,
+        u"\u00df"_s, u"\u212a"_s, "k", "K", u"\u03a3"_s, u"\u03c3"_s, u"\U0001F600"_s};
     QRandomGenerator rng(7);
     QStringList texts;
     LineBlock lines;
