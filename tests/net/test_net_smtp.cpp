@@ -626,6 +626,40 @@ TEST_F(SmtpTest, LineBreaksInAddressesOrHeadersAreRefusedBeforeConnecting)
     EXPECT_EQ(server.Accepted(), 0);
 }
 
+TEST_F(SmtpTest, ControlCharactersInAnEnvelopeAddressAreRefusedByName)
+{
+    using namespace std::string_literals;
+    ScriptedSmtpServer server([](ServerSession&, int) {});
+    smtp.Port = server.Port();
+    const struct {
+        std::function<void(TWireMessage&)> set;
+        const char* error;
+    } cases[] = {
+        {[](TWireMessage& m) { m.SetFrom("Shop <shop\0@example.com>"s); },
+            "The sender's address \"shop\\x00@example.com\" holds a control character"},
+        {[](TWireMessage& m) { m.Too = {"cust@example.org\t"}; },
+            "The address \"cust@example.org\\x09\" holds a control character"},
+        {[](TWireMessage& m) { m.CCList = {"copy\x1b@example.org"}; },
+            "The address \"copy\\x1B@example.org\" holds a control character"},
+        {[](TWireMessage& m) { m.BCCList = {"Hidden <blind@example.org\x7f>"}; },
+            "The address \"blind@example.org\\x7F\" holds a control character"},
+    };
+    for (const auto& c : cases) {
+        c.set(msg);
+        try {
+            smtp.Send(msg);
+            FAIL() << c.error;
+        } catch (const EWireException& e) {
+            EXPECT_EQ(
+                e.Message(), c.error + std::string(", which no mail address may hold; the message was not sent."));
+        }
+        msg.Clear();
+        SetUp();
+    }
+    server.Stop();
+    EXPECT_EQ(server.Accepted(), 0);
+}
+
 TEST_F(SmtpTest, LineBreakInTheProgramNameNeverReachesTheHeaders)
 {
     auto server = Serve({});
