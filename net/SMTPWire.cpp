@@ -101,6 +101,8 @@ void TWireSMTP::Hello()
     Command("ehlo " + clientName_, -1, 0, "Connected");
     if (ReplyCode == 250)
         Capabilities = TSmtpCapabilities::Parse(ReplyLines);
+    else if (ReplyCode == 421) // closing: HELO would only meet the closed connection
+        throw EWireResponseError(LastReply);
     else
         Command("Helo " + clientName_, 250, 0, "Connected");
 }

@@ -175,21 +175,34 @@ TEST_F(SmtpTest, HeloWhenEhloIsNotUnderstood)
     EXPECT_TRUE(smtp.Capabilities.empty());
 }
 
-TEST_F(SmtpTest, HeloRefusedEndsTheConnection)
+TEST_F(SmtpTest, RefusedHeloOrClosingEhloEndsTheConnectionWithTheServersLine)
 {
-    SmtpAnswers answers;
-    answers.ehlo = {"500 Command not recognized"};
-    answers.helo = {"501 Go away"};
-    auto server = Serve(answers);
-    try {
-        smtp.Send(msg);
-        FAIL() << "a refused HELO was ignored";
-    } catch (const EWireResponseError& e) {
-        EXPECT_EQ(e.Message(), "501 Go away");
+    const struct {
+        const char* ehlo;
+        const char* helo; // nullptr: the server has closed
+        std::string wire;
+    } cases[] = {
+        {"500 Command not recognized", "501 Go away", "ehlo " + host + "\r\nHelo " + host + "\r\nQuit\r\n"},
+        {"421 4.3.2 Service shutting down", nullptr, "ehlo " + host + "\r\nQuit\r\n"},
+    };
+    for (const auto& c : cases) {
+        SmtpAnswers answers;
+        answers.ehlo = c.ehlo;
+        if (c.helo)
+            answers.helo = c.helo;
+        else
+            answers.dropBeforeAnswer = 2;
+        auto server = Serve(answers);
+        try {
+            smtp.Send(msg);
+            FAIL() << "a refused greeting was ignored";
+        } catch (const EWireResponseError& e) {
+            EXPECT_EQ(e.Message(), c.helo ? c.helo : c.ehlo);
+        }
+        EXPECT_FALSE(smtp.Connected());
+        server->Join();
+        EXPECT_EQ(server->Received()[0], c.wire);
     }
-    EXPECT_FALSE(smtp.Connected());
-    server->Join();
-    EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\nHelo " + host + "\r\nQuit\r\n");
 }
 
 TEST_F(SmtpTest, AuthMechanismsFromTheEhloReply)
