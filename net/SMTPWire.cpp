@@ -134,7 +134,10 @@ void TWireSMTP::StartTls()
         [this](const char* data, std::size_t size) { return TWireMessageClient::SendSome(data, size); });
     DoStatus("Starting TLS");
     try {
-        tls_->Handshake();
+        // Bytes held now came in plain text after the server agreed to TLS
+        // (the greeting is read only after an implicit start): taken as
+        // replies, they would stand for what the server says inside TLS.
+        tls_->Handshake(BufferPos() > 1);
     } catch (...) {
         LinkUp = false; // no farewell in plain text into a TLS conversation
         throw;

@@ -1,6 +1,7 @@
 // TLS, login and the security setting against Debian's aiosmtpd on 127.0.0.1,
-// with certificates made here by the OpenSSL API; and a scripted server that
-// drops STARTTLS from its reply while a password is set.
+// with certificates made here by the OpenSSL API; and scripted servers that
+// drop STARTTLS from their reply while a password is set or put plain text
+// where TLS begins.
 
 #include <atomic>
 #include <cstdio>
@@ -330,4 +331,49 @@ TEST_F(TlsTest, PasswordIsNotSentWhenStartTlsDisappears)
     server.Join();
     EXPECT_EQ(server.Received()[0].find("AUTH"), std::string::npos) << server.Received()[0];
     EXPECT_EQ(server.Received()[0].find("c2VjcmV0"), std::string::npos);
+}
+
+TEST_F(TlsTest, PlainBytesBeforeTheHandshakeDropTheConnection)
+{
+    // Fake replies in the same segment as the 220 to STARTTLS would be read
+    // as the server's answers inside TLS; with implicit TLS the same bytes
+    // come before the server's first record.
+    const std::string fake = "250 fake.server\r\n250 OK\r\n250 OK\r\n354 Go ahead\r\n250 Queued\r\n";
+    const struct {
+        Security security;
+        ScriptedSmtpServer::Script script;
+        std::string plain; // what the client sent before TLS
+    } cases[] = {
+        {Security::StartTls,
+            [&](ServerSession& s, int) {
+                s.Reply("220 test.server ESMTP");
+                s.ReadLine();
+                s.Send("250-test.server\r\n250 STARTTLS\r\n");
+                s.ReadLine();
+                s.Send("220 Go ahead\r\n" + fake);
+            },
+            "ehlo client.test\r\nSTARTTLS\r\n"},
+        {Security::Tls, [&](ServerSession& s, int) { s.Send("220 test.server ESMTP\r\n" + fake); }, ""},
+    };
+    for (const auto& c : cases) {
+        ScriptedSmtpServer server(c.script);
+        smtp.Port = server.Port();
+        smtp.Security = c.security;
+        smtp.HeloName = "client.test";
+        smtp.Timeout = 5;
+        try {
+            smtp.Send(msg);
+            FAIL() << "plain text was taken as replies inside TLS";
+        } catch (const EWireTlsError& e) {
+            EXPECT_EQ(
+                e.Message(), "TLS handshake with localhost failed: the server sent data before the TLS handshake.");
+        }
+        EXPECT_FALSE(smtp.Connected());
+        server.Join();
+        // Then at most the client's hello: no farewell in either.
+        const std::string sent = server.Received().at(0);
+        EXPECT_EQ(sent.substr(0, c.plain.size()), c.plain);
+        const std::string rest = sent.substr(c.plain.size());
+        EXPECT_TRUE(rest.empty() || (rest[0] == '\x16' && rest.find("Quit") == std::string::npos)) << sent;
+    }
 }
