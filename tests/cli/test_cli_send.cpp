@@ -18,6 +18,8 @@
 #include <atomic>
 #include <csignal>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using og::test::readFile;
@@ -164,6 +166,34 @@ TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
     o = run({"--help"});
     EXPECT_EQ(o.status, 0);
     EXPECT_TRUE(o.out.contains("--body-file"));
+}
+
+TEST_F(SendCommand, AClosedStandardOutputNeverEndsTheRun)
+{
+    og::test::ScriptedSmtpServer server;
+    // As `ordergate-cli send ... | head` after head has gone: a pipe nobody
+    // reads, with SIGPIPE as a shell leaves it.
+    const auto closedPipe = [] {
+        int ends[2];
+        if (::pipe(ends) == 0) {
+            ::dup2(ends[1], 1);
+            ::close(ends[0]);
+            ::close(ends[1]);
+        }
+        ::signal(SIGPIPE, SIG_DFL);
+    };
+    const Outcome o = og::test::runCli(work.path(),
+        {"send", "email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from", "vendor@example.com",
+            "--server", QString::fromStdString(server.Address()), "--dir", program.path()},
+        {}, closedPipe);
+    EXPECT_EQ(o.status, 0) << "killed by SIGPIPE";
+    // Once, with the system's reason in the user's language.
+    EXPECT_TRUE(o.err.startsWith("ordergate-cli: standard output cannot be written (")) << o.err.toStdString();
+    EXPECT_EQ(o.err.count('\n'), 1) << o.err.toStdString();
+    server.Stop();
+    EXPECT_EQ(
+        server.Delivered(), (std::vector<std::string> {"alice@example.com", "bob@example.org", "vendor@example.com"}));
+    EXPECT_TRUE(readFile(work.filePath("log.txt")).endsWith("alice@example.com\r\nbob@example.org\r\n"));
 }
 
 TEST_F(SendCommand, BothSubcommandsReadTheirArgumentsTheSameWay)
