@@ -17,8 +17,7 @@ struct CliOutcome {
     QString out, err;
 };
 
-// `inChild` runs in the new process just before the program starts, its
-// standard streams already set up.
+// `inChild` runs in the new process, its standard streams set, before the program.
 inline CliOutcome runCli(const QString& workingFolder, const QStringList& args, const QByteArray& input = {},
     const std::function<void()>& inChild = {})
 {

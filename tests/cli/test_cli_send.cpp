@@ -171,15 +171,11 @@ TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
 TEST_F(SendCommand, AClosedStandardOutputNeverEndsTheRun)
 {
     og::test::ScriptedSmtpServer server;
-    // As `ordergate-cli send ... | head` after head has gone: a pipe nobody
-    // reads, with SIGPIPE as a shell leaves it.
+    // `send ... | head` once head has gone, SIGPIPE as a shell leaves it.
     const auto closedPipe = [] {
         int ends[2];
-        if (::pipe(ends) == 0) {
-            ::dup2(ends[1], 1);
+        if (::pipe(ends) == 0 && ::dup2(ends[1], 1) == 1)
             ::close(ends[0]);
-            ::close(ends[1]);
-        }
         ::signal(SIGPIPE, SIG_DFL);
     };
     const Outcome o = og::test::runCli(work.path(),
@@ -187,13 +183,10 @@ TEST_F(SendCommand, AClosedStandardOutputNeverEndsTheRun)
             "--server", QString::fromStdString(server.Address()), "--dir", program.path()},
         {}, closedPipe);
     EXPECT_EQ(o.status, 0) << "killed by SIGPIPE";
-    // Once, with the system's reason in the user's language.
     EXPECT_TRUE(o.err.startsWith("ordergate-cli: standard output cannot be written (")) << o.err.toStdString();
-    EXPECT_EQ(o.err.count('\n'), 1) << o.err.toStdString();
+    EXPECT_EQ(o.err.count('\n'), 1) << "said once";
     server.Stop();
-    EXPECT_EQ(
-        server.Delivered(), (std::vector<std::string> {"alice@example.com", "bob@example.org", "vendor@example.com"}));
-    EXPECT_TRUE(readFile(work.filePath("log.txt")).endsWith("alice@example.com\r\nbob@example.org\r\n"));
+    EXPECT_EQ(server.Delivered().size(), 3u) << "both customers and the copy";
 }
 
 TEST_F(SendCommand, BothSubcommandsReadTheirArgumentsTheSameWay)
