@@ -1,6 +1,9 @@
 #include "cli/Command.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace og::cli {
 
@@ -14,8 +17,15 @@ void printError(const QString& text)
 void printOut(const QString& text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
+        std::fflush(stdout) == 0;
+    // Results that cannot be written never end a job (a send run stopped
+    // half-way would leave customers in doubt); said once, on the send
+    // run's threads too.
+    static std::atomic_flag noted = ATOMIC_FLAG_INIT;
+    if (!written && !noted.test_and_set())
+        printError(QStringLiteral("ordergate-cli: standard output cannot be written (%1); going on without it\n")
+                       .arg(QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 ExitStatus usageError(const Command& command, const QString& reason, const QString& usage)

@@ -21,7 +21,9 @@ struct Command {
     ExitStatus (*run)(const QStringList& args);
 };
 
-// Writes text to standard error / output (UTF-8).
+// Writes text to standard error / output (UTF-8). A failed write to
+// standard output (its reader has gone) is noted once on standard error and
+// is no failure of the job.
 void printError(const QString& text);
 void printOut(const QString& text);
 

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 
 namespace {
 
@@ -37,6 +38,10 @@ QString overview()
 
 int main(int argc, char** argv)
 {
+    // A reader of standard output that stops early (`send ... | head`) must
+    // not kill a send in the middle of a customer: the write fails instead,
+    // and printOut goes on without it.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Ordergate"));
     QStringList args = QCoreApplication::arguments();

@@ -1,5 +1,6 @@
 #include "mail/WireMessage.h"
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 
@@ -15,15 +16,24 @@ namespace og {
 
 namespace {
 
-// The offending text with its breaks spelled out, fit for an error box.
+bool IsControl(char c)
+{
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+// The offending text with its breaks and other control characters spelled
+// out, fit for an error box.
 std::string Visible(const std::string& text)
 {
+    static const char* hex = "0123456789ABCDEF";
     std::string shown;
     for (char c : text) {
         if (c == '\r')
             shown += "\\r";
         else if (c == '\n')
             shown += "\\n";
+        else if (IsControl(c))
+            shown += std::string("\\x") + hex[(c >> 4) & 15] + hex[c & 15];
         else
             shown += c;
     }
@@ -40,6 +50,16 @@ void RefuseLineBreaks(const std::vector<std::string>& list, const std::string& w
 {
     for (const auto& item : list)
         RefuseLineBreak(item, what);
+}
+
+// The envelope carries the address as it is: a NUL, tab or escape there
+// reaches the server's command parser.
+void RefuseControlInAddress(const std::string& mailbox, const std::string& what)
+{
+    const std::string address = ExtractAddress(mailbox);
+    if (std::any_of(address.begin(), address.end(), IsControl))
+        throw EWireException(what + " \"" + Visible(address) +
+            "\" holds a control character, which no mail address may hold; the message was not sent.");
 }
 
 void RefuseNonAsciiAddress(const std::string& mailbox)
@@ -215,11 +235,14 @@ void TWireMessage::CheckHeaderValues() const
         RefuseLineBreak(attachment.StoredName, "The attachment name \"" + Visible(attachment.StoredName) + "\"");
         RefuseLineBreak(attachment.ContentType, "The type of \"" + Visible(attachment.StoredName) + "\"");
     }
+    RefuseControlInAddress(From(), "The sender's address");
     RefuseNonAsciiAddress(From());
     RefuseNonAsciiAddress(ReplyTo());
     for (const auto* list : {&Too, &CCList, &BCCList})
-        for (const auto& entry : *list)
+        for (const auto& entry : *list) {
+            RefuseControlInAddress(entry, "The address");
             RefuseNonAsciiAddress(entry);
+        }
 }
 
 } // namespace og

@@ -159,7 +159,8 @@ public:
     // and smuggle in further headers or commands; refuse the whole message
     // with an EWireException naming the offender instead. An address with
     // characters other than ASCII is refused the same way: servers without
-    // SMTPUTF8 (which this client never asks for) cannot take it.
+    // SMTPUTF8 (which this client never asks for) cannot take it; so is a
+    // sender or recipient address with any control character (NUL included).
     void CheckHeaderValues() const;
 
 private:

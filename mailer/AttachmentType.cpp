@@ -28,7 +28,12 @@ bool isUtf8File(const QString& path)
 
 std::string attachmentType(const QString& path)
 {
-    const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+    const QMimeDatabase database;
+    QMimeType type = database.mimeTypeForFile(path);
+    // The database's name for an empty file of no known extension is a
+    // desktop-internal one that no mail program knows.
+    if (type.name() == QLatin1String("application/x-zerosize"))
+        type = database.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
     if (!type.isValid() || type.isDefault())
         return UnknownType;
     if (type.inherits(QStringLiteral("text/plain")))

@@ -101,6 +101,8 @@ void TWireSMTP::Hello()
     Command("ehlo " + clientName_, -1, 0, "Connected");
     if (ReplyCode == 250)
         Capabilities = TSmtpCapabilities::Parse(ReplyLines);
+    else if (ReplyCode == 421) // closing: HELO would only meet the closed connection
+        throw EWireResponseError(LastReply);
     else
         Command("Helo " + clientName_, 250, 0, "Connected");
 }
@@ -132,7 +134,10 @@ void TWireSMTP::StartTls()
         [this](const char* data, std::size_t size) { return TWireMessageClient::SendSome(data, size); });
     DoStatus("Starting TLS");
     try {
-        tls_->Handshake();
+        // Bytes held now came in plain text after the server agreed to TLS
+        // (the greeting is read only after an implicit start): taken as
+        // replies, they would stand for what the server says inside TLS.
+        tls_->Handshake(BufferPos() > 1);
     } catch (...) {
         LinkUp = false; // no farewell in plain text into a TLS conversation
         throw;

@@ -183,6 +183,16 @@ int TTlsChannel::BioRead(BIO* bio, char* into, int room)
             self->inboxAt_ = 0;
             if (self->inbox_.empty())
                 return 0;
+            if (!self->heardFrom_) {
+                // A server's first record is a handshake or an alert of
+                // protocol version 3.x. Anything else is plain text that was
+                // on its way before TLS began (a plain-text greeting, or
+                // replies put in by someone on the path).
+                const auto type = static_cast<unsigned char>(self->inbox_[0]);
+                if ((type != 22 && type != 21) || (self->inbox_.size() > 1 && self->inbox_[1] != 3))
+                    self->RaiseDataBeforeHandshake();
+                self->heardFrom_ = true;
+            }
         }
         const std::size_t n =
             std::min<std::size_t>(static_cast<std::size_t>(room), self->inbox_.size() - self->inboxAt_);
@@ -231,8 +241,15 @@ void TTlsChannel::Raise(const std::string& what, int sslResult)
     throw EWireTlsError(what + " " + host_ + " failed: " + reason + ".");
 }
 
-void TTlsChannel::Handshake()
+void TTlsChannel::RaiseDataBeforeHandshake() const
 {
+    throw EWireTlsError("TLS handshake with " + host_ + " failed: the server sent data before the TLS handshake.");
+}
+
+void TTlsChannel::Handshake(bool plainHeld)
+{
+    if (plainHeld)
+        RaiseDataBeforeHandshake();
     ERR_clear_error();
     const int result = SSL_connect(ssl_);
     if (result != 1)

@@ -66,8 +66,12 @@ public:
 
     // EWireTlsError naming the host and OpenSSL's reason when it fails. The
     // certificate is judged afterwards (see Problem), so that a caller that
-    // sends no password may still go ahead encrypted.
-    void Handshake();
+    // sends no password may still go ahead encrypted. `plainHeld`: the caller
+    // already holds bytes the server sent after agreeing to TLS. Those, or
+    // first bytes from the server that are no TLS record, fail it with "the
+    // server sent data before the TLS handshake" before anything is read as
+    // a reply.
+    void Handshake(bool plainHeld = false);
     // Empty when the certificate passed the checks or matched the
     // fingerprint; otherwise why not ("certificate has expired"). Also empty
     // when checking was switched off: see Checked.
@@ -87,6 +91,7 @@ private:
     static int BioRead(BIO* bio, char* into, int room);
     static int BioWrite(BIO* bio, const char* data, int size);
     [[noreturn]] void Raise(const std::string& what, int sslResult);
+    [[noreturn]] void RaiseDataBeforeHandshake() const;
     void Judge();
 
     std::shared_ptr<TTlsContext> context_;
@@ -97,6 +102,7 @@ private:
     std::exception_ptr rawError_; // raised by a raw step inside OpenSSL
     std::string inbox_;           // raw bytes received, not yet taken by OpenSSL
     std::size_t inboxAt_ = 0;
+    bool heardFrom_ = false; // the server's first bytes have arrived and were TLS
     std::string problem_;
 };
 

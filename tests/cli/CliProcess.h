@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace og::test {
 
 struct CliOutcome {
@@ -15,10 +17,14 @@ struct CliOutcome {
     QString out, err;
 };
 
-inline CliOutcome runCli(const QString& workingFolder, const QStringList& args, const QByteArray& input = {})
+// `inChild` runs in the new process, its standard streams set, before the program.
+inline CliOutcome runCli(const QString& workingFolder, const QStringList& args, const QByteArray& input = {},
+    const std::function<void()>& inChild = {})
 {
     QProcess p;
     p.setWorkingDirectory(workingFolder);
+    if (inChild)
+        p.setChildProcessModifier(inChild);
     p.start(QStringLiteral(OG_CLI), args);
     CliOutcome o;
     if (!p.waitForStarted(10000))

@@ -18,6 +18,8 @@
 #include <atomic>
 #include <csignal>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using og::test::readFile;
@@ -164,6 +166,27 @@ TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
     o = run({"--help"});
     EXPECT_EQ(o.status, 0);
     EXPECT_TRUE(o.out.contains("--body-file"));
+}
+
+TEST_F(SendCommand, AClosedStandardOutputNeverEndsTheRun)
+{
+    og::test::ScriptedSmtpServer server;
+    // `send ... | head` once head has gone, SIGPIPE as a shell leaves it.
+    const auto closedPipe = [] {
+        int ends[2];
+        if (::pipe(ends) == 0 && ::dup2(ends[1], 1) == 1)
+            ::close(ends[0]);
+        ::signal(SIGPIPE, SIG_DFL);
+    };
+    const Outcome o = og::test::runCli(work.path(),
+        {"send", "email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from", "vendor@example.com",
+            "--server", QString::fromStdString(server.Address()), "--dir", program.path()},
+        {}, closedPipe);
+    EXPECT_EQ(o.status, 0) << "killed by SIGPIPE";
+    EXPECT_TRUE(o.err.startsWith("ordergate-cli: standard output cannot be written (")) << o.err.toStdString();
+    EXPECT_EQ(o.err.count('\n'), 1) << "said once";
+    server.Stop();
+    EXPECT_EQ(server.Delivered().size(), 3u) << "both customers and the copy";
 }
 
 TEST_F(SendCommand, BothSubcommandsReadTheirArgumentsTheSameWay)

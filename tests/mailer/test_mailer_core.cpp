@@ -666,6 +666,8 @@ TEST(MailerAttachments, TypeFromNameAndContent)
         {"list.csv", "a,b\n", "text/csv; charset=utf-8"},
         {"report.pdf", "%PDF-1.4\n", "application/pdf"},
         {"noname", QByteArray("\x00\x01\x02\xff", 4), "application/octet-stream"},
+        {"empty", "", "application/octet-stream"},
+        {"empty.pdf", "", "application/pdf"},
     };
     for (const auto& [name, bytes, type] : cases) {
         const QString path = dir.filePath(QString::fromLatin1(name));

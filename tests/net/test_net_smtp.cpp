@@ -192,6 +192,22 @@ TEST_F(SmtpTest, HeloRefusedEndsTheConnection)
     EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\nHelo " + host + "\r\nQuit\r\n");
 }
 
+TEST_F(SmtpTest, A421ToEhloEndsTheConnectionWithTheServersLine)
+{
+    SmtpAnswers answers;
+    answers.ehlo = "421 4.3.2 Service shutting down";
+    answers.dropBeforeAnswer = 2; // closed after it
+    auto server = Serve(answers);
+    try {
+        smtp.Send(msg);
+        ADD_FAILURE() << "a 421 was ignored";
+    } catch (const EWireResponseError& e) {
+        EXPECT_EQ(e.Message(), "421 4.3.2 Service shutting down");
+    }
+    server->Join();
+    EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\nQuit\r\n") << "no HELO";
+}
+
 TEST_F(SmtpTest, AuthMechanismsFromTheEhloReply)
 {
     SmtpAnswers answers;
@@ -603,12 +619,18 @@ TEST_F(SmtpTest, MissingSenderOrRecipientsFailBeforeConnecting)
     EXPECT_TRUE(statuses.empty());
 }
 
-TEST_F(SmtpTest, LineBreaksInAddressesOrHeadersAreRefusedBeforeConnecting)
+TEST_F(SmtpTest, LineBreaksOrControlCharactersInAddressesOrHeadersAreRefusedBeforeConnecting)
 {
+    using namespace std::string_literals;
     ScriptedSmtpServer server([](ServerSession&, int) {});
     smtp.Port = server.Port();
-    auto refused = [&](const char* what) {
-        EXPECT_THROW(smtp.Send(msg), EWireException) << what;
+    auto refused = [&](const char* what, const std::string& naming = "") {
+        try {
+            smtp.Send(msg);
+            ADD_FAILURE() << what << " was sent";
+        } catch (const EWireException& e) {
+            EXPECT_NE(e.Message().find(naming), std::string::npos) << e.Message();
+        }
         msg.Clear();
         SetUp();
     };
@@ -622,6 +644,11 @@ TEST_F(SmtpTest, LineBreaksInAddressesOrHeadersAreRefusedBeforeConnecting)
     refused("Bcc");
     msg.SetSubject("Hi\r\nBcc: victim@example.org");
     refused("Subject");
+    // Any other control character goes into MAIL FROM or RCPT TO as it is.
+    msg.SetFrom("Shop <shop\0@example.com>"s);
+    refused("From with NUL", "The sender's address \"shop\\x00@example.com\" holds a control character");
+    msg.BCCList = {"Hidden <blind@example.org\x7f>"};
+    refused("Bcc with DEL", "The address \"blind@example.org\\x7F\" holds a control character");
     server.Stop();
     EXPECT_EQ(server.Accepted(), 0);
 }

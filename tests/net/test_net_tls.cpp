@@ -1,6 +1,7 @@
 // TLS, login and the security setting against Debian's aiosmtpd on 127.0.0.1,
-// with certificates made here by the OpenSSL API; and a scripted server that
-// drops STARTTLS from its reply while a password is set.
+// with certificates made here by the OpenSSL API; and scripted servers that
+// drop STARTTLS from their reply while a password is set or put plain text
+// where TLS begins.
 
 #include <atomic>
 #include <cstdio>
@@ -330,4 +331,36 @@ TEST_F(TlsTest, PasswordIsNotSentWhenStartTlsDisappears)
     server.Join();
     EXPECT_EQ(server.Received()[0].find("AUTH"), std::string::npos) << server.Received()[0];
     EXPECT_EQ(server.Received()[0].find("c2VjcmV0"), std::string::npos);
+}
+
+TEST_F(TlsTest, PlainBytesBeforeTheHandshakeDropTheConnection)
+{
+    // Fake replies in the segment of the 220 to STARTTLS; with implicit TLS,
+    // ahead of the first record.
+    for (const Security security : {Security::StartTls, Security::Tls}) {
+        ScriptedSmtpServer server([&](ServerSession& s, int) {
+            if (security == Security::StartTls) {
+                s.Reply("220 test.server ESMTP");
+                s.ReadLine();
+                s.Send("250-test.server\r\n250 STARTTLS\r\n");
+                s.ReadLine();
+            }
+            s.Send("220 Go ahead\r\n250 fake.server\r\n250 OK\r\n354 Go ahead\r\n250 Queued\r\n");
+        });
+        smtp.Port = server.Port();
+        smtp.Security = security;
+        try {
+            smtp.Send(msg);
+            ADD_FAILURE() << "plain text was read as replies inside TLS";
+        } catch (const EWireTlsError& e) {
+            EXPECT_EQ(
+                e.Message(), "TLS handshake with localhost failed: the server sent data before the TLS handshake.");
+        }
+        server.Join();
+        // No farewell; after STARTTLS not even the client's hello.
+        const std::string sent = server.Received().at(0);
+        EXPECT_TRUE(
+            security == Security::Tls ? sent.find("Quit") == std::string::npos : sent.ends_with("\r\nSTARTTLS\r\n"))
+            << sent;
+    }
 }
