@@ -26,6 +26,9 @@ using og::test::OAuthTestServer;
 
 namespace {
 
+// How long a sign-in waits for the test's browser at most.
+constexpr std::chrono::seconds Bound {20};
+
 OAuthApplication localApplication(const OAuthTestServer& server)
 {
     return {
@@ -105,14 +108,16 @@ TEST(OAuthSignInFlow, ThroughTheBrowser)
         server.control(c.serverControl);
         OAuthSignIn signIn(localApplication(server), "a+b@example.com");
         QString opened, page;
-        const QString problem = signIn.start([&](const QString& url, QString*) {
-            opened = url;
-            QString redirect = OAuthTestServer::get(url).text;
-            if (c.otherState)
-                redirect.replace(QRegularExpression("state=[^&]*"), "state=forged");
-            page = OAuthTestServer::get(redirect).text;
-            return true;
-        });
+        const QString problem = signIn.start(
+            [&](const QString& url, QString*) {
+                opened = url;
+                QString redirect = OAuthTestServer::get(url).text;
+                if (c.otherState)
+                    redirect.replace(QRegularExpression("state=[^&]*"), "state=forged");
+                page = OAuthTestServer::get(redirect).text;
+                return true;
+            },
+            Bound);
         ASSERT_TRUE(problem.isEmpty()) << problem.toStdString();
         const TokenReply reply = signIn.wait();
 
@@ -140,11 +145,12 @@ protected:
     {
         ASSERT_TRUE(server.start());
         OAuthSignIn signIn(localApplication(server));
-        ASSERT_TRUE(signIn
-                        .start([](const QString& url, QString*) {
-                            return OAuthTestServer::get(OAuthTestServer::get(url).text).status == 200;
-                        })
-                        .isEmpty());
+        ASSERT_TRUE(
+            signIn
+                .start([](const QString& url,
+                           QString*) { return OAuthTestServer::get(OAuthTestServer::get(url).text).status == 200; },
+                    Bound)
+                .isEmpty());
         signedIn = signIn.wait();
         ASSERT_TRUE(signedIn.ok()) << signedIn.error.toStdString();
     }
