@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Keyring.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -17,15 +19,14 @@ struct FileDialogRequest {
 };
 
 // Everything the platform decides for the windows: message boxes, file
-// dialogs, the clipboard, opening pages and files, and the keyring. The windows never call
-// Qt for these directly, so tests can hand in a scripted implementation and
-// run every window offscreen without a person.
+// dialogs, the clipboard, opening pages and files, and the keyring
+// (Keyring.h). The windows never call Qt for these directly, so tests can
+// hand in a scripted implementation and run every window offscreen without a
+// person.
 //
 // All calls are made on the GUI thread.
-class Platform {
+class Platform : public Keyring {
 public:
-    virtual ~Platform() = default;
-
     // Error box: error icon, one OK button, the application title as caption.
     virtual void showError(QWidget* parent, const QString& text) = 0;
     // Confirmation: question icon, Yes and No. True for Yes.
@@ -57,19 +58,6 @@ public:
     void openUrlOrSay(QWidget* parent, const QString& url);
     void openFileOrSay(QWidget* parent, const QString& path);
 
-    // The desktop keyring (Secret Service, KWallet): one password per key.
-    // A call may take a while (the keyring may ask the user to unlock it);
-    // the window keeps answering meanwhile. NoKeyring: there is none to use,
-    // so the caller asks for the password each time instead.
-    enum class KeyringStatus { Done, NotFound, NoKeyring, Failed };
-    struct KeyringReply {
-        KeyringStatus status = KeyringStatus::Failed;
-        QString password; // for a read that found one
-        QString why;      // for NoKeyring and Failed: the keyring's own reason
-    };
-    virtual KeyringReply readPassword(const QString& key) = 0;
-    virtual KeyringReply writePassword(const QString& key, const QString& password) = 0;
-    virtual KeyringReply deletePassword(const QString& key) = 0;
     // Asks for a password in a masked field; false when the user cancelled.
     virtual bool askPassword(QWidget* parent, const QString& text, QString* password) = 0;
 
