@@ -35,18 +35,6 @@ const char* kHidden = "****";
 
 } // namespace
 
-int TWireSMTP::DefaultPort(TSecurity security)
-{
-    switch (security) {
-    case TSecurity::Tls:
-        return 465;
-    case TSecurity::StartTls:
-        return 587;
-    default:
-        return 25;
-    }
-}
-
 TWireSMTP::TWireSMTP()
 {
     Port = 25;

@@ -10,6 +10,7 @@
 
 #include "mail/WireMessage.h"
 #include "net/SmtpCapabilities.h"
+#include "net/SmtpSecurity.h"
 #include "net/WireTls.h"
 
 namespace og {
@@ -20,14 +21,12 @@ public:
     // offers after TLS (PLAIN first). atLogin is the older way: AUTH LOGIN
     // after RSET, only where offered.
     enum class TAuthenticationType { atNone = 0, atLogin = 1, atAny = 2 };
-    enum class TSecurity { Automatic, StartTls, Tls, None };
+    using TSecurity = TSmtpSecurity;
 
     TWireSMTP();
     ~TWireSMTP() override;
 
-    // The port a server without one gets: 465 for Tls, 587 for StartTls, 25
-    // otherwise (so older settings mean what they meant).
-    static int DefaultPort(TSecurity security);
+    static int DefaultPort(TSecurity security) { return DefaultSmtpPort(security); }
 
     TSecurity Security = TSecurity::Automatic;
     TTlsTrust Trust;
