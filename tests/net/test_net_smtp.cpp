@@ -694,3 +694,41 @@ TEST_F(SmtpTest, TheLastSegmentOfALargeBodyIsPushedOutBeforeTheWait)
     EXPECT_EQ(counting.noDelayOn, 1) << "once, after the data's final dot";
     EXPECT_EQ(counting.noDelayOff, 1);
 }
+
+TEST(SmtpLoginTest, MechanismChosenFromTheOfferThenItsExchangeStepByStep)
+{
+    int fetched = 0;
+    TFetchedCredential secret([&] { return "pw" + std::to_string(++fetched); });
+    const std::string nul(1, '\0');
+    struct Case {
+        std::string offer;  // the AUTH line of the EHLO reply
+        const char* chosen; // nullptr: none this program can use
+        std::optional<std::string> first;
+        std::vector<std::string> answers; // to the server's challenges, in order
+    };
+    for (const Case& c : std::vector<Case> {{"250 AUTH LOGIN PLAIN", "PLAIN", nul + "vendor" + nul + "pw1", {}},
+             {"250 AUTH=LOGIN", "LOGIN", std::nullopt, {"vendor", "pw1"}},
+             {"250 AUTH CRAM-MD5 XOAUTH2", nullptr, std::nullopt, {}}}) {
+        SCOPED_TRACE(c.offer);
+        const auto mechanism =
+            ChooseLoginMechanism(TSmtpCapabilities::Parse({"250-test.server", c.offer}), "vendor", secret);
+        ASSERT_EQ(mechanism != nullptr, c.chosen != nullptr);
+        if (!mechanism)
+            continue;
+        EXPECT_STREQ(mechanism->Name(), c.chosen);
+        EXPECT_EQ(mechanism->FirstResponse(), c.first);
+        for (const std::string& answer : c.answers) {
+            EXPECT_FALSE(mechanism->Done()) << "a 235 before " << answer << " is out of step";
+            EXPECT_EQ(mechanism->Answer("VXNlcm5hbWU6"), answer);
+        }
+        EXPECT_TRUE(mechanism->Done());
+        EXPECT_EQ(mechanism->Answer("VXNlcm5hbWU6"), std::nullopt) << "a further challenge ends the login";
+    }
+    EXPECT_EQ(fetched, 1) << "one secret for every login that shares the credential";
+    EXPECT_TRUE(secret.Renew("pw0")); // renewed by another connection already
+    EXPECT_EQ(secret.Secret(), "pw1");
+    EXPECT_TRUE(secret.Renew("pw1"));
+    EXPECT_EQ(secret.Secret(), "pw2");
+    EXPECT_EQ(secret.Secret(), "pw2");
+    EXPECT_EQ(fetched, 2);
+}
