@@ -3,10 +3,8 @@
 #include "cli/Arguments.h"
 
 #include "common/ProgramFolder.h"
-#include "mail/WireMessage.h"
 #include "mailer/MailerSettings.h"
 #include "mailer/SendRun.h"
-#include "net/SMTPWire.h"
 
 #include <QDir>
 #include <QFile>
@@ -292,10 +290,7 @@ ExitStatus run(const QStringList& arguments)
     // The command line never changes the vendor's saved sender details.
     input.settingsChanged = false;
 
-    TWireMessage message;
-    TWireSMTP smtp;
-    configureTransport(message, smtp);
-    SendRun run(message, smtp);
+    SendRun run;
     run.setStatusHandler([](const QString& text) {
         if (!text.isEmpty())
             printOut(text + u'\n');

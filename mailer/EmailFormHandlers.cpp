@@ -201,7 +201,8 @@ void TemailForm::BitBtn1Click()
     if (!passwordForRun(input))
         return;
 
-    run_ = std::make_unique<SendRun>(*message_, *smtp_);
+    run_ = std::make_unique<SendRun>();
+    run_->setTlsSessions(tlsSessions_);
     // The run reports from the worker; the window shows it on its own thread,
     // in the order reported.
     run_->setStatusHandler([this](const QString& text) {
@@ -274,7 +275,7 @@ void TemailForm::PreviewClick()
     }
     QString text;
     try {
-        text = SendRun(*message_, *smtp_).preview(input);
+        text = SendRun().preview(input);
     } catch (const SendFailure& failure) {
         platform_.showException(this, failure.message());
         return;
@@ -349,6 +350,7 @@ void TemailForm::runEnded()
         worker_ = nullptr;
     }
     setRunning(false);
+    tlsSessions_ = run_->tlsSessions();
     run_.reset();
     // A failed or stopped run leaves the window open with what was typed; a
     // completed one says how it went, then closes.

@@ -11,15 +11,18 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
 namespace og {
 
-class TWireMessage;
-class TWireSMTP;
+class ConnectionFactory;
 class RunLog;
 class SendJournal;
+class TTlsContext;
+class TWireMessage;
+class TWireSMTP;
 
 // A failure of the run after the checks: the message is shown to the vendor
 // as it stands (the transport's and the file system's own texts).
@@ -70,18 +73,6 @@ QString appendTextLines(const QString& text, const QStringList& lines);
 // Throws SendFailure when it cannot be read.
 QStringList readTextFileLines(const QString& path);
 
-// The customers of an address file, in its order. Throws SendFailure when
-// it cannot be read.
-QStringList addressFileCustomers(const QString& path);
-
-// The message object and SMTP client set up as the program's data module
-// holds them: plain-text body, nothing decoded or extracted, port 25.
-void configureTransport(TWireMessage& message, TWireSMTP& smtp);
-
-// Security, trust, client name, time-out and login from the settings, with
-// the password entered for this run.
-void configureConnection(TWireSMTP& smtp, const MailerSettings& settings, const QString& password);
-
 // What the journal of an earlier run of the same message to the same
 // address file says (see SendJournal.h).
 struct ResumeState {
@@ -97,15 +88,17 @@ struct ResumeState {
 };
 
 // One notification run over the transport. The window and the command line
-// both drive it: first prepare() (on the caller's thread), then send() with
-// the body as entered; the run appends the signature itself.
+// both drive it: first prepare() (on the caller's thread), then send() with the body as entered; the run appends the signature itself
+// and makes every connection from the settings (mailer/Connections.h) and
+// every customer's message from their record (mailer/MessageBuilder.h).
 // send() may run on a worker thread; requestStop() may be called from any.
 class SendRun {
 public:
     using StatusHandler = std::function<void(const QString& text)>;
     using ProgressHandler = std::function<void(int done, int total)>;
 
-    SendRun(TWireMessage& message, TWireSMTP& smtp);
+    SendRun();
+    ~SendRun();
 
     void setStatusHandler(StatusHandler handler) { status_ = std::move(handler); }
     void setProgressHandler(ProgressHandler handler) { progress_ = std::move(handler); }
@@ -122,6 +115,10 @@ public:
     // done and the copy when it went) or starts over. Starting over is the
     // default.
     void setResume(bool resume) { resume_ = resume; }
+    // The TLS sessions to resume, from an earlier run (the window keeps them
+    // from one run to the next); after send(), this run's.
+    void setTlsSessions(std::shared_ptr<TTlsContext> sessions) { tlsSessions_ = std::move(sessions); }
+    std::shared_ptr<TTlsContext> tlsSessions() const { return tlsSessions_; }
 
     // Instead of sending, writes each message (and the copy) into folder as
     // a .eml file, exactly as it would go out; no log, journal or settings.
@@ -132,10 +129,10 @@ public:
     // and sends nothing. Throws SendFailure.
     QString preview(const MailerInput& input);
 
-    // Builds the message (the body with the signature), writes message.txt,
-    // the journal and the log, and sends one message per customer (over
-    // settings.connections connections, at most settings.ratePerMinute a
-    // minute), then the copy to the sender. A customer refused or lost is
+    // Writes message.txt, the journal and the log, and sends each customer
+    // the message built from their record (over settings.connections
+    // connections, at most settings.ratePerMinute a minute), then the copy to
+    // the sender. A customer refused or lost is
     // counted and skipped; a failure that would fail every later customer
     // ends the run with SendFailure.
     SendOutcome send(const MailerInput& input);
@@ -146,9 +143,9 @@ public:
 
     // The log the run writes, opened by this bare name in the working folder.
     static constexpr const char* LogFileName = "log.txt";
-    static constexpr const char* MessageFileName = "message.txt";
 
 private:
+    friend class SendLoop;
     void showStatus(const QString& text);
     struct Attempt {
         CustomerResult result = CustomerResult::Accepted;
@@ -162,23 +159,20 @@ private:
     // Waits for this message's turn under the rate limit; false when Stop
     // came first.
     bool waitForTurn();
-    // A client set up as smtp_ is, sharing its TLS sessions: for a further
-    // parallel connection.
-    std::unique_ptr<TWireSMTP> connectionLike(const MailerInput& input) const;
-    friend class ParallelSender;
+    // A client of the run's factory that Stop reaches, until dropConnection.
+    std::unique_ptr<TWireSMTP> newConnection();
+    void dropConnection(const TWireSMTP& smtp);
     void stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log);
     QString journalPath(const MailerInput& input) const;
-    MessageBody compose(TWireMessage& message, const MailerInput& input, bool writeMessageFile) const;
-    static QByteArray messageFileBytes(const MessageBody& body);
     void writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address);
 
-    TWireMessage& message_;
-    TWireSMTP& smtp_;
     StatusHandler status_;
     std::mutex statusMutex_; // parallel connections report too
     ProgressHandler progress_;
     std::atomic<bool> stopRequested_ {false};
-    // The clients of further parallel connections, so Stop reaches them.
+    std::unique_ptr<ConnectionFactory> factory_; // while send() runs
+    std::shared_ptr<TTlsContext> tlsSessions_;
+    // The clients of the connections under way, so Stop reaches them.
     std::mutex connectionsMutex_;
     std::vector<TWireSMTP*> connections_;
     // The rate limit: when the next message may start.

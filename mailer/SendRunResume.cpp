@@ -8,14 +8,6 @@
 
 namespace og {
 
-QStringList addressFileCustomers(const QString& path)
-{
-    QStringList customers;
-    for (const AddressRecord& record : addressRecords(readTextFileLines(path)))
-        customers << record.address;
-    return customers;
-}
-
 QString ResumeState::question() const
 {
     QString text = QStringLiteral("Resume: %1 already sent, send to the remaining %2?").arg(alreadySent).arg(remaining);
@@ -46,7 +38,8 @@ ResumeState SendRun::resumeState(const MailerInput& input) const
     if (!earlier.exists)
         return state;
     state.finished = earlier.finished;
-    for (const QString& address : addressFileCustomers(input.settings.addressFile)) {
+    for (const AddressRecord& record : addressRecords(readTextFileLines(input.settings.addressFile))) {
+        const QString& address = record.address;
         const CustomerResult result = earlier.results.value(address, CustomerResult::NotSent);
         if (!earlier.done(address))
             ++state.remaining;
