@@ -225,18 +225,24 @@ void TemailForm::BitBtn1Click()
         signature = run_->prepare(input);
         // An earlier run of this message to this address file that did not
         // finish is gone on with, unless the vendor starts over.
-        const ResumeState earlier = run_->resumeState(input);
-        if (earlier.unfinished) {
+        const RunStart start = run_->decideStart(input, std::nullopt, [this](const ResumeState& earlier) {
             QCoreApplication::sendPostedEvents(this);
-            const Platform::Answer answer = platform_.ask(this,
+            switch (platform_.ask(this,
                 earlier.question() +
-                    QStringLiteral("\r\rYes: resume. No: start over, sending to every customer again."));
-            if (answer == Platform::Answer::Cancel) {
-                showStatus(QString());
-                run_.reset();
-                return;
+                    QStringLiteral("\r\rYes: resume. No: start over, sending to every customer again."))) {
+            case Platform::Answer::Yes:
+                return ResumeAnswer::Resume;
+            case Platform::Answer::No:
+                return ResumeAnswer::StartOver;
+            case Platform::Answer::Cancel:
+                break;
             }
-            run_->setResume(answer == Platform::Answer::Yes);
+            return ResumeAnswer::Cancel;
+        });
+        if (start == RunStart::Cancelled) {
+            showStatus(QString());
+            run_.reset();
+            return;
         }
     } catch (const SendFailure& failure) {
         QCoreApplication::sendPostedEvents(this);

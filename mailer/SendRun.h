@@ -87,8 +87,20 @@ struct ResumeState {
     QString question() const;
 };
 
+// The vendor's answer to that question.
+enum class ResumeAnswer { Resume, StartOver, Cancel };
+
+// How a run begins, after what an earlier run of its message left.
+enum class RunStart {
+    Afresh,      // every customer of the address file
+    Resumed,     // only those an earlier run has not done
+    Cancelled,   // the vendor would not decide: send nothing
+    NothingLeft, // resume was asked for, but that run went to its end
+};
+
 // One notification run over the transport. The window and the command line
-// both drive it: first prepare() (on the caller's thread), then send() with the body as entered; the run appends the signature itself
+// both drive it: first prepare() and decideStart() (on the caller's thread),
+// then send() with the body as entered; the run appends the signature itself
 // and makes every connection from the settings (mailer/Connections.h) and
 // every customer's message from their record (mailer/MessageBuilder.h).
 // send() may run on a worker thread; requestStop() may be called from any.
@@ -115,6 +127,15 @@ public:
     // done and the copy when it went) or starts over. Starting over is the
     // default.
     void setResume(bool resume) { resume_ = resume; }
+    // After prepare(): decides how the run begins and sets it to resume
+    // when that is the answer. `ask` is asked only when an earlier run of
+    // this message to this address file did not finish, and not when
+    // `standing` has answered beforehand (the command line's --resume or
+    // --start-over). *earlier, when given, is what the decision rests on.
+    using ResumeQuestion = std::function<ResumeAnswer(const ResumeState& earlier)>;
+    RunStart decideStart(const MailerInput& input, std::optional<ResumeAnswer> standing, const ResumeQuestion& ask,
+        ResumeState* earlier = nullptr);
+
     // The TLS sessions to resume, from an earlier run (the window keeps them
     // from one run to the next); after send(), this run's.
     void setTlsSessions(std::shared_ptr<TTlsContext> sessions) { tlsSessions_ = std::move(sessions); }

@@ -53,4 +53,25 @@ ResumeState SendRun::resumeState(const MailerInput& input) const
     return state;
 }
 
+RunStart SendRun::decideStart(
+    const MailerInput& input, std::optional<ResumeAnswer> standing, const ResumeQuestion& ask, ResumeState* earlier)
+{
+    const ResumeState state = resumeState(input);
+    if (earlier)
+        *earlier = state;
+    resume_ = false;
+    if (!state.unfinished)
+        return state.finished && standing == ResumeAnswer::Resume ? RunStart::NothingLeft : RunStart::Afresh;
+    switch (standing ? *standing : ask(state)) {
+    case ResumeAnswer::Resume:
+        resume_ = true;
+        return RunStart::Resumed;
+    case ResumeAnswer::StartOver:
+        return RunStart::Afresh;
+    case ResumeAnswer::Cancel:
+        break;
+    }
+    return RunStart::Cancelled;
+}
+
 } // namespace og
