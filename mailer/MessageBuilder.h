@@ -21,8 +21,8 @@ void configureMessage(TWireMessage& message);
 
 class MessageBuilder {
 public:
-    // The body as file is saved under this name in the program folder and
-    // attached when the vendor attached nothing.
+    // Without attachments the body, as typed, is saved under this name in
+    // the program folder and attached to every message.
     static constexpr const char* MessageFileName = "message.txt";
 
     // The run's input with the signature prepare() read. writeMessageFile:

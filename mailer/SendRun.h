@@ -153,9 +153,9 @@ public:
     // Writes message.txt, the journal and the log, and sends each customer
     // the message built from their record (over settings.connections
     // connections, at most settings.ratePerMinute a minute), then the copy to
-    // the sender. A customer refused or lost is
-    // counted and skipped; a failure that would fail every later customer
-    // ends the run with SendFailure.
+    // the sender. A customer refused or lost is counted and skipped; a
+    // failure that would fail every later customer ends the run with
+    // SendFailure.
     SendOutcome send(const MailerInput& input);
 
     // Ends the run at once: the connection under way is closed (its customer
@@ -191,7 +191,7 @@ private:
     std::mutex statusMutex_; // parallel connections report too
     ProgressHandler progress_;
     std::atomic<bool> stopRequested_ {false};
-    std::unique_ptr<ConnectionFactory> factory_; // while send() runs
+    std::unique_ptr<ConnectionFactory> factory_; // made by send()
     std::shared_ptr<TTlsContext> tlsSessions_;
     // The clients of the connections under way, so Stop reaches them.
     std::mutex connectionsMutex_;
