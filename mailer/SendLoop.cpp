@@ -82,12 +82,14 @@ void SendLoop::work(TWireSMTP& smtp)
                 TWireMessage message = messages_.build(customer);
                 a = run_.attempt(smtp, message, customer.address);
                 journal_.record(customer.address, a.result);
-            } catch (const SendFailure& failure) {
+            } catch (...) {
                 // The journal cannot be written: without it a resumed run
-                // could send twice, so the run ends here.
-                a.result = a.result == CustomerResult::Accepted ? CustomerResult::Unknown : a.result;
-                a.text = failure.message();
-                a.fatal = true;
+                // could send twice, so the run ends here with its reason.
+                std::lock_guard lock(mutex_);
+                if (!error_)
+                    error_ = std::current_exception();
+                ended_ = true;
+                return;
             }
         }
         finished(i, a);

@@ -33,7 +33,8 @@ public:
     // Sends to every customer over `connections` connections of the run and
     // returns once all of them have ended; outcome.stopped when Stop came
     // before every customer was served. A failure that would fail every
-    // later customer ends it with SendFailure once the log says where.
+    // later customer ends it with SendFailure once the log says where; a log
+    // or journal that cannot be written ends it with its own.
     void run(int connections);
 
 private:
@@ -59,7 +60,7 @@ private:
     int lostInARow_ = 0;
     bool ended_ = false;           // a failure ends the run: take no further customer
     std::optional<QString> fatal_; // the failure that would fail every later customer
-    std::exception_ptr error_;     // the log could not be written
+    std::exception_ptr error_;     // the log or the journal could not be written
     QString firstUnserved_;        // the first customer Stop left without their message
 };
 
