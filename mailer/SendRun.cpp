@@ -211,6 +211,30 @@ void SendRun::stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& 
                    .arg(outcome.total));
 }
 
+void SendRun::sendCopy(
+    const QString& sender, const MessageBuilder& messages, SendJournal& journal, RunLog& log, SendOutcome& outcome)
+{
+    showStatus(SendLoop::SendingText + sender);
+    Attempt a {CustomerResult::NotSent, QStringLiteral("stopped by the user"), false, false, {}};
+    if (waitForTurn()) {
+        AddressRecord self;
+        self.address = sender;
+        TWireMessage copy = messages.build(self);
+        const std::unique_ptr<TWireSMTP> smtp = newConnection();
+        const auto drop = qScopeGuard([&] { dropConnection(*smtp); });
+        a = attempt(*smtp, copy, sender);
+    }
+    noteEncryption(log, a.tlsNote);
+    if (a.fatal) {
+        log.close();
+        throw SendFailure(a.text);
+    }
+    if (a.result != CustomerResult::Accepted)
+        outcome.copyProblem = a.text;
+    else
+        journal.recordCopy();
+}
+
 SendOutcome SendRun::send(const MailerInput& input)
 {
     SendOutcome outcome;
@@ -276,29 +300,10 @@ SendOutcome SendRun::send(const MailerInput& input)
     if (outcome.stopped)
         return outcome;
 
-    if (settings.copyToSelf && stopRequested_) {
+    if (settings.copyToSelf && stopRequested_)
         outcome.copyProblem = QStringLiteral("stopped by the user");
-    } else if (settings.copyToSelf && !earlier.copySent) {
-        showStatus(SendLoop::SendingText + settings.sender);
-        Attempt a {CustomerResult::NotSent, QStringLiteral("stopped by the user"), false, false, {}};
-        if (waitForTurn()) {
-            AddressRecord self;
-            self.address = settings.sender;
-            TWireMessage copy = messages.build(self);
-            const std::unique_ptr<TWireSMTP> smtp = newConnection();
-            const auto drop = qScopeGuard([&] { dropConnection(*smtp); });
-            a = attempt(*smtp, copy, settings.sender);
-        }
-        noteEncryption(log, a.tlsNote);
-        if (a.fatal) {
-            log.close();
-            throw SendFailure(a.text);
-        }
-        if (a.result != CustomerResult::Accepted)
-            outcome.copyProblem = a.text;
-        else
-            journal.recordCopy();
-    }
+    else if (settings.copyToSelf && !earlier.copySent)
+        sendCopy(settings.sender, messages, journal, log, outcome);
     journal.finish();
     const QStringList summary = outcome.summary();
     if (!outcome.allSent())

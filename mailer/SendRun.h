@@ -18,6 +18,7 @@
 namespace og {
 
 class ConnectionFactory;
+class MessageBuilder;
 class RunLog;
 class SendJournal;
 class TTlsContext;
@@ -184,6 +185,9 @@ private:
     std::unique_ptr<TWireSMTP> newConnection();
     void dropConnection(const TWireSMTP& smtp);
     void stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log);
+    // The copy to the sender, after every customer.
+    void sendCopy(
+        const QString& sender, const MessageBuilder& messages, SendJournal& journal, RunLog& log, SendOutcome& outcome);
     QString journalPath(const MailerInput& input) const;
     void writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address);
 
