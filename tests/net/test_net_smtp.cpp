@@ -4,6 +4,7 @@
 #include <fstream>
 #include <regex>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -239,6 +240,34 @@ TEST_F(SmtpTest, NoLoginWhenTheServerDoesNotOfferIt)
     const std::string wire = server->Received()[0];
     EXPECT_EQ(wire.find("auth"), std::string::npos);
     EXPECT_NE(wire.find("Rset\r\nMail from:<shop@example.com>\r\nRCPT"), std::string::npos) << wire;
+}
+
+TEST_F(SmtpTest, LoginAtConnectEndsAtAReplyOutOfStep)
+{
+    smtp.AuthenticationType = TWireSMTP::TAuthenticationType::atAny;
+    smtp.Security = TWireSMTP::TSecurity::None;
+    smtp.AllowPlainPassword = true;
+    smtp.UserID = "user";
+    smtp.Password = "secret";
+    SmtpAnswers tooSoon, oneMore, nothingKnown;
+    tooSoon.ehlo = oneMore.ehlo = {"250-test.server", "250 AUTH LOGIN"};
+    tooSoon.auth = "235 2.7.0 Accepted"; // before the user name was asked for
+    oneMore.authPassword = "334 UGFzc3dvcmQ6";
+    nothingKnown.ehlo = {"250-test.server", "250 AUTH CRAM-MD5"};
+    for (const auto& [answers, error, sent] : std::vector<std::tuple<SmtpAnswers, std::string, std::string>> {
+             {tooSoon, "235 2.7.0 Accepted", "AUTH LOGIN\r\n"},
+             {oneMore, "334 UGFzc3dvcmQ6", "AUTH LOGIN\r\ndXNlcg==\r\nc2VjcmV0\r\n"},
+             {nothingKnown, "127.0.0.1 offers no login this program can use (AUTH PLAIN or LOGIN).", ""}}) {
+        auto server = Serve(answers);
+        try {
+            smtp.Connect();
+            ADD_FAILURE() << "logged in after " << error;
+        } catch (const EWireAuthError& refused) {
+            EXPECT_EQ(refused.what(), error);
+        }
+        server->Join();
+        EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\n" + sent + "Quit\r\n");
+    }
 }
 
 TEST_F(SmtpTest, LoginRejectedEndsTheSend)
