@@ -1,6 +1,7 @@
 #include "app/DMcsv.h"
 
-#include "mailer/SendRun.h"
+#include "mailer/Connections.h"
+#include "mailer/MessageBuilder.h"
 
 namespace og {
 
@@ -8,7 +9,8 @@ TDM::TDM(QObject* parent)
     : QObject(parent)
 {
     setObjectName(QStringLiteral("DM"));
-    configureTransport(Msg, SMTP);
+    configureMessage(Msg);
+    configureClient(SMTP);
 }
 
 } // namespace og

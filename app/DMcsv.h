@@ -7,15 +7,15 @@
 
 namespace og {
 
-// The data module: the non-visual objects the windows share. The mail
-// transport's message and SMTP client are added here and handed to the
-// mailer window at start-up (see Ordergate::connectMailer).
+// The data module: the non-visual objects the windows share. It holds the
+// mail transport's message object and SMTP client, set up as every message
+// and client of a send run is; a run makes its own of both (one client per
+// connection, one message per customer), so nothing here is handed to it.
 class TDM : public QObject {
     Q_OBJECT
 public:
     explicit TDM(QObject* parent = nullptr);
 
-    // The notification message and the SMTP client the mailer sends it with.
     TWireMessage Msg;
     TWireSMTP SMTP;
 };

@@ -42,25 +42,16 @@ Ordergate::Ordergate(Platform& platform)
     dm_ = std::make_unique<TDM>();
     form1_->setWindows(herald_.get(), emailForm_.get());
     herald_->setMailer(emailForm_.get());
-    connectMailer();
 }
 
 Ordergate::~Ordergate()
 {
-    // The mailer first, since it holds the data module's objects; then the
-    // rest in reverse order of creation, so the main window's guard (the
-    // instance marker) goes last.
-    emailForm_.reset();
+    // In reverse order of creation, so the main window's guard (the instance
+    // marker) goes last.
     dm_.reset();
+    emailForm_.reset();
     herald_.reset();
     form1_.reset();
-}
-
-void Ordergate::connectMailer()
-{
-    // The mailer window works on the data module's message and SMTP client;
-    // they are handed over here once both exist.
-    emailForm_->setTransport(&dm_->Msg, &dm_->SMTP);
 }
 
 bool Ordergate::isSecondInstance() const

@@ -41,9 +41,6 @@ public:
     static int run(Platform& platform, const QString& reportFile);
 
 private:
-    // Hands the data module's mail objects to the mailer window.
-    void connectMailer();
-
     std::unique_ptr<TForm1> form1_;
     std::unique_ptr<THerald> herald_;
     std::unique_ptr<TemailForm> emailForm_;

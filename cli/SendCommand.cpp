@@ -3,10 +3,8 @@
 #include "cli/Arguments.h"
 
 #include "common/ProgramFolder.h"
-#include "mail/WireMessage.h"
 #include "mailer/MailerSettings.h"
 #include "mailer/SendRun.h"
-#include "net/SMTPWire.h"
 
 #include <QDir>
 #include <QFile>
@@ -292,10 +290,7 @@ ExitStatus run(const QStringList& arguments)
     // The command line never changes the vendor's saved sender details.
     input.settingsChanged = false;
 
-    TWireMessage message;
-    TWireSMTP smtp;
-    configureTransport(message, smtp);
-    SendRun run(message, smtp);
+    SendRun run;
     run.setStatusHandler([](const QString& text) {
         if (!text.isEmpty())
             printOut(text + u'\n');
@@ -322,29 +317,35 @@ ExitStatus run(const QStringList& arguments)
             const SendOutcome outcome = run.send(input);
             return outcome.allSent() ? ExitStatus::Ok : ExitStatus::Partly;
         }
-        const ResumeState earlier = run.resumeState(input);
-        if (args.resume && !earlier.unfinished) {
-            if (earlier.finished) {
-                printOut(QStringLiteral("Nothing left to send: the run of this message to this address file "
-                                        "went to its end (%1)\n")
-                             .arg(QDir::toNativeSeparators(earlier.journal)));
-                return ExitStatus::Ok;
-            }
-        } else if (earlier.unfinished && !args.resume && !args.startOver) {
+        // The command line answers beforehand or not at all: without
+        // --resume or --start-over the question ends the command.
+        std::optional<ResumeAnswer> standing;
+        if (args.resume)
+            standing = ResumeAnswer::Resume;
+        else if (args.startOver)
+            standing = ResumeAnswer::StartOver;
+        ResumeState earlier;
+        const RunStart start = run.decideStart(
+            input, standing, [](const ResumeState&) { return ResumeAnswer::Cancel; }, &earlier);
+        if (start == RunStart::NothingLeft) {
+            printOut(QStringLiteral("Nothing left to send: the run of this message to this address file "
+                                    "went to its end (%1)\n")
+                         .arg(QDir::toNativeSeparators(earlier.journal)));
+            return ExitStatus::Ok;
+        }
+        if (start == RunStart::Cancelled)
             return fail(earlier.question() +
                 QStringLiteral("\nAn earlier run of this message to this address file did not finish (%1). "
                                "Give --resume to send to the remaining customers only, or --start-over to "
                                "send to all again.")
                     .arg(QDir::toNativeSeparators(earlier.journal)));
-        }
-        if (args.resume && earlier.unfinished) {
+        if (start == RunStart::Resumed) {
             printOut(QStringLiteral("Resuming: %1 already sent, sending to the remaining %2\n")
                          .arg(earlier.alreadySent)
                          .arg(earlier.remaining));
             if (!earlier.unknown.isEmpty())
                 printOut(QStringLiteral("Not known whether sent, not sent again: ") +
                     earlier.unknown.join(QStringLiteral(", ")) + u'\n');
-            run.setResume(true);
         }
         const SendOutcome outcome = run.send(input);
         return outcome.allSent() ? ExitStatus::Ok : ExitStatus::Partly;

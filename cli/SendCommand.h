@@ -1,7 +1,7 @@
 #pragma once
 #include "cli/Command.h"
 
-#include "net/SMTPWire.h"
+#include "mailer/MailerSettings.h"
 
 #include <optional>
 
@@ -32,7 +32,7 @@ struct SendArguments {
     bool haveFrom = false, haveOrg = false, haveServer = false;
     bool noCopy = false, noLog = false;
     // How to reach the server; checked by the parse, unset when not given.
-    std::optional<TWireSMTP::TSecurity> security;
+    std::optional<MailerSettings::Security> security;
     std::optional<int> timeout;
     QString user, passwordFile, caFile, fingerprint, helo;
     bool haveUser = false, haveCaFile = false, haveFingerprint = false, haveHelo = false;

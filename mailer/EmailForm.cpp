@@ -1,10 +1,8 @@
 #include "mailer/EmailForm.h"
 
 #include "common/ProgramFolder.h"
-#include "mail/WireMessage.h"
 #include "mailer/SpellDialog.h"
 #include "mailer/VSSpell.h"
-#include "net/SMTPWire.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
@@ -102,12 +100,6 @@ TemailForm::TemailForm(Platform& platform, QWidget* parent)
     OpenDialog2.filter = QStringLiteral("Text file (*.txt)|*.txt|All files (*.*)|*.*");
     OpenAny.filter = QStringLiteral("All files (*.*)|*.*");
 
-    ownMessage_ = std::make_unique<TWireMessage>();
-    ownSmtp_ = std::make_unique<TWireSMTP>();
-    configureTransport(*ownMessage_, *ownSmtp_);
-    message_ = ownMessage_.get();
-    smtp_ = ownSmtp_.get();
-
     buildControls();
     setTabOrder();
 
@@ -128,12 +120,6 @@ TemailForm::~TemailForm()
         worker_->wait();
         delete worker_;
     }
-}
-
-void TemailForm::setTransport(TWireMessage* message, TWireSMTP* smtp)
-{
-    message_ = message ? message : ownMessage_.get();
-    smtp_ = smtp ? smtp : ownSmtp_.get();
 }
 
 void TemailForm::setSpellDialogue(SpellDialogue* dialogue)

@@ -24,9 +24,8 @@ namespace og {
 
 class SpellDialog;
 class SpellDialogue;
+class TTlsContext;
 class TVSSpell;
-class TWireMessage;
-class TWireSMTP;
 
 // The notification mailer window. Shown modally from the main window and from
 // the results window; "Send Now" sends one message per customer of an address
@@ -36,10 +35,6 @@ class TemailForm : public QDialog {
 public:
     explicit TemailForm(Platform& platform, QWidget* parent = nullptr);
     ~TemailForm() override;
-
-    // The message and SMTP client of the data module. Until they are handed
-    // in, the window uses a pair of its own configured the same way.
-    void setTransport(TWireMessage* message, TWireSMTP* smtp);
 
     // Full path of ordergate.ini, and the folder message.txt is written to
     // (ending in "/"). Both default to the program's own folder.
@@ -171,10 +166,8 @@ private:
     SpellDialog* spellDialog_ = nullptr;
     SpellDialogue* spellDialogue_ = nullptr;
 
-    std::unique_ptr<TWireMessage> ownMessage_;
-    std::unique_ptr<TWireSMTP> ownSmtp_;
-    TWireMessage* message_ = nullptr;
-    TWireSMTP* smtp_ = nullptr;
+    // The TLS sessions of the last run, resumed by the next one.
+    std::shared_ptr<TTlsContext> tlsSessions_;
 
     MailerPassword password_;
     QString passwordKey_;        // the login the password field was filled for

@@ -201,7 +201,8 @@ void TemailForm::BitBtn1Click()
     if (!passwordForRun(input))
         return;
 
-    run_ = std::make_unique<SendRun>(*message_, *smtp_);
+    run_ = std::make_unique<SendRun>();
+    run_->setTlsSessions(tlsSessions_);
     // The run reports from the worker; the window shows it on its own thread,
     // in the order reported.
     run_->setStatusHandler([this](const QString& text) {
@@ -224,18 +225,24 @@ void TemailForm::BitBtn1Click()
         signature = run_->prepare(input);
         // An earlier run of this message to this address file that did not
         // finish is gone on with, unless the vendor starts over.
-        const ResumeState earlier = run_->resumeState(input);
-        if (earlier.unfinished) {
+        const RunStart start = run_->decideStart(input, std::nullopt, [this](const ResumeState& earlier) {
             QCoreApplication::sendPostedEvents(this);
-            const Platform::Answer answer = platform_.ask(this,
+            switch (platform_.ask(this,
                 earlier.question() +
-                    QStringLiteral("\r\rYes: resume. No: start over, sending to every customer again."));
-            if (answer == Platform::Answer::Cancel) {
-                showStatus(QString());
-                run_.reset();
-                return;
+                    QStringLiteral("\r\rYes: resume. No: start over, sending to every customer again."))) {
+            case Platform::Answer::Yes:
+                return ResumeAnswer::Resume;
+            case Platform::Answer::No:
+                return ResumeAnswer::StartOver;
+            case Platform::Answer::Cancel:
+                break;
             }
-            run_->setResume(answer == Platform::Answer::Yes);
+            return ResumeAnswer::Cancel;
+        });
+        if (start == RunStart::Cancelled) {
+            showStatus(QString());
+            run_.reset();
+            return;
         }
     } catch (const SendFailure& failure) {
         QCoreApplication::sendPostedEvents(this);
@@ -274,7 +281,7 @@ void TemailForm::PreviewClick()
     }
     QString text;
     try {
-        text = SendRun(*message_, *smtp_).preview(input);
+        text = SendRun().preview(input);
     } catch (const SendFailure& failure) {
         platform_.showException(this, failure.message());
         return;
@@ -349,6 +356,7 @@ void TemailForm::runEnded()
         worker_ = nullptr;
     }
     setRunning(false);
+    tlsSessions_ = run_->tlsSessions();
     run_.reset();
     // A failed or stopped run leaves the window open with what was typed; a
     // completed one says how it went, then closes.

@@ -155,7 +155,7 @@ ServerAddress parseServerAddress(const QString& server, MailerSettings::Security
 {
     ServerAddress address;
     address.host = trimmed(server);
-    address.port = TWireSMTP::DefaultPort(security);
+    address.port = DefaultSmtpPort(security);
     const qsizetype colon = address.host.lastIndexOf(u':');
     if (colon > 0) {
         const QString text = trimmed(QStringView(address.host).sliced(colon + 1));

@@ -3,7 +3,7 @@
 // keys in the settings file) and what the vendor enters for one run. The
 // window, the send run and the command line all go through these.
 
-#include "net/SMTPWire.h"
+#include "net/SmtpSecurity.h"
 
 #include <QList>
 #include <QString>
@@ -25,7 +25,7 @@ struct MailerSettings {
     // How the run reaches the server and logs in. A file without these keys
     // means what it meant before they existed: Automatic, no login. The
     // password is never among them (the desktop keyring or each run has it).
-    using Security = TWireSMTP::TSecurity;
+    using Security = TSmtpSecurity;
     Security security = Security::Automatic; // [user] security
     QString userName;                        // [user] login: empty = no login
     QString clientName;                      // [user] helo: empty = the machine's name
@@ -91,7 +91,7 @@ QString securityName(MailerSettings::Security security);
 bool parseSecurity(const QString& text, MailerSettings::Security* security);
 
 // Where the mail server is: "host" or "host:port", blanks around it ignored;
-// without a port the security setting's default (TWireSMTP::DefaultPort).
+// without a port the security setting's default (DefaultSmtpPort).
 // problem names a port that is no number from 1 to 65535.
 struct ServerAddress {
     QString host;

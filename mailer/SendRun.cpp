@@ -1,44 +1,25 @@
 #include "mailer/SendRun.h"
 
-#include "common/ProfileFile.h"
-#include "common/ReplacingFile.h"
+#include "common/AddressFile.h"
 #include "common/TextFiles.h"
-#include "common/Trim.h"
 #include "mail/WireMessage.h"
-#include "mailer/AttachmentType.h"
-#include "mailer/ParallelSender.h"
+#include "mailer/Connections.h"
+#include "mailer/MessageBuilder.h"
 #include "mailer/RunLog.h"
 #include "mailer/SendJournal.h"
+#include "mailer/SendLoop.h"
 #include "net/SMTPWire.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QScopeGuard>
-
-#include <sstream>
 
 namespace og {
 
 namespace {
 
 const QString PreparingText = QStringLiteral("Preparing to send messages...");
-const QString SendingText = QStringLiteral("Sending to ");
-
-std::string utf8(const QString& text)
-{
-    return text.toStdString();
-}
-
-std::vector<std::string> byteLines(const QStringList& lines)
-{
-    std::vector<std::string> result;
-    result.reserve(std::size_t(lines.size()));
-    for (const QString& line : lines)
-        result.push_back(utf8(line));
-    return result;
-}
 
 } // namespace
 
@@ -90,35 +71,9 @@ QStringList readTextFileLines(const QString& path)
     return splitTextLines(decodeText(content));
 }
 
-void configureTransport(TWireMessage& message, TWireSMTP& smtp)
-{
-    message.ExtractAttachments = false;
-    message.MsgNo = 0;
-    message.ContentType = "text/plain";
-    message.NoDecode = true;
-    smtp.Port = 25;
-    smtp.BufferChunk = 8192;
-    smtp.SocksPort = 0;
-}
+SendRun::SendRun() = default;
 
-void configureConnection(TWireSMTP& smtp, const MailerSettings& settings, const QString& password)
-{
-    smtp.Security = settings.security;
-    smtp.Trust = TTlsTrust {utf8(settings.caFile), utf8(trimmed(settings.fingerprint)), settings.noVerify};
-    smtp.AllowPlainPassword = settings.allowPlainPassword;
-    smtp.HeloName = utf8(trimmed(settings.clientName));
-    smtp.Timeout = settings.timeoutSeconds;
-    const bool login = !settings.userName.isEmpty();
-    smtp.AuthenticationType = login ? TWireSMTP::TAuthenticationType::atAny : TWireSMTP::TAuthenticationType::atNone;
-    smtp.UserID = login ? utf8(settings.userName) : std::string();
-    smtp.Password = login ? utf8(password) : std::string();
-}
-
-SendRun::SendRun(TWireMessage& message, TWireSMTP& smtp)
-    : message_(message),
-      smtp_(smtp)
-{
-}
+SendRun::~SendRun() = default;
 
 void SendRun::showStatus(const QString& text)
 {
@@ -175,7 +130,6 @@ void SendRun::requestStop()
         stopRequested_ = true;
     }
     stopSignal_.notify_all();
-    smtp_.Abort();
     std::lock_guard lock(connectionsMutex_);
     for (TWireSMTP* connection : connections_)
         connection->Abort();
@@ -193,25 +147,25 @@ bool SendRun::waitForTurn()
     return !stopRequested_;
 }
 
-std::unique_ptr<TWireSMTP> SendRun::connectionLike(const MailerInput& input) const
+std::unique_ptr<TWireSMTP> SendRun::newConnection()
 {
-    auto smtp = std::make_unique<TWireSMTP>();
-    TWireMessage unused;
-    configureTransport(unused, *smtp);
-    configureConnection(*smtp, input.settings, input.password);
-    smtp->Host = smtp_.Host;
-    smtp->Port = smtp_.Port;
-    smtp->TlsContext = smtp_.TlsContext;
-    smtp->XProgram = smtp_.XProgram;
-    smtp->UsePipelining = smtp_.UsePipelining;
-    smtp->ConnectTimeout = smtp_.ConnectTimeout;
+    std::unique_ptr<TWireSMTP> smtp = factory_->make();
+    std::lock_guard lock(connectionsMutex_);
+    connections_.push_back(smtp.get());
+    // A Stop that came first reaches it too.
+    if (stopRequested_)
+        smtp->Abort();
     return smtp;
+}
+
+void SendRun::dropConnection(const TWireSMTP& smtp)
+{
+    std::lock_guard lock(connectionsMutex_);
+    std::erase(connections_, &smtp);
 }
 
 SendRun::Attempt SendRun::attempt(TWireSMTP& smtp, TWireMessage& message, const QString& address)
 {
-    message.Too.clear();
-    message.Too.push_back(utf8(address));
     Attempt a;
     const auto noteTls = qScopeGuard([&] { a.tlsNote = QString::fromStdString(smtp.TlsNote()); });
     try {
@@ -257,36 +211,28 @@ void SendRun::stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& 
                    .arg(outcome.total));
 }
 
-MessageBody SendRun::compose(TWireMessage& message, const MailerInput& input, bool writeMessageFile) const
+void SendRun::sendCopy(
+    const QString& sender, const MessageBuilder& messages, SendJournal& journal, RunLog& log, SendOutcome& outcome)
 {
-    const MailerSettings& settings = input.settings;
-    MessageBody body = input.body;
-    body.append(signature_);
-
-    message.Attachments.Clear();
-    message.CCList.clear();
-    message.BCCList.clear();
-    message.SetFrom(utf8(settings.sender));
-    message.SetOrganization(utf8(settings.organisation));
-    message.SetSubject(utf8(input.subject));
-    message.Text = byteLines(body.lines());
-
-    if (!input.attachments.isEmpty()) {
-        for (const QString& path : input.attachments)
-            message.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
-    } else {
-        const QString path = input.programFolder + QLatin1String(MessageFileName);
-        if (writeMessageFile) {
-            // Sent only once it is on disk whole: a full disk must not send
-            // an empty or cut attachment.
-            const QByteArray bytes = messageFileBytes(body);
-            ReplacingFile file(path);
-            if (!file.open() || file.device().write(bytes) != bytes.size() || !file.commit())
-                throw SendFailure(writeFailureText(path, file.errorString()));
-        }
-        message.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
+    showStatus(SendLoop::SendingText + sender);
+    Attempt a {CustomerResult::NotSent, QStringLiteral("stopped by the user"), false, false, {}};
+    if (waitForTurn()) {
+        AddressRecord self;
+        self.address = sender;
+        TWireMessage copy = messages.build(self);
+        const std::unique_ptr<TWireSMTP> smtp = newConnection();
+        const auto drop = qScopeGuard([&] { dropConnection(*smtp); });
+        a = attempt(*smtp, copy, sender);
     }
-    return body;
+    noteEncryption(log, a.tlsNote);
+    if (a.fatal) {
+        log.close();
+        throw SendFailure(a.text);
+    }
+    if (a.result != CustomerResult::Accepted)
+        outcome.copyProblem = a.text;
+    else
+        journal.recordCopy();
 }
 
 SendOutcome SendRun::send(const MailerInput& input)
@@ -294,27 +240,24 @@ SendOutcome SendRun::send(const MailerInput& input)
     SendOutcome outcome;
     const MailerSettings& settings = input.settings;
 
-    const ServerAddress server = parseServerAddress(settings.server, settings.security);
-    if (!server.problem.isEmpty())
-        throw SendFailure(server.problem);
-    smtp_.Host = utf8(server.host);
-    smtp_.Port = server.port;
-    configureConnection(smtp_, settings, input.password);
+    factory_ = std::make_unique<ConnectionFactory>(connectionSettings(settings, input.password), tlsSessions_);
+    tlsSessions_ = factory_->tlsSessions();
     encryptionNoted_ = false;
     dryRunCount_ = 0;
-    const MessageBody body = compose(message_, input, true);
+    const MessageBuilder messages(input, signature_, true);
 
     // Count the customers first so the progress can say "of how many"; a
     // resumed run leaves out every one an earlier run has done.
     const SendJournal::State earlier = resume_ ? SendJournal::read(journalPath(input)) : SendJournal::State();
-    QStringList customers, unknownBefore;
-    for (const QString& address : addressFileCustomers(settings.addressFile)) {
-        if (!earlier.done(address))
-            customers << address;
-        else if (earlier.results.value(address) == CustomerResult::Accepted)
+    QList<AddressRecord> customers;
+    QStringList unknownBefore;
+    for (const AddressRecord& record : addressRecords(readTextFileLines(settings.addressFile))) {
+        if (!earlier.done(record.address))
+            customers << record;
+        else if (earlier.results.value(record.address) == CustomerResult::Accepted)
             ++outcome.alreadySent;
-        else if (earlier.results.value(address) == CustomerResult::Unknown)
-            unknownBefore << address;
+        else if (earlier.results.value(record.address) == CustomerResult::Unknown)
+            unknownBefore << record.address;
     }
     outcome.resumed = resume_;
     outcome.total = int(customers.size());
@@ -339,127 +282,28 @@ SendOutcome SendRun::send(const MailerInput& input)
                 notes << QStringLiteral("*** Not known whether sent, not sent again: ") +
                         unknownBefore.join(QStringLiteral(", "));
         }
-        log.writeHeader(settings.addressFile, input.subject, body.lines(), notes);
+        log.writeHeader(settings.addressFile, input.subject, messages.body().lines(), notes);
     }
     if (progress_)
         progress_(0, outcome.total);
 
-    smtp_.ResetAbort();
     {
         std::lock_guard lock(turnMutex_);
         turnInterval_ =
             std::chrono::milliseconds(settings.ratePerMinute > 0 ? 60000 / std::min(settings.ratePerMinute, 60000) : 0);
         nextTurn_ = std::chrono::steady_clock::now();
     }
-    // With one connection each customer is logged as their message starts;
-    // with more, as each outcome comes in turn.
     const int connections = dryRun
         ? 1
         : std::clamp(settings.connections, 1, std::clamp(int(customers.size()), 1, MailerSettings::MaxConnections));
-    if (connections > 1 && !smtp_.TlsContext && settings.security != MailerSettings::Security::None) {
-        try {
-            smtp_.TlsContext = std::make_shared<TTlsContext>(smtp_.Trust);
-        } catch (const std::exception&) {
-            // The first connection reports it.
-        }
-    }
-    std::unique_ptr<ParallelSender> parallel;
-    if (connections > 1)
-        parallel = std::make_unique<ParallelSender>(*this, input, customers, journal, connections);
-    // What a failure or stop leaves: the customers done are in the log; the
-    // connections still under way finish first.
-    auto endParallel = [&] {
-        if (parallel)
-            parallel->finish();
-    };
-    int lostInARow = 0;
-    QString firstUnserved; // parallel: where a Stop left the first customer without a message
-    for (qsizetype i = 0; i < customers.size(); ++i) {
-        const QString& address = customers[i];
-        Attempt a;
-        if (parallel) {
-            const std::optional<Attempt> done = parallel->outcome(i);
-            if (!done) {
-                endParallel();
-                stopRun(outcome, firstUnserved.isEmpty() ? address : firstUnserved, log);
-                return outcome;
-            }
-            a = *done;
-            if (stopRequested_ && a.result == CustomerResult::NotSent && firstUnserved.isEmpty())
-                firstUnserved = address;
-            log.writeLine(address);
-        } else {
-            if (stopRequested_) {
-                stopRun(outcome, address, log);
-                return outcome;
-            }
-            log.writeLine(address);
-            showStatus(SendingText + address);
-            if (!waitForTurn()) {
-                a.result = CustomerResult::NotSent;
-                a.text = QStringLiteral("stopped by the user");
-            } else {
-                journal.begin(address);
-                a = attempt(smtp_, message_, address);
-                journal.record(address, a.result);
-            }
-        }
-        noteEncryption(log, a.tlsNote);
-        switch (a.result) {
-        case CustomerResult::Accepted:
-            ++outcome.sent;
-            break;
-        case CustomerResult::Refused:
-        case CustomerResult::NotSent:
-            if (!a.fatal)
-                outcome.notSent << address;
-            log.writeNotSent(a.text);
-            break;
-        case CustomerResult::Unknown:
-            outcome.unknown << address;
-            log.writeUnknown(a.text);
-            break;
-        }
-        lostInARow = a.lost ? lostInARow + 1 : 0;
-        if (a.fatal || lostInARow == 2) {
-            endParallel();
-            log.writeEnded(address, outcome.sent, outcome.total, lostInARow == 2);
-            log.close();
-            throw SendFailure(a.text);
-        }
-        if (progress_)
-            progress_(int(i) + 1, outcome.total);
-        if (stopRequested_ && !parallel) {
-            const bool served = a.result != CustomerResult::NotSent;
-            if (served && i + 1 == customers.size())
-                break; // nothing was left to stop
-            stopRun(outcome, served ? customers[i + 1] : address, log);
-            return outcome;
-        }
-    }
-    endParallel();
-    if (!firstUnserved.isEmpty()) {
-        stopRun(outcome, firstUnserved, log);
+    SendLoop(*this, messages, customers, journal, log, outcome).run(connections);
+    if (outcome.stopped)
         return outcome;
-    }
 
-    if (settings.copyToSelf && stopRequested_) {
+    if (settings.copyToSelf && stopRequested_)
         outcome.copyProblem = QStringLiteral("stopped by the user");
-    } else if (settings.copyToSelf && !earlier.copySent) {
-        showStatus(SendingText + settings.sender);
-        const Attempt a = waitForTurn()
-            ? attempt(smtp_, message_, settings.sender)
-            : Attempt {CustomerResult::NotSent, QStringLiteral("stopped by the user"), false, false, {}};
-        noteEncryption(log, a.tlsNote);
-        if (a.fatal) {
-            log.close();
-            throw SendFailure(a.text);
-        }
-        if (a.result != CustomerResult::Accepted)
-            outcome.copyProblem = a.text;
-        else
-            journal.recordCopy();
-    }
+    else if (settings.copyToSelf && !earlier.copySent)
+        sendCopy(settings.sender, messages, journal, log, outcome);
     journal.finish();
     const QStringList summary = outcome.summary();
     if (!outcome.allSent())

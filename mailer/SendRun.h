@@ -11,15 +11,19 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
 namespace og {
 
-class TWireMessage;
-class TWireSMTP;
+class ConnectionFactory;
+class MessageBuilder;
 class RunLog;
 class SendJournal;
+class TTlsContext;
+class TWireMessage;
+class TWireSMTP;
 
 // A failure of the run after the checks: the message is shown to the vendor
 // as it stands (the transport's and the file system's own texts).
@@ -70,18 +74,6 @@ QString appendTextLines(const QString& text, const QStringList& lines);
 // Throws SendFailure when it cannot be read.
 QStringList readTextFileLines(const QString& path);
 
-// The customers of an address file, in its order. Throws SendFailure when
-// it cannot be read.
-QStringList addressFileCustomers(const QString& path);
-
-// The message object and SMTP client set up as the program's data module
-// holds them: plain-text body, nothing decoded or extracted, port 25.
-void configureTransport(TWireMessage& message, TWireSMTP& smtp);
-
-// Security, trust, client name, time-out and login from the settings, with
-// the password entered for this run.
-void configureConnection(TWireSMTP& smtp, const MailerSettings& settings, const QString& password);
-
 // What the journal of an earlier run of the same message to the same
 // address file says (see SendJournal.h).
 struct ResumeState {
@@ -96,16 +88,30 @@ struct ResumeState {
     QString question() const;
 };
 
+// The vendor's answer to that question.
+enum class ResumeAnswer { Resume, StartOver, Cancel };
+
+// How a run begins, after what an earlier run of its message left.
+enum class RunStart {
+    Afresh,      // every customer of the address file
+    Resumed,     // only those an earlier run has not done
+    Cancelled,   // the vendor would not decide: send nothing
+    NothingLeft, // resume was asked for, but that run went to its end
+};
+
 // One notification run over the transport. The window and the command line
-// both drive it: first prepare() (on the caller's thread), then send() with
-// the body as entered; the run appends the signature itself.
+// both drive it: first prepare() and decideStart() (on the caller's thread),
+// then send() with the body as entered; the run appends the signature itself
+// and makes every connection from the settings (mailer/Connections.h) and
+// every customer's message from their record (mailer/MessageBuilder.h).
 // send() may run on a worker thread; requestStop() may be called from any.
 class SendRun {
 public:
     using StatusHandler = std::function<void(const QString& text)>;
     using ProgressHandler = std::function<void(int done, int total)>;
 
-    SendRun(TWireMessage& message, TWireSMTP& smtp);
+    SendRun();
+    ~SendRun();
 
     void setStatusHandler(StatusHandler handler) { status_ = std::move(handler); }
     void setProgressHandler(ProgressHandler handler) { progress_ = std::move(handler); }
@@ -122,6 +128,19 @@ public:
     // done and the copy when it went) or starts over. Starting over is the
     // default.
     void setResume(bool resume) { resume_ = resume; }
+    // After prepare(): decides how the run begins and sets it to resume
+    // when that is the answer. `ask` is asked only when an earlier run of
+    // this message to this address file did not finish, and not when
+    // `standing` has answered beforehand (the command line's --resume or
+    // --start-over). *earlier, when given, is what the decision rests on.
+    using ResumeQuestion = std::function<ResumeAnswer(const ResumeState& earlier)>;
+    RunStart decideStart(const MailerInput& input, std::optional<ResumeAnswer> standing, const ResumeQuestion& ask,
+        ResumeState* earlier = nullptr);
+
+    // The TLS sessions to resume, from an earlier run (the window keeps them
+    // from one run to the next); after send(), this run's.
+    void setTlsSessions(std::shared_ptr<TTlsContext> sessions) { tlsSessions_ = std::move(sessions); }
+    std::shared_ptr<TTlsContext> tlsSessions() const { return tlsSessions_; }
 
     // Instead of sending, writes each message (and the copy) into folder as
     // a .eml file, exactly as it would go out; no log, journal or settings.
@@ -132,12 +151,12 @@ public:
     // and sends nothing. Throws SendFailure.
     QString preview(const MailerInput& input);
 
-    // Builds the message (the body with the signature), writes message.txt,
-    // the journal and the log, and sends one message per customer (over
-    // settings.connections connections, at most settings.ratePerMinute a
-    // minute), then the copy to the sender. A customer refused or lost is
-    // counted and skipped; a failure that would fail every later customer
-    // ends the run with SendFailure.
+    // Writes message.txt, the journal and the log, and sends each customer
+    // the message built from their record (over settings.connections
+    // connections, at most settings.ratePerMinute a minute), then the copy to
+    // the sender. A customer refused or lost is counted and skipped; a
+    // failure that would fail every later customer ends the run with
+    // SendFailure.
     SendOutcome send(const MailerInput& input);
 
     // Ends the run at once: the connection under way is closed (its customer
@@ -146,9 +165,9 @@ public:
 
     // The log the run writes, opened by this bare name in the working folder.
     static constexpr const char* LogFileName = "log.txt";
-    static constexpr const char* MessageFileName = "message.txt";
 
 private:
+    friend class SendLoop;
     void showStatus(const QString& text);
     struct Attempt {
         CustomerResult result = CustomerResult::Accepted;
@@ -162,23 +181,23 @@ private:
     // Waits for this message's turn under the rate limit; false when Stop
     // came first.
     bool waitForTurn();
-    // A client set up as smtp_ is, sharing its TLS sessions: for a further
-    // parallel connection.
-    std::unique_ptr<TWireSMTP> connectionLike(const MailerInput& input) const;
-    friend class ParallelSender;
+    // A client of the run's factory that Stop reaches, until dropConnection.
+    std::unique_ptr<TWireSMTP> newConnection();
+    void dropConnection(const TWireSMTP& smtp);
     void stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log);
+    // The copy to the sender, after every customer.
+    void sendCopy(
+        const QString& sender, const MessageBuilder& messages, SendJournal& journal, RunLog& log, SendOutcome& outcome);
     QString journalPath(const MailerInput& input) const;
-    MessageBody compose(TWireMessage& message, const MailerInput& input, bool writeMessageFile) const;
-    static QByteArray messageFileBytes(const MessageBody& body);
     void writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address);
 
-    TWireMessage& message_;
-    TWireSMTP& smtp_;
     StatusHandler status_;
     std::mutex statusMutex_; // parallel connections report too
     ProgressHandler progress_;
     std::atomic<bool> stopRequested_ {false};
-    // The clients of further parallel connections, so Stop reaches them.
+    std::unique_ptr<ConnectionFactory> factory_; // made by send()
+    std::shared_ptr<TTlsContext> tlsSessions_;
+    // The clients of the connections under way, so Stop reaches them.
     std::mutex connectionsMutex_;
     std::vector<TWireSMTP*> connections_;
     // The rate limit: when the next message may start.

@@ -2,8 +2,10 @@
 // and the dry run's message files.
 #include "mailer/SendRun.h"
 
+#include "common/AddressFile.h"
 #include "common/ReplacingFile.h"
 #include "mail/WireMessage.h"
+#include "mailer/MessageBuilder.h"
 #include "net/SMTPWire.h"
 
 #include <QDir>
@@ -33,27 +35,22 @@ void SendRun::writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QStr
         throw SendFailure(writeFailureText(path, file.errorString()));
 }
 
-QByteArray SendRun::messageFileBytes(const MessageBody& body)
-{
-    QString text = body.typedText();
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-    return text.toUtf8();
-}
-
 QString SendRun::preview(const MailerInput& input)
 {
     const MailerSettings& s = input.settings;
     signature_.clear();
     if (s.useSignature && QFileInfo(s.signatureFile).isFile())
         signature_ = readTextFileLines(s.signatureFile);
-    TWireMessage message;
+    const MessageBuilder messages(input, signature_, false);
+    const QList<AddressRecord> customers = addressRecords(readTextFileLines(s.addressFile));
+    // With no customer in the file, the sender's copy is the first message.
+    AddressRecord customer;
+    customer.address = s.sender;
+    if (!customers.isEmpty())
+        customer = customers.first();
+    TWireMessage message = messages.build(customer);
+    const MessageBody& body = messages.body();
     TWireSMTP smtp;
-    configureTransport(message, smtp);
-    smtp.XProgram = smtp_.XProgram;
-    const MessageBody body = compose(message, input, false);
-    const QStringList customers = addressFileCustomers(s.addressFile);
-    message.Too = {(customers.isEmpty() ? s.sender : customers.first()).toStdString()};
     // The headers exactly as they go out; the text as typed; the attachments
     // by name and size rather than as their encoded lines.
     TLineList headers;
@@ -69,7 +66,8 @@ QString SendRun::preview(const MailerInput& input)
     lines << body.lines() << QString() << QStringLiteral("Attachments:");
     for (const TAttachment& attachment : message.Attachments) {
         const QString path = QString::fromStdString(attachment.FileName);
-        const qint64 size = input.attachments.isEmpty() ? messageFileBytes(body).size() : QFileInfo(path).size();
+        const qint64 size =
+            input.attachments.isEmpty() ? MessageBuilder::messageFileBytes(body).size() : QFileInfo(path).size();
         lines << QStringLiteral("  %1 (%2 bytes)").arg(QString::fromStdString(attachment.StoredName)).arg(size);
     }
     return lines.join(u'\n');

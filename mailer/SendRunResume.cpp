@@ -8,14 +8,6 @@
 
 namespace og {
 
-QStringList addressFileCustomers(const QString& path)
-{
-    QStringList customers;
-    for (const AddressRecord& record : addressRecords(readTextFileLines(path)))
-        customers << record.address;
-    return customers;
-}
-
 QString ResumeState::question() const
 {
     QString text = QStringLiteral("Resume: %1 already sent, send to the remaining %2?").arg(alreadySent).arg(remaining);
@@ -46,7 +38,8 @@ ResumeState SendRun::resumeState(const MailerInput& input) const
     if (!earlier.exists)
         return state;
     state.finished = earlier.finished;
-    for (const QString& address : addressFileCustomers(input.settings.addressFile)) {
+    for (const AddressRecord& record : addressRecords(readTextFileLines(input.settings.addressFile))) {
+        const QString& address = record.address;
         const CustomerResult result = earlier.results.value(address, CustomerResult::NotSent);
         if (!earlier.done(address))
             ++state.remaining;
@@ -58,6 +51,27 @@ ResumeState SendRun::resumeState(const MailerInput& input) const
     // Where nothing went out, starting over is the same as going on.
     state.unfinished = !earlier.finished && (state.alreadySent > 0 || !state.unknown.isEmpty());
     return state;
+}
+
+RunStart SendRun::decideStart(
+    const MailerInput& input, std::optional<ResumeAnswer> standing, const ResumeQuestion& ask, ResumeState* earlier)
+{
+    const ResumeState state = resumeState(input);
+    if (earlier)
+        *earlier = state;
+    resume_ = false;
+    if (!state.unfinished)
+        return state.finished && standing == ResumeAnswer::Resume ? RunStart::NothingLeft : RunStart::Afresh;
+    switch (standing ? *standing : ask(state)) {
+    case ResumeAnswer::Resume:
+        resume_ = true;
+        return RunStart::Resumed;
+    case ResumeAnswer::StartOver:
+        return RunStart::Afresh;
+    case ResumeAnswer::Cancel:
+        break;
+    }
+    return RunStart::Cancelled;
 }
 
 } // namespace og

@@ -4,7 +4,6 @@
 #include <exception>
 
 #include <arpa/inet.h>
-#include <openssl/evp.h>
 
 #include "mail/EncodeWire.h"
 #include "mail/MailText.h"
@@ -22,30 +21,9 @@ std::string CompleteAddress(const std::string& address, const TWireMessage& mess
     return address + "@" + message.DefaultDomain;
 }
 
-std::string Base64(const std::string& bytes)
-{
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    out.resize(static_cast<std::size_t>(n));
-    return out;
-}
-
 const char* kHidden = "****";
 
 } // namespace
-
-int TWireSMTP::DefaultPort(TSecurity security)
-{
-    switch (security) {
-    case TSecurity::Tls:
-        return 465;
-    case TSecurity::StartTls:
-        return 587;
-    default:
-        return 25;
-    }
-}
 
 TWireSMTP::TWireSMTP()
 {
@@ -170,22 +148,28 @@ void TWireSMTP::RequireSafeForPassword()
 void TWireSMTP::Login()
 {
     RequireSafeForPassword();
-    auto step = [this](const std::string& line, const std::string& logAs, int expected) {
-        SendCommand(line, logAs);
-        AwaitReply(-1, 0, "");
-        if (ReplyCode != expected)
-            throw EWireAuthError(LastReply);
-    };
+    TFetchedCredential typed([this] { return Password; });
+    TSmtpCredential& credential = Credential ? *Credential : typed;
     DoStatus("Authenticating");
-    if (Capabilities.HasAuthMechanism("PLAIN")) {
-        step("AUTH PLAIN " + Base64(std::string(1, '\0') + UserID + std::string(1, '\0') + Password),
-            std::string("AUTH PLAIN ") + kHidden, 235);
-    } else if (Capabilities.HasAuthMechanism("LOGIN")) {
-        step("AUTH LOGIN", "AUTH LOGIN", 334);
-        step(Base64(UserID), kHidden, 334);
-        step(Base64(Password), kHidden, 235);
-    } else {
-        throw EWireAuthError(Host + " offers no login this program can use (AUTH PLAIN or LOGIN).");
+    const std::unique_ptr<TLoginMechanism> mechanism = ChooseLoginMechanism(Capabilities, UserID, credential);
+    if (!mechanism)
+        throw EWireAuthError(Host + " offers no login this program can use (" + KnownLoginMechanisms() + ").");
+    // The secret goes out only as Base64 and never into the traffic log.
+    const std::string auth = std::string("AUTH ") + mechanism->Name();
+    if (const std::optional<std::string> first = mechanism->FirstResponse())
+        SendCommand(auth + " " + TWireEncoder::EncodeBytes(*first), auth + " " + kHidden);
+    else
+        SendCommand(auth, auth);
+    for (;;) {
+        AwaitReply(-1, 0, "");
+        if (ReplyCode == 235 && mechanism->Done())
+            break;
+        std::optional<std::string> answer;
+        if (ReplyCode == 334)
+            answer = mechanism->Answer(LastReply.size() > 4 ? LastReply.substr(4) : std::string());
+        if (!answer)
+            throw EWireAuthError(LastReply);
+        SendCommand(TWireEncoder::EncodeBytes(*answer), kHidden);
     }
     loggedIn_ = true;
 }

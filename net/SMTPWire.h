@@ -10,24 +10,24 @@
 
 #include "mail/WireMessage.h"
 #include "net/SmtpCapabilities.h"
+#include "net/SmtpLogin.h"
+#include "net/SmtpSecurity.h"
 #include "net/WireTls.h"
 
 namespace og {
 
 class TWireSMTP : public TWireMessageClient {
 public:
-    // atAny: Connect logs in with AUTH PLAIN or LOGIN, whichever the server
-    // offers after TLS (PLAIN first). atLogin is the older way: AUTH LOGIN
+    // atAny: Connect logs in with the first mechanism of net/SmtpLogin.h
+    // the server offers after TLS. atLogin is the older way: AUTH LOGIN
     // after RSET, only where offered.
     enum class TAuthenticationType { atNone = 0, atLogin = 1, atAny = 2 };
-    enum class TSecurity { Automatic, StartTls, Tls, None };
+    using TSecurity = TSmtpSecurity;
 
     TWireSMTP();
     ~TWireSMTP() override;
 
-    // The port a server without one gets: 465 for Tls, 587 for StartTls, 25
-    // otherwise (so older settings mean what they meant).
-    static int DefaultPort(TSecurity security);
+    static int DefaultPort(TSecurity security) { return DefaultSmtpPort(security); }
 
     TSecurity Security = TSecurity::Automatic;
     TTlsTrust Trust;
@@ -45,6 +45,9 @@ public:
     bool UsePipelining = true;
     // UserID and Password live in TWireClient.
     TAuthenticationType AuthenticationType = TAuthenticationType::atNone;
+    // Where the login at Connect takes its secret from instead of Password:
+    // one credential shared by every connection of a run.
+    std::shared_ptr<TSmtpCredential> Credential;
 
     // What the server offered in its last EHLO reply; empty after HELO.
     TSmtpCapabilities Capabilities;

@@ -10,6 +10,7 @@
 #include "common/ProfileFile.h"
 #include "mail/WireMessage.h"
 #include "mailer/AttachmentType.h"
+#include "mailer/Connections.h"
 #include "mailer/RunLog.h"
 #include "mailer/SendRun.h"
 #include "net/SMTPWire.h"
@@ -50,8 +51,6 @@ protected:
             "   bob@example.org\r\n"
             "no address on this line\r\n"
             "carol@example.net , 1003\r\n"));
-        configureTransport(message_, smtp_);
-        smtp_.Timeout = 20;
     }
     void TearDown() override { QDir::setCurrent(previous_); }
 
@@ -77,8 +76,6 @@ protected:
 
     QTemporaryDir dir_;
     QString folder_, previous_, addressFile_;
-    TWireMessage message_;
-    TWireSMTP smtp_;
 };
 
 } // namespace
@@ -255,12 +252,48 @@ TEST(MailerText, LinesAndAddressesFollowTheFieldAndFileRules)
     EXPECT_EQ(customerAddress(QString()), QString());
 }
 
+TEST(MailerConnections, OneFactoryMakesAlikeConnectionsThatAskForTheSecretOnce)
+{
+    og::test::SmtpAnswers answers;
+    answers.ehlo = {"250-test.server", "250 AUTH PLAIN"};
+    og::test::ScriptedSmtpServer server(answers, 3);
+    int asked = 0;
+    ConnectionSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = server.Port();
+    settings.security = TSmtpSecurity::None;
+    settings.allowPlainPassword = true;
+    settings.userName = "vendor";
+    settings.credential = std::make_shared<TFetchedCredential>([&] {
+        ++asked;
+        return std::string("s3cret");
+    });
+    settings.clientName = "pc.example.com";
+    settings.timeoutSeconds = 20;
+    const ConnectionFactory factory(settings);
+    for (int i = 0; i < 3; ++i) {
+        const std::unique_ptr<TWireSMTP> smtp = factory.make();
+        smtp->Connect();
+        smtp->Disconnect();
+    }
+    server.Join();
+    EXPECT_EQ(asked, 1) << "once a run, however many connections";
+    const std::string login = QByteArray("\0vendor\0s3cret", 14).toBase64().toStdString();
+    EXPECT_EQ(
+        server.Received(), std::vector<std::string>(3, "ehlo pc.example.com\r\nAUTH PLAIN " + login + "\r\nQuit\r\n"));
+
+    settings.security = TSmtpSecurity::StartTls;
+    const ConnectionFactory encrypted(settings);
+    EXPECT_NE(encrypted.make()->TlsContext, nullptr);
+    EXPECT_EQ(encrypted.make()->TlsContext, encrypted.make()->TlsContext) << "each resumes the others' sessions";
+}
+
 TEST_F(SendRunTest, SendsEachCustomerAndTheCopyThenLogsAndSavesSettings)
 {
     og::test::MailSink sink;
     ASSERT_TRUE(sink.start());
     MailerInput in = input(sink.server());
-    SendRun run(message_, smtp_);
+    SendRun run;
     QStringList statuses;
     QList<QPair<int, int>> progress;
     run.setStatusHandler([&](const QString& s) { statuses << s; });
@@ -327,7 +360,7 @@ TEST_F(SendRunTest, AttachmentsReplaceMessageTxtAndTheSameFileMayComeTwice)
     in.settings.copyToSelf = false;
     in.settings.wantLog = false;
     in.settingsChanged = false;
-    SendRun run(message_, smtp_);
+    SendRun run;
     run.prepare(in);
     EXPECT_EQ(run.send(in).sent, 1);
 
@@ -412,7 +445,7 @@ TEST_F(SendRunTest, RefusedOrLostCustomersAreSkippedWhileRunWideFailuresEndTheRu
             in.settings.security = MailerSettings::Security::None;
             in.settings.allowPlainPassword = true;
         }
-        SendRun run(message_, smtp_);
+        SendRun run;
         QStringList statuses;
         run.setStatusHandler([&](const QString& s) { statuses << s; });
         run.prepare(in);
@@ -451,8 +484,7 @@ TEST_F(SendRunTest, StopClosesTheConnectionUnderWayAtOnce)
         silent.silentFrom = afterData ? 6 : 0; // after the data's end, or no greeting
         og::test::ScriptedSmtpServer server;
         server.AnswerConnection(2, silent);
-        smtp_.Timeout = 60;
-        SendRun run(message_, smtp_);
+        SendRun run;
         std::chrono::steady_clock::time_point stopAt;
         std::thread stopper;
         auto stop = [&] {
@@ -469,6 +501,7 @@ TEST_F(SendRunTest, StopClosesTheConnectionUnderWayAtOnce)
                 stop();
         });
         MailerInput in = input(QString::fromStdString(server.Address()));
+        in.settings.timeoutSeconds = 60;
         run.prepare(in);
         const SendOutcome outcome = run.send(in);
         const auto took = std::chrono::steady_clock::now() - stopAt;
@@ -498,7 +531,7 @@ TEST_F(SendRunTest, ResumeAfterAStopSendsOnlyTheRemainingThenNothingIsLeft)
     ASSERT_TRUE(writeFile(addressFile_, "a@x.com\nb@x.com\nc@x.com\nd@x.com\ne@x.com\nf@x.com\n"));
     og::test::ScriptedSmtpServer server;
     MailerInput in = input(QString::fromStdString(server.Address()));
-    SendRun run(message_, smtp_);
+    SendRun run;
     run.setStatusHandler([&](const QString& s) {
         if (s == QStringLiteral("Sending to d@x.com"))
             run.requestStop(); // d's connection never gets going
@@ -507,7 +540,7 @@ TEST_F(SendRunTest, ResumeAfterAStopSendsOnlyTheRemainingThenNothingIsLeft)
     EXPECT_FALSE(run.resumeState(in).unfinished) << "no earlier run";
     EXPECT_TRUE(run.send(in).stopped);
 
-    SendRun again(message_, smtp_);
+    SendRun again;
     again.prepare(in);
     const ResumeState state = again.resumeState(in);
     EXPECT_TRUE(state.unfinished);
@@ -540,7 +573,7 @@ TEST_F(SendRunTest, AJournalThatCannotBeWrittenSendsNothing)
     ASSERT_TRUE(writeFile(addressFile_, "a@x.com\n"));
     og::test::ScriptedSmtpServer server;
     const MailerInput in = input(QString::fromStdString(server.Address()));
-    SendRun run(message_, smtp_);
+    SendRun run;
     run.prepare(in);
     // A folder where the journal would go: without it a resume could send twice.
     ASSERT_TRUE(QDir().mkpath(run.resumeState(in).journal));
@@ -563,7 +596,7 @@ TEST_F(SendRunTest, FourConnectionsDeliverEachMessageOnceAndLogInFileOrderAtTheR
     MailerInput in = input(sink.server());
     in.settings.connections = 4;
     in.settings.ratePerMinute = 600; // one message every 100 ms, over all connections
-    SendRun run(message_, smtp_);
+    SendRun run;
     run.prepare(in);
     const auto start = std::chrono::steady_clock::now();
     const SendOutcome outcome = run.send(in);
@@ -590,8 +623,8 @@ TEST_F(SendRunTest, StopEndsEveryParallelConnectionAtOnce)
     og::test::ScriptedSmtpServer server(silent);
     MailerInput in = input(QString::fromStdString(server.Address()));
     in.settings.connections = 3;
-    smtp_.Timeout = 60;
-    SendRun run(message_, smtp_);
+    in.settings.timeoutSeconds = 60;
+    SendRun run;
     run.prepare(in);
     std::thread stopper([&] {
         QThread::msleep(300);
@@ -611,7 +644,7 @@ TEST_F(SendRunTest, SignatureIsReadOnlyWhenSwitchedOnAndPresent)
     const QString signature = folder_ + QStringLiteral("sig.txt");
     ASSERT_TRUE(writeFile(signature, "-- \r\nThe Vendor\r\n"));
     MailerInput in = input(QStringLiteral("mail.example.com"));
-    SendRun run(message_, smtp_);
+    SendRun run;
     in.settings.useSignature = false;
     in.settings.signatureFile = signature;
     EXPECT_TRUE(run.prepare(in).isEmpty());
@@ -625,7 +658,7 @@ TEST_F(SendRunTest, UnwritableSettingsFailThePreparation)
 {
     MailerInput in = input(QStringLiteral("mail.example.com"));
     in.settingsPath = folder_ + QStringLiteral("no/such/folder/ordergate.ini");
-    SendRun run(message_, smtp_);
+    SendRun run;
     EXPECT_THROW(run.prepare(in), SendFailure);
 }
 
@@ -635,7 +668,7 @@ TEST_F(SendRunTest, AFullDiskSendsNothingAndKeepsTheOldMessageTxt)
     ASSERT_TRUE(writeFile(folder_ + QStringLiteral("message.txt"), "last run's text"));
     MailerInput in = input(QString::fromStdString(server.Address()));
     in.body = MessageBody(QStringList(40, QString(60, u'x')));
-    SendRun run(message_, smtp_);
+    SendRun run;
     run.prepare(in);
     try {
         og::test::FileSizeLimit full(1024);

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <regex>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -255,6 +256,34 @@ TEST_F(SmtpTest, NoLoginWhenTheServerDoesNotOfferIt)
     const std::string wire = server->Received()[0];
     EXPECT_EQ(wire.find("auth"), std::string::npos);
     EXPECT_NE(wire.find("Rset\r\nMail from:<shop@example.com>\r\nRCPT"), std::string::npos) << wire;
+}
+
+TEST_F(SmtpTest, LoginAtConnectEndsAtAReplyOutOfStep)
+{
+    smtp.AuthenticationType = TWireSMTP::TAuthenticationType::atAny;
+    smtp.Security = TWireSMTP::TSecurity::None;
+    smtp.AllowPlainPassword = true;
+    smtp.UserID = "user";
+    smtp.Password = "secret";
+    SmtpAnswers tooSoon, oneMore, nothingKnown;
+    tooSoon.ehlo = oneMore.ehlo = {"250-test.server", "250 AUTH LOGIN"};
+    tooSoon.auth = "235 2.7.0 Accepted"; // before the user name was asked for
+    oneMore.authPassword = "334 UGFzc3dvcmQ6";
+    nothingKnown.ehlo = {"250-test.server", "250 AUTH CRAM-MD5"};
+    for (const auto& [answers, error, sent] : std::vector<std::tuple<SmtpAnswers, std::string, std::string>> {
+             {tooSoon, "235 2.7.0 Accepted", "AUTH LOGIN\r\n"},
+             {oneMore, "334 UGFzc3dvcmQ6", "AUTH LOGIN\r\ndXNlcg==\r\nc2VjcmV0\r\n"},
+             {nothingKnown, "127.0.0.1 offers no login this program can use (AUTH PLAIN or LOGIN).", ""}}) {
+        auto server = Serve(answers);
+        try {
+            smtp.Connect();
+            ADD_FAILURE() << "logged in after " << error;
+        } catch (const EWireAuthError& refused) {
+            EXPECT_EQ(refused.what(), error);
+        }
+        server->Join();
+        EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\n" + sent + "Quit\r\n");
+    }
 }
 
 TEST_F(SmtpTest, LoginRejectedEndsTheSend)
@@ -720,4 +749,42 @@ TEST_F(SmtpTest, TheLastSegmentOfALargeBodyIsPushedOutBeforeTheWait)
     server->Join();
     EXPECT_EQ(counting.noDelayOn, 1) << "once, after the data's final dot";
     EXPECT_EQ(counting.noDelayOff, 1);
+}
+
+TEST(SmtpLoginTest, MechanismChosenFromTheOfferThenItsExchangeStepByStep)
+{
+    int fetched = 0;
+    TFetchedCredential secret([&] { return "pw" + std::to_string(++fetched); });
+    const std::string nul(1, '\0');
+    struct Case {
+        std::string offer;  // the AUTH line of the EHLO reply
+        const char* chosen; // nullptr: none this program can use
+        std::optional<std::string> first;
+        std::vector<std::string> answers; // to the server's challenges, in order
+    };
+    for (const Case& c : std::vector<Case> {{"250 AUTH LOGIN PLAIN", "PLAIN", nul + "vendor" + nul + "pw1", {}},
+             {"250 AUTH=LOGIN", "LOGIN", std::nullopt, {"vendor", "pw1"}},
+             {"250 AUTH CRAM-MD5 XOAUTH2", nullptr, std::nullopt, {}}}) {
+        SCOPED_TRACE(c.offer);
+        const auto mechanism =
+            ChooseLoginMechanism(TSmtpCapabilities::Parse({"250-test.server", c.offer}), "vendor", secret);
+        ASSERT_EQ(mechanism != nullptr, c.chosen != nullptr);
+        if (!mechanism)
+            continue;
+        EXPECT_STREQ(mechanism->Name(), c.chosen);
+        EXPECT_EQ(mechanism->FirstResponse(), c.first);
+        for (const std::string& answer : c.answers) {
+            EXPECT_FALSE(mechanism->Done()) << "a 235 before " << answer << " is out of step";
+            EXPECT_EQ(mechanism->Answer("VXNlcm5hbWU6"), answer);
+        }
+        EXPECT_TRUE(mechanism->Done());
+        EXPECT_EQ(mechanism->Answer("VXNlcm5hbWU6"), std::nullopt) << "a further challenge ends the login";
+    }
+    EXPECT_EQ(fetched, 1) << "one secret for every login that shares the credential";
+    EXPECT_TRUE(secret.Renew("pw0")); // renewed by another connection already
+    EXPECT_EQ(secret.Secret(), "pw1");
+    EXPECT_TRUE(secret.Renew("pw1"));
+    EXPECT_EQ(secret.Secret(), "pw2");
+    EXPECT_EQ(secret.Secret(), "pw2");
+    EXPECT_EQ(fetched, 2);
 }

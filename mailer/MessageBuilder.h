@@ -1,0 +1,48 @@
+#pragma once
+// The message of a send run for each of its customers: what the vendor typed
+// (sender, organisation, subject, the body with its signature, attachments
+// or message.txt) is the same for all, and each customer's message is made
+// from their record of the address file. A field of the record that goes
+// into the message (a name in the greeting, an order number in the subject,
+// a file of their own) is filled in by build().
+
+#include "common/AddressFile.h"
+#include "mail/WireMessage.h"
+#include "mailer/MailerSettings.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+namespace og {
+
+// What every message object of the program has (the data module's too): a
+// plain-text body, nothing decoded or extracted.
+void configureMessage(TWireMessage& message);
+
+class MessageBuilder {
+public:
+    // Without attachments the body, as typed, is saved under this name in
+    // the program folder and attached to every message.
+    static constexpr const char* MessageFileName = "message.txt";
+
+    // The run's input with the signature prepare() read. writeMessageFile:
+    // without attachments, message.txt is written first, and sent only once
+    // it is on disk whole (a full disk must not send an empty or cut
+    // attachment); throws SendFailure when it cannot be.
+    MessageBuilder(const MailerInput& input, const QStringList& signature, bool writeMessageFile);
+
+    // The body as it goes out and is logged: the lines typed, the signature.
+    const MessageBody& body() const { return body_; }
+
+    // The message to this customer alone.
+    TWireMessage build(const AddressRecord& customer) const;
+
+    // The typed text as message.txt holds it: CR LF line ends, UTF-8.
+    static QByteArray messageFileBytes(const MessageBody& body);
+
+private:
+    MessageBody body_;
+    TWireMessage common_; // what every customer's message has
+};
+
+} // namespace og

@@ -1,0 +1,67 @@
+#pragma once
+// The customers of a run over one to N connections, one loop for all: each
+// connection takes the next customer not yet taken and sends them the
+// message built from their record; the outcomes are taken into account in
+// address-file order, so the log, the progress and the end of the run read
+// the same whatever N. One connection runs on the caller's thread, more on
+// a thread each.
+
+#include "common/AddressFile.h"
+#include "mailer/SendRun.h"
+
+#include <QString>
+
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace og {
+
+class MessageBuilder;
+class RunLog;
+class SendJournal;
+
+class SendLoop {
+public:
+    // The status text as each customer's message starts.
+    static const QString SendingText;
+
+    SendLoop(SendRun& run, const MessageBuilder& messages, const QList<AddressRecord>& customers, SendJournal& journal,
+        RunLog& log, SendOutcome& outcome);
+
+    // Sends to every customer over `connections` connections of the run and
+    // returns once all of them have ended; outcome.stopped when Stop came
+    // before every customer was served. A failure that would fail every
+    // later customer ends it with SendFailure once the log says where; a log
+    // or journal that cannot be written ends it with its own.
+    void run(int connections);
+
+private:
+    void work(TWireSMTP& smtp);
+    // Whether customer i may go ahead; with every customer before them
+    // accounted for, they are logged now, before their message goes out.
+    bool started(qsizetype i);
+    void finished(qsizetype i, const SendRun::Attempt& a);
+    void account(qsizetype i, const SendRun::Attempt& a);
+
+    SendRun& run_;
+    const MessageBuilder& messages_;
+    const QList<AddressRecord>& customers_;
+    SendJournal& journal_;
+    RunLog& log_;
+    SendOutcome& outcome_;
+
+    std::mutex mutex_; // everything below, the log and the outcome
+    std::vector<std::optional<SendRun::Attempt>> outcomes_;
+    qsizetype next_ = 0;    // the next customer to take
+    qsizetype counted_ = 0; // the next customer to account for
+    qsizetype logged_ = 0;  // customers whose address is in the log
+    int lostInARow_ = 0;
+    bool ended_ = false;           // a failure ends the run: take no further customer
+    std::optional<QString> fatal_; // the failure that would fail every later customer
+    std::exception_ptr error_;     // the log or the journal could not be written
+    QString firstUnserved_;        // the first customer Stop left without their message
+};
+
+} // namespace og
