@@ -2,12 +2,89 @@
 // The address file email_<product>.txt, the one file both jobs share: the
 // first job writes it, the mailer reads it back as one record a customer.
 // A line is the address, then " , " and the fields the first job's options
-// chose (order number, date, name), in that order.
+// chose (order number, date, name), in that order. The writer side below is
+// the one place that knows that order; the reader side finds the address.
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+#include <array>
+#include <cstdint>
 
 namespace og {
+
+// A field a line may hold after its address.
+enum class AddressField : uint8_t { OrderNumber, Date, Name };
+
+// Which fields follow the address in the lines of one written file, in the
+// order they stand. A line of a customer who has no report line (one added
+// from a list) stops after the order number: see listedCustomer().
+class AddressColumns {
+public:
+    AddressColumns() = default; // the address alone
+    AddressColumns(bool orderNumber, bool date, bool name)
+    {
+        if (orderNumber)
+            fields_[size_++] = AddressField::OrderNumber;
+        if (date)
+            fields_[size_++] = AddressField::Date;
+        if (name)
+            fields_[size_++] = AddressField::Name;
+    }
+
+    const AddressField* begin() const { return fields_.data(); }
+    const AddressField* end() const { return fields_.data() + size_; }
+    qsizetype size() const { return size_; }
+    // Where field stands among a line's fields (AddressRecord::fields), or -1.
+    qsizetype indexOf(AddressField field) const
+    {
+        for (qsizetype i = 0; i < size_; ++i) {
+            if (fields_[size_t(i)] == field)
+                return i;
+        }
+        return -1;
+    }
+    bool has(AddressField field) const { return indexOf(field) >= 0; }
+    // The columns of a customer added from a list: no date or name, so the
+    // order number at most.
+    AddressColumns listedCustomer() const { return AddressColumns(has(AddressField::OrderNumber), false, false); }
+
+private:
+    std::array<AddressField, 3> fields_ {};
+    qsizetype size_ = 0;
+};
+
+// What one line is made of (UTF-8). The name is written as its two parts
+// joined by one blank; a field the columns leave out is never looked at.
+struct AddressValues {
+    QByteArrayView address, orderNumber, date, firstName, lastName;
+};
+
+// Appends one line, without its line end, to out: anything with
+// appendToLine(QByteArrayView), such as the first job's LineBlock, so a
+// million lines are built without a temporary. No quoting: the address is
+// first, and a reader takes the text before the first blank as the recipient.
+template <typename Line>
+void appendAddressLine(Line& out, const AddressColumns& columns, const AddressValues& values)
+{
+    out.appendToLine(values.address);
+    for (const AddressField field : columns) {
+        out.appendToLine(QByteArrayView(" , ", 3));
+        switch (field) {
+        case AddressField::OrderNumber:
+            out.appendToLine(values.orderNumber);
+            break;
+        case AddressField::Date:
+            out.appendToLine(values.date);
+            break;
+        case AddressField::Name:
+            out.appendToLine(values.firstName);
+            out.appendToLine(QByteArrayView(" ", 1));
+            out.appendToLine(values.lastName);
+            break;
+        }
+    }
+}
 
 struct AddressRecord {
     QString address;    // what the mail goes to

@@ -33,7 +33,9 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
 {
     const Report& report = *in.report;
     const CustomerLists& lists = *in.lists;
-    const Options& options = *in.options;
+    const AddressColumns columns = addressColumns(*in.options);
+    const bool dates = columns.has(AddressField::Date);
+    const bool names = columns.has(AddressField::Name);
     const bool checkBlocked = !lists.blocked().isEmpty();
     const bool checkUpdates = !lists.newAddresses().isEmpty();
     const bool trackAdmitted = !lists.admitted().isEmpty();
@@ -50,7 +52,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
         const QByteArrayView line = bytes::trimmed(report.lineBytes(i));
         const ReportLayout& layout = report.layoutOf(i);
         QByteArrayView date;
-        if (options.orderDate)
+        if (dates)
             date = layout.date(line, spillDate);
         QByteArrayView address = bytes::orderAddress(line, layout.separator);
         // most customers are on no list: one filter test settles that
@@ -85,22 +87,13 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
                 out.admittedWritten[size_t(k)] = 1;
         }
 
+        AddressValues values {address, order, date, {}, {}};
+        if (names) {
+            values.firstName = layout.field(line, layout.firstNameField, spillFirst);
+            values.lastName = layout.field(line, layout.lastNameField, spillLast);
+        }
         addresses.beginLine();
-        addresses.appendToLine(address);
-        if (options.orderNr) {
-            addresses.appendToLine(" , ");
-            addresses.appendToLine(order);
-        }
-        if (options.orderDate) {
-            addresses.appendToLine(" , ");
-            addresses.appendToLine(date);
-        }
-        if (options.names) {
-            addresses.appendToLine(" , ");
-            addresses.appendToLine(layout.field(line, layout.firstNameField, spillFirst));
-            addresses.appendToLine(" ");
-            addresses.appendToLine(layout.field(line, layout.lastNameField, spillLast));
-        }
+        appendAddressLine(addresses, columns, values);
         addresses.endLine();
         ++out.written;
     }

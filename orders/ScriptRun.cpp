@@ -128,6 +128,7 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     const std::vector<char>& admittedWritten = out.admittedWritten;
 
     if (trackAdmitted) {
+        const AddressColumns listed = addressColumns(options).listedCustomer();
         const auto admitted = lists.extraCustomers(result.product, [&](const QString& a) {
             const qsizetype k = lists.admittedIndexUtf8(QByteArrayView(a.toUtf8()));
             return k >= 0 && admittedWritten[size_t(k)];
@@ -138,11 +139,7 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
             writer.passwordLine(address, order);
             ++result.extra;
             unsorted.beginLine();
-            unsorted.appendToLine(address);
-            if (options.orderNr) {
-                unsorted.appendToLine(" , ");
-                unsorted.appendToLine(order);
-            }
+            appendAddressLine(unsorted, listed, AddressValues {address, order, {}, {}, {}});
             unsorted.endLine();
         }
     }
