@@ -43,7 +43,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
     out.admittedWritten.assign(size_t(lists.admitted().size()), 0);
 
     FoldedKey key;
-    QByteArray spillOrder, spillDate, spillFirst, spillLast;
+    QByteArray spillAddress, spillOrder, spillDate, spillFirst, spillLast;
     LineBlock& addresses = out.addresses;
     for (qsizetype i = from; i < to; ++i) {
         const int product = report.productIndexOf(i);
@@ -53,8 +53,8 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
         const ReportLayout& layout = report.layoutOf(i);
         QByteArrayView date;
         if (dates)
-            date = layout.date(line, spillDate);
-        QByteArrayView address = bytes::orderAddress(line, layout.separator);
+            date = layout.orderDate(line, spillDate);
+        QByteArrayView address = layout.orderAddress(line, spillAddress);
         // most customers are on no list: one filter test settles that
         bool listed = false;
         if (folded) {
@@ -65,7 +65,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
             ++out.blocked;
             continue;
         }
-        const QByteArrayView order = layout.field(line, layout.orderField, spillOrder);
+        const QByteArrayView order = layout.field(line, layout.order, spillOrder);
         // the account is made for the address of the report ...
         writer.passwordLine(address, order);
 
@@ -89,8 +89,8 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
 
         AddressValues values {address, order, date, {}, {}};
         if (names) {
-            values.firstName = layout.field(line, layout.firstNameField, spillFirst);
-            values.lastName = layout.field(line, layout.lastNameField, spillLast);
+            values.firstName = layout.field(line, layout.firstName, spillFirst);
+            values.lastName = layout.field(line, layout.lastName, spillLast);
         }
         addresses.beginLine();
         appendAddressLine(addresses, columns, values);
