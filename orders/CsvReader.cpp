@@ -89,16 +89,8 @@ QByteArrayView rfcFieldText(QByteArrayView record, const RfcField& f, QByteArray
 
 } // namespace
 
-QByteArrayView CsvReader::field(QByteArrayView record, int n, QByteArray& spill) const
+QByteArrayView CsvReader::rfc4180Field(QByteArrayView record, int n, QByteArray& spill) const
 {
-    switch (quoting_) {
-    case CsvQuoting::None:
-        return bytes::separatedField(record, separator_, n, spill);
-    case CsvQuoting::QuotedFields:
-        return bytes::quotedSeparatedField(record, separator_, n, spill);
-    case CsvQuoting::Rfc4180:
-        break;
-    }
     if (n < 0)
         return {};
     RfcField f = rfcField(record, separator_, 0);
