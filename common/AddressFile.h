@@ -8,50 +8,41 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
-#include <array>
+#include <bit>
 #include <cstdint>
 
 namespace og {
 
-// A field a line may hold after its address.
+// A field a line may hold after its address, in the order the fields stand.
 enum class AddressField : uint8_t { OrderNumber, Date, Name };
 
-// Which fields follow the address in the lines of one written file, in the
-// order they stand. A line of a customer who has no report line (one added
-// from a list) stops after the order number: see listedCustomer().
+// Which fields follow the address in the lines of one written file. A line
+// of a customer who has no report line (one added from a list) stops after
+// the order number: see listedCustomer().
 class AddressColumns {
 public:
     AddressColumns() = default; // the address alone
     AddressColumns(bool orderNumber, bool date, bool name)
+        : chosen_(uint8_t(bit(AddressField::OrderNumber) * orderNumber | bit(AddressField::Date) * date |
+              bit(AddressField::Name) * name))
     {
-        if (orderNumber)
-            fields_[size_++] = AddressField::OrderNumber;
-        if (date)
-            fields_[size_++] = AddressField::Date;
-        if (name)
-            fields_[size_++] = AddressField::Name;
     }
 
-    const AddressField* begin() const { return fields_.data(); }
-    const AddressField* end() const { return fields_.data() + size_; }
-    qsizetype size() const { return size_; }
+    bool has(AddressField field) const { return chosen_ & bit(field); }
+    // How many fields a line holds after its address.
+    qsizetype size() const { return std::popcount(chosen_); }
     // Where field stands among a line's fields (AddressRecord::fields), or -1.
     qsizetype indexOf(AddressField field) const
     {
-        for (qsizetype i = 0; i < size_; ++i) {
-            if (fields_[size_t(i)] == field)
-                return i;
-        }
-        return -1;
+        return has(field) ? std::popcount(uint8_t(chosen_ & (bit(field) - 1))) : -1;
     }
-    bool has(AddressField field) const { return indexOf(field) >= 0; }
     // The columns of a customer added from a list: no date or name, so the
     // order number at most.
     AddressColumns listedCustomer() const { return AddressColumns(has(AddressField::OrderNumber), false, false); }
 
 private:
-    std::array<AddressField, 3> fields_ {};
-    qsizetype size_ = 0;
+    static constexpr uint8_t bit(AddressField field) { return uint8_t(1u << unsigned(field)); }
+    uint8_t chosen_ = 0;
 };
 
 // What one line is made of (UTF-8). The name is written as its two parts
@@ -64,25 +55,26 @@ struct AddressValues {
 // appendToLine(QByteArrayView), such as the first job's LineBlock, so a
 // million lines are built without a temporary. No quoting: the address is
 // first, and a reader takes the text before the first blank as the recipient.
+// Straight-line code in the order of AddressField: the first job builds a
+// line per order with it.
 template <typename Line>
-void appendAddressLine(Line& out, const AddressColumns& columns, const AddressValues& values)
+void appendAddressLine(Line& out, AddressColumns columns, const AddressValues& values)
 {
+    const QByteArrayView separator(" , ", 3);
     out.appendToLine(values.address);
-    for (const AddressField field : columns) {
-        out.appendToLine(QByteArrayView(" , ", 3));
-        switch (field) {
-        case AddressField::OrderNumber:
-            out.appendToLine(values.orderNumber);
-            break;
-        case AddressField::Date:
-            out.appendToLine(values.date);
-            break;
-        case AddressField::Name:
-            out.appendToLine(values.firstName);
-            out.appendToLine(QByteArrayView(" ", 1));
-            out.appendToLine(values.lastName);
-            break;
-        }
+    if (columns.has(AddressField::OrderNumber)) {
+        out.appendToLine(separator);
+        out.appendToLine(values.orderNumber);
+    }
+    if (columns.has(AddressField::Date)) {
+        out.appendToLine(separator);
+        out.appendToLine(values.date);
+    }
+    if (columns.has(AddressField::Name)) {
+        out.appendToLine(separator);
+        out.appendToLine(values.firstName);
+        out.appendToLine(QByteArrayView(" ", 1));
+        out.appendToLine(values.lastName);
     }
 }
 

@@ -87,13 +87,13 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
                 out.admittedWritten[size_t(k)] = 1;
         }
 
-        AddressValues values {address, order, date, {}, {}};
+        QByteArrayView first, last;
         if (names) {
-            values.firstName = layout.field(line, layout.firstName, spillFirst);
-            values.lastName = layout.field(line, layout.lastName, spillLast);
+            first = layout.field(line, layout.firstName, spillFirst);
+            last = layout.field(line, layout.lastName, spillLast);
         }
         addresses.beginLine();
-        appendAddressLine(addresses, columns, values);
+        appendAddressLine(addresses, columns, {address, order, date, first, last});
         addresses.endLine();
         ++out.written;
     }
