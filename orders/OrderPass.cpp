@@ -1,35 +1,21 @@
 #include "orders/OrderPass.h"
 
 #include "orders/ReportFields.h"
-#include "orders/ScriptRun.h"
 
 namespace og {
 
-void ScriptWriter::passwordLine(QByteArrayView user, QByteArrayView password)
+namespace {
+
+// An account event goes into the run's list and to the batch file.
+void take(const AccountEvent& event, BatchFile& batch, OrderPassOutput& out)
 {
-    // The first password line creates .htpasswd anew, whatever its source.
-    script_.beginLine();
-    script_.appendToLine(first_ ? "htpasswd -bc .htpasswd " : "htpasswd -b .htpasswd ");
-    first_ = false;
-    wrote_ = true;
-    appendShellWord(script_, user);
-    script_.appendToLine(" ");
-    appendShellWord(script_, password);
-    script_.endLine();
-    if (sink_ && script_.fileSize() >= kChunk)
-        flush();
+    out.events.add(event);
+    batch.account(event);
 }
 
-void ScriptWriter::flush()
-{
-    if (!sink_ || script_.isEmpty())
-        return;
-    if (!script_.writeTo(*sink_))
-        failed_ = true;
-    script_.reuse();
-}
+} // namespace
 
-void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWriter& writer, OrderPassOutput& out)
+void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFile& batch, OrderPassOutput& out)
 {
     const Report& report = *in.report;
     const CustomerLists& lists = *in.lists;
@@ -62,25 +48,26 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
             listed = lists.mayHold(key);
         }
         if (listed && checkBlocked && lists.isBlocked(key)) {
-            ++out.blocked;
+            take({AccountChange::Blocked, i}, batch, out);
             continue;
         }
         const QByteArrayView order = layout.field(line, layout.order, spillOrder);
         // the account is made for the address of the report ...
-        writer.passwordLine(address, order);
+        AccountEvent event {AccountChange::FromReport, i, address, order};
 
         // ... the notification goes to the newer one
         if (listed && checkUpdates) {
             const qsizetype k = lists.updateIndex(key);
             if (k >= 0) {
                 address = lists.newAddresses().bytesAt(k);
-                ++out.updated;
+                event.change = AccountChange::AddressChanged;
                 if (trackAdmitted) {
                     key.set(address);
                     listed = true; // the new address is looked up in full
                 }
             }
         }
+        take(event, batch, out);
         if (listed && trackAdmitted) {
             const qsizetype k = lists.admittedIndex(key);
             if (k >= 0)
@@ -95,7 +82,26 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
         addresses.beginLine();
         appendAddressLine(addresses, columns, {address, order, date, first, last});
         addresses.endLine();
-        ++out.written;
+    }
+}
+
+void passAdmitted(const OrderPassInput& in, const QString& product, BatchFile& batch, OrderPassOutput& out)
+{
+    const CustomerLists& lists = *in.lists;
+    if (lists.admitted().isEmpty())
+        return;
+    const AddressColumns listed = addressColumns(*in.options).listedCustomer();
+    const auto admitted = lists.extraCustomers(product, [&](const QString& a) {
+        const qsizetype k = lists.admittedIndexUtf8(QByteArrayView(a.toUtf8()));
+        return k >= 0 && out.admittedWritten[size_t(k)];
+    });
+    for (const ExtraCustomer& extra : admitted) {
+        const QByteArray address = extra.address.toUtf8();
+        const QByteArray order = extra.orderNumber.toUtf8();
+        take({AccountChange::Added, extra.entry, address, order}, batch, out);
+        out.addresses.beginLine();
+        appendAddressLine(out.addresses, listed, {address, order, {}, {}, {}});
+        out.addresses.endLine();
     }
 }
 
