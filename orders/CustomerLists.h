@@ -20,6 +20,7 @@ public:
 struct ExtraCustomer {
     QString address;
     QString orderNumber;
+    qsizetype entry; // index into admitted()
 };
 
 class CustomerLists {
@@ -71,7 +72,7 @@ public:
             const QString address = admitted_.at(i);
             if (alreadyWritten(address))
                 continue;
-            out.append({address, orders_.at(i)});
+            out.append({address, orders_.at(i), i});
         }
         return out;
     }

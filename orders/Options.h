@@ -2,6 +2,8 @@
 // The options that shape the batch file and the address file, with the
 // [options] keys of the settings file that hold them.
 
+#include "common/AddressFile.h"
+
 #include <QString>
 
 namespace og {
@@ -19,6 +21,12 @@ struct Options {
 
     bool operator==(const Options&) const = default;
 };
+
+// The fields the address file's lines hold after the address.
+inline AddressColumns addressColumns(const Options& options)
+{
+    return AddressColumns(options.orderNr, options.orderDate, options.names);
+}
 
 // The section all of these keys live in.
 inline QString optionsSection()

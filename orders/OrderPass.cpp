@@ -1,39 +1,27 @@
 #include "orders/OrderPass.h"
 
 #include "orders/ReportFields.h"
-#include "orders/ScriptRun.h"
 
 namespace og {
 
-void ScriptWriter::passwordLine(QByteArrayView user, QByteArrayView password)
+namespace {
+
+// An account event goes into the run's list and to the batch file.
+void take(const AccountEvent& event, BatchFile& batch, OrderPassOutput& out)
 {
-    // The first password line creates .htpasswd anew, whatever its source.
-    script_.beginLine();
-    script_.appendToLine(first_ ? "htpasswd -bc .htpasswd " : "htpasswd -b .htpasswd ");
-    first_ = false;
-    wrote_ = true;
-    appendShellWord(script_, user);
-    script_.appendToLine(" ");
-    appendShellWord(script_, password);
-    script_.endLine();
-    if (sink_ && script_.fileSize() >= kChunk)
-        flush();
+    out.events.add(event);
+    batch.account(event);
 }
 
-void ScriptWriter::flush()
-{
-    if (!sink_ || script_.isEmpty())
-        return;
-    if (!script_.writeTo(*sink_))
-        failed_ = true;
-    script_.reuse();
-}
+} // namespace
 
-void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWriter& writer, OrderPassOutput& out)
+void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFile& batch, OrderPassOutput& out)
 {
     const Report& report = *in.report;
     const CustomerLists& lists = *in.lists;
-    const Options& options = *in.options;
+    const AddressColumns columns = addressColumns(*in.options);
+    const bool dates = columns.has(AddressField::Date);
+    const bool names = columns.has(AddressField::Name);
     const bool checkBlocked = !lists.blocked().isEmpty();
     const bool checkUpdates = !lists.newAddresses().isEmpty();
     const bool trackAdmitted = !lists.admitted().isEmpty();
@@ -41,7 +29,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
     out.admittedWritten.assign(size_t(lists.admitted().size()), 0);
 
     FoldedKey key;
-    QByteArray spillOrder, spillDate, spillFirst, spillLast;
+    QByteArray spillAddress, spillOrder, spillDate, spillFirst, spillLast;
     LineBlock& addresses = out.addresses;
     for (qsizetype i = from; i < to; ++i) {
         const int product = report.productIndexOf(i);
@@ -50,9 +38,9 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
         const QByteArrayView line = bytes::trimmed(report.lineBytes(i));
         const ReportLayout& layout = report.layoutOf(i);
         QByteArrayView date;
-        if (options.orderDate)
-            date = layout.date(line, spillDate);
-        QByteArrayView address = bytes::orderAddress(line, layout.separator);
+        if (dates)
+            date = layout.orderDate(line, spillDate);
+        QByteArrayView address = layout.orderAddress(line, spillAddress);
         // most customers are on no list: one filter test settles that
         bool listed = false;
         if (folded) {
@@ -60,49 +48,60 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, ScriptWr
             listed = lists.mayHold(key);
         }
         if (listed && checkBlocked && lists.isBlocked(key)) {
-            ++out.blocked;
+            take({AccountChange::Blocked, i}, batch, out);
             continue;
         }
-        const QByteArrayView order = layout.field(line, layout.orderField, spillOrder);
+        const QByteArrayView order = layout.field(line, layout.order, spillOrder);
         // the account is made for the address of the report ...
-        writer.passwordLine(address, order);
+        AccountEvent event {AccountChange::FromReport, i, address, order};
 
         // ... the notification goes to the newer one
         if (listed && checkUpdates) {
             const qsizetype k = lists.updateIndex(key);
             if (k >= 0) {
                 address = lists.newAddresses().bytesAt(k);
-                ++out.updated;
+                event.change = AccountChange::AddressChanged;
                 if (trackAdmitted) {
                     key.set(address);
                     listed = true; // the new address is looked up in full
                 }
             }
         }
+        take(event, batch, out);
         if (listed && trackAdmitted) {
             const qsizetype k = lists.admittedIndex(key);
             if (k >= 0)
                 out.admittedWritten[size_t(k)] = 1;
         }
 
+        QByteArrayView first, last;
+        if (names) {
+            first = layout.field(line, layout.firstName, spillFirst);
+            last = layout.field(line, layout.lastName, spillLast);
+        }
         addresses.beginLine();
-        addresses.appendToLine(address);
-        if (options.orderNr) {
-            addresses.appendToLine(" , ");
-            addresses.appendToLine(order);
-        }
-        if (options.orderDate) {
-            addresses.appendToLine(" , ");
-            addresses.appendToLine(date);
-        }
-        if (options.names) {
-            addresses.appendToLine(" , ");
-            addresses.appendToLine(layout.field(line, layout.firstNameField, spillFirst));
-            addresses.appendToLine(" ");
-            addresses.appendToLine(layout.field(line, layout.lastNameField, spillLast));
-        }
+        appendAddressLine(addresses, columns, {address, order, date, first, last});
         addresses.endLine();
-        ++out.written;
+    }
+}
+
+void passAdmitted(const OrderPassInput& in, const QString& product, BatchFile& batch, OrderPassOutput& out)
+{
+    const CustomerLists& lists = *in.lists;
+    if (lists.admitted().isEmpty())
+        return;
+    const AddressColumns listed = addressColumns(*in.options).listedCustomer();
+    const auto admitted = lists.extraCustomers(product, [&](const QString& a) {
+        const qsizetype k = lists.admittedIndexUtf8(QByteArrayView(a.toUtf8()));
+        return k >= 0 && out.admittedWritten[size_t(k)];
+    });
+    for (const ExtraCustomer& extra : admitted) {
+        const QByteArray address = extra.address.toUtf8();
+        const QByteArray order = extra.orderNumber.toUtf8();
+        take({AccountChange::Added, extra.entry, address, order}, batch, out);
+        out.addresses.beginLine();
+        appendAddressLine(out.addresses, listed, {address, order, {}, {}, {}});
+        out.addresses.endLine();
     }
 }
 

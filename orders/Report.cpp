@@ -34,12 +34,12 @@ std::optional<SkipReason> whyNoOrder(QByteArrayView line, const ReportLayout& la
     if (hasControlCharacter(line))
         return SkipReason::ControlCharacter;
     const QByteArrayView text = bytes::trimmed(line);
-    const QByteArrayView address = bytes::trimmed(bytes::orderAddress(text, layout.separator));
+    const QByteArrayView address = bytes::trimmed(layout.orderAddress(text, spill));
     const qsizetype at = address.indexOf('@');
     if (at <= 0 || at + 1 == address.size() || address.sliced(at + 1).contains('@') || address.contains(' ') ||
         address.contains('\t'))
         return SkipReason::NoAddress;
-    if (layout.field(text, layout.orderField, spill).isEmpty())
+    if (layout.field(text, layout.order, spill).isEmpty())
         return SkipReason::NoOrderNumber;
     return std::nullopt;
 }
@@ -198,7 +198,7 @@ void Report::intake()
             ++skippedCount_;
             continue;
         }
-        const QByteArrayView product = layout_->field(line, layout_->productField, spill);
+        const QByteArrayView product = layout_->field(line, layout_->product, spill);
         // Reports name few spellings; they are found by a short scan before
         // anything is allocated.
         int index = -1;

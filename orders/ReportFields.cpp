@@ -112,20 +112,34 @@ bool limitCannotMatter(QByteArrayView line)
 }
 } // namespace
 
-QByteArrayView commaField(QByteArrayView line, int n, QByteArray& spill)
+QByteArrayView separatedField(QByteArrayView line, char separator, int n, QByteArray& spill)
 {
     if (limitCannotMatter(line))
-        return trimmedView(fieldOf(line, ',', 1, n, line.size()));
-    spill = CommaField(QString::fromUtf8(line), n).toUtf8();
+        return trimmedView(fieldOf(line, separator, 1, n, line.size()));
+    const QString text = QString::fromUtf8(line);
+    spill = trimmedView(fieldOf(QStringView(text), QChar::fromLatin1(separator), 1, n, kRestLimit)).toUtf8();
     return spill;
+}
+
+QByteArrayView quotedSeparatedField(QByteArrayView line, char separator, int n, QByteArray& spill)
+{
+    const char token[3] = {'"', separator, '"'};
+    if (limitCannotMatter(line))
+        return trimmedView(fieldOf(line, QByteArrayView(token, 3), 3, n, line.size()));
+    const QString text = QString::fromUtf8(line);
+    const QString tokenText = QString::fromLatin1(token, 3);
+    spill = trimmedView(fieldOf(QStringView(text), QStringView(tokenText), 3, n, kRestLimit)).toUtf8();
+    return spill;
+}
+
+QByteArrayView commaField(QByteArrayView line, int n, QByteArray& spill)
+{
+    return separatedField(line, ',', n, spill);
 }
 
 QByteArrayView quotedField(QByteArrayView line, int n, QByteArray& spill)
 {
-    if (limitCannotMatter(line))
-        return trimmedView(fieldOf(line, QByteArrayView("\",\""), 3, n, line.size()));
-    spill = QuotedField(QString::fromUtf8(line), n).toUtf8();
-    return spill;
+    return quotedSeparatedField(line, ',', n, spill);
 }
 
 QByteArrayView orderAddress(QByteArrayView line, char separator)
@@ -141,11 +155,7 @@ QByteArrayView swregDate(QByteArrayView line, QByteArray& spill)
 
 QByteArrayView quotedDate(QByteArrayView line, QByteArray& spill)
 {
-    QByteArrayView date = quotedField(line, 3, spill);
-    const qsizetype blank = date.indexOf(' ');
-    if (blank >= 0)
-        date = date.first(blank);
-    return date;
+    return firstWord(quotedField(line, 3, spill));
 }
 
 } // namespace bytes

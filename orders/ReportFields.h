@@ -29,9 +29,18 @@ QString QuotedDate(QStringView line);
 namespace bytes {
 QByteArrayView commaField(QByteArrayView line, int n, QByteArray& spill);
 QByteArrayView quotedField(QByteArrayView line, int n, QByteArray& spill);
+// The same two rules with any separator character instead of the comma.
+QByteArrayView separatedField(QByteArrayView line, char separator, int n, QByteArray& spill);
+QByteArrayView quotedSeparatedField(QByteArrayView line, char separator, int n, QByteArray& spill);
 QByteArrayView orderAddress(QByteArrayView line, char separator);
 QByteArrayView swregDate(QByteArrayView line, QByteArray& spill);
 QByteArrayView quotedDate(QByteArrayView line, QByteArray& spill);
+// text up to its first blank: how a quoted report's date drops its time.
+inline QByteArrayView firstWord(QByteArrayView text)
+{
+    const qsizetype blank = text.indexOf(' ');
+    return blank >= 0 ? text.first(blank) : text;
+}
 } // namespace bytes
 
 } // namespace og

@@ -88,7 +88,6 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     const Report& report = *request.report;
     static const CustomerLists noLists;
     const CustomerLists& lists = request.lists ? *request.lists : noLists;
-    const Options& options = request.options;
 
     RunResult result;
     result.product = trimmed(request.selectedProduct);
@@ -105,60 +104,32 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     const qsizetype orders = request.allProducts ? report.orderLineCount() : report.orderLineCount(wanted);
     const qsizetype extras = lists.admitted().size();
     if (scriptSink)
-        script.reserve(0, ScriptWriter::kChunk + 65536);
+        script.reserve(0, BatchFile::kChunk + 65536);
     else
         script.reserve(orders + extras + 8,
             report.orderBytes(wanted) + 40 * orders + lists.admitted().fileSize() + lists.admittedOrders().fileSize() +
                 40 * extras + 4096);
     unsorted.reserve(orders + extras,
         report.orderBytes(wanted) + lists.admitted().fileSize() + lists.admittedOrders().fileSize() + 4 * extras);
+    out.events.reserve(orders + extras);
 
-    script.beginLine();
-    script.appendToLine("echo batch file for product: ");
-    appendShellWord(script, QByteArrayView(result.product.toUtf8()));
-    script.endLine();
-    ScriptWriter writer(script, scriptSink);
-
-    const OrderPassInput in {&report, &lists, &options, request.allProducts, wanted};
-    passOrders(in, 0, takeNone ? 0 : report.lineCount(), writer, out);
-    result.written = out.written;
-    result.blocked = out.blocked;
-    result.updated = out.updated;
-    const bool trackAdmitted = !lists.admitted().isEmpty();
-    const std::vector<char>& admittedWritten = out.admittedWritten;
-
-    if (trackAdmitted) {
-        const auto admitted = lists.extraCustomers(result.product, [&](const QString& a) {
-            const qsizetype k = lists.admittedIndexUtf8(QByteArrayView(a.toUtf8()));
-            return k >= 0 && admittedWritten[size_t(k)];
-        });
-        for (const ExtraCustomer& extra : admitted) {
-            const QByteArray address = extra.address.toUtf8();
-            const QByteArray order = extra.orderNumber.toUtf8();
-            writer.passwordLine(address, order);
-            ++result.extra;
-            unsorted.beginLine();
-            unsorted.appendToLine(address);
-            if (options.orderNr) {
-                unsorted.appendToLine(" , ");
-                unsorted.appendToLine(order);
-            }
-            unsorted.endLine();
-        }
-    }
-
-    if (!options.user.isEmpty() && !options.passwd.isEmpty())
-        writer.passwordLine(QByteArrayView(options.user.toUtf8()), QByteArrayView(options.passwd.toUtf8()));
-
-    // The modes and the mask are the vendor's own options: written as typed.
-    script.append(QByteArrayView(("chmod " + options.chmodPasswd + " .htpasswd").toUtf8()));
-    script.append(QByteArrayView(("chmod " + options.chmodProtect + " " + options.Pmask).toUtf8()));
-    script.append(QByteArrayView(("chmod " + options.chmodAccess + " .htaccess").toUtf8()));
-    script.append(QByteArrayView("rm MakePass.ksh"));
-
-    writer.flush();
+    BatchFile batch(script, scriptSink);
+    batch.preamble(result.product);
+    const OrderPassInput in {&report, &lists, &request.options, request.allProducts, wanted};
+    passOrders(in, 0, takeNone ? 0 : report.lineCount(), batch, out);
+    passAdmitted(in, result.product, batch, out);
+    batch.testAccount(request.options);
+    batch.closing(request.options);
+    batch.flush();
     if (sinkFailed)
-        *sinkFailed = writer.failed();
+        *sinkFailed = batch.failed();
+
+    const AccountCounts counts = out.events.counts();
+    result.written = counts.written;
+    result.blocked = counts.blocked;
+    result.updated = counts.updated;
+    result.extra = counts.extra;
+    result.events = std::move(out.events);
     result.addresses = sortedIgnoringCase(std::move(unsorted));
     return result;
 }

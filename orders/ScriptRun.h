@@ -2,6 +2,8 @@
 // One run of the first job: the batch file "MakePass.ksh", the address file
 // and the run statistics.
 
+#include "orders/AccountEvents.h"
+#include "orders/BatchFile.h"
 #include "orders/CustomerLists.h"
 #include "orders/LineBlock.h"
 #include "orders/Options.h"
@@ -43,13 +45,11 @@ struct RunResult {
     // What the run could not use, for the user to see: skipped report lines,
     // lists not found.
     QStringList notes;
+    // What happened to each customer's account, in the batch file's order,
+    // and the statistics counted from it.
+    AccountEvents events;
     qint64 written = 0, blocked = 0, updated = 0, extra = 0;
 };
-
-inline QString batchFileName()
-{
-    return QStringLiteral("MakePass.ksh");
-}
 // "email_" + product + ".txt", with "/" and control characters in product
 // replaced by "_" and product cut to a length every file system takes.
 QString addressFileName(const QString& product);
@@ -69,12 +69,6 @@ RunResult performRun(const RunRequest& request);
 
 // Builds the lines without writing anything.
 RunResult buildRun(const RunRequest& request);
-
-// A value for the batch file: trimmed; written as it is when made only of
-// A-Z a-z 0-9 @ % + , . / : = _ -, otherwise in single quotes.
-QByteArray shellWord(QByteArrayView utf8);
-// Appends shellWord(utf8) to the line being built.
-void appendShellWord(LineBlock& block, QByteArrayView utf8);
 
 // Ascending, ignoring letter case; equal lines keep their order.
 LineBlock sortedIgnoringCase(LineBlock lines);

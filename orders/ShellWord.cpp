@@ -1,5 +1,5 @@
+#include "orders/BatchFile.h"
 #include "orders/ReportFields.h"
-#include "orders/ScriptRun.h"
 
 namespace og {
 

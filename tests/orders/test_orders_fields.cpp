@@ -1,7 +1,9 @@
 // Cutting report lines into fields, and decoding the program's text files.
 
 #include "common/TextFiles.h"
+#include "orders/CsvReader.h"
 #include "orders/ReportFields.h"
+#include "orders/ReportLayout.h"
 
 #include <gtest/gtest.h>
 
@@ -102,6 +104,50 @@ TEST(ReportFields, QuotedDateStopsAtTheFirstBlank)
     EXPECT_EQ(QuotedDate(line), "2002-02-11");
     QByteArray spill;
     EXPECT_EQ(QString::fromUtf8(bytes::quotedDate(line.toUtf8(), spill)), "2002-02-11");
+}
+
+// The reader's RFC 4180 mode, for layouts after the two built-in ones.
+TEST(CsvReader, Rfc4180QuotesHoldSeparatorsLineBreaksAndDoubledQuotes)
+{
+    const CsvReader csv(',', CsvQuoting::Rfc4180);
+    const QByteArray record = "a, \"b,c\" ,\"say \"\"hi\"\"\",\"x\r\ny\",,last";
+    const char* fields[] = {"a", "b,c", "say \"hi\"", "x\r\ny", "", "last", ""};
+    QByteArray spill;
+    for (int n = 0; n < int(std::size(fields)); ++n)
+        EXPECT_EQ(csv.field(record, n, spill), QByteArrayView(fields[n])) << n;
+    const QByteArray text = record + "\r\nnext,\"open\nquote";
+    EXPECT_EQ(csv.recordEnd(text, 0), record.size());
+    EXPECT_EQ(csv.recordEnd(text, record.size() + 2), text.size()); // a quote never closed
+    EXPECT_EQ(csv.field("x,\"open, to the end", 1, spill), QByteArrayView("open, to the end"));
+    // without RFC 4180 every line end ends a record
+    EXPECT_EQ(CsvReader(',', CsvQuoting::QuotedFields).recordEnd(text, 0), text.indexOf('\r'));
+}
+
+// A header-row layout: columns found by name, the address in a column.
+TEST(CsvReader, ColumnsByHeaderNameAreFoundInTheHeaderRow)
+{
+    const ReportLayout named {
+        .name = QLatin1StringView("Named"),
+        .csv = {';', CsvQuoting::Rfc4180},
+        .order = {-1, QLatin1StringView("Order")},
+        .product = {-1, QLatin1StringView("Product")},
+        .firstName = {-1, QLatin1StringView("First")},
+        .lastName = {},
+        .date = {-1, QLatin1StringView("Date")},
+        .address = {-1, QLatin1StringView("E-mail")},
+        .addressRule = ReportAddressRule::InColumn,
+    };
+    const ReportLayout layout = named.withHeaderRow("Date;\"Order\";E-MAIL;Product");
+    EXPECT_EQ(layout.order.position, 1);
+    EXPECT_EQ(layout.address.position, 2);
+    EXPECT_EQ(layout.firstName.position, -1); // not in the header: reads empty
+    const QByteArray line = "2024-01-02 10:00;\"77\"; ann@x.com ;\"Tool; Pro\"";
+    QByteArray spill;
+    EXPECT_EQ(layout.field(line, layout.order, spill), QByteArrayView("77"));
+    EXPECT_EQ(layout.field(line, layout.product, spill), QByteArrayView("Tool; Pro"));
+    EXPECT_EQ(layout.field(line, layout.firstName, spill), QByteArrayView());
+    EXPECT_EQ(layout.orderAddress(line, spill), QByteArrayView("ann@x.com"));
+    EXPECT_EQ(layout.orderDate(line, spill), QByteArrayView("2024-01-02"));
 }
 
 TEST(ReportFields, TrimmingDropsControlCharactersButNotOtherText)

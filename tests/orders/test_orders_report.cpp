@@ -198,14 +198,14 @@ TEST(ReportLayouts, EachStoreReadsTheFieldsOfItsLines)
         const ReportLayout& layout = r.layout();
         const QByteArrayView line = r.lineBytes(r.lineCount() - 1);
         QByteArray spill;
-        auto field = [&](int n) { return QString::fromUtf8(layout.field(line, n, spill)); };
+        auto field = [&](const ReportColumn& column) { return QString::fromUtf8(layout.field(line, column, spill)); };
         EXPECT_EQ(storeOf(r), c.store);
         EXPECT_EQ(r.products(), QStringList {"Tool"}) << c.store;
-        EXPECT_EQ(field(layout.orderField), c.order) << c.store;
-        EXPECT_EQ(field(layout.firstNameField), c.first) << c.store;
-        EXPECT_EQ(field(layout.lastNameField), c.last) << c.store;
-        EXPECT_EQ(QString::fromUtf8(bytes::orderAddress(line, layout.separator)), c.address) << c.store;
-        EXPECT_EQ(QString::fromUtf8(layout.date(line, spill)), c.date) << c.store;
+        EXPECT_EQ(field(layout.order), c.order) << c.store;
+        EXPECT_EQ(field(layout.firstName), c.first) << c.store;
+        EXPECT_EQ(field(layout.lastName), c.last) << c.store;
+        EXPECT_EQ(QString::fromUtf8(layout.orderAddress(line, spill)), c.address) << c.store;
+        EXPECT_EQ(QString::fromUtf8(layout.orderDate(line, spill)), c.date) << c.store;
     }
 }
 

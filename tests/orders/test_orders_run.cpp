@@ -168,6 +168,31 @@ TEST(ScriptRun, UpdatesAndExtrasFollowTheListRules)
         (QStringList {"bad@x , 9", "keep@x , 2", "keep@x , 3", "new@x , 1", "twice@x , 6", "twice@x , 7"}));
 }
 
+// Each customer's account as an event, in the batch file's order, with the
+// report line or goodguys.txt entry it came from; the statistics are counted
+// from the list.
+TEST(ScriptRun, AccountEventsNameEachCustomersChangeAndGiveTheCounts)
+{
+    Fixture f(swreg("1", "Tool", "old@x") + swreg("2", "Tool", "bad@x") + swreg("3", "Tool", "ok@x"), "Tool", true);
+    f.lists.loadTexts(
+        QStringLiteral("bad@x\r\n"), QStringLiteral("old@x new@x\r\n"), QStringLiteral("ok@x 8 All\r\ng@x 9 All\r\n"));
+    const RunResult r = f.build();
+    std::vector<std::pair<AccountChange, qsizetype>> events;
+    for (const AccountEvents::Entry& e : r.events.entries())
+        events.emplace_back(e.change(), e.source());
+    EXPECT_EQ(events,
+        (std::vector<std::pair<AccountChange, qsizetype>> {{AccountChange::AddressChanged, 0},
+            {AccountChange::Blocked, 1}, {AccountChange::FromReport, 2}, {AccountChange::Added, 1}}));
+    const AccountCounts counts = r.events.counts();
+    EXPECT_EQ(counts.written, 2);
+    EXPECT_EQ(counts.blocked, 1);
+    EXPECT_EQ(counts.updated, 1);
+    EXPECT_EQ(counts.extra, 1);
+    // an account line for each event that makes one, then the test account
+    EXPECT_EQ(r.script.at(3), "htpasswd -b .htpasswd g@x 9");
+    EXPECT_EQ(r.script.at(4), "htpasswd -b .htpasswd ChangeMe ReplaceMeToo");
+}
+
 TEST(ScriptRun, ValuesFromDataAreQuotedOnlyWhenTheShellWouldReadMore)
 {
     EXPECT_EQ(shellWord("ann.lee+tag@example.com"), "ann.lee+tag@example.com");

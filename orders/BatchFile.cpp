@@ -1,0 +1,52 @@
+#include "orders/BatchFile.h"
+
+#include <QIODevice>
+
+namespace og {
+
+void BatchFile::preamble(QStringView product)
+{
+    lines_.beginLine();
+    lines_.appendToLine("echo batch file for product: ");
+    appendShellWord(lines_, QByteArrayView(product.toUtf8()));
+    lines_.endLine();
+}
+
+void BatchFile::passwordLine(QByteArrayView user, QByteArrayView password)
+{
+    lines_.beginLine();
+    lines_.appendToLine(first_ ? "htpasswd -bc .htpasswd " : "htpasswd -b .htpasswd ");
+    first_ = false;
+    appendShellWord(lines_, user);
+    lines_.appendToLine(" ");
+    appendShellWord(lines_, password);
+    lines_.endLine();
+    if (sink_ && lines_.fileSize() >= kChunk)
+        flush();
+}
+
+void BatchFile::testAccount(const Options& options)
+{
+    if (!options.user.isEmpty() && !options.passwd.isEmpty())
+        passwordLine(QByteArrayView(options.user.toUtf8()), QByteArrayView(options.passwd.toUtf8()));
+}
+
+void BatchFile::closing(const Options& options)
+{
+    // The modes and the mask are the vendor's own options: written as typed.
+    lines_.append(QByteArrayView(("chmod " + options.chmodPasswd + " .htpasswd").toUtf8()));
+    lines_.append(QByteArrayView(("chmod " + options.chmodProtect + " " + options.Pmask).toUtf8()));
+    lines_.append(QByteArrayView(("chmod " + options.chmodAccess + " .htaccess").toUtf8()));
+    lines_.append(QByteArrayView(("rm " + batchFileName()).toUtf8()));
+}
+
+void BatchFile::flush()
+{
+    if (!sink_ || lines_.isEmpty())
+        return;
+    if (!lines_.writeTo(*sink_))
+        failed_ = true;
+    lines_.reuse();
+}
+
+} // namespace og

@@ -1,0 +1,161 @@
+#include "orders/CsvReader.h"
+
+#include "orders/ReportFields.h"
+
+namespace og {
+
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c + 32) : c;
+}
+
+bool equalIgnoringAsciiCase(QByteArrayView a, QLatin1StringView b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i].toLatin1()))
+            return false;
+    }
+    return true;
+}
+
+// One field of an RFC 4180 record: its text without the quotes, whether it
+// holds doubled quotes, and where the next field starts (-1: none follows).
+struct RfcField {
+    qsizetype begin = 0, end = 0;
+    bool doubled = false;
+    qsizetype next = -1;
+};
+
+// The field that starts at from. A quote opens a quoted field only as its
+// first character after blanks; text between the closing quote and the
+// separator is dropped, and a quote that is never closed runs to the end.
+RfcField rfcField(QByteArrayView record, char separator, qsizetype from)
+{
+    RfcField f;
+    qsizetype i = from;
+    while (i < record.size() && isBlank(record[i]))
+        ++i;
+    const bool quoted = i < record.size() && record[i] == '"';
+    if (quoted) {
+        f.begin = ++i;
+        for (;;) {
+            const qsizetype close = record.indexOf('"', i);
+            if (close < 0) {
+                f.end = record.size();
+                return f;
+            }
+            if (close + 1 < record.size() && record[close + 1] == '"') {
+                f.doubled = true;
+                i = close + 2;
+                continue;
+            }
+            f.end = close;
+            i = close + 1;
+            break;
+        }
+    } else {
+        f.begin = from;
+    }
+    const qsizetype cut = record.indexOf(separator, i);
+    if (!quoted)
+        f.end = cut < 0 ? record.size() : cut;
+    f.next = cut < 0 ? -1 : cut + 1;
+    return f;
+}
+
+QByteArrayView rfcFieldText(QByteArrayView record, const RfcField& f, QByteArray& spill)
+{
+    const QByteArrayView text = record.sliced(f.begin, f.end - f.begin);
+    if (!f.doubled)
+        return trimmedView(text);
+    spill.clear();
+    spill.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        spill.append(text[i]);
+        if (text[i] == '"')
+            ++i; // the second of a doubled pair
+    }
+    return trimmedView(QByteArrayView(spill));
+}
+
+} // namespace
+
+QByteArrayView CsvReader::rfc4180Field(QByteArrayView record, int n, QByteArray& spill) const
+{
+    if (n < 0)
+        return {};
+    RfcField f = rfcField(record, separator_, 0);
+    for (int k = 0; k < n; ++k) {
+        if (f.next < 0)
+            return {};
+        f = rfcField(record, separator_, f.next);
+    }
+    return rfcFieldText(record, f, spill);
+}
+
+qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from) const
+{
+    if (quoting_ != CsvQuoting::Rfc4180) {
+        for (qsizetype i = from; i < text.size(); ++i) {
+            if (text[i] == '\r' || text[i] == '\n')
+                return i;
+        }
+        return text.size();
+    }
+    bool fieldStart = true, inQuotes = false;
+    for (qsizetype i = from; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inQuotes) {
+            if (c == '"') {
+                if (i + 1 < text.size() && text[i + 1] == '"')
+                    ++i;
+                else
+                    inQuotes = false;
+            }
+        } else if (c == '\r' || c == '\n') {
+            return i;
+        } else if (c == separator_) {
+            fieldStart = true;
+        } else if (c == '"' && fieldStart) {
+            inQuotes = true;
+            fieldStart = false;
+        } else if (!isBlank(c)) {
+            fieldStart = false;
+        }
+    }
+    return text.size();
+}
+
+int CsvReader::columnNamed(QByteArrayView header, QLatin1StringView name) const
+{
+    // Without RFC 4180 the last field of a line reads empty, so only the
+    // fields before the last separator can be named.
+    qsizetype fields = 0;
+    if (quoting_ == CsvQuoting::Rfc4180) {
+        for (RfcField f = rfcField(header, separator_, 0);; f = rfcField(header, separator_, f.next)) {
+            ++fields;
+            if (f.next < 0)
+                break;
+        }
+    } else {
+        const char token[3] = {'"', separator_, '"'};
+        fields = quoting_ == CsvQuoting::None ? header.count(separator_) : header.count(QByteArrayView(token, 3));
+    }
+    QByteArray spill;
+    for (int n = 0; n < fields; ++n) {
+        if (equalIgnoringAsciiCase(field(header, n, spill), name))
+            return n;
+    }
+    return -1;
+}
+
+} // namespace og

@@ -1,0 +1,73 @@
+#pragma once
+// The one reader of comma-separated report text. A store's report layout
+// names its separator and quoting rule; every field of a report is read
+// here. Fields come out trimmed, as every field of a report does.
+
+#include "orders/ReportFields.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QLatin1StringView>
+#include <cstdint>
+
+namespace og {
+
+enum class CsvQuoting : uint8_t {
+    // No quoting: every separator cuts, and the last field of a line (with
+    // no separator behind it) comes out empty.
+    None,
+    // Every field in quotes, cut only at quote-separator-quote; nothing is
+    // unquoted, so field 0 keeps its opening quote and the last field comes
+    // out empty, as the older stores' reports were always read.
+    QuotedFields,
+    // RFC 4180: a field in quotes may hold separators, line breaks and
+    // doubled quotes (read as one); the last field is a field like any other.
+    Rfc4180,
+};
+
+class CsvReader {
+public:
+    constexpr CsvReader(char separator, CsvQuoting quoting)
+        : separator_(separator),
+          quoting_(quoting)
+    {
+    }
+
+    char separator() const { return separator_; }
+    CsvQuoting quoting() const { return quoting_; }
+
+    // Field n (from 0) of a record, trimmed, or empty when the record has
+    // no field n: a view into record or, when the field had to be changed
+    // (doubled quotes, or a line long enough for the field rules' limit on
+    // the text searched), into spill.
+    QByteArrayView field(QByteArrayView record, int n, QByteArray& spill) const
+    {
+        // inline: the first job reads three fields of every order line
+        switch (quoting_) {
+        case CsvQuoting::None:
+            return bytes::separatedField(record, separator_, n, spill);
+        case CsvQuoting::QuotedFields:
+            return bytes::quotedSeparatedField(record, separator_, n, spill);
+        case CsvQuoting::Rfc4180:
+            break;
+        }
+        return rfc4180Field(record, n, spill);
+    }
+
+    // Where the record that starts at from ends: the index of the line end
+    // (CR or LF) that closes it, or text.size(). Only RFC 4180 lets a record
+    // run over line ends, inside quotes.
+    qsizetype recordEnd(QByteArrayView text, qsizetype from) const;
+
+    // The number of the field of a header record equal to name ignoring
+    // ASCII letter case, or -1.
+    int columnNamed(QByteArrayView header, QLatin1StringView name) const;
+
+private:
+    QByteArrayView rfc4180Field(QByteArrayView record, int n, QByteArray& spill) const;
+
+    char separator_;
+    CsvQuoting quoting_;
+};
+
+} // namespace og
