@@ -16,10 +16,12 @@ namespace og {
 
 namespace {
 
-// The words of the journal's lines: "<word> <address>".
-const QString BegunWord = QStringLiteral("begun");
-const QString CopyWord = QStringLiteral("copy-accepted");
+// The words of the journal's lines: "<word> <address>", the copy's without.
+const QString DataSentWord = QStringLiteral("data-sent");
+const QString BegunWord = QStringLiteral("begun"); // older versions, before connecting
+const QString CopyPrefix = QStringLiteral("copy-");
 const QString FinishedWord = QStringLiteral("finished");
+const QString RunMark = QStringLiteral("# ");
 
 QString resultWord(CustomerResult result)
 {
@@ -34,6 +36,28 @@ QString resultWord(CustomerResult result)
         break;
     }
     return QStringLiteral("unknown");
+}
+
+// What each word says of a customer (or, with copy, of the copy).
+struct LineWord {
+    bool copy;
+    CustomerResult result;
+};
+
+const QHash<QString, LineWord>& lineWords()
+{
+    static const QHash<QString, LineWord> words = [] {
+        QHash<QString, LineWord> all {{DataSentWord, {false, CustomerResult::Unknown}},
+            {CopyPrefix + DataSentWord, {true, CustomerResult::Unknown}},
+            {BegunWord, {false, CustomerResult::Unknown}}};
+        for (const CustomerResult result :
+            {CustomerResult::Accepted, CustomerResult::Refused, CustomerResult::NotSent, CustomerResult::Unknown}) {
+            all.insert(resultWord(result), {false, result});
+            all.insert(CopyPrefix + resultWord(result), {true, result});
+        }
+        return all;
+    }();
+    return words;
 }
 
 } // namespace
@@ -66,22 +90,18 @@ SendJournal::State SendJournal::read(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return state;
-    static const QHash<QString, CustomerResult> results {
-        {resultWord(CustomerResult::Accepted), CustomerResult::Accepted},
-        {resultWord(CustomerResult::Refused), CustomerResult::Refused},
-        {resultWord(CustomerResult::NotSent), CustomerResult::NotSent},
-        {resultWord(CustomerResult::Unknown), CustomerResult::Unknown}, {BegunWord, CustomerResult::Unknown}};
     while (!file.atEnd()) {
         const QString line = QString::fromUtf8(file.readLine()).trimmed();
         const qsizetype blank = line.indexOf(u' ');
         const QString word = blank < 0 ? line : line.left(blank);
         const QString address = blank < 0 ? QString() : line.mid(blank + 1);
+        const auto found = lineWords().constFind(word);
         if (word == FinishedWord) {
             state.finished = true;
-        } else if (word == CopyWord) {
-            state.copySent = true;
-        } else if (const auto found = results.constFind(word); found != results.cend() && !address.isEmpty()) {
-            state.results.insert(address, *found);
+        } else if (found != lineWords().cend() && found->copy) {
+            state.copy = found->result;
+        } else if (found != lineWords().cend() && !address.isEmpty()) {
+            state.results.insert(address, found->result);
             state.exists = true;
         }
     }
@@ -97,7 +117,7 @@ void SendJournal::open(const QString& path, bool resume, const QString& addressF
         QIODevice::WriteOnly | QIODevice::Unbuffered | (resume ? QIODevice::Append : QIODevice::Truncate);
     if (!file_.open(mode))
         throw SendFailure(writeFailureText(path, file_.errorString()));
-    write(QStringLiteral("# ") + RunLog::timestamp() + (resume ? QStringLiteral(" resumed") : QStringLiteral(" run")) +
+    write(RunMark + RunLog::timestamp() + (resume ? QStringLiteral(" resumed") : QStringLiteral(" run")) +
             QStringLiteral(" of \"") + subject + QStringLiteral("\" to ") + addressFile,
         false);
 }
@@ -108,9 +128,9 @@ void SendJournal::close()
         file_.close();
 }
 
-void SendJournal::begin(const QString& address)
+void SendJournal::dataSent(const QString& address)
 {
-    write(BegunWord + u' ' + address, false);
+    write(DataSentWord + u' ' + address, true);
 }
 
 void SendJournal::record(const QString& address, CustomerResult result)
@@ -118,9 +138,14 @@ void SendJournal::record(const QString& address, CustomerResult result)
     write(resultWord(result) + u' ' + address, true);
 }
 
-void SendJournal::recordCopy()
+void SendJournal::copyDataSent()
 {
-    write(CopyWord, true);
+    write(CopyPrefix + DataSentWord, true);
+}
+
+void SendJournal::recordCopy(CustomerResult result)
+{
+    write(CopyPrefix + resultWord(result), true);
 }
 
 void SendJournal::finish()

@@ -90,9 +90,8 @@ void SendLoop::work(TWireSMTP& smtp)
             a.text = QStringLiteral("stopped by the user");
         } else {
             try {
-                journal_.begin(customer.address);
                 TWireMessage message = messages_.build(customer);
-                a = run_.attempt(smtp, message, customer.address);
+                a = run_.attempt(smtp, message, customer.address, [&] { journal_.dataSent(customer.address); });
                 journal_.record(customer.address, a.result);
             } catch (...) {
                 // The journal cannot be written: without it a resumed run

@@ -8,6 +8,8 @@
 
 namespace og {
 
+const QString ResumeState::YourCopy = QStringLiteral("your copy");
+
 QString ResumeState::question() const
 {
     QString text = QStringLiteral("Resume: %1 already sent, send to the remaining %2?").arg(alreadySent).arg(remaining);
@@ -37,7 +39,6 @@ ResumeState SendRun::resumeState(const MailerInput& input) const
     const SendJournal::State earlier = SendJournal::read(state.journal);
     if (!earlier.exists)
         return state;
-    state.finished = earlier.finished;
     for (const AddressRecord& record : addressRecords(readTextFileLines(input.settings.addressFile))) {
         const QString& address = record.address;
         const CustomerResult result = earlier.results.value(address, CustomerResult::NotSent);
@@ -48,8 +49,11 @@ ResumeState SendRun::resumeState(const MailerInput& input) const
         else if (result == CustomerResult::Unknown)
             state.unknown << address;
     }
+    if (earlier.copy == CustomerResult::Unknown)
+        state.unknown << ResumeState::YourCopy;
+    state.finished = earlier.finished;
     // Where nothing went out, starting over is the same as going on.
-    state.unfinished = !earlier.finished && (state.alreadySent > 0 || !state.unknown.isEmpty());
+    state.unfinished = !state.finished && (state.alreadySent > 0 || !state.unknown.isEmpty());
     return state;
 }
 

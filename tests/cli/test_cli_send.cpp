@@ -290,46 +290,78 @@ TEST_F(SendCommand, BadConnectionValuesAreNamed)
     }
 }
 
-// A run killed while the third customer's message is with the server, then
-// resumed: the first two are never sent again, the third is listed as not
-// known, the rest and the copy go; a further --resume finds nothing left.
+// A run killed at a point of a customer's or the copy's dialogue, then
+// resumed: what had gone is never sent again, a message whose final "." had
+// gone is listed as not known, one killed before it goes again, and so do the
+// rest; a further --resume finds nothing left.
 TEST_F(SendCommand, KilledRunResumesWithoutSendingTwice)
 {
     ASSERT_TRUE(writeFile(work.filePath("email_Tool.txt"), "a@x.com\nb@x.com\nc@x.com\nd@x.com\ne@x.com\nf@x.com\n"));
     const QStringList args {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
         "vendor@example.com", "--dir", program.path()};
-    std::atomic<qint64> pid {0};
-    {
+    struct Case {
+        int data;         // killed while the server holds this message's data
+        std::string line; // or as it reads this line
+        int alreadySent, remaining;
+        QString unknown; // named as not known on resume
+        std::vector<std::string> resent;
+    };
+    const std::vector<std::string> tail {"d@x.com", "e@x.com", "f@x.com", "vendor@example.com"};
+    const std::vector<Case> cases {
+        {3, {}, 2, 3, "c@x.com", tail},
+        {0, "RCPT to:<c@x.com>", 2, 4, {}, {"c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}},
+        {7, {}, 6, 0, "your copy", {}},
+        {0, "RCPT to:<vendor@example.com>", 6, 0, {}, {"vendor@example.com"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.data ? "data " + std::to_string(c.data) : c.line);
+        for (const QString& journal : QDir(work.path()).entryList({"journal_*"}))
+            QFile::remove(work.filePath(journal));
+        std::atomic<qint64> pid {0};
+        {
+            og::test::SmtpAnswers answers;
+            answers.custom = [&](og::test::ServerSession&, const std::string& line) {
+                if (line == c.line)
+                    ::kill(pid_t(pid.load()), SIGKILL);
+                return false;
+            };
+            og::test::ScriptedSmtpServer server(answers);
+            server.OnData([&](int n) {
+                if (n == c.data)
+                    ::kill(pid_t(pid.load()), SIGKILL);
+            });
+            QProcess p;
+            p.setWorkingDirectory(work.path());
+            p.start(QStringLiteral(OG_CLI),
+                QStringList {"send"} + args + QStringList {"--server", QString::fromStdString(server.Address())});
+            ASSERT_TRUE(p.waitForStarted(10000));
+            pid = p.processId();
+            ASSERT_TRUE(p.waitForFinished(30000));
+            EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+        }
         og::test::ScriptedSmtpServer server;
-        server.OnData([&](int n) {
-            if (n == 3)
-                ::kill(pid_t(pid.load()), SIGKILL);
-        });
-        QProcess p;
-        p.setWorkingDirectory(work.path());
-        p.start(QStringLiteral(OG_CLI),
-            QStringList {"send"} + args + QStringList {"--server", QString::fromStdString(server.Address())});
-        ASSERT_TRUE(p.waitForStarted(10000));
-        pid = p.processId();
-        ASSERT_TRUE(p.waitForFinished(30000));
-        EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+        const QStringList again = args + QStringList {"--server", QString::fromStdString(server.Address())};
+        Outcome o = run(again);
+        EXPECT_EQ(o.status, 1) << "an unfinished run is neither repeated nor resumed unasked";
+        EXPECT_TRUE(o.err.startsWith(
+            QStringLiteral("Resume: %1 already sent, send to the remaining %2?").arg(c.alreadySent).arg(c.remaining)))
+            << o.err.toStdString();
+        o = run(again + QStringList {"--resume"});
+        EXPECT_EQ(o.status, 0) << o.err.toStdString();
+        EXPECT_TRUE(o.out.contains(QStringLiteral("Resuming: %1 already sent, sending to the remaining %2\n")
+                                       .arg(c.alreadySent)
+                                       .arg(c.remaining) +
+            (c.unknown.isEmpty() ? "" : "Not known whether sent, not sent again: " + c.unknown + "\n")))
+            << o.out.toStdString();
+        EXPECT_EQ(o.out.contains("Not known"), !c.unknown.isEmpty());
+        o = run(again + QStringList {"--resume"});
+        EXPECT_EQ(o.status, 0);
+        EXPECT_TRUE(o.out.startsWith("Preparing to send messages...\nNothing left to send")) << o.out.toStdString();
+        server.Stop();
+        EXPECT_EQ(server.Delivered(), c.resent);
+        EXPECT_TRUE(QString::fromUtf8(readFile(work.filePath("log.txt")))
+                        .contains(QStringLiteral("*** Resumed: %1 already sent").arg(c.alreadySent)));
     }
-    og::test::ScriptedSmtpServer server;
-    const QStringList again = args + QStringList {"--server", QString::fromStdString(server.Address())};
-    Outcome o = run(again);
-    EXPECT_EQ(o.status, 1) << "an unfinished run is neither repeated nor resumed unasked";
-    EXPECT_TRUE(o.err.startsWith("Resume: 2 already sent, send to the remaining 3?")) << o.err.toStdString();
-    o = run(again + QStringList {"--resume"});
-    EXPECT_EQ(o.status, 0) << o.err.toStdString();
-    EXPECT_TRUE(o.out.contains("Resuming: 2 already sent, sending to the remaining 3\n"
-                               "Not known whether sent, not sent again: c@x.com\n"))
-        << o.out.toStdString();
-    o = run(again + QStringList {"--resume"});
-    EXPECT_EQ(o.status, 0);
-    EXPECT_TRUE(o.out.startsWith("Preparing to send messages...\nNothing left to send")) << o.out.toStdString();
-    server.Stop();
-    EXPECT_EQ(server.Delivered(), (std::vector<std::string> {"d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}));
-    EXPECT_TRUE(QString::fromUtf8(readFile(work.filePath("log.txt"))).contains("*** Resumed: 2 already sent"));
 }
 
 TEST_F(SendCommand, DryRunWritesEachMessageAsTheServerReceivesIt)
