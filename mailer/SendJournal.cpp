@@ -60,6 +60,16 @@ const QHash<QString, LineWord>& lineWords()
     return words;
 }
 
+// A write cut short (a full disk, the machine gone) leaves a last line
+// without its line end; what follows must not run on from it.
+bool endsMidLine(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() == 0 || !file.seek(file.size() - 1))
+        return false;
+    return file.read(1) != "\n";
+}
+
 } // namespace
 
 bool SendJournal::State::done(const QString& address) const
@@ -88,23 +98,33 @@ SendJournal::State SendJournal::read(const QString& path)
 {
     State state;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        state.problem = file.exists() ? QStringLiteral("it cannot be read: ") + file.errorString()
+                                      : QStringLiteral("it does not exist");
         return state;
+    }
+    bool empty = true;
     while (!file.atEnd()) {
         const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        empty = empty && line.isEmpty();
         const qsizetype blank = line.indexOf(u' ');
         const QString word = blank < 0 ? line : line.left(blank);
         const QString address = blank < 0 ? QString() : line.mid(blank + 1);
         const auto found = lineWords().constFind(word);
-        if (word == FinishedWord) {
-            state.finished = true;
+        if (line.startsWith(RunMark)) {
+            state.readable = true;
+        } else if (line == FinishedWord) {
+            state.finished = state.readable = true;
         } else if (found != lineWords().cend() && found->copy) {
             state.copy = found->result;
+            state.readable = true;
         } else if (found != lineWords().cend() && !address.isEmpty()) {
             state.results.insert(address, found->result);
-            state.exists = true;
+            state.readable = true;
         }
     }
+    if (!state.readable)
+        state.problem = empty ? QStringLiteral("it is empty") : QStringLiteral("it holds no line of a journal");
     return state;
 }
 
@@ -113,12 +133,14 @@ void SendJournal::open(const QString& path, bool resume, const QString& addressF
     close();
     path_ = path;
     file_.setFileName(path);
+    const bool torn = resume && endsMidLine(path);
     const QIODevice::OpenMode mode =
         QIODevice::WriteOnly | QIODevice::Unbuffered | (resume ? QIODevice::Append : QIODevice::Truncate);
     if (!file_.open(mode))
         throw SendFailure(writeFailureText(path, file_.errorString()));
-    write(RunMark + RunLog::timestamp() + (resume ? QStringLiteral(" resumed") : QStringLiteral(" run")) +
-            QStringLiteral(" of \"") + subject + QStringLiteral("\" to ") + addressFile,
+    write((torn ? QStringLiteral("\n") : QString()) + RunMark + RunLog::timestamp() +
+            (resume ? QStringLiteral(" resumed") : QStringLiteral(" run")) + QStringLiteral(" of \"") + subject +
+            QStringLiteral("\" to ") + addressFile,
         false);
 }
 

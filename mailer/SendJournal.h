@@ -28,8 +28,9 @@ class SendJournal {
 public:
     // What an earlier run of the same message to the same address file did.
     struct State {
-        bool exists = false;   // a customer in it
-        bool finished = false; // that run went to its end
+        bool readable = false; // a line of a journal in it (a run's first line will do)
+        QString problem;       // when not: why ("it does not exist", "it is empty", ...)
+        bool finished = false; // a "finished" line: trust it only when every customer has an outcome
         // By address: the last thing known. A customer whose message had
         // gone and whose outcome never came is Unknown.
         QHash<QString, CustomerResult> results;

@@ -78,6 +78,7 @@ QStringList readTextFileLines(const QString& path);
 // address file says (see SendJournal.h).
 struct ResumeState {
     QString journal;         // the journal's path
+    QString journalProblem;  // why no journal could be read there; empty when one could
     bool unfinished = false; // an earlier run did not finish and sent some: resume it?
     bool finished = false;   // an earlier run went to its end: nothing is left
     int alreadySent = 0;     // customers of the address file accepted before
@@ -99,6 +100,7 @@ enum class RunStart {
     Resumed,     // only those an earlier run has not done
     Cancelled,   // the vendor would not decide: send nothing
     NothingLeft, // resume was asked for, but that run went to its end
+    NoJournal,   // resume was asked for, but no journal of the run could be read
 };
 
 // One notification run over the transport. The window and the command line

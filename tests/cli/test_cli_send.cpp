@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <optional>
 
 #include <unistd.h>
 
@@ -362,6 +363,51 @@ TEST_F(SendCommand, KilledRunResumesWithoutSendingTwice)
         EXPECT_TRUE(QString::fromUtf8(readFile(work.filePath("log.txt")))
                         .contains(QStringLiteral("*** Resumed: %1 already sent").arg(c.alreadySent)));
     }
+}
+
+// --resume goes on only from a journal it can read: none (the run was made
+// in another folder), an empty or a damaged one refuses and names the path;
+// a "finished" line counts only when every customer has an outcome; older
+// journals' "begun" is not known; a torn last line ends before the resume.
+TEST_F(SendCommand, ResumeTrustsOnlyAJournalItCanRead)
+{
+    og::test::ScriptedSmtpServer server;
+    const QStringList args {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
+        "vendor@example.com", "--dir", program.path(), "--server", QString::fromStdString(server.Address()),
+        "--resume"};
+    const std::vector<std::string> rest {"bob@example.org", "vendor@example.com"};
+    struct Case {
+        std::optional<QByteArray> journal;
+        int status;
+        std::vector<std::string> delivered;
+        QString said; // on standard output, or error when refused
+    };
+    const std::vector<Case> cases {
+        {std::nullopt, 1, {}, "it does not exist"},
+        {"", 1, {}, "it is empty"},
+        {QByteArray::fromHex("7f454c4602010100ff0a0000"), 1, {}, "it holds no line of a journal"},
+        {"accepted alice@example.com\nfinished\n", 0, rest, "Resuming: 1 already sent, sending to the remaining 1"},
+        {"# older\nbegun alice@example.com\n", 0, rest, "Not known whether sent, not sent again: alice@example.com"},
+        {"# nothing sent\n", 0, {"alice@example.com", "bob@example.org", "vendor@example.com"},
+            "Resuming: 0 already sent, sending to the remaining 2"},
+        {"# torn\naccepted alice@example.com", 0, rest, "Resuming: 1 already sent"},
+    };
+    const QRegularExpression named("\\(([^()]*journal_email_Tool_[0-9a-f]{8}\\.txt)\\)");
+    const QString journal = named.match(run(args).err).captured(1);
+    ASSERT_EQ(QFileInfo(journal).absolutePath().toStdString(), work.path().toStdString()) << "looked here";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.said.toStdString());
+        QFile::remove(journal);
+        ASSERT_TRUE(!c.journal || writeFile(journal, *c.journal));
+        const std::size_t before = server.Delivered().size();
+        const Outcome o = run(args);
+        EXPECT_EQ(o.status, c.status) << o.err.toStdString();
+        EXPECT_TRUE((c.status ? o.err : o.out).contains(c.said)) << (o.out + o.err).toStdString();
+        EXPECT_EQ(o.err.startsWith("Nothing to resume: ") && o.err.contains(journal), c.status == 1);
+        const std::vector<std::string> delivered = server.Delivered();
+        EXPECT_EQ(std::vector<std::string>(delivered.begin() + long(before), delivered.end()), c.delivered);
+    }
+    EXPECT_TRUE(readFile(journal).startsWith("# torn\naccepted alice@example.com\n# ")) << "on a line of its own";
 }
 
 TEST_F(SendCommand, DryRunWritesEachMessageAsTheServerReceivesIt)
