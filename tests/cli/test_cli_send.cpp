@@ -291,46 +291,41 @@ TEST_F(SendCommand, BadConnectionValuesAreNamed)
     }
 }
 
-// A run killed at a point of a customer's or the copy's dialogue, then
-// resumed: what had gone is never sent again, a message whose final "." had
-// gone is listed as not known, one killed before it goes again, and so do the
-// rest; a further --resume finds nothing left.
+// A run killed in a customer's or the copy's dialogue, then resumed: a message
+// whose final "." had gone is not known and never sent again, one killed
+// before it goes again with the rest; a further --resume finds nothing left.
 TEST_F(SendCommand, KilledRunResumesWithoutSendingTwice)
 {
     ASSERT_TRUE(writeFile(work.filePath("email_Tool.txt"), "a@x.com\nb@x.com\nc@x.com\nd@x.com\ne@x.com\nf@x.com\n"));
     const QStringList args {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
         "vendor@example.com", "--dir", program.path()};
     struct Case {
-        int data;         // killed while the server holds this message's data
-        std::string line; // or as it reads this line
-        int alreadySent, remaining;
+        std::string at;  // killed as the server reads this line, or holds this message's data
+        QString counts;  // "N already sent, %1 to the remaining K"
         QString unknown; // named as not known on resume
         std::vector<std::string> resent;
     };
-    const std::vector<std::string> tail {"d@x.com", "e@x.com", "f@x.com", "vendor@example.com"};
     const std::vector<Case> cases {
-        {3, {}, 2, 3, "c@x.com", tail},
-        {0, "RCPT to:<c@x.com>", 2, 4, {}, {"c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}},
-        {7, {}, 6, 0, "your copy", {}},
-        {0, "RCPT to:<vendor@example.com>", 6, 0, {}, {"vendor@example.com"}},
+        {"data 3", "2 already sent, %1 to the remaining 3", "c@x.com",
+            {"d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}},
+        {"RCPT to:<c@x.com>", "2 already sent, %1 to the remaining 4", {},
+            {"c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}},
+        {"data 7", "6 already sent, %1 to the remaining 0", "your copy", {}},
+        {"RCPT to:<vendor@example.com>", "6 already sent, %1 to the remaining 0", {}, {"vendor@example.com"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.data ? "data " + std::to_string(c.data) : c.line);
-        for (const QString& journal : QDir(work.path()).entryList({"journal_*"}))
-            QFile::remove(work.filePath(journal));
+        SCOPED_TRACE(c.at);
         std::atomic<qint64> pid {0};
+        const auto killAt = [&](const std::string& at) {
+            if (at == c.at)
+                ::kill(pid_t(pid.load()), SIGKILL);
+            return false;
+        };
         {
             og::test::SmtpAnswers answers;
-            answers.custom = [&](og::test::ServerSession&, const std::string& line) {
-                if (line == c.line)
-                    ::kill(pid_t(pid.load()), SIGKILL);
-                return false;
-            };
+            answers.custom = [&](og::test::ServerSession&, const std::string& line) { return killAt(line); };
             og::test::ScriptedSmtpServer server(answers);
-            server.OnData([&](int n) {
-                if (n == c.data)
-                    ::kill(pid_t(pid.load()), SIGKILL);
-            });
+            server.OnData([&](int n) { killAt("data " + std::to_string(n)); });
             QProcess p;
             p.setWorkingDirectory(work.path());
             p.start(QStringLiteral(OG_CLI),
@@ -344,14 +339,10 @@ TEST_F(SendCommand, KilledRunResumesWithoutSendingTwice)
         const QStringList again = args + QStringList {"--server", QString::fromStdString(server.Address())};
         Outcome o = run(again);
         EXPECT_EQ(o.status, 1) << "an unfinished run is neither repeated nor resumed unasked";
-        EXPECT_TRUE(o.err.startsWith(
-            QStringLiteral("Resume: %1 already sent, send to the remaining %2?").arg(c.alreadySent).arg(c.remaining)))
-            << o.err.toStdString();
+        EXPECT_TRUE(o.err.startsWith("Resume: " + c.counts.arg("send") + "?")) << o.err.toStdString();
         o = run(again + QStringList {"--resume"});
         EXPECT_EQ(o.status, 0) << o.err.toStdString();
-        EXPECT_TRUE(o.out.contains(QStringLiteral("Resuming: %1 already sent, sending to the remaining %2\n")
-                                       .arg(c.alreadySent)
-                                       .arg(c.remaining) +
+        EXPECT_TRUE(o.out.contains("Resuming: " + c.counts.arg("sending") + "\n" +
             (c.unknown.isEmpty() ? "" : "Not known whether sent, not sent again: " + c.unknown + "\n")))
             << o.out.toStdString();
         EXPECT_EQ(o.out.contains("Not known"), !c.unknown.isEmpty());
@@ -360,37 +351,34 @@ TEST_F(SendCommand, KilledRunResumesWithoutSendingTwice)
         EXPECT_TRUE(o.out.startsWith("Preparing to send messages...\nNothing left to send")) << o.out.toStdString();
         server.Stop();
         EXPECT_EQ(server.Delivered(), c.resent);
-        EXPECT_TRUE(QString::fromUtf8(readFile(work.filePath("log.txt")))
-                        .contains(QStringLiteral("*** Resumed: %1 already sent").arg(c.alreadySent)));
+        EXPECT_TRUE(
+            QString::fromUtf8(readFile(work.filePath("log.txt"))).contains("*** Resumed: " + c.counts.left(14)));
     }
 }
 
-// --resume goes on only from a journal it can read: none (the run was made
-// in another folder), an empty or a damaged one refuses and names the path;
-// a "finished" line counts only when every customer has an outcome; older
-// journals' "begun" is not known; a torn last line ends before the resume.
+// --resume refuses without a journal it can read (none: the run was made
+// elsewhere; empty; damaged), naming it; "finished" counts only when every
+// customer has an outcome; "begun" of older journals is not known.
 TEST_F(SendCommand, ResumeTrustsOnlyAJournalItCanRead)
 {
     og::test::ScriptedSmtpServer server;
     const QStringList args {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
         "vendor@example.com", "--dir", program.path(), "--server", QString::fromStdString(server.Address()),
         "--resume"};
-    const std::vector<std::string> rest {"bob@example.org", "vendor@example.com"};
     struct Case {
         std::optional<QByteArray> journal;
-        int status;
-        std::vector<std::string> delivered;
-        QString said; // on standard output, or error when refused
+        std::vector<std::string> delivered; // none: refused with status 1
+        QString said;                       // on standard output, or error when refused
     };
+    const std::vector<std::string> rest {"bob@example.org", "vendor@example.com"};
     const std::vector<Case> cases {
-        {std::nullopt, 1, {}, "it does not exist"},
-        {"", 1, {}, "it is empty"},
-        {QByteArray::fromHex("7f454c4602010100ff0a0000"), 1, {}, "it holds no line of a journal"},
-        {"accepted alice@example.com\nfinished\n", 0, rest, "Resuming: 1 already sent, sending to the remaining 1"},
-        {"# older\nbegun alice@example.com\n", 0, rest, "Not known whether sent, not sent again: alice@example.com"},
-        {"# nothing sent\n", 0, {"alice@example.com", "bob@example.org", "vendor@example.com"},
-            "Resuming: 0 already sent, sending to the remaining 2"},
-        {"# torn\naccepted alice@example.com", 0, rest, "Resuming: 1 already sent"},
+        {std::nullopt, {}, "it does not exist"},
+        {"", {}, "it is empty"},
+        {QByteArray::fromHex("7f454c4602010100ff0a0000"), {}, "it holds no line of a journal"},
+        {"accepted alice@example.com\nfinished\n", rest, "Resuming: 1 already sent, sending to the remaining 1"},
+        {"# older\nbegun alice@example.com\n", rest, "Not known whether sent, not sent again: alice@example.com"},
+        {"# nothing sent\n", {"alice@example.com", rest[0], rest[1]}, "Resuming: 0 already sent"},
+        {"# torn\naccepted alice@example.com", rest, "Resuming: 1 already sent"},
     };
     const QRegularExpression named("\\(([^()]*journal_email_Tool_[0-9a-f]{8}\\.txt)\\)");
     const QString journal = named.match(run(args).err).captured(1);
@@ -401,9 +389,9 @@ TEST_F(SendCommand, ResumeTrustsOnlyAJournalItCanRead)
         ASSERT_TRUE(!c.journal || writeFile(journal, *c.journal));
         const std::size_t before = server.Delivered().size();
         const Outcome o = run(args);
-        EXPECT_EQ(o.status, c.status) << o.err.toStdString();
-        EXPECT_TRUE((c.status ? o.err : o.out).contains(c.said)) << (o.out + o.err).toStdString();
-        EXPECT_EQ(o.err.startsWith("Nothing to resume: ") && o.err.contains(journal), c.status == 1);
+        EXPECT_EQ(o.status, c.delivered.empty() ? 1 : 0) << o.err.toStdString();
+        EXPECT_TRUE((o.status ? o.err : o.out).contains(c.said)) << (o.out + o.err).toStdString();
+        EXPECT_EQ(o.err.startsWith("Nothing to resume: ") && o.err.contains(journal), c.delivered.empty());
         const std::vector<std::string> delivered = server.Delivered();
         EXPECT_EQ(std::vector<std::string>(delivered.begin() + long(before), delivered.end()), c.delivered);
     }
