@@ -11,7 +11,9 @@
 // was not sent. The sender's copy has the same lines with "copy-" in front
 // and no address; "finished" ends a run that went to its end. Journals of
 // older versions wrote "begun" before connecting: read as not known, as
-// they always were. Writing may come from several threads.
+// they always were. A resumed run appends, on a line of its own even when
+// the last one was cut short. Writing may come from several threads.
+
 #include "mailer/SendRun.h"
 
 #include <QFile>
@@ -34,7 +36,7 @@ public:
         // By address: the last thing known. A customer whose message had
         // gone and whose outcome never came is Unknown.
         QHash<QString, CustomerResult> results;
-        std::optional<CustomerResult> copy; // the sender's copy, once its data had gone
+        std::optional<CustomerResult> copy; // the sender's copy, the last thing known when it was tried
 
         // Whether a customer needs no message any more: accepted, refused or
         // not known (those are for the user to decide, never resent silently).
