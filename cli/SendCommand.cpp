@@ -185,7 +185,8 @@ QString sendHelpText()
                        "  The settings file gives every one of these that is not given here.\n"
                        "  --resume            go on with an earlier run of this message to this\n"
                        "                      address file that did not finish: customers already\n"
-                       "                      sent (or not known) are not sent again.\n"
+                       "                      sent (or not known) are not sent again. Without a\n"
+                       "                      journal of that run in the working folder it refuses.\n"
                        "  --start-over        send to every customer again although an earlier run\n"
                        "                      did not finish. Without either, such a run is refused.\n"
                        "  --dry-run DIR       send nothing: write every message (and the copy) into\n"
@@ -327,6 +328,11 @@ ExitStatus run(const QStringList& arguments)
         ResumeState earlier;
         const RunStart start = run.decideStart(
             input, standing, [](const ResumeState&) { return ResumeAnswer::Cancel; }, &earlier);
+        if (start == RunStart::NoJournal)
+            return fail(QStringLiteral("Nothing to resume: no journal of this message to this address file could be "
+                                       "read (%1): %2. A run keeps its journal in the folder it was started from: "
+                                       "resume from there, or give --start-over to send to every customer again.")
+                            .arg(QDir::toNativeSeparators(earlier.journal), earlier.journalProblem));
         if (start == RunStart::NothingLeft) {
             printOut(QStringLiteral("Nothing left to send: the run of this message to this address file "
                                     "went to its end (%1)\n")

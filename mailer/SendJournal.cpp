@@ -16,10 +16,12 @@ namespace og {
 
 namespace {
 
-// The words of the journal's lines: "<word> <address>".
-const QString BegunWord = QStringLiteral("begun");
-const QString CopyWord = QStringLiteral("copy-accepted");
+// The words of the journal's lines: "<word> <address>", the copy's without.
+const QString DataSentWord = QStringLiteral("data-sent");
+const QString BegunWord = QStringLiteral("begun"); // older versions, before connecting
+const QString CopyPrefix = QStringLiteral("copy-");
 const QString FinishedWord = QStringLiteral("finished");
+const QString RunMark = QStringLiteral("# ");
 
 QString resultWord(CustomerResult result)
 {
@@ -34,6 +36,38 @@ QString resultWord(CustomerResult result)
         break;
     }
     return QStringLiteral("unknown");
+}
+
+// What each word says of a customer (or, with copy, of the copy).
+struct LineWord {
+    bool copy;
+    CustomerResult result;
+};
+
+const QHash<QString, LineWord>& lineWords()
+{
+    static const QHash<QString, LineWord> words = [] {
+        QHash<QString, LineWord> all {{DataSentWord, {false, CustomerResult::Unknown}},
+            {CopyPrefix + DataSentWord, {true, CustomerResult::Unknown}},
+            {BegunWord, {false, CustomerResult::Unknown}}};
+        for (const CustomerResult result :
+            {CustomerResult::Accepted, CustomerResult::Refused, CustomerResult::NotSent, CustomerResult::Unknown}) {
+            all.insert(resultWord(result), {false, result});
+            all.insert(CopyPrefix + resultWord(result), {true, result});
+        }
+        return all;
+    }();
+    return words;
+}
+
+// A write cut short (a full disk, the machine gone) leaves a last line
+// without its line end; what follows must not run on from it.
+bool endsMidLine(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() == 0 || !file.seek(file.size() - 1))
+        return false;
+    return file.read(1) != "\n";
 }
 
 } // namespace
@@ -64,27 +98,33 @@ SendJournal::State SendJournal::read(const QString& path)
 {
     State state;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        state.problem = file.exists() ? QStringLiteral("it cannot be read: ") + file.errorString()
+                                      : QStringLiteral("it does not exist");
         return state;
-    static const QHash<QString, CustomerResult> results {
-        {resultWord(CustomerResult::Accepted), CustomerResult::Accepted},
-        {resultWord(CustomerResult::Refused), CustomerResult::Refused},
-        {resultWord(CustomerResult::NotSent), CustomerResult::NotSent},
-        {resultWord(CustomerResult::Unknown), CustomerResult::Unknown}, {BegunWord, CustomerResult::Unknown}};
+    }
+    bool empty = true;
     while (!file.atEnd()) {
         const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        empty = empty && line.isEmpty();
         const qsizetype blank = line.indexOf(u' ');
         const QString word = blank < 0 ? line : line.left(blank);
         const QString address = blank < 0 ? QString() : line.mid(blank + 1);
-        if (word == FinishedWord) {
-            state.finished = true;
-        } else if (word == CopyWord) {
-            state.copySent = true;
-        } else if (const auto found = results.constFind(word); found != results.cend() && !address.isEmpty()) {
-            state.results.insert(address, *found);
-            state.exists = true;
+        const auto found = lineWords().constFind(word);
+        if (line.startsWith(RunMark)) {
+            state.readable = true;
+        } else if (line == FinishedWord) {
+            state.finished = state.readable = true;
+        } else if (found != lineWords().cend() && found->copy) {
+            state.copy = found->result;
+            state.readable = true;
+        } else if (found != lineWords().cend() && !address.isEmpty()) {
+            state.results.insert(address, found->result);
+            state.readable = true;
         }
     }
+    if (!state.readable)
+        state.problem = empty ? QStringLiteral("it is empty") : QStringLiteral("it holds no line of a journal");
     return state;
 }
 
@@ -93,12 +133,14 @@ void SendJournal::open(const QString& path, bool resume, const QString& addressF
     close();
     path_ = path;
     file_.setFileName(path);
+    const bool torn = resume && endsMidLine(path);
     const QIODevice::OpenMode mode =
         QIODevice::WriteOnly | QIODevice::Unbuffered | (resume ? QIODevice::Append : QIODevice::Truncate);
     if (!file_.open(mode))
         throw SendFailure(writeFailureText(path, file_.errorString()));
-    write(QStringLiteral("# ") + RunLog::timestamp() + (resume ? QStringLiteral(" resumed") : QStringLiteral(" run")) +
-            QStringLiteral(" of \"") + subject + QStringLiteral("\" to ") + addressFile,
+    write((torn ? QStringLiteral("\n") : QString()) + RunMark + RunLog::timestamp() +
+            (resume ? QStringLiteral(" resumed") : QStringLiteral(" run")) + QStringLiteral(" of \"") + subject +
+            QStringLiteral("\" to ") + addressFile,
         false);
 }
 
@@ -108,9 +150,9 @@ void SendJournal::close()
         file_.close();
 }
 
-void SendJournal::begin(const QString& address)
+void SendJournal::dataSent(const QString& address)
 {
-    write(BegunWord + u' ' + address, false);
+    write(DataSentWord + u' ' + address, true);
 }
 
 void SendJournal::record(const QString& address, CustomerResult result)
@@ -118,9 +160,14 @@ void SendJournal::record(const QString& address, CustomerResult result)
     write(resultWord(result) + u' ' + address, true);
 }
 
-void SendJournal::recordCopy()
+void SendJournal::copyDataSent()
 {
-    write(CopyWord, true);
+    write(CopyPrefix + DataSentWord, true);
+}
+
+void SendJournal::recordCopy(CustomerResult result)
+{
+    write(CopyPrefix + resultWord(result), true);
 }
 
 void SendJournal::finish()

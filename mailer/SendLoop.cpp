@@ -46,9 +46,21 @@ void SendLoop::run(int connections)
             thread.join();
     }
 
+    // Other connections may have served customers after the one where a
+    // failure ended the run (some taken after it may not have begun): the
+    // log and the count name each customer served, as the journal does.
+    for (qsizetype i = counted_; fatal_ && !error_ && i < customers_.size(); ++i) {
+        try {
+            if (outcomes_[std::size_t(i)])
+                account(i, *outcomes_[std::size_t(i)]);
+        } catch (...) {
+            error_ = std::current_exception();
+        }
+    }
     if (error_)
         std::rethrow_exception(error_);
     if (fatal_) {
+        log_.writeEnded(endedAt_, outcome_.sent, outcome_.total, lostTwice_);
         log_.close();
         throw SendFailure(*fatal_);
     }
@@ -78,9 +90,8 @@ void SendLoop::work(TWireSMTP& smtp)
             a.text = QStringLiteral("stopped by the user");
         } else {
             try {
-                journal_.begin(customer.address);
                 TWireMessage message = messages_.build(customer);
-                a = run_.attempt(smtp, message, customer.address);
+                a = run_.attempt(smtp, message, customer.address, [&] { journal_.dataSent(customer.address); });
                 journal_.record(customer.address, a.result);
             } catch (...) {
                 // The journal cannot be written: without it a resumed run
@@ -119,7 +130,7 @@ void SendLoop::finished(qsizetype i, const SendRun::Attempt& a)
     std::lock_guard lock(mutex_);
     outcomes_[std::size_t(i)] = a;
     try {
-        while (!ended_ && counted_ < customers_.size() && outcomes_[std::size_t(counted_)])
+        for (; !error_ && counted_ < customers_.size() && outcomes_[std::size_t(counted_)]; ++counted_)
             account(counted_, *outcomes_[std::size_t(counted_)]);
     } catch (...) {
         error_ = std::current_exception();
@@ -151,13 +162,12 @@ void SendLoop::account(qsizetype i, const SendRun::Attempt& a)
         break;
     }
     lostInARow_ = a.lost ? lostInARow_ + 1 : 0;
-    if (a.fatal || lostInARow_ == 2) {
-        log_.writeEnded(address, outcome_.sent, outcome_.total, lostInARow_ == 2);
+    if (!fatal_ && (a.fatal || lostInARow_ == 2)) {
         fatal_ = a.text;
+        endedAt_ = address;
+        lostTwice_ = lostInARow_ == 2;
         ended_ = true;
-        return;
     }
-    ++counted_;
     if (run_.progress_)
         run_.progress_(int(i) + 1, outcome_.total);
     if (run_.stopRequested_ && a.result == CustomerResult::NotSent && firstUnserved_.isEmpty())

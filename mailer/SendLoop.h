@@ -42,7 +42,10 @@ private:
     // Whether customer i may go ahead; with every customer before them
     // accounted for, they are logged now, before their message goes out.
     bool started(qsizetype i);
+    // Takes customer i's outcome and accounts for every one now in turn.
     void finished(qsizetype i, const SendRun::Attempt& a);
+    // Logs and counts one outcome; the first failure that would fail every
+    // later customer ends the run.
     void account(qsizetype i, const SendRun::Attempt& a);
 
     SendRun& run_;
@@ -60,6 +63,8 @@ private:
     int lostInARow_ = 0;
     bool ended_ = false;           // a failure ends the run: take no further customer
     std::optional<QString> fatal_; // the failure that would fail every later customer
+    QString endedAt_;              // the customer it came with
+    bool lostTwice_ = false;       // it was the connection lost twice running
     std::exception_ptr error_;     // the log or the journal could not be written
     QString firstUnserved_;        // the first customer Stop left without their message
 };

@@ -164,10 +164,15 @@ void SendRun::dropConnection(const TWireSMTP& smtp)
     std::erase(connections_, &smtp);
 }
 
-SendRun::Attempt SendRun::attempt(TWireSMTP& smtp, TWireMessage& message, const QString& address)
+SendRun::Attempt SendRun::attempt(
+    TWireSMTP& smtp, TWireMessage& message, const QString& address, const std::function<void()>& dataEnd)
 {
     Attempt a;
-    const auto noteTls = qScopeGuard([&] { a.tlsNote = QString::fromStdString(smtp.TlsNote()); });
+    smtp.OnDataEnd = dataEnd;
+    const auto noteTls = qScopeGuard([&] {
+        a.tlsNote = QString::fromStdString(smtp.TlsNote());
+        smtp.OnDataEnd = nullptr;
+    });
     try {
         if (dryRunFolder_.isEmpty())
             smtp.Send(message);
@@ -222,7 +227,8 @@ void SendRun::sendCopy(
         TWireMessage copy = messages.build(self);
         const std::unique_ptr<TWireSMTP> smtp = newConnection();
         const auto drop = qScopeGuard([&] { dropConnection(*smtp); });
-        a = attempt(*smtp, copy, sender);
+        a = attempt(*smtp, copy, sender, [&journal] { journal.copyDataSent(); });
+        journal.recordCopy(a.result);
     }
     noteEncryption(log, a.tlsNote);
     if (a.fatal) {
@@ -231,8 +237,6 @@ void SendRun::sendCopy(
     }
     if (a.result != CustomerResult::Accepted)
         outcome.copyProblem = a.text;
-    else
-        journal.recordCopy();
 }
 
 SendOutcome SendRun::send(const MailerInput& input)
@@ -259,6 +263,8 @@ SendOutcome SendRun::send(const MailerInput& input)
         else if (earlier.results.value(record.address) == CustomerResult::Unknown)
             unknownBefore << record.address;
     }
+    if (earlier.copy == CustomerResult::Unknown)
+        unknownBefore << ResumeState::YourCopy;
     outcome.resumed = resume_;
     outcome.total = int(customers.size());
 
@@ -302,7 +308,7 @@ SendOutcome SendRun::send(const MailerInput& input)
 
     if (settings.copyToSelf && stopRequested_)
         outcome.copyProblem = QStringLiteral("stopped by the user");
-    else if (settings.copyToSelf && !earlier.copySent)
+    else if (settings.copyToSelf && !earlier.copyDone())
         sendCopy(settings.sender, messages, journal, log, outcome);
     journal.finish();
     const QStringList summary = outcome.summary();

@@ -78,14 +78,17 @@ QStringList readTextFileLines(const QString& path);
 // address file says (see SendJournal.h).
 struct ResumeState {
     QString journal;         // the journal's path
+    QString journalProblem;  // why no journal could be read there; empty when one could
     bool unfinished = false; // an earlier run did not finish and sent some: resume it?
     bool finished = false;   // an earlier run went to its end: nothing is left
     int alreadySent = 0;     // customers of the address file accepted before
     int remaining = 0;       // customers a resumed run would send to
-    QStringList unknown;     // not known whether sent: not sent again on resume
+    QStringList unknown;     // not known whether sent (and "your copy"): not sent again on resume
 
     // "Resume: N already sent, send to the remaining K?" and the unknown ones.
     QString question() const;
+    // How the unknown ones name the sender's copy.
+    static const QString YourCopy;
 };
 
 // The vendor's answer to that question.
@@ -97,6 +100,7 @@ enum class RunStart {
     Resumed,     // only those an earlier run has not done
     Cancelled,   // the vendor would not decide: send nothing
     NothingLeft, // resume was asked for, but that run went to its end
+    NoJournal,   // resume was asked for, but no journal of the run could be read
 };
 
 // One notification run over the transport. The window and the command line
@@ -176,7 +180,9 @@ private:
         bool lost = false;  // the connection broke
         QString tlsNote;    // how the connection was encrypted
     };
-    Attempt attempt(TWireSMTP& smtp, TWireMessage& message, const QString& address);
+    // dataEnd runs as the final "." is about to go (to journal it).
+    Attempt attempt(
+        TWireSMTP& smtp, TWireMessage& message, const QString& address, const std::function<void()>& dataEnd);
     void noteEncryption(RunLog& log, const QString& note);
     // Waits for this message's turn under the rate limit; false when Stop
     // came first.

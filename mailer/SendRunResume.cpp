@@ -8,6 +8,8 @@
 
 namespace og {
 
+const QString ResumeState::YourCopy = QStringLiteral("your copy");
+
 QString ResumeState::question() const
 {
     QString text = QStringLiteral("Resume: %1 already sent, send to the remaining %2?").arg(alreadySent).arg(remaining);
@@ -35,12 +37,14 @@ ResumeState SendRun::resumeState(const MailerInput& input) const
     ResumeState state;
     state.journal = journalPath(input);
     const SendJournal::State earlier = SendJournal::read(state.journal);
-    if (!earlier.exists)
+    state.journalProblem = earlier.problem;
+    if (!earlier.readable)
         return state;
-    state.finished = earlier.finished;
+    bool everyOutcome = true;
     for (const AddressRecord& record : addressRecords(readTextFileLines(input.settings.addressFile))) {
         const QString& address = record.address;
         const CustomerResult result = earlier.results.value(address, CustomerResult::NotSent);
+        everyOutcome = everyOutcome && earlier.results.contains(address);
         if (!earlier.done(address))
             ++state.remaining;
         else if (result == CustomerResult::Accepted)
@@ -48,8 +52,13 @@ ResumeState SendRun::resumeState(const MailerInput& input) const
         else if (result == CustomerResult::Unknown)
             state.unknown << address;
     }
-    // Where nothing went out, starting over is the same as going on.
-    state.unfinished = !earlier.finished && (state.alreadySent > 0 || !state.unknown.isEmpty());
+    if (earlier.copy == CustomerResult::Unknown)
+        state.unknown << ResumeState::YourCopy;
+    // A "finished" line that leaves customers without an outcome is not the
+    // end of this address file as it stands (customers added since, or a
+    // damaged journal).
+    state.finished = earlier.finished && everyOutcome;
+    state.unfinished = !state.finished && (state.alreadySent > 0 || !state.unknown.isEmpty());
     return state;
 }
 
@@ -60,8 +69,14 @@ RunStart SendRun::decideStart(
     if (earlier)
         *earlier = state;
     resume_ = false;
-    if (!state.unfinished)
-        return state.finished && standing == ResumeAnswer::Resume ? RunStart::NothingLeft : RunStart::Afresh;
+    if (standing == ResumeAnswer::Resume && !state.journalProblem.isEmpty())
+        return RunStart::NoJournal;
+    if (state.finished)
+        return standing == ResumeAnswer::Resume ? RunStart::NothingLeft : RunStart::Afresh;
+    // Where nothing went out, going on is starting over; asked to resume,
+    // the run still says so.
+    if (!state.unfinished && standing != ResumeAnswer::Resume)
+        return RunStart::Afresh;
     switch (standing ? *standing : ask(state)) {
     case ResumeAnswer::Resume:
         resume_ = true;

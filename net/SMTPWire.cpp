@@ -320,6 +320,8 @@ void TWireSMTP::Send(TWireMessage& message)
 
         // Once the final "." has left whole, the server may deliver the
         // message even if its answer never arrives.
+        if (OnDataEnd)
+            OnDataEnd();
         SendCommand(".", ".");
         FlushBeforeRead(); // as the read would: the last segment of a large body goes at once
         stage_ = TSendStage::Acceptance;

@@ -4,6 +4,7 @@
 // security setting asks, login, the envelope (pipelined where offered), the
 // data and "Quit". docs/transport.md describes the settings and the errors.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +83,11 @@ public:
     enum class TSendStage { Connect, Envelope, Data, Acceptance, Done };
     TSendStage SendStage() const { return stage_; }
     bool DataSent() const { return stage_ == TSendStage::Acceptance || stage_ == TSendStage::Done; }
+    // Called by Send just before the data's final "." goes: past it the
+    // server may deliver the message whatever becomes of its reply, so a
+    // caller that must never send twice notes it here. What it throws ends
+    // the Send with the "." unsent.
+    std::function<void()> OnDataEnd;
 
     virtual bool AuthSupported(TAuthenticationType type);
     virtual bool Authenticate();

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <optional>
 
 #include <unistd.h>
 
@@ -290,46 +291,111 @@ TEST_F(SendCommand, BadConnectionValuesAreNamed)
     }
 }
 
-// A run killed while the third customer's message is with the server, then
-// resumed: the first two are never sent again, the third is listed as not
-// known, the rest and the copy go; a further --resume finds nothing left.
+// A run killed in a customer's or the copy's dialogue, then resumed: a message
+// whose final "." had gone is not known and never sent again, one killed
+// before it goes again with the rest; a further --resume finds nothing left.
 TEST_F(SendCommand, KilledRunResumesWithoutSendingTwice)
 {
     ASSERT_TRUE(writeFile(work.filePath("email_Tool.txt"), "a@x.com\nb@x.com\nc@x.com\nd@x.com\ne@x.com\nf@x.com\n"));
     const QStringList args {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
         "vendor@example.com", "--dir", program.path()};
-    std::atomic<qint64> pid {0};
-    {
-        og::test::ScriptedSmtpServer server;
-        server.OnData([&](int n) {
-            if (n == 3)
+    struct Case {
+        std::string at;  // killed as the server reads this line, or holds this message's data
+        QString counts;  // "N already sent, %1 to the remaining K"
+        QString unknown; // named as not known on resume
+        std::vector<std::string> resent;
+    };
+    const std::vector<Case> cases {
+        {"data 3", "2 already sent, %1 to the remaining 3", "c@x.com",
+            {"d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}},
+        {"RCPT to:<c@x.com>", "2 already sent, %1 to the remaining 4", {},
+            {"c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}},
+        {"data 7", "6 already sent, %1 to the remaining 0", "your copy", {}},
+        {"RCPT to:<vendor@example.com>", "6 already sent, %1 to the remaining 0", {}, {"vendor@example.com"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.at);
+        std::atomic<qint64> pid {0};
+        const auto killAt = [&](const std::string& at) {
+            if (at == c.at)
                 ::kill(pid_t(pid.load()), SIGKILL);
-        });
-        QProcess p;
-        p.setWorkingDirectory(work.path());
-        p.start(QStringLiteral(OG_CLI),
-            QStringList {"send"} + args + QStringList {"--server", QString::fromStdString(server.Address())});
-        ASSERT_TRUE(p.waitForStarted(10000));
-        pid = p.processId();
-        ASSERT_TRUE(p.waitForFinished(30000));
-        EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+            return false;
+        };
+        {
+            og::test::SmtpAnswers answers;
+            answers.custom = [&](og::test::ServerSession&, const std::string& line) { return killAt(line); };
+            og::test::ScriptedSmtpServer server(answers);
+            server.OnData([&](int n) { killAt("data " + std::to_string(n)); });
+            QProcess p;
+            p.setWorkingDirectory(work.path());
+            p.start(QStringLiteral(OG_CLI),
+                QStringList {"send"} + args + QStringList {"--server", QString::fromStdString(server.Address())});
+            ASSERT_TRUE(p.waitForStarted(10000));
+            pid = p.processId();
+            ASSERT_TRUE(p.waitForFinished(30000));
+            EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+        }
+        og::test::ScriptedSmtpServer server;
+        const QStringList again = args + QStringList {"--server", QString::fromStdString(server.Address())};
+        Outcome o = run(again);
+        EXPECT_EQ(o.status, 1) << "an unfinished run is neither repeated nor resumed unasked";
+        EXPECT_TRUE(o.err.startsWith("Resume: " + c.counts.arg("send") + "?")) << o.err.toStdString();
+        o = run(again + QStringList {"--resume"});
+        EXPECT_EQ(o.status, 0) << o.err.toStdString();
+        EXPECT_TRUE(o.out.contains("Resuming: " + c.counts.arg("sending") + "\n" +
+            (c.unknown.isEmpty() ? "" : "Not known whether sent, not sent again: " + c.unknown + "\n")))
+            << o.out.toStdString();
+        EXPECT_EQ(o.out.contains("Not known"), !c.unknown.isEmpty());
+        o = run(again + QStringList {"--resume"});
+        EXPECT_EQ(o.status, 0);
+        EXPECT_TRUE(o.out.startsWith("Preparing to send messages...\nNothing left to send")) << o.out.toStdString();
+        server.Stop();
+        EXPECT_EQ(server.Delivered(), c.resent);
+        EXPECT_TRUE(
+            QString::fromUtf8(readFile(work.filePath("log.txt"))).contains("*** Resumed: " + c.counts.left(14)));
     }
+}
+
+// --resume refuses without a journal it can read (none: the run was made
+// elsewhere; empty; damaged), naming it; "finished" counts only when every
+// customer has an outcome; "begun" of older journals is not known.
+TEST_F(SendCommand, ResumeTrustsOnlyAJournalItCanRead)
+{
     og::test::ScriptedSmtpServer server;
-    const QStringList again = args + QStringList {"--server", QString::fromStdString(server.Address())};
-    Outcome o = run(again);
-    EXPECT_EQ(o.status, 1) << "an unfinished run is neither repeated nor resumed unasked";
-    EXPECT_TRUE(o.err.startsWith("Resume: 2 already sent, send to the remaining 3?")) << o.err.toStdString();
-    o = run(again + QStringList {"--resume"});
-    EXPECT_EQ(o.status, 0) << o.err.toStdString();
-    EXPECT_TRUE(o.out.contains("Resuming: 2 already sent, sending to the remaining 3\n"
-                               "Not known whether sent, not sent again: c@x.com\n"))
-        << o.out.toStdString();
-    o = run(again + QStringList {"--resume"});
-    EXPECT_EQ(o.status, 0);
-    EXPECT_TRUE(o.out.startsWith("Preparing to send messages...\nNothing left to send")) << o.out.toStdString();
-    server.Stop();
-    EXPECT_EQ(server.Delivered(), (std::vector<std::string> {"d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}));
-    EXPECT_TRUE(QString::fromUtf8(readFile(work.filePath("log.txt"))).contains("*** Resumed: 2 already sent"));
+    const QStringList args {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
+        "vendor@example.com", "--dir", program.path(), "--server", QString::fromStdString(server.Address()),
+        "--resume"};
+    struct Case {
+        std::optional<QByteArray> journal;
+        std::vector<std::string> delivered; // none: refused with status 1
+        QString said;                       // on standard output, or error when refused
+    };
+    const std::vector<std::string> rest {"bob@example.org", "vendor@example.com"};
+    const std::vector<Case> cases {
+        {std::nullopt, {}, "it does not exist"},
+        {"", {}, "it is empty"},
+        {QByteArray::fromHex("7f454c4602010100ff0a0000"), {}, "it holds no line of a journal"},
+        {"accepted alice@example.com\nfinished\n", rest, "Resuming: 1 already sent, sending to the remaining 1"},
+        {"# older\nbegun alice@example.com\n", rest, "Not known whether sent, not sent again: alice@example.com"},
+        {"# nothing sent\n", {"alice@example.com", rest[0], rest[1]}, "Resuming: 0 already sent"},
+        {"# torn\naccepted alice@example.com", rest, "Resuming: 1 already sent"},
+    };
+    const QRegularExpression named("\\(([^()]*journal_email_Tool_[0-9a-f]{8}\\.txt)\\)");
+    const QString journal = named.match(run(args).err).captured(1);
+    ASSERT_EQ(QFileInfo(journal).absolutePath().toStdString(), work.path().toStdString()) << "looked here";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.said.toStdString());
+        QFile::remove(journal);
+        ASSERT_TRUE(!c.journal || writeFile(journal, *c.journal));
+        const std::size_t before = server.Delivered().size();
+        const Outcome o = run(args);
+        EXPECT_EQ(o.status, c.delivered.empty() ? 1 : 0) << o.err.toStdString();
+        EXPECT_TRUE((o.status ? o.err : o.out).contains(c.said)) << (o.out + o.err).toStdString();
+        EXPECT_EQ(o.err.startsWith("Nothing to resume: ") && o.err.contains(journal), c.delivered.empty());
+        const std::vector<std::string> delivered = server.Delivered();
+        EXPECT_EQ(std::vector<std::string>(delivered.begin() + long(before), delivered.end()), c.delivered);
+    }
+    EXPECT_TRUE(readFile(journal).startsWith("# torn\naccepted alice@example.com\n# ")) << "on a line of its own";
 }
 
 TEST_F(SendCommand, DryRunWritesEachMessageAsTheServerReceivesIt)

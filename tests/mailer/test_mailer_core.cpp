@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <tuple>
@@ -637,6 +638,37 @@ TEST_F(SendRunTest, StopEndsEveryParallelConnectionAtOnce)
     EXPECT_TRUE(outcome.stopped);
     EXPECT_EQ(outcome.sent, 0);
     EXPECT_EQ(outcome.nextAddress, QStringLiteral("alice@example.com"));
+}
+
+// A 421 to c1 ends a run of two connections once c2 has begun on the other:
+// whatever that one delivered is in the log, its count and the journal.
+TEST_F(SendRunTest, AParallelRunThatEndsEarlyAccountsForWhatTheOthersDelivered)
+{
+    ASSERT_TRUE(writeFile(addressFile_, "c1@x.com\nc2@x.com\nc3@x.com\nc4@x.com\nc5@x.com\n"));
+    std::atomic<bool> secondBegun {false};
+    og::test::SmtpAnswers answers;
+    answers.custom = [&](og::test::ServerSession& s, const std::string& line) {
+        for (int i = 0; line == "RCPT to:<c1@x.com>" && i < 1000 && !secondBegun; ++i)
+            QThread::msleep(10);
+        return line == "RCPT to:<c1@x.com>" && (s.Reply("421 4.3.2 Service shutting down"), true);
+    };
+    og::test::ScriptedSmtpServer server(answers);
+    MailerInput in = input(QString::fromStdString(server.Address()));
+    in.settings.connections = 2;
+    SendRun run;
+    run.setStatusHandler([&](const QString& s) { secondBegun = secondBegun || s == "Sending to c2@x.com"; });
+    run.prepare(in);
+    EXPECT_THROW(run.send(in), SendFailure);
+    server.Stop();
+    QStringList expected {"c1@x.com", "*** not sent: 421 4.3.2 Service shutting down"};
+    for (const std::string& address : server.Delivered())
+        expected << QString::fromStdString(address);
+    const int sent = int(expected.size()) - 2;
+    EXPECT_GE(sent, 1) << "c2";
+    expected << QStringLiteral("*** run ended at c1@x.com (%1 of 5 customers sent)").arg(sent) << QString();
+    const QStringList log = logLines();
+    EXPECT_EQ(log.mid(log.indexOf("c1@x.com")).join(u'\n').toStdString(), expected.join(u'\n').toStdString());
+    EXPECT_EQ(run.resumeState(in).alreadySent, sent) << "the journal";
 }
 
 TEST_F(SendRunTest, SignatureIsReadOnlyWhenSwitchedOnAndPresent)
