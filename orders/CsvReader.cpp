@@ -102,19 +102,19 @@ QByteArrayView CsvReader::rfc4180Field(QByteArrayView record, int n, QByteArray&
     return rfcFieldText(record, f, spill);
 }
 
-qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from) const
+qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed) const
 {
-    if (quoting_ != CsvQuoting::Rfc4180) {
-        for (qsizetype i = from; i < text.size(); ++i) {
-            if (text[i] == '\r' || text[i] == '\n')
-                return i;
-        }
-        return text.size();
-    }
+    if (closed)
+        *closed = true;
     bool fieldStart = true, inQuotes = false;
     for (qsizetype i = from; i < text.size(); ++i) {
         const char c = text[i];
-        if (inQuotes) {
+        if (quoting_ != CsvQuoting::Rfc4180) {
+            if (c == '"' && quoting_ == CsvQuoting::QuotedFields)
+                inQuotes = !inQuotes;
+            else if ((c == '\r' || c == '\n') && !inQuotes)
+                return i;
+        } else if (inQuotes) {
             if (c == '"') {
                 if (i + 1 < text.size() && text[i + 1] == '"')
                     ++i;
@@ -132,6 +132,8 @@ qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from) const
             fieldStart = false;
         }
     }
+    if (closed)
+        *closed = !inQuotes;
     return text.size();
 }
 
