@@ -215,8 +215,11 @@ void Report::cutRecords(qsizetype start, const CsvReader& csv)
             unclosed_.push_back(record);
         }
         qsizetype inner = 0;
-        for (qsizetype k = start; k < end; ++k)
-            inner += text[k] == '\n' || (text[k] == '\r' && (k + 1 == text.size() || text[k + 1] != '\n'));
+        const QByteArrayView body = text.sliced(start, end - start);
+        if (body.contains('\n') || body.contains('\r')) {
+            for (qsizetype k = start; k < end; ++k)
+                inner += text[k] == '\n' || (text[k] == '\r' && (k + 1 == end || text[k + 1] != '\n'));
+        }
         if (inner > 0) {
             extraLines += inner;
             longRecords_.emplace_back(record, extraLines);
