@@ -23,9 +23,10 @@ inline QString batchFileName()
 }
 
 // The two lines after the echo line that stop the file when its lines still
-// end in CR LF on the server: the first then sets the variable to a CR.
-// Every password would end in a CR and no chmod or rm would find its file.
-// The second line ends in a comment, so its own CR changes nothing.
+// end in CR LF on the server (a binary upload), where every password would
+// end in a CR and no chmod or rm would find its file: the first line then
+// sets the variable to a CR, and the second, whose comment takes its own CR,
+// says why, removes the file and exits before any account is made.
 inline constexpr const char* kBinaryUploadGuard[] = {
     "binaryUpload=",
     "[ -z \"$binaryUpload\" ] || { echo \"MakePass.ksh was uploaded in binary mode (CR LF line ends):"
