@@ -74,11 +74,12 @@ bool keyValue(const QString& trimmedLine, QString* key, QString* value)
 }
 
 // A line as the reader sees it: the reader decodes the file as a whole, so
-// only the first line loses a byte order mark.
+// only the first line loses its byte order marks.
 QString decodedLine(const QByteArray& text, bool first)
 {
     const QString line = decodeText(text);
-    return !first && text.startsWith("\xEF\xBB\xBF") ? QChar(0xFEFF) + line : line;
+    const qsizetype marks = first ? 0 : (text.size() - withoutByteOrderMarks(text).size()) / 3;
+    return QString(marks, QChar(0xFEFF)) + line;
 }
 
 QString lookupKey(const QString& section, const QString& key)

@@ -90,13 +90,6 @@ int validSequence(const unsigned char* p, const unsigned char* end, char32_t* cp
     return n;
 }
 
-QByteArrayView withoutBom(QByteArrayView bytes)
-{
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        return bytes.sliced(3);
-    return bytes;
-}
-
 // Validates with the same rules as the decoder; runs of ASCII are checked
 // eight bytes at a time, as reports are almost all ASCII.
 bool isValidUtf8(QByteArrayView bytes)
@@ -123,9 +116,16 @@ bool isValidUtf8(QByteArrayView bytes)
 
 } // namespace
 
+QByteArrayView withoutByteOrderMarks(QByteArrayView bytes)
+{
+    while (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes = bytes.sliced(3);
+    return bytes;
+}
+
 QString decodeText(QByteArrayView bytes)
 {
-    bytes = withoutBom(bytes);
+    bytes = withoutByteOrderMarks(bytes);
     QString out;
     out.reserve(bytes.size());
     auto p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -149,8 +149,7 @@ QString decodeText(QByteArrayView bytes)
 
 QByteArray toValidUtf8(QByteArray bytes)
 {
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
+    bytes.remove(0, bytes.size() - withoutByteOrderMarks(bytes).size());
     if (isValidUtf8(bytes))
         return bytes;
     return decodeText(bytes).toUtf8();

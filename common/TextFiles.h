@@ -10,10 +10,15 @@
 
 namespace og {
 
-// A leading UTF-8 byte order mark is dropped.
+// Every UTF-8 byte order mark at the start of a text: a tool that adds one
+// to text that had one leaves two, and the text means the same.
+QByteArrayView withoutByteOrderMarks(QByteArrayView bytes);
+
+// Byte order marks at the start are dropped (withoutByteOrderMarks).
 QString decodeText(QByteArrayView bytes);
 
-// The same decoding, giving UTF-8 (bytes unchanged when already valid UTF-8).
+// The same decoding, giving UTF-8 (bytes unchanged when already valid UTF-8
+// without a byte order mark).
 QByteArray toValidUtf8(QByteArray bytes);
 
 // Lines of a list file: a CR LF, a lone CR and a lone LF each end a line; a

@@ -14,6 +14,7 @@
 
 #include "common/TextFiles.h"
 #include "fuzz/FuzzCheck.h"
+#include "orders/BatchFile.h"
 #include "orders/CsvReader.h"
 #include "orders/CustomerLists.h"
 #include "orders/Report.h"
@@ -64,8 +65,9 @@ QList<QByteArray> ShellWords(QByteArrayView line)
     return words;
 }
 
-// Every account line names a user and a password, with no control character
-// that could stop the shell on the server (a tab stays inside its quotes).
+// Every account line names a user and a password that htpasswd takes, with
+// no control character that could stop the shell on the server (a tab stays
+// inside its quotes).
 void CheckAccounts(const og::LineBlock& script)
 {
     for (qsizetype i = 0; i < script.size(); ++i) {
@@ -74,6 +76,7 @@ void CheckAccounts(const og::LineBlock& script)
             continue;
         const QList<QByteArray> words = ShellWords(line);
         OG_FUZZ_CHECK(words.size() == 5 && !words[3].isEmpty() && !words[4].isEmpty());
+        OG_FUZZ_CHECK(og::htpasswdTakesUser(words[3]) && og::htpasswdTakesPassword(words[4]));
         for (char c : line)
             OG_FUZZ_CHECK((static_cast<unsigned char>(c) >= 0x20 || c == '\t') && c != 0x7F);
     }

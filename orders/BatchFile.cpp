@@ -1,5 +1,7 @@
 #include "orders/BatchFile.h"
 
+#include "orders/ReportFields.h"
+
 #include <QIODevice>
 
 namespace og {
@@ -10,6 +12,8 @@ void BatchFile::preamble(QStringView product)
     lines_.appendToLine("echo batch file for product: ");
     appendShellWord(lines_, QByteArrayView(product.toUtf8()));
     lines_.endLine();
+    for (const char* line : kBinaryUploadGuard)
+        lines_.append(QByteArrayView(line));
 }
 
 void BatchFile::passwordLine(QByteArrayView user, QByteArrayView password)
@@ -25,10 +29,15 @@ void BatchFile::passwordLine(QByteArrayView user, QByteArrayView password)
         flush();
 }
 
-void BatchFile::testAccount(const Options& options)
+bool BatchFile::testAccount(const Options& options)
 {
-    if (!options.user.isEmpty() && !options.passwd.isEmpty())
-        passwordLine(QByteArrayView(options.user.toUtf8()), QByteArrayView(options.passwd.toUtf8()));
+    if (options.user.isEmpty() || options.passwd.isEmpty())
+        return true;
+    const QByteArray user = options.user.toUtf8(), password = options.passwd.toUtf8();
+    if (!htpasswdTakesUser(bytes::trimmed(user)) || !htpasswdTakesPassword(bytes::trimmed(password)))
+        return false;
+    passwordLine(user, password);
+    return true;
 }
 
 void BatchFile::closing(const Options& options)

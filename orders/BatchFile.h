@@ -1,7 +1,9 @@
 #pragma once
 // The batch file MakePass.ksh, written in one place: the preamble, an
 // htpasswd line for each account event that makes an account, the test
-// account, the modes and the self-removal. Every line ends with CR LF.
+// account, the modes and the self-removal. Every line ends with CR LF, which
+// an ASCII upload makes LF; after a binary upload the file stops at its
+// second line, before any account, and removes itself.
 
 #include "orders/AccountEvents.h"
 #include "orders/LineBlock.h"
@@ -18,6 +20,35 @@ namespace og {
 inline QString batchFileName()
 {
     return QStringLiteral("MakePass.ksh");
+}
+
+// The two lines after the echo line that stop the file when its lines still
+// end in CR LF on the server (a binary upload), where every password would
+// end in a CR and no chmod or rm would find its file: the first line then
+// sets the variable to a CR, and the second, whose comment takes its own CR,
+// says why, removes the file and exits before any account is made.
+inline constexpr const char* kBinaryUploadGuard[] = {
+    "binaryUpload=",
+    "[ -z \"$binaryUpload\" ] || { echo \"MakePass.ksh was uploaded in binary mode (CR LF line ends):"
+    " nothing done, file removed; upload it again in ASCII mode\" >&2; rm MakePass.ksh; exit 1; }"
+    " # stops a binary upload",
+};
+
+// What htpasswd (Apache 2.4) takes, found by trying it: a user name without
+// ":" that does not start with "#" (the line would be a comment: the account
+// is written but never found) and whose record (name, ":" and the 37-byte
+// hash) stays under 255 bytes; a password of at most 255 bytes. A line it
+// refuses loses that account, and when it is the first (-bc) every account.
+constexpr qsizetype kMaxUserBytes = 216;
+constexpr qsizetype kMaxPasswordBytes = 255;
+// Both take the value as the batch file writes it, trimmed.
+inline bool htpasswdTakesUser(QByteArrayView user)
+{
+    return user.size() <= kMaxUserBytes && !user.contains(':') && !user.startsWith('#');
+}
+inline bool htpasswdTakesPassword(QByteArrayView password)
+{
+    return password.size() <= kMaxPasswordBytes;
 }
 
 class BatchFile {
@@ -41,9 +72,10 @@ public:
         if (event.makesAccount())
             passwordLine(event.user, event.password);
     }
-    // The options' test account, when it has a user and a password; counted
-    // in no statistics line.
-    void testAccount(const Options& options);
+    // The options' test account, when it has a user and a password that
+    // htpasswd takes; counted in no statistics line. False when htpasswd
+    // would refuse it, and no line was written.
+    bool testAccount(const Options& options);
     // The three chmod lines with the options' modes and mask, and the line
     // by which the file removes itself.
     void closing(const Options& options);

@@ -2,6 +2,9 @@
 
 #include "orders/ReportFields.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace og {
 
 namespace {
@@ -25,6 +28,16 @@ bool equalIgnoringAsciiCase(QByteArrayView a, QLatin1StringView b)
             return false;
     }
     return true;
+}
+
+// The first CR or LF at or after from, or text.size().
+qsizetype lineEnd(QByteArrayView text, qsizetype from)
+{
+    const char* base = text.data();
+    const auto lf = static_cast<const char*>(std::memchr(base + from, '\n', size_t(text.size() - from)));
+    const qsizetype end = lf ? lf - base : text.size();
+    const auto cr = static_cast<const char*>(std::memchr(base + from, '\r', size_t(end - from)));
+    return cr ? cr - base : end;
 }
 
 // One field of an RFC 4180 record: its text without the quotes, whether it
@@ -102,14 +115,24 @@ QByteArrayView CsvReader::rfc4180Field(QByteArrayView record, int n, QByteArray&
     return rfcFieldText(record, f, spill);
 }
 
-qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from) const
+qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed) const
 {
+    if (closed)
+        *closed = true;
     if (quoting_ != CsvQuoting::Rfc4180) {
-        for (qsizetype i = from; i < text.size(); ++i) {
-            if (text[i] == '\r' || text[i] == '\n')
-                return i;
+        // line by line: a whole RegNet report goes through here
+        bool open = false;
+        for (qsizetype i = from;;) {
+            const qsizetype end = lineEnd(text, i);
+            if (quoting_ == CsvQuoting::QuotedFields)
+                open ^= (std::count(text.begin() + i, text.begin() + end, '"') & 1) != 0;
+            if (!open || end == text.size()) {
+                if (closed)
+                    *closed = !open;
+                return end;
+            }
+            i = end + 1;
         }
-        return text.size();
     }
     bool fieldStart = true, inQuotes = false;
     for (qsizetype i = from; i < text.size(); ++i) {
@@ -132,6 +155,8 @@ qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from) const
             fieldStart = false;
         }
     }
+    if (closed)
+        *closed = !inQuotes;
     return text.size();
 }
 

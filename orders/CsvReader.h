@@ -55,9 +55,12 @@ public:
     }
 
     // Where the record that starts at from ends: the index of the line end
-    // (CR or LF) that closes it, or text.size(). Only RFC 4180 lets a record
-    // run over line ends, inside quotes.
-    qsizetype recordEnd(QByteArrayView text, qsizetype from) const;
+    // (CR or LF) that closes it, or text.size(). With quotes a record runs
+    // over line ends inside them: in RFC 4180 from a quote that opens a
+    // field, in quoted fields while the line holds an odd number of quotes
+    // (every field is quoted, a doubled quote is two). closed, when given,
+    // tells whether the quotes were closed at the end.
+    qsizetype recordEnd(QByteArrayView text, qsizetype from, bool* closed = nullptr) const;
 
     // The number of the field of a header record equal to name ignoring
     // ASCII letter case, or -1.

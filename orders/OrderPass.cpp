@@ -98,6 +98,10 @@ void passAdmitted(const OrderPassInput& in, const QString& product, BatchFile& b
     for (const ExtraCustomer& extra : admitted) {
         const QByteArray address = extra.address.toUtf8();
         const QByteArray order = extra.orderNumber.toUtf8();
+        if (!htpasswdTakesUser(address) || !htpasswdTakesPassword(order)) {
+            out.admittedRefused.push_back(extra.entry);
+            continue;
+        }
         take({AccountChange::Added, extra.entry, address, order}, batch, out);
         out.addresses.beginLine();
         appendAddressLine(out.addresses, listed, {address, order, {}, {}, {}});

@@ -29,6 +29,9 @@ struct OrderPassOutput {
     AccountEvents events;
     // per goodguys.txt entry: a report order wrote its address
     std::vector<char> admittedWritten;
+    // goodguys.txt entries for the product whose address or order number
+    // htpasswd refuses: no account, no address line
+    std::vector<qsizetype> admittedRefused;
 };
 
 // The orders among report lines [from, to).

@@ -1,11 +1,13 @@
 #include "orders/Report.h"
 
 #include "common/TextFiles.h"
+#include "orders/BatchFile.h"
 #include "orders/FoldedIndex.h"
 #include "orders/HugePages.h"
 #include "orders/ReportFields.h"
 
 #include <QHash>
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <unordered_map>
@@ -25,13 +27,38 @@ bool hasControlCharacter(QByteArrayView line)
     return found;
 }
 
+bool holdsLineEnd(QByteArrayView field)
+{
+    return field.contains('\r') || field.contains('\n');
+}
+
+// A record over several lines may hold line ends in fields the run does not
+// use; a field it writes must hold none.
+bool hasControlCharacterInRecord(QByteArrayView record, const ReportLayout& layout, QByteArray& spill)
+{
+    for (const char c : record) {
+        const auto u = static_cast<unsigned char>(c);
+        if (((u < 0x20 && u != '\t' && u != '\r' && u != '\n') || u == 0x7f))
+            return true;
+    }
+    if (holdsLineEnd(layout.orderAddress(record, spill)))
+        return true;
+    for (const ReportColumn* column :
+        {&layout.order, &layout.product, &layout.firstName, &layout.lastName, &layout.date}) {
+        if (holdsLineEnd(layout.field(record, *column, spill)))
+            return true;
+    }
+    return false;
+}
+
 // Why a line with an "@" is no order; nothing when it is one. A control
 // character would break the batch file on the server (ksh stops at a zero
 // byte, leaving every password behind); an empty order number would make an
-// account without a password.
-std::optional<SkipReason> whyNoOrder(QByteArrayView line, const ReportLayout& layout, QByteArray& spill)
+// account without a password; a value htpasswd refuses would lose the
+// account, and as the first of the file every account.
+std::optional<SkipReason> whyNoOrder(QByteArrayView line, bool multiLine, const ReportLayout& layout, QByteArray& spill)
 {
-    if (hasControlCharacter(line))
+    if (multiLine ? hasControlCharacterInRecord(line, layout, spill) : hasControlCharacter(line))
         return SkipReason::ControlCharacter;
     const QByteArrayView text = bytes::trimmed(line);
     const QByteArrayView address = bytes::trimmed(layout.orderAddress(text, spill));
@@ -39,8 +66,13 @@ std::optional<SkipReason> whyNoOrder(QByteArrayView line, const ReportLayout& la
     if (at <= 0 || at + 1 == address.size() || address.sliced(at + 1).contains('@') || address.contains(' ') ||
         address.contains('\t'))
         return SkipReason::NoAddress;
-    if (layout.field(text, layout.order, spill).isEmpty())
+    if (!htpasswdTakesUser(address))
+        return SkipReason::UserNameRefused;
+    const QByteArrayView order = layout.field(text, layout.order, spill);
+    if (order.isEmpty())
         return SkipReason::NoOrderNumber;
+    if (!htpasswdTakesPassword(order))
+        return SkipReason::PasswordTooLong;
     return std::nullopt;
 }
 
@@ -55,6 +87,12 @@ QString skipReasonText(SkipReason reason)
         return QStringLiteral("no order number");
     case SkipReason::ControlCharacter:
         return QStringLiteral("a control character");
+    case SkipReason::UserNameRefused:
+        return QStringLiteral("an address htpasswd takes as no user name");
+    case SkipReason::PasswordTooLong:
+        return QStringLiteral("an order number longer than htpasswd takes");
+    case SkipReason::UnclosedQuote:
+        return QStringLiteral("a quote that is never closed");
     }
     return {};
 }
@@ -62,6 +100,7 @@ QString skipReasonText(SkipReason reason)
 void Report::read(const QString& text)
 {
     text_ = text.toUtf8();
+    text_.remove(0, text_.size() - withoutByteOrderMarks(text_).size());
     intake();
 }
 
@@ -88,6 +127,12 @@ QByteArrayView Report::lineBytes(qsizetype i) const
     if (text_[end] == '\n' && end > start && text_[end - 1] == '\r')
         --end;
     return QByteArrayView(text_.constData() + start, end - start);
+}
+
+qsizetype Report::textLineOf(qsizetype i) const
+{
+    const auto before = std::lower_bound(longRecords_.begin(), longRecords_.end(), std::pair(i, qsizetype(0)));
+    return i + (before == longRecords_.begin() ? 0 : std::prev(before)->second);
 }
 
 qsizetype Report::orderLineCount(int product) const
@@ -125,34 +170,13 @@ int Report::findProduct(QStringView name) const
     return -1;
 }
 
-void Report::intake()
+qsizetype Report::cutLines(qsizetype start, size_t lines)
 {
-    lineStarts_.clear();
-    linesOf_.clear();
-    bytesOf_.clear();
-    orderBytes_ = 0;
-    productOf_.clear();
-    distinct_.clear();
-    layout_ = &defaultReportLayout();
-    headerLine_ = -1;
-    orderLines_ = 0;
-    skippedCount_ = 0;
-    skipped_.clear();
-
     // Lines end at CR LF, and also at a lone LF (files saved on Linux) or a
     // lone CR; an end at the very end of the text starts no further line.
     const char* base = text_.constData();
     const qsizetype size = text_.size();
-    {
-        // one line per LF at most, plus lone CRs (rare) and an unended last line
-        size_t estimate = 1;
-        for (const char* p = base; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(base + size - p)))); ++p)
-            ++estimate;
-        lineStarts_.reserve(estimate);
-        adviseHugePages(lineStarts_.data(), estimate * sizeof(qsizetype));
-    }
-    qsizetype start = 0;
-    while (start < size) {
+    while (start < size && lineStarts_.size() <= lines) {
         const void* nl = std::memchr(base + start, '\n', size_t(size - start));
         const qsizetype lf = nl ? static_cast<const char*>(nl) - base : size;
         qsizetype from = start;
@@ -171,6 +195,88 @@ void Report::intake()
             lineStarts_.push_back(from);
         start = lf + 1;
     }
+    return start;
+}
+
+void Report::cutRecords(qsizetype start, const CsvReader& csv)
+{
+    static constexpr CsvReader kLines {',', CsvQuoting::None};
+    const QByteArrayView text(text_);
+    qsizetype extraLines = 0;
+    while (start < text.size()) {
+        const auto record = qsizetype(lineStarts_.size());
+        lineStarts_.push_back(start);
+        bool closed = true;
+        qsizetype end = csv.recordEnd(text, start, &closed);
+        if (!closed) {
+            // the rest of the report would be one record: the line alone is
+            // skipped, the next is read again
+            end = kLines.recordEnd(text, start);
+            unclosed_.push_back(record);
+        }
+        qsizetype inner = 0;
+        const QByteArrayView body = text.sliced(start, end - start);
+        if (body.contains('\n') || body.contains('\r')) {
+            for (qsizetype k = start; k < end; ++k)
+                inner += text[k] == '\n' || (text[k] == '\r' && (k + 1 == end || text[k + 1] != '\n'));
+        }
+        if (inner > 0) {
+            extraLines += inner;
+            longRecords_.emplace_back(record, extraLines);
+        }
+        start = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
+    }
+}
+
+void Report::intake()
+{
+    lineStarts_.clear();
+    linesOf_.clear();
+    bytesOf_.clear();
+    orderBytes_ = 0;
+    productOf_.clear();
+    distinct_.clear();
+    layout_ = &defaultReportLayout();
+    headerLine_ = -1;
+    orderLines_ = 0;
+    skippedCount_ = 0;
+    skipped_.clear();
+    longRecords_.clear();
+    unclosed_.clear();
+
+    const char* base = text_.constData();
+    const qsizetype size = text_.size();
+    {
+        // one line per LF at most, plus lone CRs (rare) and an unended last line
+        size_t estimate = 1;
+        for (const char* p = base; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(base + size - p)))); ++p)
+            ++estimate;
+        lineStarts_.reserve(estimate);
+        adviseHugePages(lineStarts_.data(), estimate * sizeof(qsizetype));
+    }
+    // The header, which says how the rest is cut, stands among the first
+    // lines.
+    size_t headerZone = 0;
+    for (const ReportLayout& layout : reportLayouts())
+        headerZone = std::max(headerZone, size_t(layout.headerLastLine + 1));
+    qsizetype start = cutLines(0, headerZone);
+    for (size_t i = 0; i < std::min(headerZone, lineStarts_.size()); ++i) {
+        const QByteArrayView line = lineBytes(qsizetype(i));
+        if (const ReportLayout* announced =
+                bytes::trimmed(line).isEmpty() ? nullptr : headerLayout(line, qsizetype(i))) {
+            layout_ = announced;
+            headerLine_ = qsizetype(i);
+        }
+    }
+    if (layout_->csv.quoting() == CsvQuoting::None) {
+        cutLines(start, size_t(-1));
+    } else {
+        if (lineStarts_.size() > size_t(headerLine_ + 1)) {
+            start = lineStarts_[size_t(headerLine_ + 1)];
+            lineStarts_.resize(size_t(headerLine_ + 1));
+        }
+        cutRecords(start, layout_->csv);
+    }
 
     productOf_.reserve(lineStarts_.size());
     adviseHugePages(productOf_.data(), lineStarts_.size() * sizeof(int32_t));
@@ -181,24 +287,30 @@ void Report::intake()
     std::vector<std::pair<QByteArray, int>> recent;
     QByteArray spill;
 
+    auto unclosed = unclosed_.begin();
+    auto longRecord = longRecords_.begin();
     for (size_t i = 0; i < lineStarts_.size(); ++i) {
         const QByteArrayView line = lineBytes(qsizetype(i));
+        const bool isUnclosed = unclosed != unclosed_.end() && *unclosed == qsizetype(i);
+        unclosed += isUnclosed;
+        const bool multiLine = longRecord != longRecords_.end() && longRecord->first == qsizetype(i);
+        longRecord += multiLine;
         if (bytes::trimmed(line).isEmpty())
             continue;
-        if (const ReportLayout* announced = headerLayout(line, qsizetype(i))) {
-            layout_ = announced;
-            headerLine_ = qsizetype(i);
+        if (i < headerZone && headerLayout(line, qsizetype(i)))
             continue;
-        }
         if (!line.contains('@'))
             continue;
-        if (const std::optional<SkipReason> reason = whyNoOrder(line, *layout_, spill)) {
+        std::optional<SkipReason> reason = whyNoOrder(line, multiLine, layoutOf(qsizetype(i)), spill);
+        if (isUnclosed)
+            reason = SkipReason::UnclosedQuote;
+        if (reason) {
             if (qsizetype(skipped_.size()) < kSkippedKept)
                 skipped_.push_back({qsizetype(i), *reason});
             ++skippedCount_;
             continue;
         }
-        const QByteArrayView product = layout_->field(line, layout_->product, spill);
+        const QByteArrayView product = layoutOf(qsizetype(i)).field(line, layoutOf(qsizetype(i)).product, spill);
         // Reports name few spellings; they are found by a short scan before
         // anything is allocated.
         int index = -1;

@@ -17,6 +17,9 @@ enum class SkipReason {
     NoAddress,        // not one "@" with text on both sides and no blank
     NoOrderNumber,    // the order number (the password) is empty
     ControlCharacter, // a control character (below 32 but tab, or 127)
+    UserNameRefused,  // an address htpasswd takes as no user name
+    PasswordTooLong,  // an order number longer than htpasswd takes
+    UnclosedQuote,    // a quoted record whose quotes never close
 };
 QString skipReasonText(SkipReason reason);
 
@@ -29,7 +32,10 @@ class Report {
 public:
     // The whole intake: splits the text into lines (CR LF, and also a lone LF
     // or a lone CR), decides the store, finds the order lines and builds the
-    // product list. Replaces what an earlier read found.
+    // product list. Replaces what an earlier read found. In a quoted layout
+    // a line whose quotes are still open goes on on the next line: the
+    // "lines" are then records, and a record whose quotes never close is
+    // its first line alone. Byte order marks at the start are dropped.
     void read(const QString& text);
     // The same from the bytes of a file: UTF-8, with invalid bytes read as
     // Windows-1252.
@@ -37,8 +43,11 @@ public:
 
     qsizetype lineCount() const { return qsizetype(lineStarts_.size()); }
     QString line(qsizetype i) const;
-    // The line's UTF-8 bytes without its line end.
+    // The line's UTF-8 bytes without its line end (a record's inner line
+    // ends stay).
     QByteArrayView lineBytes(qsizetype i) const;
+    // The number (from 0) of the text line record i starts on.
+    qsizetype textLineOf(qsizetype i) const;
 
     // The store's layout the report was read in.
     const ReportLayout& layout() const { return *layout_; }
@@ -76,6 +85,10 @@ public:
 
 private:
     void intake();
+    // Cuts the text from start into lines and returns where it stopped:
+    // after the line end that makes lineStarts_ hold more than lines.
+    qsizetype cutLines(qsizetype start, size_t lines);
+    void cutRecords(qsizetype start, const CsvReader& csv);
 
     QByteArray text_; // UTF-8
     // where each line starts; its end follows from the next line's start
@@ -89,6 +102,9 @@ private:
     std::vector<qsizetype> linesOf_, bytesOf_; // per product
     qsizetype skippedCount_ = 0;
     std::vector<SkippedLine> skipped_;
+    // records over several lines: (record, inner line ends up to its end)
+    std::vector<std::pair<qsizetype, qsizetype>> longRecords_;
+    std::vector<qsizetype> unclosed_; // records whose quotes never close
 };
 
 } // namespace og

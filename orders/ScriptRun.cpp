@@ -31,17 +31,30 @@ QString addressFileName(const QString& product)
     return QStringLiteral("email_") + safe + QStringLiteral(".txt");
 }
 
+namespace {
+
+// At most 120 characters of a value for a note, control characters shown as
+// replacement characters.
+QString printable(const QString& value)
+{
+    QString text = value.left(120);
+    for (QChar& c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QChar(QChar::ReplacementCharacter);
+    }
+    return text;
+}
+
+} // namespace
+
 QStringList skippedLineNotes(const Report& report)
 {
     QStringList notes;
     for (const SkippedLine& skipped : report.firstSkippedLines()) {
-        QString text = report.line(skipped.line).left(120);
-        for (QChar& c : text) {
-            if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-                c = QChar(QChar::ReplacementCharacter);
-        }
-        notes.append(
-            QStringLiteral("line %1 skipped, %2: %3").arg(skipped.line + 1).arg(skipReasonText(skipped.reason), text));
+        const QString text = printable(report.line(skipped.line));
+        notes.append(QStringLiteral("line %1 skipped, %2: %3")
+                         .arg(report.textLineOf(skipped.line) + 1)
+                         .arg(skipReasonText(skipped.reason), text));
     }
     const qsizetype more = report.skippedLineCount() - qsizetype(report.firstSkippedLines().size());
     if (more > 0)
@@ -118,7 +131,11 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     const OrderPassInput in {&report, &lists, &request.options, request.allProducts, wanted};
     passOrders(in, 0, takeNone ? 0 : report.lineCount(), batch, out);
     passAdmitted(in, result.product, batch, out);
-    batch.testAccount(request.options);
+    for (const qsizetype entry : out.admittedRefused)
+        result.notes.append(QStringLiteral("%1: %2 skipped, a value htpasswd refuses")
+                                .arg(CustomerLists::admittedFileName(), printable(lists.admitted().at(entry))));
+    if (!batch.testAccount(request.options))
+        result.notes.append(QStringLiteral("test account skipped: htpasswd refuses its user name or password"));
     batch.closing(request.options);
     batch.flush();
     if (sinkFailed)
@@ -187,7 +204,7 @@ RunResult performRun(const RunRequest& request)
         result.statistics.append(QStringLiteral("%1 %2 skipped: no order number or no address")
                                      .arg(skipped)
                                      .arg(skipped == 1 ? "line" : "lines"));
-    result.notes = skippedLineNotes(*request.report);
+    result.notes = skippedLineNotes(*request.report) + result.notes;
     if (request.lists)
         result.notes += missingListNotes(*request.lists);
     return result;

@@ -8,6 +8,7 @@
 #include "app/MakeKshF.h"
 #include "app/Ordergate.h"
 #include "mailer/EmailForm.h"
+#include "orders/BatchFile.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QCheckBox>
@@ -121,10 +122,11 @@ private slots:
         s.form().Button1Click();
 
         const QString dir = slashed(s.folder);
-        const QStringList script {"echo batch file for product: All", "htpasswd -bc .htpasswd zed@example.com 11",
-            "htpasswd -b .htpasswd amy@example.com 13", "htpasswd -b .htpasswd Bob@example.com 14",
-            "htpasswd -b .htpasswd friend@example.com F-1", "htpasswd -b .htpasswd tester ReplaceMeToo",
-            "chmod 644 .htpasswd", "chmod 777 *.*", "chmod 644 .htaccess", "rm MakePass.ksh"};
+        const QStringList script {"echo batch file for product: All", kBinaryUploadGuard[0], kBinaryUploadGuard[1],
+            "htpasswd -bc .htpasswd zed@example.com 11", "htpasswd -b .htpasswd amy@example.com 13",
+            "htpasswd -b .htpasswd Bob@example.com 14", "htpasswd -b .htpasswd friend@example.com F-1",
+            "htpasswd -b .htpasswd tester ReplaceMeToo", "chmod 644 .htpasswd", "chmod 777 *.*", "chmod 644 .htaccess",
+            "rm MakePass.ksh"};
         QCOMPARE(shownScript, script);
         QCOMPARE(fileLines(dir + "MakePass.ksh"), script);
         const QStringList addresses {"amy@example.com , 13 , Ann Lee", "Bob@example.com , 14 , Ann Lee",

@@ -2,6 +2,7 @@
 // a program folder and the lists in the working folder.
 
 #include "CliProcess.h"
+#include "orders/BatchFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -94,9 +95,11 @@ TEST_F(MakeCommand, UsesTheOptionsOfTheProgramFolderAndReportsWithLfEnds)
     ASSERT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_EQ(read(program.filePath("email_Widget.txt")), "grace@example.org , Grace Garner\r\n");
     EXPECT_EQ(read(program.filePath("MakePass.ksh")),
-        "echo batch file for product: Widget\r\n"
-        "htpasswd -bc .htpasswd grace@example.org 100107\r\n"
-        "chmod 644 .htpasswd\r\nchmod 750 *.zip\r\nchmod 644 .htaccess\r\nrm MakePass.ksh\r\n");
+        "echo batch file for product: Widget\r\n" + QByteArray(og::kBinaryUploadGuard[0]) + "\r\n" +
+            og::kBinaryUploadGuard[1] +
+            "\r\n"
+            "htpasswd -bc .htpasswd grace@example.org 100107\r\n"
+            "chmod 644 .htpasswd\r\nchmod 750 *.zip\r\nchmod 644 .htaccess\r\nrm MakePass.ksh\r\n");
     // the options themselves are left as they were; efile is added
     EXPECT_TRUE(read(program.filePath("ordergate.ini")).startsWith("[options]\r\nuser=\r\norderNr=0\r\n"));
 }

@@ -117,10 +117,14 @@ TEST(CsvReader, Rfc4180QuotesHoldSeparatorsLineBreaksAndDoubledQuotes)
         EXPECT_EQ(csv.field(record, n, spill), QByteArrayView(fields[n])) << n;
     const QByteArray text = record + "\r\nnext,\"open\nquote";
     EXPECT_EQ(csv.recordEnd(text, 0), record.size());
-    EXPECT_EQ(csv.recordEnd(text, record.size() + 2), text.size()); // a quote never closed
+    bool closed = true;
+    EXPECT_EQ(csv.recordEnd(text, record.size() + 2, &closed), text.size()); // a quote never closed
+    EXPECT_FALSE(closed);
     EXPECT_EQ(csv.field("x,\"open, to the end", 1, spill), QByteArrayView("open, to the end"));
-    // without RFC 4180 every line end ends a record
-    EXPECT_EQ(CsvReader(',', CsvQuoting::QuotedFields).recordEnd(text, 0), text.indexOf('\r'));
+    // quoted fields go on while a line holds an odd number of quotes; without
+    // quoting every line end ends a record
+    EXPECT_EQ(CsvReader(',', CsvQuoting::QuotedFields).recordEnd(text, 0), record.size());
+    EXPECT_EQ(CsvReader(',', CsvQuoting::None).recordEnd(text, 0), text.indexOf('\r'));
 }
 
 // A header-row layout: columns found by name, the address in a column.
@@ -163,6 +167,7 @@ TEST(TextFiles, InvalidUtf8BytesReadAsWindows1252)
     EXPECT_EQ(decodeText("caf\xe9"), u"caf\u00e9");                   // Latin-1 byte
     EXPECT_EQ(decodeText("\x80 \x93q\x94"), u"\u20ac \u201cq\u201d"); // 1252 specials
     EXPECT_EQ(decodeText("\xef\xbb\xbfok"), u"ok");                   // BOM dropped
+    EXPECT_EQ(decodeText("\xef\xbb\xbf\xef\xbb\xbfok"), u"ok");       // every one at the start
     EXPECT_EQ(decodeText("\xc3\xa9\xe9"), u"\u00e9\u00e9");           // mixed in one text
     EXPECT_EQ(decodeText("\xed\xa0\x80"), u"\u00ed\u00a0\u20ac");     // encoded surrogate is invalid
     EXPECT_EQ(toValidUtf8("caf\xe9"), QByteArray("caf\xc3\xa9"));

@@ -154,6 +154,13 @@ TEST(ReportIntake, LinesWithoutAddressOrOrderNumberAreSkipped)
         {"escape", swregLine("1", "Tool\x1b[2J", "a@x").toUtf8(), SkipReason::ControlCharacter},
         {"delete", swregLine("1", "Tool", "a\x7f@x").toUtf8(), SkipReason::ControlCharacter},
         {"tab is no control", swregLine("1", "Tool\tPro", "a@x").toUtf8(), std::nullopt},
+        // what htpasswd refuses: it would lose the account, or every account
+        {"colon", swregLine("1", "Tool", "a:b@x").toUtf8(), SkipReason::UserNameRefused},
+        {"comment", swregLine("1", "Tool", "#a@x").toUtf8(), SkipReason::UserNameRefused},
+        {"217-byte user", swregLine("1", "Tool", QString(215, u'a') + "@x").toUtf8(), SkipReason::UserNameRefused},
+        {"216-byte user", swregLine("1", "Tool", QString(214, u'a') + "@x").toUtf8(), std::nullopt},
+        {"256-byte password", swregLine(QString(256, u'1'), "Tool", "a@x").toUtf8(), SkipReason::PasswordTooLong},
+        {"255-byte password", swregLine(QString(255, u'1'), "Tool", "a@x").toUtf8(), std::nullopt},
     };
     for (const Case& c : cases) {
         Report r;
@@ -174,6 +181,53 @@ TEST(ReportIntake, LinesWithoutAddressOrOrderNumberAreSkipped)
     EXPECT_EQ(r.skippedLineCount(), 25);
     EXPECT_EQ(qsizetype(r.firstSkippedLines().size()), Report::kSkippedKept);
     EXPECT_EQ(r.products(), QStringList {"Tool"});
+}
+
+// In the quoted layout a record goes on while its quotes are open; one whose
+// quotes never close is its first line alone, and the next line is read.
+TEST(ReportIntake, QuotedRecordsGoOnOverLineBreaksInQuotes)
+{
+    const QString rest = "\"2002-02-11 10:00\",\"1\",\"9\",\"Tool\",\"liz@x\",\"\"";
+    const QString next = "\r\n\"A7\",\"paid\",\"R-2\"," + rest;
+    struct Case {
+        const char* what;
+        QString record;
+        qsizetype lastTextLine;
+        std::optional<SkipReason> reason;
+    };
+    const Case cases[] = {
+        {"break in an unused field", "\"A7\",\"paid\r\nby card\",\"R-1\"," + rest, 3, std::nullopt},
+        {"break in the order number", "\"A7\",\"paid\",\"R-\n1\"," + rest, 3, SkipReason::ControlCharacter},
+        {"never closed", "\"A7\",\"paid,\"R-1\"," + rest, 2, SkipReason::UnclosedQuote},
+    };
+    for (const Case& c : cases) {
+        Report r;
+        r.read("Account,Status\r\n" + c.record + next);
+        ASSERT_EQ(r.lineCount(), 3) << c.what;
+        EXPECT_EQ(r.textLineOf(2), c.lastTextLine) << c.what;
+        EXPECT_TRUE(r.isOrderLine(2)) << c.what;
+        EXPECT_EQ(r.isOrderLine(1), !c.reason) << c.what;
+        QByteArray spill;
+        if (!c.reason) {
+            EXPECT_EQ(r.layout().field(r.lineBytes(1), r.layout().order, spill), "R-1") << c.what;
+        } else if (r.skippedLineCount() == 1) {
+            EXPECT_EQ(r.firstSkippedLines()[0].reason, *c.reason) << c.what;
+        }
+    }
+}
+
+// However the text comes, every byte order mark at its start is dropped.
+TEST(ReportIntake, ByteOrderMarksAtTheStartAreDropped)
+{
+    const QByteArray marks = "\xef\xbb\xbf\xef\xbb\xbf",
+                     regnet = "Account\n\"1\",\"p\",\"R-1\",\"d\",\"1\",\"9\",\"T\",\"a@x\",\"\"";
+    Report r;
+    for (const QByteArray& bytes : {marks + regnet, marks + regnet + "\xe9"}) { // UTF-8, Windows-1252
+        r.readBytes(bytes);
+        EXPECT_EQ(storeOf(r), "RegNet") << bytes.size();
+    }
+    r.read(QString::fromUtf8(marks + regnet));
+    EXPECT_EQ(storeOf(r), "RegNet");
 }
 
 // One row per store layout: a new store adds its row.

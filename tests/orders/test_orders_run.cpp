@@ -47,14 +47,17 @@ struct Fixture {
 };
 
 const QStringList kDefaultTail = {"chmod 644 .htpasswd", "chmod 777 *.*", "chmod 644 .htaccess", "rm MakePass.ksh"};
+const QStringList kGuard = {kBinaryUploadGuard[0], kBinaryUploadGuard[1]};
+const QByteArray kGuardBytes = QByteArray(kBinaryUploadGuard[0]) + "\r\n" + kBinaryUploadGuard[1] + "\r\n";
 
 TEST(ScriptRun, TwoOrdersWithDefaultOptionsAndNoLists)
 {
     Fixture f(swreg("102", "Tool", "zed@example.com") + swreg("101", "Tool", "amy@example.com"), "Tool", true);
     const RunResult r = f.build();
     EXPECT_EQ(r.script.toStringList(),
-        QStringList({"echo batch file for product: Tool", "htpasswd -bc .htpasswd zed@example.com 102",
-            "htpasswd -b .htpasswd amy@example.com 101", "htpasswd -b .htpasswd ChangeMe ReplaceMeToo"}) +
+        QStringList {"echo batch file for product: Tool"} + kGuard +
+            QStringList({"htpasswd -bc .htpasswd zed@example.com 102", "htpasswd -b .htpasswd amy@example.com 101",
+                "htpasswd -b .htpasswd ChangeMe ReplaceMeToo"}) +
             kDefaultTail);
     EXPECT_EQ(r.addresses.toStringList(), (QStringList {"amy@example.com , 101", "zed@example.com , 102"}));
     EXPECT_EQ(r.written, 2);
@@ -70,21 +73,21 @@ TEST(ScriptRun, OnlyTheFirstPasswordLineCreatesTheFile)
     f.lists.loadTexts(QStringLiteral("A@X\r\nB@x\r\n"), {}, QStringLiteral("g@x 9 All\r\n"));
     RunResult r = f.build();
     // every order blocked: the extra customer's line is the first one
-    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd g@x 9");
-    EXPECT_EQ(r.script.at(2), "htpasswd -b .htpasswd ChangeMe ReplaceMeToo");
+    EXPECT_EQ(r.script.at(3), "htpasswd -bc .htpasswd g@x 9");
+    EXPECT_EQ(r.script.at(4), "htpasswd -b .htpasswd ChangeMe ReplaceMeToo");
     EXPECT_EQ(r.blocked, 2);
 
     f.report.read(swreg("1", "Tool", "x@x") + swreg("2", "Tool", "y@x"));
     f.lists.loadTexts(QStringLiteral("x@x\r\ny@x\r\n"), {}, {});
     r = f.build();
-    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd ChangeMe ReplaceMeToo");
+    EXPECT_EQ(r.script.at(3), "htpasswd -bc .htpasswd ChangeMe ReplaceMeToo");
 
     f.request.options.user.clear();
     r = f.build();
-    EXPECT_EQ(r.script.toStringList(), QStringList {"echo batch file for product: Tool"} + kDefaultTail);
+    EXPECT_EQ(r.script.toStringList(), QStringList {"echo batch file for product: Tool"} + kGuard + kDefaultTail);
     f.request.options.user = "u";
     f.request.options.passwd.clear();
-    EXPECT_EQ(f.build().script.size(), 5);
+    EXPECT_EQ(f.build().script.size(), 7);
 }
 
 TEST(ScriptRun, ProductFilterTakesOrdersOfThatProductIgnoringCaseOnly)
@@ -120,7 +123,7 @@ TEST(ScriptRun, RegNetHeaderIsNeverAnOrderAndFieldsComeFromQuotedPositions)
     const RunResult r = f.build();
     EXPECT_EQ(r.written, 1);
     EXPECT_EQ(r.addresses.toStringList(), QStringList {"ivy@example.com , R-1 , 2002-02-11 , Ivy Irving"});
-    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd ivy@example.com R-1");
+    EXPECT_EQ(r.script.at(3), "htpasswd -bc .htpasswd ivy@example.com R-1");
 }
 
 TEST(ScriptRun, AnOrderAboveALateHeaderIsCutAsItWasRead)
@@ -131,8 +134,8 @@ TEST(ScriptRun, AnOrderAboveALateHeaderIsCutAsItWasRead)
         regnet("R-1", "Tool", "ivy@example.com");
     Fixture f(text, "Tool", true);
     const RunResult r = f.build();
-    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd amy@example.com 101");
-    EXPECT_EQ(r.script.at(2), "htpasswd -b .htpasswd ivy@example.com R-1");
+    EXPECT_EQ(r.script.at(3), "htpasswd -bc .htpasswd amy@example.com 101");
+    EXPECT_EQ(r.script.at(4), "htpasswd -b .htpasswd ivy@example.com R-1");
 }
 
 TEST(ScriptRun, AddressLineExtrasFollowTheOptions)
@@ -160,7 +163,7 @@ TEST(ScriptRun, UpdatesAndExtrasFollowTheListRules)
                        "bad@x 9 Tool\r\n")); // extras are not checked for blocking
     const RunResult r = f.build();
     // the account is made for the address of the report
-    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd old@x 1");
+    EXPECT_EQ(r.script.at(3), "htpasswd -bc .htpasswd old@x 1");
     EXPECT_EQ(r.updated, 1);
     EXPECT_EQ(r.written, 3); // the same address twice gives two lines
     EXPECT_EQ(r.extra, 3);
@@ -189,8 +192,8 @@ TEST(ScriptRun, AccountEventsNameEachCustomersChangeAndGiveTheCounts)
     EXPECT_EQ(counts.updated, 1);
     EXPECT_EQ(counts.extra, 1);
     // an account line for each event that makes one, then the test account
-    EXPECT_EQ(r.script.at(3), "htpasswd -b .htpasswd g@x 9");
-    EXPECT_EQ(r.script.at(4), "htpasswd -b .htpasswd ChangeMe ReplaceMeToo");
+    EXPECT_EQ(r.script.at(5), "htpasswd -b .htpasswd g@x 9");
+    EXPECT_EQ(r.script.at(6), "htpasswd -b .htpasswd ChangeMe ReplaceMeToo");
 }
 
 TEST(ScriptRun, ValuesFromDataAreQuotedOnlyWhenTheShellWouldReadMore)
@@ -210,11 +213,11 @@ TEST(ScriptRun, ValuesFromDataAreQuotedOnlyWhenTheShellWouldReadMore)
     f.request.options.user = "test user";
     f.request.options.Pmask = "*.zip"; // the vendor's own option: as typed
     const RunResult r = f.build();
-    EXPECT_EQ(r.script.at(1), "htpasswd -bc .htpasswd '$(touch${IFS}pwned)@x' '1;reboot'");
+    EXPECT_EQ(r.script.at(3), "htpasswd -bc .htpasswd '$(touch${IFS}pwned)@x' '1;reboot'");
     // no account without a password: the order without a number is skipped
     EXPECT_EQ(r.written, 1);
-    EXPECT_EQ(r.script.at(2), "htpasswd -b .htpasswd 'test user' ReplaceMeToo");
-    EXPECT_EQ(r.script.at(4), "chmod 777 *.zip");
+    EXPECT_EQ(r.script.at(4), "htpasswd -b .htpasswd 'test user' ReplaceMeToo");
+    EXPECT_EQ(r.script.at(6), "chmod 777 *.zip");
     // the address file is no shell input: unquoted
     EXPECT_EQ(r.addresses.at(0), "$(touch${IFS}pwned)@x , 1;reboot");
 }
@@ -343,8 +346,8 @@ TEST_F(RunFiles, StreamingTheBatchFileWritesTheSameBytes)
     ASSERT_GT(whole.size(), 5 << 20);
     EXPECT_EQ(kept.script.fileBytes(), whole);
     EXPECT_EQ(whole.count("-bc "), 1);
-    EXPECT_TRUE(
-        whole.startsWith("echo batch file for product: Tool\r\nhtpasswd -bc .htpasswd c7919@example.com 500001\r\n"));
+    EXPECT_TRUE(whole.startsWith(
+        "echo batch file for product: Tool\r\n" + kGuardBytes + "htpasswd -bc .htpasswd c7919@example.com 500001\r\n"));
 
     f.request.keepScriptLines = false;
     const RunResult streamed = performRun(f.request);
@@ -375,12 +378,12 @@ TEST_F(RunFiles, LongReportsKeepReportOrderAndOneCreatingLine)
         f.request.keepScriptLines = keep;
         const RunResult r = performRun(f.request);
         const QList<QByteArray> lines = read("MakePass.ksh").split('\n');
-        EXPECT_EQ(lines[1], QStringLiteral("htpasswd -bc .htpasswd c%1@example.com %1\r").arg(n * 3 / 4 + 1).toUtf8());
-        EXPECT_EQ(lines[2], QStringLiteral("htpasswd -b .htpasswd c%1@example.com %1\r").arg(n * 3 / 4 + 2).toUtf8());
+        EXPECT_EQ(lines[3], QStringLiteral("htpasswd -bc .htpasswd c%1@example.com %1\r").arg(n * 3 / 4 + 1).toUtf8());
+        EXPECT_EQ(lines[4], QStringLiteral("htpasswd -b .htpasswd c%1@example.com %1\r").arg(n * 3 / 4 + 2).toUtf8());
         EXPECT_EQ(read("MakePass.ksh").count("-bc "), 1);
         // report order throughout, then the one extra customer not written yet
-        EXPECT_EQ(lines[n / 4 - 1], QStringLiteral("htpasswd -b .htpasswd c%1@example.com %1\r").arg(n - 1).toUtf8());
-        EXPECT_EQ(lines[n / 4], "htpasswd -b .htpasswd new@x 3\r");
+        EXPECT_EQ(lines[n / 4 + 1], QStringLiteral("htpasswd -b .htpasswd c%1@example.com %1\r").arg(n - 1).toUtf8());
+        EXPECT_EQ(lines[n / 4 + 2], "htpasswd -b .htpasswd new@x 3\r");
         EXPECT_EQ(r.written, n / 4 - 1);
         EXPECT_EQ(r.blocked, 1);
         EXPECT_EQ(r.updated, 1);
@@ -392,7 +395,7 @@ TEST_F(RunFiles, LongReportsKeepReportOrderAndOneCreatingLine)
     f.lists.loadTexts({}, {}, {});
     f.request.keepScriptLines = true;
     EXPECT_EQ(
-        buildRun(f.request).script.at(1), QStringLiteral("htpasswd -bc .htpasswd c%1@example.com %1").arg(n * 3 / 4));
+        buildRun(f.request).script.at(3), QStringLiteral("htpasswd -bc .htpasswd c%1@example.com %1").arg(n * 3 / 4));
 }
 
 TEST_F(RunFiles, ReplacesEarlierFilesCompletely)

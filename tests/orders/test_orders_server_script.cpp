@@ -54,6 +54,41 @@ protected:
         if (ksh.isEmpty() || htpasswd.isEmpty())
             GTEST_SKIP() << "needs ksh and htpasswd (Debian packages ksh, apache2-utils)";
     }
+
+    // Makes the batch file of product, uploads it (binary: CR LF kept) into
+    // a folder that holds .htaccess and tool.zip, and runs it with ksh.
+    int runOnServer(const Report& report, const QString& product, bool binary, QString* output)
+    {
+        CustomerLists lists;
+        lists.load(QStringLiteral(OG_EXAMPLES_DIR));
+        RunRequest request;
+        request.report = &report;
+        request.selectedProduct = product;
+        request.lists = &lists;
+        request.folder = workFolder.path() + u'/';
+        performRun(request);
+        QByteArray script = readFile(workFolder.filePath("MakePass.ksh"));
+        if (!binary)
+            script.replace("\r\n", "\n");
+        const QDir server(serverFolder.path());
+        for (const QString name : {"MakePass.ksh", ".htaccess", "tool.zip"}) {
+            QFile f(server.filePath(name));
+            if (!f.open(QIODevice::WriteOnly))
+                return -1;
+            f.write(name == "MakePass.ksh" ? script : QByteArray());
+        }
+        QFile::setPermissions(server.filePath(".htaccess"), QFile::ReadOwner | QFile::WriteOwner);
+        QFile::setPermissions(server.filePath("tool.zip"), QFile::ReadOwner | QFile::WriteOwner);
+        return runTool(ksh, {"MakePass.ksh"}, server.path(), output);
+    }
+    bool hasAccount(const Account& a)
+    {
+        return runTool(htpasswd, {"-vb", ".htpasswd", a.user, a.password}, serverFolder.path()) == 0;
+    }
+    QStringList serverFiles() const
+    {
+        return QDir(serverFolder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
 };
 
 TEST_F(ServerScript, CreatesEveryAccountSetsTheModesAndDeletesItself)
@@ -70,37 +105,18 @@ TEST_F(ServerScript, CreatesEveryAccountSetsTheModesAndDeletesItself)
     text += "2417,Sat Jan 05 10:00:00 2002,,Tool,nopass@example.com,9,USD,US,card,M,X,y\r\n"
             "2417,Sat Jan 05 10:00:00 2002,100301,Tool,or email john@example.com. Thanks,9\r\n";
     text += QByteArray("2417,Sat Jan 05 10:00:00 2002,100302,Tool,zero\0@example.com,9,USD,US,card,M,X,y\r\n", 81);
+    // and values htpasswd refuses, the first where the file is created
+    const QString longUser = QString(205, u'u') + "@example.com", longPassword(256, u'p');
+    const QByteArray refused = "2417,Sat Jan 05 10:00:00 2002,100401,Tool,a:b@example.com,9\r\n"
+                               "2417,Sat Jan 05 10:00:00 2002,100402,Tool," +
+        longUser.toUtf8() + ",9\r\n2417,Sat Jan 05 10:00:00 2002," + longPassword.toUtf8() +
+        ",Tool,long@example.com,9\r\n"
+        "2417,Sat Jan 05 10:00:00 2002,100403,Tool,#hash@example.com,9\r\n";
     Report report;
-    report.readBytes(text);
-    CustomerLists lists;
-    lists.load(examples);
-
-    RunRequest request;
-    request.report = &report;
-    request.selectedProduct = "Tool";
-    request.allProducts = false;
-    request.lists = &lists;
-    request.folder = workFolder.path() + u'/';
-    performRun(request);
-
-    // ASCII-mode upload
-    QByteArray script = readFile(workFolder.filePath("MakePass.ksh"));
-    script.replace("\r\n", "\n");
-    const QDir server(serverFolder.path());
-    {
-        QFile f(server.filePath("MakePass.ksh"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(script);
-        QFile access(server.filePath(".htaccess"));
-        ASSERT_TRUE(access.open(QIODevice::WriteOnly));
-        QFile download(server.filePath("tool.zip"));
-        ASSERT_TRUE(download.open(QIODevice::WriteOnly));
-    }
-    QFile::setPermissions(server.filePath(".htaccess"), QFile::ReadOwner | QFile::WriteOwner);
-    QFile::setPermissions(server.filePath("tool.zip"), QFile::ReadOwner | QFile::WriteOwner);
-
+    report.readBytes(refused + text);
     QString output;
-    ASSERT_EQ(runTool(ksh, {"MakePass.ksh"}, server.path(), &output), 0) << output.toStdString();
+    ASSERT_EQ(runOnServer(report, "Tool", false, &output), 0) << output.toStdString();
+    const QDir server(serverFolder.path());
 
     const Account accounts[] = {
         {"alice@example.com", "100101"},
@@ -126,8 +142,12 @@ TEST_F(ServerScript, CreatesEveryAccountSetsTheModesAndDeletesItself)
         {"grace@example.org", "100107"},   // Widget
         {"nopass@example.com", ""},
         {"or email john@example.com. Thanks", "100301"},
+        {"a:b@example.com", "100401"},
+        {longUser, "100402"},
+        {"long@example.com", longPassword},
+        {"#hash@example.com", "100403"},
     };
-    EXPECT_EQ(report.skippedLineCount(), 3);
+    EXPECT_EQ(report.skippedLineCount(), 7);
     for (const Account& a : absent) {
         EXPECT_NE(runTool(htpasswd, {"-vb", ".htpasswd", a.user, a.password}, server.path(), &output), 0)
             << a.user.toStdString();
@@ -146,6 +166,31 @@ TEST_F(ServerScript, CreatesEveryAccountSetsTheModesAndDeletesItself)
     EXPECT_EQ(server.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
         (QStringList {".htaccess", ".htpasswd", "tool.zip"}));
     EXPECT_TRUE(QDir(workFolder.path()).entryList({"pwned*"}).isEmpty());
+}
+
+// Uploaded in binary mode every line keeps its CR: the file stops before
+// any account, says why and removes itself.
+TEST_F(ServerScript, ABinaryUploadStopsBeforeAnythingAndRemovesItself)
+{
+    Report report;
+    report.readBytes(readFile(QStringLiteral(OG_EXAMPLES_DIR "/swreg-report.csv")));
+    QString output;
+    EXPECT_NE(runOnServer(report, "Tool", true, &output), 0);
+    EXPECT_NE(output.indexOf("binary mode"), -1) << output.toStdString();
+    EXPECT_EQ(serverFiles(), (QStringList {".htaccess", "tool.zip"}));
+}
+
+// A line break inside a quoted field: the record goes on on the next line.
+TEST_F(ServerScript, AQuotedLineBreakKeepsTheOrderWhole)
+{
+    Report report;
+    report.readBytes(readFile(QStringLiteral(OG_EXAMPLES_DIR "/regnet-report.csv")) +
+        "\"A7\",\"paid\r\nby card\",\"R-6001\",\"2002-02-14 "
+        "10:00:00\",\"1\",\"9\",\"Tool\",\"liz@example.com\",\"\"\r\n");
+    QString output;
+    ASSERT_EQ(runOnServer(report, "Tool", false, &output), 0) << output.toStdString();
+    EXPECT_TRUE(hasAccount({"liz@example.com", "R-6001"}));
+    EXPECT_TRUE(hasAccount({"ivy@example.com", "R-5001"}));
 }
 
 } // namespace
