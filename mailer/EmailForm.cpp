@@ -364,16 +364,22 @@ void TemailForm::setTabOrder()
 
 MessageBody TemailForm::body() const
 {
+    return bodyOfBlocks(Memo1->document()->blockCount());
+}
+
+MessageBody TemailForm::bodyOfBlocks(int blocks) const
+{
     MessageBody body;
     QTextDocument* document = Memo1->document();
     QAbstractTextDocumentLayout* layout = document->documentLayout();
-    QTextBlock block = document->begin();
     // An empty last block is no line: the text is empty or ends with a line
     // break.
-    const bool lastIsEmpty = document->lastBlock().text().isEmpty();
-    for (; block.isValid(); block = block.next()) {
-        if (lastIsEmpty && block == document->lastBlock())
-            break;
+    const bool whole = blocks >= document->blockCount();
+    const bool lastIsEmpty = whole && document->lastBlock().text().isEmpty();
+    if (lastIsEmpty)
+        --blocks;
+    QTextBlock block = document->begin();
+    for (int n = 0; n < blocks && block.isValid(); ++n, block = block.next()) {
         layout->blockBoundingRect(block); // lays the block out if it has not been yet
         const QString text = block.text();
         const QTextLayout* lines = block.layout();
@@ -390,6 +396,23 @@ MessageBody TemailForm::body() const
     if (lastIsEmpty && document->blockCount() > 1)
         body.endWithBreak();
     return body;
+}
+
+bool TemailForm::leaveOutHeldSignature(MailerInput& input, const QStringList& signature) const
+{
+    // The signature was appended a line to a paragraph, so it is the last
+    // paragraphs of the field, whatever the field's width.
+    const QTextDocument* document = Memo1->document();
+    const int count = int(signature.size());
+    if (count == 0 || document->blockCount() < count)
+        return false;
+    QTextBlock block = document->lastBlock();
+    for (int i = count - 1; i >= 0; --i, block = block.previous()) {
+        if (block.text() != signature[i])
+            return false;
+    }
+    input.body = bodyOfBlocks(document->blockCount() - count);
+    return true;
 }
 
 void TemailForm::appendBodyLines(const QStringList& lines)

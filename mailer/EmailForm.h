@@ -120,6 +120,12 @@ private:
     bool passwordForRun(MailerInput& input);
     MailerInput collectInput() const;
     void appendBodyLines(const QStringList& lines);
+    // The displayed lines of the field's first `blocks` paragraphs.
+    MessageBody bodyOfBlocks(int blocks) const;
+    // When the field already ends with the signature (from an earlier Send
+    // Now that failed or was stopped), the input's body leaves it out, since
+    // the run appends it; true then.
+    bool leaveOutHeldSignature(MailerInput& input, const QStringList& signature) const;
 
     Platform& platform_;
 

@@ -221,8 +221,10 @@ void TemailForm::BitBtn1Click()
     });
 
     QStringList signature;
+    bool signatureHeld = false;
     try {
         signature = run_->prepare(input);
+        signatureHeld = leaveOutHeldSignature(input, signature);
         // An earlier run of this message to this address file that did not
         // finish is gone on with, unless the vendor starts over.
         const RunStart start = run_->decideStart(input, std::nullopt, [this](const ResumeState& earlier) {
@@ -251,9 +253,11 @@ void TemailForm::BitBtn1Click()
         return;
     }
     // The run appends the signature to what it sends; the field shows it
-    // too, and the hidden buffer holds it as read, as they always have.
+    // too (once, however often Send Now is tried), and the hidden buffer
+    // holds it as read.
     Memo2->setPlainText(signature.join(u'\n'));
-    appendBodyLines(signature);
+    if (!signatureHeld)
+        appendBodyLines(signature);
 
     failed_ = false;
     failure_.clear();
@@ -281,6 +285,7 @@ void TemailForm::PreviewClick()
     }
     QString text;
     try {
+        leaveOutHeldSignature(input, readSignature(input.settings));
         text = SendRun().preview(input);
     } catch (const SendFailure& failure) {
         platform_.showException(this, failure.message());
