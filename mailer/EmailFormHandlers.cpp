@@ -28,6 +28,8 @@ namespace og {
 
 namespace {
 
+const QString FailedText = QStringLiteral("Sending failed: ");
+
 // Loading the settings goes through the same change events as typing, so
 // only an actual change may fire them.
 void setTextIfChanged(QLineEdit* edit, const QString& text)
@@ -50,6 +52,13 @@ void TemailForm::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
+    if (!sending_) {
+        // What the last showing's run said is over: a new showing counts from zero.
+        showStatus(QString());
+        SendProgress->setRange(0, 1);
+        SendProgress->setValue(0);
+        SendProgress->setTextVisible(false);
+    }
     FormActivate();
     if (firstShowing_) {
         firstShowing_ = false;
@@ -248,6 +257,7 @@ void TemailForm::BitBtn1Click()
         }
     } catch (const SendFailure& failure) {
         QCoreApplication::sendPostedEvents(this);
+        showStatus(FailedText + failure.message());
         platform_.showException(this, failure.message());
         run_.reset();
         return;
@@ -369,9 +379,15 @@ void TemailForm::runEnded()
         closeAfterRun_ = false;
         QDialog::reject();
     } else if (failed_) {
+        // Not the last "Sending to": the run ended there.
+        showStatus(FailedText + failure_);
         platform_.showException(this, failure_);
     } else if (!outcome_.stopped) {
-        platform_.showInformation(this, outcome_.summary().join(u'\r'));
+        const QString summary = outcome_.summary().join(u'\r');
+        if (outcome_.allSent())
+            platform_.showInformation(this, summary);
+        else
+            platform_.showWarning(this, summary);
         accept();
     }
     emit runFinished();
@@ -444,10 +460,14 @@ void TemailForm::SigLoadClick()
 void TemailForm::openExternally(const QString& path, const QString& missingText)
 {
     showStatus(QStringLiteral("Bringing up external text editor"));
-    if (QFileInfo(path).isFile())
-        platform_.openFileOrSay(this, path);
-    else
+    // The text stays while the editor comes up; when none does, it would
+    // say something untrue.
+    if (!QFileInfo(path).isFile()) {
+        showStatus(QString());
         platform_.showError(this, missingText);
+    } else if (!platform_.openFileOrSay(this, path)) {
+        showStatus(QString());
+    }
 }
 
 void TemailForm::SigViewClick()

@@ -37,6 +37,8 @@ public:
     virtual Answer ask(QWidget* parent, const QString& text) = 0;
     // Information box: information icon, one OK button.
     virtual void showInformation(QWidget* parent, const QString& text) = 0;
+    // Warning box: warning icon, one OK button (a job done only in part).
+    virtual void showWarning(QWidget* parent, const QString& text) = 0;
     // The application's standard error box for an exception that left a
     // handler: shows standardErrorText(message) as an error box.
     void showException(QWidget* parent, const QString& message) { showError(parent, standardErrorText(message)); }
@@ -54,9 +56,10 @@ public:
     // Opens a local file with the program associated with its type.
     virtual bool openFile(const QString& path, QString* why = nullptr) = 0;
     // The same, showing an error box that names what could not be opened
-    // and why, so a missing browser or launcher is never silent.
-    void openUrlOrSay(QWidget* parent, const QString& url);
-    void openFileOrSay(QWidget* parent, const QString& path);
+    // and why, so a missing browser or launcher is never silent. True when
+    // it was opened.
+    bool openUrlOrSay(QWidget* parent, const QString& url);
+    bool openFileOrSay(QWidget* parent, const QString& path);
 
     // Asks for a password in a masked field; false when the user cancelled.
     virtual bool askPassword(QWidget* parent, const QString& text, QString* password) = 0;

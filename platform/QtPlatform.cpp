@@ -73,6 +73,11 @@ void QtPlatform::showInformation(QWidget* parent, const QString& text)
     runBox(parent, QMessageBox::Information, text, QMessageBox::Ok);
 }
 
+void QtPlatform::showWarning(QWidget* parent, const QString& text)
+{
+    runBox(parent, QMessageBox::Warning, text, QMessageBox::Ok);
+}
+
 QString QtPlatform::openFileName(QWidget* parent, const FileDialogRequest& request)
 {
     return QFileDialog::getOpenFileName(parent, request.title, request.initialDirectory, qtFilter(request.filter));

@@ -12,6 +12,7 @@ public:
     void showError(QWidget* parent, const QString& text) override;
     bool confirm(QWidget* parent, const QString& text) override;
     void showInformation(QWidget* parent, const QString& text) override;
+    void showWarning(QWidget* parent, const QString& text) override;
     QString openFileName(QWidget* parent, const FileDialogRequest& request) override;
     QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) override;
     QString clipboardText() override;

@@ -461,6 +461,7 @@ private slots:
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
         send(); // b meets the busy server: the run ends there
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error), QStringList {"421 4.3.2 Too busy."});
+        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(), QStringLiteral("Sending failed: 421 4.3.2 Too busy"));
         QVERIFY(form_->isVisible());
         QCOMPARE(control<QLineEdit>("MySubject")->text(), QStringLiteral("Version 2 is out"));
         QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("Body"));
@@ -469,9 +470,13 @@ private slots:
 
         QVERIFY(writeFile(addressFile, "b@example.com\r\nc@example.com\r\n"));
         send(); // c refused (connection 4): skipped, the run completes
-        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Information),
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Warning),
             QStringList {"Message sent to 1 customers\r1 not sent: c@example.com"});
         QVERIFY(!form_->isVisible());
+        showForm(); // opened again: nothing of the last run is shown
+        QCOMPARE(control<QProgressBar>("SendProgress")->value(), 0);
+        QVERIFY(!control<QProgressBar>("SendProgress")->isTextVisible());
+        QVERIFY(control<QStatusBar>("MyBar")->currentMessage().isEmpty());
         QCOMPARE(
             server.Delivered(), (std::vector<std::string> {"a@example.com", "b@example.com", "vendor@example.com"}));
         const QStringList log = logLines();
@@ -613,7 +618,7 @@ private slots:
     {
         showForm();
         control<QPushButton>("BitBtn2")->click();
-        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(), QStringLiteral("Bringing up external text editor"));
+        QVERIFY(control<QStatusBar>("MyBar")->currentMessage().isEmpty()); // no editor came up
         control<QCheckBox>("SigCheck")->setChecked(true);
         control<QPushButton>("SigView")->click();
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error),
@@ -626,6 +631,7 @@ private slots:
         QCOMPARE(platform_->calls().last().filter, QStringLiteral("Text file (*.txt)|*.txt|All files (*.*)|*.*"));
         control<QPushButton>("SigView")->click();
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::OpenFile), QStringList {signature});
+        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(), QStringLiteral("Bringing up external text editor"));
 
         // Cancelling the signature dialog still counts as a settings change
         // and keeps the path.

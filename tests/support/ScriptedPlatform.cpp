@@ -78,6 +78,8 @@ QString ScriptedPlatform::kindName(Call::Kind kind)
         return QStringLiteral("keyring delete");
     case Call::AskPassword:
         return QStringLiteral("password prompt");
+    case Call::Warning:
+        return QStringLiteral("warning box");
     }
     return QStringLiteral("unknown call");
 }
@@ -160,6 +162,11 @@ bool ScriptedPlatform::confirm(QWidget*, const QString& text)
 void ScriptedPlatform::showInformation(QWidget*, const QString& text)
 {
     record(Call::Information, text);
+}
+
+void ScriptedPlatform::showWarning(QWidget*, const QString& text)
+{
+    record(Call::Warning, text);
 }
 
 QString ScriptedPlatform::openFileName(QWidget*, const FileDialogRequest& request)

@@ -55,7 +55,8 @@ public:
             KeyringRead,
             KeyringWrite,
             KeyringDelete,
-            AskPassword
+            AskPassword,
+            Warning
         };
         Kind kind;
         // The message text, the dialog title, the URL, the path or the
@@ -102,6 +103,7 @@ public:
     void showError(QWidget* parent, const QString& text) override;
     bool confirm(QWidget* parent, const QString& text) override;
     void showInformation(QWidget* parent, const QString& text) override;
+    void showWarning(QWidget* parent, const QString& text) override;
     QString openFileName(QWidget* parent, const FileDialogRequest& request) override;
     QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) override;
     QString clipboardText() override;
