@@ -50,6 +50,8 @@ QTableView* lineView(const char* name, LineListModel* model, const QFont& font)
     view->setWordWrap(false);
     view->setTextElideMode(Qt::ElideNone);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the view (a table's Tab would only move the highlight).
+    view->setTabKeyNavigation(false);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);

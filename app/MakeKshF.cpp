@@ -96,6 +96,9 @@ void TForm1::buildControls()
     Label9 = named(new QLabel(QStringLiteral("Product:")), "Label9");
     StoreBox = named(new QListWidget, "StoreBox");
     StoreBox->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The selected product is highlighted whether the list has the focus or
+    // not; the frame shows where the keyboard is.
+    StoreBox->setStyleSheet(QStringLiteral("QListWidget:focus { border: 2px solid palette(highlight); }"));
     Label9->setBuddy(StoreBox);
     Button2 = named(new QPushButton(QStringLiteral("Button2")), "Button2");
     Button2->setVisible(false);

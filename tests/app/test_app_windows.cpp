@@ -1,0 +1,117 @@
+// The three windows as a keyboard and a screen meet them: Tab gets
+// everywhere, the focus shows, the windows fit the screen the test runs on
+// (tests/app/CMakeLists.txt runs this under several scalings and sizes).
+
+#include "AppTestSupport.h"
+
+#include "app/HeraldF.h"
+#include "app/MakeKshF.h"
+#include "app/Ordergate.h"
+#include "mailer/EmailForm.h"
+#include "tests/support/ScriptedPlatform.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace og;
+using namespace og::test;
+
+namespace {
+
+struct Start {
+    QTemporaryDir folder;
+    QTemporaryDir work;
+    ScriptedPlatform platform;
+    std::unique_ptr<Ordergate> program;
+
+    Start()
+    {
+        QDir::setCurrent(work.path());
+        platform.setFailureHandler([](const QString&) {}); // dialogs the keyboard opens are cancelled
+        program = std::make_unique<Ordergate>(platform);
+        program->Form1().setProgramFolder(slashed(folder));
+        program->emailForm().SettingsPath = slashed(folder) + QLatin1String("ordergate.ini");
+        program->emailForm().ProgramFolder = slashed(folder);
+        platform.setClipboardText(swregLine("5001", "Tool", "a@example.com"));
+        program->showMainWindow();
+        program->Form1().FormActivate();
+    }
+    ~Start() { QDir::setCurrent(QDir::tempPath()); }
+
+    // Shows the window as its button would (without its modal loop).
+    QWidget* show(const QString& name)
+    {
+        if (name == QLatin1String("main"))
+            return &program->Form1();
+        if (name == QLatin1String("mailer")) {
+            program->emailForm().show();
+            return &program->emailForm();
+        }
+        QSignalSpy ran(&program->Herald(), &THerald::runFinished);
+        program->Herald().show();
+        if (!ran.wait(10000))
+            qFatal("the results window's run did not end");
+        return &program->Herald();
+    }
+};
+
+void addWindowRows()
+{
+    QTest::addColumn<QString>("window");
+    for (const char* name : {"main", "results", "mailer"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+} // namespace
+
+class WindowsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { isolateRuntimeFolder(); }
+
+    void tabFromTheFirstControlReachesEveryButton_data() { addWindowRows(); }
+    void tabFromTheFirstControlReachesEveryButton()
+    {
+        QFETCH(QString, window);
+        Start s;
+        QWidget* w = s.show(window);
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QSet<QString> buttons;
+        for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
+            if (b->isVisibleTo(w) && b->isEnabled() && (b->focusPolicy() & Qt::TabFocus))
+                buttons << b->objectName();
+        QVERIFY(buttons.size() >= 3);
+        QWidget* first = w->nextInFocusChain();
+        while (!(first->focusPolicy() & Qt::TabFocus) || !first->isVisibleTo(w) || !first->isEnabled())
+            first = first->nextInFocusChain();
+        first->setFocus(Qt::OtherFocusReason);
+        for (int i = 0; i < 100 && !buttons.isEmpty(); ++i) {
+            QTest::keyClick(w->focusWidget(), Qt::Key_Tab);
+            buttons.remove(w->focusWidget()->objectName());
+        }
+        QVERIFY2(buttons.isEmpty(), qPrintable(QStringList(buttons.values()).join(u' ')));
+    }
+
+    void productListShowsTheKeyboardFocus()
+    {
+        Start s;
+        TForm1& f = s.program->Form1();
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        f.protectMask->setFocus();
+        const QImage without = f.StoreBox->grab().toImage();
+        f.StoreBox->setFocus(Qt::TabFocusReason);
+        QVERIFY(f.StoreBox->hasFocus());
+        // the list's own frame, away from the selected item, changes
+        const QPoint edge(0, without.height() / 2);
+        QVERIFY(f.StoreBox->grab().toImage().pixel(edge) != without.pixel(edge));
+    }
+};
+
+QTEST_MAIN(WindowsTest)
+#include "test_app_windows.moc"
