@@ -96,8 +96,11 @@ TemailForm::TemailForm(Platform& platform, QWidget* parent)
     ProgramFolder = programFolder();
     SettingsPath = settingsPathIn(ProgramFolder);
 
+    OpenDialog1.title = QStringLiteral("Choose the address file");
     OpenDialog1.filter = QStringLiteral("email files (email_*.txt)|email_*.txt|all files (*.*)|*.*");
+    OpenDialog2.title = QStringLiteral("Choose a signature file");
     OpenDialog2.filter = QStringLiteral("Text file (*.txt)|*.txt|All files (*.*)|*.*");
+    OpenAny.title = QStringLiteral("Choose attachments");
     OpenAny.filter = QStringLiteral("All files (*.*)|*.*");
 
     buildControls();

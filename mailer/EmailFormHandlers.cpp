@@ -196,17 +196,32 @@ MailerInput TemailForm::collectInput() const
     return input;
 }
 
+bool TemailForm::checkInput(const MailerInput& input)
+{
+    MailerField field = MailerField::None;
+    const QString problem = checkMailerInput(input, &field);
+    if (problem.isEmpty())
+        return true;
+    platform_.showError(this, problem);
+    const std::pair<MailerField, QWidget*> fields[] {{MailerField::AddressFile, MyFile},
+        {MailerField::Sender, MyAddress}, {MailerField::Server, MyServer}, {MailerField::Subject, MySubject},
+        {MailerField::Body, Memo1}};
+    for (const auto& [which, control] : fields) {
+        // Not a focus the vendor moved: the address file's dialog stays shut.
+        if (which == field)
+            control->setFocus(Qt::OtherFocusReason);
+    }
+    return false;
+}
+
 void TemailForm::BitBtn1Click()
 {
     if (sending_)
         return;
     showStatus(QString());
     MailerInput input = collectInput();
-    const QString problem = checkMailerInput(input);
-    if (!problem.isEmpty()) {
-        platform_.showError(this, problem);
+    if (!checkInput(input))
         return;
-    }
     if (!passwordForRun(input))
         return;
 
@@ -288,11 +303,8 @@ void TemailForm::BitBtn1Click()
 void TemailForm::PreviewClick()
 {
     MailerInput input = collectInput();
-    const QString problem = checkMailerInput(input);
-    if (!problem.isEmpty()) {
-        platform_.showError(this, problem);
+    if (!checkInput(input))
         return;
-    }
     QString text;
     try {
         leaveOutHeldSignature(input, readSignature(input.settings));

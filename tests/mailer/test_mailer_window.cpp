@@ -30,6 +30,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QWindow>
 
 using namespace og;
 using og::test::readFile;
@@ -179,6 +180,7 @@ private slots:
         QCOMPARE(control<QLineEdit>("MyFile")->text(), addressFile);
         QCOMPARE(platform_->calls().last().filter,
             QStringLiteral("email files (email_*.txt)|email_*.txt|all files (*.*)|*.*"));
+        QCOMPARE(platform_->calls().last().text, QStringLiteral("Choose the address file"));
 
         // Into the signature field only while it is enabled.
         control<QCheckBox>("SigCheck")->setChecked(true);
@@ -245,19 +247,26 @@ private slots:
         const QString addressFile = folder_ + "email_Widget.txt";
         QVERIFY(writeFile(addressFile, "a@example.com\r\n"));
         QPushButton* sendNow = control<QPushButton>("BitBtn1");
+        QStringList focused; // each failed check takes the focus to its field
+        const auto tryToSend = [&] {
+            sendNow->setFocus();
+            sendNow->click();
+            focused << form_->focusWidget()->objectName();
+        };
 
-        sendNow->click();
+        tryToSend();
         platform_->queueFileName(addressFile);
         control<QPushButton>("Button1")->click();
-        sendNow->click();
+        tryToSend();
         control<QLineEdit>("MyAddress")->setText(QStringLiteral("vendor@example.com"));
-        sendNow->click();
+        tryToSend();
         control<QLineEdit>("MyServer")->setText(QStringLiteral(".example.com"));
-        sendNow->click();
+        tryToSend();
         control<QLineEdit>("MyServer")->setText(QStringLiteral("mail.example.com"));
-        sendNow->click();
+        tryToSend();
         control<QLineEdit>("MySubject")->setText(QStringLiteral(" "));
-        sendNow->click();
+        tryToSend();
+        QCOMPARE(focused, (QStringList {"MyFile", "MyAddress", "MyServer", "MyServer", "MySubject", "Memo1"}));
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error),
             (QStringList {"Invalid file name specification", "You must enter your correct email address",
                 "You must enter your mail server (e.g. mail.example.com)",
@@ -591,6 +600,7 @@ private slots:
         QCOMPARE(box->itemText(3), QStringLiteral("/data/one.pdf"));
         QCOMPARE(box->currentIndex(), 0);
         QCOMPARE(platform_->calls().last().filter, QStringLiteral("All files (*.*)|*.*"));
+        QCOMPARE(platform_->calls().last().text, QStringLiteral("Choose attachments"));
 
         box->setCurrentIndex(2);
         platform_->queueConfirm(false);
@@ -629,6 +639,7 @@ private slots:
         platform_->queueFileName(signature);
         control<QPushButton>("SigLoad")->click();
         QCOMPARE(platform_->calls().last().filter, QStringLiteral("Text file (*.txt)|*.txt|All files (*.*)|*.*"));
+        QCOMPARE(platform_->calls().last().text, QStringLiteral("Choose a signature file"));
         control<QPushButton>("SigView")->click();
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::OpenFile), QStringList {signature});
         QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(), QStringLiteral("Bringing up external text editor"));
@@ -690,9 +701,13 @@ private slots:
         SpellDialog dialog(form_);
         QString context;
         int suggestions = 0;
+        QPoint moved; // where the vendor drags the dialog
         QTimer::singleShot(0, &dialog, [&] {
             context = dialog.findChild<QTextEdit*>("SpellContext")->toPlainText();
             suggestions = dialog.findChild<QListWidget*>("SpellSuggestions")->count();
+            moved = dialog.geometry().topLeft() + QPoint(40, 30);
+            dialog.windowHandle()->setPosition(moved);
+            QCoreApplication::processEvents();
             dialog.findChild<QPushButton*>("SpellReplaceAll")->click();
         });
         const SpellAnswer answer = dialog.ask({QStringLiteral("We recieved it"), 3, QStringLiteral("recieved"),
@@ -702,9 +717,20 @@ private slots:
         QCOMPARE(int(answer.action), int(SpellAnswer::Action::ReplaceAll));
         QCOMPARE(answer.replacement, QStringLiteral("received"));
 
-        QTimer::singleShot(0, &dialog, [&dialog] { dialog.reject(); });
-        QCOMPARE(int(dialog.ask({QStringLiteral("zzq"), 0, QStringLiteral("zzq"), {}}).action),
+        QPoint shownAt;
+        QTimer::singleShot(0, &dialog, [&] {
+            context = dialog.findChild<QTextEdit*>("SpellContext")->toPlainText();
+            shownAt = dialog.geometry().topLeft();
+            dialog.reject();
+        });
+        // far into a long text: the context starts and ends at whole words
+        const QString words = QStringLiteral("abcdef ").repeated(50);
+        QCOMPARE(
+            int(dialog.ask({words + QStringLiteral("zzq ") + words, words.size(), QStringLiteral("zzq"), {}}).action),
             int(SpellAnswer::Action::Cancel));
+        QVERIFY2(context.startsWith(QStringLiteral("abcdef ")) && context.endsWith(QStringLiteral("abcdef")),
+            qPrintable(context));
+        QCOMPARE(shownAt, moved); // the next question opens where the last was left
     }
 };
 
