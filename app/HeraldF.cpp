@@ -24,6 +24,9 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+#include <cmath>
+
 namespace og {
 
 namespace {
@@ -69,6 +72,38 @@ QTableView* lineView(const char* name, LineListModel* model, const QFont& font)
     QObject::connect(model, &QAbstractItemModel::modelReset, view, fitRows);
     fitRows();
     return view;
+}
+
+// WCAG's relative luminance and contrast ratio.
+double luminance(const QColor& colour)
+{
+    const auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const auto [dark, light] = std::minmax({luminance(a), luminance(b)});
+    return (light + 0.05) / (dark + 0.05);
+}
+
+// The statistics are blue; on a background where blue is hard to read (a
+// dark palette) the blue is lightened, or darkened, until it reads as well
+// as normal text must (a contrast of 4.5:1).
+QColor statisticsColour(const QColor& background)
+{
+    const QColor blue(Qt::blue);
+    for (const QColor& toward : {QColor(Qt::white), QColor(Qt::black)}) {
+        for (int step = 0; step <= 10; ++step) {
+            const double t = step / 10.0;
+            const QColor mixed = QColor::fromRgbF(blue.redF() + (toward.redF() - blue.redF()) * t,
+                blue.greenF() + (toward.greenF() - blue.greenF()) * t,
+                blue.blueF() + (toward.blueF() - blue.blueF()) * t);
+            if (contrast(mixed, background) >= 4.5)
+                return mixed;
+        }
+    }
+    return blue;
 }
 
 } // namespace
@@ -268,7 +303,7 @@ void THerald::finishRun()
     QTextCursor cursor(RichEdit1->document());
     cursor.movePosition(QTextCursor::End);
     QTextCharFormat blue;
-    blue.setForeground(QColor(Qt::blue));
+    blue.setForeground(statisticsColour(RichEdit1->palette().color(QPalette::Base)));
     for (const QString& line : std::as_const(outcome.result.statistics)) {
         if (!RichEdit1->document()->isEmpty())
             cursor.insertBlock();

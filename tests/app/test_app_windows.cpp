@@ -16,6 +16,11 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
+
+#include <cmath>
 
 using namespace og;
 using namespace og::test;
@@ -95,6 +100,38 @@ private slots:
             buttons.remove(w->focusWidget()->objectName());
         }
         QVERIFY2(buttons.isEmpty(), qPrintable(QStringList(buttons.values()).join(u' ')));
+    }
+
+    void statisticsAreReadableInEitherPalette_data()
+    {
+        QTest::addColumn<QColor>("background");
+        QTest::addColumn<QColor>("text");
+        QTest::newRow("light") << QColor(Qt::white) << QColor(Qt::black);
+        QTest::newRow("dark") << QColor(0x1e, 0x1e, 0x1e) << QColor(0xe0, 0xe0, 0xe0);
+        QTest::newRow("dark grey") << QColor(0x45, 0x45, 0x45) << QColor(Qt::white);
+    }
+    void statisticsAreReadableInEitherPalette()
+    {
+        QFETCH(QColor, background);
+        QFETCH(QColor, text);
+        const QPalette before = QApplication::palette();
+        QPalette palette = before;
+        palette.setColor(QPalette::Base, background);
+        palette.setColor(QPalette::Text, text);
+        QApplication::setPalette(palette);
+        Start s;
+        s.show(QStringLiteral("results"));
+        QApplication::setPalette(before);
+        const QColor shown =
+            QTextCursor(s.program->Herald().RichEdit1->document()->lastBlock()).charFormat().foreground().color();
+        const auto luminance = [](const QColor& c) {
+            const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+        };
+        const auto [dark, light] = std::minmax({luminance(shown), luminance(background)});
+        QVERIFY2((light + 0.05) / (dark + 0.05) >= 4.5, qPrintable(shown.name()));
+        if (background == Qt::white)
+            QCOMPARE(shown, QColor(Qt::blue)); // blue wherever blue reads
     }
 
     void productListShowsTheKeyboardFocus()
