@@ -171,7 +171,7 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     buttons->addWidget(BitBtn1);
 
     auto* top = new QVBoxLayout(this);
-    top->addWidget(Results, 1);
+    top->addWidget(new FormScrollArea(Results), 1);
     top->addLayout(buttons);
     resize(760, 700);
 

@@ -8,6 +8,7 @@
 #include "orders/InputFiles.h"
 #include "orders/ScriptRun.h"
 #include "platform/Platform.h"
+#include "platform/ScreenFit.h"
 #include "platform/VendorLinks.h"
 #include "platform/Version.h"
 
@@ -179,7 +180,7 @@ void TForm1::buildControls()
     right->addWidget(Memo2);
 
     auto* body = new QHBoxLayout;
-    body->addWidget(GroupBox2, 3);
+    body->addWidget(new FormScrollArea(GroupBox2), 3);
     body->addLayout(right, 2);
 
     auto* shops = new QGridLayout(GroupBox1);

@@ -3,6 +3,7 @@
 #include "common/ProgramFolder.h"
 #include "mailer/SpellDialog.h"
 #include "mailer/VSSpell.h"
+#include "platform/ScreenFit.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
@@ -294,8 +295,9 @@ void TemailForm::buildControls()
     StopButton = makeButton(
         this, "StopButton", QStringLiteral("Stop"), QStringLiteral("stop sending now"), QStyle::SP_BrowserStop);
     StopButton->setEnabled(false);
-    grid->addWidget(SendProgress, row, 0, 1, 3);
-    grid->addWidget(StopButton, row, 3);
+    auto* progress = new QHBoxLayout;
+    progress->addWidget(SendProgress, 1);
+    progress->addWidget(StopButton);
 
     auto* buttons = new QHBoxLayout;
     BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("Send Now"), {}, QStyle::SP_DialogOkButton);
@@ -322,8 +324,13 @@ void TemailForm::buildControls()
     Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo2->hide();
 
+    // The form scrolls on a small screen; the progress and the buttons stay in view.
+    auto* form = new QWidget(this);
+    form->setLayout(grid);
+    grid->setContentsMargins(QMargins());
     auto* outer = new QVBoxLayout(this);
-    outer->addLayout(grid);
+    outer->addWidget(new FormScrollArea(form), 1);
+    outer->addLayout(progress);
     outer->addLayout(buttons);
     outer->addWidget(MyBar);
     resize(640, 620);

@@ -4,6 +4,7 @@
 #include "common/ProfileFile.h"
 #include "mailer/MailerSettings.h"
 #include "mailer/VSSpell.h"
+#include "platform/ScreenFit.h"
 #include "platform/Version.h"
 
 #include <QCheckBox>
@@ -62,6 +63,7 @@ void TemailForm::showEvent(QShowEvent* event)
     FormActivate();
     if (firstShowing_) {
         firstShowing_ = false;
+        fitIntoScreen(this);
         MyAddress->setFocus(Qt::OtherFocusReason);
     }
 }

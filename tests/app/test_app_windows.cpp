@@ -13,6 +13,8 @@
 #include <QAbstractButton>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
@@ -100,6 +102,30 @@ private slots:
             buttons.remove(w->focusWidget()->objectName());
         }
         QVERIFY2(buttons.isEmpty(), qPrintable(QStringList(buttons.values()).join(u' ')));
+    }
+
+    void windowsOpenInsideTheScreenWithTheirButtonsInView_data() { addWindowRows(); }
+    void windowsOpenInsideTheScreenWithTheirButtonsInView()
+    {
+        QFETCH(QString, window);
+        Start s;
+        QWidget* w = s.show(window);
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        const QRect area = w->screen()->availableGeometry();
+        const QString where = QStringLiteral("%1 in %2x%3").arg(window).arg(area.width()).arg(area.height());
+        QVERIFY2(area.contains(w->frameGeometry()), qPrintable(where));
+        int buttons = 0;
+        for (QAbstractButton* b : w->findChildren<QAbstractButton*>()) {
+            QWidget* up = b->parentWidget();
+            while (up != w && !qobject_cast<QScrollArea*>(up))
+                up = up->parentWidget();
+            if (up != w || !b->isVisibleTo(w))
+                continue; // a form's own buttons may scroll
+            ++buttons;
+            QVERIFY2(area.contains(QRect(b->mapToGlobal(QPoint()), b->size())), qPrintable(where + b->objectName()));
+            QVERIFY2(b->visibleRegion().boundingRect() == b->rect(), qPrintable(where + b->objectName()));
+        }
+        QVERIFY(buttons >= 3);
     }
 
     void statisticsAreReadableInEitherPalette_data()
