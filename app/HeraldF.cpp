@@ -143,6 +143,10 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     RunProgress->setVisible(false);
     BitBtn2 = named(new QPushButton(QStringLiteral("Prepare notification message")), "BitBtn2");
     BitBtn2->setToolTip(QStringLiteral("Create and send message to customers"));
+    OpenFolder = named(
+        new QPushButton(style()->standardIcon(QStyle::SP_DirOpenIcon), QStringLiteral("Open folder")), "OpenFolder");
+    OpenFolder->setToolTip(QStringLiteral("Open the folder of MakePass.ksh and the address file"));
+    OpenFolder->setAutoDefault(false);
     BitBtn3 =
         named(new QPushButton(style()->standardIcon(QStyle::SP_DialogHelpButton), QStringLiteral("Help")), "BitBtn3");
     BitBtn1 =
@@ -166,6 +170,7 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(BitBtn2);
+    buttons->addWidget(OpenFolder);
     buttons->addStretch(1);
     buttons->addWidget(BitBtn3);
     buttons->addWidget(BitBtn1);
@@ -177,6 +182,7 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
 
     connect(BitBtn2, &QPushButton::clicked, this, &THerald::BitBtn2Click);
     connect(BitBtn3, &QPushButton::clicked, this, &THerald::BitBtn3Click);
+    connect(OpenFolder, &QPushButton::clicked, this, [this] { platform_.openFileOrSay(this, form1_.programFolder()); });
     connect(BitBtn1, &QPushButton::clicked, this, &QDialog::reject);
     connect(&watcher_, &QFutureWatcher<Outcome>::finished, this, &THerald::finishRun);
     connect(&listsWatcher_, &QFutureWatcher<void>::finished, this, &THerald::collectLists);
@@ -195,10 +201,19 @@ void THerald::FormCreate()
     setWindowTitle(u' ' + VersionString(QStringLiteral("ProductName")) + QLatin1String(" - Results"));
     // A big shop's lists hold hundreds of thousands of entries: they are read
     // beside the rest of the start-up (the main window appearing, the report
-    // being read), from the working folder as it is now. Whatever needs them
+    // being read), from the main window's lists folder. Whatever needs them
     // first, the first run or the load's end, collects them and shows a
     // failure in the standard error box; the program goes on either way.
-    listLoad_ = std::make_unique<ListLoad>(customerListsFolder());
+    setListsFolder(form1_.listsFolder());
+}
+
+void THerald::setListsFolder(const QString& folder)
+{
+    if (listLoad_ && listLoad_->folder() == folder)
+        return;
+    listsWatcher_.setFuture(QFuture<void>());
+    listLoad_ = std::make_unique<ListLoad>(folder);
+    listsCollected_ = false;
     listsWatcher_.setFuture(listLoad_->future());
 }
 

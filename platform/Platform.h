@@ -46,6 +46,8 @@ public:
     // Single and multiple selection; an empty result means the user cancelled.
     virtual QString openFileName(QWidget* parent, const FileDialogRequest& request) = 0;
     virtual QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) = 0;
+    // A folder; empty when the user cancelled.
+    virtual QString chooseFolder(QWidget* parent, const QString& title, const QString& start) = 0;
 
     // The clipboard's text; empty when it holds none.
     virtual QString clipboardText() = 0;
@@ -53,7 +55,7 @@ public:
     // Opens a web address or a local page (help) in the user's browser.
     // False when nothing could be started for it; why then says why.
     virtual bool openUrl(const QString& url, QString* why = nullptr) = 0;
-    // Opens a local file with the program associated with its type.
+    // Opens a local file (or a folder) with the program associated with its type.
     virtual bool openFile(const QString& path, QString* why = nullptr) = 0;
     // The same, showing an error box that names what could not be opened
     // and why, so a missing browser or launcher is never silent. True when

@@ -88,6 +88,11 @@ QStringList QtPlatform::openFileNames(QWidget* parent, const FileDialogRequest& 
     return QFileDialog::getOpenFileNames(parent, request.title, request.initialDirectory, qtFilter(request.filter));
 }
 
+QString QtPlatform::chooseFolder(QWidget* parent, const QString& title, const QString& start)
+{
+    return QFileDialog::getExistingDirectory(parent, title, start);
+}
+
 QString QtPlatform::clipboardText()
 {
     return QGuiApplication::clipboard()->text();
