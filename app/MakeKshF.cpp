@@ -180,8 +180,9 @@ void TForm1::buildControls()
     right->addWidget(Memo2);
 
     auto* body = new QHBoxLayout;
-    body->addWidget(new FormScrollArea(GroupBox2), 3);
-    body->addLayout(right, 2);
+    // No stretch factors: the options get the width they ask for first.
+    body->addWidget(new FormScrollArea(GroupBox2));
+    body->addLayout(right);
 
     auto* shops = new QGridLayout(GroupBox1);
     const QList<QPushButton*> shopButtons {VHS, DVD, MUSIC, BOOKS, TOYS, APPAREL, ZINES};

@@ -26,8 +26,13 @@ inline void fitIntoScreen(QWidget* window)
         outer.bottom() - inner.bottom());
     if (frame.isNull())
         frame.setTop(window->style()->pixelMetric(QStyle::PM_TitleBarHeight));
-    const QSize room = area.size().shrunkBy(frame);
-    const QSize size = window->size().boundedTo(room).expandedTo(window->minimumSizeHint());
+    // Less two pixels: a scaling may round a logical position and a logical
+    // size up by one each.
+    const QSize room = area.size().shrunkBy(frame) - QSize(2, 2);
+    // As large as its contents ask where there is room, so nothing scrolls
+    // that need not.
+    const QSize size =
+        window->size().expandedTo(window->sizeHint()).boundedTo(room).expandedTo(window->minimumSizeHint());
     const QRect placed = QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size.grownBy(frame), area);
     window->setGeometry(QRect(placed.topLeft() + QPoint(frame.left(), frame.top()), size));
 }
