@@ -24,6 +24,9 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+#include <cmath>
+
 namespace og {
 
 namespace {
@@ -50,6 +53,8 @@ QTableView* lineView(const char* name, LineListModel* model, const QFont& font)
     view->setWordWrap(false);
     view->setTextElideMode(Qt::ElideNone);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the view (a table's Tab would only move the highlight).
+    view->setTabKeyNavigation(false);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -67,6 +72,38 @@ QTableView* lineView(const char* name, LineListModel* model, const QFont& font)
     QObject::connect(model, &QAbstractItemModel::modelReset, view, fitRows);
     fitRows();
     return view;
+}
+
+// WCAG's relative luminance and contrast ratio.
+double luminance(const QColor& colour)
+{
+    const auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const auto [dark, light] = std::minmax({luminance(a), luminance(b)});
+    return (light + 0.05) / (dark + 0.05);
+}
+
+// The statistics are blue; on a background where blue is hard to read (a
+// dark palette) the blue is lightened, or darkened, until it reads as well
+// as normal text must (a contrast of 4.5:1).
+QColor statisticsColour(const QColor& background)
+{
+    const QColor blue(Qt::blue);
+    for (const QColor& toward : {QColor(Qt::white), QColor(Qt::black)}) {
+        for (int step = 0; step <= 10; ++step) {
+            const double t = step / 10.0;
+            const QColor mixed = QColor::fromRgbF(blue.redF() + (toward.redF() - blue.redF()) * t,
+                blue.greenF() + (toward.greenF() - blue.greenF()) * t,
+                blue.blueF() + (toward.blueF() - blue.blueF()) * t);
+            if (contrast(mixed, background) >= 4.5)
+                return mixed;
+        }
+    }
+    return blue;
 }
 
 } // namespace
@@ -106,6 +143,10 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     RunProgress->setVisible(false);
     BitBtn2 = named(new QPushButton(QStringLiteral("Prepare notification message")), "BitBtn2");
     BitBtn2->setToolTip(QStringLiteral("Create and send message to customers"));
+    OpenFolder = named(
+        new QPushButton(style()->standardIcon(QStyle::SP_DirOpenIcon), QStringLiteral("Open folder")), "OpenFolder");
+    OpenFolder->setToolTip(QStringLiteral("Open the folder of MakePass.ksh and the address file"));
+    OpenFolder->setAutoDefault(false);
     BitBtn3 =
         named(new QPushButton(style()->standardIcon(QStyle::SP_DialogHelpButton), QStringLiteral("Help")), "BitBtn3");
     BitBtn1 =
@@ -129,17 +170,19 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(BitBtn2);
+    buttons->addWidget(OpenFolder);
     buttons->addStretch(1);
     buttons->addWidget(BitBtn3);
     buttons->addWidget(BitBtn1);
 
     auto* top = new QVBoxLayout(this);
-    top->addWidget(Results, 1);
+    top->addWidget(new FormScrollArea(Results), 1);
     top->addLayout(buttons);
     resize(760, 700);
 
     connect(BitBtn2, &QPushButton::clicked, this, &THerald::BitBtn2Click);
     connect(BitBtn3, &QPushButton::clicked, this, &THerald::BitBtn3Click);
+    connect(OpenFolder, &QPushButton::clicked, this, [this] { platform_.openFileOrSay(this, form1_.programFolder()); });
     connect(BitBtn1, &QPushButton::clicked, this, &QDialog::reject);
     connect(&watcher_, &QFutureWatcher<Outcome>::finished, this, &THerald::finishRun);
     connect(&listsWatcher_, &QFutureWatcher<void>::finished, this, &THerald::collectLists);
@@ -158,10 +201,19 @@ void THerald::FormCreate()
     setWindowTitle(u' ' + VersionString(QStringLiteral("ProductName")) + QLatin1String(" - Results"));
     // A big shop's lists hold hundreds of thousands of entries: they are read
     // beside the rest of the start-up (the main window appearing, the report
-    // being read), from the working folder as it is now. Whatever needs them
+    // being read), from the main window's lists folder. Whatever needs them
     // first, the first run or the load's end, collects them and shows a
     // failure in the standard error box; the program goes on either way.
-    listLoad_ = std::make_unique<ListLoad>(customerListsFolder());
+    setListsFolder(form1_.listsFolder());
+}
+
+void THerald::setListsFolder(const QString& folder)
+{
+    if (listLoad_ && listLoad_->folder() == folder)
+        return;
+    listsWatcher_.setFuture(QFuture<void>());
+    listLoad_ = std::make_unique<ListLoad>(folder);
+    listsCollected_ = false;
     listsWatcher_.setFuture(listLoad_->future());
 }
 
@@ -266,7 +318,7 @@ void THerald::finishRun()
     QTextCursor cursor(RichEdit1->document());
     cursor.movePosition(QTextCursor::End);
     QTextCharFormat blue;
-    blue.setForeground(QColor(Qt::blue));
+    blue.setForeground(statisticsColour(RichEdit1->palette().color(QPalette::Base)));
     for (const QString& line : std::as_const(outcome.result.statistics)) {
         if (!RichEdit1->document()->isEmpty())
             cursor.insertBlock();

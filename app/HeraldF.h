@@ -39,6 +39,9 @@ public:
     ~THerald() override;
 
     void setMailer(TemailForm* emailForm) { emailForm_ = emailForm; }
+    // Reads the customer lists from this folder from now on (again, when
+    // another than the one read).
+    void setListsFolder(const QString& folder);
 
     // The customer lists, once the load begun at creation has ended (its
     // error, if any, has then been shown).
@@ -60,6 +63,9 @@ public:
     QPlainTextEdit* RunNotes;
     QProgressBar* RunProgress;
     QPushButton* BitBtn2;
+    // Opens the program folder (the batch file, the address files, the
+    // settings) in the file manager.
+    QPushButton* OpenFolder;
     QPushButton* BitBtn3;
     QPushButton* BitBtn1;
 

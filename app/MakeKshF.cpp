@@ -8,6 +8,7 @@
 #include "orders/InputFiles.h"
 #include "orders/ScriptRun.h"
 #include "platform/Platform.h"
+#include "platform/ScreenFit.h"
 #include "platform/VendorLinks.h"
 #include "platform/Version.h"
 
@@ -96,6 +97,9 @@ void TForm1::buildControls()
     Label9 = named(new QLabel(QStringLiteral("Product:")), "Label9");
     StoreBox = named(new QListWidget, "StoreBox");
     StoreBox->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The selected product is highlighted whether the list has the focus or
+    // not; the frame shows where the keyboard is.
+    StoreBox->setStyleSheet(QStringLiteral("QListWidget:focus { border: 2px solid palette(highlight); }"));
     Label9->setBuddy(StoreBox);
     Button2 = named(new QPushButton(QStringLiteral("Button2")), "Button2");
     Button2->setVisible(false);
@@ -176,8 +180,9 @@ void TForm1::buildControls()
     right->addWidget(Memo2);
 
     auto* body = new QHBoxLayout;
-    body->addWidget(GroupBox2, 3);
-    body->addLayout(right, 2);
+    // No stretch factors: the options get the width they ask for first.
+    body->addWidget(new FormScrollArea(GroupBox2));
+    body->addLayout(right);
 
     auto* shops = new QGridLayout(GroupBox1);
     const QList<QPushButton*> shopButtons {VHS, DVD, MUSIC, BOOKS, TOYS, APPAREL, ZINES};
@@ -190,9 +195,11 @@ void TForm1::buildControls()
     top->addWidget(GroupBox1);
     StatusBar = named(new QStatusBar, "StatusBar");
     StatusBar->setSizeGripEnabled(false);
-    ListsFolder =
-        named(new QLabel(QStringLiteral("Customer lists are read from ") + customerListsFolder()), "ListsFolder");
+    ListsFolder = named(new QLabel, "ListsFolder");
     StatusBar->addWidget(ListsFolder, 1);
+    ChooseListsFolder = named(new QPushButton(QStringLiteral("Lists folder...")), "ChooseListsFolder");
+    ChooseListsFolder->setToolTip(QStringLiteral("Choose the folder of bozos.txt, Address.txt and goodguys.txt"));
+    StatusBar->addPermanentWidget(ChooseListsFolder);
     top->addWidget(StatusBar);
 
     PopupMenu1 = named(new QMenu(this), "PopupMenu1");
@@ -220,6 +227,7 @@ void TForm1::buildControls()
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(ReadClipboard, &QPushButton::clicked, this, &TForm1::ReadClipboardClick);
     connect(OpenReport, &QPushButton::clicked, this, &TForm1::OpenReportClick);
+    connect(ChooseListsFolder, &QPushButton::clicked, this, &TForm1::ChooseListsFolderClick);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
     connect(BitBtn4, &QPushButton::clicked, this, &TForm1::BitBtn4Click);
@@ -254,6 +262,30 @@ void TForm1::setProgramFolder(const QString& folder)
 {
     programFolder_ = folder;
     SettingsPath = settingsPathIn(folder);
+    listsFolder_ = readListsFolder(SettingsPath);
+    ListsFolder->setText(QStringLiteral("Customer lists are read from ") + listsFolder());
+    if (herald_)
+        herald_->setListsFolder(listsFolder());
+}
+
+QString TForm1::listsFolder() const
+{
+    return listsFolder_.isEmpty() ? customerListsFolder() : listsFolder_;
+}
+
+void TForm1::ChooseListsFolderClick()
+{
+    const QString folder =
+        platform_.chooseFolder(this, QStringLiteral("Choose the folder of the customer lists"), listsFolder());
+    if (folder.isEmpty())
+        return;
+    try {
+        writeListsFolder(SettingsPath, folder);
+    } catch (const std::exception& e) {
+        platform_.showException(this, QString::fromUtf8(e.what()));
+        return;
+    }
+    setProgramFolder(programFolder_);
 }
 
 void TForm1::setWindows(THerald* herald, TemailForm* emailForm)

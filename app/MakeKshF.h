@@ -48,6 +48,9 @@ public:
     // before the first activation.
     void setProgramFolder(const QString& folder);
     const QString& programFolder() const { return programFolder_; }
+    // The folder the customer lists are read from (ends in "/"): the one
+    // chosen (kept in the settings), else the working folder.
+    QString listsFolder() const;
 
     // The options as the controls hold them now.
     Options options() const;
@@ -106,6 +109,7 @@ public:
     // Names the folder the customer lists are read from.
     QStatusBar* StatusBar;
     QLabel* ListsFolder;
+    QPushButton* ChooseListsFolder;
 
     QString SettingsPath;
     // An option was edited since the settings were loaded.
@@ -129,6 +133,7 @@ public slots:
     // Both refill the product list by the rules of the start.
     void ReadClipboardClick();
     void OpenReportClick();
+    void ChooseListsFolderClick();
     void SpeedButton1Click();
     void BitBtn2Click();
     void BitBtn4Click();
@@ -164,6 +169,7 @@ private:
     Report report_;
     QString reportFile_;
     QString programFolder_;
+    QString listsFolder_; // chosen; empty: the working folder
     bool activated_ = false;
 };
 

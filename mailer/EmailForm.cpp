@@ -3,6 +3,7 @@
 #include "common/ProgramFolder.h"
 #include "mailer/SpellDialog.h"
 #include "mailer/VSSpell.h"
+#include "platform/ScreenFit.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
@@ -96,8 +97,11 @@ TemailForm::TemailForm(Platform& platform, QWidget* parent)
     ProgramFolder = programFolder();
     SettingsPath = settingsPathIn(ProgramFolder);
 
+    OpenDialog1.title = QStringLiteral("Choose the address file");
     OpenDialog1.filter = QStringLiteral("email files (email_*.txt)|email_*.txt|all files (*.*)|*.*");
+    OpenDialog2.title = QStringLiteral("Choose a signature file");
     OpenDialog2.filter = QStringLiteral("Text file (*.txt)|*.txt|All files (*.*)|*.*");
+    OpenAny.title = QStringLiteral("Choose attachments");
     OpenAny.filter = QStringLiteral("All files (*.*)|*.*");
 
     buildControls();
@@ -291,8 +295,9 @@ void TemailForm::buildControls()
     StopButton = makeButton(
         this, "StopButton", QStringLiteral("Stop"), QStringLiteral("stop sending now"), QStyle::SP_BrowserStop);
     StopButton->setEnabled(false);
-    grid->addWidget(SendProgress, row, 0, 1, 3);
-    grid->addWidget(StopButton, row, 3);
+    auto* progress = new QHBoxLayout;
+    progress->addWidget(SendProgress, 1);
+    progress->addWidget(StopButton);
 
     auto* buttons = new QHBoxLayout;
     BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("Send Now"), {}, QStyle::SP_DialogOkButton);
@@ -319,8 +324,13 @@ void TemailForm::buildControls()
     Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo2->hide();
 
+    // The form scrolls on a small screen; the progress and the buttons stay in view.
+    auto* form = new QWidget(this);
+    form->setLayout(grid);
+    grid->setContentsMargins(QMargins());
     auto* outer = new QVBoxLayout(this);
-    outer->addLayout(grid);
+    outer->addWidget(new FormScrollArea(form), 1);
+    outer->addLayout(progress);
     outer->addLayout(buttons);
     outer->addWidget(MyBar);
     resize(640, 620);
@@ -364,16 +374,22 @@ void TemailForm::setTabOrder()
 
 MessageBody TemailForm::body() const
 {
+    return bodyOfBlocks(Memo1->document()->blockCount());
+}
+
+MessageBody TemailForm::bodyOfBlocks(int blocks) const
+{
     MessageBody body;
     QTextDocument* document = Memo1->document();
     QAbstractTextDocumentLayout* layout = document->documentLayout();
-    QTextBlock block = document->begin();
     // An empty last block is no line: the text is empty or ends with a line
     // break.
-    const bool lastIsEmpty = document->lastBlock().text().isEmpty();
-    for (; block.isValid(); block = block.next()) {
-        if (lastIsEmpty && block == document->lastBlock())
-            break;
+    const bool whole = blocks >= document->blockCount();
+    const bool lastIsEmpty = whole && document->lastBlock().text().isEmpty();
+    if (lastIsEmpty)
+        --blocks;
+    QTextBlock block = document->begin();
+    for (int n = 0; n < blocks && block.isValid(); ++n, block = block.next()) {
         layout->blockBoundingRect(block); // lays the block out if it has not been yet
         const QString text = block.text();
         const QTextLayout* lines = block.layout();
@@ -390,6 +406,23 @@ MessageBody TemailForm::body() const
     if (lastIsEmpty && document->blockCount() > 1)
         body.endWithBreak();
     return body;
+}
+
+bool TemailForm::leaveOutHeldSignature(MailerInput& input, const QStringList& signature) const
+{
+    // The signature was appended a line to a paragraph, so it is the last
+    // paragraphs of the field, whatever the field's width.
+    const QTextDocument* document = Memo1->document();
+    const int count = int(signature.size());
+    if (count == 0 || document->blockCount() < count)
+        return false;
+    QTextBlock block = document->lastBlock();
+    for (int i = count - 1; i >= 0; --i, block = block.previous()) {
+        if (block.text() != signature[i])
+            return false;
+    }
+    input.body = bodyOfBlocks(document->blockCount() - count);
+    return true;
 }
 
 void TemailForm::appendBodyLines(const QStringList& lines)

@@ -119,7 +119,16 @@ private:
     void loadPassword(const MailerSettings& settings);
     bool passwordForRun(MailerInput& input);
     MailerInput collectInput() const;
+    // Runs the checks of Send Now; a failure is shown and the focus goes to
+    // the field it names. True when all pass.
+    bool checkInput(const MailerInput& input);
     void appendBodyLines(const QStringList& lines);
+    // The displayed lines of the field's first `blocks` paragraphs.
+    MessageBody bodyOfBlocks(int blocks) const;
+    // When the field already ends with the signature (from an earlier Send
+    // Now that failed or was stopped), the input's body leaves it out, since
+    // the run appends it; true then.
+    bool leaveOutHeldSignature(MailerInput& input, const QStringList& signature) const;
 
     Platform& platform_;
 

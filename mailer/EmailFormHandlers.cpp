@@ -4,6 +4,7 @@
 #include "common/ProfileFile.h"
 #include "mailer/MailerSettings.h"
 #include "mailer/VSSpell.h"
+#include "platform/ScreenFit.h"
 #include "platform/Version.h"
 
 #include <QCheckBox>
@@ -28,6 +29,8 @@ namespace og {
 
 namespace {
 
+const QString FailedText = QStringLiteral("Sending failed: ");
+
 // Loading the settings goes through the same change events as typing, so
 // only an actual change may fire them.
 void setTextIfChanged(QLineEdit* edit, const QString& text)
@@ -50,9 +53,17 @@ void TemailForm::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
+    if (!sending_) {
+        // What the last showing's run said is over: a new showing counts from zero.
+        showStatus(QString());
+        SendProgress->setRange(0, 1);
+        SendProgress->setValue(0);
+        SendProgress->setTextVisible(false);
+    }
     FormActivate();
     if (firstShowing_) {
         firstShowing_ = false;
+        fitIntoScreen(this);
         MyAddress->setFocus(Qt::OtherFocusReason);
     }
 }
@@ -187,17 +198,32 @@ MailerInput TemailForm::collectInput() const
     return input;
 }
 
+bool TemailForm::checkInput(const MailerInput& input)
+{
+    MailerField field = MailerField::None;
+    const QString problem = checkMailerInput(input, &field);
+    if (problem.isEmpty())
+        return true;
+    platform_.showError(this, problem);
+    const std::pair<MailerField, QWidget*> fields[] {{MailerField::AddressFile, MyFile},
+        {MailerField::Sender, MyAddress}, {MailerField::Server, MyServer}, {MailerField::Subject, MySubject},
+        {MailerField::Body, Memo1}};
+    for (const auto& [which, control] : fields) {
+        // Not a focus the vendor moved: the address file's dialog stays shut.
+        if (which == field)
+            control->setFocus(Qt::OtherFocusReason);
+    }
+    return false;
+}
+
 void TemailForm::BitBtn1Click()
 {
     if (sending_)
         return;
     showStatus(QString());
     MailerInput input = collectInput();
-    const QString problem = checkMailerInput(input);
-    if (!problem.isEmpty()) {
-        platform_.showError(this, problem);
+    if (!checkInput(input))
         return;
-    }
     if (!passwordForRun(input))
         return;
 
@@ -221,8 +247,10 @@ void TemailForm::BitBtn1Click()
     });
 
     QStringList signature;
+    bool signatureHeld = false;
     try {
         signature = run_->prepare(input);
+        signatureHeld = leaveOutHeldSignature(input, signature);
         // An earlier run of this message to this address file that did not
         // finish is gone on with, unless the vendor starts over.
         const RunStart start = run_->decideStart(input, std::nullopt, [this](const ResumeState& earlier) {
@@ -246,14 +274,17 @@ void TemailForm::BitBtn1Click()
         }
     } catch (const SendFailure& failure) {
         QCoreApplication::sendPostedEvents(this);
+        showStatus(FailedText + failure.message());
         platform_.showException(this, failure.message());
         run_.reset();
         return;
     }
     // The run appends the signature to what it sends; the field shows it
-    // too, and the hidden buffer holds it as read, as they always have.
+    // too (once, however often Send Now is tried), and the hidden buffer
+    // holds it as read.
     Memo2->setPlainText(signature.join(u'\n'));
-    appendBodyLines(signature);
+    if (!signatureHeld)
+        appendBodyLines(signature);
 
     failed_ = false;
     failure_.clear();
@@ -274,13 +305,11 @@ void TemailForm::BitBtn1Click()
 void TemailForm::PreviewClick()
 {
     MailerInput input = collectInput();
-    const QString problem = checkMailerInput(input);
-    if (!problem.isEmpty()) {
-        platform_.showError(this, problem);
+    if (!checkInput(input))
         return;
-    }
     QString text;
     try {
+        leaveOutHeldSignature(input, readSignature(input.settings));
         text = SendRun().preview(input);
     } catch (const SendFailure& failure) {
         platform_.showException(this, failure.message());
@@ -364,9 +393,15 @@ void TemailForm::runEnded()
         closeAfterRun_ = false;
         QDialog::reject();
     } else if (failed_) {
+        // Not the last "Sending to": the run ended there.
+        showStatus(FailedText + failure_);
         platform_.showException(this, failure_);
     } else if (!outcome_.stopped) {
-        platform_.showInformation(this, outcome_.summary().join(u'\r'));
+        const QString summary = outcome_.summary().join(u'\r');
+        if (outcome_.allSent())
+            platform_.showInformation(this, summary);
+        else
+            platform_.showWarning(this, summary);
         accept();
     }
     emit runFinished();
@@ -439,10 +474,14 @@ void TemailForm::SigLoadClick()
 void TemailForm::openExternally(const QString& path, const QString& missingText)
 {
     showStatus(QStringLiteral("Bringing up external text editor"));
-    if (QFileInfo(path).isFile())
-        platform_.openFileOrSay(this, path);
-    else
+    // The text stays while the editor comes up; when none does, it would
+    // say something untrue.
+    if (!QFileInfo(path).isFile()) {
+        showStatus(QString());
         platform_.showError(this, missingText);
+    } else if (!platform_.openFileOrSay(this, path)) {
+        showStatus(QString());
+    }
 }
 
 void TemailForm::SigViewClick()

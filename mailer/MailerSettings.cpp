@@ -208,22 +208,28 @@ QString MessageBody::typedText() const
     return text;
 }
 
-QString checkMailerInput(const MailerInput& input)
+QString checkMailerInput(const MailerInput& input, MailerField* field)
 {
+    const auto about = [field](MailerField which, const QString& problem) {
+        if (field)
+            *field = which;
+        return problem;
+    };
     const MailerSettings& s = input.settings;
     if (!QFileInfo(s.addressFile).isFile())
-        return QStringLiteral("Invalid file name specification");
+        return about(MailerField::AddressFile, QStringLiteral("Invalid file name specification"));
     if (s.sender.indexOf(u'@') < 1)
-        return QStringLiteral("You must enter your correct email address");
+        return about(MailerField::Sender, QStringLiteral("You must enter your correct email address"));
     if (trimmed(s.server).indexOf(u'.') < 1)
-        return QStringLiteral("You must enter your mail server (e.g. %1)").arg(QLatin1String(ExampleMailServer));
+        return about(MailerField::Server,
+            QStringLiteral("You must enter your mail server (e.g. %1)").arg(QLatin1String(ExampleMailServer)));
     if (const ServerAddress server = parseServerAddress(s.server, s.security); !server.problem.isEmpty())
-        return server.problem;
+        return about(MailerField::Server, server.problem);
     if (input.subject.isEmpty())
-        return QStringLiteral("You must enter a subject for your message");
+        return about(MailerField::Subject, QStringLiteral("You must enter a subject for your message"));
     if (input.body.isEmpty())
-        return QStringLiteral("You must enter something in your message");
-    return {};
+        return about(MailerField::Body, QStringLiteral("You must enter something in your message"));
+    return about(MailerField::None, {});
 }
 
 } // namespace og

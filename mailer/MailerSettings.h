@@ -114,9 +114,12 @@ struct MailerInput {
     QString password;             // for settings.userName; never saved
 };
 
+// The input a failed check is about, so a window can take the vendor there.
+enum class MailerField { None, AddressFile, Sender, Server, Subject, Body };
+
 // The checks of "Send Now", in order (a port out of range with the server's); the first failure's message, or an
-// empty text when all pass.
-QString checkMailerInput(const MailerInput& input);
+// empty text when all pass. *field, when given, names the input it is about.
+QString checkMailerInput(const MailerInput& input, MailerField* field = nullptr);
 
 // The example host name in the server check's message.
 inline constexpr const char* ExampleMailServer = "mail.example.com";

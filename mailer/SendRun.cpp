@@ -71,6 +71,13 @@ QStringList readTextFileLines(const QString& path)
     return splitTextLines(decodeText(content));
 }
 
+QStringList readSignature(const MailerSettings& settings)
+{
+    if (settings.useSignature && QFileInfo(settings.signatureFile).isFile())
+        return readTextFileLines(settings.signatureFile);
+    return {};
+}
+
 SendRun::SendRun() = default;
 
 SendRun::~SendRun() = default;
@@ -92,9 +99,7 @@ QStringList SendRun::prepare(const MailerInput& input)
     } catch (const std::exception& error) {
         throw SendFailure(QString::fromUtf8(error.what()));
     }
-    const MailerSettings& s = input.settings;
-    if (s.useSignature && QFileInfo(s.signatureFile).isFile())
-        signature_ = readTextFileLines(s.signatureFile);
+    signature_ = readSignature(input.settings);
     return signature_;
 }
 

@@ -74,6 +74,11 @@ QString appendTextLines(const QString& text, const QStringList& lines);
 // Throws SendFailure when it cannot be read.
 QStringList readTextFileLines(const QString& path);
 
+// The signature a run appends to the body: the lines of the signature file
+// when it is switched on and the file exists, else none. Throws SendFailure
+// when it cannot be read.
+QStringList readSignature(const MailerSettings& settings);
+
 // What the journal of an earlier run of the same message to the same
 // address file says (see SendJournal.h).
 struct ResumeState {

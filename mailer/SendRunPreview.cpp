@@ -38,9 +38,7 @@ void SendRun::writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QStr
 QString SendRun::preview(const MailerInput& input)
 {
     const MailerSettings& s = input.settings;
-    signature_.clear();
-    if (s.useSignature && QFileInfo(s.signatureFile).isFile())
-        signature_ = readTextFileLines(s.signatureFile);
+    signature_ = readSignature(s);
     const MessageBuilder messages(input, signature_, false);
     const QList<AddressRecord> customers = addressRecords(readTextFileLines(s.addressFile));
     // With no customer in the file, the sender's copy is the first message.

@@ -69,9 +69,15 @@ void SpellDialog::finish(SpellAnswer::Action action)
 
 SpellAnswer SpellDialog::ask(const SpellQuestion& question)
 {
-    const qsizetype from = qMax<qsizetype>(0, question.position - ContextChars);
+    // The context begins and ends at a word's edge, never inside a word.
+    const QString& text = question.text;
+    qsizetype from = qMax<qsizetype>(0, question.position - ContextChars);
+    while (from > 0 && from < question.position && !text[from - 1].isSpace())
+        ++from;
     const qsizetype wordEnd = question.position + question.word.size();
-    const qsizetype to = qMin(question.text.size(), wordEnd + ContextChars);
+    qsizetype to = qMin(text.size(), wordEnd + ContextChars);
+    while (to < text.size() && to > wordEnd && !text[to].isSpace())
+        --to;
     const QString before = question.text.mid(from, question.position - from);
     const QString after = question.text.mid(wordEnd, to - wordEnd);
     const auto html = [](const QString& text) { return text.toHtmlEscaped().replace(u'\n', QStringLiteral("<br>")); };
@@ -86,7 +92,11 @@ SpellAnswer SpellDialog::ask(const SpellQuestion& question)
     changeTo_->setFocus();
 
     action_ = SpellAnswer::Action::Cancel;
-    if (exec() != QDialog::Accepted)
+    const int result = exec();
+    // The next word's question opens where this one was left (the vendor
+    // may have moved it off the text), not centred again.
+    setAttribute(Qt::WA_Moved);
+    if (result != QDialog::Accepted)
         return {SpellAnswer::Action::Cancel, {}};
     return {action_, changeTo_->text()};
 }

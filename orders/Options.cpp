@@ -42,4 +42,15 @@ void writeAddressFilePath(const QString& settingsPath, const QString& efile)
     ProfileFile::writeString(settingsPath, optionsSection(), "efile", efile);
 }
 
+QString readListsFolder(const QString& settingsPath)
+{
+    const QString folder = ProfileFile::readString(settingsPath, optionsSection(), "listsFolder", QString());
+    return folder.isEmpty() || folder.endsWith(u'/') ? folder : folder + u'/';
+}
+
+void writeListsFolder(const QString& settingsPath, const QString& folder)
+{
+    ProfileFile::writeString(settingsPath, optionsSection(), "listsFolder", folder);
+}
+
 } // namespace og

@@ -46,4 +46,9 @@ void saveOptions(const QString& settingsPath, const Options& options);
 // [options] efile: the full path of the address file last made.
 void writeAddressFilePath(const QString& settingsPath, const QString& efile);
 
+// [options] listsFolder: the folder the vendor chose for the customer lists,
+// ending in "/"; empty when none was chosen (the working folder then).
+QString readListsFolder(const QString& settingsPath);
+void writeListsFolder(const QString& settingsPath, const QString& folder);
+
 } // namespace og

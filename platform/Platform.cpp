@@ -9,18 +9,22 @@ QString Platform::standardErrorText(const QString& message)
     return message;
 }
 
-void Platform::openUrlOrSay(QWidget* parent, const QString& url)
+bool Platform::openUrlOrSay(QWidget* parent, const QString& url)
 {
     QString why;
-    if (!openUrl(url, &why))
-        showException(parent, QStringLiteral("Unable to open %1: %2").arg(url, why));
+    if (openUrl(url, &why))
+        return true;
+    showException(parent, QStringLiteral("Unable to open %1: %2").arg(url, why));
+    return false;
 }
 
-void Platform::openFileOrSay(QWidget* parent, const QString& path)
+bool Platform::openFileOrSay(QWidget* parent, const QString& path)
 {
     QString why;
-    if (!openFile(path, &why))
-        showException(parent, QStringLiteral("Unable to open %1: %2").arg(path, why));
+    if (openFile(path, &why))
+        return true;
+    showException(parent, QStringLiteral("Unable to open %1: %2").arg(path, why));
+    return false;
 }
 
 } // namespace og

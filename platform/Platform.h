@@ -37,6 +37,8 @@ public:
     virtual Answer ask(QWidget* parent, const QString& text) = 0;
     // Information box: information icon, one OK button.
     virtual void showInformation(QWidget* parent, const QString& text) = 0;
+    // Warning box: warning icon, one OK button (a job done only in part).
+    virtual void showWarning(QWidget* parent, const QString& text) = 0;
     // The application's standard error box for an exception that left a
     // handler: shows standardErrorText(message) as an error box.
     void showException(QWidget* parent, const QString& message) { showError(parent, standardErrorText(message)); }
@@ -44,6 +46,8 @@ public:
     // Single and multiple selection; an empty result means the user cancelled.
     virtual QString openFileName(QWidget* parent, const FileDialogRequest& request) = 0;
     virtual QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) = 0;
+    // A folder; empty when the user cancelled.
+    virtual QString chooseFolder(QWidget* parent, const QString& title, const QString& start) = 0;
 
     // The clipboard's text; empty when it holds none.
     virtual QString clipboardText() = 0;
@@ -51,12 +55,13 @@ public:
     // Opens a web address or a local page (help) in the user's browser.
     // False when nothing could be started for it; why then says why.
     virtual bool openUrl(const QString& url, QString* why = nullptr) = 0;
-    // Opens a local file with the program associated with its type.
+    // Opens a local file (or a folder) with the program associated with its type.
     virtual bool openFile(const QString& path, QString* why = nullptr) = 0;
     // The same, showing an error box that names what could not be opened
-    // and why, so a missing browser or launcher is never silent.
-    void openUrlOrSay(QWidget* parent, const QString& url);
-    void openFileOrSay(QWidget* parent, const QString& path);
+    // and why, so a missing browser or launcher is never silent. True when
+    // it was opened.
+    bool openUrlOrSay(QWidget* parent, const QString& url);
+    bool openFileOrSay(QWidget* parent, const QString& path);
 
     // Asks for a password in a masked field; false when the user cancelled.
     virtual bool askPassword(QWidget* parent, const QString& text, QString* password) = 0;

@@ -73,6 +73,11 @@ void QtPlatform::showInformation(QWidget* parent, const QString& text)
     runBox(parent, QMessageBox::Information, text, QMessageBox::Ok);
 }
 
+void QtPlatform::showWarning(QWidget* parent, const QString& text)
+{
+    runBox(parent, QMessageBox::Warning, text, QMessageBox::Ok);
+}
+
 QString QtPlatform::openFileName(QWidget* parent, const FileDialogRequest& request)
 {
     return QFileDialog::getOpenFileName(parent, request.title, request.initialDirectory, qtFilter(request.filter));
@@ -81,6 +86,11 @@ QString QtPlatform::openFileName(QWidget* parent, const FileDialogRequest& reque
 QStringList QtPlatform::openFileNames(QWidget* parent, const FileDialogRequest& request)
 {
     return QFileDialog::getOpenFileNames(parent, request.title, request.initialDirectory, qtFilter(request.filter));
+}
+
+QString QtPlatform::chooseFolder(QWidget* parent, const QString& title, const QString& start)
+{
+    return QFileDialog::getExistingDirectory(parent, title, start);
 }
 
 QString QtPlatform::clipboardText()

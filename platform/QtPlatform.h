@@ -12,8 +12,10 @@ public:
     void showError(QWidget* parent, const QString& text) override;
     bool confirm(QWidget* parent, const QString& text) override;
     void showInformation(QWidget* parent, const QString& text) override;
+    void showWarning(QWidget* parent, const QString& text) override;
     QString openFileName(QWidget* parent, const FileDialogRequest& request) override;
     QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) override;
+    QString chooseFolder(QWidget* parent, const QString& title, const QString& start) override;
     QString clipboardText() override;
     Answer ask(QWidget* parent, const QString& text) override;
     bool openUrl(const QString& url, QString* why = nullptr) override;

@@ -34,8 +34,10 @@ public:
         return false;
     }
     void showInformation(QWidget*, const QString& text) override { note("information", text); }
+    void showWarning(QWidget*, const QString& text) override { note("warning", text); }
     QString openFileName(QWidget*, const og::FileDialogRequest&) override { return {}; }
     QStringList openFileNames(QWidget*, const og::FileDialogRequest&) override { return {}; }
+    QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
     QString clipboardText() override { return {}; }
     Answer ask(QWidget*, const QString& text) override
     {

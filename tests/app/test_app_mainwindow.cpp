@@ -433,6 +433,34 @@ private slots:
         QVERIFY(errors[1].endsWith(QLatin1String("index.html#guide: no browser.")));
     }
 
+    void listsFolderIsChosenRememberedAndRead()
+    {
+        Start s;
+        s.activate(twoProductReport());
+        const QString working = QDir::currentPath() + u'/';
+        QCOMPARE(s.form().listsFolder(), working); // none chosen
+        QTemporaryDir lists;
+        writeFile(slashed(lists) + QLatin1String("bozos.txt"), "a@example.com\r\n");
+        s.platform.queueFileName(QString()); // cancelled: nothing changes
+        s.form().ChooseListsFolder->click();
+        QCOMPARE(s.form().listsFolder(), working);
+        s.platform.queueFileName(lists.path());
+        s.form().ChooseListsFolder->click();
+        QVERIFY(s.form().ListsFolder->text().endsWith(slashed(lists)));
+        s.form().setProgramFolder(slashed(s.work)); // a folder whose settings chose none
+        QCOMPARE(s.form().listsFolder(), working);
+        s.form().setProgramFolder(slashed(s.folder)); // read back from the settings
+        QCOMPARE(s.form().listsFolder(), slashed(lists));
+
+        s.program->Herald().OpenFolder->click();
+        QCOMPARE(s.platform.texts(Call::OpenFile), QStringList {slashed(s.folder)});
+        s.closeResultsAfterRun();
+        s.form().Button1Click();
+        const QByteArray addresses = readFile(slashed(s.folder) + QLatin1String("email_All.txt"));
+        QVERIFY2(!addresses.contains("a@example.com") && addresses.contains("b@example.com"), addresses.constData());
+        VERIFY_NO_FAULTS(s);
+    }
+
     void windowsFitASmallScreen()
     {
         Start s;

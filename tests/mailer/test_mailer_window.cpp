@@ -30,6 +30,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QWindow>
 
 using namespace og;
 using og::test::readFile;
@@ -179,6 +180,7 @@ private slots:
         QCOMPARE(control<QLineEdit>("MyFile")->text(), addressFile);
         QCOMPARE(platform_->calls().last().filter,
             QStringLiteral("email files (email_*.txt)|email_*.txt|all files (*.*)|*.*"));
+        QCOMPARE(platform_->calls().last().text, QStringLiteral("Choose the address file"));
 
         // Into the signature field only while it is enabled.
         control<QCheckBox>("SigCheck")->setChecked(true);
@@ -245,19 +247,26 @@ private slots:
         const QString addressFile = folder_ + "email_Widget.txt";
         QVERIFY(writeFile(addressFile, "a@example.com\r\n"));
         QPushButton* sendNow = control<QPushButton>("BitBtn1");
+        QStringList focused; // each failed check takes the focus to its field
+        const auto tryToSend = [&] {
+            sendNow->setFocus();
+            sendNow->click();
+            focused << form_->focusWidget()->objectName();
+        };
 
-        sendNow->click();
+        tryToSend();
         platform_->queueFileName(addressFile);
         control<QPushButton>("Button1")->click();
-        sendNow->click();
+        tryToSend();
         control<QLineEdit>("MyAddress")->setText(QStringLiteral("vendor@example.com"));
-        sendNow->click();
+        tryToSend();
         control<QLineEdit>("MyServer")->setText(QStringLiteral(".example.com"));
-        sendNow->click();
+        tryToSend();
         control<QLineEdit>("MyServer")->setText(QStringLiteral("mail.example.com"));
-        sendNow->click();
+        tryToSend();
         control<QLineEdit>("MySubject")->setText(QStringLiteral(" "));
-        sendNow->click();
+        tryToSend();
+        QCOMPARE(focused, (QStringList {"MyFile", "MyAddress", "MyServer", "MyServer", "MySubject", "Memo1"}));
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error),
             (QStringList {"Invalid file name specification", "You must enter your correct email address",
                 "You must enter your mail server (e.g. mail.example.com)",
@@ -403,30 +412,44 @@ private slots:
         QVERIFY(!(readFile(ini()) + readFile(folder_ + "log.txt")).contains("secret"));
     }
 
-    void signatureIsAppendedToTheBodyOnEveryRun()
+    void signatureIsInTheBodyOnceWhateverTheAttempts()
     {
         og::test::MailSink sink;
         QVERIFY(sink.start());
+        og::test::SmtpAnswers busy;
+        busy.greeting = "421 4.3.2 Too busy";
+        og::test::ScriptedSmtpServer failing(busy, 3);
         const QString addressFile = folder_ + "email_Widget.txt";
         QVERIFY(writeFile(addressFile, "alice@example.com\r\n"));
         const QString signature = folder_ + "sig.txt";
         QVERIFY(writeFile(signature, "-- \r\nThe Vendor\r\n"));
         showForm();
-        fill(sink.server(), addressFile);
+        fill(QString::fromStdString(failing.Address()), addressFile);
         control<QCheckBox>("CheckYourself")->setChecked(false);
         control<QCheckBox>("SigCheck")->setChecked(true);
         platform_->queueFileName(signature);
         control<QPushButton>("SigLoad")->click();
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Hello"));
-        send();
-        QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("Hello\n-- \nThe Vendor"));
-        showForm();
-        send();
-        QCOMPARE(
-            control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("Hello\n-- \nThe Vendor\n-- \nThe Vendor"));
-        QCOMPARE(sink.waitForMessages(2), 2);
-        QVERIFY(sink.parsed(2)["root"].toObject()["parts"].toArray()[0].toObject()["text"].toString().startsWith(
-            QStringLiteral("Hello\r\n-- \r\nThe Vendor\r\n-- \r\nThe Vendor")));
+        for (int attempt = 0; attempt < 3; ++attempt)
+            send();
+        QCOMPARE(platform_->count(ScriptedPlatform::Call::Error), 3);
+        const QString once = QStringLiteral("Hello\n-- \nThe Vendor");
+        QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), once);
+        control<QPushButton>("PreviewButton")->click();
+        const QString preview = form_->findChild<QPlainTextEdit*>(QStringLiteral("PreviewText"))->toPlainText();
+        QCOMPARE(preview.count(QStringLiteral("The Vendor")), 1);
+
+        control<QLineEdit>("MyServer")->setText(sink.server());
+        for (int run = 1; run <= 2; ++run) {
+            showForm();
+            send();
+            QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), once);
+            QCOMPARE(sink.waitForMessages(run), run);
+            const QString text =
+                sink.parsed(run)["root"].toObject()["parts"].toArray()[0].toObject()["text"].toString();
+            QVERIFY2(text.startsWith(QStringLiteral("Hello\r\n-- \r\nThe Vendor")) && text.count("The Vendor") == 1,
+                qPrintable(text));
+        }
         QVERIFY(ProfileFile::readBool(ini(), "options", "sigfile", false));
         QCOMPARE(ProfileFile::readString(ini(), "options", "signame", {}), signature);
     }
@@ -447,6 +470,7 @@ private slots:
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
         send(); // b meets the busy server: the run ends there
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error), QStringList {"421 4.3.2 Too busy."});
+        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(), QStringLiteral("Sending failed: 421 4.3.2 Too busy"));
         QVERIFY(form_->isVisible());
         QCOMPARE(control<QLineEdit>("MySubject")->text(), QStringLiteral("Version 2 is out"));
         QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("Body"));
@@ -455,9 +479,13 @@ private slots:
 
         QVERIFY(writeFile(addressFile, "b@example.com\r\nc@example.com\r\n"));
         send(); // c refused (connection 4): skipped, the run completes
-        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Information),
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Warning),
             QStringList {"Message sent to 1 customers\r1 not sent: c@example.com"});
         QVERIFY(!form_->isVisible());
+        showForm(); // opened again: nothing of the last run is shown
+        QCOMPARE(control<QProgressBar>("SendProgress")->value(), 0);
+        QVERIFY(!control<QProgressBar>("SendProgress")->isTextVisible());
+        QVERIFY(control<QStatusBar>("MyBar")->currentMessage().isEmpty());
         QCOMPARE(
             server.Delivered(), (std::vector<std::string> {"a@example.com", "b@example.com", "vendor@example.com"}));
         const QStringList log = logLines();
@@ -572,6 +600,7 @@ private slots:
         QCOMPARE(box->itemText(3), QStringLiteral("/data/one.pdf"));
         QCOMPARE(box->currentIndex(), 0);
         QCOMPARE(platform_->calls().last().filter, QStringLiteral("All files (*.*)|*.*"));
+        QCOMPARE(platform_->calls().last().text, QStringLiteral("Choose attachments"));
 
         box->setCurrentIndex(2);
         platform_->queueConfirm(false);
@@ -599,7 +628,7 @@ private slots:
     {
         showForm();
         control<QPushButton>("BitBtn2")->click();
-        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(), QStringLiteral("Bringing up external text editor"));
+        QVERIFY(control<QStatusBar>("MyBar")->currentMessage().isEmpty()); // no editor came up
         control<QCheckBox>("SigCheck")->setChecked(true);
         control<QPushButton>("SigView")->click();
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error),
@@ -610,8 +639,10 @@ private slots:
         platform_->queueFileName(signature);
         control<QPushButton>("SigLoad")->click();
         QCOMPARE(platform_->calls().last().filter, QStringLiteral("Text file (*.txt)|*.txt|All files (*.*)|*.*"));
+        QCOMPARE(platform_->calls().last().text, QStringLiteral("Choose a signature file"));
         control<QPushButton>("SigView")->click();
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::OpenFile), QStringList {signature});
+        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(), QStringLiteral("Bringing up external text editor"));
 
         // Cancelling the signature dialog still counts as a settings change
         // and keeps the path.
@@ -670,9 +701,13 @@ private slots:
         SpellDialog dialog(form_);
         QString context;
         int suggestions = 0;
+        QPoint moved; // where the vendor drags the dialog
         QTimer::singleShot(0, &dialog, [&] {
             context = dialog.findChild<QTextEdit*>("SpellContext")->toPlainText();
             suggestions = dialog.findChild<QListWidget*>("SpellSuggestions")->count();
+            moved = dialog.geometry().topLeft() + QPoint(40, 30);
+            dialog.windowHandle()->setPosition(moved);
+            QCoreApplication::processEvents();
             dialog.findChild<QPushButton*>("SpellReplaceAll")->click();
         });
         const SpellAnswer answer = dialog.ask({QStringLiteral("We recieved it"), 3, QStringLiteral("recieved"),
@@ -682,9 +717,20 @@ private slots:
         QCOMPARE(int(answer.action), int(SpellAnswer::Action::ReplaceAll));
         QCOMPARE(answer.replacement, QStringLiteral("received"));
 
-        QTimer::singleShot(0, &dialog, [&dialog] { dialog.reject(); });
-        QCOMPARE(int(dialog.ask({QStringLiteral("zzq"), 0, QStringLiteral("zzq"), {}}).action),
+        QPoint shownAt;
+        QTimer::singleShot(0, &dialog, [&] {
+            context = dialog.findChild<QTextEdit*>("SpellContext")->toPlainText();
+            shownAt = dialog.geometry().topLeft();
+            dialog.reject();
+        });
+        // far into a long text: the context starts and ends at whole words
+        const QString words = QStringLiteral("abcdef ").repeated(50);
+        QCOMPARE(
+            int(dialog.ask({words + QStringLiteral("zzq ") + words, words.size(), QStringLiteral("zzq"), {}}).action),
             int(SpellAnswer::Action::Cancel));
+        QVERIFY2(context.startsWith(QStringLiteral("abcdef ")) && context.endsWith(QStringLiteral("abcdef")),
+            qPrintable(context));
+        QCOMPARE(shownAt, moved); // the next question opens where the last was left
     }
 };
 

@@ -78,6 +78,10 @@ QString ScriptedPlatform::kindName(Call::Kind kind)
         return QStringLiteral("keyring delete");
     case Call::AskPassword:
         return QStringLiteral("password prompt");
+    case Call::Warning:
+        return QStringLiteral("warning box");
+    case Call::ChooseFolder:
+        return QStringLiteral("folder dialog");
     }
     return QStringLiteral("unknown call");
 }
@@ -160,6 +164,21 @@ bool ScriptedPlatform::confirm(QWidget*, const QString& text)
 void ScriptedPlatform::showInformation(QWidget*, const QString& text)
 {
     record(Call::Information, text);
+}
+
+void ScriptedPlatform::showWarning(QWidget*, const QString& text)
+{
+    record(Call::Warning, text);
+}
+
+QString ScriptedPlatform::chooseFolder(QWidget*, const QString& title, const QString& start)
+{
+    const bool scripted = !fileNames_.isEmpty();
+    const QString answer = scripted ? fileNames_.dequeue() : QString();
+    record(Call::ChooseFolder, title, start);
+    if (!scripted)
+        fail(QStringLiteral("unscripted folder dialog \"%1\"").arg(title));
+    return answer;
 }
 
 QString ScriptedPlatform::openFileName(QWidget*, const FileDialogRequest& request)

@@ -55,13 +55,15 @@ public:
             KeyringRead,
             KeyringWrite,
             KeyringDelete,
-            AskPassword
+            AskPassword,
+            Warning,
+            ChooseFolder
         };
         Kind kind;
         // The message text, the dialog title, the URL, the path or the
         // keyring key (never a password).
         QString text;
-        // Only for file dialogs: the filter as asked.
+        // Only for file dialogs: the filter as asked (a folder dialog: its start).
         QString filter;
     };
 
@@ -72,7 +74,7 @@ public:
     void queueAnswer(Answer answer);
     // From now on openUrl and openFile fail, giving why; empty: they succeed.
     void failLaunches(const QString& why) { launchFailure_ = why; }
-    void queueFileName(const QString& path); // "" = the user cancelled
+    void queueFileName(const QString& path); // "" = the user cancelled; also answers chooseFolder
     void queueFileNames(const QStringList& paths);
     void setClipboardText(const QString& text);
     void storePassword(const QString& key, const QString& password) { keyring_.insert(key, password); }
@@ -102,8 +104,10 @@ public:
     void showError(QWidget* parent, const QString& text) override;
     bool confirm(QWidget* parent, const QString& text) override;
     void showInformation(QWidget* parent, const QString& text) override;
+    void showWarning(QWidget* parent, const QString& text) override;
     QString openFileName(QWidget* parent, const FileDialogRequest& request) override;
     QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) override;
+    QString chooseFolder(QWidget* parent, const QString& title, const QString& start) override;
     QString clipboardText() override;
     Answer ask(QWidget* parent, const QString& text) override;
     bool openUrl(const QString& url, QString* why = nullptr) override;
