@@ -22,8 +22,9 @@ QString ResumeState::question() const
 
 QString SendRun::journalPath(const MailerInput& input) const
 {
-    // The same message is the one typed: the window's body already holds the
-    // signature from an earlier Send Now, which this run appends again.
+    // The same message is the one typed: a body that already ends with the
+    // signature (the window's, after a Send Now) names the same journal as
+    // one without it, since the run appends the signature either way.
     QStringList body = input.body.lines();
     if (!signature_.isEmpty() && body.size() >= signature_.size() &&
         body.mid(body.size() - signature_.size()) == signature_)
