@@ -439,9 +439,11 @@ private slots:
         const QString preview = form_->findChild<QPlainTextEdit*>(QStringLiteral("PreviewText"))->toPlainText();
         QCOMPARE(preview.count(QStringLiteral("The Vendor")), 1);
 
+        // The window stays open between the attempts: showing it again would
+        // reload the last saved settings (Qt 6.8 activates a shown window
+        // anew), and the failed runs saved none.
         control<QLineEdit>("MyServer")->setText(sink.server());
         for (int run = 1; run <= 2; ++run) {
-            showForm();
             send();
             QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), once);
             QCOMPARE(sink.waitForMessages(run), run);
