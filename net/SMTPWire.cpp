@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include <arpa/inet.h>
 
@@ -22,6 +23,24 @@ std::string CompleteAddress(const std::string& address, const TWireMessage& mess
 }
 
 const char* kHidden = "****";
+
+// The credential as one login sees it: what it handed out is kept, so that
+// the token a server refused can be named to the credential, and nowhere
+// else.
+class TRecordingCredential : public TSmtpCredential {
+public:
+    explicit TRecordingCredential(TSmtpCredential& inner)
+        : inner_(inner)
+    {
+    }
+    TSecretKind Kind() const override { return inner_.Kind(); }
+    std::string Secret() override { return given_ = inner_.Secret(); }
+    const std::string& Given() const { return given_; }
+
+private:
+    TSmtpCredential& inner_;
+    std::string given_;
+};
 
 } // namespace
 
@@ -149,11 +168,14 @@ void TWireSMTP::Login()
 {
     RequireSafeForPassword();
     TFetchedCredential typed([this] { return Password; });
-    TSmtpCredential& credential = Credential ? *Credential : typed;
+    TRecordingCredential credential(Credential ? *Credential : typed);
+    refusedSecret_.clear();
     DoStatus("Authenticating");
-    const std::unique_ptr<TLoginMechanism> mechanism = ChooseLoginMechanism(Capabilities, UserID, credential);
+    const std::unique_ptr<TLoginMechanism> mechanism =
+        ChooseLoginMechanism(Capabilities, {UserID, Host, Port}, credential);
     if (!mechanism)
-        throw EWireAuthError(Host + " offers no login this program can use (" + KnownLoginMechanisms() + ").");
+        throw EWireAuthError(
+            Host + " offers no login this program can use (" + KnownLoginMechanisms(credential.Kind()) + ").");
     // The secret goes out only as Base64 and never into the traffic log.
     const std::string auth = std::string("AUTH ") + mechanism->Name();
     if (const std::optional<std::string> first = mechanism->FirstResponse())
@@ -166,12 +188,32 @@ void TWireSMTP::Login()
             break;
         std::optional<std::string> answer;
         if (ReplyCode == 334)
-            answer = mechanism->Answer(LastReply.size() > 4 ? LastReply.substr(4) : std::string());
+            answer = mechanism->Answer(TWireDecoder::DecodeString(LastReply.size() > 4 ? LastReply.substr(4) : ""));
         if (!answer)
-            throw EWireAuthError(LastReply);
+            RefuseLogin(*mechanism, credential.Kind(), credential.Given());
         SendCommand(TWireEncoder::EncodeBytes(*answer), kHidden);
     }
     loggedIn_ = true;
+}
+
+void TWireSMTP::RefuseLogin(const TLoginMechanism& mechanism, TSecretKind kind, const std::string& secret)
+{
+    const std::string why = mechanism.Refusal();
+    const std::string text = why.empty() ? LastReply : LastReply + " (" + why + ")";
+    // 535 is RFC 4954's "credentials invalid"; other replies (a temporary
+    // failure, a mechanism the server will not take) no fresh token mends.
+    if (kind == TSecretKind::Token && (ReplyCode == 535 || !why.empty())) {
+        refusedSecret_ = secret;
+        throw EWireTokenRefused(text);
+    }
+    throw EWireAuthError(text);
+}
+
+bool TWireSMTP::RenewSecret()
+{
+    if (!Credential || refusedSecret_.empty())
+        return false;
+    return Credential->Renew(std::exchange(refusedSecret_, std::string()));
 }
 
 void TWireSMTP::Disconnect()

@@ -83,6 +83,12 @@ public:
     TSendStage SendStage() const { return stage_; }
     bool DataSent() const { return stage_ == TSendStage::Acceptance || stage_ == TSendStage::Done; }
 
+    // After EWireTokenRefused: asks the credential for a fresh token in
+    // place of the refused one (one refresh for all the connections that
+    // share it). False when it has nothing fresher; throws what the
+    // credential throws (a refresh the provider refused).
+    bool RenewSecret();
+
     virtual bool AuthSupported(TAuthenticationType type);
     virtual bool Authenticate();
 
@@ -94,6 +100,7 @@ private:
     void Hello();
     void StartTls();
     void Login();
+    [[noreturn]] void RefuseLogin(const TLoginMechanism& mechanism, TSecretKind kind, const std::string& secret);
     void RequireSafeForPassword();
     bool LogsInAtConnect() const { return AuthenticationType == TAuthenticationType::atAny && !UserID.empty(); }
     std::string DefaultClientName();
@@ -105,6 +112,7 @@ private:
     bool loggedIn_ = false;
     std::string tlsNote_;
     std::string clientName_;
+    std::string refusedSecret_; // the token the server refused, until RenewSecret
     TSendStage stage_ = TSendStage::Done;
 };
 
