@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 
+#include <optional>
 #include <type_traits>
 #include <variant>
 
@@ -156,17 +157,27 @@ ServerAddress parseServerAddress(const QString& server, MailerSettings::Security
     ServerAddress address;
     address.host = trimmed(server);
     address.port = DefaultSmtpPort(security);
-    const qsizetype colon = address.host.lastIndexOf(u':');
-    if (colon > 0) {
-        const QString text = trimmed(QStringView(address.host).sliced(colon + 1));
+    // An IPv6 literal holds colons of its own: "[::1]:587", or "::1" without a port.
+    std::optional<QString> port;
+    const qsizetype close = address.host.startsWith(u'[') ? address.host.indexOf(u']') : -1;
+    if (close > 0) {
+        const QString rest = trimmed(address.host.sliced(close + 1));
+        if (rest.startsWith(u':'))
+            port = trimmed(rest.sliced(1));
+        if (port || rest.isEmpty())
+            address.host = address.host.sliced(1, close - 1);
+    } else if (const qsizetype colon = address.host.indexOf(u':'); colon > 0 && address.host.count(u':') == 1) {
+        port = trimmed(address.host.sliced(colon + 1));
+        address.host = trimmed(address.host.first(colon));
+    }
+    if (port) {
         bool ok = false;
-        const int port = text.toInt(&ok);
-        if (!ok || port < 1 || port > 65535) {
-            address.problem = QStringLiteral("The mail server's port \"%1\" is not a number from 1 to 65535").arg(text);
-        } else {
-            address.port = port;
-        }
-        address.host = trimmed(QStringView(address.host).first(colon));
+        const int number = port->toInt(&ok);
+        if (!ok || number < 1 || number > 65535)
+            address.problem =
+                QStringLiteral("The mail server's port \"%1\" is not a number from 1 to 65535").arg(*port);
+        else
+            address.port = number;
     }
     return address;
 }
@@ -215,9 +226,10 @@ QString checkMailerInput(const MailerInput& input)
         return QStringLiteral("Invalid file name specification");
     if (s.sender.indexOf(u'@') < 1)
         return QStringLiteral("You must enter your correct email address");
-    if (trimmed(s.server).indexOf(u'.') < 1)
+    const ServerAddress server = parseServerAddress(s.server, s.security);
+    if (trimmed(s.server).indexOf(u'.') < 1 && !server.host.contains(u':'))
         return QStringLiteral("You must enter your mail server (e.g. %1)").arg(QLatin1String(ExampleMailServer));
-    if (const ServerAddress server = parseServerAddress(s.server, s.security); !server.problem.isEmpty())
+    if (!server.problem.isEmpty())
         return server.problem;
     if (input.subject.isEmpty())
         return QStringLiteral("You must enter a subject for your message");

@@ -91,8 +91,10 @@ QString securityName(MailerSettings::Security security);
 bool parseSecurity(const QString& text, MailerSettings::Security* security);
 
 // Where the mail server is: "host" or "host:port", blanks around it ignored;
-// without a port the security setting's default (DefaultSmtpPort).
-// problem names a port that is no number from 1 to 65535.
+// an IPv6 address in brackets ("[::1]:587") or bare without a port ("::1"),
+// host then without the brackets; without a port the security setting's
+// default (DefaultSmtpPort). problem names a port that is no number from 1
+// to 65535.
 struct ServerAddress {
     QString host;
     int port = 25;

@@ -112,12 +112,18 @@ std::string TWireSMTP::DefaultClientName()
         if (full.find('.') != std::string::npos && full.back() != '.')
             return full;
     }
-    sockaddr_in local {};
+    // An address literal as RFC 5321 writes it: "[192.0.2.10]", "[IPv6:2001:db8::1]".
+    sockaddr_storage local {};
     socklen_t length = sizeof local;
-    char text[INET_ADDRSTRLEN] = {};
-    if (GWinsock().WSGetSockName(SocketHandle, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
-        inet_ntop(AF_INET, &local.sin_addr, text, sizeof text))
+    char text[INET6_ADDRSTRLEN] = {};
+    if (GWinsock().WSGetSockName(SocketHandle, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return name;
+    if (local.ss_family == AF_INET &&
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(local).sin_addr, text, sizeof text))
         return "[" + std::string(text) + "]";
+    if (local.ss_family == AF_INET6 &&
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(local).sin6_addr, text, sizeof text))
+        return "[IPv6:" + std::string(text) + "]";
     return name;
 }
 

@@ -107,8 +107,10 @@ TEST(MailerChecks, EachCheckReportsItsOwnMessageInOrder)
         EXPECT_EQ(checkMailerInput(in), QStringLiteral("You must enter your correct email address")) << sender;
     }
     in.settings.sender = QStringLiteral("m@");
-    in.settings.server = QStringLiteral("x.y");
-    EXPECT_EQ(checkMailerInput(in), QString()) << "one character before @ is enough";
+    for (const char* server : {"x.y", "[::1]:587", "2001:db8::25"}) {
+        in.settings.server = QLatin1String(server);
+        EXPECT_EQ(checkMailerInput(in), QString()) << "one character before @ is enough; " << server;
+    }
 
     in = good;
     for (const char* server : {"", "localhost", ".example.com", "localhost:2525"}) {
@@ -224,6 +226,10 @@ TEST(MailerText, ServerAddressTakesAnOptionalPort)
             "The mail server's port \"0\" is not a number from 1 to 65535"},
         {"mail.example.com:smtp", Security::Automatic, "mail.example.com", 25,
             "The mail server's port \"smtp\" is not a number from 1 to 65535"},
+        {" [::1]:2525", Security::Automatic, "::1", 2525, ""},
+        {"[2001:db8::1]", Security::StartTls, "2001:db8::1", 587, ""},
+        {"2001:db8::25", Security::Tls, "2001:db8::25", 465, ""},
+        {"[::1]:", Security::Automatic, "::1", 25, "The mail server's port \"\" is not a number from 1 to 65535"},
     };
     for (const auto& c : cases) {
         const ServerAddress a = parseServerAddress(QLatin1String(c.server), c.security);
