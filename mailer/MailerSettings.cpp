@@ -2,6 +2,7 @@
 
 #include "common/ProfileFile.h"
 #include "common/Trim.h"
+#include "mailer/OAuthProvider.h"
 
 #include <QFileInfo>
 
@@ -20,7 +21,8 @@ using Security = MailerSettings::Security;
 struct Key {
     const char* section;
     const char* name;
-    std::variant<QString MailerSettings::*, bool MailerSettings::*, int MailerSettings::*, Security MailerSettings::*>
+    std::variant<QString MailerSettings::*, bool MailerSettings::*, int MailerSettings::*, Security MailerSettings::*,
+        LoginMethod MailerSettings::*, OAuthProviderKind MailerSettings::*>
         member;
     bool reset;
 };
@@ -37,6 +39,14 @@ const Key kKeys[] = {
     {"user", "fingerprint", &MailerSettings::fingerprint, true},
     {"user", "nocheck", &MailerSettings::noVerify, true},
     {"user", "plainpassword", &MailerSettings::allowPlainPassword, true},
+    {"user", "auth", &MailerSettings::login, true},
+    {"user", "oauthprovider", &MailerSettings::oauthProvider, true},
+    {"user", "clientid", &MailerSettings::clientId, true},
+    {"user", "tenant", &MailerSettings::tenant, true},
+    {"user", "authurl", &MailerSettings::authUrl, true},
+    {"user", "tokenurl", &MailerSettings::tokenUrl, true},
+    {"user", "scope", &MailerSettings::scope, true},
+    {"user", "tokencommand", &MailerSettings::tokenCommand, true},
     {"options", "log", &MailerSettings::wantLog, false},
     {"options", "audit", &MailerSettings::copyToSelf, false},
     {"options", "sigfile", &MailerSettings::useSignature, false},
@@ -59,6 +69,41 @@ const struct {
     {Security::None, "None", "none"},
 };
 
+const struct {
+    LoginMethod method;
+    const char* word;
+} kLoginWords[] = {
+    {LoginMethod::Password, "password"},
+    {LoginMethod::OAuth2, "oauth2"},
+    {LoginMethod::TokenCommand, "command"},
+};
+
+// The words of the settings file for the values that are words.
+bool parseWord(const QString& text, Security* value)
+{
+    return parseSecurity(text, value);
+}
+bool parseWord(const QString& text, LoginMethod* value)
+{
+    return parseLoginMethod(text, value);
+}
+bool parseWord(const QString& text, OAuthProviderKind* value)
+{
+    return parseOAuthProvider(text, value);
+}
+QString wordFor(Security value)
+{
+    return securityName(value);
+}
+QString wordFor(LoginMethod value)
+{
+    return loginMethodWord(value);
+}
+QString wordFor(OAuthProviderKind value)
+{
+    return oauthProviderWord(value);
+}
+
 void read(const ProfileReader& file, const Key& key, MailerSettings& s)
 {
     const QString section = QLatin1String(key.section), name = QLatin1String(key.name);
@@ -79,8 +124,8 @@ void read(const ProfileReader& file, const Key& key, MailerSettings& s)
                     const int number = text.toInt(&ok);
                     if (ok && number > 0)
                         value = number;
-                } else if (!parseSecurity(text, &value)) {
-                    value = fallback; // an unknown word: the default asks the most of the server
+                } else if (!parseWord(text, &value)) {
+                    value = fallback; // an unknown word: the default (Automatic asks the most of the server)
                 }
             }
         },
@@ -101,7 +146,7 @@ void write(const QString& path, const Key& key, const MailerSettings& s)
             else if constexpr (std::is_same_v<T, int>)
                 ProfileFile::writeString(path, section, name, QString::number(value));
             else
-                ProfileFile::writeString(path, section, name, securityName(value));
+                ProfileFile::writeString(path, section, name, wordFor(value));
         },
         key.member);
 }
@@ -146,6 +191,26 @@ bool parseSecurity(const QString& text, MailerSettings::Security* security)
         if (text.compare(QLatin1String(entry.name), Qt::CaseInsensitive) == 0 ||
             text.compare(QLatin1String(entry.word), Qt::CaseInsensitive) == 0) {
             *security = entry.security;
+            return true;
+        }
+    }
+    return false;
+}
+
+QString loginMethodWord(LoginMethod method)
+{
+    for (const auto& entry : kLoginWords) {
+        if (entry.method == method)
+            return QLatin1String(entry.word);
+    }
+    return QLatin1String(kLoginWords[0].word);
+}
+
+bool parseLoginMethod(const QString& text, LoginMethod* method)
+{
+    for (const auto& entry : kLoginWords) {
+        if (text.trimmed().compare(QLatin1String(entry.word), Qt::CaseInsensitive) == 0) {
+            *method = entry.method;
             return true;
         }
     }
@@ -231,6 +296,14 @@ QString checkMailerInput(const MailerInput& input)
         return QStringLiteral("You must enter your mail server (e.g. %1)").arg(QLatin1String(ExampleMailServer));
     if (!server.problem.isEmpty())
         return server.problem;
+    if (s.login != LoginMethod::Password && trimmed(s.userName).isEmpty())
+        return QStringLiteral("Enter your user name (usually your mail address): a login with a token needs it");
+    if (s.login == LoginMethod::TokenCommand && trimmed(s.tokenCommand).isEmpty())
+        return QStringLiteral("Enter the token command: the command that prints the access token");
+    if (s.login == LoginMethod::OAuth2) {
+        if (QString problem = checkOAuthApplication(oauthApplication(s)); !problem.isEmpty())
+            return problem;
+    }
     if (input.subject.isEmpty())
         return QStringLiteral("You must enter a subject for your message");
     if (input.body.isEmpty())

@@ -50,7 +50,7 @@ void SendLoop::run(int connections)
         std::rethrow_exception(error_);
     if (fatal_) {
         log_.close();
-        throw SendFailure(*fatal_);
+        SendRun::endRun(*fatal_);
     }
     // Every customer taken has been accounted for; the first one left is
     // where Stop came, unless one under way went unserved.
@@ -153,7 +153,7 @@ void SendLoop::account(qsizetype i, const SendRun::Attempt& a)
     lostInARow_ = a.lost ? lostInARow_ + 1 : 0;
     if (a.fatal || lostInARow_ == 2) {
         log_.writeEnded(address, outcome_.sent, outcome_.total, lostInARow_ == 2);
-        fatal_ = a.text;
+        fatal_ = a;
         ended_ = true;
         return;
     }
