@@ -161,20 +161,21 @@ void TWireSMTP::StartTls()
     DoStatus(tlsNote_);
 }
 
-void TWireSMTP::RequireSafeForPassword()
+void TWireSMTP::RequireSafeForPassword(TSecretKind kind)
 {
     if (tlsActive_ || (Security == TSecurity::None && AllowPlainPassword))
         return;
-    throw EWireTlsError("The password is not sent to " + Host + " over an unencrypted connection" +
+    throw EWireTlsError(std::string(kind == TSecretKind::Token ? "The access token" : "The password") +
+        " is not sent to " + Host + " over an unencrypted connection" +
         (Security == TSecurity::None ? " unless plain-text passwords are allowed for this server."
                                      : ": the server did not offer STARTTLS."));
 }
 
 void TWireSMTP::Login()
 {
-    RequireSafeForPassword();
     TFetchedCredential typed([this] { return Password; });
     TRecordingCredential credential(Credential ? *Credential : typed);
+    RequireSafeForPassword(credential.Kind());
     refusedSecret_.clear();
     DoStatus("Authenticating");
     const std::unique_ptr<TLoginMechanism> mechanism =

@@ -101,7 +101,7 @@ private:
     void StartTls();
     void Login();
     [[noreturn]] void RefuseLogin(const TLoginMechanism& mechanism, TSecretKind kind, const std::string& secret);
-    void RequireSafeForPassword();
+    void RequireSafeForPassword(TSecretKind kind = TSecretKind::Password);
     bool LogsInAtConnect() const { return AuthenticationType == TAuthenticationType::atAny && !UserID.empty(); }
     std::string DefaultClientName();
     std::string CheckOutgoing(TWireMessage& message);
