@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -22,6 +23,7 @@ class QThread;
 
 namespace og {
 
+class LoginControls;
 class SpellDialog;
 class SpellDialogue;
 class TTlsContext;
@@ -118,6 +120,8 @@ private:
     MailerSettings settingsFromControls() const;
     void loadPassword(const MailerSettings& settings);
     bool passwordForRun(MailerInput& input);
+    // The password, or the tokens of the chosen sign-in, for the run.
+    bool loginForRun(MailerInput& input);
     MailerInput collectInput() const;
     void appendBodyLines(const QStringList& lines);
 
@@ -131,6 +135,8 @@ private:
     QLineEdit* MyServer = nullptr;
     QComboBox* Security = nullptr;
     QLineEdit* UserName = nullptr;
+    LoginControls* Login = nullptr;
+    QLabel* PasswordLabel = nullptr;
     QLineEdit* Password = nullptr;
     QCheckBox* RememberPassword = nullptr;
     QComboBox* AttBox = nullptr;
@@ -184,6 +190,7 @@ private:
     QThread* worker_ = nullptr;
     QString failure_;
     bool failed_ = false;
+    bool signInRefused_ = false; // the provider refused the sign-in during the run
     bool closeAfterRun_ = false;
     SendOutcome outcome_;
 };

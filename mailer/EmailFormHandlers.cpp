@@ -2,6 +2,8 @@
 #include "mailer/EmailForm.h"
 
 #include "common/ProfileFile.h"
+#include "mailer/AccessTokenSource.h"
+#include "mailer/LoginControls.h"
 #include "mailer/MailerSettings.h"
 #include "mailer/VSSpell.h"
 #include "platform/Version.h"
@@ -75,6 +77,7 @@ void TemailForm::FormActivate()
     if (const int index = Security->findData(int(settings.security)); index != Security->currentIndex())
         Security->setCurrentIndex(index);
     setTextIfChanged(UserName, settings.userName);
+    Login->load(settings);
     if (RateBox->value() != settings.ratePerMinute)
         RateBox->setValue(settings.ratePerMinute);
     if (ConnectionsBox->value() != settings.connections)
@@ -118,6 +121,20 @@ bool TemailForm::passwordForRun(MailerInput& input)
     if (!note.isEmpty())
         showStatus(note);
     return true;
+}
+
+bool TemailForm::loginForRun(MailerInput& input)
+{
+    const MailerSettings& s = input.settings;
+    if (s.userName.isEmpty() || s.login == LoginMethod::TokenCommand)
+        return true;
+    if (s.login == LoginMethod::Password)
+        return passwordForRun(input);
+    QString problem;
+    input.tokens = Login->tokensForRun(s, &problem);
+    if (!input.tokens)
+        platform_.showError(this, problem);
+    return input.tokens != nullptr;
 }
 
 bool TemailForm::stopBeforeClosing()
@@ -167,6 +184,7 @@ MailerSettings TemailForm::settingsFromControls() const
     s.wantLog = WantLog->isChecked();
     s.security = MailerSettings::Security(Security->currentData().toInt());
     s.userName = UserName->text().trimmed();
+    Login->apply(s);
     s.ratePerMinute = RateBox->value();
     s.connections = ConnectionsBox->value();
     return s;
@@ -198,7 +216,7 @@ void TemailForm::BitBtn1Click()
         platform_.showError(this, problem);
         return;
     }
-    if (!passwordForRun(input))
+    if (!loginForRun(input))
         return;
 
     run_ = std::make_unique<SendRun>();
@@ -255,13 +273,16 @@ void TemailForm::BitBtn1Click()
     Memo2->setPlainText(signature.join(u'\n'));
     appendBodyLines(signature);
 
-    failed_ = false;
+    failed_ = signInRefused_ = false;
     failure_.clear();
     outcome_ = {};
     setRunning(true);
     worker_ = QThread::create([this, input] {
         try {
             outcome_ = run_->send(input);
+        } catch (const SignInAgain& refused) {
+            failed_ = signInRefused_ = true;
+            failure_ = refused.message();
         } catch (const std::exception& error) {
             failed_ = true;
             failure_ = QString::fromUtf8(error.what());
@@ -329,6 +350,7 @@ void TemailForm::setRunning(bool running)
     for (QWidget* control : controls)
         control->setEnabled(!running);
     RememberPassword->setEnabled(!running && password_.keyringAvailable());
+    Login->setRunning(running);
     if (running) {
         SigFile->setEnabled(false);
         SigLoad->setEnabled(false);
@@ -364,6 +386,8 @@ void TemailForm::runEnded()
         closeAfterRun_ = false;
         QDialog::reject();
     } else if (failed_) {
+        if (signInRefused_)
+            Login->forgetSignIn(settingsFromControls());
         platform_.showException(this, failure_);
     } else if (!outcome_.stopped) {
         platform_.showInformation(this, outcome_.summary().join(u'\r'));
