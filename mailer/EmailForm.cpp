@@ -182,8 +182,7 @@ void TemailForm::buildControls()
     UserName = makeEdit(this, "UserName");
     UserName->setToolTip(QStringLiteral("empty: the server needs no login"));
     Login = new LoginControls(platform_, UserName, this);
-    grid->addWidget(Login, row, 0, 1, 4);
-    ++row;
+    row = Login->placeInto(grid, row);
     grid->addWidget(new QLabel(QStringLiteral("User name:"), this), row, 0);
     grid->addWidget(UserName, row, 1);
     PasswordLabel = new QLabel(QStringLiteral("Password:"), this);

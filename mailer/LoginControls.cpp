@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QWidget>
 
 namespace og {
 
@@ -33,49 +34,62 @@ const QString NotSignedIn = QStringLiteral("Not signed in");
 
 } // namespace
 
-LoginControls::LoginControls(Platform& platform, QLineEdit* userName, QWidget* parent)
-    : QWidget(parent),
+LoginControls::LoginControls(Platform& platform, QLineEdit* userName, QWidget* window)
+    : QObject(window),
       platform_(platform),
+      window_(window),
       userName_(userName)
 {
-    setObjectName(QStringLiteral("LoginControls"));
     build();
     showFields();
 }
 
 LoginControls::~LoginControls() = default;
 
+int LoginControls::placeInto(QGridLayout* grid, int row)
+{
+    auto* signInRow = new QHBoxLayout;
+    signInRow->addWidget(signInButton_);
+    signInRow->addWidget(signedInLabel_, 1);
+    grid->addWidget(methodLabel_, row, 0);
+    grid->addWidget(method_, row, 1);
+    grid->addLayout(signInRow, row, 2, 1, 2);
+    for (const QList<QWidget*>& fields : std::as_const(rows_)) {
+        ++row;
+        grid->addWidget(fields[0], row, 0);
+        grid->addWidget(fields[1], row, 1, 1, fields.size() > 2 ? 1 : 3);
+        if (fields.size() > 2) {
+            grid->addWidget(fields[2], row, 2);
+            grid->addWidget(fields[3], row, 3);
+        }
+    }
+    return row + 1;
+}
+
 void LoginControls::build()
 {
-    auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(0, 0, 0, 0);
     const auto edit = [this](const char* name, const QString& hint) {
-        auto* field = new QLineEdit(this);
+        auto* field = new QLineEdit(window_);
         field->setObjectName(QLatin1String(name));
         field->setToolTip(hint);
         connect(field, &QLineEdit::textEdited, this, &LoginControls::changed);
         return field;
     };
-    const auto label = [this](const char* text) { return new QLabel(QLatin1String(text), this); };
+    const auto label = [this](const char* text) { return new QLabel(QLatin1String(text), window_); };
 
-    method_ = new QComboBox(this);
+    methodLabel_ = label("Login:");
+    method_ = new QComboBox(window_);
     method_->setObjectName(QStringLiteral("LoginMethod"));
     for (const auto& choice : kChoices)
         method_->addItem(QLatin1String(choice.title));
     method_->setToolTip(QStringLiteral("how the user name logs in: a password, a sign-in at the provider in the "
                                        "browser (OAuth2), or an access token a command prints"));
-    signInButton_ = new QPushButton(QStringLiteral("Sign in…"), this);
+    signInButton_ = new QPushButton(QStringLiteral("Sign in…"), window_);
     signInButton_->setObjectName(QStringLiteral("SignInButton"));
     signInButton_->setAutoDefault(false);
     signInButton_->setToolTip(QStringLiteral("sign in at the provider in your browser"));
-    signedInLabel_ = new QLabel(NotSignedIn, this);
+    signedInLabel_ = new QLabel(NotSignedIn, window_);
     signedInLabel_->setObjectName(QStringLiteral("SignedIn"));
-    auto* signInRow = new QHBoxLayout;
-    signInRow->addWidget(signInButton_);
-    signInRow->addWidget(signedInLabel_, 1);
-    grid->addWidget(label("Login:"), 0, 0);
-    grid->addWidget(method_, 0, 1);
-    grid->addLayout(signInRow, 0, 2, 1, 2);
 
     clientId_ = edit("ClientId", QStringLiteral("the client id of the application you registered at the provider"));
     clientSecret_ = edit("ClientSecret", QStringLiteral("its client secret, if the provider gave one (Google does)"));
@@ -86,30 +100,24 @@ void LoginControls::build()
     scope_ = edit("Scope", QStringLiteral("the scope that allows sending mail"));
     tokenCommand_ = edit("TokenCommand", QStringLiteral("run with /bin/sh -c; the first line it prints is the token"));
     const struct {
-        QList<QWidget*>* row;
-        int line;
+        QList<QWidget*>* group;
         const char* first;
         QLineEdit* firstField;
         const char* second;
         QLineEdit* secondField;
     } rows[] = {
-        {&oauthRow_, 1, "Client id:", clientId_, "Client secret:", clientSecret_},
-        {&microsoftRow_, 2, "Tenant:", tenant_, nullptr, nullptr},
-        {&customRows_, 3, "Authorization address:", authUrl_, "Token address:", tokenUrl_},
-        {&customRows_, 4, "Scope:", scope_, nullptr, nullptr},
-        {&commandRow_, 5, "Token command:", tokenCommand_, nullptr, nullptr},
+        {&oauthRow_, "Client id:", clientId_, "Client secret:", clientSecret_},
+        {&microsoftRow_, "Tenant:", tenant_, nullptr, nullptr},
+        {&customRows_, "Authorization address:", authUrl_, "Token address:", tokenUrl_},
+        {&customRows_, "Scope:", scope_, nullptr, nullptr},
+        {&commandRow_, "Token command:", tokenCommand_, nullptr, nullptr},
     };
     for (const auto& r : rows) {
-        QLabel* first = label(r.first);
-        grid->addWidget(first, r.line, 0);
-        grid->addWidget(r.firstField, r.line, 1, 1, r.second ? 1 : 3);
-        *r.row << first << r.firstField;
-        if (r.second) {
-            QLabel* second = label(r.second);
-            grid->addWidget(second, r.line, 2);
-            grid->addWidget(r.secondField, r.line, 3);
-            *r.row << second << r.secondField;
-        }
+        QList<QWidget*> row {label(r.first), r.firstField};
+        if (r.second)
+            row << label(r.second) << r.secondField;
+        *r.group += row;
+        rows_ << row;
     }
 
     connect(method_, &QComboBox::currentIndexChanged, this, [this] {
@@ -225,7 +233,7 @@ void LoginControls::signIn()
         ? QStringLiteral("Enter your user name (usually your mail address): it is the account you sign in as")
         : checkOAuthApplication(application);
     if (!problem.isEmpty()) {
-        platform_.showError(this, problem);
+        platform_.showError(window_, problem);
         return;
     }
     signIn_ = std::make_unique<OAuthSignIn>(application, s.userName);
@@ -238,9 +246,9 @@ void LoginControls::signIn()
         signIn_.reset();
         signInButton_->setEnabled(true);
         showSignedIn();
-        platform_.showError(this, problem);
+        platform_.showError(window_, problem);
     } else if (!signIn_->browserProblem().isEmpty()) {
-        platform_.showInformation(this,
+        platform_.showInformation(window_,
             QStringLiteral("No browser could be opened (%1). To sign in, open this address in a browser on this "
                            "machine:\r%2")
                 .arg(signIn_->browserProblem(), signIn_->authorizationUrl()));
@@ -259,7 +267,7 @@ void LoginControls::signedIn(const TokenReply& reply, const OAuthApplication& ap
     signInButton_->setEnabled(!running_);
     if (!reply.ok()) {
         showSignedIn();
-        platform_.showError(this, reply.error);
+        platform_.showError(window_, reply.error);
         return;
     }
     sessionKey_ = refreshTokenKey(application.provider, user);

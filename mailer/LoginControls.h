@@ -11,26 +11,33 @@
 #include "mailer/OAuthTokenClient.h"
 #include "platform/Platform.h"
 
-#include <QWidget>
+#include <QObject>
 
 #include <memory>
 
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QWidget;
 
 namespace og {
 
 class AccessTokenSource;
 class OAuthSignIn;
 
-class LoginControls : public QWidget {
+class LoginControls : public QObject {
     Q_OBJECT
 public:
-    // userName: the window's user name field, the account signed in.
-    LoginControls(Platform& platform, QLineEdit* userName, QWidget* parent);
+    // Its controls belong to `window`; userName: the window's user name
+    // field, the account signed in.
+    LoginControls(Platform& platform, QLineEdit* userName, QWidget* window);
     ~LoginControls() override;
+
+    // Lays the controls out in the window's grid (four columns) from `row`
+    // on; the row after them.
+    int placeInto(QGridLayout* grid, int row);
 
     void load(const MailerSettings& settings);
     // The chosen login and its fields into the settings.
@@ -67,6 +74,7 @@ private:
     MailerSettings current() const;
 
     Platform& platform_;
+    QWidget* window_;
     QLineEdit* userName_;
     QComboBox* method_ = nullptr;
     QPushButton* signInButton_ = nullptr;
@@ -78,7 +86,10 @@ private:
     QLineEdit* tokenUrl_ = nullptr;
     QLineEdit* scope_ = nullptr;
     QLineEdit* tokenCommand_ = nullptr;
+    QLabel* methodLabel_ = nullptr;
     QList<QWidget*> oauthRow_, microsoftRow_, customRows_, commandRow_;
+    // Each row of fields: its widgets (label, field, label, field).
+    QList<QList<QWidget*>> rows_;
 
     std::unique_ptr<OAuthSignIn> signIn_; // the last sign-in, under way or finished
     // This session's sign-in: its keyring key and tokens.
