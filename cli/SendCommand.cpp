@@ -1,10 +1,14 @@
 #include "cli/SendCommand.h"
 
 #include "cli/Arguments.h"
+#include "cli/SignIn.h"
 
 #include "common/ProgramFolder.h"
+#include "mailer/AccessTokenSource.h"
 #include "mailer/MailerSettings.h"
+#include "mailer/OAuthProvider.h"
 #include "mailer/SendRun.h"
+#include "platform/QtKeyring.h"
 
 #include <QDir>
 #include <QFile>
@@ -74,12 +78,15 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
     parser.value(QStringLiteral("--dry-run"), &out->dryRunDir, &haveDryRun);
     parser.flag(QStringLiteral("--resume"), &out->resume);
     parser.flag(QStringLiteral("--start-over"), &out->startOver);
+    out->login.add(parser, true);
     parser.operands(&operands, 1, QStringLiteral("more than one address file given"));
     if (!parser.parse(args, error))
         return false;
     out->help = parser.helpAsked();
     if (out->help)
         return true;
+    if (!out->login.check(error))
+        return false;
     if (haveSecurity) {
         MailerSettings::Security value;
         if (!parseSecurity(security, &value)) {
@@ -144,7 +151,8 @@ QString sendUsage()
                           "           [--no-copy] [--no-log] [--dir DIR] [--security auto|starttls|tls|none]\n"
                           "           [--user NAME] [--password-file FILE] [--ca-file FILE]\n"
                           "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n"
-                          "           [--resume | --start-over] [--dry-run DIR] [--rate N] [--connections N]\n");
+                          "           [--resume | --start-over] [--dry-run DIR] [--rate N] [--connections N]\n") +
+        LoginOptions::usage(true);
 }
 
 } // namespace
@@ -181,8 +189,9 @@ QString sendHelpText()
                        "  --tls-fingerprint SHA256 trust the certificate with this SHA-256.\n"
                        "  --no-verify         check no certificate (every run says so).\n"
                        "  --helo NAME         the client name after EHLO (default: this machine's).\n"
-                       "  --timeout SECONDS   how long to wait for each reply (default 300).\n"
-                       "  The settings file gives every one of these that is not given here.\n"
+                       "  --timeout SECONDS   how long to wait for each reply (default 300).\n") +
+        LoginOptions::help(true) +
+        QStringLiteral("  The settings file gives every one of these that is not given here.\n"
                        "  --resume            go on with an earlier run of this message to this\n"
                        "                      address file that did not finish: customers already\n"
                        "                      sent (or not known) are not sent again. Without a\n"
@@ -234,24 +243,14 @@ bool readPassword(const QString& file, QString* password, QString* why)
     return true;
 }
 
-ExitStatus run(const QStringList& arguments)
+// The run's input: the settings file in the program folder with the
+// command line's values laid over it.
+MailerInput inputFrom(const SendArguments& args, const QString& folder)
 {
-    SendArguments args;
-    QString error;
-    if (!parseSendArguments(arguments, &args, &error))
-        return usageError(sendCommand, error, sendUsage());
-    if (args.help) {
-        printOut(sendHelpText());
-        return ExitStatus::Ok;
-    }
-
-    QString folder = !args.dir.isEmpty() ? QDir(args.dir).absolutePath() : programFolder();
-    if (!folder.endsWith(u'/'))
-        folder += u'/';
-    const QString settingsPath = settingsPathIn(folder);
     MailerInput input;
     MailerSettings& s = input.settings;
-    s.load(settingsPath);
+    input.settingsPath = settingsPathIn(folder);
+    s.load(input.settingsPath);
     s.addressFile = absolute(args.addressFile);
     if (args.haveFrom)
         s.sender = args.from;
@@ -281,30 +280,103 @@ ExitStatus run(const QStringList& arguments)
         s.ratePerMinute = *args.rate;
     if (args.connections)
         s.connections = *args.connections;
+    args.login.apply(s);
     s.copyToSelf = s.copyToSelf && !args.noCopy;
     s.wantLog = s.wantLog && !args.noLog;
     input.subject = args.subject;
     for (const QString& path : std::as_const(args.attachments))
         input.attachments << absolute(path);
-    input.settingsPath = settingsPath;
     input.programFolder = folder;
     // The command line never changes the vendor's saved sender details.
     input.settingsChanged = false;
+    return input;
+}
 
+// How the run begins after an earlier run of this message to this address
+// file: the command line answers beforehand (--resume, --start-over) or
+// not at all, and the question then ends the command. An exit status when
+// nothing is to be sent.
+std::optional<ExitStatus> startRun(SendRun& run, const MailerInput& input, const SendArguments& args)
+{
+    std::optional<ResumeAnswer> standing;
+    if (args.resume)
+        standing = ResumeAnswer::Resume;
+    else if (args.startOver)
+        standing = ResumeAnswer::StartOver;
+    ResumeState earlier;
+    const RunStart start = run.decideStart(
+        input, standing, [](const ResumeState&) { return ResumeAnswer::Cancel; }, &earlier);
+    if (start == RunStart::NoJournal)
+        return fail(QStringLiteral("Nothing to resume: no journal of this message to this address file could be "
+                                   "read (%1): %2. A run keeps its journal in the folder it was started from: "
+                                   "resume from there, or give --start-over to send to every customer again.")
+                        .arg(QDir::toNativeSeparators(earlier.journal), earlier.journalProblem));
+    if (start == RunStart::NothingLeft) {
+        printOut(QStringLiteral("Nothing left to send: the run of this message to this address file "
+                                "went to its end (%1)\n")
+                     .arg(QDir::toNativeSeparators(earlier.journal)));
+        return ExitStatus::Ok;
+    }
+    if (start == RunStart::Cancelled)
+        return fail(earlier.question() +
+            QStringLiteral("\nAn earlier run of this message to this address file did not finish (%1). "
+                           "Give --resume to send to the remaining customers only, or --start-over to "
+                           "send to all again.")
+                .arg(QDir::toNativeSeparators(earlier.journal)));
+    if (start == RunStart::Resumed) {
+        printOut(QStringLiteral("Resuming: %1 already sent, sending to the remaining %2\n")
+                     .arg(earlier.alreadySent)
+                     .arg(earlier.remaining));
+        if (!earlier.unknown.isEmpty())
+            printOut(QStringLiteral("Not known whether sent, not sent again: ") +
+                earlier.unknown.join(QStringLiteral(", ")) + u'\n');
+    }
+    return std::nullopt;
+}
+
+// The secrets of the login, from the environment or files: the password,
+// or an OAuth2 application's client secret. False with the message.
+bool readSecrets(const SendArguments& args, MailerInput& input, QString* clientSecret, QString* why)
+{
+    const MailerSettings& s = input.settings;
+    const bool password = s.login == LoginMethod::Password;
+    if (!args.passwordFile.isEmpty() && (s.userName.isEmpty() || !password)) {
+        *why = password ? QStringLiteral("--password-file needs a user name (--user, or login in the settings file)")
+                        : QStringLiteral("--password-file is for a login with a password (--auth password)");
+        return false;
+    }
+    if (!s.userName.isEmpty() && password)
+        return readPassword(args.passwordFile, &input.password, why);
+    return s.login != LoginMethod::OAuth2 || readClientSecret(args.login.clientSecretFile(), clientSecret, why);
+}
+
+ExitStatus run(const QStringList& arguments)
+{
+    SendArguments args;
+    QString error;
+    if (!parseSendArguments(arguments, &args, &error))
+        return usageError(sendCommand, error, sendUsage());
+    if (args.help) {
+        printOut(sendHelpText());
+        return ExitStatus::Ok;
+    }
+
+    QString folder = !args.dir.isEmpty() ? QDir(args.dir).absolutePath() : programFolder();
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+    MailerInput input = inputFrom(args, folder);
+    const MailerSettings& s = input.settings;
     SendRun run;
     run.setStatusHandler([](const QString& text) {
         if (!text.isEmpty())
             printOut(text + u'\n');
     });
+    QString clientSecret;
+    if (!readSecrets(args, input, &clientSecret, &error))
+        return fail(error);
 
-    if (!args.passwordFile.isEmpty() && s.userName.isEmpty())
-        return fail(QStringLiteral("--password-file needs a user name (--user, or login in the settings file)"));
-    if (!s.userName.isEmpty()) {
-        QString why;
-        if (!readPassword(args.passwordFile, &input.password, &why))
-            return fail(why);
-    }
-
+    QtKeyring keyring;
+    std::optional<SendSignIn> signIn;
     try {
         input.body = MessageBody(readTextFileLines(args.bodyFile));
         const QString problem = checkMailerInput(input);
@@ -318,44 +390,25 @@ ExitStatus run(const QStringList& arguments)
             const SendOutcome outcome = run.send(input);
             return outcome.allSent() ? ExitStatus::Ok : ExitStatus::Partly;
         }
-        // The command line answers beforehand or not at all: without
-        // --resume or --start-over the question ends the command.
-        std::optional<ResumeAnswer> standing;
-        if (args.resume)
-            standing = ResumeAnswer::Resume;
-        else if (args.startOver)
-            standing = ResumeAnswer::StartOver;
-        ResumeState earlier;
-        const RunStart start = run.decideStart(
-            input, standing, [](const ResumeState&) { return ResumeAnswer::Cancel; }, &earlier);
-        if (start == RunStart::NoJournal)
-            return fail(QStringLiteral("Nothing to resume: no journal of this message to this address file could be "
-                                       "read (%1): %2. A run keeps its journal in the folder it was started from: "
-                                       "resume from there, or give --start-over to send to every customer again.")
-                            .arg(QDir::toNativeSeparators(earlier.journal), earlier.journalProblem));
-        if (start == RunStart::NothingLeft) {
-            printOut(QStringLiteral("Nothing left to send: the run of this message to this address file "
-                                    "went to its end (%1)\n")
-                         .arg(QDir::toNativeSeparators(earlier.journal)));
-            return ExitStatus::Ok;
-        }
-        if (start == RunStart::Cancelled)
-            return fail(earlier.question() +
-                QStringLiteral("\nAn earlier run of this message to this address file did not finish (%1). "
-                               "Give --resume to send to the remaining customers only, or --start-over to "
-                               "send to all again.")
-                    .arg(QDir::toNativeSeparators(earlier.journal)));
-        if (start == RunStart::Resumed) {
-            printOut(QStringLiteral("Resuming: %1 already sent, sending to the remaining %2\n")
-                         .arg(earlier.alreadySent)
-                         .arg(earlier.remaining));
-            if (!earlier.unknown.isEmpty())
-                printOut(QStringLiteral("Not known whether sent, not sent again: ") +
-                    earlier.unknown.join(QStringLiteral(", ")) + u'\n');
+        if (const std::optional<ExitStatus> notSending = startRun(run, input, args))
+            return *notSending;
+        if (s.login == LoginMethod::OAuth2 && !s.userName.isEmpty()) {
+            signIn.emplace(keyring, oauthApplication(s, clientSecret), s.userName);
+            input.tokens = signIn->tokens(args.login.noBrowser());
         }
         const SendOutcome outcome = run.send(input);
+        if (signIn)
+            signIn->finish(false);
         return outcome.allSent() ? ExitStatus::Ok : ExitStatus::Partly;
+    } catch (const SignInAgain& refused) {
+        if (signIn)
+            signIn->finish(true);
+        return fail(refused.message() +
+            QStringLiteral(".\nRun ordergate-cli login with the same options (or send again, which then signs in "
+                           "first), and give --resume to send to the customers not yet done."));
     } catch (const std::exception& failure) {
+        if (signIn)
+            signIn->finish(false);
         return fail(QString::fromUtf8(failure.what()));
     }
 }

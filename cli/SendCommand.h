@@ -1,6 +1,7 @@
 #pragma once
 #include "cli/Command.h"
 
+#include "cli/LoginOptions.h"
 #include "mailer/MailerSettings.h"
 
 #include <optional>
@@ -12,10 +13,14 @@ namespace og::cli {
 //     [--no-copy] [--no-log] [--dir DIR] [--security auto|starttls|tls|none]
 //     [--user NAME] [--password-file FILE] [--ca-file FILE] [--tls-fingerprint SHA256]
 //     [--no-verify] [--helo NAME] [--timeout SECONDS] [--resume | --start-over]
-//     [--dry-run DIR] [--rate N] [--connections N]
+//     [--dry-run DIR] [--rate N] [--connections N] [--auth password|oauth2|command]
+//     [--token-command CMD] [--oauth-provider microsoft|google|custom] [--client-id ID]
+//     [--client-secret-file FILE] [--auth-url URL --token-url URL --scope TEXT] [--no-browser]
 //
 // The password comes from ORDERGATE_SMTP_PASSWORD or --password-file, never
-// from a value on the command line, where every user of the machine sees it.
+// from a value on the command line, where every user of the machine sees it;
+// so does a client secret (--client-secret-file). An OAuth2 login uses the
+// sign-in the desktop keyring keeps (ordergate-cli login) or signs in first.
 //
 // Sends the notification to every customer of the address file exactly as the
 // mailer window does.
@@ -41,6 +46,7 @@ struct SendArguments {
     bool resume = false, startOver = false;
     QString dryRunDir;                    // --dry-run DIR: write .eml files there, send nothing
     std::optional<int> rate, connections; // --rate N, --connections N
+    LoginOptions login;                   // --auth, the token command, the OAuth2 application
     bool help = false;
 };
 

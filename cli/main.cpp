@@ -1,6 +1,7 @@
 // ordergate-cli: the jobs of Ordergate without windows.
 
 #include "cli/Command.h"
+#include "cli/LoginCommand.h"
 #include "cli/MakeCommand.h"
 #include "cli/SendCommand.h"
 #include "platform/VersionInfo.h"
@@ -17,6 +18,7 @@ using og::cli::Command;
 const Command* const kCommands[] = {
     &og::cli::makeCommand,
     &og::cli::sendCommand,
+    &og::cli::loginCommand,
 };
 
 QString overview()

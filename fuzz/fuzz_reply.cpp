@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzWinsock.h"
@@ -17,8 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static og::fuzz::FuzzWinsock binding;
     if (size == 0)
         return 0;
-    // The first byte picks the login; the rest is what the server says.
+    // The first byte picks the login (the older LOGIN, or a token at
+    // connect, whose refusal challenge carries JSON); the rest is what the
+    // server says.
     const bool login = data[0] & 1;
+    const bool token = data[0] & 2;
     binding.Reset(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
 
     og::TWireMessage msg;
@@ -35,6 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         smtp.AuthenticationType = og::TWireSMTP::TAuthenticationType::atLogin;
         smtp.UserID = "user";
         smtp.Password = "secret";
+    } else if (token) {
+        smtp.AuthenticationType = og::TWireSMTP::TAuthenticationType::atAny;
+        smtp.Security = og::TWireSMTP::TSecurity::None;
+        smtp.AllowPlainPassword = true;
+        smtp.UserID = "user";
+        smtp.Credential =
+            std::make_shared<og::TFetchedCredential>([] { return std::string("token"); }, og::TSecretKind::Token);
     }
     try {
         smtp.Send(msg);

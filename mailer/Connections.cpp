@@ -1,8 +1,10 @@
 #include "mailer/Connections.h"
 
 #include "common/Trim.h"
+#include "mailer/AccessTokenSource.h"
 #include "mailer/MailerSettings.h"
-#include "mailer/SendRun.h"
+#include "mailer/OAuthProvider.h"
+#include "mailer/TokenCommand.h"
 #include "net/SMTPWire.h"
 #include "net/SmtpLogin.h"
 
@@ -15,9 +17,70 @@ std::string utf8(const QString& text)
     return text.toStdString();
 }
 
+// A run's access token: asked of the token source on every login (it
+// renews a token shortly before it runs out) and handed back to it when a
+// server refused it.
+class TokenCredential : public TSmtpCredential {
+public:
+    TokenCredential(std::shared_ptr<AccessTokenSource> source, QString missing)
+        : source_(std::move(source)),
+          missing_(std::move(missing))
+    {
+    }
+    TSecretKind Kind() const override { return TSecretKind::Token; }
+    std::string Secret() override { return utf8(source().accessToken()); }
+    bool Renew(const std::string& refused) override
+    {
+        source().refusedToken(QString::fromStdString(refused));
+        return true;
+    }
+
+private:
+    AccessTokenSource& source()
+    {
+        if (!source_)
+            throw SignInAgain(missing_);
+        return *source_;
+    }
+    std::shared_ptr<AccessTokenSource> source_;
+    QString missing_;
+};
+
+std::shared_ptr<TSmtpCredential> credentialFor(
+    const MailerSettings& settings, const QString& password, std::shared_ptr<AccessTokenSource> tokens)
+{
+    switch (settings.login) {
+    case LoginMethod::Password:
+        break;
+    case LoginMethod::TokenCommand:
+        if (!tokens)
+            tokens = std::make_shared<TokenCommand>(settings.tokenCommand);
+        return std::make_shared<TokenCredential>(tokens, QString());
+    case LoginMethod::OAuth2:
+        return std::make_shared<TokenCredential>(tokens,
+            QStringLiteral("Not signed in to %1 as %2: sign in first")
+                .arg(oauthApplication(settings).provider.title, settings.userName));
+    }
+    return std::make_shared<TFetchedCredential>([secret = utf8(password)] { return secret; });
+}
+
 } // namespace
 
-ConnectionSettings connectionSettings(const MailerSettings& settings, const QString& password)
+QString withOAuthHint(const QString& refusal, const TSmtpCapabilities& offered)
+{
+    static const char* const kSigns[] = {"5.7.139", "535 5.7.3", "basic authentication is disabled", "5.7.30"};
+    bool wanted = OffersLoginFor(offered, TSecretKind::Token);
+    for (const char* sign : kSigns)
+        wanted = wanted || refusal.contains(QLatin1String(sign), Qt::CaseInsensitive);
+    if (!wanted)
+        return refusal;
+    return refusal + (refusal.endsWith(u'.') ? QStringLiteral(" ") : QStringLiteral(". ")) +
+        QStringLiteral("This provider wants an OAuth2 sign-in instead of a password: choose Microsoft, Google or "
+                       "Custom OAuth2 as the login in the mailer window, or give --auth oauth2 on the command line");
+}
+
+ConnectionSettings connectionSettings(
+    const MailerSettings& settings, const QString& password, std::shared_ptr<AccessTokenSource> tokens)
 {
     const ServerAddress server = parseServerAddress(settings.server, settings.security);
     if (!server.problem.isEmpty())
@@ -32,7 +95,7 @@ ConnectionSettings connectionSettings(const MailerSettings& settings, const QStr
     c.timeoutSeconds = settings.timeoutSeconds;
     if (!settings.userName.isEmpty()) {
         c.userName = utf8(settings.userName);
-        c.credential = std::make_shared<TFetchedCredential>([secret = utf8(password)] { return secret; });
+        c.credential = credentialFor(settings, password, std::move(tokens));
     }
     return c;
 }

@@ -14,6 +14,8 @@
 
 namespace og {
 
+class AccessTokenSource;
+class TSmtpCapabilities;
 class TSmtpCredential;
 class TWireSMTP;
 struct MailerSettings;
@@ -31,9 +33,20 @@ struct ConnectionSettings {
     int timeoutSeconds = 300;
 };
 
-// From the mailer's settings, with the password entered for this run.
-// Throws SendFailure when the server's port is no port.
-ConnectionSettings connectionSettings(const MailerSettings& settings, const QString& password);
+// From the mailer's settings, with the password entered for this run or,
+// for an OAuth2 login, the signed-in account's tokens (a token command's
+// are made here). The run's credential asks them for the token, and tells
+// them when a server refused it; without tokens an OAuth2 login fails at
+// the first connection with SignInAgain. Throws SendFailure when the
+// server's port is no port.
+ConnectionSettings connectionSettings(
+    const MailerSettings& settings, const QString& password, std::shared_ptr<AccessTokenSource> tokens = nullptr);
+
+// A refused password login's text, with where to choose an OAuth2 sign-in
+// added when the server wants one instead (Microsoft's 535 5.7.139 and
+// 5.7.3, "basic authentication is disabled", 550 5.7.30, or a server that
+// offers a token login).
+QString withOAuthHint(const QString& refusal, const TSmtpCapabilities& offered);
 
 // What every SMTP client of the program has whatever the run (the data
 // module's too): port 25, the receive buffer's step, no proxy.

@@ -1,6 +1,7 @@
 #include "mailer/EmailForm.h"
 
 #include "common/ProgramFolder.h"
+#include "mailer/LoginControls.h"
 #include "mailer/SpellDialog.h"
 #include "mailer/VSSpell.h"
 #include "platform/ScreenFit.h"
@@ -182,11 +183,14 @@ void TemailForm::buildControls()
     grid->addWidget(Security, row, 3);
 
     ++row;
-    grid->addWidget(new QLabel(QStringLiteral("User name:"), this), row, 0);
     UserName = makeEdit(this, "UserName");
     UserName->setToolTip(QStringLiteral("empty: the server needs no login"));
+    Login = new LoginControls(platform_, UserName, this);
+    row = Login->placeInto(grid, row);
+    grid->addWidget(new QLabel(QStringLiteral("User name:"), this), row, 0);
     grid->addWidget(UserName, row, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Password:"), this), row, 2);
+    PasswordLabel = new QLabel(QStringLiteral("Password:"), this);
+    grid->addWidget(PasswordLabel, row, 2);
     Password = makeEdit(this, "Password");
     Password->setEchoMode(QLineEdit::Password);
     grid->addWidget(Password, row, 3);
@@ -347,6 +351,13 @@ void TemailForm::buildControls()
     connect(UserName, &QLineEdit::editingFinished, this, &TemailForm::LoginKeyChange);
     connect(MyServer, &QLineEdit::editingFinished, this, &TemailForm::LoginKeyChange);
     connect(Password, &QLineEdit::textEdited, this, [this] { passwordTyped_ = true; });
+    connect(Login, &LoginControls::changed, this, [this] { settingsChanged_ = true; });
+    connect(Login, &LoginControls::status, this, &TemailForm::showStatus);
+    connect(Login, &LoginControls::methodChanged, this, [this](bool password) {
+        for (QWidget* control : {static_cast<QWidget*>(PasswordLabel), static_cast<QWidget*>(Password),
+                 static_cast<QWidget*>(RememberPassword)})
+            control->setVisible(password);
+    });
     connect(SigCheck, &QCheckBox::toggled, this, &TemailForm::SigCheckClick);
     connect(Button1, &QPushButton::clicked, this, &TemailForm::Button1Click);
     connect(BitBtn1, &QPushButton::clicked, this, &TemailForm::BitBtn1Click);

@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -22,6 +23,7 @@ class QThread;
 
 namespace og {
 
+class LoginControls;
 class SpellDialog;
 class SpellDialogue;
 class TTlsContext;
@@ -118,6 +120,8 @@ private:
     MailerSettings settingsFromControls() const;
     void loadPassword(const MailerSettings& settings);
     bool passwordForRun(MailerInput& input);
+    // The password, or the tokens of the chosen sign-in, for the run.
+    bool loginForRun(MailerInput& input);
     MailerInput collectInput() const;
     // Runs the checks of Send Now; a failure is shown and the focus goes to
     // the field it names. True when all pass.
@@ -140,6 +144,8 @@ private:
     QLineEdit* MyServer = nullptr;
     QComboBox* Security = nullptr;
     QLineEdit* UserName = nullptr;
+    LoginControls* Login = nullptr;
+    QLabel* PasswordLabel = nullptr;
     QLineEdit* Password = nullptr;
     QCheckBox* RememberPassword = nullptr;
     QComboBox* AttBox = nullptr;
@@ -193,6 +199,7 @@ private:
     QThread* worker_ = nullptr;
     QString failure_;
     bool failed_ = false;
+    bool signInRefused_ = false; // the provider refused the sign-in during the run
     bool closeAfterRun_ = false;
     SendOutcome outcome_;
 };

@@ -2,6 +2,8 @@
 #include "mailer/EmailForm.h"
 
 #include "common/ProfileFile.h"
+#include "mailer/AccessTokenSource.h"
+#include "mailer/LoginControls.h"
 #include "mailer/MailerSettings.h"
 #include "mailer/VSSpell.h"
 #include "platform/ScreenFit.h"
@@ -86,6 +88,7 @@ void TemailForm::FormActivate()
     if (const int index = Security->findData(int(settings.security)); index != Security->currentIndex())
         Security->setCurrentIndex(index);
     setTextIfChanged(UserName, settings.userName);
+    Login->load(settings);
     if (RateBox->value() != settings.ratePerMinute)
         RateBox->setValue(settings.ratePerMinute);
     if (ConnectionsBox->value() != settings.connections)
@@ -129,6 +132,20 @@ bool TemailForm::passwordForRun(MailerInput& input)
     if (!note.isEmpty())
         showStatus(note);
     return true;
+}
+
+bool TemailForm::loginForRun(MailerInput& input)
+{
+    const MailerSettings& s = input.settings;
+    if (s.userName.isEmpty() || s.login == LoginMethod::TokenCommand)
+        return true;
+    if (s.login == LoginMethod::Password)
+        return passwordForRun(input);
+    QString problem;
+    input.tokens = Login->tokensForRun(s, &problem);
+    if (!input.tokens)
+        platform_.showError(this, problem);
+    return input.tokens != nullptr;
 }
 
 bool TemailForm::stopBeforeClosing()
@@ -178,6 +195,7 @@ MailerSettings TemailForm::settingsFromControls() const
     s.wantLog = WantLog->isChecked();
     s.security = MailerSettings::Security(Security->currentData().toInt());
     s.userName = UserName->text().trimmed();
+    Login->apply(s);
     s.ratePerMinute = RateBox->value();
     s.connections = ConnectionsBox->value();
     return s;
@@ -207,7 +225,7 @@ bool TemailForm::checkInput(const MailerInput& input)
     platform_.showError(this, problem);
     const std::pair<MailerField, QWidget*> fields[] {{MailerField::AddressFile, MyFile},
         {MailerField::Sender, MyAddress}, {MailerField::Server, MyServer}, {MailerField::Subject, MySubject},
-        {MailerField::Body, Memo1}};
+        {MailerField::Body, Memo1}, {MailerField::Login, UserName}};
     for (const auto& [which, control] : fields) {
         // Not a focus the vendor moved: the address file's dialog stays shut.
         if (which == field)
@@ -224,7 +242,7 @@ void TemailForm::BitBtn1Click()
     MailerInput input = collectInput();
     if (!checkInput(input))
         return;
-    if (!passwordForRun(input))
+    if (!loginForRun(input))
         return;
 
     run_ = std::make_unique<SendRun>();
@@ -286,13 +304,16 @@ void TemailForm::BitBtn1Click()
     if (!signatureHeld)
         appendBodyLines(signature);
 
-    failed_ = false;
+    failed_ = signInRefused_ = false;
     failure_.clear();
     outcome_ = {};
     setRunning(true);
     worker_ = QThread::create([this, input] {
         try {
             outcome_ = run_->send(input);
+        } catch (const SignInAgain& refused) {
+            failed_ = signInRefused_ = true;
+            failure_ = refused.message();
         } catch (const std::exception& error) {
             failed_ = true;
             failure_ = QString::fromUtf8(error.what());
@@ -358,6 +379,7 @@ void TemailForm::setRunning(bool running)
     for (QWidget* control : controls)
         control->setEnabled(!running);
     RememberPassword->setEnabled(!running && password_.keyringAvailable());
+    Login->setRunning(running);
     if (running) {
         SigFile->setEnabled(false);
         SigLoad->setEnabled(false);
@@ -395,6 +417,8 @@ void TemailForm::runEnded()
     } else if (failed_) {
         // Not the last "Sending to": the run ended there.
         showStatus(FailedText + failure_);
+        if (signInRefused_)
+            Login->forgetSignIn(settingsFromControls());
         platform_.showException(this, failure_);
     } else if (!outcome_.stopped) {
         const QString summary = outcome_.summary().join(u'\r');

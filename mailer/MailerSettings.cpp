@@ -2,9 +2,11 @@
 
 #include "common/ProfileFile.h"
 #include "common/Trim.h"
+#include "mailer/OAuthProvider.h"
 
 #include <QFileInfo>
 
+#include <optional>
 #include <type_traits>
 #include <variant>
 
@@ -19,7 +21,8 @@ using Security = MailerSettings::Security;
 struct Key {
     const char* section;
     const char* name;
-    std::variant<QString MailerSettings::*, bool MailerSettings::*, int MailerSettings::*, Security MailerSettings::*>
+    std::variant<QString MailerSettings::*, bool MailerSettings::*, int MailerSettings::*, Security MailerSettings::*,
+        LoginMethod MailerSettings::*, OAuthProviderKind MailerSettings::*>
         member;
     bool reset;
 };
@@ -36,6 +39,14 @@ const Key kKeys[] = {
     {"user", "fingerprint", &MailerSettings::fingerprint, true},
     {"user", "nocheck", &MailerSettings::noVerify, true},
     {"user", "plainpassword", &MailerSettings::allowPlainPassword, true},
+    {"user", "auth", &MailerSettings::login, true},
+    {"user", "oauthprovider", &MailerSettings::oauthProvider, true},
+    {"user", "clientid", &MailerSettings::clientId, true},
+    {"user", "tenant", &MailerSettings::tenant, true},
+    {"user", "authurl", &MailerSettings::authUrl, true},
+    {"user", "tokenurl", &MailerSettings::tokenUrl, true},
+    {"user", "scope", &MailerSettings::scope, true},
+    {"user", "tokencommand", &MailerSettings::tokenCommand, true},
     {"options", "log", &MailerSettings::wantLog, false},
     {"options", "audit", &MailerSettings::copyToSelf, false},
     {"options", "sigfile", &MailerSettings::useSignature, false},
@@ -58,6 +69,41 @@ const struct {
     {Security::None, "None", "none"},
 };
 
+const struct {
+    LoginMethod method;
+    const char* word;
+} kLoginWords[] = {
+    {LoginMethod::Password, "password"},
+    {LoginMethod::OAuth2, "oauth2"},
+    {LoginMethod::TokenCommand, "command"},
+};
+
+// The words of the settings file for the values that are words.
+bool parseWord(const QString& text, Security* value)
+{
+    return parseSecurity(text, value);
+}
+bool parseWord(const QString& text, LoginMethod* value)
+{
+    return parseLoginMethod(text, value);
+}
+bool parseWord(const QString& text, OAuthProviderKind* value)
+{
+    return parseOAuthProvider(text, value);
+}
+QString wordFor(Security value)
+{
+    return securityName(value);
+}
+QString wordFor(LoginMethod value)
+{
+    return loginMethodWord(value);
+}
+QString wordFor(OAuthProviderKind value)
+{
+    return oauthProviderWord(value);
+}
+
 void read(const ProfileReader& file, const Key& key, MailerSettings& s)
 {
     const QString section = QLatin1String(key.section), name = QLatin1String(key.name);
@@ -78,8 +124,8 @@ void read(const ProfileReader& file, const Key& key, MailerSettings& s)
                     const int number = text.toInt(&ok);
                     if (ok && number > 0)
                         value = number;
-                } else if (!parseSecurity(text, &value)) {
-                    value = fallback; // an unknown word: the default asks the most of the server
+                } else if (!parseWord(text, &value)) {
+                    value = fallback; // an unknown word: the default (Automatic asks the most of the server)
                 }
             }
         },
@@ -100,7 +146,7 @@ void write(const QString& path, const Key& key, const MailerSettings& s)
             else if constexpr (std::is_same_v<T, int>)
                 ProfileFile::writeString(path, section, name, QString::number(value));
             else
-                ProfileFile::writeString(path, section, name, securityName(value));
+                ProfileFile::writeString(path, section, name, wordFor(value));
         },
         key.member);
 }
@@ -151,22 +197,52 @@ bool parseSecurity(const QString& text, MailerSettings::Security* security)
     return false;
 }
 
+QString loginMethodWord(LoginMethod method)
+{
+    for (const auto& entry : kLoginWords) {
+        if (entry.method == method)
+            return QLatin1String(entry.word);
+    }
+    return QLatin1String(kLoginWords[0].word);
+}
+
+bool parseLoginMethod(const QString& text, LoginMethod* method)
+{
+    for (const auto& entry : kLoginWords) {
+        if (text.trimmed().compare(QLatin1String(entry.word), Qt::CaseInsensitive) == 0) {
+            *method = entry.method;
+            return true;
+        }
+    }
+    return false;
+}
+
 ServerAddress parseServerAddress(const QString& server, MailerSettings::Security security)
 {
     ServerAddress address;
     address.host = trimmed(server);
     address.port = DefaultSmtpPort(security);
-    const qsizetype colon = address.host.lastIndexOf(u':');
-    if (colon > 0) {
-        const QString text = trimmed(QStringView(address.host).sliced(colon + 1));
+    // An IPv6 literal holds colons of its own: "[::1]:587", or "::1" without a port.
+    std::optional<QString> port;
+    const qsizetype close = address.host.startsWith(u'[') ? address.host.indexOf(u']') : -1;
+    if (close > 0) {
+        const QString rest = trimmed(address.host.sliced(close + 1));
+        if (rest.startsWith(u':'))
+            port = trimmed(rest.sliced(1));
+        if (port || rest.isEmpty())
+            address.host = address.host.sliced(1, close - 1);
+    } else if (const qsizetype colon = address.host.indexOf(u':'); colon > 0 && address.host.count(u':') == 1) {
+        port = trimmed(address.host.sliced(colon + 1));
+        address.host = trimmed(address.host.first(colon));
+    }
+    if (port) {
         bool ok = false;
-        const int port = text.toInt(&ok);
-        if (!ok || port < 1 || port > 65535) {
-            address.problem = QStringLiteral("The mail server's port \"%1\" is not a number from 1 to 65535").arg(text);
-        } else {
-            address.port = port;
-        }
-        address.host = trimmed(QStringView(address.host).first(colon));
+        const int number = port->toInt(&ok);
+        if (!ok || number < 1 || number > 65535)
+            address.problem =
+                QStringLiteral("The mail server's port \"%1\" is not a number from 1 to 65535").arg(*port);
+        else
+            address.port = number;
     }
     return address;
 }
@@ -220,11 +296,22 @@ QString checkMailerInput(const MailerInput& input, MailerField* field)
         return about(MailerField::AddressFile, QStringLiteral("Invalid file name specification"));
     if (s.sender.indexOf(u'@') < 1)
         return about(MailerField::Sender, QStringLiteral("You must enter your correct email address"));
-    if (trimmed(s.server).indexOf(u'.') < 1)
+    const ServerAddress server = parseServerAddress(s.server, s.security);
+    if (trimmed(s.server).indexOf(u'.') < 1 && !server.host.contains(u':'))
         return about(MailerField::Server,
             QStringLiteral("You must enter your mail server (e.g. %1)").arg(QLatin1String(ExampleMailServer)));
-    if (const ServerAddress server = parseServerAddress(s.server, s.security); !server.problem.isEmpty())
+    if (!server.problem.isEmpty())
         return about(MailerField::Server, server.problem);
+    if (s.login != LoginMethod::Password && trimmed(s.userName).isEmpty())
+        return about(MailerField::Login,
+            QStringLiteral("Enter your user name (usually your mail address): a login with a token needs it"));
+    if (s.login == LoginMethod::TokenCommand && trimmed(s.tokenCommand).isEmpty())
+        return about(
+            MailerField::Login, QStringLiteral("Enter the token command: the command that prints the access token"));
+    if (s.login == LoginMethod::OAuth2) {
+        if (QString problem = checkOAuthApplication(oauthApplication(s)); !problem.isEmpty())
+            return about(MailerField::Login, problem);
+    }
     if (input.subject.isEmpty())
         return about(MailerField::Subject, QStringLiteral("You must enter a subject for your message"));
     if (input.body.isEmpty())

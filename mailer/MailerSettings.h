@@ -9,7 +9,18 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 namespace og {
+
+class AccessTokenSource;
+
+// How a run with a user name logs in: with a password, with the tokens of
+// an OAuth2 sign-in in the browser at a provider, or with an access token
+// a command prints.
+enum class LoginMethod { Password, OAuth2, TokenCommand };
+// The providers of an OAuth2 sign-in (mailer/OAuthProvider.h).
+enum class OAuthProviderKind { Microsoft, Google, Custom };
 
 // The mailer's settings as saved in the settings file.
 struct MailerSettings {
@@ -34,6 +45,17 @@ struct MailerSettings {
     QString fingerprint;                     // [user] fingerprint: SHA-256 of the certificate
     bool noVerify = false;                   // [user] nocheck: check no certificate
     bool allowPlainPassword = false;         // [user] plainpassword: with None only
+
+    // The login with a token. The client secret, a token or a refresh token
+    // is never among these: the keyring, a file or the run's memory has it.
+    LoginMethod login = LoginMethod::Password;                      // [user] auth
+    OAuthProviderKind oauthProvider = OAuthProviderKind::Microsoft; // [user] oauthprovider
+    QString clientId;     // [user] clientid: the application registered at the provider
+    QString tenant;       // [user] tenant: Microsoft's; empty: common
+    QString authUrl;      // [user] authurl: a custom provider's authorization address
+    QString tokenUrl;     // [user] tokenurl: its token address
+    QString scope;        // [user] scope: its scope
+    QString tokenCommand; // [user] tokencommand: prints the access token
 
     // How fast a run sends: at most this many messages a minute (0: no
     // limit), over this many connections at once (1 to MaxConnections).
@@ -90,9 +112,16 @@ QString securityName(MailerSettings::Security security);
 // ignoring case; false for anything else.
 bool parseSecurity(const QString& text, MailerSettings::Security* security);
 
+// The login methods as the settings file and the command line name them:
+// "password", "oauth2", "command"; parsing ignores case.
+QString loginMethodWord(LoginMethod method);
+bool parseLoginMethod(const QString& text, LoginMethod* method);
+
 // Where the mail server is: "host" or "host:port", blanks around it ignored;
-// without a port the security setting's default (DefaultSmtpPort).
-// problem names a port that is no number from 1 to 65535.
+// an IPv6 address in brackets ("[::1]:587") or bare without a port ("::1"),
+// host then without the brackets; without a port the security setting's
+// default (DefaultSmtpPort). problem names a port that is no number from 1
+// to 65535.
 struct ServerAddress {
     QString host;
     int port = 25;
@@ -112,12 +141,16 @@ struct MailerInput {
     QString programFolder;        // ends with "/"; message.txt goes here
     bool settingsChanged = false; // save the settings after a completed run
     QString password;             // for settings.userName; never saved
+    // For an OAuth2 login: the signed-in account's tokens. A token command's
+    // source is made by the run itself.
+    std::shared_ptr<AccessTokenSource> tokens;
 };
 
 // The input a failed check is about, so a window can take the vendor there.
-enum class MailerField { None, AddressFile, Sender, Server, Subject, Body };
+enum class MailerField { None, AddressFile, Sender, Server, Subject, Body, Login };
 
-// The checks of "Send Now", in order (a port out of range with the server's); the first failure's message, or an
+// The checks of "Send Now", in order (a port out of range with the server's,
+// then the login by token's settings); the first failure's message, or an
 // empty text when all pass. *field, when given, names the input it is about.
 QString checkMailerInput(const MailerInput& input, MailerField* field = nullptr);
 

@@ -140,12 +140,48 @@ QString checkOAuthApplication(const OAuthApplication& application)
     return problem;
 }
 
+OAuthApplication oauthApplication(const MailerSettings& settings, const QString& clientSecret)
+{
+    OAuthApplication application;
+    switch (settings.oauthProvider) {
+    case OAuthProviderKind::Microsoft:
+        application.provider = microsoftProvider(
+            settings.tenant.trimmed().isEmpty() ? QStringLiteral("common") : settings.tenant.trimmed());
+        break;
+    case OAuthProviderKind::Google:
+        application.provider = googleProvider();
+        break;
+    case OAuthProviderKind::Custom:
+        application.provider = customProvider(settings.authUrl, settings.tokenUrl, settings.scope);
+        break;
+    }
+    application.clientId = settings.clientId.trimmed();
+    application.clientSecret = clientSecret;
+    return application;
+}
+
+namespace {
+
+// "microsoft:", or for a custom provider "custom:" and its token server's
+// host, as a password's key carries the mail server's.
+QString providerKeyPart(const OAuthProvider& provider)
+{
+    QString part = oauthProviderWord(provider.kind) + u':';
+    if (provider.kind == OAuthProviderKind::Custom)
+        part += QUrl(provider.tokenUrl).host() + u':';
+    return part;
+}
+
+} // namespace
+
 QString refreshTokenKey(const OAuthProvider& provider, const QString& userName)
 {
-    QString key = QStringLiteral("oauth2:") + oauthProviderWord(provider.kind) + u':';
-    if (provider.kind == OAuthProviderKind::Custom)
-        key += QUrl(provider.tokenUrl).host() + u':';
-    return key + userName;
+    return QStringLiteral("oauth2:") + providerKeyPart(provider) + userName;
+}
+
+QString clientSecretKey(const OAuthProvider& provider, const QString& clientId)
+{
+    return QStringLiteral("oauth2-client:") + providerKeyPart(provider) + clientId;
 }
 
 } // namespace og

@@ -13,8 +13,6 @@
 
 namespace og {
 
-enum class OAuthProviderKind { Microsoft, Google, Custom };
-
 // "microsoft", "google", "custom": the word of the settings file, the command
 // line and the keyring's key.
 QString oauthProviderWord(OAuthProviderKind kind);
@@ -65,10 +63,16 @@ QString checkMicrosoftTenant(const QString& tenant);
 // Microsoft's tenant, both addresses, the scope and the client id; the
 // first problem or empty.
 QString checkOAuthApplication(const OAuthApplication& application);
+// The provider and application the settings name (Microsoft's tenant
+// "common" when none is set).
+OAuthApplication oauthApplication(const MailerSettings& settings, const QString& clientSecret = {});
 
 // Where the refresh token of a user at a provider is kept in the keyring:
 // "oauth2:microsoft:sales@example.com"; a custom provider's key carries its
 // token server's host, as a password's carries the mail server's.
 QString refreshTokenKey(const OAuthProvider& provider, const QString& userName);
+// Where a client secret is kept in the keyring, by provider and client id:
+// "oauth2-client:google:1234.apps.googleusercontent.com".
+QString clientSecretKey(const OAuthProvider& provider, const QString& clientId);
 
 } // namespace og

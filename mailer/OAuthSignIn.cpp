@@ -159,6 +159,7 @@ void OAuthSignIn::answer(const QByteArray& target, QTcpSocket* socket)
                             .arg(client_.application().provider.title, value("error").left(100),
                                 description.isEmpty() ? QString() : QStringLiteral(": ") + description);
     }
+    page_ = socket;
     if (!refused.ok()) {
         respond(socket, 400, QStringLiteral("Not signed in"), refused.error + u'.');
         finish(refused);
@@ -167,18 +168,18 @@ void OAuthSignIn::answer(const QByteArray& target, QTcpSocket* socket)
     exchanging_ = true;
     deadline_.stop(); // the exchange has a time-out of its own
     server_.close();  // the answer is in; nothing else is listened for
-    QPointer<QTcpSocket> page(socket);
-    client_.exchangeCode(manager_, value("code"), pkce_.verifier, redirectUri_, [this, page](const TokenReply& reply) {
-        if (page) {
-            if (reply.ok())
-                respond(page, 200, QStringLiteral("Signed in"),
-                    QStringLiteral("%1 has the sign-in. You can close this window.")
-                        .arg(QLatin1String(OG_VERSION_PRODUCT_NAME)));
-            else
-                respond(page, 400, QStringLiteral("Not signed in"), reply.error + u'.');
-        }
-        finish(reply);
-    });
+    client_.exchangeCode(
+        manager_, value("code"), pkce_.verifier, redirectUri_, [this, page = page_](const TokenReply& reply) {
+            if (page) {
+                if (reply.ok())
+                    respond(page, 200, QStringLiteral("Signed in"),
+                        QStringLiteral("%1 has the sign-in. You can close this window.")
+                            .arg(QLatin1String(OG_VERSION_PRODUCT_NAME)));
+                else
+                    respond(page, 400, QStringLiteral("Not signed in"), reply.error + u'.');
+            }
+            finish(reply);
+        });
 }
 
 void OAuthSignIn::respond(QTcpSocket* socket, int status, const QString& title, const QString& text)
@@ -225,6 +226,14 @@ TokenReply OAuthSignIn::wait()
     if (!finished_) {
         QEventLoop loop;
         connect(this, &OAuthSignIn::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    // A caller that ends now (the command line) must not cut the browser's
+    // page short: it goes out before the connection closes.
+    if (page_ && page_->state() != QAbstractSocket::UnconnectedState) {
+        QEventLoop loop;
+        connect(page_, &QAbstractSocket::disconnected, &loop, &QEventLoop::quit);
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
         loop.exec();
     }
     return result_;

@@ -93,6 +93,7 @@ private:
     QNetworkAccessManager manager_;
     QTimer deadline_;
     QHash<QTcpSocket*, QByteArray> requests_;
+    QPointer<QTcpSocket> page_; // the browser's answer page, until it has gone out
     bool exchanging_ = false;
     bool finished_ = false;
     TokenReply result_;

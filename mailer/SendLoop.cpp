@@ -62,7 +62,7 @@ void SendLoop::run(int connections)
     if (fatal_) {
         log_.writeEnded(endedAt_, outcome_.sent, outcome_.total, lostTwice_);
         log_.close();
-        throw SendFailure(*fatal_);
+        SendRun::endRun(*fatal_);
     }
     // Every customer taken has been accounted for; the first one left is
     // where Stop came, unless one under way went unserved.
@@ -163,7 +163,7 @@ void SendLoop::account(qsizetype i, const SendRun::Attempt& a)
     }
     lostInARow_ = a.lost ? lostInARow_ + 1 : 0;
     if (!fatal_ && (a.fatal || lostInARow_ == 2)) {
-        fatal_ = a.text;
+        fatal_ = a;
         endedAt_ = address;
         lostTwice_ = lostInARow_ == 2;
         ended_ = true;

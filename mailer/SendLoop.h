@@ -61,12 +61,12 @@ private:
     qsizetype counted_ = 0; // the next customer to account for
     qsizetype logged_ = 0;  // customers whose address is in the log
     int lostInARow_ = 0;
-    bool ended_ = false;           // a failure ends the run: take no further customer
-    std::optional<QString> fatal_; // the failure that would fail every later customer
-    QString endedAt_;              // the customer it came with
-    bool lostTwice_ = false;       // it was the connection lost twice running
-    std::exception_ptr error_;     // the log or the journal could not be written
-    QString firstUnserved_;        // the first customer Stop left without their message
+    bool ended_ = false;                    // a failure ends the run: take no further customer
+    std::optional<SendRun::Attempt> fatal_; // the failure that would fail every later customer
+    QString endedAt_;                       // the customer it came with
+    bool lostTwice_ = false;                // it was the connection lost twice running
+    std::exception_ptr error_;              // the log or the journal could not be written
+    QString firstUnserved_;                 // the first customer Stop left without their message
 };
 
 } // namespace og

@@ -3,6 +3,7 @@
 #include "common/AddressFile.h"
 #include "common/TextFiles.h"
 #include "mail/WireMessage.h"
+#include "mailer/AccessTokenSource.h"
 #include "mailer/Connections.h"
 #include "mailer/MessageBuilder.h"
 #include "mailer/RunLog.h"
@@ -178,35 +179,66 @@ SendRun::Attempt SendRun::attempt(
         a.tlsNote = QString::fromStdString(smtp.TlsNote());
         smtp.OnDataEnd = nullptr;
     });
-    try {
-        if (dryRunFolder_.isEmpty())
-            smtp.Send(message);
-        else
-            writeDryRunFile(smtp, message, address);
-        return a;
-    } catch (const EWireRecipientRefused& refused) {
-        a.result = CustomerResult::Refused;
-        a.text = QString::fromUtf8(refused.what());
-        return a;
-    } catch (const std::exception& error) {
-        a.text = QString::fromUtf8(error.what());
-        if (!dryRunFolder_.isEmpty()) {
-            a.result = CustomerResult::NotSent;
-            a.fatal = true;
+    for (bool renewed = false;; renewed = true) {
+        try {
+            if (dryRunFolder_.isEmpty())
+                smtp.Send(message);
+            else
+                writeDryRunFile(smtp, message, address);
+            return a;
+        } catch (const EWireRecipientRefused& refused) {
+            a.result = CustomerResult::Refused;
+            a.text = QString::fromUtf8(refused.what());
+            return a;
+        } catch (const EWireTokenRefused& refused) {
+            // An access token that ran out: one fresh one for all the
+            // connections, and this customer once more on a new connection.
+            try {
+                if (!renewed && !stopRequested_ && smtp.RenewSecret())
+                    continue;
+                failed(smtp, refused, a);
+            } catch (const std::exception& error) {
+                failed(smtp, error, a); // the provider refused the refresh
+            }
+            return a;
+        } catch (const std::exception& error) {
+            failed(smtp, error, a);
             return a;
         }
-        a.result = smtp.DataSent() ? CustomerResult::Unknown : CustomerResult::NotSent;
-        if (stopRequested_)
-            return a;
-        // A server that cannot be reached, will not talk TLS or refuses the
-        // login fails every customer; so does a refusal of anything but the
-        // address (421, the sender, the data) and a file that cannot be read.
-        const bool connectionBroke = dynamic_cast<const EWireSocketError*>(&error) ||
-            dynamic_cast<const EWireClosedSocket*>(&error) || dynamic_cast<const EWireConnClosedGraceful*>(&error);
-        a.lost = connectionBroke && smtp.SendStage() != TWireSMTP::TSendStage::Connect;
-        a.fatal = !a.lost;
-        return a;
     }
+}
+
+void SendRun::failed(const TWireSMTP& smtp, const std::exception& error, Attempt& a)
+{
+    a.text = QString::fromUtf8(error.what());
+    if (!dryRunFolder_.isEmpty()) {
+        a.result = CustomerResult::NotSent;
+        a.fatal = true;
+        return;
+    }
+    a.result = smtp.DataSent() ? CustomerResult::Unknown : CustomerResult::NotSent;
+    if (stopRequested_)
+        return;
+    const bool passwordRefused = dynamic_cast<const EWireAuthError*>(&error) &&
+        !dynamic_cast<const EWireTokenRefused*>(&error) && smtp.Credential &&
+        smtp.Credential->Kind() == TSecretKind::Password;
+    if (passwordRefused)
+        a.text = withOAuthHint(a.text, smtp.Capabilities);
+    a.signInAgain = dynamic_cast<const SignInAgain*>(&error) != nullptr;
+    // A server that cannot be reached, will not talk TLS or refuses the
+    // login fails every customer; so does a refusal of anything but the
+    // address (421, the sender, the data) and a file that cannot be read.
+    const bool connectionBroke = dynamic_cast<const EWireSocketError*>(&error) ||
+        dynamic_cast<const EWireClosedSocket*>(&error) || dynamic_cast<const EWireConnClosedGraceful*>(&error);
+    a.lost = connectionBroke && smtp.SendStage() != TWireSMTP::TSendStage::Connect;
+    a.fatal = !a.lost;
+}
+
+void SendRun::endRun(const Attempt& a)
+{
+    if (a.signInAgain)
+        throw SignInAgain(a.text);
+    throw SendFailure(a.text);
 }
 
 void SendRun::stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log)
@@ -238,7 +270,7 @@ void SendRun::sendCopy(
     noteEncryption(log, a.tlsNote);
     if (a.fatal) {
         log.close();
-        throw SendFailure(a.text);
+        endRun(a);
     }
     if (a.result != CustomerResult::Accepted)
         outcome.copyProblem = a.text;
@@ -249,7 +281,8 @@ SendOutcome SendRun::send(const MailerInput& input)
     SendOutcome outcome;
     const MailerSettings& settings = input.settings;
 
-    factory_ = std::make_unique<ConnectionFactory>(connectionSettings(settings, input.password), tlsSessions_);
+    factory_ =
+        std::make_unique<ConnectionFactory>(connectionSettings(settings, input.password, input.tokens), tlsSessions_);
     tlsSessions_ = factory_->tlsSessions();
     encryptionNoted_ = false;
     dryRunCount_ = 0;

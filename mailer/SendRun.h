@@ -180,14 +180,18 @@ private:
     void showStatus(const QString& text);
     struct Attempt {
         CustomerResult result = CustomerResult::Accepted;
-        QString text;       // the server's reply or the error
-        bool fatal = false; // would fail every later customer too: end the run
-        bool lost = false;  // the connection broke
-        QString tlsNote;    // how the connection was encrypted
+        QString text;             // the server's reply or the error
+        bool fatal = false;       // would fail every later customer too: end the run
+        bool lost = false;        // the connection broke
+        QString tlsNote;          // how the connection was encrypted
+        bool signInAgain = false; // fatal: only a new sign-in helps (SignInAgain)
     };
     // dataEnd runs as the final "." is about to go (to journal it).
     Attempt attempt(
         TWireSMTP& smtp, TWireMessage& message, const QString& address, const std::function<void()>& dataEnd);
+    void failed(const TWireSMTP& smtp, const std::exception& error, Attempt& a);
+    // Ends the run with the failure of `a` (SignInAgain when it says so).
+    [[noreturn]] static void endRun(const Attempt& a);
     void noteEncryption(RunLog& log, const QString& note);
     // Waits for this message's turn under the rate limit; false when Stop
     // came first.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include <arpa/inet.h>
 
@@ -22,6 +23,24 @@ std::string CompleteAddress(const std::string& address, const TWireMessage& mess
 }
 
 const char* kHidden = "****";
+
+// The credential as one login sees it: what it handed out is kept, so that
+// the token a server refused can be named to the credential, and nowhere
+// else.
+class TRecordingCredential : public TSmtpCredential {
+public:
+    explicit TRecordingCredential(TSmtpCredential& inner)
+        : inner_(inner)
+    {
+    }
+    TSecretKind Kind() const override { return inner_.Kind(); }
+    std::string Secret() override { return given_ = inner_.Secret(); }
+    const std::string& Given() const { return given_; }
+
+private:
+    TSmtpCredential& inner_;
+    std::string given_;
+};
 
 } // namespace
 
@@ -93,12 +112,18 @@ std::string TWireSMTP::DefaultClientName()
         if (full.find('.') != std::string::npos && full.back() != '.')
             return full;
     }
-    sockaddr_in local {};
+    // An address literal as RFC 5321 writes it: "[192.0.2.10]", "[IPv6:2001:db8::1]".
+    sockaddr_storage local {};
     socklen_t length = sizeof local;
-    char text[INET_ADDRSTRLEN] = {};
-    if (GWinsock().WSGetSockName(SocketHandle, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
-        inet_ntop(AF_INET, &local.sin_addr, text, sizeof text))
+    char text[INET6_ADDRSTRLEN] = {};
+    if (GWinsock().WSGetSockName(SocketHandle, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return name;
+    if (local.ss_family == AF_INET &&
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(local).sin_addr, text, sizeof text))
         return "[" + std::string(text) + "]";
+    if (local.ss_family == AF_INET6 &&
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(local).sin6_addr, text, sizeof text))
+        return "[IPv6:" + std::string(text) + "]";
     return name;
 }
 
@@ -136,24 +161,28 @@ void TWireSMTP::StartTls()
     DoStatus(tlsNote_);
 }
 
-void TWireSMTP::RequireSafeForPassword()
+void TWireSMTP::RequireSafeForPassword(TSecretKind kind)
 {
     if (tlsActive_ || (Security == TSecurity::None && AllowPlainPassword))
         return;
-    throw EWireTlsError("The password is not sent to " + Host + " over an unencrypted connection" +
+    throw EWireTlsError(std::string(kind == TSecretKind::Token ? "The access token" : "The password") +
+        " is not sent to " + Host + " over an unencrypted connection" +
         (Security == TSecurity::None ? " unless plain-text passwords are allowed for this server."
                                      : ": the server did not offer STARTTLS."));
 }
 
 void TWireSMTP::Login()
 {
-    RequireSafeForPassword();
     TFetchedCredential typed([this] { return Password; });
-    TSmtpCredential& credential = Credential ? *Credential : typed;
+    TRecordingCredential credential(Credential ? *Credential : typed);
+    RequireSafeForPassword(credential.Kind());
+    refusedSecret_.clear();
     DoStatus("Authenticating");
-    const std::unique_ptr<TLoginMechanism> mechanism = ChooseLoginMechanism(Capabilities, UserID, credential);
+    const std::unique_ptr<TLoginMechanism> mechanism =
+        ChooseLoginMechanism(Capabilities, {UserID, Host, Port}, credential);
     if (!mechanism)
-        throw EWireAuthError(Host + " offers no login this program can use (" + KnownLoginMechanisms() + ").");
+        throw EWireAuthError(
+            Host + " offers no login this program can use (" + KnownLoginMechanisms(credential.Kind()) + ").");
     // The secret goes out only as Base64 and never into the traffic log.
     const std::string auth = std::string("AUTH ") + mechanism->Name();
     if (const std::optional<std::string> first = mechanism->FirstResponse())
@@ -166,12 +195,32 @@ void TWireSMTP::Login()
             break;
         std::optional<std::string> answer;
         if (ReplyCode == 334)
-            answer = mechanism->Answer(LastReply.size() > 4 ? LastReply.substr(4) : std::string());
+            answer = mechanism->Answer(TWireDecoder::DecodeString(LastReply.size() > 4 ? LastReply.substr(4) : ""));
         if (!answer)
-            throw EWireAuthError(LastReply);
+            RefuseLogin(*mechanism, credential.Kind(), credential.Given());
         SendCommand(TWireEncoder::EncodeBytes(*answer), kHidden);
     }
     loggedIn_ = true;
+}
+
+void TWireSMTP::RefuseLogin(const TLoginMechanism& mechanism, TSecretKind kind, const std::string& secret)
+{
+    const std::string why = mechanism.Refusal();
+    const std::string text = why.empty() ? LastReply : LastReply + " (" + why + ")";
+    // 535 is RFC 4954's "credentials invalid"; other replies (a temporary
+    // failure, a mechanism the server will not take) no fresh token mends.
+    if (kind == TSecretKind::Token && (ReplyCode == 535 || !why.empty())) {
+        refusedSecret_ = secret;
+        throw EWireTokenRefused(text);
+    }
+    throw EWireAuthError(text);
+}
+
+bool TWireSMTP::RenewSecret()
+{
+    if (!Credential || refusedSecret_.empty())
+        return false;
+    return Credential->Renew(std::exchange(refusedSecret_, std::string()));
 }
 
 void TWireSMTP::Disconnect()

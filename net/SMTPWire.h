@@ -89,6 +89,12 @@ public:
     // the Send with the "." unsent.
     std::function<void()> OnDataEnd;
 
+    // After EWireTokenRefused: asks the credential for a fresh token in
+    // place of the refused one (one refresh for all the connections that
+    // share it). False when it has nothing fresher; throws what the
+    // credential throws (a refresh the provider refused).
+    bool RenewSecret();
+
     virtual bool AuthSupported(TAuthenticationType type);
     virtual bool Authenticate();
 
@@ -100,7 +106,8 @@ private:
     void Hello();
     void StartTls();
     void Login();
-    void RequireSafeForPassword();
+    [[noreturn]] void RefuseLogin(const TLoginMechanism& mechanism, TSecretKind kind, const std::string& secret);
+    void RequireSafeForPassword(TSecretKind kind = TSecretKind::Password);
     bool LogsInAtConnect() const { return AuthenticationType == TAuthenticationType::atAny && !UserID.empty(); }
     std::string DefaultClientName();
     std::string CheckOutgoing(TWireMessage& message);
@@ -111,6 +118,7 @@ private:
     bool loggedIn_ = false;
     std::string tlsNote_;
     std::string clientName_;
+    std::string refusedSecret_; // the token the server refused, until RenewSecret
     TSendStage stage_ = TSendStage::Done;
 };
 

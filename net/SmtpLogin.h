@@ -4,8 +4,8 @@
 // each behind one interface. TWireSMTP runs the exchange (AUTH, the 334
 // challenges, 235) and does the Base64; a mechanism deals in plain bytes.
 //
-// A new mechanism: a class here and its row in the table of SmtpLogin.cpp,
-// in the order of preference.
+// A new mechanism: a class in SmtpLogin.cpp and its row in its table, in the
+// order of preference; the row says which kind of secret it proves.
 
 #include <functional>
 #include <memory>
@@ -17,11 +17,16 @@ namespace og {
 
 class TSmtpCapabilities;
 
+// What a secret is: a password (PLAIN, LOGIN) or an OAuth2 access token
+// (OAUTHBEARER, XOAUTH2). Each login mechanism proves one kind.
+enum class TSecretKind { Password, Token };
+
 // The secret that proves who logs in: a password, or a token that expires.
 // Asked from any connection's thread.
 class TSmtpCredential {
 public:
     virtual ~TSmtpCredential() = default;
+    virtual TSecretKind Kind() const { return TSecretKind::Password; }
     virtual std::string Secret() = 0;
     // The server refused `refused`: the next Secret() asks for a fresh one.
     // False when there is nothing fresher to be had.
@@ -38,15 +43,18 @@ public:
 class TFetchedCredential : public TSmtpCredential {
 public:
     using Fetch = std::function<std::string()>;
-    explicit TFetchedCredential(Fetch fetch)
-        : fetch_(std::move(fetch))
+    explicit TFetchedCredential(Fetch fetch, TSecretKind kind = TSecretKind::Password)
+        : fetch_(std::move(fetch)),
+          kind_(kind)
     {
     }
+    TSecretKind Kind() const override { return kind_; }
     std::string Secret() override;
     bool Renew(const std::string& refused) override;
 
 private:
     Fetch fetch_;
+    TSecretKind kind_;
     std::mutex mutex_;
     std::optional<std::string> secret_;
 };
@@ -60,21 +68,35 @@ public:
     // What goes with AUTH itself; nothing: AUTH goes alone and the server's
     // first challenge is answered instead.
     virtual std::optional<std::string> FirstResponse() = 0;
-    // The answer to a 334 challenge (its text after "334 ", as sent);
+    // The answer to a 334 challenge (its text after "334 ", Base64 decoded);
     // nothing when this mechanism expects no further challenge, which ends
     // the login as refused.
     virtual std::optional<std::string> Answer(const std::string& challenge) = 0;
     // Whether it has said all it must: a 235 before that is out of step.
     virtual bool Done() const = 0;
+    // Why the server refused the secret, in words, when it said so in a
+    // challenge (the JSON status of a refused token); empty otherwise.
+    virtual std::string Refusal() const { return {}; }
 };
 
-// The first mechanism of the table the server offers (PLAIN before LOGIN),
-// for `user` with `credential`; null when it offers none of them.
-std::unique_ptr<TLoginMechanism> ChooseLoginMechanism(
-    const TSmtpCapabilities& offered, const std::string& user, TSmtpCredential& credential);
+// Who logs in, and the server as the connection named it (OAUTHBEARER
+// tells the server which one it meant).
+struct TLoginTarget {
+    std::string user;
+    std::string host;
+    int port = 0;
+};
 
-// The mechanisms the table holds, for a message that names them:
-// "AUTH PLAIN or LOGIN".
-std::string KnownLoginMechanisms();
+// The first mechanism of the table the server offers for the credential's
+// kind of secret (OAUTHBEARER before XOAUTH2, PLAIN before LOGIN); null
+// when it offers none of them.
+std::unique_ptr<TLoginMechanism> ChooseLoginMechanism(
+    const TSmtpCapabilities& offered, const TLoginTarget& target, TSmtpCredential& credential);
+
+// The mechanisms of the table for one kind of secret, for a message that
+// names them: "AUTH PLAIN or LOGIN".
+std::string KnownLoginMechanisms(TSecretKind kind);
+// Whether the server offers a mechanism of the table for that kind.
+bool OffersLoginFor(const TSmtpCapabilities& offered, TSecretKind kind);
 
 } // namespace og

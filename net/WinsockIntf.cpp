@@ -246,7 +246,7 @@ int WinsockErrorFromErrno(int e)
 // getaddrinfo() result -> Windows Sockets error number:
 //   EAI_NONAME 11001 "Host not found.", EAI_AGAIN 11002 (temporary failure),
 //   EAI_FAIL 11003 (non-recoverable), EAI_NODATA and EAI_ADDRFAMILY 11004
-//   (the name exists but has no IPv4 address), EAI_MEMORY 10055,
+//   (the name exists but has no address of the family asked for), EAI_MEMORY 10055,
 //   EAI_FAMILY 10047, EAI_SOCKTYPE 10044, EAI_SERVICE/EAI_BADFLAGS 10022,
 //   EAI_SYSTEM the errno mapping above.
 int WinsockErrorFromResolver(int gaiResult, int errnoValue)
@@ -458,6 +458,21 @@ int TWinsockIntf11::WSShutdown(TSocket s, int how)
 int TWinsockIntf11::WSGetSockName(TSocket s, sockaddr* address, socklen_t* addressLength)
 {
     return ::getsockname(s, address, addressLength) == 0 ? 0 : FailErrno();
+}
+
+int TWinsockIntf11::WSGetAddrInfo(const char* node, const addrinfo* hints, addrinfo** result)
+{
+    if (!node || !result)
+        return Fail(10014);
+    errno = 0;
+    const int rc = ::getaddrinfo(node, nullptr, hints, result);
+    return rc == 0 ? 0 : Fail(WinsockErrorFromResolver(rc, errno));
+}
+
+void TWinsockIntf11::WSFreeAddrInfo(addrinfo* list)
+{
+    if (list)
+        ::freeaddrinfo(list);
 }
 
 int TWinsockIntf11::WSSetNonBlocking(TSocket s, bool nonBlocking)

@@ -33,6 +33,7 @@ constexpr int WSAEINPROGRESS = 10036;
 constexpr int WSAEALREADY = 10037;
 constexpr int WSAENOTSOCK = 10038;
 constexpr int WSAEMSGSIZE = 10040;
+constexpr int WSAEAFNOSUPPORT = 10047;
 constexpr int WSAEADDRINUSE = 10048;
 constexpr int WSAEADDRNOTAVAIL = 10049;
 constexpr int WSAENETDOWN = 10050;
@@ -105,6 +106,12 @@ public:
     virtual int WSShutdown(TSocket s, int how) = 0;
     // getsockname(): the local end of a connected socket.
     virtual int WSGetSockName(TSocket s, sockaddr* address, socklen_t* addressLength) = 0;
+    // Added for IPv6 (the getaddrinfo and freeaddrinfo of Windows Sockets 2):
+    // every address of a name, IPv6 and IPv4 alike, in the resolver's order.
+    // 0 with the list in *result (free it with WSFreeAddrInfo), or -1 with
+    // the resolver's failure as a Windows Sockets number (11001 and so on).
+    virtual int WSGetAddrInfo(const char* node, const addrinfo* hints, addrinfo** result) = 0;
+    virtual void WSFreeAddrInfo(addrinfo* list) = 0;
 };
 
 // The POSIX implementation. Keeps no state between calls apart from the
@@ -139,6 +146,8 @@ public:
     int WSPoll(TSocket s, short events, int timeoutMs) override;
     int WSShutdown(TSocket s, int how) override;
     int WSGetSockName(TSocket s, sockaddr* address, socklen_t* addressLength) override;
+    int WSGetAddrInfo(const char* node, const addrinfo* hints, addrinfo** result) override;
+    void WSFreeAddrInfo(addrinfo* list) override;
 };
 
 // The binding every socket call goes through. Tests may put a scripted one in

@@ -27,6 +27,13 @@ namespace og {
 
 class TWireSocket;
 
+// One address to connect to: IPv4 or IPv6, with its port.
+struct TSocketAddress {
+    sockaddr_storage address {};
+    socklen_t length = 0;
+    int Family() const { return address.ss_family; }
+};
+
 using TStringEvent = std::function<void(TWireSocket& sender, const std::string& text)>;
 using TProgressEvent = std::function<void(TWireSocket& sender, int64_t work, int64_t size)>;
 using TDebugWriteEvent = std::function<void(TWireSocket& sender)>;
@@ -67,9 +74,10 @@ public:
     void ResetAbort() { aborted_ = false; }
     bool Aborted() const { return aborted_; }
 
-    // Closes a socket that is open, then opens a new AF_INET socket of the
-    // given type; EWireInvalidSocket "Cannot allocate socket." on failure.
-    virtual void CreateSocket(int socketType);
+    // Closes a socket that is open, then opens a new socket of the given
+    // type and family; EWireInvalidSocket "Cannot allocate socket." on
+    // failure.
+    virtual void CreateSocket(int socketType, int family = AF_INET);
 
     // -1 from a socket call: true when the last error is `tolerated`,
     // otherwise EWireSocketError. Any other result: false.
@@ -78,6 +86,11 @@ public:
     // IPv4 address in network byte order: "localhost" (any case) is 127.0.0.1
     // without a lookup, then a dotted address, then a name lookup.
     static uint32_t ResolveHost(const std::string& name);
+    // Every address to try for a host, in the resolver's order, each with
+    // `port`: "localhost" (any case) is 127.0.0.1 and an IPv4 or IPv6
+    // literal ("::1" or "[::1]") is itself, without a lookup; a name is
+    // looked up for IPv6 and IPv4 alike. Raises the lookup's error.
+    static std::vector<TSocketAddress> ResolveAddresses(const std::string& name, int port);
 
 protected:
     std::atomic<bool> aborted_ {false};
@@ -242,9 +255,16 @@ public:
     std::string UserID;
     std::string Password;
 
+    // Connects to Host at Port, trying each of its addresses in turn
+    // (ResolveAddresses) until one answers. When none does, the error of
+    // the first that failed for another reason than its network being out
+    // of reach from here (no IPv6 route, say) is raised, else the first.
     virtual void Connect();
     // Never raises; always ends without a socket.
     void Disconnect() override;
+
+private:
+    void ConnectTo(const TSocketAddress& address);
 };
 
 } // namespace og

@@ -46,6 +46,10 @@ OG_WIRE_EXCEPTION(EWireConnClosedGraceful, EWireSilentException);
 OG_WIRE_EXCEPTION(EWireTlsError, EWireException);
 // The server refused the login; the message is its reply.
 OG_WIRE_EXCEPTION(EWireAuthError, EWireResponseError);
+// The server refused an access token (535, or a challenge saying why, whose
+// words follow its reply). The credential may have a fresh one:
+// TWireSMTP::RenewSecret asks for it before a new connection tries again.
+OG_WIRE_EXCEPTION(EWireTokenRefused, EWireAuthError);
 // The server refused one recipient (a 4xx or 5xx reply to RCPT, 421 aside,
 // which closes the service for everyone); the message is its reply. Other
 // recipients may still be served.

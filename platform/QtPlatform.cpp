@@ -5,14 +5,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QUrl>
 
-#include <qt6keychain/keychain.h>
 
 namespace og {
 
@@ -139,73 +137,19 @@ bool QtPlatform::openFile(const QString& path, QString* why)
     return launch(QUrl::fromLocalFile(path), why);
 }
 
-namespace {
-
-// The keyring's entries of this program are filed under this service name.
-const QString KeyringService = QStringLiteral("Ordergate");
-
-// Runs a keyring job to its end in a local event loop: the keyring answers
-// over D-Bus and may first ask the user to unlock it, and the windows must
-// keep painting and answering meanwhile.
-Platform::KeyringReply runJob(QKeychain::Job& job)
-{
-    job.setAutoDelete(false);
-    job.setInsecureFallback(false); // a password never goes to a plain file
-    QEventLoop loop;
-    QObject::connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
-    job.start();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    Platform::KeyringReply reply;
-    reply.why = job.errorString();
-    switch (job.error()) {
-    case QKeychain::NoError:
-        reply.status = Platform::KeyringStatus::Done;
-        reply.why.clear();
-        break;
-    case QKeychain::EntryNotFound:
-        reply.status = Platform::KeyringStatus::NotFound;
-        break;
-    case QKeychain::NoBackendAvailable:
-    case QKeychain::NotImplemented:
-    case QKeychain::OtherError:
-        // Without a session bus or a keyring service QtKeychain gives no
-        // more than "Unknown error"; either way there is no keyring to use.
-        reply.status = Platform::KeyringStatus::NoKeyring;
-        if (job.error() == QKeychain::OtherError && reply.why == QLatin1String("Unknown error"))
-            reply.why = QStringLiteral("no Secret Service or KWallet answered");
-        break;
-    default:
-        reply.status = Platform::KeyringStatus::Failed;
-        break;
-    }
-    return reply;
-}
-
-} // namespace
-
 Platform::KeyringReply QtPlatform::readPassword(const QString& key)
 {
-    QKeychain::ReadPasswordJob job(KeyringService);
-    job.setKey(key);
-    KeyringReply reply = runJob(job);
-    if (reply.status == KeyringStatus::Done)
-        reply.password = job.textData();
-    return reply;
+    return keyring_.readPassword(key);
 }
 
 Platform::KeyringReply QtPlatform::writePassword(const QString& key, const QString& password)
 {
-    QKeychain::WritePasswordJob job(KeyringService);
-    job.setKey(key);
-    job.setTextData(password);
-    return runJob(job);
+    return keyring_.writePassword(key, password);
 }
 
 Platform::KeyringReply QtPlatform::deletePassword(const QString& key)
 {
-    QKeychain::DeletePasswordJob job(KeyringService);
-    job.setKey(key);
-    return runJob(job);
+    return keyring_.deletePassword(key);
 }
 
 bool QtPlatform::askPassword(QWidget* parent, const QString& text, QString* password)

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/QtKeyring.h"
 
 namespace og {
 
 // The platform services of a real desktop: Qt message boxes, file dialogs,
-// the system clipboard, the desktop's URL handlers and its keyring (through
-// QtKeychain, never its plain-text fallback).
+// the system clipboard, the desktop's URL handlers and its keyring
+// (QtKeyring).
 class QtPlatform : public Platform {
 public:
     void showError(QWidget* parent, const QString& text) override;
@@ -30,6 +31,9 @@ public:
     static QString qtFilter(const QString& filter);
     // Message texts use "\r" (alone or before "\n") for a line break.
     static QString messageText(const QString& text);
+
+private:
+    QtKeyring keyring_;
 };
 
 } // namespace og

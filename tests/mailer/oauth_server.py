@@ -16,9 +16,14 @@ Listens on 127.0.0.1 only, on a free port, printed as stdout's first line.
                     each refresh under --rotate). Errors as RFC 6749 5.2.
   GET  /check?token=T  200 and {"user"} while T is a live access token, else
                     401: for mail servers of the tests that check a token.
+  GET  /mint?user=U an access token for U at once, as a token command's own
+                    store would hand out: {"access_token"}.
   GET  /control?... revoke=1 (revokes every refresh token), expires_in=N,
-                    deny=0|1; answers with the statistics:
-                    {"exchanges", "pkce_verified", "refreshes", "refused"}.
+                    deny=0|1, uses=N (the next access token issued is live
+                    for N checks), revoke_after=N (every refresh token is
+                    revoked after N more refreshes); answers with the
+                    statistics: {"exchanges", "pkce_verified", "refreshes",
+                    "refused", "checks_refused"}.
 
 Arguments: --client-id ID (default test-client), --client-secret S (then
 required), --expires-in N (default 3600), --rotate, --tls-cert PEM --tls-key
@@ -46,14 +51,30 @@ class State:
         self.lock = threading.Lock()
         self.codes = {}      # code -> (client_id, redirect_uri, challenge, user)
         self.refresh = {}    # refresh token -> user
-        self.access = {}     # access token -> (user, expiry)
+        self.access = {}     # access token -> [user, expiry, checks left or None]
         self.expires_in = args.expires_in
         self.deny = False
-        self.stats = {"exchanges": 0, "pkce_verified": 0, "refreshes": 0, "refused": 0}
+        self.next_uses = None
+        self.revoke_after = None
+        self.stats = {"exchanges": 0, "pkce_verified": 0, "refreshes": 0, "refused": 0, "checks_refused": 0}
+
+    def mint(self, user):
+        access = "at-" + secrets.token_urlsafe(16)
+        self.access[access] = [user, time.monotonic() + self.expires_in, self.next_uses]
+        self.next_uses = None
+        return access
+
+    def check(self, token):
+        user, expiry, uses = self.access.get(token, (None, 0, None))
+        if user is None or expiry <= time.monotonic() or uses == 0:
+            self.stats["checks_refused"] += 1
+            return None
+        if uses is not None:
+            self.access[token][2] = uses - 1
+        return user
 
     def issue(self, user, refresh_token=None):
-        access = "at-" + secrets.token_urlsafe(16)
-        self.access[access] = (user, time.monotonic() + self.expires_in)
+        access = self.mint(user)
         if refresh_token is None or self.args.rotate:
             self.refresh.pop(refresh_token, None)
             refresh_token = "rt-" + secrets.token_urlsafe(16)
@@ -94,9 +115,10 @@ class Handler(BaseHTTPRequestHandler):
             if url.path == "/authorize":
                 self.authorize(state, query)
             elif url.path == "/check":
-                user, expiry = state.access.get(query.get("token"), (None, 0))
-                ok = user is not None and expiry > time.monotonic()
-                self.send_json(200 if ok else 401, {"user": user} if ok else {})
+                user = state.check(query.get("token"))
+                self.send_json(200 if user else 401, {"user": user} if user else {})
+            elif url.path == "/mint":
+                self.send_json(200, {"access_token": state.mint(query.get("user", "user"))})
             elif url.path == "/control":
                 if query.get("revoke") == "1":
                     state.refresh.clear()
@@ -104,6 +126,10 @@ class Handler(BaseHTTPRequestHandler):
                     state.expires_in = int(query["expires_in"])
                 if "deny" in query:
                     state.deny = query["deny"] == "1"
+                if "uses" in query:
+                    state.next_uses = int(query["uses"])
+                if "revoke_after" in query:
+                    state.revoke_after = int(query["revoke_after"])
                 self.send_json(200, state.stats)
             else:
                 self.send(404)
@@ -142,6 +168,10 @@ class Handler(BaseHTTPRequestHandler):
                     return
                 state.stats["refreshes"] += 1
                 self.send_json(200, state.issue(user, form["refresh_token"]))
+                if state.revoke_after is not None:
+                    state.revoke_after -= 1
+                    if state.revoke_after == 0:
+                        state.refresh.clear()
             else:
                 self.refuse("unsupported_grant_type", "Unknown grant type")
 

@@ -108,8 +108,10 @@ TEST(MailerChecks, EachCheckReportsItsOwnMessageInOrder)
         EXPECT_EQ(checkMailerInput(in), QStringLiteral("You must enter your correct email address")) << sender;
     }
     in.settings.sender = QStringLiteral("m@");
-    in.settings.server = QStringLiteral("x.y");
-    EXPECT_EQ(checkMailerInput(in), QString()) << "one character before @ is enough";
+    for (const char* server : {"x.y", "[::1]:587", "2001:db8::25"}) {
+        in.settings.server = QLatin1String(server);
+        EXPECT_EQ(checkMailerInput(in), QString()) << "one character before @ is enough; " << server;
+    }
 
     in = good;
     for (const char* server : {"", "localhost", ".example.com", "localhost:2525"}) {
@@ -169,7 +171,9 @@ TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
     EXPECT_EQ(readFile(fresh),
         QByteArray("[user]\r\nemail=a@b.c\r\ncompany=\r\nserver=mail.example.com\r\nsecurity=Automatic\r\n"
                    "login=\r\nhelo=\r\ntimeout=300\r\ncafile=\r\nfingerprint=\r\nnocheck=0\r\nplainpassword=0\r\n"
-                   "[options]\r\nlog=0\r\naudit=0\r\nsigfile=0\r\nsigname=\r\nrate=0\r\nconnections=1\r\n"));
+                   "auth=password\r\noauthprovider=microsoft\r\nclientid=\r\ntenant=\r\nauthurl=\r\ntokenurl=\r\n"
+                   "scope=\r\ntokencommand=\r\n[options]\r\nlog=0\r\naudit=0\r\nsigfile=0\r\nsigname=\r\nrate="
+                   "0\r\nconnections=1\r\n"));
     s.security = MailerSettings::Security::StartTls;
     s.userName = QStringLiteral("a@b.c");
     s.clientName = QStringLiteral("pc.example.com");
@@ -177,6 +181,13 @@ TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
     s.caFile = QStringLiteral("/etc/ca.pem");
     s.fingerprint = QStringLiteral("ab:cd");
     s.noVerify = s.allowPlainPassword = true;
+    s.login = LoginMethod::OAuth2;
+    s.oauthProvider = OAuthProviderKind::Custom;
+    s.clientId = QStringLiteral("app-1");
+    s.authUrl = QStringLiteral("https://id.example.com/authorize");
+    s.tokenUrl = QStringLiteral("https://id.example.com/token");
+    s.scope = QStringLiteral("smtp");
+    s.tokenCommand = QStringLiteral("pass show mail-token");
     s.save(fresh);
     MailerSettings back;
     back.load(fresh);
@@ -225,6 +236,10 @@ TEST(MailerText, ServerAddressTakesAnOptionalPort)
             "The mail server's port \"0\" is not a number from 1 to 65535"},
         {"mail.example.com:smtp", Security::Automatic, "mail.example.com", 25,
             "The mail server's port \"smtp\" is not a number from 1 to 65535"},
+        {" [::1]:2525", Security::Automatic, "::1", 2525, ""},
+        {"[2001:db8::1]", Security::StartTls, "2001:db8::1", 587, ""},
+        {"2001:db8::25", Security::Tls, "2001:db8::25", 465, ""},
+        {"[::1]:", Security::Automatic, "::1", 25, "The mail server's port \"\" is not a number from 1 to 65535"},
     };
     for (const auto& c : cases) {
         const ServerAddress a = parseServerAddress(QLatin1String(c.server), c.security);
@@ -251,6 +266,34 @@ TEST(MailerText, LinesAndAddressesFollowTheFieldAndFileRules)
     EXPECT_EQ(customerAddress(QStringLiteral("@b.com")), QStringLiteral("@b.com"));
     EXPECT_EQ(customerAddress(QStringLiteral("no address here")), QString());
     EXPECT_EQ(customerAddress(QString()), QString());
+}
+
+TEST(MailerConnections, ARefusedPasswordSaysWhenTheProviderWantsOAuth2)
+{
+    const auto offering = [](const char* mechanisms) {
+        return TSmtpCapabilities::Parse({"250-test.server", std::string("250 AUTH ") + mechanisms});
+    };
+    const struct {
+        const char* refusal;
+        const char* offer;
+        bool hint;
+    } cases[] = {
+        {"535 5.7.139 Authentication unsuccessful, the request did not meet the criteria", "LOGIN", true},
+        {"535 5.7.3 Authentication unsuccessful", "LOGIN", true},
+        {"535 5.7.8 Error: basic authentication is disabled", "PLAIN", true},
+        {"550 5.7.30 Basic authentication is not supported for Client Submission", "LOGIN", true},
+        {"535 5.7.8 Username and Password not accepted", "PLAIN LOGIN XOAUTH2", true},
+        {"mail.example.com offers no login this program can use (AUTH PLAIN or LOGIN).", "OAUTHBEARER", true},
+        {"535 5.7.8 Authentication credentials invalid", "PLAIN LOGIN", false},
+    };
+    for (const auto& c : cases) {
+        const QString text = withOAuthHint(QLatin1String(c.refusal), offering(c.offer));
+        EXPECT_TRUE(text.startsWith(QLatin1String(c.refusal)));
+        EXPECT_EQ(text.contains("wants an OAuth2 sign-in instead of a password: choose Microsoft, Google or Custom "
+                                "OAuth2 as the login in the mailer window, or give --auth oauth2"),
+            c.hint)
+            << c.refusal;
+    }
 }
 
 TEST(MailerConnections, OneFactoryMakesAlikeConnectionsThatAskForTheSecretOnce)

@@ -2,6 +2,7 @@
 // and mail going to servers the tests start on 127.0.0.1.
 #include "MailTestSupport.h"
 #include "tests/support/MailSink.h"
+#include "tests/support/OAuthTestServer.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
 #include "common/ProfileFile.h"
@@ -338,6 +339,49 @@ private slots:
         log = logLines();
         QCOMPARE(log.count(QStringLiteral("Sent to these Customers:")), 2);
         QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^\\*\\*\\* .* Using file "))).size(), 2);
+    }
+
+    // Custom OAuth2 against the local authorization server: "Sign in…"
+    // sends the browser there, the redirect completes the sign-in, the
+    // keyring keeps it and the run logs in with its token.
+    void oauthSignInOpensTheBrowserAndTheKeyringKeepsTheSignIn()
+    {
+        using Call = ScriptedPlatform::Call;
+        og::test::OAuthTestServer oauth;
+        QVERIFY(oauth.start());
+        og::test::SmtpAnswers answers;
+        answers.ehlo = {"250-test.server", "250 AUTH PLAIN XOAUTH2"};
+        og::test::ScriptedSmtpServer server(answers, 1);
+        const QString address = QString::fromStdString(server.Address());
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "alice@example.com\r\n"));
+        QVERIFY(writeFile(ini(),
+            "[user]\r\nlogin=vendor@example.com\r\nsecurity=None\r\nplainpassword=1\r\nauth=oauth2\r\n"
+            "oauthprovider=custom\r\nclientid=test-client\r\nscope=mail.send\r\nauthurl=" +
+                oauth.url("/authorize").toUtf8() + "\r\ntokenurl=" + oauth.url("/token").toUtf8() +
+                "\r\n[options]\r\naudit=0\r\n"));
+        showForm();
+        QCOMPARE(control<QComboBox>("LoginMethod")->currentText(), QStringLiteral("Custom OAuth2"));
+        QVERIFY(!control<QLineEdit>("Password")->isVisible());
+        QVERIFY(control<QLineEdit>("TokenUrl")->isVisible() && !control<QLineEdit>("Tenant")->isVisible());
+        QCOMPARE(control<QLabel>("SignedIn")->text(), QStringLiteral("Not signed in"));
+
+        control<QPushButton>("SignInButton")->click();
+        const QString url = platform_->texts(Call::OpenUrl).value(0);
+        QVERIFY2(url.contains("code_challenge=") && url.contains("&state="), qPrintable(url));
+        const QString page = og::test::OAuthTestServer::get(og::test::OAuthTestServer::get(url).text).text;
+        QVERIFY2(page.contains("You can close this window."), qPrintable(page));
+        QTRY_COMPARE(control<QLabel>("SignedIn")->text(), QStringLiteral("Signed in as vendor@example.com"));
+        QVERIFY(platform_->keyring().value("oauth2:custom:127.0.0.1:vendor@example.com").startsWith("rt-"));
+
+        fill(address, addressFile);
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Hello"));
+        send();
+        QVERIFY(platform_->texts(Call::Error).isEmpty());
+        server.Join();
+        QVERIFY(server.Received().at(0).find("AUTH XOAUTH2 ") != std::string::npos);
+        QCOMPARE(server.Delivered(), std::vector<std::string> {"alice@example.com"});
+        QVERIFY(!readFile(ini()).contains("rt-") && readFile(ini()).contains("auth=oauth2"));
     }
 
     void loginControlsLoadSaveAndTheKeyringHoldsThePassword()

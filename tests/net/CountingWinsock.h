@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "net/WinsockIntf.h"
@@ -26,8 +27,10 @@ public:
     std::atomic<int> noDelayOff {0}; // and off again
     // When non-zero, the next WSSocket fails with this error.
     int failSocketWith = 0;
-    // When non-zero, WSGetHostByName fails with this error.
+    // When non-zero, WSGetHostByName and WSGetAddrInfo fail with this error.
     int failLookupWith = 0;
+    // When set, WSGetAddrInfo answers any name with these address literals, in order.
+    std::vector<std::string> resolveTo;
 
     std::vector<int> SendSizes()
     {
@@ -60,6 +63,40 @@ public:
             return nullptr;
         }
         return TWinsockIntf11::WSGetHostByName(name);
+    }
+    int WSGetAddrInfo(const char* node, const addrinfo* hints, addrinfo** result) override
+    {
+        ++hostLookups;
+        if (failLookupWith) {
+            injected_ = failLookupWith;
+            return kSocketError;
+        }
+        if (resolveTo.empty())
+            return TWinsockIntf11::WSGetAddrInfo(node, hints, result);
+        // One list of the real resolver's per literal, chained; cut apart again when freed.
+        addrinfo** tail = result;
+        for (const std::string& literal : resolveTo) {
+            addrinfo* part = nullptr;
+            if (TWinsockIntf11::WSGetAddrInfo(literal.c_str(), hints, &part) != 0)
+                continue;
+            parts_.push_back(part);
+            *tail = part;
+            while (*tail)
+                tail = &(*tail)->ai_next;
+        }
+        return 0;
+    }
+    void WSFreeAddrInfo(addrinfo* list) override
+    {
+        if (parts_.empty() || list != parts_.front())
+            return TWinsockIntf11::WSFreeAddrInfo(list);
+        for (std::size_t i = 0; i + 1 < parts_.size(); ++i)
+            for (addrinfo* a = parts_[i]; a; a = a->ai_next)
+                if (a->ai_next == parts_[i + 1])
+                    a->ai_next = nullptr;
+        for (addrinfo* part : parts_)
+            TWinsockIntf11::WSFreeAddrInfo(part);
+        parts_.clear();
     }
     TSocket WSSocket(int family, int type, int protocol) override
     {
@@ -97,6 +134,7 @@ public:
 
 private:
     int injected_ = 0;
+    std::vector<addrinfo*> parts_;
     std::mutex mutex_;
     std::vector<int> sendSizes_;
 };

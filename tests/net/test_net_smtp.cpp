@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "CountingWinsock.h"
+#include "mail/EncodeWire.h"
 #include "net/SMTPWire.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
@@ -284,6 +285,72 @@ TEST_F(SmtpTest, LoginAtConnectEndsAtAReplyOutOfStep)
         server->Join();
         EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\n" + sent + "Quit\r\n");
     }
+}
+
+// A token login: the mechanism the offer allows (OAUTHBEARER first), its
+// one response, and a refused token: the status of the server's challenge
+// in words, the answer each protocol asks for, and a fresh token from the
+// shared credential for the next try.
+TEST_F(SmtpTest, TokenLoginAndARefusedToken)
+{
+    smtp.AuthenticationType = TWireSMTP::TAuthenticationType::atAny;
+    smtp.Security = TWireSMTP::TSecurity::None;
+    smtp.AllowPlainPassword = true;
+    smtp.UserID = "ven,dor";
+    int fetched = 0;
+    smtp.Credential =
+        std::make_shared<TFetchedCredential>([&] { return "tok" + std::to_string(++fetched); }, TSecretKind::Token);
+    const auto challenge = [](const std::string& json) { return "334 " + TWireEncoder::EncodeBytes(json); };
+    const std::string refused = "535 5.7.8 Authentication credentials invalid";
+    const struct {
+        const char* offer;
+        std::string reply;
+        const char* token;
+        const char* answer; // to the challenge, as sent; nullptr: none was asked for
+        std::string error;  // empty: logged in
+    } cases[] = {
+        {"250 AUTH LOGIN XOAUTH2", "235 2.7.0 Accepted", "tok1", nullptr, ""},
+        {"250 AUTH XOAUTH2 OAUTHBEARER", "235 2.7.0 Accepted", "tok1", nullptr, ""},
+        {"250 AUTH XOAUTH2", challenge(R"({"status":"401","schemes":"bearer"})"), "tok1", "",
+            refused + " (the token was refused with status 401: it has expired or was revoked)"},
+        {"250 AUTH OAUTHBEARER", challenge(R"({ "status" : "insufficient_scope" })"), "tok2", "AQ==",
+            refused +
+                " (the token was refused with status insufficient_scope: it does not allow sending mail "
+                "(check the scope))"},
+        {"250 AUTH XOAUTH2", "535 5.7.3 Authentication unsuccessful", "tok3", nullptr,
+            "535 5.7.3 Authentication unsuccessful"},
+        {"250 AUTH PLAIN LOGIN", "", "", nullptr,
+            "127.0.0.1 offers no login this program can use (AUTH OAUTHBEARER or XOAUTH2)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.offer + (" " + c.reply));
+        SmtpAnswers answers;
+        answers.ehlo = {"250-test.server", c.offer};
+        answers.authToken = c.reply;
+        auto server = Serve(answers);
+        const std::string a(1, '\x01'), bearer = "auth=Bearer " + std::string(c.token) + a + a;
+        const std::string response = std::string(c.offer).find("OAUTHBEARER") != std::string::npos
+            ? "OAUTHBEARER " +
+                TWireEncoder::EncodeBytes(
+                    "n,a=ven=2Cdor," + a + "host=127.0.0.1" + a + "port=" + std::to_string(smtp.Port) + a + bearer)
+            : "XOAUTH2 " + TWireEncoder::EncodeBytes("user=ven,dor" + a + bearer);
+        try {
+            smtp.Connect();
+            smtp.Disconnect();
+            EXPECT_EQ(c.error, "");
+        } catch (const EWireAuthError& e) {
+            EXPECT_EQ(e.what(), c.error);
+            const bool tokenRefused = dynamic_cast<const EWireTokenRefused*>(&e) != nullptr;
+            EXPECT_EQ(tokenRefused, *c.token != 0);
+            EXPECT_EQ(smtp.RenewSecret(), tokenRefused) << "the refused token is renewed once";
+            EXPECT_FALSE(smtp.RenewSecret());
+        }
+        server->Join();
+        const std::string login = *c.token ? "AUTH " + response + "\r\n" : "";
+        const std::string answered = c.answer ? c.answer + std::string("\r\n") : "";
+        EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\n" + login + answered + "Quit\r\n");
+    }
+    EXPECT_EQ(fetched, 3);
 }
 
 TEST_F(SmtpTest, LoginRejectedEndsTheSend)
@@ -767,7 +834,7 @@ TEST(SmtpLoginTest, MechanismChosenFromTheOfferThenItsExchangeStepByStep)
              {"250 AUTH CRAM-MD5 XOAUTH2", nullptr, std::nullopt, {}}}) {
         SCOPED_TRACE(c.offer);
         const auto mechanism =
-            ChooseLoginMechanism(TSmtpCapabilities::Parse({"250-test.server", c.offer}), "vendor", secret);
+            ChooseLoginMechanism(TSmtpCapabilities::Parse({"250-test.server", c.offer}), {"vendor", "", 0}, secret);
         ASSERT_EQ(mechanism != nullptr, c.chosen != nullptr);
         if (!mechanism)
             continue;

@@ -295,6 +295,39 @@ TEST_F(WireClientTest, LowerCaseLocalhostConnectsWithoutLookup)
     server.Join();
 }
 
+// A name is tried at each of its addresses in turn, IPv6 ones too; when
+// none answers, the error is the first address's unless its network is out
+// of reach from here. (Nothing listens on 127.0.0.2 at the server's port.)
+TEST_F(WireClientTest, EachAddressOfANameInTurn)
+{
+    ScriptedSmtpServer server([](ServerSession& s, int) { s.Reply("220 hi"); }, 2);
+    const struct {
+        std::vector<std::string> addresses;
+        int error; // 0: connected
+    } cases[] = {
+        {{"127.0.0.2", "127.0.0.1"}, 0},
+        {{"::1", "127.0.0.1"}, 0},
+        {{"127.0.0.2", "::1"}, 10061},
+    };
+    for (const auto& c : cases) {
+        counting.resolveTo = c.addresses;
+        client.Host = "mail.example.test";
+        client.Port = server.Port();
+        const int socketsBefore = counting.sockets;
+        try {
+            client.Connect();
+            EXPECT_EQ(client.ReadLn(), "220 hi");
+            EXPECT_EQ(c.error, 0);
+            client.Disconnect();
+        } catch (const EWireSocketError& e) {
+            EXPECT_EQ(e.ErrorCode(), c.error) << e.Message();
+        }
+        EXPECT_EQ(counting.sockets - socketsBefore, 2) << "one socket per address tried";
+        EXPECT_EQ(counting.sockets, counting.closes);
+    }
+    EXPECT_EQ(counting.hostLookups, 3);
+}
+
 TEST_F(WireClientTest, RefusedConnectionReportsConnectionRefused)
 {
     client.Port = UnusedPort();

@@ -28,7 +28,8 @@ QByteArray contents(const QString& path)
 }
 } // namespace
 
-MailSink::MailSink()
+MailSink::MailSink(const QStringList& arguments)
+    : arguments_(arguments)
 {
     workDir_ =
         QDir::tempPath() + QStringLiteral("/og-sink-%1-%2").arg(QCoreApplication::applicationPid()).arg(quintptr(this));
@@ -53,8 +54,10 @@ bool MailSink::start()
     const QString portFile = workDir_ + QStringLiteral("/port");
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(Python,
-        {supportScript("smtp_sink.py"), QStringLiteral("--port-file"), portFile, QStringLiteral("--store-dir"),
-            storeDir_, QStringLiteral("--watch-stdin"), QStringLiteral("--max-seconds"), QStringLiteral("120")});
+        QStringList {supportScript("smtp_sink.py"), QStringLiteral("--port-file"), portFile,
+            QStringLiteral("--store-dir"), storeDir_, QStringLiteral("--watch-stdin"), QStringLiteral("--max-seconds"),
+            QStringLiteral("120")} +
+            arguments_);
     if (!process_.waitForStarted(5000))
         return false;
     QElapsedTimer timer;
@@ -70,6 +73,13 @@ bool MailSink::start()
         QThread::msleep(20);
     }
     return false;
+}
+
+QString MailSink::server() const
+{
+    const qsizetype host = arguments_.indexOf(QStringLiteral("--host"));
+    const QString address = host >= 0 ? arguments_.value(host + 1) : QStringLiteral("127.0.0.1");
+    return (address.contains(u':') ? u'[' + address + u']' : address) + QStringLiteral(":%1").arg(port_);
 }
 
 QString MailSink::stored(int i, const char* suffix) const

@@ -10,19 +10,22 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 namespace og::test {
 
 class MailSink {
 public:
-    MailSink();
+    // arguments: more of smtp_sink.py's ("--host", "::1"; "--oauth-check", URL).
+    explicit MailSink(const QStringList& arguments = {});
     ~MailSink();
     MailSink(const MailSink&) = delete;
     MailSink& operator=(const MailSink&) = delete;
 
     bool start(); // false when it did not come up within a few seconds
     int port() const { return port_; }
-    QString server() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
+    // "127.0.0.1:PORT", or "[::1]:PORT" under --host ::1.
+    QString server() const;
 
     // Waits until at least n messages are stored (bounded); their number.
     int waitForMessages(int n, int timeoutMs = 10000) const;
@@ -38,6 +41,7 @@ public:
 
 private:
     QString stored(int i, const char* suffix) const;
+    QStringList arguments_;
     QString storeDir_;
     QString workDir_;
     QProcess process_;

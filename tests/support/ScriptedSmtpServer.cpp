@@ -323,7 +323,7 @@ void ScriptedSmtpServer::PlaySmtp(ServerSession& s, const SmtpAnswers& a)
     if (!answer(a.greeting))
         return;
     // What follows a command that asked for more lines.
-    enum { Command, LoginUser, LoginPassword, PlainResponse } state = Command;
+    enum { Command, LoginUser, LoginPassword, PlainResponse, TokenResponse } state = Command;
     std::vector<std::string> recipients;
     for (;;) {
         auto line = s.ReadLine();
@@ -331,9 +331,11 @@ void ScriptedSmtpServer::PlaySmtp(ServerSession& s, const SmtpAnswers& a)
             return; // client closed (or went quiet); the test judges
         ++lineNo;
         if (state != Command) {
-            const bool last = state != LoginUser;
-            state = last ? Command : LoginPassword;
-            if (!answer(last ? a.authPassword : a.authUser))
+            const SmtpReply& next = state == LoginUser ? a.authUser
+                : state == TokenResponse               ? a.authTokenAfter
+                                                       : a.authPassword;
+            state = state == LoginUser ? LoginPassword : Command;
+            if (!answer(next))
                 return;
             continue;
         }
@@ -368,6 +370,10 @@ void ScriptedSmtpServer::PlaySmtp(ServerSession& s, const SmtpAnswers& a)
             } else if (mechanism == "PLAIN") {
                 state = initial ? Command : PlainResponse;
                 reply = initial ? &a.authPassword : &a.authPlain;
+            } else if (mechanism == "XOAUTH2" || mechanism == "OAUTHBEARER") {
+                const bool challenge = !a.authToken.lines.empty() && a.authToken.lines.back().rfind("334", 0) == 0;
+                state = challenge ? TokenResponse : Command;
+                reply = &a.authToken;
             } else {
                 static const SmtpReply unknown = "504 5.5.4 Unrecognized authentication type";
                 reply = &unknown;

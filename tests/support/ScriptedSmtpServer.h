@@ -106,6 +106,10 @@ struct SmtpAnswers {
     SmtpReply authUser = "334 UGFzc3dvcmQ6";
     SmtpReply authPlain = "334 ";
     SmtpReply authPassword = "235 Authenticated";
+    // AUTH XOAUTH2 or OAUTHBEARER with its token: authToken; when that is a
+    // 334 challenge, the client's answer gets authTokenAfter.
+    SmtpReply authToken = "235 Authenticated";
+    SmtpReply authTokenAfter = "535 5.7.8 Authentication credentials invalid";
     SmtpReply quit; // none: the server just closes, as the old tests expect
     // Any other verb, by its upper-case name (NOOP, STARTTLS, VRFY, ...);
     // verbs in neither place get "500 Unknown command".

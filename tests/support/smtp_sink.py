@@ -34,20 +34,40 @@ Arguments:
                      together (pipelined) are under way together, so the
                      client waits once per round trip, not once per command.
 
+  --host ADDRESS     listen on this loopback address instead of 127.0.0.1
+                     (::1 for IPv6).
+  --oauth-check URL  offer AUTH OAUTHBEARER and XOAUTH2 (and no password
+                     login) and take a token while URL?token=TOKEN answers
+                     200 with {"user"} the login's user (the test
+                     authorization server's /check). A refused token gets
+                     the challenge its protocol sends ({"status":"401"} or
+                     {"status":"invalid_token"}), must be answered as that
+                     protocol asks (an empty line, a lone ^A), then 535.
+  --oauth-mechanisms LIST  the token logins offered (default
+                     "OAUTHBEARER XOAUTH2").
+  --auth-log PATH    append each token login's dialogue as this server saw
+                     it, decoded, the token masked, to PATH.
+
 Exits on SIGTERM or SIGINT as well; exit status 0 in every orderly case.
 """
 
 import argparse
 import asyncio
 import json
+import logging
 import os
 import signal
 import sys
 
+import base64
 import collections
+import re
 import ssl
+import urllib.error
+import urllib.parse
+import urllib.request
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 
 class Handler:
@@ -79,6 +99,77 @@ class PipeliningHandler(Handler):
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         session.host_name = hostname
         return responses[:-1] + ["250-PIPELINING", responses[-1]]
+
+
+# aiosmtpd warns of each login's field it plans to drop.
+logging.getLogger("mail.log").addFilter(lambda record: "login_data" not in record.getMessage())
+
+
+class TokenLogins:
+    """XOAUTH2 and OAUTHBEARER for a handler: each response is checked
+    against its protocol's form and its token against --oauth-check."""
+
+    FORMS = {
+        "XOAUTH2": re.compile(rb"user=([^\x01]+)\x01auth=Bearer ([^\x01]+)\x01\x01"),
+        "OAUTHBEARER": re.compile(
+            rb"n,a=([^,]*),\x01host=[^\x01]+\x01port=[0-9]+\x01auth=Bearer ([^\x01]+)\x01\x01"),
+    }
+    REFUSALS = {
+        "XOAUTH2": (b'{"status":"401","schemes":"bearer","scope":"mail.send"}', b""),
+        "OAUTHBEARER": (b'{"status":"invalid_token","scope":"mail.send"}', b"\x01"),
+    }
+
+    async def auth_XOAUTH2(self, server, args):
+        return await self.token_login(server, args, "XOAUTH2")
+
+    async def auth_OAUTHBEARER(self, server, args):
+        return await self.token_login(server, args, "OAUTHBEARER")
+
+    def check(self, user, token):
+        url = self.oauth_check + "?" + urllib.parse.urlencode({"token": token})
+        try:
+            with urllib.request.urlopen(url, timeout=10) as answer:
+                return json.load(answer).get("user") == user
+        except urllib.error.HTTPError:
+            return False
+
+    async def token_login(self, server, args, mechanism):
+        dialogue = []
+        try:
+            return await self.token_dialogue(server, args, mechanism, dialogue)
+        finally:
+            if self.auth_log:
+                with open(self.auth_log, "a") as f:
+                    f.write("".join(line + "\n" for line in dialogue) + "\n")
+
+    async def token_dialogue(self, server, args, mechanism, dialogue):
+        def shown(data):
+            return data.decode("utf-8", "replace").replace("\x01", "^A")
+        response = base64.b64decode(args[1]) if len(args) == 2 else b""
+        form = self.FORMS[mechanism].fullmatch(response)
+        masked = response.replace(form.group(2), b"****") if form else response
+        dialogue.append("C: AUTH %s <%s>" % (mechanism, shown(masked)))
+        if not form:
+            dialogue.append("S: 501 5.5.2 Malformed %s response" % mechanism)
+            await server.push(dialogue[-1][3:])
+            return AuthResult(success=False, handled=True)
+        user = form.group(1).replace(b"=2C", b",").replace(b"=3D", b"=").decode()
+        live = await asyncio.get_running_loop().run_in_executor(None, self.check, user, form.group(2).decode())
+        if live:
+            dialogue.append("S: 235 2.7.0 Authentication successful")
+            return AuthResult(success=True, auth_data=user)
+        challenge, expected = self.REFUSALS[mechanism]
+        dialogue.append("S: 334 <%s>" % challenge.decode())
+        answer = await server.challenge_auth(challenge)
+        if answer is MISSING:
+            return AuthResult(success=False, handled=True)
+        dialogue.append("C: <%s>" % shown(answer))
+        if answer != expected:
+            dialogue.append("S: 501 5.5.2 That is no answer to the refusal")
+            await server.push(dialogue[-1][3:])
+            return AuthResult(success=False, handled=True)
+        dialogue.append("S: 535 5.7.8 Authentication credentials invalid")
+        return AuthResult(success=False, handled=False, message=dialogue[-1][3:])
 
 
 class DistantSMTP(SMTP):
@@ -133,7 +224,11 @@ def write_atomically(path, text):
 
 async def main(args):
     loop = asyncio.get_running_loop()
-    handler = (PipeliningHandler if args.pipelining else Handler)(args.store_dir)
+    base = PipeliningHandler if args.pipelining else Handler
+    if args.oauth_check:
+        base = type("TokenHandler", (TokenLogins, base), {"oauth_check": args.oauth_check,
+                                                        "auth_log": args.auth_log})
+    handler = base(args.store_dir)
     limit = args.data_limit if args.data_limit > 0 else None
     options = dict(data_size_limit=limit, hostname="sink.local", timeout=args.max_seconds)
     if args.tls_cert:
@@ -148,11 +243,15 @@ async def main(args):
                   and auth_data.password == password)
             return AuthResult(success=ok, handled=False)
         options.update(authenticator=authenticator, auth_require_tls=bool(args.tls_cert))
+    if args.oauth_check:
+        offered = args.oauth_mechanisms.split()
+        options.update(auth_require_tls=bool(args.tls_cert), auth_exclude_mechanism=[
+            m for m in ("LOGIN", "PLAIN", "XOAUTH2", "OAUTHBEARER") if m not in offered])
     if args.reply_delay_ms > 0:
         factory = lambda: DistantSMTP(handler, reply_delay=args.reply_delay_ms / 1000.0, **options)
     else:
         factory = lambda: SMTP(handler, **options)
-    server = await loop.create_server(factory, host="127.0.0.1", port=0)
+    server = await loop.create_server(factory, host=args.host, port=0)
     port = server.sockets[0].getsockname()[1]
     if args.port_file:
         write_atomically(args.port_file, "%d\n" % port)
@@ -193,6 +292,10 @@ if __name__ == "__main__":
     parser.add_argument("--login")
     parser.add_argument("--pipelining", action="store_true")
     parser.add_argument("--reply-delay-ms", type=float, default=0.0)
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--oauth-check")
+    parser.add_argument("--oauth-mechanisms", default="OAUTHBEARER XOAUTH2")
+    parser.add_argument("--auth-log")
     args = parser.parse_args()
     if args.store_dir:
         os.makedirs(args.store_dir, exist_ok=True)
