@@ -2,6 +2,7 @@
 
 #include "common/ProfileFile.h"
 #include "common/Trim.h"
+#include "common/WordTable.h"
 #include "mailer/OAuthProvider.h"
 
 #include <QFileInfo>
@@ -69,10 +70,7 @@ const struct {
     {Security::None, "None", "none"},
 };
 
-const struct {
-    LoginMethod method;
-    const char* word;
-} kLoginWords[] = {
+const EnumWord<LoginMethod> kLoginWords[] = {
     {LoginMethod::Password, "password"},
     {LoginMethod::OAuth2, "oauth2"},
     {LoginMethod::TokenCommand, "command"},
@@ -199,22 +197,12 @@ bool parseSecurity(const QString& text, MailerSettings::Security* security)
 
 QString loginMethodWord(LoginMethod method)
 {
-    for (const auto& entry : kLoginWords) {
-        if (entry.method == method)
-            return QLatin1String(entry.word);
-    }
-    return QLatin1String(kLoginWords[0].word);
+    return wordOf(kLoginWords, method);
 }
 
 bool parseLoginMethod(const QString& text, LoginMethod* method)
 {
-    for (const auto& entry : kLoginWords) {
-        if (text.trimmed().compare(QLatin1String(entry.word), Qt::CaseInsensitive) == 0) {
-            *method = entry.method;
-            return true;
-        }
-    }
-    return false;
+    return parseWordOf(kLoginWords, text, method);
 }
 
 ServerAddress parseServerAddress(const QString& server, MailerSettings::Security security)

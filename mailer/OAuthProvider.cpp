@@ -1,5 +1,7 @@
 #include "mailer/OAuthProvider.h"
 
+#include "common/WordTable.h"
+
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QUrl>
@@ -8,11 +10,7 @@ namespace og {
 
 namespace {
 
-struct ProviderWord {
-    OAuthProviderKind kind;
-    const char* word;
-};
-constexpr ProviderWord kProviderWords[] = {
+constexpr EnumWord<OAuthProviderKind> kProviderWords[] = {
     {OAuthProviderKind::Microsoft, "microsoft"},
     {OAuthProviderKind::Google, "google"},
     {OAuthProviderKind::Custom, "custom"},
@@ -24,22 +22,12 @@ using Security = MailerSettings::Security;
 
 QString oauthProviderWord(OAuthProviderKind kind)
 {
-    for (const ProviderWord& entry : kProviderWords) {
-        if (entry.kind == kind)
-            return QLatin1String(entry.word);
-    }
-    return QLatin1String(kProviderWords[0].word);
+    return wordOf(kProviderWords, kind);
 }
 
 bool parseOAuthProvider(const QString& text, OAuthProviderKind* kind)
 {
-    for (const ProviderWord& entry : kProviderWords) {
-        if (text.trimmed().compare(QLatin1String(entry.word), Qt::CaseInsensitive) == 0) {
-            *kind = entry.kind;
-            return true;
-        }
-    }
-    return false;
+    return parseWordOf(kProviderWords, text, kind);
 }
 
 OAuthProvider microsoftProvider(const QString& tenant)
