@@ -364,7 +364,7 @@ void TemailForm::setRunning(bool running)
     const QList<QWidget*> controls {MyFile, Button1, BitBtn2, MyAddress, Organ, MyServer, AttBox, AttAdd, AttMinus,
         MySubject, Memo1, SigCheck, CheckYourself, WantLog, BitBtn1, PreviewButton, BitBtn3, Speller, BitBtn4, BitBtn5,
         Security, UserName, Password, RememberPassword, RateBox, ConnectionsBox};
-    for (QWidget* control : controls)
+    for (QWidget* control : controls + Message->controls())
         control->setEnabled(!running);
     RememberPassword->setEnabled(!running && password_.keyringAvailable());
     Login->setRunning(running);

@@ -620,12 +620,12 @@ private slots:
         QVERIFY(writeFile(addressFile, "a@example.com\r\n"));
         const QString picture = folder_ + "logo.png";
         QVERIFY(writeFile(picture, "not really a picture"));
+        ProfileFile::writeString(ini(), "options", "format", "markdown");
+        ProfileFile::writeString(ini(), "options", "replyto", "help@shop.example");
+        ProfileFile::writeBool(ini(), "options", "autosubmitted", true);
+        ProfileFile::writeString(ini(), "options", "unsubscribe", "https://shop.example/out");
         showForm();
         fill(QStringLiteral("mail.example.com"), addressFile);
-        control<QComboBox>("Format")->setCurrentIndex(1);
-        control<QLineEdit>("ReplyTo")->setText(QStringLiteral("help@shop.example"));
-        control<QCheckBox>("AutoSubmitted")->setChecked(true);
-        control<QLineEdit>("Unsubscribe")->setText(QStringLiteral("https://shop.example/out"));
         control<QPlainTextEdit>("Memo1")->setPlainText(
             QStringLiteral("# Version 2\n\nSee [notes](https://shop.example/n)."));
         control<QPushButton>("PreviewButton")->click();
