@@ -27,8 +27,9 @@ MessageControls::MessageControls(QWidget* window)
     AutoSubmitted->setToolTip(QStringLiteral("adds \"Auto-Submitted: auto-generated\""));
     Unsubscribe = new QLineEdit(window);
     Unsubscribe->setObjectName(QStringLiteral("Unsubscribe"));
-    Unsubscribe->setPlaceholderText(QStringLiteral("mailto:... and/or https://... (for news to past buyers)"));
-    Unsubscribe->setToolTip(QStringLiteral("adds List-Unsubscribe; an https: address also allows one-click"));
+    Unsubscribe->setPlaceholderText(QStringLiteral("mailto:... and/or https://..."));
+    Unsubscribe->setToolTip(
+        QStringLiteral("for news to past buyers: adds List-Unsubscribe; an https: address also allows one-click"));
 
     connect(Format, &QComboBox::currentIndexChanged, this, &MessageControls::changed);
     connect(ReplyTo, &QLineEdit::textChanged, this, &MessageControls::changed);
