@@ -42,8 +42,9 @@ QString checkMessageHeaders(const MailerSettings& settings)
         // Tolerant: a field to be filled in ("{{...}}") is no URL character yet.
         const QUrl url(entry);
         const bool mailto = entry.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive);
-        if ((!mailto && !isHttps(entry)) || !url.isValid() || (isHttps(entry) && url.host().isEmpty()))
-            return QStringLiteral("The unsubscribe address \"%1\" is neither a mailto: nor an https: address")
+        const bool reachable = mailto ? url.path().contains(u'@') : isHttps(entry) && !url.host().isEmpty();
+        if (!url.isValid() || !reachable)
+            return QStringLiteral("The unsubscribe address \"%1\" is no mailto:name@domain or https://host/... address")
                 .arg(entry);
     }
     return {};

@@ -141,11 +141,12 @@ TEST(MailerChecks, EachCheckReportsItsOwnMessageInOrder)
     in.settings.replyTo = QStringLiteral("help@shop.example");
     in.settings.unsubscribe = QStringLiteral(" mailto:out@shop.example  https://shop.example/out?c={{id}} ");
     EXPECT_EQ(checkMailerInput(in), QString());
-    for (const char* address : {"http://shop.example/out", "https:///out", "out@shop.example"}) {
+    for (const char* address : {"http://shop.example/out", "https:///out", "out@shop.example", "mailto:"}) {
         in.settings.unsubscribe = QLatin1String(address);
         in.subject.clear();
         EXPECT_EQ(checkMailerInput(in),
-            QStringLiteral("The unsubscribe address \"%1\" is neither a mailto: nor an https: address").arg(address));
+            QStringLiteral("The unsubscribe address \"%1\" is no mailto:name@domain or https://host/... address")
+                .arg(address));
     }
     in.settings.replyTo = QStringLiteral("help");
     EXPECT_EQ(checkMailerInput(in), QStringLiteral("The reply address \"help\" is no mail address"));
