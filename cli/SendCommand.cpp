@@ -79,6 +79,7 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
     parser.flag(QStringLiteral("--resume"), &out->resume);
     parser.flag(QStringLiteral("--start-over"), &out->startOver);
     out->login.add(parser, true);
+    out->message.add(parser);
     parser.operands(&operands, 1, QStringLiteral("more than one address file given"));
     if (!parser.parse(args, error))
         return false;
@@ -152,7 +153,7 @@ QString sendUsage()
                           "           [--user NAME] [--password-file FILE] [--ca-file FILE]\n"
                           "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n"
                           "           [--resume | --start-over] [--dry-run DIR] [--rate N] [--connections N]\n") +
-        LoginOptions::usage(true);
+        LoginOptions::usage(true) + MessageOptions::usage();
 }
 
 } // namespace
@@ -190,7 +191,7 @@ QString sendHelpText()
                        "  --no-verify         check no certificate (every run says so).\n"
                        "  --helo NAME         the client name after EHLO (default: this machine's).\n"
                        "  --timeout SECONDS   how long to wait for each reply (default 300).\n") +
-        LoginOptions::help(true) +
+        LoginOptions::help(true) + MessageOptions::help() +
         QStringLiteral("  The settings file gives every one of these that is not given here.\n"
                        "  --resume            go on with an earlier run of this message to this\n"
                        "                      address file that did not finish: customers already\n"
@@ -281,6 +282,7 @@ MailerInput inputFrom(const SendArguments& args, const QString& folder)
     if (args.connections)
         s.connections = *args.connections;
     args.login.apply(s);
+    args.message.apply(s);
     s.copyToSelf = s.copyToSelf && !args.noCopy;
     s.wantLog = s.wantLog && !args.noLog;
     input.subject = args.subject;

@@ -2,6 +2,7 @@
 #include "cli/Command.h"
 
 #include "cli/LoginOptions.h"
+#include "cli/MessageOptions.h"
 #include "mailer/MailerSettings.h"
 
 #include <optional>
@@ -16,6 +17,7 @@ namespace og::cli {
 //     [--dry-run DIR] [--rate N] [--connections N] [--auth password|oauth2|command]
 //     [--token-command CMD] [--oauth-provider microsoft|google|custom] [--client-id ID]
 //     [--client-secret-file FILE] [--auth-url URL --token-url URL --scope TEXT] [--no-browser]
+//     [--markdown] [--reply-to ADDR] [--auto-submitted] [--unsubscribe URL]...
 //
 // The password comes from ORDERGATE_SMTP_PASSWORD or --password-file, never
 // from a value on the command line, where every user of the machine sees it;
@@ -47,6 +49,7 @@ struct SendArguments {
     QString dryRunDir;                    // --dry-run DIR: write .eml files there, send nothing
     std::optional<int> rate, connections; // --rate N, --connections N
     LoginOptions login;                   // --auth, the token command, the OAuth2 application
+    MessageOptions message;               // --markdown and the headers
     bool help = false;
 };
 

@@ -77,10 +77,10 @@ void WriteAttachmentHeader(const TAttachment& attachment, TLineSink& sink)
 
 } // namespace
 
-TWireMessage::TTextBody TWireMessage::EncodedText() const
+TWireMessage::TTextBody TWireMessage::EncodedLines(std::vector<std::string> lines)
 {
     TTextBody text;
-    text.Lines = SplitTextLines(Text);
+    text.Lines = std::move(lines);
     for (const auto& line : text.Lines) {
         text.NonAscii = text.NonAscii || !IsAscii(line);
         text.Quoted = text.Quoted || line.size() > MailLineLimit;
@@ -89,6 +89,21 @@ TWireMessage::TTextBody TWireMessage::EncodedText() const
     if (text.Quoted)
         text.Lines = QuotedPrintableLines(text.Lines);
     return text;
+}
+
+TWireMessage::TTextBody TWireMessage::EncodedText() const
+{
+    return EncodedLines(SplitTextLines(Text));
+}
+
+TWireMessage::TTextBody TWireMessage::EncodedHtml() const
+{
+    if (HtmlText.empty())
+        return {};
+    std::vector<std::string> lines = SplitLineBreaks(HtmlText);
+    if (lines.size() > 1 && lines.back().empty())
+        lines.pop_back(); // the last line's break is the part's end
+    return EncodedLines(std::move(lines));
 }
 
 std::string TWireMessage::TextContentType(const TTextBody& text) const
@@ -102,22 +117,23 @@ std::string TWireMessage::TextContentType(const TTextBody& text) const
     return lower.find("charset") == std::string::npos ? ContentType + "; charset=utf-8" : ContentType;
 }
 
-std::string TWireMessage::ChooseBoundary(const TTextBody& text) const
+std::string TWireMessage::ChooseBoundary(const char* base, const TTextBody& text, const TTextBody& html) const
 {
-    // Base64 holds no "=" before its end and no "_", so only the text and
+    // Base64 holds no "=" before its end and no "_", so only the texts and
     // the names can hold a boundary.
     auto occurs = [&](const std::string& boundary) {
-        for (const auto& line : text.Lines)
-            if (line.find(boundary) != std::string::npos)
-                return true;
+        for (const auto* body : {&text, &html})
+            for (const auto& line : body->Lines)
+                if (line.find(boundary) != std::string::npos)
+                    return true;
         for (const auto& attachment : Attachments)
             if (attachment.StoredName.find(boundary) != std::string::npos)
                 return true;
         return false;
     };
-    std::string boundary = Boundary;
+    std::string boundary = base;
     for (int n = 1; occurs(boundary); ++n)
-        boundary = std::string(Boundary) + "_" + std::to_string(n);
+        boundary = std::string(base) + "_" + std::to_string(n);
     return boundary;
 }
 
@@ -168,22 +184,51 @@ void TWireMessage::WriteHeaders(TLineSink& sink) const
     sink.WriteLine({});
 }
 
+void TWireMessage::WriteTextParts(const TTextBody& text, const TTextBody& html, TLineSink& sink) const
+{
+    const auto writePart = [&sink](const std::string& type, const TTextBody& body) {
+        sink.WriteLine("Content-Type: " + type);
+        sink.WriteLine(body.Quoted ? "Content-Transfer-Encoding: quoted-printable" : "Content-Transfer-Encoding: 7bit");
+        sink.WriteLine({});
+        WriteLines(body.Lines, sink);
+    };
+    if (HtmlText.empty()) {
+        writePart(TextContentType(text), text);
+        return;
+    }
+    const std::string separator = "--" + ChooseBoundary(AltBoundary, text, html);
+    sink.WriteLine(separator);
+    writePart(TextContentType(text), text);
+    sink.WriteLine({});
+    sink.WriteLine(separator);
+    writePart("text/html; charset=utf-8", html);
+    sink.WriteLine({});
+    sink.WriteLine(separator + "--");
+}
+
 void TWireMessage::WriteBody(TLineSink& sink) const
 {
     const TTextBody text = EncodedText();
-    if (Attachments.empty()) {
+    if (Attachments.empty() && HtmlText.empty()) {
         WriteLines(text.Lines, sink);
         return;
     }
-    const std::string separator = "--" + ChooseBoundary(text);
-
+    const TTextBody html = EncodedHtml();
     sink.WriteLine("This is a multi-part message in MIME format.");
     sink.WriteLine({});
+    if (Attachments.empty()) {
+        WriteTextParts(text, html, sink);
+        return;
+    }
+    const std::string separator = "--" + ChooseBoundary(Boundary, text, html);
     sink.WriteLine(separator);
-    sink.WriteLine("Content-Type: " + TextContentType(text));
-    sink.WriteLine(text.Quoted ? "Content-Transfer-Encoding: quoted-printable" : "Content-Transfer-Encoding: 7bit");
-    sink.WriteLine({});
-    WriteLines(text.Lines, sink);
+    if (!HtmlText.empty()) {
+        WriteLines(FoldHeader("Content-Type: multipart/alternative; boundary=\"" +
+                       ChooseBoundary(AltBoundary, text, html) + "\""),
+            sink);
+        sink.WriteLine({});
+    }
+    WriteTextParts(text, html, sink);
 
     TWireEncoder encoder;
     for (const auto& attachment : Attachments) {

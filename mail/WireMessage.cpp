@@ -180,9 +180,13 @@ void TWireMessage::PrepareHeaders()
     if (UseNewMessageID)
         Headers.SetValueAfter("Date", HeaderNames[6], NewMessageID(From()));
     const TTextBody text = EncodedText();
-    if (!Attachments.empty()) {
+    if (!Attachments.empty() || !HtmlText.empty()) {
+        const TTextBody html = EncodedHtml();
+        const bool mixed = !Attachments.empty();
         Headers.SetValue("MIME-Version", "1.0");
-        Headers.SetValue("Content-Type", "multipart/mixed; boundary=\"" + ChooseBoundary(text) + "\"");
+        Headers.SetValue("Content-Type",
+            std::string(mixed ? "multipart/mixed" : "multipart/alternative") + "; boundary=\"" +
+                ChooseBoundary(mixed ? Boundary : AltBoundary, text, html) + "\"");
         Headers.SetValue("Content-Transfer-Encoding", "");
     } else {
         // A plain 7-bit text keeps the short header block it always had.
@@ -213,6 +217,7 @@ void TWireMessage::Clear()
     Headers.Clear();
     Newsgroups.clear();
     Text.clear();
+    HtmlText.clear();
     Too.clear();
     DefaultDomain.clear();
     MsgNo = 0;

@@ -1,7 +1,7 @@
 #pragma once
 // One mail message in memory, rendered line by line onto a sink (a server
 // connection, a message file, a list): its header block, then plain text or a
-// MIME multipart body with Base64 attachments.
+// MIME multipart body: the text with an HTML alternative, Base64 attachments.
 
 #include <cstdint>
 #include <ctime>
@@ -95,6 +95,9 @@ private:
 class TWireMessage {
 public:
     static constexpr const char* Boundary = "=_NextPart_2rfksadvnqw3nerasdf";
+    // The boundary of the text and its HTML alternative; no prefix of the
+    // other, so no reader takes one for the other.
+    static constexpr const char* AltBoundary = "=_AltPart_2rfksadvnqw3nerasdf";
     // Names behind the header properties, by index.
     static constexpr const char* HeaderNames[7] = {
         "From", "Organization", "References", "Reply-To", "Subject", "To", "Message-ID"};
@@ -117,6 +120,10 @@ public:
     std::vector<std::string> BCCList;
     THeaderStore Headers;
     std::vector<std::string> Text;
+    // The same message as HTML (UTF-8, lines cut at line breaks). Not empty:
+    // Text and this go out as multipart/alternative, inside multipart/mixed
+    // when there are attachments; empty: the message is as it always was.
+    std::string HtmlText;
     std::vector<std::string> Newsgroups;
 
     std::string From() const { return Headers.Value(HeaderNames[0]); }
@@ -171,10 +178,15 @@ private:
         bool Quoted = false;
         bool NonAscii = false;
     };
+    static TTextBody EncodedLines(std::vector<std::string> lines);
     TTextBody EncodedText() const;
+    TTextBody EncodedHtml() const;
     std::string TextContentType(const TTextBody& text) const;
-    // The usual boundary, or a numbered variant when a part holds it.
-    std::string ChooseBoundary(const TTextBody& text) const;
+    // base, or a numbered variant of it when a part holds it.
+    std::string ChooseBoundary(const char* base, const TTextBody& text, const TTextBody& html) const;
+    // The text part, or the text and its HTML alternative, with their part
+    // headers (the header of a lone text goes into the message's block).
+    void WriteTextParts(const TTextBody& text, const TTextBody& html, TLineSink& sink) const;
     std::string HeaderText(const std::string& name, const std::string& value) const;
     std::string MailboxesText(const std::string& name, const std::string& value) const;
 };

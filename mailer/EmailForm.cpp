@@ -2,6 +2,7 @@
 
 #include "common/ProgramFolder.h"
 #include "mailer/LoginControls.h"
+#include "mailer/MessageControls.h"
 #include "mailer/SpellDialog.h"
 #include "mailer/VSSpell.h"
 #include "platform/ScreenFit.h"
@@ -290,6 +291,9 @@ void TemailForm::buildControls()
     grid->addWidget(ConnectionsBox, row, 3);
 
     ++row;
+    Message = new MessageControls(this);
+    row = Message->placeInto(grid, row);
+
     SendProgress = new QProgressBar(this);
     SendProgress->setObjectName(QStringLiteral("SendProgress"));
     SendProgress->setRange(0, 1);
@@ -352,6 +356,7 @@ void TemailForm::buildControls()
     connect(MyServer, &QLineEdit::editingFinished, this, &TemailForm::LoginKeyChange);
     connect(Password, &QLineEdit::textEdited, this, [this] { passwordTyped_ = true; });
     connect(Login, &LoginControls::changed, this, [this] { settingsChanged_ = true; });
+    connect(Message, &MessageControls::changed, this, [this] { settingsChanged_ = true; });
     connect(Login, &LoginControls::status, this, &TemailForm::showStatus);
     connect(Login, &LoginControls::methodChanged, this, [this](bool password) {
         for (QWidget* control : {static_cast<QWidget*>(PasswordLabel), static_cast<QWidget*>(Password),
@@ -376,9 +381,10 @@ void TemailForm::buildControls()
 
 void TemailForm::setTabOrder()
 {
-    const QList<QWidget*> order {MyAddress, Organ, MyServer, MySubject, Memo1, MyFile, BitBtn1, Button1, CheckYourself,
+    QList<QWidget*> order {MyAddress, Organ, MyServer, MySubject, Memo1, MyFile, BitBtn1, Button1, CheckYourself,
         WantLog, BitBtn2, BitBtn3, BitBtn4, BitBtn5, AttBox, AttAdd, AttMinus, Speller, SigCheck, SigFile, SigLoad,
         SigView, StopButton, Security, UserName, Password, RememberPassword, PreviewButton, RateBox, ConnectionsBox};
+    order += Message->controls();
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }

@@ -24,6 +24,8 @@ class QThread;
 namespace og {
 
 class LoginControls;
+class MessageControls;
+class PreviewDialog;
 class SpellDialog;
 class SpellDialogue;
 class TTlsContext;
@@ -167,7 +169,8 @@ private:
     QPushButton* PreviewButton = nullptr;
     QSpinBox* RateBox = nullptr;
     QSpinBox* ConnectionsBox = nullptr;
-    QDialog* previewDialog_ = nullptr;
+    MessageControls* Message = nullptr;
+    PreviewDialog* previewDialog_ = nullptr;
     QPushButton* StopButton = nullptr;
     QProgressBar* SendProgress = nullptr;
     QStatusBar* MyBar = nullptr;

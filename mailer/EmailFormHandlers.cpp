@@ -5,6 +5,8 @@
 #include "mailer/AccessTokenSource.h"
 #include "mailer/LoginControls.h"
 #include "mailer/MailerSettings.h"
+#include "mailer/MessageControls.h"
+#include "mailer/PreviewDialog.h"
 #include "mailer/VSSpell.h"
 #include "platform/ScreenFit.h"
 #include "platform/Version.h"
@@ -89,6 +91,7 @@ void TemailForm::FormActivate()
         Security->setCurrentIndex(index);
     setTextIfChanged(UserName, settings.userName);
     Login->load(settings);
+    Message->load(settings);
     if (RateBox->value() != settings.ratePerMinute)
         RateBox->setValue(settings.ratePerMinute);
     if (ConnectionsBox->value() != settings.connections)
@@ -196,6 +199,7 @@ MailerSettings TemailForm::settingsFromControls() const
     s.security = MailerSettings::Security(Security->currentData().toInt());
     s.userName = UserName->text().trimmed();
     Login->apply(s);
+    Message->apply(s);
     s.ratePerMinute = RateBox->value();
     s.connections = ConnectionsBox->value();
     return s;
@@ -225,7 +229,7 @@ bool TemailForm::checkInput(const MailerInput& input)
     platform_.showError(this, problem);
     const std::pair<MailerField, QWidget*> fields[] {{MailerField::AddressFile, MyFile},
         {MailerField::Sender, MyAddress}, {MailerField::Server, MyServer}, {MailerField::Subject, MySubject},
-        {MailerField::Body, Memo1}, {MailerField::Login, UserName}};
+        {MailerField::Body, Memo1}, {MailerField::Login, UserName}, {MailerField::Headers, Message->fieldInError()}};
     for (const auto& [which, control] : fields) {
         // Not a focus the vendor moved: the address file's dialog stays shut.
         if (which == field)
@@ -328,33 +332,17 @@ void TemailForm::PreviewClick()
     MailerInput input = collectInput();
     if (!checkInput(input))
         return;
-    QString text;
+    QString text, html;
     try {
         leaveOutHeldSignature(input, readSignature(input.settings));
-        text = SendRun().preview(input);
+        text = SendRun().preview(input, &html);
     } catch (const SendFailure& failure) {
         platform_.showException(this, failure.message());
         return;
     }
-    if (!previewDialog_) {
-        previewDialog_ = new QDialog(this);
-        previewDialog_->setObjectName(QStringLiteral("PreviewDialog"));
-        previewDialog_->setWindowTitle(QStringLiteral("Preview: the first customer's message"));
-        auto* view = new QPlainTextEdit(previewDialog_);
-        view->setObjectName(QStringLiteral("PreviewText"));
-        view->setReadOnly(true);
-        view->setLineWrapMode(QPlainTextEdit::NoWrap);
-        view->setFont(Memo1->font());
-        auto* layout = new QVBoxLayout(previewDialog_);
-        layout->addWidget(view);
-        auto* close = new QPushButton(QStringLiteral("Close"), previewDialog_);
-        connect(close, &QPushButton::clicked, previewDialog_, &QDialog::accept);
-        layout->addWidget(close, 0, Qt::AlignRight);
-        previewDialog_->resize(640, 480);
-    }
-    previewDialog_->findChild<QPlainTextEdit*>(QStringLiteral("PreviewText"))->setPlainText(text);
-    previewDialog_->show();
-    previewDialog_->raise();
+    if (!previewDialog_)
+        previewDialog_ = new PreviewDialog(Memo1->font(), this);
+    previewDialog_->showMessage(text, html);
 }
 
 void TemailForm::StopClick()
@@ -376,7 +364,7 @@ void TemailForm::setRunning(bool running)
     const QList<QWidget*> controls {MyFile, Button1, BitBtn2, MyAddress, Organ, MyServer, AttBox, AttAdd, AttMinus,
         MySubject, Memo1, SigCheck, CheckYourself, WantLog, BitBtn1, PreviewButton, BitBtn3, Speller, BitBtn4, BitBtn5,
         Security, UserName, Password, RememberPassword, RateBox, ConnectionsBox};
-    for (QWidget* control : controls)
+    for (QWidget* control : controls + Message->controls())
         control->setEnabled(!running);
     RememberPassword->setEnabled(!running && password_.keyringAvailable());
     Login->setRunning(running);

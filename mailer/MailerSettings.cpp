@@ -3,6 +3,7 @@
 #include "common/ProfileFile.h"
 #include "common/Trim.h"
 #include "common/WordTable.h"
+#include "mailer/MessageHeaders.h"
 #include "mailer/OAuthProvider.h"
 
 #include <QFileInfo>
@@ -23,7 +24,7 @@ struct Key {
     const char* section;
     const char* name;
     std::variant<QString MailerSettings::*, bool MailerSettings::*, int MailerSettings::*, Security MailerSettings::*,
-        LoginMethod MailerSettings::*, OAuthProviderKind MailerSettings::*>
+        LoginMethod MailerSettings::*, OAuthProviderKind MailerSettings::*, MessageFormat MailerSettings::*>
         member;
     bool reset;
 };
@@ -54,6 +55,10 @@ const Key kKeys[] = {
     {"options", "signame", &MailerSettings::signatureFile, false},
     {"options", "rate", &MailerSettings::ratePerMinute, true},
     {"options", "connections", &MailerSettings::connections, true},
+    {"options", "format", &MailerSettings::format, true},
+    {"options", "replyto", &MailerSettings::replyTo, true},
+    {"options", "autosubmitted", &MailerSettings::autoSubmitted, true},
+    {"options", "unsubscribe", &MailerSettings::unsubscribe, true},
 };
 const Key kAddressFileKey = {"options", "efile", &MailerSettings::addressFile, false};
 
@@ -88,6 +93,14 @@ bool parseWord(const QString& text, LoginMethod* value)
 bool parseWord(const QString& text, OAuthProviderKind* value)
 {
     return parseOAuthProvider(text, value);
+}
+bool parseWord(const QString& text, MessageFormat* value)
+{
+    return parseMessageFormat(text, value);
+}
+QString wordFor(MessageFormat value)
+{
+    return messageFormatWord(value);
 }
 QString wordFor(Security value)
 {
@@ -300,6 +313,8 @@ QString checkMailerInput(const MailerInput& input, MailerField* field)
         if (QString problem = checkOAuthApplication(oauthApplication(s)); !problem.isEmpty())
             return about(MailerField::Login, problem);
     }
+    if (QString problem = checkMessageHeaders(s); !problem.isEmpty())
+        return about(MailerField::Headers, problem);
     if (input.subject.isEmpty())
         return about(MailerField::Subject, QStringLiteral("You must enter a subject for your message"));
     if (input.body.isEmpty())

@@ -3,6 +3,7 @@
 // keys in the settings file) and what the vendor enters for one run. The
 // window, the send run and the command line all go through these.
 
+#include "mailer/MarkdownBody.h"
 #include "net/SmtpSecurity.h"
 
 #include <QList>
@@ -62,6 +63,13 @@ struct MailerSettings {
     int ratePerMinute = 0; // [options] rate
     int connections = 1;   // [options] connections
     static constexpr int MaxConnections = 8;
+
+    // What each message carries besides its text (mailer/MessageHeaders.h).
+    // All off by default: a file without these keys sends what it always did.
+    MessageFormat format = MessageFormat::Plain; // [options] format: Markdown adds HTML
+    QString replyTo;                             // [options] replyto: empty: replies go to the sender
+    bool autoSubmitted = false;                  // [options] autosubmitted
+    QString unsubscribe;                         // [options] unsubscribe: mailto:/https: addresses
 
     bool operator==(const MailerSettings&) const = default;
 
@@ -147,7 +155,7 @@ struct MailerInput {
 };
 
 // The input a failed check is about, so a window can take the vendor there.
-enum class MailerField { None, AddressFile, Sender, Server, Subject, Body, Login };
+enum class MailerField { None, AddressFile, Sender, Server, Subject, Body, Login, Headers };
 
 // The checks of "Send Now", in order (a port out of range with the server's,
 // then the login by token's settings); the first failure's message, or an

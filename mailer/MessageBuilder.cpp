@@ -2,6 +2,8 @@
 
 #include "common/ReplacingFile.h"
 #include "mailer/AttachmentType.h"
+#include "mailer/MarkdownBody.h"
+#include "mailer/MessageHeaders.h"
 #include "mailer/SendRun.h"
 
 namespace og {
@@ -34,6 +36,14 @@ MessageBuilder::MessageBuilder(const MailerInput& input, const QStringList& sign
     common_.SetSubject(utf8(input.subject));
     for (const QString& line : body_.lines())
         common_.Text.push_back(utf8(line));
+    // The HTML is rendered from the text as typed, not from the lines the
+    // field wrapped it into; the signature stays plain text. Fields, once filled in per customer, go into the
+    // Markdown escaped (escapeMarkdown) before it is rendered.
+    if (settings.format == MessageFormat::Markdown)
+        common_.HtmlText =
+            utf8(markdownToHtml(input.body.typedText() + QStringLiteral("\n\n") + plainTextAsMarkdown(signature)));
+    addMessageHeaders(common_, settings);
+    unsubscribe_ = settings.unsubscribe;
 
     // The types are judged by content once a run, message.txt's once written.
     if (!input.attachments.isEmpty()) {
@@ -55,6 +65,8 @@ TWireMessage MessageBuilder::build(const AddressRecord& customer) const
 {
     TWireMessage message = common_;
     message.Too = {utf8(customer.address)};
+    // The customer's own fields in the addresses are filled in here.
+    addListUnsubscribe(message, unsubscribe_);
     return message;
 }
 

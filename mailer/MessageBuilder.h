@@ -43,6 +43,7 @@ public:
 private:
     MessageBody body_;
     TWireMessage common_; // what every customer's message has
+    QString unsubscribe_; // the unsubscribe addresses before a customer's fields
 };
 
 } // namespace og

@@ -157,8 +157,9 @@ public:
 
     // The first customer's message as it would be sent: its headers, its
     // text, and its attachments by name and size. Reads the signature; saves
-    // and sends nothing. Throws SendFailure.
-    QString preview(const MailerInput& input);
+    // and sends nothing. Throws SendFailure. html, when given, receives the
+    // message's HTML part (empty for plain text).
+    QString preview(const MailerInput& input, QString* html = nullptr);
 
     // Writes message.txt, the journal and the log, and sends each customer
     // the message built from their record (over settings.connections

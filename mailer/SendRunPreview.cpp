@@ -35,7 +35,7 @@ void SendRun::writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QStr
         throw SendFailure(writeFailureText(path, file.errorString()));
 }
 
-QString SendRun::preview(const MailerInput& input)
+QString SendRun::preview(const MailerInput& input, QString* html)
 {
     const MailerSettings& s = input.settings;
     signature_ = readSignature(s);
@@ -68,6 +68,8 @@ QString SendRun::preview(const MailerInput& input)
             input.attachments.isEmpty() ? MessageBuilder::messageFileBytes(body).size() : QFileInfo(path).size();
         lines << QStringLiteral("  %1 (%2 bytes)").arg(QString::fromStdString(attachment.StoredName)).arg(size);
     }
+    if (html)
+        *html = QString::fromStdString(message.HtmlText);
     return lines.join(u'\n');
 }
 

@@ -10,6 +10,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -436,4 +439,39 @@ TEST_F(SendCommand, DryRunWritesEachMessageAsTheServerReceivesIt)
         EXPECT_EQ(parsed["defects"].toArray().size(), 0) << files[i].toStdString();
         EXPECT_EQ(parsed["root"].toObject()["parts"].toArray().size(), 2);
     }
+}
+
+TEST_F(SendCommand, MarkdownGoesOutAsTextAndCmarksHtmlWithTheChosenHeaders)
+{
+    const QByteArray markdown = "# Tool 2.1\r\n\r\nNow *faster*, see [the notes](https://shop.example/notes).\r\n\r\n"
+                                "<script>alert(1)</script>\r\n\r\n- Grüße\r\n- [x](javascript:alert(1))\r\n";
+    ASSERT_TRUE(writeFile(work.filePath("news.md"), markdown));
+    QProcess cmark;
+    cmark.start("cmark", {});
+    cmark.write(markdown);
+    cmark.closeWriteChannel();
+    ASSERT_TRUE(cmark.waitForFinished(30000)) << "Debian's cmark renders the expected HTML";
+    const QString html = QString::fromUtf8(cmark.readAllStandardOutput());
+    ASSERT_TRUE(html.contains("raw HTML omitted") && !html.contains("javascript")) << html.toStdString();
+
+    const Outcome o = run({"email_Tool.txt", "--subject", "News", "--body-file", "news.md", "--from",
+        "vendor@example.com", "--server", "mail.example.com", "--dir", program.path(), "--dry-run", "out", "--markdown",
+        "--reply-to", "help@shop.example", "--auto-submitted", "--unsubscribe",
+        "mailto:leave@shop.example?subject=unsubscribe", "--unsubscribe", "https://shop.example/leave?n=Jörg"});
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    const QJsonObject attachment {
+        {"filename", "message.txt"}, {"content_type", "text/plain"}, {"path", program.filePath("message.txt")}};
+    const QJsonObject headers {{"Reply-To", "help@shop.example"}, {"Auto-Submitted", "auto-generated"},
+        {"List-Unsubscribe",
+            "<mailto:leave@shop.example?subject=unsubscribe>, <https://shop.example/leave?n=J%C3%B6rg>"},
+        {"List-Unsubscribe-Post", "List-Unsubscribe=One-Click"}, {"List-Id", "<vendor.example.com>"}};
+    const QJsonObject check {{"eml", work.filePath("out/0001-alice@example.com.eml")}, {"subject", "News"},
+        {"organization", ""}, {"from_name", ""}, {"from_address", "vendor@example.com"}, {"to_name", ""},
+        {"to_address", "alice@example.com"}, {"text", QString::fromUtf8(markdown).remove(u'\r')},
+        {"attachments", QJsonArray {attachment}}, {"html", html}, {"headers", headers}};
+    ASSERT_TRUE(writeFile(work.filePath("cases.json"), QJsonDocument(QJsonArray {check}).toJson()));
+    QProcess checker;
+    checker.start("/usr/bin/python3", {OG_SOURCE_DIR "/tests/mail/mail_roundtrip.py", work.filePath("cases.json")});
+    ASSERT_TRUE(checker.waitForFinished(60000));
+    EXPECT_EQ(checker.readAllStandardOutput().toStdString() + checker.readAllStandardError().toStdString(), "");
 }

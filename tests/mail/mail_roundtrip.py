@@ -10,6 +10,10 @@ CASES.json is a list of objects, one per message:
   text         the text part, lines joined with "\\n"
   attachments  [{"filename", "content_type", "path"}] in order; each part must
                decode to the bytes of the file at path
+  html         (optional) the HTML alternative: text and HTML must then be the
+               two parts of a multipart/alternative, the first part of
+               multipart/mixed when there are attachments
+  headers      (optional) {name: value} that the message's headers must hold
 
 Each message is parsed with Python's email package (policy=default). Prints
 one line per fault ("case N: ...") and nothing when every message holds what
@@ -88,6 +92,14 @@ def check(n, case, faults):
         fault("no text part")
     else:
         same("text", body.get_content().replace("\r\n", "\n").rstrip("\n"), case["text"].rstrip("\n"))
+    if case.get("html"):
+        outer = msg.get_payload(0) if case["attachments"] else msg
+        inner = [p.get_content_type() for p in outer.iter_parts()] if outer.is_multipart() else []
+        same("alternative", (outer.get_content_type(), inner), ("multipart/alternative", ["text/plain", "text/html"]))
+        html = msg.get_body(("html",))
+        same("html", html and html.get_content().replace("\r\n", "\n"), case["html"])
+    for name, value in case.get("headers", {}).items():
+        same(name, str(msg[name] or ""), value)
     parts = list(msg.iter_attachments()) if msg.is_multipart() else []
     same("attachment count", len(parts), len(case["attachments"]))
     for part, want in zip(parts, case["attachments"]):

@@ -11,6 +11,7 @@
 #include "mail/WireMessage.h"
 #include "mailer/AttachmentType.h"
 #include "mailer/Connections.h"
+#include "mailer/MarkdownBody.h"
 #include "mailer/RunLog.h"
 #include "mailer/SendRun.h"
 #include "net/SMTPWire.h"
@@ -135,6 +136,46 @@ TEST(MailerChecks, EachCheckReportsItsOwnMessageInOrder)
         << "blanks count as a subject";
     in.body = MessageBody({QString()});
     EXPECT_EQ(checkMailerInput(in), QString()) << "a body of one empty line passes";
+
+    in = good;
+    in.settings.replyTo = QStringLiteral("help@shop.example");
+    in.settings.unsubscribe = QStringLiteral(" mailto:out@shop.example  https://shop.example/out?c={{id}} ");
+    EXPECT_EQ(checkMailerInput(in), QString());
+    for (const char* address : {"http://shop.example/out", "https:///out", "out@shop.example", "mailto:"}) {
+        in.settings.unsubscribe = QLatin1String(address);
+        in.subject.clear();
+        EXPECT_EQ(checkMailerInput(in),
+            QStringLiteral("The unsubscribe address \"%1\" is no mailto:name@domain or https://host/... address")
+                .arg(address));
+    }
+    in.settings.replyTo = QStringLiteral("help");
+    EXPECT_EQ(checkMailerInput(in), QStringLiteral("The reply address \"help\" is no mail address"));
+}
+
+TEST(MailerMarkdown, RendersWithoutReachingOutAndEscapedValuesStayText)
+{
+    const struct {
+        const char* markdown;
+        const char* html;
+    } cases[] = {
+        {"# Hi\n\n*x*", "<h1>Hi</h1>\n<p><em>x</em></p>\n"},
+        {"<b>x</b> <script>y</script>",
+            "<p><!-- raw HTML omitted -->x<!-- raw HTML omitted --> <!-- raw HTML omitted -->y<!-- raw HTML omitted "
+            "--></p>\n"},
+        {"[a](javascript:alert(1))", "<p><a href=\"\">a</a></p>\n"},
+        {"![logo *x*](https://t.example/p.png \"T\")",
+            "<p><a href=\"https://t.example/p.png\" title=\"T\">logo <em>x</em></a></p>\n"},
+        {"![](https://t.example/p.png)", "<p><a href=\"https://t.example/p.png\">https://t.example/p.png</a></p>\n"},
+        {"[![logo](https://t.example/p.png)](https://shop.example)",
+            "<p><a href=\"https://shop.example\">logo</a></p>\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(markdownToHtml(QString::fromUtf8(c.markdown)), QString::fromUtf8(c.html)) << c.markdown;
+    EXPECT_EQ(markdownToHtml("Hi\n" + plainTextAsMarkdown({"Bye", "-- ", "", "Sam *Seller*"})),
+        "<p>Hi\nBye<br />\n--</p>\n<p>Sam *Seller*</p>\n")
+        << "a signature stays its lines; \"-- \" makes no heading";
+    const QString value = QStringLiteral("*50%* <b>off</b> [x](y) # _1._ \\ `c` ~Jörg~ \"&\"");
+    EXPECT_EQ(markdownToHtml("a " + escapeMarkdown(value)), "<p>a " + value.toHtmlEscaped() + "</p>\n");
 }
 
 TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
@@ -159,7 +200,11 @@ TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
     old.userName = QStringLiteral("someone");
     old.noVerify = true;
     old.timeoutSeconds = 5;
+    old.format = MessageFormat::Markdown;
+    old.autoSubmitted = true;
     old.load(ini);
+    EXPECT_EQ(old.format, MessageFormat::Plain) << "a file from before the format key sends plain text";
+    EXPECT_FALSE(old.autoSubmitted);
     EXPECT_EQ(old.security, MailerSettings::Security::Automatic);
     EXPECT_EQ(old.userName, QString());
     EXPECT_FALSE(old.noVerify);
@@ -173,7 +218,7 @@ TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
                    "login=\r\nhelo=\r\ntimeout=300\r\ncafile=\r\nfingerprint=\r\nnocheck=0\r\nplainpassword=0\r\n"
                    "auth=password\r\noauthprovider=microsoft\r\nclientid=\r\ntenant=\r\nauthurl=\r\ntokenurl=\r\n"
                    "scope=\r\ntokencommand=\r\n[options]\r\nlog=0\r\naudit=0\r\nsigfile=0\r\nsigname=\r\nrate="
-                   "0\r\nconnections=1\r\n"));
+                   "0\r\nconnections=1\r\nformat=plain\r\nreplyto=\r\nautosubmitted=0\r\nunsubscribe=\r\n"));
     s.security = MailerSettings::Security::StartTls;
     s.userName = QStringLiteral("a@b.c");
     s.clientName = QStringLiteral("pc.example.com");
@@ -188,6 +233,10 @@ TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
     s.tokenUrl = QStringLiteral("https://id.example.com/token");
     s.scope = QStringLiteral("smtp");
     s.tokenCommand = QStringLiteral("pass show mail-token");
+    s.format = MessageFormat::Markdown;
+    s.replyTo = QStringLiteral("help@shop.example");
+    s.autoSubmitted = true;
+    s.unsubscribe = QStringLiteral("mailto:out@shop.example https://shop.example/out");
     s.save(fresh);
     MailerSettings back;
     back.load(fresh);

@@ -29,6 +29,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWindow>
@@ -611,6 +612,38 @@ private slots:
         QVERIFY(!QFile::exists(folder_ + "message.txt"));
         QVERIFY(!QFile::exists(folder_ + "log.txt"));
         QVERIFY(form_->isVisible());
+    }
+
+    void previewShowsTheHtmlAsCustomersSeeItAndLoadsNothing()
+    {
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "a@example.com\r\n"));
+        const QString picture = folder_ + "logo.png";
+        QVERIFY(writeFile(picture, "not really a picture"));
+        ProfileFile::writeString(ini(), "options", "format", "markdown");
+        ProfileFile::writeString(ini(), "options", "replyto", "help@shop.example");
+        ProfileFile::writeBool(ini(), "options", "autosubmitted", true);
+        ProfileFile::writeString(ini(), "options", "unsubscribe", "https://shop.example/out");
+        showForm();
+        fill(QStringLiteral("mail.example.com"), addressFile);
+        control<QPlainTextEdit>("Memo1")->setPlainText(
+            QStringLiteral("# Version 2\n\nSee [notes](https://shop.example/n)."));
+        control<QPushButton>("PreviewButton")->click();
+        auto* html = form_->findChild<QTextBrowser*>(QStringLiteral("PreviewHtml"));
+        auto* text = form_->findChild<QPlainTextEdit*>(QStringLiteral("PreviewText"));
+        QVERIFY(html && text && html->isVisible());
+        QCOMPARE(html->toPlainText().trimmed(), QStringLiteral("Version 2\nSee notes."));
+        QVERIFY(html->toHtml().contains(QStringLiteral("href=\"https://shop.example/n\"")));
+        QVERIFY(!html->loadResource(QTextDocument::ImageResource, QUrl::fromLocalFile(picture)).isValid());
+        const QStringList lines = text->toPlainText().split(u'\n');
+        for (const char* line : {"Reply-To: help@shop.example", "Auto-Submitted: auto-generated",
+                 "List-Unsubscribe: <https://shop.example/out>", "List-Unsubscribe-Post: List-Unsubscribe=One-Click",
+                 "# Version 2"})
+            QVERIFY2(lines.contains(QLatin1String(line)), line);
+
+        control<QComboBox>("Format")->setCurrentIndex(0);
+        control<QPushButton>("PreviewButton")->click();
+        QVERIFY(!html->isVisible() && text->isVisible());
     }
 
     void closingDuringARunAsksThenStops()
