@@ -5,6 +5,7 @@
 #include "mailer/AccessTokenSource.h"
 #include "mailer/LoginControls.h"
 #include "mailer/MailerSettings.h"
+#include "mailer/PreviewDialog.h"
 #include "mailer/VSSpell.h"
 #include "platform/ScreenFit.h"
 #include "platform/Version.h"
@@ -269,6 +270,11 @@ void TemailForm::BitBtn1Click()
     try {
         signature = run_->prepare(input);
         signatureHeld = leaveOutHeldSignature(input, signature);
+        if (!confirmFields(input)) {
+            showStatus(QString());
+            run_.reset();
+            return;
+        }
         // An earlier run of this message to this address file that did not
         // finish is gone on with, unless the vendor starts over.
         const RunStart start = run_->decideStart(input, std::nullopt, [this](const ResumeState& earlier) {
@@ -328,33 +334,38 @@ void TemailForm::PreviewClick()
     MailerInput input = collectInput();
     if (!checkInput(input))
         return;
-    QString text;
+    if (!previewDialog_)
+        previewDialog_ = new PreviewDialog(this, Memo1->font());
     try {
         leaveOutHeldSignature(input, readSignature(input.settings));
-        text = SendRun().preview(input);
+        previewDialog_->start(
+            [input](int index, QStringList* addresses) { return SendRun().preview(input, index, addresses); });
     } catch (const SendFailure& failure) {
         platform_.showException(this, failure.message());
         return;
     }
-    if (!previewDialog_) {
-        previewDialog_ = new QDialog(this);
-        previewDialog_->setObjectName(QStringLiteral("PreviewDialog"));
-        previewDialog_->setWindowTitle(QStringLiteral("Preview: the first customer's message"));
-        auto* view = new QPlainTextEdit(previewDialog_);
-        view->setObjectName(QStringLiteral("PreviewText"));
-        view->setReadOnly(true);
-        view->setLineWrapMode(QPlainTextEdit::NoWrap);
-        view->setFont(Memo1->font());
-        auto* layout = new QVBoxLayout(previewDialog_);
-        layout->addWidget(view);
-        auto* close = new QPushButton(QStringLiteral("Close"), previewDialog_);
-        connect(close, &QPushButton::clicked, previewDialog_, &QDialog::accept);
-        layout->addWidget(close, 0, Qt::AlignRight);
-        previewDialog_->resize(640, 480);
-    }
-    previewDialog_->findChild<QPlainTextEdit*>(QStringLiteral("PreviewText"))->setPlainText(text);
     previewDialog_->show();
     previewDialog_->raise();
+}
+
+bool TemailForm::confirmFields(const MailerInput& input)
+{
+    const SendRun::FieldCheck check = run_->checkFields(input);
+    if (!check.problems.isEmpty()) {
+        platform_.showError(this,
+            QStringLiteral("Nothing was sent: the message's fields do not fit the address file:\r\r") +
+                check.problems.join(QStringLiteral("\r")));
+        return false;
+    }
+    if (check.missing.isEmpty())
+        return true;
+    if (!platform_.confirm(this,
+            QStringLiteral("These customers' own attachment files are missing:\r\r") +
+                check.missing.join(QStringLiteral("\r")) +
+                QStringLiteral("\r\rSend to the others? These customers are counted as not sent.")))
+        return false;
+    run_->skipCustomers(check.missingAddresses);
+    return true;
 }
 
 void TemailForm::StopClick()

@@ -1,8 +1,11 @@
 #include "mailer/MessageBuilder.h"
 
 #include "common/ReplacingFile.h"
+#include "mail/EncodeWire.h"
 #include "mailer/AttachmentType.h"
 #include "mailer/SendRun.h"
+
+#include <QFileInfo>
 
 namespace og {
 
@@ -24,7 +27,8 @@ void configureMessage(TWireMessage& message)
 }
 
 MessageBuilder::MessageBuilder(const MailerInput& input, const QStringList& signature, bool writeMessageFile)
-    : body_(input.body)
+    : body_(input.body),
+      subject_(input.subject)
 {
     body_.append(signature);
     const MailerSettings& settings = input.settings;
@@ -32,35 +36,135 @@ MessageBuilder::MessageBuilder(const MailerInput& input, const QStringList& sign
     common_.SetFrom(utf8(settings.sender));
     common_.SetOrganization(utf8(settings.organisation));
     common_.SetSubject(utf8(input.subject));
-    for (const QString& line : body_.lines())
+    for (const QString& line : body_.lines()) {
         common_.Text.push_back(utf8(line));
+        lines_ << FieldText(line);
+        personal_ = personal_ || lines_.last().hasFields() || !lines_.last().syntaxProblem().isEmpty();
+    }
+    personal_ = personal_ || subject_.hasFields() || !subject_.syntaxProblem().isEmpty();
 
-    // The types are judged by content once a run, message.txt's once written.
+    // The types are judged by content once a run, message.txt's once
+    // written; a file shared by every message is encoded once a run (when
+    // sending: a preview reads no file).
     if (!input.attachments.isEmpty()) {
-        for (const QString& path : input.attachments)
-            common_.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
+        for (const QString& path : input.attachments) {
+            attachments_ << FieldText(path);
+            if (attachments_.last().hasFields() || !attachments_.last().syntaxProblem().isEmpty()) {
+                personal_ = true;
+                shared_.emplace_back();
+                continue;
+            }
+            std::shared_ptr<std::vector<std::string>> encoded;
+            if (writeMessageFile) {
+                encoded = std::make_shared<std::vector<std::string>>();
+                try {
+                    TWireEncoder().EncodeFile(encoded.get(), utf8(path));
+                } catch (const std::exception& error) {
+                    throw SendFailure(QString::fromUtf8(error.what()));
+                }
+            }
+            attachShared(path, std::move(encoded));
+        }
         return;
     }
+    messageFile_ = true;
+    typedText_ = FieldText(body_.typedText());
     const QString path = input.programFolder + QLatin1String(MessageFileName);
+    std::shared_ptr<std::vector<std::string>> encoded;
     if (writeMessageFile) {
         const QByteArray bytes = messageFileBytes(body_);
         ReplacingFile file(path);
         if (!file.open() || file.device().write(bytes) != bytes.size() || !file.commit())
             throw SendFailure(writeFailureText(path, file.errorString()));
+        encoded = std::make_shared<std::vector<std::string>>(
+            TWireEncoder::EncodeLines(std::string_view(bytes.constData(), size_t(bytes.size()))));
     }
-    common_.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
+    attachShared(path, std::move(encoded));
+}
+
+void MessageBuilder::attachShared(const QString& path, std::shared_ptr<const std::vector<std::string>> encoded)
+{
+    TAttachment& attachment = common_.Attachments.AddAttachment(utf8(path));
+    attachment.ContentType = attachmentType(path);
+    attachment.Encoded = std::move(encoded);
+    shared_.push_back(attachment);
+}
+
+QList<FieldText*> MessageBuilder::texts()
+{
+    QList<FieldText*> texts {&subject_};
+    for (FieldText& line : lines_)
+        texts << &line;
+    for (FieldText& path : attachments_)
+        texts << &path;
+    return texts;
+}
+
+QStringList MessageBuilder::bindFields(const AddressFields& fields, const QList<AddressRecord>& customers)
+{
+    if (!personal_)
+        return {};
+    QStringList unknown;
+    typedText_.bind(fields, &unknown); // the same names as the lines'
+    return checkFields(texts(), fields, customers, fields.addressFile());
+}
+
+QStringList MessageBuilder::missingAttachments(const AddressRecord& customer) const
+{
+    QStringList missing;
+    for (const FieldText& path : attachments_)
+        if (path.hasFields())
+            if (const QString file = path.fill(customer); !QFileInfo(file).isFile())
+                missing << file;
+    return missing;
 }
 
 TWireMessage MessageBuilder::build(const AddressRecord& customer) const
 {
     TWireMessage message = common_;
     message.Too = {utf8(customer.address)};
+    if (!personal_)
+        return message;
+    message.SetSubject(utf8(subject_.fill(customer)));
+    message.Text.clear();
+    for (const FieldText& line : lines_)
+        message.Text.push_back(utf8(line.fill(customer)));
+    message.Attachments.Clear();
+    for (size_t i = 0; i < shared_.size(); ++i) {
+        if (!shared_[i].FileName.empty()) {
+            message.Attachments.AddAttachment(shared_[i].FileName) = shared_[i];
+            continue;
+        }
+        const QString path = attachments_[qsizetype(i)].fill(customer);
+        message.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
+    }
+    if (messageFile_ && typedText_.hasFields()) {
+        const QByteArray bytes = messageFileBytes(customer);
+        message.Attachments[0].Encoded = std::make_shared<std::vector<std::string>>(
+            TWireEncoder::EncodeLines(std::string_view(bytes.constData(), size_t(bytes.size()))));
+    }
+    return message;
+}
+
+TWireMessage MessageBuilder::copyTo(const QString& sender) const
+{
+    TWireMessage message = common_;
+    message.Too = {utf8(sender)};
     return message;
 }
 
 QByteArray MessageBuilder::messageFileBytes(const MessageBody& body)
 {
-    QString text = body.typedText();
+    return crlfText(body.typedText());
+}
+
+QByteArray MessageBuilder::messageFileBytes(const AddressRecord& customer) const
+{
+    return typedText_.hasFields() ? crlfText(typedText_.fill(customer)) : messageFileBytes(body_);
+}
+
+QByteArray MessageBuilder::crlfText(QString text)
+{
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
     return text.toUtf8();

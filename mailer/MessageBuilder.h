@@ -9,6 +9,7 @@
 #include "common/AddressFile.h"
 #include "mail/WireMessage.h"
 #include "mailer/MailerSettings.h"
+#include "mailer/MessageFields.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -36,13 +37,35 @@ public:
 
     // The message to this customer alone.
     TWireMessage build(const AddressRecord& customer) const;
+    // The sender's copy: the texts as typed, fields unfilled, and no
+    // attachment of a customer's own.
+    TWireMessage copyTo(const QString& sender) const;
+
+    // Whether any text (subject, body, signature, attachment path) has fields.
+    bool personal() const { return personal_; }
+    // Binds the fields to the address file's columns and checks them against
+    // every customer (see checkFields); build() needs this when personal().
+    QStringList bindFields(const AddressFields& fields, const QList<AddressRecord>& customers);
+    // The customer's own attachment files that are not there.
+    QStringList missingAttachments(const AddressRecord& customer) const;
 
     // The typed text as message.txt holds it: CR LF line ends, UTF-8.
     static QByteArray messageFileBytes(const MessageBody& body);
+    // message.txt as this customer's message holds it.
+    QByteArray messageFileBytes(const AddressRecord& customer) const;
 
 private:
+    static QByteArray crlfText(QString text);
+    QList<FieldText*> texts();
+    void attachShared(const QString& path, std::shared_ptr<const std::vector<std::string>> encoded);
+
     MessageBody body_;
     TWireMessage common_; // what every customer's message has
+    bool personal_ = false;
+    FieldText subject_, typedText_;
+    QList<FieldText> lines_, attachments_;
+    bool messageFile_ = false;        // message.txt is the attachment
+    std::vector<TAttachment> shared_; // by attachment, those without fields
 };
 
 } // namespace og

@@ -21,6 +21,7 @@ class ConnectionFactory;
 class MessageBuilder;
 class RunLog;
 class SendJournal;
+struct AddressRecord;
 class TTlsContext;
 class TWireMessage;
 class TWireSMTP;
@@ -159,6 +160,26 @@ public:
     // text, and its attachments by name and size. Reads the signature; saves
     // and sends nothing. Throws SendFailure.
     QString preview(const MailerInput& input);
+    // The same for the customer at index (clamped to the file's), filled
+    // with their values; *addresses, when given, gets every customer's
+    // address in the file's order, to step through or look one up.
+    QString preview(const MailerInput& input, int index, QStringList* addresses);
+
+    // Before send(), when the texts have fields: what stops a run. Problems
+    // (an unknown name, a value some lines lack) forbid it; the customers
+    // whose own attachment file is missing may be left out (skipCustomers).
+    struct FieldCheck {
+        QStringList problems;
+        QStringList missing;          // "line N, address: path", one a customer
+        QStringList missingAddresses; // their addresses
+        // Why send() will not start when the customers in skipped are left
+        // out; empty when it will.
+        QString refusal(const QStringList& skipped) const;
+    };
+    FieldCheck checkFields(const MailerInput& input);
+    // send() leaves these customers out, as not sent; without it a missing
+    // attachment file ends send() before anything goes.
+    void skipCustomers(const QStringList& addresses) { skipped_ = addresses; }
 
     // Writes message.txt, the journal and the log, and sends each customer
     // the message built from their record (over settings.connections
@@ -205,6 +226,10 @@ private:
         const QString& sender, const MessageBuilder& messages, SendJournal& journal, RunLog& log, SendOutcome& outcome);
     QString journalPath(const MailerInput& input) const;
     void writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address);
+    // The file's customers, the builder's fields bound to its columns; fills
+    // check when given.
+    static QList<AddressRecord> boundCustomers(
+        const MailerInput& input, MessageBuilder& messages, FieldCheck* check = nullptr);
 
     StatusHandler status_;
     std::mutex statusMutex_; // parallel connections report too
@@ -225,6 +250,7 @@ private:
     bool resume_ = false;
     QString dryRunFolder_;
     int dryRunCount_ = 0;
+    QStringList skipped_;
 };
 
 } // namespace og

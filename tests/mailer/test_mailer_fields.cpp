@@ -1,0 +1,102 @@
+// Fields in the message, through the send run's preview of a chosen
+// customer: each place a field may stand, how names find their columns in
+// files the first job wrote and in header-row files, and the checks that
+// stop a run before anything is sent.
+#include "MailTestSupport.h"
+
+#include "common/AddressFile.h"
+#include "mailer/SendRun.h"
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+using namespace og;
+using og::test::writeFile;
+
+namespace {
+
+// The first job's file with order number, date and name (customer 2 came
+// from a list: order number only).
+const char* const FirstJobFile = "anna@example.com , 5001 , 2026-03-04 , Anna Berg\r\n"
+                                 "listed@example.com , 5002\r\n";
+const char* const HeaderFile = "email,Name,order,licence\r\n"
+                               "anna@example.com,Ånna,5001,lic-5001.txt\r\n"
+                               "bob@example.org,,5002,lic-5002.txt\r\n";
+
+struct Case {
+    const char* what;
+    const char* file;
+    const char* recorded; // the columns the first job recorded, or null
+    const char* subject;
+    const char* body;
+    int customer;
+    const char* expected; // a line the preview holds, or the start of the problem
+    bool problem = false;
+    const char* attachment = nullptr;
+};
+
+const Case Cases[] = {
+    {"subject and body", FirstJobFile, "order date name", "Order {{order}}", "Dear {{name|you}}, {{date|today}}", 0,
+        "Dear Anna Berg, 2026-03-04"},
+    {"subject filled", FirstJobFile, "order date name", "Order {{order}}", "x", 1, "Subject: Order 5002"},
+    {"default for a listed customer", FirstJobFile, "order date name", "S", "Dear {{name|Customer}}", 1,
+        "Dear Customer"},
+    {"positions and product", FirstJobFile, "order date name", "S", "{{1}}/{{2}}/{{product}}", 0,
+        "anna@example.com/5001/Widget"},
+    {"date alone recorded", "anna@example.com , 2026-03-04\r\n", "date", "S", "on {{date}}", 0, "on 2026-03-04"},
+    {"name alone recorded", "anna@example.com , Anna Berg\r\n", "name", "S", "hi {{name}}", 0, "hi Anna Berg"},
+    {"order and name recorded", "anna@example.com , 5001 , Anna Berg\r\n", "order name", "S", "{{name}}:{{order}}", 0,
+        "Anna Berg:5001"},
+    {"header row by name", HeaderFile, nullptr, "S", "{{name|Customer}} {{LICENCE}}", 1, "Customer lic-5002.txt"},
+    {"non-ASCII name in the subject is encoded", HeaderFile, nullptr, "Hello {{Name|there}}", "x", 0,
+        "Subject: =?utf-8?b?SGVsbG8gw4VubmE=?="},
+    {"literal braces", FirstJobFile, "order", "S", "{{{{order}} is {{order}}", 0, "{{order}} is 5001"},
+    {"no fields: as typed", FirstJobFile, "order", "S", "a {b} }} {x}", 0, "a {b} }} {x}"},
+    {"attachment path", HeaderFile, nullptr, "S", "x", 1, "  lic-5002.txt (missing: ", false, "lic-{{order}}.txt"},
+    {"unknown field", FirstJobFile, "order", "S", "{{licence}}", 0, "Unknown field {{licence}}", true},
+    {"order not recorded", FirstJobFile, nullptr, "{{order}}", "x", 0, "Unknown field {{order}}", true},
+    {"a line lacks a value", FirstJobFile, "order date name", "S", "{{name}}", 0, "Line 2 of ", true},
+    {"no closing braces", FirstJobFile, "order", "S", "{{order", 0, "\"{{\" without its \"}}\"", true},
+    {"field in the attachment path unknown", FirstJobFile, "order", "S", "x", 0, "Unknown field {{x}}", true,
+        "{{x}}.txt"},
+};
+
+} // namespace
+
+TEST(MessageFields, EachCustomerGetsTheirValuesAndBadFieldsStopTheRun)
+{
+    for (const Case& c : Cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString folder = dir.path() + u'/';
+        MailerInput in;
+        in.settings.addressFile = folder + QStringLiteral("email_Widget.txt");
+        in.settings.sender = QStringLiteral("vendor@example.com");
+        in.subject = QString::fromUtf8(c.subject);
+        in.body = MessageBody({QString::fromUtf8(c.body)});
+        in.settingsPath = folder + QStringLiteral("ordergate.ini");
+        in.programFolder = folder;
+        if (c.attachment)
+            in.attachments << folder + QString::fromUtf8(c.attachment);
+        ASSERT_TRUE(writeFile(in.settings.addressFile, c.file));
+        if (c.recorded)
+            recordAddressColumns(
+                in.settingsPath, in.settings.addressFile, *AddressColumns::fromWords(QString::fromUtf8(c.recorded)));
+        QString text;
+        try {
+            text = SendRun().preview(in, c.customer, nullptr);
+        } catch (const SendFailure& failure) {
+            EXPECT_TRUE(c.problem) << failure.what();
+            EXPECT_TRUE(failure.message().startsWith(QString::fromUtf8(c.expected))) << failure.what();
+            EXPECT_EQ(SendRun().checkFields(in).problems.join(u'\n'), failure.message());
+            continue;
+        }
+        EXPECT_FALSE(c.problem) << text.toStdString();
+        const bool found = std::ranges::any_of(
+            text.split(u'\n'), [&](const QString& line) { return line.startsWith(QString::fromUtf8(c.expected)); });
+        EXPECT_TRUE(found) << text.toStdString();
+    }
+}
