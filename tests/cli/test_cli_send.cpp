@@ -470,8 +470,13 @@ TEST_F(SendCommand, PersonalMessagesCarryEachCustomersOwnValuesAndFiles)
     o = run(personal + QStringList {"--attach", "lic/{{order}}.bin", "--skip-missing"});
     EXPECT_EQ(o.status, 3) << o.err.toStdString();
     EXPECT_TRUE(o.out.contains("1 not sent: carl@example.net")) << o.out.toStdString();
+    o = run(personal + QStringList {"--dry-run", "out"});
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(og::test::MailSink::parseFile(work.filePath("out/0003-carl@example.net.eml"))["subject"].toString(),
+        "Order 5003 for Carl");
     o = run(personal);
     ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_TRUE(readFile(work.filePath("log.txt")).contains("Subject: Order {{order}} for {{name|you}}\r\n"));
     ASSERT_EQ(sink.waitForMessages(5), 5); // two with attachments, then three
     const char* const names[] = {"Ånna Berg", "Customer"};
     for (int i = 0; i < 4; ++i) {
