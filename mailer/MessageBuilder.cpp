@@ -36,10 +36,15 @@ MessageBuilder::MessageBuilder(const MailerInput& input, const QStringList& sign
     common_.SetFrom(utf8(settings.sender));
     common_.SetOrganization(utf8(settings.organisation));
     common_.SetSubject(utf8(input.subject));
-    for (const QString& line : body_.lines()) {
-        common_.Text.push_back(utf8(line));
-        lines_ << FieldText(line);
-        personal_ = personal_ || lines_.last().hasFields() || !lines_.last().syntaxProblem().isEmpty();
+    const QStringList& shown = body_.lines();
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        FieldText line(shown[i]);
+        // A field that the body field's wrapping cut in two goes out on one line.
+        for (QString joined = shown[i]; !line.syntaxProblem().isEmpty() && body_.wraps(i) && i + 1 < shown.size();)
+            line = FieldText(joined += shown[++i]);
+        common_.Text.push_back(utf8(line.text()));
+        personal_ = personal_ || line.hasFields() || !line.syntaxProblem().isEmpty();
+        lines_ << std::move(line);
     }
     personal_ = personal_ || subject_.hasFields() || !subject_.syntaxProblem().isEmpty();
 

@@ -53,6 +53,8 @@ const Case Cases[] = {
     {"header row by name", HeaderFile, nullptr, "S", "{{name|Customer}} {{LICENCE}}", 1, "Customer lic-5002.txt"},
     {"non-ASCII name in the subject is encoded", HeaderFile, nullptr, "Hello {{Name|there}}", "x", 0,
         "Subject: =?utf-8?b?SGVsbG8gw4VubmE=?="},
+    {"a field the body's wrapping cut (at ~)", FirstJobFile, "order date name", "S", "Dear {{name|valued ~customer}}!",
+        1, "Dear valued customer!"},
     {"literal braces", FirstJobFile, "order", "S", "{{{{order}} is {{order}}", 0, "{{order}} is 5001"},
     {"no fields: as typed", FirstJobFile, "order", "S", "a {b} }} {x}", 0, "a {b} }} {x}"},
     {"attachment path", HeaderFile, nullptr, "S", "x", 1, "  lic-5002.txt (missing: ", false, "lic-{{order}}.txt"},
@@ -76,7 +78,9 @@ TEST(MessageFields, EachCustomerGetsTheirValuesAndBadFieldsStopTheRun)
         in.settings.addressFile = folder + QStringLiteral("email_Widget.txt");
         in.settings.sender = QStringLiteral("vendor@example.com");
         in.subject = QString::fromUtf8(c.subject);
-        in.body = MessageBody({QString::fromUtf8(c.body)});
+        const QStringList shown = QString::fromUtf8(c.body).split(u'~');
+        for (qsizetype i = 0; i < shown.size(); ++i)
+            in.body.addLine(shown[i], i + 1 < shown.size());
         in.settingsPath = folder + QStringLiteral("ordergate.ini");
         in.programFolder = folder;
         if (c.attachment)
