@@ -47,6 +47,7 @@ MessageBuilder::MessageBuilder(const MailerInput& input, const QStringList& sign
         lines_ << std::move(line);
     }
     personal_ = personal_ || subject_.hasFields() || !subject_.syntaxProblem().isEmpty();
+    typedText_ = FieldText(body_.typedText());
 
     // The types are judged by content once a run, message.txt's once
     // written; a file shared by every message is encoded once a run (when
@@ -73,7 +74,6 @@ MessageBuilder::MessageBuilder(const MailerInput& input, const QStringList& sign
         return;
     }
     messageFile_ = true;
-    typedText_ = FieldText(body_.typedText());
     const QString path = input.programFolder + QLatin1String(MessageFileName);
     std::shared_ptr<std::vector<std::string>> encoded;
     if (writeMessageFile) {
@@ -149,6 +149,11 @@ TWireMessage MessageBuilder::build(const AddressRecord& customer) const
             TWireEncoder::EncodeLines(std::string_view(bytes.constData(), size_t(bytes.size()))));
     }
     return message;
+}
+
+QString MessageBuilder::bodyText(const AddressRecord& customer, const FieldTransform& transform) const
+{
+    return typedText_.fill(customer, transform);
 }
 
 TWireMessage MessageBuilder::copyTo(const QString& sender) const

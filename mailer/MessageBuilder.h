@@ -46,6 +46,9 @@ public:
     // Binds the fields to the address file's columns and checks them against
     // every customer (see checkFields); build() needs this when personal().
     QStringList bindFields(const AddressFields& fields, const QList<AddressRecord>& customers);
+    // The typed text with this customer's values, each passed through
+    // transform when one is given (escaped for a text that is not plain).
+    QString bodyText(const AddressRecord& customer, const FieldTransform& transform = {}) const;
     // The customer's own attachment files that are not there.
     QStringList missingAttachments(const AddressRecord& customer) const;
 

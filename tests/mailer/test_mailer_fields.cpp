@@ -5,6 +5,7 @@
 #include "MailTestSupport.h"
 
 #include "common/AddressFile.h"
+#include "mailer/MessageFields.h"
 #include "mailer/SendRun.h"
 
 #include <QTemporaryDir>
@@ -103,4 +104,17 @@ TEST(MessageFields, EachCustomerGetsTheirValuesAndBadFieldsStopTheRun)
             text.split(u'\n'), [&](const QString& line) { return line.startsWith(QString::fromUtf8(c.expected)); });
         EXPECT_TRUE(found) << text.toStdString();
     }
+}
+
+// A body that is not plain text gets its values escaped, defaults too; the
+// text around them is left as typed.
+TEST(MessageFields, ATransformSeesEveryFilledValueAndNothingElse)
+{
+    FieldText text(QStringLiteral("<b>{{name}}</b> & {{order|<none>}}"));
+    QStringList unknown;
+    text.bind(AddressFields(QStringLiteral("email_X.txt"), {"email", "name", "order"}, std::nullopt), &unknown);
+    EXPECT_TRUE(unknown.isEmpty());
+    const AddressRecord customer {QStringLiteral("a@x"), {QStringLiteral("A<B"), QString()}, 2};
+    EXPECT_EQ(text.fill(customer, [](const QString& value) { return value.toHtmlEscaped(); }),
+        QStringLiteral("<b>A&lt;B</b> & &lt;none&gt;"));
 }
