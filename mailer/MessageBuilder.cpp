@@ -11,6 +11,11 @@ namespace og {
 
 namespace {
 
+// A shared attachment up to this size is held encoded for the whole run (its
+// Base64 lines take about 2.2 times its size); a larger one is read and
+// encoded for each message, as it goes out.
+constexpr qint64 EncodeOnceLimit = qint64(64) << 20;
+
 std::string utf8(const QString& text)
 {
     return text.toStdString();
@@ -61,7 +66,7 @@ MessageBuilder::MessageBuilder(const MailerInput& input, const QStringList& sign
                 continue;
             }
             std::shared_ptr<std::vector<std::string>> encoded;
-            if (writeMessageFile) {
+            if (writeMessageFile && QFileInfo(path).size() <= EncodeOnceLimit) {
                 encoded = std::make_shared<std::vector<std::string>>();
                 try {
                     TWireEncoder().EncodeFile(encoded.get(), utf8(path));

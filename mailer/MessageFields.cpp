@@ -33,7 +33,6 @@ AddressFields::AddressFields(
     names_ = header;
     if (!header.isEmpty() || !columns)
         return;
-    fromFirstJob_ = true;
     names_ = {AddressName};
     for (int f = 0; f < 3; ++f)
         if (columns->has(AddressField(f)))

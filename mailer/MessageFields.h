@@ -39,7 +39,6 @@ private:
     QString addressFile_;
     QString product_;
     QStringList names_; // by column; empty where a column has no name
-    bool fromFirstJob_ = false;
 };
 
 // Applied to every value filled in (escaping for a text that is not plain).

@@ -53,20 +53,25 @@ PreviewDialog::PreviewDialog(QWidget* parent, const QFont& font)
 void PreviewDialog::start(Source source)
 {
     source_ = std::move(source);
-    index_ = 0;
-    view_->setPlainText(source_(0, &addresses_));
-    showCustomer(0);
+    const QString first = source_(0, &addresses_);
+    display(0, first);
 }
 
 void PreviewDialog::showCustomer(int index)
 {
-    const int count = int(addresses_.size());
-    index_ = std::clamp(index, 0, std::max(count - 1, 0));
+    index = std::clamp(index, 0, std::max(int(addresses_.size()) - 1, 0));
     try {
-        view_->setPlainText(source_(index_, nullptr));
+        display(index, source_(index, nullptr));
     } catch (const std::exception& error) {
-        view_->setPlainText(QString::fromUtf8(error.what()));
+        display(index, QString::fromUtf8(error.what()));
     }
+}
+
+void PreviewDialog::display(int index, const QString& text)
+{
+    const int count = int(addresses_.size());
+    index_ = index;
+    view_->setPlainText(text);
     where_->setText(count ? QStringLiteral("Customer %1 of %2: %3").arg(index_ + 1).arg(count).arg(addresses_[index_])
                           : QStringLiteral("No customers: the copy to the sender"));
     previous_->setEnabled(index_ > 0);

@@ -31,6 +31,8 @@ public:
     int current() const { return index_; }
 
 private:
+    void display(int index, const QString& text);
+
     QPlainTextEdit* view_;
     QLabel* where_;
     QLineEdit* address_;
