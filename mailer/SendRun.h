@@ -176,6 +176,7 @@ public:
         // out; empty when it will.
         QString refusal(const QStringList& skipped) const;
     };
+    // Throws SendFailure when the address file or the signature cannot be read.
     FieldCheck checkFields(const MailerInput& input);
     // send() leaves these customers out, as not sent; without it a missing
     // attachment file ends send() before anything goes.

@@ -46,12 +46,8 @@ QString SendRun::FieldCheck::refusal(const QStringList& skipped) const
 SendRun::FieldCheck SendRun::checkFields(const MailerInput& input)
 {
     FieldCheck check;
-    try {
-        MessageBuilder messages(input, readSignature(input.settings), false);
-        boundCustomers(input, messages, &check);
-    } catch (const std::exception& error) {
-        check.problems << QString::fromUtf8(error.what());
-    }
+    MessageBuilder messages(input, readSignature(input.settings), false);
+    boundCustomers(input, messages, &check);
     return check;
 }
 

@@ -477,6 +477,9 @@ TEST_F(SendCommand, PersonalMessagesCarryEachCustomersOwnValuesAndFiles)
     o = run(personal);
     ASSERT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_TRUE(readFile(work.filePath("log.txt")).contains("Subject: Order {{order}} for {{name|you}}\r\n"));
+    // The journal is the texts as typed: resuming finds the run it left.
+    const Outcome resumed = run(personal + QStringList {"--resume"});
+    EXPECT_TRUE(resumed.out.contains("Nothing left to send")) << resumed.out.toStdString() << resumed.err.toStdString();
     ASSERT_EQ(sink.waitForMessages(5), 5); // two with attachments, then three
     const char* const names[] = {"Ånna Berg", "Customer"};
     for (int i = 0; i < 4; ++i) {
