@@ -78,6 +78,7 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
     parser.value(QStringLiteral("--dry-run"), &out->dryRunDir, &haveDryRun);
     parser.flag(QStringLiteral("--resume"), &out->resume);
     parser.flag(QStringLiteral("--start-over"), &out->startOver);
+    parser.flag(QStringLiteral("--skip-missing"), &out->skipMissing);
     out->login.add(parser, true);
     out->message.add(parser);
     parser.operands(&operands, 1, QStringLiteral("more than one address file given"));
@@ -152,7 +153,8 @@ QString sendUsage()
                           "           [--no-copy] [--no-log] [--dir DIR] [--security auto|starttls|tls|none]\n"
                           "           [--user NAME] [--password-file FILE] [--ca-file FILE]\n"
                           "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n"
-                          "           [--resume | --start-over] [--dry-run DIR] [--rate N] [--connections N]\n") +
+                          "           [--resume | --start-over] [--dry-run DIR] [--rate N] [--connections N]\n"
+                          "           [--skip-missing]\n") +
         LoginOptions::usage(true) + MessageOptions::usage();
 }
 
@@ -205,12 +207,24 @@ QString sendHelpText()
                        "  --rate N            send at most N messages a minute (0: no limit).\n"
                        "  --connections N     send over N connections at once (1 to 8); the log\n"
                        "                      still lists the customers in the file's order.\n"
+                       "  --skip-missing      when an attachment path with fields names a file that\n"
+                       "                      is missing for some customers, send to the others and\n"
+                       "                      count those as not sent. Without it nothing is sent.\n"
+                       "\n"
+                       "The subject, body, signature and attachment paths may hold fields, filled\n"
+                       "in for each customer from their line of the address file: {{address}},\n"
+                       "{{order}}, {{date}}, {{name}} (in a file the first job wrote), {{product}},\n"
+                       "{{1}}, {{2}}... (the columns by position), every column of a header row by\n"
+                       "its name; {{name|Customer}} for a default, {{{{ for a literal {{. An unknown\n"
+                       "field, or one some lines lack without a default, is listed and nothing is\n"
+                       "sent (exit status 2).\n"
                        "\n"
                        "Status lines go to standard output, ending with \"Message sent to N\n"
                        "customers\" and, when some were not sent, how many and which. A customer\n"
                        "whose address the server refuses is skipped; the run goes on. Exit status:\n"
                        "0 all sent, 3 the run completed with some not sent, 1 a failure that ended\n"
-                       "the run (its message on standard error), 2 a malformed command line.\n");
+                       "the run (its message on standard error), 2 a malformed command line or\n"
+                       "message fields that do not fit the address file (listed on standard error).\n");
 }
 
 namespace {
@@ -352,6 +366,28 @@ bool readSecrets(const SendArguments& args, MailerInput& input, QString* clientS
     return s.login != LoginMethod::OAuth2 || readClientSecret(args.login.clientSecretFile(), clientSecret, why);
 }
 
+// The fields' checks before anything is sent: an exit status when the run
+// may not start.
+std::optional<ExitStatus> checkFields(SendRun& run, const MailerInput& input, const SendArguments& args)
+{
+    const SendRun::FieldCheck check = run.checkFields(input);
+    if (!check.problems.isEmpty()) {
+        printError(QStringLiteral("Nothing was sent: the message's fields do not fit the address file:\n") +
+            check.problems.join(u'\n') + u'\n');
+        return ExitStatus::Usage;
+    }
+    if (check.missing.isEmpty())
+        return std::nullopt;
+    if (!args.skipMissing) {
+        printError(QStringLiteral("Nothing was sent: these customers' own attachment files are missing:\n") +
+            check.missing.join(u'\n') + QStringLiteral("\nGive --skip-missing to send to the others.\n"));
+        return ExitStatus::Usage;
+    }
+    printOut(QStringLiteral("Not sent, attachment missing:\n") + check.missing.join(u'\n') + u'\n');
+    run.skipCustomers(check.missingAddresses);
+    return std::nullopt;
+}
+
 ExitStatus run(const QStringList& arguments)
 {
     SendArguments args;
@@ -385,6 +421,8 @@ ExitStatus run(const QStringList& arguments)
         if (!problem.isEmpty())
             return fail(problem);
         run.prepare(input);
+        if (const std::optional<ExitStatus> refused = checkFields(run, input, args))
+            return *refused;
         if (!args.dryRunDir.isEmpty()) {
             if (!QDir().mkpath(args.dryRunDir))
                 return fail(QStringLiteral("Cannot make the folder ") + args.dryRunDir);

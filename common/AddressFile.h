@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <bit>
 #include <cstdint>
+#include <optional>
 
 namespace og {
 
@@ -39,6 +40,10 @@ public:
     // The columns of a customer added from a list: no date or name, so the
     // order number at most.
     AddressColumns listedCustomer() const { return AddressColumns(has(AddressField::OrderNumber), false, false); }
+
+    // As the settings file keeps them: "order date name", or "address" alone.
+    QString words() const;
+    static std::optional<AddressColumns> fromWords(const QString& words);
 
 private:
     static constexpr uint8_t bit(AddressField field) { return uint8_t(1u << unsigned(field)); }
@@ -92,7 +97,20 @@ QString customerAddress(const QString& line);
 // is not a customer.
 AddressRecord addressRecord(const QString& line, int lineNumber);
 
-// The customers of an address file's lines, in their order.
+// The customers of an address file's lines, in their order. In a file that
+// begins with a header row the address ends at its line's first comma too.
 QList<AddressRecord> addressRecords(const QStringList& lines);
+
+// The names of the columns (the address's first) when the first line is a
+// header row: a line without "@", such as "email,name,order,licence". None
+// for a file the first job wrote, whose lines all begin with an address.
+QStringList addressHeader(const QStringList& lines);
+
+// Which columns a file the first job wrote holds is not in the file itself:
+// it is recorded in the settings file beside it ([addressColumns], by the
+// file's name) each time the file is written. Throws ProfileWriteError.
+void recordAddressColumns(const QString& settingsPath, const QString& addressFile, AddressColumns columns);
+// What was recorded for that file, or nothing (a file from elsewhere).
+std::optional<AddressColumns> recordedAddressColumns(const QString& settingsPath, const QString& addressFile);
 
 } // namespace og

@@ -167,6 +167,16 @@ void TWireEncoder::WriteLine(TEncoderOutput output, const std::string& line)
     throw Exception("Unsupported Write Object in Encoder.");
 }
 
+std::vector<std::string> TWireEncoder::EncodeLines(std::string_view bytes)
+{
+    std::vector<std::string> lines;
+    lines.reserve(bytes.size() / LineBytes + 2);
+    for (std::size_t at = 0; at < bytes.size(); at += LineBytes)
+        lines.push_back(EncodeBytes(bytes.substr(at, LineBytes)));
+    lines.emplace_back();
+    return lines;
+}
+
 void TWireEncoder::EncodeFile(TEncoderOutput output, const std::string& fileName)
 {
     ReadOnlyFile file(fileName);

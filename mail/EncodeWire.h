@@ -108,6 +108,8 @@ public:
     // each line and EndWork() also when an error ends the loop; the closing empty line
     // follows only a normal end. An unopenable file raises og::Exception.
     void EncodeFile(TEncoderOutput output, const std::string& fileName);
+    // The lines EncodeFile writes for a file holding these bytes.
+    static std::vector<std::string> EncodeLines(std::string_view bytes);
 };
 
 class TWireDecoder : public TWireCoder {

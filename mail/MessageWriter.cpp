@@ -236,7 +236,10 @@ void TWireMessage::WriteBody(TLineSink& sink) const
         sink.WriteLine(separator);
         WriteAttachmentHeader(attachment, sink);
         sink.WriteLine({});
-        encoder.EncodeFile(&sink, attachment.FileName);
+        if (attachment.Encoded)
+            WriteLines(*attachment.Encoded, sink);
+        else
+            encoder.EncodeFile(&sink, attachment.FileName);
     }
     sink.WriteLine(separator + "--");
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,10 @@ public:
     std::string StoredName;               // name written into the message
     std::string FileName;                 // local file whose bytes are sent
     std::string ContentType;              // as given; empty sends application/octet-stream
+    // When set, these Base64 lines (as TWireEncoder::EncodeLines makes them)
+    // are sent instead of the file's: a file shared by many messages is
+    // encoded once, and a text made for one message needs no file.
+    std::shared_ptr<const std::vector<std::string>> Encoded;
 };
 
 class TAttachments {

@@ -213,6 +213,12 @@ void TemailForm::buildControls()
     AttBox->setToolTip(QStringLiteral("click the Add button to add an attachment"));
     AttBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     attLayout->addWidget(AttBox, 1);
+    // A path typed over the selected entry and confirmed with Return takes
+    // its place: how a path gets its fields ("licences/{{order}}.txt").
+    connect(AttBox->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        if (const int index = AttBox->currentIndex(); index >= 0 && !AttBox->currentText().trimmed().isEmpty())
+            AttBox->setItemText(index, AttBox->currentText().trimmed());
+    });
     AttAdd = makeButton(attPanel, "AttAdd", QStringLiteral("Add"), QStringLiteral("add a file to the attachments list"),
         QStyle::SP_FileDialogNewFolder);
     AttMinus = makeButton(attPanel, "AttMinus", QStringLiteral("Remove"),

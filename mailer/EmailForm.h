@@ -128,6 +128,10 @@ private:
     // Runs the checks of Send Now; a failure is shown and the focus goes to
     // the field it names. True when all pass.
     bool checkInput(const MailerInput& input);
+    // The fields' checks before a run (run_ prepared): a box with the
+    // problems, or the question whether to send to the others when some
+    // customers' own attachments are missing. False: send nothing.
+    bool confirmFields(const MailerInput& input);
     void appendBodyLines(const QStringList& lines);
     // The displayed lines of the field's first `blocks` paragraphs.
     MessageBody bodyOfBlocks(int blocks) const;

@@ -273,6 +273,11 @@ void TemailForm::BitBtn1Click()
     try {
         signature = run_->prepare(input);
         signatureHeld = leaveOutHeldSignature(input, signature);
+        if (!confirmFields(input)) {
+            showStatus(QString());
+            run_.reset();
+            return;
+        }
         // An earlier run of this message to this address file that did not
         // finish is gone on with, unless the vendor starts over.
         const RunStart start = run_->decideStart(input, std::nullopt, [this](const ResumeState& earlier) {
@@ -332,17 +337,39 @@ void TemailForm::PreviewClick()
     MailerInput input = collectInput();
     if (!checkInput(input))
         return;
-    QString text, html;
+    if (!previewDialog_)
+        previewDialog_ = new PreviewDialog(this, Memo1->font());
     try {
         leaveOutHeldSignature(input, readSignature(input.settings));
-        text = SendRun().preview(input, &html);
+        previewDialog_->start([input](int index, QStringList* addresses, QString* html) {
+            return SendRun().preview(input, index, addresses, html);
+        });
     } catch (const SendFailure& failure) {
         platform_.showException(this, failure.message());
         return;
     }
-    if (!previewDialog_)
-        previewDialog_ = new PreviewDialog(Memo1->font(), this);
-    previewDialog_->showMessage(text, html);
+    previewDialog_->show();
+    previewDialog_->raise();
+}
+
+bool TemailForm::confirmFields(const MailerInput& input)
+{
+    const SendRun::FieldCheck check = run_->checkFields(input);
+    if (!check.problems.isEmpty()) {
+        platform_.showError(this,
+            QStringLiteral("Nothing was sent: the message's fields do not fit the address file:\r\r") +
+                check.problems.join(QStringLiteral("\r")));
+        return false;
+    }
+    if (check.missing.isEmpty())
+        return true;
+    if (!platform_.confirm(this,
+            QStringLiteral("These customers' own attachment files are missing:\r\r") +
+                check.missing.join(QStringLiteral("\r")) +
+                QStringLiteral("\r\rSend to the others? These customers are counted as not sent.")))
+        return false;
+    run_->skipCustomers(check.missingAddresses);
+    return true;
 }
 
 void TemailForm::StopClick()

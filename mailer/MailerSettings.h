@@ -103,6 +103,8 @@ public:
     void append(const QStringList& lines);
 
     const QStringList& lines() const { return lines_; }
+    // Whether line i only wraps on into the next one.
+    bool wraps(qsizetype i) const { return wraps_.value(i); }
     bool isEmpty() const { return lines_.isEmpty(); }
     // The text as typed, "\n" between typed lines.
     QString typedText() const;

@@ -9,6 +9,7 @@
 #include "common/AddressFile.h"
 #include "mail/WireMessage.h"
 #include "mailer/MailerSettings.h"
+#include "mailer/MessageFields.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -36,14 +37,42 @@ public:
 
     // The message to this customer alone.
     TWireMessage build(const AddressRecord& customer) const;
+    // The sender's copy: the texts as typed, fields unfilled, and no
+    // attachment of a customer's own.
+    TWireMessage copyTo(const QString& sender) const;
+
+    // Whether any text (subject, body, signature, attachment path) has fields.
+    bool personal() const { return personal_; }
+    // Binds the fields to the address file's columns and checks them against
+    // every customer (see checkFields); build() needs this when personal().
+    QStringList bindFields(const AddressFields& fields, const QList<AddressRecord>& customers);
+    // The typed text with this customer's values, each passed through
+    // transform when one is given (escaped for a text that is not plain).
+    QString bodyText(const AddressRecord& customer, const FieldTransform& transform = {}) const;
+    // The customer's own attachment files that are not there.
+    QStringList missingAttachments(const AddressRecord& customer) const;
 
     // The typed text as message.txt holds it: CR LF line ends, UTF-8.
     static QByteArray messageFileBytes(const MessageBody& body);
+    // message.txt as this customer's message holds it.
+    QByteArray messageFileBytes(const AddressRecord& customer) const;
 
 private:
+    static QByteArray crlfText(QString text);
+    QList<FieldText*> texts();
+    // The HTML part of a Markdown body (empty for plain text).
+    QString htmlText(const QString& markdown, const QStringList& signature) const;
+    void attachShared(const QString& path, std::shared_ptr<const std::vector<std::string>> encoded);
+
     MessageBody body_;
     TWireMessage common_; // what every customer's message has
-    QString unsubscribe_; // the unsubscribe addresses before a customer's fields
+    bool personal_ = false;
+    bool markdown_ = false;
+    FieldText subject_, typedText_, signature_;
+    FieldText unsubscribe_; // the unsubscribe addresses, with fields
+    QList<FieldText> lines_, attachments_;
+    bool messageFile_ = false;        // message.txt is the attachment
+    std::vector<TAttachment> shared_; // by attachment, those without fields
 };
 
 } // namespace og

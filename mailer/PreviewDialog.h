@@ -1,12 +1,18 @@
 #pragma once
-// The preview of the first customer's message: the message as it goes out
-// (headers, text, attachments) and, for a message with HTML, the HTML as a
-// customer's mail program shows it.
+// The preview of the mailer window: one customer's message as it would go
+// out, stepping to the previous or next customer or to one by address; for
+// a message with HTML, also the HTML as a customer's mail program shows it.
 
 #include <QDialog>
+#include <QStringList>
 #include <QTextBrowser>
 
+#include <functional>
+
+class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 class QTabWidget;
 
 namespace og {
@@ -24,16 +30,31 @@ public:
 class PreviewDialog : public QDialog {
     Q_OBJECT
 public:
-    // textFont: the font of the message's text.
-    PreviewDialog(const QFont& textFont, QWidget* parent);
+    // The text of the customer at index, with every customer's address and
+    // the message's HTML part (empty: none); throws as SendRun::preview does.
+    using Source = std::function<QString(int index, QStringList* addresses, QString* html)>;
 
-    // The message as it goes out, and its HTML part (empty: none).
-    void showMessage(const QString& message, const QString& html);
+    PreviewDialog(QWidget* parent, const QFont& font);
+
+    // Shows the first customer of source; throws as source does.
+    void start(Source source);
+    // The customer shown; false (nothing changes) for an address not in the file.
+    void showCustomer(int index);
+    bool showAddress(const QString& address);
+    int current() const { return index_; }
 
 private:
-    QTabWidget* tabs_ = nullptr;
-    QPlainTextEdit* text_ = nullptr;
-    ClosedTextBrowser* html_ = nullptr;
+    void display(int index, const QString& text, const QString& html);
+
+    QTabWidget* tabs_;
+    QPlainTextEdit* view_;
+    ClosedTextBrowser* html_;
+    QLabel* where_;
+    QLineEdit* address_;
+    QPushButton *previous_, *next_;
+    Source source_;
+    QStringList addresses_;
+    int index_ = 0;
 };
 
 } // namespace og

@@ -259,9 +259,7 @@ void SendRun::sendCopy(
     showStatus(SendLoop::SendingText + sender);
     Attempt a {CustomerResult::NotSent, QStringLiteral("stopped by the user"), false, false, {}};
     if (waitForTurn()) {
-        AddressRecord self;
-        self.address = sender;
-        TWireMessage copy = messages.build(self);
+        TWireMessage copy = messages.copyTo(sender);
         const std::unique_ptr<TWireSMTP> smtp = newConnection();
         const auto drop = qScopeGuard([&] { dropConnection(*smtp); });
         a = attempt(*smtp, copy, sender, [&journal] { journal.copyDataSent(); });
@@ -286,15 +284,21 @@ SendOutcome SendRun::send(const MailerInput& input)
     tlsSessions_ = factory_->tlsSessions();
     encryptionNoted_ = false;
     dryRunCount_ = 0;
-    const MessageBuilder messages(input, signature_, true);
+    MessageBuilder messages(input, signature_, true);
+    FieldCheck check;
+    const QList<AddressRecord> all = boundCustomers(input, messages, &check);
+    if (const QString refused = check.refusal(skipped_); !refused.isEmpty())
+        throw SendFailure(refused);
 
     // Count the customers first so the progress can say "of how many"; a
     // resumed run leaves out every one an earlier run has done.
     const SendJournal::State earlier = resume_ ? SendJournal::read(journalPath(input)) : SendJournal::State();
     QList<AddressRecord> customers;
     QStringList unknownBefore;
-    for (const AddressRecord& record : addressRecords(readTextFileLines(settings.addressFile))) {
-        if (!earlier.done(record.address))
+    for (const AddressRecord& record : all) {
+        if (check.missingAddresses.contains(record.address))
+            outcome.notSent << record.address; // their own attachment is missing
+        else if (!earlier.done(record.address))
             customers << record;
         else if (earlier.results.value(record.address) == CustomerResult::Accepted)
             ++outcome.alreadySent;

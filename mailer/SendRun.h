@@ -21,6 +21,7 @@ class ConnectionFactory;
 class MessageBuilder;
 class RunLog;
 class SendJournal;
+struct AddressRecord;
 class TTlsContext;
 class TWireMessage;
 class TWireSMTP;
@@ -157,9 +158,29 @@ public:
 
     // The first customer's message as it would be sent: its headers, its
     // text, and its attachments by name and size. Reads the signature; saves
-    // and sends nothing. Throws SendFailure. html, when given, receives the
-    // message's HTML part (empty for plain text).
-    QString preview(const MailerInput& input, QString* html = nullptr);
+    // and sends nothing. Throws SendFailure. index picks the customer
+    // (clamped to the file's), filled with their values; *addresses, when
+    // given, gets every customer's address in the file's order, to step
+    // through or look one up; *html the message's HTML part (empty for plain
+    // text).
+    QString preview(const MailerInput& input, int index = 0, QStringList* addresses = nullptr, QString* html = nullptr);
+
+    // Before send(), when the texts have fields: what stops a run. Problems
+    // (an unknown name, a value some lines lack) forbid it; the customers
+    // whose own attachment file is missing may be left out (skipCustomers).
+    struct FieldCheck {
+        QStringList problems;
+        QStringList missing;          // "line N, address: path", one a customer
+        QStringList missingAddresses; // their addresses
+        // Why send() will not start when the customers in skipped are left
+        // out; empty when it will.
+        QString refusal(const QStringList& skipped) const;
+    };
+    // Throws SendFailure when the address file or the signature cannot be read.
+    FieldCheck checkFields(const MailerInput& input);
+    // send() leaves these customers out, as not sent; without it a missing
+    // attachment file ends send() before anything goes.
+    void skipCustomers(const QStringList& addresses) { skipped_ = addresses; }
 
     // Writes message.txt, the journal and the log, and sends each customer
     // the message built from their record (over settings.connections
@@ -206,6 +227,10 @@ private:
         const QString& sender, const MessageBuilder& messages, SendJournal& journal, RunLog& log, SendOutcome& outcome);
     QString journalPath(const MailerInput& input) const;
     void writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address);
+    // The file's customers, the builder's fields bound to its columns; fills
+    // check when given.
+    static QList<AddressRecord> boundCustomers(
+        const MailerInput& input, MessageBuilder& messages, FieldCheck* check = nullptr);
 
     StatusHandler status_;
     std::mutex statusMutex_; // parallel connections report too
@@ -226,6 +251,7 @@ private:
     bool resume_ = false;
     QString dryRunFolder_;
     int dryRunCount_ = 0;
+    QStringList skipped_;
 };
 
 } // namespace og

@@ -1,4 +1,4 @@
-// The send run without sending: the preview of the first customer's message
+// The send run without sending: the preview of any customer's message
 // and the dry run's message files.
 #include "mailer/SendRun.h"
 
@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <sstream>
 
 namespace og {
@@ -35,22 +36,27 @@ void SendRun::writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QStr
         throw SendFailure(writeFailureText(path, file.errorString()));
 }
 
-QString SendRun::preview(const MailerInput& input, QString* html)
+QString SendRun::preview(const MailerInput& input, int index, QStringList* addresses, QString* html)
 {
     const MailerSettings& s = input.settings;
     signature_ = readSignature(s);
-    const MessageBuilder messages(input, signature_, false);
-    const QList<AddressRecord> customers = addressRecords(readTextFileLines(s.addressFile));
+    MessageBuilder messages(input, signature_, false);
+    FieldCheck check;
+    const QList<AddressRecord> customers = boundCustomers(input, messages, &check);
+    if (!check.problems.isEmpty())
+        throw SendFailure(check.problems.join(u'\n'));
+    if (addresses) {
+        addresses->clear();
+        for (const AddressRecord& customer : customers)
+            *addresses << customer.address;
+    }
     // With no customer in the file, the sender's copy is the first message.
-    AddressRecord customer;
-    customer.address = s.sender;
-    if (!customers.isEmpty())
-        customer = customers.first();
-    TWireMessage message = messages.build(customer);
-    const MessageBody& body = messages.body();
+    const AddressRecord* customer =
+        customers.isEmpty() ? nullptr : &customers[std::clamp(index, 0, int(customers.size()) - 1)];
+    TWireMessage message = customer ? messages.build(*customer) : messages.copyTo(s.sender);
     TWireSMTP smtp;
-    // The headers exactly as they go out; the text as typed; the attachments
-    // by name and size rather than as their encoded lines.
+    // The headers exactly as they go out; the text as it goes out; the
+    // attachments by name and size rather than as their encoded lines.
     TLineList headers;
     try {
         smtp.PrepareAsSent(message);
@@ -61,12 +67,20 @@ QString SendRun::preview(const MailerInput& input, QString* html)
     QStringList lines;
     for (const std::string& line : headers.Lines)
         lines << QString::fromStdString(line);
-    lines << body.lines() << QString() << QStringLiteral("Attachments:");
+    for (const std::string& line : message.Text)
+        lines << QString::fromStdString(line);
+    lines << QString() << QStringLiteral("Attachments:");
     for (const TAttachment& attachment : message.Attachments) {
         const QString path = QString::fromStdString(attachment.FileName);
-        const qint64 size =
-            input.attachments.isEmpty() ? MessageBuilder::messageFileBytes(body).size() : QFileInfo(path).size();
-        lines << QStringLiteral("  %1 (%2 bytes)").arg(QString::fromStdString(attachment.StoredName)).arg(size);
+        const QString name = QString::fromStdString(attachment.StoredName);
+        if (!input.attachments.isEmpty() && !QFileInfo(path).isFile()) {
+            lines << QStringLiteral("  %1 (missing: %2)").arg(name, QDir::toNativeSeparators(path));
+            continue;
+        }
+        const qint64 size = !input.attachments.isEmpty() ? QFileInfo(path).size()
+            : customer                                   ? messages.messageFileBytes(*customer).size()
+                                                         : MessageBuilder::messageFileBytes(messages.body()).size();
+        lines << QStringLiteral("  %1 (%2 bytes)").arg(name).arg(size);
     }
     if (html)
         *html = QString::fromStdString(message.HtmlText);

@@ -75,6 +75,22 @@ qsizetype wordEnd(const QString& text, qsizetype begin)
     return end;
 }
 
+// A message field's name ("{{order}}", "{{name|Customer}}") is no word: where
+// one begins at pos, the end of its name (its default is checked); "{{{{"
+// is a literal "{{" and is passed as a whole. Else pos.
+qsizetype afterFieldName(const QString& text, qsizetype pos)
+{
+    if (!QStringView(text).mid(pos).startsWith(u"{{"))
+        return pos;
+    if (QStringView(text).mid(pos + 2).startsWith(u"{{"))
+        return pos + 4;
+    const qsizetype close = text.indexOf(u"}}", pos + 2);
+    if (close < 0)
+        return pos;
+    const qsizetype bar = text.indexOf(u'|', pos + 2);
+    return bar >= 0 && bar < close ? bar + 1 : close + 2;
+}
+
 } // namespace
 
 std::unique_ptr<SpellDictionary> openEnchantDictionary(const QString& language)
@@ -107,6 +123,10 @@ void TVSSpell::setCheckText(const QString& text)
     text_ = text;
     qsizetype pos = 0;
     while (pos < text_.size()) {
+        if (const qsizetype after = afterFieldName(text_, pos); after > pos) {
+            pos = after;
+            continue;
+        }
         if (!isWordLetter(text_.at(pos))) {
             ++pos;
             continue;

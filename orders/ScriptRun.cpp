@@ -1,5 +1,7 @@
 #include "orders/ScriptRun.h"
 
+#include "common/ProfileFile.h"
+#include "common/ProgramFolder.h"
 #include "common/ReplacingFile.h"
 #include "orders/OrderPass.h"
 #include "orders/ReportFields.h"
@@ -190,6 +192,12 @@ RunResult performRun(const RunRequest& request)
         fail(addressPath, addresses, nothingReplaced);
     if (!batch.commit())
         fail(batchPath, batch, addressFile + QStringLiteral(" was written, MakePass.ksh was not"));
+    // The mailer's field names (order, date, name) find their columns by this.
+    try {
+        recordAddressColumns(settingsPathIn(request.folder), addressPath, addressColumns(request.options));
+    } catch (const ProfileWriteError& error) {
+        throw RunError(error.what());
+    }
 
     result.statistics = {
         QStringLiteral("processed %1 entries for Store: %2").arg(result.written).arg(result.product),

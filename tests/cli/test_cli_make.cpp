@@ -68,7 +68,8 @@ TEST_F(MakeCommand, PrintsExactlyTheStatisticsAndWritesBothFiles)
         "henry@example.org , 100108\r\nreviewer@example.com , PRESS-1\r\n");
     EXPECT_TRUE(read(program.filePath("MakePass.ksh")).startsWith("echo batch file for product: Tool\r\n"));
     EXPECT_EQ(read(program.filePath("ordergate.ini")),
-        "[options]\r\nefile=" + (programDir() + "email_Tool.txt").toUtf8() + "\r\n");
+        "[options]\r\nefile=" + (programDir() + "email_Tool.txt").toUtf8() +
+            "\r\n[addressColumns]\r\nemail_Tool.txt=order\r\n");
 }
 
 TEST_F(MakeCommand, ReadsStandardInputAndTakesTheFirstProductEntry)

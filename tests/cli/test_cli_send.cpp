@@ -6,6 +6,7 @@
 
 #include "CliProcess.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -474,4 +475,67 @@ TEST_F(SendCommand, MarkdownGoesOutAsTextAndCmarksHtmlWithTheChosenHeaders)
     checker.start("/usr/bin/python3", {OG_SOURCE_DIR "/tests/mail/mail_roundtrip.py", work.filePath("cases.json")});
     ASSERT_TRUE(checker.waitForFinished(60000));
     EXPECT_EQ(checker.readAllStandardOutput().toStdString() + checker.readAllStandardError().toStdString(), "");
+}
+
+// Each customer's own values in the subject, the text, message.txt and their
+// own attachment, read back from a real server; the checks before sending.
+TEST_F(SendCommand, PersonalMessagesCarryEachCustomersOwnValuesAndFiles)
+{
+    ASSERT_TRUE(writeFile(work.filePath("email_Tool.txt"),
+        "email,name,order\r\nanna@example.com,Ånna "
+        "Berg,5001\r\nbob@example.org,,5002\r\ncarl@example.net,Carl,5003\r\n"));
+    ASSERT_TRUE(writeFile(work.filePath("body.txt"), "Dear {{name|Customer}},\r\nyour password is {{order}}.\r\n"));
+    ASSERT_TRUE(QDir(work.path()).mkdir("lic"));
+    const QByteArray licences[] = {QByteArray(70000, '\x01') + "anna", QByteArray("bob\0\xff", 5)};
+    ASSERT_TRUE(writeFile(work.filePath("lic/5001.bin"), licences[0]));
+    ASSERT_TRUE(writeFile(work.filePath("lic/5002.bin"), licences[1]));
+    og::test::MailSink sink;
+    ASSERT_TRUE(sink.start());
+    const QStringList common {"email_Tool.txt", "--body-file", "body.txt", "--from", "vendor@example.com", "--server",
+        sink.server(), "--dir", program.path(), "--no-copy", "--subject"};
+
+    Outcome o = run(common + QStringList {"{{licence}}"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_TRUE(o.err.contains("Unknown field {{licence}}: email_Tool.txt offers address, product, email, name, "
+                               "order"))
+        << o.err.toStdString();
+    const QStringList personal = common + QStringList {"Order {{order}} for {{name|you}}"};
+    o = run(personal + QStringList {"--attach", "lic/{{order}}.bin"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_TRUE(o.err.contains("line 4, carl@example.net: " + work.filePath("lic/5003.bin"))) << o.err.toStdString();
+    EXPECT_EQ(sink.messageCount(), 0);
+
+    o = run(personal + QStringList {"--attach", "lic/{{order}}.bin", "--skip-missing"});
+    EXPECT_EQ(o.status, 3) << o.err.toStdString();
+    EXPECT_TRUE(o.out.contains("1 not sent: carl@example.net")) << o.out.toStdString();
+    o = run(personal + QStringList {"--dry-run", "out"});
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(og::test::MailSink::parseFile(work.filePath("out/0003-carl@example.net.eml"))["subject"].toString(),
+        "Order 5003 for Carl");
+    o = run(personal);
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_TRUE(readFile(work.filePath("log.txt")).contains("Subject: Order {{order}} for {{name|you}}\r\n"));
+    // The journal is the texts as typed: resuming finds the run it left.
+    const Outcome resumed = run(personal + QStringList {"--resume"});
+    EXPECT_TRUE(resumed.out.contains("Nothing left to send")) << resumed.out.toStdString() << resumed.err.toStdString();
+    ASSERT_EQ(sink.waitForMessages(5), 5); // two with attachments, then three
+    const char* const names[] = {"Ånna Berg", "Customer"};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const QJsonObject parsed = sink.parsed(i + 1);
+        const QJsonArray parts = parsed["root"].toObject()["parts"].toArray();
+        const QString name = QString::fromUtf8(names[i % 2]), order = QString::number(5001 + i % 2);
+        EXPECT_EQ(parsed["subject"].toString(), "Order " + order + " for " + (i % 2 ? "you" : name));
+        const QString text = "Dear " + name + ",\r\nyour password is " + order + ".";
+        EXPECT_TRUE(parts[0].toObject()["text"].toString().startsWith(text));
+        const QJsonObject attached = parts[1].toObject();
+        if (i < 2) {
+            EXPECT_EQ(attached["filename"].toString(), order + ".bin");
+            EXPECT_EQ(attached["sha256"].toString(),
+                QCryptographicHash::hash(licences[i], QCryptographicHash::Sha256).toHex());
+        } else {
+            EXPECT_EQ(attached["filename"].toString(), "message.txt");
+            EXPECT_EQ(attached["text"].toString(), text);
+        }
+    }
 }

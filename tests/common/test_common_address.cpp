@@ -37,7 +37,30 @@ TEST(AddressFile, ReaderFindsEachFieldWhereTheColumnsPutIt)
         Line listed;
         appendAddressLine(listed, columns.listedCustomer(), values);
         EXPECT_EQ(listed.text, chosen & 1 ? "ann@x.com , 1001" : "ann@x.com");
+        // What the mailer is told about the file names the same columns.
+        const std::optional<AddressColumns> read = AddressColumns::fromWords(columns.words());
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->words(), columns.words());
+        for (const AddressField field : {AddressField::OrderNumber, AddressField::Date, AddressField::Name})
+            EXPECT_EQ(read->indexOf(field), columns.indexOf(field));
     }
+    EXPECT_FALSE(AddressColumns::fromWords("order licence"));
+}
+
+// A file that begins with a header row names its columns; its addresses end
+// at the first comma. The first job's files have no header.
+TEST(AddressFile, AHeaderRowNamesTheColumns)
+{
+    const QStringList withHeader {"email, name ,order", "ann@x.com,Ann,1001", "bob@y.org , , 1002"};
+    EXPECT_EQ(addressHeader(withHeader), (QStringList {"email", "name", "order"}));
+    const QList<AddressRecord> records = addressRecords(withHeader);
+    ASSERT_EQ(records.size(), 2);
+    EXPECT_EQ(records[0].address, "ann@x.com");
+    EXPECT_EQ(records[0].fields, (QStringList {"Ann", "1001"}));
+    EXPECT_EQ(records[1].address, "bob@y.org");
+    EXPECT_EQ(records[1].line, 3);
+    EXPECT_EQ(addressHeader({"ann@x.com , 1001", "no customer"}), QStringList());
+    EXPECT_EQ(addressRecords({"ann@x.com,1001"}).first().address, "ann@x.com,1001") << "no header: as before";
 }
 
 } // namespace

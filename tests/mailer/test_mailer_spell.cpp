@@ -101,3 +101,15 @@ TEST(Spell, MissingDictionaryIsAClearErrorNotACrash)
         EXPECT_TRUE(error.message().contains(QStringLiteral("xx_NOWHERE"))) << error.message().toStdString();
     }
 }
+
+TEST(Spell, FieldNamesAreNoWordsButTheirDefaultsAre)
+{
+    TVSSpell speller(std::make_unique<WordList>(QStringList {"Dear", "order", "Customer"}));
+    Script script;
+    speller.setDialogue(&script);
+    speller.setCheckText(QStringLiteral("Dear {{name|Custmer}}, {{licence}} {{{{order}} {{unclosed"));
+    QStringList asked;
+    for (const SpellQuestion& question : script.questions)
+        asked << question.word;
+    EXPECT_EQ(asked, (QStringList {"Custmer", "unclosed"}));
+}

@@ -666,6 +666,50 @@ private slots:
             QStringLiteral("*** stopped by the user before a@example.com (0 of 1 customers sent)")));
     }
 
+    // Fields: a box for an unknown one; the preview of any customer; the
+    // question about customers whose own attachment is missing.
+    void personalMessagesArePreviewedAndCheckedBeforeSending()
+    {
+        og::test::MailSink sink;
+        QVERIFY(sink.start());
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(
+            writeFile(addressFile, "email,name,order\r\nanna@example.com,Anna,5001\r\nbob@example.org,Bob,5002\r\n"));
+        QVERIFY(writeFile(folder_ + "lic-5001.txt", "anna's licence"));
+        showForm();
+        fill(sink.server(), addressFile);
+        control<QCheckBox>("CheckYourself")->setChecked(false);
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Dear {{name}}"));
+        control<QLineEdit>("MySubject")->setText(QStringLiteral("{{nope}}"));
+        send();
+        QVERIFY(platform_->texts(ScriptedPlatform::Call::Error).last().contains("Unknown field {{nope}}"));
+        control<QLineEdit>("MySubject")->setText(QStringLiteral("For {{name}}"));
+        platform_->queueFileNames({folder_ + "lic-{{order}}.txt"});
+        control<QPushButton>("AttAdd")->click();
+
+        control<QPushButton>("PreviewButton")->click();
+        auto* view = form_->findChild<QPlainTextEdit*>(QStringLiteral("PreviewText"));
+        QVERIFY(view->toPlainText().contains("Subject: For Anna\n"));
+        QVERIFY(view->toPlainText().contains("lic-5001.txt (14 bytes)"));
+        form_->findChild<QPushButton*>(QStringLiteral("PreviewNext"))->click();
+        QVERIFY(view->toPlainText().contains("\nDear Bob\n"));
+        QVERIFY(view->toPlainText().contains("lic-5002.txt (missing: "));
+        auto* address = form_->findChild<QLineEdit*>(QStringLiteral("PreviewAddress"));
+        address->setText(QStringLiteral("ANNA@example.com"));
+        QTest::keyClick(address, Qt::Key_Return);
+        QVERIFY(view->toPlainText().contains("\nDear Anna\n"));
+
+        platform_->queueConfirm(false);
+        send();
+        QVERIFY(platform_->texts(ScriptedPlatform::Call::Confirm).last().contains("line 3, bob@example.org: "));
+        QCOMPARE(sink.messageCount(), 0);
+        platform_->queueConfirm(true);
+        send();
+        QCOMPARE(sink.waitForMessages(1), 1);
+        QCOMPARE(sink.envelope(1)["rcpt_tos"].toArray().first().toString(), QStringLiteral("anna@example.com"));
+        QVERIFY(platform_->texts(ScriptedPlatform::Call::Warning).join(u'\n').contains("1 not sent: bob@example.org"));
+    }
+
     void attachmentsAreAddedAndRemoved()
     {
         showForm();

@@ -1,5 +1,6 @@
 // A run of the first job: batch file, address file and statistics.
 
+#include "common/ProgramFolder.h"
 #include "orders/ScriptRun.h"
 
 #include <QDir>
@@ -331,6 +332,23 @@ TEST_F(RunFiles, WritesBothFilesAndTheSevenStatisticsLines)
             "MakePass.ksh and email_Tool.txt placed in directory: " + folder(), "Used report from SWREG"}));
 }
 
+// The mailer's field names find their columns by what each run recorded.
+TEST_F(RunFiles, EachRunRecordsTheColumnsItsOptionsChose)
+{
+    for (int chosen = 0; chosen < 8; ++chosen) {
+        Fixture f(swreg("1", "Tool", "a@x"), "Tool", true);
+        f.request.folder = folder();
+        f.request.options.orderNr = chosen & 1;
+        f.request.options.orderDate = chosen & 2;
+        f.request.options.names = chosen & 4;
+        performRun(f.request);
+        const std::optional<AddressColumns> recorded =
+            recordedAddressColumns(settingsPathIn(folder()), dir.filePath("email_Tool.txt"));
+        ASSERT_TRUE(recorded) << chosen;
+        EXPECT_EQ(recorded->words(), addressColumns(f.request.options).words());
+    }
+}
+
 TEST_F(RunFiles, StreamingTheBatchFileWritesTheSameBytes)
 {
     // enough orders for the batch file to go out in several pieces
@@ -410,7 +428,9 @@ TEST_F(RunFiles, ReplacesEarlierFilesCompletely)
     EXPECT_EQ(read("email_Tool.txt"), QByteArray("a@x , 1\r\n"));
     // an ordinary file, readable by the vendor's other tools
     EXPECT_TRUE(QFile::permissions(dir.filePath("email_Tool.txt")) & QFile::ReadOther);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+    // no scratch file left; the settings file records the address file's columns
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files, QDir::Name),
+        (QStringList {"MakePass.ksh", "email_Tool.txt", "ordergate.ini"}));
 }
 
 TEST_F(RunFiles, UnwritableBatchFileIsReportedAndNothingElseIsWritten)

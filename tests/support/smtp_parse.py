@@ -5,6 +5,7 @@ Usage: smtp_parse.py MESSAGE.eml
 
 Parses with Python's standard `email` package and prints one JSON object:
   headers      [[name, value], ...] in the order they appear
+  subject      the Subject header decoded (encoded words joined), or null
   defects      the parser's complaints about the message, as text
   root         the part tree; each part has
                  content_type, params {name: value}, transfer_encoding,
@@ -16,6 +17,7 @@ Exit status 1 with a message on stderr when the file can't be read.
 """
 
 import email
+import email.header
 import email.policy
 import hashlib
 import json
@@ -58,6 +60,8 @@ def main():
     msg = email.message_from_bytes(raw, policy=email.policy.compat32)
     summary = {
         "headers": [[k, v] for k, v in msg.items()],
+        "subject": str(email.header.make_header(email.header.decode_header(msg["Subject"])))
+        if msg["Subject"] is not None else None,
         "defects": [str(d) for d in msg.defects],
         "root": describe(msg),
     }
