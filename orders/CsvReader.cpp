@@ -160,21 +160,25 @@ qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed
     return text.size();
 }
 
-int CsvReader::columnNamed(QByteArrayView header, QLatin1StringView name) const
+int CsvReader::fieldCount(QByteArrayView record) const
 {
-    // Without RFC 4180 the last field of a line reads empty, so only the
-    // fields before the last separator can be named.
     qsizetype fields = 0;
     if (quoting_ == CsvQuoting::Rfc4180) {
-        for (RfcField f = rfcField(header, separator_, 0);; f = rfcField(header, separator_, f.next)) {
+        for (RfcField f = rfcField(record, separator_, 0);; f = rfcField(record, separator_, f.next)) {
             ++fields;
             if (f.next < 0)
                 break;
         }
     } else {
         const char token[3] = {'"', separator_, '"'};
-        fields = quoting_ == CsvQuoting::None ? header.count(separator_) : header.count(QByteArrayView(token, 3));
+        fields = quoting_ == CsvQuoting::None ? record.count(separator_) : record.count(QByteArrayView(token, 3));
     }
+    return int(std::min<qsizetype>(fields, 1 << 20));
+}
+
+int CsvReader::columnNamed(QByteArrayView header, QLatin1StringView name) const
+{
+    const int fields = fieldCount(header);
     QByteArray spill;
     for (int n = 0; n < fields; ++n) {
         if (equalIgnoringAsciiCase(field(header, n, spill), name))
