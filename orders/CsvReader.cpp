@@ -78,7 +78,13 @@ RfcField rfcField(QByteArrayView record, char separator, qsizetype from)
     } else {
         f.begin = from;
     }
-    const qsizetype cut = record.indexOf(separator, i);
+    // fields are short: a plain loop beats a library search per field
+    qsizetype cut = i;
+    const char* data = record.data();
+    while (cut < record.size() && data[cut] != separator)
+        ++cut;
+    if (cut == record.size())
+        cut = -1;
     if (!quoted)
         f.end = cut < 0 ? record.size() : cut;
     f.next = cut < 0 ? -1 : cut + 1;
@@ -134,30 +140,43 @@ qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed
             i = end + 1;
         }
     }
-    bool fieldStart = true, inQuotes = false;
-    for (qsizetype i = from; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inQuotes) {
-            if (c == '"') {
-                if (i + 1 < text.size() && text[i + 1] == '"')
-                    ++i;
-                else
-                    inQuotes = false;
+    // From quote to quote: a quote opens a field only as its first
+    // character after blanks, and inside quotes only a quote matters.
+    const char* base = text.data();
+    for (qsizetype i = from;;) {
+        const qsizetype end = lineEnd(text, i);
+        qsizetype open = -1;
+        for (qsizetype q = i; q < end; ++q) {
+            const auto hit = static_cast<const char*>(std::memchr(base + q, '"', size_t(end - q)));
+            if (!hit)
+                break;
+            q = hit - base;
+            qsizetype before = q;
+            while (before > from && isBlank(text[before - 1]))
+                --before;
+            if (before == from || text[before - 1] == separator_) {
+                open = q;
+                break;
             }
-        } else if (c == '\r' || c == '\n') {
-            return i;
-        } else if (c == separator_) {
-            fieldStart = true;
-        } else if (c == '"' && fieldStart) {
-            inQuotes = true;
-            fieldStart = false;
-        } else if (!isBlank(c)) {
-            fieldStart = false;
+        }
+        if (open < 0)
+            return end;
+        for (qsizetype j = open + 1;;) {
+            const auto hit = static_cast<const char*>(std::memchr(base + j, '"', size_t(text.size() - j)));
+            if (!hit) {
+                if (closed)
+                    *closed = false;
+                return text.size();
+            }
+            j = hit - base + 1;
+            if (j < text.size() && text[j] == '"') {
+                ++j; // a doubled quote
+                continue;
+            }
+            i = j;
+            break;
         }
     }
-    if (closed)
-        *closed = !inQuotes;
-    return text.size();
 }
 
 int CsvReader::fieldCount(QByteArrayView record) const

@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 #include <unordered_map>
@@ -36,15 +37,22 @@ bool holdsLineEnd(QByteArrayView field)
 // use; a field it writes must hold none.
 bool hasControlCharacterInRecord(QByteArrayView record, const ReportLayout& layout, QByteArray& spill)
 {
-    bool lineEnd = false;
-    for (const char c : record) {
-        const auto u = static_cast<unsigned char>(c);
-        if (((u < 0x20 && u != '\t' && u != '\r' && u != '\n') || u == 0x7f))
-            return true;
-        lineEnd |= u == '\r' || u == '\n';
-    }
-    if (!lineEnd)
-        return false;
+    // one table look-up a byte, no early exit: every row of a header-row
+    // report comes through here
+    static constexpr auto kKind = [] {
+        std::array<uint8_t, 256> kind {};
+        for (int u = 0; u < 0x20; ++u)
+            kind[size_t(u)] = 1;
+        kind[0x7f] = 1;
+        kind['\t'] = 0;
+        kind['\r'] = kind['\n'] = 2;
+        return kind;
+    }();
+    uint8_t seen = 0;
+    for (const char c : record)
+        seen |= kKind[static_cast<unsigned char>(c)];
+    if (seen != 2)
+        return seen & 1;
     if (holdsLineEnd(layout.orderAddress(record, spill)))
         return true;
     for (const ReportColumn* column :
