@@ -166,7 +166,6 @@ void TForm1::buildControls()
     auto* sources = new QHBoxLayout;
     sources->addWidget(ReadClipboard);
     sources->addWidget(OpenReport);
-    sources->addWidget(MapColumns);
     auto* actions = new QHBoxLayout;
     actions->addWidget(Button2);
     actions->addWidget(Button1, 1);
@@ -180,6 +179,7 @@ void TForm1::buildControls()
     right->addWidget(Label9);
     right->addWidget(StoreBox, 1);
     right->addLayout(sources);
+    right->addWidget(MapColumns); // a row of its own: the window fits small screens
     right->addLayout(actions);
     right->addLayout(smallButtons);
     right->addWidget(Memo2);

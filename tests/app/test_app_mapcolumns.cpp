@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 
 using namespace og;
 using namespace og::test;
@@ -74,6 +75,35 @@ private slots:
         QCOMPARE(run.written, 2);
         QVERIFY(run.script.bytesAt(3).startsWith("htpasswd -bc .htpasswd ann@example.com 1001"));
         QDir::setCurrent(QDir::tempPath());
+    }
+
+    // A header row no layout knows opens the dialog; cancelled, the window
+    // says which columns it saw.
+    void anUnknownHeaderRowOpensTheDialog()
+    {
+        QTemporaryDir folder;
+        ScriptedPlatform platform;
+        platform.setClipboardText("Ref,Mail box,Thing\r\n1,a@example.com,Tool\r\n");
+        Ordergate program(platform);
+        program.Form1().setProgramFolder(slashed(folder));
+        // the dialog exists only once the report is read: looked for until then
+        bool opened = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                dialog && qobject_cast<MapColumnsDialog*>(dialog)) {
+                opened = true;
+                dialog->reject();
+            }
+        });
+        poll.start(20);
+        program.showMainWindow();
+        program.Form1().FormActivate();
+        QVERIFY(opened);
+        poll.stop();
+        const QStringList errors = platform.texts(ScriptedPlatform::Call::Error);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].contains("\"Mail box\""), qPrintable(errors[0]));
     }
 };
 
