@@ -233,4 +233,32 @@ TEST_F(MakeCommand, HeaderRowSamplesGiveTheirExpectedFilesAndAccounts)
     }
 }
 
+// Layouts by name: a saved one is listed and taken, an unknown name and a
+// layout whose columns the header row lacks fail with their reason.
+TEST_F(MakeCommand, LayoutsAreListedAndTakenByName)
+{
+    put(programDir() + "ordergate.ini", "[layout Kasse]\r\norder=Ref\r\nemail=Mail box\r\nproduct=Thing\r\n");
+    put(work.filePath("kasse.csv"), "Ref,Mail box,Thing\n1,a@example.com,Tool\n");
+    const Outcome listed = og::test::runCli(work.path(), {"layouts", "--dir", program.path()});
+    ASSERT_EQ(listed.status, 0) << listed.err.toStdString();
+    EXPECT_TRUE(listed.out.startsWith("Kasse (saved)\n  order number: Ref\n")) << listed.out.toStdString();
+    EXPECT_TRUE(listed.out.contains("Shopify (built-in)\n")) << listed.out.toStdString();
+    struct Case {
+        QStringList args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"kasse.csv"}, 0, "Used report from Kasse\n"},
+        {{"kasse.csv", "--layout", "kasse"}, 0, "Used report from Kasse\n"},
+        {{"kasse.csv", "--layout", "nosuch"}, 1, "there is no layout \"nosuch\""},
+        {{examples + "/gumroad-report.csv", "--layout", "Shopify"}, 1, "the layout Shopify does not fit"},
+    };
+    for (const Case& c : cases) {
+        const Outcome o = run(c.args + QStringList {"--dir", program.path()});
+        EXPECT_EQ(o.status, c.status) << o.err.toStdString();
+        EXPECT_TRUE((o.out + o.err).contains(c.says)) << (o.out + o.err).toStdString();
+    }
+}
+
 } // namespace
