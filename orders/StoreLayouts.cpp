@@ -39,7 +39,7 @@ HeaderRowLayout shopify()
 HeaderRowLayout generic()
 {
     HeaderRowLayout l;
-    l.name = QStringLiteral("a generic header row");
+    l.name = QStringLiteral("Generic");
     l[F::Order] = {"order", "order id", "order number", "transaction id", "invoice number"};
     l[F::Product] = {"product", "product name", "item", "item name"};
     l[F::Email] = {"email", "e-mail", "customer email", "buyer email"};
