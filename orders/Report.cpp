@@ -63,6 +63,29 @@ bool hasControlCharacterInRecord(QByteArrayView record, const ReportLayout& layo
     return false;
 }
 
+// The address (trimmed) of an order: one "@" with text on both sides, no
+// blank, a user name htpasswd takes.
+std::optional<SkipReason> whyNoAddress(QByteArrayView address)
+{
+    const qsizetype at = address.indexOf('@');
+    if (at <= 0 || at + 1 == address.size() || address.sliced(at + 1).contains('@') || address.contains(' ') ||
+        address.contains('\t'))
+        return SkipReason::NoAddress;
+    if (!htpasswdTakesUser(address))
+        return SkipReason::UserNameRefused;
+    return std::nullopt;
+}
+
+// The order number, the account's password: not empty, one htpasswd takes.
+std::optional<SkipReason> whyNoOrderNumber(QByteArrayView order)
+{
+    if (order.isEmpty())
+        return SkipReason::NoOrderNumber;
+    if (!htpasswdTakesPassword(order))
+        return SkipReason::PasswordTooLong;
+    return std::nullopt;
+}
+
 // Why a line with an "@" is no order; nothing when it is one. A control
 // character would break the batch file on the server (ksh stops at a zero
 // byte, leaving every password behind); an empty order number would make an
@@ -73,19 +96,9 @@ std::optional<SkipReason> whyNoOrder(QByteArrayView line, bool multiLine, const 
     if (multiLine ? hasControlCharacterInRecord(line, layout, spill) : hasControlCharacter(line))
         return SkipReason::ControlCharacter;
     const QByteArrayView text = bytes::trimmed(line);
-    const QByteArrayView address = bytes::trimmed(layout.orderAddress(text, spill));
-    const qsizetype at = address.indexOf('@');
-    if (at <= 0 || at + 1 == address.size() || address.sliced(at + 1).contains('@') || address.contains(' ') ||
-        address.contains('\t'))
-        return SkipReason::NoAddress;
-    if (!htpasswdTakesUser(address))
-        return SkipReason::UserNameRefused;
-    const QByteArrayView order = layout.field(text, layout.order, spill);
-    if (order.isEmpty())
-        return SkipReason::NoOrderNumber;
-    if (!htpasswdTakesPassword(order))
-        return SkipReason::PasswordTooLong;
-    return std::nullopt;
+    if (const auto reason = whyNoAddress(bytes::trimmed(layout.orderAddress(text, spill))))
+        return reason;
+    return whyNoOrderNumber(layout.field(text, layout.order, spill));
 }
 
 // The same for a row under a header row, whose order's own fields may stand
@@ -97,19 +110,9 @@ std::optional<SkipReason> whyNoRowOrder(
     if (hasControlCharacterInRecord(row, layout, spill) ||
         (fields.data() != row.data() && hasControlCharacterInRecord(fields, layout, spill)))
         return SkipReason::ControlCharacter;
-    const QByteArrayView address = layout.orderAddress(fields, spill);
-    const qsizetype at = address.indexOf('@');
-    if (at <= 0 || at + 1 == address.size() || address.sliced(at + 1).contains('@') || address.contains(' ') ||
-        address.contains('\t'))
-        return SkipReason::NoAddress;
-    if (!htpasswdTakesUser(address))
-        return SkipReason::UserNameRefused;
-    const QByteArrayView order = layout.field(row, layout.order, spill);
-    if (order.isEmpty())
-        return SkipReason::NoOrderNumber;
-    if (!htpasswdTakesPassword(order))
-        return SkipReason::PasswordTooLong;
-    return std::nullopt;
+    if (const auto reason = whyNoAddress(layout.orderAddress(fields, spill)))
+        return reason;
+    return whyNoOrderNumber(layout.field(row, layout.order, spill));
 }
 
 QString headerColumnsNote(QByteArrayView header)
