@@ -112,13 +112,26 @@ QByteArrayView CsvReader::rfc4180Field(QByteArrayView record, int n, QByteArray&
 {
     if (n < 0)
         return {};
-    RfcField f = rfcField(record, separator_, 0);
+    // The fields before n are skipped; an unquoted one (most are) simply
+    // runs to the next separator.
+    const char* data = record.data();
+    const qsizetype size = record.size();
+    qsizetype from = 0;
     for (int k = 0; k < n; ++k) {
-        if (f.next < 0)
+        qsizetype i = from;
+        while (i < size && isBlank(data[i]))
+            ++i;
+        if (i < size && data[i] == '"') {
+            from = rfcField(record, separator_, from).next;
+        } else {
+            while (i < size && data[i] != separator_)
+                ++i;
+            from = i < size ? i + 1 : -1;
+        }
+        if (from < 0)
             return {};
-        f = rfcField(record, separator_, f.next);
     }
-    return rfcFieldText(record, f, spill);
+    return rfcFieldText(record, rfcField(record, separator_, from), spill);
 }
 
 qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed) const
