@@ -1,5 +1,8 @@
 #include "app/MakeKshF.h"
 
+#include "app/MapColumnsDialog.h"
+#include "orders/SavedLayouts.h"
+
 #include "app/HeraldF.h"
 #include "app/SingleInstance.h"
 #include "common/ProfileFile.h"
@@ -105,6 +108,7 @@ void TForm1::buildControls()
     Button2->setVisible(false);
     ReadClipboard = named(new QPushButton(QStringLiteral("Read clipboard again")), "ReadClipboard");
     OpenReport = named(new QPushButton(QStringLiteral("Open report...")), "OpenReport");
+    MapColumns = named(new QPushButton(QStringLiteral("Map columns…")), "MapColumns");
     Button1 = named(new QPushButton(QStringLiteral("Create script && address files")), "Button1");
     Button1->setEnabled(false);
     SpeedButton1 = named(new QToolButton, "SpeedButton1");
@@ -175,6 +179,7 @@ void TForm1::buildControls()
     right->addWidget(Label9);
     right->addWidget(StoreBox, 1);
     right->addLayout(sources);
+    right->addWidget(MapColumns); // a row of its own: the window fits small screens
     right->addLayout(actions);
     right->addLayout(smallButtons);
     right->addWidget(Memo2);
@@ -227,6 +232,7 @@ void TForm1::buildControls()
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(ReadClipboard, &QPushButton::clicked, this, &TForm1::ReadClipboardClick);
     connect(OpenReport, &QPushButton::clicked, this, &TForm1::OpenReportClick);
+    connect(MapColumns, &QPushButton::clicked, this, &TForm1::MapColumnsClick);
     connect(ChooseListsFolder, &QPushButton::clicked, this, &TForm1::ChooseListsFolderClick);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
@@ -369,6 +375,7 @@ void TForm1::readReport()
     StoreBox->clear();
     {
         QApplication::setOverrideCursor(Qt::WaitCursor);
+        report_.setReading({loadSavedLayouts(SettingsPath), std::nullopt});
         if (reportFile_.isEmpty())
             report_.read(clipboard);
         else
@@ -377,13 +384,34 @@ void TForm1::readReport()
     }
     const QStringList products = report_.products();
     StoreBox->addItems(products);
-    if (products.isEmpty()) {
-        platform_.showError(this, NoRecordsOnRead);
+    if (products.isEmpty() && !report_.headerProblem().isEmpty() && mapColumns()) {
+        return; // read again with the saved layout
+    } else if (products.isEmpty()) {
+        const QString problem = report_.headerProblem();
+        platform_.showError(this, problem.isEmpty() ? NoRecordsOnRead : NoRecords + u'\r' + problem);
     } else {
         StoreBox->setCurrentRow(0);
         SelectedProduct = StoreBox->item(0)->text();
     }
     Button1->setEnabled(true);
+}
+
+bool TForm1::mapColumns()
+{
+    // the report's first lines, as the dialog's preview reads them
+    QByteArray text;
+    for (qsizetype i = 0; i < std::min<qsizetype>(report_.lineCount(), 200); ++i)
+        text += report_.lineBytes(i).toByteArray() + '\n';
+    MapColumnsDialog dialog(platform_, text, SettingsPath, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    readReport();
+    return true;
+}
+
+void TForm1::MapColumnsClick()
+{
+    mapColumns();
 }
 
 void TForm1::ReadClipboardClick()

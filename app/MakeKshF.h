@@ -82,6 +82,7 @@ public:
     QListWidget* StoreBox;
     QPushButton* ReadClipboard;
     QPushButton* OpenReport;
+    QPushButton* MapColumns;
     QPushButton* Button2;
     QPushButton* Button1;
     QToolButton* SpeedButton1;
@@ -129,6 +130,9 @@ public slots:
     void TestPassChange();
     void IncOrderClick();
     void StoreBoxClick();
+    // Map columns…: the dialog for the report's header row; the report is
+    // read again with the layout it saved.
+    void MapColumnsClick();
     void Button1Click();
     // Both refill the product list by the rules of the start.
     void ReadClipboardClick();
@@ -158,6 +162,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Opens Map columns…; true when a layout was saved and the report read
+    // again.
+    bool mapColumns();
     void FormCreate();
     void buildControls();
     QString takeReportText(bool* ok);

@@ -8,6 +8,7 @@
 #include "orders/InputFiles.h"
 #include "orders/Options.h"
 #include "orders/Report.h"
+#include "orders/SavedLayouts.h"
 #include "orders/ScriptRun.h"
 
 #include <QFile>
@@ -31,9 +32,11 @@ const Command makeCommand = {
 
 QString makeHelpText()
 {
-    return QStringLiteral("Usage: ordergate-cli make [REPORT] [--product NAME] [--dir DIR]\n"
+    return QStringLiteral("Usage: ordergate-cli make [REPORT] [--product NAME] [--dir DIR] [--layout NAME]\n"
                           "\n"
-                          "Reads a sales report (SWREG or RegNet comma-separated text), takes the\n"
+                          "Reads a sales report (SWREG or RegNet comma-separated text, or a CSV\n"
+                          "export with a header row: Gumroad, Shopify, common column names or a\n"
+                          "layout of ordergate.ini; see ordergate-cli layouts), takes the\n"
                           "orders of one product, reconciles them with the customer lists and writes\n"
                           "the batch file MakePass.ksh and the address file email_PRODUCT.txt.\n"
                           "\n"
@@ -50,6 +53,8 @@ QString makeHelpText()
                           "                  address file are written into it, and the address file's\n"
                           "                  path is stored there as [options] efile. Without it, the\n"
                           "                  folder of this executable.\n"
+                          "  --layout NAME   read the report's header row with this layout (saved or\n"
+                          "                  built-in) instead of finding one.\n"
                           "  -h, --help      show this text.\n"
                           "\n"
                           "The customer lists bozos.txt, Address.txt and goodguys.txt are read from\n"
@@ -75,12 +80,18 @@ bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* er
     parser.value(QStringLiteral("--product"), &out->product);
     bool haveDir = false;
     parser.value(QStringLiteral("--dir"), &out->dir, &haveDir);
+    bool haveLayout = false;
+    parser.value(QStringLiteral("--layout"), &out->layout, &haveLayout);
     parser.operands(&operands, 1, QStringLiteral("only one REPORT may be given"));
     if (!parser.parse(args, error))
         return false;
     out->help = parser.helpAsked();
     if (haveDir && out->dir.isEmpty()) {
         *error = QStringLiteral("--dir needs a folder");
+        return false;
+    }
+    if (haveLayout && out->layout.isEmpty()) {
+        *error = QStringLiteral("--layout needs a name");
         return false;
     }
     out->report = operands.isEmpty() ? QStringLiteral("-") : operands.first();
@@ -112,6 +123,22 @@ ExitStatus fail(const QString& message)
 {
     printError(QStringLiteral("ordergate-cli make: ") + message + u'\n');
     return ExitStatus::Failure;
+}
+
+// The saved layouts for the intake, and the one asked for.
+bool readWithLayouts(Report& report, const QString& settingsPath, const QString& name, QString* error)
+{
+    ReportReading reading;
+    reading.saved = loadSavedLayouts(settingsPath);
+    if (!name.isEmpty()) {
+        reading.forced = findLayout(reading.saved, name);
+        if (!reading.forced) {
+            *error = QStringLiteral("there is no layout \"%1\"; ordergate-cli layouts lists them").arg(name);
+            return false;
+        }
+    }
+    report.setReading(std::move(reading));
+    return true;
 }
 
 ExitStatus run(const QStringList& args)
@@ -146,11 +173,15 @@ ExitStatus run(const QStringList& args)
         if (!readReport(a.report, &bytes, &error))
             return fail(error);
         Report report;
+        if (!readWithLayouts(report, settingsPath, a.layout, &error))
+            return fail(error);
         report.readBytes(std::move(bytes));
 
         const QStringList products = report.products();
         if (products.isEmpty()) {
             printNotes(skippedLineNotes(report));
+            if (!report.headerProblem().isEmpty())
+                printNotes({report.headerProblem()});
             return fail(QStringLiteral("No records processed\n"
                                        "The report holds no order line (a line with an address and an order "
                                        "number). Is it the comma-separated sales report?"));

@@ -3,7 +3,7 @@
 
 namespace og::cli {
 
-// ordergate-cli make [REPORT] [--product NAME] [--dir DIR]
+// ordergate-cli make [REPORT] [--product NAME] [--dir DIR] [--layout NAME]
 extern const Command makeCommand;
 
 // The parsed command line of make; public for the tests.
@@ -11,6 +11,7 @@ struct MakeArguments {
     QString report;  // a path, or "-" for standard input
     QString product; // empty: the first entry of the product list
     QString dir;     // empty: the program's folder
+    QString layout;  // empty: the layout is found from the report
     bool help = false;
 };
 

@@ -1,6 +1,7 @@
 // ordergate-cli: the jobs of Ordergate without windows.
 
 #include "cli/Command.h"
+#include "cli/LayoutsCommand.h"
 #include "cli/LoginCommand.h"
 #include "cli/MakeCommand.h"
 #include "cli/SendCommand.h"
@@ -17,6 +18,7 @@ using og::cli::Command;
 // Every subcommand: one line each.
 const Command* const kCommands[] = {
     &og::cli::makeCommand,
+    &og::cli::layoutsCommand,
     &og::cli::sendCommand,
     &og::cli::loginCommand,
 };
@@ -29,7 +31,7 @@ QString overview()
                                   "\n"
                                   "Commands:\n");
     for (const Command* c : kCommands)
-        text += QStringLiteral("  %1  %2\n").arg(QString::fromUtf8(c->name), -6).arg(QString::fromUtf8(c->summary));
+        text += QStringLiteral("  %1  %2\n").arg(QString::fromUtf8(c->name), -7).arg(QString::fromUtf8(c->summary));
     text += QStringLiteral("\n"
                            "Exit status: 0 on success, 1 on failure (message on standard error),\n"
                            "2 for a malformed command line.\n");

@@ -109,6 +109,8 @@ ProfileReader::ProfileReader(const QString& path)
         if (sectionName(line, &name)) {
             section = name;
             inSection = true;
+            if (!sections_.contains(name, Qt::CaseInsensitive))
+                sections_.append(name);
         } else if (inSection && keyValue(line, &key, &value)) {
             const QString k = lookupKey(section, key);
             if (!values_.contains(k))

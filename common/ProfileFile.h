@@ -53,6 +53,9 @@ public:
 
     bool fileExists() const { return exists_; }
     bool hasKey(const QString& section, const QString& key) const;
+    // The section names in the order of the file, each once (the first
+    // spelling of names equal ignoring case).
+    const QStringList& sections() const { return sections_; }
     QString readString(const QString& section, const QString& key, const QString& defaultValue) const;
     bool readBool(const QString& section, const QString& key, bool defaultValue) const;
 
@@ -60,6 +63,7 @@ private:
     bool exists_ = false;
     // case-folded "section\nkey" -> value; first occurrence wins
     QHash<QString, QString> values_;
+    QStringList sections_;
 };
 
 } // namespace og

@@ -78,7 +78,13 @@ RfcField rfcField(QByteArrayView record, char separator, qsizetype from)
     } else {
         f.begin = from;
     }
-    const qsizetype cut = record.indexOf(separator, i);
+    // fields are short: a plain loop beats a library search per field
+    qsizetype cut = i;
+    const char* data = record.data();
+    while (cut < record.size() && data[cut] != separator)
+        ++cut;
+    if (cut == record.size())
+        cut = -1;
     if (!quoted)
         f.end = cut < 0 ? record.size() : cut;
     f.next = cut < 0 ? -1 : cut + 1;
@@ -106,13 +112,26 @@ QByteArrayView CsvReader::rfc4180Field(QByteArrayView record, int n, QByteArray&
 {
     if (n < 0)
         return {};
-    RfcField f = rfcField(record, separator_, 0);
+    // The fields before n are skipped; an unquoted one (most are) simply
+    // runs to the next separator.
+    const char* data = record.data();
+    const qsizetype size = record.size();
+    qsizetype from = 0;
     for (int k = 0; k < n; ++k) {
-        if (f.next < 0)
+        qsizetype i = from;
+        while (i < size && isBlank(data[i]))
+            ++i;
+        if (i < size && data[i] == '"') {
+            from = rfcField(record, separator_, from).next;
+        } else {
+            while (i < size && data[i] != separator_)
+                ++i;
+            from = i < size ? i + 1 : -1;
+        }
+        if (from < 0)
             return {};
-        f = rfcField(record, separator_, f.next);
     }
-    return rfcFieldText(record, f, spill);
+    return rfcFieldText(record, rfcField(record, separator_, from), spill);
 }
 
 qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed) const
@@ -134,47 +153,64 @@ qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed
             i = end + 1;
         }
     }
-    bool fieldStart = true, inQuotes = false;
-    for (qsizetype i = from; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inQuotes) {
-            if (c == '"') {
-                if (i + 1 < text.size() && text[i + 1] == '"')
-                    ++i;
-                else
-                    inQuotes = false;
+    // From quote to quote: a quote opens a field only as its first
+    // character after blanks, and inside quotes only a quote matters.
+    const char* base = text.data();
+    for (qsizetype i = from;;) {
+        const qsizetype end = lineEnd(text, i);
+        qsizetype open = -1;
+        for (qsizetype q = i; q < end; ++q) {
+            const auto hit = static_cast<const char*>(std::memchr(base + q, '"', size_t(end - q)));
+            if (!hit)
+                break;
+            q = hit - base;
+            qsizetype before = q;
+            while (before > from && isBlank(text[before - 1]))
+                --before;
+            if (before == from || text[before - 1] == separator_) {
+                open = q;
+                break;
             }
-        } else if (c == '\r' || c == '\n') {
-            return i;
-        } else if (c == separator_) {
-            fieldStart = true;
-        } else if (c == '"' && fieldStart) {
-            inQuotes = true;
-            fieldStart = false;
-        } else if (!isBlank(c)) {
-            fieldStart = false;
+        }
+        if (open < 0)
+            return end;
+        for (qsizetype j = open + 1;;) {
+            const auto hit = static_cast<const char*>(std::memchr(base + j, '"', size_t(text.size() - j)));
+            if (!hit) {
+                if (closed)
+                    *closed = false;
+                return text.size();
+            }
+            j = hit - base + 1;
+            if (j < text.size() && text[j] == '"') {
+                ++j; // a doubled quote
+                continue;
+            }
+            i = j;
+            break;
         }
     }
-    if (closed)
-        *closed = !inQuotes;
-    return text.size();
 }
 
-int CsvReader::columnNamed(QByteArrayView header, QLatin1StringView name) const
+int CsvReader::fieldCount(QByteArrayView record) const
 {
-    // Without RFC 4180 the last field of a line reads empty, so only the
-    // fields before the last separator can be named.
     qsizetype fields = 0;
     if (quoting_ == CsvQuoting::Rfc4180) {
-        for (RfcField f = rfcField(header, separator_, 0);; f = rfcField(header, separator_, f.next)) {
+        for (RfcField f = rfcField(record, separator_, 0);; f = rfcField(record, separator_, f.next)) {
             ++fields;
             if (f.next < 0)
                 break;
         }
     } else {
         const char token[3] = {'"', separator_, '"'};
-        fields = quoting_ == CsvQuoting::None ? header.count(separator_) : header.count(QByteArrayView(token, 3));
+        fields = quoting_ == CsvQuoting::None ? record.count(separator_) : record.count(QByteArrayView(token, 3));
     }
+    return int(std::min<qsizetype>(fields, 1 << 20));
+}
+
+int CsvReader::columnNamed(QByteArrayView header, QLatin1StringView name) const
+{
+    const int fields = fieldCount(header);
     QByteArray spill;
     for (int n = 0; n < fields; ++n) {
         if (equalIgnoringAsciiCase(field(header, n, spill), name))

@@ -62,6 +62,10 @@ public:
     // tells whether the quotes were closed at the end.
     qsizetype recordEnd(QByteArrayView text, qsizetype from, bool* closed = nullptr) const;
 
+    // How many fields of a record can be read: without RFC 4180 the last
+    // field of a line reads empty, so only those before its last separator.
+    int fieldCount(QByteArrayView record) const;
+
     // The number of the field of a header record equal to name ignoring
     // ASCII letter case, or -1.
     int columnNamed(QByteArrayView header, QLatin1StringView name) const;

@@ -37,10 +37,13 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
             continue;
         const QByteArrayView line = bytes::trimmed(report.lineBytes(i));
         const ReportLayout& layout = report.layoutOf(i);
+        // the order's own fields: this line, or its order's first row
+        const qsizetype own = report.orderFieldsLine(i);
+        const QByteArrayView fields = own == i ? line : bytes::trimmed(report.lineBytes(own));
         QByteArrayView date;
         if (dates)
-            date = layout.orderDate(line, spillDate);
-        QByteArrayView address = layout.orderAddress(line, spillAddress);
+            date = layout.orderDate(fields, spillDate);
+        QByteArrayView address = layout.orderAddress(fields, spillAddress);
         // most customers are on no list: one filter test settles that
         bool listed = false;
         if (folded) {
@@ -75,10 +78,8 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
         }
 
         QByteArrayView first, last;
-        if (names) {
-            first = layout.field(line, layout.firstName, spillFirst);
-            last = layout.field(line, layout.lastName, spillLast);
-        }
+        if (names)
+            layout.names(fields, spillFirst, spillLast, &first, &last);
         addresses.beginLine();
         appendAddressLine(addresses, columns, {address, order, date, first, last});
         addresses.endLine();

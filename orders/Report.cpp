@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 #include <unordered_map>
@@ -36,11 +37,22 @@ bool holdsLineEnd(QByteArrayView field)
 // use; a field it writes must hold none.
 bool hasControlCharacterInRecord(QByteArrayView record, const ReportLayout& layout, QByteArray& spill)
 {
-    for (const char c : record) {
-        const auto u = static_cast<unsigned char>(c);
-        if (((u < 0x20 && u != '\t' && u != '\r' && u != '\n') || u == 0x7f))
-            return true;
-    }
+    // one table look-up a byte, no early exit: every row of a header-row
+    // report comes through here
+    static constexpr auto kKind = [] {
+        std::array<uint8_t, 256> kind {};
+        for (int u = 0; u < 0x20; ++u)
+            kind[size_t(u)] = 1;
+        kind[0x7f] = 1;
+        kind['\t'] = 0;
+        kind['\r'] = kind['\n'] = 2;
+        return kind;
+    }();
+    uint8_t seen = 0;
+    for (const char c : record)
+        seen |= kKind[static_cast<unsigned char>(c)];
+    if (seen != 2)
+        return seen & 1;
     if (holdsLineEnd(layout.orderAddress(record, spill)))
         return true;
     for (const ReportColumn* column :
@@ -49,6 +61,29 @@ bool hasControlCharacterInRecord(QByteArrayView record, const ReportLayout& layo
             return true;
     }
     return false;
+}
+
+// The address (trimmed) of an order: one "@" with text on both sides, no
+// blank, a user name htpasswd takes.
+std::optional<SkipReason> whyNoAddress(QByteArrayView address)
+{
+    const qsizetype at = address.indexOf('@');
+    if (at <= 0 || at + 1 == address.size() || address.sliced(at + 1).contains('@') || address.contains(' ') ||
+        address.contains('\t'))
+        return SkipReason::NoAddress;
+    if (!htpasswdTakesUser(address))
+        return SkipReason::UserNameRefused;
+    return std::nullopt;
+}
+
+// The order number, the account's password: not empty, one htpasswd takes.
+std::optional<SkipReason> whyNoOrderNumber(QByteArrayView order)
+{
+    if (order.isEmpty())
+        return SkipReason::NoOrderNumber;
+    if (!htpasswdTakesPassword(order))
+        return SkipReason::PasswordTooLong;
+    return std::nullopt;
 }
 
 // Why a line with an "@" is no order; nothing when it is one. A control
@@ -61,19 +96,31 @@ std::optional<SkipReason> whyNoOrder(QByteArrayView line, bool multiLine, const 
     if (multiLine ? hasControlCharacterInRecord(line, layout, spill) : hasControlCharacter(line))
         return SkipReason::ControlCharacter;
     const QByteArrayView text = bytes::trimmed(line);
-    const QByteArrayView address = bytes::trimmed(layout.orderAddress(text, spill));
-    const qsizetype at = address.indexOf('@');
-    if (at <= 0 || at + 1 == address.size() || address.sliced(at + 1).contains('@') || address.contains(' ') ||
-        address.contains('\t'))
-        return SkipReason::NoAddress;
-    if (!htpasswdTakesUser(address))
-        return SkipReason::UserNameRefused;
-    const QByteArrayView order = layout.field(text, layout.order, spill);
-    if (order.isEmpty())
-        return SkipReason::NoOrderNumber;
-    if (!htpasswdTakesPassword(order))
-        return SkipReason::PasswordTooLong;
-    return std::nullopt;
+    if (const auto reason = whyNoAddress(bytes::trimmed(layout.orderAddress(text, spill))))
+        return reason;
+    return whyNoOrderNumber(layout.field(text, layout.order, spill));
+}
+
+// The same for a row under a header row, whose order's own fields may stand
+// in its first row (fields): every field the run writes must hold no
+// control character and no line break.
+std::optional<SkipReason> whyNoRowOrder(
+    QByteArrayView row, QByteArrayView fields, const ReportLayout& layout, QByteArray& spill)
+{
+    if (hasControlCharacterInRecord(row, layout, spill) ||
+        (fields.data() != row.data() && hasControlCharacterInRecord(fields, layout, spill)))
+        return SkipReason::ControlCharacter;
+    if (const auto reason = whyNoAddress(layout.orderAddress(fields, spill)))
+        return reason;
+    return whyNoOrderNumber(layout.field(row, layout.order, spill));
+}
+
+QString headerColumnsNote(QByteArrayView header)
+{
+    QStringList columns = headerColumns(header, headerSeparator(header));
+    for (QString& c : columns)
+        c = u'"' + c.left(60) + u'"';
+    return QStringLiteral("; its columns are ") + columns.mid(0, 40).join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -228,6 +275,110 @@ void Report::cutRecords(qsizetype start, const CsvReader& csv)
     }
 }
 
+struct Report::Products {
+    QHash<QByteArray, int> bySpelling;
+    std::unordered_map<std::string, int> byFolded;
+    std::string folded;
+    std::vector<std::pair<QByteArray, int>> recent;
+};
+
+int Report::productIndex(Products& p, QByteArrayView product, qsizetype bytes)
+{
+    // Reports name few spellings; they are found by a short scan before
+    // anything is allocated.
+    int index = -1;
+    for (const auto& [spelling, k] : p.recent) {
+        if (product == QByteArrayView(spelling)) {
+            index = k;
+            break;
+        }
+    }
+    if (index < 0) {
+        const QByteArray spelling = product.toByteArray();
+        auto hit = p.bySpelling.constFind(spelling);
+        if (hit != p.bySpelling.constEnd()) {
+            index = hit.value();
+        } else {
+            foldCaseUtf8(product, p.folded);
+            auto same = p.byFolded.find(p.folded);
+            if (same != p.byFolded.end()) {
+                index = same->second;
+            } else {
+                index = int(distinct_.size());
+                distinct_.append(QString::fromUtf8(product));
+                linesOf_.push_back(0);
+                bytesOf_.push_back(0);
+                p.byFolded.emplace(p.folded, index);
+            }
+            p.bySpelling.insert(spelling, index);
+        }
+        if (p.recent.size() < 16)
+            p.recent.emplace_back(spelling, index);
+    }
+    ++orderLines_;
+    ++linesOf_[size_t(index)];
+    bytesOf_[size_t(index)] += bytes;
+    orderBytes_ += bytes;
+    return index;
+}
+
+qsizetype Report::excludedCount() const
+{
+    qsizetype n = 0;
+    for (const ExcludedRows& e : excluded_)
+        n += e.count;
+    return n;
+}
+
+void Report::noteExcluded(int rule, QByteArrayView value)
+{
+    const QString reason = excludeAs_.value(rule) + QStringLiteral(" = ") + QString::fromUtf8(value).toLower();
+    for (ExcludedRows& e : excluded_) {
+        if (e.reason == reason) {
+            ++e.count;
+            return;
+        }
+    }
+    excluded_.push_back({reason, 1});
+}
+
+bool Report::readHeaderRow(bool genericToo)
+{
+    if (lineStarts_.empty())
+        return false;
+    const QByteArrayView header = lineBytes(0);
+    auto take = [&](MatchedLayout m) {
+        layout_ = m.layout;
+        storeName_ = m.name;
+        layoutStorage_ = std::move(m.storage);
+        excludeAs_ = m.excludeAs;
+        headerLine_ = 0;
+        return true;
+    };
+    if (reading_.forced) {
+        QStringList missing;
+        if (auto m = matchHeader(*reading_.forced, header, &missing))
+            return take(std::move(*m));
+        headerProblem_ = QStringLiteral("the layout %1 does not fit the report's header row: it has no column for %2")
+                             .arg(reading_.forced->name, missing.join(QStringLiteral(", "))) +
+            headerColumnsNote(header);
+        return false;
+    }
+    if (bytes::trimmed(header).isEmpty() || header.contains('@'))
+        return false;
+    for (const HeaderRowLayout& saved : reading_.saved) {
+        if (auto m = matchHeader(saved, header))
+            return take(std::move(*m));
+    }
+    for (const HeaderRowLayout& store : storeLayouts()) {
+        if (!store.everyFieldNeeded && !genericToo)
+            continue;
+        if (auto m = matchHeader(store, header))
+            return take(std::move(*m));
+    }
+    return false;
+}
+
 void Report::intake()
 {
     lineStarts_.clear();
@@ -236,7 +387,13 @@ void Report::intake()
     orderBytes_ = 0;
     productOf_.clear();
     distinct_.clear();
-    layout_ = &defaultReportLayout();
+    layout_ = defaultReportLayout();
+    storeName_ = layout_.name;
+    layoutStorage_.reset();
+    excludeAs_.clear();
+    headerProblem_.clear();
+    excluded_.clear();
+    firstRowOf_.clear();
     headerLine_ = -1;
     orderLines_ = 0;
     skippedCount_ = 0;
@@ -264,29 +421,47 @@ void Report::intake()
         const QByteArrayView line = lineBytes(qsizetype(i));
         if (const ReportLayout* announced =
                 bytes::trimmed(line).isEmpty() ? nullptr : headerLayout(line, qsizetype(i))) {
-            layout_ = announced;
+            layout_ = *announced;
             headerLine_ = qsizetype(i);
         }
     }
-    if (layout_->csv.quoting() == CsvQuoting::None) {
+    // A header row that a layout knows by its names comes first; the
+    // generic names only where the old rules see no header.
+    if (readHeaderRow(headerLine_ < 0)) {
+        // the layout's own header row
+    } else if (reading_.forced) {
+        lineStarts_.clear(); // not read in any other layout
+        return;
+    }
+    storeName_ = layout_.headerRow ? storeName_ : QString(layout_.name);
+    if (layout_.csv.quoting() == CsvQuoting::None) {
         cutLines(start, size_t(-1));
     } else {
         if (lineStarts_.size() > size_t(headerLine_ + 1)) {
             start = lineStarts_[size_t(headerLine_ + 1)];
             lineStarts_.resize(size_t(headerLine_ + 1));
         }
-        cutRecords(start, layout_->csv);
+        cutRecords(start, layout_.csv);
     }
 
     productOf_.reserve(lineStarts_.size());
     adviseHugePages(productOf_.data(), lineStarts_.size() * sizeof(int32_t));
     productOf_.assign(lineStarts_.size(), -1);
-    QHash<QByteArray, int> bySpelling;
-    std::unordered_map<std::string, int> byFolded;
-    std::string folded;
-    std::vector<std::pair<QByteArray, int>> recent;
-    QByteArray spill;
+    if (layout_.headerRow)
+        findRowOrders();
+    else
+        findOrders(headerZone);
+    if (orderLines_ == 0 && !layout_.headerRow && headerLine_ < 0 && !lineStarts_.empty()) {
+        const QByteArrayView header = lineBytes(0);
+        if (!header.contains('@') && headerColumns(header, headerSeparator(header)).size() > 1)
+            headerProblem_ = QStringLiteral("no layout knows the report's header row") + headerColumnsNote(header);
+    }
+}
 
+void Report::findOrders(size_t headerZone)
+{
+    Products products;
+    QByteArray spill;
     auto unclosed = unclosed_.begin();
     auto longRecord = longRecords_.begin();
     for (size_t i = 0; i < lineStarts_.size(); ++i) {
@@ -311,42 +486,56 @@ void Report::intake()
             continue;
         }
         const QByteArrayView product = layoutOf(qsizetype(i)).field(line, layoutOf(qsizetype(i)).product, spill);
-        // Reports name few spellings; they are found by a short scan before
-        // anything is allocated.
-        int index = -1;
-        for (const auto& [spelling, k] : recent) {
-            if (product == QByteArrayView(spelling)) {
-                index = k;
-                break;
-            }
-        }
-        if (index < 0) {
-            const QByteArray spelling = product.toByteArray();
-            auto hit = bySpelling.constFind(spelling);
-            if (hit != bySpelling.constEnd()) {
-                index = hit.value();
+        productOf_[i] = productIndex(products, product, line.size());
+    }
+}
+
+// Rows under a header row. A row whose own fields are empty takes them from
+// its order's first row (one row per item); a row that holds no "@" there
+// (a totals row, a blank line) is no order and no skipped line.
+void Report::findRowOrders()
+{
+    Products products;
+    QByteArray spill, spillOrder;
+    const ReportLayout& layout = layout_;
+    if (layout.rowsPerItem)
+        firstRowOf_.resize(lineStarts_.size());
+    qsizetype orderRow = -1;
+    QByteArray orderOfRow;
+    auto unclosed = unclosed_.begin();
+    for (size_t i = 1; i < lineStarts_.size(); ++i) {
+        const QByteArrayView row = lineBytes(qsizetype(i));
+        while (unclosed != unclosed_.end() && *unclosed < qsizetype(i))
+            ++unclosed;
+        const bool isUnclosed = unclosed != unclosed_.end() && *unclosed == qsizetype(i);
+        qsizetype own = qsizetype(i);
+        if (layout.rowsPerItem) {
+            const QByteArrayView order = layout.field(row, layout.order, spillOrder);
+            if (layout.orderAddress(row, spill).isEmpty() && orderRow >= 0 && !order.isEmpty() &&
+                order == QByteArrayView(orderOfRow)) {
+                own = orderRow;
             } else {
-                foldCaseUtf8(product, folded);
-                auto same = byFolded.find(folded);
-                if (same != byFolded.end()) {
-                    index = same->second;
-                } else {
-                    index = int(distinct_.size());
-                    distinct_.append(QString::fromUtf8(product));
-                    linesOf_.push_back(0);
-                    bytesOf_.push_back(0);
-                    byFolded.emplace(folded, index);
-                }
-                bySpelling.insert(spelling, index);
+                orderRow = qsizetype(i);
+                orderOfRow = order.toByteArray();
             }
-            if (recent.size() < 16)
-                recent.emplace_back(spelling, index);
+            firstRowOf_[i] = own;
         }
-        productOf_[i] = index;
-        ++orderLines_;
-        ++linesOf_[size_t(index)];
-        bytesOf_[size_t(index)] += line.size();
-        orderBytes_ += line.size();
+        const QByteArrayView fields = own == qsizetype(i) ? row : lineBytes(own);
+        if (!fields.contains('@') && !isUnclosed)
+            continue;
+        std::optional<SkipReason> reason =
+            isUnclosed ? SkipReason::UnclosedQuote : whyNoRowOrder(row, fields, layout, spill);
+        if (reason) {
+            if (qsizetype(skipped_.size()) < kSkippedKept)
+                skipped_.push_back({qsizetype(i), *reason});
+            ++skippedCount_;
+            continue;
+        }
+        if (const int rule = layout.exclusionOf(fields, spill); rule >= 0) {
+            noteExcluded(rule, layout.field(fields, layout.exclusions[rule].column, spill));
+            continue;
+        }
+        productOf_[i] = productIndex(products, layout.field(row, layout.product, spill), row.size());
     }
 }
 

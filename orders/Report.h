@@ -3,11 +3,14 @@
 // and the list of products they name.
 
 #include "orders/ReportLayout.h"
+#include "orders/StoreLayouts.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace og {
@@ -28,8 +31,25 @@ struct SkippedLine {
     SkipReason reason;
 };
 
+// What the intake tries on a header row before the built-in stores: the
+// vendor's saved layouts, or the one layout a run was told to read with.
+struct ReportReading {
+    std::vector<HeaderRowLayout> saved;
+    std::optional<HeaderRowLayout> forced;
+};
+
+// Rows a header-row layout excludes (refunds, test orders), by the value
+// that excluded them.
+struct ExcludedRows {
+    QString reason; // "Refunded? = true"
+    qsizetype count;
+};
+
 class Report {
 public:
+    // Takes effect at the next read.
+    void setReading(ReportReading reading) { reading_ = std::move(reading); }
+
     // The whole intake: splits the text into lines (CR LF, and also a lone LF
     // or a lone CR), decides the store, finds the order lines and builds the
     // product list. Replaces what an earlier read found. In a quoted layout
@@ -50,10 +70,23 @@ public:
     qsizetype textLineOf(qsizetype i) const;
 
     // The store's layout the report was read in.
-    const ReportLayout& layout() const { return *layout_; }
+    const ReportLayout& layout() const { return layout_; }
+    // Its name for the statistics ("Used report from ...").
+    const QString& storeName() const { return storeName_; }
     // The layout one line was read in: an order line above a late header
     // (the second line) was read, and is cut, as the default layout.
-    const ReportLayout& layoutOf(qsizetype i) const { return i < headerLine_ ? defaultReportLayout() : *layout_; }
+    const ReportLayout& layoutOf(qsizetype i) const { return i < headerLine_ ? defaultReportLayout() : layout_; }
+    // The line that holds the address, names, date and exclusion of line
+    // i's order: i, or the first row of its order when a layout has one row
+    // per item.
+    qsizetype orderFieldsLine(qsizetype i) const { return firstRowOf_.empty() ? i : firstRowOf_[size_t(i)]; }
+    // Why a header row was not read, naming the columns it has: no layout
+    // matched it and no line was an order, or the layout asked for misses
+    // columns. Empty otherwise.
+    const QString& headerProblem() const { return headerProblem_; }
+    // Rows excluded by the layout's rules, and how many.
+    const std::vector<ExcludedRows>& excludedRows() const { return excluded_; }
+    qsizetype excludedCount() const;
     // The product list as the main window shows it: "All" first when the
     // report names two or more products; empty when it has no order line.
     QStringList products() const;
@@ -85,6 +118,12 @@ public:
 
 private:
     void intake();
+    // Line 0 as a header row of a saved or built-in layout; genericToo: the
+    // generic layout may match (the old rules found no header).
+    bool readHeaderRow(bool genericToo);
+    void findOrders(size_t headerZone);
+    void findRowOrders();
+    void noteExcluded(int rule, QByteArrayView value);
     // Cuts the text from start into lines and returns where it stopped:
     // after the line end that makes lineStarts_ hold more than lines.
     qsizetype cutLines(qsizetype start, size_t lines);
@@ -95,7 +134,17 @@ private:
     std::vector<qsizetype> lineStarts_;
     std::vector<int32_t> productOf_;
     QStringList distinct_;
-    const ReportLayout* layout_ = &defaultReportLayout();
+    ReportReading reading_;
+    ReportLayout layout_ = defaultReportLayout();
+    QString storeName_;
+    std::shared_ptr<const void> layoutStorage_; // what layout_'s views point into
+    QStringList excludeAs_;                     // per exclusion of layout_: its column
+    QString headerProblem_;
+    std::vector<ExcludedRows> excluded_;
+    std::vector<qsizetype> firstRowOf_;
+    // product index by spelling, shared by both order finders
+    struct Products;
+    int productIndex(Products& products, QByteArrayView product, qsizetype bytes);
     qsizetype headerLine_ = -1;
     qsizetype orderLines_ = 0;
     qsizetype orderBytes_ = 0;

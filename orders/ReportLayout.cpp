@@ -1,5 +1,7 @@
 #include "orders/ReportLayout.h"
 
+#include <QDate>
+#include <QDateTime>
 #include <array>
 
 namespace og {
@@ -31,6 +33,28 @@ constexpr std::array<ReportLayout, 2> kLayouts {{
 
 } // namespace
 
+namespace {
+
+bool digits(QByteArrayView text, qsizetype from, qsizetype count)
+{
+    for (qsizetype i = from; i < from + count; ++i) {
+        if (i >= text.size() || text[i] < '0' || text[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+// YYYY-MM-DD at the start, followed by nothing, "T" or a blank: the dates of
+// ISO 8601, RFC 3339 and "YYYY-MM-DD HH:MM:SS +hhmm" alike. The time and
+// its zone are dropped: the day is the one the store wrote.
+bool isoDay(QByteArrayView value)
+{
+    return digits(value, 0, 4) && value.size() >= 10 && value[4] == '-' && digits(value, 5, 2) && value[7] == '-' &&
+        digits(value, 8, 2) && (value.size() == 10 || value[10] == 'T' || value[10] == ' ');
+}
+
+} // namespace
+
 QByteArrayView ReportLayout::orderDate(QByteArrayView line, QByteArray& spill) const
 {
     switch (dateRule) {
@@ -38,8 +62,54 @@ QByteArrayView ReportLayout::orderDate(QByteArrayView line, QByteArray& spill) c
         return bytes::swregDate(line, spill);
     case ReportDateRule::UpToFirstBlank:
         break;
+    case ReportDateRule::Calendar: {
+        const QByteArrayView value = field(line, date, spill);
+        if (dateFormat.isEmpty())
+            return isoDay(value) ? value.first(10) : bytes::firstWord(value);
+        const QString text = QString::fromUtf8(value), format = QString::fromUtf8(dateFormat);
+        QDate day = QDate::fromString(text, format);
+        if (!day.isValid())
+            day = QDateTime::fromString(text, format).date();
+        if (!day.isValid())
+            return bytes::firstWord(value);
+        spill = day.toString(Qt::ISODate).toLatin1();
+        return spill;
+    }
     }
     return bytes::firstWord(field(line, date, spill));
+}
+
+void ReportLayout::names(
+    QByteArrayView line, QByteArray& spill1, QByteArray& spill2, QByteArrayView* first, QByteArrayView* last) const
+{
+    *first = field(line, firstName, spill1);
+    if (!wholeName) {
+        *last = field(line, lastName, spill2);
+        return;
+    }
+    const qsizetype blank = first->lastIndexOf(' ');
+    *last = blank < 0 ? QByteArrayView() : first->sliced(blank + 1);
+    *first = blank < 0 ? *first : bytes::trimmed(first->first(blank));
+}
+
+int ReportLayout::exclusionOf(QByteArrayView line, QByteArray& spill) const
+{
+    for (int k = 0; k < kExclusions; ++k) {
+        const ReportExclusion& rule = exclusions[k];
+        if (rule.column.position < 0)
+            continue;
+        const QByteArrayView value = field(line, rule.column, spill);
+        if (value.isEmpty() || value.size() > 40)
+            continue;
+        const QByteArray wanted = value.toByteArray().toLower() + '\n';
+        // whole entries only: "\nrefunded\n" is not found in "partially_refunded\n"
+        for (qsizetype at = QByteArrayView(rule.values).indexOf(wanted); at >= 0;
+             at = QByteArrayView(rule.values).indexOf(wanted, at + 1)) {
+            if (at == 0 || rule.values[at - 1] == '\n')
+                return k;
+        }
+    }
+    return -1;
 }
 
 ReportLayout ReportLayout::withHeaderRow(QByteArrayView header) const

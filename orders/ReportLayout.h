@@ -29,6 +29,10 @@ enum class ReportDateRule : uint8_t {
     MonthDayYear,
     // The date column up to its first blank.
     UpToFirstBlank,
+    // The date column as ISO 8601 or RFC 3339 (also "YYYY-MM-DD HH:MM:SS
+    // +hhmm"), or in the layout's dateFormat, written YYYY-MM-DD; a value
+    // that is neither is written up to its first blank.
+    Calendar,
 };
 
 // Where the customer's address stands.
@@ -39,6 +43,13 @@ enum class ReportAddressRule : uint8_t {
     AroundFirstAt,
     // In the address column.
     InColumn,
+};
+
+// A column of a header-row report whose values exclude a row: refunds,
+// chargebacks, test orders. values: lower-case, each ended by '\n'.
+struct ReportExclusion {
+    ReportColumn column {};
+    QByteArrayView values {};
 };
 
 struct ReportLayout {
@@ -52,9 +63,22 @@ struct ReportLayout {
     qsizetype headerLastLine = -1;
     CsvReader csv {',', CsvQuoting::None};
     ReportColumn order, product, firstName, lastName, date, address;
+    // In the address column rule: the column read when address is empty.
+    ReportColumn addressElse {};
     ReportDateRule dateRule = ReportDateRule::UpToFirstBlank;
     ReportAddressRule addressRule = ReportAddressRule::AroundFirstAt;
     char addressBoundary = ',';
+    // Header-row layouts: line 0 names the columns and is no order.
+    bool headerRow = false;
+    // One row per item: a row with an empty address whose order number is
+    // that of the row before takes the address, names, date and exclusions
+    // from the order's first row.
+    bool rowsPerItem = false;
+    // One column of the whole name (in firstName): cut at its last blank.
+    bool wholeName = false;
+    QByteArrayView dateFormat {}; // a QDate format for the Calendar rule
+    static constexpr int kExclusions = 2;
+    ReportExclusion exclusions[kExclusions] {};
 
     bool isHeader(QByteArrayView line, qsizetype i) const
     {
@@ -70,10 +94,17 @@ struct ReportLayout {
     {
         if (addressRule == ReportAddressRule::AroundFirstAt)
             return bytes::orderAddress(line, addressBoundary);
-        return field(line, address, spill);
+        const QByteArrayView first = field(line, address, spill);
+        return first.isEmpty() ? field(line, addressElse, spill) : first;
     }
     // The order date as the address file writes it.
     QByteArrayView orderDate(QByteArrayView line, QByteArray& spill) const;
+    // The customer's first and last name.
+    void names(
+        QByteArrayView line, QByteArray& spill1, QByteArray& spill2, QByteArrayView* first, QByteArrayView* last) const;
+    // The exclusion (an index into exclusions) that a row's value matches,
+    // or -1.
+    int exclusionOf(QByteArrayView line, QByteArray& spill) const;
     // This layout with the position of each column named by its header
     // found in the header record (-1 when it is not there).
     ReportLayout withHeaderRow(QByteArrayView header) const;

@@ -64,6 +64,20 @@ QStringList skippedLineNotes(const Report& report)
     return notes;
 }
 
+QString excludedRowsLine(const Report& report)
+{
+    const qsizetype count = report.excludedCount();
+    if (count == 0)
+        return {};
+    QStringList reasons;
+    for (const ExcludedRows& e : report.excludedRows())
+        reasons.append(printable(e.reason));
+    return QStringLiteral("%1 %2 excluded: %3")
+        .arg(count)
+        .arg(count == 1 ? "order" : "orders")
+        .arg(reasons.join(QStringLiteral(", ")));
+}
+
 QStringList missingListNotes(const CustomerLists& lists)
 {
     QStringList notes;
@@ -206,12 +220,14 @@ RunResult performRun(const RunRequest& request)
         QStringLiteral("%1 added from goodguys.txt file").arg(result.extra),
         QStringLiteral("%1 Total").arg(result.extra + result.written),
         QStringLiteral("MakePass.ksh and %1 placed in directory: %2").arg(addressFile, request.folder),
-        QStringLiteral("Used report from ") + request.report->layout().name,
+        QStringLiteral("Used report from ") + request.report->storeName(),
     };
     if (const qsizetype skipped = request.report->skippedLineCount(); skipped > 0)
         result.statistics.append(QStringLiteral("%1 %2 skipped: no order number or no address")
                                      .arg(skipped)
                                      .arg(skipped == 1 ? "line" : "lines"));
+    if (const QString excluded = excludedRowsLine(*request.report); !excluded.isEmpty())
+        result.statistics.append(excluded);
     result.notes = skippedLineNotes(*request.report) + result.notes;
     if (request.lists)
         result.notes += missingListNotes(*request.lists);

@@ -41,7 +41,7 @@ struct RunResult {
     QString product;        // trimmed
     LineBlock script;       // the batch file's lines, as written
     LineBlock addresses;    // the address file's lines, sorted, as written
-    QStringList statistics; // the seven lines, and "N lines skipped" when some were
+    QStringList statistics; // the seven lines, then "N lines skipped" and "N orders excluded" when some were
     // What the run could not use, for the user to see: skipped report lines,
     // lists not found.
     QStringList notes;
@@ -57,6 +57,9 @@ QString addressFileName(const QString& product);
 // The first few skipped lines of a report, each with its number and reason,
 // and how many more there are.
 QStringList skippedLineNotes(const Report& report);
+// "N orders excluded: Refunded? = true" for the rows the layout's rules
+// excluded; empty when none were.
+QString excludedRowsLine(const Report& report);
 // One line per list the lists' last load did not find.
 QStringList missingListNotes(const CustomerLists& lists);
 

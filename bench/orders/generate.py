@@ -6,6 +6,10 @@
 OUTDIR/report.csv holds N order lines (default 1,000,000, about 130 MB) over
 P products; OUTDIR/bozos.txt, Address.txt and goodguys.txt hold L entries
 each (default 100,000), about 1% of which name customers of the report.
+With --shopify, OUTDIR/shopify.csv holds N rows of an order export with a
+header row instead: quoted fields, some holding commas or line breaks, and
+one order in five with a second item row that gives only the order number
+and the item.
 Everything is invented; addresses are under example.com and example.org.
 """
 import argparse
@@ -31,6 +35,42 @@ def address(rng, i):
     return f"{first[0].lower()}{last.lower()}_{i}@mail.{domain}"
 
 
+SHOPIFY_HEADER = ("Name,Email,Financial Status,Paid at,Fulfillment Status,Fulfilled at,Accepts Marketing,"
+                  "Currency,Subtotal,Shipping,Taxes,Total,Discount Code,Created at,Lineitem quantity,"
+                  "Lineitem name,Lineitem price,Lineitem sku,Billing Name,Billing Street,Billing City,"
+                  "Billing Zip,Billing Country,Notes,Payment Method\n")
+
+
+def write_shopify(rng, a, products):
+    with open(os.path.join(a.outdir, "shopify.csv"), "w", newline="", encoding="utf-8") as f:
+        f.write(SHOPIFY_HEADER)
+        chunk = []
+        rows = 0
+        order = 1000
+        while rows < a.orders:
+            order += 1
+            mail = address(rng, order)
+            first, last = rng.choice(FIRST), rng.choice(LAST)
+            day = f"2026-{rng.randint(1, 12):02d}-{rng.randint(1, 28):02d}"
+            when = f"{day} {rng.randint(0, 23):02d}:{rng.randint(0, 59):02d}:{rng.randint(0, 59):02d} +0100"
+            status = "refunded" if order % 50 == 0 else "paid"
+            street = f'"{rng.randint(1, 999)} Main St, Apt {rng.randint(1, 40)}"'
+            notes = '"Gift, please wrap\nwith the blue paper"' if order % 10 == 0 else ""
+            product = products[order % len(products)]
+            chunk.append(f"#{order},{mail},{status},{when},fulfilled,{when},no,EUR,19.95,0.00,3.19,19.95,,"
+                         f"{when},1,{product},19.95,SKU-{order % 7},{first} {last},{street},Springfield,"
+                         f"12345,US,{notes},card\n")
+            rows += 1
+            if order % 5 == 0 and rows < a.orders:
+                chunk.append(f"#{order},,,,,,,,,,,,,,1,{products[(order + 1) % len(products)]},29.95,"
+                             f"SKU-9,,,,,,,\n")
+                rows += 1
+            if len(chunk) >= 10000:
+                f.write("".join(chunk))
+                chunk = []
+        f.write("".join(chunk))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("outdir")
@@ -38,6 +78,7 @@ def main():
     ap.add_argument("--products", type=int, default=5)
     ap.add_argument("--list-entries", type=int, default=100_000)
     ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--shopify", action="store_true")
     a = ap.parse_args()
     rng = random.Random(a.seed)
     os.makedirs(a.outdir, exist_ok=True)
@@ -46,6 +87,9 @@ def main():
         products.append(f"Product {len(products) + 1}")
     products = products[:a.products]
 
+    if a.shopify:
+        write_shopify(rng, a, products)
+        return
     sample = []  # report addresses that the lists will name
     with open(os.path.join(a.outdir, "report.csv"), "w", newline="", encoding="utf-8") as f:
         chunk = []

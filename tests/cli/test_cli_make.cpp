@@ -6,6 +6,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -190,6 +193,73 @@ TEST_F(MakeCommand, UsageErrorsAndHelp)
     p.start(QStringLiteral(OG_CLI), {});
     ASSERT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(p.exitCode(), 2);
+}
+
+// The header-row samples give their expected files; the batch file runs
+// under ksh as uploaded in ASCII mode and every account it names verifies.
+TEST_F(MakeCommand, HeaderRowSamplesGiveTheirExpectedFilesAndAccounts)
+{
+    copyExampleLists();
+    const QString ksh = QStandardPaths::findExecutable("ksh"), htpasswd = QStandardPaths::findExecutable("htpasswd");
+    for (const QString store : {"Gumroad", "Shopify"}) {
+        const QString sample = examples + (store == "Gumroad" ? "/gumroad-report.csv" : "/shopify-orders.csv");
+        const QString expected = examples + "/expected/" + store.toLower() + u'/';
+        const Outcome o = run({sample, "--dir", program.path()});
+        ASSERT_EQ(o.status, 0) << o.err.toStdString();
+        EXPECT_TRUE(o.out.contains("Used report from " + store + "\n")) << o.out.toStdString();
+        const QByteArray script = read(programDir() + "MakePass.ksh");
+        EXPECT_EQ(script, read(expected + "MakePass.ksh")) << store.toStdString();
+        EXPECT_EQ(read(programDir() + "email_All.txt"), read(expected + "email_All.txt")) << store.toStdString();
+        if (ksh.isEmpty() || htpasswd.isEmpty())
+            continue; // Debian packages ksh, apache2-utils
+        QTemporaryDir server;
+        put(server.filePath("MakePass.ksh"), QByteArray(script).replace("\r\n", "\n"));
+        put(server.filePath(".htaccess"), {});
+        auto tool = [&](const QString& program, const QStringList& args) {
+            QProcess p;
+            p.setWorkingDirectory(server.path());
+            p.start(program, args);
+            return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        };
+        ASSERT_EQ(tool(ksh, {"MakePass.ksh"}), 0) << store.toStdString();
+        static const QRegularExpression account(
+            "^htpasswd -bc? \\.htpasswd (\\S+) (\\S+)\r$", QRegularExpression::MultilineOption);
+        int accounts = 0;
+        for (const auto& m : account.globalMatch(QString::fromUtf8(script))) {
+            const QString password = m.captured(2).startsWith(u'\'') ? m.captured(2).mid(1).chopped(1) : m.captured(2);
+            EXPECT_EQ(tool(htpasswd, {"-vb", ".htpasswd", m.captured(1), password}), 0) << m.captured(0).toStdString();
+            ++accounts;
+        }
+        EXPECT_GE(accounts, 7) << store.toStdString();
+    }
+}
+
+// Layouts by name: a saved one is listed and taken, an unknown name and a
+// layout whose columns the header row lacks fail with their reason.
+TEST_F(MakeCommand, LayoutsAreListedAndTakenByName)
+{
+    put(programDir() + "ordergate.ini", "[layout Kasse]\r\norder=Ref\r\nemail=Mail box\r\nproduct=Thing\r\n");
+    put(work.filePath("kasse.csv"), "Ref,Mail box,Thing\n1,a@example.com,Tool\n");
+    const Outcome listed = og::test::runCli(work.path(), {"layouts", "--dir", program.path()});
+    ASSERT_EQ(listed.status, 0) << listed.err.toStdString();
+    EXPECT_TRUE(listed.out.startsWith("Kasse (saved)\n  order number: Ref\n")) << listed.out.toStdString();
+    EXPECT_TRUE(listed.out.contains("Shopify (built-in)\n")) << listed.out.toStdString();
+    struct Case {
+        QStringList args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"kasse.csv"}, 0, "Used report from Kasse\n"},
+        {{"kasse.csv", "--layout", "kasse"}, 0, "Used report from Kasse\n"},
+        {{"kasse.csv", "--layout", "nosuch"}, 1, "there is no layout \"nosuch\""},
+        {{examples + "/gumroad-report.csv", "--layout", "Shopify"}, 1, "the layout Shopify does not fit"},
+    };
+    for (const Case& c : cases) {
+        const Outcome o = run(c.args + QStringList {"--dir", program.path()});
+        EXPECT_EQ(o.status, c.status) << o.err.toStdString();
+        EXPECT_TRUE((o.out + o.err).contains(c.says)) << (o.out + o.err).toStdString();
+    }
 }
 
 } // namespace

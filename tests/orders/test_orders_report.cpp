@@ -2,7 +2,10 @@
 
 #include "orders/Report.h"
 #include "orders/ReportFields.h"
+#include "orders/SavedLayouts.h"
+#include "orders/ScriptRun.h"
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -261,6 +264,110 @@ TEST(ReportLayouts, EachStoreReadsTheFieldsOfItsLines)
         EXPECT_EQ(QString::fromUtf8(layout.orderAddress(line, spill)), c.address) << c.store;
         EXPECT_EQ(QString::fromUtf8(layout.orderDate(line, spill)), c.date) << c.store;
     }
+}
+
+// Header-row reports: one case per rule of reading them. Each order comes
+// out as "order|product|address|date|first last".
+TEST(ReportLayouts, HeaderRowsAreReadByColumnName)
+{
+    const QByteArray bom = "\xef\xbb\xbf";
+    const QByteArray generic = "Order ID,Email,Product,Name,Date\r\n";
+    struct Case {
+        const char* what;
+        QByteArray text;
+        const char* store;
+        QStringList orders;
+        int skipped = 0;
+        const char* excluded = "";
+        const char* problem = "";
+    };
+    const Case cases[] = {
+        {"quoted separators", generic + "7,a@x,\"Tool, Pro\",\"Ann Lee\",2026-01-02T10:00:00Z\r\n",
+            "Generic", {"7|Tool, Pro|a@x|2026-01-02|Ann Lee"}},
+        {"line break in quotes", generic + "7,a@x,Tool,\"Ann\r\nLee\",2026-01-02\r\n8,b@x,Tool,Bo,x\r\n",
+            "Generic", {"8|Tool|b@x|x|Bo "}, 1},
+        {"doubled quotes", generic + "7,a@x,\"Tool \"\"X\"\"\",Ann Lee,2026-01-02 10:00:00 +0100\n",
+            "Generic", {"7|Tool \"X\"|a@x|2026-01-02|Ann Lee"}},
+        {"byte order mark and ; separator", bom + "Order;E-Mail;Item\n9;c@x;Tool\n", "Generic",
+            {"9|Tool|c@x|| "}},
+        {"totals row and refunds",
+            "Purchase ID,Item Name,Purchase Email,Buyer Email,Buyer Name,Purchase Date,Refunded?\n"
+            "g1,Tool,,b@x,Bo Bell,2026-02-03,false\ng2,Tool,r@x,,Ri Ray,2026-02-03,TRUE\nTotals,,,,,,\n",
+            "Gumroad", {"g1|Tool|b@x|2026-02-03|Bo Bell"}, 0, "1 order excluded: Refunded? = true"},
+        {"multi-row orders",
+            "Name,Email,Financial Status,Created at,Lineitem name,Billing Name\n"
+            "#1,a@x,paid,2026-03-01 09:00:00 +0100,Tool,Ann "
+            "Lee\n#1,,,,Pro,\n#2,v@x,voided,2026-03-01,Tool,V\n#2,,,,Pro,\n",
+            "Shopify", {"#1|Tool|a@x|2026-03-01|Ann Lee", "#1|Pro|a@x|2026-03-01|Ann Lee"}, 0,
+            "2 orders excluded: Financial Status = voided"},
+        {"header that matches nothing", "Ref,Mail box,Thing\n1,a@x,Tool\n", "SWREG", {}, 1, "",
+            "its columns are \"Ref\", \"Mail box\", \"Thing\""},
+        {"a RegNet header stays RegNet", "Account,Order,Email\n\"1\",\"R-1\",\"a@x\",\"\"\n", "RegNet", {}},
+        {"safety rules", generic + "1,a b@x,Tool,,\n,c@x,Tool,,\n3,\"d\x01@x\",Tool,,\n", "Generic", {},
+            3},
+    };
+    for (const Case& c : cases) {
+        Report r;
+        r.readBytes(c.text);
+        EXPECT_EQ(r.storeName(), c.store) << c.what;
+        QStringList orders;
+        const ReportLayout& layout = r.layout();
+        for (qsizetype i = 0; i < r.lineCount(); ++i) {
+            if (!r.isOrderLine(i) || !layout.headerRow)
+                continue;
+            const QByteArrayView row = r.lineBytes(i), own = r.lineBytes(r.orderFieldsLine(i));
+            QByteArray s1, s2, s3;
+            QByteArrayView first, last;
+            layout.names(own, s1, s2, &first, &last);
+            const QByteArray name = first.toByteArray() + ' ' + last.toByteArray();
+            const QByteArrayList fields = {layout.field(row, layout.order, s3).toByteArray(),
+                layout.field(row, layout.product, s3).toByteArray(), layout.orderAddress(own, s3).toByteArray(),
+                layout.orderDate(own, s3).toByteArray(), name};
+            orders.append(QString::fromUtf8(fields.join('|')));
+        }
+        EXPECT_EQ(orders, c.orders) << c.what;
+        EXPECT_EQ(r.skippedLineCount(), c.skipped) << c.what;
+        EXPECT_EQ(excludedRowsLine(r), c.excluded) << c.what;
+        EXPECT_TRUE(r.headerProblem().contains(c.problem)) << c.what << ": " << r.headerProblem().toStdString();
+        EXPECT_EQ(r.headerProblem().isEmpty(), !*c.problem) << c.what;
+    }
+}
+
+// A layout saved in the settings file reads back as written, is tried
+// before the built-in ones, and one asked for by name that misses a column
+// says which.
+TEST(ReportLayouts, SavedLayoutsRoundTripAndAreTriedFirst)
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("ordergate.ini");
+    HeaderRowLayout mine;
+    mine.name = "My Shop";
+    mine[HeaderField::Order] = {"Ref", "Beleg"};
+    mine[HeaderField::Email] = {"Mail box"};
+    mine[HeaderField::Product] = {"Thing"};
+    mine[HeaderField::Date] = {"Day"};
+    mine.separator = ';';
+    mine.dateFormat = "dd.MM.yyyy";
+    mine.exclusions = {{{"State"}, {"storno"}}};
+    saveLayout(ini, mine);
+    const std::vector<HeaderRowLayout> saved = loadSavedLayouts(ini);
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(layoutDescription(saved[0]), layoutDescription(mine));
+
+    Report r;
+    r.setReading({saved, std::nullopt});
+    r.read("Ref;Mail box;Thing;Day;State;Email;Order\n1;a@x;Tool;03.02.2026;ok;;\n2;b@x;Tool;x;Storno;;\n");
+    EXPECT_EQ(r.storeName(), "My Shop");
+    ASSERT_EQ(r.orderLineCount(), 1);
+    QByteArray spill;
+    EXPECT_EQ(r.layout().orderDate(r.lineBytes(1), spill), "2026-02-03");
+    EXPECT_EQ(excludedRowsLine(r), "1 order excluded: State = storno");
+
+    r.setReading({saved, findLayout(saved, "gumroad")});
+    r.read("Ref;Mail box;Thing\n1;a@x;Tool\n");
+    EXPECT_EQ(r.orderLineCount(), 0);
+    EXPECT_TRUE(r.headerProblem().startsWith("the layout Gumroad does not fit")) << r.headerProblem().toStdString();
+    EXPECT_TRUE(r.headerProblem().contains("\"Mail box\"")) << r.headerProblem().toStdString();
 }
 
 } // namespace

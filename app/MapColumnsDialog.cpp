@@ -1,0 +1,137 @@
+#include "app/MapColumnsDialog.h"
+
+#include "common/ProfileFile.h"
+#include "orders/Report.h"
+#include "orders/SavedLayouts.h"
+#include "platform/Platform.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace og {
+
+namespace {
+
+constexpr int kPreviewOrders = 5;
+
+// The fields offered, in the order of the dialog; a whole name or its two
+// parts.
+constexpr HeaderField kFields[] = {HeaderField::Order, HeaderField::Email, HeaderField::Product, HeaderField::Name,
+    HeaderField::FirstName, HeaderField::LastName, HeaderField::Date};
+
+} // namespace
+
+MapColumnsDialog::MapColumnsDialog(
+    Platform& platform, const QByteArray& text, const QString& settingsPath, QWidget* parent)
+    : QDialog(parent),
+      platform_(platform),
+      text_(text),
+      settingsPath_(settingsPath)
+{
+    setWindowTitle(QStringLiteral("Map columns"));
+    const qsizetype end = text_.indexOf('\n');
+    const QByteArrayView header = QByteArrayView(text_).first(end < 0 ? text_.size() : end);
+    separator_ = headerSeparator(header);
+    columns_ = headerColumns(bytes::trimmed(header), separator_);
+
+    auto* form = new QFormLayout;
+    for (const HeaderField field : kFields) {
+        auto* box = new QComboBox;
+        box->setObjectName(QStringLiteral("field%1").arg(int(field)));
+        box->addItem(QStringLiteral("(none)"));
+        box->addItems(columns_);
+        boxes_[int(field)] = box;
+        QString label = headerFieldName(field);
+        label[0] = label[0].toUpper();
+        form->addRow(label + u':', box);
+        connect(box, &QComboBox::currentIndexChanged, this, &MapColumnsDialog::updatePreview);
+    }
+    NameEdit = new QLineEdit(QStringLiteral("My store"));
+    form->addRow(QStringLiteral("Save as layout:"), NameEdit);
+
+    Preview = new QTableWidget(0, 5);
+    Preview->setHorizontalHeaderLabels({QStringLiteral("Order number"), QStringLiteral("E-mail"),
+        QStringLiteral("Product"), QStringLiteral("Name"), QStringLiteral("Date")});
+    Preview->horizontalHeader()->setStretchLastSection(true);
+    Preview->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Problem = new QLabel;
+    Problem->setWordWrap(true);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
+    SaveButton = buttons->addButton(QStringLiteral("Save and read"), QDialogButtonBox::AcceptRole);
+    connect(buttons, &QDialogButtonBox::accepted, this, &MapColumnsDialog::save);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(NameEdit, &QLineEdit::textChanged, this, &MapColumnsDialog::updatePreview);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("Choose the column of each field; the first orders are shown "
+                                                "as they will be read.")));
+    layout->addLayout(form);
+    layout->addWidget(Preview, 1);
+    layout->addWidget(Problem);
+    layout->addWidget(buttons);
+    updatePreview();
+}
+
+HeaderRowLayout MapColumnsDialog::layout() const
+{
+    HeaderRowLayout l;
+    l.name = NameEdit->text().trimmed();
+    l.separator = separator_;
+    for (const HeaderField field : kFields) {
+        if (const int k = boxes_[int(field)]->currentIndex(); k > 0)
+            l[field] = {columns_[k - 1]};
+    }
+    return l;
+}
+
+void MapColumnsDialog::updatePreview()
+{
+    Report report;
+    report.setReading({{}, layout()});
+    report.readBytes(text_);
+    Preview->setRowCount(0);
+    const ReportLayout& r = report.layout();
+    QByteArray spill, spill2;
+    for (qsizetype i = 0; i < report.lineCount() && Preview->rowCount() < kPreviewOrders; ++i) {
+        if (!report.isOrderLine(i))
+            continue;
+        const QByteArrayView row = report.lineBytes(i), own = report.lineBytes(report.orderFieldsLine(i));
+        QByteArrayView first, last;
+        r.names(own, spill, spill2, &first, &last);
+        const QString name = (QString::fromUtf8(first) + u' ' + QString::fromUtf8(last)).trimmed();
+        const QStringList cells = {QString::fromUtf8(r.field(row, r.order, spill)),
+            QString::fromUtf8(r.orderAddress(own, spill)), QString::fromUtf8(r.field(row, r.product, spill)), name,
+            QString::fromUtf8(r.orderDate(own, spill))};
+        const int at = Preview->rowCount();
+        Preview->insertRow(at);
+        for (int c = 0; c < cells.size(); ++c)
+            Preview->setItem(at, c, new QTableWidgetItem(cells[c]));
+    }
+    const bool readable = Preview->rowCount() > 0;
+    Problem->setText(readable ? QString()
+            : report.headerProblem().isEmpty()
+            ? QStringLiteral("No order is read with these columns: choose the order number and the e-mail.")
+            : report.headerProblem());
+    SaveButton->setEnabled(readable && !NameEdit->text().trimmed().isEmpty());
+}
+
+void MapColumnsDialog::save()
+{
+    try {
+        saveLayout(settingsPath_, layout());
+    } catch (const ProfileWriteError& e) {
+        platform_.showException(this, QString::fromUtf8(e.what()));
+        return;
+    }
+    accept();
+}
+
+} // namespace og

@@ -1,0 +1,118 @@
+#include "orders/SavedLayouts.h"
+
+#include "common/ProfileFile.h"
+
+namespace og {
+
+namespace {
+
+using F = HeaderField;
+
+const QString kPrefix = QStringLiteral("layout ");
+
+struct FieldKey {
+    HeaderField field;
+    const char* key;
+};
+constexpr FieldKey kKeys[] = {
+    {F::Order, "order"},
+    {F::Product, "product"},
+    {F::Email, "email"},
+    {F::Name, "name"},
+    {F::FirstName, "firstName"},
+    {F::LastName, "lastName"},
+    {F::Date, "date"},
+};
+
+QStringList split(const QString& value)
+{
+    QStringList names;
+    for (const QString& name : value.split(u'|', Qt::SkipEmptyParts)) {
+        if (const QString t = name.trimmed(); !t.isEmpty())
+            names.append(t);
+    }
+    return names;
+}
+
+QString separatorText(char separator)
+{
+    return separator == '\t' ? QStringLiteral("tab") : separator ? QString(QChar::fromLatin1(separator)) : QString();
+}
+
+} // namespace
+
+std::vector<HeaderRowLayout> loadSavedLayouts(const QString& settingsPath)
+{
+    const ProfileReader reader(settingsPath);
+    std::vector<HeaderRowLayout> layouts;
+    for (const QString& section : reader.sections()) {
+        if (!section.startsWith(kPrefix, Qt::CaseInsensitive) || section.size() == kPrefix.size())
+            continue;
+        HeaderRowLayout l;
+        l.name = section.mid(kPrefix.size()).trimmed();
+        for (const FieldKey& k : kKeys)
+            l[k.field] = split(reader.readString(section, QString::fromLatin1(k.key), {}));
+        const QString separator = reader.readString(section, QStringLiteral("separator"), {}).trimmed();
+        l.separator = separator.compare(u"tab", Qt::CaseInsensitive) == 0 ? '\t'
+            : separator == u";"                                           ? ';'
+            : separator == u","                                           ? ','
+                                                                          : 0;
+        l.dateFormat = reader.readString(section, QStringLiteral("dateFormat"), {});
+        const QStringList exclude = split(reader.readString(section, QStringLiteral("exclude"), {}));
+        if (!exclude.isEmpty())
+            l.exclusions.push_back({exclude, split(reader.readString(section, QStringLiteral("excludeValues"), {}))});
+        l.rowsPerItem = reader.readBool(section, QStringLiteral("rowsPerItem"), false);
+        // the vendor named the columns: the ones named must be there
+        layouts.push_back(std::move(l));
+    }
+    return layouts;
+}
+
+void saveLayout(const QString& settingsPath, const HeaderRowLayout& layout)
+{
+    const QString section = kPrefix + layout.name;
+    for (const FieldKey& k : kKeys)
+        ProfileFile::writeString(settingsPath, section, QString::fromLatin1(k.key), layout[k.field].join(u'|'));
+    ProfileFile::writeString(settingsPath, section, QStringLiteral("separator"), separatorText(layout.separator));
+    ProfileFile::writeString(settingsPath, section, QStringLiteral("dateFormat"), layout.dateFormat);
+    const HeaderRowLayout::Exclusion none;
+    const HeaderRowLayout::Exclusion& rule = layout.exclusions.empty() ? none : layout.exclusions.front();
+    ProfileFile::writeString(settingsPath, section, QStringLiteral("exclude"), rule.columns.join(u'|'));
+    ProfileFile::writeString(settingsPath, section, QStringLiteral("excludeValues"), rule.values.join(u'|'));
+    ProfileFile::writeBool(settingsPath, section, QStringLiteral("rowsPerItem"), layout.rowsPerItem);
+}
+
+std::optional<HeaderRowLayout> findLayout(const std::vector<HeaderRowLayout>& saved, const QString& name)
+{
+    for (const HeaderRowLayout& l : saved) {
+        if (l.name.compare(name, Qt::CaseInsensitive) == 0)
+            return l;
+    }
+    for (const HeaderRowLayout& l : storeLayouts()) {
+        if (l.name.compare(name, Qt::CaseInsensitive) == 0)
+            return l;
+    }
+    return std::nullopt;
+}
+
+QStringList layoutDescription(const HeaderRowLayout& layout)
+{
+    QStringList lines;
+    for (const FieldKey& k : kKeys) {
+        if (!layout[k.field].isEmpty())
+            lines.append(
+                headerFieldName(k.field) + QStringLiteral(": ") + layout[k.field].join(QStringLiteral(" or ")));
+    }
+    lines.append(QStringLiteral("separator: ") +
+        (layout.separator ? separatorText(layout.separator) : QStringLiteral("found from the header row")));
+    lines.append(QStringLiteral("date format: ") +
+        (layout.dateFormat.isEmpty() ? QStringLiteral("ISO 8601") : layout.dateFormat));
+    for (const HeaderRowLayout::Exclusion& rule : layout.exclusions)
+        lines.append(QStringLiteral("excluded: ") + rule.columns.join(QStringLiteral(" or ")) + QStringLiteral(" = ") +
+            rule.values.join(QStringLiteral(" or ")));
+    if (layout.rowsPerItem)
+        lines.append(QStringLiteral("one row per item: later rows take the order's first row"));
+    return lines;
+}
+
+} // namespace og
