@@ -78,6 +78,9 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
     bool haveRetries = false, haveRetryDelay = false;
     parser.value(QStringLiteral("--retries"), &retries, &haveRetries);
     parser.value(QStringLiteral("--retry-delay"), &retryDelay, &haveRetryDelay);
+    QString perConnection;
+    bool havePerConnection = false;
+    parser.value(QStringLiteral("--per-connection"), &perConnection, &havePerConnection);
     bool haveDryRun = false;
     parser.value(QStringLiteral("--dry-run"), &out->dryRunDir, &haveDryRun);
     parser.flag(QStringLiteral("--resume"), &out->resume);
@@ -136,6 +139,10 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
         *error = QStringLiteral("--retry-delay must be a number of seconds from 0 to %1, not \"%2\"")
                      .arg(MailerSettings::MaxRetryDelay)
                      .arg(retryDelay);
+    else if (havePerConnection && !number(perConnection, 1, MailerSettings::MaxPerConnection, &out->perConnection))
+        *error = QStringLiteral("--per-connection must be a number from 1 to %1, not \"%2\"")
+                     .arg(MailerSettings::MaxPerConnection)
+                     .arg(perConnection);
     else if (haveDryRun && out->dryRunDir.isEmpty())
         *error = QStringLiteral("--dry-run needs a folder");
     else if (out->resume && out->startOver)
@@ -164,7 +171,7 @@ QString sendUsage()
                           "           [--user NAME] [--password-file FILE] [--ca-file FILE]\n"
                           "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n"
                           "           [--resume | --start-over] [--dry-run DIR] [--rate N] [--connections N]\n"
-                          "           [--retries N] [--retry-delay SECONDS]\n") +
+                          "           [--retries N] [--retry-delay SECONDS] [--per-connection N]\n") +
         LoginOptions::usage(true);
 }
 
@@ -222,6 +229,9 @@ QString sendHelpText()
                        "                      of the run up to N times (0 to 10, default 2);\n"
                        "  --retry-delay SECONDS the first pause before trying again (default 30),\n"
                        "                      each later one twice as long.\n"
+                       "  --per-connection N  send up to N messages over each connection (default 1:\n"
+                       "                      one connection per message); later ones start with\n"
+                       "                      RSET, pipelined where the server offers it.\n"
                        "\n"
                        "Status lines go to standard output, ending with \"Message sent to N\n"
                        "customers\" and, for each other outcome (refused, deferred, not sent, not\n"
@@ -307,6 +317,8 @@ MailerInput inputFrom(const SendArguments& args, const QString& folder)
         s.retries = *args.retries;
     if (args.retryDelay)
         s.retryDelaySeconds = *args.retryDelay;
+    if (args.perConnection)
+        s.perConnection = *args.perConnection;
     args.login.apply(s);
     s.copyToSelf = s.copyToSelf && !args.noCopy;
     s.wantLog = s.wantLog && !args.noLog;

@@ -57,6 +57,7 @@ const Key kKeys[] = {
     {"options", "connections", &MailerSettings::connections, true},
     {"options", "retries", &MailerSettings::retries, true, 0},
     {"options", "retrydelay", &MailerSettings::retryDelaySeconds, true, 0},
+    {"options", "permessage", &MailerSettings::perConnection, true},
 };
 const Key kAddressFileKey = {"options", "efile", &MailerSettings::addressFile, false};
 

@@ -82,6 +82,20 @@ void SendLoop::run(int connections)
 
 void SendLoop::work(TWireSMTP& smtp)
 {
+    // Several messages a connection: it stays open until it has carried
+    // its share, or a failure leaves it out of step.
+    smtp.KeepConnection = run_.perConnection_ > 1;
+    int carried = 0;
+    const auto close = [&] {
+        carried = 0;
+        try {
+            if (smtp.Connected())
+                smtp.Disconnect();
+        } catch (const std::exception&) {
+            // The farewell is no part of any customer's outcome.
+        }
+    };
+    const auto closeAtEnd = qScopeGuard(close);
     for (;;) {
         qsizetype i = 0;
         {
@@ -114,6 +128,8 @@ void SendLoop::work(TWireSMTP& smtp)
                 return;
             }
         }
+        if (smtp.KeepConnection && (++carried >= run_.perConnection_ || !smtp.Connected()))
+            close();
         finished(i, a);
     }
 }

@@ -421,6 +421,7 @@ SendOutcome SendRun::send(const MailerInput& input)
         nextTurn_ = std::chrono::steady_clock::now();
     }
     connectionsWanted_ = dryRun ? 1 : settings.connections;
+    perConnection_ = std::clamp(settings.perConnection, 1, MailerSettings::MaxPerConnection);
     sender_ = settings.sender;
     // Those refused for now go round again after a pause that grows each
     // time; what the last round leaves is deferred, for a resumed run.

@@ -236,6 +236,7 @@ private:
     ProgressHandler progress_;
     CustomerHandler customer_;
     int connectionsWanted_ = 1;
+    int perConnection_ = 1;
     QString sender_;
     std::atomic<bool> stopRequested_ {false};
     std::unique_ptr<ConnectionFactory> factory_; // made by send()

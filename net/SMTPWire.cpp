@@ -392,13 +392,16 @@ void TWireSMTP::Send(TWireMessage& message)
         // The error that ended the transaction is the caller's news. A
         // pipelined envelope that failed leaves replies unread: that
         // connection is out of step and cannot serve another message.
-        if (!wasConnected || pipelined)
+        // A kept connection stays only in step: a reply refused the message
+        // and none is left unread; after anything else it cannot be trusted.
+        const bool inStep = KeepConnection && refusedAt_ != TRefusedAt::None && !pipelined && ReplyCode != 421;
+        if (!inStep && (!wasConnected || pipelined || KeepConnection))
             DisconnectQuietly();
         throw;
     }
     // The server has accepted the message; a farewell that fails (the server
     // closed first) is no failure of the send.
-    if (!wasConnected)
+    if (!wasConnected && !KeepConnection)
         DisconnectQuietly();
 }
 

@@ -44,6 +44,10 @@ public:
     std::shared_ptr<TTlsContext> TlsContext;
     // Sends RSET, MAIL, RCPT and DATA together where the server offers it.
     bool UsePipelining = true;
+    // A Send that opens the connection leaves it open after an accepted
+    // message (and after a refused one where no reply is left unread), so
+    // the next Send goes on it after its RSET; Disconnect ends it.
+    bool KeepConnection = false;
     // UserID and Password live in TWireClient.
     TAuthenticationType AuthenticationType = TAuthenticationType::atNone;
     // Where the login at Connect takes its secret from instead of Password:

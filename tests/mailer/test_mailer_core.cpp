@@ -174,7 +174,7 @@ TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
                    "login=\r\nhelo=\r\ntimeout=300\r\ncafile=\r\nfingerprint=\r\nnocheck=0\r\nplainpassword=0\r\n"
                    "auth=password\r\noauthprovider=microsoft\r\nclientid=\r\ntenant=\r\nauthurl=\r\ntokenurl=\r\n"
                    "scope=\r\ntokencommand=\r\n[options]\r\nlog=0\r\naudit=0\r\nsigfile=0\r\nsigname=\r\nrate="
-                   "0\r\nconnections=1\r\nretries=2\r\nretrydelay=30\r\n"));
+                   "0\r\nconnections=1\r\nretries=2\r\nretrydelay=30\r\npermessage=1\r\n"));
     s.security = MailerSettings::Security::StartTls;
     s.userName = QStringLiteral("a@b.c");
     s.clientName = QStringLiteral("pc.example.com");
@@ -595,6 +595,50 @@ TEST_F(SendRunTest, TemporaryRefusalsAreRetriedWhileRefusalsOfTheSenderEndTheRun
         EXPECT_TRUE(again.send(in).allSent());
         fine.Stop();
         EXPECT_EQ(fine.Delivered(), c.resumed);
+    }
+}
+
+// Several messages a connection: each starts with RSET on the connection
+// the last one left, a refused address keeps it, a lost one costs only the
+// customer in flight.
+TEST_F(SendRunTest, MessagesShareAConnectionUntilItCarriedItsShare)
+{
+    og::test::SmtpAnswers refuseB, dropAfterC;
+    refuseB.custom = [](og::test::ServerSession& s, const std::string& line) {
+        return line == "RCPT to:<b@x.com>" && (s.Reply("550 5.1.1 No such user"), true);
+    };
+    dropAfterC.dropBeforeAnswer = 16; // EHLO, then five lines a message: c's final "."
+    struct Case {
+        const char* name;
+        og::test::SmtpAnswers first; // the first connection's script
+        int connections;             // the copy's included
+        std::vector<std::string> delivered;
+        QStringList unknown;
+    };
+    const std::vector<Case> cases {
+        {"four a connection", {}, 3,
+            {"a@x.com", "b@x.com", "c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}, {}},
+        {"a refused address keeps it", refuseB, 3,
+            {"a@x.com", "c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}, {}},
+        {"lost after c's data", dropAfterC, 3,
+            {"a@x.com", "b@x.com", "c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}, {"c@x.com"}},
+    };
+    ASSERT_TRUE(writeFile(addressFile_, "a@x.com\nb@x.com\nc@x.com\nd@x.com\ne@x.com\nf@x.com\n"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        og::test::ScriptedSmtpServer server;
+        server.AnswerConnection(1, c.first);
+        MailerInput in = input(QString::fromStdString(server.Address()));
+        in.settings.perConnection = 4;
+        SendRun run;
+        run.prepare(in);
+        const SendOutcome outcome = run.send(in);
+        server.Stop();
+        EXPECT_EQ(server.Accepted(), c.connections);
+        EXPECT_EQ(server.Delivered(), c.delivered);
+        EXPECT_EQ(outcome.unknown, c.unknown);
+        const std::string first = server.Received().front();
+        EXPECT_EQ(first.find("Quit"), first.rfind("Quit")) << "one farewell";
     }
 }
 
