@@ -289,6 +289,10 @@ void SendRun::failed(const TWireSMTP& smtp, const std::exception& error, Attempt
     if (passwordRefused)
         a.text = withOAuthHint(a.text, smtp.Capabilities);
     a.signInAgain = dynamic_cast<const SignInAgain*>(&error) != nullptr;
+    if (dynamic_cast<const EWireTlsError*>(&error) && a.text.contains(QStringLiteral(" is not trusted: ")))
+        a.text += QStringLiteral("\nTo trust this certificate, give its SHA-256 fingerprint (--tls-fingerprint, or "
+                                 "fingerprint in the settings) or the authority that signed it (--ca-file, or cafile "
+                                 "in the settings).");
     // A connection that broke (or a 421 that closed it) once it stood
     // costs this customer a try; one that cannot be had, will not talk TLS
     // or refuses the login fails every customer, and so does a file that
