@@ -72,12 +72,8 @@ void SendLoop::run(int connections)
     }
     // Every customer taken has been accounted for; the first one left is
     // the first not tried, unless Stop caught one before their data went.
-    if (run_.stopRequested_)
-        run_.stopRun(outcome_,
-            !firstUnserved_.isEmpty()          ? firstUnserved_
-                : counted_ < customers_.size() ? customers_[counted_].address
-                                               : QString(),
-            log_);
+    if (run_.stopRequested_ && (!firstUnserved_.isEmpty() || counted_ < customers_.size()))
+        run_.stopRun(outcome_, firstUnserved_.isEmpty() ? customers_[counted_].address : firstUnserved_, log_);
 }
 
 void SendLoop::work(TWireSMTP& smtp)
