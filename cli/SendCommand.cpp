@@ -74,6 +74,13 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
     bool haveRate = false, haveConnections = false;
     parser.value(QStringLiteral("--rate"), &rate, &haveRate);
     parser.value(QStringLiteral("--connections"), &connections, &haveConnections);
+    QString retries, retryDelay;
+    bool haveRetries = false, haveRetryDelay = false;
+    parser.value(QStringLiteral("--retries"), &retries, &haveRetries);
+    parser.value(QStringLiteral("--retry-delay"), &retryDelay, &haveRetryDelay);
+    QString perConnection;
+    bool havePerConnection = false;
+    parser.value(QStringLiteral("--per-connection"), &perConnection, &havePerConnection);
     bool haveDryRun = false;
     parser.value(QStringLiteral("--dry-run"), &out->dryRunDir, &haveDryRun);
     parser.flag(QStringLiteral("--resume"), &out->resume);
@@ -126,6 +133,18 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
         *error = QStringLiteral("--connections must be a number from 1 to %1, not \"%2\"")
                      .arg(MailerSettings::MaxConnections)
                      .arg(connections);
+    else if (haveRetries && !number(retries, 0, MailerSettings::MaxRetries, &out->retries))
+        *error = QStringLiteral("--retries must be a number from 0 to %1, not \"%2\"")
+                     .arg(MailerSettings::MaxRetries)
+                     .arg(retries);
+    else if (haveRetryDelay && !number(retryDelay, 0, MailerSettings::MaxRetryDelay, &out->retryDelay))
+        *error = QStringLiteral("--retry-delay must be a number of seconds from 0 to %1, not \"%2\"")
+                     .arg(MailerSettings::MaxRetryDelay)
+                     .arg(retryDelay);
+    else if (havePerConnection && !number(perConnection, 1, MailerSettings::MaxPerConnection, &out->perConnection))
+        *error = QStringLiteral("--per-connection must be a number from 1 to %1, not \"%2\"")
+                     .arg(MailerSettings::MaxPerConnection)
+                     .arg(perConnection);
     else if (haveDryRun && out->dryRunDir.isEmpty())
         *error = QStringLiteral("--dry-run needs a folder");
     else if (out->resume && out->startOver)
@@ -154,7 +173,7 @@ QString sendUsage()
                           "           [--user NAME] [--password-file FILE] [--ca-file FILE]\n"
                           "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n"
                           "           [--resume | --start-over] [--dry-run DIR] [--rate N] [--connections N]\n"
-                          "           [--skip-missing]\n") +
+                          "           [--skip-missing] [--retries N] [--retry-delay SECONDS] [--per-connection N]\n") +
         LoginOptions::usage(true) + MessageOptions::usage();
 }
 
@@ -210,6 +229,14 @@ QString sendHelpText()
                        "  --skip-missing      when an attachment path with fields names a file that\n"
                        "                      is missing for some customers, send to the others and\n"
                        "                      count those as not sent. Without it nothing is sent.\n"
+                       "  --retries N         try a customer the server refused for now (4xx, 421,\n"
+                       "                      a connection lost before the data) again at the end\n"
+                       "                      of the run up to N times (0 to 10, default 2);\n"
+                       "  --retry-delay SECONDS the first pause before trying again (default 30),\n"
+                       "                      each later one twice as long.\n"
+                       "  --per-connection N  send up to N messages over each connection (default 1:\n"
+                       "                      one connection per message); later ones start with\n"
+                       "                      RSET, pipelined where the server offers it.\n"
                        "\n"
                        "The subject, body, signature and attachment paths may hold fields, filled\n"
                        "in for each customer from their line of the address file: {{address}},\n"
@@ -220,10 +247,15 @@ QString sendHelpText()
                        "sent (exit status 2).\n"
                        "\n"
                        "Status lines go to standard output, ending with \"Message sent to N\n"
-                       "customers\" and, when some were not sent, how many and which. A customer\n"
-                       "whose address the server refuses is skipped; the run goes on. Exit status:\n"
-                       "0 all sent, 3 the run completed with some not sent, 1 a failure that ended\n"
-                       "the run (its message on standard error), 2 a malformed command line or\n"
+                       "customers\" and, for each other outcome (refused, deferred, not sent, not\n"
+                       "known whether sent), how many and which. Each customer not sent is named\n"
+                       "on standard error as it happens, with the server's reply. A customer the\n"
+                       "server refuses for good is skipped; one still deferred after the last try\n"
+                       "is tried again by --resume. A refusal of the sender, this computer, the\n"
+                       "login or the sending limit ends the run at once. When anything is left,\n"
+                       "the command that resumes is printed. Exit status: 0 all sent, 3 the run\n"
+                       "completed with some refused, deferred, not sent or not known, 1 the run\n"
+                       "ended early (its message on standard error), 2 a malformed command line or\n"
                        "message fields that do not fit the address file (listed on standard error).\n");
 }
 
@@ -295,6 +327,12 @@ MailerInput inputFrom(const SendArguments& args, const QString& folder)
         s.ratePerMinute = *args.rate;
     if (args.connections)
         s.connections = *args.connections;
+    if (args.retries)
+        s.retries = *args.retries;
+    if (args.retryDelay)
+        s.retryDelaySeconds = *args.retryDelay;
+    if (args.perConnection)
+        s.perConnection = *args.perConnection;
     args.login.apply(s);
     args.message.apply(s);
     s.copyToSelf = s.copyToSelf && !args.noCopy;
@@ -388,6 +426,31 @@ std::optional<ExitStatus> checkFields(SendRun& run, const MailerInput& input, co
     return std::nullopt;
 }
 
+// The command that goes on with this run: the same one, resuming.
+QString resumeCommand(const QStringList& arguments)
+{
+    QStringList words {QStringLiteral("ordergate-cli"), QLatin1String(sendCommand.name)};
+    for (const QString& argument : arguments) {
+        if (argument == QLatin1String("--start-over") || argument == QLatin1String("--resume"))
+            continue;
+        static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_@%+=:,./-]+$"));
+        words << (plain.match(argument).hasMatch()
+                ? argument
+                : u'\'' + QString(argument).replace(u'\'', QStringLiteral("'\\''")) + u'\'');
+    }
+    return words.join(u' ') + QStringLiteral(" --resume");
+}
+
+// How a completed run ends: the resume command when anything is left.
+ExitStatus finished(const SendOutcome& outcome, const QStringList& arguments)
+{
+    if (outcome.allSent())
+        return ExitStatus::Ok;
+    if (!outcome.deferred.isEmpty() || !outcome.notSent.isEmpty())
+        printOut(QStringLiteral("To try the ones left again: ") + resumeCommand(arguments) + u'\n');
+    return ExitStatus::Partly;
+}
+
 ExitStatus run(const QStringList& arguments)
 {
     SendArguments args;
@@ -409,12 +472,17 @@ ExitStatus run(const QStringList& arguments)
         if (!text.isEmpty())
             printOut(text + u'\n');
     });
+    run.setCustomerHandler([](const QString& address, CustomerResult result, const QString& text, bool again) {
+        printError(address + QStringLiteral(": ") + outcomeWords(result) +
+            (again ? QStringLiteral(", to be tried again") : QString()) + QStringLiteral(": ") + text + u'\n');
+    });
     QString clientSecret;
     if (!readSecrets(args, input, &clientSecret, &error))
         return fail(error);
 
     QtKeyring keyring;
     std::optional<SendSignIn> signIn;
+    bool started = false; // the run has begun: a failure now leaves it resumable
     try {
         input.body = MessageBody(readTextFileLines(args.bodyFile));
         const QString problem = checkMailerInput(input);
@@ -436,10 +504,11 @@ ExitStatus run(const QStringList& arguments)
             signIn.emplace(keyring, oauthApplication(s, clientSecret), s.userName);
             input.tokens = signIn->tokens(args.login.noBrowser());
         }
+        started = true;
         const SendOutcome outcome = run.send(input);
         if (signIn)
             signIn->finish(false);
-        return outcome.allSent() ? ExitStatus::Ok : ExitStatus::Partly;
+        return finished(outcome, arguments);
     } catch (const SignInAgain& refused) {
         if (signIn)
             signIn->finish(true);
@@ -449,6 +518,9 @@ ExitStatus run(const QStringList& arguments)
     } catch (const std::exception& failure) {
         if (signIn)
             signIn->finish(false);
+        if (started)
+            return fail(QString::fromUtf8(failure.what()) +
+                QStringLiteral("\nTo go on with the customers not yet sent: ") + resumeCommand(arguments));
         return fail(QString::fromUtf8(failure.what()));
     }
 }

@@ -14,7 +14,9 @@ namespace og::cli {
 //     [--no-copy] [--no-log] [--dir DIR] [--security auto|starttls|tls|none]
 //     [--user NAME] [--password-file FILE] [--ca-file FILE] [--tls-fingerprint SHA256]
 //     [--no-verify] [--helo NAME] [--timeout SECONDS] [--resume | --start-over]
-//     [--dry-run DIR] [--rate N] [--connections N] [--auth password|oauth2|command]
+//     [--dry-run DIR] [--rate N] [--connections N] [--retries N] [--retry-delay SECONDS]
+//     [--per-connection N] [--auth
+//     password|oauth2|command]
 //     [--token-command CMD] [--oauth-provider microsoft|google|custom] [--client-id ID]
 //     [--client-secret-file FILE] [--auth-url URL --token-url URL --scope TEXT] [--no-browser]
 //     [--markdown] [--reply-to ADDR] [--auto-submitted] [--unsubscribe URL]...
@@ -46,11 +48,13 @@ struct SendArguments {
     bool noVerify = false;
     // After a run that did not finish: go on with it, or send to all again.
     bool resume = false, startOver = false;
-    bool skipMissing = false;             // send to the others when some customers' own attachment is missing
-    QString dryRunDir;                    // --dry-run DIR: write .eml files there, send nothing
-    std::optional<int> rate, connections; // --rate N, --connections N
-    LoginOptions login;                   // --auth, the token command, the OAuth2 application
-    MessageOptions message;               // --markdown and the headers
+    bool skipMissing = false;               // send to the others when some customers' own attachment is missing
+    QString dryRunDir;                      // --dry-run DIR: write .eml files there, send nothing
+    std::optional<int> rate, connections;   // --rate N, --connections N
+    std::optional<int> retries, retryDelay; // --retries N, --retry-delay SECONDS
+    std::optional<int> perConnection;       // --per-connection N
+    LoginOptions login;                     // --auth, the token command, the OAuth2 application
+    MessageOptions message;                 // --markdown and the headers
     bool help = false;
 };
 

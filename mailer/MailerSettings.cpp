@@ -27,6 +27,7 @@ struct Key {
         LoginMethod MailerSettings::*, OAuthProviderKind MailerSettings::*, MessageFormat MailerSettings::*>
         member;
     bool reset;
+    int least = 1; // the smallest number a number key takes
 };
 
 const Key kKeys[] = {
@@ -59,6 +60,9 @@ const Key kKeys[] = {
     {"options", "replyto", &MailerSettings::replyTo, true},
     {"options", "autosubmitted", &MailerSettings::autoSubmitted, true},
     {"options", "unsubscribe", &MailerSettings::unsubscribe, true},
+    {"options", "retries", &MailerSettings::retries, true, 0},
+    {"options", "retrydelay", &MailerSettings::retryDelaySeconds, true, 0},
+    {"options", "permessage", &MailerSettings::perConnection, true},
 };
 const Key kAddressFileKey = {"options", "efile", &MailerSettings::addressFile, false};
 
@@ -133,7 +137,7 @@ void read(const ProfileReader& file, const Key& key, MailerSettings& s)
                 if constexpr (std::is_same_v<T, int>) {
                     bool ok = false;
                     const int number = text.toInt(&ok);
-                    if (ok && number > 0)
+                    if (ok && number >= key.least)
                         value = number;
                 } else if (!parseWord(text, &value)) {
                     value = fallback; // an unknown word: the default (Automatic asks the most of the server)

@@ -63,6 +63,17 @@ struct MailerSettings {
     int ratePerMinute = 0; // [options] rate
     int connections = 1;   // [options] connections
     static constexpr int MaxConnections = 8;
+    // Customers refused for now (a 4xx, a 421, a connection lost before the
+    // data) are tried again at the end of the run this many times, the
+    // first after this many seconds, each later pause twice the one before.
+    int retries = 2;            // [options] retries: 0 to MaxRetries
+    int retryDelaySeconds = 30; // [options] retrydelay: 0 to MaxRetryDelay
+    static constexpr int MaxRetries = 10;
+    // Messages sent over one connection before it is closed and another
+    // opened; later ones start with RSET. 1 is a connection per message.
+    int perConnection = 1; // [options] permessage: 1 to MaxPerConnection
+    static constexpr int MaxPerConnection = 1000;
+    static constexpr int MaxRetryDelay = 3600;
 
     // What each message carries besides its text (mailer/MessageHeaders.h).
     // All off by default: a file without these keys sends what it always did.

@@ -72,19 +72,19 @@ QString oneLine(const QString& text)
 
 } // namespace
 
-void RunLog::writeNotSent(const QString& failure)
+void RunLog::writeOutcome(CustomerResult result, const QString& failure, bool again)
 {
+    const QString line = QStringLiteral("*** ") + outcomeWords(result) +
+        (again ? QStringLiteral(", to be tried again") : QString()) + QStringLiteral(": ") + oneLine(failure);
+    if (result != CustomerResult::NotSent) {
+        writeLine(line);
+        return;
+    }
     try {
-        writeLine(QStringLiteral("*** not sent: ") + oneLine(failure));
+        writeLine(line);
     } catch (const SendFailure&) {
         // The send's own failure is the one to report.
     }
-}
-
-void RunLog::writeUnknown(const QString& failure)
-{
-    writeLine(QStringLiteral("*** not known whether sent (the connection broke after the message had gone): ") +
-        oneLine(failure));
 }
 
 void RunLog::writeEnded(const QString& address, int sent, int total, bool lostTwice)
@@ -100,8 +100,8 @@ void RunLog::writeEnded(const QString& address, int sent, int total, bool lostTw
 
 void RunLog::writeStopped(const QString& nextAddress, int sent, int total)
 {
-    writeLine(QStringLiteral("*** stopped by the user before %1 (%2 of %3 customers sent)")
-                  .arg(nextAddress)
+    writeLine(QStringLiteral("*** Stopped%1 (%2 of %3 customers sent)")
+                  .arg(nextAddress.isEmpty() ? QString() : QStringLiteral(" before ") + nextAddress)
                   .arg(sent)
                   .arg(total));
 }

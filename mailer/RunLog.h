@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mailer/CustomerResult.h"
+
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -27,10 +29,11 @@ public:
     void writeHeader(const QString& addressFile, const QString& subject, const QStringList& bodyLines,
         const QStringList& notes = {});
     void writeLine(const QString& line);
-    // After the address whose message failed: the customer was not served.
-    void writeNotSent(const QString& failure);
-    // After the address whose data had gone when the connection broke.
-    void writeUnknown(const QString& failure);
+    // After the address of a customer not sent: "*** " and the outcome's
+    // words (mailer/CustomerResult.h), then the server's line or the error;
+    // again: the customer is tried again later in the run.
+    void writeOutcome(CustomerResult result, const QString& failure, bool again = false);
+    // "*** Stopped before <the first customer not tried> (N of M customers sent)".
     void writeStopped(const QString& nextAddress, int sent, int total);
     // A failure that would fail every later customer ended the run there.
     void writeEnded(const QString& address, int sent, int total, bool lostTwice);

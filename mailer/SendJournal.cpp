@@ -23,21 +23,6 @@ const QString CopyPrefix = QStringLiteral("copy-");
 const QString FinishedWord = QStringLiteral("finished");
 const QString RunMark = QStringLiteral("# ");
 
-QString resultWord(CustomerResult result)
-{
-    switch (result) {
-    case CustomerResult::Accepted:
-        return QStringLiteral("accepted");
-    case CustomerResult::Refused:
-        return QStringLiteral("refused");
-    case CustomerResult::NotSent:
-        return QStringLiteral("not-sent");
-    case CustomerResult::Unknown:
-        break;
-    }
-    return QStringLiteral("unknown");
-}
-
 // What each word says of a customer (or, with copy, of the copy).
 struct LineWord {
     bool copy;
@@ -50,10 +35,9 @@ const QHash<QString, LineWord>& lineWords()
         QHash<QString, LineWord> all {{DataSentWord, {false, CustomerResult::Unknown}},
             {CopyPrefix + DataSentWord, {true, CustomerResult::Unknown}},
             {BegunWord, {false, CustomerResult::Unknown}}};
-        for (const CustomerResult result :
-            {CustomerResult::Accepted, CustomerResult::Refused, CustomerResult::NotSent, CustomerResult::Unknown}) {
-            all.insert(resultWord(result), {false, result});
-            all.insert(CopyPrefix + resultWord(result), {true, result});
+        for (const CustomerResult result : AllCustomerResults) {
+            all.insert(journalWord(result), {false, result});
+            all.insert(CopyPrefix + journalWord(result), {true, result});
         }
         return all;
     }();
@@ -75,7 +59,7 @@ bool endsMidLine(const QString& path)
 bool SendJournal::State::done(const QString& address) const
 {
     const auto found = results.constFind(address);
-    return found != results.cend() && *found != CustomerResult::NotSent;
+    return found != results.cend() && *found != CustomerResult::NotSent && *found != CustomerResult::Deferred;
 }
 
 QString SendJournal::pathFor(const QString& folder, const QString& addressFile, const QString& subject,
@@ -157,7 +141,7 @@ void SendJournal::dataSent(const QString& address)
 
 void SendJournal::record(const QString& address, CustomerResult result)
 {
-    write(resultWord(result) + u' ' + address, true);
+    write(journalWord(result) + u' ' + address, true);
 }
 
 void SendJournal::copyDataSent()
@@ -167,7 +151,7 @@ void SendJournal::copyDataSent()
 
 void SendJournal::recordCopy(CustomerResult result)
 {
-    write(CopyPrefix + resultWord(result), true);
+    write(CopyPrefix + journalWord(result), true);
 }
 
 void SendJournal::finish()

@@ -39,7 +39,8 @@ public:
         std::optional<CustomerResult> copy; // the sender's copy, the last thing known when it was tried
 
         // Whether a customer needs no message any more: accepted, refused or
-        // not known (those are for the user to decide, never resent silently).
+        // not known (those are for the user to decide, never resent
+        // silently); one deferred or not sent still needs it.
         bool done(const QString& address) const;
         // Whether the copy needs none: accepted or not known.
         bool copyDone() const { return copy == CustomerResult::Accepted || copy == CustomerResult::Unknown; }

@@ -5,6 +5,7 @@
 #include "mailer/RunLog.h"
 #include "mailer/SendJournal.h"
 #include "net/SMTPWire.h"
+#include "net/SmtpReply.h"
 
 #include <QScopeGuard>
 
@@ -15,13 +16,14 @@ namespace og {
 const QString SendLoop::SendingText = QStringLiteral("Sending to ");
 
 SendLoop::SendLoop(SendRun& run, const MessageBuilder& messages, const QList<AddressRecord>& customers,
-    SendJournal& journal, RunLog& log, SendOutcome& outcome)
+    SendJournal& journal, RunLog& log, SendOutcome& outcome, bool lastRound)
     : run_(run),
       messages_(messages),
       customers_(customers),
       journal_(journal),
       log_(log),
       outcome_(outcome),
+      lastRound_(lastRound),
       outcomes_(std::size_t(customers.size()))
 {
 }
@@ -62,16 +64,34 @@ void SendLoop::run(int connections)
     if (fatal_) {
         log_.writeEnded(endedAt_, outcome_.sent, outcome_.total, lostTwice_);
         log_.close();
+        run_.showStatus(QStringLiteral("Run ended at %1: %2 of %3 customers sent")
+                            .arg(endedAt_)
+                            .arg(outcome_.sent)
+                            .arg(outcome_.total));
         SendRun::endRun(*fatal_);
     }
     // Every customer taken has been accounted for; the first one left is
-    // where Stop came, unless one under way went unserved.
+    // the first not tried, unless Stop caught one before their data went.
     if (run_.stopRequested_ && (!firstUnserved_.isEmpty() || counted_ < customers_.size()))
         run_.stopRun(outcome_, firstUnserved_.isEmpty() ? customers_[counted_].address : firstUnserved_, log_);
 }
 
 void SendLoop::work(TWireSMTP& smtp)
 {
+    // Several messages a connection: it stays open until it has carried
+    // its share, or a failure leaves it out of step.
+    smtp.KeepConnection = run_.perConnection_ > 1;
+    int carried = 0;
+    const auto close = [&] {
+        carried = 0;
+        try {
+            if (smtp.Connected())
+                smtp.Disconnect();
+        } catch (const std::exception&) {
+            // The farewell is no part of any customer's outcome.
+        }
+    };
+    const auto closeAtEnd = qScopeGuard(close);
     for (;;) {
         qsizetype i = 0;
         {
@@ -87,7 +107,8 @@ void SendLoop::work(TWireSMTP& smtp)
         SendRun::Attempt a;
         if (!run_.waitForTurn()) {
             a.result = CustomerResult::NotSent;
-            a.text = QStringLiteral("stopped by the user");
+            a.text = QStringLiteral("Stopped");
+            a.stopped = true;
         } else {
             try {
                 TWireMessage message = messages_.build(customer);
@@ -103,6 +124,8 @@ void SendLoop::work(TWireSMTP& smtp)
                 return;
             }
         }
+        if (smtp.KeepConnection && (++carried >= run_.perConnection_ || !smtp.Connected()))
+            close();
         finished(i, a);
     }
 }
@@ -146,32 +169,69 @@ void SendLoop::account(qsizetype i, const SendRun::Attempt& a)
         logged_ = i + 1;
     }
     run_.noteEncryption(log_, a.tlsNote);
-    switch (a.result) {
-    case CustomerResult::Accepted:
-        ++outcome_.sent;
-        break;
-    case CustomerResult::Refused:
-    case CustomerResult::NotSent:
-        if (!a.fatal)
-            outcome_.notSent << address;
-        log_.writeNotSent(a.text);
-        break;
-    case CustomerResult::Unknown:
-        outcome_.unknown << address;
-        log_.writeUnknown(a.text);
-        break;
-    }
     lostInARow_ = a.lost ? lostInARow_ + 1 : 0;
-    if (!fatal_ && (a.fatal || lostInARow_ == 2)) {
+    const bool endsRun = a.fatal || lostInARow_ == 2;
+    const bool again = a.result == CustomerResult::Deferred && !lastRound_ && !endsRun;
+    if (a.stopped && a.result == CustomerResult::NotSent) {
+        // Not tried: the first such is where a resumed run begins.
+        log_.writeOutcome(a.result, a.text);
+        if (firstUnserved_.isEmpty())
+            firstUnserved_ = address;
+    } else if (a.result == CustomerResult::Accepted) {
+        ++outcome_.sent;
+    } else {
+        log_.writeOutcome(a.result, a.text, again);
+        if (again)
+            again_ << customers_[i];
+        else if (!a.fatal)
+            *outcome_.listOf(a.result) << address;
+        if (run_.customer_ && !a.fatal)
+            run_.customer_(address, a.result, a.text, again);
+    }
+    judgeFirstRefusals(i, a);
+    if (!fatal_ && endsRun) {
         fatal_ = a;
         endedAt_ = address;
         lostTwice_ = lostInARow_ == 2;
         ended_ = true;
     }
     if (run_.progress_)
-        run_.progress_(int(i) + 1, outcome_.total);
-    if (run_.stopRequested_ && a.result == CustomerResult::NotSent && firstUnserved_.isEmpty())
-        firstUnserved_ = address;
+        run_.progress_(outcome_.done(), outcome_.total);
+}
+
+void SendLoop::judgeFirstRefusals(qsizetype i, const SendRun::Attempt& a)
+{
+    constexpr int InARow = 3;
+    if (fatal_ || outcome_.done() != int(i) + 1 || i >= InARow || customers_.size() != outcome_.total ||
+        customers_.size() < InARow)
+        return;
+    const QString reply = QString::fromStdString(ReplyWithoutAddresses(a.text.toStdString()));
+    if (!a.refusedAtRecipient || (i > 0 && reply != firstRefusal_)) {
+        firstRefusal_ = QStringLiteral("-");
+        return;
+    }
+    if (i == 0)
+        firstRefusal_ = reply;
+    if (i < InARow - 1 || firstRefusal_ == QStringLiteral("-"))
+        return;
+    // Not the customers' fault: they go back to "not sent" for a resumed run.
+    for (qsizetype k = 0; k < InARow; ++k) {
+        const QString& address = customers_[k].address;
+        outcome_.refused.removeOne(address);
+        outcome_.notSent << address;
+        journal_.record(address, CustomerResult::NotSent);
+    }
+    SendRun::Attempt end = a;
+    end.result = CustomerResult::NotSent;
+    end.fatal = true;
+    end.text = a.text +
+        QStringLiteral("\nThe server refused the first %1 customers with the same reply: it refuses "
+                       "this sender or this computer, not the customers. Check the sender address, "
+                       "the login and the server.")
+            .arg(InARow);
+    fatal_ = end;
+    endedAt_ = customers_[i].address;
+    ended_ = true;
 }
 
 } // namespace og

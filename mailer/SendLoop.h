@@ -27,8 +27,10 @@ public:
     // The status text as each customer's message starts.
     static const QString SendingText;
 
+    // lastRound: a customer refused for now is deferred for good, not
+    // handed back by again().
     SendLoop(SendRun& run, const MessageBuilder& messages, const QList<AddressRecord>& customers, SendJournal& journal,
-        RunLog& log, SendOutcome& outcome);
+        RunLog& log, SendOutcome& outcome, bool lastRound = true);
 
     // Sends to every customer over `connections` connections of the run and
     // returns once all of them have ended; outcome.stopped when Stop came
@@ -36,6 +38,8 @@ public:
     // later customer ends it with SendFailure once the log says where; a log
     // or journal that cannot be written ends it with its own.
     void run(int connections);
+    // After run(): the customers refused for now, to be tried again.
+    const QList<AddressRecord>& again() const { return again_; }
 
 private:
     void work(TWireSMTP& smtp);
@@ -47,6 +51,9 @@ private:
     // Logs and counts one outcome; the first failure that would fail every
     // later customer ends the run.
     void account(qsizetype i, const SendRun::Attempt& a);
+    // The same permanent refusal for the first customers in a row is the
+    // server refusing the sender or this client: the run ends there.
+    void judgeFirstRefusals(qsizetype i, const SendRun::Attempt& a);
 
     SendRun& run_;
     const MessageBuilder& messages_;
@@ -54,6 +61,9 @@ private:
     SendJournal& journal_;
     RunLog& log_;
     SendOutcome& outcome_;
+    const bool lastRound_;
+    QList<AddressRecord> again_;
+    QString firstRefusal_; // the reply the first customers all got, addresses left out
 
     std::mutex mutex_; // everything below, the log and the outcome
     std::vector<std::optional<SendRun::Attempt>> outcomes_;

@@ -10,6 +10,7 @@
 #include "mailer/SendJournal.h"
 #include "mailer/SendLoop.h"
 #include "net/SMTPWire.h"
+#include "net/SmtpReply.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +22,38 @@ namespace og {
 namespace {
 
 const QString PreparingText = QStringLiteral("Preparing to send messages...");
+const QString StoppedText = QStringLiteral("Stopped");
+
+// What to check when the server's refusal would refuse every later customer.
+QString refusalHint(TReplyVerdict verdict, const QString& sender)
+{
+    switch (verdict) {
+    case TReplyVerdict::Sender:
+        return QStringLiteral("The server does not let this login send as %1: use the login's own address as "
+                              "the sender, or ask the provider to allow this one.")
+            .arg(sender);
+    case TReplyVerdict::Client:
+        return QStringLiteral("The server does not take mail from this computer: send through your provider's "
+                              "server, with its login, and check the server and the security setting.");
+    case TReplyVerdict::Login:
+        return QStringLiteral("The server wants a login it takes: check the user name, the password and the login "
+                              "method.");
+    case TReplyVerdict::Quota:
+        return QStringLiteral("The provider's sending limit is reached: resume later.");
+    default:
+        break;
+    }
+    return QStringLiteral("The server refuses the sender %1: check the sender address and the login.").arg(sender);
+}
+
+} // namespace
+
+QString withRefusalHint(const QString& reply, TReplyVerdict verdict, const QString& sender)
+{
+    return reply + u'\n' + refusalHint(verdict, sender);
+}
+
+namespace {
 
 } // namespace
 
@@ -115,15 +148,33 @@ void SendRun::noteEncryption(RunLog& log, const QString& note)
     showStatus(note);
 }
 
+QStringList* SendOutcome::listOf(CustomerResult result)
+{
+    switch (result) {
+    case CustomerResult::Refused:
+        return &refused;
+    case CustomerResult::Deferred:
+        return &deferred;
+    case CustomerResult::NotSent:
+        return &notSent;
+    case CustomerResult::Unknown:
+        return &unknown;
+    case CustomerResult::Accepted:
+        break;
+    }
+    return nullptr;
+}
+
 QStringList SendOutcome::summary() const
 {
     QStringList lines {QStringLiteral("Message sent to %1 customers").arg(sent)};
-    if (!notSent.isEmpty())
-        lines << QStringLiteral("%1 not sent: %2").arg(notSent.size()).arg(notSent.join(QStringLiteral(", ")));
-    if (!unknown.isEmpty())
-        lines << QStringLiteral("%1 not known whether sent (the connection broke after the message had gone): %2")
-                     .arg(unknown.size())
-                     .arg(unknown.join(QStringLiteral(", ")));
+    for (const CustomerResult result : AllCustomerResults) {
+        const QStringList* list = const_cast<SendOutcome*>(this)->listOf(result);
+        if (list && !list->isEmpty())
+            lines << QStringLiteral("%1 %2: %3")
+                         .arg(list->size())
+                         .arg(outcomeWords(result), list->join(QStringLiteral(", ")));
+    }
     if (!copyProblem.isEmpty())
         lines << QStringLiteral("Your copy was not sent: ") + copyProblem;
     return lines;
@@ -186,10 +237,6 @@ SendRun::Attempt SendRun::attempt(
             else
                 writeDryRunFile(smtp, message, address);
             return a;
-        } catch (const EWireRecipientRefused& refused) {
-            a.result = CustomerResult::Refused;
-            a.text = QString::fromUtf8(refused.what());
-            return a;
         } catch (const EWireTokenRefused& refused) {
             // An access token that ran out: one fresh one for all the
             // connections, and this customer once more on a new connection.
@@ -217,20 +264,45 @@ void SendRun::failed(const TWireSMTP& smtp, const std::exception& error, Attempt
         return;
     }
     a.result = smtp.DataSent() ? CustomerResult::Unknown : CustomerResult::NotSent;
-    if (stopRequested_)
+    if (stopRequested_) {
+        a.stopped = true;
+        a.text = StoppedText;
         return;
+    }
+    using At = TWireSMTP::TRefusedAt;
+    if (smtp.RefusedAt() != At::None) {
+        // A reply refused this message: for now, for good, or for everyone.
+        const TReplyVerdict verdict = JudgeReply(smtp.ReplyCode, smtp.LastReply);
+        if (EndsTheRun(verdict) || (smtp.RefusedAt() == At::Mail && verdict == TReplyVerdict::Permanent)) {
+            a.result = CustomerResult::NotSent;
+            a.fatal = true;
+            a.text = withRefusalHint(a.text, verdict, sender_);
+            return;
+        }
+        a.result = verdict == TReplyVerdict::Temporary ? CustomerResult::Deferred : CustomerResult::Refused;
+        a.refusedAtRecipient = smtp.RefusedAt() == At::Recipient && a.result == CustomerResult::Refused;
+        return;
+    }
     const bool passwordRefused = dynamic_cast<const EWireAuthError*>(&error) &&
         !dynamic_cast<const EWireTokenRefused*>(&error) && smtp.Credential &&
         smtp.Credential->Kind() == TSecretKind::Password;
     if (passwordRefused)
         a.text = withOAuthHint(a.text, smtp.Capabilities);
     a.signInAgain = dynamic_cast<const SignInAgain*>(&error) != nullptr;
-    // A server that cannot be reached, will not talk TLS or refuses the
-    // login fails every customer; so does a refusal of anything but the
-    // address (421, the sender, the data) and a file that cannot be read.
+    if (dynamic_cast<const EWireTlsError*>(&error) && a.text.contains(QStringLiteral(" is not trusted: ")))
+        a.text += QStringLiteral("\nTo trust this certificate, give its SHA-256 fingerprint (--tls-fingerprint, or "
+                                 "fingerprint in the settings) or the authority that signed it (--ca-file, or cafile "
+                                 "in the settings).");
+    // A connection that broke (or a 421 that closed it) once it stood
+    // costs this customer a try; one that cannot be had, will not talk TLS
+    // or refuses the login fails every customer, and so does a file that
+    // cannot be read.
     const bool connectionBroke = dynamic_cast<const EWireSocketError*>(&error) ||
-        dynamic_cast<const EWireClosedSocket*>(&error) || dynamic_cast<const EWireConnClosedGraceful*>(&error);
+        dynamic_cast<const EWireClosedSocket*>(&error) || dynamic_cast<const EWireConnClosedGraceful*>(&error) ||
+        (dynamic_cast<const EWireResponseError*>(&error) && smtp.ReplyCode == 421);
     a.lost = connectionBroke && smtp.SendStage() != TWireSMTP::TSendStage::Connect;
+    if (a.lost && a.result == CustomerResult::NotSent)
+        a.result = CustomerResult::Deferred;
     a.fatal = !a.lost;
 }
 
@@ -247,17 +319,32 @@ void SendRun::stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& 
     outcome.nextAddress = nextAddress;
     log.writeStopped(nextAddress, outcome.sent, outcome.total);
     log.close();
-    showStatus(QStringLiteral("Stopped before %1: %2 of %3 customers sent")
-                   .arg(nextAddress)
-                   .arg(outcome.sent)
-                   .arg(outcome.total));
+    const QString where = nextAddress.isEmpty() ? QString() : QStringLiteral(" before ") + nextAddress;
+    QStringList text {
+        QStringLiteral("Stopped%1: %2 of %3 customers sent").arg(where).arg(outcome.sent).arg(outcome.total)};
+    showStatus((text + outcome.summary().mid(1)).join(QStringLiteral("; ")));
+}
+
+bool SendRun::pause(std::chrono::milliseconds length)
+{
+    std::unique_lock lock(turnMutex_);
+    stopSignal_.wait_for(lock, length, [this] { return stopRequested_.load(); });
+    return !stopRequested_;
+}
+
+QList<AddressRecord> SendRun::sendRound(const MessageBuilder& messages, const QList<AddressRecord>& customers,
+    SendJournal& journal, RunLog& log, SendOutcome& outcome, bool lastRound)
+{
+    SendLoop loop(*this, messages, customers, journal, log, outcome, lastRound);
+    loop.run(std::clamp(connectionsWanted_, 1, std::clamp(int(customers.size()), 1, MailerSettings::MaxConnections)));
+    return loop.again();
 }
 
 void SendRun::sendCopy(
     const QString& sender, const MessageBuilder& messages, SendJournal& journal, RunLog& log, SendOutcome& outcome)
 {
     showStatus(SendLoop::SendingText + sender);
-    Attempt a {CustomerResult::NotSent, QStringLiteral("stopped by the user"), false, false, {}};
+    Attempt a {CustomerResult::NotSent, StoppedText, false, false, {}};
     if (waitForTurn()) {
         TWireMessage copy = messages.copyTo(sender);
         const std::unique_ptr<TWireSMTP> smtp = newConnection();
@@ -341,15 +428,32 @@ SendOutcome SendRun::send(const MailerInput& input)
             std::chrono::milliseconds(settings.ratePerMinute > 0 ? 60000 / std::min(settings.ratePerMinute, 60000) : 0);
         nextTurn_ = std::chrono::steady_clock::now();
     }
-    const int connections = dryRun
-        ? 1
-        : std::clamp(settings.connections, 1, std::clamp(int(customers.size()), 1, MailerSettings::MaxConnections));
-    SendLoop(*this, messages, customers, journal, log, outcome).run(connections);
-    if (outcome.stopped)
-        return outcome;
+    connectionsWanted_ = dryRun ? 1 : settings.connections;
+    perConnection_ = std::clamp(settings.perConnection, 1, MailerSettings::MaxPerConnection);
+    sender_ = settings.sender;
+    // Those refused for now go round again after a pause that grows each
+    // time; what the last round leaves is deferred, for a resumed run.
+    QList<AddressRecord> pending = customers;
+    for (int round = 0; !pending.isEmpty(); ++round) {
+        pending = sendRound(messages, pending, journal, log, outcome,
+            dryRun || round >= std::clamp(settings.retries, 0, MailerSettings::MaxRetries));
+        if (outcome.stopped)
+            return outcome;
+        if (pending.isEmpty())
+            break;
+        const auto length = std::chrono::milliseconds(
+            std::clamp(settings.retryDelaySeconds, 0, MailerSettings::MaxRetryDelay) * 1000LL << std::min(round, 10));
+        showStatus(QStringLiteral("Trying %1 deferred customers again in %2 s")
+                       .arg(pending.size())
+                       .arg(std::chrono::duration_cast<std::chrono::seconds>(length).count()));
+        if (!pause(length)) {
+            stopRun(outcome, pending.first().address, log);
+            return outcome;
+        }
+    }
 
     if (settings.copyToSelf && stopRequested_)
-        outcome.copyProblem = QStringLiteral("stopped by the user");
+        outcome.copyProblem = StoppedText;
     else if (settings.copyToSelf && !earlier.copyDone())
         sendCopy(settings.sender, messages, journal, log, outcome);
     journal.finish();

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "common/AddressFile.h"
+#include "mailer/CustomerResult.h"
 #include "mailer/MailerSettings.h"
+#include "net/SmtpReply.h"
 
 #include <QString>
 #include <QStringList>
@@ -37,31 +40,36 @@ public:
 // "Unable to write to " + path, then ": " + the system's reason when known.
 QString writeFailureText(const QString& path, const QString& reason);
 
-// What became of one customer's message.
-enum class CustomerResult {
-    Accepted, // the server answered 250 after the data
-    Refused,  // the server refused the address (RCPT); the run went on
-    NotSent,  // the connection broke (or Stop ended it) before the data had gone
-    Unknown,  // the connection broke after the data had gone: it may have arrived
-};
-
 // How a run ended when it did not fail.
 struct SendOutcome {
     int sent = 0;         // customers whose message was accepted, in this run
     int total = 0;        // customers in the address file
     bool stopped = false; // the vendor pressed Stop
-    QString nextAddress;  // when stopped: the first customer not served
-    QStringList notSent;  // refused, or not sent because the connection broke
+    QString nextAddress;  // when stopped: the first customer not tried (empty: none was left)
+    QStringList refused;  // refused for good by the server
+    QStringList deferred; // refused for now after the last try: a resumed run tries them again
+    QStringList notSent;  // nothing of their message went
     QStringList unknown;  // the connection broke after their data had gone
     QString copyProblem;  // why the copy to the sender did not go, if it did not
     bool resumed = false; // went on from an earlier run that did not finish
     int alreadySent = 0;  // when resumed: customers accepted by earlier runs
 
-    bool allSent() const { return notSent.isEmpty() && unknown.isEmpty() && copyProblem.isEmpty(); }
-    // "Message sent to N customers", then, when some were not, "K not sent: "
-    // and their addresses, and the ones whose fate is not known.
+    bool allSent() const
+    {
+        return refused.isEmpty() && deferred.isEmpty() && notSent.isEmpty() && unknown.isEmpty() &&
+            copyProblem.isEmpty();
+    }
+    // Customers with an outcome of their own, as the progress counts them.
+    int done() const { return sent + int(refused.size() + deferred.size() + notSent.size() + unknown.size()); }
+    // The list of the customers with that outcome (none for Accepted).
+    QStringList* listOf(CustomerResult result);
+    // "Message sent to N customers", then for each other outcome that some
+    // had, how many and their addresses ("K refused: a, b").
     QStringList summary() const;
 };
+
+// A refusal that ends the run, with what to check after the server's line.
+QString withRefusalHint(const QString& reply, TReplyVerdict verdict, const QString& sender);
 
 // The lines of a text as a list, the way an edit field counts them: a final
 // line break ends the last line and adds no empty one.
@@ -89,6 +97,7 @@ struct ResumeState {
     bool finished = false;   // an earlier run went to its end: nothing is left
     int alreadySent = 0;     // customers of the address file accepted before
     int remaining = 0;       // customers a resumed run would send to
+    int deferred = 0;        // of those: deferred by the server in that run
     QStringList unknown;     // not known whether sent (and "your copy"): not sent again on resume
 
     // "Resume: N already sent, send to the remaining K?" and the unknown ones.
@@ -125,6 +134,12 @@ public:
 
     void setStatusHandler(StatusHandler handler) { status_ = std::move(handler); }
     void setProgressHandler(ProgressHandler handler) { progress_ = std::move(handler); }
+    // Each customer not sent, as it happens: their address, the outcome,
+    // the server's line (or the error); again: they will be tried again
+    // later in this run.
+    using CustomerHandler =
+        std::function<void(const QString& address, CustomerResult result, const QString& text, bool again)>;
+    void setCustomerHandler(CustomerHandler handler) { customer_ = std::move(handler); }
 
     // Records the address file as the last one used and reads the signature.
     // Returns the signature's lines (none without a signature), which send()
@@ -185,9 +200,12 @@ public:
     // Writes message.txt, the journal and the log, and sends each customer
     // the message built from their record (over settings.connections
     // connections, at most settings.ratePerMinute a minute), then the copy to
-    // the sender. A customer refused or lost is counted and skipped; a
-    // failure that would fail every later customer ends the run with
-    // SendFailure.
+    // the sender. A customer refused for now (or whose connection broke
+    // before the data) is tried again at the end, up to settings.retries
+    // times after growing pauses; one refused for good is counted and
+    // skipped; a failure that would fail every later customer (the sender,
+    // this client, the login, the sending limit) ends the run with
+    // SendFailure, resumable.
     SendOutcome send(const MailerInput& input);
 
     // Ends the run at once: the connection under way is closed (its customer
@@ -202,11 +220,13 @@ private:
     void showStatus(const QString& text);
     struct Attempt {
         CustomerResult result = CustomerResult::Accepted;
-        QString text;             // the server's reply or the error
-        bool fatal = false;       // would fail every later customer too: end the run
-        bool lost = false;        // the connection broke
-        QString tlsNote;          // how the connection was encrypted
-        bool signInAgain = false; // fatal: only a new sign-in helps (SignInAgain)
+        QString text;                    // the server's reply or the error
+        bool fatal = false;              // would fail every later customer too: end the run
+        bool lost = false;               // the connection broke
+        QString tlsNote;                 // how the connection was encrypted
+        bool signInAgain = false;        // fatal: only a new sign-in helps (SignInAgain)
+        bool stopped = false;            // Stop ended it
+        bool refusedAtRecipient = false; // a permanent refusal of the recipient
     };
     // dataEnd runs as the final "." is about to go (to journal it).
     Attempt attempt(
@@ -222,6 +242,11 @@ private:
     std::unique_ptr<TWireSMTP> newConnection();
     void dropConnection(const TWireSMTP& smtp);
     void stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log);
+    // Waits before the next round of retries; false when Stop came first.
+    bool pause(std::chrono::milliseconds length);
+    // The customers of one round, over as many connections as they need.
+    QList<AddressRecord> sendRound(const MessageBuilder& messages, const QList<AddressRecord>& customers,
+        SendJournal& journal, RunLog& log, SendOutcome& outcome, bool lastRound);
     // The copy to the sender, after every customer.
     void sendCopy(
         const QString& sender, const MessageBuilder& messages, SendJournal& journal, RunLog& log, SendOutcome& outcome);
@@ -235,6 +260,10 @@ private:
     StatusHandler status_;
     std::mutex statusMutex_; // parallel connections report too
     ProgressHandler progress_;
+    CustomerHandler customer_;
+    int connectionsWanted_ = 1;
+    int perConnection_ = 1;
+    QString sender_;
     std::atomic<bool> stopRequested_ {false};
     std::unique_ptr<ConnectionFactory> factory_; // made by send()
     std::shared_ptr<TTlsContext> tlsSessions_;

@@ -12,7 +12,10 @@ const QString ResumeState::YourCopy = QStringLiteral("your copy");
 
 QString ResumeState::question() const
 {
-    QString text = QStringLiteral("Resume: %1 already sent, send to the remaining %2?").arg(alreadySent).arg(remaining);
+    QString text = QStringLiteral("Resume: %1 already sent, send to the remaining %2%3?")
+                       .arg(alreadySent)
+                       .arg(remaining)
+                       .arg(deferred > 0 ? QStringLiteral(" (%1 of them deferred)").arg(deferred) : QString());
     if (!unknown.isEmpty())
         text += QStringLiteral("\rNot known whether sent (the connection broke after the message had gone; not "
                                "sent again): ") +
@@ -48,6 +51,8 @@ ResumeState SendRun::resumeState(const MailerInput& input) const
         everyOutcome = everyOutcome && earlier.results.contains(address);
         if (!earlier.done(address))
             ++state.remaining;
+        if (result == CustomerResult::Deferred)
+            ++state.deferred;
         else if (result == CustomerResult::Accepted)
             ++state.alreadySent;
         else if (result == CustomerResult::Unknown)
@@ -58,8 +63,9 @@ ResumeState SendRun::resumeState(const MailerInput& input) const
     // A "finished" line that leaves customers without an outcome is not the
     // end of this address file as it stands (customers added since, or a
     // damaged journal).
-    state.finished = earlier.finished && everyOutcome;
-    state.unfinished = !state.finished && (state.alreadySent > 0 || !state.unknown.isEmpty());
+    // Customers deferred at its end are still to be sent.
+    state.finished = earlier.finished && everyOutcome && state.deferred == 0;
+    state.unfinished = !state.finished && (state.alreadySent > 0 || !state.unknown.isEmpty() || state.deferred > 0);
     return state;
 }
 

@@ -276,15 +276,18 @@ bool TWireSMTP::Authenticate()
     return true;
 }
 
-void TWireSMTP::CheckEnvelopeReply(int expected, int indent, const std::string& status, bool recipient)
+void TWireSMTP::CheckEnvelopeReply(int expected, int indent, const std::string& status, TRefusedAt step)
 {
     AwaitReply(-1, indent, "");
+    const bool recipient = step == TRefusedAt::Recipient;
     if (ReplyCode == expected) {
         if (!status.empty())
             DoStatus(std::string(std::size_t(std::max(indent, 0)) * 2, ' ') + status);
         return;
     }
     // A refused recipient is that recipient's matter; 421 closes the service.
+    if (ReplyCode >= 400 && ReplyCode < 600 && ReplyCode != 421)
+        refusedAt_ = step;
     if (recipient && ReplyCode >= 400 && ReplyCode < 600 && ReplyCode != 421)
         throw EWireRecipientRefused(LastReply);
     throw EWireResponseError(LastReply);
@@ -316,13 +319,15 @@ void TWireSMTP::WriteAsSent(TWireMessage& message, TLineSink& sink)
 
 void TWireSMTP::Send(TWireMessage& message)
 {
+    // A message refused before it is sent leaves no stage of an earlier one.
+    stage_ = TSendStage::Connect;
+    refusedAt_ = TRefusedAt::None;
     const std::string sender = CheckOutgoing(message);
     DoStatus("  Sending Message: " + message.Subject());
 
     const bool wasConnected = Connected();
     bool pipelined = false;
     try {
-        stage_ = TSendStage::Connect;
         if (!wasConnected)
             Connect();
         stage_ = TSendStage::Envelope;
@@ -331,9 +336,9 @@ void TWireSMTP::Send(TWireMessage& message)
             int expected;
             int indent;
             std::string status;
-            bool recipient;
+            TRefusedAt step;
         };
-        std::vector<Step> steps = {{"Rset", 250, 2, "Successful Reset", false}};
+        std::vector<Step> steps = {{"Rset", 250, 2, "Successful Reset", TRefusedAt::None}};
         std::string senderLine = "Mail from:<" + sender + ">";
         const bool olderLogin = AuthenticationType == TAuthenticationType::atLogin && AuthSupported(AuthenticationType);
         if (olderLogin) {
@@ -342,12 +347,12 @@ void TWireSMTP::Send(TWireMessage& message)
             Authenticate();
             senderLine += " AUTH=<" + sender + ">";
         }
-        steps.push_back({senderLine, 250, 0, "", false});
+        steps.push_back({senderLine, 250, 0, "", TRefusedAt::Mail});
         for (const auto* list : {&message.BCCList, &message.CCList, &message.Too})
             for (const auto& entry : *list)
                 steps.push_back({"RCPT to:<" + CompleteAddress(ExtractAddress(entry), message) + ">", 250, 2,
-                    "To: " + entry, true});
-        steps.push_back({"Data", 354, 2, "SMTP is ready for message", false});
+                    "To: " + entry, TRefusedAt::Recipient});
+        steps.push_back({"Data", 354, 2, "SMTP is ready for message", TRefusedAt::Data});
         pipelined = UsePipelining && !olderLogin && Capabilities.Has("PIPELINING");
         if (pipelined) {
             // The same lines leave in one write; the replies come back in
@@ -355,11 +360,11 @@ void TWireSMTP::Send(TWireMessage& message)
             for (const Step& step : steps)
                 SendCommand(step.line, step.line);
             for (const Step& step : steps)
-                CheckEnvelopeReply(step.expected, step.indent, step.status, step.recipient);
+                CheckEnvelopeReply(step.expected, step.indent, step.status, step.step);
         } else {
             for (const Step& step : steps) {
                 SendCommand(step.line, step.line);
-                CheckEnvelopeReply(step.expected, step.indent, step.status, step.recipient);
+                CheckEnvelopeReply(step.expected, step.indent, step.status, step.step);
             }
         }
 
@@ -375,19 +380,28 @@ void TWireSMTP::Send(TWireMessage& message)
         FlushBeforeRead(); // as the read would: the last segment of a large body goes at once
         stage_ = TSendStage::Acceptance;
         DoStatus("    Waiting for acceptance");
-        AwaitReply(250, 2, "Message accepted");
+        // A refusal now is definite: the server will not deliver it.
+        AwaitReply(-1, 2, "");
+        if (ReplyCode >= 400 && ReplyCode < 600)
+            refusedAt_ = TRefusedAt::DataEnd;
+        if (ReplyCode != 250)
+            throw EWireResponseError(LastReply);
+        DoStatus("    Message accepted");
         stage_ = TSendStage::Done;
     } catch (...) {
         // The error that ended the transaction is the caller's news. A
         // pipelined envelope that failed leaves replies unread: that
         // connection is out of step and cannot serve another message.
-        if (!wasConnected || pipelined)
+        // A kept connection stays only in step: a reply refused the message
+        // and none is left unread; after anything else it cannot be trusted.
+        const bool inStep = KeepConnection && refusedAt_ != TRefusedAt::None && !pipelined && ReplyCode != 421;
+        if (!inStep && (!wasConnected || pipelined || KeepConnection))
             DisconnectQuietly();
         throw;
     }
     // The server has accepted the message; a farewell that fails (the server
     // closed first) is no failure of the send.
-    if (!wasConnected)
+    if (!wasConnected && !KeepConnection)
         DisconnectQuietly();
 }
 

@@ -44,6 +44,10 @@ public:
     std::shared_ptr<TTlsContext> TlsContext;
     // Sends RSET, MAIL, RCPT and DATA together where the server offers it.
     bool UsePipelining = true;
+    // A Send that opens the connection leaves it open after an accepted
+    // message (and after a refused one where no reply is left unread), so
+    // the next Send goes on it after its RSET; Disconnect ends it.
+    bool KeepConnection = false;
     // UserID and Password live in TWireClient.
     TAuthenticationType AuthenticationType = TAuthenticationType::atNone;
     // Where the login at Connect takes its secret from instead of Password:
@@ -88,6 +92,12 @@ public:
     // caller that must never send twice notes it here. What it throws ends
     // the Send with the "." unsent.
     std::function<void()> OnDataEnd;
+    // Which command's reply refused the last Send (None: no reply refused
+    // it, or one of the greeting, EHLO, TLS or login): tells a refusal of
+    // the sender from one of a recipient, and a message the server refused
+    // after its data from one whose reply never came.
+    enum class TRefusedAt { None, Mail, Recipient, Data, DataEnd };
+    TRefusedAt RefusedAt() const { return refusedAt_; }
 
     // After EWireTokenRefused: asks the credential for a fresh token in
     // place of the refused one (one refresh for all the connections that
@@ -111,7 +121,7 @@ private:
     bool LogsInAtConnect() const { return AuthenticationType == TAuthenticationType::atAny && !UserID.empty(); }
     std::string DefaultClientName();
     std::string CheckOutgoing(TWireMessage& message);
-    void CheckEnvelopeReply(int expected, int indent, const std::string& status, bool recipient);
+    void CheckEnvelopeReply(int expected, int indent, const std::string& status, TRefusedAt step);
 
     std::unique_ptr<TTlsChannel> tls_;
     bool tlsActive_ = false;
@@ -120,6 +130,7 @@ private:
     std::string clientName_;
     std::string refusedSecret_; // the token the server refused, until RenewSecret
     TSendStage stage_ = TSendStage::Done;
+    TRefusedAt refusedAt_ = TRefusedAt::None;
 };
 
 } // namespace og

@@ -40,6 +40,43 @@ std::string VerifyReason(long result)
     }
 }
 
+// What a certificate may be named by: its DNS and IP names, else its common
+// name; bytes that are no printable ASCII shown as "?" (the certificate is
+// the server's word, and the text goes into logs).
+std::string CertificateNames(X509* cert)
+{
+    std::string names;
+    const auto add = [&names](const std::string& name) {
+        std::string shown = name;
+        for (char& c : shown)
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e)
+                c = '?';
+        names += (names.empty() ? "" : ", ") + shown;
+    };
+    if (auto* all = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr))) {
+        for (int i = 0; i < sk_GENERAL_NAME_num(all); ++i) {
+            const GENERAL_NAME* name = sk_GENERAL_NAME_value(all, i);
+            char text[INET6_ADDRSTRLEN] = {};
+            if (name->type == GEN_DNS) {
+                add(std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.dNSName)),
+                    std::size_t(ASN1_STRING_length(name->d.dNSName))));
+            } else if (name->type == GEN_IPADD) {
+                const int length = ASN1_STRING_length(name->d.iPAddress);
+                if ((length == 4 || length == 16) &&
+                    inet_ntop(
+                        length == 4 ? AF_INET : AF_INET6, ASN1_STRING_get0_data(name->d.iPAddress), text, sizeof text))
+                    add(text);
+            }
+        }
+        GENERAL_NAMES_free(all);
+    }
+    char common[256] = {};
+    if (names.empty() &&
+        X509_NAME_get_text_by_NID(X509_get_subject_name(cert), NID_commonName, common, sizeof common) > 0)
+        add(common);
+    return names.empty() ? "no name" : names;
+}
+
 std::string NormalisedFingerprint(const std::string& text)
 {
     std::string hex;
@@ -276,6 +313,8 @@ void TTlsChannel::Judge()
     const long result = SSL_get_verify_result(ssl_);
     if (result != X509_V_OK)
         problem_ = VerifyReason(result);
+    if (result == X509_V_ERR_HOSTNAME_MISMATCH || result == X509_V_ERR_IP_ADDRESS_MISMATCH)
+        problem_ += " (it is for " + CertificateNames(peer) + "; SHA-256 " + PeerFingerprint() + ")";
 }
 
 bool TTlsChannel::Resumed() const

@@ -217,15 +217,17 @@ TEST(TokenLoginHint, APasswordRefusedWith5_7_139NamesTheOAuth2SignIn)
     ASSERT_TRUE(writeFile(work.filePath("email_Tool.txt"), "c1@example.org\n"));
     ASSERT_TRUE(writeFile(work.filePath("ordergate.ini"), "[user]\nplainpassword=1\n"));
     ASSERT_TRUE(writeFile(work.filePath("pw"), "secret\n"));
-    const og::test::CliOutcome o = og::test::runCli(work.path(),
-        {"send", "email_Tool.txt", "--subject", "S", "--body-file", "pw", "--from", User, "--server",
-            QString::fromStdString(server.Address()), "--security", "none", "--user", User, "--password-file", "pw",
-            "--dir", work.path()});
+    const QStringList args {"email_Tool.txt", "--subject", "S", "--body-file", "pw", "--from", User, "--server",
+        QString::fromStdString(server.Address()), "--security", "none", "--user", User, "--password-file", "pw",
+        "--dir", work.path()};
+    const og::test::CliOutcome o = og::test::runCli(work.path(), QStringList {"send"} + args);
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err,
         "535 5.7.139 Authentication unsuccessful, basic authentication is disabled. This provider wants "
         "an OAuth2 sign-in instead of a password: choose Microsoft, Google or Custom OAuth2 as the login "
-        "in the mailer window, or give --auth oauth2 on the command line\n");
+        "in the mailer window, or give --auth oauth2 on the command line\nTo go on with the customers not yet "
+        "sent: ordergate-cli send " +
+            args.join(u' ') + " --resume\n");
 }
 
 TEST(TokenLoginAddresses, ARunToTheIPv6Loopback)

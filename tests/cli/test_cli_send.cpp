@@ -131,10 +131,10 @@ TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
     Outcome o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from", "vendor@example.com",
         "--server", QString::fromStdString(server.Address()), "--dir", program.path(), "--no-log"});
     EXPECT_EQ(o.status, 3) << "completed with some not sent";
-    EXPECT_EQ(o.err, QString());
+    EXPECT_EQ(o.err, "bob@example.org: refused: 550 5.1.1 No such user here\n") << "as it happens";
     EXPECT_EQ(o.out,
         "Preparing to send messages...\nSending to alice@example.com\nSending to bob@example.org\n"
-        "Sending to vendor@example.com\nMessage sent to 1 customers\n1 not sent: bob@example.org\n");
+        "Sending to vendor@example.com\nMessage sent to 1 customers\n1 refused: bob@example.org\n");
     EXPECT_EQ(server.Accepted(), 3);
 
     og::test::SmtpAnswers busy;
@@ -143,7 +143,11 @@ TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
     o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from", "vendor@example.com", "--server",
         QString::fromStdString(closed.Address()), "--dir", program.path(), "--no-log"});
     EXPECT_EQ(o.status, 1) << "a failure that ends the run";
-    EXPECT_EQ(o.err, "421 4.3.2 Too busy, try later\n");
+    EXPECT_EQ(o.err,
+        "421 4.3.2 Too busy, try later\nTo go on with the customers not yet sent: ordergate-cli send email_Tool.txt "
+        "--subject S --body-file body.txt --from vendor@example.com --server " +
+            QString::fromStdString(closed.Address()) + " --dir " + program.path() + " --no-log --resume\n")
+        << "the command that resumes";
 
     o = run({"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--server", "mail.example.com", "--dir",
         program.path()});
@@ -308,17 +312,23 @@ TEST_F(SendCommand, KilledRunResumesWithoutSendingTwice)
         QString counts;  // "N already sent, %1 to the remaining K"
         QString unknown; // named as not known on resume
         std::vector<std::string> resent;
+        QStringList shared = {}; // ten messages a connection, or one
     };
+    const QStringList tenAConnection {"--per-connection", "10"};
     const std::vector<Case> cases {
         {"data 3", "2 already sent, %1 to the remaining 3", "c@x.com",
             {"d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}},
+        {"data 3", "2 already sent, %1 to the remaining 3", "c@x.com",
+            {"d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}, tenAConnection},
+        {"RCPT to:<d@x.com>", "3 already sent, %1 to the remaining 3", {},
+            {"d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}, tenAConnection},
         {"RCPT to:<c@x.com>", "2 already sent, %1 to the remaining 4", {},
             {"c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}},
         {"data 7", "6 already sent, %1 to the remaining 0", "your copy", {}},
         {"RCPT to:<vendor@example.com>", "6 already sent, %1 to the remaining 0", {}, {"vendor@example.com"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.at);
+        SCOPED_TRACE(c.at + (c.shared.isEmpty() ? "" : " (ten a connection)"));
         std::atomic<qint64> pid {0};
         const auto killAt = [&](const std::string& at) {
             if (at == c.at)
@@ -333,7 +343,8 @@ TEST_F(SendCommand, KilledRunResumesWithoutSendingTwice)
             QProcess p;
             p.setWorkingDirectory(work.path());
             p.start(QStringLiteral(OG_CLI),
-                QStringList {"send"} + args + QStringList {"--server", QString::fromStdString(server.Address())});
+                QStringList {"send"} + args + c.shared +
+                    QStringList {"--server", QString::fromStdString(server.Address())});
             ASSERT_TRUE(p.waitForStarted(10000));
             pid = p.processId();
             ASSERT_TRUE(p.waitForFinished(30000));

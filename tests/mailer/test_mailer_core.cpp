@@ -68,6 +68,7 @@ protected:
         in.settingsPath = folder_ + QStringLiteral("ordergate.ini");
         in.programFolder = folder_;
         in.settingsChanged = true;
+        in.settings.retryDelaySeconds = 0; // retries at once: no test waits
         return in;
     }
 
@@ -218,7 +219,8 @@ TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
                    "login=\r\nhelo=\r\ntimeout=300\r\ncafile=\r\nfingerprint=\r\nnocheck=0\r\nplainpassword=0\r\n"
                    "auth=password\r\noauthprovider=microsoft\r\nclientid=\r\ntenant=\r\nauthurl=\r\ntokenurl=\r\n"
                    "scope=\r\ntokencommand=\r\n[options]\r\nlog=0\r\naudit=0\r\nsigfile=0\r\nsigname=\r\nrate="
-                   "0\r\nconnections=1\r\nformat=plain\r\nreplyto=\r\nautosubmitted=0\r\nunsubscribe=\r\n"));
+                   "0\r\nconnections=1\r\nformat=plain\r\nreplyto=\r\nautosubmitted=0\r\nunsubscribe=\r\n"
+                   "retries=2\r\nretrydelay=30\r\npermessage=1\r\n"));
     s.security = MailerSettings::Security::StartTls;
     s.userName = QStringLiteral("a@b.c");
     s.clientName = QStringLiteral("pc.example.com");
@@ -480,9 +482,8 @@ TEST_F(SendRunTest, AttachmentsReplaceMessageTxtAndTheSameFileMayComeTwice)
 TEST_F(SendRunTest, RefusedOrLostCustomersAreSkippedWhileRunWideFailuresEndTheRun)
 {
     using og::test::SmtpAnswers;
-    SmtpAnswers refuse550, refuse450, dropAfterData, dropAtRcpt, badLogin;
+    SmtpAnswers refuse550, dropAfterData, dropAtRcpt, badLogin;
     refuse550.rcpt = "550 5.1.1 <d@example.com>: Recipient address rejected: User unknown";
-    refuse450.rcpt = "450 4.2.1 Mailbox busy, try later";
     dropAfterData.dropBeforeAnswer = 6; // the data's final "." has arrived
     dropAtRcpt.dropBeforeAnswer = 4;
     badLogin.ehlo = {"250-test.server", "250 AUTH PLAIN"};
@@ -499,13 +500,8 @@ TEST_F(SendRunTest, RefusedOrLostCustomersAreSkippedWhileRunWideFailuresEndTheRu
     const std::vector<Case> cases {
         {"550 at the fourth", {{4, refuse550}},
             {"a@x.com", "b@x.com", "c@x.com", "e@x.com", "f@x.com", "vendor@example.com"},
-            {"d@x.com", "*** not sent: " + QString::fromStdString(refuse550.rcpt.lines[0]), "e@x.com", "f@x.com",
-                "*** Message sent to 5 customers", "*** 1 not sent: d@x.com", ""},
-            {}},
-        {"450 at the fourth", {{4, refuse450}},
-            {"a@x.com", "b@x.com", "c@x.com", "e@x.com", "f@x.com", "vendor@example.com"},
-            {"d@x.com", "*** not sent: 450 4.2.1 Mailbox busy, try later", "e@x.com", "f@x.com",
-                "*** Message sent to 5 customers", "*** 1 not sent: d@x.com", ""},
+            {"d@x.com", "*** refused: " + QString::fromStdString(refuse550.rcpt.lines[0]), "e@x.com", "f@x.com",
+                "*** Message sent to 5 customers", "*** 1 refused: d@x.com", ""},
             {}},
         {"lost after the data at the third", {{3, dropAfterData}},
             {"a@x.com", "b@x.com", "c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"},
@@ -516,7 +512,7 @@ TEST_F(SendRunTest, RefusedOrLostCustomersAreSkippedWhileRunWideFailuresEndTheRu
                 "*** 1 not known whether sent (the connection broke after the message had gone): c@x.com", ""},
             {}},
         {"lost twice running", {{2, dropAtRcpt}, {3, dropAtRcpt}}, {"a@x.com"},
-            {"c@x.com", "*** not sent: Connection Closed Gracefully.",
+            {"c@x.com", "*** deferred (refused for now; resume to try again): Connection Closed Gracefully.",
                 "*** run ended at c@x.com: the connection was lost twice running (1 of 6 customers sent)", ""},
             "Connection Closed Gracefully."},
         {"login refused", {{1, badLogin}}, {},
@@ -566,6 +562,136 @@ TEST_F(SendRunTest, RefusedOrLostCustomersAreSkippedWhileRunWideFailuresEndTheRu
     }
 }
 
+// What the server says decides what is retried, what stays refused and what
+// ends the run at once; whatever is left, a resumed run sends.
+TEST_F(SendRunTest, TemporaryRefusalsAreRetriedWhileRefusalsOfTheSenderEndTheRunAtOnce)
+{
+    using og::test::SmtpAnswers;
+    SmtpAnswers busy, closing, sender, quota, rejected, relay;
+    busy.rcpt = "450 4.2.1 Mailbox busy, try later";
+    closing.rcpt = "421 4.3.2 Service shutting down";
+    sender.rcpt = "553 5.7.1 <vendor@example.com>: Sender address rejected: not owned by user";
+    quota.accepted = "550 5.4.5 Daily user sending limit exceeded";
+    rejected.accepted = "554 5.6.0 Message rejected as spam";
+    relay.rcpt = "554 5.7.1 <a@x.com>: Relay access denied";
+    const std::vector<std::string> all {"a@x.com", "b@x.com", "c@x.com", "d@x.com", "e@x.com", "f@x.com"};
+    auto plus = [](std::vector<std::string> list, std::initializer_list<std::string> more) {
+        list.insert(list.end(), more);
+        return list;
+    };
+    struct Case {
+        const char* name;
+        std::map<int, SmtpAnswers> connections; // 0: every connection
+        std::vector<std::string> delivered;
+        QString logLine;                  // a line the log holds
+        QString failure;                  // what the run ended with; empty: it completed
+        std::vector<std::string> resumed; // what a resumed run then delivers; empty: no resume
+        QString sender = QStringLiteral("vendor@example.com");
+    };
+    const std::vector<Case> cases {
+        {"450 at the fourth, retried once", {{4, busy}},
+            {"a@x.com", "b@x.com", "c@x.com", "e@x.com", "f@x.com", "d@x.com", "vendor@example.com"},
+            "*** deferred (refused for now; resume to try again), to be tried again: 450 4.2.1 Mailbox busy, try later",
+            {}, {}},
+        {"421 at the third, retried once", {{3, closing}},
+            {"a@x.com", "b@x.com", "d@x.com", "e@x.com", "f@x.com", "c@x.com", "vendor@example.com"},
+            "*** deferred (refused for now; resume to try again), to be tried again: 421 4.3.2 Service shutting down",
+            {}, {}},
+        {"450 at every try of the fourth", {{4, busy}, {7, busy}, {8, busy}},
+            {"a@x.com", "b@x.com", "c@x.com", "e@x.com", "f@x.com", "vendor@example.com"},
+            "*** 1 deferred (refused for now; resume to try again): d@x.com", {}, {"d@x.com"}},
+        {"554 after the final dot", {{2, rejected}},
+            {"a@x.com", "c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"},
+            "*** refused: 554 5.6.0 Message rejected as spam", {}, {}},
+        {"the sender refused", {{0, sender}}, {}, "*** run ended at a@x.com (0 of 6 customers sent)",
+            "does not let this login send as vendor@example.com", plus(all, {"vendor@example.com"})},
+        {"the sending limit", {{3, quota}}, {"a@x.com", "b@x.com"}, "*** run ended at c@x.com (2 of 6 customers sent)",
+            "The provider's sending limit is reached: resume later.",
+            {"c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}},
+        {"the same refusal for the first three", {{0, relay}}, {}, "*** run ended at c@x.com (0 of 6 customers sent)",
+            "refused the first 3 customers with the same reply", plus(all, {"vendor@example.com"})},
+        {"no sender: nothing went", {}, {}, "*** not sent: From not specified.", "From not specified.", {}, ""},
+    };
+    ASSERT_TRUE(writeFile(addressFile_, "a@x.com\nb@x.com\nc@x.com\nd@x.com\ne@x.com\nf@x.com\n"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(folder_ + QStringLiteral("log.txt"));
+        og::test::ScriptedSmtpServer server(c.connections.count(0) ? c.connections.at(0) : SmtpAnswers());
+        for (const auto& [n, answers] : c.connections)
+            if (n > 0)
+                server.AnswerConnection(n, answers);
+        MailerInput in = input(QString::fromStdString(server.Address()));
+        in.settings.sender = c.sender;
+        SendRun run;
+        run.prepare(in);
+        QString failure;
+        try {
+            const SendOutcome outcome = run.send(in);
+            EXPECT_EQ(outcome.done(), 6) << "every customer has an outcome";
+        } catch (const SendFailure& ended) {
+            failure = ended.message();
+        }
+        server.Stop();
+        EXPECT_EQ(server.Delivered(), c.delivered);
+        EXPECT_TRUE(c.failure.isEmpty() ? failure.isEmpty() : failure.contains(c.failure)) << failure.toStdString();
+        EXPECT_TRUE(logLines().contains(c.logLine)) << logLines().join(u'\n').toStdString();
+        if (c.resumed.empty())
+            continue;
+        og::test::ScriptedSmtpServer fine;
+        in.settings.server = QString::fromStdString(fine.Address());
+        SendRun again;
+        again.prepare(in);
+        EXPECT_EQ(again.decideStart(in, ResumeAnswer::Resume, {}), RunStart::Resumed);
+        EXPECT_TRUE(again.send(in).allSent());
+        fine.Stop();
+        EXPECT_EQ(fine.Delivered(), c.resumed);
+    }
+}
+
+// Several messages a connection: each starts with RSET on the connection
+// the last one left, a refused address keeps it, a lost one costs only the
+// customer in flight.
+TEST_F(SendRunTest, MessagesShareAConnectionUntilItCarriedItsShare)
+{
+    og::test::SmtpAnswers refuseB, dropAfterC;
+    refuseB.custom = [](og::test::ServerSession& s, const std::string& line) {
+        return line == "RCPT to:<b@x.com>" && (s.Reply("550 5.1.1 No such user"), true);
+    };
+    dropAfterC.dropBeforeAnswer = 16; // EHLO, then five lines a message: c's final "."
+    struct Case {
+        const char* name;
+        og::test::SmtpAnswers first; // the first connection's script
+        int connections;             // the copy's included
+        std::vector<std::string> delivered;
+        QStringList unknown;
+    };
+    const std::vector<Case> cases {
+        {"four a connection", {}, 3,
+            {"a@x.com", "b@x.com", "c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}, {}},
+        {"a refused address keeps it", refuseB, 3,
+            {"a@x.com", "c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}, {}},
+        {"lost after c's data", dropAfterC, 3,
+            {"a@x.com", "b@x.com", "c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}, {"c@x.com"}},
+    };
+    ASSERT_TRUE(writeFile(addressFile_, "a@x.com\nb@x.com\nc@x.com\nd@x.com\ne@x.com\nf@x.com\n"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        og::test::ScriptedSmtpServer server;
+        server.AnswerConnection(1, c.first);
+        MailerInput in = input(QString::fromStdString(server.Address()));
+        in.settings.perConnection = 4;
+        SendRun run;
+        run.prepare(in);
+        const SendOutcome outcome = run.send(in);
+        server.Stop();
+        EXPECT_EQ(server.Accepted(), c.connections);
+        EXPECT_EQ(server.Delivered(), c.delivered);
+        EXPECT_EQ(outcome.unknown, c.unknown);
+        const std::string first = server.Received().front();
+        EXPECT_EQ(first.find("Quit"), first.rfind("Quit")) << "one farewell";
+    }
+}
+
 TEST_F(SendRunTest, StopClosesTheConnectionUnderWayAtOnce)
 {
     // Stop while bob's connection opens (not sent), or while a server that
@@ -606,13 +732,16 @@ TEST_F(SendRunTest, StopClosesTheConnectionUnderWayAtOnce)
         const QString next = afterData ? QStringLiteral("carol@example.net") : QStringLiteral("bob@example.org");
         EXPECT_EQ(outcome.nextAddress, next);
         EXPECT_EQ(outcome.unknown, afterData ? QStringList {"bob@example.org"} : QStringList {});
-        EXPECT_EQ(statuses.last(), QStringLiteral("Stopped before %1: 1 of 3 customers sent").arg(next));
+        EXPECT_EQ(statuses.last(),
+            QStringLiteral("Stopped before %1: 1 of 3 customers sent").arg(next) +
+                (afterData ? QStringLiteral("; 1 not known whether sent (the connection broke after the message had "
+                                            "gone): bob@example.org")
+                           : QString()));
         const QStringList log = logLines();
         EXPECT_EQ(log.mid(log.size() - 5, 2), (QStringList {"alice@example.com", "bob@example.org"}));
-        EXPECT_TRUE(log[log.size() - 3].startsWith(
-            afterData ? "*** not known whether sent" : "*** not sent: Socket Error #10053"));
-        EXPECT_TRUE(log[log.size() - 2].startsWith(
-            QStringLiteral("*** stopped by the user before %1 (1 of 3 customers sent)").arg(next)));
+        EXPECT_TRUE(log[log.size() - 3].startsWith(afterData ? "*** not known whether sent" : "*** not sent: Stopped"));
+        EXPECT_TRUE(
+            log[log.size() - 2].startsWith(QStringLiteral("*** Stopped before %1 (1 of 3 customers sent)").arg(next)));
         server.Stop();
         EXPECT_EQ(server.Accepted(), 2) << "nothing after the stop";
         EXPECT_EQ(ProfileFile::readString(in.settingsPath, "user", "email", {}), QString());
@@ -732,17 +861,18 @@ TEST_F(SendRunTest, StopEndsEveryParallelConnectionAtOnce)
     EXPECT_EQ(outcome.nextAddress, QStringLiteral("alice@example.com"));
 }
 
-// A 421 to c1 ends a run of two connections once c2 has begun on the other:
+// A refusal of the client at c1 ends a run of two connections once c2 has begun on the other:
 // whatever that one delivered is in the log, its count and the journal.
 TEST_F(SendRunTest, AParallelRunThatEndsEarlyAccountsForWhatTheOthersDelivered)
 {
     ASSERT_TRUE(writeFile(addressFile_, "c1@x.com\nc2@x.com\nc3@x.com\nc4@x.com\nc5@x.com\n"));
     std::atomic<bool> secondBegun {false};
+    const std::string clientRejected = "554 5.7.1 <c1@x.com>: Client host rejected: Access denied";
     og::test::SmtpAnswers answers;
     answers.custom = [&](og::test::ServerSession& s, const std::string& line) {
         for (int i = 0; line == "RCPT to:<c1@x.com>" && i < 1000 && !secondBegun; ++i)
             QThread::msleep(10);
-        return line == "RCPT to:<c1@x.com>" && (s.Reply("421 4.3.2 Service shutting down"), true);
+        return line == "RCPT to:<c1@x.com>" && (s.Reply(clientRejected), true);
     };
     og::test::ScriptedSmtpServer server(answers);
     MailerInput in = input(QString::fromStdString(server.Address()));
@@ -752,7 +882,10 @@ TEST_F(SendRunTest, AParallelRunThatEndsEarlyAccountsForWhatTheOthersDelivered)
     run.prepare(in);
     EXPECT_THROW(run.send(in), SendFailure);
     server.Stop();
-    QStringList expected {"c1@x.com", "*** not sent: 421 4.3.2 Service shutting down"};
+    QStringList expected {"c1@x.com",
+        "*** not sent: " +
+            withRefusalHint(QString::fromStdString(clientRejected), TReplyVerdict::Client, "vendor@example.com")
+                .replace(u'\n', u' ')};
     for (const std::string& address : server.Delivered())
         expected << QString::fromStdString(address);
     const int sent = int(expected.size()) - 2;
