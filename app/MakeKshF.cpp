@@ -1,5 +1,6 @@
 #include "app/MakeKshF.h"
 
+#include "app/AccountOptions.h"
 #include "app/HeraldF.h"
 #include "app/SingleInstance.h"
 #include "common/ProfileFile.h"
@@ -94,6 +95,7 @@ void TForm1::buildControls()
     IncOrder->setChecked(true);
     IncDate = named(new QCheckBox(QStringLiteral("Include Order Date ")), "IncDate");
     IncName = named(new QCheckBox(QStringLiteral("Include Customer Name")), "IncName");
+    Accounts = new AccountOptions;
     Label9 = named(new QLabel(QStringLiteral("Product:")), "Label9");
     StoreBox = named(new QListWidget, "StoreBox");
     StoreBox->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -155,6 +157,7 @@ void TForm1::buildControls()
     options->addWidget(Label8, 3, 0);
     options->addWidget(TestPass, 3, 1);
     options->addWidget(GroupBox4, 4, 0, 1, 2);
+    options->addWidget(Accounts, 5, 0, 1, 2);
     for (QLabel* label : {Label3, Label2, Label8}) {
         label->setBuddy(label == Label3 ? protectMask : label == Label2 ? TestUser : TestPass);
     }
@@ -223,6 +226,7 @@ void TForm1::buildControls()
     connect(TestPass, &QLineEdit::textChanged, this, &TForm1::TestPassChange);
     for (QCheckBox* box : {IncOrder, IncDate, IncName})
         connect(box, &QCheckBox::toggled, this, &TForm1::IncOrderClick);
+    connect(Accounts, &AccountOptions::edited, this, &TForm1::IncOrderClick);
     connect(StoreBox, &QListWidget::itemSelectionChanged, this, &TForm1::StoreBoxClick);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(ReadClipboard, &QPushButton::clicked, this, &TForm1::ReadClipboardClick);
@@ -306,6 +310,7 @@ Options TForm1::options() const
     o.orderNr = IncOrder->isChecked();
     o.orderDate = IncDate->isChecked();
     o.names = IncName->isChecked();
+    Accounts->readOptions(o);
     return o;
 }
 
@@ -320,6 +325,7 @@ void TForm1::setOptions(const Options& o)
     IncOrder->setChecked(o.orderNr);
     IncDate->setChecked(o.orderDate);
     IncName->setChecked(o.names);
+    Accounts->showOptions(o);
 }
 
 bool TForm1::event(QEvent* event)

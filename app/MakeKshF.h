@@ -20,6 +20,7 @@ class QToolButton;
 
 namespace og {
 
+class AccountOptions;
 class Platform;
 class THerald;
 class TSingleInstance;
@@ -78,6 +79,7 @@ public:
     QCheckBox* IncOrder;
     QCheckBox* IncDate;
     QCheckBox* IncName;
+    AccountOptions* Accounts;
     QLabel* Label9;
     QListWidget* StoreBox;
     QPushButton* ReadClipboard;
