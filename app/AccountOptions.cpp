@@ -2,7 +2,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFormLayout>
+#include <QGridLayout>
+#include <QLabel>
 
 namespace og {
 
@@ -13,6 +14,7 @@ AccountOptions::AccountOptions(QWidget* parent)
     PassHash = new QComboBox;
     PassHash->setObjectName(QStringLiteral("PassHash"));
     // the item data is the [options] passhash value
+    PassHash->setToolTip(QStringLiteral("Password hash of the account lines"));
     PassHash->addItem(QStringLiteral("Server default"), QString());
     PassHash->addItem(QStringLiteral("bcrypt"), QStringLiteral("bcrypt"));
     HidePasswords = new QCheckBox(QStringLiteral("Keep passwords out of the server's process list"));
@@ -24,10 +26,17 @@ AccountOptions::AccountOptions(QWidget* parent)
         {QStringLiteral("Ask each time"), QStringLiteral("Keep their accounts"), QStringLiteral("Remove them")});
     KeepAccounts->setToolTip(QStringLiteral("Customers of the last run who are not in this report"));
 
-    auto* form = new QFormLayout(this);
-    form->addRow(QStringLiteral("Password hash:"), PassHash);
-    form->addRow(HidePasswords);
-    form->addRow(QStringLiteral("Missing customers:"), KeepAccounts);
+    // two rows: the options column stays short enough for a small screen
+    auto* grid = new QGridLayout(this);
+    auto* hashLabel = new QLabel(QStringLiteral("Hash:"));
+    hashLabel->setBuddy(PassHash);
+    auto* keepLabel = new QLabel(QStringLiteral("Missing customers:"));
+    keepLabel->setBuddy(KeepAccounts);
+    grid->addWidget(hashLabel, 0, 0);
+    grid->addWidget(PassHash, 0, 1);
+    grid->addWidget(keepLabel, 0, 2);
+    grid->addWidget(KeepAccounts, 0, 3);
+    grid->addWidget(HidePasswords, 1, 0, 1, 4);
 
     connect(PassHash, &QComboBox::currentIndexChanged, this, &AccountOptions::edited);
     connect(HidePasswords, &QCheckBox::toggled, this, &AccountOptions::edited);

@@ -8,6 +8,7 @@
 
 class QAction;
 class QCheckBox;
+class QDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -79,7 +80,10 @@ public:
     QCheckBox* IncOrder;
     QCheckBox* IncDate;
     QCheckBox* IncName;
+    // The account options, in a box of their own that AccountsButton opens.
     AccountOptions* Accounts;
+    QDialog* AccountsBox;
+    QPushButton* AccountsButton;
     QLabel* Label9;
     QListWidget* StoreBox;
     QPushButton* ReadClipboard;

@@ -128,16 +128,15 @@ QString AccountChanges::summary() const
     return text;
 }
 
-QStringList AccountChanges::changeLines(qsizetype perKind, qsizetype* left) const
+qsizetype AccountChanges::changeLines(qsizetype perKind, const std::function<void(const QString&)>& take) const
 {
-    QStringList lines;
-    *left = 0;
+    qsizetype left = 0;
     qsizetype taken = 0;
     const auto put = [&](const QString& line) {
         if (perKind < 0 || taken < perKind)
-            lines.append(line);
+            take(line);
         else
-            ++*left;
+            ++left;
         ++taken;
     };
     const auto kind = [&](auto each) {
@@ -170,14 +169,13 @@ QStringList AccountChanges::changeLines(qsizetype perKind, qsizetype* left) cons
         for (const LedgerAccount* account : carried())
             put(QStringLiteral("kept from an earlier run: ") + name(account->user));
     });
-    return lines;
+    return left;
 }
 
 QStringList AccountChanges::notes(qsizetype perKind) const
 {
-    qsizetype left = 0;
-    QStringList lines = changeLines(perKind, &left);
-    lines.prepend(summary());
+    QStringList lines {summary()};
+    const qsizetype left = changeLines(perKind, [&lines](const QString& line) { lines.append(line); });
     if (left > 0)
         lines.append(QStringLiteral("... and %1 more changes").arg(left));
     return lines;
@@ -190,9 +188,7 @@ LineBlock AccountChanges::reportLines(const QString& product, const QString& run
                    .arg(productFileName({}, product, {}), runStamp,
                        ledger_->source().isEmpty() ? QStringLiteral("no earlier run") : ledger_->source()));
     out.append(QStringLiteral("# ") + summary());
-    qsizetype left = 0;
-    for (const QString& line : changeLines(-1, &left))
-        out.append(line);
+    changeLines(-1, [&out](const QString& line) { out.append(QStringView(line)); });
     return out;
 }
 
@@ -205,8 +201,7 @@ LineBlock AccountChanges::ledgerLines(const QString& product, const QString& run
         const qsizetype i = last_[u];
         const qsizetype k = inLedger_[u];
         const QByteArray& first = k < 0 ? stamp : ledger_->accounts()[size_t(k)].firstRun;
-        AccountLedger::appendLine(out,
-            {run_->user(i).toByteArray(), run_->password(i).toByteArray(), first.isEmpty() ? stamp : first, stamp});
+        AccountLedger::appendLine(out, run_->user(i), run_->password(i), first.isEmpty() ? stamp : first, stamp);
     }
     for (const LedgerAccount* account : carried())
         AccountLedger::appendLine(out, *account);

@@ -14,6 +14,7 @@
 
 #include <QHash>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 namespace og {
@@ -74,8 +75,10 @@ private:
         qsizetype ledger;
         KeepRefusal refusal;
     };
-    // Each change named as its line of the report and the notes.
-    QStringList changeLines(qsizetype perKind, qsizetype* left) const;
+    // Each change named as its line of the report and the notes, handed to
+    // put (a first run of a big shop names a million new customers); the
+    // count of those past perKind of their kind.
+    qsizetype changeLines(qsizetype perKind, const std::function<void(const QString&)>& put) const;
 
     const AccountLedger* ledger_ = nullptr;
     const RunAccounts* run_ = nullptr;

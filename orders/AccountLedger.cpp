@@ -130,16 +130,17 @@ void AccountLedger::add(LedgerAccount account)
     index_.insert(QByteArrayView(accounts_.back().user), qsizetype(accounts_.size() - 1));
 }
 
-void AccountLedger::appendLine(LineBlock& out, const LedgerAccount& account)
+void AccountLedger::appendLine(
+    LineBlock& out, QByteArrayView user, QByteArrayView password, QByteArrayView firstRun, QByteArrayView lastRun)
 {
     out.beginLine();
-    appendEscaped(out, account.user);
+    appendEscaped(out, user);
     out.appendToLine("\t");
-    appendEscaped(out, account.password);
+    appendEscaped(out, password);
     out.appendToLine("\t");
-    out.appendToLine(account.firstRun);
+    out.appendToLine(firstRun);
     out.appendToLine("\t");
-    out.appendToLine(account.lastRun);
+    out.appendToLine(lastRun);
     out.endLine();
 }
 

@@ -41,7 +41,12 @@ public:
     const QString& source() const { return source_; }
 
     // One line of the file, built into out.
-    static void appendLine(LineBlock& out, const LedgerAccount& account);
+    static void appendLine(LineBlock& out, const LedgerAccount& account)
+    {
+        appendLine(out, account.user, account.password, account.firstRun, account.lastRun);
+    }
+    static void appendLine(
+        LineBlock& out, QByteArrayView user, QByteArrayView password, QByteArrayView firstRun, QByteArrayView lastRun);
     static QByteArray headerLine(const QString& product);
 
 private:
