@@ -240,7 +240,8 @@ private slots:
         QVERIFY(s.showResults());
         QCOMPARE(s.platform.count(Call::Ask), 0);
         s.platform.setClipboardText(
-            QStringList {swregLine("1", "Tool", "a@example.com"), swregLine("3", "Tool", "c@example.com")}.join("\r\n"));
+            QStringList {swregLine("1", "Tool", "a@example.com"), swregLine("3", "Tool", "c@example.com")}.join(
+                "\r\n"));
         s.form().ReadClipboardClick();
         const QString batch = slashed(s.folder) + "MakePass.ksh";
         const QByteArray first = readFile(batch);
