@@ -134,6 +134,8 @@ void AccountLedger::appendLine(
     LineBlock& out, QByteArrayView user, QByteArrayView password, QByteArrayView firstRun, QByteArrayView lastRun)
 {
     out.beginLine();
+    if (user.startsWith('#'))
+        out.appendToLine("\\"); // not a comment
     appendEscaped(out, user);
     out.appendToLine("\t");
     appendEscaped(out, password);

@@ -110,9 +110,9 @@ TEST_F(Accounts, WithoutALedgerTheLastAddressFileServes)
     EXPECT_TRUE(read("MakePass.ksh").contains("htpasswd -b .htpasswd old@x 7\r\n"));
 }
 
-TEST_F(Accounts, LedgerValuesSurviveTabsBackslashesAndLineBreaks)
+TEST_F(Accounts, LedgerValuesSurviveTabsBackslashesLineBreaksAndALeadingHash)
 {
-    const LedgerAccount written {"a\\b@x", "p\tq\r\n\\", "R1", "R2"};
+    const LedgerAccount written {"#a\\b@x", "p\tq\r\n\\", "R1", "R2"}; // no comment, though "#" leads
     LineBlock lines;
     AccountLedger::appendLine(lines, written);
     AccountLedger ledger;
@@ -122,7 +122,7 @@ TEST_F(Accounts, LedgerValuesSurviveTabsBackslashesAndLineBreaks)
     EXPECT_EQ(back.user, written.user);
     EXPECT_EQ(back.password, written.password);
     EXPECT_EQ(back.lastRun, "R2");
-    EXPECT_EQ(ledger.find("a\\b@x"), 0);
+    EXPECT_EQ(ledger.find("#a\\b@x"), 0);
 }
 
 TEST_F(Accounts, AccountLinesFollowTheHashAndHidingOptions)
