@@ -83,7 +83,15 @@ bool AccountLedger::load(const QString& folder, const QString& product, bool ord
 
 void AccountLedger::parse(QByteArrayView text)
 {
-    forEachLine(text, [this](QByteArrayView line) {
+    // Most accounts share their runs: one shared copy of each stamp seen last.
+    QByteArray first, last;
+    const auto shared = [](QByteArray& kept, QByteArrayView stamp) {
+        if (kept != stamp)
+            kept = stamp.toByteArray();
+        return kept;
+    };
+    reserveFor(text);
+    forEachLine(text, [&](QByteArrayView line) {
         if (line.isEmpty() || line.startsWith('#'))
             return;
         QByteArrayView fields[4];
@@ -93,12 +101,13 @@ void AccountLedger::parse(QByteArrayView text)
             line = tab < 0 ? QByteArrayView() : line.sliced(tab + 1);
         }
         if (!fields[0].isEmpty())
-            add({unescaped(fields[0]), unescaped(fields[1]), fields[2].toByteArray(), fields[3].toByteArray()});
+            add({unescaped(fields[0]), unescaped(fields[1]), shared(first, fields[2]), shared(last, fields[3])});
     });
 }
 
 void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)
 {
+    reserveFor(text);
     int number = 0;
     forEachLine(text, [&](QByteArrayView line) {
         const AddressRecord record = addressRecord(QString::fromUtf8(line), ++number);
@@ -109,6 +118,14 @@ void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)
             password = record.fields.first().toUtf8();
         add({record.address.toUtf8(), password, {}, {}});
     });
+}
+
+void AccountLedger::reserveFor(QByteArrayView text)
+{
+    // one account a line at most: neither the list nor its index grows
+    const qsizetype lines = text.count('\n') + text.count('\r') + 1;
+    accounts_.reserve(accounts_.size() + size_t(lines));
+    index_.reserve(index_.size() + lines);
 }
 
 void AccountLedger::add(LedgerAccount account)
@@ -123,6 +140,7 @@ void AccountLedger::add(LedgerAccount account)
         // the index points into the values: rebuilt after the vector moves
         accounts_.reserve(accounts_.size() * 2 + 64);
         index_.clear();
+        index_.reserve(qsizetype(accounts_.capacity()));
         for (size_t i = 0; i < accounts_.size(); ++i)
             index_.insert(QByteArrayView(accounts_[i].user), qsizetype(i));
     }

@@ -50,6 +50,7 @@ public:
     static QByteArray headerLine(const QString& product);
 
 private:
+    void reserveFor(QByteArrayView text);
     void add(LedgerAccount account);
 
     std::vector<LedgerAccount> accounts_;
