@@ -8,6 +8,7 @@
 #include "platform/ScreenFit.h"
 #include "platform/Version.h"
 
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -277,8 +278,14 @@ void THerald::FormActivate()
     request.options = form1_.options();
     request.lists = &listLoad_->lists();
     request.folder = form1_.programFolder();
-
     Label1->setText(QLatin1String("e-mail list: ") + addressFileName(request.selectedProduct));
+    startRun(request);
+}
+
+void THerald::startRun(const RunRequest& request)
+{
+    request_ = request;
+    wholeFile_.clear();
     scriptModel_->clear();
     addressModel_->clear();
     running_ = true;
@@ -312,6 +319,15 @@ void THerald::finishRun()
         emit runFinished(false);
         return;
     }
+    if (outcome.result.decisionNeeded) {
+        if (!askAboutMissing(outcome.result.keepable))
+            emit runFinished(false);
+        return;
+    }
+    wholeFile_ = request_.folder + addressFileName(outcome.result.product);
+    newFile_ = request_.folder + newCustomersFileName(outcome.result.product);
+    newCustomers_ = outcome.result.newAddresses.size();
+    customers_ = outcome.result.addresses.size();
     scriptModel_->setLines(std::move(outcome.result.script));
     addressModel_->setLines(std::move(outcome.result.addresses));
     // Appended, in blue: each showing adds its seven lines below the last.
@@ -325,8 +341,9 @@ void THerald::finishRun()
         cursor.insertText(line, blue);
     }
     RichEdit1->setTextCursor(cursor);
-    RunNotes->setPlainText(outcome.result.notes.join(u'\n'));
-    RunNotes->setVisible(!outcome.result.notes.isEmpty());
+    const QStringList notes = outcome.result.notes + outcome.result.changes;
+    RunNotes->setPlainText(notes.join(u'\n'));
+    RunNotes->setVisible(!notes.isEmpty());
     emit runFinished(true);
 }
 
@@ -334,15 +351,57 @@ void THerald::done(int result)
 {
     // Closing while the run works waits for it, so its outcome (or error)
     // is not lost and nothing it reads goes away under it.
-    if (running_) {
+    // An answer about earlier customers starts the run again.
+    while (running_) {
         watcher_.waitForFinished();
         finishRun();
     }
     QDialog::done(result);
 }
 
+bool THerald::askAboutMissing(qsizetype keepable)
+{
+    const Platform::Answer answer = platform_.choose(this,
+        QStringLiteral("%1 customers of the last run are not in this report and will lose access.").arg(keepable),
+        QStringLiteral("Keep their accounts"), QStringLiteral("Remove them"));
+    if (answer == Platform::Answer::Cancel) {
+        RunNotes->setPlainText(QStringLiteral("Cancelled: no file was written."));
+        RunNotes->setVisible(true);
+        return false;
+    }
+    RunRequest again = request_;
+    again.options.keepaccounts = answer == Platform::Answer::Yes ? MissingAccounts::Keep : MissingAccounts::Drop;
+    startRun(again);
+    return true;
+}
+
+QString THerald::notificationFile()
+{
+    // Everyone is new on a first run: nothing to choose.
+    if (newCustomers_ == 0 || newCustomers_ == customers_)
+        return wholeFile_;
+    const Platform::Answer answer = platform_.choose(this,
+        QStringLiteral("%1 of the %2 customers are new in this run (%3). Notify only the new customers?")
+            .arg(newCustomers_)
+            .arg(customers_)
+            .arg(QFileInfo(newFile_).fileName()),
+        QStringLiteral("New customers only"), QStringLiteral("Everyone"));
+    return answer == Platform::Answer::Cancel ? QString() : answer == Platform::Answer::Yes ? newFile_ : wholeFile_;
+}
+
 void THerald::BitBtn2Click()
 {
+    if (!wholeFile_.isEmpty()) {
+        const QString file = notificationFile();
+        if (file.isEmpty())
+            return;
+        try {
+            writeAddressFilePath(form1_.SettingsPath, file);
+        } catch (const std::exception& e) {
+            platform_.showException(this, QString::fromUtf8(e.what()));
+            return;
+        }
+    }
     if (emailForm_)
         emailForm_->exec();
     accept();

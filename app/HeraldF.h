@@ -94,7 +94,14 @@ private:
 
     void FormCreate();
     void collectLists();
+    void startRun(const RunRequest& request);
     void finishRun();
+    // Asks what becomes of earlier customers missing from the report, and
+    // makes the run again with the answer; false when the vendor cancelled.
+    bool askAboutMissing(qsizetype keepable);
+    // The address file the mailer is to take: the whole one or, when the
+    // vendor chooses, the new customers' one. Empty when cancelled.
+    QString notificationFile();
 
     Platform& platform_;
     TForm1& form1_;
@@ -107,6 +114,10 @@ private:
     bool listsCollected_ = false;
     bool activatedThisShowing_ = false;
     bool running_ = false;
+    RunRequest request_; // of the run going on or last made
+    // The last run's address files, and how many new customers of how many.
+    QString wholeFile_, newFile_;
+    qsizetype newCustomers_ = 0, customers_ = 0;
 };
 
 } // namespace og

@@ -1,5 +1,6 @@
 #include "app/MakeKshF.h"
 
+#include "app/AccountOptions.h"
 #include "app/MapColumnsDialog.h"
 #include "orders/SavedLayouts.h"
 
@@ -19,6 +20,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -97,6 +100,20 @@ void TForm1::buildControls()
     IncOrder->setChecked(true);
     IncDate = named(new QCheckBox(QStringLiteral("Include Order Date ")), "IncDate");
     IncName = named(new QCheckBox(QStringLiteral("Include Customer Name")), "IncName");
+    // The account options open in a box of their own: in the window they
+    // would make it too tall for a small screen.
+    AccountsBox = new QDialog(this);
+    AccountsBox->setObjectName(QStringLiteral("AccountsBox"));
+    AccountsBox->setWindowTitle(QStringLiteral("Accounts"));
+    Accounts = new AccountOptions;
+    auto* close = new QDialogButtonBox(QDialogButtonBox::Close);
+    connect(close, &QDialogButtonBox::rejected, AccountsBox, &QDialog::reject);
+    auto* boxLayout = new QVBoxLayout(AccountsBox);
+    boxLayout->addWidget(Accounts);
+    boxLayout->addWidget(close);
+    AccountsButton = named(new QPushButton(QStringLiteral("Accounts...")), "AccountsButton");
+    AccountsButton->setToolTip(QStringLiteral("Password hash, passwords out of the process list, missing customers"));
+    connect(AccountsButton, &QPushButton::clicked, AccountsBox, &QDialog::exec);
     Label9 = named(new QLabel(QStringLiteral("Product:")), "Label9");
     StoreBox = named(new QListWidget, "StoreBox");
     StoreBox->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -205,6 +222,7 @@ void TForm1::buildControls()
     ChooseListsFolder = named(new QPushButton(QStringLiteral("Lists folder...")), "ChooseListsFolder");
     ChooseListsFolder->setToolTip(QStringLiteral("Choose the folder of bozos.txt, Address.txt and goodguys.txt"));
     StatusBar->addPermanentWidget(ChooseListsFolder);
+    StatusBar->addPermanentWidget(AccountsButton);
     top->addWidget(StatusBar);
 
     PopupMenu1 = named(new QMenu(this), "PopupMenu1");
@@ -228,6 +246,7 @@ void TForm1::buildControls()
     connect(TestPass, &QLineEdit::textChanged, this, &TForm1::TestPassChange);
     for (QCheckBox* box : {IncOrder, IncDate, IncName})
         connect(box, &QCheckBox::toggled, this, &TForm1::IncOrderClick);
+    connect(Accounts, &AccountOptions::edited, this, &TForm1::IncOrderClick);
     connect(StoreBox, &QListWidget::itemSelectionChanged, this, &TForm1::StoreBoxClick);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(ReadClipboard, &QPushButton::clicked, this, &TForm1::ReadClipboardClick);
@@ -312,6 +331,7 @@ Options TForm1::options() const
     o.orderNr = IncOrder->isChecked();
     o.orderDate = IncDate->isChecked();
     o.names = IncName->isChecked();
+    Accounts->readOptions(o);
     return o;
 }
 
@@ -326,6 +346,7 @@ void TForm1::setOptions(const Options& o)
     IncOrder->setChecked(o.orderNr);
     IncDate->setChecked(o.orderDate);
     IncName->setChecked(o.names);
+    Accounts->showOptions(o);
 }
 
 bool TForm1::event(QEvent* event)

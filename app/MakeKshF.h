@@ -8,6 +8,7 @@
 
 class QAction;
 class QCheckBox;
+class QDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -20,6 +21,7 @@ class QToolButton;
 
 namespace og {
 
+class AccountOptions;
 class Platform;
 class THerald;
 class TSingleInstance;
@@ -78,6 +80,10 @@ public:
     QCheckBox* IncOrder;
     QCheckBox* IncDate;
     QCheckBox* IncName;
+    // The account options, in a box of their own that AccountsButton opens.
+    AccountOptions* Accounts;
+    QDialog* AccountsBox;
+    QPushButton* AccountsButton;
     QLabel* Label9;
     QListWidget* StoreBox;
     QPushButton* ReadClipboard;

@@ -33,6 +33,7 @@ const Command makeCommand = {
 QString makeHelpText()
 {
     return QStringLiteral("Usage: ordergate-cli make [REPORT] [--product NAME] [--dir DIR] [--layout NAME]\n"
+                          "                         [--keep-accounts | --drop-missing]\n"
                           "\n"
                           "Reads a sales report (SWREG or RegNet comma-separated text, or a CSV\n"
                           "export with a header row: Gumroad, Shopify, common column names or a\n"
@@ -55,6 +56,12 @@ QString makeHelpText()
                           "                  folder of this executable.\n"
                           "  --layout NAME   read the report's header row with this layout (saved or\n"
                           "                  built-in) instead of finding one.\n"
+                          "  --keep-accounts customers of earlier runs (accounts_PRODUCT.txt) who are\n"
+                          "                  not in this report keep their accounts, unless now\n"
+                          "                  blocked or at a new address.\n"
+                          "  --drop-missing  they lose access. Without either, [options] keepaccounts\n"
+                          "                  decides; without that, they lose access and standard\n"
+                          "                  error warns.\n"
                           "  -h, --help      show this text.\n"
                           "\n"
                           "The customer lists bozos.txt, Address.txt and goodguys.txt are read from\n"
@@ -64,6 +71,10 @@ QString makeHelpText()
                           "A line with an \"@\" is an order only with one address (one \"@\" with\n"
                           "text on both sides, no blank), an order number and no control character;\n"
                           "other such lines are skipped and the first few named on standard error.\n"
+                          "\n"
+                          "What changed since the last run (new, kept, removed and changed accounts)\n"
+                          "goes to standard error and, in full, to changes_PRODUCT.txt; the new\n"
+                          "customers alone to email_PRODUCT_new.txt.\n"
                           "\n"
                           "On success standard output holds exactly the seven statistics lines (an\n"
                           "eighth counts skipped lines when there are any) and the exit status is 0.\n"
@@ -83,8 +94,16 @@ bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* er
     bool haveLayout = false;
     parser.value(QStringLiteral("--layout"), &out->layout, &haveLayout);
     parser.operands(&operands, 1, QStringLiteral("only one REPORT may be given"));
+    bool keep = false, drop = false;
+    parser.flag(QStringLiteral("--keep-accounts"), &keep);
+    parser.flag(QStringLiteral("--drop-missing"), &drop);
     if (!parser.parse(args, error))
         return false;
+    if (keep && drop) {
+        *error = QStringLiteral("--keep-accounts and --drop-missing exclude each other");
+        return false;
+    }
+    out->missing = keep ? MissingAccounts::Keep : drop ? MissingAccounts::Drop : MissingAccounts::Ask;
     out->help = parser.helpAsked();
     if (haveDir && out->dir.isEmpty()) {
         *error = QStringLiteral("--dir needs a folder");
@@ -164,7 +183,12 @@ ExitStatus run(const QStringList& args)
     const QString settingsPath = settingsPathIn(folder);
 
     try {
-        const Options options = loadOptions(settingsPath, Options());
+        Options options = loadOptions(settingsPath, Options());
+        if (a.missing != MissingAccounts::Ask)
+            options.keepaccounts = a.missing;
+        const bool unasked = options.keepaccounts == MissingAccounts::Ask;
+        if (unasked)
+            options.keepaccounts = MissingAccounts::Drop; // as before accounts were compared
 
         // The lists load on a second core while the report is read.
         ListLoad listLoad(customerListsFolder());
@@ -223,6 +247,11 @@ ExitStatus run(const QStringList& args)
         request.keepScriptLines = false; // only the statistics are shown
         const RunResult result = performRun(request);
         printOut(result.statistics.join(u'\n') + u'\n');
+        printNotes(result.changes);
+        if (unasked && result.keepable > 0)
+            printNotes({QStringLiteral("warning: %1 customers of the last run are not in this report and lost "
+                                       "access; --keep-accounts keeps them")
+                            .arg(result.keepable)});
         printNotes(result.notes);
         return ExitStatus::Ok;
     } catch (const std::exception& e) {

@@ -1,9 +1,11 @@
 #pragma once
 #include "cli/Command.h"
+#include "orders/Options.h"
 
 namespace og::cli {
 
 // ordergate-cli make [REPORT] [--product NAME] [--dir DIR] [--layout NAME]
+//                   [--keep-accounts | --drop-missing]
 extern const Command makeCommand;
 
 // The parsed command line of make; public for the tests.
@@ -12,6 +14,9 @@ struct MakeArguments {
     QString product; // empty: the first entry of the product list
     QString dir;     // empty: the program's folder
     QString layout;  // empty: the layout is found from the report
+    // Customers of earlier runs missing from the report; Ask: the settings
+    // decide (and without a setting, they lose access with a warning).
+    MissingAccounts missing = MissingAccounts::Ask;
     bool help = false;
 };
 

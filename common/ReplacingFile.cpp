@@ -1,6 +1,7 @@
 #include "common/ReplacingFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -140,11 +141,15 @@ bool ReplacingFile::flush()
 
 bool ReplacingFile::commit()
 {
+    return prepare() && place();
+}
+
+bool ReplacingFile::prepare()
+{
     // Written to the file system but not forced to the disk: as safe as a
     // plain write, and the old file stays whole until the rename.
     if (!flush())
         return false;
-    const QString tempName = temp_.fileName();
     writer_->close();
     temp_.close();
     if (temp_.error() != QFileDevice::NoError) {
@@ -154,12 +159,83 @@ bool ReplacingFile::commit()
     // The file keeps the modes it had (a settings file kept private stays
     // so); a new one gets those of any new file.
     const QFile::Permissions modes = QFile::exists(path_) ? QFile::permissions(path_) : newFilePermissions();
-    QFile::setPermissions(tempName, modes);
-    if (std::rename(QFile::encodeName(tempName).constData(), QFile::encodeName(path_).constData()) != 0) {
+    QFile::setPermissions(temp_.fileName(), modes);
+    return true;
+}
+
+bool ReplacingFile::place()
+{
+    if (std::rename(QFile::encodeName(temp_.fileName()).constData(), QFile::encodeName(path_).constData()) != 0) {
         error_ = systemReason(errno);
         return false;
     }
     temp_.setAutoRemove(false);
+    return true;
+}
+
+namespace {
+
+// The old file of a group's member, kept aside until the group is in place.
+struct Kept {
+    QString path, aside; // aside empty: there was no old file
+};
+
+bool keepAside(const QString& path, const QString& aside, QString* reason)
+{
+    const QByteArray from = QFile::encodeName(path), to = QFile::encodeName(aside);
+    if (::link(from.constData(), to.constData()) == 0)
+        return true;
+    // a file system without hard links: a copy serves
+    if (QFile::copy(path, aside))
+        return true;
+    *reason = systemReason(errno);
+    return false;
+}
+
+} // namespace
+
+bool ReplacingFile::commitAll(const std::vector<ReplacingFile*>& files, ReplacingFile** failed)
+{
+    for (ReplacingFile* file : files) {
+        if (!file->prepare()) {
+            *failed = file;
+            return false;
+        }
+    }
+    std::vector<Kept> kept;
+    const auto dropAside = [&kept] {
+        for (const Kept& k : kept) {
+            if (!k.aside.isEmpty())
+                QFile::remove(k.aside);
+        }
+    };
+    for (ReplacingFile* file : files) {
+        Kept k {file->path_, {}};
+        if (QFileInfo(file->path_).isFile()) {
+            k.aside = file->temp_.fileName() + u'~';
+            if (!keepAside(file->path_, k.aside, &file->error_)) {
+                dropAside();
+                *failed = file;
+                return false;
+            }
+        }
+        kept.push_back(k);
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i]->place())
+            continue;
+        for (size_t j = 0; j < i; ++j) {
+            const QByteArray path = QFile::encodeName(kept[j].path);
+            if (kept[j].aside.isEmpty())
+                ::unlink(path.constData());
+            else if (std::rename(QFile::encodeName(kept[j].aside).constData(), path.constData()) == 0)
+                kept[j].aside.clear();
+        }
+        dropAside();
+        *failed = files[i];
+        return false;
+    }
+    dropAside();
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <QTemporaryFile>
 
 #include <memory>
+#include <vector>
 
 namespace og {
 
@@ -32,11 +33,22 @@ public:
     // Writes out what is buffered, checks it, closes the file and puts it in
     // place of path.
     bool commit();
+    // Puts every file in place, or none of them: all are written out and
+    // checked first; then each old file is kept aside (a hard link, or a
+    // copy) while the new ones are renamed in, and when one rename fails,
+    // the files already renamed get their old text back (or go, when there
+    // was none). False on a failure, with *failed the file whose
+    // errorString() says why.
+    static bool commitAll(const std::vector<ReplacingFile*>& files, ReplacingFile** failed);
     // The system's reason for the last failure.
     QString errorString() const;
 
 private:
     class Writer;
+    // commit()'s two steps.
+    bool prepare();
+    bool place();
+
     QString path_;
     QTemporaryFile temp_;
     std::unique_ptr<Writer> writer_;

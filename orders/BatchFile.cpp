@@ -18,13 +18,32 @@ void BatchFile::preamble(QStringView product)
 
 void BatchFile::passwordLine(QByteArrayView user, QByteArrayView password)
 {
+    if (bcrypt_ && bytes::trimmed(user).size() > kMaxBcryptUserBytes) {
+        ++tooLong_; // htpasswd would refuse it, and on the first line every account
+        return;
+    }
+    // The server's default hash keeps the lines of every earlier version.
+    // Hidden, the password reaches htpasswd on its standard input from ksh's
+    // built-in printf, so no process's arguments ever hold it.
+    const char* hash = bcrypt_ ? "B -C 10" : "";
     lines_.beginLine();
-    lines_.appendToLine(first_ ? "htpasswd -bc .htpasswd " : "htpasswd -b .htpasswd ");
-    first_ = false;
-    appendShellWord(lines_, user);
-    lines_.appendToLine(" ");
-    appendShellWord(lines_, password);
+    if (hidden_) {
+        lines_.appendToLine("printf '%s\\n' ");
+        appendShellWord(lines_, password);
+        lines_.appendToLine(first_ ? " | htpasswd -ic" : " | htpasswd -i");
+        lines_.appendToLine(hash);
+        lines_.appendToLine(" .htpasswd ");
+        appendShellWord(lines_, user);
+    } else {
+        lines_.appendToLine(first_ ? "htpasswd -bc" : "htpasswd -b");
+        lines_.appendToLine(hash);
+        lines_.appendToLine(" .htpasswd ");
+        appendShellWord(lines_, user);
+        lines_.appendToLine(" ");
+        appendShellWord(lines_, password);
+    }
     lines_.endLine();
+    first_ = false;
     if (sink_ && lines_.fileSize() >= kChunk)
         flush();
 }

@@ -41,6 +41,8 @@ inline constexpr const char* kBinaryUploadGuard[] = {
 // refuses loses that account, and when it is the first (-bc) every account.
 constexpr qsizetype kMaxUserBytes = 216;
 constexpr qsizetype kMaxPasswordBytes = 255;
+// A bcrypt hash takes 60 bytes: its record has room for a shorter name.
+constexpr qsizetype kMaxBcryptUserBytes = 193;
 // Both take the value as the batch file writes it, trimmed.
 inline bool htpasswdTakesUser(QByteArrayView user)
 {
@@ -63,6 +65,13 @@ public:
     {
     }
 
+    // How the account lines are written (Options::passhash and
+    // hidepasswords); before the first line.
+    void setAccountLines(const Options& options)
+    {
+        bcrypt_ = options.bcrypt();
+        hidden_ = options.hidepasswords;
+    }
     // "echo batch file for product: " and the product.
     void preamble(QStringView product);
     // The account line of an event that makes one. The first account line
@@ -72,6 +81,11 @@ public:
         if (event.makesAccount())
             passwordLine(event.user, event.password);
     }
+    // An account of an earlier run kept for its customer; the caller checked
+    // that htpasswd takes its values.
+    void keptAccount(QByteArrayView user, QByteArrayView password) { passwordLine(user, password); }
+    // Accounts left out because their name is too long for a bcrypt record.
+    qsizetype tooLongForBcrypt() const { return tooLong_; }
     // The options' test account, when it has a user and a password that
     // htpasswd takes; counted in no statistics line. False when htpasswd
     // would refuse it, and no line was written.
@@ -91,6 +105,9 @@ private:
     QIODevice* sink_;
     bool first_ = true;
     bool failed_ = false;
+    bool bcrypt_ = false;
+    bool hidden_ = false;
+    qsizetype tooLong_ = 0;
 };
 
 // A value for the batch file: trimmed; written as it is when made only of

@@ -4,6 +4,33 @@
 
 namespace og {
 
+namespace {
+
+void loadAccountOptions(const ProfileReader& file, Options& o, const Options& current)
+{
+    const QString s = optionsSection();
+    o.passhash = file.readString(s, "passhash", current.passhash);
+    o.hidepasswords = file.readBool(s, "hidepasswords", current.hidepasswords);
+    const QString keep = file.readString(s, "keepaccounts", QStringLiteral("?"));
+    o.keepaccounts = keep == u"?"             ? current.keepaccounts
+        : keep.isEmpty()                      ? MissingAccounts::Ask
+        : ProfileFile::parseBool(keep, false) ? MissingAccounts::Keep
+                                              : MissingAccounts::Drop;
+}
+
+void saveAccountOptions(const QString& settingsPath, const Options& o)
+{
+    const QString s = optionsSection();
+    ProfileFile::writeString(settingsPath, s, "passhash", o.passhash);
+    ProfileFile::writeBool(settingsPath, s, "hidepasswords", o.hidepasswords);
+    ProfileFile::writeString(settingsPath, s, "keepaccounts",
+        o.keepaccounts == MissingAccounts::Ask        ? QString()
+            : o.keepaccounts == MissingAccounts::Keep ? QStringLiteral("1")
+                                                      : QStringLiteral("0"));
+}
+
+} // namespace
+
 Options loadOptions(const QString& settingsPath, const Options& current)
 {
     const ProfileReader file(settingsPath);
@@ -20,6 +47,7 @@ Options loadOptions(const QString& settingsPath, const Options& current)
     o.orderNr = file.readBool(s, "orderNr", current.orderNr);
     o.orderDate = file.readBool(s, "orderDate", current.orderDate);
     o.names = file.readBool(s, "names", current.names);
+    loadAccountOptions(file, o, current);
     return o;
 }
 
@@ -35,6 +63,7 @@ void saveOptions(const QString& settingsPath, const Options& o)
     ProfileFile::writeBool(settingsPath, s, "orderNr", o.orderNr);
     ProfileFile::writeBool(settingsPath, s, "orderDate", o.orderDate);
     ProfileFile::writeBool(settingsPath, s, "names", o.names);
+    saveAccountOptions(settingsPath, o);
 }
 
 void writeAddressFilePath(const QString& settingsPath, const QString& efile)

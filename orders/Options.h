@@ -8,6 +8,10 @@
 
 namespace og {
 
+// What a run does with the accounts of earlier runs that its report no
+// longer holds: asks the vendor, keeps them or lets them go.
+enum class MissingAccounts : uint8_t { Ask, Keep, Drop };
+
 struct Options {
     QString Pmask = QStringLiteral("*.*");
     QString chmodProtect = QStringLiteral("777");
@@ -18,7 +22,13 @@ struct Options {
     bool orderNr = true;
     bool orderDate = false;
     bool names = false;
+    // The account lines: the hash ("" the server's default, "bcrypt") and
+    // whether passwords go to htpasswd on its standard input.
+    QString passhash;
+    bool hidepasswords = false;
+    MissingAccounts keepaccounts = MissingAccounts::Ask;
 
+    bool bcrypt() const { return passhash.compare(u"bcrypt", Qt::CaseInsensitive) == 0; }
     bool operator==(const Options&) const = default;
 };
 
@@ -38,8 +48,9 @@ inline QString optionsSection()
 // current, as the main window's controls keep their state.
 Options loadOptions(const QString& settingsPath, const Options& current);
 
-// Writes all nine keys in the order Pmask, chmodProtect, chmodAccess,
-// chmodPasswd, user, passwd, orderNr, orderDate, names. Throws
+// Writes all twelve keys in the order Pmask, chmodProtect, chmodAccess,
+// chmodPasswd, user, passwd, orderNr, orderDate, names, then passhash,
+// hidepasswords and keepaccounts ("1" keep, "0" drop, empty: ask). Throws
 // ProfileWriteError; keys after the failing one are then not written.
 void saveOptions(const QString& settingsPath, const Options& options);
 

@@ -10,6 +10,8 @@ namespace {
 void take(const AccountEvent& event, BatchFile& batch, OrderPassOutput& out)
 {
     out.events.add(event);
+    if (event.makesAccount())
+        out.accounts.add(event.user, event.password);
     batch.account(event);
 }
 

@@ -5,6 +5,7 @@
 // and the run's list keeps it; the address line is written here. Used by
 // ScriptRun.
 
+#include "orders/AccountChanges.h"
 #include "orders/AccountEvents.h"
 #include "orders/BatchFile.h"
 #include "orders/CustomerLists.h"
@@ -27,6 +28,8 @@ struct OrderPassInput {
 struct OrderPassOutput {
     LineBlock addresses; // unsorted
     AccountEvents events;
+    // the account of each event that makes one, in the same order
+    RunAccounts accounts;
     // per goodguys.txt entry: a report order wrote its address
     std::vector<char> admittedWritten;
     // goodguys.txt entries for the product whose address or order number

@@ -6,32 +6,13 @@
 #include "orders/OrderPass.h"
 #include "orders/ReportFields.h"
 
+#include <QDateTime>
 #include <QFileDevice>
 #include <QIODevice>
+#include <algorithm>
 #include <vector>
 
 namespace og {
-
-QString addressFileName(const QString& product)
-{
-    // A name has at most 255 bytes, and the replacing file's temporary adds
-    // seven.
-    constexpr qsizetype kMaxProductBytes = 200;
-    QString safe = product;
-    for (QChar& c : safe) {
-        if (c == u'/' || c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = u'_';
-    }
-    if (safe.toUtf8().size() > kMaxProductBytes) {
-        QByteArray bytes = safe.toUtf8().first(kMaxProductBytes);
-        while (!bytes.isEmpty() && (static_cast<unsigned char>(bytes.back()) & 0xc0) == 0x80)
-            bytes.chop(1); // a continuation byte: the character is cut
-        if (!bytes.isEmpty() && static_cast<unsigned char>(bytes.back()) >= 0xc0)
-            bytes.chop(1); // its lead byte
-        safe = QString::fromUtf8(bytes);
-    }
-    return QStringLiteral("email_") + safe + QStringLiteral(".txt");
-}
 
 namespace {
 
@@ -92,6 +73,10 @@ QStringList missingListNotes(const CustomerLists& lists)
 
 namespace {
 
+// How many customers of each change the notes name; the change report
+// names them all.
+constexpr qsizetype kChangesListed = 20;
+
 QString failureMessage(const QString& path, const QString& reason, const QString& note)
 {
     QString message = QStringLiteral("Unable to write %1: %2").arg(path, reason);
@@ -112,8 +97,55 @@ bool flushed(ReplacingFile& file)
     return file.flush();
 }
 
+QString runStampOf(const RunRequest& request)
+{
+    return request.runStamp.isEmpty() ? QDateTime::currentDateTimeUtc().toString(Qt::ISODate) : request.runStamp;
+}
+
+AccountLedger loadLedger(const RunRequest& request)
+{
+    AccountLedger ledger;
+    QString error;
+    if (!ledger.load(request.folder, trimmed(request.selectedProduct), request.options.orderNr, &error))
+        throw RunError((error + QStringLiteral("; no file was replaced")).toStdString());
+    return ledger;
+}
+
+// The run's accounts against the ledger: what changed, the earlier
+// accounts kept (after this report's), the next ledger and change report.
+AccountChanges compareWithLedger(const RunRequest& request, const CustomerLists& lists, const AccountLedger& ledger,
+    const RunAccounts& accounts, BatchFile& batch, RunResult& result)
+{
+    AccountChanges changes(ledger, accounts, lists, request.options.bcrypt());
+    const MissingAccounts missing = request.options.keepaccounts;
+    result.keepable = changes.keepable();
+    result.decisionNeeded = missing == MissingAccounts::Ask && changes.keepable() > 0;
+    changes.keepMissing(missing == MissingAccounts::Keep);
+    for (const LedgerAccount* account : changes.carried())
+        batch.keptAccount(account->user, account->password);
+    const QString stamp = runStampOf(request);
+    result.changes = changes.notes(kChangesListed);
+    result.changeCounts = changes.counts();
+    result.changeReport = changes.reportLines(result.product, stamp);
+    result.ledger = changes.ledgerLines(result.product, stamp);
+    return changes;
+}
+
+// The address lines of the customers new in this run: the lines follow the
+// run's accounts one for one.
+LineBlock newCustomerLines(const LineBlock& unsorted, const AccountChanges& changes)
+{
+    LineBlock lines;
+    for (qsizetype i = 0; i < unsorted.size(); ++i) {
+        if (changes.isNew(i))
+            lines.append(unsorted.bytesAt(i));
+    }
+    return sortedIgnoringCase(std::move(lines));
+}
+
 RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sinkFailed)
 {
+    const AccountLedger ledger = loadLedger(request);
     const Report& report = *request.report;
     static const CustomerLists noLists;
     const CustomerLists& lists = request.lists ? *request.lists : noLists;
@@ -141,8 +173,10 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     unsorted.reserve(orders + extras,
         report.orderBytes(wanted) + lists.admitted().fileSize() + lists.admittedOrders().fileSize() + 4 * extras);
     out.events.reserve(orders + extras);
+    out.accounts.reserve(orders + extras, report.orderBytes(wanted) + lists.admitted().fileSize());
 
     BatchFile batch(script, scriptSink);
+    batch.setAccountLines(request.options);
     batch.preamble(result.product);
     const OrderPassInput in {&report, &lists, &request.options, request.allProducts, wanted};
     passOrders(in, 0, takeNone ? 0 : report.lineCount(), batch, out);
@@ -150,6 +184,10 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     for (const qsizetype entry : out.admittedRefused)
         result.notes.append(QStringLiteral("%1: %2 skipped, a value htpasswd refuses")
                                 .arg(CustomerLists::admittedFileName(), printable(lists.admitted().at(entry))));
+    const AccountChanges changes = compareWithLedger(request, lists, ledger, out.accounts, batch, result);
+    if (batch.tooLongForBcrypt() > 0)
+        result.notes.append(QStringLiteral("%1 accounts skipped: an address too long for a bcrypt record")
+                                .arg(batch.tooLongForBcrypt()));
     if (!batch.testAccount(request.options))
         result.notes.append(QStringLiteral("test account skipped: htpasswd refuses its user name or password"));
     batch.closing(request.options);
@@ -163,6 +201,7 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     result.updated = counts.updated;
     result.extra = counts.extra;
     result.events = std::move(out.events);
+    result.newAddresses = newCustomerLines(unsorted, changes);
     result.addresses = sortedIgnoringCase(std::move(unsorted));
     return result;
 }
@@ -176,19 +215,28 @@ RunResult buildRun(const RunRequest& request)
 
 RunResult performRun(const RunRequest& request)
 {
+    const QString product = trimmed(request.selectedProduct);
     const QString batchPath = request.folder + batchFileName();
-    const QString addressFile = addressFileName(trimmed(request.selectedProduct));
+    const QString addressFile = addressFileName(product);
     const QString addressPath = request.folder + addressFile;
-    const QString nothingReplaced = QStringLiteral("neither file was replaced");
-    // The batch file and its address file belong together: both are written
-    // in full before either replaces its old one. The address file, whose
-    // name comes from the report, goes in place first.
-    ReplacingFile batch(batchPath);
-    if (!batch.open())
-        fail(batchPath, batch, nothingReplaced);
-    ReplacingFile addresses(addressPath);
-    if (!addresses.open())
-        fail(addressPath, addresses, nothingReplaced);
+    const QString nothingReplaced = QStringLiteral("no file was replaced");
+    // The batch file and the files that describe its accounts belong
+    // together: all are written in full, then put in place together. The
+    // address files, whose names come from the report, go in place first.
+    ReplacingFile addresses(addressPath), newAddresses(request.folder + newCustomersFileName(product)),
+        changes(request.folder + changesFileName(product)), ledger(request.folder + ledgerFileName(product)),
+        batch(batchPath);
+    const std::vector<ReplacingFile*> group {&addresses, &newAddresses, &changes, &ledger, &batch};
+    const auto path = [&](const ReplacingFile* file) {
+        const QString names[] = {addressPath, request.folder + newCustomersFileName(product),
+            request.folder + changesFileName(product), request.folder + ledgerFileName(product), batchPath};
+        return names[std::find(group.begin(), group.end(), file) - group.begin()];
+    };
+    // the batch file first: a folder that takes no file is named by it
+    for (ReplacingFile* file : {&batch, &addresses, &newAddresses, &changes, &ledger}) {
+        if (!file->open())
+            fail(path(file), *file, nothingReplaced);
+    }
     RunResult result;
     bool failed = false;
     if (request.keepScriptLines) {
@@ -198,17 +246,23 @@ RunResult performRun(const RunRequest& request)
         // The batch file is written while it is made.
         result = buildRunTo(request, &batch.device(), &failed);
     }
+    if (result.decisionNeeded)
+        return result; // the temporaries go, the old files stay
     if (failed || !flushed(batch))
         fail(batchPath, batch, nothingReplaced);
-    if (!result.addresses.writeTo(addresses.device()) || !flushed(addresses))
-        fail(addressPath, addresses, nothingReplaced);
-    if (!addresses.commit())
-        fail(addressPath, addresses, nothingReplaced);
-    if (!batch.commit())
-        fail(batchPath, batch, addressFile + QStringLiteral(" was written, MakePass.ksh was not"));
-    // The mailer's field names (order, date, name) find their columns by this.
+    const std::pair<ReplacingFile*, const LineBlock*> texts[] = {{&addresses, &result.addresses},
+        {&newAddresses, &result.newAddresses}, {&changes, &result.changeReport}, {&ledger, &result.ledger}};
+    for (const auto& [file, lines] : texts) {
+        if (!lines->writeTo(file->device()) || !flushed(*file))
+            fail(path(file), *file, nothingReplaced);
+    }
+    if (ReplacingFile* failedFile = nullptr; !ReplacingFile::commitAll(group, &failedFile))
+        fail(path(failedFile), *failedFile, nothingReplaced);
+    // The mailer's field names (order, date, name) find their columns by
+    // this, in the whole address file and in the new customers' alike.
     try {
-        recordAddressColumns(settingsPathIn(request.folder), addressPath, addressColumns(request.options));
+        for (const ReplacingFile* file : {&addresses, &newAddresses})
+            recordAddressColumns(settingsPathIn(request.folder), path(file), addressColumns(request.options));
     } catch (const ProfileWriteError& error) {
         throw RunError(error.what());
     }

@@ -2,11 +2,13 @@
 // One run of the first job: the batch file "MakePass.ksh", the address file
 // and the run statistics.
 
+#include "orders/AccountChanges.h"
 #include "orders/AccountEvents.h"
 #include "orders/BatchFile.h"
 #include "orders/CustomerLists.h"
 #include "orders/LineBlock.h"
 #include "orders/Options.h"
+#include "orders/ProductFiles.h"
 #include "orders/Report.h"
 
 #include <QString>
@@ -35,6 +37,8 @@ struct RunRequest {
     // of its lines in RunResult::script (the command line's choice, for
     // memory); the address lines are always kept.
     bool keepScriptLines = true;
+    // When the run happens, as the ledger records it; empty: now (UTC).
+    QString runStamp;
 };
 
 struct RunResult {
@@ -49,10 +53,20 @@ struct RunResult {
     // and the statistics counted from it.
     AccountEvents events;
     qint64 written = 0, blocked = 0, updated = 0, extra = 0;
+
+    // Compared with the ledger of the runs before (orders/AccountChanges.h):
+    // the summary line and the customers of each change (the first few).
+    QStringList changes;
+    AccountChangeCounts changeCounts;
+    // With options.keepaccounts Ask and customers of earlier runs whose
+    // accounts could be kept (keepable of them): nothing was written, and
+    // the run is to be made again with Keep or Drop.
+    bool decisionNeeded = false;
+    qsizetype keepable = 0;
+    LineBlock newAddresses; // email_<product>_new.txt, sorted
+    LineBlock changeReport; // changes_<product>.txt
+    LineBlock ledger;       // accounts_<product>.txt
 };
-// "email_" + product + ".txt", with "/" and control characters in product
-// replaced by "_" and product cut to a length every file system takes.
-QString addressFileName(const QString& product);
 
 // The first few skipped lines of a report, each with its number and reason,
 // and how many more there are.
@@ -63,14 +77,16 @@ QString excludedRowsLine(const Report& report);
 // One line per list the lists' last load did not find.
 QStringList missingListNotes(const CustomerLists& lists);
 
-// Writes both files into request.folder (every line ending in CR LF, UTF-8)
-// and returns what the results window shows. Both are written completely
-// before either replaces an earlier one, so a failure leaves both old files.
-// Throws RunError when either file cannot be created or written; the result,
-// statistics included, comes only on success.
+// Writes the batch file, the address file, the new customers' address
+// file, the change report and the ledger into request.folder (every line
+// ending in CR LF, UTF-8) and returns what the results window shows. They
+// replace the earlier ones together or not at all. Throws RunError when a
+// file cannot be read, created or written; the result, statistics
+// included, comes only on success (or, with decisionNeeded, before anything
+// was written).
 RunResult performRun(const RunRequest& request);
 
-// Builds the lines without writing anything.
+// Builds the lines without writing anything (the ledger is read).
 RunResult buildRun(const RunRequest& request);
 
 // Ascending, ignoring letter case; equal lines keep their order.

@@ -35,6 +35,14 @@ public:
     // and closing the box answer Cancel.
     enum class Answer { Yes, No, Cancel };
     virtual Answer ask(QWidget* parent, const QString& text) = 0;
+    // The same question with buttons that say what each way does: yes
+    // answers Yes, no answers No. Without its own boxes, ask().
+    virtual Answer choose(QWidget* parent, const QString& text, const QString& yes, const QString& no)
+    {
+        (void)yes;
+        (void)no;
+        return ask(parent, text);
+    }
     // Information box: information icon, one OK button.
     virtual void showInformation(QWidget* parent, const QString& text) = 0;
     // Warning box: warning icon, one OK button (a job done only in part).

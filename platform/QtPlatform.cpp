@@ -2,6 +2,7 @@
 
 #include "platform/Version.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -100,6 +101,24 @@ Platform::Answer QtPlatform::ask(QWidget* parent, const QString& text)
 {
     // Escape and the window's close button give Cancel, the escape button.
     switch (runBox(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return Answer::Cancel;
+    }
+}
+
+Platform::Answer QtPlatform::choose(QWidget* parent, const QString& text, const QString& yes, const QString& no)
+{
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(ApplicationTitle), messageText(text),
+        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Yes)->setText(yes);
+    box.button(QMessageBox::No)->setText(no);
+    switch (box.exec()) {
     case QMessageBox::Yes:
         return Answer::Yes;
     case QMessageBox::No:

@@ -3,6 +3,7 @@
 
 #include "AppTestSupport.h"
 
+#include "app/AccountOptions.h"
 #include "app/DMcsv.h"
 #include "app/HeraldF.h"
 #include "app/MakeKshF.h"
@@ -15,6 +16,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -105,17 +107,21 @@ private slots:
         VERIFY_NO_FAULTS(s);
     }
 
-    void savingAfterAnEditWritesAllNineKeys()
+    void savingAfterAnEditWritesEveryKey()
     {
         Start s;
         s.activate(twoProductReport());
         s.form().protectMask->setText(QStringLiteral("*.zip"));
+        s.form().Accounts->PassHash->setCurrentIndex(1);
+        s.form().Accounts->HidePasswords->setChecked(true);
+        s.form().Accounts->KeepAccounts->setCurrentIndex(2);
         s.platform.queueAnswer(Platform::Answer::Yes);
         QVERIFY(s.form().close());
         QCOMPARE(s.platform.texts(Call::Ask), QStringList {SaveQuestion});
         const QString ini = QString::fromUtf8(readFile(s.ini()));
         for (const char* line : {"Pmask=*.zip", "chmodProtect=777", "chmodAccess=644", "chmodPasswd=644",
-                 "user=ChangeMe", "passwd=ReplaceMeToo", "orderNr=1", "orderDate=0", "names=0"})
+                 "user=ChangeMe", "passwd=ReplaceMeToo", "orderNr=1", "orderDate=0", "names=0", "passhash=bcrypt",
+                 "hidepasswords=1", "keepaccounts=0"})
             QVERIFY2(ini.contains(QLatin1String(line)), line);
         QVERIFY(ini.contains(QLatin1String("[options]")));
         VERIFY_NO_FAULTS(s);

@@ -231,6 +231,43 @@ private slots:
         QCOMPARE(s.herald().BitBtn2->toolTip(), QStringLiteral("Create and send message to customers"));
     }
 
+    // Run 2 lost a customer of run 1 and gained one: asked about the one,
+    // offered a message to the other.
+    void missingCustomersAreAskedAboutAndNewOnesOffered()
+    {
+        Start s;
+        s.activate({swregLine("1", "Tool", "a@example.com"), swregLine("2", "Tool", "b@example.com")});
+        QVERIFY(s.showResults());
+        QCOMPARE(s.platform.count(Call::Ask), 0);
+        s.platform.setClipboardText(
+            QStringList {swregLine("1", "Tool", "a@example.com"), swregLine("3", "Tool", "c@example.com")}.join(
+                "\r\n"));
+        s.form().ReadClipboardClick();
+        const QString batch = slashed(s.folder) + "MakePass.ksh";
+        const QByteArray first = readFile(batch);
+
+        s.platform.queueAnswer(Platform::Answer::Cancel);
+        QVERIFY(!s.showResults());
+        QCOMPARE(s.platform.texts(Call::Ask),
+            QStringList {"1 customers of the last run are not in this report and will lose access."});
+        QCOMPARE(readFile(batch), first);
+
+        s.platform.queueAnswer(Platform::Answer::Yes); // keep their accounts
+        s.platform.queueAnswer(Platform::Answer::Yes); // then notify the new customers only
+        QObject::connect(&s.herald(), &THerald::runFinished, &s.herald(), [&] {
+            whenModal(&s.program->emailForm(), [](QWidget* w) { w->close(); });
+            QTimer::singleShot(0, s.herald().BitBtn2, &QPushButton::click);
+        });
+        QCOMPARE(s.herald().exec(), int(QDialog::Accepted));
+        QVERIFY(readFile(batch).contains("htpasswd -b .htpasswd b@example.com 2\r\n"));
+        QVERIFY2(s.herald().RunNotes->toPlainText().contains("1 new, 2 kept, 0 removed, 0 changed"),
+            qPrintable(s.herald().RunNotes->toPlainText()));
+        QVERIFY(s.platform.texts(Call::Ask).last().startsWith("1 of the 2 customers are new in this run"));
+        QVERIFY(readFile(s.form().SettingsPath).contains("email_Tool_new.txt"));
+        QCOMPARE(fileLines(slashed(s.folder) + "email_Tool_new.txt"), QStringList {"c@example.com , 3"});
+        VERIFY_NO_FAULTS(s);
+    }
+
     void helpOpensTheStoreTopic()
     {
         Start s;

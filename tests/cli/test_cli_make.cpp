@@ -54,7 +54,9 @@ TEST_F(MakeCommand, PrintsExactlyTheStatisticsAndWritesBothFiles)
     copyExampleLists();
     const Outcome o = run({examples + "/swreg-report.csv", "--product", "tool", "--dir", program.path()});
     ASSERT_EQ(o.status, 0) << o.err.toStdString();
-    EXPECT_EQ(o.err, "");
+    EXPECT_TRUE(o.err.startsWith("ordergate-cli make: 6 new, 0 kept, 0 removed, 0 changed\n"
+                                 "ordergate-cli make: new: alice@example.com\n"))
+        << o.err.toStdString();
     EXPECT_EQ(o.out,
         "processed 4 entries for Store: Tool\n"
         "1 bozos blocked\n"
@@ -85,7 +87,9 @@ TEST_F(MakeCommand, ReadsStandardInputAndTakesTheFirstProductEntry)
         EXPECT_TRUE(o.out.startsWith("processed 4 entries for Store: All\n")) << o.out.toStdString();
         EXPECT_TRUE(o.out.endsWith("Used report from RegNet\n"));
     }
-    EXPECT_EQ(programFiles(), (QStringList {"MakePass.ksh", "email_All.txt", "ordergate.ini"}));
+    EXPECT_EQ(programFiles(),
+        (QStringList {"MakePass.ksh", "accounts_All.txt", "changes_All.txt", "email_All.txt", "email_All_new.txt",
+            "ordergate.ini"}));
 }
 
 TEST_F(MakeCommand, UsesTheOptionsOfTheProgramFolderAndReportsWithLfEnds)
@@ -142,6 +146,35 @@ TEST_F(MakeCommand, FailuresGoToStandardErrorAndWriteNothing)
     EXPECT_TRUE(programFiles().isEmpty()) << programFiles().join(' ').toStdString();
 }
 
+TEST_F(MakeCommand, EarlierCustomersAreDroppedWithAWarningOrKeptOnRequest)
+{
+    const QByteArray both = "1,Tue Jan 01 10:00:00 2002,7,Tool,a@x,9\r\n1,Tue Jan 01 10:00:00 2002,8,Tool,b@x,9\r\n";
+    const QByteArray one = "1,Tue Jan 01 10:00:00 2002,7,Tool,a@x,9\r\n";
+    struct Case {
+        QStringList flags;
+        QString settings;
+        bool kept, warned;
+    };
+    const Case cases[] = {
+        {{}, "", false, true},
+        {{"--drop-missing"}, "keepaccounts=1", false, false},
+        {{"--keep-accounts"}, "", true, false},
+        {{}, "keepaccounts=1", true, false},
+    };
+    for (const Case& c : cases) {
+        put(program.filePath("ordergate.ini"), "[options]\r\n" + c.settings.toUtf8() + "\r\n");
+        ASSERT_EQ(run({"-", "--dir", program.path()}, both).status, 0);
+        const Outcome o = run(QStringList {"-", "--dir", program.path()} + c.flags, one);
+        ASSERT_EQ(o.status, 0) << o.err.toStdString();
+        EXPECT_EQ(read(program.filePath("MakePass.ksh")).contains("b@x 8"), c.kept) << c.flags.join(' ').toStdString();
+        EXPECT_EQ(o.err.contains("warning: 1 customers of the last run"), c.warned) << o.err.toStdString();
+        EXPECT_TRUE(o.err.startsWith(c.kept ? "ordergate-cli make: 0 new, 2 kept, 0 removed, 0 changed"
+                                            : "ordergate-cli make: 0 new, 1 kept, 1 removed, 0 changed"))
+            << o.err.toStdString();
+    }
+    EXPECT_EQ(run({"-", "--keep-accounts", "--drop-missing"}, one).status, 2);
+}
+
 TEST_F(MakeCommand, AFailedFileIsReportedWithoutStatistics)
 {
     ASSERT_TRUE(QDir(program.path()).mkdir("email_Tool.txt"));
@@ -149,7 +182,7 @@ TEST_F(MakeCommand, AFailedFileIsReportedWithoutStatistics)
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "");
     EXPECT_TRUE(o.err.contains("email_Tool.txt")) << o.err.toStdString();
-    EXPECT_TRUE(o.err.contains("neither file was replaced")) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains("no file was replaced")) << o.err.toStdString();
 }
 
 TEST_F(MakeCommand, SkippedLinesAndMissingListsAreSaidOnStandardError)

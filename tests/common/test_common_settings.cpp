@@ -187,7 +187,7 @@ TEST_F(SettingsFile, AFullDiskKeepsTheOldFileAndSaysWhy)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList {"ordergate.ini"}) << "no temporary left";
 }
 
-TEST_F(SettingsFile, OptionsLoadOverTheCurrentValuesAndSaveAllNineKeys)
+TEST_F(SettingsFile, OptionsLoadOverTheCurrentValuesAndSaveAllTheirKeys)
 {
     EXPECT_EQ(loadOptions(path, Options()), Options()); // no file: as they are
 
@@ -211,8 +211,16 @@ TEST_F(SettingsFile, OptionsLoadOverTheCurrentValuesAndSaveAllNineKeys)
     EXPECT_EQ(read(),
         QByteArray("[options]\r\nPmask=*.*\r\nchmodProtect=777\r\nchmodAccess=644\r\n"
                    "chmodPasswd=644\r\nuser=ChangeMe\r\npasswd=secret\r\norderNr=1\r\n"
-                   "orderDate=0\r\nnames=1\r\n"));
+                   "orderDate=0\r\nnames=1\r\npasshash=\r\nhidepasswords=0\r\nkeepaccounts=\r\n"));
     EXPECT_EQ(loadOptions(path, Options()), saved);
+    // the account keys, each of the ways missing customers go
+    for (const MissingAccounts missing : {MissingAccounts::Keep, MissingAccounts::Drop, MissingAccounts::Ask}) {
+        saved.passhash = "bcrypt";
+        saved.hidepasswords = true;
+        saved.keepaccounts = missing;
+        saveOptions(path, saved);
+        EXPECT_EQ(loadOptions(path, Options()), saved);
+    }
 
     writeAddressFilePath(path, "/srv/email_All.txt");
     EXPECT_EQ(ProfileFile::readString(path, "options", "efile", ""), "/srv/email_All.txt");

@@ -5,9 +5,12 @@
 #include "orders/CustomerLists.h"
 #include "orders/ScriptRun.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -57,7 +60,8 @@ protected:
 
     // Makes the batch file of product, uploads it (binary: CR LF kept) into
     // a folder that holds .htaccess and tool.zip, and runs it with ksh.
-    int runOnServer(const Report& report, const QString& product, bool binary, QString* output)
+    int runOnServer(
+        const Report& report, const QString& product, bool binary, QString* output, const Options& options = {})
     {
         CustomerLists lists;
         lists.load(QStringLiteral(OG_EXAMPLES_DIR));
@@ -66,6 +70,7 @@ protected:
         request.selectedProduct = product;
         request.lists = &lists;
         request.folder = workFolder.path() + u'/';
+        request.options = options;
         performRun(request);
         QByteArray script = readFile(workFolder.filePath("MakePass.ksh"));
         if (!binary)
@@ -79,8 +84,30 @@ protected:
         }
         QFile::setPermissions(server.filePath(".htaccess"), QFile::ReadOwner | QFile::WriteOwner);
         QFile::setPermissions(server.filePath("tool.zip"), QFile::ReadOwner | QFile::WriteOwner);
-        return runTool(ksh, {"MakePass.ksh"}, server.path(), output);
+        if (!sampleProcesses_)
+            return runTool(ksh, {"MakePass.ksh"}, server.path(), output);
+        QProcess p;
+        p.setWorkingDirectory(server.path());
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(ksh, {"MakePass.ksh"});
+        // every process's arguments, read again and again while the script runs
+        QDeadlineTimer stop(60000);
+        while (!p.waitForFinished(0) && !stop.hasExpired()) {
+            for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+                // only the script's processes: other programs may run other scripts
+                if (QFileInfo("/proc/" + pid + "/cwd").symLinkTarget() != QFileInfo(server.path()).canonicalFilePath())
+                    continue;
+                QFile f("/proc/" + pid + "/cmdline");
+                if (f.open(QIODevice::ReadOnly))
+                    commandLines_ << QString::fromUtf8(f.readAll().replace('\0', ' '));
+            }
+        }
+        p.waitForFinished(5000);
+        *output = QString::fromUtf8(p.readAll());
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
+    bool sampleProcesses_ = false;
+    QStringList commandLines_;
     bool hasAccount(const Account& a)
     {
         return runTool(htpasswd, {"-vb", ".htpasswd", a.user, a.password}, serverFolder.path()) == 0;
@@ -166,6 +193,36 @@ TEST_F(ServerScript, CreatesEveryAccountSetsTheModesAndDeletesItself)
     EXPECT_EQ(server.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
         (QStringList {".htaccess", ".htpasswd", "tool.zip"}));
     EXPECT_TRUE(QDir(workFolder.path()).entryList({"pwned*"}).isEmpty());
+}
+
+// Every form of account line makes accounts htpasswd verifies; hidden, no
+// process of the server ever shows a password in its arguments.
+TEST_F(ServerScript, EveryAccountLineFormVerifiesAndHiddenPasswordsStayHidden)
+{
+    Report report;
+    report.readBytes(readFile(QStringLiteral(OG_EXAMPLES_DIR "/swreg-report.csv")));
+    const Account accounts[] = {
+        {"alice@example.com", "100101"}, {"beta.tester@example.org", "BETA-7"}, {"ChangeMe", "ReplaceMeToo"}};
+    for (const QString passhash : {"", "bcrypt"}) {
+        for (const bool hide : {false, true}) {
+            Options options;
+            options.passhash = passhash;
+            options.hidepasswords = hide;
+            sampleProcesses_ = hide;
+            commandLines_.clear();
+            QString output;
+            ASSERT_EQ(runOnServer(report, "Tool", false, &output, options), 0) << output.toStdString();
+            const QByteArray stored = readFile(serverFolder.filePath(".htpasswd"));
+            EXPECT_EQ(stored.contains(":$2y$"), !passhash.isEmpty()) << stored.data();
+            for (const Account& a : accounts)
+                EXPECT_TRUE(hasAccount(a)) << a.user.toStdString() << " " << passhash.toStdString() << hide;
+            EXPECT_EQ(commandLines_.filter(QRegularExpression("100101|BETA-7|ReplaceMeToo")), QStringList());
+            if (hide && !passhash.isEmpty()) { // bcrypt is slow enough to be seen at work
+                EXPECT_FALSE(commandLines_.filter("htpasswd").isEmpty());
+            }
+            QFile::remove(serverFolder.filePath(".htpasswd"));
+        }
+    }
 }
 
 // Uploaded in binary mode every line keeps its CR: the file stops before

@@ -1,0 +1,93 @@
+#pragma once
+// What a run changes in the accounts of its product: this run's accounts
+// compared with the ledger of the runs before. A customer is new (not in
+// the ledger), kept (the same password), changed (another password) or
+// missing (in the ledger, not in this run). A missing customer loses access
+// unless the vendor keeps the earlier accounts: then each is made again
+// after this report's, unless the customer is now blocked or has a new
+// address, or htpasswd would refuse the line.
+
+#include "orders/AccountLedger.h"
+#include "orders/CustomerLists.h"
+#include "orders/LineBlock.h"
+#include "orders/Options.h"
+
+#include <QHash>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+namespace og {
+
+// The account of each account line for a customer, in the batch file's
+// order, as the batch file writes its values (trimmed). A customer with two
+// orders has two, and htpasswd keeps the later password.
+class RunAccounts {
+public:
+    void reserve(qsizetype accounts, qsizetype bytes);
+    void add(QByteArrayView user, QByteArrayView password);
+    qsizetype size() const { return users_.size(); }
+    QByteArrayView user(qsizetype i) const { return users_.bytesAt(i); }
+    QByteArrayView password(qsizetype i) const { return passwords_.bytesAt(i); }
+
+private:
+    LineBlock users_, passwords_;
+};
+
+// Why a missing customer's account cannot be kept.
+enum class KeepRefusal : uint8_t { None, Blocked, AddressChanged, NoPassword, Refused };
+
+struct AccountChangeCounts {
+    qint64 added = 0, kept = 0, removed = 0, changed = 0;
+    qint64 carried = 0; // of the kept, those of earlier runs only
+};
+
+class AccountChanges {
+public:
+    AccountChanges() = default;
+    AccountChanges(const AccountLedger& ledger, const RunAccounts& run, const CustomerLists& lists, bool bcrypt);
+
+    // Missing customers whose accounts could be kept: what the vendor is
+    // asked about.
+    qsizetype keepable() const { return keepable_; }
+    // Keeps (true) or lets go the keepable accounts; before any output.
+    void keepMissing(bool keep) { keep_ = keep; }
+    bool keepsMissing() const { return keep_; }
+    // The ledger accounts the batch file makes again, in the ledger's order.
+    std::vector<const LedgerAccount*> carried() const;
+
+    // Whether the customer of run account i is new in this run.
+    bool isNew(qsizetype i) const { return newUser_[size_t(i)]; }
+    AccountChangeCounts counts() const;
+    // "N new, K kept, R removed, C changed", and how many of the kept come
+    // from earlier runs only.
+    QString summary() const;
+    // The summary, then up to perKind customers of each change.
+    QStringList notes(qsizetype perKind) const;
+    // The change report: a header, then every customer that is new, changed,
+    // removed or kept from an earlier run, one a line.
+    LineBlock reportLines(const QString& product, const QString& runStamp) const;
+    // The next ledger: this run's accounts, then the kept earlier ones.
+    LineBlock ledgerLines(const QString& product, const QString& runStamp) const;
+
+private:
+    struct Missing {
+        qsizetype ledger;
+        KeepRefusal refusal;
+    };
+    // Each change named as its line of the report and the notes, handed to
+    // put (a first run of a big shop names a million new customers); the
+    // count of those past perKind of their kind.
+    qsizetype changeLines(qsizetype perKind, const std::function<void(const QString&)>& put) const;
+
+    const AccountLedger* ledger_ = nullptr;
+    const RunAccounts* run_ = nullptr;
+    std::vector<qsizetype> last_;     // per distinct user: its last run account
+    std::vector<qsizetype> inLedger_; // per distinct user: ledger index or -1
+    std::vector<char> newUser_;       // per run account
+    std::vector<Missing> missing_;
+    qsizetype keepable_ = 0;
+    bool keep_ = false;
+};
+
+} // namespace og

@@ -1,0 +1,201 @@
+// Accounts across runs: the ledger, what changed, earlier customers kept,
+// the account lines' forms, and the run's files replaced together.
+
+#include "orders/ScriptRun.h"
+#include "tests/support/FileSizeLimit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <map>
+#include <optional>
+
+using namespace og;
+
+namespace {
+
+QString swreg(const QString& order, const QString& address)
+{
+    return QStringLiteral("1,Tue Jan 01 10:00:00 2002,%1,Tool,%2,9.95,USD,US,card,Ann,Lee,x\r\n").arg(order, address);
+}
+
+class Accounts : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    Report report;
+    CustomerLists lists;
+
+    QString folder() const { return dir.path() + u'/'; }
+    QByteArray read(const QString& name) const
+    {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    void put(const QString& name, const QByteArray& bytes) const
+    {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    RunResult run(const QString& text, MissingAccounts missing, const QString& stamp)
+    {
+        report.read(text);
+        RunRequest request;
+        request.report = &report;
+        request.lists = &lists;
+        request.selectedProduct = QStringLiteral("Tool");
+        request.folder = folder();
+        request.runStamp = stamp;
+        request.options.keepaccounts = missing;
+        return performRun(request);
+    }
+    QStringList allFiles() const
+    {
+        return QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+    }
+};
+
+TEST_F(Accounts, ThreeRunsSayWhatChangedAskAboutMissingCustomersAndKeepThem)
+{
+    // run 1: everyone is new
+    RunResult r = run(swreg("1", "a@x") + swreg("2", "b@x") + swreg("3", "c@x"), MissingAccounts::Ask, "R1");
+    EXPECT_EQ(r.changes.value(0), "3 new, 0 kept, 0 removed, 0 changed");
+    EXPECT_EQ(read("email_Tool_new.txt"), read("email_Tool.txt"));
+    EXPECT_EQ(read("accounts_Tool.txt").split('\n').value(1), "a@x\t1\tR1\tR1\r");
+
+    // run 2: c is gone, d is new, b ordered again: asked first, nothing written
+    const QString second = swreg("1", "a@x") + swreg("5", "b@x") + swreg("4", "d@x");
+    const QByteArray before = read("MakePass.ksh");
+    r = run(second, MissingAccounts::Ask, "R2");
+    EXPECT_TRUE(r.decisionNeeded);
+    EXPECT_EQ(r.keepable, 1);
+    EXPECT_EQ(read("MakePass.ksh"), before);
+    EXPECT_EQ(allFiles().size(), 5);
+    r = run(second, MissingAccounts::Keep, "R2");
+    EXPECT_FALSE(r.decisionNeeded);
+    EXPECT_EQ(r.changes,
+        (QStringList {"1 new, 2 kept, 0 removed, 1 changed (1 of the kept from earlier runs only)", "new: d@x",
+            "changed password: b@x", "kept from an earlier run: c@x"}));
+    EXPECT_EQ(read("email_Tool_new.txt"), "d@x , 4\r\n");
+    EXPECT_TRUE(read("MakePass.ksh").contains("htpasswd -b .htpasswd d@x 4\r\nhtpasswd -b .htpasswd c@x 3\r\n"));
+    EXPECT_TRUE(read("changes_Tool.txt").contains("\r\nkept from an earlier run: c@x\r\n"));
+    EXPECT_TRUE(read("accounts_Tool.txt").contains("\r\nb@x\t5\tR1\tR2\r\nd@x\t4\tR2\tR2\r\nc@x\t3\tR1\tR1\r\n"));
+
+    // run 3: only d ordered; a is blocked now, b has a new address, c is kept
+    lists.loadTexts("a@x\r\n", "b@x b2@x\r\n", {});
+    r = run(swreg("4", "d@x"), MissingAccounts::Keep, "R3");
+    EXPECT_EQ(r.changes.value(0), "0 new, 2 kept, 2 removed, 0 changed (1 of the kept from earlier runs only)");
+    const QByteArray batch = read("MakePass.ksh");
+    EXPECT_TRUE(batch.contains("htpasswd -bc .htpasswd d@x 4\r\nhtpasswd -b .htpasswd c@x 3\r\n")) << batch.data();
+    EXPECT_FALSE(batch.contains("a@x"));
+    EXPECT_FALSE(batch.contains("b@x"));
+    EXPECT_TRUE(read("changes_Tool.txt").contains("removed: a@x (blocked in bozos.txt)\r\n"));
+    EXPECT_TRUE(read("changes_Tool.txt").contains("removed: b@x (a new address in Address.txt)\r\n"));
+    EXPECT_EQ(read("email_Tool_new.txt"), "");
+
+    // dropped, c loses access too
+    r = run(swreg("4", "d@x"), MissingAccounts::Drop, "R4");
+    EXPECT_EQ(r.changes.value(0), "0 new, 1 kept, 1 removed, 0 changed");
+    EXPECT_FALSE(read("MakePass.ksh").contains("c@x"));
+}
+
+TEST_F(Accounts, WithoutALedgerTheLastAddressFileServes)
+{
+    put("email_Tool.txt", "a@x , 1\r\nold@x , 7\r\n");
+    const RunResult r = run(swreg("2", "a@x"), MissingAccounts::Keep, "R1");
+    EXPECT_EQ(r.changes,
+        (QStringList {"0 new, 1 kept, 0 removed, 1 changed (1 of the kept from earlier runs only)",
+            "changed password: a@x", "kept from an earlier run: old@x"}));
+    EXPECT_TRUE(read("MakePass.ksh").contains("htpasswd -b .htpasswd old@x 7\r\n"));
+}
+
+TEST_F(Accounts, LedgerValuesSurviveTabsBackslashesLineBreaksAndALeadingHash)
+{
+    const LedgerAccount written {"#a\\b@x", "p\tq\r\n\\", "R1", "R2"}; // no comment, though "#" leads
+    LineBlock lines;
+    AccountLedger::appendLine(lines, written);
+    AccountLedger ledger;
+    ledger.parse(lines.fileBytes());
+    ASSERT_EQ(ledger.accounts().size(), 1u);
+    const LedgerAccount& back = ledger.accounts()[0];
+    EXPECT_EQ(back.user, written.user);
+    EXPECT_EQ(back.password, written.password);
+    EXPECT_EQ(back.lastRun, "R2");
+    EXPECT_EQ(ledger.find("#a\\b@x"), 0);
+}
+
+TEST_F(Accounts, AccountLinesFollowTheHashAndHidingOptions)
+{
+    struct Case {
+        QString passhash;
+        bool hide;
+        const char *first, *next;
+    };
+    const Case cases[] = {
+        {"", false, "htpasswd -bc .htpasswd a@x 1", "htpasswd -b .htpasswd 'b c@x' 'it'\\''s'"},
+        {"bcrypt", false, "htpasswd -bcB -C 10 .htpasswd a@x 1", "htpasswd -bB -C 10 .htpasswd 'b c@x' 'it'\\''s'"},
+        {"", true, "printf '%s\\n' 1 | htpasswd -ic .htpasswd a@x",
+            "printf '%s\\n' 'it'\\''s' | htpasswd -i .htpasswd 'b c@x'"},
+        {"bcrypt", true, "printf '%s\\n' 1 | htpasswd -icB -C 10 .htpasswd a@x",
+            "printf '%s\\n' 'it'\\''s' | htpasswd -iB -C 10 .htpasswd 'b c@x'"},
+    };
+    for (const Case& c : cases) {
+        LineBlock lines;
+        BatchFile batch(lines, nullptr);
+        Options options;
+        options.passhash = c.passhash;
+        options.hidepasswords = c.hide;
+        batch.setAccountLines(options);
+        batch.account({AccountChange::FromReport, 0, "a@x", "1"});
+        batch.account({AccountChange::FromReport, 1, "b c@x", "it's"});
+        EXPECT_EQ(lines.at(0), c.first);
+        EXPECT_EQ(lines.at(1), c.next);
+    }
+}
+
+// Whichever file of the run cannot be written or put in place (a full disk
+// under the batch file, a folder in the way of another), every old file stays.
+TEST_F(Accounts, AFailedReplacementLeavesEveryOldFile)
+{
+    QString many;
+    for (int i = 0; i < 20; ++i)
+        many += swreg(QString::number(i), QStringLiteral("c%1@x").arg(i));
+    run(many, MissingAccounts::Ask, "R1");
+    const QStringList names = allFiles();
+    ASSERT_EQ(names.size(), 5);
+    std::map<QString, QByteArray> old;
+    for (const QString& name : names)
+        old[name] = read(name);
+    ASSERT_GT(old["MakePass.ksh"].size(), 800);
+    ASSERT_LT(old["accounts_Tool.txt"].size(), 700);
+    for (const QString blocker : {"", "MakePass.ksh", "email_Tool_new.txt"}) {
+        if (!blocker.isEmpty()) {
+            ASSERT_TRUE(QFile::remove(dir.filePath(blocker)));
+            ASSERT_TRUE(QDir(dir.path()).mkdir(blocker)); // a folder in the way of the file
+        }
+        try {
+            std::optional<test::FileSizeLimit> full;
+            if (blocker.isEmpty())
+                full.emplace(700); // the batch file alone is longer
+            run(many + swreg("99", "new@x"), MissingAccounts::Ask, "R2");
+            ADD_FAILURE() << "expected RunError";
+        } catch (const RunError& e) {
+            const QString message = QString::fromUtf8(e.what());
+            EXPECT_TRUE(message.contains(blocker.isEmpty() ? QStringLiteral("MakePass.ksh") : blocker)) << e.what();
+            EXPECT_TRUE(message.contains("no file was replaced")) << e.what();
+        }
+        for (const QString& name : names) {
+            if (name != blocker) {
+                EXPECT_EQ(read(name), old[name]) << name.toStdString();
+            }
+        }
+        EXPECT_EQ(allFiles(), names); // no temporary left
+        if (!blocker.isEmpty()) {
+            ASSERT_TRUE(QDir(dir.path()).rmdir(blocker));
+            put(blocker, old[blocker]);
+        }
+    }
+}
+
+} // namespace
