@@ -74,7 +74,7 @@ TEST_F(MakeCommand, PrintsExactlyTheStatisticsAndWritesBothFiles)
     EXPECT_TRUE(read(program.filePath("MakePass.ksh")).startsWith("echo batch file for product: Tool\r\n"));
     EXPECT_EQ(read(program.filePath("ordergate.ini")),
         "[options]\r\nefile=" + (programDir() + "email_Tool.txt").toUtf8() +
-            "\r\n[addressColumns]\r\nemail_Tool.txt=order\r\n");
+            "\r\n[addressColumns]\r\nemail_Tool.txt=order\r\nemail_Tool_new.txt=order\r\n");
 }
 
 TEST_F(MakeCommand, ReadsStandardInputAndTakesTheFirstProductEntry)

@@ -71,7 +71,7 @@ TEST_F(Accounts, ThreeRunsSayWhatChangedAskAboutMissingCustomersAndKeepThem)
     EXPECT_TRUE(r.decisionNeeded);
     EXPECT_EQ(r.keepable, 1);
     EXPECT_EQ(read("MakePass.ksh"), before);
-    EXPECT_EQ(allFiles().size(), 5);
+    EXPECT_EQ(allFiles().size(), 6);
     r = run(second, MissingAccounts::Keep, "R2");
     EXPECT_FALSE(r.decisionNeeded);
     EXPECT_EQ(r.changes,
@@ -163,7 +163,7 @@ TEST_F(Accounts, AFailedReplacementLeavesEveryOldFile)
         many += swreg(QString::number(i), QStringLiteral("c%1@x").arg(i));
     run(many, MissingAccounts::Ask, "R1");
     const QStringList names = allFiles();
-    ASSERT_EQ(names.size(), 5);
+    ASSERT_EQ(names.size(), 6);
     std::map<QString, QByteArray> old;
     for (const QString& name : names)
         old[name] = read(name);
