@@ -2,6 +2,7 @@
 
 #include "common/TextFiles.h"
 #include "orders/BatchFile.h"
+#include "orders/ByteWords.h"
 #include "orders/FoldedIndex.h"
 #include "orders/HugePages.h"
 #include "orders/ReportFields.h"
@@ -37,20 +38,25 @@ bool holdsLineEnd(QByteArrayView field)
 // use; a field it writes must hold none.
 bool hasControlCharacterInRecord(QByteArrayView record, const ReportLayout& layout, QByteArray& spill)
 {
-    // one table look-up a byte, no early exit: every row of a header-row
-    // report comes through here
-    static constexpr auto kKind = [] {
-        std::array<uint8_t, 256> kind {};
-        for (int u = 0; u < 0x20; ++u)
-            kind[size_t(u)] = 1;
-        kind[0x7f] = 1;
-        kind['\t'] = 0;
-        kind['\r'] = kind['\n'] = 2;
-        return kind;
-    }();
-    uint8_t seen = 0;
-    for (const char c : record)
-        seen |= kKind[static_cast<unsigned char>(c)];
+    // a word at a time, no early exit: every row of a header-row report
+    // comes through here
+    uint64_t control = 0, lineEnd = 0;
+    qsizetype i = 0;
+    if constexpr (words::kUsable) {
+        for (; i + 8 <= record.size(); i += 8) {
+            const uint64_t word = words::load(record.data() + i);
+            const uint64_t ends = words::equal(word, '\r') | words::equal(word, '\n');
+            control |= (words::belowSpace(word) & ~words::equal(word, '\t') & ~ends) | words::equal(word, 0x7f);
+            lineEnd |= ends;
+        }
+    }
+    for (; i < record.size(); ++i) {
+        const auto u = static_cast<unsigned char>(record[i]);
+        const bool ends = u == '\r' || u == '\n';
+        control |= (u < 0x20 && u != '\t' && !ends) || u == 0x7f;
+        lineEnd |= ends;
+    }
+    const int seen = (control != 0) | ((lineEnd != 0) << 1);
     if (seen != 2)
         return seen & 1;
     if (holdsLineEnd(layout.orderAddress(record, spill)))
@@ -501,7 +507,7 @@ void Report::findRowOrders()
     if (layout.rowsPerItem)
         firstRowOf_.resize(lineStarts_.size());
     qsizetype orderRow = -1;
-    QByteArray orderOfRow;
+    std::string orderOfRow; // its capacity is kept: no allocation a row
     auto unclosed = unclosed_.begin();
     for (size_t i = 1; i < lineStarts_.size(); ++i) {
         const QByteArrayView row = lineBytes(qsizetype(i));
@@ -512,11 +518,11 @@ void Report::findRowOrders()
         if (layout.rowsPerItem) {
             const QByteArrayView order = layout.field(row, layout.order, spillOrder);
             if (layout.orderAddress(row, spill).isEmpty() && orderRow >= 0 && !order.isEmpty() &&
-                order == QByteArrayView(orderOfRow)) {
+                order == QByteArrayView(orderOfRow.data(), qsizetype(orderOfRow.size()))) {
                 own = orderRow;
             } else {
                 orderRow = qsizetype(i);
-                orderOfRow = order.toByteArray();
+                orderOfRow.assign(order.data(), size_t(order.size()));
             }
             firstRowOf_[i] = own;
         }
