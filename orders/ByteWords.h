@@ -38,10 +38,21 @@ inline uint64_t belowSpace(uint64_t word)
     return ~((word & kLow7) + kOnes * 0x60) & ~word & kTop;
 }
 
+// How many bytes are marked: a multiply sums the marks into the top byte
+// (no popcount instruction is assumed).
+inline int count(uint64_t marks)
+{
+    return int(((marks >> 7) * kOnes) >> 56);
+}
+
 // The byte a marked bit stands for, from the word's first byte.
 inline int byteOf(uint64_t marks)
 {
     return std::countr_zero(marks) / 8;
+}
+inline int lastByteOf(uint64_t marks)
+{
+    return (63 - std::countl_zero(marks)) / 8;
 }
 
 } // namespace og::words

@@ -108,17 +108,19 @@ std::optional<SkipReason> whyNoOrder(QByteArrayView line, bool multiLine, const 
 }
 
 // The same for a row under a header row, whose order's own fields may stand
-// in its first row (fields): every field the run writes must hold no
-// control character and no line break.
-std::optional<SkipReason> whyNoRowOrder(
-    QByteArrayView row, QByteArrayView fields, const ReportLayout& layout, QByteArray& spill)
+// in its first row (fields, which hold address): every field the run writes
+// must hold no control character and no line break.
+struct RowOrder {
+    QByteArrayView row, fields, address, order;
+};
+std::optional<SkipReason> whyNoRowOrder(const RowOrder& r, const ReportLayout& layout, QByteArray& spill)
 {
-    if (hasControlCharacterInRecord(row, layout, spill) ||
-        (fields.data() != row.data() && hasControlCharacterInRecord(fields, layout, spill)))
+    if (hasControlCharacterInRecord(r.row, layout, spill) ||
+        (r.fields.data() != r.row.data() && hasControlCharacterInRecord(r.fields, layout, spill)))
         return SkipReason::ControlCharacter;
-    if (const auto reason = whyNoAddress(layout.orderAddress(fields, spill)))
+    if (const auto reason = whyNoAddress(r.address))
         return reason;
-    return whyNoOrderNumber(layout.field(row, layout.order, spill));
+    return whyNoOrderNumber(r.order);
 }
 
 QString headerColumnsNote(QByteArrayView header)
@@ -502,7 +504,7 @@ void Report::findOrders(size_t headerZone)
 void Report::findRowOrders()
 {
     Products products;
-    QByteArray spill, spillOrder;
+    QByteArray spill, spillOrder, spillAddress;
     const ReportLayout& layout = layout_;
     if (layout.rowsPerItem)
         firstRowOf_.resize(lineStarts_.size());
@@ -515,9 +517,12 @@ void Report::findRowOrders()
             ++unclosed;
         const bool isUnclosed = unclosed != unclosed_.end() && *unclosed == qsizetype(i);
         qsizetype own = qsizetype(i);
+        // each field once a row: the row's order number and address serve
+        // the item-row test and the checks alike
+        const QByteArrayView order = layout.field(row, layout.order, spillOrder);
+        QByteArrayView address = layout.orderAddress(row, spillAddress);
         if (layout.rowsPerItem) {
-            const QByteArrayView order = layout.field(row, layout.order, spillOrder);
-            if (layout.orderAddress(row, spill).isEmpty() && orderRow >= 0 && !order.isEmpty() &&
+            if (address.isEmpty() && orderRow >= 0 && !order.isEmpty() &&
                 order == QByteArrayView(orderOfRow.data(), qsizetype(orderOfRow.size()))) {
                 own = orderRow;
             } else {
@@ -529,8 +534,10 @@ void Report::findRowOrders()
         const QByteArrayView fields = own == qsizetype(i) ? row : lineBytes(own);
         if (!fields.contains('@') && !isUnclosed)
             continue;
+        if (own != qsizetype(i))
+            address = layout.orderAddress(fields, spillAddress);
         std::optional<SkipReason> reason =
-            isUnclosed ? SkipReason::UnclosedQuote : whyNoRowOrder(row, fields, layout, spill);
+            isUnclosed ? SkipReason::UnclosedQuote : whyNoRowOrder({row, fields, address, order}, layout, spill);
         if (reason) {
             if (qsizetype(skipped_.size()) < kSkippedKept)
                 skipped_.push_back({qsizetype(i), *reason});
