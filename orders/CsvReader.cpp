@@ -121,7 +121,9 @@ QByteArrayView rfcFieldText(QByteArrayView record, const RfcField& f, QByteArray
 // start of the first field not passed, and passed fields counted in *k.
 qsizetype skipUnquoted(const char* data, qsizetype size, char separator, qsizetype from, int* k, int n)
 {
-    if constexpr (!words::kUsable)
+    // With tabs between fields a field's leading blanks run into the next
+    // field, as the reader has always read them: those rows one by one.
+    if (!words::kUsable || separator == '\t')
         return from;
     qsizetype fieldStart = from;
     for (qsizetype at = from; at + 8 <= size; at += 8) {
