@@ -1,5 +1,6 @@
 #include "orders/CsvReader.h"
 
+#include "orders/ByteWords.h"
 #include "orders/ReportFields.h"
 
 #include <algorithm>
@@ -78,9 +79,17 @@ RfcField rfcField(QByteArrayView record, char separator, qsizetype from)
     } else {
         f.begin = from;
     }
-    // fields are short: a plain loop beats a library search per field
+    // fields are short: a word at a time beats a library search per field
     qsizetype cut = i;
     const char* data = record.data();
+    if constexpr (words::kUsable) {
+        for (; cut + 8 <= record.size(); cut += 8) {
+            if (const uint64_t separators = words::equal(words::load(data + cut), separator)) {
+                cut += words::byteOf(separators);
+                break;
+            }
+        }
+    }
     while (cut < record.size() && data[cut] != separator)
         ++cut;
     if (cut == record.size())
@@ -106,18 +115,55 @@ QByteArrayView rfcFieldText(QByteArrayView record, const RfcField& f, QByteArray
     return trimmedView(QByteArrayView(spill));
 }
 
+// Where field n starts when the n fields before start (at from) hold no
+// quote, found 8 bytes a step: a header-row report asks for fields deep into
+// every row, several times a row. Otherwise (a quote, or the end near) the
+// start of the first field not passed, and passed fields counted in *k.
+qsizetype skipUnquoted(const char* data, qsizetype size, char separator, qsizetype from, int* k, int n)
+{
+    // With tabs between fields a field's leading blanks run into the next
+    // field, as the reader has always read them: those rows one by one.
+    if (!words::kUsable || separator == '\t')
+        return from;
+    qsizetype fieldStart = from;
+    for (qsizetype at = from; at + 8 <= size; at += 8) {
+        const uint64_t word = words::load(data + at);
+        uint64_t separators = words::equal(word, separator);
+        const uint64_t quotes = words::equal(word, '"');
+        if (quotes)
+            separators &= (quotes & -quotes) - 1; // only those before the first quote
+        const int found = words::count(separators);
+        if (*k + found < n) {
+            *k += found;
+            if (separators)
+                fieldStart = at + words::lastByteOf(separators) + 1;
+        } else {
+            for (; *k + 1 < n; ++*k)
+                separators &= separators - 1;
+            *k = n;
+            return at + words::byteOf(separators) + 1;
+        }
+        if (quotes)
+            break;
+    }
+    return fieldStart;
+}
+
 } // namespace
 
 QByteArrayView CsvReader::rfc4180Field(QByteArrayView record, int n, QByteArray& spill) const
 {
     if (n < 0)
         return {};
-    // The fields before n are skipped; an unquoted one (most are) simply
-    // runs to the next separator.
+    // The fields before n are skipped; runs of unquoted ones (most are) a
+    // word at a time, any other one by one.
     const char* data = record.data();
     const qsizetype size = record.size();
     qsizetype from = 0;
-    for (int k = 0; k < n; ++k) {
+    for (int k = 0; k < n;) {
+        from = skipUnquoted(data, size, separator_, from, &k, n);
+        if (k == n)
+            break;
         qsizetype i = from;
         while (i < size && isBlank(data[i]))
             ++i;
@@ -130,6 +176,7 @@ QByteArrayView CsvReader::rfc4180Field(QByteArrayView record, int n, QByteArray&
         }
         if (from < 0)
             return {};
+        ++k;
     }
     return rfcFieldText(record, rfcField(record, separator_, from), spill);
 }

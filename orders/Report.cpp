@@ -2,6 +2,7 @@
 
 #include "common/TextFiles.h"
 #include "orders/BatchFile.h"
+#include "orders/ByteWords.h"
 #include "orders/FoldedIndex.h"
 #include "orders/HugePages.h"
 #include "orders/ReportFields.h"
@@ -37,20 +38,35 @@ bool holdsLineEnd(QByteArrayView field)
 // use; a field it writes must hold none.
 bool hasControlCharacterInRecord(QByteArrayView record, const ReportLayout& layout, QByteArray& spill)
 {
-    // one table look-up a byte, no early exit: every row of a header-row
-    // report comes through here
-    static constexpr auto kKind = [] {
-        std::array<uint8_t, 256> kind {};
-        for (int u = 0; u < 0x20; ++u)
-            kind[size_t(u)] = 1;
-        kind[0x7f] = 1;
-        kind['\t'] = 0;
-        kind['\r'] = kind['\n'] = 2;
-        return kind;
-    }();
-    uint8_t seen = 0;
-    for (const char c : record)
-        seen |= kKind[static_cast<unsigned char>(c)];
+    // a word at a time, no early exit: every row of a header-row report
+    // comes through here
+    uint64_t control = 0, lineEnd = 0;
+    qsizetype i = 0;
+    if constexpr (words::kUsable) {
+        // most rows hold no control character and no line end at all: a quick look
+        // first, the kinds told apart only when there is one
+        uint64_t any = 0;
+        qsizetype k = 0;
+        for (; k + 8 <= record.size(); k += 8) {
+            const uint64_t word = words::load(record.data() + k);
+            any |= (words::belowSpace(word) & ~words::equal(word, '\t')) | words::equal(word, 0x7f);
+        }
+        if (!any)
+            i = k;
+        for (; i + 8 <= record.size(); i += 8) {
+            const uint64_t word = words::load(record.data() + i);
+            const uint64_t ends = words::equal(word, '\r') | words::equal(word, '\n');
+            control |= (words::belowSpace(word) & ~words::equal(word, '\t') & ~ends) | words::equal(word, 0x7f);
+            lineEnd |= ends;
+        }
+    }
+    for (; i < record.size(); ++i) {
+        const auto u = static_cast<unsigned char>(record[i]);
+        const bool ends = u == '\r' || u == '\n';
+        control |= (u < 0x20 && u != '\t' && !ends) || u == 0x7f;
+        lineEnd |= ends;
+    }
+    const int seen = (control != 0) | ((lineEnd != 0) << 1);
     if (seen != 2)
         return seen & 1;
     if (holdsLineEnd(layout.orderAddress(record, spill)))
@@ -102,17 +118,19 @@ std::optional<SkipReason> whyNoOrder(QByteArrayView line, bool multiLine, const 
 }
 
 // The same for a row under a header row, whose order's own fields may stand
-// in its first row (fields): every field the run writes must hold no
-// control character and no line break.
-std::optional<SkipReason> whyNoRowOrder(
-    QByteArrayView row, QByteArrayView fields, const ReportLayout& layout, QByteArray& spill)
+// in its first row (fields, which hold address): every field the run writes
+// must hold no control character and no line break.
+struct RowOrder {
+    QByteArrayView row, fields, address, order;
+};
+std::optional<SkipReason> whyNoRowOrder(const RowOrder& r, const ReportLayout& layout, QByteArray& spill)
 {
-    if (hasControlCharacterInRecord(row, layout, spill) ||
-        (fields.data() != row.data() && hasControlCharacterInRecord(fields, layout, spill)))
+    if (hasControlCharacterInRecord(r.row, layout, spill) ||
+        (r.fields.data() != r.row.data() && hasControlCharacterInRecord(r.fields, layout, spill)))
         return SkipReason::ControlCharacter;
-    if (const auto reason = whyNoAddress(layout.orderAddress(fields, spill)))
+    if (const auto reason = whyNoAddress(r.address))
         return reason;
-    return whyNoOrderNumber(layout.field(row, layout.order, spill));
+    return whyNoOrderNumber(r.order);
 }
 
 QString headerColumnsNote(QByteArrayView header)
@@ -496,12 +514,12 @@ void Report::findOrders(size_t headerZone)
 void Report::findRowOrders()
 {
     Products products;
-    QByteArray spill, spillOrder;
+    QByteArray spill, spillOrder, spillAddress;
     const ReportLayout& layout = layout_;
     if (layout.rowsPerItem)
         firstRowOf_.resize(lineStarts_.size());
     qsizetype orderRow = -1;
-    QByteArray orderOfRow;
+    std::string orderOfRow; // its capacity is kept: no allocation a row
     auto unclosed = unclosed_.begin();
     for (size_t i = 1; i < lineStarts_.size(); ++i) {
         const QByteArrayView row = lineBytes(qsizetype(i));
@@ -509,22 +527,27 @@ void Report::findRowOrders()
             ++unclosed;
         const bool isUnclosed = unclosed != unclosed_.end() && *unclosed == qsizetype(i);
         qsizetype own = qsizetype(i);
+        // each field once a row: the row's order number and address serve
+        // the item-row test and the checks alike
+        const QByteArrayView order = layout.field(row, layout.order, spillOrder);
+        QByteArrayView address = layout.orderAddress(row, spillAddress);
         if (layout.rowsPerItem) {
-            const QByteArrayView order = layout.field(row, layout.order, spillOrder);
-            if (layout.orderAddress(row, spill).isEmpty() && orderRow >= 0 && !order.isEmpty() &&
-                order == QByteArrayView(orderOfRow)) {
+            if (address.isEmpty() && orderRow >= 0 && !order.isEmpty() &&
+                order == QByteArrayView(orderOfRow.data(), qsizetype(orderOfRow.size()))) {
                 own = orderRow;
             } else {
                 orderRow = qsizetype(i);
-                orderOfRow = order.toByteArray();
+                orderOfRow.assign(order.data(), size_t(order.size()));
             }
             firstRowOf_[i] = own;
         }
         const QByteArrayView fields = own == qsizetype(i) ? row : lineBytes(own);
         if (!fields.contains('@') && !isUnclosed)
             continue;
+        if (own != qsizetype(i))
+            address = layout.orderAddress(fields, spillAddress);
         std::optional<SkipReason> reason =
-            isUnclosed ? SkipReason::UnclosedQuote : whyNoRowOrder(row, fields, layout, spill);
+            isUnclosed ? SkipReason::UnclosedQuote : whyNoRowOrder({row, fields, address, order}, layout, spill);
         if (reason) {
             if (qsizetype(skipped_.size()) < kSkippedKept)
                 skipped_.push_back({qsizetype(i), *reason});

@@ -35,6 +35,17 @@ constexpr std::array<ReportLayout, 2> kLayouts {{
 
 namespace {
 
+// value with ASCII letters lowered equals lower
+bool lowerEquals(QByteArrayView value, QByteArrayView lower)
+{
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if ((c >= 'A' && c <= 'Z' ? char(c + 32) : c) != lower[i])
+            return false;
+    }
+    return true;
+}
+
 bool digits(QByteArrayView text, qsizetype from, qsizetype count)
 {
     for (qsizetype i = from; i < from + count; ++i) {
@@ -101,12 +112,16 @@ int ReportLayout::exclusionOf(QByteArrayView line, QByteArray& spill) const
         const QByteArrayView value = field(line, rule.column, spill);
         if (value.isEmpty() || value.size() > 40)
             continue;
-        const QByteArray wanted = value.toByteArray().toLower() + '\n';
-        // whole entries only: "\nrefunded\n" is not found in "partially_refunded\n"
-        for (qsizetype at = QByteArrayView(rule.values).indexOf(wanted); at >= 0;
-             at = QByteArrayView(rule.values).indexOf(wanted, at + 1)) {
-            if (at == 0 || rule.values[at - 1] == '\n')
+        // the value lowered and ended by '\n', found where an entry starts:
+        // "refunded" is not found in "partially_refunded"
+        const QByteArrayView values = rule.values;
+        for (qsizetype at = 0; at + value.size() < values.size();) {
+            if (values[at + value.size()] == '\n' && lowerEquals(value, values.sliced(at, value.size())))
                 return k;
+            const qsizetype end = values.indexOf('\n', at);
+            if (end < 0)
+                break;
+            at = end + 1;
         }
     }
     return -1;

@@ -127,6 +127,27 @@ TEST(CsvReader, Rfc4180QuotesHoldSeparatorsLineBreaksAndDoubledQuotes)
     EXPECT_EQ(CsvReader(',', CsvQuoting::None).recordEnd(text, 0), text.indexOf('\r'));
 }
 
+// Long rows are skipped through a word at a time: fields that end on, across
+// and just past word edges, separators in quotes deep into the row, a quote
+// inside an unquoted field, in each separator the reader skips that way.
+TEST(CsvReader, Rfc4180FieldsDeepIntoLongRowsCutWhereTheyEnd)
+{
+    const char* fields[] = {"#1001", "ann@x.org", "", "paid", "2026-01-02 10:00:00 +0100", "a\"b", "7", "",
+        "1,Main St, Apt 4", "", "\"q\"", "Ann Lee", "x", "last"};
+    const QByteArray row = "#1001,ann@x.org,,paid,2026-01-02 10:00:00 +0100,a\"b,7,, \"1,Main St, Apt 4\",,"
+                           "\"\"\"q\"\"\",Ann Lee,x,last";
+    for (const char separator : {',', ';'}) {
+        const QByteArray record = QByteArray(row).replace(',', separator);
+        const CsvReader csv(separator, CsvQuoting::Rfc4180);
+        QByteArray spill;
+        for (int n = 0; n < int(std::size(fields)); ++n) {
+            const QByteArray expected = QByteArray(fields[n]).replace(',', separator);
+            EXPECT_EQ(csv.field(record, n, spill), QByteArrayView(expected)) << separator << n;
+        }
+        EXPECT_TRUE(csv.field(record, int(std::size(fields)), spill).isEmpty()) << separator;
+    }
+}
+
 // A header-row layout: columns found by name, the address in a column.
 TEST(CsvReader, ColumnsByHeaderNameAreFoundInTheHeaderRow)
 {

@@ -1,0 +1,58 @@
+#pragma once
+// Eight bytes of text a step: tests on a 64-bit word that mark each byte
+// that passes by its top bit, exactly (no carry runs from one byte into the
+// next). The header-row intake reads every byte of a row several ways and
+// the compiler does not vectorise those loops at the build's optimisation.
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace og::words {
+
+// Bit positions map to bytes in text order only on little-endian machines;
+// elsewhere callers take their byte-by-byte path.
+inline constexpr bool kUsable = std::endian::native == std::endian::little;
+
+inline uint64_t load(const char* at)
+{
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+inline constexpr uint64_t kOnes = 0x0101010101010101ULL;
+inline constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
+inline constexpr uint64_t kTop = 0x8080808080808080ULL;
+
+// The bytes equal to c.
+inline uint64_t equal(uint64_t word, char c)
+{
+    const uint64_t t = word ^ (kOnes * static_cast<unsigned char>(c));
+    return ~(((t & kLow7) + kLow7) | t | kLow7);
+}
+
+// The bytes below 32 (the control characters but 127).
+inline uint64_t belowSpace(uint64_t word)
+{
+    return ~((word & kLow7) + kOnes * 0x60) & ~word & kTop;
+}
+
+// How many bytes are marked: a multiply sums the marks into the top byte
+// (no popcount instruction is assumed).
+inline int count(uint64_t marks)
+{
+    return int(((marks >> 7) * kOnes) >> 56);
+}
+
+// The byte a marked bit stands for, from the word's first byte.
+inline int byteOf(uint64_t marks)
+{
+    return std::countr_zero(marks) / 8;
+}
+inline int lastByteOf(uint64_t marks)
+{
+    return (63 - std::countl_zero(marks)) / 8;
+}
+
+} // namespace og::words
