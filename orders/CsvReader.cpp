@@ -10,9 +10,11 @@ namespace og {
 
 namespace {
 
-bool isBlank(char c)
+// Blanks around a field are not its text; a tab that separates fields is
+// no blank, or an empty field would take the next one's value.
+bool isBlank(char c, char separator)
 {
-    return c == ' ' || c == '\t';
+    return (c == ' ' || c == '\t') && c != separator;
 }
 
 char asciiLower(char c)
@@ -56,7 +58,7 @@ RfcField rfcField(QByteArrayView record, char separator, qsizetype from)
 {
     RfcField f;
     qsizetype i = from;
-    while (i < record.size() && isBlank(record[i]))
+    while (i < record.size() && isBlank(record[i], separator))
         ++i;
     const bool quoted = i < record.size() && record[i] == '"';
     if (quoted) {
@@ -121,9 +123,7 @@ QByteArrayView rfcFieldText(QByteArrayView record, const RfcField& f, QByteArray
 // start of the first field not passed, and passed fields counted in *k.
 qsizetype skipUnquoted(const char* data, qsizetype size, char separator, qsizetype from, int* k, int n)
 {
-    // With tabs between fields a field's leading blanks run into the next
-    // field, as the reader has always read them: those rows one by one.
-    if (!words::kUsable || separator == '\t')
+    if (!words::kUsable)
         return from;
     qsizetype fieldStart = from;
     for (qsizetype at = from; at + 8 <= size; at += 8) {
@@ -165,7 +165,7 @@ QByteArrayView CsvReader::rfc4180Field(QByteArrayView record, int n, QByteArray&
         if (k == n)
             break;
         qsizetype i = from;
-        while (i < size && isBlank(data[i]))
+        while (i < size && isBlank(data[i], separator_))
             ++i;
         if (i < size && data[i] == '"') {
             from = rfcField(record, separator_, from).next;
@@ -212,7 +212,7 @@ qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed
                 break;
             q = hit - base;
             qsizetype before = q;
-            while (before > from && isBlank(text[before - 1]))
+            while (before > from && isBlank(text[before - 1], separator_))
                 --before;
             if (before == from || text[before - 1] == separator_) {
                 open = q;

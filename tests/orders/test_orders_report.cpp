@@ -289,6 +289,8 @@ TEST(ReportLayouts, HeaderRowsAreReadByColumnName)
         {"doubled quotes", generic + "7,a@x,\"Tool \"\"X\"\"\",Ann Lee,2026-01-02 10:00:00 +0100\n", "Generic",
             {"7|Tool \"X\"|a@x|2026-01-02|Ann Lee"}},
         {"byte order mark and ; separator", bom + "Order;E-Mail;Item\n9;c@x;Tool\n", "Generic", {"9|Tool|c@x|| "}},
+        {"tab separator with empty fields", "Order\tEmail\tProduct\tName\tDate\n9\tc@x\t\t \t2026-01-02\n", "Generic",
+            {"9||c@x|2026-01-02| "}},
         {"totals row and refunds",
             "Purchase ID,Item Name,Purchase Email,Buyer Email,Buyer Name,Purchase Date,Refunded?\n"
             "g1,Tool,,b@x,Bo Bell,2026-02-03,false\ng2,Tool,r@x,,Ri Ray,2026-02-03,TRUE\nTotals,,,,,,\n",
