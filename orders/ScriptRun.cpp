@@ -133,8 +133,7 @@ AccountChanges compareWithLedger(const RunRequest& request, const CustomerLists&
 
 // The address lines, sorted, into result: all of them, and those of the
 // customers new in this run (the lines follow the run's accounts one for
-// one). On a first run all are new: the sort is stable, so one sort serves
-// both.
+// one). On a first run all are new: the address lines serve for both.
 void sortAddressLines(LineBlock unsorted, const AccountChanges& changes, RunResult& result)
 {
     qsizetype count = 0;
@@ -151,8 +150,7 @@ void sortAddressLines(LineBlock unsorted, const AccountChanges& changes, RunResu
         result.newAddresses = sortedIgnoringCase(std::move(lines));
     }
     result.addresses = sortedIgnoringCase(std::move(unsorted));
-    if (count > 0 && count == result.addresses.size())
-        result.newAddresses = result.addresses;
+    result.allNew = count > 0 && count == result.addresses.size();
 }
 
 RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sinkFailed)
@@ -262,7 +260,7 @@ RunResult performRun(const RunRequest& request)
     if (failed || !flushed(batch))
         fail(batchPath, batch, nothingReplaced);
     const std::pair<ReplacingFile*, const LineBlock*> texts[] = {{&addresses, &result.addresses},
-        {&newAddresses, &result.newAddresses}, {&changes, &result.changeReport}, {&ledger, &result.ledger}};
+        {&newAddresses, &result.newAddressLines()}, {&changes, &result.changeReport}, {&ledger, &result.ledger}};
     for (const auto& [file, lines] : texts) {
         if (!lines->writeTo(file->device()) || !flushed(*file))
             fail(path(file), *file, nothingReplaced);
