@@ -326,7 +326,7 @@ void THerald::finishRun()
     }
     wholeFile_ = request_.folder + addressFileName(outcome.result.product);
     newFile_ = request_.folder + newCustomersFileName(outcome.result.product);
-    newCustomers_ = outcome.result.newAddresses.size();
+    newCustomers_ = outcome.result.newAddressLines().size();
     customers_ = outcome.result.addresses.size();
     scriptModel_->setLines(std::move(outcome.result.script));
     addressModel_->setLines(std::move(outcome.result.addresses));

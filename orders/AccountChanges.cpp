@@ -103,7 +103,7 @@ AccountChangeCounts AccountChanges::counts() const
     for (size_t u = 0; u < last_.size(); ++u) {
         if (inLedger_[u] < 0)
             ++c.added;
-        else if (const QByteArray& before = ledger_->accounts()[size_t(inLedger_[u])].password;
+        else if (const QByteArrayView before = ledger_->accounts()[size_t(inLedger_[u])].password;
                  before.isEmpty() || before == run_->password(last_[u]))
             ++c.kept;
         else
@@ -128,13 +128,13 @@ QString AccountChanges::summary() const
     return text;
 }
 
-qsizetype AccountChanges::changeLines(qsizetype perKind, const std::function<void(const QString&)>& take) const
+qsizetype AccountChanges::changeLines(qsizetype perKind, const ChangeLine& take) const
 {
     qsizetype left = 0;
     qsizetype taken = 0;
-    const auto put = [&](const QString& line) {
+    const auto put = [&](QByteArrayView what, QByteArrayView user, QByteArrayView why = {}) {
         if (perKind < 0 || taken < perKind)
-            take(line);
+            take(what, user, why);
         else
             ++left;
         ++taken;
@@ -143,31 +143,30 @@ qsizetype AccountChanges::changeLines(qsizetype perKind, const std::function<voi
         taken = 0;
         each();
     };
-    const auto name = [](QByteArrayView user) { return QString::fromUtf8(user); };
     kind([&] {
         for (size_t u = 0; u < last_.size(); ++u) {
             if (inLedger_[u] < 0)
-                put(QStringLiteral("new: ") + name(run_->user(last_[u])));
+                put("new: ", run_->user(last_[u]));
         }
     });
     kind([&] {
         for (size_t u = 0; u < last_.size(); ++u) {
-            const QByteArray& before =
-                inLedger_[u] < 0 ? QByteArray() : ledger_->accounts()[size_t(inLedger_[u])].password;
+            const QByteArrayView before =
+                inLedger_[u] < 0 ? QByteArrayView() : ledger_->accounts()[size_t(inLedger_[u])].password;
             if (!before.isEmpty() && before != run_->password(last_[u]))
-                put(QStringLiteral("changed password: ") + name(run_->user(last_[u])));
+                put("changed password: ", run_->user(last_[u]));
         }
     });
     kind([&] {
         for (const Missing& m : missing_) {
             if (!keep_ || m.refusal != KeepRefusal::None)
-                put(QStringLiteral("removed: %1 (%2)")
-                        .arg(name(ledger_->accounts()[size_t(m.ledger)].user), refusalText(m.refusal)));
+                put("removed: ", ledger_->accounts()[size_t(m.ledger)].user,
+                    QByteArray(" (" + refusalText(m.refusal).toUtf8() + ")"));
         }
     });
     kind([&] {
         for (const LedgerAccount* account : carried())
-            put(QStringLiteral("kept from an earlier run: ") + name(account->user));
+            put("kept from an earlier run: ", account->user);
     });
     return left;
 }
@@ -175,7 +174,9 @@ qsizetype AccountChanges::changeLines(qsizetype perKind, const std::function<voi
 QStringList AccountChanges::notes(qsizetype perKind) const
 {
     QStringList lines {summary()};
-    const qsizetype left = changeLines(perKind, [&lines](const QString& line) { lines.append(line); });
+    const qsizetype left = changeLines(perKind, [&lines](QByteArrayView what, QByteArrayView user, QByteArrayView why) {
+        lines.append(QString::fromUtf8(what) + QString::fromUtf8(user) + QString::fromUtf8(why));
+    });
     if (left > 0)
         lines.append(QStringLiteral("... and %1 more changes").arg(left));
     return lines;
@@ -188,7 +189,13 @@ LineBlock AccountChanges::reportLines(const QString& product, const QString& run
                    .arg(productFileName({}, product, {}), runStamp,
                        ledger_->source().isEmpty() ? QStringLiteral("no earlier run") : ledger_->source()));
     out.append(QStringLiteral("# ") + summary());
-    changeLines(-1, [&out](const QString& line) { out.append(QStringView(line)); });
+    changeLines(-1, [&out](QByteArrayView what, QByteArrayView user, QByteArrayView why) {
+        out.beginLine();
+        out.appendToLine(what);
+        out.appendToLine(user);
+        out.appendToLine(why);
+        out.endLine();
+    });
     return out;
 }
 
@@ -200,7 +207,7 @@ LineBlock AccountChanges::ledgerLines(const QString& product, const QString& run
     for (size_t u = 0; u < last_.size(); ++u) {
         const qsizetype i = last_[u];
         const qsizetype k = inLedger_[u];
-        const QByteArray& first = k < 0 ? stamp : ledger_->accounts()[size_t(k)].firstRun;
+        const QByteArrayView first = k < 0 ? QByteArrayView(stamp) : ledger_->accounts()[size_t(k)].firstRun;
         AccountLedger::appendLine(out, run_->user(i), run_->password(i), first.isEmpty() ? stamp : first, stamp);
     }
     for (const LedgerAccount* account : carried())

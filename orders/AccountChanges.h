@@ -76,9 +76,11 @@ private:
         KeepRefusal refusal;
     };
     // Each change named as its line of the report and the notes, handed to
-    // put (a first run of a big shop names a million new customers); the
-    // count of those past perKind of their kind.
-    qsizetype changeLines(qsizetype perKind, const std::function<void(const QString&)>& put) const;
+    // put in three UTF-8 pieces (a first run of a big shop names a million
+    // new customers: no line is built twice); the count of those past
+    // perKind of their kind.
+    using ChangeLine = std::function<void(QByteArrayView what, QByteArrayView user, QByteArrayView why)>;
+    qsizetype changeLines(qsizetype perKind, const ChangeLine& put) const;
 
     const AccountLedger* ledger_ = nullptr;
     const RunAccounts* run_ = nullptr;

@@ -5,13 +5,19 @@
 #include "orders/InputFiles.h"
 #include "orders/ProductFiles.h"
 
+#include <algorithm>
+
 namespace og {
 
 namespace {
 
-QByteArray unescaped(QByteArrayView field)
+// The value of field, into out (nothing when it holds no escape: the field
+// is the value).
+bool unescapeInto(QByteArrayView field, QByteArray& out)
 {
-    QByteArray out;
+    if (!field.contains('\\'))
+        return false;
+    out.clear();
     out.reserve(field.size());
     for (qsizetype i = 0; i < field.size(); ++i) {
         const char c = field[i];
@@ -22,7 +28,7 @@ QByteArray unescaped(QByteArrayView field)
         const char e = field[++i];
         out.append(e == 't' ? '\t' : e == 'r' ? '\r' : e == 'n' ? '\n' : e);
     }
-    return out;
+    return true;
 }
 
 void appendEscaped(LineBlock& out, QByteArrayView value)
@@ -70,11 +76,13 @@ bool AccountLedger::load(const QString& folder, const QString& product, bool ord
             *error = QStringLiteral("Unable to read %1: %2").arg(folder + name, reason);
             return false;
         }
-        const QByteArray text = toValidUtf8(std::move(bytes));
-        if (ledger)
-            parse(text);
-        else
+        QByteArray text = toValidUtf8(std::move(bytes));
+        if (ledger) {
+            texts_.push_back(std::move(text));
+            parseHeld(texts_.back());
+        } else {
             parseAddressFile(text, orderNumbers);
+        }
         source_ = name;
         return true;
     }
@@ -83,13 +91,14 @@ bool AccountLedger::load(const QString& folder, const QString& product, bool ord
 
 void AccountLedger::parse(QByteArrayView text)
 {
-    // Most accounts share their runs: one shared copy of each stamp seen last.
-    QByteArray first, last;
-    const auto shared = [](QByteArray& kept, QByteArrayView stamp) {
-        if (kept != stamp)
-            kept = stamp.toByteArray();
-        return kept;
-    };
+    texts_.push_back(text.toByteArray());
+    parseHeld(texts_.back());
+}
+
+void AccountLedger::parseHeld(QByteArrayView text)
+{
+    QByteArray scratch;
+    const auto value = [&](QByteArrayView field) { return unescapeInto(field, scratch) ? held(scratch) : field; };
     reserveFor(text);
     forEachLine(text, [&](QByteArrayView line) {
         if (line.isEmpty() || line.startsWith('#'))
@@ -101,7 +110,7 @@ void AccountLedger::parse(QByteArrayView text)
             line = tab < 0 ? QByteArrayView() : line.sliced(tab + 1);
         }
         if (!fields[0].isEmpty())
-            add({unescaped(fields[0]), unescaped(fields[1]), shared(first, fields[2]), shared(last, fields[3])});
+            add({value(fields[0]), value(fields[1]), fields[2], fields[3]});
     });
 }
 
@@ -113,10 +122,10 @@ void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)
         const AddressRecord record = addressRecord(QString::fromUtf8(line), ++number);
         if (record.address.isEmpty())
             return;
-        QByteArray password;
+        QByteArrayView password;
         if (orderNumbers && !record.fields.isEmpty())
-            password = record.fields.first().toUtf8();
-        add({record.address.toUtf8(), password, {}, {}});
+            password = held(record.fields.first().toUtf8());
+        add({held(record.address.toUtf8()), password, {}, {}});
     });
 }
 
@@ -128,24 +137,30 @@ void AccountLedger::reserveFor(QByteArrayView text)
     index_.reserve(index_.size() + lines);
 }
 
-void AccountLedger::add(LedgerAccount account)
+void AccountLedger::add(const LedgerAccount& account)
 {
     // A later line of the same user is the account htpasswd keeps.
-    if (const qsizetype k = find(account.user); k >= 0) {
-        accounts_[size_t(k)].password = std::move(account.password);
-        accounts_[size_t(k)].lastRun = std::move(account.lastRun);
+    qsizetype& k = index_[account.user];
+    if (k > 0) {
+        accounts_[size_t(k - 1)].password = account.password;
+        accounts_[size_t(k - 1)].lastRun = account.lastRun;
         return;
     }
-    if (accounts_.size() == accounts_.capacity()) {
-        // the index points into the values: rebuilt after the vector moves
-        accounts_.reserve(accounts_.size() * 2 + 64);
-        index_.clear();
-        index_.reserve(qsizetype(accounts_.capacity()));
-        for (size_t i = 0; i < accounts_.size(); ++i)
-            index_.insert(QByteArrayView(accounts_[i].user), qsizetype(i));
+    accounts_.push_back(account);
+    k = qsizetype(accounts_.size()); // from 1: 0 is a user not seen yet
+}
+
+QByteArrayView AccountLedger::held(QByteArrayView value)
+{
+    constexpr qsizetype kBlock = 1 << 20;
+    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < value.size()) {
+        blocks_.emplace_back();
+        blocks_.back().reserve(std::max(kBlock, value.size()));
     }
-    accounts_.push_back(std::move(account));
-    index_.insert(QByteArrayView(accounts_.back().user), qsizetype(accounts_.size() - 1));
+    QByteArray& block = blocks_.back();
+    const qsizetype at = block.size();
+    block.append(value);
+    return QByteArrayView(block.constData() + at, value.size());
 }
 
 void AccountLedger::appendLine(

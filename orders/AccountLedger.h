@@ -13,14 +13,16 @@
 #include <QByteArrayView>
 #include <QHash>
 #include <QString>
+#include <deque>
 #include <vector>
 
 namespace og {
 
+// Views into the text the ledger holds (or into literals a caller keeps).
 struct LedgerAccount {
-    QByteArray user;     // the htpasswd user name: the customer's address
-    QByteArray password; // empty when not known (an address file without order numbers)
-    QByteArray firstRun, lastRun;
+    QByteArrayView user;     // the htpasswd user name: the customer's address
+    QByteArrayView password; // empty when not known (an address file without order numbers)
+    QByteArrayView firstRun, lastRun;
 };
 
 class AccountLedger {
@@ -31,12 +33,13 @@ public:
     // first). False with the reason in error when a file exists but cannot
     // be read.
     bool load(const QString& folder, const QString& product, bool orderNumbers, QString* error);
+    // Reads a copy of text (an account's values are views into it).
     void parse(QByteArrayView text);
     void parseAddressFile(QByteArrayView text, bool orderNumbers);
 
     const std::vector<LedgerAccount>& accounts() const { return accounts_; }
     // Index of user (compared byte for byte, as htpasswd does), or -1.
-    qsizetype find(QByteArrayView user) const { return index_.value(user, -1); }
+    qsizetype find(QByteArrayView user) const { return index_.value(user, 0) - 1; }
     // Where the accounts came from, for the change report.
     const QString& source() const { return source_; }
 
@@ -50,11 +53,19 @@ public:
     static QByteArray headerLine(const QString& product);
 
 private:
+    void parseHeld(QByteArrayView text);
     void reserveFor(QByteArrayView text);
-    void add(LedgerAccount account);
+    void add(const LedgerAccount& account);
+    // A copy of value that lives as long as the ledger.
+    QByteArrayView held(QByteArrayView value);
 
+    // A million accounts are a few buffers, not millions of values: the
+    // texts read, and blocks for values that had to be rewritten (escaped
+    // ones, an address file's). A block is never grown past its capacity,
+    // so the views into it stay valid.
+    std::deque<QByteArray> texts_, blocks_;
     std::vector<LedgerAccount> accounts_;
-    QHash<QByteArrayView, qsizetype> index_; // views into accounts_' values
+    QHash<QByteArrayView, qsizetype> index_; // 1 + index into accounts_
     QString source_;
 };
 

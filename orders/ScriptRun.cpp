@@ -131,16 +131,26 @@ AccountChanges compareWithLedger(const RunRequest& request, const CustomerLists&
     return changes;
 }
 
-// The address lines of the customers new in this run: the lines follow the
-// run's accounts one for one.
-LineBlock newCustomerLines(const LineBlock& unsorted, const AccountChanges& changes)
+// The address lines, sorted, into result: all of them, and those of the
+// customers new in this run (the lines follow the run's accounts one for
+// one). On a first run all are new: the address lines serve for both.
+void sortAddressLines(LineBlock unsorted, const AccountChanges& changes, RunResult& result)
 {
-    LineBlock lines;
-    for (qsizetype i = 0; i < unsorted.size(); ++i) {
-        if (changes.isNew(i))
-            lines.append(unsorted.bytesAt(i));
+    qsizetype count = 0;
+    for (qsizetype i = 0; i < unsorted.size(); ++i)
+        count += changes.isNew(i);
+    if (count > 0 && count < unsorted.size()) {
+        LineBlock lines;
+        // capacity never written costs address space, not memory
+        lines.reserve(count, unsorted.fileSize());
+        for (qsizetype i = 0; i < unsorted.size(); ++i) {
+            if (changes.isNew(i))
+                lines.append(unsorted.bytesAt(i));
+        }
+        result.newAddresses = sortedIgnoringCase(std::move(lines));
     }
-    return sortedIgnoringCase(std::move(lines));
+    result.addresses = sortedIgnoringCase(std::move(unsorted));
+    result.allNew = count > 0 && count == result.addresses.size();
 }
 
 RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sinkFailed)
@@ -201,8 +211,7 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     result.updated = counts.updated;
     result.extra = counts.extra;
     result.events = std::move(out.events);
-    result.newAddresses = newCustomerLines(unsorted, changes);
-    result.addresses = sortedIgnoringCase(std::move(unsorted));
+    sortAddressLines(std::move(unsorted), changes, result);
     return result;
 }
 
@@ -251,7 +260,7 @@ RunResult performRun(const RunRequest& request)
     if (failed || !flushed(batch))
         fail(batchPath, batch, nothingReplaced);
     const std::pair<ReplacingFile*, const LineBlock*> texts[] = {{&addresses, &result.addresses},
-        {&newAddresses, &result.newAddresses}, {&changes, &result.changeReport}, {&ledger, &result.ledger}};
+        {&newAddresses, &result.newAddressLines()}, {&changes, &result.changeReport}, {&ledger, &result.ledger}};
     for (const auto& [file, lines] : texts) {
         if (!lines->writeTo(file->device()) || !flushed(*file))
             fail(path(file), *file, nothingReplaced);

@@ -63,7 +63,11 @@ struct RunResult {
     // the run is to be made again with Keep or Drop.
     bool decisionNeeded = false;
     qsizetype keepable = 0;
-    LineBlock newAddresses; // email_<product>_new.txt, sorted
+    // email_<product>_new.txt, sorted: newAddressLines(). When every
+    // customer is new (a first run) they are the address lines, not a copy.
+    LineBlock newAddresses;
+    bool allNew = false;
+    const LineBlock& newAddressLines() const { return allNew ? addresses : newAddresses; }
     LineBlock changeReport; // changes_<product>.txt
     LineBlock ledger;       // accounts_<product>.txt
 };
