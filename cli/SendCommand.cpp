@@ -518,10 +518,13 @@ ExitStatus run(const QStringList& arguments)
     } catch (const std::exception& failure) {
         if (signIn)
             signIn->finish(false);
+        QString text = QString::fromUtf8(failure.what());
+        if (const auto* send = dynamic_cast<const SendFailure*>(&failure); send && send->tlsFromStart)
+            text += QStringLiteral("\nGive --security tls.");
         if (started)
-            return fail(QString::fromUtf8(failure.what()) +
-                QStringLiteral("\nTo go on with the customers not yet sent: ") + resumeCommand(arguments));
-        return fail(QString::fromUtf8(failure.what()));
+            return fail(
+                text + QStringLiteral("\nTo go on with the customers not yet sent: ") + resumeCommand(arguments));
+        return fail(text);
     }
 }
 

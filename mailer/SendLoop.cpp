@@ -168,7 +168,7 @@ void SendLoop::account(qsizetype i, const SendRun::Attempt& a)
         log_.writeLine(address);
         logged_ = i + 1;
     }
-    run_.noteEncryption(log_, a.tlsNote);
+    run_.noteEncryption(log_, a.securityNote);
     lostInARow_ = a.lost ? lostInARow_ + 1 : 0;
     const bool endsRun = a.fatal || lostInARow_ == 2;
     const bool again = a.result == CustomerResult::Deferred && !lastRound_ && !endsRun;

@@ -140,7 +140,8 @@ QStringList SendRun::prepare(const MailerInput& input)
 void SendRun::noteEncryption(RunLog& log, const QString& note)
 {
     // Once a run, from its first connection: how it is encrypted and whether
-    // the certificate was checked ("NOT checked" must never go unsaid).
+    // the certificate was checked ("NOT checked" must never go unsaid), or
+    // that Automatic found no STARTTLS and sends in plain text.
     if (encryptionNoted_ || note.isEmpty())
         return;
     encryptionNoted_ = true;
@@ -227,7 +228,7 @@ SendRun::Attempt SendRun::attempt(
     Attempt a;
     smtp.OnDataEnd = dataEnd;
     const auto noteTls = qScopeGuard([&] {
-        a.tlsNote = QString::fromStdString(smtp.TlsNote());
+        a.securityNote = QString::fromStdString(smtp.SecurityNote());
         smtp.OnDataEnd = nullptr;
     });
     for (bool renewed = false;; renewed = true) {
@@ -289,6 +290,7 @@ void SendRun::failed(const TWireSMTP& smtp, const std::exception& error, Attempt
     if (passwordRefused)
         a.text = withOAuthHint(a.text, smtp.Capabilities);
     a.signInAgain = dynamic_cast<const SignInAgain*>(&error) != nullptr;
+    a.tlsFromStart = dynamic_cast<const EWireTlsExpected*>(&error) != nullptr;
     if (dynamic_cast<const EWireTlsError*>(&error) && a.text.contains(QStringLiteral(" is not trusted: ")))
         a.text += QStringLiteral("\nTo trust this certificate, give its SHA-256 fingerprint (--tls-fingerprint, or "
                                  "fingerprint in the settings) or the authority that signed it (--ca-file, or cafile "
@@ -310,7 +312,9 @@ void SendRun::endRun(const Attempt& a)
 {
     if (a.signInAgain)
         throw SignInAgain(a.text);
-    throw SendFailure(a.text);
+    SendFailure failure(a.text);
+    failure.tlsFromStart = a.tlsFromStart;
+    throw failure;
 }
 
 void SendRun::stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log)
@@ -352,7 +356,7 @@ void SendRun::sendCopy(
         a = attempt(*smtp, copy, sender, [&journal] { journal.copyDataSent(); });
         journal.recordCopy(a.result);
     }
-    noteEncryption(log, a.tlsNote);
+    noteEncryption(log, a.securityNote);
     if (a.fatal) {
         log.close();
         endRun(a);

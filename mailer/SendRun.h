@@ -35,6 +35,9 @@ class SendFailure : public std::runtime_error {
 public:
     explicit SendFailure(const QString& message);
     QString message() const { return QString::fromUtf8(what()); }
+    // The server's port speaks TLS from the first byte: the message says to
+    // choose TLS, and the command line adds its option.
+    bool tlsFromStart = false;
 };
 
 // "Unable to write to " + path, then ": " + the system's reason when known.
@@ -223,10 +226,11 @@ private:
         QString text;                    // the server's reply or the error
         bool fatal = false;              // would fail every later customer too: end the run
         bool lost = false;               // the connection broke
-        QString tlsNote;                 // how the connection was encrypted
+        QString securityNote;            // how the connection was encrypted, or that it was not
         bool signInAgain = false;        // fatal: only a new sign-in helps (SignInAgain)
         bool stopped = false;            // Stop ended it
         bool refusedAtRecipient = false; // a permanent refusal of the recipient
+        bool tlsFromStart = false;       // fatal: the port expects TLS from the first byte
     };
     // dataEnd runs as the final "." is about to go (to journal it).
     Attempt attempt(

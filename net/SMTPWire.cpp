@@ -1,7 +1,9 @@
 #include "net/SMTPWire.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include <arpa/inet.h>
@@ -62,11 +64,14 @@ void TWireSMTP::Connect()
     tlsActive_ = false;
     loggedIn_ = false;
     tlsNote_.clear();
+    plainNote_.clear();
     Capabilities.Clear();
     TWireClient::Connect();
     try {
-        if (Security == TSecurity::Tls || (Security == TSecurity::Automatic && Port == 465))
+        if (Security == TSecurity::Tls || (Security == TSecurity::Automatic && Port == DefaultPort(TSecurity::Tls)))
             StartTls();
+        else
+            AwaitGreeting();
         GetResponse();
         if (ReplyCode != 220)
             throw EWireConnectRefused(LastReply);
@@ -81,6 +86,11 @@ void TWireSMTP::Connect()
             } else if (Security == TSecurity::StartTls) {
                 throw EWireTlsError(
                     Host + " does not offer STARTTLS, which the security setting requires; nothing was sent.");
+            } else {
+                // Automatic asked for encryption where offered: going without must be said.
+                plainNote_ = "Sent without encryption: " + Host + " offers no STARTTLS.";
+                LogLine("-- " + plainNote_);
+                DoStatus(plainNote_);
             }
         }
         if (LogsInAtConnect())
@@ -89,6 +99,42 @@ void TWireSMTP::Connect()
         // The failure of the greeting, TLS, EHLO or login is what the caller needs.
         DisconnectQuietly();
         throw;
+    }
+}
+
+void TWireSMTP::AwaitGreeting()
+{
+    // A port that speaks TLS from the first byte waits for the client's
+    // hello and says nothing, or sends an alert record; either would
+    // otherwise end only after the whole time-out, as a riddle.
+    const std::string where = Host + ":" + std::to_string(Port);
+    const std::string hint = ": this port expects TLS from the start: choose Security TLS.";
+    const bool tlsPort = Port == DefaultPort(TSecurity::Tls);
+    struct DeadlineScope {
+        std::optional<std::chrono::steady_clock::time_point>& slot;
+        ~DeadlineScope() { slot.reset(); }
+    } scope {deadline_};
+    if (tlsPort && (Timeout <= 0 || Timeout > kTlsPortGreetingWait))
+        deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(kTlsPortGreetingWait);
+    try {
+        FillBuffer();
+    } catch (const EWireSocketError& error) {
+        if (tlsPort && error.ErrorCode() == WSAETIMEDOUT)
+            throw EWireTlsExpected(
+                where + " sent no greeting within " + std::to_string(kTlsPortGreetingWait) + " seconds" + hint);
+        throw;
+    } catch (const EWireConnClosedGraceful&) {
+        if (tlsPort)
+            throw EWireTlsExpected(where + " closed the connection without a greeting" + hint);
+        throw;
+    }
+    // A record's content type (alert 21, handshake 22) and major version 3
+    // never begin a reply, whose first byte is a digit.
+    const std::string_view first = Held();
+    const auto type = static_cast<unsigned char>(first[0]);
+    if ((type == 0x15 || type == 0x16) && (first.size() < 2 || first[1] == 0x03)) {
+        LinkUp = false; // no farewell in plain text into a TLS conversation
+        throw EWireTlsExpected(where + " answered with TLS instead of a greeting" + hint);
     }
 }
 

@@ -29,6 +29,10 @@ public:
     ~TWireSMTP() override;
 
     static int DefaultPort(TSecurity security) { return DefaultSmtpPort(security); }
+    // Seconds the greeting may take on the port of TLS from the first byte
+    // when the client starts in plain text; other ports wait Timeout, as
+    // servers may hold their greeting back on purpose.
+    static constexpr int kTlsPortGreetingWait = 3;
 
     TSecurity Security = TSecurity::Automatic;
     TTlsTrust Trust;
@@ -61,11 +65,17 @@ public:
     // for plain text.
     bool Encrypted() const { return tlsActive_; }
     const std::string& TlsNote() const { return tlsNote_; }
+    // TlsNote, or with Automatic security against a server that offers no
+    // STARTTLS, that the messages go unencrypted ("Sent without encryption:
+    // <host> offers no STARTTLS."). Empty with None, which asks for plain text.
+    const std::string& SecurityNote() const { return tlsNote_.empty() ? plainNote_ : tlsNote_; }
     const std::string& ClientName() const { return clientName_; }
 
     // Connects, sets up TLS as the security setting says, reads the 220
     // greeting, says EHLO (HELO when EHLO is not answered with 250) and logs
-    // in when a user is set.
+    // in when a user is set. Without TLS from the first byte, a server that
+    // answers with a TLS record, or port 465 silent for kTlsPortGreetingWait
+    // seconds, fails with EWireTlsError: that port expects TLS from the start.
     void Connect() override;
     // Says "Quit" (no reply is read) while the connection stands, then closes.
     void Disconnect() override;
@@ -113,6 +123,7 @@ protected:
     std::size_t SendSome(const char* data, std::size_t size) override;
 
 private:
+    void AwaitGreeting();
     void Hello();
     void StartTls();
     void Login();
@@ -127,6 +138,7 @@ private:
     bool tlsActive_ = false;
     bool loggedIn_ = false;
     std::string tlsNote_;
+    std::string plainNote_;
     std::string clientName_;
     std::string refusedSecret_; // the token the server refused, until RenewSecret
     TSendStage stage_ = TSendStage::Done;

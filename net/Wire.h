@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/WinsockIntf.h"
@@ -198,6 +199,9 @@ protected:
     void FillBuffer();
     std::string TakeFromBuffer(std::size_t count);
     void CheckGracefulClose();
+    // The bytes received and not yet read, for a look at what a peer sent
+    // before it is taken as lines.
+    std::string_view Held() const { return {buffer_.data(), held_}; }
 
     // Opens / closes the traffic log.
     void OpenLog();

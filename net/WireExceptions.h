@@ -44,6 +44,9 @@ OG_WIRE_EXCEPTION(EWireConnClosedGraceful, EWireSilentException);
 // TLS could not be set up or the server's certificate was not trusted; the
 // message names the host and the reason.
 OG_WIRE_EXCEPTION(EWireTlsError, EWireException);
+// The port speaks TLS from the first byte where the client began in plain
+// text; the message says to choose TLS.
+OG_WIRE_EXCEPTION(EWireTlsExpected, EWireTlsError);
 // The server refused the login; the message is its reply.
 OG_WIRE_EXCEPTION(EWireAuthError, EWireResponseError);
 // The server refused an access token (535, or a challenge saying why, whose

@@ -65,6 +65,7 @@ TEST_F(SendCommand, SendsToEveryCustomerAndTheSenderLikeTheWindow)
     EXPECT_EQ(o.out,
         "Preparing to send messages...\n"
         "Sending to alice@example.com\n"
+        "Sent without encryption: 127.0.0.1 offers no STARTTLS.\n"
         "Sending to bob@example.org\n"
         "Sending to vendor@example.com\n"
         "Message sent to 2 customers\n");
@@ -81,7 +82,8 @@ TEST_F(SendCommand, SendsToEveryCustomerAndTheSenderLikeTheWindow)
     EXPECT_TRUE(log.startsWith("*** ")) << log.toStdString();
     EXPECT_TRUE(log.contains(" Using file " + QDir(work.path()).absoluteFilePath("email_Tool.txt") + "\r\n"));
     EXPECT_TRUE(log.endsWith("Subject: Tool 2.0\r\nBody:\r\nHello,\r\n.hidden dot\r\nBye\r\n"
-                             "Sent to these Customers:\r\nalice@example.com\r\nbob@example.org\r\n"))
+                             "Sent to these Customers:\r\nalice@example.com\r\n"
+                             "*** Sent without encryption: 127.0.0.1 offers no STARTTLS.\r\nbob@example.org\r\n"))
         << log.toStdString();
     const QString settings = QString::fromUtf8(readFile(ini()));
     EXPECT_TRUE(settings.contains("efile=" + QDir(work.path()).absoluteFilePath("email_Tool.txt")));
@@ -133,7 +135,8 @@ TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
     EXPECT_EQ(o.status, 3) << "completed with some not sent";
     EXPECT_EQ(o.err, "bob@example.org: refused: 550 5.1.1 No such user here\n") << "as it happens";
     EXPECT_EQ(o.out,
-        "Preparing to send messages...\nSending to alice@example.com\nSending to bob@example.org\n"
+        "Preparing to send messages...\nSending to alice@example.com\n"
+        "Sent without encryption: 127.0.0.1 offers no STARTTLS.\nSending to bob@example.org\n"
         "Sending to vendor@example.com\nMessage sent to 1 customers\n1 refused: bob@example.org\n");
     EXPECT_EQ(server.Accepted(), 3);
 

@@ -399,7 +399,8 @@ TEST_F(SendRunTest, SendsEachCustomerAndTheCopyThenLogsAndSavesSettings)
     EXPECT_EQ(outcome.sent, 3);
     EXPECT_FALSE(outcome.stopped);
     EXPECT_EQ(statuses,
-        (QStringList {"Preparing to send messages...", "Sending to alice@example.com", "Sending to bob@example.org",
+        (QStringList {"Preparing to send messages...", "Sending to alice@example.com",
+            "Sent without encryption: 127.0.0.1 offers no STARTTLS.", "Sending to bob@example.org",
             "Sending to carol@example.net", "Sending to vendor@example.com", "Message sent to 3 customers", ""}));
     EXPECT_EQ(progress.last(), qMakePair(3, 3));
     EXPECT_EQ(progress.first(), qMakePair(0, 3));
@@ -426,10 +427,11 @@ TEST_F(SendRunTest, SendsEachCustomerAndTheCopyThenLogsAndSavesSettings)
     ASSERT_GE(log.size(), 10);
     EXPECT_TRUE(log[0].startsWith(QStringLiteral("*** ")));
     EXPECT_TRUE(log[0].endsWith(QStringLiteral(" Using file ") + addressFile_));
-    EXPECT_EQ(log.mid(1, 9),
+    EXPECT_EQ(log.mid(1, 10),
         (QStringList {"Subject: New version", "Body:", "Hello,", ".dot line", "Bye",
-            "Sent to these Customers:", "alice@example.com", "bob@example.org", "carol@example.net"}));
-    EXPECT_EQ(log.size(), 11) << "every line ends with CR LF, the copy is not logged";
+            "Sent to these Customers:", "alice@example.com",
+            "*** Sent without encryption: 127.0.0.1 offers no STARTTLS.", "bob@example.org", "carol@example.net"}));
+    EXPECT_EQ(log.size(), 12) << "every line ends with CR LF, the copy is not logged";
     EXPECT_EQ(log.last(), QString());
 
     const QString ini = in.settingsPath;
@@ -738,7 +740,9 @@ TEST_F(SendRunTest, StopClosesTheConnectionUnderWayAtOnce)
                                             "gone): bob@example.org")
                            : QString()));
         const QStringList log = logLines();
-        EXPECT_EQ(log.mid(log.size() - 5, 2), (QStringList {"alice@example.com", "bob@example.org"}));
+        EXPECT_EQ(log.mid(log.size() - 6, 3),
+            (QStringList {
+                "alice@example.com", "*** Sent without encryption: 127.0.0.1 offers no STARTTLS.", "bob@example.org"}));
         EXPECT_TRUE(log[log.size() - 3].startsWith(afterData ? "*** not known whether sent" : "*** not sent: Stopped"));
         EXPECT_TRUE(
             log[log.size() - 2].startsWith(QStringLiteral("*** Stopped before %1 (1 of 3 customers sent)").arg(next)));
@@ -781,7 +785,9 @@ TEST_F(SendRunTest, ResumeAfterAStopSendsOnlyTheRemainingThenNothingIsLeft)
     const qsizetype resumedHeader =
         log.lastIndexOf(QStringLiteral("*** Resumed: 3 already sent, sending to the remaining 3"));
     EXPECT_GT(resumedHeader, 0);
-    EXPECT_EQ(log.mid(log.size() - 4), (QStringList {"d@x.com", "e@x.com", "f@x.com", ""}));
+    EXPECT_EQ(log.mid(log.size() - 5),
+        (QStringList {
+            "d@x.com", "*** Sent without encryption: 127.0.0.1 offers no STARTTLS.", "e@x.com", "f@x.com", ""}));
 
     const ResumeState after = again.resumeState(in);
     EXPECT_FALSE(after.unfinished);
@@ -835,7 +841,9 @@ TEST_F(SendRunTest, FourConnectionsDeliverEachMessageOnceAndLogInFileOrderAtTheR
     received.sort();
     EXPECT_EQ(received, (customers + QStringList {"vendor@example.com"}));
     const QStringList log = logLines();
-    EXPECT_EQ(log.mid(log.size() - 9), customers + QStringList {QString()});
+    EXPECT_EQ(log.mid(log.size() - 10),
+        (QStringList {customers[0], "*** Sent without encryption: 127.0.0.1 offers no STARTTLS."} + customers.mid(1) +
+            QStringList {QString()}));
 }
 
 TEST_F(SendRunTest, StopEndsEveryParallelConnectionAtOnce)
@@ -882,13 +890,13 @@ TEST_F(SendRunTest, AParallelRunThatEndsEarlyAccountsForWhatTheOthersDelivered)
     run.prepare(in);
     EXPECT_THROW(run.send(in), SendFailure);
     server.Stop();
-    QStringList expected {"c1@x.com",
+    QStringList expected {"c1@x.com", "*** Sent without encryption: 127.0.0.1 offers no STARTTLS.",
         "*** not sent: " +
             withRefusalHint(QString::fromStdString(clientRejected), TReplyVerdict::Client, "vendor@example.com")
                 .replace(u'\n', u' ')};
     for (const std::string& address : server.Delivered())
         expected << QString::fromStdString(address);
-    const int sent = int(expected.size()) - 2;
+    const int sent = int(expected.size()) - 3;
     EXPECT_GE(sent, 1) << "c2";
     expected << QStringLiteral("*** run ended at c1@x.com (%1 of 5 customers sent)").arg(sent) << QString();
     const QStringList log = logLines();

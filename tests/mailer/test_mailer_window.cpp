@@ -326,7 +326,8 @@ private slots:
         QCOMPARE(log.mid(1, 2), (QStringList {"Subject: Version 2 is out", "Body:"}));
         QCOMPARE(log.mid(3, displayed.size()), displayed);
         QCOMPARE(log.mid(3 + displayed.size()),
-            (QStringList {"Sent to these Customers:", "alice@example.com", "bob@example.org", ""}));
+            (QStringList {"Sent to these Customers:", "alice@example.com",
+                "*** Sent without encryption: 127.0.0.1 offers no STARTTLS.", "bob@example.org", ""}));
 
         // A run completed with some not sent saves the settings.
         QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QStringLiteral("vendor@example.com"));
@@ -536,8 +537,9 @@ private slots:
         QCOMPARE(
             server.Delivered(), (std::vector<std::string> {"a@example.com", "b@example.com", "vendor@example.com"}));
         const QStringList log = logLines();
-        QCOMPARE(log.mid(log.size() - 6, 3),
-            (QStringList {"b@example.com", "c@example.com", "*** refused: 550 5.1.1 No such user here"}));
+        QCOMPARE(log.mid(log.size() - 7, 4),
+            (QStringList {"b@example.com", "*** Sent without encryption: 127.0.0.1 offers no STARTTLS.",
+                "c@example.com", "*** refused: 550 5.1.1 No such user here"}));
         // A run completed with some not sent saves the settings.
         QCOMPARE(ProfileFile::readString(ini(), "user", "email", {}), QStringLiteral("vendor@example.com"));
     }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+
 #include "net/WinsockIntf.h"
 
 namespace og::test {
@@ -31,6 +33,11 @@ public:
     int failLookupWith = 0;
     // When set, WSGetAddrInfo answers any name with these address literals, in order.
     std::vector<std::string> resolveTo;
+    // When set, an IPv4 connect to port `from` goes to port `to`: a test
+    // server in the place of a port the test cannot listen on.
+    struct {
+        int from = 0, to = 0;
+    } redirectPort;
 
     std::vector<int> SendSizes()
     {
@@ -97,6 +104,18 @@ public:
         for (addrinfo* part : parts_)
             TWinsockIntf11::WSFreeAddrInfo(part);
         parts_.clear();
+    }
+    int WSConnect(TSocket s, const sockaddr* name, socklen_t nameLength) override
+    {
+        sockaddr_in moved {};
+        if (redirectPort.from && name->sa_family == AF_INET && nameLength >= socklen_t(sizeof moved)) {
+            std::memcpy(&moved, name, sizeof moved);
+            if (ntohs(moved.sin_port) == redirectPort.from) {
+                moved.sin_port = htons(uint16_t(redirectPort.to));
+                return TWinsockIntf11::WSConnect(s, reinterpret_cast<const sockaddr*>(&moved), sizeof moved);
+            }
+        }
+        return TWinsockIntf11::WSConnect(s, name, nameLength);
     }
     TSocket WSSocket(int family, int type, int protocol) override
     {

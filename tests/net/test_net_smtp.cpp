@@ -137,8 +137,9 @@ TEST_F(SmtpTest, WholeDialogueByteForByte)
 
     EXPECT_EQ(statuses,
         (std::vector<std::string> {"  Sending Message: Your download", "Connecting to 127.0.0.1", "Socket Connected",
-            "Connected", "    Successful Reset", "    To: cust@example.org", "    SMTP is ready for message",
-            "    Waiting for acceptance", "    Message accepted", "Disconnecting", "Disconnected"}));
+            "Connected", "Sent without encryption: 127.0.0.1 offers no STARTTLS.", "    Successful Reset",
+            "    To: cust@example.org", "    SMTP is ready for message", "    Waiting for acceptance",
+            "    Message accepted", "Disconnecting", "Disconnected"}));
 }
 
 TEST_F(SmtpTest, PlainMessageWithoutAttachments)

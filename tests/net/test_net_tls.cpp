@@ -1,7 +1,7 @@
 // TLS, login and the security setting against Debian's aiosmtpd on 127.0.0.1,
 // with certificates made here by the OpenSSL API; and scripted servers that
-// drop STARTTLS from their reply while a password is set or put plain text
-// where TLS begins.
+// drop STARTTLS from their reply while a password is set, put plain text
+// where TLS begins or TLS where a greeting belongs.
 
 #include <atomic>
 #include <cctype>
@@ -24,6 +24,7 @@
 #include <openssl/x509v3.h>
 
 #include "net/SMTPWire.h"
+#include "tests/net/CountingWinsock.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
 using namespace og;
@@ -371,4 +372,40 @@ TEST_F(TlsTest, PlainBytesBeforeTheHandshakeDropTheConnection)
             security == Security::Tls ? sent.find("Quit") == std::string::npos : sent.ends_with("\r\nSTARTTLS\r\n"))
             << sent;
     }
+}
+
+TEST_F(TlsTest, PlainStartAtAPortOfTlsEndsWithTheHint)
+{
+    // Port 465 (here the real server's) waits in silence for the client's
+    // hello; another server answers with an alert record before any greeting.
+    TlsSink sink({"--mode", "implicit", "--cert", good.pem, "--key", good.keyFile});
+    ScriptedSmtpServer alerting([](ServerSession& s, int) {
+        s.Send(std::string("\x15\x03\x03\x00\x02\x02\x28", 7));
+        s.WaitForPeerClose(std::chrono::seconds(5));
+    });
+    CountingWinsock binding;
+    binding.redirectPort = {465, sink.Port()};
+    const std::string hint = ": this port expects TLS from the start: choose Security TLS.";
+    const struct {
+        Security security;
+        int port;
+        std::string error;
+    } cases[] = {
+        {Security::StartTls, 465, "localhost:465 sent no greeting within 3 seconds" + hint},
+        {Security::None, alerting.Port(),
+            "localhost:" + std::to_string(alerting.Port()) + " answered with TLS instead of a greeting" + hint},
+    };
+    for (const auto& c : cases) {
+        smtp.Security = c.security;
+        smtp.Port = c.port;
+        try {
+            smtp.Send(msg);
+            ADD_FAILURE() << "sent to " << c.port;
+        } catch (const EWireTlsExpected& e) {
+            EXPECT_EQ(e.Message(), c.error);
+        }
+    }
+    alerting.Join();
+    EXPECT_EQ(alerting.Received().at(0), "") << "nothing goes to a port that speaks TLS";
+    EXPECT_EQ(sink.Stop().find("MESSAGE"), std::string::npos);
 }
