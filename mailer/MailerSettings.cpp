@@ -298,7 +298,7 @@ QString checkMailerInput(const MailerInput& input, MailerField* field)
     };
     const MailerSettings& s = input.settings;
     if (!QFileInfo(s.addressFile).isFile())
-        return about(MailerField::AddressFile, QStringLiteral("Invalid file name specification"));
+        return about(MailerField::AddressFile, QStringLiteral("Invalid address file name"));
     if (s.sender.indexOf(u'@') < 1)
         return about(MailerField::Sender, QStringLiteral("You must enter your correct email address"));
     const ServerAddress server = parseServerAddress(s.server, s.security);

@@ -165,7 +165,7 @@ TEST_F(SendCommand, FailuresGoToStandardErrorWithStatusOne)
     EXPECT_EQ(o.err, "You must enter something in your message\n");
 
     o = run({"missing.txt", "--subject", "S", "--body-file", "body.txt", "--dir", program.path()});
-    EXPECT_EQ(o.err, "Invalid file name specification\n");
+    EXPECT_EQ(o.err, "Invalid address file name\n");
 
     for (const QStringList& bad : {QStringList {"email_Tool.txt", "--body-file", "body.txt"},
              QStringList {"--subject", "S", "--body-file", "body.txt"},
@@ -207,7 +207,7 @@ TEST_F(SendCommand, BothSubcommandsReadTheirArgumentsTheSameWay)
     // run fails on the missing address file.
     Outcome o = run({"missing.txt", "--subject=S", "--body-file=body.txt", "--dir=" + program.path()});
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, "Invalid file name specification\n");
+    EXPECT_EQ(o.err, "Invalid address file name\n");
     for (const QStringList& bad : {QStringList {"send", "a.txt", "--subject", "S", "--subject=T", "--body-file", "b"},
              QStringList {"send", "a.txt", "--subject=S", "--body-file=b", "--no-copy=1"},
              QStringList {"make", "--product=a", "--product", "b"}, QStringList {"make", "--dir"}}) {

@@ -99,9 +99,9 @@ TEST(MailerChecks, EachCheckReportsItsOwnMessageInOrder)
     MailerInput in = good;
     in.settings.addressFile = QStringLiteral("click button to select -->>>");
     in.settings.sender.clear(); // a later failure must not be reported first
-    EXPECT_EQ(checkMailerInput(in), QStringLiteral("Invalid file name specification"));
+    EXPECT_EQ(checkMailerInput(in), QStringLiteral("Invalid address file name"));
     in.settings.addressFile = dir.path(); // a folder is not a file
-    EXPECT_EQ(checkMailerInput(in), QStringLiteral("Invalid file name specification"));
+    EXPECT_EQ(checkMailerInput(in), QStringLiteral("Invalid address file name"));
 
     in = good;
     for (const char* sender : {"", "me.example.com", "@example.com"}) {

@@ -270,7 +270,7 @@ private slots:
         tryToSend();
         QCOMPARE(focused, (QStringList {"MyFile", "MyAddress", "MyServer", "MyServer", "MySubject", "Memo1"}));
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error),
-            (QStringList {"Invalid file name specification", "You must enter your correct email address",
+            (QStringList {"Invalid address file name", "You must enter your correct email address",
                 "You must enter your mail server (e.g. mail.example.com)",
                 "You must enter your mail server (e.g. mail.example.com)", "You must enter a subject for your message",
                 "You must enter something in your message"}));
