@@ -97,17 +97,22 @@ QString QtPlatform::clipboardText()
     return QGuiApplication::clipboard()->text();
 }
 
+namespace {
+
+// Escape and the window's close button give Cancel, the escape button.
+Platform::Answer answerOf(int button)
+{
+    return button == QMessageBox::Yes ? Platform::Answer::Yes
+        : button == QMessageBox::No   ? Platform::Answer::No
+                                      : Platform::Answer::Cancel;
+}
+
+} // namespace
+
 Platform::Answer QtPlatform::ask(QWidget* parent, const QString& text)
 {
-    // Escape and the window's close button give Cancel, the escape button.
-    switch (runBox(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
-    case QMessageBox::Yes:
-        return Answer::Yes;
-    case QMessageBox::No:
-        return Answer::No;
-    default:
-        return Answer::Cancel;
-    }
+    return answerOf(
+        runBox(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel));
 }
 
 Platform::Answer QtPlatform::choose(QWidget* parent, const QString& text, const QString& yes, const QString& no)
@@ -118,14 +123,7 @@ Platform::Answer QtPlatform::choose(QWidget* parent, const QString& text, const 
     box.setTextFormat(Qt::PlainText);
     box.button(QMessageBox::Yes)->setText(yes);
     box.button(QMessageBox::No)->setText(no);
-    switch (box.exec()) {
-    case QMessageBox::Yes:
-        return Answer::Yes;
-    case QMessageBox::No:
-        return Answer::No;
-    default:
-        return Answer::Cancel;
-    }
+    return answerOf(box.exec());
 }
 
 namespace {
