@@ -34,6 +34,14 @@ QStringList split(const QString& value)
     return names;
 }
 
+// The keys of the exclusion rules: "exclude"/"excludeValues" for the first,
+// "exclude2"/"excludeValues2" for the second, so a layout saved with one rule
+// reads as before.
+QString exclusionKey(const char* key, int rule)
+{
+    return QString::fromLatin1(key) + (rule ? QString::number(rule + 1) : QString());
+}
+
 QString separatorText(char separator)
 {
     return separator == '\t' ? QStringLiteral("tab") : separator ? QString(QChar::fromLatin1(separator)) : QString();
@@ -58,9 +66,12 @@ std::vector<HeaderRowLayout> loadSavedLayouts(const QString& settingsPath)
             : separator == u","                                           ? ','
                                                                           : 0;
         l.dateFormat = reader.readString(section, QStringLiteral("dateFormat"), {});
-        const QStringList exclude = split(reader.readString(section, QStringLiteral("exclude"), {}));
-        if (!exclude.isEmpty())
-            l.exclusions.push_back({exclude, split(reader.readString(section, QStringLiteral("excludeValues"), {}))});
+        for (int rule = 0; rule < ReportLayout::kExclusions; ++rule) {
+            const QStringList exclude = split(reader.readString(section, exclusionKey("exclude", rule), {}));
+            if (!exclude.isEmpty())
+                l.exclusions.push_back(
+                    {exclude, split(reader.readString(section, exclusionKey("excludeValues", rule), {}))});
+        }
         l.rowsPerItem = reader.readBool(section, QStringLiteral("rowsPerItem"), false);
         // the vendor named the columns: the ones named must be there
         layouts.push_back(std::move(l));
@@ -75,10 +86,15 @@ void saveLayout(const QString& settingsPath, const HeaderRowLayout& layout)
         ProfileFile::writeString(settingsPath, section, QString::fromLatin1(k.key), layout[k.field].join(u'|'));
     ProfileFile::writeString(settingsPath, section, QStringLiteral("separator"), separatorText(layout.separator));
     ProfileFile::writeString(settingsPath, section, QStringLiteral("dateFormat"), layout.dateFormat);
-    const HeaderRowLayout::Exclusion none;
-    const HeaderRowLayout::Exclusion& rule = layout.exclusions.empty() ? none : layout.exclusions.front();
-    ProfileFile::writeString(settingsPath, section, QStringLiteral("exclude"), rule.columns.join(u'|'));
-    ProfileFile::writeString(settingsPath, section, QStringLiteral("excludeValues"), rule.values.join(u'|'));
+    for (int rule = 0; rule < ReportLayout::kExclusions; ++rule) {
+        // a rule the layout no longer has is emptied, not left behind
+        const HeaderRowLayout::Exclusion none;
+        const auto& r = size_t(rule) < layout.exclusions.size() ? layout.exclusions[size_t(rule)] : none;
+        if (rule && r.columns.isEmpty() && !ProfileReader(settingsPath).hasKey(section, exclusionKey("exclude", rule)))
+            continue;
+        ProfileFile::writeString(settingsPath, section, exclusionKey("exclude", rule), r.columns.join(u'|'));
+        ProfileFile::writeString(settingsPath, section, exclusionKey("excludeValues", rule), r.values.join(u'|'));
+    }
     ProfileFile::writeBool(settingsPath, section, QStringLiteral("rowsPerItem"), layout.rowsPerItem);
 }
 

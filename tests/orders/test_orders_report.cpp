@@ -348,7 +348,7 @@ TEST(ReportLayouts, SavedLayoutsRoundTripAndAreTriedFirst)
     mine[HeaderField::Date] = {"Day"};
     mine.separator = ';';
     mine.dateFormat = "dd.MM.yyyy";
-    mine.exclusions = {{{"State"}, {"storno"}}};
+    mine.exclusions = {{{"State"}, {"storno"}}, {{"Test"}, {"yes"}}};
     saveLayout(ini, mine);
     const std::vector<HeaderRowLayout> saved = loadSavedLayouts(ini);
     ASSERT_EQ(saved.size(), 1u);
@@ -356,12 +356,17 @@ TEST(ReportLayouts, SavedLayoutsRoundTripAndAreTriedFirst)
 
     Report r;
     r.setReading({saved, std::nullopt});
-    r.read("Ref;Mail box;Thing;Day;State;Email;Order\n1;a@x;Tool;03.02.2026;ok;;\n2;b@x;Tool;x;Storno;;\n");
+    r.read("Ref;Mail box;Thing;Day;State;Test;Email;Order\n1;a@x;Tool;03.02.2026;ok;no;;\n2;b@x;Tool;x;Storno;no;;\n"
+           "3;c@x;Tool;x;ok;Yes;;\n");
     EXPECT_EQ(r.storeName(), "My Shop");
     ASSERT_EQ(r.orderLineCount(), 1);
     QByteArray spill;
     EXPECT_EQ(r.layout().orderDate(r.lineBytes(1), spill), "2026-02-03");
-    EXPECT_EQ(excludedRowsLine(r), "1 order excluded: State = storno");
+    EXPECT_EQ(excludedRowsLine(r), "2 orders excluded: State = storno, Test = yes");
+    // saved again with one rule, the second is gone from the file
+    mine.exclusions.pop_back();
+    saveLayout(ini, mine);
+    EXPECT_EQ(layoutDescription(loadSavedLayouts(ini)[0]), layoutDescription(mine));
 
     r.setReading({saved, findLayout(saved, "gumroad")});
     r.read("Ref;Mail box;Thing\n1;a@x;Tool\n");
