@@ -555,7 +555,9 @@ void Report::findRowOrders()
             continue;
         }
         if (const int rule = layout.exclusionOf(fields, spill); rule >= 0) {
-            noteExcluded(rule, layout.field(fields, layout.exclusions[rule].column, spill));
+            // an order of several item rows is one excluded order
+            if (own == qsizetype(i))
+                noteExcluded(rule, layout.field(fields, layout.exclusions[rule].column, spill));
             continue;
         }
         productOf_[i] = productIndex(products, layout.field(row, layout.product, spill), row.size());

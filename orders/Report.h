@@ -38,7 +38,7 @@ struct ReportReading {
     std::optional<HeaderRowLayout> forced;
 };
 
-// Rows a header-row layout excludes (refunds, test orders), by the value
+// Orders a header-row layout excludes (refunds, test orders), by the value
 // that excluded them.
 struct ExcludedRows {
     QString reason; // "Refunded? = true"
@@ -84,7 +84,8 @@ public:
     // matched it and no line was an order, or the layout asked for misses
     // columns. Empty otherwise.
     const QString& headerProblem() const { return headerProblem_; }
-    // Rows excluded by the layout's rules, and how many.
+    // Orders excluded by the layout's rules (an order of several item rows
+    // once), and how many.
     const std::vector<ExcludedRows>& excludedRows() const { return excluded_; }
     qsizetype excludedCount() const;
     // The product list as the main window shows it: "All" first when the

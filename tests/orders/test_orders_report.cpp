@@ -300,7 +300,7 @@ TEST(ReportLayouts, HeaderRowsAreReadByColumnName)
             "#1,a@x,paid,2026-03-01 09:00:00 +0100,Tool,Ann "
             "Lee\n#1,,,,Pro,\n#2,v@x,voided,2026-03-01,Tool,V\n#2,,,,Pro,\n",
             "Shopify", {"#1|Tool|a@x|2026-03-01|Ann Lee", "#1|Pro|a@x|2026-03-01|Ann Lee"}, 0,
-            "2 orders excluded: Financial Status = voided"},
+            "1 order excluded: Financial Status = voided"},
         {"header that matches nothing", "Ref,Mail box,Thing\n1,a@x,Tool\n", "SWREG", {}, 1, "",
             "its columns are \"Ref\", \"Mail box\", \"Thing\""},
         {"a RegNet header stays RegNet", "Account,Order,Email\n\"1\",\"R-1\",\"a@x\",\"\"\n", "RegNet", {}},
