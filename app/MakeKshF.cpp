@@ -20,8 +20,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -100,20 +98,7 @@ void TForm1::buildControls()
     IncOrder->setChecked(true);
     IncDate = named(new QCheckBox(QStringLiteral("Include Order Date ")), "IncDate");
     IncName = named(new QCheckBox(QStringLiteral("Include Customer Name")), "IncName");
-    // The account options open in a box of their own: in the window they
-    // would make it too tall for a small screen.
-    AccountsBox = new QDialog(this);
-    AccountsBox->setObjectName(QStringLiteral("AccountsBox"));
-    AccountsBox->setWindowTitle(QStringLiteral("Accounts"));
     Accounts = new AccountOptions;
-    auto* close = new QDialogButtonBox(QDialogButtonBox::Close);
-    connect(close, &QDialogButtonBox::rejected, AccountsBox, &QDialog::reject);
-    auto* boxLayout = new QVBoxLayout(AccountsBox);
-    boxLayout->addWidget(Accounts);
-    boxLayout->addWidget(close);
-    AccountsButton = named(new QPushButton(QStringLiteral("Accounts...")), "AccountsButton");
-    AccountsButton->setToolTip(QStringLiteral("Password hash, passwords out of the process list, missing customers"));
-    connect(AccountsButton, &QPushButton::clicked, AccountsBox, &QDialog::exec);
     Label9 = named(new QLabel(QStringLiteral("Product:")), "Label9");
     StoreBox = named(new QListWidget, "StoreBox");
     StoreBox->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -176,6 +161,7 @@ void TForm1::buildControls()
     options->addWidget(Label8, 3, 0);
     options->addWidget(TestPass, 3, 1);
     options->addWidget(GroupBox4, 4, 0, 1, 2);
+    options->addWidget(Accounts, 5, 0, 1, 2);
     for (QLabel* label : {Label3, Label2, Label8}) {
         label->setBuddy(label == Label3 ? protectMask : label == Label2 ? TestUser : TestPass);
     }
@@ -222,7 +208,6 @@ void TForm1::buildControls()
     ChooseListsFolder = named(new QPushButton(QStringLiteral("Lists folder...")), "ChooseListsFolder");
     ChooseListsFolder->setToolTip(QStringLiteral("Choose the folder of bozos.txt, Address.txt and goodguys.txt"));
     StatusBar->addPermanentWidget(ChooseListsFolder);
-    StatusBar->addPermanentWidget(AccountsButton);
     top->addWidget(StatusBar);
 
     PopupMenu1 = named(new QMenu(this), "PopupMenu1");

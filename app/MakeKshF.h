@@ -8,7 +8,6 @@
 
 class QAction;
 class QCheckBox;
-class QDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -80,10 +79,8 @@ public:
     QCheckBox* IncOrder;
     QCheckBox* IncDate;
     QCheckBox* IncName;
-    // The account options, in a box of their own that AccountsButton opens.
+    // The password hash, hidden passwords and missing customers.
     AccountOptions* Accounts;
-    QDialog* AccountsBox;
-    QPushButton* AccountsButton;
     QLabel* Label9;
     QListWidget* StoreBox;
     QPushButton* ReadClipboard;

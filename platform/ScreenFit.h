@@ -19,21 +19,29 @@ inline void fitIntoScreen(QWidget* window)
         return;
     const QRect area = screen->availableGeometry();
     // The frame (title bar, borders) is the window system's, outside size().
-    // Before the window is first shown it is not known; a title bar is
-    // allowed for then, so the title bar never ends up above the screen.
+    // Many window systems know it once the window exists, before it is first
+    // shown. Where it is not known yet, the style's own window frame stands
+    // in for it, borders included: a frame guessed without its bottom border
+    // puts the window's bottom edge past the screen.
+    window->winId();
     const QRect inner = window->geometry(), outer = window->frameGeometry();
     QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
         outer.bottom() - inner.bottom());
-    if (frame.isNull())
-        frame.setTop(window->style()->pixelMetric(QStyle::PM_TitleBarHeight));
-    // Less two pixels: a scaling may round a logical position and a logical
-    // size up by one each.
-    const QSize room = area.size().shrunkBy(frame) - QSize(2, 2);
+    if (frame.isNull()) {
+        const int border = window->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, window);
+        frame = QMargins(border, border, border, border);
+        frame.setTop(border + window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window));
+    }
+    // A scaling may round a logical position and a logical size up by one
+    // each; both move the right and bottom edges out, so the two pixels are
+    // kept free there, not shared with the top and left by the centring.
+    const QRect usable = area.adjusted(0, 0, -2, -2);
+    const QSize room = usable.size().shrunkBy(frame);
     // As large as its contents ask where there is room, so nothing scrolls
     // that need not.
     const QSize size =
         window->size().expandedTo(window->sizeHint()).boundedTo(room).expandedTo(window->minimumSizeHint());
-    const QRect placed = QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size.grownBy(frame), area);
+    const QRect placed = QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size.grownBy(frame), usable);
     window->setGeometry(QRect(placed.topLeft() + QPoint(frame.left(), frame.top()), size));
 }
 
