@@ -28,7 +28,7 @@ AccountOptions::AccountOptions(QWidget* parent)
 
     // two rows: the options column stays short enough for a small screen
     auto* grid = new QGridLayout(this);
-    auto* hashLabel = new QLabel(QStringLiteral("Hash:"));
+    auto* hashLabel = new QLabel(QStringLiteral("Password hash:"));
     hashLabel->setBuddy(PassHash);
     auto* keepLabel = new QLabel(QStringLiteral("Missing customers:"));
     keepLabel->setBuddy(KeepAccounts);
