@@ -189,10 +189,12 @@ QByteArrayView CsvReader::rfc4180Field(QByteArrayView record, int n, QByteArray&
     return rfcFieldText(record, rfcField(record, separator_, from), spill);
 }
 
-qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed) const
+qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed, bool* overLines) const
 {
     if (closed)
         *closed = true;
+    if (overLines)
+        *overLines = false;
     if (quoting_ != CsvQuoting::Rfc4180) {
         // line by line: a whole RegNet report goes through here
         bool open = false;
@@ -205,6 +207,8 @@ qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed
                     *closed = !open;
                 return end;
             }
+            if (overLines)
+                *overLines = true;
             i = end + 1;
         }
     }
@@ -241,6 +245,8 @@ qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed
                 ++j; // a doubled quote
                 continue;
             }
+            if (overLines && j > end)
+                *overLines = true; // the quotes closed on a later line
             i = j;
             break;
         }

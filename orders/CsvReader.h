@@ -60,8 +60,9 @@ public:
     // over line ends inside them: in RFC 4180 from a quote that opens a
     // field, in quoted fields while the line holds an odd number of quotes
     // (every field is quoted, a doubled quote is two). closed, when given,
-    // tells whether the quotes were closed at the end.
-    qsizetype recordEnd(QByteArrayView text, qsizetype from, bool* closed = nullptr) const;
+    // tells whether the quotes were closed at the end; overLines, whether
+    // the record holds line ends.
+    qsizetype recordEnd(QByteArrayView text, qsizetype from, bool* closed = nullptr, bool* overLines = nullptr) const;
 
     // How many fields of a record can be read: without RFC 4180 the last
     // field of a line reads empty, so only those before its last separator.

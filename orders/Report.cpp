@@ -50,14 +50,14 @@ bool hasControlCharacterInRecord(const CsvFields& row, const ReportLayout& layou
         qsizetype k = 0;
         for (; k + 8 <= record.size(); k += 8) {
             const uint64_t word = words::load(record.data() + k);
-            any |= (words::belowSpace(word) & ~words::equal(word, '\t')) | words::equal(word, 0x7f);
+            any |= words::control(word);
         }
         if (!any)
             i = k;
         for (; i + 8 <= record.size(); i += 8) {
             const uint64_t word = words::load(record.data() + i);
             const uint64_t ends = words::equal(word, '\r') | words::equal(word, '\n');
-            control |= (words::belowSpace(word) & ~words::equal(word, '\t') & ~ends) | words::equal(word, 0x7f);
+            control |= words::control(word) & ~ends;
             lineEnd |= ends;
         }
     }
@@ -273,17 +273,17 @@ void Report::cutRecords(qsizetype start, const CsvReader& csv)
     while (start < text.size()) {
         const auto record = qsizetype(lineStarts_.size());
         lineStarts_.push_back(start);
-        bool closed = true;
-        qsizetype end = csv.recordEnd(text, start, &closed);
+        bool closed = true, overLines = false;
+        qsizetype end = csv.recordEnd(text, start, &closed, &overLines);
         if (!closed) {
             // the rest of the report would be one record: the line alone is
             // skipped, the next is read again
             end = kLines.recordEnd(text, start);
+            overLines = false;
             unclosed_.push_back(record);
         }
         qsizetype inner = 0;
-        const QByteArrayView body = text.sliced(start, end - start);
-        if (body.contains('\n') || body.contains('\r')) {
+        if (overLines) {
             for (qsizetype k = start; k < end; ++k)
                 inner += text[k] == '\n' || (text[k] == '\r' && (k + 1 == end || text[k + 1] != '\n'));
         }

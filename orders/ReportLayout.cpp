@@ -69,9 +69,13 @@ bool isoDay(QByteArrayView value)
 
 int ReportLayout::lastColumn() const
 {
+    // once a row: no loop
     static_assert(kExclusions == 2);
-    return std::max({order.position, product.position, firstName.position, lastName.position, date.position,
-        address.position, addressElse.position, exclusions[0].column.position, exclusions[1].column.position});
+    int last = std::max(order.position, product.position);
+    last = std::max(last, std::max(firstName.position, lastName.position));
+    last = std::max(last, std::max(date.position, address.position));
+    last = std::max(last, addressElse.position);
+    return std::max(last, std::max(exclusions[0].column.position, exclusions[1].column.position));
 }
 
 QByteArrayView ReportLayout::orderDate(const CsvFields& row, QByteArray& spill) const
@@ -126,10 +130,11 @@ int ReportLayout::exclusionOf(const CsvFields& row, QByteArray& spill) const
         for (qsizetype at = 0; at + value.size() < values.size();) {
             if (values[at + value.size()] == '\n' && lowerEquals(value, values.sliced(at, value.size())))
                 return k;
-            const qsizetype end = values.indexOf('\n', at);
-            if (end < 0)
+            // entries are short: no search call for the next one
+            const auto end = std::find(values.begin() + at, values.end(), '\n');
+            if (end == values.end())
                 break;
-            at = end + 1;
+            at = end - values.begin() + 1;
         }
     }
     return -1;
