@@ -100,7 +100,6 @@ public:
     void cut(const CsvReader& csv, QByteArrayView record, int last);
 
     QByteArrayView record() const { return record_; }
-    const CsvReader& reader() const { return csv_; }
 
     QByteArrayView field(int n, QByteArray& spill) const
     {
