@@ -91,12 +91,20 @@ int validSequence(const unsigned char* p, const unsigned char* end, char32_t* cp
 }
 
 // Validates with the same rules as the decoder; runs of ASCII are checked
-// eight bytes at a time, as reports are almost all ASCII.
+// 32 bytes, then eight bytes at a time, as reports are almost all ASCII.
 bool isValidUtf8(QByteArrayView bytes)
 {
     auto p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto end = p + bytes.size();
     while (p < end) {
+        if (end - p >= 32) {
+            uint64_t words[4];
+            std::memcpy(words, p, 32);
+            if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ull) == 0) {
+                p += 32;
+                continue;
+            }
+        }
         if (end - p >= 8) {
             uint64_t word;
             std::memcpy(&word, p, 8);

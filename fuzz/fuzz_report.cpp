@@ -82,18 +82,27 @@ void CheckAccounts(const og::LineBlock& script)
     }
 }
 
-// Records end inside the text and past their start; no field is longer than
-// its record (doubled quotes only shorten it).
+// Records end inside the text and past their start, and know whether they
+// hold line ends; no field is longer than its record (doubled quotes only
+// shorten it); a record cut once reads the fields the reader finds one by
+// one.
 void ReadAsRfc4180(QByteArrayView text)
 {
     const og::CsvReader csv(',', og::CsvQuoting::Rfc4180);
-    QByteArray spill;
+    QByteArray spill, spillCut;
+    og::CsvFields cut;
     for (qsizetype from = 0; from < text.size();) {
-        const qsizetype end = csv.recordEnd(text, from);
+        bool closed = true, overLines = false;
+        const qsizetype end = csv.recordEnd(text, from, &closed, &overLines);
         OG_FUZZ_CHECK(end >= from && end <= text.size());
         const QByteArrayView record = text.sliced(from, end - from);
-        for (int n = 0; n < 32; ++n)
-            OG_FUZZ_CHECK(csv.field(record, n, spill).size() <= record.size());
+        OG_FUZZ_CHECK(!closed || overLines == (record.contains('\n') || record.contains('\r')));
+        cut.cut(csv, record, int(end % 24));
+        for (int n = 0; n < 32; ++n) {
+            const QByteArrayView field = csv.field(record, n, spill);
+            OG_FUZZ_CHECK(field.size() <= record.size());
+            OG_FUZZ_CHECK(cut.field(n, spillCut) == field);
+        }
         from = end + 1;
     }
 }

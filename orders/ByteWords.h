@@ -32,10 +32,15 @@ inline uint64_t equal(uint64_t word, char c)
     return ~(((t & kLow7) + kLow7) | t | kLow7);
 }
 
-// The bytes below 32 (the control characters but 127).
-inline uint64_t belowSpace(uint64_t word)
+// The control characters: bytes below 32 but tab, and 127. Each test stays
+// inside its byte: the top bit is tested apart and the sums stay below 256.
+inline uint64_t control(uint64_t word)
 {
-    return ~((word & kLow7) + kOnes * 0x60) & ~word & kTop;
+    const uint64_t low = word & kLow7;
+    const uint64_t tabless = low ^ (kOnes * '\t'); // tab to 0; below 32 stays below 32
+    const uint64_t oneTo31 = (tabless + kLow7) & ~(tabless + kOnes * 0x60);
+    const uint64_t del = low + kOnes; // only 127 carries into the top bit
+    return (oneTo31 | del) & ~word & kTop;
 }
 
 // How many bytes are marked: a multiply sums the marks into the top byte

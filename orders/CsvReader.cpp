@@ -43,6 +43,22 @@ qsizetype lineEnd(QByteArrayView text, qsizetype from)
     return cr ? cr - base : end;
 }
 
+// The first separator at or after from, or size. Fields are short: a word
+// at a time beats a library search per field.
+qsizetype separatorFrom(const char* data, qsizetype size, char separator, qsizetype from)
+{
+    qsizetype at = from;
+    if constexpr (words::kUsable) {
+        for (; at + 8 <= size; at += 8) {
+            if (const uint64_t separators = words::equal(words::load(data + at), separator))
+                return at + words::byteOf(separators);
+        }
+    }
+    while (at < size && data[at] != separator)
+        ++at;
+    return at;
+}
+
 // One field of an RFC 4180 record: its text without the quotes, whether it
 // holds doubled quotes, and where the next field starts (-1: none follows).
 struct RfcField {
@@ -81,19 +97,7 @@ RfcField rfcField(QByteArrayView record, char separator, qsizetype from)
     } else {
         f.begin = from;
     }
-    // fields are short: a word at a time beats a library search per field
-    qsizetype cut = i;
-    const char* data = record.data();
-    if constexpr (words::kUsable) {
-        for (; cut + 8 <= record.size(); cut += 8) {
-            if (const uint64_t separators = words::equal(words::load(data + cut), separator)) {
-                cut += words::byteOf(separators);
-                break;
-            }
-        }
-    }
-    while (cut < record.size() && data[cut] != separator)
-        ++cut;
+    qsizetype cut = separatorFrom(record.data(), record.size(), separator, i);
     if (cut == record.size())
         cut = -1;
     if (!quoted)
@@ -102,11 +106,9 @@ RfcField rfcField(QByteArrayView record, char separator, qsizetype from)
     return f;
 }
 
-QByteArrayView rfcFieldText(QByteArrayView record, const RfcField& f, QByteArray& spill)
+// A quoted field's text with each doubled quote read as one, trimmed.
+QByteArrayView undoubledText(QByteArrayView text, QByteArray& spill)
 {
-    const QByteArrayView text = record.sliced(f.begin, f.end - f.begin);
-    if (!f.doubled)
-        return trimmedView(text);
     spill.clear();
     spill.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -115,6 +117,12 @@ QByteArrayView rfcFieldText(QByteArrayView record, const RfcField& f, QByteArray
             ++i; // the second of a doubled pair
     }
     return trimmedView(QByteArrayView(spill));
+}
+
+QByteArrayView rfcFieldText(QByteArrayView record, const RfcField& f, QByteArray& spill)
+{
+    const QByteArrayView text = record.sliced(f.begin, f.end - f.begin);
+    return f.doubled ? undoubledText(text, spill) : trimmedView(text);
 }
 
 // Where field n starts when the n fields before start (at from) hold no
@@ -181,10 +189,12 @@ QByteArrayView CsvReader::rfc4180Field(QByteArrayView record, int n, QByteArray&
     return rfcFieldText(record, rfcField(record, separator_, from), spill);
 }
 
-qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed) const
+qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed, bool* overLines) const
 {
     if (closed)
         *closed = true;
+    if (overLines)
+        *overLines = false;
     if (quoting_ != CsvQuoting::Rfc4180) {
         // line by line: a whole RegNet report goes through here
         bool open = false;
@@ -197,6 +207,8 @@ qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed
                     *closed = !open;
                 return end;
             }
+            if (overLines)
+                *overLines = true;
             i = end + 1;
         }
     }
@@ -233,10 +245,63 @@ qsizetype CsvReader::recordEnd(QByteArrayView text, qsizetype from, bool* closed
                 ++j; // a doubled quote
                 continue;
             }
+            if (overLines && j > end)
+                *overLines = true; // the quotes closed on a later line
             i = j;
             break;
         }
     }
+}
+
+void CsvFields::cut(const CsvReader& csv, QByteArrayView record, int last)
+{
+    csv_ = csv;
+    record_ = record;
+    count_ = 0;
+    last_ = csv.quoting() == CsvQuoting::Rfc4180 ? last : -1;
+    if (last_ < 0)
+        return;
+    if (places_.size() <= size_t(last_))
+        places_.resize(size_t(last_) + 1);
+    // the fields CsvReader::field walks past, each found once
+    for (qsizetype from = 0; from >= 0 && count_ <= last_;) {
+        if constexpr (words::kUsable) {
+            from = cutPlain(from);
+            if (count_ > last_)
+                break;
+        }
+        const RfcField f = rfcField(record, csv.separator(), from);
+        places_[size_t(count_++)] = {f.begin, f.end, f.doubled};
+        from = f.next;
+    }
+}
+
+qsizetype CsvFields::cutPlain(qsizetype from)
+{
+    const char separator = csv_.separator();
+    const char* data = record_.data();
+    const qsizetype size = record_.size();
+    // neither quoted nor opened by a blank: the field ends at the next
+    // separator, and the separators of a word end fields one after another
+    auto plain = [&](qsizetype at) { return at < size && data[at] != '"' && !isBlank(data[at], separator); };
+    if (!plain(from))
+        return from;
+    for (qsizetype at = from; at + 8 <= size; at += 8) {
+        for (uint64_t separators = words::equal(words::load(data + at), separator); separators;
+             separators &= separators - 1) {
+            const qsizetype end = at + words::byteOf(separators);
+            places_[size_t(count_++)] = {from, end, false};
+            from = end + 1;
+            if (count_ > last_ || !plain(from))
+                return from;
+        }
+    }
+    return from;
+}
+
+QByteArrayView CsvFields::undoubled(const Place& p, QByteArray& spill) const
+{
+    return undoubledText(record_.sliced(p.begin, p.end - p.begin), spill);
 }
 
 int CsvReader::fieldCount(QByteArrayView record) const

@@ -32,6 +32,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
 
     FoldedKey key;
     QByteArray spillAddress, spillOrder, spillDate, spillFirst, spillLast;
+    CsvFields lineCut, ownCut;
     LineBlock& addresses = out.addresses;
     for (qsizetype i = from; i < to; ++i) {
         const int product = report.productIndexOf(i);
@@ -41,7 +42,10 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
         const ReportLayout& layout = report.layoutOf(i);
         // the order's own fields: this line, or its order's first row
         const qsizetype own = report.orderFieldsLine(i);
-        const QByteArrayView fields = own == i ? line : bytes::trimmed(report.lineBytes(own));
+        layout.cut(lineCut, line);
+        if (own != i)
+            layout.cut(ownCut, bytes::trimmed(report.lineBytes(own)));
+        const CsvFields& fields = own == i ? lineCut : ownCut;
         QByteArrayView date;
         if (dates)
             date = layout.orderDate(fields, spillDate);
@@ -56,7 +60,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
             take({AccountChange::Blocked, i}, batch, out);
             continue;
         }
-        const QByteArrayView order = layout.field(line, layout.order, spillOrder);
+        const QByteArrayView order = layout.field(lineCut, layout.order, spillOrder);
         // the account is made for the address of the report ...
         AccountEvent event {AccountChange::FromReport, i, address, order};
 

@@ -36,8 +36,9 @@ bool holdsLineEnd(QByteArrayView field)
 
 // A record over several lines may hold line ends in fields the run does not
 // use; a field it writes must hold none.
-bool hasControlCharacterInRecord(QByteArrayView record, const ReportLayout& layout, QByteArray& spill)
+bool hasControlCharacterInRecord(const CsvFields& row, const ReportLayout& layout, QByteArray& spill)
 {
+    const QByteArrayView record = row.record();
     // a word at a time, no early exit: every row of a header-row report
     // comes through here
     uint64_t control = 0, lineEnd = 0;
@@ -49,14 +50,14 @@ bool hasControlCharacterInRecord(QByteArrayView record, const ReportLayout& layo
         qsizetype k = 0;
         for (; k + 8 <= record.size(); k += 8) {
             const uint64_t word = words::load(record.data() + k);
-            any |= (words::belowSpace(word) & ~words::equal(word, '\t')) | words::equal(word, 0x7f);
+            any |= words::control(word);
         }
         if (!any)
             i = k;
         for (; i + 8 <= record.size(); i += 8) {
             const uint64_t word = words::load(record.data() + i);
             const uint64_t ends = words::equal(word, '\r') | words::equal(word, '\n');
-            control |= (words::belowSpace(word) & ~words::equal(word, '\t') & ~ends) | words::equal(word, 0x7f);
+            control |= words::control(word) & ~ends;
             lineEnd |= ends;
         }
     }
@@ -69,11 +70,11 @@ bool hasControlCharacterInRecord(QByteArrayView record, const ReportLayout& layo
     const int seen = (control != 0) | ((lineEnd != 0) << 1);
     if (seen != 2)
         return seen & 1;
-    if (holdsLineEnd(layout.orderAddress(record, spill)))
+    if (holdsLineEnd(layout.orderAddress(row, spill)))
         return true;
     for (const ReportColumn* column :
         {&layout.order, &layout.product, &layout.firstName, &layout.lastName, &layout.date}) {
-        if (holdsLineEnd(layout.field(record, *column, spill)))
+        if (holdsLineEnd(layout.field(row, *column, spill)))
             return true;
     }
     return false;
@@ -109,7 +110,7 @@ std::optional<SkipReason> whyNoOrderNumber(QByteArrayView order)
 // account, and as the first of the file every account.
 std::optional<SkipReason> whyNoOrder(QByteArrayView line, bool multiLine, const ReportLayout& layout, QByteArray& spill)
 {
-    if (multiLine ? hasControlCharacterInRecord(line, layout, spill) : hasControlCharacter(line))
+    if (multiLine ? hasControlCharacterInRecord(CsvFields(layout.csv, line), layout, spill) : hasControlCharacter(line))
         return SkipReason::ControlCharacter;
     const QByteArrayView text = bytes::trimmed(line);
     if (const auto reason = whyNoAddress(bytes::trimmed(layout.orderAddress(text, spill))))
@@ -121,12 +122,13 @@ std::optional<SkipReason> whyNoOrder(QByteArrayView line, bool multiLine, const 
 // in its first row (fields, which hold address): every field the run writes
 // must hold no control character and no line break.
 struct RowOrder {
-    QByteArrayView row, fields, address, order;
+    const CsvFields &row, &fields;
+    QByteArrayView address, order;
 };
 std::optional<SkipReason> whyNoRowOrder(const RowOrder& r, const ReportLayout& layout, QByteArray& spill)
 {
     if (hasControlCharacterInRecord(r.row, layout, spill) ||
-        (r.fields.data() != r.row.data() && hasControlCharacterInRecord(r.fields, layout, spill)))
+        (&r.fields != &r.row && hasControlCharacterInRecord(r.fields, layout, spill)))
         return SkipReason::ControlCharacter;
     if (const auto reason = whyNoAddress(r.address))
         return reason;
@@ -271,17 +273,17 @@ void Report::cutRecords(qsizetype start, const CsvReader& csv)
     while (start < text.size()) {
         const auto record = qsizetype(lineStarts_.size());
         lineStarts_.push_back(start);
-        bool closed = true;
-        qsizetype end = csv.recordEnd(text, start, &closed);
+        bool closed = true, overLines = false;
+        qsizetype end = csv.recordEnd(text, start, &closed, &overLines);
         if (!closed) {
             // the rest of the report would be one record: the line alone is
             // skipped, the next is read again
             end = kLines.recordEnd(text, start);
+            overLines = false;
             unclosed_.push_back(record);
         }
         qsizetype inner = 0;
-        const QByteArrayView body = text.sliced(start, end - start);
-        if (body.contains('\n') || body.contains('\r')) {
+        if (overLines) {
             for (qsizetype k = start; k < end; ++k)
                 inner += text[k] == '\n' || (text[k] == '\r' && (k + 1 == end || text[k + 1] != '\n'));
         }
@@ -520,6 +522,9 @@ void Report::findRowOrders()
         firstRowOf_.resize(lineStarts_.size());
     qsizetype orderRow = -1;
     std::string orderOfRow; // its capacity is kept: no allocation a row
+    // each row cut once; the order's first row stays cut for its item rows
+    CsvFields cuts[2];
+    int next = 0, orderCut = 0;
     auto unclosed = unclosed_.begin();
     for (size_t i = 1; i < lineStarts_.size(); ++i) {
         const QByteArrayView row = lineBytes(qsizetype(i));
@@ -527,10 +532,12 @@ void Report::findRowOrders()
             ++unclosed;
         const bool isUnclosed = unclosed != unclosed_.end() && *unclosed == qsizetype(i);
         qsizetype own = qsizetype(i);
+        CsvFields& rowCut = cuts[next];
+        layout.cut(rowCut, row);
         // each field once a row: the row's order number and address serve
         // the item-row test and the checks alike
-        const QByteArrayView order = layout.field(row, layout.order, spillOrder);
-        QByteArrayView address = layout.orderAddress(row, spillAddress);
+        const QByteArrayView order = layout.field(rowCut, layout.order, spillOrder);
+        QByteArrayView address = layout.orderAddress(rowCut, spillAddress);
         if (layout.rowsPerItem) {
             if (address.isEmpty() && orderRow >= 0 && !order.isEmpty() &&
                 order == QByteArrayView(orderOfRow.data(), qsizetype(orderOfRow.size()))) {
@@ -538,29 +545,31 @@ void Report::findRowOrders()
             } else {
                 orderRow = qsizetype(i);
                 orderOfRow.assign(order.data(), size_t(order.size()));
+                orderCut = next;
+                next ^= 1;
             }
             firstRowOf_[i] = own;
         }
-        const QByteArrayView fields = own == qsizetype(i) ? row : lineBytes(own);
-        if (!fields.contains('@') && !isUnclosed)
+        const CsvFields& fieldsCut = own == qsizetype(i) ? rowCut : cuts[orderCut];
+        if (!fieldsCut.record().contains('@') && !isUnclosed)
             continue;
         if (own != qsizetype(i))
-            address = layout.orderAddress(fields, spillAddress);
+            address = layout.orderAddress(fieldsCut, spillAddress);
         std::optional<SkipReason> reason =
-            isUnclosed ? SkipReason::UnclosedQuote : whyNoRowOrder({row, fields, address, order}, layout, spill);
+            isUnclosed ? SkipReason::UnclosedQuote : whyNoRowOrder({rowCut, fieldsCut, address, order}, layout, spill);
         if (reason) {
             if (qsizetype(skipped_.size()) < kSkippedKept)
                 skipped_.push_back({qsizetype(i), *reason});
             ++skippedCount_;
             continue;
         }
-        if (const int rule = layout.exclusionOf(fields, spill); rule >= 0) {
+        if (const int rule = layout.exclusionOf(fieldsCut, spill); rule >= 0) {
             // an order of several item rows is one excluded order
             if (own == qsizetype(i))
-                noteExcluded(rule, layout.field(fields, layout.exclusions[rule].column, spill));
+                noteExcluded(rule, layout.field(fieldsCut, layout.exclusions[rule].column, spill));
             continue;
         }
-        productOf_[i] = productIndex(products, layout.field(row, layout.product, spill), row.size());
+        productOf_[i] = productIndex(products, layout.field(rowCut, layout.product, spill), row.size());
     }
 }
 

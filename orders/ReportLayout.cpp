@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <algorithm>
 #include <array>
 
 namespace og {
@@ -66,15 +67,26 @@ bool isoDay(QByteArrayView value)
 
 } // namespace
 
-QByteArrayView ReportLayout::orderDate(QByteArrayView line, QByteArray& spill) const
+int ReportLayout::lastColumn() const
+{
+    // once a row: no loop
+    static_assert(kExclusions == 2);
+    int last = std::max(order.position, product.position);
+    last = std::max(last, std::max(firstName.position, lastName.position));
+    last = std::max(last, std::max(date.position, address.position));
+    last = std::max(last, addressElse.position);
+    return std::max(last, std::max(exclusions[0].column.position, exclusions[1].column.position));
+}
+
+QByteArrayView ReportLayout::orderDate(const CsvFields& row, QByteArray& spill) const
 {
     switch (dateRule) {
     case ReportDateRule::MonthDayYear:
-        return bytes::swregDate(line, spill);
+        return bytes::swregDate(row.record(), spill);
     case ReportDateRule::UpToFirstBlank:
         break;
     case ReportDateRule::Calendar: {
-        const QByteArrayView value = field(line, date, spill);
+        const QByteArrayView value = field(row, date, spill);
         if (dateFormat.isEmpty())
             return isoDay(value) ? value.first(10) : bytes::firstWord(value);
         const QString text = QString::fromUtf8(value), format = QString::fromUtf8(dateFormat);
@@ -87,15 +99,15 @@ QByteArrayView ReportLayout::orderDate(QByteArrayView line, QByteArray& spill) c
         return spill;
     }
     }
-    return bytes::firstWord(field(line, date, spill));
+    return bytes::firstWord(field(row, date, spill));
 }
 
 void ReportLayout::names(
-    QByteArrayView line, QByteArray& spill1, QByteArray& spill2, QByteArrayView* first, QByteArrayView* last) const
+    const CsvFields& row, QByteArray& spill1, QByteArray& spill2, QByteArrayView* first, QByteArrayView* last) const
 {
-    *first = field(line, firstName, spill1);
+    *first = field(row, firstName, spill1);
     if (!wholeName) {
-        *last = field(line, lastName, spill2);
+        *last = field(row, lastName, spill2);
         return;
     }
     const qsizetype blank = first->lastIndexOf(' ');
@@ -103,13 +115,13 @@ void ReportLayout::names(
     *first = blank < 0 ? *first : bytes::trimmed(first->first(blank));
 }
 
-int ReportLayout::exclusionOf(QByteArrayView line, QByteArray& spill) const
+int ReportLayout::exclusionOf(const CsvFields& row, QByteArray& spill) const
 {
     for (int k = 0; k < kExclusions; ++k) {
         const ReportExclusion& rule = exclusions[k];
         if (rule.column.position < 0)
             continue;
-        const QByteArrayView value = field(line, rule.column, spill);
+        const QByteArrayView value = field(row, rule.column, spill);
         if (value.isEmpty() || value.size() > 40)
             continue;
         // the value lowered and ended by '\n', found where an entry starts:
@@ -118,10 +130,11 @@ int ReportLayout::exclusionOf(QByteArrayView line, QByteArray& spill) const
         for (qsizetype at = 0; at + value.size() < values.size();) {
             if (values[at + value.size()] == '\n' && lowerEquals(value, values.sliced(at, value.size())))
                 return k;
-            const qsizetype end = values.indexOf('\n', at);
-            if (end < 0)
+            // entries are short: no search call for the next one
+            const auto end = std::find(values.begin() + at, values.end(), '\n');
+            if (end == values.end())
                 break;
-            at = end + 1;
+            at = end - values.begin() + 1;
         }
     }
     return -1;

@@ -84,27 +84,51 @@ struct ReportLayout {
     {
         return headerStart && i <= headerLastLine && !line.isEmpty() && line.front() == headerStart;
     }
-    // A column's field of a line, trimmed: a view into line or into spill.
+    // The fields of an order are read from a row: the line cut once into
+    // the columns this layout reads (see CsvFields). Each reader below also
+    // takes a line as it is, for a few reads of one line.
+    void cut(CsvFields& row, QByteArrayView line) const { row.cut(csv, line, lastColumn()); }
+    // The last column read, -1 for none.
+    int lastColumn() const;
+
+    // A column's field of a row, trimmed: a view into the line or into spill.
+    QByteArrayView field(const CsvFields& row, const ReportColumn& column, QByteArray& spill) const
+    {
+        return column.position < 0 ? QByteArrayView() : row.field(column.position, spill);
+    }
     QByteArrayView field(QByteArrayView line, const ReportColumn& column, QByteArray& spill) const
     {
-        return column.position < 0 ? QByteArrayView() : csv.field(line, column.position, spill);
+        return field(CsvFields(csv, line), column, spill);
     }
     // The customer's address; untrimmed around the first "@".
-    QByteArrayView orderAddress(QByteArrayView line, QByteArray& spill) const
+    QByteArrayView orderAddress(const CsvFields& row, QByteArray& spill) const
     {
         if (addressRule == ReportAddressRule::AroundFirstAt)
-            return bytes::orderAddress(line, addressBoundary);
-        const QByteArrayView first = field(line, address, spill);
-        return first.isEmpty() ? field(line, addressElse, spill) : first;
+            return bytes::orderAddress(row.record(), addressBoundary);
+        const QByteArrayView first = field(row, address, spill);
+        return first.isEmpty() ? field(row, addressElse, spill) : first;
+    }
+    QByteArrayView orderAddress(QByteArrayView line, QByteArray& spill) const
+    {
+        return orderAddress(CsvFields(csv, line), spill);
     }
     // The order date as the address file writes it.
-    QByteArrayView orderDate(QByteArrayView line, QByteArray& spill) const;
+    QByteArrayView orderDate(const CsvFields& row, QByteArray& spill) const;
+    QByteArrayView orderDate(QByteArrayView line, QByteArray& spill) const
+    {
+        return orderDate(CsvFields(csv, line), spill);
+    }
     // The customer's first and last name.
+    void names(const CsvFields& row, QByteArray& spill1, QByteArray& spill2, QByteArrayView* first,
+        QByteArrayView* last) const;
     void names(
-        QByteArrayView line, QByteArray& spill1, QByteArray& spill2, QByteArrayView* first, QByteArrayView* last) const;
+        QByteArrayView line, QByteArray& spill1, QByteArray& spill2, QByteArrayView* first, QByteArrayView* last) const
+    {
+        names(CsvFields(csv, line), spill1, spill2, first, last);
+    }
     // The exclusion (an index into exclusions) that a row's value matches,
     // or -1.
-    int exclusionOf(QByteArrayView line, QByteArray& spill) const;
+    int exclusionOf(const CsvFields& row, QByteArray& spill) const;
     // This layout with the position of each column named by its header
     // found in the header record (-1 when it is not there).
     ReportLayout withHeaderRow(QByteArrayView header) const;

@@ -33,17 +33,22 @@ int main(int argc, char** argv)
     report.readBytes(std::move(bytes));
 
     QByteArray spill[6];
+    og::CsvFields lineCut, ownCut;
     qsizetype orders = 0, fieldBytes = 0;
     for (qsizetype i = 0; i < report.lineCount(); ++i) {
         if (!report.isOrderLine(i))
             continue;
         const og::ReportLayout& layout = report.layoutOf(i);
-        const QByteArrayView line = report.lineBytes(i);
-        const QByteArrayView fields = report.lineBytes(report.orderFieldsLine(i));
+        // as the run reads them: each line cut into its fields once
+        layout.cut(lineCut, report.lineBytes(i));
+        const qsizetype own = report.orderFieldsLine(i);
+        if (own != i)
+            layout.cut(ownCut, report.lineBytes(own));
+        const og::CsvFields& fields = own == i ? lineCut : ownCut;
         QByteArrayView first, last;
         layout.names(fields, spill[0], spill[1], &first, &last);
-        fieldBytes += layout.field(line, layout.order, spill[2]).size() +
-            layout.field(line, layout.product, spill[3]).size() + layout.orderAddress(fields, spill[4]).size() +
+        fieldBytes += layout.field(lineCut, layout.order, spill[2]).size() +
+            layout.field(lineCut, layout.product, spill[3]).size() + layout.orderAddress(fields, spill[4]).size() +
             layout.orderDate(fields, spill[5]).size() + first.size() + last.size();
         ++orders;
     }

@@ -116,8 +116,11 @@ TEST(CsvReader, Rfc4180QuotesHoldSeparatorsLineBreaksAndDoubledQuotes)
     for (int n = 0; n < int(std::size(fields)); ++n)
         EXPECT_EQ(csv.field(record, n, spill), QByteArrayView(fields[n])) << n;
     const QByteArray text = record + "\r\nnext,\"open\nquote";
-    EXPECT_EQ(csv.recordEnd(text, 0), record.size());
-    bool closed = true;
+    bool closed = false, overLines = false;
+    EXPECT_EQ(csv.recordEnd(text, 0, &closed, &overLines), record.size());
+    EXPECT_TRUE(closed && overLines);
+    EXPECT_EQ(csv.recordEnd("a,\"b\"\nc", 0, nullptr, &overLines), 5);
+    EXPECT_FALSE(overLines);
     EXPECT_EQ(csv.recordEnd(text, record.size() + 2, &closed), text.size()); // a quote never closed
     EXPECT_FALSE(closed);
     EXPECT_EQ(csv.field("x,\"open, to the end", 1, spill), QByteArrayView("open, to the end"));
@@ -130,6 +133,8 @@ TEST(CsvReader, Rfc4180QuotesHoldSeparatorsLineBreaksAndDoubledQuotes)
 // Long rows are skipped through a word at a time: fields that end on, across
 // and just past word edges, separators in quotes deep into the row, a quote
 // inside an unquoted field, in each separator the reader skips that way.
+// A row cut once (CsvFields) reads the same, whichever field the cut stops
+// at, and reads on past it.
 TEST(CsvReader, Rfc4180FieldsDeepIntoLongRowsCutWhereTheyEnd)
 {
     const char* fields[] = {"#1001", "ann@x.org", "", "paid", "2026-01-02 10:00:00 +0100", "a\"b", "7", "",
@@ -140,9 +145,15 @@ TEST(CsvReader, Rfc4180FieldsDeepIntoLongRowsCutWhereTheyEnd)
         const QByteArray record = QByteArray(row).replace(',', separator);
         const CsvReader csv(separator, CsvQuoting::Rfc4180);
         QByteArray spill;
-        for (int n = 0; n < int(std::size(fields)); ++n) {
-            const QByteArray expected = QByteArray(fields[n]).replace(',', separator);
-            EXPECT_EQ(csv.field(record, n, spill), QByteArrayView(expected)) << separator << n;
+        CsvFields row;
+        for (const int last : {0, 4, 9, 13, 40}) {
+            row.cut(csv, record, last);
+            for (int n = 0; n < int(std::size(fields)); ++n) {
+                const QByteArray expected = QByteArray(fields[n]).replace(',', separator);
+                EXPECT_EQ(csv.field(record, n, spill), QByteArrayView(expected)) << separator << n;
+                EXPECT_EQ(row.field(n, spill), QByteArrayView(expected)) << separator << n << last;
+            }
+            EXPECT_TRUE(row.field(int(std::size(fields)), spill).isEmpty()) << separator << last;
         }
         EXPECT_TRUE(csv.field(record, int(std::size(fields)), spill).isEmpty()) << separator;
     }
