@@ -6,6 +6,7 @@
 #include "orders/ProductFiles.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace og {
 
@@ -98,7 +99,7 @@ void AccountLedger::parse(QByteArrayView text)
 void AccountLedger::parseHeld(QByteArrayView text)
 {
     QByteArray scratch;
-    const auto value = [&](QByteArrayView field) { return unescapeInto(field, scratch) ? held(scratch) : field; };
+    const auto value = [&](QByteArrayView field) { return unescapeInto(field, scratch) ? held_.hold(scratch) : field; };
     reserveFor(text);
     forEachLine(text, [&](QByteArrayView line) {
         if (line.isEmpty() || line.startsWith('#'))
@@ -110,8 +111,9 @@ void AccountLedger::parseHeld(QByteArrayView text)
             line = tab < 0 ? QByteArrayView() : line.sliced(tab + 1);
         }
         if (!fields[0].isEmpty())
-            add({value(fields[0]), value(fields[1]), fields[2], fields[3]});
+            accounts_.push_back({value(fields[0]), value(fields[1]), fields[2], fields[3]});
     });
+    index();
 }
 
 void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)
@@ -124,43 +126,62 @@ void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)
             return;
         QByteArrayView password;
         if (orderNumbers && !record.fields.isEmpty())
-            password = held(record.fields.first().toUtf8());
-        add({held(record.address.toUtf8()), password, {}, {}});
+            password = held_.hold(record.fields.first().toUtf8());
+        accounts_.push_back({held_.hold(record.address.toUtf8()), password, {}, {}});
     });
+    index();
 }
 
 void AccountLedger::reserveFor(QByteArrayView text)
 {
-    // one account a line at most: neither the list nor its index grows
+    // one account a line at most: the list does not grow
     const qsizetype lines = text.count('\n') + text.count('\r') + 1;
     accounts_.reserve(accounts_.size() + size_t(lines));
-    index_.reserve(index_.size() + lines);
 }
 
-void AccountLedger::add(const LedgerAccount& account)
+void AccountLedger::index()
 {
-    // A later line of the same user is the account htpasswd keeps.
-    qsizetype& k = index_[account.user];
-    if (k > 0) {
-        accounts_[size_t(k - 1)].password = account.password;
-        accounts_[size_t(k - 1)].lastRun = account.lastRun;
+    // Sorted rather than hashed: a million accounts cost four bytes each,
+    // and the run's accounts are compared with them in one sorted merge.
+    const size_t n = accounts_.size();
+    byUser_.resize(n);
+    std::iota(byUser_.begin(), byUser_.end(), 0u);
+    std::sort(byUser_.begin(), byUser_.end(), [this](uint32_t a, uint32_t b) {
+        const int c = compareUsers(accounts_[a].user, accounts_[b].user);
+        return c < 0 || (c == 0 && a < b);
+    });
+    // A later line of the same user is the account htpasswd keeps, in the
+    // place of the first.
+    std::vector<char> dropped;
+    for (size_t g = 0, e = 0; g < n; g = e) {
+        LedgerAccount& first = accounts_[byUser_[g]];
+        for (e = g + 1; e < n && accounts_[byUser_[e]].user == first.user; ++e) {
+            dropped.resize(n);
+            dropped[byUser_[e]] = 1;
+        }
+        first.password = accounts_[byUser_[e - 1]].password;
+        first.lastRun = accounts_[byUser_[e - 1]].lastRun;
+    }
+    if (dropped.empty())
         return;
+    std::vector<uint32_t> moved(n);
+    size_t kept = 0;
+    for (size_t k = 0; k < n; ++k) {
+        moved[k] = uint32_t(kept);
+        if (!dropped[k])
+            accounts_[kept++] = accounts_[k];
     }
-    accounts_.push_back(account);
-    k = qsizetype(accounts_.size()); // from 1: 0 is a user not seen yet
+    accounts_.resize(kept);
+    std::erase_if(byUser_, [&](uint32_t k) { return dropped[k] != 0; });
+    for (uint32_t& k : byUser_)
+        k = moved[k];
 }
 
-QByteArrayView AccountLedger::held(QByteArrayView value)
+qsizetype AccountLedger::find(QByteArrayView user) const
 {
-    constexpr qsizetype kBlock = 1 << 20;
-    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < value.size()) {
-        blocks_.emplace_back();
-        blocks_.back().reserve(std::max(kBlock, value.size()));
-    }
-    QByteArray& block = blocks_.back();
-    const qsizetype at = block.size();
-    block.append(value);
-    return QByteArrayView(block.constData() + at, value.size());
+    const auto at = std::lower_bound(byUser_.begin(), byUser_.end(), user,
+        [this](uint32_t k, QByteArrayView u) { return compareUsers(accounts_[k].user, u) < 0; });
+    return at != byUser_.end() && accounts_[*at].user == user ? qsizetype(*at) : -1;
 }
 
 void AccountLedger::appendLine(

@@ -7,13 +7,15 @@
 // with a backslash, tab, CR or LF inside a value written as \\ \t \r \n.
 // Lines starting with "#" are comments (htpasswd takes no such user name).
 
+#include "orders/HeldBytes.h"
 #include "orders/LineBlock.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QHash>
 #include <QString>
+#include <cstdint>
 #include <deque>
+#include <string_view>
 #include <vector>
 
 namespace og {
@@ -38,8 +40,16 @@ public:
     void parseAddressFile(QByteArrayView text, bool orderNumbers);
 
     const std::vector<LedgerAccount>& accounts() const { return accounts_; }
-    // Index of user (compared byte for byte, as htpasswd does), or -1.
-    qsizetype find(QByteArrayView user) const { return index_.value(user, 0) - 1; }
+    // Indexes into accounts() in the order of their users, compared byte for
+    // byte as htpasswd does (compareUsers): one user an account.
+    const std::vector<uint32_t>& byUser() const { return byUser_; }
+    // Index of user, or -1.
+    qsizetype find(QByteArrayView user) const;
+    // <0, 0, >0
+    static int compareUsers(QByteArrayView a, QByteArrayView b)
+    {
+        return std::string_view(a.data(), size_t(a.size())).compare(std::string_view(b.data(), size_t(b.size())));
+    }
     // Where the accounts came from, for the change report.
     const QString& source() const { return source_; }
 
@@ -55,17 +65,17 @@ public:
 private:
     void parseHeld(QByteArrayView text);
     void reserveFor(QByteArrayView text);
-    void add(const LedgerAccount& account);
-    // A copy of value that lives as long as the ledger.
-    QByteArrayView held(QByteArrayView value);
+    // Orders the accounts by user; of a user's lines the first place and the
+    // last values stay.
+    void index();
 
     // A million accounts are a few buffers, not millions of values: the
-    // texts read, and blocks for values that had to be rewritten (escaped
-    // ones, an address file's). A block is never grown past its capacity,
-    // so the views into it stay valid.
-    std::deque<QByteArray> texts_, blocks_;
+    // texts read, and copies of values that had to be rewritten (escaped
+    // ones, an address file's).
+    std::deque<QByteArray> texts_;
+    HeldBytes held_;
     std::vector<LedgerAccount> accounts_;
-    QHash<QByteArrayView, qsizetype> index_; // 1 + index into accounts_
+    std::vector<uint32_t> byUser_;
     QString source_;
 };
 
