@@ -8,7 +8,6 @@
 
 #include <QIODevice>
 #include <algorithm>
-#include <numeric>
 
 namespace og {
 
@@ -78,39 +77,44 @@ AccountChanges::AccountChanges(
     // A sorted merge of this run's users with the ledger's: a few bytes an
     // account where hash tables would take tens.
     const size_t n = size_t(run.size());
-    std::vector<uint32_t> order(n);
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [&run](uint32_t a, uint32_t b) {
-        const int c = AccountLedger::compareUsers(run.user(a), run.user(b));
-        return c < 0 || (c == 0 && a < b);
-    });
+    const std::vector<AccountLedger::UserKey> order =
+        AccountLedger::sortedUsers(n, [&run](size_t i) { return run.user(qsizetype(i)); });
     const auto& accounts = ledger.accounts();
     const auto& byUser = ledger.byUser();
     std::vector<char> matched(accounts.size());
-    // per first account of a user: its last account and its ledger account
-    std::vector<uint32_t> lastOf(n, kNone), ledgerOf(n, kNone);
+    // per first account of a user: its last account and its ledger
+    // account; then, packed, the same per distinct user
+    last_.assign(n, kNone);
+    inLedger_.assign(n, kNone);
     newUser_.resize(n);
     size_t k = 0;
+    size_t ledgerHash = byUser.empty() ? 0 : AccountLedger::userHash(accounts[byUser[0]].user);
     for (size_t g = 0, e = 0; g < n; g = e) {
-        const QByteArrayView user = run.user(order[g]);
-        for (e = g + 1; e < n && run.user(order[e]) == user;)
+        const size_t hash = order[g].hash;
+        const QByteArrayView user = run.user(order[g].index);
+        for (e = g + 1; e < n && order[e].hash == hash && run.user(order[e].index) == user;)
             ++e;
-        while (k < byUser.size() && AccountLedger::compareUsers(accounts[byUser[k]].user, user) < 0)
-            ++k;
-        const bool known = k < byUser.size() && accounts[byUser[k]].user == user;
+        while (k < byUser.size() && AccountLedger::compareUsers(ledgerHash, accounts[byUser[k]].user, hash, user) < 0) {
+            if (++k < byUser.size())
+                ledgerHash = AccountLedger::userHash(accounts[byUser[k]].user);
+        }
+        const bool known = k < byUser.size() && ledgerHash == hash && accounts[byUser[k]].user == user;
         if (known)
             matched[byUser[k]] = 1;
-        lastOf[order[g]] = order[e - 1];
-        ledgerOf[order[g]] = known ? byUser[k] : kNone;
+        last_[order[g].index] = order[e - 1].index;
+        inLedger_[order[g].index] = known ? byUser[k] : kNone;
         for (size_t x = g; x < e; ++x)
-            newUser_[order[x]] = !known;
+            newUser_[order[x].index] = !known;
     }
+    size_t distinct = 0;
     for (size_t i = 0; i < n; ++i) {
-        if (lastOf[i] != kNone) {
-            last_.push_back(lastOf[i]);
-            inLedger_.push_back(ledgerOf[i]);
+        if (last_[i] != kNone) {
+            last_[distinct] = last_[i];
+            inLedger_[distinct++] = inLedger_[i];
         }
     }
+    last_.resize(distinct);
+    inLedger_.resize(distinct);
     for (size_t a = 0; a < accounts.size(); ++a) {
         if (matched[a])
             continue;

@@ -6,7 +6,7 @@
 #include "orders/ProductFiles.h"
 
 #include <algorithm>
-#include <numeric>
+#include <cstring>
 
 namespace og {
 
@@ -135,7 +135,12 @@ void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)
 void AccountLedger::reserveFor(QByteArrayView text)
 {
     // one account a line at most: the list does not grow
-    const qsizetype lines = text.count('\n') + text.count('\r') + 1;
+    qsizetype lines = 1;
+    for (const char end : {'\n', '\r'}) {
+        for (const char* at = text.data();
+             (at = static_cast<const char*>(std::memchr(at, end, size_t(text.data() + text.size() - at)))); ++at)
+            ++lines;
+    }
     accounts_.reserve(accounts_.size() + size_t(lines));
 }
 
@@ -144,23 +149,24 @@ void AccountLedger::index()
     // Sorted rather than hashed: a million accounts cost four bytes each,
     // and the run's accounts are compared with them in one sorted merge.
     const size_t n = accounts_.size();
-    byUser_.resize(n);
-    std::iota(byUser_.begin(), byUser_.end(), 0u);
-    std::sort(byUser_.begin(), byUser_.end(), [this](uint32_t a, uint32_t b) {
-        const int c = compareUsers(accounts_[a].user, accounts_[b].user);
-        return c < 0 || (c == 0 && a < b);
-    });
+    std::vector<UserKey> keys = sortedUsers(n, [this](size_t k) { return accounts_[k].user; });
     // A later line of the same user is the account htpasswd keeps, in the
     // place of the first.
     std::vector<char> dropped;
     for (size_t g = 0, e = 0; g < n; g = e) {
-        LedgerAccount& first = accounts_[byUser_[g]];
-        for (e = g + 1; e < n && accounts_[byUser_[e]].user == first.user; ++e) {
+        LedgerAccount& first = accounts_[keys[g].index];
+        for (e = g + 1; e < n && keys[e].hash == keys[g].hash && accounts_[keys[e].index].user == first.user; ++e) {
             dropped.resize(n);
-            dropped[byUser_[e]] = 1;
+            dropped[keys[e].index] = 1;
         }
-        first.password = accounts_[byUser_[e - 1]].password;
-        first.lastRun = accounts_[byUser_[e - 1]].lastRun;
+        first.password = accounts_[keys[e - 1].index].password;
+        first.lastRun = accounts_[keys[e - 1].index].lastRun;
+    }
+    byUser_.clear();
+    byUser_.reserve(n);
+    for (const UserKey& key : keys) {
+        if (dropped.empty() || !dropped[key.index])
+            byUser_.push_back(key.index);
     }
     if (dropped.empty())
         return;
@@ -172,15 +178,17 @@ void AccountLedger::index()
             accounts_[kept++] = accounts_[k];
     }
     accounts_.resize(kept);
-    std::erase_if(byUser_, [&](uint32_t k) { return dropped[k] != 0; });
     for (uint32_t& k : byUser_)
         k = moved[k];
 }
 
 qsizetype AccountLedger::find(QByteArrayView user) const
 {
-    const auto at = std::lower_bound(byUser_.begin(), byUser_.end(), user,
-        [this](uint32_t k, QByteArrayView u) { return compareUsers(accounts_[k].user, u) < 0; });
+    const size_t hash = userHash(user);
+    const auto at = std::lower_bound(byUser_.begin(), byUser_.end(), user, [&](uint32_t k, QByteArrayView u) {
+        const QByteArrayView other = accounts_[k].user;
+        return compareUsers(userHash(other), other, hash, u) < 0;
+    });
     return at != byUser_.end() && accounts_[*at].user == user ? qsizetype(*at) : -1;
 }
 

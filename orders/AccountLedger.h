@@ -12,7 +12,9 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHashFunctions>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <string_view>
@@ -40,16 +42,43 @@ public:
     void parseAddressFile(QByteArrayView text, bool orderNumbers);
 
     const std::vector<LedgerAccount>& accounts() const { return accounts_; }
-    // Indexes into accounts() in the order of their users, compared byte for
-    // byte as htpasswd does (compareUsers): one user an account.
+    // Indexes into accounts() in user order (see UserKey): one user an
+    // account.
     const std::vector<uint32_t>& byUser() const { return byUser_; }
-    // Index of user, or -1.
+    // Index of user (compared byte for byte, as htpasswd does), or -1.
     qsizetype find(QByteArrayView user) const;
-    // <0, 0, >0
-    static int compareUsers(QByteArrayView a, QByteArrayView b)
+
+    // The order in which accounts are matched with others: by a hash of the
+    // user (cheap to sort, and no pointer to follow), equal hashes by the
+    // bytes. Any order both sides share does for a sorted merge.
+    struct UserKey {
+        size_t hash;
+        uint32_t index;
+    };
+    static size_t userHash(QByteArrayView user) { return qHash(user); }
+    static int compareUsers(size_t hashA, QByteArrayView a, size_t hashB, QByteArrayView b)
     {
+        if (hashA != hashB)
+            return hashA < hashB ? -1 : 1;
         return std::string_view(a.data(), size_t(a.size())).compare(std::string_view(b.data(), size_t(b.size())));
     }
+    // Keys of users 0 .. n-1 (user(i) gives each) in user order, equal users
+    // in the order of their index.
+    template <typename User>
+    static std::vector<UserKey> sortedUsers(size_t n, User user)
+    {
+        std::vector<UserKey> keys(n);
+        for (size_t i = 0; i < n; ++i)
+            keys[i] = {userHash(user(i)), uint32_t(i)};
+        std::sort(keys.begin(), keys.end(), [&user](const UserKey& a, const UserKey& b) {
+            if (a.hash != b.hash)
+                return a.hash < b.hash;
+            const int c = compareUsers(a.hash, user(a.index), b.hash, user(b.index));
+            return c < 0 || (c == 0 && a.index < b.index);
+        });
+        return keys;
+    }
+
     // Where the accounts came from, for the change report.
     const QString& source() const { return source_; }
 

@@ -122,8 +122,9 @@ struct RunSinks {
 
 // The run's accounts against the ledger: what changed, the earlier
 // accounts kept (after this report's), the next ledger and change report
-// (written to the sinks, unless the vendor is to decide first).
-AccountChanges compareWithLedger(const RunRequest& request, const CustomerLists& lists, const AccountLedger& ledger,
+// (written to the sinks, unless the vendor is to decide first). Returns
+// whether each of the run's accounts is of a customer new in this run.
+std::vector<char> compareWithLedger(const RunRequest& request, const CustomerLists& lists, const AccountLedger& ledger,
     const RunAccounts& accounts, BatchFile& batch, RunResult& result, RunSinks* sinks)
 {
     AccountChanges changes(ledger, accounts, lists, request.options.bcrypt());
@@ -140,23 +141,26 @@ AccountChanges compareWithLedger(const RunRequest& request, const CustomerLists&
         sinks->changesFailed = !changes.writeReport(*sinks->changes, result.product, stamp);
         sinks->ledgerFailed = !changes.writeLedger(*sinks->ledger, result.product, stamp);
     }
-    return changes;
+    std::vector<char> isNew(size_t(accounts.size()));
+    for (qsizetype i = 0; i < accounts.size(); ++i)
+        isNew[size_t(i)] = changes.isNew(i);
+    return isNew;
 }
 
 // The address lines, sorted, into result: all of them, and those of the
 // customers new in this run (the lines follow the run's accounts one for
 // one). On a first run all are new: the address lines serve for both.
-void sortAddressLines(LineBlock unsorted, const AccountChanges& changes, RunResult& result)
+void sortAddressLines(LineBlock unsorted, const std::vector<char>& isNew, RunResult& result)
 {
     qsizetype count = 0;
     for (qsizetype i = 0; i < unsorted.size(); ++i)
-        count += changes.isNew(i);
+        count += isNew[size_t(i)];
     if (count > 0 && count < unsorted.size()) {
         LineBlock lines;
         // capacity never written costs address space, not memory
         lines.reserve(count, unsorted.fileSize());
         for (qsizetype i = 0; i < unsorted.size(); ++i) {
-            if (changes.isNew(i))
+            if (isNew[size_t(i)])
                 lines.append(unsorted.bytesAt(i));
         }
         result.newAddresses = sortedIgnoringCase(std::move(lines));
@@ -168,7 +172,7 @@ void sortAddressLines(LineBlock unsorted, const AccountChanges& changes, RunResu
 RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
 {
     QIODevice* scriptSink = sinks ? sinks->script : nullptr;
-    const AccountLedger ledger = loadLedger(request);
+    AccountLedger ledger = loadLedger(request);
     const Report& report = *request.report;
     static const CustomerLists noLists;
     const CustomerLists& lists = request.lists ? *request.lists : noLists;
@@ -207,7 +211,11 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     for (const qsizetype entry : out.admittedRefused)
         result.notes.append(QStringLiteral("%1: %2 skipped, a value htpasswd refuses")
                                 .arg(CustomerLists::admittedFileName(), printable(lists.admitted().at(entry))));
-    const AccountChanges changes = compareWithLedger(request, lists, ledger, out.accounts, batch, result, sinks);
+    const std::vector<char> isNew = compareWithLedger(request, lists, ledger, out.accounts, batch, result, sinks);
+    // the batch file holds the kept accounts' lines: neither list is needed
+    // any more, and the sort below needs room
+    ledger = AccountLedger();
+    out.accounts = RunAccounts();
     if (batch.tooLongForBcrypt() > 0)
         result.notes.append(QStringLiteral("%1 accounts skipped: an address too long for a bcrypt record")
                                 .arg(batch.tooLongForBcrypt()));
@@ -224,7 +232,7 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     result.updated = counts.updated;
     result.extra = counts.extra;
     result.events = std::move(out.events);
-    sortAddressLines(std::move(unsorted), changes, result);
+    sortAddressLines(std::move(unsorted), isNew, result);
     return result;
 }
 
