@@ -77,13 +77,11 @@ bool AccountLedger::load(const QString& folder, const QString& product, bool ord
             *error = QStringLiteral("Unable to read %1: %2").arg(folder + name, reason);
             return false;
         }
-        QByteArray text = toValidUtf8(std::move(bytes));
-        if (ledger) {
-            texts_.push_back(std::move(text));
-            parseHeld(texts_.back());
-        } else {
+        const QByteArray text = toValidUtf8(std::move(bytes));
+        if (ledger)
+            parse(text);
+        else
             parseAddressFile(text, orderNumbers);
-        }
         source_ = name;
         return true;
     }
@@ -92,14 +90,21 @@ bool AccountLedger::load(const QString& folder, const QString& product, bool ord
 
 void AccountLedger::parse(QByteArrayView text)
 {
-    texts_.push_back(text.toByteArray());
-    parseHeld(texts_.back());
-}
-
-void AccountLedger::parseHeld(QByteArrayView text)
-{
+    // Only the values are kept, not the text: the run stamps, the same on
+    // most lines, once each.
     QByteArray scratch;
-    const auto value = [&](QByteArrayView field) { return unescapeInto(field, scratch) ? held_.hold(scratch) : field; };
+    const auto value = [&](QByteArrayView field) { return held_.hold(unescapeInto(field, scratch) ? scratch : field); };
+    std::vector<QByteArrayView> stamps;
+    const auto stamp = [&](QByteArrayView field) {
+        constexpr size_t kStamps = 16;
+        const auto known = std::find(stamps.rbegin(), stamps.rend(), field);
+        if (known != stamps.rend())
+            return *known;
+        const QByteArrayView copy = held_.hold(field);
+        if (stamps.size() < kStamps)
+            stamps.push_back(copy);
+        return copy;
+    };
     reserveFor(text);
     forEachLine(text, [&](QByteArrayView line) {
         if (line.isEmpty() || line.startsWith('#'))
@@ -111,7 +116,7 @@ void AccountLedger::parseHeld(QByteArrayView text)
             line = tab < 0 ? QByteArrayView() : line.sliced(tab + 1);
         }
         if (!fields[0].isEmpty())
-            accounts_.push_back({value(fields[0]), value(fields[1]), fields[2], fields[3]});
+            accounts_.push_back({value(fields[0]), value(fields[1]), stamp(fields[2]), stamp(fields[3])});
     });
     index();
 }

@@ -16,13 +16,12 @@
 #include <QString>
 #include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <string_view>
 #include <vector>
 
 namespace og {
 
-// Views into the text the ledger holds (or into literals a caller keeps).
+// Views into the values the ledger holds (or into literals a caller keeps).
 struct LedgerAccount {
     QByteArrayView user;     // the htpasswd user name: the customer's address
     QByteArrayView password; // empty when not known (an address file without order numbers)
@@ -37,7 +36,7 @@ public:
     // first). False with the reason in error when a file exists but cannot
     // be read.
     bool load(const QString& folder, const QString& product, bool orderNumbers, QString* error);
-    // Reads a copy of text (an account's values are views into it).
+    // Reads text (the ledger keeps copies of the values).
     void parse(QByteArrayView text);
     void parseAddressFile(QByteArrayView text, bool orderNumbers);
 
@@ -92,16 +91,13 @@ public:
     static QByteArray headerLine(const QString& product);
 
 private:
-    void parseHeld(QByteArrayView text);
     void reserveFor(QByteArrayView text);
     // Orders the accounts by user; of a user's lines the first place and the
     // last values stay.
     void index();
 
-    // A million accounts are a few buffers, not millions of values: the
-    // texts read, and copies of values that had to be rewritten (escaped
-    // ones, an address file's).
-    std::deque<QByteArray> texts_;
+    // A million accounts are a few buffers of their values, not millions of
+    // values.
     HeldBytes held_;
     std::vector<LedgerAccount> accounts_;
     std::vector<uint32_t> byUser_;
