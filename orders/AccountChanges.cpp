@@ -88,9 +88,9 @@ AccountChanges::AccountChanges(
     inLedger_.assign(n, kNone);
     newUser_.resize(n);
     size_t k = 0;
-    size_t ledgerHash = byUser.empty() ? 0 : AccountLedger::userHash(accounts[byUser[0]].user);
+    uint32_t ledgerHash = byUser.empty() ? 0 : AccountLedger::userHash(accounts[byUser[0]].user);
     for (size_t g = 0, e = 0; g < n; g = e) {
-        const size_t hash = order[g].hash;
+        const uint32_t hash = order[g].hash;
         const QByteArrayView user = run.user(order[g].index);
         for (e = g + 1; e < n && order[e].hash == hash && run.user(order[e].index) == user;)
             ++e;

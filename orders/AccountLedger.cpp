@@ -189,7 +189,7 @@ void AccountLedger::index()
 
 qsizetype AccountLedger::find(QByteArrayView user) const
 {
-    const size_t hash = userHash(user);
+    const uint32_t hash = userHash(user);
     const auto at = std::lower_bound(byUser_.begin(), byUser_.end(), user, [&](uint32_t k, QByteArrayView u) {
         const QByteArrayView other = accounts_[k].user;
         return compareUsers(userHash(other), other, hash, u) < 0;

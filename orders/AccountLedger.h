@@ -50,12 +50,18 @@ public:
     // The order in which accounts are matched with others: by a hash of the
     // user (cheap to sort, and no pointer to follow), equal hashes by the
     // bytes. Any order both sides share does for a sorted merge.
+    // Eight bytes an account: a hash of 32 bits is enough to settle most
+    // comparisons.
     struct UserKey {
-        size_t hash;
+        uint32_t hash;
         uint32_t index;
     };
-    static size_t userHash(QByteArrayView user) { return qHash(user); }
-    static int compareUsers(size_t hashA, QByteArrayView a, size_t hashB, QByteArrayView b)
+    static uint32_t userHash(QByteArrayView user)
+    {
+        const size_t h = qHash(user);
+        return uint32_t(h ^ (uint64_t(h) >> 32));
+    }
+    static int compareUsers(uint32_t hashA, QByteArrayView a, uint32_t hashB, QByteArrayView b)
     {
         if (hashA != hashB)
             return hashA < hashB ? -1 : 1;
