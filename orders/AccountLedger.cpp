@@ -141,9 +141,10 @@ void AccountLedger::reserveFor(QByteArrayView text)
 {
     // one account a line at most: the list does not grow
     qsizetype lines = 1;
-    for (const char end : {'\n', '\r'}) {
+    const char* const end = text.data() + text.size();
+    for (const char lineEnd : {'\n', '\r'}) {
         for (const char* at = text.data();
-             (at = static_cast<const char*>(std::memchr(at, end, size_t(text.data() + text.size() - at)))); ++at)
+             at != end && (at = static_cast<const char*>(std::memchr(at, lineEnd, size_t(end - at)))); ++at)
             ++lines;
     }
     accounts_.reserve(accounts_.size() + size_t(lines));
