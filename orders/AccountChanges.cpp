@@ -2,21 +2,34 @@
 
 #include "orders/BatchFile.h"
 #include "orders/FoldedIndex.h"
+#include "orders/LineBlock.h"
 #include "orders/ProductFiles.h"
 #include "orders/ReportFields.h"
 
+#include <QIODevice>
+#include <algorithm>
+
 namespace og {
 
-void RunAccounts::reserve(qsizetype accounts, qsizetype bytes)
+void RunAccounts::reserve(qsizetype accounts)
 {
-    users_.reserve(accounts, bytes);
-    passwords_.reserve(accounts, 8 * accounts);
+    users_.reserve(size_t(accounts));
+    passwords_.reserve(size_t(accounts));
 }
 
-void RunAccounts::add(QByteArrayView user, QByteArrayView password)
+void RunAccounts::add(QByteArrayView user, QByteArrayView password, QByteArrayView lasting)
 {
-    users_.append(bytes::trimmed(user));
-    passwords_.append(bytes::trimmed(password));
+    users_.push_back(kept(bytes::trimmed(user), lasting));
+    passwords_.push_back(kept(bytes::trimmed(password), lasting));
+}
+
+QByteArrayView RunAccounts::kept(QByteArrayView value, QByteArrayView lasting)
+{
+    // (a value in a buffer of its own lies wholly outside the text)
+    const bool inside = value.isEmpty() ||
+        (!lasting.isEmpty() && value.data() >= lasting.data() &&
+            value.data() + value.size() <= lasting.data() + lasting.size());
+    return inside ? value : held_.hold(value);
 }
 
 namespace {
@@ -61,26 +74,52 @@ AccountChanges::AccountChanges(
     : ledger_(&ledger),
       run_(&run)
 {
-    QHash<QByteArrayView, qsizetype> distinct; // user -> 1 + index into last_
-    distinct.reserve(run.size());
-    newUser_.resize(size_t(run.size()));
-    for (qsizetype i = 0; i < run.size(); ++i) {
-        qsizetype& u = distinct[run.user(i)];
-        if (u == 0) {
-            last_.push_back(i);
-            inLedger_.push_back(ledger.find(run.user(i)));
-            u = qsizetype(last_.size()); // from 1: 0 is a user not seen yet
-        } else {
-            last_[size_t(u - 1)] = i;
-        }
-        newUser_[size_t(i)] = inLedger_[size_t(u - 1)] < 0;
-    }
+    // A sorted merge of this run's users with the ledger's: a few bytes an
+    // account where hash tables would take tens.
+    const size_t n = size_t(run.size());
+    const std::vector<AccountLedger::UserKey> order =
+        AccountLedger::sortedUsers(n, [&run](size_t i) { return run.user(qsizetype(i)); });
     const auto& accounts = ledger.accounts();
-    for (size_t k = 0; k < accounts.size(); ++k) {
-        if (distinct.contains(QByteArrayView(accounts[k].user)))
+    const auto& byUser = ledger.byUser();
+    std::vector<char> matched(accounts.size());
+    // per first account of a user: its last account and its ledger
+    // account; then, packed, the same per distinct user
+    last_.assign(n, kNone);
+    inLedger_.assign(n, kNone);
+    newUser_.resize(n);
+    size_t k = 0;
+    uint32_t ledgerHash = byUser.empty() ? 0 : AccountLedger::userHash(accounts[byUser[0]].user);
+    for (size_t g = 0, e = 0; g < n; g = e) {
+        const uint32_t hash = order[g].hash;
+        const QByteArrayView user = run.user(order[g].index);
+        for (e = g + 1; e < n && order[e].hash == hash && run.user(order[e].index) == user;)
+            ++e;
+        while (k < byUser.size() && AccountLedger::compareUsers(ledgerHash, accounts[byUser[k]].user, hash, user) < 0) {
+            if (++k < byUser.size())
+                ledgerHash = AccountLedger::userHash(accounts[byUser[k]].user);
+        }
+        const bool known = k < byUser.size() && ledgerHash == hash && accounts[byUser[k]].user == user;
+        if (known)
+            matched[byUser[k]] = 1;
+        last_[order[g].index] = order[e - 1].index;
+        inLedger_[order[g].index] = known ? byUser[k] : kNone;
+        for (size_t x = g; x < e; ++x)
+            newUser_[order[x].index] = !known;
+    }
+    size_t distinct = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (last_[i] != kNone) {
+            last_[distinct] = last_[i];
+            inLedger_[distinct++] = inLedger_[i];
+        }
+    }
+    last_.resize(distinct);
+    inLedger_.resize(distinct);
+    for (size_t a = 0; a < accounts.size(); ++a) {
+        if (matched[a])
             continue;
-        const KeepRefusal refusal = refusalOf(accounts[k], lists, bcrypt);
-        missing_.push_back({qsizetype(k), refusal});
+        const KeepRefusal refusal = refusalOf(accounts[a], lists, bcrypt);
+        missing_.push_back({uint32_t(a), refusal});
         keepable_ += refusal == KeepRefusal::None;
     }
 }
@@ -101,9 +140,9 @@ AccountChangeCounts AccountChanges::counts() const
 {
     AccountChangeCounts c;
     for (size_t u = 0; u < last_.size(); ++u) {
-        if (inLedger_[u] < 0)
+        if (!inLedger(u))
             ++c.added;
-        else if (const QByteArrayView before = ledger_->accounts()[size_t(inLedger_[u])].password;
+        else if (const QByteArrayView before = inLedger(u)->password;
                  before.isEmpty() || before == run_->password(last_[u]))
             ++c.kept;
         else
@@ -145,14 +184,13 @@ qsizetype AccountChanges::changeLines(qsizetype perKind, const ChangeLine& take)
     };
     kind([&] {
         for (size_t u = 0; u < last_.size(); ++u) {
-            if (inLedger_[u] < 0)
+            if (!inLedger(u))
                 put("new: ", run_->user(last_[u]));
         }
     });
     kind([&] {
         for (size_t u = 0; u < last_.size(); ++u) {
-            const QByteArrayView before =
-                inLedger_[u] < 0 ? QByteArrayView() : ledger_->accounts()[size_t(inLedger_[u])].password;
+            const QByteArrayView before = inLedger(u) ? inLedger(u)->password : QByteArrayView();
             if (!before.isEmpty() && before != run_->password(last_[u]))
                 put("changed password: ", run_->user(last_[u]));
         }
@@ -182,37 +220,79 @@ QStringList AccountChanges::notes(qsizetype perKind) const
     return lines;
 }
 
-LineBlock AccountChanges::reportLines(const QString& product, const QString& runStamp) const
+namespace {
+
+// Lines out to a device a few megabytes at a time: a million of them are
+// never all in memory.
+class LinesOut {
+public:
+    explicit LinesOut(QIODevice& device)
+        : device_(device)
+    {
+        lines_.reserve(0, BatchFile::kChunk + 65536);
+    }
+    LineBlock& lines() { return lines_; }
+    void lineDone()
+    {
+        if (lines_.fileSize() >= BatchFile::kChunk)
+            send();
+    }
+    bool finish()
+    {
+        send();
+        return ok_;
+    }
+
+private:
+    void send()
+    {
+        ok_ = ok_ && lines_.writeTo(device_);
+        lines_.reuse();
+    }
+
+    QIODevice& device_;
+    LineBlock lines_;
+    bool ok_ = true;
+};
+
+} // namespace
+
+bool AccountChanges::writeReport(QIODevice& device, const QString& product, const QString& runStamp) const
 {
-    LineBlock out;
-    out.append(QStringLiteral("# accounts of %1 in the run of %2, compared with %3")
-                   .arg(productFileName({}, product, {}), runStamp,
-                       ledger_->source().isEmpty() ? QStringLiteral("no earlier run") : ledger_->source()));
-    out.append(QStringLiteral("# ") + summary());
+    LinesOut out(device);
+    out.lines().append(QStringLiteral("# accounts of %1 in the run of %2, compared with %3")
+                           .arg(productFileName({}, product, {}), runStamp,
+                               ledger_->source().isEmpty() ? QStringLiteral("no earlier run") : ledger_->source()));
+    out.lines().append(QStringLiteral("# ") + summary());
     changeLines(-1, [&out](QByteArrayView what, QByteArrayView user, QByteArrayView why) {
-        out.beginLine();
-        out.appendToLine(what);
-        out.appendToLine(user);
-        out.appendToLine(why);
-        out.endLine();
+        LineBlock& lines = out.lines();
+        lines.beginLine();
+        lines.appendToLine(what);
+        lines.appendToLine(user);
+        lines.appendToLine(why);
+        lines.endLine();
+        out.lineDone();
     });
-    return out;
+    return out.finish();
 }
 
-LineBlock AccountChanges::ledgerLines(const QString& product, const QString& runStamp) const
+bool AccountChanges::writeLedger(QIODevice& device, const QString& product, const QString& runStamp) const
 {
-    LineBlock out;
-    out.append(QByteArrayView(AccountLedger::headerLine(product)));
+    LinesOut out(device);
+    out.lines().append(QByteArrayView(AccountLedger::headerLine(product)));
     const QByteArray stamp = runStamp.toUtf8();
     for (size_t u = 0; u < last_.size(); ++u) {
         const qsizetype i = last_[u];
-        const qsizetype k = inLedger_[u];
-        const QByteArrayView first = k < 0 ? QByteArrayView(stamp) : ledger_->accounts()[size_t(k)].firstRun;
-        AccountLedger::appendLine(out, run_->user(i), run_->password(i), first.isEmpty() ? stamp : first, stamp);
+        const QByteArrayView first = inLedger(u) ? inLedger(u)->firstRun : QByteArrayView(stamp);
+        AccountLedger::appendLine(
+            out.lines(), run_->user(i), run_->password(i), first.isEmpty() ? stamp : first, stamp);
+        out.lineDone();
     }
-    for (const LedgerAccount* account : carried())
-        AccountLedger::appendLine(out, *account);
-    return out;
+    for (const LedgerAccount* account : carried()) {
+        AccountLedger::appendLine(out.lines(), *account);
+        out.lineDone();
+    }
+    return out.finish();
 }
 
 } // namespace og

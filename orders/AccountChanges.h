@@ -9,13 +9,15 @@
 
 #include "orders/AccountLedger.h"
 #include "orders/CustomerLists.h"
-#include "orders/LineBlock.h"
+#include "orders/HeldBytes.h"
 #include "orders/Options.h"
 
-#include <QHash>
 #include <QStringList>
+#include <cstdint>
 #include <functional>
 #include <vector>
+
+class QIODevice;
 
 namespace og {
 
@@ -24,14 +26,19 @@ namespace og {
 // orders has two, and htpasswd keeps the later password.
 class RunAccounts {
 public:
-    void reserve(qsizetype accounts, qsizetype bytes);
-    void add(QByteArrayView user, QByteArrayView password);
-    qsizetype size() const { return users_.size(); }
-    QByteArrayView user(qsizetype i) const { return users_.bytesAt(i); }
-    QByteArrayView password(qsizetype i) const { return passwords_.bytesAt(i); }
+    void reserve(qsizetype accounts);
+    // A value that lies inside lasting (the report's text, which outlives
+    // the run) is kept as a view into it; any other is copied.
+    void add(QByteArrayView user, QByteArrayView password, QByteArrayView lasting = {});
+    qsizetype size() const { return qsizetype(users_.size()); }
+    QByteArrayView user(qsizetype i) const { return users_[size_t(i)]; }
+    QByteArrayView password(qsizetype i) const { return passwords_[size_t(i)]; }
 
 private:
-    LineBlock users_, passwords_;
+    QByteArrayView kept(QByteArrayView value, QByteArrayView lasting);
+
+    std::vector<QByteArrayView> users_, passwords_;
+    HeldBytes held_;
 };
 
 // Why a missing customer's account cannot be kept.
@@ -65,14 +72,15 @@ public:
     // The summary, then up to perKind customers of each change.
     QStringList notes(qsizetype perKind) const;
     // The change report: a header, then every customer that is new, changed,
-    // removed or kept from an earlier run, one a line.
-    LineBlock reportLines(const QString& product, const QString& runStamp) const;
+    // removed or kept from an earlier run, one a line. Written to device as
+    // it is made; false on a write error.
+    bool writeReport(QIODevice& device, const QString& product, const QString& runStamp) const;
     // The next ledger: this run's accounts, then the kept earlier ones.
-    LineBlock ledgerLines(const QString& product, const QString& runStamp) const;
+    bool writeLedger(QIODevice& device, const QString& product, const QString& runStamp) const;
 
 private:
     struct Missing {
-        qsizetype ledger;
+        uint32_t ledger;
         KeepRefusal refusal;
     };
     // Each change named as its line of the report and the notes, handed to
@@ -81,12 +89,19 @@ private:
     // perKind of their kind.
     using ChangeLine = std::function<void(QByteArrayView what, QByteArrayView user, QByteArrayView why)>;
     qsizetype changeLines(qsizetype perKind, const ChangeLine& put) const;
+    // The ledger account of distinct user u, or null.
+    const LedgerAccount* inLedger(size_t u) const
+    {
+        return inLedger_[u] == kNone ? nullptr : &ledger_->accounts()[inLedger_[u]];
+    }
 
+    static constexpr uint32_t kNone = UINT32_MAX;
     const AccountLedger* ledger_ = nullptr;
     const RunAccounts* run_ = nullptr;
-    std::vector<qsizetype> last_;     // per distinct user: its last run account
-    std::vector<qsizetype> inLedger_; // per distinct user: ledger index or -1
-    std::vector<char> newUser_;       // per run account
+    // Per distinct user, in the order of their first account: the last run
+    // account, and the ledger's account or kNone.
+    std::vector<uint32_t> last_, inLedger_;
+    std::vector<char> newUser_; // per run account
     std::vector<Missing> missing_;
     qsizetype keepable_ = 0;
     bool keep_ = false;

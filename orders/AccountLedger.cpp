@@ -6,6 +6,7 @@
 #include "orders/ProductFiles.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace og {
 
@@ -76,13 +77,11 @@ bool AccountLedger::load(const QString& folder, const QString& product, bool ord
             *error = QStringLiteral("Unable to read %1: %2").arg(folder + name, reason);
             return false;
         }
-        QByteArray text = toValidUtf8(std::move(bytes));
-        if (ledger) {
-            texts_.push_back(std::move(text));
-            parseHeld(texts_.back());
-        } else {
+        const QByteArray text = toValidUtf8(std::move(bytes));
+        if (ledger)
+            parse(text);
+        else
             parseAddressFile(text, orderNumbers);
-        }
         source_ = name;
         return true;
     }
@@ -91,14 +90,21 @@ bool AccountLedger::load(const QString& folder, const QString& product, bool ord
 
 void AccountLedger::parse(QByteArrayView text)
 {
-    texts_.push_back(text.toByteArray());
-    parseHeld(texts_.back());
-}
-
-void AccountLedger::parseHeld(QByteArrayView text)
-{
+    // Only the values are kept, not the text: the run stamps, the same on
+    // most lines, once each.
     QByteArray scratch;
-    const auto value = [&](QByteArrayView field) { return unescapeInto(field, scratch) ? held(scratch) : field; };
+    const auto value = [&](QByteArrayView field) { return held_.hold(unescapeInto(field, scratch) ? scratch : field); };
+    std::vector<QByteArrayView> stamps;
+    const auto stamp = [&](QByteArrayView field) {
+        constexpr size_t kStamps = 16;
+        const auto known = std::find(stamps.rbegin(), stamps.rend(), field);
+        if (known != stamps.rend())
+            return *known;
+        const QByteArrayView copy = held_.hold(field);
+        if (stamps.size() < kStamps)
+            stamps.push_back(copy);
+        return copy;
+    };
     reserveFor(text);
     forEachLine(text, [&](QByteArrayView line) {
         if (line.isEmpty() || line.startsWith('#'))
@@ -110,8 +116,9 @@ void AccountLedger::parseHeld(QByteArrayView text)
             line = tab < 0 ? QByteArrayView() : line.sliced(tab + 1);
         }
         if (!fields[0].isEmpty())
-            add({value(fields[0]), value(fields[1]), fields[2], fields[3]});
+            accounts_.push_back({value(fields[0]), value(fields[1]), stamp(fields[2]), stamp(fields[3])});
     });
+    index();
 }
 
 void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)
@@ -124,43 +131,71 @@ void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)
             return;
         QByteArrayView password;
         if (orderNumbers && !record.fields.isEmpty())
-            password = held(record.fields.first().toUtf8());
-        add({held(record.address.toUtf8()), password, {}, {}});
+            password = held_.hold(record.fields.first().toUtf8());
+        accounts_.push_back({held_.hold(record.address.toUtf8()), password, {}, {}});
     });
+    index();
 }
 
 void AccountLedger::reserveFor(QByteArrayView text)
 {
-    // one account a line at most: neither the list nor its index grows
-    const qsizetype lines = text.count('\n') + text.count('\r') + 1;
+    // one account a line at most: the list does not grow
+    qsizetype lines = 1;
+    const char* const end = text.data() + text.size();
+    for (const char lineEnd : {'\n', '\r'}) {
+        for (const char* at = text.data();
+             at != end && (at = static_cast<const char*>(std::memchr(at, lineEnd, size_t(end - at)))); ++at)
+            ++lines;
+    }
     accounts_.reserve(accounts_.size() + size_t(lines));
-    index_.reserve(index_.size() + lines);
 }
 
-void AccountLedger::add(const LedgerAccount& account)
+void AccountLedger::index()
 {
-    // A later line of the same user is the account htpasswd keeps.
-    qsizetype& k = index_[account.user];
-    if (k > 0) {
-        accounts_[size_t(k - 1)].password = account.password;
-        accounts_[size_t(k - 1)].lastRun = account.lastRun;
+    // Sorted rather than hashed: a million accounts cost four bytes each,
+    // and the run's accounts are compared with them in one sorted merge.
+    const size_t n = accounts_.size();
+    std::vector<UserKey> keys = sortedUsers(n, [this](size_t k) { return accounts_[k].user; });
+    // A later line of the same user is the account htpasswd keeps, in the
+    // place of the first.
+    std::vector<char> dropped;
+    for (size_t g = 0, e = 0; g < n; g = e) {
+        LedgerAccount& first = accounts_[keys[g].index];
+        for (e = g + 1; e < n && keys[e].hash == keys[g].hash && accounts_[keys[e].index].user == first.user; ++e) {
+            dropped.resize(n);
+            dropped[keys[e].index] = 1;
+        }
+        first.password = accounts_[keys[e - 1].index].password;
+        first.lastRun = accounts_[keys[e - 1].index].lastRun;
+    }
+    byUser_.clear();
+    byUser_.reserve(n);
+    for (const UserKey& key : keys) {
+        if (dropped.empty() || !dropped[key.index])
+            byUser_.push_back(key.index);
+    }
+    if (dropped.empty())
         return;
+    std::vector<uint32_t> moved(n);
+    size_t kept = 0;
+    for (size_t k = 0; k < n; ++k) {
+        moved[k] = uint32_t(kept);
+        if (!dropped[k])
+            accounts_[kept++] = accounts_[k];
     }
-    accounts_.push_back(account);
-    k = qsizetype(accounts_.size()); // from 1: 0 is a user not seen yet
+    accounts_.resize(kept);
+    for (uint32_t& k : byUser_)
+        k = moved[k];
 }
 
-QByteArrayView AccountLedger::held(QByteArrayView value)
+qsizetype AccountLedger::find(QByteArrayView user) const
 {
-    constexpr qsizetype kBlock = 1 << 20;
-    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < value.size()) {
-        blocks_.emplace_back();
-        blocks_.back().reserve(std::max(kBlock, value.size()));
-    }
-    QByteArray& block = blocks_.back();
-    const qsizetype at = block.size();
-    block.append(value);
-    return QByteArrayView(block.constData() + at, value.size());
+    const uint32_t hash = userHash(user);
+    const auto at = std::lower_bound(byUser_.begin(), byUser_.end(), user, [&](uint32_t k, QByteArrayView u) {
+        const QByteArrayView other = accounts_[k].user;
+        return compareUsers(userHash(other), other, hash, u) < 0;
+    });
+    return at != byUser_.end() && accounts_[*at].user == user ? qsizetype(*at) : -1;
 }
 
 void AccountLedger::appendLine(

@@ -7,18 +7,21 @@
 // with a backslash, tab, CR or LF inside a value written as \\ \t \r \n.
 // Lines starting with "#" are comments (htpasswd takes no such user name).
 
+#include "orders/HeldBytes.h"
 #include "orders/LineBlock.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QHash>
+#include <QHashFunctions>
 #include <QString>
-#include <deque>
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace og {
 
-// Views into the text the ledger holds (or into literals a caller keeps).
+// Views into the values the ledger holds (or into literals a caller keeps).
 struct LedgerAccount {
     QByteArrayView user;     // the htpasswd user name: the customer's address
     QByteArrayView password; // empty when not known (an address file without order numbers)
@@ -33,13 +36,54 @@ public:
     // first). False with the reason in error when a file exists but cannot
     // be read.
     bool load(const QString& folder, const QString& product, bool orderNumbers, QString* error);
-    // Reads a copy of text (an account's values are views into it).
+    // Reads text (the ledger keeps copies of the values).
     void parse(QByteArrayView text);
     void parseAddressFile(QByteArrayView text, bool orderNumbers);
 
     const std::vector<LedgerAccount>& accounts() const { return accounts_; }
+    // Indexes into accounts() in user order (see UserKey): one user an
+    // account.
+    const std::vector<uint32_t>& byUser() const { return byUser_; }
     // Index of user (compared byte for byte, as htpasswd does), or -1.
-    qsizetype find(QByteArrayView user) const { return index_.value(user, 0) - 1; }
+    qsizetype find(QByteArrayView user) const;
+
+    // The order in which accounts are matched with others: by a hash of the
+    // user (cheap to sort, and no pointer to follow), equal hashes by the
+    // bytes. Any order both sides share does for a sorted merge.
+    // Eight bytes an account: a hash of 32 bits is enough to settle most
+    // comparisons.
+    struct UserKey {
+        uint32_t hash;
+        uint32_t index;
+    };
+    static uint32_t userHash(QByteArrayView user)
+    {
+        const size_t h = qHash(user);
+        return uint32_t(h ^ (uint64_t(h) >> 32));
+    }
+    static int compareUsers(uint32_t hashA, QByteArrayView a, uint32_t hashB, QByteArrayView b)
+    {
+        if (hashA != hashB)
+            return hashA < hashB ? -1 : 1;
+        return std::string_view(a.data(), size_t(a.size())).compare(std::string_view(b.data(), size_t(b.size())));
+    }
+    // Keys of users 0 .. n-1 (user(i) gives each) in user order, equal users
+    // in the order of their index.
+    template <typename User>
+    static std::vector<UserKey> sortedUsers(size_t n, User user)
+    {
+        std::vector<UserKey> keys(n);
+        for (size_t i = 0; i < n; ++i)
+            keys[i] = {userHash(user(i)), uint32_t(i)};
+        std::sort(keys.begin(), keys.end(), [&user](const UserKey& a, const UserKey& b) {
+            if (a.hash != b.hash)
+                return a.hash < b.hash;
+            const int c = compareUsers(a.hash, user(a.index), b.hash, user(b.index));
+            return c < 0 || (c == 0 && a.index < b.index);
+        });
+        return keys;
+    }
+
     // Where the accounts came from, for the change report.
     const QString& source() const { return source_; }
 
@@ -53,19 +97,16 @@ public:
     static QByteArray headerLine(const QString& product);
 
 private:
-    void parseHeld(QByteArrayView text);
     void reserveFor(QByteArrayView text);
-    void add(const LedgerAccount& account);
-    // A copy of value that lives as long as the ledger.
-    QByteArrayView held(QByteArrayView value);
+    // Orders the accounts by user; of a user's lines the first place and the
+    // last values stay.
+    void index();
 
-    // A million accounts are a few buffers, not millions of values: the
-    // texts read, and blocks for values that had to be rewritten (escaped
-    // ones, an address file's). A block is never grown past its capacity,
-    // so the views into it stay valid.
-    std::deque<QByteArray> texts_, blocks_;
+    // A million accounts are a few buffers of their values, not millions of
+    // values.
+    HeldBytes held_;
     std::vector<LedgerAccount> accounts_;
-    QHash<QByteArrayView, qsizetype> index_; // 1 + index into accounts_
+    std::vector<uint32_t> byUser_;
     QString source_;
 };
 

@@ -2,17 +2,28 @@
 
 #include "orders/ReportFields.h"
 
+#include <algorithm>
+
 namespace og {
 
 namespace {
 
-// An account event goes into the run's list and to the batch file.
-void take(const AccountEvent& event, BatchFile& batch, OrderPassOutput& out)
+// An account event goes into the run's list and to the batch file. Its
+// values that lie in lasting are not copied.
+void take(const AccountEvent& event, BatchFile& batch, OrderPassOutput& out, QByteArrayView lasting = {})
 {
     out.events.add(event);
     if (event.makesAccount())
-        out.accounts.add(event.user, event.password);
+        out.accounts.add(event.user, event.password, lasting);
     batch.account(event);
+}
+
+// The report's text from the first of two of its lines to the end of the
+// other.
+QByteArrayView spanOf(QByteArrayView a, QByteArrayView b)
+{
+    const char* from = std::min(a.data(), b.data());
+    return QByteArrayView(from, std::max(a.data() + a.size(), b.data() + b.size()) - from);
 }
 
 } // namespace
@@ -76,7 +87,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
                 }
             }
         }
-        take(event, batch, out);
+        take(event, batch, out, spanOf(line, fields));
         if (listed && trackAdmitted) {
             const qsizetype k = lists.admittedIndex(key);
             if (k >= 0)

@@ -111,10 +111,21 @@ AccountLedger loadLedger(const RunRequest& request)
     return ledger;
 }
 
+// Where a run that writes its files sends what it makes as it makes it,
+// and whether each write went well.
+struct RunSinks {
+    QIODevice* script = nullptr; // null: the batch file's lines are kept
+    QIODevice* changes = nullptr;
+    QIODevice* ledger = nullptr;
+    bool scriptFailed = false, changesFailed = false, ledgerFailed = false;
+};
+
 // The run's accounts against the ledger: what changed, the earlier
-// accounts kept (after this report's), the next ledger and change report.
-AccountChanges compareWithLedger(const RunRequest& request, const CustomerLists& lists, const AccountLedger& ledger,
-    const RunAccounts& accounts, BatchFile& batch, RunResult& result)
+// accounts kept (after this report's), the next ledger and change report
+// (written to the sinks, unless the vendor is to decide first). Returns
+// whether each of the run's accounts is of a customer new in this run.
+std::vector<char> compareWithLedger(const RunRequest& request, const CustomerLists& lists, const AccountLedger& ledger,
+    const RunAccounts& accounts, BatchFile& batch, RunResult& result, RunSinks* sinks)
 {
     AccountChanges changes(ledger, accounts, lists, request.options.bcrypt());
     const MissingAccounts missing = request.options.keepaccounts;
@@ -123,28 +134,33 @@ AccountChanges compareWithLedger(const RunRequest& request, const CustomerLists&
     changes.keepMissing(missing == MissingAccounts::Keep);
     for (const LedgerAccount* account : changes.carried())
         batch.keptAccount(account->user, account->password);
-    const QString stamp = runStampOf(request);
     result.changes = changes.notes(kChangesListed);
     result.changeCounts = changes.counts();
-    result.changeReport = changes.reportLines(result.product, stamp);
-    result.ledger = changes.ledgerLines(result.product, stamp);
-    return changes;
+    if (sinks && !result.decisionNeeded) {
+        const QString stamp = runStampOf(request);
+        sinks->changesFailed = !changes.writeReport(*sinks->changes, result.product, stamp);
+        sinks->ledgerFailed = !changes.writeLedger(*sinks->ledger, result.product, stamp);
+    }
+    std::vector<char> isNew(size_t(accounts.size()));
+    for (qsizetype i = 0; i < accounts.size(); ++i)
+        isNew[size_t(i)] = changes.isNew(i);
+    return isNew;
 }
 
 // The address lines, sorted, into result: all of them, and those of the
 // customers new in this run (the lines follow the run's accounts one for
 // one). On a first run all are new: the address lines serve for both.
-void sortAddressLines(LineBlock unsorted, const AccountChanges& changes, RunResult& result)
+void sortAddressLines(LineBlock unsorted, const std::vector<char>& isNew, RunResult& result)
 {
     qsizetype count = 0;
     for (qsizetype i = 0; i < unsorted.size(); ++i)
-        count += changes.isNew(i);
+        count += isNew[size_t(i)];
     if (count > 0 && count < unsorted.size()) {
         LineBlock lines;
         // capacity never written costs address space, not memory
         lines.reserve(count, unsorted.fileSize());
         for (qsizetype i = 0; i < unsorted.size(); ++i) {
-            if (changes.isNew(i))
+            if (isNew[size_t(i)])
                 lines.append(unsorted.bytesAt(i));
         }
         result.newAddresses = sortedIgnoringCase(std::move(lines));
@@ -153,9 +169,10 @@ void sortAddressLines(LineBlock unsorted, const AccountChanges& changes, RunResu
     result.allNew = count > 0 && count == result.addresses.size();
 }
 
-RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sinkFailed)
+RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
 {
-    const AccountLedger ledger = loadLedger(request);
+    QIODevice* scriptSink = sinks ? sinks->script : nullptr;
+    AccountLedger ledger = loadLedger(request);
     const Report& report = *request.report;
     static const CustomerLists noLists;
     const CustomerLists& lists = request.lists ? *request.lists : noLists;
@@ -183,7 +200,7 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     unsorted.reserve(orders + extras,
         report.orderBytes(wanted) + lists.admitted().fileSize() + lists.admittedOrders().fileSize() + 4 * extras);
     out.events.reserve(orders + extras);
-    out.accounts.reserve(orders + extras, report.orderBytes(wanted) + lists.admitted().fileSize());
+    out.accounts.reserve(orders + extras);
 
     BatchFile batch(script, scriptSink);
     batch.setAccountLines(request.options);
@@ -194,7 +211,11 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     for (const qsizetype entry : out.admittedRefused)
         result.notes.append(QStringLiteral("%1: %2 skipped, a value htpasswd refuses")
                                 .arg(CustomerLists::admittedFileName(), printable(lists.admitted().at(entry))));
-    const AccountChanges changes = compareWithLedger(request, lists, ledger, out.accounts, batch, result);
+    const std::vector<char> isNew = compareWithLedger(request, lists, ledger, out.accounts, batch, result, sinks);
+    // the batch file holds the kept accounts' lines: neither list is needed
+    // any more, and the sort below needs room
+    ledger = AccountLedger();
+    out.accounts = RunAccounts();
     if (batch.tooLongForBcrypt() > 0)
         result.notes.append(QStringLiteral("%1 accounts skipped: an address too long for a bcrypt record")
                                 .arg(batch.tooLongForBcrypt()));
@@ -202,8 +223,8 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
         result.notes.append(QStringLiteral("test account skipped: htpasswd refuses its user name or password"));
     batch.closing(request.options);
     batch.flush();
-    if (sinkFailed)
-        *sinkFailed = batch.failed();
+    if (sinks)
+        sinks->scriptFailed = batch.failed();
 
     const AccountCounts counts = out.events.counts();
     result.written = counts.written;
@@ -211,7 +232,7 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
     result.updated = counts.updated;
     result.extra = counts.extra;
     result.events = std::move(out.events);
-    sortAddressLines(std::move(unsorted), changes, result);
+    sortAddressLines(std::move(unsorted), isNew, result);
     return result;
 }
 
@@ -219,7 +240,7 @@ RunResult buildRunTo(const RunRequest& request, QIODevice* scriptSink, bool* sin
 
 RunResult buildRun(const RunRequest& request)
 {
-    return buildRunTo(request, nullptr, nullptr);
+    return buildRunTo(request, nullptr);
 }
 
 RunResult performRun(const RunRequest& request)
@@ -246,23 +267,27 @@ RunResult performRun(const RunRequest& request)
         if (!file->open())
             fail(path(file), *file, nothingReplaced);
     }
-    RunResult result;
-    bool failed = false;
-    if (request.keepScriptLines) {
-        result = buildRun(request);
-        failed = !result.script.writeTo(batch.device());
-    } else {
-        // The batch file is written while it is made.
-        result = buildRunTo(request, &batch.device(), &failed);
-    }
+    // The change report and the ledger are written while they are made, and
+    // the batch file too unless its lines are kept.
+    RunSinks sinks;
+    sinks.script = request.keepScriptLines ? nullptr : &batch.device();
+    sinks.changes = &changes.device();
+    sinks.ledger = &ledger.device();
+    RunResult result = buildRunTo(request, &sinks);
     if (result.decisionNeeded)
         return result; // the temporaries go, the old files stay
-    if (failed || !flushed(batch))
+    if (request.keepScriptLines)
+        sinks.scriptFailed = !result.script.writeTo(batch.device());
+    if (sinks.scriptFailed || !flushed(batch))
         fail(batchPath, batch, nothingReplaced);
-    const std::pair<ReplacingFile*, const LineBlock*> texts[] = {{&addresses, &result.addresses},
-        {&newAddresses, &result.newAddressLines()}, {&changes, &result.changeReport}, {&ledger, &result.ledger}};
+    const std::pair<ReplacingFile*, const LineBlock*> texts[] = {
+        {&addresses, &result.addresses}, {&newAddresses, &result.newAddressLines()}};
     for (const auto& [file, lines] : texts) {
         if (!lines->writeTo(file->device()) || !flushed(*file))
+            fail(path(file), *file, nothingReplaced);
+    }
+    for (const auto& [file, failed] : {std::pair {&changes, sinks.changesFailed}, {&ledger, sinks.ledgerFailed}}) {
+        if (failed || !flushed(*file))
             fail(path(file), *file, nothingReplaced);
     }
     if (ReplacingFile* failedFile = nullptr; !ReplacingFile::commitAll(group, &failedFile))

@@ -68,8 +68,6 @@ struct RunResult {
     LineBlock newAddresses;
     bool allNew = false;
     const LineBlock& newAddressLines() const { return allNew ? addresses : newAddresses; }
-    LineBlock changeReport; // changes_<product>.txt
-    LineBlock ledger;       // accounts_<product>.txt
 };
 
 // The first few skipped lines of a report, each with its number and reason,
@@ -90,7 +88,8 @@ QStringList missingListNotes(const CustomerLists& lists);
 // was written).
 RunResult performRun(const RunRequest& request);
 
-// Builds the lines without writing anything (the ledger is read).
+// Builds the lines without writing anything (the ledger is read; the change
+// report and the next ledger are not made).
 RunResult buildRun(const RunRequest& request);
 
 // Ascending, ignoring letter case; equal lines keep their order.

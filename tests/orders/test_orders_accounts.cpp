@@ -110,6 +110,18 @@ TEST_F(Accounts, WithoutALedgerTheLastAddressFileServes)
     EXPECT_TRUE(read("MakePass.ksh").contains("htpasswd -b .htpasswd old@x 7\r\n"));
 }
 
+TEST_F(Accounts, LinesLongEnoughToBeCutApartKeepEachAccountsOwnValues)
+{
+    // such a line's fields are cut into a buffer the next line reuses
+    const QString tail(10000, u'x');
+    QString text;
+    for (const char* order : {"1", "2"})
+        text += swreg(order, QStringLiteral("%1@x").arg(order)).replace(QStringLiteral(",x\r\n"), u',' + tail + "\r\n");
+    run(text, MissingAccounts::Drop, "R1");
+    const QByteArray ledger = read("accounts_Tool.txt");
+    EXPECT_TRUE(ledger.contains("\r\n1@x\t1\tR1\tR1\r\n2@x\t2\tR1\tR1\r\n")) << ledger.constData();
+}
+
 TEST_F(Accounts, LedgerValuesSurviveTabsBackslashesLineBreaksAndALeadingHash)
 {
     const LedgerAccount written {"#a\\b@x", "p\tq\r\n\\", "R1", "R2"}; // no comment, though "#" leads
