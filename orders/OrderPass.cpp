@@ -87,7 +87,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
                 }
             }
         }
-        take(event, batch, out, spanOf(line, fields));
+        take(event, batch, out, spanOf(line, fields.record()));
         if (listed && trackAdmitted) {
             const qsizetype k = lists.admittedIndex(key);
             if (k >= 0)
