@@ -3,7 +3,7 @@
 #include "app/LineListModel.h"
 #include "app/MakeKshF.h"
 #include "common/Trim.h"
-#include "mailer/EmailForm.h"
+#include "app/mailer/EmailForm.h"
 #include "platform/Platform.h"
 #include "platform/ScreenFit.h"
 #include "platform/Version.h"

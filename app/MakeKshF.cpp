@@ -8,7 +8,7 @@
 #include "app/SingleInstance.h"
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
-#include "mailer/EmailForm.h"
+#include "app/mailer/EmailForm.h"
 #include "orders/InputFiles.h"
 #include "orders/ScriptRun.h"
 #include "platform/Platform.h"

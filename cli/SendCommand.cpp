@@ -4,10 +4,10 @@
 #include "cli/SignIn.h"
 
 #include "common/ProgramFolder.h"
-#include "mailer/AccessTokenSource.h"
+#include "mailer/signin/AccessTokenSource.h"
 #include "mailer/MailerSettings.h"
-#include "mailer/OAuthProvider.h"
-#include "mailer/SendRun.h"
+#include "mailer/signin/OAuthProvider.h"
+#include "mailer/send/SendRun.h"
 #include "platform/QtKeyring.h"
 
 #include <QDir>

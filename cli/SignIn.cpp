@@ -1,7 +1,7 @@
 #include "cli/SignIn.h"
 
 #include "cli/Command.h"
-#include "mailer/OAuthSignIn.h"
+#include "mailer/signin/OAuthSignIn.h"
 
 #include <QProcess>
 

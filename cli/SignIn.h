@@ -5,8 +5,8 @@
 // listener on 127.0.0.1, and the refresh token is kept in the desktop
 // keyring when there is one; without one it lasts as long as the command.
 
-#include "mailer/OAuthTokenHolder.h"
-#include "mailer/RefreshTokenStore.h"
+#include "mailer/signin/OAuthTokenHolder.h"
+#include "mailer/signin/RefreshTokenStore.h"
 
 #include <memory>
 

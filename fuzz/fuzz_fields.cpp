@@ -13,7 +13,7 @@
 #include "common/AddressFile.h"
 #include "common/TextFiles.h"
 #include "fuzz/FuzzCheck.h"
-#include "mailer/MessageFields.h"
+#include "mailer/message/MessageFields.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "fuzz/FuzzScratch.h"
 #include "fuzz/FuzzWinsock.h"
 #include "mail/WireMessage.h"
-#include "net/SMTPWire.h"
+#include "smtp/SMTPWire.h"
 #include "net/WireExceptions.h"
 
 namespace {

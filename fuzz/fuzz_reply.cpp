@@ -10,7 +10,7 @@
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzWinsock.h"
 #include "mail/WireMessage.h"
-#include "net/SMTPWire.h"
+#include "smtp/SMTPWire.h"
 #include "net/WireExceptions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

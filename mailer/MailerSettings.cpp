@@ -3,8 +3,8 @@
 #include "common/ProfileFile.h"
 #include "common/Trim.h"
 #include "common/WordTable.h"
-#include "mailer/MessageHeaders.h"
-#include "mailer/OAuthProvider.h"
+#include "mailer/message/MessageHeaders.h"
+#include "mailer/signin/OAuthProvider.h"
 
 #include <QFileInfo>
 

@@ -3,8 +3,8 @@
 // keys in the settings file) and what the vendor enters for one run. The
 // window, the send run and the command line all go through these.
 
-#include "mailer/MarkdownBody.h"
-#include "net/SmtpSecurity.h"
+#include "mailer/message/MarkdownBody.h"
+#include "smtp/SmtpSecurity.h"
 
 #include <QList>
 #include <QString>

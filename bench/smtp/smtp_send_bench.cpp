@@ -29,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/SMTPWire.h"
+#include "smtp/SMTPWire.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "app/MakeKshF.h"
 #include "app/Ordergate.h"
 #include "common/ProfileFile.h"
-#include "mailer/EmailForm.h"
+#include "app/mailer/EmailForm.h"
 #include "platform/ScreenFit.h"
 #include "platform/VendorLinks.h"
 #include "tests/support/ScriptedPlatform.h"

@@ -7,7 +7,7 @@
 #include "app/LineListModel.h"
 #include "app/MakeKshF.h"
 #include "app/Ordergate.h"
-#include "mailer/EmailForm.h"
+#include "app/mailer/EmailForm.h"
 #include "orders/BatchFile.h"
 #include "tests/support/ScriptedPlatform.h"
 

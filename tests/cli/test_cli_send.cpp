@@ -1,6 +1,6 @@
 // ordergate-cli send, run as a process against SMTP servers the tests start
 // on 127.0.0.1.
-#include "MailTestSupport.h"
+#include "tests/support/FileTestSupport.h"
 #include "tests/support/MailSink.h"
 #include "tests/support/ScriptedSmtpServer.h"
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "mail/MailText.h"
-#include "net/SMTPWire.h"
-#include "tests/mail/MailTestSupport.h"
+#include "smtp/SMTPWire.h"
+#include "tests/support/MessageTestSupport.h"
 #include "tests/support/MailSink.h"
 
 namespace {

@@ -1,0 +1,127 @@
+#include "mailer/message/MarkdownBody.h"
+
+#include "common/WordTable.h"
+#include "mailer/send/SendRun.h"
+
+#include <cmark.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace og {
+
+namespace {
+
+const EnumWord<MessageFormat> kFormatWords[] = {
+    {MessageFormat::Plain, "plain"},
+    {MessageFormat::Markdown, "markdown"},
+};
+
+// Raw HTML left out and dangerous links emptied: the safe rendering is the
+// default where the library knows how to turn it off, and asked for where
+// it does not.
+#if defined(CMARK_OPT_UNSAFE)
+constexpr int SafeRendering = CMARK_OPT_DEFAULT;
+#else
+constexpr int SafeRendering = CMARK_OPT_SAFE;
+#endif
+constexpr int RenderOptions = SafeRendering | CMARK_OPT_VALIDATE_UTF8;
+
+bool insideLink(cmark_node* node)
+{
+    for (cmark_node* up = cmark_node_parent(node); up; up = cmark_node_parent(up))
+        if (cmark_node_get_type(up) == CMARK_NODE_LINK)
+            return true;
+    return false;
+}
+
+// A picture would be fetched from its address when the message is opened,
+// telling the sender who read it and when; a link to it is fetched only on
+// a click. A picture that is already a link's text leaves its own text.
+void picturesAsLinks(cmark_node* document)
+{
+    std::vector<cmark_node*> pictures;
+    cmark_iter* iter = cmark_iter_new(document);
+    for (cmark_event_type event; (event = cmark_iter_next(iter)) != CMARK_EVENT_DONE;) {
+        cmark_node* node = cmark_iter_get_node(iter);
+        if (event == CMARK_EVENT_ENTER && cmark_node_get_type(node) == CMARK_NODE_IMAGE)
+            pictures.push_back(node);
+    }
+    cmark_iter_free(iter);
+    for (cmark_node* picture : pictures) {
+        cmark_node* into = picture;
+        if (!insideLink(picture)) {
+            into = cmark_node_new(CMARK_NODE_LINK);
+            cmark_node_set_url(into, cmark_node_get_url(picture));
+            cmark_node_set_title(into, cmark_node_get_title(picture));
+            cmark_node_insert_before(picture, into);
+        }
+        while (cmark_node* child = cmark_node_first_child(picture)) {
+            cmark_node_unlink(child);
+            if (into == picture)
+                cmark_node_insert_before(picture, child);
+            else
+                cmark_node_append_child(into, child);
+        }
+        if (into != picture && !cmark_node_first_child(into)) {
+            cmark_node* text = cmark_node_new(CMARK_NODE_TEXT);
+            cmark_node_set_literal(text, cmark_node_get_url(picture));
+            cmark_node_append_child(into, text);
+        }
+        cmark_node_free(picture);
+    }
+}
+
+} // namespace
+
+QString messageFormatWord(MessageFormat format)
+{
+    return wordOf(kFormatWords, format);
+}
+
+bool parseMessageFormat(const QString& text, MessageFormat* format)
+{
+    return parseWordOf(kFormatWords, text, format);
+}
+
+QString markdownToHtml(const QString& markdown)
+{
+    const QByteArray utf8 = markdown.toUtf8();
+    cmark_node* document = cmark_parse_document(utf8.constData(), std::size_t(utf8.size()), RenderOptions);
+    char* html = nullptr;
+    if (document) {
+        picturesAsLinks(document);
+        html = cmark_render_html(document, RenderOptions);
+        cmark_node_free(document);
+    }
+    if (!html)
+        throw SendFailure(QStringLiteral("The message could not be turned from Markdown into HTML (out of memory)"));
+    const QString out = QString::fromUtf8(html);
+    std::free(html); // the library's default allocator is malloc's
+    return out;
+}
+
+QString escapeMarkdown(const QString& value)
+{
+    static const QString punctuation = QStringLiteral("!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~");
+    QString out;
+    out.reserve(value.size() * 2);
+    for (const QChar c : value) {
+        if (punctuation.contains(c))
+            out += u'\\';
+        out += c;
+    }
+    return out;
+}
+
+QString plainTextAsMarkdown(const QStringList& lines)
+{
+    // Two blanks end a line with a break; an empty line ends a paragraph.
+    QString out;
+    for (const QString& line : lines)
+        out +=
+            line.trimmed().isEmpty() ? QStringLiteral("\n") : escapeMarkdown(line.trimmed()) + QStringLiteral("  \n");
+    return out;
+}
+
+} // namespace og
