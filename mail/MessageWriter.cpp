@@ -250,32 +250,9 @@ void TWireMessage::WriteTo(TLineSink& sink) const
     WriteBody(sink);
 }
 
-// ---- TWireMessageClient ----------------------------------------------------
-
-void TWireLineSink::WriteLine(const std::string& line)
+void WriteTextLines(const std::vector<std::string>& lines, TLineSink& sink)
 {
-    if (!line.empty() && line.front() == '.')
-        wire_.WriteLn("." + line);
-    else
-        wire_.WriteLn(line);
-}
-
-void TWireMessageClient::WriteMessageText(const std::vector<std::string>& lines)
-{
-    TWireLineSink sink(*this);
     WriteLines(SplitTextLines(lines), sink);
-}
-
-void TWireMessageClient::Send(TWireMessage& message)
-{
-    TWireLineSink sink(*this);
-    message.WriteBody(sink);
-}
-
-void TWireMessageClient::WriteMessage(const TWireMessage& message)
-{
-    TWireLineSink sink(*this);
-    message.WriteTo(sink);
 }
 
 } // namespace og

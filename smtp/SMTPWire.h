@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/WireMessage.h"
+#include "smtp/MessageClient.h"
 #include "smtp/SmtpCapabilities.h"
 #include "smtp/SmtpLogin.h"
 #include "smtp/SmtpSecurity.h"

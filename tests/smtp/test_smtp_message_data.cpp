@@ -10,6 +10,7 @@
 #include "mail/MailText.h"
 #include "mail/WireMessage.h"
 #include "net/WireExceptions.h"
+#include "smtp/MessageClient.h"
 #include "tests/support/MessageTestSupport.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
