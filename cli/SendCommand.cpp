@@ -6,6 +6,7 @@
 #include "common/ProgramFolder.h"
 #include "mailer/signin/AccessTokenSource.h"
 #include "mailer/MailerSettings.h"
+#include "mailer/send/InputChecks.h"
 #include "mailer/signin/OAuthProvider.h"
 #include "mailer/send/SendRun.h"
 #include "platform/QtKeyring.h"

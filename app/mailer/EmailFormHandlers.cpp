@@ -5,6 +5,7 @@
 #include "mailer/signin/AccessTokenSource.h"
 #include "app/mailer/LoginControls.h"
 #include "mailer/MailerSettings.h"
+#include "mailer/send/InputChecks.h"
 #include "app/mailer/MessageControls.h"
 #include "app/mailer/PreviewDialog.h"
 #include "platform/VSSpell.h"

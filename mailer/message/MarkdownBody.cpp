@@ -1,7 +1,6 @@
 #include "mailer/message/MarkdownBody.h"
 
-#include "common/WordTable.h"
-#include "mailer/send/SendRun.h"
+#include "mailer/SendFailure.h"
 
 #include <cmark.h>
 
@@ -11,11 +10,6 @@
 namespace og {
 
 namespace {
-
-const EnumWord<MessageFormat> kFormatWords[] = {
-    {MessageFormat::Plain, "plain"},
-    {MessageFormat::Markdown, "markdown"},
-};
 
 // Raw HTML left out and dangerous links emptied: the safe rendering is the
 // default where the library knows how to turn it off, and asked for where
@@ -73,16 +67,6 @@ void picturesAsLinks(cmark_node* document)
 }
 
 } // namespace
-
-QString messageFormatWord(MessageFormat format)
-{
-    return wordOf(kFormatWords, format);
-}
-
-bool parseMessageFormat(const QString& text, MessageFormat* format)
-{
-    return parseWordOf(kFormatWords, text, format);
-}
 
 QString markdownToHtml(const QString& markdown)
 {

@@ -10,13 +10,6 @@
 
 namespace og {
 
-// How the body goes out: as typed, or as typed with an HTML alternative.
-enum class MessageFormat { Plain, Markdown };
-// The words of the settings file and the command line: "plain",
-// "markdown"; parsing ignores case.
-QString messageFormatWord(MessageFormat format);
-bool parseMessageFormat(const QString& text, MessageFormat* format);
-
 // The HTML of a Markdown text (fields already filled in), UTF-8 as the
 // message carries it. Throws SendFailure when the renderer fails.
 QString markdownToHtml(const QString& markdown);

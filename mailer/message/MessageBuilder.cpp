@@ -5,7 +5,7 @@
 #include "mailer/message/AttachmentType.h"
 #include "mailer/message/MarkdownBody.h"
 #include "mailer/message/MessageHeaders.h"
-#include "mailer/send/SendRun.h"
+#include "mailer/SendFailure.h"
 
 #include <QFileInfo>
 #include <QUrl>

@@ -8,7 +8,7 @@
 
 #include "common/AddressFile.h"
 #include "mail/WireMessage.h"
-#include "mailer/MailerSettings.h"
+#include "mailer/MailerInput.h"
 #include "mailer/message/MessageFields.h"
 
 #include <QByteArray>

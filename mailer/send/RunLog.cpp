@@ -1,7 +1,7 @@
 #include "mailer/send/RunLog.h"
 
 #include "common/ReplacingFile.h"
-#include "mailer/send/SendRun.h"
+#include "mailer/SendFailure.h"
 
 #include <QDateTime>
 #include <QDir>

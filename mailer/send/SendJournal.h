@@ -14,7 +14,8 @@
 // they always were. A resumed run appends, on a line of its own even when
 // the last one was cut short. Writing may come from several threads.
 
-#include "mailer/send/SendRun.h"
+#include "mailer/CustomerResult.h"
+#include "mailer/SendFailure.h"
 
 #include <QFile>
 #include <QHash>

@@ -57,61 +57,6 @@ namespace {
 
 } // namespace
 
-QString writeFailureText(const QString& path, const QString& reason)
-{
-    QString text = QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(path);
-    if (!reason.isEmpty())
-        text += QStringLiteral(": ") + reason;
-    return text;
-}
-
-SendFailure::SendFailure(const QString& message)
-    : std::runtime_error(message.toStdString())
-{
-}
-
-QStringList splitTextLines(const QString& text)
-{
-    if (text.isEmpty())
-        return {};
-    QString normalised = text;
-    normalised.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    normalised.replace(u'\r', u'\n');
-    QStringList lines = normalised.split(u'\n');
-    if (lines.size() > 1 && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
-QString appendTextLines(const QString& text, const QStringList& lines)
-{
-    if (lines.isEmpty())
-        return text;
-    QString result = text;
-    if (!result.isEmpty() && !result.endsWith(u'\n'))
-        result += u'\n';
-    result += lines.join(u'\n');
-    return result;
-}
-
-QStringList readTextFileLines(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw SendFailure(QStringLiteral("Unable to read ") + QDir::toNativeSeparators(path));
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw SendFailure(QStringLiteral("Unable to read ") + QDir::toNativeSeparators(path));
-    return splitTextLines(decodeText(content));
-}
-
-QStringList readSignature(const MailerSettings& settings)
-{
-    if (settings.useSignature && QFileInfo(settings.signatureFile).isFile())
-        return readTextFileLines(settings.signatureFile);
-    return {};
-}
-
 SendRun::SendRun() = default;
 
 SendRun::~SendRun() = default;

@@ -2,7 +2,10 @@
 
 #include "common/AddressFile.h"
 #include "mailer/CustomerResult.h"
+#include "mailer/MailerInput.h"
 #include "mailer/MailerSettings.h"
+#include "mailer/MessageBody.h"
+#include "mailer/SendFailure.h"
 #include "smtp/SmtpReply.h"
 
 #include <QString>
@@ -28,20 +31,6 @@ struct AddressRecord;
 class TTlsContext;
 class TWireMessage;
 class TWireSMTP;
-
-// A failure of the run after the checks: the message is shown to the vendor
-// as it stands (the transport's and the file system's own texts).
-class SendFailure : public std::runtime_error {
-public:
-    explicit SendFailure(const QString& message);
-    QString message() const { return QString::fromUtf8(what()); }
-    // The server's port speaks TLS from the first byte: the message says to
-    // choose TLS, and the command line adds its option.
-    bool tlsFromStart = false;
-};
-
-// "Unable to write to " + path, then ": " + the system's reason when known.
-QString writeFailureText(const QString& path, const QString& reason);
 
 // How a run ended when it did not fail.
 struct SendOutcome {
@@ -73,23 +62,6 @@ struct SendOutcome {
 
 // A refusal that ends the run, with what to check after the server's line.
 QString withRefusalHint(const QString& reply, TReplyVerdict verdict, const QString& sender);
-
-// The lines of a text as a list, the way an edit field counts them: a final
-// line break ends the last line and adds no empty one.
-QStringList splitTextLines(const QString& text);
-
-// Appends lines to a typed text the way the body field takes them: each on
-// a line of its own after what is already there.
-QString appendTextLines(const QString& text, const QStringList& lines);
-
-// Reads a text file as lines (UTF-8, stray bytes as Windows-1252).
-// Throws SendFailure when it cannot be read.
-QStringList readTextFileLines(const QString& path);
-
-// The signature a run appends to the body: the lines of the signature file
-// when it is switched on and the file exists, else none. Throws SendFailure
-// when it cannot be read.
-QStringList readSignature(const MailerSettings& settings);
 
 // What the journal of an earlier run of the same message to the same
 // address file says (see SendJournal.h).

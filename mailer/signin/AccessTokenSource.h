@@ -4,7 +4,7 @@
 // vendor names (TokenCommand.h). A run's connections share one source and
 // call it from their own threads.
 
-#include "mailer/send/SendRun.h"
+#include "mailer/SendFailure.h"
 
 #include <QString>
 

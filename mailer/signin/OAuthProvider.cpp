@@ -1,6 +1,5 @@
 #include "mailer/signin/OAuthProvider.h"
 
-#include "common/WordTable.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -10,25 +9,9 @@ namespace og {
 
 namespace {
 
-constexpr EnumWord<OAuthProviderKind> kProviderWords[] = {
-    {OAuthProviderKind::Microsoft, "microsoft"},
-    {OAuthProviderKind::Google, "google"},
-    {OAuthProviderKind::Custom, "custom"},
-};
-
 using Security = MailerSettings::Security;
 
 } // namespace
-
-QString oauthProviderWord(OAuthProviderKind kind)
-{
-    return wordOf(kProviderWords, kind);
-}
-
-bool parseOAuthProvider(const QString& text, OAuthProviderKind* kind)
-{
-    return parseWordOf(kProviderWords, text, kind);
-}
 
 OAuthProvider microsoftProvider(const QString& tenant)
 {

@@ -13,12 +13,6 @@
 
 namespace og {
 
-// "microsoft", "google", "custom": the word of the settings file, the command
-// line and the keyring's key.
-QString oauthProviderWord(OAuthProviderKind kind);
-// Those words, ignoring case; false for anything else.
-bool parseOAuthProvider(const QString& text, OAuthProviderKind* kind);
-
 struct OAuthServer {
     QString server; // "host:port", as the server field takes it
     MailerSettings::Security security;

@@ -12,6 +12,7 @@
 #include "mailer/message/AttachmentType.h"
 #include "mailer/send/Connections.h"
 #include "mailer/message/MarkdownBody.h"
+#include "mailer/send/InputChecks.h"
 #include "mailer/send/RunLog.h"
 #include "mailer/send/SendRun.h"
 #include "smtp/SMTPWire.h"
