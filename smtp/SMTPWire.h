@@ -1,8 +1,9 @@
 #pragma once
-// Delivers one mail message to an SMTP server over a connection of its own:
-// greeting, EHLO (HELO as fallback), TLS (implicit or STARTTLS) as the
-// security setting asks, login, the envelope (pipelined where offered), the
-// data and "Quit". docs/transport.md describes the settings and the errors.
+// Delivers mail messages to an SMTP server over one connection: greeting,
+// EHLO (HELO as fallback), TLS (implicit or STARTTLS) as the security
+// setting asks, login, the envelope (pipelined where offered), the data and
+// "Quit"; with KeepConnection the connection stays open and the next
+// message starts with RSET. docs/transport.md describes the settings and the errors.
 
 #include <functional>
 #include <memory>

@@ -33,7 +33,8 @@ class TVSSpell;
 
 // The notification mailer window. Shown modally from the main window and from
 // the results window; "Send Now" sends one message per customer of an address
-// file, off the GUI thread, with a Stop between two customers.
+// file, off the GUI thread; Stop ends the run at once, closing the
+// connections under way.
 class TemailForm : public QDialog {
     Q_OBJECT
 public:
