@@ -3,7 +3,7 @@
 #include "mailer/signin/OAuthProvider.h"
 #include "mailer/signin/OAuthSignIn.h"
 #include "mailer/signin/OAuthTokenHolder.h"
-#include "mailer/signin/RefreshTokenStore.h"
+#include "mailer/signin/SignInSession.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -38,7 +38,8 @@ LoginControls::LoginControls(Platform& platform, QLineEdit* userName, QWidget* w
     : QObject(window),
       platform_(platform),
       window_(window),
-      userName_(userName)
+      userName_(userName),
+      session_(platform)
 {
     build();
     showFields();
@@ -213,14 +214,10 @@ void LoginControls::showSignedIn()
         return;
     bool in = false;
     if (!s.userName.isEmpty()) {
-        const OAuthProvider provider = oauthApplication(s).provider;
-        in = refreshTokenKey(provider, s.userName) == sessionKey_;
-        if (!in) {
-            const RefreshTokenStore::Loaded loaded = RefreshTokenStore(platform_).load(provider, s.userName);
-            in = !loaded.refreshToken.isEmpty();
-            if (!loaded.problem.isEmpty())
-                emit status(loaded.problem);
-        }
+        const SignInSession::Start start = session_.tokensFor(oauthApplication(s).provider, s.userName);
+        in = start.fromSession || !start.tokens.refreshToken.isEmpty();
+        if (!start.problem.isEmpty())
+            emit status(start.problem);
     }
     signedInLabel_->setText(in ? QStringLiteral("Signed in as %1").arg(s.userName) : NotSignedIn);
 }
@@ -270,30 +267,22 @@ void LoginControls::signedIn(const TokenReply& reply, const OAuthApplication& ap
         platform_.showError(window_, reply.error);
         return;
     }
-    sessionKey_ = refreshTokenKey(application.provider, user);
-    sessionTokens_ = reply.tokens;
-    if (!reply.tokens.refreshToken.isEmpty())
-        keep(application.provider, user, reply.tokens.refreshToken);
+    report(session_.signedIn(application.provider, user, reply.tokens));
     if (!application.clientSecret.isEmpty())
         platform_.writePassword(clientSecretKey(application.provider, application.clientId), application.clientSecret);
     signedInLabel_->setText(QStringLiteral("Signed in as %1").arg(user));
 }
 
-void LoginControls::keep(const OAuthProvider& provider, const QString& user, const QString& refreshToken)
+void LoginControls::report(const QString& problem)
 {
-    if (const QString problem = RefreshTokenStore(platform_).keep(provider, user, refreshToken); !problem.isEmpty())
+    if (!problem.isEmpty())
         emit status(problem);
 }
 
 std::shared_ptr<AccessTokenSource> LoginControls::tokensForRun(const MailerSettings& s, QString* problem)
 {
     const OAuthApplication application = oauthApplication(s, clientSecret_->text().trimmed());
-    const QString key = refreshTokenKey(application.provider, s.userName);
-    OAuthTokens tokens;
-    if (key == sessionKey_)
-        tokens = sessionTokens_;
-    else
-        tokens.refreshToken = RefreshTokenStore(platform_).load(application.provider, s.userName).refreshToken;
+    const OAuthTokens tokens = session_.tokensFor(application.provider, s.userName).tokens;
     if (tokens.accessToken.isEmpty() && tokens.refreshToken.isEmpty()) {
         *problem = QStringLiteral("Not signed in to %1 as %2: press \"Sign in…\" first")
                        .arg(application.provider.title, s.userName);
@@ -301,28 +290,17 @@ std::shared_ptr<AccessTokenSource> LoginControls::tokensForRun(const MailerSetti
     }
     auto holder = std::make_shared<OAuthTokenHolder>(OAuthTokenClient(application), tokens);
     // Called on the run's thread; the keyring is the window's.
-    holder->setRefreshTokenChanged(
-        [this, provider = application.provider, user = s.userName, key](const QString& token) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, provider, user, key, token] {
-                    if (key == sessionKey_)
-                        sessionTokens_.refreshToken = token;
-                    keep(provider, user, token);
-                },
-                Qt::QueuedConnection);
-        });
+    holder->setRefreshTokenChanged([this, provider = application.provider, user = s.userName](const QString& token) {
+        QMetaObject::invokeMethod(
+            this, [this, provider, user, token] { report(session_.replaced(provider, user, token)); },
+            Qt::QueuedConnection);
+    });
     return holder;
 }
 
 void LoginControls::forgetSignIn(const MailerSettings& s)
 {
-    const OAuthProvider provider = oauthApplication(s).provider;
-    if (refreshTokenKey(provider, s.userName) == sessionKey_) {
-        sessionKey_.clear();
-        sessionTokens_ = {};
-    }
-    keep(provider, s.userName, QString());
+    report(session_.forget(oauthApplication(s).provider, s.userName));
     showSignedIn();
 }
 

@@ -2,13 +2,14 @@
 // The mailer window's choice of login beside the password: Microsoft,
 // Google or a custom provider's OAuth2 sign-in in the browser, or a token
 // command, with the fields each needs, "Sign in…" and who is signed in.
-// The refresh token goes to the desktop keyring (RefreshTokenStore), the
-// client secret too (never to the settings file); the sign-in of this
-// window's session is also kept in memory, so a desktop without a keyring
-// can still send.
+// The refresh token's life is a SignInSession, as on the command line: the
+// desktop keyring keeps it, the client secret too (never the settings
+// file); the sign-in of this window's session is also kept in memory, so a
+// desktop without a keyring can still send.
 
 #include "mailer/MailerSettings.h"
 #include "mailer/signin/OAuthTokenClient.h"
+#include "mailer/signin/SignInSession.h"
 #include "platform/Platform.h"
 
 #include <QObject>
@@ -69,7 +70,7 @@ private:
     void showFields();
     bool signingIn() const;
     void signedIn(const TokenReply& reply, const OAuthApplication& application, const QString& user);
-    void keep(const OAuthProvider& provider, const QString& user, const QString& refreshToken);
+    void report(const QString& problem);
     void loadClientSecret();
     MailerSettings current() const;
 
@@ -92,9 +93,7 @@ private:
     QList<QList<QWidget*>> rows_;
 
     std::unique_ptr<OAuthSignIn> signIn_; // the last sign-in, under way or finished
-    // This session's sign-in: its keyring key and tokens.
-    QString sessionKey_;
-    OAuthTokens sessionTokens_;
+    SignInSession session_; // this window's sign-in and the keyring's
     bool running_ = false;
 };
 
