@@ -1,11 +1,11 @@
 #include "app/mailer/EmailForm.h"
 
-#include "common/ProgramFolder.h"
 #include "app/mailer/LoginControls.h"
 #include "app/mailer/MessageControls.h"
 #include "app/mailer/SpellDialog.h"
-#include "platform/VSSpell.h"
+#include "common/ProgramFolder.h"
 #include "platform/ScreenFit.h"
+#include "platform/VSSpell.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
@@ -145,8 +145,16 @@ void TemailForm::setSpellChecker(std::unique_ptr<TVSSpell> speller)
 void TemailForm::buildControls()
 {
     auto* grid = new QGridLayout;
+    int row = addServerRows(grid, 0);
+    row = addMessageRows(grid, row);
+    addRunRows(grid, row);
+    layOut(grid);
+    connectControls();
+}
 
-    int row = 0;
+// The address file, the sender, the server and how to log in to it.
+int TemailForm::addServerRows(QGridLayout* grid, int row)
+{
     grid->addWidget(new QLabel(QStringLiteral("Address file:"), this), row, 0);
     MyFile = makeEdit(this, "MyFile");
     MyFile->setReadOnly(true);
@@ -200,7 +208,12 @@ void TemailForm::buildControls()
     RememberPassword->setObjectName(QStringLiteral("RememberPassword"));
     RememberPassword->setToolTip(QStringLiteral("keep the password in the desktop keyring"));
     grid->addWidget(RememberPassword, row, 3);
+    return row;
+}
 
+// The attachments, the subject, the body and the signature.
+int TemailForm::addMessageRows(QGridLayout* grid, int row)
+{
     ++row;
     auto* attPanel = new QGroupBox(this);
     attPanel->setObjectName(QStringLiteral("AttPanel"));
@@ -267,7 +280,12 @@ void TemailForm::buildControls()
     sigLayout->addWidget(SigLoad);
     sigLayout->addWidget(SigView);
     grid->addWidget(sigPanel, row, 0, 1, 4);
+    return row;
+}
 
+// The run's switches and pace, and the message's format and headers.
+int TemailForm::addRunRows(QGridLayout* grid, int row)
+{
     ++row;
     CheckYourself = new QCheckBox(QStringLiteral("Send copy to yourself"), this);
     CheckYourself->setObjectName(QStringLiteral("CheckYourself"));
@@ -299,7 +317,12 @@ void TemailForm::buildControls()
     ++row;
     Message = new MessageControls(this);
     row = Message->placeInto(grid, row);
+    return row;
+}
 
+// The progress, the buttons and the status line under the form.
+void TemailForm::layOut(QGridLayout* grid)
+{
     SendProgress = new QProgressBar(this);
     SendProgress->setObjectName(QStringLiteral("SendProgress"));
     SendProgress->setRange(0, 1);
@@ -348,7 +371,10 @@ void TemailForm::buildControls()
     outer->addLayout(buttons);
     outer->addWidget(MyBar);
     resize(640, 620);
+}
 
+void TemailForm::connectControls()
+{
     connect(MyAddress, &QLineEdit::textChanged, this, &TemailForm::MyAddressChange);
     connect(Organ, &QLineEdit::textChanged, this, &TemailForm::OrganChange);
     connect(MyServer, &QLineEdit::textChanged, this, &TemailForm::MyServerChange);

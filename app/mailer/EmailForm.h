@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -113,6 +114,11 @@ protected:
 
 private:
     void buildControls();
+    int addServerRows(QGridLayout* grid, int row);
+    int addMessageRows(QGridLayout* grid, int row);
+    int addRunRows(QGridLayout* grid, int row);
+    void layOut(QGridLayout* grid);
+    void connectControls();
     void setTabOrder();
     void showStatus(const QString& text);
     void openExternally(const QString& path, const QString& missingText);
@@ -140,6 +146,13 @@ private:
     // Now that failed or was stopped), the input's body leaves it out, since
     // the run appends it; true then.
     bool leaveOutHeldSignature(MailerInput& input, const QStringList& signature) const;
+    // Send Now's steps after the checks: a new run that reports to the
+    // window; its preparation (signature, fields, resume or start over),
+    // false when nothing is to be sent; the worker that sends.
+    void newRun();
+    ResumeAnswer askResume(const ResumeState& earlier);
+    bool prepareRun(MailerInput& input, QStringList* signature, bool* signatureHeld);
+    void startRun(const MailerInput& input);
 
     Platform& platform_;
 

@@ -1,15 +1,15 @@
 // The mailer window's event handlers and the send run's hand-over to a worker.
 #include "app/mailer/EmailForm.h"
 
-#include "common/ProfileFile.h"
-#include "mailer/signin/AccessTokenSource.h"
 #include "app/mailer/LoginControls.h"
-#include "mailer/MailerSettings.h"
-#include "mailer/send/InputChecks.h"
 #include "app/mailer/MessageControls.h"
 #include "app/mailer/PreviewDialog.h"
-#include "platform/VSSpell.h"
+#include "common/ProfileFile.h"
+#include "mailer/MailerSettings.h"
+#include "mailer/send/InputChecks.h"
+#include "mailer/signin/AccessTokenSource.h"
 #include "platform/ScreenFit.h"
+#include "platform/VSSpell.h"
 #include "platform/Version.h"
 
 #include <QCheckBox>
@@ -249,7 +249,22 @@ void TemailForm::BitBtn1Click()
         return;
     if (!loginForRun(input))
         return;
+    newRun();
+    QStringList signature;
+    bool signatureHeld = false;
+    if (!prepareRun(input, &signature, &signatureHeld))
+        return;
+    // The run appends the signature to what it sends; the field shows it
+    // too (once, however often Send Now is tried), and the hidden buffer
+    // holds it as read.
+    Memo2->setPlainText(signature.join(u'\n'));
+    if (!signatureHeld)
+        appendBodyLines(signature);
+    startRun(input);
+}
 
+void TemailForm::newRun()
+{
     run_ = std::make_unique<SendRun>();
     run_->setTlsSessions(tlsSessions_);
     // The run reports from the worker; the window shows it on its own thread,
@@ -268,52 +283,54 @@ void TemailForm::BitBtn1Click()
             },
             Qt::QueuedConnection);
     });
+}
 
-    QStringList signature;
-    bool signatureHeld = false;
+ResumeAnswer TemailForm::askResume(const ResumeState& earlier)
+{
+    QCoreApplication::sendPostedEvents(this);
+    switch (platform_.ask(this,
+        earlier.question() + QStringLiteral("\r\rYes: resume. No: start over, sending to every customer again."))) {
+    case Platform::Answer::Yes:
+        return ResumeAnswer::Resume;
+    case Platform::Answer::No:
+        return ResumeAnswer::StartOver;
+    case Platform::Answer::Cancel:
+        break;
+    }
+    return ResumeAnswer::Cancel;
+}
+
+bool TemailForm::prepareRun(MailerInput& input, QStringList* signature, bool* signatureHeld)
+{
     try {
-        signature = run_->prepare(input);
-        signatureHeld = leaveOutHeldSignature(input, signature);
+        *signature = run_->prepare(input);
+        *signatureHeld = leaveOutHeldSignature(input, *signature);
         if (!confirmFields(input)) {
             showStatus(QString());
             run_.reset();
-            return;
+            return false;
         }
         // An earlier run of this message to this address file that did not
         // finish is gone on with, unless the vendor starts over.
-        const RunStart start = run_->decideStart(input, std::nullopt, [this](const ResumeState& earlier) {
-            QCoreApplication::sendPostedEvents(this);
-            switch (platform_.ask(this,
-                earlier.question() +
-                    QStringLiteral("\r\rYes: resume. No: start over, sending to every customer again."))) {
-            case Platform::Answer::Yes:
-                return ResumeAnswer::Resume;
-            case Platform::Answer::No:
-                return ResumeAnswer::StartOver;
-            case Platform::Answer::Cancel:
-                break;
-            }
-            return ResumeAnswer::Cancel;
-        });
+        const RunStart start =
+            run_->decideStart(input, std::nullopt, [this](const ResumeState& earlier) { return askResume(earlier); });
         if (start == RunStart::Cancelled) {
             showStatus(QString());
             run_.reset();
-            return;
+            return false;
         }
     } catch (const SendFailure& failure) {
         QCoreApplication::sendPostedEvents(this);
         showStatus(FailedText + failure.message());
         platform_.showException(this, failure.message());
         run_.reset();
-        return;
+        return false;
     }
-    // The run appends the signature to what it sends; the field shows it
-    // too (once, however often Send Now is tried), and the hidden buffer
-    // holds it as read.
-    Memo2->setPlainText(signature.join(u'\n'));
-    if (!signatureHeld)
-        appendBodyLines(signature);
+    return true;
+}
 
+void TemailForm::startRun(const MailerInput& input)
+{
     failed_ = signInRefused_ = false;
     failure_.clear();
     outcome_ = {};
