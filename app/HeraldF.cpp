@@ -2,8 +2,8 @@
 
 #include "app/LineListModel.h"
 #include "app/MakeKshF.h"
-#include "common/Trim.h"
 #include "app/mailer/EmailForm.h"
+#include "common/Trim.h"
 #include "platform/Platform.h"
 #include "platform/ScreenFit.h"
 #include "platform/Version.h"

@@ -6,9 +6,9 @@
 
 #include "app/HeraldF.h"
 #include "app/SingleInstance.h"
+#include "app/mailer/EmailForm.h"
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
-#include "app/mailer/EmailForm.h"
 #include "orders/InputFiles.h"
 #include "orders/ScriptRun.h"
 #include "platform/Platform.h"

@@ -4,11 +4,11 @@
 #include "cli/SignIn.h"
 
 #include "common/ProgramFolder.h"
-#include "mailer/signin/AccessTokenSource.h"
 #include "mailer/MailerSettings.h"
 #include "mailer/send/InputChecks.h"
-#include "mailer/signin/OAuthProvider.h"
 #include "mailer/send/SendRun.h"
+#include "mailer/signin/AccessTokenSource.h"
+#include "mailer/signin/OAuthProvider.h"
 #include "platform/QtKeyring.h"
 
 #include <QDir>
@@ -148,8 +148,7 @@ QString checkRunOptions(const RawSendOptions& raw, SendArguments* out)
         return QStringLiteral("--retry-delay must be a number of seconds from 0 to %1, not \"%2\"")
             .arg(MailerSettings::MaxRetryDelay)
             .arg(raw.retryDelay);
-    if (raw.havePerConnection &&
-        !number(raw.perConnection, 1, MailerSettings::MaxPerConnection, &out->perConnection))
+    if (raw.havePerConnection && !number(raw.perConnection, 1, MailerSettings::MaxPerConnection, &out->perConnection))
         return QStringLiteral("--per-connection must be a number from 1 to %1, not \"%2\"")
             .arg(MailerSettings::MaxPerConnection)
             .arg(raw.perConnection);

@@ -61,8 +61,8 @@ void saveOptions(const QString& settingsPath, const Options& o)
 
 void writeAddressFilePath(const QString& settingsPath, const QString& efile)
 {
-    ProfileFile::writeString(settingsPath, QLatin1String(AddressFileSetting.section),
-        QLatin1String(AddressFileSetting.name), efile);
+    ProfileFile::writeString(
+        settingsPath, QLatin1String(AddressFileSetting.section), QLatin1String(AddressFileSetting.name), efile);
 }
 
 QString readListsFolder(const QString& settingsPath)

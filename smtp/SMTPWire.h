@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "net/WireTls.h"
 #include "smtp/MessageClient.h"
 #include "smtp/SmtpCapabilities.h"
 #include "smtp/SmtpLogin.h"
 #include "smtp/SmtpSecurity.h"
-#include "net/WireTls.h"
 
 namespace og {
 

@@ -93,7 +93,7 @@ private:
     QList<QList<QWidget*>> rows_;
 
     std::unique_ptr<OAuthSignIn> signIn_; // the last sign-in, under way or finished
-    SignInSession session_; // this window's sign-in and the keyring's
+    SignInSession session_;               // this window's sign-in and the keyring's
     bool running_ = false;
 };
 

@@ -2,10 +2,10 @@
 
 #include "common/ReplacingFile.h"
 #include "mail/EncodeWire.h"
+#include "mailer/SendFailure.h"
 #include "mailer/message/AttachmentType.h"
 #include "mailer/message/MarkdownBody.h"
 #include "mailer/message/MessageHeaders.h"
-#include "mailer/SendFailure.h"
 
 #include <QFileInfo>
 #include <QUrl>

@@ -1,8 +1,8 @@
 #include "mailer/send/Connections.h"
 
 #include "common/Trim.h"
-#include "mailer/signin/AccessTokenSource.h"
 #include "mailer/MailerSettings.h"
+#include "mailer/signin/AccessTokenSource.h"
 #include "mailer/signin/OAuthProvider.h"
 #include "mailer/signin/TokenCommand.h"
 #include "smtp/SMTPWire.h"

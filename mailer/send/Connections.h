@@ -4,8 +4,8 @@
 // once. The connections of one factory share their TLS sessions and their
 // login's credential, so a secret is asked for once a run.
 
-#include "smtp/SmtpSecurity.h"
 #include "net/WireTls.h"
+#include "smtp/SmtpSecurity.h"
 
 #include <QString>
 

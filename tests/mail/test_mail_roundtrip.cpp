@@ -16,8 +16,8 @@
 
 #include "mail/MailText.h"
 #include "smtp/SMTPWire.h"
-#include "tests/support/MessageTestSupport.h"
 #include "tests/support/MailSink.h"
+#include "tests/support/MessageTestSupport.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/CountingWinsock.h"
 #include "mail/EncodeWire.h"
 #include "smtp/SMTPWire.h"
+#include "tests/support/CountingWinsock.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
 using namespace og;

@@ -5,9 +5,9 @@
 #include "tests/support/OAuthTestServer.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
-#include "common/ProfileFile.h"
 #include "app/mailer/EmailForm.h"
 #include "app/mailer/SpellDialog.h"
+#include "common/ProfileFile.h"
 #include "platform/VSSpell.h"
 #include "tests/support/ScriptedPlatform.h"
 

@@ -1,8 +1,8 @@
 // The send run shared by the mailer window and the command line, through its
 // public interface: the checks, the address-file rules, the run against a
 // real local SMTP server and against one that fails on purpose.
-#include "tests/support/FileTestSupport.h"
 #include "tests/support/FileSizeLimit.h"
+#include "tests/support/FileTestSupport.h"
 #include "tests/support/MailSink.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
@@ -10,8 +10,8 @@
 #include "common/ProfileFile.h"
 #include "mail/WireMessage.h"
 #include "mailer/message/AttachmentType.h"
-#include "mailer/send/Connections.h"
 #include "mailer/message/MarkdownBody.h"
+#include "mailer/send/Connections.h"
 #include "mailer/send/InputChecks.h"
 #include "mailer/send/RunLog.h"
 #include "mailer/send/SendRun.h"
