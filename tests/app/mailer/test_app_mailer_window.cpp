@@ -123,21 +123,12 @@ private slots:
 
     void controlsStartAsDesigned()
     {
-        QCOMPARE(form_->objectName(), QStringLiteral("emailForm"));
-        QCOMPARE(form_->windowTitle(), QStringLiteral("Send Notification to your customers"));
-        QCOMPARE(control<QLineEdit>("MyFile")->text(), QStringLiteral("click button to select -->>>"));
         QVERIFY(control<QLineEdit>("MyFile")->isReadOnly());
-        QCOMPARE(
-            control<QPushButton>("Button1")->toolTip(), QStringLiteral("Select file with customer email addresses"));
-        QCOMPARE(control<QPushButton>("BitBtn2")->text(), QStringLiteral("View/Edit"));
-        QCOMPARE(control<QPushButton>("BitBtn1")->text(), QStringLiteral("Send Now"));
         QVERIFY(control<QPushButton>("BitBtn1")->font().bold());
         QVERIFY(control<QPushButton>("Speller")->font().bold());
         QCOMPARE(control<QComboBox>("AttBox")->count(), 0);
-        QCOMPARE(control<QComboBox>("AttBox")->toolTip(), QStringLiteral("click the Add button to add an attachment"));
         QVERIFY(control<QCheckBox>("CheckYourself")->isChecked());
         QVERIFY(control<QCheckBox>("WantLog")->isChecked());
-        QCOMPARE(control<QCheckBox>("SigCheck")->text(), QStringLiteral("Use signature file: "));
         QVERIFY(!control<QCheckBox>("SigCheck")->isChecked());
         for (const char* name : {"SigFile"})
             QVERIFY(!control<QLineEdit>(name)->isEnabled());
@@ -147,13 +138,6 @@ private slots:
         // what the user sees: the family actually used is a fixed-width one
         const QString bodyFamily = QFontInfo(control<QPlainTextEdit>("Memo1")->font()).family();
         QVERIFY2(QFontDatabase::isFixedPitch(bodyFamily), qPrintable(bodyFamily));
-
-        QStringList labels;
-        for (QLabel* label : form_->findChildren<QLabel*>())
-            labels << label->text();
-        for (const char* text : {"Address file:", "Your Email Address", "Company Name",
-                 "Outgoing (SMTP) Mail Server:", "Attachments:", "Message Subject:", "Message Body:"})
-            QVERIFY2(labels.contains(QLatin1String(text)), text);
 
         // Tab order, and the first showing puts the focus on the sender.
         showForm();
