@@ -363,6 +363,75 @@ void TWireSMTP::WriteAsSent(TWireMessage& message, TLineSink& sink)
     message.WriteTo(sink);
 }
 
+// MAIL, RCPT and DATA (RSET first on a kept connection; the older login
+// between them), pipelined where the server offers it; pipelined says so as
+// soon as the lines may have left.
+void TWireSMTP::SendEnvelope(TWireMessage& message, const std::string& sender, bool& pipelined)
+{
+    stage_ = TSendStage::Envelope;
+    struct Step {
+        std::string line;
+        int expected;
+        int indent;
+        std::string status;
+        TRefusedAt step;
+    };
+    std::vector<Step> steps = {{"Rset", 250, 2, "Successful Reset", TRefusedAt::None}};
+    std::string senderLine = "Mail from:<" + sender + ">";
+    const bool olderLogin = AuthenticationType == TAuthenticationType::atLogin && AuthSupported(AuthenticationType);
+    if (olderLogin) {
+        Command("Rset", 250, 2, "Successful Reset");
+        steps.clear();
+        Authenticate();
+        senderLine += " AUTH=<" + sender + ">";
+    }
+    steps.push_back({senderLine, 250, 0, "", TRefusedAt::Mail});
+    for (const auto* list : {&message.BCCList, &message.CCList, &message.Too})
+        for (const auto& entry : *list)
+            steps.push_back({"RCPT to:<" + CompleteAddress(ExtractAddress(entry), message) + ">", 250, 2,
+                "To: " + entry, TRefusedAt::Recipient});
+    steps.push_back({"Data", 354, 2, "SMTP is ready for message", TRefusedAt::Data});
+    pipelined = UsePipelining && !olderLogin && Capabilities.Has("PIPELINING");
+    if (pipelined) {
+        // The same lines leave in one write; the replies come back in
+        // order and each is checked as in lockstep.
+        for (const Step& step : steps)
+            SendCommand(step.line, step.line);
+        for (const Step& step : steps)
+            CheckEnvelopeReply(step.expected, step.indent, step.status, step.step);
+    } else {
+        for (const Step& step : steps) {
+            SendCommand(step.line, step.line);
+            CheckEnvelopeReply(step.expected, step.indent, step.status, step.step);
+        }
+    }
+}
+
+// The message, the final "." and the server's acceptance.
+void TWireSMTP::SendData(TWireMessage& message)
+{
+    stage_ = TSendStage::Data;
+    message.PrepareToSend(XProgram);
+    WriteMessage(message);
+
+    // Once the final "." has left whole, the server may deliver the
+    // message even if its answer never arrives.
+    if (OnDataEnd)
+        OnDataEnd();
+    SendCommand(".", ".");
+    FlushBeforeRead(); // as the read would: the last segment of a large body goes at once
+    stage_ = TSendStage::Acceptance;
+    DoStatus("    Waiting for acceptance");
+    // A refusal now is definite: the server will not deliver it.
+    AwaitReply(-1, 2, "");
+    if (ReplyCode >= 400 && ReplyCode < 600)
+        refusedAt_ = TRefusedAt::DataEnd;
+    if (ReplyCode != 250)
+        throw EWireResponseError(LastReply);
+    DoStatus("    Message accepted");
+    stage_ = TSendStage::Done;
+}
+
 void TWireSMTP::Send(TWireMessage& message)
 {
     // A message refused before it is sent leaves no stage of an earlier one.
@@ -376,64 +445,8 @@ void TWireSMTP::Send(TWireMessage& message)
     try {
         if (!wasConnected)
             Connect();
-        stage_ = TSendStage::Envelope;
-        struct Step {
-            std::string line;
-            int expected;
-            int indent;
-            std::string status;
-            TRefusedAt step;
-        };
-        std::vector<Step> steps = {{"Rset", 250, 2, "Successful Reset", TRefusedAt::None}};
-        std::string senderLine = "Mail from:<" + sender + ">";
-        const bool olderLogin = AuthenticationType == TAuthenticationType::atLogin && AuthSupported(AuthenticationType);
-        if (olderLogin) {
-            Command("Rset", 250, 2, "Successful Reset");
-            steps.clear();
-            Authenticate();
-            senderLine += " AUTH=<" + sender + ">";
-        }
-        steps.push_back({senderLine, 250, 0, "", TRefusedAt::Mail});
-        for (const auto* list : {&message.BCCList, &message.CCList, &message.Too})
-            for (const auto& entry : *list)
-                steps.push_back({"RCPT to:<" + CompleteAddress(ExtractAddress(entry), message) + ">", 250, 2,
-                    "To: " + entry, TRefusedAt::Recipient});
-        steps.push_back({"Data", 354, 2, "SMTP is ready for message", TRefusedAt::Data});
-        pipelined = UsePipelining && !olderLogin && Capabilities.Has("PIPELINING");
-        if (pipelined) {
-            // The same lines leave in one write; the replies come back in
-            // order and each is checked as in lockstep.
-            for (const Step& step : steps)
-                SendCommand(step.line, step.line);
-            for (const Step& step : steps)
-                CheckEnvelopeReply(step.expected, step.indent, step.status, step.step);
-        } else {
-            for (const Step& step : steps) {
-                SendCommand(step.line, step.line);
-                CheckEnvelopeReply(step.expected, step.indent, step.status, step.step);
-            }
-        }
-
-        stage_ = TSendStage::Data;
-        message.PrepareToSend(XProgram);
-        WriteMessage(message);
-
-        // Once the final "." has left whole, the server may deliver the
-        // message even if its answer never arrives.
-        if (OnDataEnd)
-            OnDataEnd();
-        SendCommand(".", ".");
-        FlushBeforeRead(); // as the read would: the last segment of a large body goes at once
-        stage_ = TSendStage::Acceptance;
-        DoStatus("    Waiting for acceptance");
-        // A refusal now is definite: the server will not deliver it.
-        AwaitReply(-1, 2, "");
-        if (ReplyCode >= 400 && ReplyCode < 600)
-            refusedAt_ = TRefusedAt::DataEnd;
-        if (ReplyCode != 250)
-            throw EWireResponseError(LastReply);
-        DoStatus("    Message accepted");
-        stage_ = TSendStage::Done;
+        SendEnvelope(message, sender, pipelined);
+        SendData(message);
     } catch (...) {
         // The error that ended the transaction is the caller's news. A
         // pipelined envelope that failed leaves replies unread: that

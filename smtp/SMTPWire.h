@@ -124,6 +124,8 @@ protected:
     std::size_t SendSome(const char* data, std::size_t size) override;
 
 private:
+    void SendEnvelope(TWireMessage& message, const std::string& sender, bool& pipelined);
+    void SendData(TWireMessage& message);
     void AwaitGreeting();
     void Hello();
     void StartTls();
