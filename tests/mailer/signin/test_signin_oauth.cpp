@@ -9,6 +9,7 @@
 #include "mailer/signin/OAuthSignIn.h"
 #include "mailer/signin/OAuthTokenHolder.h"
 #include "mailer/signin/RefreshTokenStore.h"
+#include "mailer/signin/SignInSession.h"
 #include "mailer/signin/TokenCommand.h"
 
 #include <QProcess>
@@ -239,6 +240,39 @@ TEST(OAuthRefreshTokenStore, KeptInTheKeyringByProviderAndUser)
 
     keyring.setKeyringAvailable(false);
     EXPECT_TRUE(store.load(google, "me@example.com").problem.contains("only until the program closes"));
+}
+
+// One session's life: it starts from the keyring, its own sign-in wins over
+// the keyring for that account (even without a keyring), a replaced refresh
+// token is kept, a refused one forgotten.
+TEST(OAuthSignInSession, StartsFromItsOwnSignInElseTheKeyring)
+{
+    ScriptedPlatform keyring;
+    keyring.storePassword("oauth2:google:me@example.com", "rt-kept");
+    SignInSession session(keyring);
+    const OAuthProvider google = googleProvider();
+    SignInSession::Start start = session.tokensFor(google, "me@example.com");
+    EXPECT_EQ(start.tokens.refreshToken, "rt-kept");
+    EXPECT_FALSE(start.fromSession);
+
+    keyring.setKeyringAvailable(false);
+    OAuthTokens signedIn;
+    signedIn.accessToken = "at-1";
+    signedIn.refreshToken = "rt-new";
+    EXPECT_FALSE(session.signedIn(google, "me@example.com", signedIn).isEmpty()) << "no keyring: said so";
+    start = session.tokensFor(google, "me@example.com");
+    EXPECT_TRUE(start.fromSession);
+    EXPECT_EQ(start.tokens.accessToken, "at-1");
+    EXPECT_TRUE(session.tokensFor(google, "other@example.com").tokens.refreshToken.isEmpty());
+
+    keyring.setKeyringAvailable(true);
+    EXPECT_TRUE(session.replaced(google, "me@example.com", "rt-next").isEmpty());
+    EXPECT_EQ(session.tokensFor(google, "me@example.com").tokens.refreshToken, "rt-next");
+    EXPECT_EQ(keyring.keyring().value("oauth2:google:me@example.com"), "rt-next");
+    EXPECT_TRUE(session.forget(google, "me@example.com").isEmpty());
+    start = session.tokensFor(google, "me@example.com");
+    EXPECT_FALSE(start.fromSession);
+    EXPECT_TRUE(start.tokens.refreshToken.isEmpty());
 }
 
 TEST(OAuthTokenCommand, FirstLineOfOutputOrTheReasonFromStandardError)
