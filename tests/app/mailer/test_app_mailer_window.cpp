@@ -843,4 +843,4 @@ private slots:
 };
 
 QTEST_MAIN(MailerWindowTest)
-#include "test_mailer_window.moc"
+#include "test_app_mailer_window.moc"
