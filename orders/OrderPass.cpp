@@ -167,13 +167,16 @@ void passAdmitted(const OrderPassInput& in, const QString& product, BatchFile& b
         const qsizetype k = lists.admittedIndexUtf8(QByteArrayView(a.toUtf8()));
         return k >= 0 && out.admittedWritten[size_t(k)];
     });
+    SeenUsers seen(qsizetype(admitted.size()));
     for (const ExtraCustomer& extra : admitted) {
         const QByteArray address = extra.address.toUtf8();
         const QByteArray order = extra.orderNumber.toUtf8();
-        if (!htpasswdTakesUser(address) || !htpasswdTakesPassword(order)) {
+        if (order.isEmpty() || accountValueFault(address, order) != AccountValueFault::None) {
             out.admittedRefused.push_back(extra.entry);
             continue;
         }
+        if (!seen.add(address, {}))
+            continue; // listed twice: the first entry's account and line
         take({AccountChange::Added, extra.entry, address, order}, batch, out);
         out.addresses.beginLine();
         appendAddressLine(out.addresses, listed, {address, order, {}, {}, {}});

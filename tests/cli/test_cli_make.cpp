@@ -273,6 +273,8 @@ TEST_F(MakeCommand, LayoutsAreListedAndTakenByName)
 {
     put(programDir() + "ordergate.ini", "[layout Kasse]\r\norder=Ref\r\nemail=Mail box\r\nproduct=Thing\r\n");
     put(work.filePath("kasse.csv"), "Ref,Mail box,Thing\n1,a@example.com,Tool\n");
+    put(work.filePath("receipts.csv"),
+        "Receipt,Buyer Mail,Item Title,Purchaser,Sold On,Amount\nR1,zoe@example.net,Tool,Zoe,2026-03-01,9\n");
     const Outcome listed = og::test::runCli(work.path(), {"layouts", "--dir", program.path()});
     ASSERT_EQ(listed.status, 0) << listed.err.toStdString();
     EXPECT_TRUE(listed.out.startsWith("Kasse (saved)\n  order number: Ref\n")) << listed.out.toStdString();
@@ -287,6 +289,10 @@ TEST_F(MakeCommand, LayoutsAreListedAndTakenByName)
         {{"kasse.csv", "--layout", "kasse"}, 0, "Used report from Kasse\n"},
         {{"kasse.csv", "--layout", "nosuch"}, 1, "there is no layout \"nosuch\""},
         {{examples + "/gumroad-report.csv", "--layout", "Shopify"}, 1, "the layout Shopify does not fit"},
+        // never read as an old report: the product name would be the password
+        {{"receipts.csv"}, 1, "\"Receipt\", \"Buyer Mail\", \"Item Title\", \"Purchaser\", \"Sold On\", "
+                              "\"Amount\"; map its columns (Map columns… in the window, a [layout NAME] of "
+                              "ordergate.ini and --layout NAME"},
     };
     for (const Case& c : cases) {
         const Outcome o = run(c.args + QStringList {"--dir", program.path()});
