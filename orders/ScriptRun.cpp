@@ -122,7 +122,7 @@ AccountLedger loadLedger(const RunRequest& request, QStringList& notes)
                                            "afresh with the customers of this report alone, run again with "
                                            "--drop-missing (in the main window: Missing customers \"Remove "
                                            "them\")")
-                                   .arg(what))
+                                .arg(what))
                                .toStdString());
         notes.append(what + QStringLiteral(": not used, every customer of this run counts as new"));
         return AccountLedger();
@@ -137,8 +137,7 @@ AccountLedger loadLedger(const RunRequest& request, QStringList& notes)
         notes.append(QStringLiteral("%1 line %2 skipped, %3: %4 (counts as not in the ledger)")
                          .arg(ledger.source())
                          .arg(r.line)
-                         .arg(QString::fromUtf8(accountValueFaultText(r.fault)),
-                             printable(QString::fromUtf8(r.user))));
+                         .arg(QString::fromUtf8(accountValueFaultText(r.fault)), printable(QString::fromUtf8(r.user))));
     }
     return ledger;
 }

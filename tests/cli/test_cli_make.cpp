@@ -290,9 +290,10 @@ TEST_F(MakeCommand, LayoutsAreListedAndTakenByName)
         {{"kasse.csv", "--layout", "nosuch"}, 1, "there is no layout \"nosuch\""},
         {{examples + "/gumroad-report.csv", "--layout", "Shopify"}, 1, "the layout Shopify does not fit"},
         // never read as an old report: the product name would be the password
-        {{"receipts.csv"}, 1, "\"Receipt\", \"Buyer Mail\", \"Item Title\", \"Purchaser\", \"Sold On\", "
-                              "\"Amount\"; map its columns (Map columns… in the window, a [layout NAME] of "
-                              "ordergate.ini and --layout NAME"},
+        {{"receipts.csv"}, 1,
+            "\"Receipt\", \"Buyer Mail\", \"Item Title\", \"Purchaser\", \"Sold On\", "
+            "\"Amount\"; map its columns (Map columns… in the window, a [layout NAME] of "
+            "ordergate.ini and --layout NAME"},
     };
     for (const Case& c : cases) {
         const Outcome o = run(c.args + QStringList {"--dir", program.path()});

@@ -226,9 +226,9 @@ TEST_F(Accounts, TemporariesOfAKilledRunGoAndTheVendorsFilesStay)
     for (const auto& [name, bytes] : files)
         put(name, bytes);
     run(swreg("1", "a@x"), MissingAccounts::Drop, "R1");
-    EXPECT_EQ(allFiles(), (QStringList {"MakePass.ksh", "MakePass.ksh.zzzzzz", "accounts_Tool.txt",
-                              "changes_Tool.txt", "email_Tool.txt", "email_Tool.txt.backup", "email_Tool_new.txt",
-                              "ordergate.ini"}));
+    EXPECT_EQ(allFiles(),
+        (QStringList {"MakePass.ksh", "MakePass.ksh.zzzzzz", "accounts_Tool.txt", "changes_Tool.txt", "email_Tool.txt",
+            "email_Tool.txt.backup", "email_Tool_new.txt", "ordergate.ini"}));
 }
 
 } // namespace

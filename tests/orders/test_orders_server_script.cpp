@@ -273,7 +273,10 @@ TEST_F(ServerScript, LedgerValuesFollowTheOneRuleAndADamagedLedgerStopsTheRun)
         {"a zero byte", ledger(QByteArray("nul\0@example.com\tN-1\tR1\tR1\r\n", 28)), "line 2 skipped, a control"},
         {"an escaped line break", ledger("a\\nb@example.com\tL-1\tR1\tR1\r\n"), "a control character"},
         {"a leading blank", ledger(" alice@example.com\tWRONG\tR1\tR1\r\n"), "a blank at the start"},
-        {"a Ctrl-Z", ledger("\x1a" "alice@example.com\tWRONG\tR1\tR1\r\n"), "a control character"},
+        {"a Ctrl-Z",
+            ledger("\x1a"
+                   "alice@example.com\tWRONG\tR1\tR1\r\n"),
+            "a control character"},
         {"a password of blanks", ledger("blank@example.com\t   \tR1\tR1\r\n"), "of blanks alone"},
         {"a ledger without its count", header + kept, nullptr},
         {"cut short", ledger("cut@example.com\tC-1\tR1\tR1\r\n").chopped(20), "is cut short", true},
@@ -285,7 +288,8 @@ TEST_F(ServerScript, LedgerValuesFollowTheOneRuleAndADamagedLedgerStopsTheRun)
     };
     Report report;
     // a byte order mark before the order number is no part of the password
-    report.readBytes("1,Tue Jan 01 10:00:00 2002,\xEF\xBB\xBF" "100101,Tool,alice@example.com,9\r\n");
+    report.readBytes("1,Tue Jan 01 10:00:00 2002,\xEF\xBB\xBF"
+                     "100101,Tool,alice@example.com,9\r\n");
     for (const Case& c : cases) {
         QByteArray text = c.ledger;
         if (QByteArrayView(c.what) == "a ledger without its count")
@@ -311,15 +315,17 @@ TEST_F(ServerScript, LedgerValuesFollowTheOneRuleAndADamagedLedgerStopsTheRun)
         }
         ASSERT_TRUE(error.isEmpty()) << c.what << error.toStdString();
         if (c.says) {
-            EXPECT_TRUE(lastRun_.notes.join('\n').contains(c.says)) << c.what << lastRun_.notes.join('\n').toStdString();
+            EXPECT_TRUE(lastRun_.notes.join('\n').contains(c.says))
+                << c.what << lastRun_.notes.join('\n').toStdString();
         }
         QStringList users;
         for (const QByteArray& line : readFile(serverFolder.filePath(".htpasswd")).split('\n'))
             users.append(QString::fromUtf8(line.left(line.indexOf(':'))));
         users.removeAll(QString());
         users.sort();
-        EXPECT_EQ(users.join(' '), "ChangeMe alice@example.com beta.tester@example.org kept@example.com "
-                                   "reviewer@example.com")
+        EXPECT_EQ(users.join(' '),
+            "ChangeMe alice@example.com beta.tester@example.org kept@example.com "
+            "reviewer@example.com")
             << c.what;
         EXPECT_TRUE(hasAccount({"alice@example.com", "100101"})) << c.what;
         EXPECT_TRUE(hasAccount({"kept@example.com", "K-1"})) << c.what;
