@@ -71,8 +71,9 @@ bool BatchFile::testAccount(const Options& options)
         return true;
     // the options' values are trimmed when read: judged as the file holds them
     const QByteArray user = options.user.toUtf8(), password = options.passwd.toUtf8();
-    if (accountValueFault(bytes::trimmed(user), bytes::trimmed(password)) != AccountValueFault::None)
-        return false;
+    if (bytes::trimmed(password).isEmpty() ||
+        accountValueFault(bytes::trimmed(user), bytes::trimmed(password)) != AccountValueFault::None)
+        return false; // (a password of blanks trims to nothing)
     passwordLine(user, password);
     return true;
 }

@@ -127,8 +127,9 @@ AccountLedger loadLedger(const RunRequest& request, QStringList& notes)
         notes.append(what + QStringLiteral(": not used, every customer of this run counts as new"));
         return AccountLedger();
     }
+    qsizetype named = 0;
     for (const AccountLedger::RefusedLine& r : ledger.refusedLines()) {
-        if (notes.size() >= Report::kSkippedKept) {
+        if (named++ == Report::kSkippedKept) {
             notes.append(QStringLiteral("... and %1 more skipped lines of %2")
                              .arg(qsizetype(ledger.refusedLines().size()) - Report::kSkippedKept)
                              .arg(ledger.source()));

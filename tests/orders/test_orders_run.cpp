@@ -89,6 +89,14 @@ TEST(ScriptRun, OnlyTheFirstPasswordLineCreatesTheFile)
     f.request.options.user = "u";
     f.request.options.passwd.clear();
     EXPECT_EQ(f.build().script.size(), 7);
+    // the one rule of account values holds for the test account too
+    for (const auto& [user, passwd] : {std::pair {"u", "   "}, {"u\x1a", "p"}, {"u", "p\x7f"}, {"a:b", "p"}}) {
+        f.request.options.user = user;
+        f.request.options.passwd = passwd;
+        r = f.build();
+        EXPECT_EQ(r.script.size(), 7) << user << passwd;
+        EXPECT_TRUE(r.notes.contains("test account skipped: htpasswd refuses its user name or password"));
+    }
 }
 
 TEST(ScriptRun, ProductFilterTakesOrdersOfThatProductIgnoringCaseOnly)
