@@ -69,11 +69,11 @@ bool BatchFile::testAccount(const Options& options)
 {
     if (options.user.isEmpty() || options.passwd.isEmpty())
         return true;
-    // the options' values are trimmed when read: judged as the file holds them
+    // judged as the vendor gave them: the batch file's trimming would
+    // make a value with a control character at its end another one
     const QByteArray user = options.user.toUtf8(), password = options.passwd.toUtf8();
-    if (bytes::trimmed(password).isEmpty() ||
-        accountValueFault(bytes::trimmed(user), bytes::trimmed(password)) != AccountValueFault::None)
-        return false; // (a password of blanks trims to nothing)
+    if (accountValueFault(user, password) != AccountValueFault::None)
+        return false;
     passwordLine(user, password);
     return true;
 }
