@@ -173,6 +173,16 @@ TEST_F(MakeCommand, EarlierCustomersAreDroppedWithAWarningOrKeptOnRequest)
             << o.err.toStdString();
     }
     EXPECT_EQ(run({"-", "--keep-accounts", "--drop-missing"}, one).status, 2);
+    // an emptied ledger stops an unasked run; --drop-missing starts afresh
+    put(program.filePath("ordergate.ini"), "[options]\r\n");
+    put(program.filePath("accounts_Tool.txt"), "");
+    const Outcome stopped = run({"-", "--dir", program.path()}, one);
+    EXPECT_EQ(stopped.status, 1);
+    EXPECT_TRUE(stopped.err.contains("accounts_Tool.txt is empty") && stopped.err.contains("--drop-missing"))
+        << stopped.err.toStdString();
+    const Outcome afresh = run({"-", "--dir", program.path(), "--drop-missing"}, one);
+    EXPECT_EQ(afresh.status, 0) << afresh.err.toStdString();
+    EXPECT_TRUE(afresh.err.contains("1 new, 0 kept")) << afresh.err.toStdString();
 }
 
 TEST_F(MakeCommand, AFailedFileIsReportedWithoutStatistics)
