@@ -5,6 +5,7 @@
 #include "common/AddressFile.h"
 #include "mailer/MessageBuilder.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace og {
@@ -14,7 +15,17 @@ QList<AddressRecord> SendRun::boundCustomers(const MailerInput& input, MessageBu
     const QString& file = input.settings.addressFile;
     const QStringList lines = readTextFileLines(file);
     QList<AddressRecord> customers = addressRecords(lines);
-    if (!messages.personal())
+    // A line the reader cannot make sense of is named, never guessed at.
+    QStringList unreadable;
+    for (const AddressRecord& customer : std::as_const(customers))
+        if (!customer.problem.isEmpty())
+            unreadable << QStringLiteral("Line %1 of %2 cannot be read: %3 (write a field with a comma or a quote "
+                                         "as \"Smith, Julia\", a quote inside it as \"\")")
+                              .arg(customer.line)
+                              .arg(QDir::toNativeSeparators(file), customer.problem);
+    if (check)
+        check->problems = unreadable;
+    if (!messages.personal() || (check && !unreadable.isEmpty()))
         return customers;
     const AddressFields fields(file, addressHeader(lines), recordedAddressColumns(input.settingsPath, file));
     const QStringList problems = messages.bindFields(fields, customers);
@@ -23,12 +34,18 @@ QList<AddressRecord> SendRun::boundCustomers(const MailerInput& input, MessageBu
     check->problems = problems;
     if (!problems.isEmpty())
         return customers;
-    for (const AddressRecord& customer : std::as_const(customers))
+    for (const AddressRecord& customer : std::as_const(customers)) {
+        if (const QString refusal = messages.refusedAttachment(customer); !refusal.isEmpty()) {
+            check->refused << QStringLiteral("line %1, %2: %3").arg(customer.line).arg(customer.address, refusal);
+            check->refusedAddresses << customer.address;
+            continue;
+        }
         for (const QString& path : messages.missingAttachments(customer)) {
             check->missing << QStringLiteral("line %1, %2: %3").arg(customer.line).arg(customer.address, path);
             if (!check->missingAddresses.contains(customer.address))
                 check->missingAddresses << customer.address;
         }
+    }
     return customers;
 }
 
