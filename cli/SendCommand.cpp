@@ -422,6 +422,8 @@ std::optional<ExitStatus> checkFields(SendRun& run, const MailerInput& input, co
             check.problems.join(u'\n') + u'\n');
         return ExitStatus::Usage;
     }
+    if (!check.notes.isEmpty())
+        printOut(check.notes.join(u'\n') + u'\n');
     if (check.missing.isEmpty())
         return std::nullopt;
     if (!args.skipMissing) {

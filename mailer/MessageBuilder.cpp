@@ -2,6 +2,7 @@
 
 #include "common/ReplacingFile.h"
 #include "mail/EncodeWire.h"
+#include "mail/MimeText.h"
 #include "mailer/AttachmentType.h"
 #include "mailer/MarkdownBody.h"
 #include "mailer/MessageHeaders.h"
@@ -145,6 +146,13 @@ QStringList MessageBuilder::missingAttachments(const AddressRecord& customer) co
                 file.refusal.isEmpty() && !QFileInfo(file.path).isFile())
                 missing << file.path;
     return missing;
+}
+
+bool MessageBuilder::subjectCut(const AddressRecord& customer) const
+{
+    bool cut = false;
+    UnstructuredText(utf8(subject_.fill(customer)), &cut);
+    return cut;
 }
 
 QString MessageBuilder::refusedAttachment(const AddressRecord& customer) const

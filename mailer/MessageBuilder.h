@@ -52,6 +52,9 @@ public:
     QString bodyText(const AddressRecord& customer, const FieldTransform& transform = {}) const;
     // The customer's own attachment files that are not there.
     QStringList missingAttachments(const AddressRecord& customer) const;
+    // Whether this customer's subject is longer than a header line may be,
+    // and is cut (mail/MimeText.h, UnstructuredText).
+    bool subjectCut(const AddressRecord& customer) const;
     // Why the customer may have none of their own attachment files (a field
     // that would pick a file outside its folder); empty when they may.
     QString refusedAttachment(const AddressRecord& customer) const;

@@ -425,6 +425,8 @@ SendOutcome SendRun::send(const MailerInput& input)
         }
         log.writeHeader(settings.addressFile, input.subject, messages.body().lines(), notes);
     }
+    for (const QString& note : std::as_const(check.notes))
+        log.writeLine(QStringLiteral("*** ") + note);
     for (const QString& refusal : std::as_const(check.refused))
         log.writeLine(QStringLiteral("*** Not sent: ") + refusal);
     if (customer_)

@@ -3,6 +3,7 @@
 #include "mailer/SendRun.h"
 
 #include "common/AddressFile.h"
+#include "mail/MimeText.h"
 #include "mailer/MessageBuilder.h"
 
 #include <QDir>
@@ -35,6 +36,11 @@ QList<AddressRecord> SendRun::boundCustomers(const MailerInput& input, MessageBu
     if (!problems.isEmpty())
         return customers;
     for (const AddressRecord& customer : std::as_const(customers)) {
+        if (messages.subjectCut(customer))
+            check->notes << QStringLiteral("line %1, %2: the subject is longer than %3 bytes and is cut there")
+                                .arg(customer.line)
+                                .arg(customer.address)
+                                .arg(MailLineLimit);
         if (const QString refusal = messages.refusedAttachment(customer); !refusal.isEmpty()) {
             check->refused << QStringLiteral("line %1, %2: %3").arg(customer.line).arg(customer.address, refusal);
             check->refusedAddresses << customer.address;
