@@ -13,8 +13,8 @@ namespace {
 const char* const AddressHeaders[] = {"From", "To", "Cc", "Bcc", "Reply-To", "Sender"};
 // Structured values that never hold encoded words.
 const char* const StructuredHeaders[] = {"Date", "Message-ID", "MIME-Version", "Content-Type",
-    "Content-Transfer-Encoding", "References", "In-Reply-To", "Newsgroups", "List-Unsubscribe",
-    "List-Unsubscribe-Post", "List-Id"};
+    "Content-Transfer-Encoding", "References", "In-Reply-To", "Newsgroups", "List-Unsubscribe", "List-Unsubscribe-Post",
+    "List-Id"};
 
 template <std::size_t N>
 bool NamedIn(const std::string& name, const char* const (&names)[N])

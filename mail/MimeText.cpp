@@ -128,7 +128,7 @@ bool NeedsEncodedWords(std::string_view text, std::size_t nameLength)
     std::size_t word = nameLength + 2; // the first word shares its line with "Name: "
     for (const char c : text) {
         word = IsBlank(c) ? 0 : word + 1;
-        if (word > HeaderLineLimit)
+        if (word > MailLineLimit)
             return true;
     }
     return false;

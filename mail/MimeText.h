@@ -32,8 +32,8 @@ std::vector<std::string> EncodedWords(std::string_view utf8, std::size_t firstLi
 // bytes, never inside a character. *cut, when given, says whether it was.
 std::string UnstructuredText(std::string_view utf8, bool* cut = nullptr);
 // Whether unstructured text must go as encoded words: it is not ASCII, it
-// holds "=?" (which a reader would decode), or a word of it is too long to
-// fold within the header line limit after a header name of nameLength.
+// holds "=?" (which a reader would decode), or a word of it would pass the
+// mail line limit after a header name of nameLength (encoded words fold).
 bool NeedsEncodedWords(std::string_view text, std::size_t nameLength);
 
 // A parameter value as a quoted string: "we\"ird name.txt".

@@ -11,7 +11,9 @@ QString quoted(const QString& value)
 {
     QString shown;
     for (const QChar c : value)
-        shown += c.unicode() < 0x20 || c.unicode() == 0x7f ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, u'0') : c;
+        shown += c.unicode() < 0x20 || c.unicode() == 0x7f
+            ? QStringLiteral("\\x%1").arg(int(c.unicode()), 2, 16, QLatin1Char('0'))
+            : QString(c);
     return u'"' + shown + u'"';
 }
 

@@ -77,7 +77,7 @@ private:
     bool markdown_ = false;
     FieldText subject_, typedText_, signature_;
     FieldText markdownBody_; // the typed text without the signature, for the HTML
-    FieldText unsubscribe_; // the unsubscribe addresses, with fields
+    FieldText unsubscribe_;  // the unsubscribe addresses, with fields
     QList<FieldText> lines_, attachments_;
     AttachmentRules attachmentRules_;
     bool messageFile_ = false;        // message.txt is the attachment

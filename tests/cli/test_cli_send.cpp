@@ -566,8 +566,9 @@ TEST_F(SendCommand, AFieldThatLeavesTheAttachmentFolderGetsTheCustomerNothingBut
         "vendor@example.com", "--server", "mail.example.com", "--dir", program.path(), "--no-copy", "--dry-run"};
     Outcome o = run(args + QStringList {"out", "--attach", "lic/{{name}}.txt"});
     EXPECT_EQ(o.status, 3) << o.err.toStdString();
-    EXPECT_EQ(o.err, "mallory@example.net: not sent: the value \"../accounts_Tool\" holds a folder separator: a field "
-                     "may only name a file inside the attachment's folder\n");
+    EXPECT_EQ(o.err,
+        "mallory@example.net: not sent: the value \"../accounts_Tool\" holds a folder separator: a field "
+        "may only name a file inside the attachment's folder\n");
     EXPECT_TRUE(o.out.contains("1 not sent: mallory@example.net")) << o.out.toStdString();
     EXPECT_TRUE(o.out.contains("Sending to eve\\x1b[2J@example.net\n")) << "escaped for the terminal";
     EXPECT_EQ(QDir(work.filePath("out")).entryList(QDir::Files),

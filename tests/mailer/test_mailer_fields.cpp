@@ -189,7 +189,7 @@ TEST(MessageFields, AttachmentValuesNeverLeaveTheirFolder)
         QStringList unknown;
         pattern.bind(fields, &unknown);
         const ResolvedAttachment file =
-            resolveAttachment(pattern, {"anna@example.com", {c.value}, 2}, {base, c.absolute});
+            resolveAttachment(pattern, {"anna@example.com", {c.value}, 2, {}}, {base, c.absolute});
         if (c.expected.startsWith(u'/'))
             EXPECT_EQ(file.path + file.refusal, c.expected);
         else
