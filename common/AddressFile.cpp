@@ -83,17 +83,31 @@ QList<AddressRecord> addressRecords(const QStringList& lines)
     for (int i = 0; i < lines.size(); ++i) {
         AddressRecord record = addressRecord(lines[i], i + 1);
         if (header && !record.address.isEmpty()) {
-            std::optional<QStringList> fields = splitCommaLine(lines[i], &record.problem);
-            if (!fields)
+            QString why;
+            std::optional<QStringList> fields = splitCommaLine(lines[i], &why);
+            const bool readable = fields.has_value();
+            if (!readable)
                 fields = lines[i].split(u','); // only its address is used, to name it
             const QString address = trimmed(fields->takeFirst());
             record.address = address.left(address.indexOf(u' '));
-            record.fields = record.problem.isEmpty() ? *fields : QStringList();
+            record.fields = readable ? *fields : QStringList();
         }
         if (!record.address.isEmpty())
             records << std::move(record);
     }
     return records;
+}
+
+QList<std::pair<int, QString>> unreadableAddressLines(const QStringList& lines)
+{
+    QList<std::pair<int, QString>> unreadable;
+    if (addressHeader(lines).isEmpty())
+        return unreadable;
+    QString why;
+    for (int i = 1; i < lines.size(); ++i)
+        if (lines[i].contains(u'@') && !splitCommaLine(lines[i], &why))
+            unreadable.append({i + 1, why});
+    return unreadable;
 }
 
 QStringList addressHeader(const QStringList& lines)

@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 namespace og {
 
@@ -87,9 +88,6 @@ struct AddressRecord {
     QString address;    // what the mail goes to
     QStringList fields; // every field of the line after the address, trimmed
     int line = 0;       // 1-based line of the file, for messages that name it
-    // Why the line cannot be read (a quote not closed); empty when it can.
-    // Such a customer's fields are not guessed: the checks name the line.
-    QString problem;
 };
 
 // The fields of a comma-separated line as RFC 4180 reads them: a field that
@@ -110,6 +108,11 @@ AddressRecord addressRecord(const QString& line, int lineNumber);
 // begins with a header row is comma-separated (a spreadsheet's): its lines
 // are read by splitCommaLine, quoted fields without their quotes.
 QList<AddressRecord> addressRecords(const QStringList& lines);
+
+// The lines of a header-row file that splitCommaLine cannot read (a quote
+// not closed), each by its 1-based number with the reason. addressRecords
+// gives such a line's customer no fields: they are named, not guessed.
+QList<std::pair<int, QString>> unreadableAddressLines(const QStringList& lines);
 
 // The names of the columns (the address's first) when the first line is a
 // header row: a line without "@", such as "email,name,order,licence". None

@@ -18,12 +18,11 @@ QList<AddressRecord> SendRun::boundCustomers(const MailerInput& input, MessageBu
     QList<AddressRecord> customers = addressRecords(lines);
     // A line the reader cannot make sense of is named, never guessed at.
     QStringList unreadable;
-    for (const AddressRecord& customer : std::as_const(customers))
-        if (!customer.problem.isEmpty())
-            unreadable << QStringLiteral("Line %1 of %2 cannot be read: %3 (write a field with a comma or a quote "
-                                         "as \"Smith, Julia\", a quote inside it as \"\")")
-                              .arg(customer.line)
-                              .arg(QDir::toNativeSeparators(file), customer.problem);
+    for (const auto& [line, why] : unreadableAddressLines(lines))
+        unreadable << QStringLiteral("Line %1 of %2 cannot be read: %3 (write a field with a comma or a quote "
+                                     "as \"Smith, Julia\", a quote inside it as \"\")")
+                          .arg(line)
+                          .arg(QDir::toNativeSeparators(file), why);
     if (check)
         check->problems = unreadable;
     if (!messages.personal() || (check && !unreadable.isEmpty()))

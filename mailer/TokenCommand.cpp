@@ -64,6 +64,8 @@ TokenCommand::Result TokenCommand::run(const QString& command, std::chrono::mill
     QByteArray output, standardErrorBytes;
     bool tooMuch = false;
     auto take = [&](QByteArray& into, QProcess::ProcessChannel channel) {
+        if (tooMuch)
+            return;
         process.setReadChannel(channel);
         into += process.read(OutputLimit + 1 - into.size());
         if (into.size() > OutputLimit) {

@@ -177,7 +177,7 @@ TEST(MessageFields, AttachmentValuesNeverLeaveTheirFolder)
         {"lic/{{name}}", "out", false, "leads outside"},
         {"lic/{{name}}", "~root", false, "starts with \"~\""},
         {"lic/{{name}}", "-rf", false, "starts with \"-\""},
-        {"lic/{{name}}", QString("an\0na", 5), false, "holds a control character"},
+        {"lic/{{name}}", QString::fromUtf8("an\0na", 5), false, "holds a control character"},
         {"lic/{{name}}", "a\x1b[2Jb", false, "holds a control character"},
         {"{{name}}", "secret", true, "is not an absolute path"},
         {"{{name}}", base + "lic/../secret", true, "holds \"..\""},
@@ -189,7 +189,7 @@ TEST(MessageFields, AttachmentValuesNeverLeaveTheirFolder)
         QStringList unknown;
         pattern.bind(fields, &unknown);
         const ResolvedAttachment file =
-            resolveAttachment(pattern, {"anna@example.com", {c.value}, 2, {}}, {base, c.absolute});
+            resolveAttachment(pattern, {"anna@example.com", {c.value}, 2}, {base, c.absolute});
         if (c.expected.startsWith(u'/'))
             EXPECT_EQ(file.path + file.refusal, c.expected);
         else
