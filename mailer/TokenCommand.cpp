@@ -90,7 +90,8 @@ TokenCommand::Result TokenCommand::run(const QString& command, std::chrono::mill
         result.error = QStringLiteral("The token command could not be started: %1").arg(process.errorString());
         return result;
     }
-    if ((timedOut || tooMuch) && process.state() != QProcess::NotRunning) {
+    const bool stopped = (timedOut || tooMuch) && process.state() != QProcess::NotRunning;
+    if (stopped) {
         ::kill(-pid_t(process.processId()), SIGKILL);
         process.waitForFinished(5000);
     }
@@ -104,7 +105,7 @@ TokenCommand::Result TokenCommand::run(const QString& command, std::chrono::mill
                            .arg(OutputLimit / 1024);
         return result;
     }
-    if (timedOut && process.state() != QProcess::NotRunning) {
+    if (stopped) {
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout).count();
         result.error = failure(QStringLiteral("The token command did not finish within %1 second%2 and was stopped")
                                    .arg(seconds)
