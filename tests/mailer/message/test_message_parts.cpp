@@ -33,12 +33,17 @@ TEST(MailerMarkdown, RendersWithoutReachingOutAndEscapedValuesStayText)
         {"![](https://t.example/p.png)", "<p><a href=\"https://t.example/p.png\">https://t.example/p.png</a></p>\n"},
         {"[![logo](https://t.example/p.png)](https://shop.example)",
             "<p><a href=\"https://shop.example\">logo</a></p>\n"},
+        {"![x](data:image/png;base64,iVBORw0K) [y]( DATA:text/html,hi)",
+            "<p><a href=\"\">x</a> <a href=\"\">y</a></p>\n"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(markdownToHtml(QString::fromUtf8(c.markdown)), QString::fromUtf8(c.html)) << c.markdown;
     EXPECT_EQ(markdownToHtml("Hi\n" + plainTextAsMarkdown({"Bye", "-- ", "", "Sam *Seller*"})),
         "<p>Hi\nBye<br />\n--</p>\n<p>Sam *Seller*</p>\n")
         << "a signature stays its lines; \"-- \" makes no heading";
+    EXPECT_EQ(markdownWithSignatureToHtml("*Hi*\n-- \nSam *S*", {"Shop"}),
+        "<p><em>Hi</em></p>\n<p>--<br />\nSam *S*<br />\nShop</p>\n")
+        << "a typed separator starts the plain signature";
     const QString value = QStringLiteral("*50%* <b>off</b> [x](y) # _1._ \\ `c` ~Jörg~ \"&\"");
     EXPECT_EQ(markdownToHtml("a " + escapeMarkdown(value)), "<p>a " + value.toHtmlEscaped() + "</p>\n");
 }

@@ -83,4 +83,13 @@ TEST(MailerChecks, EachCheckReportsItsOwnMessageInOrder)
     }
     in.settings.replyTo = QStringLiteral("help");
     EXPECT_EQ(checkMailerInput(in), QStringLiteral("The reply address \"help\" is no mail address"));
+    // Checked like addresses before a run: nothing a header may not hold.
+    const QByteArray longUrl = "https://shop.example/" + QByteArray(1000, 'x');
+    for (const auto& [reply, leave, problem] : {std::tuple {"a\x1b@shop.example", "", "The reply address \"a\\x1b@"},
+             std::tuple {"a@shop.example", "mailto:b@shop.example\x7f", "The unsubscribe address \"mailto:b@shop"},
+             std::tuple {"a@shop.example", longUrl.constData(), "is longer than 998 bytes"}}) {
+        in.settings.replyTo = QString::fromUtf8(reply);
+        in.settings.unsubscribe = QString::fromUtf8(leave);
+        EXPECT_TRUE(checkMailerInput(in).contains(QString::fromUtf8(problem))) << checkMailerInput(in).toStdString();
+    }
 }
