@@ -310,27 +310,15 @@ void SendRun::sendCopy(
         outcome.copyProblem = a.text;
 }
 
-SendOutcome SendRun::send(const MailerInput& input)
+namespace {
+
+// The customers a run sends to, in the file's order: not those the checks
+// left out (counted as not sent), nor those an earlier run of a resumed one
+// has done (counted as sent before, or named in unknownBefore).
+QList<AddressRecord> customersToSend(const QList<AddressRecord>& all, const SendRun::FieldCheck& check,
+    const SendJournal::State& earlier, SendOutcome& outcome, QStringList& unknownBefore)
 {
-    SendOutcome outcome;
-    const MailerSettings& settings = input.settings;
-
-    factory_ =
-        std::make_unique<ConnectionFactory>(connectionSettings(settings, input.password, input.tokens), tlsSessions_);
-    tlsSessions_ = factory_->tlsSessions();
-    encryptionNoted_ = false;
-    dryRunCount_ = 0;
-    MessageBuilder messages(input, signature_, true);
-    FieldCheck check;
-    const QList<AddressRecord> all = boundCustomers(input, messages, &check);
-    if (const QString refused = check.refusal(skipped_); !refused.isEmpty())
-        throw SendFailure(refused);
-
-    // Count the customers first so the progress can say "of how many"; a
-    // resumed run leaves out every one an earlier run has done.
-    const SendJournal::State earlier = resume_ ? SendJournal::read(journalPath(input)) : SendJournal::State();
     QList<AddressRecord> customers;
-    QStringList unknownBefore;
     for (const AddressRecord& record : all) {
         if (check.refusedAddresses.contains(record.address))
             outcome.notSent << record.address; // a field would pick a file outside its folder
@@ -345,15 +333,15 @@ SendOutcome SendRun::send(const MailerInput& input)
     }
     if (earlier.copy == CustomerResult::Unknown)
         unknownBefore << ResumeState::YourCopy;
-    outcome.resumed = resume_;
-    outcome.total = int(customers.size());
+    return customers;
+}
 
-    // A dry run sends nothing, so it has nothing to journal or log.
-    const bool dryRun = !dryRunFolder_.isEmpty();
-    SendJournal journal;
-    if (!dryRun)
-        journal.open(journalPath(input), resume_, settings.addressFile, input.subject);
-    RunLog log;
+} // namespace
+
+void SendRun::openLog(RunLog& log, const MailerInput& input, const MessageBuilder& messages, const SendOutcome& outcome,
+    const QStringList& unknownBefore, const FieldCheck& check, bool dryRun)
+{
+    const MailerSettings& settings = input.settings;
     if (dryRun)
         showStatus(QStringLiteral("Dry run: writing each message to %1, sending nothing")
                        .arg(QDir::toNativeSeparators(dryRunFolder_)));
@@ -378,9 +366,10 @@ SendOutcome SendRun::send(const MailerInput& input)
         for (qsizetype i = 0; i < check.refused.size(); ++i)
             customer_(check.refusedAddresses[i], CustomerResult::NotSent,
                 check.refused[i].mid(check.refused[i].indexOf(QStringLiteral(": ")) + 2), false);
-    if (progress_)
-        progress_(0, outcome.total);
+}
 
+void SendRun::setPace(const MailerSettings& settings, bool dryRun)
+{
     {
         std::lock_guard lock(turnMutex_);
         turnInterval_ =
@@ -390,14 +379,18 @@ SendOutcome SendRun::send(const MailerInput& input)
     connectionsWanted_ = dryRun ? 1 : settings.connections;
     perConnection_ = std::clamp(settings.perConnection, 1, MailerSettings::MaxPerConnection);
     sender_ = settings.sender;
+}
+
+bool SendRun::sendRounds(const MessageBuilder& messages, QList<AddressRecord> pending, SendJournal& journal,
+    RunLog& log, SendOutcome& outcome, const MailerSettings& settings, bool dryRun)
+{
     // Those refused for now go round again after a pause that grows each
     // time; what the last round leaves is deferred, for a resumed run.
-    QList<AddressRecord> pending = customers;
     for (int round = 0; !pending.isEmpty(); ++round) {
         pending = sendRound(messages, pending, journal, log, outcome,
             dryRun || round >= std::clamp(settings.retries, 0, MailerSettings::MaxRetries));
         if (outcome.stopped)
-            return outcome;
+            return false;
         if (pending.isEmpty())
             break;
         const auto length = std::chrono::milliseconds(
@@ -407,13 +400,19 @@ SendOutcome SendRun::send(const MailerInput& input)
                        .arg(std::chrono::duration_cast<std::chrono::seconds>(length).count()));
         if (!pause(length)) {
             stopRun(outcome, pending.first().address, log);
-            return outcome;
+            return false;
         }
     }
+    return true;
+}
 
+void SendRun::finishRun(const MailerInput& input, const MessageBuilder& messages, SendJournal& journal, RunLog& log,
+    SendOutcome& outcome, bool copyDone, bool dryRun)
+{
+    const MailerSettings& settings = input.settings;
     if (settings.copyToSelf && stopRequested_)
         outcome.copyProblem = StoppedText;
-    else if (settings.copyToSelf && !earlier.copyDone())
+    else if (settings.copyToSelf && !copyDone)
         sendCopy(settings.sender, messages, journal, log, outcome);
     journal.finish();
     const QStringList summary = outcome.summary();
@@ -431,6 +430,45 @@ SendOutcome SendRun::send(const MailerInput& input)
         }
     }
     showStatus(QString());
+}
+
+SendOutcome SendRun::send(const MailerInput& input)
+{
+    SendOutcome outcome;
+    const MailerSettings& settings = input.settings;
+
+    factory_ =
+        std::make_unique<ConnectionFactory>(connectionSettings(settings, input.password, input.tokens), tlsSessions_);
+    tlsSessions_ = factory_->tlsSessions();
+    encryptionNoted_ = false;
+    dryRunCount_ = 0;
+    MessageBuilder messages(input, signature_, true);
+    FieldCheck check;
+    const QList<AddressRecord> all = boundCustomers(input, messages, &check);
+    if (const QString refused = check.refusal(skipped_); !refused.isEmpty())
+        throw SendFailure(refused);
+
+    // Count the customers first so the progress can say "of how many"; a
+    // resumed run leaves out every one an earlier run has done.
+    const SendJournal::State earlier = resume_ ? SendJournal::read(journalPath(input)) : SendJournal::State();
+    QStringList unknownBefore;
+    const QList<AddressRecord> customers = customersToSend(all, check, earlier, outcome, unknownBefore);
+    outcome.resumed = resume_;
+    outcome.total = int(customers.size());
+
+    // A dry run sends nothing, so it has nothing to journal or log.
+    const bool dryRun = !dryRunFolder_.isEmpty();
+    SendJournal journal;
+    if (!dryRun)
+        journal.open(journalPath(input), resume_, settings.addressFile, input.subject);
+    RunLog log;
+    openLog(log, input, messages, outcome, unknownBefore, check, dryRun);
+    if (progress_)
+        progress_(0, outcome.total);
+
+    setPace(settings, dryRun);
+    if (sendRounds(messages, customers, journal, log, outcome, settings, dryRun))
+        finishRun(input, messages, journal, log, outcome, earlier.copyDone(), dryRun);
     return outcome;
 }
 

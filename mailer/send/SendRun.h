@@ -233,6 +233,17 @@ private:
     void sendCopy(
         const QString& sender, const MessageBuilder& messages, SendJournal& journal, RunLog& log, SendOutcome& outcome);
     QString journalPath(const MailerInput& input) const;
+    // send()'s steps: the log's head (or the dry run's note) and what the
+    // checks left out; the rate, the connections and the sender; the rounds
+    // of sending and retrying, false when the run stopped; the copy, the
+    // summary and the settings.
+    void openLog(RunLog& log, const MailerInput& input, const MessageBuilder& messages, const SendOutcome& outcome,
+        const QStringList& unknownBefore, const FieldCheck& check, bool dryRun);
+    void setPace(const MailerSettings& settings, bool dryRun);
+    bool sendRounds(const MessageBuilder& messages, QList<AddressRecord> pending, SendJournal& journal, RunLog& log,
+        SendOutcome& outcome, const MailerSettings& settings, bool dryRun);
+    void finishRun(const MailerInput& input, const MessageBuilder& messages, SendJournal& journal, RunLog& log,
+        SendOutcome& outcome, bool copyDone, bool dryRun);
     void writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address);
     // The file's customers, the builder's fields bound to its columns; fills
     // check when given.
