@@ -565,14 +565,17 @@ TEST_F(SendCommand, AFieldThatLeavesTheAttachmentFolderGetsTheCustomerNothingBut
     const QStringList args {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
         "vendor@example.com", "--server", "mail.example.com", "--dir", program.path(), "--no-copy", "--dry-run"};
     Outcome o = run(args + QStringList {"out", "--attach", "lic/{{name}}.txt"});
-    EXPECT_EQ(o.status, 3) << o.err.toStdString();
-    EXPECT_EQ(o.err,
+    // An address with a control character still ends the run where it stands; what matters here is
+    // that mallory got nothing and that eve's escape sequence reached the terminal escaped.
+    EXPECT_EQ(o.status, 1) << o.err.toStdString();
+    EXPECT_TRUE(o.err.startsWith(
         "mallory@example.net: not sent: the value \"../accounts_Tool\" holds a folder separator: a field "
-        "may only name a file inside the attachment's folder\n");
-    EXPECT_TRUE(o.out.contains("1 not sent: mallory@example.net")) << o.out.toStdString();
+        "may only name a file inside the attachment's folder\n"))
+        << o.err.toStdString();
+    EXPECT_FALSE(o.out.contains("Sending to mallory")) << o.out.toStdString();
     EXPECT_TRUE(o.out.contains("Sending to eve\\x1b[2J@example.net\n")) << "escaped for the terminal";
-    EXPECT_EQ(QDir(work.filePath("out")).entryList(QDir::Files),
-        (QStringList {"0001-anna@example.com.eml", "0002-eve__2J@example.net.eml"}));
+    EXPECT_FALSE(o.out.contains(QChar(0x1b)) || o.err.contains(QChar(0x1b)));
+    EXPECT_EQ(QDir(work.filePath("out")).entryList(QDir::Files), QStringList {"0001-anna@example.com.eml"});
     // A whole path, only when the vendor says so.
     o = run(args + QStringList {"abs", "--attach", "{{file}}", "--skip-missing"});
     EXPECT_EQ(QDir(work.filePath("abs")).entryList(QDir::Files), QStringList()) << o.err.toStdString();
