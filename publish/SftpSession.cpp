@@ -1,5 +1,6 @@
 #include "publish/SftpSession.h"
 
+#include "publish/PosixRename.h"
 #include "publish/PublishError.h"
 
 #include <QDir>
@@ -79,6 +80,7 @@ QString normalFingerprint(const QString& text)
 SftpSession::SftpSession(const SshTarget& target)
     : h_(std::make_unique<Handles>())
 {
+    timeoutMs_ = target.timeoutSeconds * 1000;
     where_ = QStringLiteral("%1%2:%3")
                  .arg(target.user.isEmpty() ? QString() : target.user + u'@', target.host)
                  .arg(target.port);
@@ -248,14 +250,14 @@ void SftpSession::create(const QString& path, QByteArrayView bytes, int mode)
 void SftpSession::replace(const QString& from, const QString& to)
 {
     // Plain SFTP renames only onto a free name; OpenSSH's posix-rename
-    // replaces in one step, and libssh uses it where the server has it.
+    // replaces in one step.
     if (!sftp_extension_supported(h_->sftp, "posix-rename@openssh.com", "1"))
         throw PublishError(QStringLiteral("%1: the SFTP server cannot replace a file in one step "
                                           "(posix-rename@openssh.com); nothing was replaced")
                                .arg(where_));
-    const QByteArray f = from.toUtf8(), t = to.toUtf8();
-    if (sftp_rename(h_->sftp, f.constData(), t.constData()) != 0)
-        failSftp(QStringLiteral("cannot rename %1 to").arg(from), to);
+    const QString why = posixRename(h_->ssh, from.toUtf8(), to.toUtf8(), timeoutMs_);
+    if (!why.isEmpty())
+        throw PublishError(QStringLiteral("%1: cannot rename %2 to %3: %4").arg(where_, from, to, why));
 }
 
 void SftpSession::setMode(const QString& path, int mode)

@@ -68,6 +68,7 @@ private:
 
     std::unique_ptr<Handles> h_;
     QString where_;
+    int timeoutMs_ = 30000;
 };
 
 // An SHA-256 fingerprint as the vendor may type it: "SHA256:" optional,

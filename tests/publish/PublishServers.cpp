@@ -45,8 +45,10 @@ bool run(const QString& program, const QStringList& args, QString* why)
     return false;
 }
 
-bool waitForPort(int port, const QProcess& process)
+bool waitForPort(int port, QProcess& process)
 {
+    if (!process.waitForStarted(5000))
+        return false;
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < 10000 && process.state() == QProcess::Running) {
@@ -153,7 +155,7 @@ bool PublishServers::startSsh(QString* why)
                        "UsePAM no\n"
                        "PermitRootLogin prohibit-password\n"
                        "Subsystem sftp internal-sftp\n"
-                       "LogLevel ERROR\n")
+                       "LogLevel FATAL\n")
             .arg(r)
             .toUtf8());
     ssh_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
