@@ -122,13 +122,13 @@ void PublishDialog::askPassword()
 {
     const PublishSettings s = settings();
     QString password;
-    if (!platform_.askPassword(
-            this, QStringLiteral("The SSH password of %1 at %2").arg(s.user, s.host), &password))
+    if (!platform_.askPassword(this, QStringLiteral("The SSH password of %1 at %2").arg(s.user, s.host), &password))
         return;
     const Keyring::KeyringReply reply = platform_.writePassword(s.keyringKey(), password);
     if (reply.status != Keyring::KeyringStatus::Done)
-        platform_.showError(this, QStringLiteral("The password could not be kept in the desktop keyring: %1")
-                                      .arg(reply.why.isEmpty() ? QStringLiteral("no keyring") : reply.why));
+        platform_.showError(this,
+            QStringLiteral("The password could not be kept in the desktop keyring: %1")
+                .arg(reply.why.isEmpty() ? QStringLiteral("no keyring") : reply.why));
 }
 
 void PublishDialog::start(PublishMode mode, const QString& acceptedFingerprint)
@@ -197,9 +197,10 @@ void PublishDialog::finish()
     }
     Report->setPlainText(o.result.lines().join(u'\n'));
     if (o.result.failedChecks() > 0)
-        platform_.showWarning(this, QStringLiteral("Published, but %1 accounts of the login check did not do as "
-                                                   "expected: see the report")
-                                        .arg(o.result.failedChecks()));
+        platform_.showWarning(this,
+            QStringLiteral("Published, but %1 accounts of the login check did not do as "
+                           "expected: see the report")
+                .arg(o.result.failedChecks()));
     emit finished(true);
 }
 

@@ -3,9 +3,9 @@
 #include "cli/Arguments.h"
 
 #include "common/ProgramFolder.h"
+#include "platform/QtKeyring.h"
 #include "publish/PublishError.h"
 #include "publish/SftpSession.h"
-#include "platform/QtKeyring.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,11 +19,10 @@ ExitStatus run(const QStringList& args);
 
 QString usage()
 {
-    return QStringLiteral(
-        "Usage: ordergate-cli publish PRODUCT [--host HOST] [--port N] [--user NAME] [--key FILE]\n"
-        "                            [--password-file FILE] [--folder PATH] [--check-url URL]\n"
-        "                            [--accept-host-key SHA256] [--known-hosts FILE]\n"
-        "                            [--dry-run] [--undo] [--dir DIR]\n");
+    return QStringLiteral("Usage: ordergate-cli publish PRODUCT [--host HOST] [--port N] [--user NAME] [--key FILE]\n"
+                          "                            [--password-file FILE] [--folder PATH] [--check-url URL]\n"
+                          "                            [--accept-host-key SHA256] [--known-hosts FILE]\n"
+                          "                            [--dry-run] [--undo] [--dir DIR]\n");
 }
 
 ExitStatus fail(const QString& message)
@@ -57,47 +56,46 @@ const Command publishCommand = {
 QString publishHelpText()
 {
     return usage() +
-        QStringLiteral(
-            "\n"
-            "Makes the protected folder's .htpasswd on the web server hold exactly the\n"
-            "accounts of PRODUCT's last run (its accounts_PRODUCT.txt: new, kept and\n"
-            "changed accounts, and the test account; removed ones are gone), over SSH\n"
-            "and SFTP. The hashes are made here (the \"Password hash\" option, or\n"
-            "[publish] hash: md5, bcrypt or sha512); no password reaches the server.\n"
-            "The new file is written beside the old one and renamed over it; the old\n"
-            "one is kept as .htpasswd.previous. The chmod options set the modes.\n"
-            "Then, with a download address, a protected file's headers are fetched\n"
-            "with a sample of the new and changed accounts (each should get in) and a\n"
-            "removed one (it should be refused).\n"
-            "\n"
-            "  PRODUCT                 the product, as make named it (its ledger is read).\n"
-            "  --host HOST             the SSH server ([publish] host).\n"
-            "  --port N                its port ([publish] port; 22).\n"
-            "  --user NAME             the login ([publish] user; the local user).\n"
-            "  --key FILE              a private key for the login ([publish] keyFile).\n"
-            "                          The SSH agent is tried first.\n"
-            "  --password-file FILE    the login's password, the file's first line.\n"
-            "                          Without it a password comes only from the\n"
-            "                          desktop keyring, never from the command line.\n"
-            "  --folder PATH           the protected folder on the server ([publish] folder).\n"
-            "  --check-url URL         a protected file's https:// address for the check\n"
-            "                          ([publish] checkUrl); without one nothing is checked.\n"
-            "  --accept-host-key SHA256  accept a server whose host key is not yet known\n"
-            "                          when its fingerprint is this (\"SHA256:...\" as\n"
-            "                          ssh-keygen -l prints it); it is then added to the\n"
-            "                          known hosts file. A changed key is always refused.\n"
-            "  --known-hosts FILE      the known hosts file (~/.ssh/known_hosts).\n"
-            "  --dry-run               connect and count what would change (new, changed,\n"
-            "                          removed accounts); change nothing.\n"
-            "  --undo                  put .htpasswd.previous back (the undone file then\n"
-            "                          becomes the previous one).\n"
-            "  --dir DIR               the program folder: its ordergate.ini and the ledger.\n"
-            "  -h, --help              show this text.\n"
-            "\n"
-            "Standard output says what changed and how each account of the check did.\n"
-            "Exit status: 0 done, 1 a failure (message on standard error; a lost\n"
-            "connection leaves the old .htpasswd in place), 2 a malformed command line,\n"
-            "3 published, but an account of the check did not do as expected.\n");
+        QStringLiteral("\n"
+                       "Makes the protected folder's .htpasswd on the web server hold exactly the\n"
+                       "accounts of PRODUCT's last run (its accounts_PRODUCT.txt: new, kept and\n"
+                       "changed accounts, and the test account; removed ones are gone), over SSH\n"
+                       "and SFTP. The hashes are made here (the \"Password hash\" option, or\n"
+                       "[publish] hash: md5, bcrypt or sha512); no password reaches the server.\n"
+                       "The new file is written beside the old one and renamed over it; the old\n"
+                       "one is kept as .htpasswd.previous. The chmod options set the modes.\n"
+                       "Then, with a download address, a protected file's headers are fetched\n"
+                       "with a sample of the new and changed accounts (each should get in) and a\n"
+                       "removed one (it should be refused).\n"
+                       "\n"
+                       "  PRODUCT                 the product, as make named it (its ledger is read).\n"
+                       "  --host HOST             the SSH server ([publish] host).\n"
+                       "  --port N                its port ([publish] port; 22).\n"
+                       "  --user NAME             the login ([publish] user; the local user).\n"
+                       "  --key FILE              a private key for the login ([publish] keyFile).\n"
+                       "                          The SSH agent is tried first.\n"
+                       "  --password-file FILE    the login's password, the file's first line.\n"
+                       "                          Without it a password comes only from the\n"
+                       "                          desktop keyring, never from the command line.\n"
+                       "  --folder PATH           the protected folder on the server ([publish] folder).\n"
+                       "  --check-url URL         a protected file's https:// address for the check\n"
+                       "                          ([publish] checkUrl); without one nothing is checked.\n"
+                       "  --accept-host-key SHA256  accept a server whose host key is not yet known\n"
+                       "                          when its fingerprint is this (\"SHA256:...\" as\n"
+                       "                          ssh-keygen -l prints it); it is then added to the\n"
+                       "                          known hosts file. A changed key is always refused.\n"
+                       "  --known-hosts FILE      the known hosts file (~/.ssh/known_hosts).\n"
+                       "  --dry-run               connect and count what would change (new, changed,\n"
+                       "                          removed accounts); change nothing.\n"
+                       "  --undo                  put .htpasswd.previous back (the undone file then\n"
+                       "                          becomes the previous one).\n"
+                       "  --dir DIR               the program folder: its ordergate.ini and the ledger.\n"
+                       "  -h, --help              show this text.\n"
+                       "\n"
+                       "Standard output says what changed and how each account of the check did.\n"
+                       "Exit status: 0 done, 1 a failure (message on standard error; a lost\n"
+                       "connection leaves the old .htpasswd in place), 2 a malformed command line,\n"
+                       "3 published, but an account of the check did not do as expected.\n");
 }
 
 PublishSettings PublishArguments::over(const PublishSettings& file) const
@@ -206,8 +204,8 @@ ExitStatus run(const QStringList& arguments)
             return filePassword;
         const Keyring::KeyringReply reply = keyring.readPassword(key);
         if (reply.status == Keyring::KeyringStatus::Failed)
-            printError(QStringLiteral("ordergate-cli publish: the desktop keyring could not be read: ") + reply.why +
-                u'\n');
+            printError(
+                QStringLiteral("ordergate-cli publish: the desktop keyring could not be read: ") + reply.why + u'\n');
         return reply.status == Keyring::KeyringStatus::Done ? reply.password : QString();
     };
     try {

@@ -35,8 +35,10 @@ QString LoginOutcome::describe() const
         return QStringLiteral("%1: no answer (%2)").arg(who, error);
     if (passed())
         return QStringLiteral("%1: %2, %3 as expected").arg(who).arg(status).arg(shouldGetIn ? u"got in" : u"refused");
-    return QStringLiteral("%1: %2, but it should %3").arg(who).arg(status).arg(
-        shouldGetIn ? QStringLiteral("get in (200)") : QStringLiteral("be refused (401)"));
+    return QStringLiteral("%1: %2, but it should %3")
+        .arg(who)
+        .arg(status)
+        .arg(shouldGetIn ? QStringLiteral("get in (200)") : QStringLiteral("be refused (401)"));
 }
 
 QString checkUrlProblem(const QString& url)

@@ -13,7 +13,7 @@ const QString kSection = QStringLiteral("publish");
 // Every text setting and its key; the port is the one number.
 struct TextKey {
     const char* key;
-    QString PublishSettings::* field;
+    QString PublishSettings::*field;
 };
 constexpr TextKey kTextKeys[] = {
     {"host", &PublishSettings::host},

@@ -1,9 +1,9 @@
 #include "publish/Publisher.h"
 
+#include "common/Trim.h"
 #include "orders/AccountLedger.h"
 #include "orders/BatchFile.h"
 #include "orders/ProductFiles.h"
-#include "common/Trim.h"
 #include "publish/PublishError.h"
 #include "publish/SftpSession.h"
 

@@ -31,7 +31,7 @@ enum class PublishMode : uint8_t {
 
 struct PublishRequest {
     PublishSettings settings;
-    Options options; // the chmod modes, the test account, the "Password hash" option
+    Options options;       // the chmod modes, the test account, the "Password hash" option
     QString programFolder; // ends in "/": the ledger of product is there
     QString product;
     PublishMode mode = PublishMode::Publish;
@@ -49,12 +49,12 @@ struct PublishRequest {
 
 struct PublishResult {
     PublishMode mode = PublishMode::Publish;
-    QString where;   // user@host:port and the folder
+    QString where; // user@host:port and the folder
     PublishCounts counts;
-    qsizetype skipped = 0;      // ledger accounts without a password, or that htpasswd refuses
-    bool firstPublish = false;  // there was no .htpasswd
-    qsizetype modesSet = 0;     // protected files given the protected mode
-    bool checked = false;       // a download address was there
+    qsizetype skipped = 0;     // ledger accounts without a password, or that htpasswd refuses
+    bool firstPublish = false; // there was no .htpasswd
+    qsizetype modesSet = 0;    // protected files given the protected mode
+    bool checked = false;      // a download address was there
     std::vector<LoginOutcome> checks;
 
     qsizetype failedChecks() const;

@@ -96,7 +96,8 @@ SftpSession::~SftpSession() = default;
 void SftpSession::fail(const QString& what) const
 {
     const QString reason = h_->ssh ? QString::fromUtf8(ssh_get_error(h_->ssh)) : QString();
-    throw PublishError(QStringLiteral("%1: %2%3").arg(where_, what, reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
+    throw PublishError(
+        QStringLiteral("%1: %2%3").arg(where_, what, reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
 }
 
 void SftpSession::failSftp(const QString& what, const QString& path) const
@@ -115,9 +116,9 @@ void SftpSession::connectAndCheckKey(const SshTarget& t)
     if (!h_->ssh)
         throw PublishError(QStringLiteral("libssh could not make a session"));
     const QByteArray host = t.host.toUtf8(), user = t.user.toUtf8();
-    const QByteArray known = QDir::cleanPath(QDir::fromNativeSeparators(
-                                                 t.knownHosts.isEmpty() ? QDir::homePath() + QStringLiteral("/.ssh/known_hosts")
-                                                                        : t.knownHosts))
+    const QByteArray known = QDir::cleanPath(
+        QDir::fromNativeSeparators(
+            t.knownHosts.isEmpty() ? QDir::homePath() + QStringLiteral("/.ssh/known_hosts") : t.knownHosts))
                                  .toLocal8Bit();
     const unsigned int port = unsigned(t.port);
     const long timeout = t.timeoutSeconds;
@@ -232,7 +233,8 @@ void SftpSession::create(const QString& path, QByteArrayView bytes, int mode)
     if (!file)
         failSftp(QStringLiteral("cannot create"), path);
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = sftp_write(file, bytes.data() + done, size_t(std::min<qsizetype>(bytes.size() - done, 32768)));
+        const ssize_t n =
+            sftp_write(file, bytes.data() + done, size_t(std::min<qsizetype>(bytes.size() - done, 32768)));
         if (n <= 0) {
             sftp_close(file);
             failSftp(QStringLiteral("cannot write"), path);

@@ -44,13 +44,15 @@ TEST(CliPublish, DryRunPublishAndTheHostKey)
     EXPECT_TRUE(dry.out.contains(u"3 new, 0 changed, 0 removed, 0 kept")) << dry.out.toStdString();
     EXPECT_FALSE(QFile::exists(servers.siteFile(QStringLiteral(".htpasswd"))));
 
-    const test::CliOutcome done = test::runCli(dir, base + QStringList {QStringLiteral("--check-url"), servers.checkUrl()});
+    const test::CliOutcome done =
+        test::runCli(dir, base + QStringList {QStringLiteral("--check-url"), servers.checkUrl()});
     EXPECT_EQ(done.status, 0) << done.err.toStdString();
     EXPECT_TRUE(done.out.contains(u"Login check passed for all 3 accounts tried")) << done.out.toStdString();
     EXPECT_FALSE(done.out.contains(u"1001")) << "no password is shown";
 
-    const test::CliOutcome accepted = test::runCli(
-        dir, unknown + QStringList {QStringLiteral("--accept-host-key"), servers.hostFingerprint(), QStringLiteral("--undo")});
+    const test::CliOutcome accepted = test::runCli(dir,
+        unknown +
+            QStringList {QStringLiteral("--accept-host-key"), servers.hostFingerprint(), QStringLiteral("--undo")});
     EXPECT_EQ(accepted.status, 1) << "the key is taken; there is no step back yet";
     EXPECT_TRUE(accepted.err.contains(u"nothing to undo")) << accepted.err.toStdString();
 }

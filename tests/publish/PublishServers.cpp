@@ -113,7 +113,8 @@ PublishServers::~PublishServers()
 bool PublishServers::start(QString* why)
 {
     const QString r = root_.path();
-    if (!QDir().mkpath(site()) || !QDir().mkpath(scratch()) || !writeFile(siteFile(QStringLiteral("setup.zip")), "zip") ||
+    if (!QDir().mkpath(site()) || !QDir().mkpath(scratch()) ||
+        !writeFile(siteFile(QStringLiteral("setup.zip")), "zip") ||
         !writeFile(siteFile(QStringLiteral(".htaccess")), "# the server's configuration protects this folder\n")) {
         *why = QStringLiteral("cannot write the test's folders");
         return false;
@@ -197,9 +198,9 @@ bool PublishServers::startApache(QString* why)
                   .arg(site());
     writeFile(r + QStringLiteral("/apache.conf"), config.toUtf8());
     apache_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    apache_.start(QStringLiteral("timeout"), {QString::number(kServerSeconds), QStringLiteral("/usr/sbin/apache2"),
-                                                 QStringLiteral("-f"), r + QStringLiteral("/apache.conf"),
-                                                 QStringLiteral("-DFOREGROUND")});
+    apache_.start(QStringLiteral("timeout"),
+        {QString::number(kServerSeconds), QStringLiteral("/usr/sbin/apache2"), QStringLiteral("-f"),
+            r + QStringLiteral("/apache.conf"), QStringLiteral("-DFOREGROUND")});
     if (!waitForPort(httpPort_, apache_)) {
         *why = QStringLiteral("apache2 did not start on port %1: %2")
                    .arg(httpPort_)
@@ -212,8 +213,9 @@ bool PublishServers::startApache(QString* why)
 QString PublishServers::hostFingerprint() const
 {
     QProcess p;
-    p.start(QStringLiteral("ssh-keygen"), {QStringLiteral("-l"), QStringLiteral("-E"), QStringLiteral("sha256"),
-                                              QStringLiteral("-f"), root_.path() + QStringLiteral("/host_key.pub")});
+    p.start(QStringLiteral("ssh-keygen"),
+        {QStringLiteral("-l"), QStringLiteral("-E"), QStringLiteral("sha256"), QStringLiteral("-f"),
+            root_.path() + QStringLiteral("/host_key.pub")});
     p.waitForFinished(10000);
     return QString::fromUtf8(p.readAllStandardOutput()).section(u' ', 1, 1);
 }

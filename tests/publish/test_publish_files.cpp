@@ -52,8 +52,8 @@ TEST(PublishHtpasswd, PlanCountsAgainstTheServersFile)
 {
     const QByteArray same = makeHash(HashKind::Md5, "1"), other = makeHash(HashKind::Md5, "2");
     const QByteArray oldKind = makeHash(HashKind::Sha512, "4");
-    const QByteArray current = "kept@x:" + same + "\nchanged@x:" + other + "\ngone@x:" + same + "\nrehash@x:" +
-        oldKind + "\n";
+    const QByteArray current =
+        "kept@x:" + same + "\nchanged@x:" + other + "\ngone@x:" + same + "\nrehash@x:" + oldKind + "\n";
     const std::vector<PublishAccount> accounts {
         {"kept@x", "1"}, {"changed@x", "3"}, {"new@x", "5"}, {"rehash@x", "4"}, {"new@x", "6"}};
     const HtpasswdPlan plan = planHtpasswd(accounts, current, HashKind::Md5);

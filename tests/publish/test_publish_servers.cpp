@@ -53,7 +53,7 @@ protected:
     }
     static int mode(const QString& path)
     {
-        struct stat st {};
+        struct stat st { };
         return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
     }
     static void expectAllPassed(const PublishResult& result, size_t tried)
@@ -113,8 +113,7 @@ TEST_P(PublishEachHash, PublishChangeAndUndo)
         EXPECT_TRUE(o.passed()) << o.describe().toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Hashes, PublishEachHash,
-    ::testing::Values(HashKind::Md5, HashKind::Bcrypt, HashKind::Sha512),
+INSTANTIATE_TEST_SUITE_P(Hashes, PublishEachHash, ::testing::Values(HashKind::Md5, HashKind::Bcrypt, HashKind::Sha512),
     [](const ::testing::TestParamInfo<HashKind>& info) { return wordOf(kHashWords, info.param).toStdString(); });
 
 TEST_F(PublishOnServers, HostKeyMustBeKnownOrAccepted)
@@ -163,8 +162,8 @@ TEST_F(PublishOnServers, LostConnectionLeavesTheOldFile)
     const PublishResult again = publish(r);
     EXPECT_EQ(again.counts.added, 1);
     EXPECT_EQ(again.counts.removed, 1);
-    EXPECT_EQ(QDir(servers.site()).entryList({QStringLiteral("*.tmp-*")}, QDir::Hidden | QDir::Files),
-        QStringList()) << "the left temporary file was removed";
+    EXPECT_EQ(QDir(servers.site()).entryList({QStringLiteral("*.tmp-*")}, QDir::Hidden | QDir::Files), QStringList())
+        << "the left temporary file was removed";
 }
 
 } // namespace
