@@ -29,7 +29,14 @@ QString temporaryName(const QString& final)
 
 bool isOurTemporary(const QString& name)
 {
-    return (name.startsWith(kHtpasswd + kTemporary) || name.startsWith(kPrevious + kTemporary));
+    return name.startsWith(kHtpasswd + kTemporary) || name.startsWith(kPrevious + kTemporary);
+}
+
+// A name the server listed is used only when it names a file of the folder
+// itself (a server could list anything).
+bool isPlainName(const QString& name)
+{
+    return !name.isEmpty() && !name.contains(u'/') && name != u"." && name != u"..";
 }
 
 // The server folder's path for names: the folder as given, without a
@@ -129,6 +136,8 @@ qsizetype setModes(SftpSession& s, const ServerFolder& at, const Options& option
     const QRegularExpression mask(QRegularExpression::wildcardToRegularExpression(options.Pmask));
     qsizetype protectedFiles = 0;
     for (const SftpSession::Entry& e : s.list(at.folder)) {
+        if (!isPlainName(e.name))
+            continue;
         if (e.name == kHtaccess)
             s.setMode(at(e.name), c.accessMode);
         else if (e.regular && !e.name.startsWith(u'.') && mask.match(e.name).hasMatch()) {
@@ -142,7 +151,7 @@ qsizetype setModes(SftpSession& s, const ServerFolder& at, const Options& option
 void removeLeftovers(SftpSession& s, const ServerFolder& at)
 {
     for (const SftpSession::Entry& e : s.list(at.folder)) {
-        if (e.regular && isOurTemporary(e.name))
+        if (e.regular && isPlainName(e.name) && isOurTemporary(e.name))
             s.remove(at(e.name));
     }
 }
