@@ -2,6 +2,7 @@
 
 #include "app/LineListModel.h"
 #include "app/MakeKshF.h"
+#include "app/PublishDialog.h"
 #include "app/mailer/EmailForm.h"
 #include "common/Trim.h"
 #include "platform/Platform.h"
@@ -148,6 +149,10 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
         new QPushButton(style()->standardIcon(QStyle::SP_DirOpenIcon), QStringLiteral("Open folder")), "OpenFolder");
     OpenFolder->setToolTip(QStringLiteral("Open the folder of MakePass.ksh and the address file"));
     OpenFolder->setAutoDefault(false);
+    PublishButton = named(new QPushButton(QStringLiteral("Publish to server…")), "Publish");
+    PublishButton->setToolTip(QStringLiteral("Bring these accounts to the web server's .htpasswd over SSH"));
+    PublishButton->setAutoDefault(false);
+    PublishButton->setEnabled(false);
     BitBtn3 =
         named(new QPushButton(style()->standardIcon(QStyle::SP_DialogHelpButton), QStringLiteral("Help")), "BitBtn3");
     BitBtn1 =
@@ -163,6 +168,7 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
 
     connect(BitBtn2, &QPushButton::clicked, this, &THerald::BitBtn2Click);
     connect(BitBtn3, &QPushButton::clicked, this, &THerald::BitBtn3Click);
+    connect(PublishButton, &QPushButton::clicked, this, &THerald::PublishClick);
     connect(OpenFolder, &QPushButton::clicked, this, [this] { platform_.openFileOrSay(this, form1_.programFolder()); });
     connect(BitBtn1, &QPushButton::clicked, this, &QDialog::reject);
     connect(&watcher_, &QFutureWatcher<Outcome>::finished, this, &THerald::finishRun);
@@ -187,6 +193,7 @@ void THerald::layOut()
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(BitBtn2);
     buttons->addWidget(OpenFolder);
+    buttons->addWidget(PublishButton);
     buttons->addStretch(1);
     buttons->addWidget(BitBtn3);
     buttons->addWidget(BitBtn1);
@@ -292,6 +299,7 @@ void THerald::startRun(const RunRequest& request)
 {
     request_ = request;
     wholeFile_.clear();
+    PublishButton->setEnabled(false);
     scriptModel_->clear();
     addressModel_->clear();
     running_ = true;
@@ -332,6 +340,8 @@ void THerald::finishRun()
     }
     wholeFile_ = request_.folder + addressFileName(outcome.result.product);
     newFile_ = request_.folder + newCustomersFileName(outcome.result.product);
+    product_ = outcome.result.product;
+    PublishButton->setEnabled(true);
     newCustomers_ = outcome.result.newAddressLines().size();
     customers_ = outcome.result.addresses.size();
     scriptModel_->setLines(std::move(outcome.result.script));
@@ -411,6 +421,12 @@ void THerald::BitBtn2Click()
     if (emailForm_)
         emailForm_->exec();
     accept();
+}
+
+void THerald::PublishClick()
+{
+    PublishDialog dialog(platform_, {form1_.SettingsPath, request_.folder, product_, request_.options}, this);
+    dialog.exec();
 }
 
 void THerald::BitBtn3Click()

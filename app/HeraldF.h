@@ -66,6 +66,8 @@ public:
     // Opens the program folder (the batch file, the address files, the
     // settings) in the file manager.
     QPushButton* OpenFolder;
+    // Publish to server…: the run's accounts to the web server over SSH.
+    QPushButton* PublishButton;
     QPushButton* BitBtn3;
     QPushButton* BitBtn1;
 
@@ -74,6 +76,7 @@ public slots:
     void FormActivate();
     void BitBtn2Click();
     void BitBtn3Click();
+    void PublishClick();
 
     void done(int result) override;
 
@@ -117,7 +120,7 @@ private:
     bool running_ = false;
     RunRequest request_; // of the run going on or last made
     // The last run's address files, and how many new customers of how many.
-    QString wholeFile_, newFile_;
+    QString wholeFile_, newFile_, product_;
     qsizetype newCustomers_ = 0, customers_ = 0;
 };
 

@@ -4,6 +4,7 @@
 #include "cli/LayoutsCommand.h"
 #include "cli/LoginCommand.h"
 #include "cli/MakeCommand.h"
+#include "cli/PublishCommand.h"
 #include "cli/SendCommand.h"
 #include "platform/VersionInfo.h"
 
@@ -21,6 +22,7 @@ const Command* const kCommands[] = {
     &og::cli::layoutsCommand,
     &og::cli::sendCommand,
     &og::cli::loginCommand,
+    &og::cli::publishCommand,
 };
 
 QString overview()

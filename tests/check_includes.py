@@ -24,13 +24,14 @@ ALLOWED = {
     "mail": {"net"},
     "smtp": {"net", "mail"},
     "orders": {"common"},
+    "publish": {"common", "orders"},
     "mailer": {"common", "platform", "net", "mail", "smtp"},
     "mailer/message": {"common", "platform", "net", "mail", "smtp", "mailer"},
     "mailer/signin": {"common", "platform", "net", "mail", "smtp", "mailer"},
     "mailer/send": {"common", "platform", "net", "mail", "smtp", "mailer", "mailer/message", "mailer/signin"},
-    "app": {"common", "platform", "net", "mail", "smtp", "orders", "mailer", "mailer/message", "mailer/signin",
+    "app": {"common", "platform", "net", "mail", "smtp", "orders", "publish", "mailer", "mailer/message", "mailer/signin",
             "mailer/send"},
-    "cli": {"common", "platform", "net", "mail", "smtp", "orders", "mailer", "mailer/message", "mailer/signin",
+    "cli": {"common", "platform", "net", "mail", "smtp", "orders", "publish", "mailer", "mailer/message", "mailer/signin",
             "mailer/send"},
 }
 # app/ and cli/ hold folders of their own windows and commands: each may
