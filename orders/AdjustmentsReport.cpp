@@ -85,8 +85,7 @@ std::optional<OrderAdjustments> readAdjustments(const QByteArray& bytes, QString
                 reversed.insert(id);
                 continue;
             }
-            if (!isOneOf(what, layout.takesBack) || !isOneOf(row.field(status, spill).toByteArray(),
-                                                             layout.countsWhen))
+            if (!isOneOf(what, layout.takesBack) || !isOneOf(row.field(status, spill).toByteArray(), layout.countsWhen))
                 continue;
             if (partial >= 0 && isOneOf(row.field(partial, spill).toByteArray(), layout.partialValues))
                 continue;

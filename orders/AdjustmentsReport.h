@@ -14,15 +14,15 @@
 namespace og {
 
 struct AdjustmentLayout {
-    QString name;               // "Paddle adjustments"
-    QStringList order;          // the column naming the order undone
-    QStringList action;         // the column saying what was done
-    QStringList takesBack;      // actions that take the order back
-    QStringList givesBack;      // actions that undo one of those (a chargeback reversed)
-    QStringList status;         // the column of the adjustment's status
-    QStringList countsWhen;     // statuses under which an adjustment counts
-    QStringList partialColumn;  // a column saying whether it was the whole order ...
-    QStringList partialValues;  // ... and the values that say it was a part of it
+    QString name;              // "Paddle adjustments"
+    QStringList order;         // the column naming the order undone
+    QStringList action;        // the column saying what was done
+    QStringList takesBack;     // actions that take the order back
+    QStringList givesBack;     // actions that undo one of those (a chargeback reversed)
+    QStringList status;        // the column of the adjustment's status
+    QStringList countsWhen;    // statuses under which an adjustment counts
+    QStringList partialColumn; // a column saying whether it was the whole order ...
+    QStringList partialValues; // ... and the values that say it was a part of it
 };
 
 // Every layout of such a report (Paddle's adjustments for now).

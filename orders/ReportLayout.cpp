@@ -184,7 +184,8 @@ int ReportLayout::exclusionOf(const CsvFields& row, QByteArray& spill) const
 
 bool ReportLayout::asksNoContact(const CsvFields& row, QByteArray& spill) const
 {
-    return doNotContact.column.position >= 0 && isOneOfValues(field(row, doNotContact.column, spill), doNotContact.values);
+    return doNotContact.column.position >= 0 &&
+        isOneOfValues(field(row, doNotContact.column, spill), doNotContact.values);
 }
 
 QByteArrayView ReportLayout::productName(const CsvFields& row, QByteArray& spill) const

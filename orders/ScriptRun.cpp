@@ -84,7 +84,8 @@ QString addDoNotContact(const Report& report, const CustomerLists* lists, const 
         return {};
     const QString folder = lists && !lists->folder().isEmpty() ? lists->folder() : QStringLiteral(".");
     const QString path = QDir(folder).filePath(QString::fromLatin1(unsubscribedFileName));
-    const QString reason = QStringLiteral("do not contact (%1: %2)").arg(report.storeName(), report.doNotContactColumn());
+    const QString reason =
+        QStringLiteral("do not contact (%1: %2)").arg(report.storeName(), report.doNotContactColumn());
     const QDate date = QDate::fromString(day.left(10), Qt::ISODate);
     QList<SuppressionList::Entry> entries;
     for (const QString& address : asked) {
@@ -99,8 +100,10 @@ QString addDoNotContact(const Report& report, const CustomerLists* lists, const 
     QStringList skipped;
     qsizetype added = 0;
     if (!SuppressionList::append(path, entries, &error, &skipped, &added))
-        throw RunError(QStringLiteral("%1: %2; no file was replaced").arg(QDir::toNativeSeparators(path), error).toStdString());
-    return QStringLiteral("%1 %2 not to be contacted (%3): %4 added to %5; the accounts are made, the mailer skips them")
+        throw RunError(
+            QStringLiteral("%1: %2; no file was replaced").arg(QDir::toNativeSeparators(path), error).toStdString());
+    return QStringLiteral(
+        "%1 %2 not to be contacted (%3): %4 added to %5; the accounts are made, the mailer skips them")
         .arg(asked.size())
         .arg(asked.size() == 1 ? "customer asked" : "customers asked")
         .arg(printable(report.doNotContactColumn()))

@@ -112,8 +112,8 @@ HeaderRowLayout stripe()
     l[F::Name] = {"Card Name", "Customer Name"};
     l[F::Date] = {"Created (UTC)", "Created date (UTC)"};
     l.setOptional(F::Name);
-    l.exclusions = {{{"Status"}, {"refunded", "failed", "canceled", "incomplete", "uncaptured", "blocked"},
-                        "refunded or failed"},
+    l.exclusions = {
+        {{"Status"}, {"refunded", "failed", "canceled", "incomplete", "uncaptured", "blocked"}, "refunded or failed"},
         {{"Dispute Status"}, {"lost"}, "dispute lost"},
         {{"Amount Refunded"}, {}, "fully refunded", {}, {}, {"Amount"}}};
     return l;
@@ -168,8 +168,8 @@ int columnOf(const QStringList& comparableHeader, const QStringList& names, int 
 }
 
 struct Storage {
-    QByteArray name, dateFormat, productEnd, values[ReportLayout::kExclusions],
-        unlessValues[ReportLayout::kExclusions], doNotContact;
+    QByteArray name, dateFormat, productEnd, values[ReportLayout::kExclusions], unlessValues[ReportLayout::kExclusions],
+        doNotContact;
 };
 
 // values lower-case, each ended by '\n' (ReportExclusion).
