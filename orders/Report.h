@@ -35,11 +35,11 @@ struct SkippedLine {
 // What the intake tries on a header row before the built-in stores: the
 // vendor's saved layouts, or the one layout a run was told to read with.
 struct ReportReading {
-    std::vector<HeaderRowLayout> saved;
-    std::optional<HeaderRowLayout> forced;
+    std::vector<HeaderRowLayout> saved {};
+    std::optional<HeaderRowLayout> forced {};
     // Orders a second report takes back (refunds and chargebacks of Paddle's
     // adjustments report): excluded like the layout's own exclusions.
-    std::optional<OrderAdjustments> adjustments;
+    std::optional<OrderAdjustments> adjustments {};
 };
 
 // Orders a header-row layout excludes (refunds, test orders), by the value
