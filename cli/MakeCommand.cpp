@@ -268,6 +268,7 @@ ExitStatus run(const QStringList& args)
         request.lists = &listLoad.lists();
         request.folder = folder;
         request.keepScriptLines = false; // only the statistics are shown
+        request.dropChosen = !unasked;   // a ledger in doubt stops an unasked run
         const RunResult result = performRun(request);
         printOut(result.statistics.join(u'\n') + u'\n');
         printNotes(result.changes);

@@ -86,6 +86,7 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
     parser.flag(QStringLiteral("--resume"), &out->resume);
     parser.flag(QStringLiteral("--start-over"), &out->startOver);
     parser.flag(QStringLiteral("--skip-missing"), &out->skipMissing);
+    parser.flag(QStringLiteral("--attach-absolute"), &out->attachAbsolute);
     out->login.add(parser, true);
     out->message.add(parser);
     parser.operands(&operands, 1, QStringLiteral("more than one address file given"));
@@ -173,7 +174,8 @@ QString sendUsage()
                           "           [--user NAME] [--password-file FILE] [--ca-file FILE]\n"
                           "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n"
                           "           [--resume | --start-over] [--dry-run DIR] [--rate N] [--connections N]\n"
-                          "           [--skip-missing] [--retries N] [--retry-delay SECONDS] [--per-connection N]\n") +
+                          "           [--skip-missing] [--attach-absolute] [--retries N] [--retry-delay SECONDS]\n"
+                          "           [--per-connection N]\n") +
         LoginOptions::usage(true) + MessageOptions::usage();
 }
 
@@ -229,6 +231,9 @@ QString sendHelpText()
                        "  --skip-missing      when an attachment path with fields names a file that\n"
                        "                      is missing for some customers, send to the others and\n"
                        "                      count those as not sent. Without it nothing is sent.\n"
+                       "  --attach-absolute   an attachment path that is a field alone ({{file}})\n"
+                       "                      takes a whole absolute path from the address file;\n"
+                       "                      without it, a file's name in the address file's folder.\n"
                        "  --retries N         try a customer the server refused for now (4xx, 421,\n"
                        "                      a connection lost before the data) again at the end\n"
                        "                      of the run up to N times (0 to 10, default 2);\n"
@@ -338,8 +343,11 @@ MailerInput inputFrom(const SendArguments& args, const QString& folder)
     s.copyToSelf = s.copyToSelf && !args.noCopy;
     s.wantLog = s.wantLog && !args.noLog;
     input.subject = args.subject;
+    s.attachAbsolute = s.attachAbsolute || args.attachAbsolute;
+    // A path that begins with a field is read from the address file's folder
+    // (or is the field's absolute path), never from the working folder.
     for (const QString& path : std::as_const(args.attachments))
-        input.attachments << absolute(path);
+        input.attachments << (path.startsWith(QLatin1String("{{")) ? path : absolute(path));
     input.programFolder = folder;
     // The command line never changes the vendor's saved sender details.
     input.settingsChanged = false;
@@ -414,6 +422,8 @@ std::optional<ExitStatus> checkFields(SendRun& run, const MailerInput& input, co
             check.problems.join(u'\n') + u'\n');
         return ExitStatus::Usage;
     }
+    if (!check.notes.isEmpty())
+        printOut(check.notes.join(u'\n') + u'\n');
     if (check.missing.isEmpty())
         return std::nullopt;
     if (!args.skipMissing) {

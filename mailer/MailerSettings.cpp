@@ -60,6 +60,7 @@ const Key kKeys[] = {
     {"options", "replyto", &MailerSettings::replyTo, true},
     {"options", "autosubmitted", &MailerSettings::autoSubmitted, true},
     {"options", "unsubscribe", &MailerSettings::unsubscribe, true},
+    {"options", "attachabsolute", &MailerSettings::attachAbsolute, true},
     {"options", "retries", &MailerSettings::retries, true, 0},
     {"options", "retrydelay", &MailerSettings::retryDelaySeconds, true, 0},
     {"options", "permessage", &MailerSettings::perConnection, true},

@@ -81,6 +81,9 @@ struct MailerSettings {
     QString replyTo;                             // [options] replyto: empty: replies go to the sender
     bool autoSubmitted = false;                  // [options] autosubmitted
     QString unsubscribe;                         // [options] unsubscribe: mailto:/https: addresses
+    // An attachment path that is a field alone ("{{file}}") takes a whole
+    // absolute path from the address file; off: a file's name beside it.
+    bool attachAbsolute = false; // [options] attachabsolute
 
     bool operator==(const MailerSettings&) const = default;
 

@@ -72,7 +72,45 @@ void picturesAsLinks(cmark_node* document)
     }
 }
 
+// A data: address carries its content in itself: a picture or a page that
+// would open without a click on anything from elsewhere. The renderer keeps
+// data: pictures; they are emptied like the scripting schemes.
+void emptyDataLinks(cmark_node* document)
+{
+    cmark_iter* iter = cmark_iter_new(document);
+    for (cmark_event_type event; (event = cmark_iter_next(iter)) != CMARK_EVENT_DONE;) {
+        cmark_node* node = cmark_iter_get_node(iter);
+        const cmark_node_type type = cmark_node_get_type(node);
+        if (event != CMARK_EVENT_ENTER || (type != CMARK_NODE_LINK && type != CMARK_NODE_IMAGE))
+            continue;
+        const char* url = cmark_node_get_url(node);
+        if (url && QString::fromUtf8(url).trimmed().startsWith(QLatin1String("data:"), Qt::CaseInsensitive))
+            cmark_node_set_url(node, "");
+    }
+    cmark_iter_free(iter);
+}
+
+bool isSignatureSeparator(const QString& line)
+{
+    return line == QLatin1String("-- ") || line == QLatin1String("--");
+}
+
 } // namespace
+
+QString markdownWithSignatureToHtml(const QString& markdown, const QStringList& signature)
+{
+    QStringList lines = markdown.split(u'\n');
+    QStringList plain;
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        if (isSignatureSeparator(lines[i])) {
+            plain = lines.mid(i);
+            lines.resize(i);
+            break;
+        }
+    plain += signature;
+    const QString body = markdownToHtml(lines.join(u'\n'));
+    return plain.isEmpty() ? body : body + markdownToHtml(plainTextAsMarkdown(plain));
+}
 
 QString messageFormatWord(MessageFormat format)
 {
@@ -90,6 +128,7 @@ QString markdownToHtml(const QString& markdown)
     cmark_node* document = cmark_parse_document(utf8.constData(), std::size_t(utf8.size()), RenderOptions);
     char* html = nullptr;
     if (document) {
+        emptyDataLinks(document);
         picturesAsLinks(document);
         html = cmark_render_html(document, RenderOptions);
         cmark_node_free(document);

@@ -2,6 +2,7 @@
 
 #include "common/ReplacingFile.h"
 #include "mail/EncodeWire.h"
+#include "mail/MimeText.h"
 #include "mailer/AttachmentType.h"
 #include "mailer/MarkdownBody.h"
 #include "mailer/MessageHeaders.h"
@@ -56,6 +57,7 @@ MessageBuilder::MessageBuilder(const MailerInput& input, const QStringList& sign
     }
     personal_ = personal_ || subject_.hasFields() || !subject_.syntaxProblem().isEmpty();
     typedText_ = FieldText(body_.typedText());
+    markdownBody_ = FieldText(input.body.typedText());
     signature_ = FieldText(signature.join(u'\n'));
     markdown_ = settings.format == MessageFormat::Markdown;
     addMessageHeaders(common_, settings);
@@ -63,12 +65,13 @@ MessageBuilder::MessageBuilder(const MailerInput& input, const QStringList& sign
     personal_ = personal_ || unsubscribe_.hasFields() || !unsubscribe_.syntaxProblem().isEmpty();
     // As typed: the sender's copy keeps them so, and a customer's message
     // fills them only where they have fields.
-    common_.HtmlText = utf8(htmlText(typedText_.text(), signature));
+    common_.HtmlText = utf8(htmlText(markdownBody_.text(), signature));
     addListUnsubscribe(common_, settings.unsubscribe);
 
     // The types are judged by content once a run, message.txt's once
     // written; a file shared by every message is encoded once a run (when
     // sending: a preview reads no file).
+    attachmentRules_ = {QFileInfo(settings.addressFile).absolutePath(), settings.attachAbsolute};
     if (!input.attachments.isEmpty()) {
         for (const QString& path : input.attachments) {
             attachments_ << FieldText(path);
@@ -129,6 +132,7 @@ QStringList MessageBuilder::bindFields(const AddressFields& fields, const QList<
     QStringList unknown;
     // The same names as the lines'
     typedText_.bind(fields, &unknown);
+    markdownBody_.bind(fields, &unknown);
     signature_.bind(fields, &unknown);
     return checkFields(texts(), fields, customers, fields.addressFile());
 }
@@ -138,9 +142,27 @@ QStringList MessageBuilder::missingAttachments(const AddressRecord& customer) co
     QStringList missing;
     for (const FieldText& path : attachments_)
         if (path.hasFields())
-            if (const QString file = path.fill(customer); !QFileInfo(file).isFile())
-                missing << file;
+            if (const ResolvedAttachment file = resolveAttachment(path, customer, attachmentRules_);
+                file.refusal.isEmpty() && !QFileInfo(file.path).isFile())
+                missing << file.path;
     return missing;
+}
+
+bool MessageBuilder::subjectCut(const AddressRecord& customer) const
+{
+    bool cut = false;
+    UnstructuredText(utf8(subject_.fill(customer)), &cut);
+    return cut;
+}
+
+QString MessageBuilder::refusedAttachment(const AddressRecord& customer) const
+{
+    for (const FieldText& path : attachments_)
+        if (path.hasFields())
+            if (const ResolvedAttachment file = resolveAttachment(path, customer, attachmentRules_);
+                !file.refusal.isEmpty())
+                return file.refusal;
+    return {};
 }
 
 TWireMessage MessageBuilder::build(const AddressRecord& customer) const
@@ -155,9 +177,9 @@ TWireMessage MessageBuilder::build(const AddressRecord& customer) const
         message.Text.push_back(utf8(line.fill(customer)));
     // Values go into the Markdown escaped, so that a name of "*Anna*" or
     // "<b>" reads as typed; into a URL percent-encoded.
-    if (markdown_ && (typedText_.hasFields() || signature_.hasFields()))
+    if (markdown_ && (markdownBody_.hasFields() || signature_.hasFields()))
         message.HtmlText =
-            utf8(htmlText(typedText_.fill(customer, escapeMarkdown), signature_.fill(customer).split(u'\n')));
+            utf8(htmlText(markdownBody_.fill(customer, escapeMarkdown), signature_.fill(customer).split(u'\n')));
     if (unsubscribe_.hasFields())
         addListUnsubscribe(message, unsubscribe_.fill(customer, [](const QString& value) {
             return QString::fromLatin1(QUrl::toPercentEncoding(value));
@@ -168,7 +190,10 @@ TWireMessage MessageBuilder::build(const AddressRecord& customer) const
             message.Attachments.AddAttachment(shared_[i].FileName) = shared_[i];
             continue;
         }
-        const QString path = attachments_[qsizetype(i)].fill(customer);
+        const ResolvedAttachment file = resolveAttachment(attachments_[qsizetype(i)], customer, attachmentRules_);
+        if (!file.refusal.isEmpty())
+            throw SendFailure(file.refusal); // the checks leave such a customer out before
+        const QString& path = file.path;
         message.Attachments.AddAttachment(utf8(path)).ContentType = attachmentType(path);
     }
     if (messageFile_ && typedText_.hasFields()) {
@@ -183,7 +208,7 @@ QString MessageBuilder::htmlText(const QString& markdown, const QStringList& sig
 {
     // The HTML is rendered from the text as typed, not from the lines the
     // body field wrapped it into; the signature stays plain text.
-    return markdown_ ? markdownToHtml(markdown + QStringLiteral("\n\n") + plainTextAsMarkdown(signature)) : QString();
+    return markdown_ ? markdownWithSignatureToHtml(markdown, signature) : QString();
 }
 
 QString MessageBuilder::bodyText(const AddressRecord& customer, const FieldTransform& transform) const

@@ -8,6 +8,7 @@
 
 #include "common/AddressFile.h"
 #include "mail/WireMessage.h"
+#include "mailer/AttachmentPath.h"
 #include "mailer/MailerSettings.h"
 #include "mailer/MessageFields.h"
 
@@ -51,6 +52,12 @@ public:
     QString bodyText(const AddressRecord& customer, const FieldTransform& transform = {}) const;
     // The customer's own attachment files that are not there.
     QStringList missingAttachments(const AddressRecord& customer) const;
+    // Whether this customer's subject is longer than a header line may be,
+    // and is cut (mail/MimeText.h, UnstructuredText).
+    bool subjectCut(const AddressRecord& customer) const;
+    // Why the customer may have none of their own attachment files (a field
+    // that would pick a file outside its folder); empty when they may.
+    QString refusedAttachment(const AddressRecord& customer) const;
 
     // The typed text as message.txt holds it: CR LF line ends, UTF-8.
     static QByteArray messageFileBytes(const MessageBody& body);
@@ -69,8 +76,10 @@ private:
     bool personal_ = false;
     bool markdown_ = false;
     FieldText subject_, typedText_, signature_;
-    FieldText unsubscribe_; // the unsubscribe addresses, with fields
+    FieldText markdownBody_; // the typed text without the signature, for the HTML
+    FieldText unsubscribe_;  // the unsubscribe addresses, with fields
     QList<FieldText> lines_, attachments_;
+    AttachmentRules attachmentRules_;
     bool messageFile_ = false;        // message.txt is the attachment
     std::vector<TAttachment> shared_; // by attachment, those without fields
 };

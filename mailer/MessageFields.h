@@ -55,6 +55,13 @@ public:
     const QString& syntaxProblem() const { return problem_; }
     // The names used, in order of first use.
     QStringList names() const;
+    // The text before the first field (all of it without fields).
+    QString leadingText() const { return parts_.isEmpty() ? text_ : parts_.first().literal; }
+    // Whether the text is one field and nothing else, as "{{file}}".
+    bool isFieldAlone() const
+    {
+        return parts_.size() == 2 && parts_[0].literal.isEmpty() && parts_[1].literal.isEmpty();
+    }
 
     // Resolves every name against the file; the unknown ones are appended
     // to *unknown. Filling needs this first.

@@ -1,6 +1,7 @@
 #include "mailer/MessageHeaders.h"
 
 #include "mail/MailText.h"
+#include "mail/MimeText.h"
 
 #include <QRegularExpression>
 #include <QUrl>
@@ -32,12 +33,35 @@ std::string listId(const std::string& sender)
     return id.empty() ? std::string() : "<" + id + ">";
 }
 
+// What no header value may hold, as a reason; empty when all is well. The
+// value is shown with its control characters as \xNN.
+QString headerValueProblem(const QString& value, QString* shown)
+{
+    bool control = false;
+    shown->clear();
+    for (const QChar c : value) {
+        const bool bad = c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0);
+        control = control || bad;
+        *shown += bad ? QStringLiteral("\\x%1").arg(int(c.unicode()), 2, 16, QLatin1Char('0')) : QString(c);
+    }
+    if (control)
+        return QStringLiteral("holds a control character");
+    if (value.toUtf8().size() > qsizetype(MailLineLimit))
+        return QStringLiteral("is longer than %1 bytes").arg(MailLineLimit);
+    return {};
+}
+
 } // namespace
 
 QString checkMessageHeaders(const MailerSettings& settings)
 {
+    QString shown;
+    if (const QString problem = headerValueProblem(settings.replyTo.trimmed(), &shown); !problem.isEmpty())
+        return QStringLiteral("The reply address \"%1\" %2").arg(shown.left(100), problem);
     if (!settings.replyTo.trimmed().isEmpty() && settings.replyTo.indexOf(u'@') < 1)
         return QStringLiteral("The reply address \"%1\" is no mail address").arg(settings.replyTo);
+    if (const QString problem = headerValueProblem(settings.unsubscribe.trimmed(), &shown); !problem.isEmpty())
+        return QStringLiteral("The unsubscribe address \"%1\" %2").arg(shown.left(100), problem);
     for (const QString& entry : entries(settings.unsubscribe)) {
         // Tolerant: a field to be filled in ("{{...}}") is no URL character yet.
         const QUrl url(entry);

@@ -387,7 +387,9 @@ SendOutcome SendRun::send(const MailerInput& input)
     QList<AddressRecord> customers;
     QStringList unknownBefore;
     for (const AddressRecord& record : all) {
-        if (check.missingAddresses.contains(record.address))
+        if (check.refusedAddresses.contains(record.address))
+            outcome.notSent << record.address; // a field would pick a file outside its folder
+        else if (check.missingAddresses.contains(record.address))
             outcome.notSent << record.address; // their own attachment is missing
         else if (!earlier.done(record.address))
             customers << record;
@@ -423,6 +425,14 @@ SendOutcome SendRun::send(const MailerInput& input)
         }
         log.writeHeader(settings.addressFile, input.subject, messages.body().lines(), notes);
     }
+    for (const QString& note : std::as_const(check.notes))
+        log.writeLine(QStringLiteral("*** ") + note);
+    for (const QString& refusal : std::as_const(check.refused))
+        log.writeLine(QStringLiteral("*** Not sent: ") + refusal);
+    if (customer_)
+        for (qsizetype i = 0; i < check.refused.size(); ++i)
+            customer_(check.refusedAddresses[i], CustomerResult::NotSent,
+                check.refused[i].mid(check.refused[i].indexOf(QStringLiteral(": ")) + 2), false);
     if (progress_)
         progress_(0, outcome.total);
 

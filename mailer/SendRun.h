@@ -190,6 +190,12 @@ public:
         QStringList problems;
         QStringList missing;          // "line N, address: path", one a customer
         QStringList missingAddresses; // their addresses
+        // Customers whose field would pick a file outside the attachment's
+        // folder: never sent, the others go on. "line N, address: why".
+        QStringList refused;
+        QStringList refusedAddresses;
+        // What goes out other than typed: "line N, address: the subject ... is cut".
+        QStringList notes;
         // Why send() will not start when the customers in skipped are left
         // out; empty when it will.
         QString refusal(const QStringList& skipped) const;

@@ -3,8 +3,10 @@
 #include "mailer/SendRun.h"
 
 #include "common/AddressFile.h"
+#include "mail/MimeText.h"
 #include "mailer/MessageBuilder.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace og {
@@ -14,7 +16,16 @@ QList<AddressRecord> SendRun::boundCustomers(const MailerInput& input, MessageBu
     const QString& file = input.settings.addressFile;
     const QStringList lines = readTextFileLines(file);
     QList<AddressRecord> customers = addressRecords(lines);
-    if (!messages.personal())
+    // A line the reader cannot make sense of is named, never guessed at.
+    QStringList unreadable;
+    for (const auto& [line, why] : unreadableAddressLines(lines))
+        unreadable << QStringLiteral("Line %1 of %2 cannot be read: %3 (write a field with a comma or a quote "
+                                     "as \"Smith, Julia\", a quote inside it as \"\")")
+                          .arg(line)
+                          .arg(QDir::toNativeSeparators(file), why);
+    if (check)
+        check->problems = unreadable;
+    if (!messages.personal() || (check && !unreadable.isEmpty()))
         return customers;
     const AddressFields fields(file, addressHeader(lines), recordedAddressColumns(input.settingsPath, file));
     const QStringList problems = messages.bindFields(fields, customers);
@@ -23,12 +34,23 @@ QList<AddressRecord> SendRun::boundCustomers(const MailerInput& input, MessageBu
     check->problems = problems;
     if (!problems.isEmpty())
         return customers;
-    for (const AddressRecord& customer : std::as_const(customers))
+    for (const AddressRecord& customer : std::as_const(customers)) {
+        if (messages.subjectCut(customer))
+            check->notes << QStringLiteral("line %1, %2: the subject is longer than %3 bytes and is cut there")
+                                .arg(customer.line)
+                                .arg(customer.address)
+                                .arg(MailLineLimit);
+        if (const QString refusal = messages.refusedAttachment(customer); !refusal.isEmpty()) {
+            check->refused << QStringLiteral("line %1, %2: %3").arg(customer.line).arg(customer.address, refusal);
+            check->refusedAddresses << customer.address;
+            continue;
+        }
         for (const QString& path : messages.missingAttachments(customer)) {
             check->missing << QStringLiteral("line %1, %2: %3").arg(customer.line).arg(customer.address, path);
             if (!check->missingAddresses.contains(customer.address))
                 check->missingAddresses << customer.address;
         }
+    }
     return customers;
 }
 

@@ -553,3 +553,30 @@ TEST_F(SendCommand, PersonalMessagesCarryEachCustomersOwnValuesAndFiles)
         }
     }
 }
+
+// A buyer's own text in the address file never picks a file of the vendor's.
+TEST_F(SendCommand, AFieldThatLeavesTheAttachmentFolderGetsTheCustomerNothingButTheRefusal)
+{
+    ASSERT_TRUE(writeFile(work.filePath("email_Tool.txt"),
+        "email,name,file\r\nanna@example.com,anna," + work.filePath("lic/anna.txt").toUtf8() +
+            "\r\nmallory@example.net,../accounts_Tool,x\r\neve\x1b[2J@example.net,anna,x\r\n"));
+    ASSERT_TRUE(writeFile(work.filePath("accounts_Tool.txt"), "anna:secret\r\n"));
+    ASSERT_TRUE(QDir(work.path()).mkdir("lic") && writeFile(work.filePath("lic/anna.txt"), "licence"));
+    const QStringList args {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
+        "vendor@example.com", "--server", "mail.example.com", "--dir", program.path(), "--no-copy", "--dry-run"};
+    Outcome o = run(args + QStringList {"out", "--attach", "lic/{{name}}.txt"});
+    EXPECT_EQ(o.status, 3) << o.err.toStdString();
+    EXPECT_EQ(o.err,
+        "mallory@example.net: not sent: the value \"../accounts_Tool\" holds a folder separator: a field "
+        "may only name a file inside the attachment's folder\n");
+    EXPECT_TRUE(o.out.contains("1 not sent: mallory@example.net")) << o.out.toStdString();
+    EXPECT_TRUE(o.out.contains("Sending to eve\\x1b[2J@example.net\n")) << "escaped for the terminal";
+    EXPECT_EQ(QDir(work.filePath("out")).entryList(QDir::Files),
+        (QStringList {"0001-anna@example.com.eml", "0002-eve__2J@example.net.eml"}));
+    // A whole path, only when the vendor says so.
+    o = run(args + QStringList {"abs", "--attach", "{{file}}", "--skip-missing"});
+    EXPECT_EQ(QDir(work.filePath("abs")).entryList(QDir::Files), QStringList()) << o.err.toStdString();
+    o = run(args + QStringList {"abs", "--attach", "{{file}}", "--skip-missing", "--attach-absolute"});
+    EXPECT_EQ(QDir(work.filePath("abs")).entryList(QDir::Files), QStringList {"0001-anna@example.com.eml"})
+        << o.err.toStdString();
+}

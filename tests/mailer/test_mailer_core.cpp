@@ -151,6 +151,15 @@ TEST(MailerChecks, EachCheckReportsItsOwnMessageInOrder)
     }
     in.settings.replyTo = QStringLiteral("help");
     EXPECT_EQ(checkMailerInput(in), QStringLiteral("The reply address \"help\" is no mail address"));
+    // Checked like addresses before a run: nothing a header may not hold.
+    const QByteArray longUrl = "https://shop.example/" + QByteArray(1000, 'x');
+    for (const auto& [reply, leave, problem] : {std::tuple {"a\x1b@shop.example", "", "The reply address \"a\\x1b@"},
+             std::tuple {"a@shop.example", "mailto:b@shop.example\x7f", "The unsubscribe address \"mailto:b@shop"},
+             std::tuple {"a@shop.example", longUrl.constData(), "is longer than 998 bytes"}}) {
+        in.settings.replyTo = QString::fromUtf8(reply);
+        in.settings.unsubscribe = QString::fromUtf8(leave);
+        EXPECT_TRUE(checkMailerInput(in).contains(QString::fromUtf8(problem))) << checkMailerInput(in).toStdString();
+    }
 }
 
 TEST(MailerMarkdown, RendersWithoutReachingOutAndEscapedValuesStayText)
@@ -169,12 +178,17 @@ TEST(MailerMarkdown, RendersWithoutReachingOutAndEscapedValuesStayText)
         {"![](https://t.example/p.png)", "<p><a href=\"https://t.example/p.png\">https://t.example/p.png</a></p>\n"},
         {"[![logo](https://t.example/p.png)](https://shop.example)",
             "<p><a href=\"https://shop.example\">logo</a></p>\n"},
+        {"![x](data:image/png;base64,iVBORw0K) [y]( DATA:text/html,hi)",
+            "<p><a href=\"\">x</a> <a href=\"\">y</a></p>\n"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(markdownToHtml(QString::fromUtf8(c.markdown)), QString::fromUtf8(c.html)) << c.markdown;
     EXPECT_EQ(markdownToHtml("Hi\n" + plainTextAsMarkdown({"Bye", "-- ", "", "Sam *Seller*"})),
         "<p>Hi\nBye<br />\n--</p>\n<p>Sam *Seller*</p>\n")
         << "a signature stays its lines; \"-- \" makes no heading";
+    EXPECT_EQ(markdownWithSignatureToHtml("*Hi*\n-- \nSam *S*", {"Shop"}),
+        "<p><em>Hi</em></p>\n<p>--<br />\nSam *S*<br />\nShop</p>\n")
+        << "a typed separator starts the plain signature";
     const QString value = QStringLiteral("*50%* <b>off</b> [x](y) # _1._ \\ `c` ~Jörg~ \"&\"");
     EXPECT_EQ(markdownToHtml("a " + escapeMarkdown(value)), "<p>a " + value.toHtmlEscaped() + "</p>\n");
 }
@@ -215,12 +229,13 @@ TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
     s.server = QStringLiteral("mail.example.com");
     s.save(fresh);
     EXPECT_EQ(readFile(fresh),
-        QByteArray("[user]\r\nemail=a@b.c\r\ncompany=\r\nserver=mail.example.com\r\nsecurity=Automatic\r\n"
-                   "login=\r\nhelo=\r\ntimeout=300\r\ncafile=\r\nfingerprint=\r\nnocheck=0\r\nplainpassword=0\r\n"
-                   "auth=password\r\noauthprovider=microsoft\r\nclientid=\r\ntenant=\r\nauthurl=\r\ntokenurl=\r\n"
-                   "scope=\r\ntokencommand=\r\n[options]\r\nlog=0\r\naudit=0\r\nsigfile=0\r\nsigname=\r\nrate="
-                   "0\r\nconnections=1\r\nformat=plain\r\nreplyto=\r\nautosubmitted=0\r\nunsubscribe=\r\n"
-                   "retries=2\r\nretrydelay=30\r\npermessage=1\r\n"));
+        QByteArray(
+            "[user]\r\nemail=a@b.c\r\ncompany=\r\nserver=mail.example.com\r\nsecurity=Automatic\r\n"
+            "login=\r\nhelo=\r\ntimeout=300\r\ncafile=\r\nfingerprint=\r\nnocheck=0\r\nplainpassword=0\r\n"
+            "auth=password\r\noauthprovider=microsoft\r\nclientid=\r\ntenant=\r\nauthurl=\r\ntokenurl=\r\n"
+            "scope=\r\ntokencommand=\r\n[options]\r\nlog=0\r\naudit=0\r\nsigfile=0\r\nsigname=\r\nrate="
+            "0\r\nconnections=1\r\nformat=plain\r\nreplyto=\r\nautosubmitted=0\r\nunsubscribe=\r\nattachabsolute=0\r\n"
+            "retries=2\r\nretrydelay=30\r\npermessage=1\r\n"));
     s.security = MailerSettings::Security::StartTls;
     s.userName = QStringLiteral("a@b.c");
     s.clientName = QStringLiteral("pc.example.com");

@@ -5,10 +5,13 @@
 #include "MailTestSupport.h"
 
 #include "common/AddressFile.h"
+#include "mailer/AttachmentPath.h"
 #include "mailer/MarkdownBody.h"
 #include "mailer/MessageFields.h"
 #include "mailer/SendRun.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -137,12 +140,59 @@ TEST(MessageFields, MarkdownAndUnsubscribeGetEachCustomersEscapedValues)
     in.settingsPath = folder + QStringLiteral("ordergate.ini");
     in.programFolder = folder;
     ASSERT_TRUE(writeFile(in.settings.addressFile, "email,name,order\r\nanna@example.com,*Ann* <i>&b,5001\r\n"));
+    in.settings.useSignature = true;
+    in.settings.signatureFile = folder + QStringLiteral("sig.txt");
+    ASSERT_TRUE(writeFile(in.settings.signatureFile, "-- \r\nSam\r\n"));
     QString html;
     const QString text = SendRun().preview(in, 0, nullptr, &html);
     EXPECT_TRUE(text.contains(QStringLiteral("Dear ***Ann* <i>&b**, order 5001"))) << text.toStdString();
     EXPECT_TRUE(
         text.contains(QStringLiteral("List-Unsubscribe: <https://shop.example/leave?n=%2AAnn%2A%20%3Ci%3E%26b>")))
         << text.toStdString();
-    EXPECT_TRUE(html.contains(QStringLiteral("<strong>*Ann* &lt;i&gt;&amp;b</strong>, order 5001")))
-        << html.toStdString();
+    EXPECT_TRUE(html.endsWith(QStringLiteral("<strong>*Ann* &lt;i&gt;&amp;b</strong>, order 5001</p>\n"
+                                             "<p>--<br />\nSam</p>\n")))
+        << "the signature once, after the body, no heading: " << html.toStdString();
+}
+
+// A buyer's value may only name a file inside the folder the vendor typed.
+TEST(MessageFields, AttachmentValuesNeverLeaveTheirFolder)
+{
+    QTemporaryDir dir;
+    const QString base = dir.path() + u'/';
+    ASSERT_TRUE(QDir(base).mkdir("lic") && writeFile(base + "lic/anna.txt", "a") && writeFile(base + "secret", "s"));
+    ASSERT_TRUE(QFile::link(base + "secret", base + "lic/out") && QFile::link(base + "lic/anna.txt", base + "lic/in"));
+    struct {
+        const char* pattern;
+        QString value;
+        bool absolute;
+        QString expected; // the path, or the start of the refusal's reason after the value
+    } const cases[] = {
+        {"lic/{{name}}.txt", "anna", false, base + "lic/anna.txt"},
+        {"lic/{{name}}", "in", false, base + "lic/in"},
+        {"{{name}}", "secret", false, base + "secret"}, // beside the address file
+        {"{{name}}", base + "secret", true, base + "secret"},
+        {"lic/{{name}}.txt", "../secret", false, "holds a folder separator"},
+        {"lic/{{name}}", "..", false, "holds \"..\""},
+        {"{{name}}", "/etc/passwd", false, "holds a folder separator"},
+        {"lic/{{name}}", "out", false, "leads outside"},
+        {"lic/{{name}}", "~root", false, "starts with \"~\""},
+        {"lic/{{name}}", "-rf", false, "starts with \"-\""},
+        {"lic/{{name}}", QString::fromUtf8("an\0na", 5), false, "holds a control character"},
+        {"lic/{{name}}", "a\x1b[2Jb", false, "holds a control character"},
+        {"{{name}}", "secret", true, "is not an absolute path"},
+        {"{{name}}", base + "lic/../secret", true, "holds \"..\""},
+    };
+    const AddressFields fields(base + "email_Tool.txt", {"email", "name"}, std::nullopt);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pattern + (" with " + c.value.toStdString()));
+        FieldText pattern(QString::fromUtf8(c.pattern));
+        QStringList unknown;
+        pattern.bind(fields, &unknown);
+        const ResolvedAttachment file =
+            resolveAttachment(pattern, {"anna@example.com", {c.value}, 2}, {base, c.absolute});
+        if (c.expected.startsWith(u'/'))
+            EXPECT_EQ(file.path + file.refusal, c.expected);
+        else
+            EXPECT_TRUE(file.path.isEmpty() && file.refusal.contains(c.expected)) << file.refusal.toStdString();
+    }
 }

@@ -255,6 +255,9 @@ TEST(OAuthTokenCommand, FirstLineOfOutputOrTheReasonFromStandardError)
         {"true", 10, "", "printed no token on the first line of its output; run it in a terminal"},
         {"echo tok-late; sleep 30", 1, "", "did not finish within 1 second and was stopped"},
         {"", 10, "", "No token command is set"},
+        {"yes tok-endless", 30, "", "printed more than 64 KiB and was stopped"},
+        {"echo tok-eyJhbGciOiJIUzI1NiJ9.abc >&2; printf 'bad\\033[2J' >&2; exit 1", 10, "",
+            "failed (exit status 1): […] bad [2J"},
     };
     for (const auto& c : cases) {
         const TokenCommand::Result result = TokenCommand::run(c.command, std::chrono::seconds(c.timeoutSeconds));
