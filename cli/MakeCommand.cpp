@@ -33,11 +33,12 @@ const Command makeCommand = {
 QString makeHelpText()
 {
     return QStringLiteral("Usage: ordergate-cli make [REPORT] [--product NAME] [--dir DIR] [--layout NAME]\n"
-                          "                         [--keep-accounts | --drop-missing]\n"
+                          "                         [--adjustments FILE] [--keep-accounts | --drop-missing]\n"
                           "\n"
                           "Reads a sales report (SWREG or RegNet comma-separated text, or a CSV\n"
-                          "export with a header row: Gumroad, Shopify, common column names or a\n"
-                          "layout of ordergate.ini; see ordergate-cli layouts), takes the\n"
+                          "export with a header row: Gumroad, Shopify, Paddle, Lemon Squeezy, Easy\n"
+                          "Digital Downloads, Stripe, Polar, common column names or a layout of\n"
+                          "ordergate.ini; see ordergate-cli layouts), takes the\n"
                           "orders of one product, reconciles them with the customer lists and writes\n"
                           "the batch file MakePass.ksh and the address file email_PRODUCT.txt.\n"
                           "\n"
@@ -56,6 +57,8 @@ QString makeHelpText()
                           "                  folder of this executable.\n"
                           "  --layout NAME   read the report's header row with this layout (saved or\n"
                           "                  built-in) instead of finding one.\n"
+                          "  --adjustments FILE  Paddle's adjustments report: the orders its approved\n"
+                          "                  refunds and chargebacks name are excluded.\n"
                           "  --keep-accounts customers of earlier runs (accounts_PRODUCT.txt) who are\n"
                           "                  not in this report keep their accounts, unless now\n"
                           "                  blocked or at a new address.\n"
@@ -66,7 +69,8 @@ QString makeHelpText()
                           "\n"
                           "The customer lists bozos.txt, Address.txt and goodguys.txt are read from\n"
                           "the current working directory; a missing list is empty, and standard\n"
-                          "error says so.\n"
+                          "error says so. A customer a store marks \"do not contact\" keeps the\n"
+                          "account and is added to unsubscribed.txt there, which the mailer skips.\n"
                           "\n"
                           "A line with an \"@\" is an order only with one address (one \"@\" with\n"
                           "text on both sides, no blank), an order number and no control character;\n"
@@ -93,6 +97,8 @@ bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* er
     parser.value(QStringLiteral("--dir"), &out->dir, &haveDir);
     bool haveLayout = false;
     parser.value(QStringLiteral("--layout"), &out->layout, &haveLayout);
+    bool haveAdjustments = false;
+    parser.value(QStringLiteral("--adjustments"), &out->adjustments, &haveAdjustments);
     parser.operands(&operands, 1, QStringLiteral("only one REPORT may be given"));
     bool keep = false, drop = false;
     parser.flag(QStringLiteral("--keep-accounts"), &keep);
@@ -111,6 +117,10 @@ bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* er
     }
     if (haveLayout && out->layout.isEmpty()) {
         *error = QStringLiteral("--layout needs a name");
+        return false;
+    }
+    if (haveAdjustments && out->adjustments.isEmpty()) {
+        *error = QStringLiteral("--adjustments needs a file");
         return false;
     }
     out->report = operands.isEmpty() ? QStringLiteral("-") : operands.first();
@@ -144,10 +154,23 @@ ExitStatus fail(const QString& message)
     return ExitStatus::Failure;
 }
 
-// The saved layouts for the intake, and the one asked for.
-bool readWithLayouts(Report& report, const QString& settingsPath, const QString& name, QString* error)
+// The saved layouts for the intake, the one asked for and the orders an
+// adjustments report takes back.
+bool readWithLayouts(
+    Report& report, const QString& settingsPath, const QString& name, const QString& adjustments, QString* error)
 {
     ReportReading reading;
+    if (!adjustments.isEmpty()) {
+        QByteArray bytes;
+        if (!readReportFile(adjustments, &bytes, error))
+            return false;
+        QString problem;
+        reading.adjustments = readAdjustments(bytes, &problem);
+        if (!reading.adjustments) {
+            *error = QStringLiteral("%1: %2").arg(adjustments, problem);
+            return false;
+        }
+    }
     reading.saved = loadSavedLayouts(settingsPath);
     if (!name.isEmpty()) {
         reading.forced = findLayout(reading.saved, name);
@@ -228,7 +251,7 @@ ExitStatus run(const QStringList& args)
         if (!readReport(a.report, &bytes, &error))
             return fail(error);
         Report report;
-        if (!readWithLayouts(report, settingsPath, a.layout, &error))
+        if (!readWithLayouts(report, settingsPath, a.layout, a.adjustments, &error))
             return fail(error);
         report.readBytes(std::move(bytes));
 

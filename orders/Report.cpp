@@ -8,6 +8,7 @@
 #include "orders/ReportFields.h"
 
 #include <QHash>
+#include <QSet>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -407,16 +408,57 @@ qsizetype Report::excludedCount() const
     return n;
 }
 
-void Report::noteExcluded(int rule, QByteArrayView value)
+void Report::noteExcluded(int rule, QByteArrayView value, qsizetype line)
 {
-    const QString reason = excludeAs_.value(rule) + QStringLiteral(" = ") + QString::fromUtf8(value).toLower();
-    for (ExcludedRows& e : excluded_) {
-        if (e.reason == reason) {
-            ++e.count;
-            return;
+    // "Refunded? = true" for a rule without a reason (a saved layout's), else
+    // the reason and what said it: "refunded (Fully Refunded? = true)"
+    const QString said = excludeAs_.value(rule) + QStringLiteral(" = ") +
+        (excludeTotal_.value(rule).isEmpty() ? QString::fromUtf8(value).toLower() : excludeTotal_.value(rule));
+    const QString why = excludeWhy_.value(rule);
+    noteExcludedReason(why.isEmpty() ? said : why + QStringLiteral(" (") + said + u')', line);
+}
+
+void Report::noteExcludedReason(const QString& reason, qsizetype line)
+{
+    int k = 0;
+    for (; k < int(excluded_.size()); ++k) {
+        if (excluded_[size_t(k)].reason == reason)
+            break;
+    }
+    if (k == int(excluded_.size()))
+        excluded_.push_back({reason, 0});
+    ++excluded_[size_t(k)].count;
+    if (qsizetype(excludedLines_.size()) < kExcludedKept)
+        excludedLines_.push_back({line, k});
+}
+
+QString Report::orderNumberOf(qsizetype line) const
+{
+    QByteArray spill;
+    const ReportLayout& layout = layoutOf(line);
+    return QString::fromUtf8(layout.field(bytes::trimmed(lineBytes(line)), layout.order, spill));
+}
+
+QString Report::addressOf(qsizetype line) const
+{
+    QByteArray spill;
+    const ReportLayout& layout = layoutOf(line);
+    const QByteArrayView fields = bytes::trimmed(lineBytes(orderFieldsLine(line)));
+    return QString::fromUtf8(bytes::trimmed(layout.orderAddress(fields, spill)));
+}
+
+QStringList Report::doNotContactAddresses() const
+{
+    QStringList out;
+    QSet<QString> seen;
+    for (const qsizetype line : doNotContact_) {
+        const QString address = addressOf(line);
+        if (!seen.contains(address.toCaseFolded())) {
+            seen.insert(address.toCaseFolded());
+            out.append(address);
         }
     }
-    excluded_.push_back({reason, 1});
+    return out;
 }
 
 bool Report::readHeaderRow(bool genericToo)
@@ -429,6 +471,10 @@ bool Report::readHeaderRow(bool genericToo)
         storeName_ = m.name;
         layoutStorage_ = std::move(m.storage);
         excludeAs_ = m.excludeAs;
+        excludeWhy_ = m.excludeWhy;
+        excludeTotal_ = m.excludeTotal;
+        if (m.layout.doNotContact.column.position >= 0)
+            doNotContactAs_ = m.columns.value(m.layout.doNotContact.column.position);
         headerLine_ = 0;
         return true;
     };
@@ -468,6 +514,11 @@ void Report::intake()
     storeName_ = layout_.name;
     layoutStorage_.reset();
     excludeAs_.clear();
+    excludeWhy_.clear();
+    excludeTotal_.clear();
+    doNotContactAs_.clear();
+    excludedLines_.clear();
+    doNotContact_.clear();
     headerProblem_.clear();
     excluded_.clear();
     firstRowOf_.clear();
@@ -571,7 +622,7 @@ void Report::findOrders(size_t headerZone)
             ++skippedCount_;
             continue;
         }
-        const QByteArrayView product = layoutOf(qsizetype(i)).field(line, layoutOf(qsizetype(i)).product, spill);
+        const QByteArrayView product = layoutOf(qsizetype(i)).productName(line, spill);
         productOf_[i] = productIndex(products, product, line.size());
     }
 }
@@ -584,6 +635,8 @@ void Report::findRowOrders()
     Products products;
     QByteArray spill, spillOrder, spillAddress;
     const ReportLayout& layout = layout_;
+    const OrderAdjustments* adjustments =
+        reading_.adjustments && !reading_.adjustments->takenBack.isEmpty() ? &*reading_.adjustments : nullptr;
     if (layout.rowsPerItem)
         firstRowOf_.resize(lineStarts_.size());
     qsizetype orderRow = -1;
@@ -632,10 +685,20 @@ void Report::findRowOrders()
         if (const int rule = layout.exclusionOf(fieldsCut, spill); rule >= 0) {
             // an order of several item rows is one excluded order
             if (own == qsizetype(i))
-                noteExcluded(rule, layout.field(fieldsCut, layout.exclusions[rule].column, spill));
+                noteExcluded(rule, layout.field(fieldsCut, layout.exclusions[rule].column, spill), qsizetype(i));
             continue;
         }
-        productOf_[i] = productIndex(products, layout.field(rowCut, layout.product, spill), row.size());
+        if (adjustments) {
+            const auto taken = adjustments->takenBack.constFind(order.toByteArray());
+            if (taken != adjustments->takenBack.cend()) {
+                if (own == qsizetype(i))
+                    noteExcludedReason(*taken, qsizetype(i));
+                continue;
+            }
+        }
+        if (own == qsizetype(i) && layout.asksNoContact(fieldsCut, spill))
+            doNotContact_.push_back(qsizetype(i));
+        productOf_[i] = productIndex(products, layout.productName(rowCut, spill), row.size());
     }
 }
 

@@ -2,6 +2,7 @@
 // The sales report: its lines, which store made it, which lines are orders
 // and the list of products they name.
 
+#include "orders/AdjustmentsReport.h"
 #include "orders/ReportLayout.h"
 #include "orders/StoreLayouts.h"
 
@@ -34,15 +35,25 @@ struct SkippedLine {
 // What the intake tries on a header row before the built-in stores: the
 // vendor's saved layouts, or the one layout a run was told to read with.
 struct ReportReading {
-    std::vector<HeaderRowLayout> saved;
-    std::optional<HeaderRowLayout> forced;
+    std::vector<HeaderRowLayout> saved {};
+    std::optional<HeaderRowLayout> forced {};
+    // Orders a second report takes back (refunds and chargebacks of Paddle's
+    // adjustments report): excluded like the layout's own exclusions.
+    std::optional<OrderAdjustments> adjustments {};
 };
 
 // Orders a header-row layout excludes (refunds, test orders), by the value
 // that excluded them.
 struct ExcludedRows {
-    QString reason; // "Refunded? = true"
+    QString reason; // "Refunded? = true", "refunded (Fully Refunded? = true)"
     qsizetype count;
+};
+
+// One excluded order: the line of its (first) row and its reason, an index
+// into excludedRows().
+struct ExcludedLine {
+    qsizetype line;
+    int reason;
 };
 
 class Report {
@@ -88,6 +99,18 @@ public:
     // once), and how many.
     const std::vector<ExcludedRows>& excludedRows() const { return excluded_; }
     qsizetype excludedCount() const;
+    // The first kExcludedKept excluded orders, in report order.
+    static constexpr qsizetype kExcludedKept = 20;
+    const std::vector<ExcludedLine>& firstExcludedLines() const { return excludedLines_; }
+    // The order number and address of an order line (or of any row of a
+    // header-row report), as the run reads them.
+    QString orderNumberOf(qsizetype line) const;
+    QString addressOf(qsizetype line) const;
+    // The addresses of the orders whose customer asked not to be mailed (the
+    // layout's doNotContact), each once, in report order; and the name of
+    // the column that said so.
+    QStringList doNotContactAddresses() const;
+    const QString& doNotContactColumn() const { return doNotContactAs_; }
     // The product list as the main window shows it: "All" first when the
     // report names two or more products; empty when it has no order line.
     QStringList products() const;
@@ -124,7 +147,8 @@ private:
     bool readHeaderRow(bool genericToo);
     void findOrders(size_t headerZone);
     void findRowOrders();
-    void noteExcluded(int rule, QByteArrayView value);
+    void noteExcluded(int rule, QByteArrayView value, qsizetype line);
+    void noteExcludedReason(const QString& reason, qsizetype line);
     // Cuts the text from start into lines and returns where it stopped:
     // after the line end that makes lineStarts_ hold more than lines.
     qsizetype cutLines(qsizetype start, size_t lines);
@@ -140,6 +164,10 @@ private:
     QString storeName_;
     std::shared_ptr<const void> layoutStorage_; // what layout_'s views point into
     QStringList excludeAs_;                     // per exclusion of layout_: its column
+    QStringList excludeWhy_, excludeTotal_;     // and its reason, an amount rule's total
+    QString doNotContactAs_;
+    std::vector<ExcludedLine> excludedLines_;
+    std::vector<qsizetype> doNotContact_; // rows of orders whose customer asked so
     QString headerProblem_;
     std::vector<ExcludedRows> excluded_;
     std::vector<qsizetype> firstRowOf_;

@@ -69,13 +69,13 @@ bool isoDay(QByteArrayView value)
 
 int ReportLayout::lastColumn() const
 {
-    // once a row: no loop
-    static_assert(kExclusions == 2);
     int last = std::max(order.position, product.position);
     last = std::max(last, std::max(firstName.position, lastName.position));
     last = std::max(last, std::max(date.position, address.position));
-    last = std::max(last, addressElse.position);
-    return std::max(last, std::max(exclusions[0].column.position, exclusions[1].column.position));
+    last = std::max(last, std::max(addressElse.position, doNotContact.column.position));
+    for (const ReportExclusion& rule : exclusions)
+        last = std::max({last, rule.column.position, rule.unless.position, rule.total.position});
+    return last;
 }
 
 QByteArrayView ReportLayout::orderDate(const CsvFields& row, QByteArray& spill) const
@@ -115,6 +115,48 @@ void ReportLayout::names(
     *first = blank < 0 ? *first : bytes::trimmed(first->first(blank));
 }
 
+bool isOneOfValues(QByteArrayView value, QByteArrayView values)
+{
+    if (value.isEmpty() || value.size() > 40)
+        return false;
+    // the value lowered and ended by '\n', found where an entry starts:
+    // "refunded" is not found in "partially_refunded"
+    for (qsizetype at = 0; at + value.size() < values.size();) {
+        if (values[at + value.size()] == '\n' && lowerEquals(value, values.sliced(at, value.size())))
+            return true;
+        // entries are short: no search call for the next one
+        const auto end = std::find(values.begin() + at, values.end(), '\n');
+        if (end == values.end())
+            break;
+        at = end - values.begin() + 1;
+    }
+    return false;
+}
+
+double amountOf(QByteArrayView text)
+{
+    // The last '.' or ',' followed by one or two digits to the end is the
+    // decimal point; every other one groups thousands.
+    QByteArray digits;
+    qsizetype point = -1;
+    bool negative = false;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9')
+            digits += c;
+        else if (c == '.' || c == ',')
+            point = digits.size();
+        else if (c == '-' && digits.isEmpty())
+            negative = true;
+    }
+    if (digits.isEmpty())
+        return 0;
+    const qsizetype decimals = point < 0 ? 0 : digits.size() - point;
+    if (decimals == 1 || decimals == 2)
+        digits.insert(point, '.');
+    const double amount = digits.toDouble();
+    return negative ? -amount : amount;
+}
+
 int ReportLayout::exclusionOf(const CsvFields& row, QByteArray& spill) const
 {
     for (int k = 0; k < kExclusions; ++k) {
@@ -122,22 +164,44 @@ int ReportLayout::exclusionOf(const CsvFields& row, QByteArray& spill) const
         if (rule.column.position < 0)
             continue;
         const QByteArrayView value = field(row, rule.column, spill);
-        if (value.isEmpty() || value.size() > 40)
-            continue;
-        // the value lowered and ended by '\n', found where an entry starts:
-        // "refunded" is not found in "partially_refunded"
-        const QByteArrayView values = rule.values;
-        for (qsizetype at = 0; at + value.size() < values.size();) {
-            if (values[at + value.size()] == '\n' && lowerEquals(value, values.sliced(at, value.size())))
+        if (rule.isAmountRule()) {
+            QByteArray spillTotal;
+            const double whole = amountOf(field(row, rule.total, spillTotal));
+            // a cent short of the whole is a full refund written in a rounded way
+            if (whole > 0 && amountOf(value) >= whole - 0.005)
                 return k;
-            // entries are short: no search call for the next one
-            const auto end = std::find(values.begin() + at, values.end(), '\n');
-            if (end == values.end())
-                break;
-            at = end - values.begin() + 1;
+            continue;
         }
+        if (!isOneOfValues(value, rule.values))
+            continue;
+        QByteArray spillUnless;
+        if (rule.unless.position >= 0 && isOneOfValues(field(row, rule.unless, spillUnless), rule.unlessValues))
+            continue;
+        return k;
     }
     return -1;
+}
+
+bool ReportLayout::asksNoContact(const CsvFields& row, QByteArray& spill) const
+{
+    return doNotContact.column.position >= 0 &&
+        isOneOfValues(field(row, doNotContact.column, spill), doNotContact.values);
+}
+
+QByteArrayView ReportLayout::productName(const CsvFields& row, QByteArray& spill) const
+{
+    const QByteArrayView value = field(row, product, spill);
+    if (productEnd.isEmpty())
+        return value;
+    qsizetype end = value.size();
+    for (qsizetype at = 0; at < productEnd.size();) {
+        qsizetype stop = productEnd.indexOf('\n', at);
+        stop = stop < 0 ? productEnd.size() : stop;
+        if (const qsizetype found = value.first(end).indexOf(productEnd.sliced(at, stop - at)); found > 0)
+            end = found;
+        at = stop + 1;
+    }
+    return bytes::trimmed(value.first(end));
 }
 
 ReportLayout ReportLayout::withHeaderRow(QByteArrayView header) const

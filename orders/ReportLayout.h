@@ -45,12 +45,29 @@ enum class ReportAddressRule : uint8_t {
     InColumn,
 };
 
-// A column of a header-row report whose values exclude a row: refunds,
-// chargebacks, test orders. values: lower-case, each ended by '\n'.
+// A rule of a header-row report that excludes a row: refunds, chargebacks,
+// disputes lost, test orders. Lists of values: lower-case, each ended by
+// '\n', compared with a whole value ignoring case.
 struct ReportExclusion {
+    // The row is excluded when column holds one of values ...
     ReportColumn column {};
     QByteArrayView values {};
+    // ... unless the unless column holds one of unlessValues (a dispute the
+    // vendor won) ...
+    ReportColumn unless {};
+    QByteArrayView unlessValues {};
+    // ... or, when total is known, when column's amount is the whole of
+    // total's (a refund of the full price): values are then not used.
+    ReportColumn total {};
+
+    bool isAmountRule() const { return total.position >= 0; }
 };
+
+// Whether value equals one of values (as in ReportExclusion), ignoring case.
+bool isOneOfValues(QByteArrayView value, QByteArrayView values);
+// An amount as stores write it ("1,234.50", "12,50", "$ 9.99", "-3"); 0
+// when the text holds no digit.
+double amountOf(QByteArrayView text);
 
 struct ReportLayout {
     // As the run statistics name the store ("Used report from ...").
@@ -77,8 +94,16 @@ struct ReportLayout {
     // One column of the whole name (in firstName): cut at its last blank.
     bool wholeName = false;
     QByteArrayView dateFormat {}; // a QDate format for the Calendar rule
-    static constexpr int kExclusions = 2;
+    static constexpr int kExclusions = 3;
     ReportExclusion exclusions[kExclusions] {};
+    // A customer who asked not to be mailed (column and values as in an
+    // exclusion): the account is made, the address goes on the suppression
+    // list.
+    ReportExclusion doNotContact {};
+    // Where a product column's value ends, when the store writes more after
+    // the name ("Tool|29.00{0}"): texts each ended by '\n'; the name is the
+    // text before the first found.
+    QByteArrayView productEnd {};
 
     bool isHeader(QByteArrayView line, qsizetype i) const
     {
@@ -129,6 +154,14 @@ struct ReportLayout {
     // The exclusion (an index into exclusions) that a row's value matches,
     // or -1.
     int exclusionOf(const CsvFields& row, QByteArray& spill) const;
+    // Whether the row's customer asked not to be mailed.
+    bool asksNoContact(const CsvFields& row, QByteArray& spill) const;
+    // The product's name in a row (productEnd applied).
+    QByteArrayView productName(const CsvFields& row, QByteArray& spill) const;
+    QByteArrayView productName(QByteArrayView line, QByteArray& spill) const
+    {
+        return productName(CsvFields(csv, line), spill);
+    }
     // This layout with the position of each column named by its header
     // found in the header record (-1 when it is not there).
     ReportLayout withHeaderRow(QByteArrayView header) const;

@@ -123,9 +123,31 @@ QStringList layoutDescription(const HeaderRowLayout& layout)
         (layout.separator ? separatorText(layout.separator) : QStringLiteral("found from the header row")));
     lines.append(QStringLiteral("date format: ") +
         (layout.dateFormat.isEmpty() ? QStringLiteral("ISO 8601") : layout.dateFormat));
-    for (const HeaderRowLayout::Exclusion& rule : layout.exclusions)
-        lines.append(QStringLiteral("excluded: ") + rule.columns.join(QStringLiteral(" or ")) + QStringLiteral(" = ") +
-            rule.values.join(QStringLiteral(" or ")));
+    const QString orWord = QStringLiteral(" or ");
+    for (const HeaderRowLayout::Exclusion& rule : layout.exclusions) {
+        QString line = QStringLiteral("excluded: ") + rule.columns.join(orWord) + QStringLiteral(" = ") +
+            (rule.totalColumns.isEmpty() ? rule.values.join(orWord)
+                                         : rule.totalColumns.join(orWord) + QStringLiteral(" (the whole amount)"));
+        if (!rule.unlessColumns.isEmpty())
+            line += QStringLiteral(", unless ") + rule.unlessColumns.join(orWord) + QStringLiteral(" = ") +
+                rule.unlessValues.join(orWord);
+        if (!rule.why.isEmpty())
+            line += QStringLiteral(": ") + rule.why;
+        lines.append(line);
+    }
+    if (!layout.doNotContact.columns.isEmpty())
+        lines.append(QStringLiteral("do not contact (account made, address added to unsubscribed.txt): ") +
+            layout.doNotContact.columns.join(orWord) + QStringLiteral(" = ") + layout.doNotContact.values.join(orWord));
+    if (!layout.productEnds.isEmpty())
+        lines.append(QStringLiteral("product: the text before ") + layout.productEnds.join(orWord));
+    if (layout.optionalFields) {
+        QStringList optional;
+        for (const FieldKey& k : kKeys) {
+            if (layout.isOptional(k.field) && !layout[k.field].isEmpty())
+                optional.append(headerFieldName(k.field));
+        }
+        lines.append(QStringLiteral("may be missing: ") + optional.join(QStringLiteral(", ")));
+    }
     if (layout.rowsPerItem)
         lines.append(QStringLiteral("one row per item: later rows take the order's first row"));
     return lines;

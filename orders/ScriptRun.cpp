@@ -3,10 +3,13 @@
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
 #include "common/ReplacingFile.h"
+#include "common/SuppressionList.h"
 #include "orders/OrderPass.h"
 #include "orders/ReportFields.h"
 
+#include <QDate>
 #include <QDateTime>
+#include <QDir>
 #include <QFileDevice>
 #include <QIODevice>
 #include <algorithm>
@@ -51,12 +54,61 @@ QString excludedRowsLine(const Report& report)
     if (count == 0)
         return {};
     QStringList reasons;
+    const bool several = report.excludedRows().size() > 1;
     for (const ExcludedRows& e : report.excludedRows())
-        reasons.append(printable(e.reason));
+        reasons.append(printable(e.reason) + (several ? QStringLiteral(": %1").arg(e.count) : QString()));
     return QStringLiteral("%1 %2 excluded: %3")
         .arg(count)
         .arg(count == 1 ? "order" : "orders")
         .arg(reasons.join(QStringLiteral(", ")));
+}
+
+QStringList excludedOrderNotes(const Report& report)
+{
+    QStringList notes;
+    for (const ExcludedLine& e : report.firstExcludedLines()) {
+        notes.append(QStringLiteral("order %1 of %2 excluded: %3")
+                         .arg(printable(report.orderNumberOf(e.line)), printable(report.addressOf(e.line)),
+                             printable(report.excludedRows()[size_t(e.reason)].reason)));
+    }
+    const qsizetype more = report.excludedCount() - qsizetype(report.firstExcludedLines().size());
+    if (more > 0)
+        notes.append(QStringLiteral("... and %1 more excluded orders").arg(more));
+    return notes;
+}
+
+QString addDoNotContact(const Report& report, const CustomerLists* lists, const QString& day)
+{
+    const QStringList asked = report.doNotContactAddresses();
+    if (asked.isEmpty())
+        return {};
+    const QString folder = lists && !lists->folder().isEmpty() ? lists->folder() : QStringLiteral(".");
+    const QString path = QDir(folder).filePath(QString::fromLatin1(unsubscribedFileName));
+    const QString reason =
+        QStringLiteral("do not contact (%1: %2)").arg(report.storeName(), report.doNotContactColumn());
+    const QDate date = QDate::fromString(day.left(10), Qt::ISODate);
+    QList<SuppressionList::Entry> entries;
+    for (const QString& address : asked) {
+        entries.append({address, date, reason});
+        // the mail goes to the customer's new address: that one is listed too
+        bool updated = false;
+        const QString now = lists ? lists->updatedAddress(address, &updated) : address;
+        if (updated)
+            entries.append({now, date, reason});
+    }
+    QString error;
+    QStringList skipped;
+    qsizetype added = 0;
+    if (!SuppressionList::append(path, entries, &error, &skipped, &added))
+        throw RunError(
+            QStringLiteral("%1: %2; no file was replaced").arg(QDir::toNativeSeparators(path), error).toStdString());
+    return QStringLiteral(
+        "%1 %2 not to be contacted (%3): %4 added to %5; the accounts are made, the mailer skips them")
+        .arg(asked.size())
+        .arg(asked.size() == 1 ? "customer asked" : "customers asked")
+        .arg(printable(report.doNotContactColumn()))
+        .arg(added)
+        .arg(QDir::toNativeSeparators(path));
 }
 
 QStringList missingListNotes(const CustomerLists& lists)
@@ -328,6 +380,9 @@ RunResult performRun(const RunRequest& request)
         if (failed || !flushed(*file))
             fail(path(file), *file, nothingReplaced);
     }
+    // a customer who asked not to be mailed is listed before any file is
+    // replaced: listing one more never harms, mailing one does
+    const QString doNotContact = addDoNotContact(*request.report, request.lists, runStampOf(request));
     if (ReplacingFile* failedFile = nullptr; !ReplacingFile::commitAll(group, &failedFile))
         fail(path(failedFile), *failedFile, nothingReplaced);
     // The mailer's field names (order, date, name) find their columns by
@@ -354,7 +409,9 @@ RunResult performRun(const RunRequest& request)
                                      .arg(skipped == 1 ? "line" : "lines"));
     if (const QString excluded = excludedRowsLine(*request.report); !excluded.isEmpty())
         result.statistics.append(excluded);
-    result.notes = skippedLineNotes(*request.report) + result.notes;
+    result.notes = skippedLineNotes(*request.report) + excludedOrderNotes(*request.report) + result.notes;
+    if (!doNotContact.isEmpty())
+        result.notes.append(doNotContact);
     if (request.lists)
         result.notes += missingListNotes(*request.lists);
     return result;

@@ -80,6 +80,15 @@ QStringList skippedLineNotes(const Report& report);
 // "N orders excluded: Refunded? = true" for the rows the layout's rules
 // excluded; empty when none were.
 QString excludedRowsLine(const Report& report);
+// The first excluded orders, each with its order number, address and
+// reason, and how many more there are.
+QStringList excludedOrderNotes(const Report& report);
+// Puts the addresses of the customers who asked not to be mailed (the
+// layout's doNotContact column) on the lists folder's unsubscribed.txt, and
+// their new addresses of Address.txt too, dated day (YYYY-MM-DD...). Returns
+// the note that says so, empty when none asked. Throws RunError when the
+// list cannot be written.
+QString addDoNotContact(const Report& report, const CustomerLists* lists, const QString& day);
 // One line per list the lists' last load did not find.
 QStringList missingListNotes(const CustomerLists& lists);
 

@@ -9,6 +9,12 @@ namespace {
 
 using F = HeaderField;
 
+// The words that say yes in a store's true/false columns.
+const QStringList kYes = {"true", "yes", "1"};
+
+// Sales export of the vendor's dashboard. A refund is "Fully Refunded?" where
+// the export has it (a partial refund keeps the purchase); a dispute counts
+// unless the vendor won it.
 HeaderRowLayout gumroad()
 {
     HeaderRowLayout l;
@@ -18,10 +24,13 @@ HeaderRowLayout gumroad()
     l[F::Email] = {"Purchase Email", "Buyer Email"};
     l[F::Name] = {"Buyer Name"};
     l[F::Date] = {"Purchase Date"};
-    l.exclusions = {{{"Refunded?"}, {"true"}}};
+    l.exclusions = {{{"Fully Refunded?", "Refunded?"}, kYes, "refunded"},
+        {{"Disputed?"}, kYes, "disputed, not won", {"Dispute Won?"}, kYes}};
+    l.doNotContact = {{"Do not contact?"}, kYes};
     return l;
 }
 
+// Orders export: a row per item, the order's fields on its first row only.
 HeaderRowLayout shopify()
 {
     HeaderRowLayout l;
@@ -31,8 +40,98 @@ HeaderRowLayout shopify()
     l[F::Email] = {"Email"};
     l[F::Name] = {"Billing Name"};
     l[F::Date] = {"Created at"};
-    l.exclusions = {{{"Financial Status"}, {"refunded", "voided"}}};
+    l.exclusions = {{{"Financial Status"}, {"refunded", "voided"}, "refunded or voided"},
+        {{"Refunded Amount"}, {}, "fully refunded", {}, {}, {"Total"}}};
     l.rowsPerItem = true;
+    return l;
+}
+
+// Transactions report (or its transaction line items report), column names
+// as the Paddle API's fields. Only completed and paid transactions are
+// sales; refunds and chargebacks are in the adjustments report
+// (PaddleAdjustments.h).
+HeaderRowLayout paddle()
+{
+    HeaderRowLayout l;
+    l.name = QStringLiteral("Paddle");
+    l[F::Order] = {"transaction_id", "id"};
+    l[F::Product] = {"product_name", "price_ids"};
+    l[F::Email] = {"customer_email"};
+    l[F::Date] = {"billed_at", "created_at"};
+    l.exclusions = {{{"status"}, {"draft", "ready", "billed", "canceled", "past_due"}, "not paid"}};
+    return l;
+}
+
+// Its orders export's columns are not documented: the names of the API's
+// order object, which an export written from it would carry.
+HeaderRowLayout lemonSqueezy()
+{
+    HeaderRowLayout l;
+    l.name = QStringLiteral("Lemon Squeezy");
+    l[F::Order] = {"order_number", "identifier"};
+    l[F::Product] = {"product_name", "first_order_item"};
+    l[F::Email] = {"user_email"};
+    l[F::Name] = {"user_name"};
+    l[F::Date] = {"created_at"};
+    l.setOptional(F::Name);
+    l.exclusions = {{{"status"}, {"pending", "failed", "refunded"}, "not paid or refunded"},
+        {{"refunded_amount"}, {}, "fully refunded", {}, {}, {"total"}}};
+    return l;
+}
+
+// Payments export (Downloads > Reports > Export). "Payment Number" only
+// when sequential numbers are on; "Products (Raw)" is "name|price{tax}", a
+// cart's items joined by " / ": the first item's name is the product.
+HeaderRowLayout easyDigitalDownloads()
+{
+    HeaderRowLayout l;
+    l.name = QStringLiteral("Easy Digital Downloads");
+    l[F::Order] = {"Payment Number", "Payment ID", "Order Number", "Order ID", "ID"};
+    l[F::Product] = {"Products (Raw)", "Products (Verbose)", "Products"};
+    l[F::Email] = {"Email"};
+    l[F::FirstName] = {"First Name"};
+    l[F::LastName] = {"Last Name"};
+    l[F::Date] = {"Date"};
+    l.productEnds = {"|", " - ", " / "};
+    l.exclusions = {{{"Status"},
+                        {"pending", "refunded", "failed", "abandoned", "revoked", "cancelled", "processing",
+                            "preapproval", "on hold", "on_hold"},
+                        "not complete"},
+        {{"Mode (Live|Test)", "Mode"}, {"test"}, "test payment"}};
+    return l;
+}
+
+// Payments export of the dashboard (Payment Links and Checkout included).
+HeaderRowLayout stripe()
+{
+    HeaderRowLayout l;
+    l.name = QStringLiteral("Stripe");
+    l[F::Order] = {"id", "PaymentIntent ID"};
+    l[F::Product] = {"Description"};
+    l[F::Email] = {"Customer Email"};
+    l[F::Name] = {"Card Name", "Customer Name"};
+    l[F::Date] = {"Created (UTC)", "Created date (UTC)"};
+    l.setOptional(F::Name);
+    l.exclusions = {
+        {{"Status"}, {"refunded", "failed", "canceled", "incomplete", "uncaptured", "blocked"}, "refunded or failed"},
+        {{"Dispute Status"}, {"lost"}, "dispute lost"},
+        {{"Amount Refunded"}, {}, "fully refunded", {}, {}, {"Amount"}}};
+    return l;
+}
+
+// Orders export of the dashboard (and of its API's orders/export).
+HeaderRowLayout polar()
+{
+    HeaderRowLayout l;
+    l.name = QStringLiteral("Polar");
+    l[F::Order] = {"Invoice number"};
+    l[F::Product] = {"Product"};
+    l[F::Email] = {"Email"};
+    l[F::Name] = {"Customer Name", "Billing Name"};
+    l[F::Date] = {"Created At"};
+    l.setOptional(F::Name);
+    l.exclusions = {{{"Status"}, {"pending", "refunded", "void"}, "not paid or refunded"},
+        {{"Refunded Amount"}, {}, "fully refunded", {}, {}, {"Total"}}};
     return l;
 }
 
@@ -52,15 +151,9 @@ HeaderRowLayout generic()
     return l;
 }
 
-// Header names compare ignoring letter case and blanks.
 QString comparable(const QString& name)
 {
-    QString out;
-    for (const QChar c : name) {
-        if (!c.isSpace())
-            out.append(c.toCaseFolded());
-    }
-    return out;
+    return comparableHeaderName(name);
 }
 
 // The column of the first name found; skip: found names passed over first.
@@ -75,10 +168,30 @@ int columnOf(const QStringList& comparableHeader, const QStringList& names, int 
 }
 
 struct Storage {
-    QByteArray name, dateFormat, values[ReportLayout::kExclusions];
+    QByteArray name, dateFormat, productEnd, values[ReportLayout::kExclusions], unlessValues[ReportLayout::kExclusions],
+        doNotContact;
 };
 
+// values lower-case, each ended by '\n' (ReportExclusion).
+QByteArray valueList(const QStringList& values)
+{
+    QByteArray out;
+    for (const QString& value : values)
+        out += value.toLower().toUtf8() + '\n';
+    return out;
+}
+
 } // namespace
+
+QString comparableHeaderName(const QString& name)
+{
+    QString out;
+    for (const QChar c : name) {
+        if (!c.isSpace() && c != u'_')
+            out.append(c.toCaseFolded());
+    }
+    return out;
+}
 
 QString headerFieldName(HeaderField field)
 {
@@ -105,7 +218,8 @@ QString headerFieldName(HeaderField field)
 
 std::span<const HeaderRowLayout> storeLayouts()
 {
-    static const HeaderRowLayout layouts[] = {gumroad(), shopify(), generic()};
+    static const HeaderRowLayout layouts[] = {
+        gumroad(), shopify(), paddle(), lemonSqueezy(), easyDigitalDownloads(), stripe(), polar(), generic()};
     return layouts;
 }
 
@@ -152,7 +266,7 @@ std::optional<MatchedLayout> matchHeader(const HeaderRowLayout& layout, QByteArr
     QStringList notFound;
     auto find = [&](HeaderField field, ReportColumn& column) {
         column.position = columnOf(comparableHeader, layout[field]);
-        if (column.position < 0 && !layout[field].isEmpty())
+        if (column.position < 0 && !layout[field].isEmpty() && !layout.isOptional(field))
             notFound.append(
                 headerFieldName(field) + QStringLiteral(" (") + layout[field].join(QStringLiteral(" or ")) + u')');
         return column.position >= 0;
@@ -177,17 +291,26 @@ std::optional<MatchedLayout> matchHeader(const HeaderRowLayout& layout, QByteArr
     storage->dateFormat = layout.dateFormat.toUtf8();
     r.name = QLatin1StringView(storage->name);
     r.dateFormat = storage->dateFormat;
+    storage->productEnd = layout.productEnds.join(u'\n').toUtf8();
+    r.productEnd = storage->productEnd;
     int k = 0;
     for (const HeaderRowLayout::Exclusion& rule : layout.exclusions) {
         const int column = columnOf(comparableHeader, rule.columns);
-        if (column < 0 || k == ReportLayout::kExclusions)
+        const int total = rule.totalColumns.isEmpty() ? -1 : columnOf(comparableHeader, rule.totalColumns);
+        if (column < 0 || (!rule.totalColumns.isEmpty() && total < 0) || k == ReportLayout::kExclusions)
             continue;
-        for (const QString& value : rule.values)
-            storage->values[k] += value.toLower().toUtf8() + '\n';
-        r.exclusions[k] = {{column}, storage->values[k]};
+        storage->values[k] = valueList(rule.values);
+        storage->unlessValues[k] = valueList(rule.unlessValues);
+        ReportExclusion& e = r.exclusions[k];
+        e = {{column}, storage->values[k], {columnOf(comparableHeader, rule.unlessColumns)}, storage->unlessValues[k],
+            {total}};
         m.excludeAs.append(m.columns[column]);
+        m.excludeWhy.append(rule.why);
+        m.excludeTotal.append(total < 0 ? QString() : m.columns[total]);
         ++k;
     }
+    storage->doNotContact = valueList(layout.doNotContact.values);
+    r.doNotContact = {{columnOf(comparableHeader, layout.doNotContact.columns)}, storage->doNotContact};
     m.storage = std::move(storage);
     return m;
 }

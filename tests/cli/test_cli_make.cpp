@@ -244,10 +244,24 @@ TEST_F(MakeCommand, HeaderRowSamplesGiveTheirExpectedFilesAndAccounts)
 {
     copyExampleLists();
     const QString ksh = QStandardPaths::findExecutable("ksh"), htpasswd = QStandardPaths::findExecutable("htpasswd");
-    for (const QString store : {"Gumroad", "Shopify"}) {
-        const QString sample = examples + (store == "Gumroad" ? "/gumroad-report.csv" : "/shopify-orders.csv");
-        const QString expected = examples + "/expected/" + store.toLower() + u'/';
-        const Outcome o = run({sample, "--dir", program.path()});
+    struct Sample {
+        QString store, file, expected;
+        QStringList more;
+    };
+    const Sample samples[] = {
+        {"Gumroad", "gumroad-report.csv", "gumroad", {}},
+        {"Shopify", "shopify-orders.csv", "shopify", {}},
+        {"Paddle", "paddle-transactions.csv", "paddle", {"--adjustments", examples + "/paddle-adjustments.csv"}},
+        {"Lemon Squeezy", "lemonsqueezy-orders.csv", "lemonsqueezy", {}},
+        {"Easy Digital Downloads", "edd-payments.csv", "edd", {}},
+        {"Stripe", "stripe-payments.csv", "stripe", {}},
+        {"Polar", "polar-orders.csv", "polar", {}},
+    };
+    for (const Sample& sampleCase : samples) {
+        const QString& store = sampleCase.store;
+        const QString sample = examples + u'/' + sampleCase.file;
+        const QString expected = examples + "/expected/" + sampleCase.expected + u'/';
+        const Outcome o = run(QStringList {sample, "--dir", program.path()} + sampleCase.more);
         ASSERT_EQ(o.status, 0) << o.err.toStdString();
         EXPECT_TRUE(o.out.contains("Used report from " + store + "\n")) << o.out.toStdString();
         const QByteArray script = read(programDir() + "MakePass.ksh");
@@ -275,6 +289,10 @@ TEST_F(MakeCommand, HeaderRowSamplesGiveTheirExpectedFilesAndAccounts)
         }
         EXPECT_GE(accounts, 7) << store.toStdString();
     }
+    // Gumroad's "Do not contact?" customer keeps the account and is listed
+    const QByteArray unsubscribed = read(work.filePath("unsubscribed.txt"));
+    EXPECT_TRUE(unsubscribed.startsWith("Carol@Example.com 20")) << unsubscribed.constData();
+    EXPECT_TRUE(unsubscribed.endsWith(" do not contact (Gumroad: Do not contact?)\r\n")) << unsubscribed.constData();
 }
 
 // Layouts by name: a saved one is listed and taken, an unknown name and a

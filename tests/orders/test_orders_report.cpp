@@ -294,13 +294,13 @@ TEST(ReportLayouts, HeaderRowsAreReadByColumnName)
         {"totals row and refunds",
             "Purchase ID,Item Name,Purchase Email,Buyer Email,Buyer Name,Purchase Date,Refunded?\n"
             "g1,Tool,,b@x,Bo Bell,2026-02-03,false\ng2,Tool,r@x,,Ri Ray,2026-02-03,TRUE\nTotals,,,,,,\n",
-            "Gumroad", {"g1|Tool|b@x|2026-02-03|Bo Bell"}, 0, "1 order excluded: Refunded? = true"},
+            "Gumroad", {"g1|Tool|b@x|2026-02-03|Bo Bell"}, 0, "1 order excluded: refunded (Refunded? = true)"},
         {"multi-row orders",
             "Name,Email,Financial Status,Created at,Lineitem name,Billing Name\n"
             "#1,a@x,paid,2026-03-01 09:00:00 +0100,Tool,Ann "
             "Lee\n#1,,,,Pro,\n#2,v@x,voided,2026-03-01,Tool,V\n#2,,,,Pro,\n",
             "Shopify", {"#1|Tool|a@x|2026-03-01|Ann Lee", "#1|Pro|a@x|2026-03-01|Ann Lee"}, 0,
-            "1 order excluded: Financial Status = voided"},
+            "1 order excluded: refunded or voided (Financial Status = voided)"},
         {"header that matches nothing", "Ref,Mail box,Thing\n1,a@x,Tool\n", "SWREG", {}, 0, "",
             "its columns are \"Ref\", \"Mail box\", \"Thing\""},
         {"an unknown comma export is no SWREG report",
@@ -367,7 +367,7 @@ TEST(ReportLayouts, SavedLayoutsRoundTripAndAreTriedFirst)
     ASSERT_EQ(r.orderLineCount(), 1);
     QByteArray spill;
     EXPECT_EQ(r.layout().orderDate(r.lineBytes(1), spill), "2026-02-03");
-    EXPECT_EQ(excludedRowsLine(r), "2 orders excluded: State = storno, Test = yes");
+    EXPECT_EQ(excludedRowsLine(r), "2 orders excluded: State = storno: 1, Test = yes: 1");
     // saved again with one rule, the second is gone from the file
     mine.exclusions.pop_back();
     saveLayout(ini, mine);

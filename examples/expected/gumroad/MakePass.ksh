@@ -5,6 +5,8 @@ htpasswd -bc .htpasswd alice@example.com gum-1001
 htpasswd -b .htpasswd bob@example.org gum-1002
 htpasswd -b .htpasswd Carol@Example.com gum-1003
 htpasswd -b .htpasswd old.henry@example.com gum-1006
+htpasswd -b .htpasswd erin@example.com gum-1009
+htpasswd -b .htpasswd gina@example.com gum-1010
 htpasswd -b .htpasswd reviewer@example.com PRESS-1
 htpasswd -b .htpasswd beta.tester@example.org BETA-7
 htpasswd -b .htpasswd partner@example.com PART-3

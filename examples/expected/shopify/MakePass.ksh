@@ -4,7 +4,6 @@ binaryUpload=
 htpasswd -bc .htpasswd alice@example.com '#1001'
 htpasswd -b .htpasswd bob@example.org '#1002'
 htpasswd -b .htpasswd old.henry@example.com '#1005'
-htpasswd -b .htpasswd grace@example.org '#1006'
 htpasswd -b .htpasswd reviewer@example.com PRESS-1
 htpasswd -b .htpasswd beta.tester@example.org BETA-7
 htpasswd -b .htpasswd partner@example.com PART-3
