@@ -196,7 +196,8 @@ std::vector<PublishAccount> accountsToPublish(
                                           "product first")
                                .arg(product, programFolder, ledgerFileName(product)));
     std::vector<PublishAccount> accounts;
-    *skipped = 0;
+    // lines the ledger itself refused are skipped accounts too
+    *skipped = qsizetype(ledger.refusedLines().size());
     auto add = [&](QByteArrayView user, QByteArrayView password) {
         const QByteArrayView u = bytes::trimmed(user), p = bytes::trimmed(password);
         if (u.isEmpty() || p.isEmpty() || !htpasswdTakesUser(u) || !htpasswdTakesPassword(p) || u.contains('\n'))

@@ -30,8 +30,8 @@ private slots:
         const QString dir = servers.scratch();
         QFile ledger(dir + QStringLiteral("accounts_Tool.txt"));
         QVERIFY(ledger.open(QIODevice::WriteOnly));
-        ledger.write(AccountLedger::headerLine(QStringLiteral("Tool")) + "a@x.com\t1001\t1\t1\r\n" +
-            AccountLedger::countLine(1));
+        ledger.write(AccountLedger::headerLine(QStringLiteral("Tool")) + "\r\n" + "a@x.com\t1001\t1\t1\r\n" +
+            AccountLedger::countLine(1) + "\r\n");
         ledger.close();
         PublishSettings known = servers.settings();
         known.knownHosts = dir + QStringLiteral("known_hosts"); // not yet holding the server

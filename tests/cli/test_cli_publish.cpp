@@ -27,8 +27,8 @@ TEST(CliPublish, DryRunPublishAndTheHostKey)
     s.save(dir + QStringLiteral("ordergate.ini"));
     QFile ledger(dir + QStringLiteral("accounts_Tool.txt"));
     ASSERT_TRUE(ledger.open(QIODevice::WriteOnly));
-    ledger.write(AccountLedger::headerLine(QStringLiteral("Tool")) + "a@x.com\t1001\t1\t1\r\nb@x.com\t1002\t1\t1\r\n" +
-        AccountLedger::countLine(2));
+    ledger.write(AccountLedger::headerLine(QStringLiteral("Tool")) + "\r\n" +
+        "a@x.com\t1001\t1\t1\r\nb@x.com\t1002\t1\t1\r\n" + AccountLedger::countLine(2) + "\r\n");
     ledger.close();
     const QStringList base {QStringLiteral("publish"), QStringLiteral("Tool"), QStringLiteral("--dir"), dir};
 

@@ -118,8 +118,9 @@ TEST(PublishAccounts, TheLedgerThenTheTestAccount)
     EXPECT_THROW(accountsToPublish(folder, QStringLiteral("Tool"), options, &skipped), PublishError);
     QFile ledger(folder + QStringLiteral("accounts_Tool.txt"));
     ASSERT_TRUE(ledger.open(QIODevice::WriteOnly));
-    ledger.write(AccountLedger::headerLine(QStringLiteral("Tool")) + "a@x\t111\t1\t2\r\nno-password@x\t\t1\t1\r\n" +
-        "b:c@x\t222\t1\t1\r\nd@x\t333\t2\t2\r\n" + AccountLedger::countLine(4));
+    ledger.write(AccountLedger::headerLine(QStringLiteral("Tool")) + "\r\n" +
+        "a@x\t111\t1\t2\r\nno-password@x\t\t1\t1\r\n" + "b:c@x\t222\t1\t1\r\nd@x\t333\t2\t2\r\n" +
+        AccountLedger::countLine(4) + "\r\n");
     ledger.close();
     const auto accounts = accountsToPublish(folder, QStringLiteral("Tool"), options, &skipped);
     ASSERT_EQ(accounts.size(), 3u);
@@ -129,8 +130,8 @@ TEST(PublishAccounts, TheLedgerThenTheTestAccount)
     EXPECT_EQ(skipped, 2);
 
     ASSERT_TRUE(ledger.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ledger.write(
-        AccountLedger::headerLine(QStringLiteral("Tool")) + "a@x\t111\t1\t2\r\n" + AccountLedger::countLine(4));
+    ledger.write(AccountLedger::headerLine(QStringLiteral("Tool")) + "\r\n" + "a@x\t111\t1\t2\r\n" +
+        AccountLedger::countLine(4) + "\r\n");
     ledger.close();
     EXPECT_THROW(accountsToPublish(folder, QStringLiteral("Tool"), options, &skipped), PublishError)
         << "a ledger that lost lines would remove their accounts from the server";

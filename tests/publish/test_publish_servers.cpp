@@ -33,10 +33,10 @@ protected:
     {
         QFile f(servers.scratch() + QStringLiteral("accounts_Tool.txt"));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(AccountLedger::headerLine(QStringLiteral("Tool")));
+        f.write(AccountLedger::headerLine(QStringLiteral("Tool")) + "\r\n");
         for (const auto& [user, password] : accounts)
             f.write(QByteArray(user) + '\t' + password + "\t20260101\t20260101\r\n");
-        f.write(AccountLedger::countLine(qsizetype(accounts.size())));
+        f.write(AccountLedger::countLine(qsizetype(accounts.size())) + "\r\n");
     }
     PublishRequest request(PublishMode mode = PublishMode::Publish)
     {

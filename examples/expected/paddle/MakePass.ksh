@@ -4,7 +4,6 @@ binaryUpload=
 htpasswd -bc .htpasswd alice@example.com txn_01hvtool0000000000000000a1
 htpasswd -b .htpasswd bob@example.org txn_01hvtool0000000000000000b2
 htpasswd -b .htpasswd carol@example.com txn_01hvtool0000000000000000c3
-htpasswd -b .htpasswd alice@example.com txn_01hvtool0000000000000000g7
 htpasswd -b .htpasswd old.henry@example.com txn_01hvtool0000000000000000h8
 htpasswd -b .htpasswd reviewer@example.com PRESS-1
 htpasswd -b .htpasswd beta.tester@example.org BETA-7

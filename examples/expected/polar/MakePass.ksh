@@ -5,7 +5,6 @@ htpasswd -bc .htpasswd alice@example.com POLAR-7A1B-0001
 htpasswd -b .htpasswd bob@example.org POLAR-7A1B-0002
 htpasswd -b .htpasswd dan@example.com POLAR-7A1B-0004
 htpasswd -b .htpasswd old.henry@example.com POLAR-7A1B-0006
-htpasswd -b .htpasswd bob@example.org POLAR-7A1B-0007
 htpasswd -b .htpasswd reviewer@example.com PRESS-1
 htpasswd -b .htpasswd beta.tester@example.org BETA-7
 htpasswd -b .htpasswd partner@example.com PART-3
