@@ -1,5 +1,6 @@
 // ordergate-cli: the jobs of Ordergate without windows.
 
+#include "cli/BouncesCommand.h"
 #include "cli/Command.h"
 #include "cli/LayoutsCommand.h"
 #include "cli/LoginCommand.h"
@@ -21,6 +22,7 @@ const Command* const kCommands[] = {
     &og::cli::layoutsCommand,
     &og::cli::sendCommand,
     &og::cli::loginCommand,
+    &og::cli::bouncesCommand,
 };
 
 QString overview()

@@ -2,6 +2,10 @@
 
 #include "mailbox/MailboxFailure.h"
 
+#include "common/SuppressionList.h"
+
+#include <QDir>
+
 #include <optional>
 
 namespace og {
@@ -113,6 +117,29 @@ BounceReport checkMailbox(const BounceCheckInput& input, ReadState& state)
     }
     imap->logout();
     return report;
+}
+
+bool addToLists(const QString& listsFolder, const QList<Suppression>& suppress, QString* why, int* added)
+{
+    const struct {
+        Suppression::List list;
+        const char* file;
+    } lists[] = {
+        {Suppression::List::Bounced, bouncedFileName}, {Suppression::List::Unsubscribed, unsubscribedFileName}};
+    for (const auto& l : lists) {
+        QList<SuppressionList::Entry> entries;
+        for (const Suppression& s : suppress) {
+            if (s.list == l.list)
+                entries.append({s.address, s.day, s.reason});
+        }
+        qsizetype count = 0;
+        if (!entries.isEmpty() &&
+            !SuppressionList::append(QDir(listsFolder).filePath(QLatin1String(l.file)), entries, why, nullptr, &count))
+            return false;
+        if (added)
+            added[l.list == Suppression::List::Bounced ? 0 : 1] = int(count);
+    }
+    return true;
 }
 
 QString findingWords(const MailFinding& f)

@@ -87,6 +87,12 @@ struct BounceReport {
 // Throws MailboxFailure (MailboxLoginRefused for a refused login).
 BounceReport checkMailbox(const BounceCheckInput& input, ReadState& state);
 
+// Adds the suppressions to bounced.txt and unsubscribed.txt in the lists
+// folder (common/SuppressionList.h), each address once: one listed already
+// keeps its line. False with the reason when a list could not be read or
+// written. *added, when given: how many lines each list got, bounced first.
+bool addToLists(const QString& listsFolder, const QList<Suppression>& suppress, QString* why, int* added = nullptr);
+
 // How a finding reads in a summary: "bounced (hard, 550 5.1.1)" and the like.
 QString findingWords(const MailFinding& finding);
 
