@@ -1,7 +1,7 @@
 #include "app/DMcsv.h"
 
-#include "mailer/Connections.h"
-#include "mailer/MessageBuilder.h"
+#include "mailer/message/MessageBuilder.h"
+#include "mailer/send/Connections.h"
 
 namespace og {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "mail/WireMessage.h"
-#include "net/SMTPWire.h"
+#include "smtp/SMTPWire.h"
 
 #include <QObject>
 

@@ -2,8 +2,8 @@
 
 #include "app/LineListModel.h"
 #include "app/MakeKshF.h"
+#include "app/mailer/EmailForm.h"
 #include "common/Trim.h"
-#include "mailer/EmailForm.h"
 #include "platform/Platform.h"
 #include "platform/ScreenFit.h"
 #include "platform/Version.h"
@@ -159,6 +159,21 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     Label1->setBuddy(emailBox);
     Label3->setBuddy(RichEdit1);
 
+    layOut();
+
+    connect(BitBtn2, &QPushButton::clicked, this, &THerald::BitBtn2Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &THerald::BitBtn3Click);
+    connect(OpenFolder, &QPushButton::clicked, this, [this] { platform_.openFileOrSay(this, form1_.programFolder()); });
+    connect(BitBtn1, &QPushButton::clicked, this, &QDialog::reject);
+    connect(&watcher_, &QFutureWatcher<Outcome>::finished, this, &THerald::finishRun);
+    connect(&listsWatcher_, &QFutureWatcher<void>::finished, this, &THerald::collectLists);
+
+    FormCreate();
+}
+
+// The results panel scrolls on a small screen; the buttons stay in view.
+void THerald::layOut()
+{
     auto* panel = new QVBoxLayout(Results);
     panel->addWidget(Label2);
     panel->addWidget(Memo1, 3);
@@ -180,15 +195,6 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     top->addWidget(new FormScrollArea(Results), 1);
     top->addLayout(buttons);
     resize(760, 700);
-
-    connect(BitBtn2, &QPushButton::clicked, this, &THerald::BitBtn2Click);
-    connect(BitBtn3, &QPushButton::clicked, this, &THerald::BitBtn3Click);
-    connect(OpenFolder, &QPushButton::clicked, this, [this] { platform_.openFileOrSay(this, form1_.programFolder()); });
-    connect(BitBtn1, &QPushButton::clicked, this, &QDialog::reject);
-    connect(&watcher_, &QFutureWatcher<Outcome>::finished, this, &THerald::finishRun);
-    connect(&listsWatcher_, &QFutureWatcher<void>::finished, this, &THerald::collectLists);
-
-    FormCreate();
 }
 
 THerald::~THerald()

@@ -93,6 +93,7 @@ private:
     };
 
     void FormCreate();
+    void layOut();
     void collectLists();
     void startRun(const RunRequest& request);
     void finishRun();

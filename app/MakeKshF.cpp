@@ -6,9 +6,9 @@
 
 #include "app/HeraldF.h"
 #include "app/SingleInstance.h"
+#include "app/mailer/EmailForm.h"
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
-#include "mailer/EmailForm.h"
 #include "orders/InputFiles.h"
 #include "orders/ScriptRun.h"
 #include "platform/Platform.h"
@@ -77,6 +77,17 @@ TForm1::~TForm1() = default;
 
 void TForm1::buildControls()
 {
+    createOptionControls();
+    createProductControls();
+    layOutControls();
+    createMenu();
+    connectControls();
+}
+
+// The options' controls: the file mask, the chmod modes, the test account,
+// the extra fields of the address file and the accounts' choices.
+void TForm1::createOptionControls()
+{
     GroupBox2 = named(new QGroupBox(QStringLiteral(" Properties and Options ")), "GroupBox2");
     Label3 = named(new QLabel(QStringLiteral("Protected file or file mask:")), "Label3");
     protectMask = edit("protectMask", "*.*");
@@ -99,6 +110,11 @@ void TForm1::buildControls()
     IncDate = named(new QCheckBox(QStringLiteral("Include Order Date ")), "IncDate");
     IncName = named(new QCheckBox(QStringLiteral("Include Customer Name")), "IncName");
     Accounts = new AccountOptions;
+}
+
+// The product list, the report's sources and the buttons of the window.
+void TForm1::createProductControls()
+{
     Label9 = named(new QLabel(QStringLiteral("Product:")), "Label9");
     StoreBox = named(new QListWidget, "StoreBox");
     StoreBox->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -136,7 +152,10 @@ void TForm1::buildControls()
     TOYS = named(new QPushButton(QStringLiteral("Toys && Games")), "TOYS");
     APPAREL = named(new QPushButton(QStringLiteral("Tools etc.")), "APPAREL");
     ZINES = named(new QPushButton(QStringLiteral("Zines")), "ZINES");
+}
 
+void TForm1::layOutControls()
+{
     // Layout: the options on the left, the products and the actions on the
     // right, the advertising and shop buttons below.
     auto* chmodGrid = new QGridLayout(GroupBox3);
@@ -209,7 +228,11 @@ void TForm1::buildControls()
     ChooseListsFolder->setToolTip(QStringLiteral("Choose the folder of bozos.txt, Address.txt and goodguys.txt"));
     StatusBar->addPermanentWidget(ChooseListsFolder);
     top->addWidget(StatusBar);
+}
 
+// The context menu and the guard that hands a second start's report over.
+void TForm1::createMenu()
+{
     PopupMenu1 = named(new QMenu(this), "PopupMenu1");
     Createfiles1 = named(PopupMenu1->addAction(QStringLiteral("Create files")), "Createfiles1");
     Emailer1 = named(PopupMenu1->addAction(QStringLiteral("Emailer")), "Emailer1");
@@ -222,7 +245,10 @@ void TForm1::buildControls()
 
     SingleInstance1 = new TSingleInstance(this);
     connect(SingleInstance1, &TSingleInstance::reportHandedOver, this, &TForm1::openReportFile);
+}
 
+void TForm1::connectControls()
+{
     connect(protectMask, &QLineEdit::textChanged, this, &TForm1::protectMaskChange);
     connect(ProtectMod, &QLineEdit::textChanged, this, &TForm1::ProtectModChange);
     connect(AccessMod, &QLineEdit::textChanged, this, &TForm1::AccessModChange);

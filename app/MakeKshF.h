@@ -170,6 +170,11 @@ private:
     bool mapColumns();
     void FormCreate();
     void buildControls();
+    void createOptionControls();
+    void createProductControls();
+    void layOutControls();
+    void createMenu();
+    void connectControls();
     QString takeReportText(bool* ok);
     void readReport();
 

@@ -6,7 +6,7 @@
 #include "app/ScreenshotTour.h"
 #include "app/SingleInstance.h"
 #include "app/Trace.h"
-#include "mailer/EmailForm.h"
+#include "app/mailer/EmailForm.h"
 #include "platform/ScreenFit.h"
 
 #include "platform/Version.h"

@@ -8,10 +8,10 @@
 #include "mailbox/BounceCheck.h"
 #include "mailbox/DeliveryStatus.h"
 #include "mailbox/MailboxFailure.h"
-#include "mailer/AccessTokenSource.h"
+#include "mailer/signin/AccessTokenSource.h"
 #include "mailer/MailerSettings.h"
-#include "mailer/OAuthProvider.h"
-#include "mailer/TokenCommand.h"
+#include "mailer/signin/OAuthProvider.h"
+#include "mailer/signin/TokenCommand.h"
 #include "platform/QtKeyring.h"
 
 #include <QDir>

@@ -24,6 +24,7 @@ struct Command {
 // Writes text to standard error / output (UTF-8). A failed write to
 // standard output (its reader has gone) is noted once on standard error and
 // is no failure of the job.
+// Control characters other than line ends and tabs are shown as \\xNN.
 void printError(const QString& text);
 void printOut(const QString& text);
 

@@ -4,7 +4,7 @@
 #include "cli/SignIn.h"
 
 #include "common/ProgramFolder.h"
-#include "mailer/OAuthProvider.h"
+#include "mailer/signin/OAuthProvider.h"
 #include "platform/QtKeyring.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "cli/LoginOptions.h"
 
-#include "mailer/OAuthProvider.h"
+#include "mailer/signin/OAuthProvider.h"
 
 #include <QFile>
 

@@ -160,6 +160,43 @@ bool readWithLayouts(Report& report, const QString& settingsPath, const QString&
     return true;
 }
 
+// The program folder of the run, ending in "/": DIR, or the executable's
+// without one. Empty, with the message in *error, for a folder that is not.
+QString runFolder(const QString& dir, QString* error)
+{
+    if (dir.isEmpty())
+        return programFolder();
+    const QFileInfo info(dir);
+    if (!info.isDir()) {
+        *error = QStringLiteral("the folder %1 does not exist").arg(dir);
+        return {};
+    }
+    return info.absoluteFilePath() + u'/';
+}
+
+// The entry of the product list that name picks, ignoring case (the first
+// without a name); -1, with the message in *error, for a name the report
+// lacks.
+qsizetype chooseProduct(const QStringList& products, const QString& name, QString* error)
+{
+    if (name.isEmpty())
+        return 0;
+    for (qsizetype i = 0; i < products.size(); ++i) {
+        if (QString::compare(products[i], name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    // With a single product the list has no "All": its one entry already
+    // stands for every order.
+    if (products.size() == 1 && QString::compare(name, u"All", Qt::CaseInsensitive) == 0)
+        return 0;
+    QStringList quoted;
+    for (const QString& p : products)
+        quoted.append(u'"' + p + u'"');
+    *error = QStringLiteral("the report has no product \"%1\"; its products are: %2")
+                 .arg(name, quoted.join(QStringLiteral(", ")));
+    return -1;
+}
+
 ExitStatus run(const QStringList& args)
 {
     MakeArguments a;
@@ -171,15 +208,9 @@ ExitStatus run(const QStringList& args)
         return ExitStatus::Ok;
     }
 
-    QString folder;
-    if (a.dir.isEmpty()) {
-        folder = programFolder();
-    } else {
-        const QFileInfo dir(a.dir);
-        if (!dir.isDir())
-            return fail(QStringLiteral("the folder %1 does not exist").arg(a.dir));
-        folder = dir.absoluteFilePath() + u'/';
-    }
+    const QString folder = runFolder(a.dir, &error);
+    if (folder.isEmpty())
+        return fail(error);
     const QString settingsPath = settingsPathIn(folder);
 
     try {
@@ -211,25 +242,9 @@ ExitStatus run(const QStringList& args)
                                        "number). Is it the comma-separated sales report?"));
         }
 
-        qsizetype chosen = 0;
-        if (!a.product.isEmpty()) {
-            chosen = -1;
-            for (qsizetype i = 0; i < products.size() && chosen < 0; ++i) {
-                if (QString::compare(products[i], a.product, Qt::CaseInsensitive) == 0)
-                    chosen = i;
-            }
-            // With a single product the list has no "All": its one entry
-            // already stands for every order.
-            if (chosen < 0 && products.size() == 1 && QString::compare(a.product, u"All", Qt::CaseInsensitive) == 0)
-                chosen = 0;
-            if (chosen < 0) {
-                QStringList quoted;
-                for (const QString& p : products)
-                    quoted.append(u'"' + p + u'"');
-                return fail(QStringLiteral("the report has no product \"%1\"; its products are: %2")
-                                .arg(a.product, quoted.join(QStringLiteral(", "))));
-            }
-        }
+        const qsizetype chosen = chooseProduct(products, a.product, &error);
+        if (chosen < 0)
+            return fail(error);
         const QString& selected = products[chosen];
 
         if (const QString listError = listLoad.wait(); !listError.isEmpty())
@@ -245,6 +260,7 @@ ExitStatus run(const QStringList& args)
         request.lists = &listLoad.lists();
         request.folder = folder;
         request.keepScriptLines = false; // only the statistics are shown
+        request.dropChosen = !unasked;   // a ledger in doubt stops an unasked run
         const RunResult result = performRun(request);
         printOut(result.statistics.join(u'\n') + u'\n');
         printNotes(result.changes);

@@ -4,10 +4,11 @@
 #include "cli/SignIn.h"
 
 #include "common/ProgramFolder.h"
-#include "mailer/AccessTokenSource.h"
 #include "mailer/MailerSettings.h"
-#include "mailer/OAuthProvider.h"
-#include "mailer/SendRun.h"
+#include "mailer/send/InputChecks.h"
+#include "mailer/send/SendRun.h"
+#include "mailer/signin/AccessTokenSource.h"
+#include "mailer/signin/OAuthProvider.h"
 #include "platform/QtKeyring.h"
 
 #include <QDir>
@@ -44,81 +45,88 @@ const Command sendCommand = {
     &run,
 };
 
-bool parseSendArguments(const QStringList& args, SendArguments* out, QString* error)
-{
-    *out = SendArguments();
+namespace {
+
+// The values of a send's options as given, before they are checked, and
+// whether each was given at all.
+struct RawSendOptions {
     QStringList operands;
-    ArgumentParser parser;
     bool haveSubject = false, haveBody = false, haveDir = false;
-    parser.value(QStringLiteral("--subject"), &out->subject, &haveSubject);
-    parser.value(QStringLiteral("--body-file"), &out->bodyFile, &haveBody);
+    QString security, timeout;
+    bool haveSecurity = false, haveTimeout = false;
+    QString rate, connections, retries, retryDelay, perConnection;
+    bool haveRate = false, haveConnections = false, haveRetries = false, haveRetryDelay = false,
+         havePerConnection = false, haveDryRun = false;
+};
+
+// The message and where it goes: subject, body, attachments, signature,
+// sender, server, folder and the switches of the settings file.
+void addMessageOptions(ArgumentParser& parser, SendArguments* out, RawSendOptions& raw)
+{
+    parser.value(QStringLiteral("--subject"), &out->subject, &raw.haveSubject);
+    parser.value(QStringLiteral("--body-file"), &out->bodyFile, &raw.haveBody);
     parser.values(QStringLiteral("--attach"), &out->attachments);
     parser.value(QStringLiteral("--signature"), &out->signature);
     parser.value(QStringLiteral("--from"), &out->from, &out->haveFrom);
     parser.value(QStringLiteral("--org"), &out->org, &out->haveOrg);
     parser.value(QStringLiteral("--server"), &out->server, &out->haveServer);
-    parser.value(QStringLiteral("--dir"), &out->dir, &haveDir);
+    parser.value(QStringLiteral("--dir"), &out->dir, &raw.haveDir);
     parser.flag(QStringLiteral("--no-copy"), &out->noCopy);
     parser.flag(QStringLiteral("--no-log"), &out->noLog);
-    QString security, timeout;
-    bool haveSecurity = false, haveTimeout = false;
-    parser.value(QStringLiteral("--security"), &security, &haveSecurity);
+}
+
+// How the connection is made: security, login, trust, client name, time-out.
+void addConnectionOptions(ArgumentParser& parser, SendArguments* out, RawSendOptions& raw)
+{
+    parser.value(QStringLiteral("--security"), &raw.security, &raw.haveSecurity);
     parser.value(QStringLiteral("--user"), &out->user, &out->haveUser);
     parser.value(QStringLiteral("--password-file"), &out->passwordFile);
     parser.value(QStringLiteral("--ca-file"), &out->caFile, &out->haveCaFile);
     parser.value(QStringLiteral("--tls-fingerprint"), &out->fingerprint, &out->haveFingerprint);
     parser.flag(QStringLiteral("--no-verify"), &out->noVerify);
     parser.value(QStringLiteral("--helo"), &out->helo, &out->haveHelo);
-    parser.value(QStringLiteral("--timeout"), &timeout, &haveTimeout);
-    QString rate, connections;
-    bool haveRate = false, haveConnections = false;
-    parser.value(QStringLiteral("--rate"), &rate, &haveRate);
-    parser.value(QStringLiteral("--connections"), &connections, &haveConnections);
-    QString retries, retryDelay;
-    bool haveRetries = false, haveRetryDelay = false;
-    parser.value(QStringLiteral("--retries"), &retries, &haveRetries);
-    parser.value(QStringLiteral("--retry-delay"), &retryDelay, &haveRetryDelay);
-    QString perConnection;
-    bool havePerConnection = false;
-    parser.value(QStringLiteral("--per-connection"), &perConnection, &havePerConnection);
-    bool haveDryRun = false;
-    parser.value(QStringLiteral("--dry-run"), &out->dryRunDir, &haveDryRun);
+    parser.value(QStringLiteral("--timeout"), &raw.timeout, &raw.haveTimeout);
+}
+
+// How the run goes: its pace, its connections, its retries, resuming, a dry run.
+void addRunOptions(ArgumentParser& parser, SendArguments* out, RawSendOptions& raw)
+{
+    parser.value(QStringLiteral("--rate"), &raw.rate, &raw.haveRate);
+    parser.value(QStringLiteral("--connections"), &raw.connections, &raw.haveConnections);
+    parser.value(QStringLiteral("--retries"), &raw.retries, &raw.haveRetries);
+    parser.value(QStringLiteral("--retry-delay"), &raw.retryDelay, &raw.haveRetryDelay);
+    parser.value(QStringLiteral("--per-connection"), &raw.perConnection, &raw.havePerConnection);
+    parser.value(QStringLiteral("--dry-run"), &out->dryRunDir, &raw.haveDryRun);
     parser.flag(QStringLiteral("--resume"), &out->resume);
     parser.flag(QStringLiteral("--start-over"), &out->startOver);
     parser.flag(QStringLiteral("--skip-missing"), &out->skipMissing);
-    out->login.add(parser, true);
-    out->message.add(parser);
-    parser.operands(&operands, 1, QStringLiteral("more than one address file given"));
-    if (!parser.parse(args, error))
-        return false;
-    out->help = parser.helpAsked();
-    if (out->help)
-        return true;
-    if (!out->login.check(error))
-        return false;
-    if (haveSecurity) {
+    parser.flag(QStringLiteral("--attach-absolute"), &out->attachAbsolute);
+}
+
+QString checkConnectionOptions(const RawSendOptions& raw, SendArguments* out)
+{
+    if (raw.haveSecurity) {
         MailerSettings::Security value;
-        if (!parseSecurity(security, &value)) {
-            *error = QStringLiteral("--security must be auto, starttls, tls or none, not \"%1\"").arg(security);
-            return false;
-        }
+        if (!parseSecurity(raw.security, &value))
+            return QStringLiteral("--security must be auto, starttls, tls or none, not \"%1\"").arg(raw.security);
         out->security = value;
     }
-    if (haveTimeout) {
+    if (raw.haveTimeout) {
         bool ok = false;
-        const int seconds = timeout.toInt(&ok);
-        if (!ok || seconds < 1 || seconds > MaxTimeoutSeconds) {
-            *error = QStringLiteral("--timeout must be a whole number of seconds from 1 to %1, not \"%2\"")
-                         .arg(MaxTimeoutSeconds)
-                         .arg(timeout);
-            return false;
-        }
+        const int seconds = raw.timeout.toInt(&ok);
+        if (!ok || seconds < 1 || seconds > MaxTimeoutSeconds)
+            return QStringLiteral("--timeout must be a whole number of seconds from 1 to %1, not \"%2\"")
+                .arg(MaxTimeoutSeconds)
+                .arg(raw.timeout);
         out->timeout = seconds;
     }
-    if (out->haveFingerprint && !isFingerprint(out->fingerprint)) {
-        *error = QStringLiteral("--tls-fingerprint must be a SHA-256: 64 hexadecimal digits, colons allowed");
-        return false;
-    }
+    if (out->haveFingerprint && !isFingerprint(out->fingerprint))
+        return QStringLiteral("--tls-fingerprint must be a SHA-256: 64 hexadecimal digits, colons allowed");
+    return {};
+}
+
+QString checkRunOptions(const RawSendOptions& raw, SendArguments* out)
+{
     auto number = [](const QString& text, int low, int high, std::optional<int>* into) {
         bool ok = false;
         const int n = text.toInt(&ok);
@@ -126,40 +134,73 @@ bool parseSendArguments(const QStringList& args, SendArguments* out, QString* er
             *into = n;
         return ok && n >= low && n <= high;
     };
-    if (haveRate && !number(rate, 0, 60000, &out->rate))
-        *error = QStringLiteral("--rate must be a number of messages per minute from 0 (no limit) to 60000, not \"%1\"")
-                     .arg(rate);
-    else if (haveConnections && !number(connections, 1, MailerSettings::MaxConnections, &out->connections))
-        *error = QStringLiteral("--connections must be a number from 1 to %1, not \"%2\"")
-                     .arg(MailerSettings::MaxConnections)
-                     .arg(connections);
-    else if (haveRetries && !number(retries, 0, MailerSettings::MaxRetries, &out->retries))
-        *error = QStringLiteral("--retries must be a number from 0 to %1, not \"%2\"")
-                     .arg(MailerSettings::MaxRetries)
-                     .arg(retries);
-    else if (haveRetryDelay && !number(retryDelay, 0, MailerSettings::MaxRetryDelay, &out->retryDelay))
-        *error = QStringLiteral("--retry-delay must be a number of seconds from 0 to %1, not \"%2\"")
-                     .arg(MailerSettings::MaxRetryDelay)
-                     .arg(retryDelay);
-    else if (havePerConnection && !number(perConnection, 1, MailerSettings::MaxPerConnection, &out->perConnection))
-        *error = QStringLiteral("--per-connection must be a number from 1 to %1, not \"%2\"")
-                     .arg(MailerSettings::MaxPerConnection)
-                     .arg(perConnection);
-    else if (haveDryRun && out->dryRunDir.isEmpty())
-        *error = QStringLiteral("--dry-run needs a folder");
-    else if (out->resume && out->startOver)
-        *error = QStringLiteral("--resume and --start-over exclude each other");
-    else if (operands.isEmpty())
-        *error = QStringLiteral("no address file given");
-    else if (!haveSubject)
-        *error = QStringLiteral("--subject is required");
-    else if (!haveBody || out->bodyFile.isEmpty())
-        *error = QStringLiteral("--body-file is required");
-    else if (haveDir && out->dir.isEmpty())
-        *error = QStringLiteral("--dir needs a folder");
+    if (raw.haveRate && !number(raw.rate, 0, 60000, &out->rate))
+        return QStringLiteral("--rate must be a number of messages per minute from 0 (no limit) to 60000, not \"%1\"")
+            .arg(raw.rate);
+    if (raw.haveConnections && !number(raw.connections, 1, MailerSettings::MaxConnections, &out->connections))
+        return QStringLiteral("--connections must be a number from 1 to %1, not \"%2\"")
+            .arg(MailerSettings::MaxConnections)
+            .arg(raw.connections);
+    if (raw.haveRetries && !number(raw.retries, 0, MailerSettings::MaxRetries, &out->retries))
+        return QStringLiteral("--retries must be a number from 0 to %1, not \"%2\"")
+            .arg(MailerSettings::MaxRetries)
+            .arg(raw.retries);
+    if (raw.haveRetryDelay && !number(raw.retryDelay, 0, MailerSettings::MaxRetryDelay, &out->retryDelay))
+        return QStringLiteral("--retry-delay must be a number of seconds from 0 to %1, not \"%2\"")
+            .arg(MailerSettings::MaxRetryDelay)
+            .arg(raw.retryDelay);
+    if (raw.havePerConnection && !number(raw.perConnection, 1, MailerSettings::MaxPerConnection, &out->perConnection))
+        return QStringLiteral("--per-connection must be a number from 1 to %1, not \"%2\"")
+            .arg(MailerSettings::MaxPerConnection)
+            .arg(raw.perConnection);
+    if (raw.haveDryRun && out->dryRunDir.isEmpty())
+        return QStringLiteral("--dry-run needs a folder");
+    if (out->resume && out->startOver)
+        return QStringLiteral("--resume and --start-over exclude each other");
+    return {};
+}
+
+QString checkMessageOptions(const RawSendOptions& raw, const SendArguments& out)
+{
+    if (raw.operands.isEmpty())
+        return QStringLiteral("no address file given");
+    if (!raw.haveSubject)
+        return QStringLiteral("--subject is required");
+    if (!raw.haveBody || out.bodyFile.isEmpty())
+        return QStringLiteral("--body-file is required");
+    if (raw.haveDir && out.dir.isEmpty())
+        return QStringLiteral("--dir needs a folder");
+    return {};
+}
+
+} // namespace
+
+bool parseSendArguments(const QStringList& args, SendArguments* out, QString* error)
+{
+    *out = SendArguments();
+    RawSendOptions raw;
+    ArgumentParser parser;
+    addMessageOptions(parser, out, raw);
+    addConnectionOptions(parser, out, raw);
+    addRunOptions(parser, out, raw);
+    out->login.add(parser, true);
+    out->message.add(parser);
+    parser.operands(&raw.operands, 1, QStringLiteral("more than one address file given"));
+    if (!parser.parse(args, error))
+        return false;
+    out->help = parser.helpAsked();
+    if (out->help)
+        return true;
+    if (!out->login.check(error))
+        return false;
+    *error = checkConnectionOptions(raw, out);
+    if (error->isEmpty())
+        *error = checkRunOptions(raw, out);
+    if (error->isEmpty())
+        *error = checkMessageOptions(raw, *out);
     if (!error->isEmpty())
         return false;
-    out->addressFile = operands.first();
+    out->addressFile = raw.operands.first();
     return true;
 }
 
@@ -173,7 +214,8 @@ QString sendUsage()
                           "           [--user NAME] [--password-file FILE] [--ca-file FILE]\n"
                           "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n"
                           "           [--resume | --start-over] [--dry-run DIR] [--rate N] [--connections N]\n"
-                          "           [--skip-missing] [--retries N] [--retry-delay SECONDS] [--per-connection N]\n") +
+                          "           [--skip-missing] [--attach-absolute] [--retries N] [--retry-delay SECONDS]\n"
+                          "           [--per-connection N]\n") +
         LoginOptions::usage(true) + MessageOptions::usage();
 }
 
@@ -185,8 +227,10 @@ QString sendHelpText()
         QStringLiteral("\n"
                        "Sends the notification message to every customer of an address file\n"
                        "(every line holding \"@\"; the address is the line's text up to its first\n"
-                       "blank), one message and one connection per customer, then a copy to the\n"
-                       "sender. The same checks, message, log and message.txt as the mailer window.\n"
+                       "blank), a message of its own for each customer (by default over a\n"
+                       "connection of its own: see --connections and --per-connection), then a\n"
+                       "copy to the sender. The same checks, message, log and message.txt as the\n"
+                       "mailer window.\n"
                        "\n"
                        "  --subject TEXT      the subject (required; blanks only go out as \"None\").\n"
                        "  --body-file FILE    the body, one line per line of the file (required).\n"
@@ -229,6 +273,9 @@ QString sendHelpText()
                        "  --skip-missing      when an attachment path with fields names a file that\n"
                        "                      is missing for some customers, send to the others and\n"
                        "                      count those as not sent. Without it nothing is sent.\n"
+                       "  --attach-absolute   an attachment path that is a field alone ({{file}})\n"
+                       "                      takes a whole absolute path from the address file;\n"
+                       "                      without it, a file's name in the address file's folder.\n"
                        "  --retries N         try a customer the server refused for now (4xx, 421,\n"
                        "                      a connection lost before the data) again at the end\n"
                        "                      of the run up to N times (0 to 10, default 2);\n"
@@ -338,8 +385,11 @@ MailerInput inputFrom(const SendArguments& args, const QString& folder)
     s.copyToSelf = s.copyToSelf && !args.noCopy;
     s.wantLog = s.wantLog && !args.noLog;
     input.subject = args.subject;
+    s.attachAbsolute = s.attachAbsolute || args.attachAbsolute;
+    // A path that begins with a field is read from the address file's folder
+    // (or is the field's absolute path), never from the working folder.
     for (const QString& path : std::as_const(args.attachments))
-        input.attachments << absolute(path);
+        input.attachments << (path.startsWith(QLatin1String("{{")) ? path : absolute(path));
     input.programFolder = folder;
     // The command line never changes the vendor's saved sender details.
     input.settingsChanged = false;
@@ -414,6 +464,8 @@ std::optional<ExitStatus> checkFields(SendRun& run, const MailerInput& input, co
             check.problems.join(u'\n') + u'\n');
         return ExitStatus::Usage;
     }
+    if (!check.notes.isEmpty())
+        printOut(check.notes.join(u'\n') + u'\n');
     if (check.missing.isEmpty())
         return std::nullopt;
     if (!args.skipMissing) {

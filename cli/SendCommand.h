@@ -48,6 +48,7 @@ struct SendArguments {
     bool noVerify = false;
     // After a run that did not finish: go on with it, or send to all again.
     bool resume = false, startOver = false;
+    bool attachAbsolute = false;            // "{{file}}" alone takes a whole absolute path from the address file
     bool skipMissing = false;               // send to the others when some customers' own attachment is missing
     QString dryRunDir;                      // --dry-run DIR: write .eml files there, send nothing
     std::optional<int> rate, connections;   // --rate N, --connections N

@@ -1,7 +1,7 @@
 #include "cli/SignIn.h"
 
 #include "cli/Command.h"
-#include "mailer/OAuthSignIn.h"
+#include "mailer/signin/OAuthSignIn.h"
 
 #include <QProcess>
 
@@ -35,27 +35,27 @@ TokenReply signInWithBrowser(const OAuthApplication& application, const QString&
 }
 
 SendSignIn::SendSignIn(Keyring& keyring, OAuthApplication application, QString user)
-    : store_(keyring),
+    : session_(keyring),
       application_(std::move(application)),
       user_(std::move(user))
 {
 }
 
-void SendSignIn::keep(const QString& refreshToken)
+void SendSignIn::report(const QString& problem, const QString& kept)
 {
-    if (const QString problem = store_.keep(application_.provider, user_, refreshToken); !problem.isEmpty())
+    if (!problem.isEmpty())
         printError(problem + u'\n');
     else
-        saved_ = refreshToken;
+        saved_ = kept;
 }
 
 std::shared_ptr<OAuthTokenHolder> SendSignIn::tokens(bool noBrowser)
 {
-    const RefreshTokenStore::Loaded loaded = store_.load(application_.provider, user_);
-    if (!loaded.problem.isEmpty())
-        printError(loaded.problem + u'\n');
-    OAuthTokens tokens;
-    tokens.refreshToken = saved_ = loaded.refreshToken;
+    const SignInSession::Start start = session_.tokensFor(application_.provider, user_);
+    if (!start.problem.isEmpty())
+        printError(start.problem + u'\n');
+    OAuthTokens tokens = start.tokens;
+    saved_ = tokens.refreshToken;
     if (saved_.isEmpty()) {
         printError(QStringLiteral("No sign-in to %1 for %2 is saved: signing in first\n")
                        .arg(application_.provider.title, user_));
@@ -63,8 +63,9 @@ std::shared_ptr<OAuthTokenHolder> SendSignIn::tokens(bool noBrowser)
         if (!reply.ok())
             throw SendFailure(reply.error);
         tokens = reply.tokens;
-        if (loaded.problem.isEmpty() && !tokens.refreshToken.isEmpty())
-            keep(tokens.refreshToken);
+        // A keyring that could not be asked is not written to either.
+        if (start.problem.isEmpty() && !tokens.refreshToken.isEmpty())
+            report(session_.signedIn(application_.provider, user_, tokens), tokens.refreshToken);
     }
     holder_ = std::make_shared<OAuthTokenHolder>(OAuthTokenClient(application_), tokens);
     return holder_;
@@ -75,9 +76,9 @@ void SendSignIn::finish(bool refused)
     if (!holder_ || saved_.isEmpty())
         return;
     if (refused)
-        keep(QString());
+        report(session_.forget(application_.provider, user_), QString());
     else if (const QString now = holder_->refreshToken(); now != saved_)
-        keep(now);
+        report(session_.replaced(application_.provider, user_, now), now);
 }
 
 } // namespace og::cli

@@ -5,8 +5,8 @@
 // listener on 127.0.0.1, and the refresh token is kept in the desktop
 // keyring when there is one; without one it lasts as long as the command.
 
-#include "mailer/OAuthTokenHolder.h"
-#include "mailer/RefreshTokenStore.h"
+#include "mailer/signin/OAuthTokenHolder.h"
+#include "mailer/signin/SignInSession.h"
 
 #include <memory>
 
@@ -31,9 +31,10 @@ public:
     void finish(bool refused);
 
 private:
-    void keep(const QString& refreshToken);
+    // A keyring's problem is printed; without one, kept is what it holds now.
+    void report(const QString& problem, const QString& kept);
 
-    RefreshTokenStore store_;
+    SignInSession session_;
     OAuthApplication application_;
     QString user_;
     QString saved_; // the refresh token the keyring holds

@@ -36,7 +36,8 @@ QString overview()
         text += QStringLiteral("  %1  %2\n").arg(QString::fromUtf8(c->name), -7).arg(QString::fromUtf8(c->summary));
     text += QStringLiteral("\n"
                            "Exit status: 0 on success, 1 on failure (message on standard error),\n"
-                           "2 for a malformed command line.\n");
+                           "2 for a malformed command line, 3 when send went to its end but some\n"
+                           "customers were refused, deferred, not sent or not known.\n");
     return text;
 }
 

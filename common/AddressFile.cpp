@@ -34,26 +34,89 @@ AddressRecord addressRecord(const QString& line, int lineNumber)
     return record;
 }
 
+std::optional<QStringList> splitCommaLine(const QString& line, QString* why)
+{
+    QStringList fields;
+    const qsizetype n = line.size();
+    for (qsizetype i = 0;; ++i) { // i: the start of a field, after its comma
+        const qsizetype start = i;
+        while (i < n && line[i].unicode() <= 32)
+            ++i;
+        if (i < n && line[i] == u'"') {
+            QString value;
+            for (++i;; ++i) {
+                if (i >= n) {
+                    *why = QStringLiteral("a quoted field has no closing quote");
+                    return std::nullopt;
+                }
+                if (line[i] == u'"' && (i + 1 >= n || line[i + 1] != u'"'))
+                    break;
+                if (line[i] == u'"')
+                    ++i; // "" is one quote
+                value += line[i];
+            }
+            for (++i; i < n && line[i].unicode() <= 32;)
+                ++i;
+            if (i < n && line[i] != u',') {
+                *why = QStringLiteral("text follows a quoted field's closing quote");
+                return std::nullopt;
+            }
+            fields << value;
+        } else {
+            i = line.indexOf(u',', i);
+            if (i < 0)
+                i = n;
+            fields << trimmed(QStringView(line).sliced(start, i - start));
+        }
+        if (i >= n)
+            return fields;
+    }
+}
+
 QList<AddressRecord> addressRecords(const QStringList& lines)
 {
     // A header row's file is written by hand or by a spreadsheet, which puts
-    // no blank between an address and the comma after it.
+    // no blank between an address and the comma after it, and quotes a
+    // field that holds a comma or a quote.
     const bool header = !addressHeader(lines).isEmpty();
     QList<AddressRecord> records;
     for (int i = 0; i < lines.size(); ++i) {
         AddressRecord record = addressRecord(lines[i], i + 1);
-        if (header)
-            record.address = trimmed(record.address.section(u',', 0, 0));
+        if (header && !record.address.isEmpty()) {
+            QString why;
+            std::optional<QStringList> fields = splitCommaLine(lines[i], &why);
+            const bool readable = fields.has_value();
+            if (!readable)
+                fields = lines[i].split(u','); // only its address is used, to name it
+            const QString address = trimmed(fields->takeFirst());
+            record.address = address.left(address.indexOf(u' '));
+            record.fields = readable ? *fields : QStringList();
+        }
         if (!record.address.isEmpty())
             records << std::move(record);
     }
     return records;
 }
 
+QList<std::pair<int, QString>> unreadableAddressLines(const QStringList& lines)
+{
+    QList<std::pair<int, QString>> unreadable;
+    if (addressHeader(lines).isEmpty())
+        return unreadable;
+    QString why;
+    for (int i = 1; i < lines.size(); ++i)
+        if (lines[i].contains(u'@') && !splitCommaLine(lines[i], &why))
+            unreadable.append({i + 1, why});
+    return unreadable;
+}
+
 QStringList addressHeader(const QStringList& lines)
 {
     if (lines.isEmpty() || trimmed(lines.first()).isEmpty() || lines.first().contains(u'@'))
         return {};
+    QString why;
+    if (std::optional<QStringList> names = splitCommaLine(lines.first(), &why))
+        return *names;
     QStringList names;
     for (const QString& name : lines.first().split(u','))
         names << trimmed(name);

@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 namespace og {
 
@@ -89,6 +90,12 @@ struct AddressRecord {
     int line = 0;       // 1-based line of the file, for messages that name it
 };
 
+// The fields of a comma-separated line as RFC 4180 reads them: a field that
+// begins (after blanks) with a quote runs to its closing quote, and "" in it
+// is one quote; an unquoted field is trimmed. Nothing, with *why, when a
+// quote is not closed or text follows a closing quote.
+std::optional<QStringList> splitCommaLine(const QString& line, QString* why);
+
 // The address of one line, or an empty text when the line is not a
 // customer (no "@"): the trimmed line up to its first blank.
 QString customerAddress(const QString& line);
@@ -97,9 +104,15 @@ QString customerAddress(const QString& line);
 // is not a customer.
 AddressRecord addressRecord(const QString& line, int lineNumber);
 
-// The customers of an address file's lines, in their order. In a file that
-// begins with a header row the address ends at its line's first comma too.
+// The customers of an address file's lines, in their order. A file that
+// begins with a header row is comma-separated (a spreadsheet's): its lines
+// are read by splitCommaLine, quoted fields without their quotes.
 QList<AddressRecord> addressRecords(const QStringList& lines);
+
+// The lines of a header-row file that splitCommaLine cannot read (a quote
+// not closed), each by its 1-based number with the reason. addressRecords
+// gives such a line's customer no fields: they are named, not guessed.
+QList<std::pair<int, QString>> unreadableAddressLines(const QStringList& lines);
 
 // The names of the columns (the address's first) when the first line is a
 // header row: a line without "@", such as "email,name,order,licence". None

@@ -1,7 +1,9 @@
 #include "common/ReplacingFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -109,7 +111,7 @@ private:
 
 ReplacingFile::ReplacingFile(const QString& path)
     : path_(path),
-      temp_(path + QStringLiteral(".XXXXXX"))
+      temp_(path + QStringLiteral(".ordergate-XXXXXX"))
 {
     newFilePermissions();
 }
@@ -237,6 +239,31 @@ bool ReplacingFile::commitAll(const std::vector<ReplacingFile*>& files, Replacin
     }
     dropAside();
     return true;
+}
+
+int ReplacingFile::removeLeftovers(const QString& path, QByteArrayView oldSignature)
+{
+    const QFileInfo target(path);
+    const QDir folder = target.dir();
+    const QString base = QRegularExpression::escape(target.fileName());
+    static const QString kSix = QStringLiteral("[A-Za-z0-9]{6}~?");
+    const QRegularExpression ours(QStringLiteral("^%1\\.ordergate-%2$").arg(base, kSix));
+    const QRegularExpression older(QStringLiteral("^%1\\.%2$").arg(base, kSix));
+    int removed = 0;
+    // every name, not a wildcard: a product name may hold "[" or "*"
+    for (const QFileInfo& entry : folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!entry.fileName().startsWith(target.fileName()))
+            continue;
+        if (entry.isSymLink() || !entry.isFile())
+            continue;
+        bool leftover = ours.match(entry.fileName()).hasMatch();
+        if (!leftover && !oldSignature.isEmpty() && older.match(entry.fileName()).hasMatch()) {
+            QFile file(entry.filePath());
+            leftover = file.open(QIODevice::ReadOnly) && file.read(oldSignature.size()) == oldSignature;
+        }
+        removed += leftover && QFile::remove(entry.filePath());
+    }
+    return removed;
 }
 
 QString ReplacingFile::errorString() const

@@ -4,6 +4,7 @@
 // old one. A failure (a full disk) leaves the old file as it was, no
 // temporary behind, and the system's reason in errorString().
 
+#include <QByteArrayView>
 #include <QString>
 #include <QTemporaryFile>
 
@@ -40,6 +41,14 @@ public:
     // was none). False on a failure, with *failed the file whose
     // errorString() says why.
     static bool commitAll(const std::vector<ReplacingFile*>& files, ReplacingFile** failed);
+    // Removes the temporary files that replacing path left behind when a
+    // run was killed before it could (path + ".ordergate-" and six letters
+    // or digits, and the same with "~": an old file kept aside). Those of
+    // earlier versions (path + "." and six letters or digits, with or
+    // without "~") are removed only when they start with oldSignature, so
+    // that no file of the vendor's own goes. Symbolic links and folders
+    // stay. Returns how many files went.
+    static int removeLeftovers(const QString& path, QByteArrayView oldSignature = {});
     // The system's reason for the last failure.
     QString errorString() const;
 

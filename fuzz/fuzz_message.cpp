@@ -17,8 +17,8 @@
 #include "fuzz/FuzzScratch.h"
 #include "fuzz/FuzzWinsock.h"
 #include "mail/WireMessage.h"
-#include "net/SMTPWire.h"
 #include "net/WireExceptions.h"
+#include "smtp/SMTPWire.h"
 
 namespace {
 

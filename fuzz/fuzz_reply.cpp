@@ -10,8 +10,8 @@
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzWinsock.h"
 #include "mail/WireMessage.h"
-#include "net/SMTPWire.h"
 #include "net/WireExceptions.h"
+#include "smtp/SMTPWire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -13,7 +13,8 @@ namespace {
 const char* const AddressHeaders[] = {"From", "To", "Cc", "Bcc", "Reply-To", "Sender"};
 // Structured values that never hold encoded words.
 const char* const StructuredHeaders[] = {"Date", "Message-ID", "MIME-Version", "Content-Type",
-    "Content-Transfer-Encoding", "References", "In-Reply-To", "Newsgroups"};
+    "Content-Transfer-Encoding", "References", "In-Reply-To", "Newsgroups", "List-Unsubscribe", "List-Unsubscribe-Post",
+    "List-Id"};
 
 template <std::size_t N>
 bool NamedIn(const std::string& name, const char* const (&names)[N])
@@ -165,9 +166,14 @@ std::string TWireMessage::HeaderText(const std::string& name, const std::string&
 {
     if (NamedIn(name, AddressHeaders))
         return MailboxesText(name, value);
-    if (IsAscii(value) || NamedIn(name, StructuredHeaders))
+    if (NamedIn(name, StructuredHeaders))
         return value;
-    return Joined(EncodedWords(value, HeaderLineLimit - name.size() - 2));
+    // A value that a field filled in may hold anything: what a header may
+    // not hold goes, and what a reader would take for encoding is encoded.
+    const std::string text = UnstructuredText(value);
+    if (!NeedsEncodedWords(text, name.size()))
+        return text;
+    return Joined(EncodedWords(text, HeaderLineLimit - name.size() - 2));
 }
 
 void TWireMessage::WriteHeaders(TLineSink& sink) const
@@ -250,32 +256,9 @@ void TWireMessage::WriteTo(TLineSink& sink) const
     WriteBody(sink);
 }
 
-// ---- TWireMessageClient ----------------------------------------------------
-
-void TWireLineSink::WriteLine(const std::string& line)
+void WriteTextLines(const std::vector<std::string>& lines, TLineSink& sink)
 {
-    if (!line.empty() && line.front() == '.')
-        wire_.WriteLn("." + line);
-    else
-        wire_.WriteLn(line);
-}
-
-void TWireMessageClient::WriteMessageText(const std::vector<std::string>& lines)
-{
-    TWireLineSink sink(*this);
     WriteLines(SplitTextLines(lines), sink);
-}
-
-void TWireMessageClient::Send(TWireMessage& message)
-{
-    TWireLineSink sink(*this);
-    message.WriteBody(sink);
-}
-
-void TWireMessageClient::WriteMessage(const TWireMessage& message)
-{
-    TWireLineSink sink(*this);
-    message.WriteTo(sink);
 }
 
 } // namespace og

@@ -2,6 +2,8 @@
 
 #include "mail/EncodeWire.h"
 
+#include <algorithm>
+
 namespace og {
 
 namespace {
@@ -96,6 +98,42 @@ std::vector<std::string> EncodedWords(std::string_view utf8, std::size_t firstLi
     return words;
 }
 
+std::string UnstructuredText(std::string_view utf8, bool* cut)
+{
+    std::string out;
+    out.reserve(std::min(utf8.size(), MailLineLimit));
+    for (std::size_t at = 0; at < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[at]);
+        const std::size_t length = std::min(SequenceLength(c), utf8.size() - at);
+        const bool c1 = c == 0xC2 && length == 2 && static_cast<unsigned char>(utf8[at + 1]) < 0xA0;
+        if (!((c < 0x20 && c != '\t') || c == 0x7F || c1)) {
+            if (out.size() + length > MailLineLimit) {
+                if (cut)
+                    *cut = true;
+                return out;
+            }
+            out.append(utf8.substr(at, length));
+        }
+        at += length;
+    }
+    if (cut)
+        *cut = false;
+    return out;
+}
+
+bool NeedsEncodedWords(std::string_view text, std::size_t nameLength)
+{
+    if (!IsAscii(text) || text.find("=?") != std::string_view::npos)
+        return true;
+    std::size_t word = nameLength + 2; // the first word shares its line with "Name: "
+    for (const char c : text) {
+        word = IsBlank(c) ? 0 : word + 1;
+        if (word > MailLineLimit)
+            return true;
+    }
+    return false;
+}
+
 std::string QuotedParameter(std::string_view value)
 {
     std::string out = "\"";
@@ -161,8 +199,17 @@ std::vector<std::string> FoldHeader(const std::string& line)
     // Never cut before the first word of the value: "Name:" alone says nothing.
     std::size_t from = rest.find(':');
     from = from == std::string::npos ? 0 : from + 1;
+    const std::size_t colon = from;
     while (from < rest.size() && IsBlank(rest[from]))
         ++from;
+    // A first word that passes the limit beside the name goes on a line of
+    // its own where it fits there, when a blank after the colon allows it.
+    if (from > colon && rest.size() > HeaderLineLimit) {
+        std::size_t end = rest.find_first_of(" \t", from);
+        end = end == std::string::npos ? rest.size() : end;
+        if (end > HeaderLineLimit && end - from + 1 <= HeaderLineLimit)
+            from = colon - 1; // the colon: the blank after it is a cut
+    }
     while (rest.size() > HeaderLineLimit) {
         // A cut before the blank at `at` leaves rest[at..] for the next line,
         // which must hold more than blanks.

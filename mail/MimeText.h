@@ -27,6 +27,15 @@ std::vector<std::string> QuotedPrintableLines(const std::vector<std::string>& li
 // the first no longer than firstLimit; a character is never split.
 std::vector<std::string> EncodedWords(std::string_view utf8, std::size_t firstLimit = 75);
 
+// Text for an unstructured header (a subject) as it may stand there: control
+// characters (C0 but the tab, DEL, C1) left out, and cut to MailLineLimit
+// bytes, never inside a character. *cut, when given, says whether it was.
+std::string UnstructuredText(std::string_view utf8, bool* cut = nullptr);
+// Whether unstructured text must go as encoded words: it is not ASCII, it
+// holds "=?" (which a reader would decode), or a word of it would pass the
+// mail line limit after a header name of nameLength (encoded words fold).
+bool NeedsEncodedWords(std::string_view text, std::size_t nameLength);
+
 // A parameter value as a quoted string: "we\"ird name.txt".
 std::string QuotedParameter(std::string_view value);
 
@@ -38,6 +47,8 @@ std::vector<std::string> ExtendedParameter(std::string_view name, std::string_vi
 
 // "Name: value" cut before blanks of the value so that no line passes the
 // header line limit where a blank allows it; unfolding gives the line back.
+// When the value's first word would pass the limit on the name's line, the
+// blank after the colon is a cut too.
 std::vector<std::string> FoldHeader(const std::string& line);
 
 } // namespace og

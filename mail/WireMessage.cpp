@@ -10,6 +10,7 @@
 #include "mail/MailText.h"
 #include "mail/MimeText.h"
 #include "mail/TimeZone.h"
+#include "net/Wire.h"
 #include "net/WireExceptions.h"
 
 namespace og {

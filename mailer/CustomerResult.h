@@ -1,7 +1,7 @@
 #pragma once
-// What became of one customer's message, and the words for it: the one
-// table that the journal, the log, the summary, the status line and the
-// command line all take their words from.
+// What became of one customer's message, and the words for it: the one home
+// (a word table for the journal, one for people) that the journal, the log,
+// the summary, the status line and the command line all take them from.
 
 #include <QString>
 

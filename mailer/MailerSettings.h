@@ -1,27 +1,25 @@
 #pragma once
-// What a notification run needs: the mailer's saved settings (one table of
-// keys in the settings file) and what the vendor enters for one run. The
-// window, the send run and the command line all go through these.
+// The mailer's saved settings (one table of keys in the settings file,
+// common/SettingsTable.h) and the words its choices are spelled with. The
+// window, the send run and the command line all go through these; what the
+// vendor enters for one run is mailer/MailerInput.h.
 
-#include "mailer/MarkdownBody.h"
-#include "net/SmtpSecurity.h"
+#include "smtp/SmtpSecurity.h"
 
-#include <QList>
 #include <QString>
 #include <QStringList>
 
-#include <memory>
-
 namespace og {
-
-class AccessTokenSource;
 
 // How a run with a user name logs in: with a password, with the tokens of
 // an OAuth2 sign-in in the browser at a provider, or with an access token
 // a command prints.
 enum class LoginMethod { Password, OAuth2, TokenCommand };
-// The providers of an OAuth2 sign-in (mailer/OAuthProvider.h).
+// The providers of an OAuth2 sign-in (mailer/signin/OAuthProvider.h).
 enum class OAuthProviderKind { Microsoft, Google, Custom };
+// How the body goes out: as typed, or as typed with an HTML alternative
+// (mailer/message/MarkdownBody.h).
+enum class MessageFormat { Plain, Markdown };
 
 // The mailer's settings as saved in the settings file.
 struct MailerSettings {
@@ -81,6 +79,9 @@ struct MailerSettings {
     QString replyTo;                             // [options] replyto: empty: replies go to the sender
     bool autoSubmitted = false;                  // [options] autosubmitted
     QString unsubscribe;                         // [options] unsubscribe: mailto:/https: addresses
+    // An attachment path that is a field alone ("{{file}}") takes a whole
+    // absolute path from the address file; off: a file's name beside it.
+    bool attachAbsolute = false; // [options] attachabsolute
 
     bool operator==(const MailerSettings&) const = default;
 
@@ -96,36 +97,6 @@ struct MailerSettings {
     static void saveAddressFile(const QString& settingsPath, const QString& addressFile);
 };
 
-// The body as the vendor sees it: its lines as the body field shows them
-// (the message and the log carry these) and, for each, whether it only wraps
-// on into the next line instead of ending a typed line. The typed text
-// (message.txt) follows from both.
-class MessageBody {
-public:
-    MessageBody() = default;
-    // Each line typed as it stands; endsWithBreak: the text ends with a line
-    // break (the field shows no empty line for it).
-    explicit MessageBody(const QStringList& lines, bool endsWithBreak = false);
-    // A line shown; wraps: the typed line goes on in the next line shown.
-    void addLine(const QString& line, bool wraps);
-    // The typed text ends with a line break after the last line.
-    void endWithBreak() { endsWithBreak_ = true; }
-    // Appends lines each on a line of its own, as a signature is appended.
-    void append(const QStringList& lines);
-
-    const QStringList& lines() const { return lines_; }
-    // Whether line i only wraps on into the next one.
-    bool wraps(qsizetype i) const { return wraps_.value(i); }
-    bool isEmpty() const { return lines_.isEmpty(); }
-    // The text as typed, "\n" between typed lines.
-    QString typedText() const;
-
-private:
-    QStringList lines_;
-    QList<bool> wraps_;
-    bool endsWithBreak_ = false;
-};
-
 // The security setting as the window and the settings file name it:
 // "Automatic", "STARTTLS", "SSL/TLS", "None".
 QString securityName(MailerSettings::Security security);
@@ -137,6 +108,16 @@ bool parseSecurity(const QString& text, MailerSettings::Security* security);
 // "password", "oauth2", "command"; parsing ignores case.
 QString loginMethodWord(LoginMethod method);
 bool parseLoginMethod(const QString& text, LoginMethod* method);
+
+// "microsoft", "google", "custom": the word of the settings file, the command
+// line and the keyring's key; parsing ignores case.
+QString oauthProviderWord(OAuthProviderKind kind);
+bool parseOAuthProvider(const QString& text, OAuthProviderKind* kind);
+
+// The words of the settings file and the command line for the body's
+// format: "plain", "markdown"; parsing ignores case.
+QString messageFormatWord(MessageFormat format);
+bool parseMessageFormat(const QString& text, MessageFormat* format);
 
 // Where the mail server is: "host" or "host:port", blanks around it ignored;
 // an IPv6 address in brackets ("[::1]:587") or bare without a port ("::1"),
@@ -150,32 +131,5 @@ struct ServerAddress {
 };
 ServerAddress parseServerAddress(
     const QString& server, MailerSettings::Security security = MailerSettings::Security::Automatic);
-
-// What the vendor filled in for one notification run: the window's controls,
-// or the command line's arguments and settings.
-struct MailerInput {
-    MailerSettings settings;
-    QString subject;
-    MessageBody body;
-    QStringList attachments;      // full paths, in the order added
-    QString settingsPath;         // ordergate.ini
-    QString programFolder;        // ends with "/"; message.txt goes here
-    bool settingsChanged = false; // save the settings after a completed run
-    QString password;             // for settings.userName; never saved
-    // For an OAuth2 login: the signed-in account's tokens. A token command's
-    // source is made by the run itself.
-    std::shared_ptr<AccessTokenSource> tokens;
-};
-
-// The input a failed check is about, so a window can take the vendor there.
-enum class MailerField { None, AddressFile, Sender, Server, Subject, Body, Login, Headers };
-
-// The checks of "Send Now", in order (a port out of range with the server's,
-// then the login by token's settings); the first failure's message, or an
-// empty text when all pass. *field, when given, names the input it is about.
-QString checkMailerInput(const MailerInput& input, MailerField* field = nullptr);
-
-// The example host name in the server check's message.
-inline constexpr const char* ExampleMailServer = "mail.example.com";
 
 } // namespace og

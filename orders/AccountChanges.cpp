@@ -44,7 +44,7 @@ KeepRefusal refusalOf(const LedgerAccount& account, const CustomerLists& lists, 
         return KeepRefusal::AddressChanged;
     if (account.password.isEmpty())
         return KeepRefusal::NoPassword;
-    if (!htpasswdTakesUser(account.user) || !htpasswdTakesPassword(account.password) ||
+    if (accountValueFault(account.user, account.password) != AccountValueFault::None ||
         (bcrypt && account.user.size() > kMaxBcryptUserBytes))
         return KeepRefusal::Refused;
     return KeepRefusal::None;
@@ -288,10 +288,14 @@ bool AccountChanges::writeLedger(QIODevice& device, const QString& product, cons
             out.lines(), run_->user(i), run_->password(i), first.isEmpty() ? stamp : first, stamp);
         out.lineDone();
     }
+    qsizetype lines = qsizetype(last_.size());
     for (const LedgerAccount* account : carried()) {
         AccountLedger::appendLine(out.lines(), *account);
         out.lineDone();
+        ++lines;
     }
+    // a ledger cut short, or emptied, is told from a whole one by this line
+    out.lines().append(QByteArrayView(AccountLedger::countLine(lines)));
     return out.finish();
 }
 

@@ -4,13 +4,21 @@
 #include "common/TextFiles.h"
 #include "orders/InputFiles.h"
 #include "orders/ProductFiles.h"
+#include "orders/ReportFields.h"
 
+#include <QSet>
 #include <algorithm>
 #include <cstring>
 
 namespace og {
 
 namespace {
+
+// The first line: kHeaderStart, the product, kHeaderColumns, and in the
+// ledgers that count their lines kCounted.
+constexpr char kHeaderStart[] = "# accounts of ";
+constexpr char kHeaderColumns[] = ": address, password, first run, last run (tab-separated)";
+constexpr char kCounted[] = "; the last line counts them";
 
 // The value of field, into out (nothing when it holds no escape: the field
 // is the value).
@@ -78,9 +86,12 @@ bool AccountLedger::load(const QString& folder, const QString& product, bool ord
             return false;
         }
         const QByteArray text = toValidUtf8(std::move(bytes));
-        if (ledger)
+        if (ledger) {
+            distrust_ = distrust(text, product);
+            if (!distrust_.isEmpty())
+                return true; // the caller decides: stop, or start afresh
             parse(text);
-        else
+        } else
             parseAddressFile(text, orderNumbers);
         source_ = name;
         return true;
@@ -106,7 +117,9 @@ void AccountLedger::parse(QByteArrayView text)
         return copy;
     };
     reserveFor(text);
+    qsizetype number = 0;
     forEachLine(text, [&](QByteArrayView line) {
+        ++number;
         if (line.isEmpty() || line.startsWith('#'))
             return;
         QByteArrayView fields[4];
@@ -115,10 +128,72 @@ void AccountLedger::parse(QByteArrayView text)
             fields[f] = tab < 0 ? line : line.first(tab);
             line = tab < 0 ? QByteArrayView() : line.sliced(tab + 1);
         }
-        if (!fields[0].isEmpty())
-            accounts_.push_back({value(fields[0]), value(fields[1]), stamp(fields[2]), stamp(fields[3])});
+        if (fields[0].isEmpty())
+            return;
+        const LedgerAccount account {value(fields[0]), value(fields[1]), stamp(fields[2]), stamp(fields[3])};
+        // judged as stored, before the batch file's trimming could make a
+        // value another customer's
+        const AccountValueFault fault = accountValueFault(account.user, account.password);
+        if (fault == AccountValueFault::None)
+            accounts_.push_back(account);
+        else
+            refused_.push_back({number, fault, account.user.toByteArray()});
     });
+    dropRefused();
     index();
+}
+
+void AccountLedger::dropRefused()
+{
+    if (refused_.empty())
+        return;
+    QSet<QByteArrayView> users;
+    for (const RefusedLine& r : refused_)
+        users.insert(r.user);
+    std::erase_if(accounts_, [&users](const LedgerAccount& a) { return users.contains(a.user); });
+}
+
+QString AccountLedger::distrust(QByteArrayView text, const QString& product)
+{
+    if (bytes::trimmed(text).isEmpty())
+        return QStringLiteral("is empty, although the last run wrote it with its accounts");
+    const qsizetype firstEnd = [&] {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text[i] == '\n' || text[i] == '\r')
+                return i;
+        }
+        return text.size();
+    }();
+    const QByteArrayView first = text.first(firstEnd);
+    const QByteArrayView opening = kHeaderStart;
+    const qsizetype named = first.indexOf(QByteArrayView(kHeaderColumns));
+    if (!first.startsWith(opening) || named < opening.size())
+        return QStringLiteral("is not a ledger of accounts: its first line does not name a product");
+    const QString owner = QString::fromUtf8(first.sliced(opening.size(), named - opening.size()));
+    const QString own = productFileName({}, product, {});
+    if (QString::compare(owner, own, Qt::CaseInsensitive) != 0)
+        return QStringLiteral("holds the accounts of the product \"%1\", not of \"%2\"").arg(owner, own);
+    const char last = text.back();
+    if (last != '\n' && last != '\r')
+        return QStringLiteral("is cut short: its last line is incomplete");
+    if (!first.endsWith(QByteArrayView(kCounted)))
+        return {}; // written before ledgers counted their lines
+    qsizetype accounts = 0;
+    QByteArrayView lastLine;
+    forEachLine(text, [&](QByteArrayView line) {
+        accounts += !line.isEmpty() && !line.startsWith('#');
+        if (!line.isEmpty())
+            lastLine = line;
+    });
+    bool counted = false;
+    qsizetype count = -1;
+    if (lastLine.startsWith("# ") && lastLine.endsWith(" accounts"))
+        count = lastLine.sliced(2, lastLine.size() - 11).toLongLong(&counted);
+    if (!counted)
+        return QStringLiteral("is cut short: the line that counts its accounts is missing");
+    if (count != accounts)
+        return QStringLiteral("is damaged: it counts %1 accounts but holds %2").arg(count).arg(accounts);
+    return {};
 }
 
 void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)
@@ -132,8 +207,14 @@ void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)
         QByteArrayView password;
         if (orderNumbers && !record.fields.isEmpty())
             password = held_.hold(record.fields.first().toUtf8());
-        accounts_.push_back({held_.hold(record.address.toUtf8()), password, {}, {}});
+        const LedgerAccount account {held_.hold(record.address.toUtf8()), password, {}, {}};
+        const AccountValueFault fault = accountValueFault(account.user, account.password);
+        if (fault == AccountValueFault::None)
+            accounts_.push_back(account);
+        else
+            refused_.push_back({number, fault, account.user.toByteArray()});
     });
+    dropRefused();
     index();
 }
 
@@ -217,8 +298,12 @@ void AccountLedger::appendLine(
 QByteArray AccountLedger::headerLine(const QString& product)
 {
     // the product as in the file names: no control character breaks the line
-    return "# accounts of " + productFileName({}, product, {}).toUtf8() +
-        ": address, password, first run, last run (tab-separated)";
+    return kHeaderStart + productFileName({}, product, {}).toUtf8() + kHeaderColumns + kCounted;
+}
+
+QByteArray AccountLedger::countLine(qsizetype accounts)
+{
+    return "# " + QByteArray::number(accounts) + " accounts";
 }
 
 } // namespace og

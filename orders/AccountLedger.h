@@ -6,7 +6,14 @@
 //   address TAB password TAB first run TAB last run
 // with a backslash, tab, CR or LF inside a value written as \\ \t \r \n.
 // Lines starting with "#" are comments (htpasswd takes no such user name).
+// The first line names the product ("# accounts of Tool: ..."); since the
+// ledger counts its lines, that line ends "; the last line counts them" and
+// the last line is "# N accounts". A ledger is trusted only when it looks
+// like this product's, whole (see distrust()); one without the count (written
+// before it was kept) is trusted when it names this product and its last line
+// is complete, and the next run writes the count.
 
+#include "orders/BatchFile.h"
 #include "orders/HeldBytes.h"
 #include "orders/LineBlock.h"
 
@@ -36,8 +43,24 @@ public:
     // first). False with the reason in error when a file exists but cannot
     // be read.
     bool load(const QString& folder, const QString& product, bool orderNumbers, QString* error);
-    // Reads text (the ledger keeps copies of the values).
+    // Reads text (the ledger keeps copies of the values). A line whose values
+    // break the one rule of account values (accountValueFault) is skipped
+    // and kept in refusedLines(), and its user counts as not in the ledger.
     void parse(QByteArrayView text);
+    // Why the text of product's ledger is not to be trusted ("is cut short:
+    // ..."), or empty: it is empty, names another product or no product, or
+    // does not hold the lines it counts.
+    static QString distrust(QByteArrayView text, const QString& product);
+    // What load() found wrong with the ledger it then left unread; empty
+    // when it was read (or there was none).
+    const QString& distrust() const { return distrust_; }
+
+    struct RefusedLine {
+        qsizetype line; // from 1
+        AccountValueFault fault;
+        QByteArray user;
+    };
+    const std::vector<RefusedLine>& refusedLines() const { return refused_; }
     void parseAddressFile(QByteArrayView text, bool orderNumbers);
 
     const std::vector<LedgerAccount>& accounts() const { return accounts_; }
@@ -95,9 +118,13 @@ public:
     static void appendLine(
         LineBlock& out, QByteArrayView user, QByteArrayView password, QByteArrayView firstRun, QByteArrayView lastRun);
     static QByteArray headerLine(const QString& product);
+    // The last line: how many account lines stand between it and the first.
+    static QByteArray countLine(qsizetype accounts);
 
 private:
     void reserveFor(QByteArrayView text);
+    // Drops the accounts of the users of refused lines.
+    void dropRefused();
     // Orders the accounts by user; of a user's lines the first place and the
     // last values stay.
     void index();
@@ -108,6 +135,8 @@ private:
     std::vector<LedgerAccount> accounts_;
     std::vector<uint32_t> byUser_;
     QString source_;
+    QString distrust_;
+    std::vector<RefusedLine> refused_;
 };
 
 } // namespace og

@@ -6,6 +6,23 @@
 
 namespace og {
 
+const char* accountValueFaultText(AccountValueFault fault)
+{
+    switch (fault) {
+    case AccountValueFault::None:
+        break;
+    case AccountValueFault::ControlCharacter:
+        return "a control character";
+    case AccountValueFault::OuterBlank:
+        return "a blank at the start or end of a value";
+    case AccountValueFault::UserRefused:
+        return "a user name htpasswd refuses";
+    case AccountValueFault::PasswordRefused:
+        return "a password htpasswd refuses or of blanks alone";
+    }
+    return "";
+}
+
 void BatchFile::preamble(QStringView product)
 {
     lines_.beginLine();
@@ -52,8 +69,10 @@ bool BatchFile::testAccount(const Options& options)
 {
     if (options.user.isEmpty() || options.passwd.isEmpty())
         return true;
+    // judged as the vendor gave them: the batch file's trimming would
+    // make a value with a control character at its end another one
     const QByteArray user = options.user.toUtf8(), password = options.passwd.toUtf8();
-    if (!htpasswdTakesUser(bytes::trimmed(user)) || !htpasswdTakesPassword(bytes::trimmed(password)))
+    if (accountValueFault(user, password) != AccountValueFault::None)
         return false;
     passwordLine(user, password);
     return true;

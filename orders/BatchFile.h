@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <cstdint>
 
 class QIODevice;
 
@@ -52,6 +53,45 @@ inline bool htpasswdTakesPassword(QByteArrayView password)
 {
     return password.size() <= kMaxPasswordBytes;
 }
+
+// The one rule for the values of an account, wherever they come from (the
+// report, the ledger, goodguys.txt, the options' test account), applied to
+// the value as it reaches the batch file: no control character (a zero byte
+// stops ksh with every password left on the server, a line break or Ctrl-Z
+// splits the account line), no blank or control character at either end (the
+// batch file's trimming would make it another user's line), a user htpasswd
+// takes (see above) and a password that is not blanks alone. An empty
+// password is the caller's to judge (a ledger may not know one).
+enum class AccountValueFault : uint8_t { None, ControlCharacter, OuterBlank, UserRefused, PasswordRefused };
+inline AccountValueFault accountValueFault(QByteArrayView user, QByteArrayView password)
+{
+    const auto control = [](QByteArrayView value) {
+        bool found = false; // no early exit: a loop the compiler vectorises
+        for (const char c : value) {
+            const auto u = static_cast<unsigned char>(c);
+            found |= (u < 0x20) | (u == 0x7f);
+        }
+        return found;
+    };
+    const auto outerBlank = [](QByteArrayView value) {
+        return !value.isEmpty() &&
+            (static_cast<unsigned char>(value.front()) <= 32 || static_cast<unsigned char>(value.back()) <= 32);
+    };
+    if (control(user) || control(password))
+        return AccountValueFault::ControlCharacter;
+    // (control characters are out: only blanks are left at or below 32)
+    if (!password.isEmpty() && password.count(' ') == password.size())
+        return AccountValueFault::PasswordRefused;
+    if (outerBlank(user) || outerBlank(password))
+        return AccountValueFault::OuterBlank;
+    if (user.isEmpty() || !htpasswdTakesUser(user))
+        return AccountValueFault::UserRefused;
+    if (!htpasswdTakesPassword(password))
+        return AccountValueFault::PasswordRefused;
+    return AccountValueFault::None;
+}
+// "a control character", ... for the notes that name a skipped value.
+const char* accountValueFaultText(AccountValueFault fault);
 
 class BatchFile {
 public:

@@ -1,85 +1,81 @@
 #include "orders/Options.h"
 
 #include "common/ProfileFile.h"
+#include "common/SettingsTable.h"
 
 namespace og {
 
 namespace {
 
-void loadAccountOptions(const ProfileReader& file, Options& o, const Options& current)
-{
-    const QString s = optionsSection();
-    o.passhash = file.readString(s, "passhash", current.passhash);
-    o.hidepasswords = file.readBool(s, "hidepasswords", current.hidepasswords);
-    const QString keep = file.readString(s, "keepaccounts", QStringLiteral("?"));
-    o.keepaccounts = keep == u"?"             ? current.keepaccounts
-        : keep.isEmpty()                      ? MissingAccounts::Ask
-        : ProfileFile::parseBool(keep, false) ? MissingAccounts::Keep
-                                              : MissingAccounts::Drop;
-}
+using Key = SettingKey<Options, MissingAccounts>;
 
-void saveAccountOptions(const QString& settingsPath, const Options& o)
-{
-    const QString s = optionsSection();
-    ProfileFile::writeString(settingsPath, s, "passhash", o.passhash);
-    ProfileFile::writeBool(settingsPath, s, "hidepasswords", o.hidepasswords);
-    ProfileFile::writeString(settingsPath, s, "keepaccounts",
-        o.keepaccounts == MissingAccounts::Ask        ? QString()
-            : o.keepaccounts == MissingAccounts::Keep ? QStringLiteral("1")
-                                                      : QStringLiteral("0"));
-}
+// Every key of the options, in the order they are saved.
+const Key kKeys[] = {
+    {{"options", "Pmask"}, &Options::Pmask},
+    {{"options", "chmodProtect"}, &Options::chmodProtect},
+    {{"options", "chmodAccess"}, &Options::chmodAccess},
+    {{"options", "chmodPasswd"}, &Options::chmodPasswd},
+    {{"options", "user"}, &Options::user},
+    {{"options", "passwd"}, &Options::passwd},
+    {{"options", "orderNr"}, &Options::orderNr},
+    {{"options", "orderDate"}, &Options::orderDate},
+    {{"options", "names"}, &Options::names},
+    {{"options", "passhash"}, &Options::passhash},
+    {{"options", "hidepasswords"}, &Options::hidepasswords},
+    {{"options", "keepaccounts"}, &Options::keepaccounts},
+};
+
+const SettingName kListsFolder = {"options", "listsFolder"};
 
 } // namespace
+
+// keepaccounts: "1" keep, "0" drop, empty: ask.
+bool parseSettingWord(const QString& text, MissingAccounts* value)
+{
+    *value = text.isEmpty()                   ? MissingAccounts::Ask
+        : ProfileFile::parseBool(text, false) ? MissingAccounts::Keep
+                                              : MissingAccounts::Drop;
+    return true;
+}
+
+QString settingWord(MissingAccounts value)
+{
+    return value == MissingAccounts::Ask ? QString()
+        : value == MissingAccounts::Keep ? QStringLiteral("1")
+                                         : QStringLiteral("0");
+}
 
 Options loadOptions(const QString& settingsPath, const Options& current)
 {
     const ProfileReader file(settingsPath);
-    if (!file.fileExists())
-        return current;
-    const QString s = optionsSection();
-    Options o;
-    o.Pmask = file.readString(s, "Pmask", current.Pmask);
-    o.chmodProtect = file.readString(s, "chmodProtect", current.chmodProtect);
-    o.chmodAccess = file.readString(s, "chmodAccess", current.chmodAccess);
-    o.chmodPasswd = file.readString(s, "chmodPasswd", current.chmodPasswd);
-    o.user = file.readString(s, "user", current.user);
-    o.passwd = file.readString(s, "passwd", current.passwd);
-    o.orderNr = file.readBool(s, "orderNr", current.orderNr);
-    o.orderDate = file.readBool(s, "orderDate", current.orderDate);
-    o.names = file.readBool(s, "names", current.names);
-    loadAccountOptions(file, o, current);
+    Options o = current;
+    if (file.fileExists())
+        readSettings(file, kKeys, o, current);
     return o;
 }
 
 void saveOptions(const QString& settingsPath, const Options& o)
 {
-    const QString s = optionsSection();
-    ProfileFile::writeString(settingsPath, s, "Pmask", o.Pmask);
-    ProfileFile::writeString(settingsPath, s, "chmodProtect", o.chmodProtect);
-    ProfileFile::writeString(settingsPath, s, "chmodAccess", o.chmodAccess);
-    ProfileFile::writeString(settingsPath, s, "chmodPasswd", o.chmodPasswd);
-    ProfileFile::writeString(settingsPath, s, "user", o.user);
-    ProfileFile::writeString(settingsPath, s, "passwd", o.passwd);
-    ProfileFile::writeBool(settingsPath, s, "orderNr", o.orderNr);
-    ProfileFile::writeBool(settingsPath, s, "orderDate", o.orderDate);
-    ProfileFile::writeBool(settingsPath, s, "names", o.names);
-    saveAccountOptions(settingsPath, o);
+    writeSettings(settingsPath, kKeys, o);
 }
 
 void writeAddressFilePath(const QString& settingsPath, const QString& efile)
 {
-    ProfileFile::writeString(settingsPath, optionsSection(), "efile", efile);
+    ProfileFile::writeString(
+        settingsPath, QLatin1String(AddressFileSetting.section), QLatin1String(AddressFileSetting.name), efile);
 }
 
 QString readListsFolder(const QString& settingsPath)
 {
-    const QString folder = ProfileFile::readString(settingsPath, optionsSection(), "listsFolder", QString());
+    const QString folder = ProfileFile::readString(
+        settingsPath, QLatin1String(kListsFolder.section), QLatin1String(kListsFolder.name), QString());
     return folder.isEmpty() || folder.endsWith(u'/') ? folder : folder + u'/';
 }
 
 void writeListsFolder(const QString& settingsPath, const QString& folder)
 {
-    ProfileFile::writeString(settingsPath, optionsSection(), "listsFolder", folder);
+    ProfileFile::writeString(
+        settingsPath, QLatin1String(kListsFolder.section), QLatin1String(kListsFolder.name), folder);
 }
 
 } // namespace og

@@ -38,14 +38,9 @@ inline AddressColumns addressColumns(const Options& options)
     return AddressColumns(options.orderNr, options.orderDate, options.names);
 }
 
-// The section all of these keys live in.
-inline QString optionsSection()
-{
-    return QStringLiteral("options");
-}
-
-// Every key missing from the file (or a missing file) keeps the value of
-// current, as the main window's controls keep their state.
+// The keys are one table in Options.cpp (common/SettingsTable.h). Every key
+// missing from the file (or a missing file) keeps the value of current, as
+// the main window's controls keep their state.
 Options loadOptions(const QString& settingsPath, const Options& current);
 
 // Writes all twelve keys in the order Pmask, chmodProtect, chmodAccess,
@@ -54,7 +49,8 @@ Options loadOptions(const QString& settingsPath, const Options& current);
 // ProfileWriteError; keys after the failing one are then not written.
 void saveOptions(const QString& settingsPath, const Options& options);
 
-// [options] efile: the full path of the address file last made.
+// [options] efile (common/SettingsTable.h): the full path of the address
+// file last made.
 void writeAddressFilePath(const QString& settingsPath, const QString& efile);
 
 // [options] listsFolder: the folder the vendor chose for the customer lists,

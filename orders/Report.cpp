@@ -81,25 +81,36 @@ bool hasControlCharacterInRecord(const CsvFields& row, const ReportLayout& layou
 }
 
 // The address (trimmed) of an order: one "@" with text on both sides, no
-// blank, a user name htpasswd takes.
-std::optional<SkipReason> whyNoAddress(QByteArrayView address)
+// blank.
+bool isOneAddress(QByteArrayView address)
 {
     const qsizetype at = address.indexOf('@');
-    if (at <= 0 || at + 1 == address.size() || address.sliced(at + 1).contains('@') || address.contains(' ') ||
-        address.contains('\t'))
-        return SkipReason::NoAddress;
-    if (!htpasswdTakesUser(address))
-        return SkipReason::UserNameRefused;
-    return std::nullopt;
+    return at > 0 && at + 1 < address.size() && !address.sliced(at + 1).contains('@') && !address.contains(' ') &&
+        !address.contains('\t');
 }
 
-// The order number, the account's password: not empty, one htpasswd takes.
-std::optional<SkipReason> whyNoOrderNumber(QByteArrayView order)
+// The address and the order number (the account's password), trimmed: one
+// address, an order number, and values the one rule of account values takes
+// (orders/BatchFile.h).
+std::optional<SkipReason> whyNoAccount(QByteArrayView address, QByteArrayView order)
 {
+    if (!isOneAddress(address))
+        return SkipReason::NoAddress;
+    const AccountValueFault fault = accountValueFault(address, order);
+    if (fault == AccountValueFault::UserRefused)
+        return SkipReason::UserNameRefused;
     if (order.isEmpty())
         return SkipReason::NoOrderNumber;
-    if (!htpasswdTakesPassword(order))
+    switch (fault) {
+    case AccountValueFault::None:
+    case AccountValueFault::UserRefused:
+        return std::nullopt;
+    case AccountValueFault::ControlCharacter:
+    case AccountValueFault::OuterBlank: // (trimmed: only around a control character)
+        return SkipReason::ControlCharacter;
+    case AccountValueFault::PasswordRefused:
         return SkipReason::PasswordTooLong;
+    }
     return std::nullopt;
 }
 
@@ -113,9 +124,9 @@ std::optional<SkipReason> whyNoOrder(QByteArrayView line, bool multiLine, const 
     if (multiLine ? hasControlCharacterInRecord(CsvFields(layout.csv, line), layout, spill) : hasControlCharacter(line))
         return SkipReason::ControlCharacter;
     const QByteArrayView text = bytes::trimmed(line);
-    if (const auto reason = whyNoAddress(bytes::trimmed(layout.orderAddress(text, spill))))
-        return reason;
-    return whyNoOrderNumber(layout.field(text, layout.order, spill));
+    QByteArray spillAddress;
+    return whyNoAccount(
+        bytes::trimmed(layout.orderAddress(text, spillAddress)), layout.field(text, layout.order, spill));
 }
 
 // The same for a row under a header row, whose order's own fields may stand
@@ -130,9 +141,30 @@ std::optional<SkipReason> whyNoRowOrder(const RowOrder& r, const ReportLayout& l
     if (hasControlCharacterInRecord(r.row, layout, spill) ||
         (&r.fields != &r.row && hasControlCharacterInRecord(r.fields, layout, spill)))
         return SkipReason::ControlCharacter;
-    if (const auto reason = whyNoAddress(r.address))
-        return reason;
-    return whyNoOrderNumber(r.order);
+    return whyNoAccount(r.address, r.order);
+}
+
+// A first line that is a header row of some export: no "@", three or more
+// columns that are words (a letter first, then letters, digits, blanks and
+// the marks of column names), and no column that is not: a number, a date or
+// a price marks a line of data, as an old report may start with.
+bool looksLikeHeaderRow(QByteArrayView line)
+{
+    if (line.contains('@'))
+        return false;
+    int words = 0;
+    for (const QString& column : headerColumns(line, headerSeparator(line))) {
+        if (column.isEmpty())
+            continue;
+        if (column.size() > 64 || !column.front().isLetter())
+            return false;
+        for (const QChar c : column) {
+            if (!c.isLetterOrNumber() && !QStringView(u" _-?#/.()'&").contains(c))
+                return false;
+        }
+        ++words;
+    }
+    return words >= 3;
 }
 
 QString headerColumnsNote(QByteArrayView header)
@@ -164,16 +196,41 @@ QString skipReasonText(SkipReason reason)
     return {};
 }
 
+namespace {
+
+// A U+FEFF inside the text (a tool that pasted a byte order mark before a
+// value) is dropped, so it never becomes part of a password or an address.
+void dropInnerByteOrderMarks(QByteArray& text)
+{
+    static constexpr char kMark[] = "\xEF\xBB\xBF";
+    qsizetype at = text.indexOf(QByteArrayView(kMark, 3));
+    if (at < 0)
+        return;
+    qsizetype to = at;
+    for (qsizetype from = at; from < text.size();) {
+        if (text.size() - from >= 3 && std::memcmp(text.constData() + from, kMark, 3) == 0) {
+            from += 3;
+            continue;
+        }
+        text[to++] = text[from++];
+    }
+    text.truncate(to);
+}
+
+} // namespace
+
 void Report::read(const QString& text)
 {
     text_ = text.toUtf8();
     text_.remove(0, text_.size() - withoutByteOrderMarks(text_).size());
+    dropInnerByteOrderMarks(text_);
     intake();
 }
 
 void Report::readBytes(QByteArray bytes)
 {
     text_ = toValidUtf8(std::move(bytes));
+    dropInnerByteOrderMarks(text_);
     intake();
 }
 
@@ -467,6 +524,15 @@ void Report::intake()
     productOf_.reserve(lineStarts_.size());
     adviseHugePages(productOf_.data(), lineStarts_.size() * sizeof(int32_t));
     productOf_.assign(lineStarts_.size(), -1);
+    // A header row no layout knows is an export to map, never an old report
+    // with its fields in other places (a product name read as the password).
+    // The old layouts' openings decided first, so old reports read as ever.
+    if (!layout_.headerRow && headerLine_ < 0 && !lineStarts_.empty() && looksLikeHeaderRow(lineBytes(0))) {
+        headerProblem_ = QStringLiteral("no layout knows the report's header row") + headerColumnsNote(lineBytes(0)) +
+            QStringLiteral("; map its columns (Map columns… in the window, a [layout NAME] of ordergate.ini and "
+                           "--layout NAME on the command line)");
+        return;
+    }
     if (layout_.headerRow)
         findRowOrders();
     else

@@ -102,12 +102,44 @@ QString runStampOf(const RunRequest& request)
     return request.runStamp.isEmpty() ? QDateTime::currentDateTimeUtc().toString(Qt::ISODate) : request.runStamp;
 }
 
-AccountLedger loadLedger(const RunRequest& request)
+// The ledger of the runs before. One that does not look like this
+// product's, whole, stops the run before anything is written: its accounts
+// would be kept with wrong passwords, or every earlier customer dropped
+// without a word. Told to drop missing customers, the vendor starts afresh
+// without it. Lines it skipped are named in notes.
+AccountLedger loadLedger(const RunRequest& request, QStringList& notes)
 {
     AccountLedger ledger;
     QString error;
-    if (!ledger.load(request.folder, trimmed(request.selectedProduct), request.options.orderNr, &error))
+    const QString product = trimmed(request.selectedProduct);
+    if (!ledger.load(request.folder, product, request.options.orderNr, &error))
         throw RunError((error + QStringLiteral("; no file was replaced")).toStdString());
+    const QString name = ledgerFileName(product);
+    if (!ledger.distrust().isEmpty()) {
+        const QString what = QStringLiteral("%1 %2").arg(request.folder + name, ledger.distrust());
+        if (request.options.keepaccounts != MissingAccounts::Drop || !request.dropChosen)
+            throw RunError((QStringLiteral("%1; no file was replaced. Restore it from a backup, or, to start "
+                                           "afresh with the customers of this report alone, run again with "
+                                           "--drop-missing (in the main window: Missing customers \"Remove "
+                                           "them\")")
+                                .arg(what))
+                               .toStdString());
+        notes.append(what + QStringLiteral(": not used, every customer of this run counts as new"));
+        return AccountLedger();
+    }
+    qsizetype named = 0;
+    for (const AccountLedger::RefusedLine& r : ledger.refusedLines()) {
+        if (named++ == Report::kSkippedKept) {
+            notes.append(QStringLiteral("... and %1 more skipped lines of %2")
+                             .arg(qsizetype(ledger.refusedLines().size()) - Report::kSkippedKept)
+                             .arg(ledger.source()));
+            break;
+        }
+        notes.append(QStringLiteral("%1 line %2 skipped, %3: %4 (counts as not in the ledger)")
+                         .arg(ledger.source())
+                         .arg(r.line)
+                         .arg(QString::fromUtf8(accountValueFaultText(r.fault)), printable(QString::fromUtf8(r.user))));
+    }
     return ledger;
 }
 
@@ -172,12 +204,12 @@ void sortAddressLines(LineBlock unsorted, const std::vector<char>& isNew, RunRes
 RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
 {
     QIODevice* scriptSink = sinks ? sinks->script : nullptr;
-    AccountLedger ledger = loadLedger(request);
+    RunResult result;
+    AccountLedger ledger = loadLedger(request, result.notes);
     const Report& report = *request.report;
     static const CustomerLists noLists;
     const CustomerLists& lists = request.lists ? *request.lists : noLists;
 
-    RunResult result;
     result.product = trimmed(request.selectedProduct);
     // The run takes the order lines the intake found, of the chosen product
     // (equal ignoring case) or all of them.
@@ -262,6 +294,12 @@ RunResult performRun(const RunRequest& request)
             request.folder + changesFileName(product), request.folder + ledgerFileName(product), batchPath};
         return names[std::find(group.begin(), group.end(), file) - group.begin()];
     };
+    // A run killed between its renames left temporaries, one of them with
+    // every password: they go before this run makes its own.
+    for (const auto& [file, signature] : std::initializer_list<std::pair<const ReplacingFile*, QByteArrayView>> {
+             {&batch, "echo batch file for product: "}, {&ledger, "# accounts of "}, {&changes, "# accounts of "},
+             {&addresses, {}}, {&newAddresses, {}}})
+        ReplacingFile::removeLeftovers(path(file), signature);
     // the batch file first: a folder that takes no file is named by it
     for (ReplacingFile* file : {&batch, &addresses, &newAddresses, &changes, &ledger}) {
         if (!file->open())

@@ -37,6 +37,10 @@ struct RunRequest {
     // of its lines in RunResult::script (the command line's choice, for
     // memory); the address lines are always kept.
     bool keepScriptLines = true;
+    // Whether options.keepaccounts Drop is the vendor's own choice (not a
+    // default): only then does a ledger that cannot be trusted give way to a
+    // fresh one instead of stopping the run.
+    bool dropChosen = true;
     // When the run happens, as the ledger records it; empty: now (UTC).
     QString runStamp;
 };

@@ -7,8 +7,8 @@
 // Prints CPU seconds per message (user + system) and the peak resident size
 // after a tenth of the customers and at the end.
 #include "common/AddressFile.h"
-#include "mailer/MessageBuilder.h"
-#include "net/SMTPWire.h"
+#include "mailer/message/MessageBuilder.h"
+#include "smtp/SMTPWire.h"
 
 #include <QCoreApplication>
 #include <QFile>

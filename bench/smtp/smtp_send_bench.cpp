@@ -1,7 +1,7 @@
-// Sends one message to each of N customers, one connection per customer, and
-// prints the wall time and this process's own CPU time (all threads). Also
-// measures the round trip of one command on an open connection, so the time
-// per message can be judged against it.
+// Sends one message to each of N customers, one connection per customer (the
+// send run's default), and prints the wall time and this process's own CPU
+// time (all threads). Also measures the round trip of one command on an open
+// connection, so the time per message can be judged against it.
 //
 //   bench_smtp_send --port P --messages N [--attachment FILE] [--body-bytes B]
 //                   [--rtt-commands N] [--no-nagle]
@@ -29,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/SMTPWire.h"
+#include "smtp/SMTPWire.h"
 
 namespace {
 

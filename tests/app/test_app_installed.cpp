@@ -7,7 +7,7 @@
 #include "app/HeraldF.h"
 #include "app/MakeKshF.h"
 #include "app/Ordergate.h"
-#include "mailer/EmailForm.h"
+#include "app/mailer/EmailForm.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QPushButton>

@@ -8,8 +8,8 @@
 #include "app/HeraldF.h"
 #include "app/MakeKshF.h"
 #include "app/Ordergate.h"
+#include "app/mailer/EmailForm.h"
 #include "common/ProfileFile.h"
-#include "mailer/EmailForm.h"
 #include "platform/ScreenFit.h"
 #include "platform/VendorLinks.h"
 #include "tests/support/ScriptedPlatform.h"
@@ -356,8 +356,6 @@ private slots:
         QCOMPARE(urls.last(), QString::fromUtf8(VendorLinks::Advertising));
         for (const QString& url : urls)
             QVERIFY2(QUrl(url).isValid() && url.startsWith(QLatin1String("https://")), qPrintable(url));
-        QCOMPARE(f.TOYS->text(), QStringLiteral("Toys && Games"));
-        QCOMPARE(f.Button1->text(), QStringLiteral("Create script && address files"));
     }
 
     void enterPressesTheDefaultButton()
@@ -490,23 +488,14 @@ private slots:
         h.done(0);
     }
 
-    void controlsCarryTheirNames()
+    void onlyTheOldHiddenControlsAreHidden()
     {
         Start s;
-        for (const char* name : {"GroupBox2", "Label3", "protectMask", "GroupBox3", "Label4", "ProtectMod", "Label5",
-                 "AccessMod", "Label6", "PassMod", "Label2", "TestUser", "Label8", "TestPass", "GroupBox4", "IncOrder",
-                 "IncDate", "IncName", "Label9", "StoreBox", "Button2", "Button1", "SpeedButton1", "BitBtn4", "BitBtn2",
-                 "BitBtn1", "Memo2", "BitBtn3", "GroupBox1", "VHS", "DVD", "MUSIC", "BOOKS", "TOYS", "APPAREL", "ZINES",
-                 "AccountOptions", "PassHash", "HidePasswords", "KeepAccounts"})
-            QVERIFY2(s.form().findChild<QWidget*>(QLatin1String(name)), name);
-        QVERIFY(s.form().findChild<QObject*>(QStringLiteral("SingleInstance1")));
-        QCOMPARE(s.program->DM().objectName(), QStringLiteral("DM"));
         s.program->showMainWindow();
         QVERIFY(!s.form().Button2->isVisible());
         QVERIFY(!s.form().Memo2->isVisible());
         for (QWidget* account : {s.form().Accounts->PassHash, s.form().Accounts->KeepAccounts})
             QVERIFY(account->isVisible()); // among the window's options, no box to open
-        QCOMPARE(s.form().SpeedButton1->toolTip(), QStringLiteral("Use existing email file to send notification"));
     }
 };
 

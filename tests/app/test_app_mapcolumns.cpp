@@ -83,7 +83,9 @@ private slots:
     {
         QTemporaryDir folder;
         ScriptedPlatform platform;
-        platform.setClipboardText("Ref,Mail box,Thing\r\n1,a@example.com,Tool\r\n");
+        // comma-separated, with rows an old report's rules would take as orders
+        platform.setClipboardText("Receipt,Buyer Mail,Item Title,Purchaser,Sold On,Amount\r\n"
+                                  "R1,zoe@example.net,Tool,Zoe,2026-03-01,9\r\n");
         Ordergate program(platform);
         program.Form1().setProgramFolder(slashed(folder));
         // the dialog exists only once the report is read: looked for until then
@@ -103,7 +105,7 @@ private slots:
         poll.stop();
         const QStringList errors = platform.texts(ScriptedPlatform::Call::Error);
         QCOMPARE(errors.size(), 1);
-        QVERIFY2(errors[0].contains("\"Mail box\""), qPrintable(errors[0]));
+        QVERIFY2(errors[0].contains("\"Buyer Mail\""), qPrintable(errors[0]));
     }
 };
 

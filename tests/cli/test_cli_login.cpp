@@ -1,9 +1,9 @@
 // ordergate-cli login and send with a token: the browser step driven by the
 // test through the printed address, the local authorization server
-// (tests/mailer/oauth_server.py), aiosmtpd checking each token with it, a
+// (tests/support/oauth_server.py), aiosmtpd checking each token with it, a
 // keyring of the test's own; the token command, the hint for a provider
 // that wants OAuth2, and a run over IPv6.
-#include "MailTestSupport.h"
+#include "tests/support/FileTestSupport.h"
 #include "tests/support/MailSink.h"
 #include "tests/support/OAuthTestServer.h"
 #include "tests/support/ScriptedSmtpServer.h"

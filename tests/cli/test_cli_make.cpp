@@ -173,6 +173,16 @@ TEST_F(MakeCommand, EarlierCustomersAreDroppedWithAWarningOrKeptOnRequest)
             << o.err.toStdString();
     }
     EXPECT_EQ(run({"-", "--keep-accounts", "--drop-missing"}, one).status, 2);
+    // an emptied ledger stops an unasked run; --drop-missing starts afresh
+    put(program.filePath("ordergate.ini"), "[options]\r\n");
+    put(program.filePath("accounts_Tool.txt"), "");
+    const Outcome stopped = run({"-", "--dir", program.path()}, one);
+    EXPECT_EQ(stopped.status, 1);
+    EXPECT_TRUE(stopped.err.contains("accounts_Tool.txt is empty") && stopped.err.contains("--drop-missing"))
+        << stopped.err.toStdString();
+    const Outcome afresh = run({"-", "--dir", program.path(), "--drop-missing"}, one);
+    EXPECT_EQ(afresh.status, 0) << afresh.err.toStdString();
+    EXPECT_TRUE(afresh.err.contains("1 new, 0 kept")) << afresh.err.toStdString();
 }
 
 TEST_F(MakeCommand, AFailedFileIsReportedWithoutStatistics)
@@ -273,6 +283,8 @@ TEST_F(MakeCommand, LayoutsAreListedAndTakenByName)
 {
     put(programDir() + "ordergate.ini", "[layout Kasse]\r\norder=Ref\r\nemail=Mail box\r\nproduct=Thing\r\n");
     put(work.filePath("kasse.csv"), "Ref,Mail box,Thing\n1,a@example.com,Tool\n");
+    put(work.filePath("receipts.csv"),
+        "Receipt,Buyer Mail,Item Title,Purchaser,Sold On,Amount\nR1,zoe@example.net,Tool,Zoe,2026-03-01,9\n");
     const Outcome listed = og::test::runCli(work.path(), {"layouts", "--dir", program.path()});
     ASSERT_EQ(listed.status, 0) << listed.err.toStdString();
     EXPECT_TRUE(listed.out.startsWith("Kasse (saved)\n  order number: Ref\n")) << listed.out.toStdString();
@@ -287,6 +299,11 @@ TEST_F(MakeCommand, LayoutsAreListedAndTakenByName)
         {{"kasse.csv", "--layout", "kasse"}, 0, "Used report from Kasse\n"},
         {{"kasse.csv", "--layout", "nosuch"}, 1, "there is no layout \"nosuch\""},
         {{examples + "/gumroad-report.csv", "--layout", "Shopify"}, 1, "the layout Shopify does not fit"},
+        // never read as an old report: the product name would be the password
+        {{"receipts.csv"}, 1,
+            "\"Receipt\", \"Buyer Mail\", \"Item Title\", \"Purchaser\", \"Sold On\", "
+            "\"Amount\"; map its columns (Map columns… in the window, a [layout NAME] of "
+            "ordergate.ini and --layout NAME"},
     };
     for (const Case& c : cases) {
         const Outcome o = run(c.args + QStringList {"--dir", program.path()});

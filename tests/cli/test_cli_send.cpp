@@ -1,6 +1,6 @@
 // ordergate-cli send, run as a process against SMTP servers the tests start
 // on 127.0.0.1.
-#include "MailTestSupport.h"
+#include "tests/support/FileTestSupport.h"
 #include "tests/support/MailSink.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
@@ -552,4 +552,34 @@ TEST_F(SendCommand, PersonalMessagesCarryEachCustomersOwnValuesAndFiles)
             EXPECT_EQ(attached["text"].toString(), text);
         }
     }
+}
+
+// A buyer's own text in the address file never picks a file of the vendor's.
+TEST_F(SendCommand, AFieldThatLeavesTheAttachmentFolderGetsTheCustomerNothingButTheRefusal)
+{
+    ASSERT_TRUE(writeFile(work.filePath("email_Tool.txt"),
+        "email,name,file\r\nanna@example.com,anna," + work.filePath("lic/anna.txt").toUtf8() +
+            "\r\nmallory@example.net,../accounts_Tool,x\r\neve\x1b[2J@example.net,anna,x\r\n"));
+    ASSERT_TRUE(writeFile(work.filePath("accounts_Tool.txt"), "anna:secret\r\n"));
+    ASSERT_TRUE(QDir(work.path()).mkdir("lic") && writeFile(work.filePath("lic/anna.txt"), "licence"));
+    const QStringList args {"email_Tool.txt", "--subject", "S", "--body-file", "body.txt", "--from",
+        "vendor@example.com", "--server", "mail.example.com", "--dir", program.path(), "--no-copy", "--dry-run"};
+    Outcome o = run(args + QStringList {"out", "--attach", "lic/{{name}}.txt"});
+    // An address with a control character still ends the run where it stands; what matters here is
+    // that mallory got nothing and that eve's escape sequence reached the terminal escaped.
+    EXPECT_EQ(o.status, 1) << o.err.toStdString();
+    EXPECT_TRUE(o.err.startsWith(
+        "mallory@example.net: not sent: the value \"../accounts_Tool\" holds a folder separator: a field "
+        "may only name a file inside the attachment's folder\n"))
+        << o.err.toStdString();
+    EXPECT_FALSE(o.out.contains("Sending to mallory")) << o.out.toStdString();
+    EXPECT_TRUE(o.out.contains("Sending to eve\\x1b[2J@example.net\n")) << "escaped for the terminal";
+    EXPECT_FALSE(o.out.contains(QChar(0x1b)) || o.err.contains(QChar(0x1b)));
+    EXPECT_EQ(QDir(work.filePath("out")).entryList(QDir::Files), QStringList {"0001-anna@example.com.eml"});
+    // A whole path, only when the vendor says so.
+    o = run(args + QStringList {"abs", "--attach", "{{file}}", "--skip-missing"});
+    EXPECT_EQ(QDir(work.filePath("abs")).entryList(QDir::Files), QStringList()) << o.err.toStdString();
+    o = run(args + QStringList {"abs", "--attach", "{{file}}", "--skip-missing", "--attach-absolute"});
+    EXPECT_EQ(QDir(work.filePath("abs")).entryList(QDir::Files), QStringList {"0001-anna@example.com.eml"})
+        << o.err.toStdString();
 }

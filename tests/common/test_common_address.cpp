@@ -63,4 +63,32 @@ TEST(AddressFile, AHeaderRowNamesTheColumns)
     EXPECT_EQ(addressRecords({"ann@x.com,1001"}).first().address, "ann@x.com,1001") << "no header: as before";
 }
 
+// A spreadsheet quotes a field with a comma or a quote (RFC 4180): the value
+// is read without its quotes; a line whose quotes do not close is named.
+TEST(AddressFile, ASpreadsheetsQuotedFieldsAreReadWithoutTheirQuotes)
+{
+    const struct {
+        const char* line;
+        QStringList fields; // the fields after the address
+        const char* problem;
+    } cases[] = {
+        {"julia@example.com,\"Smith, Julia\",260301", {"Smith, Julia", "260301"}, ""},
+        {"\"julia@example.com\" , \"say \"\"hi\"\"\" ,", {"say \"hi\"", ""}, ""},
+        {"julia@example.com,O\"Brien,\" x \"", {"O\"Brien", " x "}, ""},
+        {"julia@example.com,\"Smith, Julia,260301", {}, "a quoted field has no closing quote"},
+        {"julia@example.com,\"Smith\" Julia,260301", {}, "text follows a quoted field's closing quote"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const QStringList lines {"email,\"name, full\",order", QString::fromUtf8(c.line)};
+        const QList<AddressRecord> records = addressRecords(lines);
+        ASSERT_EQ(records.size(), 1);
+        EXPECT_EQ(records[0].address, "julia@example.com");
+        EXPECT_EQ(records[0].fields, c.fields);
+        const auto unreadable = unreadableAddressLines(lines);
+        EXPECT_EQ(unreadable.isEmpty() ? QString() : unreadable.first().second, QString::fromUtf8(c.problem));
+    }
+    EXPECT_EQ(addressHeader({"email,\"name, full\""}), (QStringList {"email", "name, full"}));
+}
+
 } // namespace

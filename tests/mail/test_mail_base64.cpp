@@ -10,7 +10,7 @@
 #include "mail/EncodeWire.h"
 #include "net/Wire.h"
 #include "net/WireExceptions.h"
-#include "tests/mail/MailTestSupport.h"
+#include "tests/support/MessageTestSupport.h"
 
 using og::TWireDecoder;
 using og::TWireEncoder;

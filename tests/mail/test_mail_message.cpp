@@ -13,7 +13,7 @@
 #include "mail/MailText.h"
 #include "mail/WireMessage.h"
 #include "net/WireExceptions.h"
-#include "tests/mail/MailTestSupport.h"
+#include "tests/support/MessageTestSupport.h"
 
 using og::THeaderStore;
 using og::TWireMessage;

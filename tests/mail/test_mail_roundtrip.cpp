@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "mail/MailText.h"
-#include "net/SMTPWire.h"
-#include "tests/mail/MailTestSupport.h"
+#include "smtp/SMTPWire.h"
 #include "tests/support/MailSink.h"
+#include "tests/support/MessageTestSupport.h"
 
 namespace {
 

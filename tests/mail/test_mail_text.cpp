@@ -150,6 +150,34 @@ TEST(MimeText, FoldingCutsBeforeBlanksOnly)
     // One overlong word stays whole; trailing blanks never make a line of their own.
     EXPECT_EQ(og::FoldHeader("Subject: " + w + w + "  "), (Lines {"Subject: " + w + w + "  "}));
     EXPECT_EQ(og::FoldHeader("X: " + w + w + " a"), (Lines {"X: " + w + w, " a"}));
+    // A first word that fits on a line of its own goes there.
+    const std::string mailto = "<mailto:" + std::string(53, 'm') + "@x.example>";
+    EXPECT_EQ(og::FoldHeader("List-Unsubscribe: " + mailto + ", <https://x.example/u>"),
+        (Lines {"List-Unsubscribe:", " " + mailto + ",", " <https://x.example/u>"}));
+}
+
+// Text for a header from a value typed or filled in: what a reader would
+// decode is encoded, control characters go, and no line passes the limits.
+TEST(MimeText, UnstructuredTextLeavesControlsOutAndEncodesWhatLooksEncoded)
+{
+    const struct {
+        std::string value;
+        std::string text;
+        bool cut, encoded;
+    } cases[] = {
+        {"Order 5001", "Order 5001", false, false},
+        {"Tab\tstays \x1b[2Jgone\x7f\xc2\x85", "Tab\tstays [2Jgone", false, false},
+        {"=?utf-8?b?SGk=?=", "=?utf-8?b?SGk=?=", false, true},
+        {std::string(20000, 'a') + "é", std::string(998, 'a'), true, true},
+        {std::string(997, 'a') + "é", std::string(997, 'a'), true, true},
+    };
+    for (const auto& c : cases) {
+        bool cut = false;
+        const std::string text = og::UnstructuredText(c.value, &cut);
+        EXPECT_EQ(text, c.text) << c.value.substr(0, 40);
+        EXPECT_EQ(cut, c.cut) << c.value.substr(0, 40);
+        EXPECT_EQ(og::NeedsEncodedWords(text, 7), c.encoded) << c.value.substr(0, 40);
+    }
 }
 
 TEST(MimeText, EncodedWordsNeverSplitACharacter)

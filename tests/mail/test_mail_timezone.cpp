@@ -6,7 +6,7 @@
 #include <string>
 
 #include "mail/TimeZone.h"
-#include "tests/mail/MailTestSupport.h"
+#include "tests/support/MessageTestSupport.h"
 
 namespace {
 

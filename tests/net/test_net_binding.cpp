@@ -9,7 +9,7 @@
 
 #include "net/WinsockIntf.h"
 #include "net/Wire.h"
-#include "tests/net/CountingWinsock.h"
+#include "tests/support/CountingWinsock.h"
 
 using namespace og;
 

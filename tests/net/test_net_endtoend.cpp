@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "net/SMTPWire.h"
+#include "smtp/SMTPWire.h"
 #include "tests/support/MailSink.h"
 
 using namespace og;

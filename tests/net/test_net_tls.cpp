@@ -23,8 +23,8 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
-#include "net/SMTPWire.h"
-#include "tests/net/CountingWinsock.h"
+#include "smtp/SMTPWire.h"
+#include "tests/support/CountingWinsock.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
 using namespace og;

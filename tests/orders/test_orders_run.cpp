@@ -89,6 +89,14 @@ TEST(ScriptRun, OnlyTheFirstPasswordLineCreatesTheFile)
     f.request.options.user = "u";
     f.request.options.passwd.clear();
     EXPECT_EQ(f.build().script.size(), 7);
+    // the one rule of account values holds for the test account too
+    for (const auto& [user, passwd] : {std::pair {"u", "   "}, {"u\x1a", "p"}, {"u", "p\x7f"}, {"a:b", "p"}}) {
+        f.request.options.user = user;
+        f.request.options.passwd = passwd;
+        r = f.build();
+        EXPECT_EQ(r.script.size(), 7) << user << passwd;
+        EXPECT_TRUE(r.notes.contains("test account skipped: htpasswd refuses its user name or password"));
+    }
 }
 
 TEST(ScriptRun, ProductFilterTakesOrdersOfThatProductIgnoringCaseOnly)
@@ -159,17 +167,45 @@ TEST(ScriptRun, UpdatesAndExtrasFollowTheListRules)
     f.lists.loadTexts(QStringLiteral("bad@x\r\n"), QStringLiteral("OLD@x new@x\r\n"),
         QStringLiteral("NEW@X 5 Tool\r\n" // written after the update: not added
                        "twice@x 6 All\r\n"
-                       "twice@x 7 tool\r\n" // both entries are added
+                       "twice@x 7 tool\r\n" // listed twice: the first entry
                        "other@x 8 Widget\r\n"
                        "bad@x 9 Tool\r\n")); // extras are not checked for blocking
     const RunResult r = f.build();
     // the account is made for the address of the report
     EXPECT_EQ(r.script.at(3), "htpasswd -bc .htpasswd old@x 1");
     EXPECT_EQ(r.updated, 1);
-    EXPECT_EQ(r.written, 3); // the same address twice gives two lines
-    EXPECT_EQ(r.extra, 3);
-    EXPECT_EQ(r.addresses.toStringList(),
-        (QStringList {"bad@x , 9", "keep@x , 2", "keep@x , 3", "new@x , 1", "twice@x , 6", "twice@x , 7"}));
+    EXPECT_EQ(r.written, 2); // the same address twice: one account, one line, the first order's
+    EXPECT_EQ(r.extra, 2);
+    EXPECT_EQ(r.addresses.toStringList(), (QStringList {"bad@x , 9", "keep@x , 2", "new@x , 1", "twice@x , 6"}));
+    EXPECT_FALSE(r.script.toStringList().join('\n').contains("keep@x 3"));
+}
+
+// One account and one address line a customer and product: the rows of one
+// order, or several orders under "All", give the first order's values.
+TEST(ScriptRun, OneLineACustomerWhateverTheRowsAndOrders)
+{
+    const QString shopify = "Name,Email,Financial Status,Created at,Lineitem name,Billing Name\n#1,a@x,paid,,Tool,A\n"
+                            "#1,,,,Tool,\n#2,b@x,paid,,Tool,B\n";
+    struct Case {
+        const char* what;
+        QString text, product;
+        bool all;
+        QStringList addresses;
+    };
+    const Case cases[] = {
+        {"two rows of one order", shopify, "Tool", false, {"a@x , #1", "b@x , #2"}},
+        {"orders of two products under All", swreg("1", "Tool", "a@x") + swreg("2", "Widget", "a@x"), "All", true,
+            {"a@x , 1"}},
+        {"a later order of the same product", swreg("1", "Tool", "a@x") + swreg("2", "tool", "a@x"), "Tool", false,
+            {"a@x , 1"}},
+    };
+    for (const Case& c : cases) {
+        Fixture f(c.text, c.product, c.all);
+        const RunResult r = f.build();
+        EXPECT_EQ(r.addresses.toStringList(), c.addresses) << c.what;
+        EXPECT_EQ(r.written, c.addresses.size()) << c.what;
+        EXPECT_EQ(r.script.toStringList().filter("htpasswd -b").size(), c.addresses.size() + 1) << c.what;
+    }
 }
 
 // Each customer's account as an event, in the batch file's order, with the

@@ -2,6 +2,7 @@
 // web server: uploaded in ASCII mode (CR LF becomes LF) and started with ksh,
 // with the real htpasswd. Every wait is bounded.
 
+#include "orders/AccountLedger.h"
 #include "orders/CustomerLists.h"
 #include "orders/ScriptRun.h"
 
@@ -71,7 +72,7 @@ protected:
         request.lists = &lists;
         request.folder = workFolder.path() + u'/';
         request.options = options;
-        performRun(request);
+        lastRun_ = performRun(request);
         QByteArray script = readFile(workFolder.filePath("MakePass.ksh"));
         if (!binary)
             script.replace("\r\n", "\n");
@@ -106,6 +107,7 @@ protected:
         *output = QString::fromUtf8(p.readAll());
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
+    RunResult lastRun_;
     bool sampleProcesses_ = false;
     QStringList commandLines_;
     bool hasAccount(const Account& a)
@@ -248,6 +250,87 @@ TEST_F(ServerScript, AQuotedLineBreakKeepsTheOrderWhole)
     ASSERT_EQ(runOnServer(report, "Tool", false, &output), 0) << output.toStdString();
     EXPECT_TRUE(hasAccount({"liz@example.com", "R-6001"}));
     EXPECT_TRUE(hasAccount({"ivy@example.com", "R-5001"}));
+}
+
+// The ledger of earlier runs meets the batch file under the one rule of
+// account values: a line that breaks it is skipped and named, its customer
+// counts as not in the ledger, and every account of the batch file verifies.
+// A ledger that is cut short, emptied or another product's stops the run.
+TEST_F(ServerScript, LedgerValuesFollowTheOneRuleAndADamagedLedgerStopsTheRun)
+{
+    const QByteArray header = AccountLedger::headerLine("Tool") + "\r\n";
+    const QByteArray kept = "kept@example.com\tK-1\tR1\tR1\r\n";
+    const auto ledger = [&](const QByteArray& bad, int lines = 2) {
+        return header + bad + kept + AccountLedger::countLine(lines) + "\r\n";
+    };
+    struct Case {
+        const char* what;
+        QByteArray ledger;
+        const char* says; // in the skipped line's note, or in the error that stops the run
+        bool stops = false;
+    };
+    const Case cases[] = {
+        {"a zero byte", ledger(QByteArray("nul\0@example.com\tN-1\tR1\tR1\r\n", 28)), "line 2 skipped, a control"},
+        {"an escaped line break", ledger("a\\nb@example.com\tL-1\tR1\tR1\r\n"), "a control character"},
+        {"a leading blank", ledger(" alice@example.com\tWRONG\tR1\tR1\r\n"), "a blank at the start"},
+        {"a Ctrl-Z",
+            ledger("\x1a"
+                   "alice@example.com\tWRONG\tR1\tR1\r\n"),
+            "a control character"},
+        {"a password of blanks", ledger("blank@example.com\t   \tR1\tR1\r\n"), "of blanks alone"},
+        {"a ledger without its count", header + kept, nullptr},
+        {"cut short", ledger("cut@example.com\tC-1\tR1\tR1\r\n").chopped(20), "is cut short", true},
+        {"cut at a line end", header + kept, "is cut short", true},
+        {"a line lost", ledger({}, 2), "counts 2 accounts but holds 1", true},
+        {"empty", "", "is empty", true},
+        {"another product", AccountLedger::headerLine("Widget") + "\r\n" + kept + "# 1 accounts\r\n",
+            "the product \"Widget\", not of \"Tool\"", true},
+    };
+    Report report;
+    // a byte order mark before the order number is no part of the password
+    report.readBytes("1,Tue Jan 01 10:00:00 2002,\xEF\xBB\xBF"
+                     "100101,Tool,alice@example.com,9\r\n");
+    for (const Case& c : cases) {
+        QByteArray text = c.ledger;
+        if (QByteArrayView(c.what) == "a ledger without its count")
+            text.replace("; the last line counts them", ""); // as written before ledgers counted their lines
+        QFile::remove(workFolder.filePath("MakePass.ksh"));
+        QFile file(workFolder.filePath("accounts_Tool.txt"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+        file.close();
+        Options options;
+        options.keepaccounts = MissingAccounts::Keep;
+        QString output, error;
+        try {
+            EXPECT_EQ(runOnServer(report, "Tool", false, &output, options), 0) << c.what << output.toStdString();
+        } catch (const RunError& e) {
+            error = QString::fromUtf8(e.what());
+        }
+        if (c.stops) {
+            EXPECT_TRUE(error.contains(c.says) && error.contains("--drop-missing")) << c.what << error.toStdString();
+            EXPECT_FALSE(QFile::exists(workFolder.filePath("MakePass.ksh"))) << c.what;
+            EXPECT_EQ(readFile(workFolder.filePath("accounts_Tool.txt")), text) << c.what;
+            continue;
+        }
+        ASSERT_TRUE(error.isEmpty()) << c.what << error.toStdString();
+        if (c.says) {
+            EXPECT_TRUE(lastRun_.notes.join('\n').contains(c.says))
+                << c.what << lastRun_.notes.join('\n').toStdString();
+        }
+        QStringList users;
+        for (const QByteArray& line : readFile(serverFolder.filePath(".htpasswd")).split('\n'))
+            users.append(QString::fromUtf8(line.left(line.indexOf(':'))));
+        users.removeAll(QString());
+        users.sort();
+        EXPECT_EQ(users.join(' '),
+            "ChangeMe alice@example.com beta.tester@example.org kept@example.com "
+            "reviewer@example.com")
+            << c.what;
+        EXPECT_TRUE(hasAccount({"alice@example.com", "100101"})) << c.what;
+        EXPECT_TRUE(hasAccount({"kept@example.com", "K-1"})) << c.what;
+        QFile::remove(serverFolder.filePath(".htpasswd"));
+    }
 }
 
 } // namespace

@@ -33,7 +33,7 @@ bool OAuthTestServer::start()
 {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(QStringLiteral("/usr/bin/python3"),
-        QStringList {QStringLiteral(OG_SOURCE_DIR "/tests/mailer/oauth_server.py"), QStringLiteral("--watch-stdin")} +
+        QStringList {QStringLiteral(OG_SOURCE_DIR "/tests/support/oauth_server.py"), QStringLiteral("--watch-stdin")} +
             arguments_);
     if (!process_.waitForStarted(5000) || !process_.waitForReadyRead(15000))
         return false;

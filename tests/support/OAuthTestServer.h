@@ -1,6 +1,6 @@
 #pragma once
 // The local OAuth2 authorization server of the tests
-// (tests/mailer/oauth_server.py, Python's standard library) started on
+// (tests/support/oauth_server.py, Python's standard library) started on
 // 127.0.0.1 for one test: it approves every sign-in, checks the PKCE
 // verifier, issues short-lived tokens and revokes them on request. Every
 // wait is bounded; the destructor stops it.

@@ -1,0 +1,37 @@
+#pragma once
+// The request of one notification run: what the vendor filled in, in the
+// window's controls or the command line's arguments, over the saved
+// settings. The checks of a request are mailer/send/InputChecks.h.
+
+#include "mailer/MailerSettings.h"
+#include "mailer/MessageBody.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace og {
+
+class AccessTokenSource;
+
+// What the vendor filled in for one notification run: the window's controls,
+// or the command line's arguments and settings.
+struct MailerInput {
+    MailerSettings settings;
+    QString subject;
+    MessageBody body;
+    QStringList attachments;      // full paths, in the order added
+    QString settingsPath;         // ordergate.ini
+    QString programFolder;        // ends with "/"; message.txt goes here
+    bool settingsChanged = false; // save the settings after a completed run
+    QString password;             // for settings.userName; never saved
+    // For an OAuth2 login: the signed-in account's tokens. A token command's
+    // source is made by the run itself.
+    std::shared_ptr<AccessTokenSource> tokens;
+};
+
+// The input a failed check is about, so a window can take the vendor there.
+enum class MailerField { None, AddressFile, Sender, Server, Subject, Body, Login, Headers };
+
+} // namespace og

@@ -1,0 +1,18 @@
+#pragma once
+// The checks of "Send Now" and of `ordergate-cli send` before a run starts.
+
+#include "mailer/MailerInput.h"
+
+#include <QString>
+
+namespace og {
+
+// The checks, in order (a port out of range with the server's, then the
+// login by token's settings); the first failure's message, or an empty text
+// when all pass. *field, when given, names the input it is about.
+QString checkMailerInput(const MailerInput& input, MailerField* field = nullptr);
+
+// The example host name in the server check's message.
+inline constexpr const char* ExampleMailServer = "mail.example.com";
+
+} // namespace og
