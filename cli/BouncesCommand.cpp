@@ -8,6 +8,7 @@
 #include "mailbox/BounceCheck.h"
 #include "mailbox/DeliveryStatus.h"
 #include "mailbox/MailboxFailure.h"
+#include "mailer/send/SendJournal.h"
 #include "mailer/signin/AccessTokenSource.h"
 #include "mailer/MailerSettings.h"
 #include "mailer/signin/OAuthProvider.h"
@@ -70,7 +71,9 @@ QString helpText()
                        "  --since YYYY-MM-DD  read messages from this day on (default: the last 30\n"
                        "                      days, or the days of the settings file).\n"
                        "  --dir DIR           the program folder (its ordergate.ini, [mailbox]\n"
-                       "                      section, gives what is not given here).\n"
+                       "                      section, gives what is not given here). A report is\n"
+                       "                      traced to its customer by the Message-ID the send\n"
+                       "                      runs' journals keep, in the working folder and DIR.\n"
                        "  --lists DIR         the folder of the vendor's lists (default: the working\n"
                        "                      folder).\n"
                        "  --ca-file FILE      trust the authority of this PEM file for the server.\n"
@@ -161,6 +164,20 @@ public:
 
 private:
     std::shared_ptr<AccessTokenSource> source_;
+};
+
+// The runs' journals: the Message-ID of each message sent and its customer.
+class JournalMessages : public SentMessages {
+public:
+    explicit JournalMessages(const QStringList& folders)
+    {
+        for (const QString& folder : folders)
+            ids_.insert(SendJournal::messageIds(folder));
+    }
+    QString recipientOf(const QString& messageId) const override { return ids_.value(messageId); }
+
+private:
+    QHash<QString, QString> ids_;
 };
 
 bool readPassword(
@@ -271,6 +288,13 @@ ExitStatus run(const QStringList& arguments)
             input.context.ownAddresses << own;
     }
     const QString listsFolder = QDir(args.haveLists ? args.lists : QDir::currentPath()).absolutePath();
+    // The journals lie where the runs were started: the working folder, and
+    // the program folder when it is named.
+    QStringList journalFolders {QDir::currentPath()};
+    if (args.haveDir && QDir(folder) != QDir::current())
+        journalFolders << folder;
+    const JournalMessages sent(journalFolders);
+    input.sent = &sent;
     const QString statePath = ReadState::pathIn(folder);
     ReadState state;
     if (!state.load(statePath, &error))

@@ -42,7 +42,15 @@ void take(
         : QString();
     base.ours = !ours.isEmpty();
     if (verdict.kind == MailKind::Bounce) {
-        QList<BouncedRecipient> bounced = verdict.bounced;
+        // A recipient the bounce does not name is the one the journals
+        // sent that message to, when they know it.
+        QList<BouncedRecipient> bounced;
+        for (BouncedRecipient b : verdict.bounced) {
+            if (b.address.isEmpty())
+                b.address = ours;
+            if (!b.address.isEmpty())
+                bounced.append(b);
+        }
         if (bounced.isEmpty() && !ours.isEmpty())
             bounced.append({ours, false, false, {}, {}});
         if (bounced.isEmpty()) {

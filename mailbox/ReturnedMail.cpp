@@ -273,7 +273,9 @@ MailVerdict judgeMail(QByteArrayView raw, const MailContext& context)
         verdict.kind = MailKind::Bounce;
         verdict.why = QStringLiteral("bounce text");
         const TextBounce t = readBounceText(verdict.subject, text, notThese);
-        if (!t.address.isEmpty())
+        // A status without a recipient still counts once the Message-ID
+        // tells whom the message went to.
+        if (!t.address.isEmpty() || t.hard || t.delayed || !t.status.isEmpty() || !t.replyCode.isEmpty())
             verdict.bounced.append({t.address, t.hard, t.delayed, t.status, t.replyCode});
     }
     if (verdict.kind == MailKind::Bounce) {

@@ -24,7 +24,7 @@ struct MailContext {
 enum class MailKind { Bounce, Unsubscribe, AutoReply, Other };
 
 struct BouncedRecipient {
-    QString address;
+    QString address;      // empty when the bounce gives a status but names no one readable
     bool hard = false;    // permanent (5.x.x); otherwise soft (4.x.x, or not known)
     bool delayed = false; // a delay notice: the server still tries
     QString status;       // "5.1.1", when given
