@@ -13,12 +13,13 @@ constexpr auto Caseless = QRegularExpression::CaseInsensitiveOption;
 constexpr auto Lines = QRegularExpression::MultilineOption;
 
 // Where a returned copy of the message begins: addresses after it are the
-// vendor's own message's, never the recipient's.
+// vendor's own message's, never the recipient's (a Message-ID looks like
+// an address too).
 qsizetype copyStart(const QString& text)
 {
     static const Pattern marks(QStringLiteral("^\\s*(-+ ?(This is a copy of|Original message|Below this line is a copy)"
                                               "|--- Below this line|Original message headers:|Received: from |"
-                                              "Return-Path: |-----Original Message-----)"),
+                                              "Return-Path: |Message-ID:\\s*<|-----Original Message-----)"),
         Caseless | Lines);
     const QRegularExpressionMatch m = marks.match(text);
     return m.hasMatch() ? m.capturedStart() : text.size();
