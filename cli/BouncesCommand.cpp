@@ -5,12 +5,11 @@
 #include "cli/SignIn.h"
 
 #include "common/ProgramFolder.h"
-#include "mailbox/BounceCheck.h"
-#include "mailbox/DeliveryStatus.h"
+#include "mailbox/BounceRun.h"
 #include "mailbox/MailboxFailure.h"
+#include "mailer/MailerSettings.h"
 #include "mailer/send/SendJournal.h"
 #include "mailer/signin/AccessTokenSource.h"
-#include "mailer/MailerSettings.h"
 #include "mailer/signin/OAuthProvider.h"
 #include "mailer/signin/TokenCommand.h"
 #include "platform/QtKeyring.h"
@@ -18,7 +17,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QUrl>
 
 #include <optional>
 
@@ -130,42 +128,6 @@ ExitStatus fail(const QString& message)
     return ExitStatus::Failure;
 }
 
-// The addresses of the vendor's mailto: unsubscribe links; one with fields
-// in its address is the same mailbox for every customer once filled, which
-// cannot be known here, so it is left out.
-QStringList unsubscribeAddresses(const QString& links)
-{
-    QStringList addresses;
-    for (const QString& entry : links.split(u' ', Qt::SkipEmptyParts)) {
-        if (!entry.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive))
-            continue;
-        const QString address = plainAddress(QUrl::fromPercentEncoding(entry.mid(7).section(u'?', 0, 0).toUtf8()));
-        if (!address.isEmpty() && !address.contains(QLatin1String("{{")))
-            addresses << address;
-    }
-    return addresses;
-}
-
-QString addressIn(const QString& mailbox)
-{
-    const qsizetype open = mailbox.lastIndexOf(u'<');
-    return plainAddress(open < 0 ? mailbox : mailbox.mid(open).section(u'>', 0, 0) + u'>');
-}
-
-// The mailer's token sources behind the mailbox's interface.
-class Tokens : public MailboxTokens {
-public:
-    explicit Tokens(std::shared_ptr<AccessTokenSource> source)
-        : source_(std::move(source))
-    {
-    }
-    QString accessToken() override { return source_->accessToken(); }
-    QString refusedToken(const QString& refused) override { return source_->refusedToken(refused); }
-
-private:
-    std::shared_ptr<AccessTokenSource> source_;
-};
-
 // The runs' journals: the Message-ID of each message sent and its customer.
 class JournalMessages : public SentMessages {
 public:
@@ -179,6 +141,13 @@ public:
 private:
     QHash<QString, QString> ids_;
 };
+
+// The mailer's token sources behind the mailbox's interface.
+std::shared_ptr<MailboxTokens> tokensOf(std::shared_ptr<AccessTokenSource> source)
+{
+    return std::make_shared<FunctionTokens>([source] { return source->accessToken(); },
+        [source](const QString& refused) { return source->refusedToken(refused); });
+}
 
 bool readPassword(
     const BouncesArguments& args, const QString& user, const QString& host, QString* password, QString* why)
@@ -207,37 +176,6 @@ bool readPassword(
         return false;
     }
     return true;
-}
-
-const char* listWord(Suppression::List list)
-{
-    return list == Suppression::List::Bounced ? "bounced.txt" : "unsubscribed.txt";
-}
-
-void print(const BounceReport& report, const QStringList& folders, const int added[2])
-{
-    int bounces = 0, unsubscribes = 0, ignored = 0;
-    for (const MailFinding& f : report.found) {
-        QString line = f.address.isEmpty() ? QStringLiteral("(no address)") : f.address;
-        line += QStringLiteral(": ") + findingWords(f);
-        if (f.suppress)
-            line += QStringLiteral(", added to ") +
-                QLatin1String(listWord(f.what == MailFinding::What::Unsubscribe ? Suppression::List::Unsubscribed
-                                                                                : Suppression::List::Bounced));
-        printOut(line + u'\n');
-        bounces += f.what == MailFinding::What::HardBounce || f.what == MailFinding::What::SoftBounce;
-        unsubscribes += f.what == MailFinding::What::Unsubscribe;
-        ignored += f.what == MailFinding::What::Ignored;
-    }
-    printOut(QStringLiteral("Read %1: %2 new bounces, %3 unsubscribe requests, %4 ignored, %5 other messages left "
-                            "alone; added %6 to bounced.txt, %7 to unsubscribed.txt\n")
-                 .arg(folders.join(QStringLiteral(", ")))
-                 .arg(bounces)
-                 .arg(unsubscribes)
-                 .arg(ignored)
-                 .arg(report.otherMail)
-                 .arg(added[0])
-                 .arg(added[1]));
 }
 
 ExitStatus run(const QStringList& arguments)
@@ -282,11 +220,7 @@ ExitStatus run(const QStringList& arguments)
     input.folders = args.folders.isEmpty() ? mailbox.folders : args.folders;
     input.today = QDate::currentDate();
     input.since = args.haveSince ? QDate::fromString(args.since, Qt::ISODate) : input.today.addDays(-mailbox.days);
-    input.context.unsubscribeAddresses = unsubscribeAddresses(mailer.unsubscribe);
-    for (const QString& own : {addressIn(mailer.sender), addressIn(mailer.replyTo), plainAddress(input.user)}) {
-        if (!own.isEmpty())
-            input.context.ownAddresses << own;
-    }
+    input.context = mailContext(mailer.unsubscribe, {mailer.sender, mailer.replyTo, input.user});
     const QString listsFolder = QDir(args.haveLists ? args.lists : QDir::currentPath()).absolutePath();
     // The journals lie where the runs were started: the working folder, and
     // the program folder when it is named.
@@ -295,10 +229,6 @@ ExitStatus run(const QStringList& arguments)
         journalFolders << folder;
     const JournalMessages sent(journalFolders);
     input.sent = &sent;
-    const QString statePath = ReadState::pathIn(folder);
-    ReadState state;
-    if (!state.load(statePath, &error))
-        return fail(error);
 
     QtKeyring keyring;
     std::optional<SendSignIn> signIn;
@@ -307,25 +237,18 @@ ExitStatus run(const QStringList& arguments)
             if (!readPassword(args, input.user, input.server.host, &input.password, &error))
                 return fail(error);
         } else if (mailer.login == LoginMethod::TokenCommand) {
-            input.tokens = std::make_shared<Tokens>(std::make_shared<TokenCommand>(mailer.tokenCommand));
+            input.tokens = tokensOf(std::make_shared<TokenCommand>(mailer.tokenCommand));
         } else {
             QString clientSecret;
             if (!readClientSecret(args.login.clientSecretFile(), &clientSecret, &error))
                 return fail(error);
             signIn.emplace(keyring, oauthApplication(mailer, clientSecret), input.user);
-            input.tokens = std::make_shared<Tokens>(signIn->tokens(args.login.noBrowser()));
+            input.tokens = tokensOf(signIn->tokens(args.login.noBrowser()));
         }
-        const BounceReport report = checkMailbox(input, state);
+        const BounceRunResult result = runBounceCheck(input, folder, listsFolder);
         if (signIn)
             signIn->finish(false);
-        int added[2] = {0, 0};
-        if (!addToLists(listsFolder, report.suppress, &error, added))
-            return fail(error);
-        if (!state.save(statePath, &error))
-            return fail(error +
-                QStringLiteral(" (the lists were updated; a second read finds the same messages "
-                               "again and adds nothing twice)"));
-        print(report, input.folders, added);
+        printOut(result.summary().join(u'\n') + u'\n');
         return ExitStatus::Ok;
     } catch (const SignInAgain& refused) {
         if (signIn)
@@ -333,6 +256,10 @@ ExitStatus run(const QStringList& arguments)
         return fail(refused.message() +
             QStringLiteral(".\nRun ordergate-cli login with the same options, then "
                            "bounces again."));
+    } catch (const MailboxFailure& failure) {
+        if (signIn)
+            signIn->finish(false);
+        return fail(failure.message());
     } catch (const std::exception& failure) {
         if (signIn)
             signIn->finish(false);
