@@ -128,20 +128,6 @@ ExitStatus fail(const QString& message)
     return ExitStatus::Failure;
 }
 
-// The runs' journals: the Message-ID of each message sent and its customer.
-class JournalMessages : public SentMessages {
-public:
-    explicit JournalMessages(const QStringList& folders)
-    {
-        for (const QString& folder : folders)
-            ids_.insert(SendJournal::messageIds(folder));
-    }
-    QString recipientOf(const QString& messageId) const override { return ids_.value(messageId); }
-
-private:
-    QHash<QString, QString> ids_;
-};
-
 // The mailer's token sources behind the mailbox's interface.
 std::shared_ptr<MailboxTokens> tokensOf(std::shared_ptr<AccessTokenSource> source)
 {
@@ -227,8 +213,8 @@ ExitStatus run(const QStringList& arguments)
     QStringList journalFolders {QDir::currentPath()};
     if (args.haveDir && QDir(folder) != QDir::current())
         journalFolders << folder;
-    const JournalMessages sent(journalFolders);
-    input.sent = &sent;
+    for (const QString& journals : journalFolders)
+        input.sent.insert(SendJournal::messageIds(journals));
 
     QtKeyring keyring;
     std::optional<SendSignIn> signIn;

@@ -37,9 +37,7 @@ void take(
     const MailVerdict& verdict, const BounceCheckInput& input, ReadState& state, MailFinding base, BounceReport& report)
 {
     base.day = verdict.date.isValid() ? verdict.date : input.today;
-    const QString ours = input.sent && !verdict.originalMessageId.isEmpty()
-        ? input.sent->recipientOf(verdict.originalMessageId)
-        : QString();
+    const QString ours = verdict.originalMessageId.isEmpty() ? QString() : input.sent.value(verdict.originalMessageId);
     base.ours = !ours.isEmpty();
     if (verdict.kind == MailKind::Bounce) {
         // A recipient the bounce does not name is the one the journals

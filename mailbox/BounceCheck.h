@@ -13,6 +13,7 @@
 #include "mailbox/ReturnedMail.h"
 
 #include <QDate>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -21,15 +22,6 @@
 #include <memory>
 
 namespace og {
-
-// The messages of earlier runs, by Message-ID (without <>): whom each went
-// to. The caller fills it from what it knows of its runs; a bounce that
-// names no readable recipient is then still placed.
-class SentMessages {
-public:
-    virtual ~SentMessages() = default;
-    virtual QString recipientOf(const QString& messageId) const = 0;
-};
 
 // Where a login by token gets its access token (a browser sign-in's refresh
 // token, a token command): given by the caller. Both throw MailboxFailure
@@ -50,7 +42,10 @@ struct BounceCheckInput {
     QStringList folders;
     QDate since;
     MailContext context;
-    const SentMessages* sent = nullptr;
+    // The messages of earlier runs (the send journals): Message-ID, without
+    // <>, to the customer it went to; a bounce that names no readable
+    // recipient is then still placed.
+    QHash<QString, QString> sent;
     QDate today; // the day of a bounce that carries no date
 };
 
