@@ -178,6 +178,9 @@ TEST(CliBounces, TheNextSendLeavesOutWhatCameBack)
     EXPECT_EQ(sink.waitForMessages(17), 17);
     EXPECT_TRUE(contents(work.filePath(QStringLiteral("log.txt")))
                     .contains("*** c7@customer.example suppressed: bounced 2026-12-11 550 5.1.1\r\n"));
+    // That run finished: the suppressed customers are no customers left.
+    const og::test::CliOutcome resumed = og::test::runCli(work.path(), send.mid(0, send.size() - 1) << "--resume");
+    EXPECT_TRUE(resumed.out.contains("Nothing left to send")) << resumed.out.toStdString();
     const og::test::CliOutcome all =
         og::test::runCli(work.path(), QStringList(send) << QStringLiteral("--include-suppressed"));
     EXPECT_TRUE(all.out.contains("Message sent to 10 customers\n")) << all.out.toStdString();
