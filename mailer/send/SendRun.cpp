@@ -372,8 +372,8 @@ void SendRun::openLog(RunLog& log, const MailerInput& input, const MessageBuilde
     // suppressed: bounced 2026-12-11 550 5.1.1".
     for (const QString& left : std::as_const(outcome.suppressed)) {
         const qsizetype open = left.indexOf(QStringLiteral(" ("));
-        log.writeLine(QStringLiteral("*** ") + left.left(open) + QStringLiteral(" suppressed: ") +
-            left.mid(open + 2).chopped(1));
+        log.writeLine(
+            QStringLiteral("*** ") + left.left(open) + QStringLiteral(" suppressed: ") + left.mid(open + 2).chopped(1));
     }
     if (customer_)
         for (qsizetype i = 0; i < check.refused.size(); ++i)
@@ -465,9 +465,11 @@ SendOutcome SendRun::send(const MailerInput& input)
     // resumed run leaves out every one an earlier run has done.
     const SendJournal::State earlier = resume_ ? SendJournal::read(journalPath(input)) : SendJournal::State();
     SuppressedAddresses lists;
-    if (QString error; !input.includeSuppressed && !input.listsFolder.isEmpty() && !lists.read(input.listsFolder, &error))
-        throw SendFailure(error + QStringLiteral("; nothing was sent (fix the list, or send with the suppressed "
-                                                 "customers included)"));
+    if (QString error;
+        !input.includeSuppressed && !input.listsFolder.isEmpty() && !lists.read(input.listsFolder, &error))
+        throw SendFailure(error +
+            QStringLiteral("; nothing was sent (fix the list, or send with the suppressed "
+                           "customers included)"));
     QStringList unknownBefore;
     const QList<AddressRecord> customers = customersToSend(all, check, earlier, lists, outcome, unknownBefore);
     outcome.resumed = resume_;
