@@ -7,6 +7,9 @@
 #include "mailbox/ImapConnection.h"
 #include "mailbox/MailboxFailure.h"
 #include "tests/support/Dovecot.h"
+#include "tests/support/OAuthTestServer.h"
+
+#include <QJsonDocument>
 
 #include <QDir>
 #include <QFile>
@@ -154,6 +157,51 @@ TEST_F(MailboxImap, AFolderThatIsNotThereFailsTheRead)
     in.folders << QStringLiteral("No \"such\" Ordner");
     og::ReadState state;
     EXPECT_THROW(og::checkMailbox(in, state), og::MailboxFailure);
+}
+
+// Logins by token against dovecot's OAuth2 passdb, which asks the test's
+// authorization server whether the token is live and whose it is.
+TEST(MailboxImapToken, LogsInWithALiveTokenOfTheUserOnly)
+{
+    og::test::OAuthTestServer authority;
+    ASSERT_TRUE(authority.start());
+    Dovecot server;
+    server.setTokenCheck(authority.url(QStringLiteral("/check?token=")));
+    if (!server.start()) {
+        if (server.why().contains(QLatin1String("2.3 only")))
+            GTEST_SKIP() << server.why().toStdString();
+        FAIL() << server.why().toStdString();
+    }
+    const auto mint = [&](const char* user) {
+        const og::test::OAuthTestServer::Answer a =
+            og::test::OAuthTestServer::get(authority.url(QStringLiteral("/mint?user=") + QLatin1String(user)));
+        return QJsonDocument::fromJson(a.text.toUtf8())[QLatin1String("access_token")].toString();
+    };
+    const struct {
+        const char* name;
+        QString token;
+        bool reads;
+    } cases[] = {
+        {"the user's token", mint("vendor"), true},
+        {"another user's token", mint("someone"), false},
+        {"no token of the server's", QStringLiteral("made-up"), false},
+    };
+    og::MailboxServer s;
+    s.host = QStringLiteral("127.0.0.1");
+    s.port = server.plainPort();
+    s.security = MailboxSecurity::StartTls;
+    s.caFile = server.caFile();
+    s.timeoutSeconds = 20;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            og::ImapConnection imap(s, {Dovecot::user(), {}, c.token});
+            EXPECT_TRUE(c.reads);
+            imap.examine(QStringLiteral("INBOX"));
+        } catch (const og::MailboxLoginRefused& refused) {
+            EXPECT_FALSE(c.reads) << refused.what();
+        }
+    }
 }
 
 } // namespace

@@ -60,7 +60,7 @@ int dovecotMajorMinor()
 }
 
 // The configuration: 2.4 renamed most of what a test needs.
-QByteArray config(const QString& dir, int plain, int tls, bool root)
+QByteArray config(const QString& dir, int plain, int tls, bool root, const QString& tokenCheck)
 {
     const QByteArray d = dir.toUtf8();
     const passwd* me = ::getpwuid(::geteuid());
@@ -74,7 +74,8 @@ QByteArray config(const QString& dir, int plain, int tls, bool root)
     QByteArray c = v24 ? "dovecot_config_version = 2.4.0\ndovecot_storage_version = 2.4.0\n" : "";
     c += "base_dir = " + d + "/run\nstate_dir = " + d + "/state\ninstance_name = og-test-" + QByteArray::number(plain) +
         "\nlog_path = " + d + "/dovecot.log\nprotocols = imap\nlisten = 127.0.0.1\n" + users +
-        "first_valid_uid = 1\nssl = yes\nauth_mechanisms = plain login\n";
+        "first_valid_uid = 1\nssl = yes\nauth_mechanisms = plain login" +
+        (tokenCheck.isEmpty() ? "" : " xoauth2 oauthbearer") + "\n";
     const QByteArray listeners =
         "service imap-login {\n  chroot =\n  inet_listener imap {\n    port = " + QByteArray::number(plain) +
         "\n  }\n  inet_listener imaps {\n    port = " + QByteArray::number(tls) +
@@ -89,6 +90,10 @@ QByteArray config(const QString& dir, int plain, int tls, bool root)
             "/key.pem\ndisable_plaintext_auth = no\npassdb {\n  driver = passwd-file\n  args = " + d +
             "/passwd\n}\nuserdb {\n  driver = static\n  args = uid=" + uid + " gid=" + gid + " home=" + d +
             "/home/%{user}\n}\nmail_location = maildir:" + d + "/home/%{user}/Maildir\n";
+    // A token is no password: the passwd-file refuses it, then the
+    // authorization server's check decides.
+    if (!tokenCheck.isEmpty())
+        c += "passdb {\n  driver = oauth2\n  args = " + d + "/oauth2.conf.ext\n}\n";
     return c + listeners;
 }
 
@@ -132,6 +137,16 @@ bool Dovecot::start()
         return false;
     }
     write(dir_.filePath(QStringLiteral("passwd")), (user() + QStringLiteral(":{PLAIN}") + password()).toUtf8() + "\n");
+    if (!tokenCheck_.isEmpty()) {
+        if (dovecotMajorMinor() >= 204) {
+            why_ = QStringLiteral("the token check is set up for dovecot 2.3 only");
+            return false;
+        }
+        write(dir_.filePath(QStringLiteral("oauth2.conf.ext")),
+            "tokeninfo_url = " + tokenCheck_.toUtf8() + "\nusername_attribute = user\n");
+        QFile::setPermissions(dir_.filePath(QStringLiteral("oauth2.conf.ext")),
+            QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::WriteOwner);
+    }
     QFile::setPermissions(dir_.filePath(QStringLiteral("passwd")),
         QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::WriteOwner);
     if (root) {
@@ -142,7 +157,7 @@ bool Dovecot::start()
         plainPort_ = freePort();
         tlsPort_ = freePort();
         const QString conf = dir_.filePath(QStringLiteral("dovecot.conf"));
-        write(conf, config(dir_.path(), plainPort_, tlsPort_, root));
+        write(conf, config(dir_.path(), plainPort_, tlsPort_, root, tokenCheck_));
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(QStringLiteral("dovecot"), {QStringLiteral("-F"), QStringLiteral("-c"), conf});
         if (!process_.waitForStarted(10000)) {

@@ -18,6 +18,10 @@ public:
     Dovecot(const Dovecot&) = delete;
     Dovecot& operator=(const Dovecot&) = delete;
 
+    // Before start(): logins by OAuth2 token (XOAUTH2, OAUTHBEARER) too,
+    // checked by a GET of url + the token (the authorization server's
+    // /check?token=) whose "user" must be the login. Dovecot 2.3 only.
+    void setTokenCheck(const QString& url) { tokenCheck_ = url; }
     // Starts it; false with why() when it did not come up within 15 s.
     bool start();
     QString why() const { return why_; }
@@ -41,6 +45,7 @@ private:
     QProcess process_;
     int plainPort_ = 0, tlsPort_ = 0;
     int delivered_ = 0;
+    QString tokenCheck_;
     QString why_;
 };
 
