@@ -418,8 +418,10 @@ void THerald::BitBtn2Click()
             return;
         }
     }
-    if (emailForm_)
+    if (emailForm_) {
+        emailForm_->ListsFolder = form1_.listsFolder();
         emailForm_->exec();
+    }
     accept();
 }
 

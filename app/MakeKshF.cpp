@@ -524,8 +524,10 @@ void TForm1::Button1Click()
 
 void TForm1::SpeedButton1Click()
 {
-    if (emailForm_)
+    if (emailForm_) {
+        emailForm_->ListsFolder = listsFolder();
         emailForm_->exec();
+    }
 }
 
 void TForm1::BitBtn2Click()

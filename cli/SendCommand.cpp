@@ -56,7 +56,7 @@ struct RawSendOptions {
     bool haveSecurity = false, haveTimeout = false;
     QString rate, connections, retries, retryDelay, perConnection;
     bool haveRate = false, haveConnections = false, haveRetries = false, haveRetryDelay = false,
-         havePerConnection = false, haveDryRun = false;
+         havePerConnection = false, haveDryRun = false, haveLists = false;
 };
 
 // The message and where it goes: subject, body, attachments, signature,
@@ -101,6 +101,8 @@ void addRunOptions(ArgumentParser& parser, SendArguments* out, RawSendOptions& r
     parser.flag(QStringLiteral("--start-over"), &out->startOver);
     parser.flag(QStringLiteral("--skip-missing"), &out->skipMissing);
     parser.flag(QStringLiteral("--attach-absolute"), &out->attachAbsolute);
+    parser.value(QStringLiteral("--lists"), &out->lists, &raw.haveLists);
+    parser.flag(QStringLiteral("--include-suppressed"), &out->includeSuppressed);
 }
 
 QString checkConnectionOptions(const RawSendOptions& raw, SendArguments* out)
@@ -153,6 +155,8 @@ QString checkRunOptions(const RawSendOptions& raw, SendArguments* out)
         return QStringLiteral("--per-connection must be a number from 1 to %1, not \"%2\"")
             .arg(MailerSettings::MaxPerConnection)
             .arg(raw.perConnection);
+    if (raw.haveLists && out->lists.isEmpty())
+        return QStringLiteral("--lists needs a folder");
     if (raw.haveDryRun && out->dryRunDir.isEmpty())
         return QStringLiteral("--dry-run needs a folder");
     if (out->resume && out->startOver)
@@ -215,7 +219,7 @@ QString sendUsage()
                           "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n"
                           "           [--resume | --start-over] [--dry-run DIR] [--rate N] [--connections N]\n"
                           "           [--skip-missing] [--attach-absolute] [--retries N] [--retry-delay SECONDS]\n"
-                          "           [--per-connection N]\n") +
+                          "           [--per-connection N] [--lists DIR] [--include-suppressed]\n") +
         LoginOptions::usage(true) + MessageOptions::usage();
 }
 
@@ -284,6 +288,11 @@ QString sendHelpText()
                        "  --per-connection N  send up to N messages over each connection (default 1:\n"
                        "                      one connection per message); later ones start with\n"
                        "                      RSET, pipelined where the server offers it.\n"
+                       "  --lists DIR         the folder of the vendor's lists (default: the working\n"
+                       "                      folder): a customer its unsubscribed.txt or\n"
+                       "                      bounced.txt names is left out (\"suppressed\", with the\n"
+                       "                      list's day and reason, not counted as refused).\n"
+                       "  --include-suppressed send to those customers too.\n"
                        "\n"
                        "The subject, body, signature and attachment paths may hold fields, filled\n"
                        "in for each customer from their line of the address file: {{address}},\n"
@@ -346,6 +355,8 @@ MailerInput inputFrom(const SendArguments& args, const QString& folder)
     input.settingsPath = settingsPathIn(folder);
     s.load(input.settingsPath);
     s.addressFile = absolute(args.addressFile);
+    input.listsFolder = QDir(args.lists.isEmpty() ? QDir::currentPath() : args.lists).absolutePath();
+    input.includeSuppressed = args.includeSuppressed;
     if (args.haveFrom)
         s.sender = args.from;
     if (args.haveOrg)

@@ -1,5 +1,6 @@
 // ordergate-cli: the jobs of Ordergate without windows.
 
+#include "cli/BouncesCommand.h"
 #include "cli/Command.h"
 #include "cli/LayoutsCommand.h"
 #include "cli/LoginCommand.h"
@@ -23,6 +24,7 @@ const Command* const kCommands[] = {
     &og::cli::sendCommand,
     &og::cli::loginCommand,
     &og::cli::publishCommand,
+    &og::cli::bouncesCommand,
 };
 
 QString overview()

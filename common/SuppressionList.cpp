@@ -3,6 +3,7 @@
 #include "common/ReplacingFile.h"
 #include "common/TextFiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -210,6 +211,36 @@ bool SuppressionList::append(
     if (added)
         *added = count;
     return true;
+}
+
+bool SuppressedAddresses::read(const QString& folder, QString* error)
+{
+    const QDir dir(folder);
+    for (auto [list, name] : {std::pair {&unsubscribed_, unsubscribedFileName}, {&bounced_, bouncedFileName}}) {
+        const QString path = dir.filePath(QLatin1String(name));
+        QString reason;
+        *list = SuppressionList::read(path, &reason);
+        if (!reason.isEmpty()) {
+            *error = QStringLiteral("Cannot read the list %1: %2").arg(QDir::toNativeSeparators(path), reason);
+            return false;
+        }
+    }
+    return true;
+}
+
+QString SuppressedAddresses::why(const QString& address) const
+{
+    for (auto [list, word] : {std::pair {&unsubscribed_, "unsubscribed"}, {&bounced_, "bounced"}}) {
+        if (const SuppressionList::Entry* entry = list->find(address)) {
+            QStringList words {QLatin1String(word)};
+            if (entry->date.isValid())
+                words << entry->date.toString(Qt::ISODate);
+            if (!entry->reason.isEmpty())
+                words << entry->reason;
+            return words.join(u' ');
+        }
+    }
+    return QString();
 }
 
 } // namespace og

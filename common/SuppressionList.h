@@ -78,4 +78,25 @@ private:
     QHash<QString, qsizetype> index_; // folded address -> first entry
 };
 
+// Both lists of the vendor's lists folder, as a send run, the mailer window
+// and the change report ask them: whether a customer is to be left out, and
+// the words that say why.
+class SuppressedAddresses {
+public:
+    // Reads unsubscribed.txt and bounced.txt in folder. False with the
+    // file's path and the system's reason when one exists and cannot be
+    // read (then nothing may be mailed on its word).
+    bool read(const QString& folder, QString* error);
+    // "unsubscribed 2026-12-11 unsubscribe request", "bounced 2026-12-11 550
+    // 5.1.1": the list's word, then its line's day and reason as stored; the
+    // customer's wish comes first when both lists hold the address. Empty
+    // when neither does.
+    QString why(const QString& address) const;
+    const SuppressionList& bounced() const { return bounced_; }
+    bool isEmpty() const { return bounced_.isEmpty() && unsubscribed_.isEmpty(); }
+
+private:
+    SuppressionList unsubscribed_, bounced_;
+};
+
 } // namespace og

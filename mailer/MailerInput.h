@@ -29,6 +29,11 @@ struct MailerInput {
     // For an OAuth2 login: the signed-in account's tokens. A token command's
     // source is made by the run itself.
     std::shared_ptr<AccessTokenSource> tokens;
+    // The folder of the vendor's lists: its unsubscribed.txt and bounced.txt
+    // name the customers a run leaves out (common/SuppressionList.h), unless
+    // includeSuppressed. Empty: none are left out.
+    QString listsFolder;
+    bool includeSuppressed = false;
 };
 
 // The input a failed check is about, so a window can take the vendor there.

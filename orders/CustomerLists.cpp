@@ -105,6 +105,7 @@ void CustomerLists::clear()
     oldIndex_.clear();
     admittedIndex_.clear();
     anyList_ = KeyFilter();
+    bounced_ = SuppressionList();
     missing_.clear();
 }
 
@@ -192,6 +193,12 @@ void CustomerLists::load(const QString& folder)
         }
         (this->*setter)(toValidUtf8(std::move(bytes)));
     }
+    QString reason;
+    bounced_ = SuppressionList::read(dir.filePath(QLatin1String(bouncedFileName)), &reason);
+    if (!reason.isEmpty())
+        throw ListReadError(QStringLiteral("Unable to read %1: %2")
+                                .arg(dir.filePath(QLatin1String(bouncedFileName)), reason)
+                                .toStdString());
 }
 
 void CustomerLists::loadTexts(const QString& blocked, const QString& changed, const QString& admitted)

@@ -1,6 +1,7 @@
 #pragma once
 // The vendor's three customer lists and the questions a run asks of them.
 
+#include "common/SuppressionList.h"
 #include "orders/FoldedIndex.h"
 #include "orders/LineBlock.h"
 
@@ -30,11 +31,15 @@ public:
     static QString admittedFileName() { return QStringLiteral("goodguys.txt"); }
 
     // Empties all lists, then reads bozos.txt, Address.txt and goodguys.txt
-    // from folder, in this order. A missing file leaves its lists empty and
+    // from folder, in this order, then bounced.txt (common/SuppressionList.h;
+    // none is no note, since the mailbox check makes it). A missing file leaves its lists empty and
     // is named by missingFiles(). A file that cannot be read, is not a
     // regular file or is a link to nothing throws ListReadError; the lists of
     // the files before it stay loaded, those of it and after it stay empty.
     void load(const QString& folder);
+    // The addresses mail came back from: named in the change report, so the
+    // vendor can look for a new one.
+    const SuppressionList& bounced() const { return bounced_; }
     // The file names of the lists the last load() did not find.
     const QStringList& missingFiles() const { return missing_; }
     // The folder of the last load(), as given.
@@ -99,6 +104,7 @@ private:
     void setAdmitted(const QByteArray& text);
 
     LineBlock blocked_, old_, new_, admitted_, orders_, shops_;
+    SuppressionList bounced_;
     QStringList missing_;
     QString folder_;
     void rebuildAnyList();

@@ -1,5 +1,7 @@
 #include "orders/ScriptRun.h"
 
+#include "common/AddressFile.h"
+
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
 #include "common/ReplacingFile.h"
@@ -208,9 +210,33 @@ struct RunSinks {
 // accounts kept (after this report's), the next ledger and change report
 // (written to the sinks, unless the vendor is to decide first). Returns
 // whether each of the run's accounts is of a customer new in this run.
-std::vector<char> compareWithLedger(const RunRequest& request, const CustomerLists& lists, const AccountLedger& ledger,
-    const RunAccounts& accounts, BatchFile& batch, RunResult& result, RunSinks* sinks)
+// The customers of the address lines whose address bounced.txt lists:
+// "address (bounced 2026-12-11 550 5.1.1)", in the lines' order.
+QStringList bouncedCustomers(const LineBlock& addressLines, const SuppressionList& bounced)
 {
+    QStringList found;
+    if (bounced.isEmpty())
+        return found;
+    for (qsizetype i = 0; i < addressLines.size(); ++i) {
+        const QString address = customerAddress(addressLines.at(i));
+        if (const SuppressionList::Entry* entry = bounced.find(address)) {
+            QStringList why {QStringLiteral("bounced")};
+            if (entry->date.isValid())
+                why << entry->date.toString(Qt::ISODate);
+            if (!entry->reason.isEmpty())
+                why << entry->reason;
+            found << address + QStringLiteral(" (") + why.join(u' ') + u')';
+        }
+    }
+    return found;
+}
+
+std::vector<char> compareWithLedger(const RunRequest& request, const CustomerLists& lists, const AccountLedger& ledger,
+    const RunAccounts& accounts, const LineBlock& addressLines, BatchFile& batch, RunResult& result, RunSinks* sinks)
+{
+    // Written into the change report after its accounts, and named among
+    // the changes: an address that bounced wants a new one.
+    const QStringList bounced = bouncedCustomers(addressLines, lists.bounced());
     AccountChanges changes(ledger, accounts, lists, request.options.bcrypt());
     const MissingAccounts missing = request.options.keepaccounts;
     result.keepable = changes.keepable();
@@ -219,10 +245,19 @@ std::vector<char> compareWithLedger(const RunRequest& request, const CustomerLis
     for (const LedgerAccount* account : changes.carried())
         batch.keptAccount(account->user, account->password);
     result.changes = changes.notes(kChangesListed);
+    if (!bounced.isEmpty())
+        result.changes << QStringLiteral("%1 customers' addresses bounced (look for a new one): %2")
+                              .arg(bounced.size())
+                              .arg(bounced.mid(0, kChangesListed).join(QStringLiteral(", ")) +
+                                  (bounced.size() > kChangesListed ? QStringLiteral(", ...") : QString()));
     result.changeCounts = changes.counts();
     if (sinks && !result.decisionNeeded) {
         const QString stamp = runStampOf(request);
         sinks->changesFailed = !changes.writeReport(*sinks->changes, result.product, stamp);
+        for (const QString& customer : bounced) {
+            const QByteArray line = QStringLiteral("address bounced: %1\r\n").arg(customer).toUtf8();
+            sinks->changesFailed = sinks->changesFailed || sinks->changes->write(line) != line.size();
+        }
         sinks->ledgerFailed = !changes.writeLedger(*sinks->ledger, result.product, stamp);
     }
     std::vector<char> isNew(size_t(accounts.size()));
@@ -295,7 +330,8 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     for (const qsizetype entry : out.admittedRefused)
         result.notes.append(QStringLiteral("%1: %2 skipped, a value htpasswd refuses")
                                 .arg(CustomerLists::admittedFileName(), printable(lists.admitted().at(entry))));
-    const std::vector<char> isNew = compareWithLedger(request, lists, ledger, out.accounts, batch, result, sinks);
+    const std::vector<char> isNew =
+        compareWithLedger(request, lists, ledger, out.accounts, unsorted, batch, result, sinks);
     // the batch file holds the kept accounts' lines: neither list is needed
     // any more, and the sort below needs room
     ledger = AccountLedger();

@@ -345,8 +345,12 @@ void TemailForm::layOut(QGridLayout* grid)
     BitBtn5 = makeButton(this, "BitBtn5", QStringLiteral("Close"), {}, QStyle::SP_DialogCloseButton);
     PreviewButton = makeButton(this, "PreviewButton", QStringLiteral("Preview"),
         QStringLiteral("show the first customer's message as it will be sent"), QStyle::SP_FileDialogInfoView);
+    BouncesButton = makeButton(this, "BouncesButton", QStringLiteral("Check for bounces..."),
+        QStringLiteral("read the mailbox for bounces and unsubscribe requests and add them to the lists"),
+        QStyle::SP_BrowserReload);
     buttons->addWidget(BitBtn1);
     buttons->addWidget(PreviewButton);
+    buttons->addWidget(BouncesButton);
     buttons->addWidget(BitBtn3);
     buttons->addStretch();
     buttons->addWidget(BitBtn4);
@@ -409,13 +413,15 @@ void TemailForm::connectControls()
     connect(Speller, &QPushButton::clicked, this, &TemailForm::SpellerClick);
     connect(StopButton, &QPushButton::clicked, this, &TemailForm::StopClick);
     connect(PreviewButton, &QPushButton::clicked, this, &TemailForm::PreviewClick);
+    connect(BouncesButton, &QPushButton::clicked, this, &TemailForm::BouncesClick);
 }
 
 void TemailForm::setTabOrder()
 {
     QList<QWidget*> order {MyAddress, Organ, MyServer, MySubject, Memo1, MyFile, BitBtn1, Button1, CheckYourself,
         WantLog, BitBtn2, BitBtn3, BitBtn4, BitBtn5, AttBox, AttAdd, AttMinus, Speller, SigCheck, SigFile, SigLoad,
-        SigView, StopButton, Security, UserName, Password, RememberPassword, PreviewButton, RateBox, ConnectionsBox};
+        SigView, StopButton, Security, UserName, Password, RememberPassword, PreviewButton, BouncesButton, RateBox,
+        ConnectionsBox};
     order += Message->controls();
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);

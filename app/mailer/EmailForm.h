@@ -46,6 +46,10 @@ public:
     // (ending in "/"). Both default to the program's own folder.
     QString SettingsPath;
     QString ProgramFolder;
+    // The folder of the vendor's lists: its unsubscribed.txt and bounced.txt
+    // name the customers a run leaves out, and "Check for bounces..." adds
+    // to them. Empty: the working folder.
+    QString ListsFolder;
 
     // Program-wide: set by any change of the sender's settings, never reset.
     bool SettingsChanged() const { return settingsChanged_; }
@@ -85,6 +89,9 @@ public:
     void StopClick();
     // Shows the first customer's message as the run would send it.
     void PreviewClick();
+    // Reads the mailbox of the [mailbox] settings for bounces and unsubscribe
+    // requests, adds to the lists, and shows what it found.
+    void BouncesClick();
     void MyAddressChange() { settingsChanged_ = true; }
     void OrganChange() { settingsChanged_ = true; }
     void MyServerChange() { settingsChanged_ = true; }
@@ -139,6 +146,11 @@ private:
     // problems, or the question whether to send to the others when some
     // customers' own attachments are missing. False: send nothing.
     bool confirmFields(const MailerInput& input);
+    // Names the customers the suppression lists leave out and asks whether
+    // to send to the others; a list that cannot be read is shown. False:
+    // send nothing.
+    bool confirmSuppressed(const MailerInput& input);
+    QString listsFolder() const;
     void appendBodyLines(const QStringList& lines);
     // The displayed lines of the field's first `blocks` paragraphs.
     MessageBody bodyOfBlocks(int blocks) const;
@@ -185,6 +197,7 @@ private:
     QPushButton* BitBtn4 = nullptr;
     QPushButton* BitBtn5 = nullptr;
     QPushButton* PreviewButton = nullptr;
+    QPushButton* BouncesButton = nullptr;
     QSpinBox* RateBox = nullptr;
     QSpinBox* ConnectionsBox = nullptr;
     MessageControls* Message = nullptr;

@@ -218,6 +218,7 @@ MailerInput TemailForm::collectInput() const
     input.programFolder = ProgramFolder;
     input.settingsChanged = settingsChanged_;
     input.password = Password->text();
+    input.listsFolder = listsFolder();
     return input;
 }
 
@@ -305,7 +306,7 @@ bool TemailForm::prepareRun(MailerInput& input, QStringList* signature, bool* si
     try {
         *signature = run_->prepare(input);
         *signatureHeld = leaveOutHeldSignature(input, *signature);
-        if (!confirmFields(input)) {
+        if (!confirmFields(input) || !confirmSuppressed(input)) {
             showStatus(QString());
             run_.reset();
             return false;
@@ -407,8 +408,8 @@ void TemailForm::setRunning(bool running)
         focusBeforeRun_ = focusWidget();
     sending_ = running;
     const QList<QWidget*> controls {MyFile, Button1, BitBtn2, MyAddress, Organ, MyServer, AttBox, AttAdd, AttMinus,
-        MySubject, Memo1, SigCheck, CheckYourself, WantLog, BitBtn1, PreviewButton, BitBtn3, Speller, BitBtn4, BitBtn5,
-        Security, UserName, Password, RememberPassword, RateBox, ConnectionsBox};
+        MySubject, Memo1, SigCheck, CheckYourself, WantLog, BitBtn1, PreviewButton, BouncesButton, BitBtn3, Speller,
+        BitBtn4, BitBtn5, Security, UserName, Password, RememberPassword, RateBox, ConnectionsBox};
     for (QWidget* control : controls + Message->controls())
         control->setEnabled(!running);
     RememberPassword->setEnabled(!running && password_.keyringAvailable());

@@ -1,5 +1,7 @@
 #include "mailer/send/InputChecks.h"
 
+#include "common/AddressFile.h"
+#include "common/SuppressionList.h"
 #include "common/Trim.h"
 #include "mailer/message/MessageHeaders.h"
 #include "mailer/signin/OAuthProvider.h"
@@ -43,6 +45,21 @@ QString checkMailerInput(const MailerInput& input, MailerField* field)
     if (input.body.isEmpty())
         return about(MailerField::Body, QStringLiteral("You must enter something in your message"));
     return about(MailerField::None, {});
+}
+
+bool suppressedCustomers(const QString& addressFile, const QString& listsFolder, QStringList* out, QString* error)
+{
+    out->clear();
+    SuppressedAddresses lists;
+    if (!lists.read(listsFolder, error))
+        return false;
+    if (lists.isEmpty())
+        return true;
+    for (const AddressRecord& record : addressRecords(readTextFileLines(addressFile))) {
+        if (const QString why = lists.why(record.address); !why.isEmpty())
+            *out << record.address + QStringLiteral(" (") + why + u')';
+    }
+    return true;
 }
 
 } // namespace og

@@ -12,6 +12,12 @@ namespace og {
 // when all pass. *field, when given, names the input it is about.
 QString checkMailerInput(const MailerInput& input, MailerField* field = nullptr);
 
+// The customers of the address file whom the suppression lists of
+// listsFolder leave out of a run, as the run's summary names them
+// ("address (bounced 2026-12-11 550 5.1.1)"). False with the reason when a
+// list exists and cannot be read.
+bool suppressedCustomers(const QString& addressFile, const QString& listsFolder, QStringList* out, QString* error);
+
 // The example host name in the server check's message.
 inline constexpr const char* ExampleMailServer = "mail.example.com";
 

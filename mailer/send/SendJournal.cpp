@@ -21,6 +21,7 @@ const QString DataSentWord = QStringLiteral("data-sent");
 const QString BegunWord = QStringLiteral("begun"); // older versions, before connecting
 const QString CopyPrefix = QStringLiteral("copy-");
 const QString FinishedWord = QStringLiteral("finished");
+const QString MessageIdWord = QStringLiteral("message-id");
 const QString RunMark = QStringLiteral("# ");
 
 // What each word says of a customer (or, with copy, of the copy).
@@ -134,9 +135,35 @@ void SendJournal::close()
         file_.close();
 }
 
-void SendJournal::dataSent(const QString& address)
+void SendJournal::dataSent(const QString& address, const QString& messageId)
 {
+    QString id = messageId.trimmed();
+    if (id.startsWith(u'<') && id.endsWith(u'>'))
+        id = id.mid(1, id.size() - 2);
+    // One durable write covers both lines.
+    if (!id.isEmpty() && !id.contains(u' '))
+        write(MessageIdWord + u' ' + id + u' ' + address, false);
     write(DataSentWord + u' ' + address, true);
+}
+
+QHash<QString, QString> SendJournal::messageIds(const QString& folder)
+{
+    QHash<QString, QString> ids;
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList({QStringLiteral("journal_*.txt")}, QDir::Files, QDir::Name)) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        while (!file.atEnd()) {
+            const QString line = QString::fromUtf8(file.readLine()).trimmed();
+            if (!line.startsWith(MessageIdWord + u' '))
+                continue;
+            const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
+            if (words.size() >= 3)
+                ids.insert(words[1], line.section(u' ', 2).trimmed());
+        }
+    }
+    return ids;
 }
 
 void SendJournal::record(const QString& address, CustomerResult result)

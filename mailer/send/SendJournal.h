@@ -13,6 +13,10 @@
 // older versions wrote "begun" before connecting: read as not known, as
 // they always were. A resumed run appends, on a line of its own even when
 // the last one was cut short. Writing may come from several threads.
+// Just before "data-sent", "message-id <id> <address>" keeps the message's
+// Message-ID (without <>), so what comes back days later (a delivery
+// report names the message, not always the customer) is traced to whom it
+// went; readers before it pass the line over.
 
 #include "mailer/CustomerResult.h"
 #include "mailer/SendFailure.h"
@@ -51,6 +55,9 @@ public:
     static QString pathFor(const QString& folder, const QString& addressFile, const QString& subject,
         const QStringList& bodyLines, const QStringList& attachments);
     static State read(const QString& path);
+    // The messages of every journal in folder: Message-ID (without <>) to the
+    // customer's address. Unreadable journals are passed over.
+    static QHash<QString, QString> messageIds(const QString& folder);
 
     SendJournal() = default;
     ~SendJournal() { close(); }
@@ -63,8 +70,9 @@ public:
     void close();
     const QString& path() const { return path_; }
 
-    // Just before the final "." of the customer's message (or the copy) goes.
-    void dataSent(const QString& address);
+    // Just before the final "." of the customer's message (or the copy) goes;
+    // messageId: the message's Message-ID, with or without <> (none: empty).
+    void dataSent(const QString& address, const QString& messageId = {});
     void record(const QString& address, CustomerResult result);
     void copyDataSent();
     void recordCopy(CustomerResult result);

@@ -112,7 +112,9 @@ void SendLoop::work(TWireSMTP& smtp)
         } else {
             try {
                 TWireMessage message = messages_.build(customer);
-                a = run_.attempt(smtp, message, customer.address, [&] { journal_.dataSent(customer.address); });
+                a = run_.attempt(smtp, message, customer.address, [&] {
+                    journal_.dataSent(customer.address, QString::fromStdString(message.Headers.Value("Message-ID")));
+                });
                 journal_.record(customer.address, a.result);
             } catch (...) {
                 // The journal cannot be written: without it a resumed run

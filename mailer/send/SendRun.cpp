@@ -1,6 +1,7 @@
 #include "mailer/send/SendRun.h"
 
 #include "common/AddressFile.h"
+#include "common/SuppressionList.h"
 #include "common/TextFiles.h"
 #include "mail/WireMessage.h"
 #include "mailer/message/MessageBuilder.h"
@@ -121,6 +122,8 @@ QStringList SendOutcome::summary() const
                          .arg(list->size())
                          .arg(outcomeWords(result), list->join(QStringLiteral(", ")));
     }
+    if (!suppressed.isEmpty())
+        lines << QStringLiteral("%1 suppressed: %2").arg(suppressed.size()).arg(suppressed.join(QStringLiteral(", ")));
     if (!copyProblem.isEmpty())
         lines << QStringLiteral("Your copy was not sent: ") + copyProblem;
     return lines;
@@ -316,11 +319,14 @@ namespace {
 // left out (counted as not sent), nor those an earlier run of a resumed one
 // has done (counted as sent before, or named in unknownBefore).
 QList<AddressRecord> customersToSend(const QList<AddressRecord>& all, const SendRun::FieldCheck& check,
-    const SendJournal::State& earlier, SendOutcome& outcome, QStringList& unknownBefore)
+    const SendJournal::State& earlier, const SuppressedAddresses& lists, SendOutcome& outcome,
+    QStringList& unknownBefore)
 {
     QList<AddressRecord> customers;
     for (const AddressRecord& record : all) {
-        if (check.refusedAddresses.contains(record.address))
+        if (const QString why = lists.why(record.address); !why.isEmpty())
+            outcome.suppressed << record.address + QStringLiteral(" (") + why + u')';
+        else if (check.refusedAddresses.contains(record.address))
             outcome.notSent << record.address; // a field would pick a file outside its folder
         else if (check.missingAddresses.contains(record.address))
             outcome.notSent << record.address; // their own attachment is missing
@@ -362,6 +368,13 @@ void SendRun::openLog(RunLog& log, const MailerInput& input, const MessageBuilde
         log.writeLine(QStringLiteral("*** ") + note);
     for (const QString& refusal : std::as_const(check.refused))
         log.writeLine(QStringLiteral("*** Not sent: ") + refusal);
+    // "a@example.com (bounced 2026-12-11 550 5.1.1)" as "a@example.com
+    // suppressed: bounced 2026-12-11 550 5.1.1".
+    for (const QString& left : std::as_const(outcome.suppressed)) {
+        const qsizetype open = left.indexOf(QStringLiteral(" ("));
+        log.writeLine(
+            QStringLiteral("*** ") + left.left(open) + QStringLiteral(" suppressed: ") + left.mid(open + 2).chopped(1));
+    }
     if (customer_)
         for (qsizetype i = 0; i < check.refused.size(); ++i)
             customer_(check.refusedAddresses[i], CustomerResult::NotSent,
@@ -451,8 +464,14 @@ SendOutcome SendRun::send(const MailerInput& input)
     // Count the customers first so the progress can say "of how many"; a
     // resumed run leaves out every one an earlier run has done.
     const SendJournal::State earlier = resume_ ? SendJournal::read(journalPath(input)) : SendJournal::State();
+    SuppressedAddresses lists;
+    if (QString error;
+        !input.includeSuppressed && !input.listsFolder.isEmpty() && !lists.read(input.listsFolder, &error))
+        throw SendFailure(error +
+            QStringLiteral("; nothing was sent (fix the list, or send with the suppressed "
+                           "customers included)"));
     QStringList unknownBefore;
-    const QList<AddressRecord> customers = customersToSend(all, check, earlier, outcome, unknownBefore);
+    const QList<AddressRecord> customers = customersToSend(all, check, earlier, lists, outcome, unknownBefore);
     outcome.resumed = resume_;
     outcome.total = int(customers.size());
 

@@ -42,6 +42,9 @@ struct SendOutcome {
     QStringList deferred; // refused for now after the last try: a resumed run tries them again
     QStringList notSent;  // nothing of their message went
     QStringList unknown;  // the connection broke after their data had gone
+    // Left out as the suppression lists say: "address (bounced 2026-12-11
+    // 550 5.1.1)"; neither sent nor refused, and not in total.
+    QStringList suppressed;
     QString copyProblem;  // why the copy to the sender did not go, if it did not
     bool resumed = false; // went on from an earlier run that did not finish
     int alreadySent = 0;  // when resumed: customers accepted by earlier runs

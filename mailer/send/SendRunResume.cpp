@@ -1,6 +1,7 @@
 // The send run's side of resuming: which journal belongs to a run, and what
 // an earlier run left.
 #include "common/AddressFile.h"
+#include "common/SuppressionList.h"
 #include "mailer/send/SendJournal.h"
 #include "mailer/send/SendRun.h"
 
@@ -44,9 +45,16 @@ ResumeState SendRun::resumeState(const MailerInput& input) const
     state.journalProblem = earlier.problem;
     if (!earlier.readable)
         return state;
+    // The customers the lists leave out are no run's to finish (a list that
+    // cannot be read fails the run itself).
+    SuppressedAddresses lists;
+    if (QString unread; !input.includeSuppressed && !input.listsFolder.isEmpty())
+        lists.read(input.listsFolder, &unread);
     bool everyOutcome = true;
     for (const AddressRecord& record : addressRecords(readTextFileLines(input.settings.addressFile))) {
         const QString& address = record.address;
+        if (!earlier.results.contains(address) && !lists.why(address).isEmpty())
+            continue;
         const CustomerResult result = earlier.results.value(address, CustomerResult::NotSent);
         everyOutcome = everyOutcome && earlier.results.contains(address);
         if (!earlier.done(address))

@@ -185,6 +185,19 @@ TEST_F(MakeCommand, EarlierCustomersAreDroppedWithAWarningOrKeptOnRequest)
     EXPECT_TRUE(afresh.err.contains("1 new, 0 kept")) << afresh.err.toStdString();
 }
 
+TEST_F(MakeCommand, TheChangesNameCustomersWhoseAddressBounced)
+{
+    put(work.filePath("bounced.txt"), "b@x 2026-12-11 550 5.1.1\r\nnot@ordered 2026-12-11 550 5.1.1\r\n");
+    const Outcome o = run({"-", "--dir", program.path()},
+        "1,Tue Jan 01 10:00:00 2002,7,Tool,a@x,9\r\n1,Tue Jan 01 10:00:00 2002,8,Tool,b@x,9\r\n");
+    ASSERT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains("1 customers' addresses bounced (look for a new one): b@x (bounced 2026-12-11 550 "
+                               "5.1.1)\n"))
+        << o.err.toStdString();
+    EXPECT_TRUE(
+        read(program.filePath("changes_Tool.txt")).endsWith("address bounced: b@x (bounced 2026-12-11 550 5.1.1)\r\n"));
+}
+
 TEST_F(MakeCommand, AFailedFileIsReportedWithoutStatistics)
 {
     ASSERT_TRUE(QDir(program.path()).mkdir("email_Tool.txt"));

@@ -1,5 +1,6 @@
 // The mailer window driven like a vendor would, with the platform scripted
 // and mail going to servers the tests start on 127.0.0.1.
+#include "tests/support/Dovecot.h"
 #include "tests/support/FileTestSupport.h"
 #include "tests/support/MailSink.h"
 #include "tests/support/OAuthTestServer.h"
@@ -325,6 +326,51 @@ private slots:
         log = logLines();
         QCOMPARE(log.count(QStringLiteral("Sent to these Customers:")), 2);
         QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^\\*\\*\\* .* Using file "))).size(), 2);
+    }
+
+    // "Check for bounces..." reads dovecot's mailbox with the password asked
+    // for and lists the bounce; Send Now then names that customer before
+    // sending, sends nothing when told so, and leaves them out when not.
+    void bouncesAreCheckedAndTheSuppressedNamedBeforeSending()
+    {
+        og::test::Dovecot server;
+        server.deliver(QStringLiteral("INBOX"), readFile(QStringLiteral(OG_MAIL_DIR "/dsn-postfix-hard.eml")));
+        QVERIFY2(server.start(), qPrintable(server.why()));
+        QVERIFY(writeFile(ini(),
+            QStringLiteral("[mailbox]\r\nserver=127.0.0.1:%1\r\nlogin=%2\r\ncafile=%3\r\ndays=3650\r\n")
+                .arg(server.plainPort())
+                .arg(og::test::Dovecot::user(), server.caFile())
+                .toUtf8()));
+        og::test::MailSink sink;
+        QVERIFY(sink.start());
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "alice@example.com\r\ngone@customer.example\r\n"));
+        showForm();
+        fill(sink.server(), addressFile);
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Hello"));
+        platform_->queuePassword(og::test::Dovecot::password());
+        control<QPushButton>("BouncesButton")->click();
+        QVERIFY2(platform_->texts(ScriptedPlatform::Call::Error).isEmpty(),
+            qPrintable(platform_->texts(ScriptedPlatform::Call::Error).join(u'\n')));
+        QVERIFY(
+            platform_->texts(ScriptedPlatform::Call::Information)
+                .value(0)
+                .startsWith(QStringLiteral("gone@customer.example: bounced (hard, 550 5.1.1), added to bounced.txt")));
+
+        platform_->queueConfirm(false);
+        control<QPushButton>("BitBtn1")->click();
+        QVERIFY(form_->waitForRunEnd(30000));
+        QVERIFY(platform_->texts(ScriptedPlatform::Call::Confirm)
+                    .value(0)
+                    .contains(QStringLiteral("1 customers are suppressed and left out")));
+        QCOMPARE(sink.messageCount(), 0);
+        platform_->queueConfirm(true);
+        send();
+        QCOMPARE(sink.waitForMessages(2), 2);
+        QCOMPARE(sink.envelope(1)["rcpt_tos"].toArray().first().toString(), QStringLiteral("alice@example.com"));
+        QVERIFY(platform_->texts(ScriptedPlatform::Call::Information)
+                    .value(1)
+                    .contains(QStringLiteral("1 suppressed: gone@customer.example (bounced 2026-12-10 550 5.1.1)")));
     }
 
     // Custom OAuth2 against the local authorization server: "Sign in…"
