@@ -228,7 +228,7 @@ ExitStatus run(const QStringList& arguments)
             QString clientSecret;
             if (!readClientSecret(args.login.clientSecretFile(), &clientSecret, &error))
                 return fail(error);
-            signIn.emplace(keyring, oauthApplication(mailer, clientSecret), input.user);
+            signIn.emplace(keyring, forMailbox(oauthApplication(mailer, clientSecret)), input.user);
             input.tokens = tokensOf(signIn->tokens(args.login.noBrowser()));
         }
         const BounceRunResult result = runBounceCheck(input, folder, listsFolder);

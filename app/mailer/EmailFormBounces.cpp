@@ -78,7 +78,7 @@ void TemailForm::BouncesClick()
         tokens = std::make_shared<TokenCommand>(mailer.tokenCommand);
     } else {
         QString problem;
-        tokens = Login->tokensForRun(mailer, &problem);
+        tokens = Login->tokensForRun(mailer, &problem, true);
         if (!tokens) {
             platform_.showError(this, problem);
             return;

@@ -279,10 +279,14 @@ void LoginControls::report(const QString& problem)
         emit status(problem);
 }
 
-std::shared_ptr<AccessTokenSource> LoginControls::tokensForRun(const MailerSettings& s, QString* problem)
+std::shared_ptr<AccessTokenSource> LoginControls::tokensForRun(const MailerSettings& s, QString* problem, bool mailbox)
 {
-    const OAuthApplication application = oauthApplication(s, clientSecret_->text().trimmed());
-    const OAuthTokens tokens = session_.tokensFor(application.provider, s.userName).tokens;
+    OAuthApplication application = oauthApplication(s, clientSecret_->text().trimmed());
+    OAuthTokens tokens = session_.tokensFor(application.provider, s.userName).tokens;
+    if (mailbox && !application.provider.mailboxScope.isEmpty()) {
+        application = forMailbox(application);
+        tokens.accessToken.clear(); // granted for sending; the mailbox needs its own
+    }
     if (tokens.accessToken.isEmpty() && tokens.refreshToken.isEmpty()) {
         *problem = QStringLiteral("Not signed in to %1 as %2: press \"Sign in…\" first")
                        .arg(application.provider.title, s.userName);

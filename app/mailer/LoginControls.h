@@ -45,9 +45,10 @@ public:
     void apply(MailerSettings& settings) const;
     LoginMethod method() const;
 
-    // The signed-in account's tokens for a run with these settings, or
-    // null with the problem (not signed in).
-    std::shared_ptr<AccessTokenSource> tokensForRun(const MailerSettings& settings, QString* problem);
+    // The signed-in account's tokens for a run with these settings (or for
+    // reading the mailbox), or null with the problem (not signed in).
+    std::shared_ptr<AccessTokenSource> tokensForRun(
+        const MailerSettings& settings, QString* problem, bool mailbox = false);
     // The provider refused the sign-in during a run: it is forgotten.
     void forgetSignIn(const MailerSettings& settings);
     void setRunning(bool running);

@@ -25,6 +25,7 @@ OAuthProvider microsoftProvider(const QString& tenant)
     provider.tokenUrl = base + QStringLiteral("token");
     // offline_access is what brings a refresh token along.
     provider.scope = QStringLiteral("https://outlook.office.com/SMTP.Send offline_access");
+    provider.mailboxScope = QStringLiteral("https://outlook.office.com/IMAP.AccessAsUser.All offline_access");
     provider.servers = {{QStringLiteral("smtp.office365.com:587"), Security::StartTls},
         {QStringLiteral("smtp-mail.outlook.com:587"), Security::StartTls}};
     return provider;
@@ -45,6 +46,26 @@ OAuthProvider googleProvider()
     provider.servers = {{QStringLiteral("smtp.gmail.com:465"), Security::Tls},
         {QStringLiteral("smtp.gmail.com:587"), Security::StartTls}};
     return provider;
+}
+
+QString signInScope(const OAuthProvider& provider)
+{
+    QStringList scopes = provider.scope.split(u' ', Qt::SkipEmptyParts);
+    for (const QString& s : provider.mailboxScope.split(u' ', Qt::SkipEmptyParts)) {
+        if (!scopes.contains(s))
+            scopes << s;
+    }
+    return scopes.join(u' ');
+}
+
+OAuthApplication forMailbox(OAuthApplication application)
+{
+    OAuthProvider& p = application.provider;
+    // swapped, so that a first sign-in from the mailbox check still consents
+    // to sending
+    if (!p.mailboxScope.isEmpty())
+        std::swap(p.scope, p.mailboxScope);
+    return application;
 }
 
 OAuthProvider customProvider(const QString& authorizationUrl, const QString& tokenUrl, const QString& scope)

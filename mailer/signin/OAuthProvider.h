@@ -24,7 +24,13 @@ struct OAuthProvider {
     QString title;  // in messages: "Microsoft", "Google", a custom token server's host
     QString authorizationUrl;
     QString tokenUrl;
+    // What a refresh asks for: sending mail (or, for forMailbox(), reading
+    // the mailbox).
     QString scope;
+    // Where reading the mailbox takes a scope of its own (Microsoft), that
+    // scope; empty where scope covers both (Google). A sign-in consents to
+    // both, so one refresh token serves send and the mailbox check.
+    QString mailboxScope;
     // Added to the authorization address (Google hands out a refresh token
     // only when asked for offline access).
     QList<std::pair<QString, QString>> authorizationParameters;
@@ -44,6 +50,12 @@ struct OAuthApplication {
     QString clientId;
     QString clientSecret; // optional; Google gives desktop applications one
 };
+
+// The scopes a sign-in asks consent for: scope and mailboxScope.
+QString signInScope(const OAuthProvider& provider);
+// The application as the mailbox check uses it: its refreshes ask for the
+// mailbox scope where the provider has one.
+OAuthApplication forMailbox(OAuthApplication application);
 
 // Loopback hosts (127.0.0.1 and the rest of 127/8, ::1, localhost) may be
 // reached over plain http: for local bridges and tests.

@@ -83,7 +83,7 @@ QString OAuthSignIn::start(const Opener& open, std::chrono::milliseconds timeout
 
     OAuthTokenClient::Parameters parameters = {{QStringLiteral("response_type"), QStringLiteral("code")},
         {QStringLiteral("client_id"), application.clientId}, {QStringLiteral("redirect_uri"), redirectUri_},
-        {QStringLiteral("scope"), application.provider.scope}, {QStringLiteral("state"), state_},
+        {QStringLiteral("scope"), signInScope(application.provider)}, {QStringLiteral("state"), state_},
         {QStringLiteral("code_challenge"), pkce_.challenge},
         {QStringLiteral("code_challenge_method"), QStringLiteral("S256")}};
     if (!loginHint_.isEmpty())

@@ -78,6 +78,21 @@ TEST(OAuthAddresses, HttpsOrLoopbackOnly)
     EXPECT_TRUE(checkOAuthApplication({googleProvider(), " ", {}}).contains("client id"));
 }
 
+// One sign-in consents to sending and to reading the mailbox; each refresh
+// asks for what its use needs.
+TEST(OAuthScopes, OneSignInServesSendingAndTheMailbox)
+{
+    const OAuthApplication microsoft {microsoftProvider(), "id", {}}, google {googleProvider(), "id", {}};
+    const QString both = signInScope(microsoft.provider);
+    EXPECT_TRUE(both.contains("/SMTP.Send") && both.contains("/IMAP.AccessAsUser.All")) << both.toStdString();
+    EXPECT_EQ(both.count("offline_access"), 1);
+    const OAuthApplication mailbox = forMailbox(microsoft);
+    EXPECT_TRUE(mailbox.provider.scope.contains("/IMAP.AccessAsUser.All"));
+    EXPECT_EQ(signInScope(mailbox.provider).split(' ').size(), both.split(' ').size()) << "still consents to sending";
+    EXPECT_EQ(forMailbox(google).provider.scope, google.provider.scope);
+    EXPECT_EQ(signInScope(google.provider), google.provider.scope);
+}
+
 TEST(OAuthPkce, S256AsRfc7636)
 {
     EXPECT_EQ(Pkce::challengeFor("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk"),
