@@ -138,16 +138,67 @@ void SendRun::requestStop()
         connection->Abort();
 }
 
-bool SendRun::waitForTurn()
+bool SendRun::waitForTurn(std::chrono::milliseconds* waited)
 {
     std::unique_lock lock(turnMutex_);
-    if (turnInterval_.count() > 0) {
-        const auto now = std::chrono::steady_clock::now();
-        const auto turn = std::max(now, nextTurn_);
-        nextTurn_ = turn + turnInterval_;
-        stopSignal_.wait_until(lock, turn, [this] { return stopRequested_.load(); });
-    }
+    const auto now = std::chrono::steady_clock::now();
+    const auto turn = std::max(now, nextTurn_);
+    nextTurn_ = turn + turnInterval_;
+    stopSignal_.wait_until(lock, turn, [this] { return stopRequested_.load(); });
+    if (waited)
+        *waited = std::chrono::duration_cast<std::chrono::milliseconds>(turn - now);
     return !stopRequested_;
+}
+
+void SendRun::noteAccepted()
+{
+    std::lock_guard lock(turnMutex_);
+    accepted_.push_back(std::chrono::steady_clock::now());
+    while (accepted_.size() > 1 && accepted_.back() - accepted_.front() >= minute_)
+        accepted_.pop_front();
+}
+
+std::optional<QString> SendRun::slowDown(const QString& reply)
+{
+    std::lock_guard lock(turnMutex_);
+    const auto now = std::chrono::steady_clock::now();
+    while (!accepted_.empty() && now - accepted_.front() >= minute_)
+        accepted_.pop_front();
+    const auto perMinute = [this](std::chrono::milliseconds interval) {
+        return interval.count() > 0 ? QString::number(std::max<long long>(1, minute_ / interval))
+                                    : QStringLiteral("no limit");
+    };
+    // The other connections' refusals of the same moment ask nothing more.
+    if (now < pauseUntil_)
+        return QString();
+    if (++throttleRounds_ > MaxThrottleRounds)
+        return std::nullopt;
+    // Half the rate set, and no more than half what the server took in the
+    // last minute: a limit by the minute lets that many through again.
+    turnInterval_ *= 2;
+    if (!accepted_.empty())
+        turnInterval_ =
+            std::max(turnInterval_, std::chrono::milliseconds(minute_ * 2 / std::int64_t(accepted_.size())));
+    connectionsAllowed_ = std::max(1, connectionsAllowed_.load() / 2);
+    const auto base = std::max<std::chrono::milliseconds>(std::chrono::seconds(retryDelaySeconds_), minute_);
+    const auto length = std::min<std::chrono::milliseconds>(base * (1 << (throttleRounds_ - 1)), MaxThrottlePause);
+    pauseUntil_ = now + length;
+    nextTurn_ = std::max(nextTurn_, pauseUntil_);
+    return QStringLiteral("The server asks to slow down (%1): going on in %2 s at %3 a minute over %4 "
+                          "connection(s)")
+        .arg(reply)
+        .arg(std::chrono::duration_cast<std::chrono::seconds>(length).count())
+        .arg(perMinute(turnInterval_))
+        .arg(connectionsAllowed_.load());
+}
+
+QString SendRun::throttledEnd(const QString& reply) const
+{
+    return reply +
+        QStringLiteral("\nThe server still asked to slow down after %1 pauses: lower the rate (--rate, or rate in "
+                       "the settings) and the connections (--connections, or connections in the settings), then "
+                       "resume.")
+            .arg(MaxThrottleRounds);
 }
 
 std::unique_ptr<TWireSMTP> SendRun::newConnection()
@@ -182,6 +233,7 @@ SendRun::Attempt SendRun::attempt(
                 smtp.Send(message);
             else
                 writeDryRunFile(smtp, message, address);
+            noteAccepted();
             return a;
         } catch (const EWireTokenRefused& refused) {
             // An access token that ran out: one fresh one for all the
@@ -204,6 +256,11 @@ SendRun::Attempt SendRun::attempt(
 void SendRun::failed(const TWireSMTP& smtp, const std::exception& error, Attempt& a)
 {
     a.text = QString::fromUtf8(error.what());
+    if (dynamic_cast<const EWireAddressRefused*>(&error)) {
+        // This customer's address alone: nothing of the message went.
+        a.result = CustomerResult::Refused;
+        return;
+    }
     if (!dryRunFolder_.isEmpty()) {
         a.result = CustomerResult::NotSent;
         a.fatal = true;
@@ -216,6 +273,16 @@ void SendRun::failed(const TWireSMTP& smtp, const std::exception& error, Attempt
         return;
     }
     using At = TWireSMTP::TRefusedAt;
+    // The server asks to slow down: at its greeting or EHLO any "not now"
+    // does, later a reply that speaks of rate or number (a 421 too).
+    const bool closing = dynamic_cast<const EWireResponseError*>(&error) && smtp.ReplyCode == 421;
+    if (smtp.RefusedAt() == At::Greeting ||
+        ((smtp.RefusedAt() != At::None || closing) &&
+            JudgeReply(smtp.ReplyCode, smtp.LastReply) == TReplyVerdict::Throttled)) {
+        a.result = CustomerResult::Deferred; // a reply refused it: nothing was delivered
+        a.throttled = true;
+        return;
+    }
     if (smtp.RefusedAt() != At::None) {
         // A reply refused this message: for now, for good, or for everyone.
         const TReplyVerdict verdict = JudgeReply(smtp.ReplyCode, smtp.LastReply);
@@ -226,7 +293,6 @@ void SendRun::failed(const TWireSMTP& smtp, const std::exception& error, Attempt
             return;
         }
         a.result = verdict == TReplyVerdict::Temporary ? CustomerResult::Deferred : CustomerResult::Refused;
-        a.refusedAtRecipient = smtp.RefusedAt() == At::Recipient && a.result == CustomerResult::Refused;
         return;
     }
     const bool passwordRefused = dynamic_cast<const EWireAuthError*>(&error) &&
@@ -285,7 +351,8 @@ QList<AddressRecord> SendRun::sendRound(const MessageBuilder& messages, const QL
     SendJournal& journal, RunLog& log, SendOutcome& outcome, bool lastRound)
 {
     SendLoop loop(*this, messages, customers, journal, log, outcome, lastRound);
-    loop.run(std::clamp(connectionsWanted_, 1, std::clamp(int(customers.size()), 1, MailerSettings::MaxConnections)));
+    loop.run(std::clamp(
+        connectionsAllowed_.load(), 1, std::clamp(int(customers.size()), 1, MailerSettings::MaxConnections)));
     return loop.again();
 }
 
@@ -372,11 +439,16 @@ void SendRun::setPace(const MailerSettings& settings, bool dryRun)
 {
     {
         std::lock_guard lock(turnMutex_);
-        turnInterval_ =
-            std::chrono::milliseconds(settings.ratePerMinute > 0 ? 60000 / std::min(settings.ratePerMinute, 60000) : 0);
+        turnInterval_ = settings.ratePerMinute > 0 ? minute_ / std::min(settings.ratePerMinute, 60000)
+                                                   : std::chrono::milliseconds(0);
         nextTurn_ = std::chrono::steady_clock::now();
+        accepted_.clear();
+        throttleRounds_ = 0;
+        pauseUntil_ = {};
+        retryDelaySeconds_ = std::clamp(settings.retryDelaySeconds, 0, MailerSettings::MaxRetryDelay);
     }
     connectionsWanted_ = dryRun ? 1 : settings.connections;
+    connectionsAllowed_ = std::max(1, connectionsWanted_);
     perConnection_ = std::clamp(settings.perConnection, 1, MailerSettings::MaxPerConnection);
     sender_ = settings.sender;
 }

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -142,6 +143,13 @@ public:
     void setTlsSessions(std::shared_ptr<TTlsContext> sessions) { tlsSessions_ = std::move(sessions); }
     std::shared_ptr<TTlsContext> tlsSessions() const { return tlsSessions_; }
 
+    // The length of the minute that rates count in (tests shorten it).
+    void setMinute(std::chrono::milliseconds minute) { minute_ = minute; }
+    // How often the server may ask to slow down before the run ends,
+    // resumable; the longest pause it gets.
+    static constexpr int MaxThrottleRounds = 5;
+    static constexpr std::chrono::minutes MaxThrottlePause {10};
+
     // Instead of sending, writes each message (and the copy) into folder as
     // a .eml file, exactly as it would go out; no log, journal or settings.
     void setDryRun(const QString& folder) { dryRunFolder_ = folder; }
@@ -201,14 +209,14 @@ private:
     void showStatus(const QString& text);
     struct Attempt {
         CustomerResult result = CustomerResult::Accepted;
-        QString text;                    // the server's reply or the error
-        bool fatal = false;              // would fail every later customer too: end the run
-        bool lost = false;               // the connection broke
-        QString securityNote;            // how the connection was encrypted, or that it was not
-        bool signInAgain = false;        // fatal: only a new sign-in helps (SignInAgain)
-        bool stopped = false;            // Stop ended it
-        bool refusedAtRecipient = false; // a permanent refusal of the recipient
-        bool tlsFromStart = false;       // fatal: the port expects TLS from the first byte
+        QString text;              // the server's reply or the error
+        bool fatal = false;        // would fail every later customer too: end the run
+        bool lost = false;         // the connection broke
+        QString securityNote;      // how the connection was encrypted, or that it was not
+        bool signInAgain = false;  // fatal: only a new sign-in helps (SignInAgain)
+        bool stopped = false;      // Stop ended it
+        bool tlsFromStart = false; // fatal: the port expects TLS from the first byte
+        bool throttled = false;    // the server asks to slow down: deferred, to go again
     };
     // dataEnd runs as the final "." is about to go (to journal it).
     Attempt attempt(
@@ -217,9 +225,18 @@ private:
     // Ends the run with the failure of `a` (SignInAgain when it says so).
     [[noreturn]] static void endRun(const Attempt& a);
     void noteEncryption(RunLog& log, const QString& note);
-    // Waits for this message's turn under the rate limit; false when Stop
-    // came first.
-    bool waitForTurn();
+    // Waits for this message's turn under the rate limit (and a pause the
+    // server asked for); false when Stop came first. *waited: how long.
+    bool waitForTurn(std::chrono::milliseconds* waited = nullptr);
+    void noteAccepted();
+    // The server asked to slow down: halves the rate and the connections
+    // and pauses every connection, a little longer each time; returns what
+    // to log (empty: a pause already under way covers it), or nothing once
+    // MaxThrottleRounds are spent.
+    std::optional<QString> slowDown(const QString& reply);
+    // The failure that ends a run the server kept slowing down.
+    QString throttledEnd(const QString& reply) const;
+    int connectionsAllowed() const { return connectionsAllowed_; }
     // A client of the run's factory that Stop reaches, until dropConnection.
     std::unique_ptr<TWireSMTP> newConnection();
     void dropConnection(const TWireSMTP& smtp);
@@ -268,6 +285,12 @@ private:
     std::condition_variable stopSignal_;
     std::chrono::steady_clock::time_point nextTurn_;
     std::chrono::milliseconds turnInterval_ {0};
+    std::chrono::milliseconds minute_ {60000};
+    std::deque<std::chrono::steady_clock::time_point> accepted_; // the messages of the last minute
+    int throttleRounds_ = 0;
+    std::chrono::steady_clock::time_point pauseUntil_; // the last pause the server asked for
+    int retryDelaySeconds_ = 0;
+    std::atomic<int> connectionsAllowed_ {1}; // halved each time the server asks to slow down
     QStringList signature_;
     bool encryptionNoted_ = false;
     bool resume_ = false;

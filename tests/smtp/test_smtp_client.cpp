@@ -461,6 +461,7 @@ TEST_F(SmtpTest, GreetingOtherThan220IsARefusal)
         FAIL() << "a 421 greeting was taken";
     } catch (const EWireConnectRefused& e) {
         EXPECT_EQ(e.Message(), "421 Too busy, try later");
+        EXPECT_EQ(smtp.RefusedAt(), TWireSMTP::TRefusedAt::Greeting) << "the server's \"not now\"";
     }
     EXPECT_FALSE(smtp.Connected());
     server->Join();

@@ -447,7 +447,7 @@ private slots:
         og::test::MailSink sink;
         QVERIFY(sink.start());
         og::test::SmtpAnswers busy;
-        busy.greeting = "421 4.3.2 Too busy";
+        busy.greeting = "554 5.3.2 No service here"; // a 4xx would be waited out
         og::test::ScriptedSmtpServer failing(busy, 3);
         const QString addressFile = folder_ + "email_Widget.txt";
         QVERIFY(writeFile(addressFile, "alice@example.com\r\n"));
@@ -490,7 +490,7 @@ private slots:
     {
         og::test::SmtpAnswers refuse, busy;
         refuse.rcpt = "550 5.1.1 No such user here";
-        busy.greeting = "421 4.3.2 Too busy";
+        busy.greeting = "554 5.3.2 No service here"; // a 4xx would be waited out
         og::test::ScriptedSmtpServer server;
         server.AnswerConnection(2, busy);
         server.AnswerConnection(4, refuse);
@@ -500,9 +500,9 @@ private slots:
         showForm();
         fill(QString::fromStdString(server.Address()), addressFile);
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
-        send(); // b meets the busy server: the run ends there
-        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error), QStringList {"421 4.3.2 Too busy."});
-        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(), QStringLiteral("Sending failed: 421 4.3.2 Too busy"));
+        send(); // b meets the refusing server: the run ends there
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error), QStringList {"554 5.3.2 No service here."});
+        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(), QStringLiteral("Sending failed: 554 5.3.2 No service here"));
         QVERIFY(form_->isVisible());
         QCOMPARE(control<QLineEdit>("MySubject")->text(), QStringLiteral("Version 2 is out"));
         QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("Body"));
