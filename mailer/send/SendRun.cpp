@@ -3,6 +3,7 @@
 #include "common/AddressFile.h"
 #include "common/TextFiles.h"
 #include "mail/WireMessage.h"
+#include "mailer/ProviderProfile.h"
 #include "mailer/message/MessageBuilder.h"
 #include "mailer/send/Connections.h"
 #include "mailer/send/RunLog.h"
@@ -435,12 +436,18 @@ void SendRun::openLog(RunLog& log, const MailerInput& input, const MessageBuilde
                 check.refused[i].mid(check.refused[i].indexOf(QStringLiteral(": ")) + 2), false);
 }
 
-void SendRun::setPace(const MailerSettings& settings, bool dryRun)
+void SendRun::setPace(const MailerInput& input, int customers, bool dryRun)
 {
+    const MailerSettings& settings = input.settings;
+    // The provider's pace unless the vendor set one.
+    const ProviderProfile profile = chooseProfile(settings.server, input.settingsPath, settings.provider);
+    const int rate = dryRun ? 0 : settings.ratePerMinute > 0 ? settings.ratePerMinute : profile.perMinute;
+    if (!dryRun && (rate > 0 || (profile.perDay > 0 && profile.perDay < customers)))
+        showStatus(profile.name + QStringLiteral(": ") +
+            runEstimate(customers, rate, profile.perDay, QDateTime::currentDateTime()));
     {
         std::lock_guard lock(turnMutex_);
-        turnInterval_ = settings.ratePerMinute > 0 ? minute_ / std::min(settings.ratePerMinute, 60000)
-                                                   : std::chrono::milliseconds(0);
+        turnInterval_ = rate > 0 ? minute_ / std::min(rate, 60000) : std::chrono::milliseconds(0);
         nextTurn_ = std::chrono::steady_clock::now();
         accepted_.clear();
         throttleRounds_ = 0;
@@ -538,7 +545,7 @@ SendOutcome SendRun::send(const MailerInput& input)
     if (progress_)
         progress_(0, outcome.total);
 
-    setPace(settings, dryRun);
+    setPace(input, outcome.total, dryRun);
     if (sendRounds(messages, customers, journal, log, outcome, settings, dryRun))
         finishRun(input, messages, journal, log, outcome, earlier.copyDone(), dryRun);
     return outcome;

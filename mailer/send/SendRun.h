@@ -256,7 +256,7 @@ private:
     // summary and the settings.
     void openLog(RunLog& log, const MailerInput& input, const MessageBuilder& messages, const SendOutcome& outcome,
         const QStringList& unknownBefore, const FieldCheck& check, bool dryRun);
-    void setPace(const MailerSettings& settings, bool dryRun);
+    void setPace(const MailerInput& input, int customers, bool dryRun);
     bool sendRounds(const MessageBuilder& messages, QList<AddressRecord> pending, SendJournal& journal, RunLog& log,
         SendOutcome& outcome, const MailerSettings& settings, bool dryRun);
     void finishRun(const MailerInput& input, const MessageBuilder& messages, SendJournal& journal, RunLog& log,

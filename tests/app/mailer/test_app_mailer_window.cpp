@@ -442,6 +442,22 @@ private slots:
         QVERIFY(!(readFile(ini()) + readFile(folder_ + "log.txt")).contains("secret"));
     }
 
+    void choosingAProvidersSignInFillsItsServer()
+    {
+        showForm();
+        auto* method = control<QComboBox>("LoginMethod");
+        const std::pair<const char*, MailerSettings::Security> expected[] = {
+            {"smtp.office365.com:587", MailerSettings::Security::StartTls},
+            {"smtp.gmail.com:465", MailerSettings::Security::Tls}};
+        for (int i = 0; i < 2; ++i) {
+            const int index = method->findText(i ? QStringLiteral("Google") : QStringLiteral("Microsoft"));
+            method->setCurrentIndex(index);
+            emit method->activated(index);
+            QCOMPARE(control<QLineEdit>("MyServer")->text(), QLatin1String(expected[i].first));
+            QCOMPARE(control<QComboBox>("Security")->currentText(), securityName(expected[i].second));
+        }
+    }
+
     void signatureIsInTheBodyOnceWhateverTheAttempts()
     {
         og::test::MailSink sink;
@@ -502,7 +518,8 @@ private slots:
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
         send(); // b meets the refusing server: the run ends there
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Error), QStringList {"554 5.3.2 No service here."});
-        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(), QStringLiteral("Sending failed: 554 5.3.2 No service here"));
+        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(),
+            QStringLiteral("Sending failed: 554 5.3.2 No service here"));
         QVERIFY(form_->isVisible());
         QCOMPARE(control<QLineEdit>("MySubject")->text(), QStringLiteral("Version 2 is out"));
         QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("Body"));

@@ -4,6 +4,7 @@
 #include "tests/support/FileTestSupport.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
+#include "mailer/ProviderProfile.h"
 #include "mailer/send/SendRun.h"
 
 #include <QDir>
@@ -132,4 +133,39 @@ TEST(SendLimits, TheRunSlowsDownForTheServerAndKeepsEachRefusalToItsCustomer)
         EXPECT_EQ(int(fine.Delivered().size()), customers);
     }
     QDir::setCurrent(previous);
+}
+
+// The profile comes by name, then by the server's name, the vendor's own
+// before the built-in ones; the estimate says how long and what waits.
+TEST(SendLimits, ProfilesAreChosenByNameOrServerAndSayHowLongARunTakes)
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("ordergate.ini"));
+    ASSERT_TRUE(
+        og::test::writeFile(ini, "[provider Shop relay]\r\nservers=relay.example.net\r\nrate=5\r\nperday=10\r\n"));
+    const QDateTime now(QDate(2026, 12, 10), QTime(9, 0));
+    struct Case {
+        const char* server;
+        const char* named;
+        const char* profile;
+        int customers;
+        QString estimate; // empty: none is said
+    };
+    const Case cases[] = {
+        {"smtp.office365.com:587", "", "Microsoft 365 / Outlook.com", 245,
+            "245 customers at 30 a minute: about 9 minutes"},
+        {"SMTP-mail.Outlook.com", "", "Microsoft 365 / Outlook.com", 30, "30 customers at 30 a minute: about a minute"},
+        {"smtp.gmail.com", "gmail", "Gmail", 600,
+            "600 customers; the day's allowance of 500 covers 500, the other 100 can go from 2026-12-11 09:00"},
+        {"mail.relay.example.net:25", "", "Shop relay", 25,
+            "25 customers at 5 a minute: about 2 minutes; the day's allowance of 10 covers 10, the other 15 can go "
+            "from 2026-12-11 09:00"},
+        {"notoffice365.com", "", "Other", 3, "3 customers"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.server);
+        const ProviderProfile p = chooseProfile(QLatin1String(c.server), ini, QLatin1String(c.named));
+        EXPECT_EQ(p.name, QLatin1String(c.profile));
+        EXPECT_EQ(runEstimate(c.customers, p.perMinute, p.perDay, now), c.estimate);
+    }
 }
