@@ -22,6 +22,7 @@ const QString BegunWord = QStringLiteral("begun"); // older versions, before con
 const QString CopyPrefix = QStringLiteral("copy-");
 const QString FinishedWord = QStringLiteral("finished");
 const QString RunMark = QStringLiteral("# ");
+const QString DeferredUntilWord = QStringLiteral("deferred-until");
 
 // What each word says of a customer (or, with copy, of the copy).
 struct LineWord {
@@ -97,6 +98,8 @@ SendJournal::State SendJournal::read(const QString& path)
         const auto found = lineWords().constFind(word);
         if (line.startsWith(RunMark)) {
             state.readable = true;
+        } else if (word == DeferredUntilWord) {
+            state.deferredUntil = QDateTime::fromString(address, Qt::ISODate);
         } else if (line == FinishedWord) {
             state.finished = state.readable = true;
         } else if (found != lineWords().cend() && found->copy) {
@@ -157,6 +160,11 @@ void SendJournal::recordCopy(CustomerResult result)
 void SendJournal::finish()
 {
     write(FinishedWord, true);
+}
+
+void SendJournal::deferUntil(const QDateTime& when)
+{
+    write(DeferredUntilWord + u' ' + when.toUTC().toString(Qt::ISODate), true);
 }
 
 void SendJournal::write(const QString& line, bool durable)

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QScopeGuard>
 
 namespace og {
@@ -48,6 +49,11 @@ QString refusalHint(TReplyVerdict verdict, const QString& sender)
 }
 
 } // namespace
+
+static QString allowanceTime(const QDateTime& when)
+{
+    return QLocale::c().toString(when.toLocalTime(), QStringLiteral("yyyy-MM-dd HH:mm"));
+}
 
 QString withRefusalHint(const QString& reply, TReplyVerdict verdict, const QString& sender)
 {
@@ -122,6 +128,9 @@ QStringList SendOutcome::summary() const
                          .arg(list->size())
                          .arg(outcomeWords(result), list->join(QStringLiteral(", ")));
     }
+    if (deferredUntil.isValid())
+        lines << QStringLiteral("The day's allowance is used: the deferred customers can go from %1 (resume then)")
+                     .arg(allowanceTime(deferredUntil));
     if (!copyProblem.isEmpty())
         lines << QStringLiteral("Your copy was not sent: ") + copyProblem;
     return lines;
@@ -436,11 +445,31 @@ void SendRun::openLog(RunLog& log, const MailerInput& input, const MessageBuilde
                 check.refused[i].mid(check.refused[i].indexOf(QStringLiteral(": ")) + 2), false);
 }
 
-void SendRun::setPace(const MailerInput& input, int customers, bool dryRun)
+void SendRun::deferPastAllowance(QList<AddressRecord>& customers, const ProviderProfile& profile, SendJournal& journal,
+    RunLog& log, SendOutcome& outcome)
+{
+    if (profile.perDay <= 0 || customers.size() <= profile.perDay)
+        return;
+    const QDateTime until = QDateTime::currentDateTime().addMSecs((minute_ * 24 * 60).count());
+    QStringList later;
+    for (const AddressRecord& record : customers.mid(profile.perDay)) {
+        journal.record(record.address, CustomerResult::Deferred);
+        later << record.address;
+    }
+    journal.deferUntil(until);
+    customers.resize(profile.perDay);
+    outcome.deferred << later;
+    outcome.deferredUntil = until;
+    log.writeLine(QStringLiteral("*** deferred until %1 (the day's allowance of %2 at %3): %4")
+                      .arg(allowanceTime(until))
+                      .arg(profile.perDay)
+                      .arg(profile.name, later.join(QStringLiteral(", "))));
+}
+
+void SendRun::setPace(const MailerInput& input, const ProviderProfile& profile, int customers, bool dryRun)
 {
     const MailerSettings& settings = input.settings;
     // The provider's pace unless the vendor set one.
-    const ProviderProfile profile = chooseProfile(settings.server, input.settingsPath, settings.provider);
     const int rate = dryRun ? 0 : settings.ratePerMinute > 0 ? settings.ratePerMinute : profile.perMinute;
     if (!dryRun && (rate > 0 || (profile.perDay > 0 && profile.perDay < customers)))
         showStatus(profile.name + QStringLiteral(": ") +
@@ -530,6 +559,10 @@ SendOutcome SendRun::send(const MailerInput& input)
     // Count the customers first so the progress can say "of how many"; a
     // resumed run leaves out every one an earlier run has done.
     const SendJournal::State earlier = resume_ ? SendJournal::read(journalPath(input)) : SendJournal::State();
+    if (earlier.deferredUntil.isValid() && QDateTime::currentDateTime() < earlier.deferredUntil)
+        throw SendFailure(QStringLiteral("The day's allowance of the last run is used: the deferred customers can go "
+                                         "from %1. Resume then; nothing was sent.")
+                              .arg(allowanceTime(earlier.deferredUntil)));
     QStringList unknownBefore;
     const QList<AddressRecord> customers = customersToSend(all, check, earlier, outcome, unknownBefore);
     outcome.resumed = resume_;
@@ -545,8 +578,14 @@ SendOutcome SendRun::send(const MailerInput& input)
     if (progress_)
         progress_(0, outcome.total);
 
-    setPace(input, outcome.total, dryRun);
-    if (sendRounds(messages, customers, journal, log, outcome, settings, dryRun))
+    const ProviderProfile profile = chooseProfile(settings.server, input.settingsPath, settings.provider);
+    setPace(input, profile, outcome.total, dryRun);
+    QList<AddressRecord> now = customers;
+    if (!dryRun)
+        deferPastAllowance(now, profile, journal, log, outcome);
+    if (progress_)
+        progress_(outcome.done(), outcome.total);
+    if (sendRounds(messages, now, journal, log, outcome, settings, dryRun))
         finishRun(input, messages, journal, log, outcome, earlier.copyDone(), dryRun);
     return outcome;
 }

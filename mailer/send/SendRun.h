@@ -8,6 +8,7 @@
 #include "mailer/SendFailure.h"
 #include "smtp/SmtpReply.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -29,23 +30,25 @@ class MessageBuilder;
 class RunLog;
 class SendJournal;
 struct AddressRecord;
+struct ProviderProfile;
 class TTlsContext;
 class TWireMessage;
 class TWireSMTP;
 
 // How a run ended when it did not fail.
 struct SendOutcome {
-    int sent = 0;         // customers whose message was accepted, in this run
-    int total = 0;        // customers in the address file
-    bool stopped = false; // the vendor pressed Stop
-    QString nextAddress;  // when stopped: the first customer not tried (empty: none was left)
-    QStringList refused;  // refused for good by the server
-    QStringList deferred; // refused for now after the last try: a resumed run tries them again
-    QStringList notSent;  // nothing of their message went
-    QStringList unknown;  // the connection broke after their data had gone
-    QString copyProblem;  // why the copy to the sender did not go, if it did not
-    bool resumed = false; // went on from an earlier run that did not finish
-    int alreadySent = 0;  // when resumed: customers accepted by earlier runs
+    int sent = 0;            // customers whose message was accepted, in this run
+    int total = 0;           // customers in the address file
+    bool stopped = false;    // the vendor pressed Stop
+    QString nextAddress;     // when stopped: the first customer not tried (empty: none was left)
+    QStringList refused;     // refused for good by the server
+    QStringList deferred;    // refused for now after the last try: a resumed run tries them again
+    QStringList notSent;     // nothing of their message went
+    QStringList unknown;     // the connection broke after their data had gone
+    QString copyProblem;     // why the copy to the sender did not go, if it did not
+    QDateTime deferredUntil; // the day's allowance deferred some customers until then
+    bool resumed = false;    // went on from an earlier run that did not finish
+    int alreadySent = 0;     // when resumed: customers accepted by earlier runs
 
     bool allSent() const
     {
@@ -256,7 +259,11 @@ private:
     // summary and the settings.
     void openLog(RunLog& log, const MailerInput& input, const MessageBuilder& messages, const SendOutcome& outcome,
         const QStringList& unknownBefore, const FieldCheck& check, bool dryRun);
-    void setPace(const MailerInput& input, int customers, bool dryRun);
+    void setPace(const MailerInput& input, const ProviderProfile& profile, int customers, bool dryRun);
+    // The customers past the day's allowance of the profile: deferred until
+    // a day from now, in the journal, the log and the outcome.
+    void deferPastAllowance(QList<AddressRecord>& customers, const ProviderProfile& profile, SendJournal& journal,
+        RunLog& log, SendOutcome& outcome);
     bool sendRounds(const MessageBuilder& messages, QList<AddressRecord> pending, SendJournal& journal, RunLog& log,
         SendOutcome& outcome, const MailerSettings& settings, bool dryRun);
     void finishRun(const MailerInput& input, const MessageBuilder& messages, SendJournal& journal, RunLog& log,

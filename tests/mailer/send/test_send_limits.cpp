@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,7 @@ TEST(SendLimits, TheRunSlowsDownForTheServerAndKeepsEachRefusalToItsCustomer)
         QString failure = {};         // a word of what the run ended with; empty: it completed
         std::string addresses = {};   // the address file when customers is 0
         std::string mailCommand = {}; // what one connection's MAIL FROM said
+        int perDay = 0;               // the day's allowance of a profile of 127.0.0.1
     };
     SmtpAnswers unknownUser;
     unknownUser.rcpt = "550 5.1.1 Recipient address rejected: User unknown";
@@ -52,6 +54,7 @@ TEST(SendLimits, TheRunSlowsDownForTheServerAndKeepsEachRefusalToItsCustomer)
             {QStringLiteral("jürgen@x.com")}, {}, "a@x.com\njürgen@x.com\nc@x.com\n"},
         {"non-ASCII address with SMTPUTF8: sent", 0, 0, 0, {{0, utf8}}, 1, 1, 0, {}, {},
             "a@x.com\njürgen@x.com\nc@x.com\n", "Mail from:<vendor@example.com> SMTPUTF8"},
+        {"a daily allowance of 10 for 25 customers", 25, 0, 0, {}, 1, 1, 0, {}, {}, {}, {}, 10},
         {"three 5.1.1 first are three customers refused", 5, 0, 0,
             {{1, unknownUser}, {2, unknownUser}, {3, unknownUser}}, 1, 1, 0, {"c1@x.com", "c2@x.com", "c3@x.com"}},
     };
@@ -93,8 +96,13 @@ TEST(SendLimits, TheRunSlowsDownForTheServerAndKeepsEachRefusalToItsCustomer)
         in.body = MessageBody({QStringLiteral("Hello")});
         in.settingsPath = dir.filePath(QStringLiteral("ordergate.ini"));
         in.programFolder = dir.path() + u'/';
+        QFile::remove(in.settingsPath);
+        if (c.perDay) {
+            ASSERT_TRUE(og::test::writeFile(
+                in.settingsPath, "[provider Test]\r\nservers=127.0.0.1\r\nperday=" + QByteArray::number(c.perDay)));
+        }
         SendRun run;
-        run.setMinute(std::chrono::milliseconds(40));
+        run.setMinute(std::chrono::milliseconds(c.perDay ? 1 : 40)); // a day of 1.44 s
         run.prepare(in);
         QString failure;
         SendOutcome outcome;
@@ -108,9 +116,11 @@ TEST(SendLimits, TheRunSlowsDownForTheServerAndKeepsEachRefusalToItsCustomer)
         if (c.failure.isEmpty()) {
             EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
             EXPECT_EQ(outcome.refused, c.refused);
-            EXPECT_EQ(outcome.sent + outcome.refused.size() + outcome.notSent.size(), customers);
+            EXPECT_EQ(
+                outcome.sent + outcome.refused.size() + outcome.notSent.size() + outcome.deferred.size(), customers);
             EXPECT_EQ(int(server.Delivered().size()), outcome.sent);
-            EXPECT_TRUE(outcome.deferred.isEmpty()) << outcome.deferred.join(u' ').toStdString();
+            EXPECT_EQ(outcome.deferred.size(), c.perDay ? customers - c.perDay : 0);
+            EXPECT_EQ(outcome.deferredUntil.isValid(), c.perDay > 0);
         } else {
             EXPECT_TRUE(failure.contains(c.failure)) << failure.toStdString();
         }
@@ -120,17 +130,28 @@ TEST(SendLimits, TheRunSlowsDownForTheServerAndKeepsEachRefusalToItsCustomer)
             EXPECT_TRUE(std::any_of(wires.begin(), wires.end(),
                 [&](const std::string& wire) { return wire.find(c.mailCommand) != std::string::npos; }));
         }
-        if (c.failure.isEmpty())
+        if (c.failure.isEmpty() && !c.perDay)
             continue;
-        // What the server would not take yet goes with a resumed run.
+        // What the server would not take yet goes with a resumed run; the
+        // day's allowance lets it go only once the day is over.
         og::test::ScriptedSmtpServer fine;
         in.settings.server = QString::fromStdString(fine.Address());
-        SendRun again;
-        again.prepare(in);
-        EXPECT_EQ(again.decideStart(in, ResumeAnswer::Resume, {}), RunStart::Resumed);
-        EXPECT_TRUE(again.send(in).allSent());
+        for (const bool early : c.perDay ? std::vector {true, false} : std::vector {false}) {
+            if (!early)
+                std::this_thread::sleep_until(std::chrono::system_clock::from_time_t(
+                    outcome.deferredUntil.isValid() ? outcome.deferredUntil.toSecsSinceEpoch() + 1 : 0));
+            SendRun again;
+            again.prepare(in);
+            EXPECT_EQ(again.decideStart(in, ResumeAnswer::Resume, {}), RunStart::Resumed);
+            try {
+                const SendOutcome resumed = again.send(in);
+                EXPECT_FALSE(early && c.perDay) << "a resume before the time says when";
+                EXPECT_EQ(resumed.sent, std::min(customers - outcome.sent, c.perDay ? c.perDay : customers));
+            } catch (const SendFailure& tooEarly) {
+                EXPECT_TRUE(early && tooEarly.message().contains("can go from")) << tooEarly.message().toStdString();
+            }
+        }
         fine.Stop();
-        EXPECT_EQ(int(fine.Delivered().size()), customers);
     }
     QDir::setCurrent(previous);
 }
