@@ -574,7 +574,8 @@ ExitStatus run(const QStringList& arguments)
             signIn->finish(true);
         return fail(refused.message() +
             QStringLiteral(".\nRun ordergate-cli login with the same options (or send again, which then signs in "
-                           "first), and give --resume to send to the customers not yet done."));
+                           "first), then send to the customers not yet done with: ") +
+            resumeCommand(arguments));
     } catch (const std::exception& failure) {
         if (signIn)
             signIn->finish(false);
