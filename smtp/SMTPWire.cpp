@@ -242,7 +242,7 @@ void TWireSMTP::Login()
     refusedSecret_.clear();
     DoStatus("Authenticating");
     const std::unique_ptr<TLoginMechanism> mechanism =
-        ChooseLoginMechanism(Capabilities, {UserID, Host, Port}, credential);
+        ChooseLoginMechanism(Capabilities, {UserID, Host, Port}, credential, PreferredLogin);
     if (!mechanism)
         throw EWireAuthError(
             Host + " offers no login this program can use (" + KnownLoginMechanisms(credential.Kind()) + ").");

@@ -58,6 +58,9 @@ public:
     // Where the login at Connect takes its secret from instead of Password:
     // one credential shared by every connection of a run.
     std::shared_ptr<TSmtpCredential> Credential;
+    // The mechanism the provider wants first ("XOAUTH2" for Microsoft),
+    // used where the server offers it; empty: the table's order.
+    std::string PreferredLogin;
 
     // What the server offered in its last EHLO reply; empty after HELO.
     TSmtpCapabilities Capabilities;
