@@ -93,6 +93,7 @@ void addRunOptions(ArgumentParser& parser, SendArguments* out, RawSendOptions& r
 {
     parser.value(QStringLiteral("--rate"), &raw.rate, &raw.haveRate);
     parser.value(QStringLiteral("--connections"), &raw.connections, &raw.haveConnections);
+    parser.value(QStringLiteral("--provider"), &out->provider, &out->haveProvider);
     parser.value(QStringLiteral("--retries"), &raw.retries, &raw.haveRetries);
     parser.value(QStringLiteral("--retry-delay"), &raw.retryDelay, &raw.haveRetryDelay);
     parser.value(QStringLiteral("--per-connection"), &raw.perConnection, &raw.havePerConnection);
@@ -219,7 +220,8 @@ QString sendUsage()
                           "           [--tls-fingerprint SHA256] [--no-verify] [--helo NAME] [--timeout SECONDS]\n"
                           "           [--resume | --start-over] [--dry-run DIR] [--rate N] [--connections N]\n"
                           "           [--skip-missing] [--attach-absolute] [--retries N] [--retry-delay SECONDS]\n"
-                          "           [--per-connection N] [--lists DIR] [--include-suppressed]\n") +
+                          "           [--per-connection N] [--lists DIR] [--include-suppressed]\n"
+                          "           [--provider NAME]\n") +
         LoginOptions::usage(true) + MessageOptions::usage();
 }
 
@@ -271,7 +273,12 @@ QString sendHelpText()
                        "  --dry-run DIR       send nothing: write every message (and the copy) into\n"
                        "                      DIR as a .eml file, exactly as it would go out, and\n"
                        "                      print what the run would print. No log or journal.\n"
-                       "  --rate N            send at most N messages a minute (0: no limit).\n"
+                       "  --rate N            send at most N messages a minute (0: the provider's\n"
+                       "                      limit, if its profile has one; else no limit).\n"
+                       "  --provider NAME     pace the run by this provider's profile (Microsoft,\n"
+                       "                      Google Workspace, Gmail, iCloud, Yahoo, Fastmail, Zoho,\n"
+                       "                      Other, or a [provider NAME] of the settings file);\n"
+                       "                      without it, the profile the server's name matches.\n"
                        "  --connections N     send over N connections at once (1 to 8); the log\n"
                        "                      still lists the customers in the file's order.\n"
                        "  --skip-missing      when an attachment path with fields names a file that\n"
@@ -385,6 +392,8 @@ MailerInput inputFrom(const SendArguments& args, const QString& folder)
         s.ratePerMinute = *args.rate;
     if (args.connections)
         s.connections = *args.connections;
+    if (args.haveProvider)
+        s.provider = args.provider.trimmed();
     if (args.retries)
         s.retries = *args.retries;
     if (args.retryDelay)
@@ -577,7 +586,8 @@ ExitStatus run(const QStringList& arguments)
             signIn->finish(true);
         return fail(refused.message() +
             QStringLiteral(".\nRun ordergate-cli login with the same options (or send again, which then signs in "
-                           "first), and give --resume to send to the customers not yet done."));
+                           "first), then send to the customers not yet done with: ") +
+            resumeCommand(arguments));
     } catch (const std::exception& failure) {
         if (signIn)
             signIn->finish(false);

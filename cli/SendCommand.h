@@ -48,12 +48,14 @@ struct SendArguments {
     bool noVerify = false;
     // After a run that did not finish: go on with it, or send to all again.
     bool resume = false, startOver = false;
-    bool attachAbsolute = false;            // "{{file}}" alone takes a whole absolute path from the address file
-    bool skipMissing = false;               // send to the others when some customers' own attachment is missing
-    QString dryRunDir;                      // --dry-run DIR: write .eml files there, send nothing
-    QString lists;                          // --lists DIR: the suppression lists' folder (default: working folder)
-    bool includeSuppressed = false;         // send to the customers the suppression lists name too
-    std::optional<int> rate, connections;   // --rate N, --connections N
+    bool attachAbsolute = false;          // "{{file}}" alone takes a whole absolute path from the address file
+    bool skipMissing = false;             // send to the others when some customers' own attachment is missing
+    QString dryRunDir;                    // --dry-run DIR: write .eml files there, send nothing
+    QString lists;                        // --lists DIR: the suppression lists' folder (default: working folder)
+    bool includeSuppressed = false;       // send to the customers the suppression lists name too
+    std::optional<int> rate, connections; // --rate N, --connections N
+    QString provider;                     // --provider NAME
+    bool haveProvider = false;
     std::optional<int> retries, retryDelay; // --retries N, --retry-delay SECONDS
     std::optional<int> perConnection;       // --per-connection N
     LoginOptions login;                     // --auth, the token command, the OAuth2 application

@@ -55,20 +55,24 @@ void RefuseLineBreaks(const std::vector<std::string>& list, const std::string& w
 
 // The envelope carries the address as it is: a NUL, tab or escape there
 // reaches the server's command parser.
+// A recipient's address throws EWireAddressRefused, the sender's the plain
+// EWireException: the one fails one customer, the other every message.
+template <class Refusal>
 void RefuseControlInAddress(const std::string& mailbox, const std::string& what)
 {
     const std::string address = ExtractAddress(mailbox);
     if (std::any_of(address.begin(), address.end(), IsControl))
-        throw EWireException(what + " \"" + Visible(address) +
+        throw Refusal(what + " \"" + Visible(address) +
             "\" holds a control character, which no mail address may hold; the message was not sent.");
 }
 
-void RefuseNonAsciiAddress(const std::string& mailbox)
+template <class Refusal>
+void RefuseNonAsciiAddress(const std::string& mailbox, bool utf8Addresses)
 {
     const std::string address = ExtractAddress(mailbox);
-    if (!IsAscii(address))
-        throw EWireException("The address \"" + address +
-            "\" holds characters other than ASCII, which mail servers do not accept in an address; the message "
+    if (!utf8Addresses && !IsAscii(address))
+        throw Refusal("The address \"" + address +
+            "\" holds characters other than ASCII, which only a server that offers SMTPUTF8 takes; the message "
             "was not sent.");
 }
 
@@ -241,13 +245,13 @@ void TWireMessage::CheckHeaderValues() const
         RefuseLineBreak(attachment.StoredName, "The attachment name \"" + Visible(attachment.StoredName) + "\"");
         RefuseLineBreak(attachment.ContentType, "The type of \"" + Visible(attachment.StoredName) + "\"");
     }
-    RefuseControlInAddress(From(), "The sender's address");
-    RefuseNonAsciiAddress(From());
-    RefuseNonAsciiAddress(ReplyTo());
+    RefuseControlInAddress<EWireException>(From(), "The sender's address");
+    RefuseNonAsciiAddress<EWireException>(From(), Utf8Addresses);
+    RefuseNonAsciiAddress<EWireException>(ReplyTo(), Utf8Addresses);
     for (const auto* list : {&Too, &CCList, &BCCList})
         for (const auto& entry : *list) {
-            RefuseControlInAddress(entry, "The address");
-            RefuseNonAsciiAddress(entry);
+            RefuseControlInAddress<EWireAddressRefused>(entry, "The address");
+            RefuseNonAsciiAddress<EWireAddressRefused>(entry, Utf8Addresses);
         }
 }
 

@@ -169,10 +169,14 @@ public:
     // A header value or recipient holding CR or LF would end its line early
     // and smuggle in further headers or commands; refuse the whole message
     // with an EWireException naming the offender instead. An address with
-    // characters other than ASCII is refused the same way: servers without
-    // SMTPUTF8 (which this client never asks for) cannot take it; so is a
-    // sender or recipient address with any control character (NUL included).
+    // characters other than ASCII is refused the same way unless
+    // Utf8Addresses (the server offers SMTPUTF8); so is a sender or
+    // recipient address with any control character (NUL included). A
+    // recipient's address is refused with EWireAddressRefused: the other
+    // messages of a run may still go.
     void CheckHeaderValues() const;
+    // Set by the transport when the server takes addresses in UTF-8.
+    bool Utf8Addresses = false;
 
 private:
     // The text as it goes out: its lines, quoted-printable when it holds

@@ -50,6 +50,7 @@ const Key kKeys[] = {
     {{"options", "retries"}, &MailerSettings::retries, true, 0},
     {{"options", "retrydelay"}, &MailerSettings::retryDelaySeconds, true, 0},
     {{"options", "permessage"}, &MailerSettings::perConnection, true},
+    {{"options", "provider"}, &MailerSettings::provider, true},
 };
 
 const Key kAddressFileKey = {AddressFileSetting, &MailerSettings::addressFile};

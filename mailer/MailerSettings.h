@@ -58,8 +58,11 @@ struct MailerSettings {
 
     // How fast a run sends: at most this many messages a minute (0: no
     // limit), over this many connections at once (1 to MaxConnections).
-    int ratePerMinute = 0; // [options] rate
+    int ratePerMinute = 0; // [options] rate; 0: the provider's limit, if its profile has one
     int connections = 1;   // [options] connections
+    // The provider's profile by name (mailer/ProviderProfile.h); empty: the
+    // one the server's name matches.
+    QString provider; // [options] provider
     static constexpr int MaxConnections = 8;
     // Customers refused for now (a 4xx, a 421, a connection lost before the
     // data) are tried again at the end of the run this many times, the

@@ -57,6 +57,10 @@ OG_WIRE_EXCEPTION(EWireTokenRefused, EWireAuthError);
 // which closes the service for everyone); the message is its reply. Other
 // recipients may still be served.
 OG_WIRE_EXCEPTION(EWireRecipientRefused, EWireResponseError);
+// A recipient's address that no server of this run could take (a control
+// character, or characters other than ASCII where the server offers no
+// SMTPUTF8): that recipient's matter alone, nothing of the message went.
+OG_WIRE_EXCEPTION(EWireAddressRefused, EWireException);
 
 #undef OG_WIRE_EXCEPTION
 

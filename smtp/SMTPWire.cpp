@@ -10,6 +10,7 @@
 
 #include "mail/EncodeWire.h"
 #include "mail/MailText.h"
+#include "mail/MimeText.h"
 
 namespace og {
 
@@ -25,6 +26,16 @@ std::string CompleteAddress(const std::string& address, const TWireMessage& mess
 }
 
 const char* kHidden = "****";
+
+// Whether the envelope needs SMTPUTF8 (RFC 6531) to carry the message.
+bool HoldsNonAsciiAddress(const TWireMessage& message)
+{
+    bool found = !IsAscii(ExtractAddress(message.From())) || !IsAscii(ExtractAddress(message.ReplyTo()));
+    for (const auto* list : {&message.BCCList, &message.CCList, &message.Too})
+        for (const auto& entry : *list)
+            found = found || !IsAscii(ExtractAddress(entry));
+    return found;
+}
 
 // The credential as one login sees it: what it handed out is kept, so that
 // the token a server refused can be named to the credential, and nowhere
@@ -66,6 +77,9 @@ void TWireSMTP::Connect()
     tlsNote_.clear();
     plainNote_.clear();
     Capabilities.Clear();
+    ReplyCode = 0; // no reply of an earlier connection stands for this one
+    LastReply.clear();
+    bool hello = true; // the greeting and EHLO
     TWireClient::Connect();
     try {
         if (Security == TSecurity::Tls || (Security == TSecurity::Automatic && Port == DefaultPort(TSecurity::Tls)))
@@ -93,10 +107,13 @@ void TWireSMTP::Connect()
                 DoStatus(plainNote_);
             }
         }
+        hello = false;
         if (LogsInAtConnect())
             Login();
     } catch (...) {
         // The failure of the greeting, TLS, EHLO or login is what the caller needs.
+        if (hello && ReplyCode >= 400 && ReplyCode < 500)
+            refusedAt_ = TRefusedAt::Greeting;
         DisconnectQuietly();
         throw;
     }
@@ -225,7 +242,7 @@ void TWireSMTP::Login()
     refusedSecret_.clear();
     DoStatus("Authenticating");
     const std::unique_ptr<TLoginMechanism> mechanism =
-        ChooseLoginMechanism(Capabilities, {UserID, Host, Port}, credential);
+        ChooseLoginMechanism(Capabilities, {UserID, Host, Port}, credential, PreferredLogin);
     if (!mechanism)
         throw EWireAuthError(
             Host + " offers no login this program can use (" + KnownLoginMechanisms(credential.Kind()) + ").");
@@ -339,9 +356,10 @@ void TWireSMTP::CheckEnvelopeReply(int expected, int indent, const std::string& 
     throw EWireResponseError(LastReply);
 }
 
-std::string TWireSMTP::CheckOutgoing(TWireMessage& message)
+std::string TWireSMTP::CheckOutgoing(TWireMessage& message, bool utf8Addresses)
 {
     // Refused before anything is changed or sent.
+    message.Utf8Addresses = utf8Addresses;
     message.CheckHeaderValues();
     std::string sender = RequireAddress(message.From(), "From");
     if (message.Too.empty())
@@ -353,7 +371,7 @@ std::string TWireSMTP::CheckOutgoing(TWireMessage& message)
 
 void TWireSMTP::PrepareAsSent(TWireMessage& message)
 {
-    CheckOutgoing(message);
+    CheckOutgoing(message, false);
     message.PrepareToSend(XProgram);
 }
 
@@ -378,6 +396,8 @@ void TWireSMTP::SendEnvelope(TWireMessage& message, const std::string& sender, b
     };
     std::vector<Step> steps = {{"Rset", 250, 2, "Successful Reset", TRefusedAt::None}};
     std::string senderLine = "Mail from:<" + sender + ">";
+    if (message.Utf8Addresses)
+        senderLine += " SMTPUTF8";
     const bool olderLogin = AuthenticationType == TAuthenticationType::atLogin && AuthSupported(AuthenticationType);
     if (olderLogin) {
         Command("Rset", 250, 2, "Successful Reset");
@@ -437,14 +457,23 @@ void TWireSMTP::Send(TWireMessage& message)
     // A message refused before it is sent leaves no stage of an earlier one.
     stage_ = TSendStage::Connect;
     refusedAt_ = TRefusedAt::None;
-    const std::string sender = CheckOutgoing(message);
+    // What only a server with SMTPUTF8 takes waits for its EHLO reply.
+    const std::string sender = CheckOutgoing(message, true);
     DoStatus("  Sending Message: " + message.Subject());
 
     const bool wasConnected = Connected();
     bool pipelined = false;
+    bool addressRefused = false;
     try {
         if (!wasConnected)
             Connect();
+        try {
+            message.Utf8Addresses = Capabilities.Has("SMTPUTF8") && HoldsNonAsciiAddress(message);
+            message.CheckHeaderValues();
+        } catch (const EWireAddressRefused&) {
+            addressRefused = true; // nothing went: the connection is still in step
+            throw;
+        }
         SendEnvelope(message, sender, pipelined);
         SendData(message);
     } catch (...) {
@@ -453,7 +482,8 @@ void TWireSMTP::Send(TWireMessage& message)
         // connection is out of step and cannot serve another message.
         // A kept connection stays only in step: a reply refused the message
         // and none is left unread; after anything else it cannot be trusted.
-        const bool inStep = KeepConnection && refusedAt_ != TRefusedAt::None && !pipelined && ReplyCode != 421;
+        const bool inStep =
+            KeepConnection && ((refusedAt_ != TRefusedAt::None && !pipelined && ReplyCode != 421) || addressRefused);
         if (!inStep && (!wasConnected || pipelined || KeepConnection))
             DisconnectQuietly();
         throw;

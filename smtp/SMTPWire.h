@@ -58,6 +58,9 @@ public:
     // Where the login at Connect takes its secret from instead of Password:
     // one credential shared by every connection of a run.
     std::shared_ptr<TSmtpCredential> Credential;
+    // The mechanism the provider wants first ("XOAUTH2" for Microsoft),
+    // used where the server offers it; empty: the table's order.
+    std::string PreferredLogin;
 
     // What the server offered in its last EHLO reply; empty after HELO.
     TSmtpCapabilities Capabilities;
@@ -104,10 +107,11 @@ public:
     // the Send with the "." unsent.
     std::function<void()> OnDataEnd;
     // Which command's reply refused the last Send (None: no reply refused
-    // it, or one of the greeting, EHLO, TLS or login): tells a refusal of
-    // the sender from one of a recipient, and a message the server refused
-    // after its data from one whose reply never came.
-    enum class TRefusedAt { None, Mail, Recipient, Data, DataEnd };
+    // it, or one of TLS or the login; Greeting: a 4xx to the greeting or
+    // EHLO, the server's "not now"): tells a refusal of the sender from one
+    // of a recipient, and a message the server refused after its data from
+    // one whose reply never came.
+    enum class TRefusedAt { None, Greeting, Mail, Recipient, Data, DataEnd };
     TRefusedAt RefusedAt() const { return refusedAt_; }
 
     // After EWireTokenRefused: asks the credential for a fresh token in
@@ -134,7 +138,7 @@ private:
     void RequireSafeForPassword(TSecretKind kind = TSecretKind::Password);
     bool LogsInAtConnect() const { return AuthenticationType == TAuthenticationType::atAny && !UserID.empty(); }
     std::string DefaultClientName();
-    std::string CheckOutgoing(TWireMessage& message);
+    std::string CheckOutgoing(TWireMessage& message, bool utf8Addresses);
     void CheckEnvelopeReply(int expected, int indent, const std::string& status, TRefusedAt step);
 
     std::unique_ptr<TTlsChannel> tls_;

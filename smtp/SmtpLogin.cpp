@@ -213,9 +213,13 @@ const struct {
 
 } // namespace
 
-std::unique_ptr<TLoginMechanism> ChooseLoginMechanism(
-    const TSmtpCapabilities& offered, const TLoginTarget& target, TSmtpCredential& credential)
+std::unique_ptr<TLoginMechanism> ChooseLoginMechanism(const TSmtpCapabilities& offered, const TLoginTarget& target,
+    TSmtpCredential& credential, const std::string& preferred)
 {
+    for (const auto& mechanism : kMechanisms)
+        if (mechanism.name == preferred && mechanism.proves == credential.Kind() &&
+            offered.HasAuthMechanism(mechanism.name))
+            return mechanism.make(target, credential);
     for (const auto& mechanism : kMechanisms)
         if (mechanism.proves == credential.Kind() && offered.HasAuthMechanism(mechanism.name))
             return mechanism.make(target, credential);

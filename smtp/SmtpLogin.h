@@ -88,10 +88,11 @@ struct TLoginTarget {
 };
 
 // The first mechanism of the table the server offers for the credential's
-// kind of secret (OAUTHBEARER before XOAUTH2, PLAIN before LOGIN); null
+// kind of secret (OAUTHBEARER before XOAUTH2, PLAIN before LOGIN), or
+// `preferred` (a provider's own first choice) where offered for it; null
 // when it offers none of them.
-std::unique_ptr<TLoginMechanism> ChooseLoginMechanism(
-    const TSmtpCapabilities& offered, const TLoginTarget& target, TSmtpCredential& credential);
+std::unique_ptr<TLoginMechanism> ChooseLoginMechanism(const TSmtpCapabilities& offered, const TLoginTarget& target,
+    TSmtpCredential& credential, const std::string& preferred = {});
 
 // The mechanisms of the table for one kind of secret, for a message that
 // names them: "AUTH PLAIN or LOGIN".

@@ -40,6 +40,11 @@ TReplyVerdict JudgeReply(int code, const std::string& line)
     const std::string text = Lower(line);
     // A full mailbox (x.2.2) is the recipient's quota, not the sender's.
     const bool mailboxFull = status.size() >= 5 && status.compare(1, 4, ".2.2") == 0;
+    const bool slowDown = status.compare(0, 4, "4.7.") == 0 || Has(text, " rate") || Has(text, "ratelimit") ||
+        Has(text, "too many") || Has(text, "too much") || Has(text, "limit") || Has(text, "throttl") ||
+        Has(text, "slow down");
+    if (code < 500 && !mailboxFull && !Has(text, "quota") && status != "4.7.8" && slowDown)
+        return TReplyVerdict::Throttled;
     if (!mailboxFull &&
         (status == "4.5.3" || status == "5.4.5" || Has(text, "quota") || Has(text, "sending limit") ||
             Has(text, "rate limit")))
@@ -49,25 +54,10 @@ TReplyVerdict JudgeReply(int code, const std::string& line)
     if (code >= 500 && status.size() >= 3 && status.compare(0, 3, "5.7") == 0) {
         if (Has(text, "sender"))
             return TReplyVerdict::Sender;
-        if (Has(text, "client"))
+        if (Has(text, "client") || Has(text, "relay"))
             return TReplyVerdict::Client;
     }
     return code < 500 ? TReplyVerdict::Temporary : TReplyVerdict::Permanent;
-}
-
-std::string ReplyWithoutAddresses(const std::string& line)
-{
-    std::string result;
-    bool inside = false;
-    for (const char c : line) {
-        if (c == '<')
-            inside = true;
-        else if (c == '>')
-            inside = false;
-        else if (!inside)
-            result += c;
-    }
-    return result;
 }
 
 } // namespace og

@@ -16,9 +16,11 @@ enum class TReplyVerdict {
     Client,    // the server will not take mail from this machine
     Login,     // the login was refused or is required (530, 535, x.7.8)
     Quota,     // the account's sending limit is reached
+    Throttled, // 4xx: the server asks this client to send more slowly
 };
 
-// Judges the last line of a reply ("550 5.7.1 <a@b>: Sender address
+// Judges the last line of a reply (a 4xx with 4.7.x or words of rate or
+// number, "too many", "too much mail", "limit", is throttling) ("550 5.7.1 <a@b>: Sender address
 // rejected: ...") by its code, its enhanced status and the words the common
 // servers put in it.
 TReplyVerdict JudgeReply(int code, const std::string& line);
@@ -29,9 +31,5 @@ inline bool EndsTheRun(TReplyVerdict verdict)
     return verdict == TReplyVerdict::Sender || verdict == TReplyVerdict::Client || verdict == TReplyVerdict::Login ||
         verdict == TReplyVerdict::Quota;
 }
-
-// The reply with what it says of one address taken out (whatever stands in
-// angle brackets), so replies to different recipients can be compared.
-std::string ReplyWithoutAddresses(const std::string& line);
 
 } // namespace og

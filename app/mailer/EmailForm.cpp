@@ -394,6 +394,10 @@ void TemailForm::connectControls()
     connect(Login, &LoginControls::changed, this, [this] { settingsChanged_ = true; });
     connect(Message, &MessageControls::changed, this, [this] { settingsChanged_ = true; });
     connect(Login, &LoginControls::status, this, &TemailForm::showStatus);
+    connect(Login, &LoginControls::serverChosen, this, [this](const OAuthServer& server) {
+        MyServer->setText(server.server);
+        Security->setCurrentIndex(std::max(0, Security->findData(int(server.security))));
+    });
     connect(Login, &LoginControls::methodChanged, this, [this](bool password) {
         for (QWidget* control : {static_cast<QWidget*>(PasswordLabel), static_cast<QWidget*>(Password),
                  static_cast<QWidget*>(RememberPassword)})

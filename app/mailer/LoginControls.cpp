@@ -127,6 +127,15 @@ void LoginControls::build()
         showSignedIn();
     });
     connect(method_, &QComboBox::activated, this, &LoginControls::changed);
+    connect(method_, &QComboBox::activated, this, [this](int index) {
+        const auto& choice = kChoices[std::max(index, 0)];
+        if (choice.method != LoginMethod::OAuth2 || choice.provider == OAuthProviderKind::Custom)
+            return;
+        const OAuthProvider provider =
+            choice.provider == OAuthProviderKind::Microsoft ? microsoftProvider() : googleProvider();
+        if (!provider.servers.isEmpty())
+            emit serverChosen(provider.servers.first());
+    });
     connect(signInButton_, &QPushButton::clicked, this, &LoginControls::signIn);
     connect(clientId_, &QLineEdit::editingFinished, this, &LoginControls::loadClientSecret);
     for (QLineEdit* field : {userName_, tenant_, tokenUrl_})

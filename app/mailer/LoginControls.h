@@ -8,6 +8,7 @@
 // desktop without a keyring can still send.
 
 #include "mailer/MailerSettings.h"
+#include "mailer/signin/OAuthProvider.h"
 #include "mailer/signin/OAuthTokenClient.h"
 #include "mailer/signin/SignInSession.h"
 #include "platform/Platform.h"
@@ -65,6 +66,8 @@ signals:
     void methodChanged(bool password);
     // A text for the window's status line.
     void status(const QString& text);
+    // The vendor chose a provider's sign-in: its submission server.
+    void serverChosen(const OAuthServer& server);
 
 private:
     void build();

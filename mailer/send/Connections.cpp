@@ -2,6 +2,7 @@
 
 #include "common/Trim.h"
 #include "mailer/MailerSettings.h"
+#include "mailer/ProviderProfile.h"
 #include "mailer/signin/AccessTokenSource.h"
 #include "mailer/signin/OAuthProvider.h"
 #include "mailer/signin/TokenCommand.h"
@@ -96,6 +97,9 @@ ConnectionSettings connectionSettings(
     if (!settings.userName.isEmpty()) {
         c.userName = utf8(settings.userName);
         c.credential = credentialFor(settings, password, std::move(tokens));
+        const ProviderProfile profile = chooseProfile(settings.server, {}, settings.provider);
+        if (!profile.logins.isEmpty())
+            c.preferredLogin = utf8(profile.logins.first());
     }
     return c;
 }
@@ -144,6 +148,7 @@ std::unique_ptr<TWireSMTP> ConnectionFactory::make() const
     smtp->AuthenticationType = login ? TWireSMTP::TAuthenticationType::atAny : TWireSMTP::TAuthenticationType::atNone;
     smtp->UserID = s.userName;
     smtp->Credential = login ? s.credential : nullptr;
+    smtp->PreferredLogin = s.preferredLogin;
     smtp->TlsContext = tls_;
     return smtp;
 }

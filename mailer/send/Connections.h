@@ -29,7 +29,8 @@ struct ConnectionSettings {
     bool allowPlainPassword = false; // with None only
     std::string userName;            // empty: no login
     std::shared_ptr<TSmtpCredential> credential;
-    std::string clientName; // after EHLO; empty: the machine's name
+    std::string preferredLogin; // the provider profile's first login method
+    std::string clientName;     // after EHLO; empty: the machine's name
     int timeoutSeconds = 300;
 };
 

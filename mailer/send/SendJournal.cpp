@@ -23,6 +23,7 @@ const QString CopyPrefix = QStringLiteral("copy-");
 const QString FinishedWord = QStringLiteral("finished");
 const QString MessageIdWord = QStringLiteral("message-id");
 const QString RunMark = QStringLiteral("# ");
+const QString DeferredUntilWord = QStringLiteral("deferred-until");
 
 // What each word says of a customer (or, with copy, of the copy).
 struct LineWord {
@@ -98,6 +99,8 @@ SendJournal::State SendJournal::read(const QString& path)
         const auto found = lineWords().constFind(word);
         if (line.startsWith(RunMark)) {
             state.readable = true;
+        } else if (word == DeferredUntilWord) {
+            state.deferredUntil = QDateTime::fromString(address, Qt::ISODate);
         } else if (line == FinishedWord) {
             state.finished = state.readable = true;
         } else if (found != lineWords().cend() && found->copy) {
@@ -184,6 +187,11 @@ void SendJournal::recordCopy(CustomerResult result)
 void SendJournal::finish()
 {
     write(FinishedWord, true);
+}
+
+void SendJournal::deferUntil(const QDateTime& when)
+{
+    write(DeferredUntilWord + u' ' + when.toUTC().toString(Qt::ISODate), true);
 }
 
 void SendJournal::write(const QString& line, bool durable)

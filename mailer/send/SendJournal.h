@@ -9,7 +9,9 @@
 // outcome. A customer with "data-sent" and no outcome (the program was
 // killed while the server had the message) is not known; one with no line
 // was not sent. The sender's copy has the same lines with "copy-" in front
-// and no address; "finished" ends a run that went to its end. Journals of
+// and no address; "finished" ends a run that went to its end;
+// "deferred-until" and a UTC time says the day's allowance deferred the
+// customers still deferred until then. Journals of
 // older versions wrote "begun" before connecting: read as not known, as
 // they always were. A resumed run appends, on a line of its own even when
 // the last one was cut short. Writing may come from several threads.
@@ -21,6 +23,7 @@
 #include "mailer/CustomerResult.h"
 #include "mailer/SendFailure.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QHash>
 #include <QString>
@@ -42,6 +45,7 @@ public:
         // gone and whose outcome never came is Unknown.
         QHash<QString, CustomerResult> results;
         std::optional<CustomerResult> copy; // the sender's copy, the last thing known when it was tried
+        QDateTime deferredUntil;            // the last "deferred-until" time; invalid: none
 
         // Whether a customer needs no message any more: accepted, refused or
         // not known (those are for the user to decide, never resent
@@ -77,6 +81,8 @@ public:
     void copyDataSent();
     void recordCopy(CustomerResult result);
     void finish();
+    // The day's allowance defers the customers recorded deferred until then.
+    void deferUntil(const QDateTime& when);
 
 private:
     void write(const QString& line, bool durable);

@@ -39,13 +39,16 @@ void SendLoop::run(int connections)
     for (int i = 0; i < connections; ++i)
         clients.push_back(run_.newConnection());
     if (clients.size() == 1) {
-        work(*clients.front());
+        work(*clients.front(), 0);
     } else {
         std::vector<std::thread> threads;
-        for (const auto& client : clients)
-            threads.emplace_back([this, smtp = client.get()] { work(*smtp); });
+        for (std::size_t n = 0; n < clients.size(); ++n)
+            threads.emplace_back([this, smtp = clients[n].get(), n] { work(*smtp, int(n)); });
         for (std::thread& thread : threads)
             thread.join();
+        // A connection let go may have handed back its customer last.
+        while (!slowedDown_.empty() && !ended_ && !run_.stopRequested_)
+            work(*clients.front(), 0);
     }
 
     // Other connections may have served customers after the one where a
@@ -76,7 +79,7 @@ void SendLoop::run(int connections)
         run_.stopRun(outcome_, firstUnserved_.isEmpty() ? customers_[counted_].address : firstUnserved_, log_);
 }
 
-void SendLoop::work(TWireSMTP& smtp)
+void SendLoop::work(TWireSMTP& smtp, int number)
 {
     // Several messages a connection: it stays open until it has carried
     // its share, or a failure leaves it out of step.
@@ -96,16 +99,24 @@ void SendLoop::work(TWireSMTP& smtp)
         qsizetype i = 0;
         {
             std::lock_guard lock(mutex_);
-            if (ended_ || run_.stopRequested_ || next_ >= customers_.size())
+            // A connection the server asked to do without ends here; the
+            // customers it gave back go first.
+            if (ended_ || run_.stopRequested_ || number >= run_.connectionsAllowed() ||
+                (slowedDown_.empty() && next_ >= customers_.size()))
                 return;
-            i = next_++;
+            i = slowedDown_.empty() ? next_++ : slowedDown_.extract(slowedDown_.begin()).value();
         }
         const AddressRecord& customer = customers_[i];
         if (!started(i))
             return;
         run_.showStatus(SendingText + customer.address);
         SendRun::Attempt a;
-        if (!run_.waitForTurn()) {
+        std::chrono::milliseconds waited {0};
+        const bool turn = run_.waitForTurn(&waited);
+        // Servers drop a connection left idle for long: a new one after a pause.
+        if (turn && waited > IdleLimit && smtp.Connected())
+            close();
+        if (!turn) {
             a.result = CustomerResult::NotSent;
             a.text = QStringLiteral("Stopped");
             a.stopped = true;
@@ -128,8 +139,32 @@ void SendLoop::work(TWireSMTP& smtp)
         }
         if (smtp.KeepConnection && (++carried >= run_.perConnection_ || !smtp.Connected()))
             close();
+        if (a.throttled && goesAgain(i, a))
+            continue;
         finished(i, a);
     }
+}
+
+bool SendLoop::goesAgain(qsizetype i, SendRun::Attempt& a)
+{
+    const std::optional<QString> note = run_.slowDown(a.text);
+    std::lock_guard lock(mutex_);
+    if (!note) {
+        a.fatal = true;
+        a.text = run_.throttledEnd(a.text);
+        return false;
+    }
+    slowedDown_.insert(i);
+    try {
+        if (!note->isEmpty())
+            log_.writeLine(QStringLiteral("*** ") + *note);
+    } catch (...) {
+        error_ = std::current_exception();
+        ended_ = true;
+    }
+    if (!note->isEmpty())
+        run_.showStatus(*note);
+    return true;
 }
 
 bool SendLoop::started(qsizetype i)
@@ -137,7 +172,7 @@ bool SendLoop::started(qsizetype i)
     std::lock_guard lock(mutex_);
     if (ended_)
         return false;
-    if (counted_ != i)
+    if (counted_ != i || logged_ > i)
         return true;
     try {
         log_.writeLine(customers_[i].address);
@@ -190,7 +225,6 @@ void SendLoop::account(qsizetype i, const SendRun::Attempt& a)
         if (run_.customer_ && !a.fatal)
             run_.customer_(address, a.result, a.text, again);
     }
-    judgeFirstRefusals(i, a);
     if (!fatal_ && endsRun) {
         fatal_ = a;
         endedAt_ = address;
@@ -199,41 +233,6 @@ void SendLoop::account(qsizetype i, const SendRun::Attempt& a)
     }
     if (run_.progress_)
         run_.progress_(outcome_.done(), outcome_.total);
-}
-
-void SendLoop::judgeFirstRefusals(qsizetype i, const SendRun::Attempt& a)
-{
-    constexpr int InARow = 3;
-    if (fatal_ || outcome_.done() != int(i) + 1 || i >= InARow || customers_.size() != outcome_.total ||
-        customers_.size() < InARow)
-        return;
-    const QString reply = QString::fromStdString(ReplyWithoutAddresses(a.text.toStdString()));
-    if (!a.refusedAtRecipient || (i > 0 && reply != firstRefusal_)) {
-        firstRefusal_ = QStringLiteral("-");
-        return;
-    }
-    if (i == 0)
-        firstRefusal_ = reply;
-    if (i < InARow - 1 || firstRefusal_ == QStringLiteral("-"))
-        return;
-    // Not the customers' fault: they go back to "not sent" for a resumed run.
-    for (qsizetype k = 0; k < InARow; ++k) {
-        const QString& address = customers_[k].address;
-        outcome_.refused.removeOne(address);
-        outcome_.notSent << address;
-        journal_.record(address, CustomerResult::NotSent);
-    }
-    SendRun::Attempt end = a;
-    end.result = CustomerResult::NotSent;
-    end.fatal = true;
-    end.text = a.text +
-        QStringLiteral("\nThe server refused the first %1 customers with the same reply: it refuses "
-                       "this sender or this computer, not the customers. Check the sender address, "
-                       "the login and the server.")
-            .arg(InARow);
-    fatal_ = end;
-    endedAt_ = customers_[i].address;
-    ended_ = true;
 }
 
 } // namespace og

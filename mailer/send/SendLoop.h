@@ -14,6 +14,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace og {
@@ -42,7 +43,13 @@ public:
     const QList<AddressRecord>& again() const { return again_; }
 
 private:
-    void work(TWireSMTP& smtp);
+    // Connection `number` (from 0) of the run.
+    void work(TWireSMTP& smtp, int number);
+    // After the server asked to slow down at customer i: true when they go
+    // again after the pause, false when the pauses are spent (a is then the
+    // failure that ends the run).
+    bool goesAgain(qsizetype i, SendRun::Attempt& a);
+    static constexpr std::chrono::seconds IdleLimit {60};
     // Whether customer i may go ahead; with every customer before them
     // accounted for, they are logged now, before their message goes out.
     bool started(qsizetype i);
@@ -51,9 +58,6 @@ private:
     // Logs and counts one outcome; the first failure that would fail every
     // later customer ends the run.
     void account(qsizetype i, const SendRun::Attempt& a);
-    // The same permanent refusal for the first customers in a row is the
-    // server refusing the sender or this client: the run ends there.
-    void judgeFirstRefusals(qsizetype i, const SendRun::Attempt& a);
 
     SendRun& run_;
     const MessageBuilder& messages_;
@@ -63,13 +67,13 @@ private:
     SendOutcome& outcome_;
     const bool lastRound_;
     QList<AddressRecord> again_;
-    QString firstRefusal_; // the reply the first customers all got, addresses left out
 
     std::mutex mutex_; // everything below, the log and the outcome
     std::vector<std::optional<SendRun::Attempt>> outcomes_;
-    qsizetype next_ = 0;    // the next customer to take
-    qsizetype counted_ = 0; // the next customer to account for
-    qsizetype logged_ = 0;  // customers whose address is in the log
+    std::set<qsizetype> slowedDown_; // customers to try again after the server asked to slow down
+    qsizetype next_ = 0;             // the next customer to take
+    qsizetype counted_ = 0;          // the next customer to account for
+    qsizetype logged_ = 0;           // customers whose address is in the log
     int lostInARow_ = 0;
     bool ended_ = false;                    // a failure ends the run: take no further customer
     std::optional<SendRun::Attempt> fatal_; // the failure that would fail every later customer

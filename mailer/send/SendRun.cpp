@@ -4,6 +4,7 @@
 #include "common/SuppressionList.h"
 #include "common/TextFiles.h"
 #include "mail/WireMessage.h"
+#include "mailer/ProviderProfile.h"
 #include "mailer/message/MessageBuilder.h"
 #include "mailer/send/Connections.h"
 #include "mailer/send/RunLog.h"
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QScopeGuard>
 
 namespace og {
@@ -48,6 +50,11 @@ QString refusalHint(TReplyVerdict verdict, const QString& sender)
 }
 
 } // namespace
+
+static QString allowanceTime(const QDateTime& when)
+{
+    return QLocale::c().toString(when.toLocalTime(), QStringLiteral("yyyy-MM-dd HH:mm"));
+}
 
 QString withRefusalHint(const QString& reply, TReplyVerdict verdict, const QString& sender)
 {
@@ -124,6 +131,9 @@ QStringList SendOutcome::summary() const
     }
     if (!suppressed.isEmpty())
         lines << QStringLiteral("%1 suppressed: %2").arg(suppressed.size()).arg(suppressed.join(QStringLiteral(", ")));
+    if (deferredUntil.isValid())
+        lines << QStringLiteral("The day's allowance is used: the deferred customers can go from %1 (resume then)")
+                     .arg(allowanceTime(deferredUntil));
     if (!copyProblem.isEmpty())
         lines << QStringLiteral("Your copy was not sent: ") + copyProblem;
     return lines;
@@ -141,16 +151,67 @@ void SendRun::requestStop()
         connection->Abort();
 }
 
-bool SendRun::waitForTurn()
+bool SendRun::waitForTurn(std::chrono::milliseconds* waited)
 {
     std::unique_lock lock(turnMutex_);
-    if (turnInterval_.count() > 0) {
-        const auto now = std::chrono::steady_clock::now();
-        const auto turn = std::max(now, nextTurn_);
-        nextTurn_ = turn + turnInterval_;
-        stopSignal_.wait_until(lock, turn, [this] { return stopRequested_.load(); });
-    }
+    const auto now = std::chrono::steady_clock::now();
+    const auto turn = std::max(now, nextTurn_);
+    nextTurn_ = turn + turnInterval_;
+    stopSignal_.wait_until(lock, turn, [this] { return stopRequested_.load(); });
+    if (waited)
+        *waited = std::chrono::duration_cast<std::chrono::milliseconds>(turn - now);
     return !stopRequested_;
+}
+
+void SendRun::noteAccepted()
+{
+    std::lock_guard lock(turnMutex_);
+    accepted_.push_back(std::chrono::steady_clock::now());
+    while (accepted_.size() > 1 && accepted_.back() - accepted_.front() >= minute_)
+        accepted_.pop_front();
+}
+
+std::optional<QString> SendRun::slowDown(const QString& reply)
+{
+    std::lock_guard lock(turnMutex_);
+    const auto now = std::chrono::steady_clock::now();
+    while (!accepted_.empty() && now - accepted_.front() >= minute_)
+        accepted_.pop_front();
+    const auto perMinute = [this](std::chrono::milliseconds interval) {
+        return interval.count() > 0 ? QString::number(std::max<long long>(1, minute_ / interval))
+                                    : QStringLiteral("no limit");
+    };
+    // The other connections' refusals of the same moment ask nothing more.
+    if (now < pauseUntil_)
+        return QString();
+    if (++throttleRounds_ > MaxThrottleRounds)
+        return std::nullopt;
+    // Half the rate set, and no more than half what the server took in the
+    // last minute: a limit by the minute lets that many through again.
+    turnInterval_ *= 2;
+    if (!accepted_.empty())
+        turnInterval_ =
+            std::max(turnInterval_, std::chrono::milliseconds(minute_ * 2 / std::int64_t(accepted_.size())));
+    connectionsAllowed_ = std::max(1, connectionsAllowed_.load() / 2);
+    const auto base = std::max<std::chrono::milliseconds>(std::chrono::seconds(retryDelaySeconds_), minute_);
+    const auto length = std::min<std::chrono::milliseconds>(base * (1 << (throttleRounds_ - 1)), MaxThrottlePause);
+    pauseUntil_ = now + length;
+    nextTurn_ = std::max(nextTurn_, pauseUntil_);
+    return QStringLiteral("The server asks to slow down (%1): going on in %2 s at %3 a minute over %4 "
+                          "connection(s)")
+        .arg(reply)
+        .arg(std::chrono::duration_cast<std::chrono::seconds>(length).count())
+        .arg(perMinute(turnInterval_))
+        .arg(connectionsAllowed_.load());
+}
+
+QString SendRun::throttledEnd(const QString& reply) const
+{
+    return reply +
+        QStringLiteral("\nThe server still asked to slow down after %1 pauses: lower the rate (--rate, or rate in "
+                       "the settings) and the connections (--connections, or connections in the settings), then "
+                       "resume.")
+            .arg(MaxThrottleRounds);
 }
 
 std::unique_ptr<TWireSMTP> SendRun::newConnection()
@@ -185,6 +246,7 @@ SendRun::Attempt SendRun::attempt(
                 smtp.Send(message);
             else
                 writeDryRunFile(smtp, message, address);
+            noteAccepted();
             return a;
         } catch (const EWireTokenRefused& refused) {
             // An access token that ran out: one fresh one for all the
@@ -207,6 +269,11 @@ SendRun::Attempt SendRun::attempt(
 void SendRun::failed(const TWireSMTP& smtp, const std::exception& error, Attempt& a)
 {
     a.text = QString::fromUtf8(error.what());
+    if (dynamic_cast<const EWireAddressRefused*>(&error)) {
+        // This customer's address alone: nothing of the message went.
+        a.result = CustomerResult::Refused;
+        return;
+    }
     if (!dryRunFolder_.isEmpty()) {
         a.result = CustomerResult::NotSent;
         a.fatal = true;
@@ -219,6 +286,16 @@ void SendRun::failed(const TWireSMTP& smtp, const std::exception& error, Attempt
         return;
     }
     using At = TWireSMTP::TRefusedAt;
+    // The server asks to slow down: at its greeting or EHLO any "not now"
+    // does, later a reply that speaks of rate or number (a 421 too).
+    const bool closing = dynamic_cast<const EWireResponseError*>(&error) && smtp.ReplyCode == 421;
+    if (smtp.RefusedAt() == At::Greeting ||
+        ((smtp.RefusedAt() != At::None || closing) &&
+            JudgeReply(smtp.ReplyCode, smtp.LastReply) == TReplyVerdict::Throttled)) {
+        a.result = CustomerResult::Deferred; // a reply refused it: nothing was delivered
+        a.throttled = true;
+        return;
+    }
     if (smtp.RefusedAt() != At::None) {
         // A reply refused this message: for now, for good, or for everyone.
         const TReplyVerdict verdict = JudgeReply(smtp.ReplyCode, smtp.LastReply);
@@ -229,7 +306,6 @@ void SendRun::failed(const TWireSMTP& smtp, const std::exception& error, Attempt
             return;
         }
         a.result = verdict == TReplyVerdict::Temporary ? CustomerResult::Deferred : CustomerResult::Refused;
-        a.refusedAtRecipient = smtp.RefusedAt() == At::Recipient && a.result == CustomerResult::Refused;
         return;
     }
     const bool passwordRefused = dynamic_cast<const EWireAuthError*>(&error) &&
@@ -288,7 +364,8 @@ QList<AddressRecord> SendRun::sendRound(const MessageBuilder& messages, const QL
     SendJournal& journal, RunLog& log, SendOutcome& outcome, bool lastRound)
 {
     SendLoop loop(*this, messages, customers, journal, log, outcome, lastRound);
-    loop.run(std::clamp(connectionsWanted_, 1, std::clamp(int(customers.size()), 1, MailerSettings::MaxConnections)));
+    loop.run(std::clamp(
+        connectionsAllowed_.load(), 1, std::clamp(int(customers.size()), 1, MailerSettings::MaxConnections)));
     return loop.again();
 }
 
@@ -381,15 +458,46 @@ void SendRun::openLog(RunLog& log, const MailerInput& input, const MessageBuilde
                 check.refused[i].mid(check.refused[i].indexOf(QStringLiteral(": ")) + 2), false);
 }
 
-void SendRun::setPace(const MailerSettings& settings, bool dryRun)
+void SendRun::deferPastAllowance(QList<AddressRecord>& customers, const ProviderProfile& profile, SendJournal& journal,
+    RunLog& log, SendOutcome& outcome)
 {
+    if (profile.perDay <= 0 || customers.size() <= profile.perDay)
+        return;
+    const QDateTime until = QDateTime::currentDateTime().addMSecs((minute_ * 24 * 60).count());
+    QStringList later;
+    for (const AddressRecord& record : customers.mid(profile.perDay)) {
+        journal.record(record.address, CustomerResult::Deferred);
+        later << record.address;
+    }
+    journal.deferUntil(until);
+    customers.resize(profile.perDay);
+    outcome.deferred << later;
+    outcome.deferredUntil = until;
+    log.writeLine(QStringLiteral("*** deferred until %1 (the day's allowance of %2 at %3): %4")
+                      .arg(allowanceTime(until))
+                      .arg(profile.perDay)
+                      .arg(profile.name, later.join(QStringLiteral(", "))));
+}
+
+void SendRun::setPace(const MailerInput& input, const ProviderProfile& profile, int customers, bool dryRun)
+{
+    const MailerSettings& settings = input.settings;
+    // The provider's pace unless the vendor set one.
+    const int rate = dryRun ? 0 : settings.ratePerMinute > 0 ? settings.ratePerMinute : profile.perMinute;
+    if (!dryRun && (rate > 0 || (profile.perDay > 0 && profile.perDay < customers)))
+        showStatus(profile.name + QStringLiteral(": ") +
+            runEstimate(customers, rate, profile.perDay, QDateTime::currentDateTime()));
     {
         std::lock_guard lock(turnMutex_);
-        turnInterval_ =
-            std::chrono::milliseconds(settings.ratePerMinute > 0 ? 60000 / std::min(settings.ratePerMinute, 60000) : 0);
+        turnInterval_ = rate > 0 ? minute_ / std::min(rate, 60000) : std::chrono::milliseconds(0);
         nextTurn_ = std::chrono::steady_clock::now();
+        accepted_.clear();
+        throttleRounds_ = 0;
+        pauseUntil_ = {};
+        retryDelaySeconds_ = std::clamp(settings.retryDelaySeconds, 0, MailerSettings::MaxRetryDelay);
     }
     connectionsWanted_ = dryRun ? 1 : settings.connections;
+    connectionsAllowed_ = std::max(1, connectionsWanted_);
     perConnection_ = std::clamp(settings.perConnection, 1, MailerSettings::MaxPerConnection);
     sender_ = settings.sender;
 }
@@ -464,6 +572,10 @@ SendOutcome SendRun::send(const MailerInput& input)
     // Count the customers first so the progress can say "of how many"; a
     // resumed run leaves out every one an earlier run has done.
     const SendJournal::State earlier = resume_ ? SendJournal::read(journalPath(input)) : SendJournal::State();
+    if (earlier.deferredUntil.isValid() && QDateTime::currentDateTime() < earlier.deferredUntil)
+        throw SendFailure(QStringLiteral("The day's allowance of the last run is used: the deferred customers can go "
+                                         "from %1. Resume then; nothing was sent.")
+                              .arg(allowanceTime(earlier.deferredUntil)));
     SuppressedAddresses lists;
     if (QString error;
         !input.includeSuppressed && !input.listsFolder.isEmpty() && !lists.read(input.listsFolder, &error))
@@ -485,8 +597,14 @@ SendOutcome SendRun::send(const MailerInput& input)
     if (progress_)
         progress_(0, outcome.total);
 
-    setPace(settings, dryRun);
-    if (sendRounds(messages, customers, journal, log, outcome, settings, dryRun))
+    const ProviderProfile profile = chooseProfile(settings.server, input.settingsPath, settings.provider);
+    setPace(input, profile, outcome.total, dryRun);
+    QList<AddressRecord> now = customers;
+    if (!dryRun)
+        deferPastAllowance(now, profile, journal, log, outcome);
+    if (progress_)
+        progress_(outcome.done(), outcome.total);
+    if (sendRounds(messages, now, journal, log, outcome, settings, dryRun))
         finishRun(input, messages, journal, log, outcome, earlier.copyDone(), dryRun);
     return outcome;
 }

@@ -8,12 +8,14 @@
 #include "mailer/SendFailure.h"
 #include "smtp/SmtpReply.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -28,6 +30,7 @@ class MessageBuilder;
 class RunLog;
 class SendJournal;
 struct AddressRecord;
+struct ProviderProfile;
 class TTlsContext;
 class TWireMessage;
 class TWireSMTP;
@@ -45,9 +48,10 @@ struct SendOutcome {
     // Left out as the suppression lists say: "address (bounced 2026-12-11
     // 550 5.1.1)"; neither sent nor refused, and not in total.
     QStringList suppressed;
-    QString copyProblem;  // why the copy to the sender did not go, if it did not
-    bool resumed = false; // went on from an earlier run that did not finish
-    int alreadySent = 0;  // when resumed: customers accepted by earlier runs
+    QString copyProblem;     // why the copy to the sender did not go, if it did not
+    QDateTime deferredUntil; // the day's allowance deferred some customers until then
+    bool resumed = false;    // went on from an earlier run that did not finish
+    int alreadySent = 0;     // when resumed: customers accepted by earlier runs
 
     bool allSent() const
     {
@@ -145,6 +149,13 @@ public:
     void setTlsSessions(std::shared_ptr<TTlsContext> sessions) { tlsSessions_ = std::move(sessions); }
     std::shared_ptr<TTlsContext> tlsSessions() const { return tlsSessions_; }
 
+    // The length of the minute that rates count in (tests shorten it).
+    void setMinute(std::chrono::milliseconds minute) { minute_ = minute; }
+    // How often the server may ask to slow down before the run ends,
+    // resumable; the longest pause it gets.
+    static constexpr int MaxThrottleRounds = 5;
+    static constexpr std::chrono::minutes MaxThrottlePause {10};
+
     // Instead of sending, writes each message (and the copy) into folder as
     // a .eml file, exactly as it would go out; no log, journal or settings.
     void setDryRun(const QString& folder) { dryRunFolder_ = folder; }
@@ -204,14 +215,14 @@ private:
     void showStatus(const QString& text);
     struct Attempt {
         CustomerResult result = CustomerResult::Accepted;
-        QString text;                    // the server's reply or the error
-        bool fatal = false;              // would fail every later customer too: end the run
-        bool lost = false;               // the connection broke
-        QString securityNote;            // how the connection was encrypted, or that it was not
-        bool signInAgain = false;        // fatal: only a new sign-in helps (SignInAgain)
-        bool stopped = false;            // Stop ended it
-        bool refusedAtRecipient = false; // a permanent refusal of the recipient
-        bool tlsFromStart = false;       // fatal: the port expects TLS from the first byte
+        QString text;              // the server's reply or the error
+        bool fatal = false;        // would fail every later customer too: end the run
+        bool lost = false;         // the connection broke
+        QString securityNote;      // how the connection was encrypted, or that it was not
+        bool signInAgain = false;  // fatal: only a new sign-in helps (SignInAgain)
+        bool stopped = false;      // Stop ended it
+        bool tlsFromStart = false; // fatal: the port expects TLS from the first byte
+        bool throttled = false;    // the server asks to slow down: deferred, to go again
     };
     // dataEnd runs as the final "." is about to go (to journal it).
     Attempt attempt(
@@ -220,9 +231,18 @@ private:
     // Ends the run with the failure of `a` (SignInAgain when it says so).
     [[noreturn]] static void endRun(const Attempt& a);
     void noteEncryption(RunLog& log, const QString& note);
-    // Waits for this message's turn under the rate limit; false when Stop
-    // came first.
-    bool waitForTurn();
+    // Waits for this message's turn under the rate limit (and a pause the
+    // server asked for); false when Stop came first. *waited: how long.
+    bool waitForTurn(std::chrono::milliseconds* waited = nullptr);
+    void noteAccepted();
+    // The server asked to slow down: halves the rate and the connections
+    // and pauses every connection, a little longer each time; returns what
+    // to log (empty: a pause already under way covers it), or nothing once
+    // MaxThrottleRounds are spent.
+    std::optional<QString> slowDown(const QString& reply);
+    // The failure that ends a run the server kept slowing down.
+    QString throttledEnd(const QString& reply) const;
+    int connectionsAllowed() const { return connectionsAllowed_; }
     // A client of the run's factory that Stop reaches, until dropConnection.
     std::unique_ptr<TWireSMTP> newConnection();
     void dropConnection(const TWireSMTP& smtp);
@@ -242,7 +262,11 @@ private:
     // summary and the settings.
     void openLog(RunLog& log, const MailerInput& input, const MessageBuilder& messages, const SendOutcome& outcome,
         const QStringList& unknownBefore, const FieldCheck& check, bool dryRun);
-    void setPace(const MailerSettings& settings, bool dryRun);
+    void setPace(const MailerInput& input, const ProviderProfile& profile, int customers, bool dryRun);
+    // The customers past the day's allowance of the profile: deferred until
+    // a day from now, in the journal, the log and the outcome.
+    void deferPastAllowance(QList<AddressRecord>& customers, const ProviderProfile& profile, SendJournal& journal,
+        RunLog& log, SendOutcome& outcome);
     bool sendRounds(const MessageBuilder& messages, QList<AddressRecord> pending, SendJournal& journal, RunLog& log,
         SendOutcome& outcome, const MailerSettings& settings, bool dryRun);
     void finishRun(const MailerInput& input, const MessageBuilder& messages, SendJournal& journal, RunLog& log,
@@ -271,6 +295,12 @@ private:
     std::condition_variable stopSignal_;
     std::chrono::steady_clock::time_point nextTurn_;
     std::chrono::milliseconds turnInterval_ {0};
+    std::chrono::milliseconds minute_ {60000};
+    std::deque<std::chrono::steady_clock::time_point> accepted_; // the messages of the last minute
+    int throttleRounds_ = 0;
+    std::chrono::steady_clock::time_point pauseUntil_; // the last pause the server asked for
+    int retryDelaySeconds_ = 0;
+    std::atomic<int> connectionsAllowed_ {1}; // halved each time the server asks to slow down
     QStringList signature_;
     bool encryptionNoted_ = false;
     bool resume_ = false;

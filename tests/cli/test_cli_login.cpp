@@ -153,7 +153,9 @@ TEST_F(TokenLogin, ARevokedSignInEndsTheRunAndAfterLoginResumeFinishesIt)
     og::test::CliOutcome o = run(send());
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(o.err.contains("no longer accepts the saved sign-in (invalid_grant")) << o.err.toStdString();
-    EXPECT_TRUE(o.err.contains("Sign in again.\nRun ordergate-cli login") && o.err.contains("--resume"));
+    EXPECT_TRUE(o.err.contains("Sign in again.\nRun ordergate-cli login") &&
+        o.err.contains("not yet done with: ordergate-cli send ") && o.err.endsWith(" --resume\n"))
+        << o.err.toStdString();
     EXPECT_EQ(sink->waitForMessages(10), 10);
     EXPECT_TRUE(keyring.entries().isEmpty()) << "the refused sign-in is no longer kept";
 

@@ -63,7 +63,7 @@ TEST(MailerSettingsFile, KeysLoadAndSaveThroughOneTable)
             "auth=password\r\noauthprovider=microsoft\r\nclientid=\r\ntenant=\r\nauthurl=\r\ntokenurl=\r\n"
             "scope=\r\ntokencommand=\r\n[options]\r\nlog=0\r\naudit=0\r\nsigfile=0\r\nsigname=\r\nrate="
             "0\r\nconnections=1\r\nformat=plain\r\nreplyto=\r\nautosubmitted=0\r\nunsubscribe=\r\nattachabsolute=0\r\n"
-            "retries=2\r\nretrydelay=30\r\npermessage=1\r\n"));
+            "retries=2\r\nretrydelay=30\r\npermessage=1\r\nprovider=\r\n"));
     s.security = MailerSettings::Security::StartTls;
     s.userName = QStringLiteral("a@b.c");
     s.clientName = QStringLiteral("pc.example.com");

@@ -352,6 +352,15 @@ TEST_F(SmtpTest, TokenLoginAndARefusedToken)
         EXPECT_EQ(server->Received()[0], "ehlo " + host + "\r\n" + login + answered + "Quit\r\n");
     }
     EXPECT_EQ(fetched, 3);
+    // A provider's own first choice goes before the table's order.
+    smtp.PreferredLogin = "XOAUTH2";
+    SmtpAnswers both;
+    both.ehlo = {"250-test.server", "250 AUTH OAUTHBEARER XOAUTH2"};
+    auto server = Serve(both);
+    smtp.Connect();
+    smtp.Disconnect();
+    server->Join();
+    EXPECT_EQ(server->Received()[0].find("AUTH XOAUTH2 "), server->Received()[0].find("AUTH "));
 }
 
 TEST_F(SmtpTest, LoginRejectedEndsTheSend)
@@ -461,6 +470,7 @@ TEST_F(SmtpTest, GreetingOtherThan220IsARefusal)
         FAIL() << "a 421 greeting was taken";
     } catch (const EWireConnectRefused& e) {
         EXPECT_EQ(e.Message(), "421 Too busy, try later");
+        EXPECT_EQ(smtp.RefusedAt(), TWireSMTP::TRefusedAt::Greeting) << "the server's \"not now\"";
     }
     EXPECT_FALSE(smtp.Connected());
     server->Join();

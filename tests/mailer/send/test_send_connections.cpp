@@ -79,4 +79,12 @@ TEST(MailerConnections, OneFactoryMakesAlikeConnectionsThatAskForTheSecretOnce)
     const ConnectionFactory encrypted(settings);
     EXPECT_NE(encrypted.make()->TlsContext, nullptr);
     EXPECT_EQ(encrypted.make()->TlsContext, encrypted.make()->TlsContext) << "each resumes the others' sessions";
+
+    // Microsoft's profile wants XOAUTH2 first; a server it does not know, the table's order.
+    MailerSettings microsoft;
+    microsoft.server = QStringLiteral("smtp.office365.com:587");
+    microsoft.userName = QStringLiteral("vendor@example.com");
+    EXPECT_EQ(connectionSettings(microsoft, QStringLiteral("pw")).preferredLogin, "XOAUTH2");
+    microsoft.server = QStringLiteral("mail.example.com");
+    EXPECT_EQ(connectionSettings(microsoft, QStringLiteral("pw")).preferredLogin, "");
 }

@@ -311,8 +311,8 @@ TEST_F(SendRunTest, TemporaryRefusalsAreRetriedWhileRefusalsOfTheSenderEndTheRun
         {"the sending limit", {{3, quota}}, {"a@x.com", "b@x.com"}, "*** run ended at c@x.com (2 of 6 customers sent)",
             "The provider's sending limit is reached: resume later.",
             {"c@x.com", "d@x.com", "e@x.com", "f@x.com", "vendor@example.com"}},
-        {"the same refusal for the first three", {{0, relay}}, {}, "*** run ended at c@x.com (0 of 6 customers sent)",
-            "refused the first 3 customers with the same reply", plus(all, {"vendor@example.com"})},
+        {"relay denied: this computer refused", {{0, relay}}, {}, "*** run ended at a@x.com (0 of 6 customers sent)",
+            "does not take mail from this computer", plus(all, {"vendor@example.com"})},
         {"no sender: nothing went", {}, {}, "*** not sent: From not specified.", "From not specified.", {}, ""},
     };
     ASSERT_TRUE(writeFile(addressFile_, "a@x.com\nb@x.com\nc@x.com\nd@x.com\ne@x.com\nf@x.com\n"));

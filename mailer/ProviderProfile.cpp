@@ -1,0 +1,124 @@
+#include "mailer/ProviderProfile.h"
+
+#include "common/ProfileFile.h"
+
+#include <QLocale>
+
+#include <algorithm>
+
+namespace og {
+
+namespace {
+
+using Security = MailerSettings::Security;
+
+const QString kPrefix = QStringLiteral("provider ");
+
+QStringList names(const QString& list)
+{
+    QStringList result;
+    for (const QString& name : list.split(u',', Qt::SkipEmptyParts))
+        if (!name.trimmed().isEmpty())
+            result << name.trimmed().toLower();
+    return result;
+}
+
+} // namespace
+
+bool ProviderProfile::matches(const QString& host) const
+{
+    const QString h = host.toLower();
+    for (const QString& name : serverNames)
+        if (h == name || h.endsWith(u'.' + name))
+            return true;
+    return false;
+}
+
+const QList<ProviderProfile>& builtInProfiles()
+{
+    // The providers' own pages, December 2026 (docs/mailer.md names them).
+    static const QList<ProviderProfile> profiles {
+        {QStringLiteral("Microsoft 365 / Outlook.com"),
+            {QStringLiteral("office365.com"), QStringLiteral("outlook.com"), QStringLiteral("hotmail.com"),
+                QStringLiteral("live.com")},
+            QStringLiteral("smtp.office365.com:587"), Security::StartTls,
+            {QStringLiteral("XOAUTH2"), QStringLiteral("LOGIN")}, 30, 3, 10000, 10000, 0},
+        {QStringLiteral("Google Workspace"), {QStringLiteral("gmail.com"), QStringLiteral("googlemail.com")},
+            QStringLiteral("smtp.gmail.com:465"), Security::Tls, {QStringLiteral("XOAUTH2"), QStringLiteral("PLAIN")},
+            0, 0, 2000, 10000, 0},
+        {QStringLiteral("Gmail"), {}, QStringLiteral("smtp.gmail.com:465"), Security::Tls,
+            {QStringLiteral("XOAUTH2"), QStringLiteral("PLAIN")}, 0, 0, 500, 500, 0},
+        {QStringLiteral("iCloud"), {QStringLiteral("mail.me.com"), QStringLiteral("icloud.com")},
+            QStringLiteral("smtp.mail.me.com:587"), Security::StartTls, {QStringLiteral("PLAIN")}, 0, 0, 1000, 1000,
+            20},
+        {QStringLiteral("Yahoo"), {QStringLiteral("mail.yahoo.com")}, QStringLiteral("smtp.mail.yahoo.com:465"),
+            Security::Tls, {QStringLiteral("PLAIN")}, 0, 0, 500, 500, 0},
+        {QStringLiteral("Fastmail"), {QStringLiteral("fastmail.com")}, QStringLiteral("smtp.fastmail.com:465"),
+            Security::Tls, {QStringLiteral("PLAIN")}, 0, 0, 0, 0, 0},
+        {QStringLiteral("Zoho"), {QStringLiteral("zoho.com"), QStringLiteral("zoho.eu")},
+            QStringLiteral("smtp.zoho.com:465"), Security::Tls, {QStringLiteral("PLAIN")}, 0, 0, 0, 0, 0},
+        {QStringLiteral("Other"), {}, {}, Security::Automatic, {}, 0, 0, 0, 0, 0},
+    };
+    return profiles;
+}
+
+QList<ProviderProfile> vendorProfiles(const QString& settingsPath)
+{
+    const ProfileReader reader(settingsPath);
+    QList<ProviderProfile> profiles;
+    for (const QString& section : reader.sections()) {
+        if (!section.startsWith(kPrefix, Qt::CaseInsensitive) || section.trimmed().size() <= kPrefix.size())
+            continue;
+        const auto number = [&](const char* key) {
+            return std::max(0, reader.readString(section, QLatin1String(key), {}).trimmed().toInt());
+        };
+        ProviderProfile p;
+        p.name = section.mid(kPrefix.size()).trimmed();
+        p.serverNames = names(reader.readString(section, QStringLiteral("servers"), {}));
+        p.server = reader.readString(section, QStringLiteral("server"), {}).trimmed();
+        parseSecurity(reader.readString(section, QStringLiteral("security"), {}), &p.security);
+        p.perMinute = number("rate");
+        p.connections = number("connections");
+        p.perDay = number("perday");
+        p.recipientsPerDay = number("recipientsperday");
+        p.largestMessageMB = number("largestmb");
+        profiles << p;
+    }
+    return profiles;
+}
+
+ProviderProfile chooseProfile(const QString& server, const QString& settingsPath, const QString& named)
+{
+    const QList<ProviderProfile> all = vendorProfiles(settingsPath) + builtInProfiles();
+    for (const ProviderProfile& p : all)
+        if (!named.isEmpty() && p.name.compare(named.trimmed(), Qt::CaseInsensitive) == 0)
+            return p;
+    const QString host = parseServerAddress(server).host;
+    for (const ProviderProfile& p : all)
+        if (p.matches(host))
+            return p;
+    return builtInProfiles().last();
+}
+
+QString runEstimate(int customers, int perMinute, int perDay, const QDateTime& now)
+{
+    const int today = perDay > 0 ? std::min(customers, perDay) : customers;
+    QString text = QStringLiteral("%1 customers").arg(customers);
+    if (perMinute > 0) {
+        const int minutes = (today + perMinute - 1) / perMinute;
+        text += QStringLiteral(" at %1 a minute: about %2")
+                    .arg(perMinute)
+                    .arg(minutes <= 1      ? QStringLiteral("a minute")
+                            : minutes < 90 ? QStringLiteral("%1 minutes").arg(minutes)
+                                           : QStringLiteral("%1 hours").arg((minutes + 30) / 60));
+    }
+    if (today < customers)
+        text += QStringLiteral("; the day's allowance of %1 covers %2, the other %3 can go from %4")
+                    .arg(perDay)
+                    .arg(today)
+                    .arg(customers - today)
+                    .arg(QLocale::c().toString(now.addDays(1), QStringLiteral("yyyy-MM-dd HH:mm")));
+    return text;
+}
+
+} // namespace og

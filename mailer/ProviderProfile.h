@@ -1,0 +1,48 @@
+#pragma once
+// What a mail provider allows a sending account, as data: one table of the
+// providers Ordergate knows, and the vendor's own in the settings file as
+// [provider NAME] sections (keys below). A run is paced by the profile its
+// server matches; docs/mailer.md names where each value comes from.
+
+#include "mailer/MailerSettings.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace og {
+
+struct ProviderProfile {
+    QString name;            // in messages: "Microsoft 365 / Outlook.com"
+    QStringList serverNames; // host names it matches, a name or any name below it
+    QString server;          // the submission server, "host:port"
+    MailerSettings::Security security = MailerSettings::Security::Automatic;
+    QStringList logins;       // login methods, the preferred first
+    int perMinute = 0;        // messages a minute; 0: no limit known
+    int connections = 0;      // connections at once; 0: no limit known
+    int perDay = 0;           // messages a day (a rolling 24 hours)
+    int recipientsPerDay = 0; // recipients a day
+    int largestMessageMB = 0; // the largest message, in megabytes
+
+    bool matches(const QString& host) const;
+};
+
+// The built-in profiles, "Other" (no limit) last.
+const QList<ProviderProfile>& builtInProfiles();
+
+// The vendor's own profiles in the settings file, each a section
+// [provider NAME] with the keys servers (names, comma-separated), server,
+// security, rate, connections, perday, recipientsperday, largestmb; they come before
+// the built-in ones of the same server.
+QList<ProviderProfile> vendorProfiles(const QString& settingsPath);
+
+// The profile named (any case), else the one whose server names the
+// server's host matches, else "Other".
+ProviderProfile chooseProfile(const QString& server, const QString& settingsPath, const QString& named = {});
+
+// What a run of `customers` takes at `perMinute` (0: no limit) and, when
+// perDay is smaller, how many go now and from when the rest may go: "245
+// customers at 30 a minute: about 9 minutes".
+QString runEstimate(int customers, int perMinute, int perDay, const QDateTime& now);
+
+} // namespace og
