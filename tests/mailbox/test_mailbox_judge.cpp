@@ -39,6 +39,9 @@ struct Expected {
 };
 
 const Expected kSamples[] = {
+    // as Debian's postfix 3.7 returned a notification to an unknown local user
+    {"../postfix/unknown-user.eml", MailKind::Bounce, "left.years.ago@customer.example", true, "5.1.1", "",
+        "1j28bdu1ur2.hk98o2uo1npogb88q31ahd79@mail.shop.example"},
     {"dsn-postfix-hard.eml", MailKind::Bounce, "gone@customer.example", true, "5.1.1", "550",
         "mz3k1.q7f2a9c4@shop.example"},
     {"dsn-delayed.eml", MailKind::Bounce, "slow@customer.example", false, "4.4.1", "", "mz3k2.aa01@shop.example"},
