@@ -9,6 +9,7 @@
 #include "app/mailer/EmailForm.h"
 #include "common/ProfileFile.h"
 #include "common/ProgramFolder.h"
+#include "orders/AdjustmentsReport.h"
 #include "orders/InputFiles.h"
 #include "orders/ScriptRun.h"
 #include "platform/Platform.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -126,6 +128,9 @@ void TForm1::createProductControls()
     Button2->setVisible(false);
     ReadClipboard = named(new QPushButton(QStringLiteral("Read clipboard again")), "ReadClipboard");
     OpenReport = named(new QPushButton(QStringLiteral("Open report...")), "OpenReport");
+    OpenAdjustments = named(new QPushButton(QStringLiteral("Adjustments report...")), "OpenAdjustments");
+    OpenAdjustments->setToolTip(QStringLiteral(
+        "Paddle's adjustments report: the orders its approved refunds and chargebacks take back are left out"));
     MapColumns = named(new QPushButton(QStringLiteral("Map columns…")), "MapColumns");
     Button1 = named(new QPushButton(QStringLiteral("Create script && address files")), "Button1");
     Button1->setEnabled(false);
@@ -188,6 +193,7 @@ void TForm1::layOutControls()
     auto* sources = new QHBoxLayout;
     sources->addWidget(ReadClipboard);
     sources->addWidget(OpenReport);
+    sources->addWidget(OpenAdjustments);
     auto* actions = new QHBoxLayout;
     actions->addWidget(Button2);
     actions->addWidget(Button1, 1);
@@ -262,6 +268,7 @@ void TForm1::connectControls()
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(ReadClipboard, &QPushButton::clicked, this, &TForm1::ReadClipboardClick);
     connect(OpenReport, &QPushButton::clicked, this, &TForm1::OpenReportClick);
+    connect(OpenAdjustments, &QPushButton::clicked, this, &TForm1::OpenAdjustmentsClick);
     connect(MapColumns, &QPushButton::clicked, this, &TForm1::MapColumnsClick);
     connect(ChooseListsFolder, &QPushButton::clicked, this, &TForm1::ChooseListsFolderClick);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
@@ -407,7 +414,7 @@ void TForm1::readReport()
     StoreBox->clear();
     {
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        report_.setReading({loadSavedLayouts(SettingsPath), std::nullopt});
+        report_.setReading({loadSavedLayouts(SettingsPath), std::nullopt, adjustments_});
         if (reportFile_.isEmpty())
             report_.read(clipboard);
         else
@@ -455,6 +462,7 @@ void TForm1::ReadClipboardClick()
 void TForm1::openReportFile(const QString& path)
 {
     reportFile_ = path;
+    adjustments_.reset();
     // Before the first activation the report is read there, with the settings.
     if (activated_)
         readReport();
@@ -467,6 +475,29 @@ void TForm1::OpenReportClick()
     if (path.isEmpty())
         return;
     reportFile_ = path;
+    adjustments_.reset();
+    readReport();
+}
+
+void TForm1::OpenAdjustmentsClick()
+{
+    const QString path = platform_.openFileName(this,
+        {QStringLiteral("Open adjustments report"),
+            QStringLiteral("Adjustments reports (*.csv)|*.csv|All files (*.*)|*")});
+    if (path.isEmpty())
+        return;
+    QByteArray bytes;
+    QString error;
+    if (!readReportFile(path, &bytes, &error)) {
+        platform_.showException(this, error);
+        return;
+    }
+    std::optional<OrderAdjustments> adjustments = readAdjustments(bytes, &error);
+    if (!adjustments) {
+        platform_.showError(this, QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error));
+        return;
+    }
+    adjustments_ = std::move(adjustments);
     readReport();
 }
 

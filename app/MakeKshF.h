@@ -85,6 +85,7 @@ public:
     QListWidget* StoreBox;
     QPushButton* ReadClipboard;
     QPushButton* OpenReport;
+    QPushButton* OpenAdjustments;
     QPushButton* MapColumns;
     QPushButton* Button2;
     QPushButton* Button1;
@@ -140,6 +141,8 @@ public slots:
     // Both refill the product list by the rules of the start.
     void ReadClipboardClick();
     void OpenReportClick();
+    // A second report whose refunds and chargebacks exclude their orders.
+    void OpenAdjustmentsClick();
     void ChooseListsFolderClick();
     void SpeedButton1Click();
     void BitBtn2Click();
@@ -183,6 +186,7 @@ private:
     TemailForm* emailForm_ = nullptr;
     Report report_;
     QString reportFile_;
+    std::optional<OrderAdjustments> adjustments_; // belong to the report read with them
     QString programFolder_;
     QString listsFolder_; // chosen; empty: the working folder
     bool activated_ = false;

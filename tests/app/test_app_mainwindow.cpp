@@ -425,6 +425,31 @@ private slots:
         VERIFY_NO_FAULTS(s);
     }
 
+    // Paddle's adjustments report takes back orders of the report read with
+    // it; a file that is no such report changes nothing and says so.
+    void adjustmentsReportExcludesWhatItTakesBack()
+    {
+        Start s;
+        s.activate(QString());
+        s.platform.queueFileName(QStringLiteral(OG_EXAMPLES "/paddle-transactions.csv"));
+        s.form().OpenReport->click();
+        const qsizetype alone = s.form().report().excludedCount();
+        QVERIFY(s.form().StoreBox->count() > 0);
+        const qsizetype errors = s.platform.texts(Call::Error).size();
+        s.platform.queueFileName(QStringLiteral(OG_EXAMPLES "/swreg-report.csv"));
+        s.form().OpenAdjustments->click();
+        QCOMPARE(s.platform.texts(Call::Error).size(), errors + 1);
+        QCOMPARE(s.form().report().excludedCount(), alone);
+        s.platform.queueFileName(QStringLiteral(OG_EXAMPLES "/paddle-adjustments.csv"));
+        s.form().OpenAdjustments->click();
+        QVERIFY(s.form().report().excludedCount() > alone);
+        s.platform.queueFileName(QStringLiteral(OG_EXAMPLES "/paddle-transactions.csv"));
+        s.form().OpenReport->click(); // a new report starts without them
+        QCOMPARE(s.form().report().excludedCount(), alone);
+        s.platform.queueAnswer(Platform::Answer::No);
+        s.form().close();
+    }
+
     void failedLaunchesAreShown()
     {
         Start s;
