@@ -24,10 +24,10 @@ bool isBlankOrControl(QChar c)
 QStringView nextWord(QStringView text, qsizetype* from)
 {
     qsizetype i = *from;
-    while (i < text.size() && text[i].isSpace())
+    while (i < text.size() && isBlankOrControl(text[i]))
         ++i;
     const qsizetype start = i;
-    while (i < text.size() && !text[i].isSpace())
+    while (i < text.size() && !isBlankOrControl(text[i]))
         ++i;
     *from = i;
     return text.sliced(start, i - start);
