@@ -38,7 +38,11 @@ QStringView nextWord(QStringView text, qsizetype* from)
 SuppressionList::Entry parseLine(QStringView line)
 {
     SuppressionList::Entry entry;
-    const QStringView trimmed = line.trimmed();
+    // Control characters part words as blanks do, at the start as anywhere.
+    qsizetype lead = 0;
+    while (lead < line.size() && isBlankOrControl(line[lead]))
+        ++lead;
+    const QStringView trimmed = line.sliced(lead).trimmed();
     if (trimmed.isEmpty() || trimmed.startsWith(u'#'))
         return entry;
     qsizetype at = 0;
