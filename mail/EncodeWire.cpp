@@ -143,6 +143,9 @@ void TWireEncoder::WriteLine(TEncoderOutput output, const std::string& line)
     case TEncoderOutput::Kind::List:
         output.list()->push_back(line);
         return;
+    case TEncoderOutput::Kind::Text:
+        output.text()->append(line).push_back('\n');
+        return;
     case TEncoderOutput::Kind::Stream:
         output.stream()->write(line.data(), static_cast<std::streamsize>(line.size()));
         output.stream()->write("\r\n", 2);
@@ -167,14 +170,14 @@ void TWireEncoder::WriteLine(TEncoderOutput output, const std::string& line)
     throw Exception("Unsupported Write Object in Encoder.");
 }
 
-std::vector<std::string> TWireEncoder::EncodeLines(std::string_view bytes)
+std::string TWireEncoder::EncodeText(std::string_view bytes)
 {
-    std::vector<std::string> lines;
-    lines.reserve(bytes.size() / LineBytes + 2);
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4 + bytes.size() / LineBytes + 2);
     for (std::size_t at = 0; at < bytes.size(); at += LineBytes)
-        lines.push_back(EncodeBytes(bytes.substr(at, LineBytes)));
-    lines.emplace_back();
-    return lines;
+        text.append(EncodeBytes(bytes.substr(at, LineBytes))).push_back('\n');
+    text.push_back('\n');
+    return text;
 }
 
 void TWireEncoder::EncodeFile(TEncoderOutput output, const std::string& fileName)

@@ -23,7 +23,7 @@ class TLineSink;
 // it at once.
 class TEncoderOutput {
 public:
-    enum class Kind { None, List, Stream, Socket, Sink, Other };
+    enum class Kind { None, List, Text, Stream, Socket, Sink, Other };
 
     TEncoderOutput() = default;
     TEncoderOutput(std::nullptr_t) { }
@@ -32,6 +32,15 @@ public:
         if (list) {
             kind_ = Kind::List;
             list_ = list;
+        }
+    }
+    // Each line with a line feed after it, appended: one allocation for a
+    // file of many lines, where a list holds a string each.
+    TEncoderOutput(std::string* text)
+    {
+        if (text) {
+            kind_ = Kind::Text;
+            text_ = text;
         }
     }
     TEncoderOutput(std::ostream* stream)
@@ -65,6 +74,7 @@ public:
 
     Kind kind() const { return kind_; }
     std::vector<std::string>* list() const { return list_; }
+    std::string* text() const { return text_; }
     std::ostream* stream() const { return stream_; }
     TWireSocket* socket() const { return socket_; }
     TLineSink* sink() const { return sink_; }
@@ -72,6 +82,7 @@ public:
 private:
     Kind kind_ = Kind::None;
     std::vector<std::string>* list_ = nullptr;
+    std::string* text_ = nullptr;
     std::ostream* stream_ = nullptr;
     TWireSocket* socket_ = nullptr;
     TLineSink* sink_ = nullptr;
@@ -108,8 +119,9 @@ public:
     // each line and EndWork() also when an error ends the loop; the closing empty line
     // follows only a normal end. An unopenable file raises og::Exception.
     void EncodeFile(TEncoderOutput output, const std::string& fileName);
-    // The lines EncodeFile writes for a file holding these bytes.
-    static std::vector<std::string> EncodeLines(std::string_view bytes);
+    // The lines EncodeFile writes for a file holding these bytes, each with
+    // a line feed after it (as a Text output holds them).
+    static std::string EncodeText(std::string_view bytes);
 };
 
 class TWireDecoder : public TWireCoder {

@@ -6,6 +6,9 @@
 #include "mail/MimeText.h"
 #include "mail/WireMessage.h"
 
+#include <algorithm>
+#include <string_view>
+
 namespace og {
 
 namespace {
@@ -52,6 +55,18 @@ void WriteLines(const std::vector<std::string>& lines, TLineSink& sink)
 {
     for (const auto& line : lines)
         sink.WriteLine(line);
+}
+
+// Lines each ended by a line feed; one buffer carries them to the sink.
+void WriteEncodedLines(std::string_view text, TLineSink& sink)
+{
+    std::string line;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        line.assign(text.substr(at, end - at));
+        sink.WriteLine(line);
+        at = end + 1;
+    }
 }
 
 // The part header of one attachment. ASCII names keep the quoted form they
@@ -243,7 +258,7 @@ void TWireMessage::WriteBody(TLineSink& sink) const
         WriteAttachmentHeader(attachment, sink);
         sink.WriteLine({});
         if (attachment.Encoded)
-            WriteLines(*attachment.Encoded, sink);
+            WriteEncodedLines(*attachment.Encoded, sink);
         else
             encoder.EncodeFile(&sink, attachment.FileName);
     }

@@ -46,10 +46,11 @@ public:
     std::string StoredName;               // name written into the message
     std::string FileName;                 // local file whose bytes are sent
     std::string ContentType;              // as given; empty sends application/octet-stream
-    // When set, these Base64 lines (as TWireEncoder::EncodeLines makes them)
-    // are sent instead of the file's: a file shared by many messages is
-    // encoded once, and a text made for one message needs no file.
-    std::shared_ptr<const std::vector<std::string>> Encoded;
+    // When set, these Base64 lines (as TWireEncoder::EncodeText makes them,
+    // each ended by a line feed, in one string) are sent instead of the
+    // file's: a file shared by many messages is encoded once, and a text
+    // made for one message needs no file.
+    std::shared_ptr<const std::string> Encoded;
 };
 
 class TAttachments {

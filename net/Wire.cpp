@@ -320,7 +320,7 @@ void TWireSocket::ReadBytes(void* destination, int64_t count)
         std::memcpy(destination, bytes.data(), bytes.size());
 }
 
-void TWireSocket::Write(const std::string& s)
+void TWireSocket::Write(std::string_view s)
 {
     if (s.empty())
         return;

@@ -150,7 +150,7 @@ public:
     virtual std::string ReadBuffer(int64_t count);
     void ReadBytes(void* destination, int64_t count);
 
-    void Write(const std::string& s);
+    void Write(std::string_view s);
     void WriteLn(const std::string& s = {});
     void WriteBytes(const void* source, int64_t count);
     void WriteHeaders(const std::vector<std::string>& lines);

@@ -12,6 +12,8 @@ void TWireLineSink::WriteLine(const std::string& line)
 
 void TChunkLineSink::WriteLine(const std::string& line)
 {
+    if (chunk_.capacity() < chunkSize_)
+        chunk_.reserve(chunkSize_ + 1024); // a long line may pass the size once
     chunk_ += line;
     chunk_ += "\r\n";
     if (chunk_.size() >= chunkSize_)
@@ -28,7 +30,11 @@ void TChunkLineSink::Finish()
 void TChunkLineSink::SendChunk(bool last)
 {
     wire_.WriteLn("BDAT " + std::to_string(chunk_.size()) + (last ? " LAST" : ""));
-    wire_.Write(chunk_);
+    // In pieces the connection gathers anyway, so it never holds a copy of
+    // the whole chunk.
+    const std::string_view bytes = chunk_;
+    for (std::size_t at = 0; at < bytes.size(); at += TWireSocket::kWriteGatherLimit)
+        wire_.Write(bytes.substr(at, TWireSocket::kWriteGatherLimit));
     chunk_.clear();
     ++chunks_;
 }

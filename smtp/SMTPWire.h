@@ -54,7 +54,7 @@ public:
     // message itself (in BDAT chunks) leave in one flight: one wait for
     // replies a message instead of two.
     bool UseChunking = true;
-    static constexpr std::size_t kChunkBytes = 1 << 20;
+    static constexpr std::size_t kChunkBytes = 256 * 1024;
     // A Send that opens the connection leaves it open after an accepted
     // message (and after a refused one where no reply is left unread), so
     // the next Send goes on it after its RSET; Disconnect ends it.

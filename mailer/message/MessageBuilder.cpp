@@ -80,9 +80,10 @@ MessageBuilder::MessageBuilder(const MailerInput& input, const QStringList& sign
                 shared_.emplace_back();
                 continue;
             }
-            std::shared_ptr<std::vector<std::string>> encoded;
+            std::shared_ptr<std::string> encoded;
             if (writeMessageFile && QFileInfo(path).size() <= EncodeOnceLimit) {
-                encoded = std::make_shared<std::vector<std::string>>();
+                encoded = std::make_shared<std::string>();
+                encoded->reserve(size_t(QFileInfo(path).size() / 45 * 61 + 64));
                 try {
                     TWireEncoder().EncodeFile(encoded.get(), utf8(path));
                 } catch (const std::exception& error) {
@@ -95,19 +96,19 @@ MessageBuilder::MessageBuilder(const MailerInput& input, const QStringList& sign
     }
     messageFile_ = true;
     const QString path = input.programFolder + QLatin1String(MessageFileName);
-    std::shared_ptr<std::vector<std::string>> encoded;
+    std::shared_ptr<std::string> encoded;
     if (writeMessageFile) {
         const QByteArray bytes = messageFileBytes(body_);
         ReplacingFile file(path);
         if (!file.open() || file.device().write(bytes) != bytes.size() || !file.commit())
             throw SendFailure(writeFailureText(path, file.errorString()));
-        encoded = std::make_shared<std::vector<std::string>>(
-            TWireEncoder::EncodeLines(std::string_view(bytes.constData(), size_t(bytes.size()))));
+        encoded = std::make_shared<std::string>(
+            TWireEncoder::EncodeText(std::string_view(bytes.constData(), size_t(bytes.size()))));
     }
     attachShared(path, std::move(encoded));
 }
 
-void MessageBuilder::attachShared(const QString& path, std::shared_ptr<const std::vector<std::string>> encoded)
+void MessageBuilder::attachShared(const QString& path, std::shared_ptr<const std::string> encoded)
 {
     TAttachment& attachment = common_.Attachments.AddAttachment(utf8(path));
     attachment.ContentType = attachmentType(path);
@@ -198,8 +199,8 @@ TWireMessage MessageBuilder::build(const AddressRecord& customer) const
     }
     if (messageFile_ && typedText_.hasFields()) {
         const QByteArray bytes = messageFileBytes(customer);
-        message.Attachments[0].Encoded = std::make_shared<std::vector<std::string>>(
-            TWireEncoder::EncodeLines(std::string_view(bytes.constData(), size_t(bytes.size()))));
+        message.Attachments[0].Encoded = std::make_shared<std::string>(
+            TWireEncoder::EncodeText(std::string_view(bytes.constData(), size_t(bytes.size()))));
     }
     return message;
 }

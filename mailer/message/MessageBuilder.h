@@ -69,7 +69,7 @@ private:
     QList<FieldText*> texts();
     // The HTML part of a Markdown body (empty for plain text).
     QString htmlText(const QString& markdown, const QStringList& signature) const;
-    void attachShared(const QString& path, std::shared_ptr<const std::vector<std::string>> encoded);
+    void attachShared(const QString& path, std::shared_ptr<const std::string> encoded);
 
     MessageBody body_;
     TWireMessage common_; // what every customer's message has

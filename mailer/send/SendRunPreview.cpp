@@ -18,8 +18,8 @@ namespace og {
 
 namespace {
 
-// Each line with CR LF onto a device; after a refused write it writes no
-// more and says so.
+// Each line with CR LF onto a device, a block at a time; after a refused
+// write it writes no more and says so.
 class DeviceLineSink : public TLineSink {
 public:
     explicit DeviceLineSink(QIODevice& device)
@@ -28,13 +28,25 @@ public:
     }
     void WriteLine(const std::string& line) override
     {
-        ok_ = ok_ && device_.write(line.data(), qint64(line.size())) == qint64(line.size()) &&
-            device_.write("\r\n", 2) == 2;
+        block_.append(line).append("\r\n");
+        if (block_.size() >= kBlock)
+            flush();
     }
-    bool ok() const { return ok_; }
+    bool finish()
+    {
+        flush();
+        return ok_;
+    }
 
 private:
+    void flush()
+    {
+        ok_ = ok_ && device_.write(block_.data(), qint64(block_.size())) == qint64(block_.size());
+        block_.clear();
+    }
+    static constexpr std::size_t kBlock = 1 << 20;
     QIODevice& device_;
+    std::string block_;
     bool ok_ = true;
 };
 
@@ -55,7 +67,7 @@ void SendRun::writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QStr
         throw SendFailure(writeFailureText(path, file.errorString()));
     DeviceLineSink sink(file.device());
     smtp.WriteAsSent(message, sink);
-    if (!sink.ok() || !file.commit())
+    if (!sink.finish() || !file.commit())
         throw SendFailure(writeFailureText(path, file.errorString()));
 }
 
