@@ -391,19 +391,20 @@ private slots:
             "[user]\r\nlogin=vendor@example.com\r\nsecurity=None\r\nplainpassword=1\r\nauth=oauth2\r\n"
             "oauthprovider=custom\r\nclientid=test-client\r\nscope=mail.send\r\nauthurl=" +
                 oauth.url("/authorize").toUtf8() + "\r\ntokenurl=" + oauth.url("/token").toUtf8() +
-                "\r\n[options]\r\naudit=0\r\n"));
+                "\r\n[options]\r\naudit=0\r\nprovider=Example Mail\r\n"));
         showForm();
         QCOMPARE(control<QComboBox>("LoginMethod")->currentText(), QStringLiteral("Custom OAuth2"));
         QVERIFY(!control<QLineEdit>("Password")->isVisible());
         QVERIFY(control<QLineEdit>("TokenUrl")->isVisible() && !control<QLineEdit>("Tenant")->isVisible());
-        QCOMPARE(control<QLabel>("SignedIn")->text(), QStringLiteral("Not signed in"));
+        QCOMPARE(control<QLabel>("SignedIn")->text(), QStringLiteral("Not signed in to Example Mail"));
 
         control<QPushButton>("SignInButton")->click();
         const QString url = platform_->texts(Call::OpenUrl).value(0);
         QVERIFY2(url.contains("code_challenge=") && url.contains("&state="), qPrintable(url));
         const QString page = og::test::OAuthTestServer::get(og::test::OAuthTestServer::get(url).text).text;
         QVERIFY2(page.contains("You can close this window."), qPrintable(page));
-        QTRY_COMPARE(control<QLabel>("SignedIn")->text(), QStringLiteral("Signed in as vendor@example.com"));
+        QTRY_COMPARE(
+            control<QLabel>("SignedIn")->text(), QStringLiteral("Signed in to Example Mail as vendor@example.com"));
         QVERIFY(platform_->keyring().value("oauth2:custom:127.0.0.1:vendor@example.com").startsWith("rt-"));
 
         fill(address, addressFile);
@@ -414,6 +415,44 @@ private slots:
         QVERIFY(server.Received().at(0).find("AUTH XOAUTH2 ") != std::string::npos);
         QCOMPARE(server.Delivered(), std::vector<std::string> {"alice@example.com"});
         QVERIFY(!readFile(ini()).contains("rt-") && readFile(ini()).contains("auth=oauth2"));
+    }
+
+    void aWaitingSignInShowsItsAddressAndEndsOnCancelOrAnotherChoice()
+    {
+        using Call = ScriptedPlatform::Call;
+        og::test::OAuthTestServer oauth;
+        QVERIFY(oauth.start());
+        QVERIFY(writeFile(ini(),
+            "[user]\r\nlogin=vendor@example.com\r\nauth=oauth2\r\noauthprovider=custom\r\nclientid=test-client\r\n"
+            "scope=mail.send\r\nserver=mail.example.net:587\r\nauthurl=" +
+                oauth.url("/authorize").toUtf8() + "\r\ntokenurl=" + oauth.url("/token").toUtf8() + "\r\n"));
+        platform_->failLaunches(QStringLiteral("no display"));
+        showForm();
+        auto* signIn = control<QPushButton>("SignInButton");
+        auto* cancel = control<QPushButton>("CancelSignIn");
+        auto* address = control<QLineEdit>("SignInAddress");
+        QVERIFY(!cancel->isVisible() && !address->isVisible());
+        auto* method = control<QComboBox>("LoginMethod");
+        for (const bool byChoice : {false, true}) {
+            signIn->click();
+            const QString url = platform_->texts(Call::OpenUrl).constLast();
+            QCOMPARE(address->text(), url);
+            QVERIFY(address->isReadOnly() && address->isVisible() && cancel->isVisible() && !signIn->isEnabled());
+            QVERIFY(platform_->texts(Call::Information).constLast().contains("To sign in to mail.example.net"));
+            control<QPushButton>("CopySignInAddress")->click();
+            QCOMPARE(platform_->texts(Call::CopyToClipboard).constLast(), url);
+            if (byChoice) {
+                method->setCurrentIndex(method->findText(QStringLiteral("Google")));
+                method->setCurrentIndex(method->findText(QStringLiteral("Custom OAuth2")));
+            } else {
+                cancel->click();
+            }
+            QVERIFY(signIn->isEnabled() && !cancel->isVisible() && !address->isVisible());
+            QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(),
+                QStringLiteral("The sign-in to mail.example.net was cancelled"));
+            QCOMPARE(control<QLabel>("SignedIn")->text(), QStringLiteral("Not signed in to mail.example.net"));
+        }
+        QVERIFY(platform_->texts(Call::Error).isEmpty());
     }
 
     void loginControlsLoadSaveAndTheKeyringHoldsThePassword()
