@@ -8,8 +8,8 @@
 #include <QTimer>
 
 #include <atomic>
-#include <optional>
 #include <csignal>
+#include <optional>
 
 #include <unistd.h>
 

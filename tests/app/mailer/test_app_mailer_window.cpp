@@ -9,6 +9,7 @@
 #include "app/mailer/EmailForm.h"
 #include "app/mailer/SpellDialog.h"
 #include "common/ProfileFile.h"
+#include "mailer/SentToday.h"
 #include "platform/VSSpell.h"
 #include "tests/support/ScriptedPlatform.h"
 
@@ -453,6 +454,36 @@ private slots:
             QCOMPARE(control<QLabel>("SignedIn")->text(), QStringLiteral("Not signed in to mail.example.net"));
         }
         QVERIFY(platform_->texts(Call::Error).isEmpty());
+    }
+
+    void theEstimateFollowsTheAddressFileTheServerAndTheDaysSends()
+    {
+        QVERIFY(writeFile(ini(), "[provider Shop relay]\r\nservers=relay.example.net\r\nrate=30\r\nperday=300\r\n"));
+        QByteArray customers;
+        for (int i = 0; i < 245; ++i)
+            customers += "c" + QByteArray::number(i) + "@example.com\r\n";
+        QVERIFY(writeFile(folder_ + "email_A.txt", customers));
+        showForm();
+        auto* estimate = control<QLabel>("Estimate");
+        QCOMPARE(estimate->text(), QString());
+        fill(QStringLiteral("relay.example.net:587"), folder_ + "email_A.txt");
+        QCOMPARE(estimate->text(), QStringLiteral("Shop relay: 245 customers at 30 a minute: about 9 minutes"));
+        control<QSpinBox>("RateBox")->setValue(60);
+        QCOMPARE(estimate->text(),
+            QStringLiteral("Shop relay: 245 customers at 30 a minute: about 9 minutes (the "
+                           "profile lowers the rate from 60 to 30 a minute)"));
+        QString error;
+        QVERIFY(SentToday(folder_).add(
+            QStringLiteral("shop relay:vendor@example.com"), 200, QDateTime::currentDateTime(), &error));
+        control<QLineEdit>("MyServer")->setText(QStringLiteral("relay.example.net:25"));
+        QVERIFY2(estimate->text().startsWith("Shop relay: 245 customers at 30 a minute: about 4 minutes; the day's "
+                                             "allowance of 300 (200 sent in the last 24 hours) covers 100, the "
+                                             "other 145 can go from "),
+            qPrintable(estimate->text()));
+        control<QLineEdit>("MyServer")->setText(QStringLiteral("mail.example.org"));
+        QCOMPARE(estimate->text(), QStringLiteral("Other: 245 customers at 60 a minute: about 5 minutes"));
+        control<QLineEdit>("MyServer")->clear();
+        QCOMPARE(estimate->text(), QString());
     }
 
     void loginControlsLoadSaveAndTheKeyringHoldsThePassword()
