@@ -338,8 +338,7 @@ private slots:
         server.deliver(QStringLiteral("INBOX"), readFile(QStringLiteral(OG_MAIL_DIR "/dsn-postfix-hard.eml")));
         QVERIFY2(server.start(), qPrintable(server.why()));
         QVERIFY(writeFile(ini(),
-            QStringLiteral("[mailbox]\r\nserver=127.0.0.1:%1\r\nlogin=%2\r\ncafile=%3\r\ndays=3650\r\n")
-                .arg(server.plainPort())
+            QStringLiteral("[mailbox]\r\nlogin=%1\r\ncafile=%2\r\ndays=3650\r\n")
                 .arg(og::test::Dovecot::user(), server.caFile())
                 .toUtf8()));
         og::test::MailSink sink;
@@ -350,7 +349,20 @@ private slots:
         fill(sink.server(), addressFile);
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Hello"));
         platform_->queuePassword(og::test::Dovecot::password());
+        // The dialog takes the server (refusing none) and keeps it in [mailbox].
+        QTimer::singleShot(0, this, [&server] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog && dialog->objectName() == QLatin1String("MailboxDialog"));
+            QCOMPARE(dialog->findChild<QLineEdit*>("MailboxUser")->text(), og::test::Dovecot::user());
+            dialog->accept();
+            QVERIFY(dialog->findChild<QLabel*>("MailboxProblem")->text().startsWith("Enter the IMAP server"));
+            dialog->findChild<QLineEdit*>("MailboxServer")
+                ->setText(QStringLiteral("127.0.0.1:%1").arg(server.plainPort()));
+            dialog->findChild<QLineEdit*>("MailboxFolders")->setText(QStringLiteral(" INBOX ;"));
+            dialog->accept();
+        });
         control<QPushButton>("BouncesButton")->click();
+        QVERIFY(readFile(ini()).contains(QStringLiteral("server=127.0.0.1:%1").arg(server.plainPort()).toUtf8()));
         QVERIFY2(platform_->texts(ScriptedPlatform::Call::Error).isEmpty(),
             qPrintable(platform_->texts(ScriptedPlatform::Call::Error).join(u'\n')));
         QVERIFY(
