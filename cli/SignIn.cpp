@@ -76,6 +76,7 @@ TokenReply signInWithBrowser(const OAuthApplication& application, const QString&
         refused.error = problem;
         return refused;
     }
+    const CancelOnInterrupt cancel(signIn); // before the line that says Ctrl-C cancels
     const QString& title = application.provider.title;
     // A browser that was started may still fail to show the page (no
     // display): the address is there either way.
@@ -86,7 +87,6 @@ TokenReply signInWithBrowser(const OAuthApplication& application, const QString&
                    .arg(title, user) +
         signIn.authorizationUrl() +
         QStringLiteral("\nWaiting for the sign-in to finish in the browser (Ctrl-C cancels)...\n"));
-    const CancelOnInterrupt cancel(signIn);
     return signIn.wait();
 }
 

@@ -406,6 +406,7 @@ void TemailForm::connectControls()
     connect(Login, &LoginControls::changed, this, [this] { settingsChanged_ = true; });
     connect(Message, &MessageControls::changed, this, [this] { settingsChanged_ = true; });
     connect(Login, &LoginControls::status, this, &TemailForm::showStatus);
+    Login->setSettingsSource([this] { return settingsFromControls(); });
     connect(Login, &LoginControls::serverChosen, this, [this](const OAuthServer& server) {
         MyServer->setText(server.server);
         Security->setCurrentIndex(std::max(0, Security->findData(int(server.security))));

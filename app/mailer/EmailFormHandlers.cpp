@@ -99,7 +99,9 @@ void TemailForm::FormActivate()
         ConnectionsBox->setValue(settings.connections);
     loaded_ = settings;
     loadPassword(settings);
-    showEstimate(); // the provider named in the settings is known now
+    // The provider named in the settings is known now.
+    Login->showSignedIn();
+    showEstimate();
 }
 
 void TemailForm::loadPassword(const MailerSettings& settings)

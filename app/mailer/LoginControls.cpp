@@ -229,7 +229,7 @@ void LoginControls::apply(MailerSettings& s) const
 
 MailerSettings LoginControls::current() const
 {
-    MailerSettings s;
+    MailerSettings s = settingsSource_ ? settingsSource_() : MailerSettings();
     apply(s);
     s.userName = userName_->text().trimmed();
     return s;

@@ -17,6 +17,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class QComboBox;
@@ -42,6 +43,10 @@ public:
     // Lays the controls out in the window's grid (four columns) from `row`
     // on; the row after them.
     int placeInto(QGridLayout* grid, int row);
+
+    // The window's other settings (its server, the provider named), so the
+    // sign-in's messages name a custom provider as the vendor knows it.
+    void setSettingsSource(std::function<MailerSettings()> source) { settingsSource_ = std::move(source); }
 
     void load(const MailerSettings& settings);
     // The chosen login and its fields into the settings.
@@ -108,6 +113,7 @@ private:
 
     std::unique_ptr<OAuthSignIn> signIn_; // the last sign-in, under way or finished
     SignInSession session_;               // this window's sign-in and the keyring's
+    std::function<MailerSettings()> settingsSource_;
     bool running_ = false;
     bool cancelling_ = false; // the vendor ended the sign-in: no error box
 };

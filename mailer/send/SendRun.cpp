@@ -399,8 +399,7 @@ void SendRun::deferPastAllowance(QList<AddressRecord>& customers, const Provider
     if (left < 0 || customers.size() <= left)
         return;
     // The day's length follows the run's minute, so tests can shorten it.
-    const QDateTime until =
-        day.sentBefore > 0 ? day.restFrom : QDateTime::currentDateTime().addMSecs((minute_ * 24 * 60).count());
+    const QDateTime until = day.restFrom;
     QStringList later;
     for (const AddressRecord& record : customers.mid(left)) {
         journal.record(record.address, CustomerResult::Deferred);
@@ -516,11 +515,15 @@ SendOutcome SendRun::send(const MailerInput& input)
 
     const ProviderProfile profile = chooseProfile(settings.server, input.settingsPath, settings.provider);
     // Earlier runs of the same account count against the day's allowance.
+    // The day's length follows the run's minute, so tests can shorten it.
+    // The run's sends count from its start, when their day's allowance is
+    // decided, so they free it again when its deferred customers may go.
     const SentToday sentToday(input.programFolder, minute_ * 24 * 60);
     const QString account = SentToday::account(profile, settings);
+    const QDateTime start = QDateTime::currentDateTime();
     const DayAllowance day = input.programFolder.isEmpty()
-        ? DayAllowance {profile.perDay, 0, QDateTime::currentDateTime().addMSecs((minute_ * 24 * 60).count())}
-        : sentToday.allowance(profile, account, QDateTime::currentDateTime());
+        ? DayAllowance {profile.perDay, 0, start.addMSecs((minute_ * 24 * 60).count())}
+        : sentToday.allowance(profile, account, start);
     setPace(input, profile, day, outcome.total, log);
     QList<AddressRecord> now = customers;
     if (!dryRun)
@@ -530,7 +533,7 @@ SendOutcome SendRun::send(const MailerInput& input)
     // Counted however the run ends, a failure's included.
     const auto count = qScopeGuard([&, sentBefore = outcome.sent] {
         if (QString error; !dryRun && profile.perDay > 0 && !input.programFolder.isEmpty() &&
-            !sentToday.add(account, outcome.sent - sentBefore, QDateTime::currentDateTime(), &error))
+            !sentToday.add(account, outcome.sent - sentBefore, start, &error))
             showStatus(error);
     });
     if (sendRounds(messages, now, journal, log, outcome, settings, dryRun))

@@ -105,7 +105,7 @@ TEST_F(SendCommand, TakesSenderServerAndSwitchesFromTheSettingsFile)
     ASSERT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_TRUE(o.out.endsWith("Message sent to 2 customers\n"));
     EXPECT_TRUE(o.out.contains("Shop relay allows no more: lowered the rate from 6000 to 600 a minute and the "
-                               "connections from 4 to 1 (a higher value only with --rate or --connections")
+                               "connections from 4 to 1 (a higher value only with --rate or --connections"))
         << o.out.toStdString();
     EXPECT_TRUE(o.out.contains("\nShop relay: 2 customers at 600 a minute: about a minute\n"));
     EXPECT_FALSE(o.out.contains("saved@example.com")) << "no copy to the sender with audit=0";
