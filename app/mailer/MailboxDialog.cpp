@@ -68,6 +68,8 @@ MailboxDialog::MailboxDialog(QWidget* parent, const MailboxSettings& settings)
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Check"));
+    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("MailboxCheck"));
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("MailboxCancel"));
     problem_ = new QLabel(this);
     problem_->setObjectName(QStringLiteral("MailboxProblem"));
     problem_->setWordWrap(true);
