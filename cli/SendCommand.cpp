@@ -274,13 +274,17 @@ QString sendHelpText()
                        "                      DIR as a .eml file, exactly as it would go out, and\n"
                        "                      print what the run would print. No log or journal.\n"
                        "  --rate N            send at most N messages a minute (0: the provider's\n"
-                       "                      limit, if its profile has one; else no limit).\n"
+                       "                      limit, if its profile has one; else no limit). The\n"
+                       "                      profile lowers a saved rate to its own; a rate given\n"
+                       "                      here is kept, above the profile's too.\n"
                        "  --provider NAME     pace the run by this provider's profile (Microsoft,\n"
                        "                      Google Workspace, Gmail, iCloud, Yahoo, Fastmail, Zoho,\n"
                        "                      Other, or a [provider NAME] of the settings file);\n"
                        "                      without it, the profile the server's name matches.\n"
                        "  --connections N     send over N connections at once (1 to 8); the log\n"
-                       "                      still lists the customers in the file's order.\n"
+                       "                      still lists the customers in the file's order. The\n"
+                       "                      profile lowers saved connections to its own; a\n"
+                       "                      number given here is kept, above the profile's too.\n"
                        "  --skip-missing      when an attachment path with fields names a file that\n"
                        "                      is missing for some customers, send to the others and\n"
                        "                      count those as not sent. Without it nothing is sent.\n"
@@ -388,10 +392,13 @@ MailerInput inputFrom(const SendArguments& args, const QString& folder)
         s.clientName = args.helo;
     if (args.timeout)
         s.timeoutSeconds = *args.timeout;
+    // Given here, they are asked for on purpose: a profile does not lower them.
     if (args.rate)
         s.ratePerMinute = *args.rate;
+    input.rateAsked = args.rate.has_value();
     if (args.connections)
         s.connections = *args.connections;
+    input.connectionsAsked = args.connections.has_value();
     if (args.haveProvider)
         s.provider = args.provider.trimmed();
     if (args.retries)

@@ -4,8 +4,62 @@
 #include "mailer/signin/OAuthSignIn.h"
 
 #include <QProcess>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <optional>
+
+#include <unistd.h>
 
 namespace og::cli {
+
+namespace {
+
+std::atomic<bool> interrupted {false};
+
+extern "C" void noteInterrupt(int)
+{
+    interrupted = true;
+}
+
+// While a sign-in waits for the browser, Ctrl-C (and, at a terminal, the end
+// of input: Ctrl-D) cancels it, so the listener closes and the command ends
+// with its message instead of being killed.
+class CancelOnInterrupt {
+public:
+    explicit CancelOnInterrupt(OAuthSignIn& signIn)
+    {
+        interrupted = false;
+        previous_ = std::signal(SIGINT, noteInterrupt);
+        QObject::connect(&poll_, &QTimer::timeout, &signIn, [&signIn] {
+            if (interrupted)
+                signIn.cancel();
+        });
+        poll_.start(100);
+        if (isatty(STDIN_FILENO)) {
+            input_.emplace(STDIN_FILENO, QSocketNotifier::Read);
+            QObject::connect(&*input_, &QSocketNotifier::activated, &signIn, [this, &signIn] {
+                char buffer[256];
+                if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0) {
+                    input_->setEnabled(false);
+                    signIn.cancel();
+                }
+            });
+        }
+    }
+    ~CancelOnInterrupt() { std::signal(SIGINT, previous_); }
+    CancelOnInterrupt(const CancelOnInterrupt&) = delete;
+    CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
+
+private:
+    void (*previous_)(int) = SIG_DFL;
+    QTimer poll_;
+    std::optional<QSocketNotifier> input_;
+};
+
+} // namespace
 
 TokenReply signInWithBrowser(const OAuthApplication& application, const QString& user, bool noBrowser)
 {
@@ -22,6 +76,7 @@ TokenReply signInWithBrowser(const OAuthApplication& application, const QString&
         refused.error = problem;
         return refused;
     }
+    const CancelOnInterrupt cancel(signIn); // before the line that says Ctrl-C cancels
     const QString& title = application.provider.title;
     // A browser that was started may still fail to show the page (no
     // display): the address is there either way.
@@ -30,7 +85,8 @@ TokenReply signInWithBrowser(const OAuthApplication& application, const QString&
                                         "open this address in a browser on this machine:\n")
                        : QStringLiteral("To sign in to %1 as %2, open this address in a browser on this machine:\n"))
                    .arg(title, user) +
-        signIn.authorizationUrl() + QStringLiteral("\nWaiting for the sign-in to finish in the browser...\n"));
+        signIn.authorizationUrl() +
+        QStringLiteral("\nWaiting for the sign-in to finish in the browser (Ctrl-C cancels)...\n"));
     return signIn.wait();
 }
 

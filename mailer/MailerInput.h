@@ -34,6 +34,10 @@ struct MailerInput {
     // includeSuppressed. Empty: none are left out.
     QString listsFolder;
     bool includeSuppressed = false;
+    // The rate and connections were given on the command line on purpose:
+    // the provider's profile does not lower them (it lowers a saved setting).
+    bool rateAsked = false;
+    bool connectionsAsked = false;
 };
 
 // The input a failed check is about, so a window can take the vendor there.

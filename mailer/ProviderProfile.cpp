@@ -100,9 +100,28 @@ ProviderProfile chooseProfile(const QString& server, const QString& settingsPath
     return builtInProfiles().last();
 }
 
-QString runEstimate(int customers, int perMinute, int perDay, const QDateTime& now)
+Pace paceFor(const ProviderProfile& profile, int rate, int connections, bool rateAsked, bool connectionsAsked)
 {
-    const int today = perDay > 0 ? std::min(customers, perDay) : customers;
+    Pace pace;
+    pace.perMinute = std::max(0, rate);
+    pace.connections = std::max(1, connections);
+    if (profile.perMinute > 0 && (pace.perMinute == 0 || (pace.perMinute > profile.perMinute && !rateAsked))) {
+        if (pace.perMinute > 0)
+            pace.lowered
+                << QStringLiteral("the rate from %1 to %2 a minute").arg(pace.perMinute).arg(profile.perMinute);
+        pace.perMinute = profile.perMinute;
+    }
+    if (profile.connections > 0 && pace.connections > profile.connections && !connectionsAsked) {
+        pace.lowered << QStringLiteral("the connections from %1 to %2").arg(pace.connections).arg(profile.connections);
+        pace.connections = profile.connections;
+    }
+    return pace;
+}
+
+QString runEstimate(int customers, int perMinute, const DayAllowance& day)
+{
+    const int left = day.left();
+    const int today = left >= 0 ? std::min(customers, left) : customers;
     QString text = QStringLiteral("%1 customers").arg(customers);
     if (perMinute > 0) {
         const int minutes = (today + perMinute - 1) / perMinute;
@@ -113,11 +132,13 @@ QString runEstimate(int customers, int perMinute, int perDay, const QDateTime& n
                                            : QStringLiteral("%1 hours").arg((minutes + 30) / 60));
     }
     if (today < customers)
-        text += QStringLiteral("; the day's allowance of %1 covers %2, the other %3 can go from %4")
-                    .arg(perDay)
+        text += QStringLiteral("; the day's allowance of %1%2 covers %3, the other %4 can go from %5")
+                    .arg(day.perDay)
+                    .arg(day.sentBefore > 0 ? QStringLiteral(" (%1 sent in the last 24 hours)").arg(day.sentBefore)
+                                            : QString())
                     .arg(today)
                     .arg(customers - today)
-                    .arg(QLocale::c().toString(now.addDays(1), QStringLiteral("yyyy-MM-dd HH:mm")));
+                    .arg(QLocale::c().toString(day.restFrom, QStringLiteral("yyyy-MM-dd HH:mm")));
     return text;
 }
 

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace og {
 
 struct ProviderProfile {
@@ -40,9 +42,29 @@ QList<ProviderProfile> vendorProfiles(const QString& settingsPath);
 // server's host matches, else "Other".
 ProviderProfile chooseProfile(const QString& server, const QString& settingsPath, const QString& named = {});
 
+// The day's allowance of a profile for one account (mailer/SentToday.h
+// counts what earlier runs sent).
+struct DayAllowance {
+    int perDay = 0;     // the profile's messages a day; 0: no limit
+    int sentBefore = 0; // by earlier runs in the last 24 hours
+    QDateTime restFrom; // when what it does not cover can go
+    // What the allowance still covers; -1: no limit.
+    int left() const { return perDay > 0 ? std::max(0, perDay - sentBefore) : -1; }
+};
+
+// A rate and connections for a run: the settings' within the profile's.
+struct Pace {
+    int perMinute = 0; // 0: no limit
+    int connections = 1;
+    QStringList lowered; // what the profile lowered, and from what
+};
+// The settings' rate (0: the profile's) and connections, lowered to the
+// profile's unless `asked`: a value given on the command line on purpose.
+Pace paceFor(const ProviderProfile& profile, int rate, int connections, bool rateAsked, bool connectionsAsked);
+
 // What a run of `customers` takes at `perMinute` (0: no limit) and, when
-// perDay is smaller, how many go now and from when the rest may go: "245
-// customers at 30 a minute: about 9 minutes".
-QString runEstimate(int customers, int perMinute, int perDay, const QDateTime& now);
+// the day's allowance covers fewer, how many go now and from when the rest
+// may go: "245 customers at 30 a minute: about 9 minutes".
+QString runEstimate(int customers, int perMinute, const DayAllowance& day);
 
 } // namespace og

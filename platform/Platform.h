@@ -59,6 +59,8 @@ public:
 
     // The clipboard's text; empty when it holds none.
     virtual QString clipboardText() = 0;
+    // Puts text on the clipboard (a sign-in address, for one).
+    virtual void copyToClipboard(const QString& text) = 0;
 
     // Opens a web address or a local page (help) in the user's browser.
     // False when nothing could be started for it; why then says why.

@@ -97,6 +97,11 @@ QString QtPlatform::clipboardText()
     return QGuiApplication::clipboard()->text();
 }
 
+void QtPlatform::copyToClipboard(const QString& text)
+{
+    QGuiApplication::clipboard()->setText(text);
+}
+
 namespace {
 
 // Escape and the window's close button give Cancel, the escape button.

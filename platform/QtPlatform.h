@@ -18,6 +18,7 @@ public:
     QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) override;
     QString chooseFolder(QWidget* parent, const QString& title, const QString& start) override;
     QString clipboardText() override;
+    void copyToClipboard(const QString& text) override;
     Answer ask(QWidget* parent, const QString& text) override;
     Answer choose(QWidget* parent, const QString& text, const QString& yes, const QString& no) override;
     bool openUrl(const QString& url, QString* why = nullptr) override;

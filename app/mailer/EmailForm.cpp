@@ -315,6 +315,14 @@ int TemailForm::addRunRows(QGridLayout* grid, int row)
     grid->addWidget(ConnectionsBox, row, 3);
 
     ++row;
+    Estimate = new QLabel(this);
+    Estimate->setObjectName(QStringLiteral("Estimate"));
+    Estimate->setWordWrap(true);
+    Estimate->setToolTip(QStringLiteral("how long the run takes at the provider's pace (its profile), and what "
+                                        "the day's allowance leaves for later"));
+    grid->addWidget(Estimate, row, 1, 1, 3);
+
+    ++row;
     Message = new MessageControls(this);
     row = Message->placeInto(grid, row);
     return row;
@@ -387,6 +395,10 @@ void TemailForm::connectControls()
     connect(Security, &QComboBox::currentIndexChanged, this, &TemailForm::SecurityChange);
     connect(RateBox, &QSpinBox::valueChanged, this, [this] { settingsChanged_ = true; });
     connect(ConnectionsBox, &QSpinBox::valueChanged, this, [this] { settingsChanged_ = true; });
+    for (QSpinBox* box : {RateBox, ConnectionsBox})
+        connect(box, &QSpinBox::valueChanged, this, &TemailForm::showEstimate);
+    for (QLineEdit* field : {MyFile, MyServer, UserName})
+        connect(field, &QLineEdit::textChanged, this, &TemailForm::showEstimate);
     connect(UserName, &QLineEdit::textChanged, this, &TemailForm::UserNameChange);
     connect(UserName, &QLineEdit::editingFinished, this, &TemailForm::LoginKeyChange);
     connect(MyServer, &QLineEdit::editingFinished, this, &TemailForm::LoginKeyChange);
@@ -394,6 +406,7 @@ void TemailForm::connectControls()
     connect(Login, &LoginControls::changed, this, [this] { settingsChanged_ = true; });
     connect(Message, &MessageControls::changed, this, [this] { settingsChanged_ = true; });
     connect(Login, &LoginControls::status, this, &TemailForm::showStatus);
+    Login->setSettingsSource([this] { return settingsFromControls(); });
     connect(Login, &LoginControls::serverChosen, this, [this](const OAuthServer& server) {
         MyServer->setText(server.server);
         Security->setCurrentIndex(std::max(0, Security->findData(int(server.security))));

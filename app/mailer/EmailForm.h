@@ -134,6 +134,9 @@ private:
     // Asks whether to stop a run under way; true when the window may close.
     bool stopBeforeClosing();
     MailerSettings settingsFromControls() const;
+    // How long a run of the chosen address file takes at the chosen server's
+    // pace, and what the day's allowance leaves for later (EmailFormEstimate.cpp).
+    void showEstimate();
     void loadPassword(const MailerSettings& settings);
     bool passwordForRun(MailerInput& input);
     // The password, or the tokens of the chosen sign-in, for the run.
@@ -200,6 +203,12 @@ private:
     QPushButton* BouncesButton = nullptr;
     QSpinBox* RateBox = nullptr;
     QSpinBox* ConnectionsBox = nullptr;
+    QLabel* Estimate = nullptr; // "245 customers at 30 a minute: about 9 minutes"
+    // The address file counted last, so typing in the server field does not
+    // read it again: its path, when it changed, how many customers.
+    QString estimateFile_;
+    QDateTime estimateStamp_;
+    int estimateCustomers_ = 0;
     MessageControls* Message = nullptr;
     PreviewDialog* previewDialog_ = nullptr;
     QPushButton* StopButton = nullptr;

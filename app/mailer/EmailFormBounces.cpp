@@ -4,6 +4,7 @@
 #include "app/mailer/EmailForm.h"
 
 #include "app/mailer/LoginControls.h"
+#include "app/mailer/MailboxDialog.h"
 #include "mailbox/BounceRun.h"
 #include "mailbox/MailboxSettings.h"
 #include "mailer/send/InputChecks.h"
@@ -41,26 +42,31 @@ bool TemailForm::confirmSuppressed(const MailerInput& input)
 
 void TemailForm::BouncesClick()
 {
-    MailboxSettings mailbox;
-    mailbox.load(SettingsPath);
+    MailboxSettings saved;
+    saved.load(SettingsPath);
+    MailboxDialog dialog(this, saved);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const MailboxSettings mailbox = dialog.settings();
+    if (!(mailbox == saved)) {
+        try {
+            mailbox.save(SettingsPath);
+        } catch (const std::exception& error) {
+            platform_.showError(this, QString::fromUtf8(error.what()));
+            return;
+        }
+    }
     const MailerSettings mailer = settingsFromControls();
     BounceCheckInput input;
-    if (mailbox.server.trimmed().isEmpty() ||
-        !parseMailboxServer(mailbox.server, &input.server.host, &input.server.port)) {
-        platform_.showError(this,
-            QStringLiteral("No IMAP server to read: set server=HOST[:PORT] (and login=, folders=) in the [mailbox] "
-                           "section of %1")
-                .arg(QDir::toNativeSeparators(SettingsPath)));
-        return;
-    }
+    parseMailboxServer(mailbox.server, &input.server.host, &input.server.port); // the dialog checked it
     input.server.security = mailbox.security;
     input.server.caFile = mailbox.caFile;
     input.server.noVerify = mailbox.noVerify;
     input.user = mailbox.user.isEmpty() ? mailer.userName : mailbox.user;
     if (input.user.isEmpty()) {
         platform_.showError(this,
-            QStringLiteral("No login for the mailbox: enter the user name, or set login= in "
-                           "the [mailbox] section of the settings"));
+            QStringLiteral("No login for the mailbox: enter the mailer's user name, or the mailbox's login "
+                           "under \"Check for bounces...\""));
         return;
     }
     input.folders = mailbox.folders;

@@ -99,6 +99,9 @@ void TemailForm::FormActivate()
         ConnectionsBox->setValue(settings.connections);
     loaded_ = settings;
     loadPassword(settings);
+    // The provider named in the settings is known now.
+    Login->showSignedIn();
+    showEstimate();
 }
 
 void TemailForm::loadPassword(const MailerSettings& settings)
@@ -435,6 +438,8 @@ void TemailForm::runEnded()
 {
     // Status texts posted by the worker come before this; show them first.
     QCoreApplication::sendPostedEvents(this);
+    estimateFile_.clear(); // what the run sent counts against the day now
+    showEstimate();
     if (worker_) {
         worker_->wait();
         worker_->deleteLater();

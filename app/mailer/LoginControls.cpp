@@ -51,10 +51,17 @@ int LoginControls::placeInto(QGridLayout* grid, int row)
 {
     auto* signInRow = new QHBoxLayout;
     signInRow->addWidget(signInButton_);
+    signInRow->addWidget(cancelButton_);
     signInRow->addWidget(signedInLabel_, 1);
     grid->addWidget(methodLabel_, row, 0);
     grid->addWidget(method_, row, 1);
     grid->addLayout(signInRow, row, 2, 1, 2);
+    auto* addressRow = new QHBoxLayout;
+    addressRow->addWidget(address_, 1);
+    addressRow->addWidget(copyButton_);
+    ++row;
+    grid->addWidget(addressLabel_, row, 0);
+    grid->addLayout(addressRow, row, 1, 1, 3);
     for (const QList<QWidget*>& fields : std::as_const(rows_)) {
         ++row;
         grid->addWidget(fields[0], row, 0);
@@ -91,6 +98,22 @@ void LoginControls::build()
     signInButton_->setToolTip(QStringLiteral("sign in at the provider in your browser"));
     signedInLabel_ = new QLabel(NotSignedIn, window_);
     signedInLabel_->setObjectName(QStringLiteral("SignedIn"));
+    signedInLabel_->setWordWrap(true);
+    const auto button = [this](const char* name, const char* text, const char* hint) {
+        auto* b = new QPushButton(QString::fromUtf8(text), window_);
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        b->setToolTip(QLatin1String(hint));
+        return b;
+    };
+    cancelButton_ = button("CancelSignIn", "Cancel", "stop waiting for the sign-in in the browser");
+    addressLabel_ = label("Sign-in address:");
+    address_ = new QLineEdit(window_);
+    address_->setObjectName(QStringLiteral("SignInAddress"));
+    address_->setReadOnly(true);
+    address_->setToolTip(QStringLiteral("open this address in a browser on this machine to sign in"));
+    addressLabel_->setBuddy(address_);
+    copyButton_ = button("CopySignInAddress", "Copy", "copy the sign-in address, to open it in a browser yourself");
 
     clientId_ = edit("ClientId", QStringLiteral("the client id of the application you registered at the provider"));
     clientSecret_ = edit("ClientSecret", QStringLiteral("its client secret, if the provider gave one (Google does)"));
@@ -122,6 +145,7 @@ void LoginControls::build()
     }
 
     connect(method_, &QComboBox::currentIndexChanged, this, [this] {
+        cancelSignIn(); // a sign-in for another login choice is no longer wanted
         showFields();
         loadClientSecret();
         showSignedIn();
@@ -137,6 +161,11 @@ void LoginControls::build()
             emit serverChosen(provider.servers.first());
     });
     connect(signInButton_, &QPushButton::clicked, this, &LoginControls::signIn);
+    connect(cancelButton_, &QPushButton::clicked, this, &LoginControls::cancelSignIn);
+    connect(copyButton_, &QPushButton::clicked, this, [this] {
+        platform_.copyToClipboard(address_->text());
+        emit status(QStringLiteral("The sign-in address is on the clipboard"));
+    });
     connect(clientId_, &QLineEdit::editingFinished, this, &LoginControls::loadClientSecret);
     for (QLineEdit* field : {userName_, tenant_, tokenUrl_})
         connect(field, &QLineEdit::editingFinished, this, &LoginControls::showSignedIn);
@@ -156,6 +185,7 @@ void LoginControls::showFields()
     show(commandRow_, choice.method == LoginMethod::TokenCommand);
     signInButton_->setVisible(oauth);
     signedInLabel_->setVisible(oauth);
+    showWaiting();
     emit methodChanged(choice.method == LoginMethod::Password);
 }
 
@@ -199,7 +229,7 @@ void LoginControls::apply(MailerSettings& s) const
 
 MailerSettings LoginControls::current() const
 {
-    MailerSettings s;
+    MailerSettings s = settingsSource_ ? settingsSource_() : MailerSettings();
     apply(s);
     s.userName = userName_->text().trimmed();
     return s;
@@ -221,6 +251,7 @@ void LoginControls::showSignedIn()
     const MailerSettings s = current();
     if (s.login != LoginMethod::OAuth2 || signingIn())
         return;
+    const QString title = oauthApplication(s).provider.title;
     bool in = false;
     if (!s.userName.isEmpty()) {
         const SignInSession::Start start = session_.tokensFor(oauthApplication(s).provider, s.userName);
@@ -228,7 +259,8 @@ void LoginControls::showSignedIn()
         if (!start.problem.isEmpty())
             emit status(start.problem);
     }
-    signedInLabel_->setText(in ? QStringLiteral("Signed in as %1").arg(s.userName) : NotSignedIn);
+    signedInLabel_->setText(in ? QStringLiteral("Signed in to %1 as %2").arg(title, s.userName)
+                               : QStringLiteral("Not signed in to %1").arg(title));
 }
 
 void LoginControls::signIn()
@@ -246,19 +278,43 @@ void LoginControls::signIn()
     connect(signIn_.get(), &OAuthSignIn::finished, this,
         [this, application, user = s.userName](const TokenReply& reply) { signedIn(reply, application, user); });
     signInButton_->setEnabled(false);
-    signedInLabel_->setText(QStringLiteral("Signing in: finish in the browser…"));
-    problem = signIn_->start([this](const QString& url, QString* why) { return platform_.openUrl(url, why); });
+    signedInLabel_->setText(QStringLiteral("Signing in to %1: finish in the browser…").arg(application.provider.title));
+    problem = signIn_->start([this](const QString& url, QString* why) {
+        address_->setText(url); // there before the browser opens, for a browser that never does
+        return platform_.openUrl(url, why);
+    });
+    showWaiting();
     if (!problem.isEmpty()) {
         signIn_.reset();
-        signInButton_->setEnabled(true);
+        signInButton_->setEnabled(!running_);
         showSignedIn();
+        showWaiting();
         platform_.showError(window_, problem);
     } else if (!signIn_->browserProblem().isEmpty()) {
         platform_.showInformation(window_,
-            QStringLiteral("No browser could be opened (%1). To sign in, open this address in a browser on this "
-                           "machine:\r%2")
-                .arg(signIn_->browserProblem(), signIn_->authorizationUrl()));
+            QStringLiteral("No browser could be opened (%1). To sign in to %2, open the sign-in address shown "
+                           "(\"Copy\" puts it on the clipboard) in a browser on this machine:\r%3")
+                .arg(signIn_->browserProblem(), application.provider.title, signIn_->authorizationUrl()));
     }
+}
+
+void LoginControls::cancelSignIn()
+{
+    if (!signingIn())
+        return;
+    cancelling_ = true;
+    signIn_->cancel(); // finished() comes at once, to signedIn()
+    cancelling_ = false;
+}
+
+void LoginControls::showWaiting()
+{
+    const bool waiting = signingIn() && method() == LoginMethod::OAuth2;
+    const QList<QWidget*> controls {cancelButton_, addressLabel_, address_, copyButton_};
+    for (QWidget* widget : controls)
+        widget->setVisible(waiting);
+    if (!signingIn())
+        address_->clear();
 }
 
 bool LoginControls::signingIn() const
@@ -271,15 +327,19 @@ void LoginControls::signedIn(const TokenReply& reply, const OAuthApplication& ap
     // The sign-in object stays until the next one: it is still sending the
     // browser its page.
     signInButton_->setEnabled(!running_);
+    showWaiting();
     if (!reply.ok()) {
         showSignedIn();
-        platform_.showError(window_, reply.error);
+        if (cancelling_)
+            emit status(reply.error);
+        else
+            platform_.showError(window_, reply.error);
         return;
     }
     report(session_.signedIn(application.provider, user, reply.tokens));
     if (!application.clientSecret.isEmpty())
         platform_.writePassword(clientSecretKey(application.provider, application.clientId), application.clientSecret);
-    signedInLabel_->setText(QStringLiteral("Signed in as %1").arg(user));
+    signedInLabel_->setText(QStringLiteral("Signed in to %1 as %2").arg(application.provider.title, user));
 }
 
 void LoginControls::report(const QString& problem)

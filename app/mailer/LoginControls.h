@@ -2,6 +2,8 @@
 // The mailer window's choice of login beside the password: Microsoft,
 // Google or a custom provider's OAuth2 sign-in in the browser, or a token
 // command, with the fields each needs, "Sign in…" and who is signed in.
+// A waiting sign-in shows its address (read-only, with "Copy") and Cancel;
+// changing the login choice cancels it.
 // The refresh token's life is a SignInSession, as on the command line: the
 // desktop keyring keeps it, the client secret too (never the settings
 // file); the sign-in of this window's session is also kept in memory, so a
@@ -15,6 +17,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class QComboBox;
@@ -41,6 +44,10 @@ public:
     // on; the row after them.
     int placeInto(QGridLayout* grid, int row);
 
+    // The window's other settings (its server, the provider named), so the
+    // sign-in's messages name a custom provider as the vendor knows it.
+    void setSettingsSource(std::function<MailerSettings()> source) { settingsSource_ = std::move(source); }
+
     void load(const MailerSettings& settings);
     // The chosen login and its fields into the settings.
     void apply(MailerSettings& settings) const;
@@ -56,6 +63,8 @@ public:
 
     // Signs in in the browser (the "Sign in…" button).
     void signIn();
+    // Ends a waiting sign-in (the "Cancel" button); "Sign in…" is usable again.
+    void cancelSignIn();
     // Looks up who is signed in for the user and provider now entered.
     void showSignedIn();
 
@@ -73,6 +82,8 @@ private:
     void build();
     void showFields();
     bool signingIn() const;
+    // The waiting sign-in's address, Copy and Cancel: shown while one waits.
+    void showWaiting();
     void signedIn(const TokenReply& reply, const OAuthApplication& application, const QString& user);
     void report(const QString& problem);
     void loadClientSecret();
@@ -84,6 +95,10 @@ private:
     QComboBox* method_ = nullptr;
     QPushButton* signInButton_ = nullptr;
     QLabel* signedInLabel_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QLabel* addressLabel_ = nullptr;
+    QLineEdit* address_ = nullptr; // the waiting sign-in's address
+    QPushButton* copyButton_ = nullptr;
     QLineEdit* clientId_ = nullptr;
     QLineEdit* clientSecret_ = nullptr;
     QLineEdit* tenant_ = nullptr;
@@ -98,7 +113,9 @@ private:
 
     std::unique_ptr<OAuthSignIn> signIn_; // the last sign-in, under way or finished
     SignInSession session_;               // this window's sign-in and the keyring's
+    std::function<MailerSettings()> settingsSource_;
     bool running_ = false;
+    bool cancelling_ = false; // the vendor ended the sign-in: no error box
 };
 
 } // namespace og

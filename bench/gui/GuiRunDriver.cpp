@@ -39,6 +39,7 @@ public:
     QStringList openFileNames(QWidget*, const og::FileDialogRequest&) override { return {}; }
     QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
     QString clipboardText() override { return {}; }
+    void copyToClipboard(const QString&) override { }
     Answer ask(QWidget*, const QString& text) override
     {
         note("question", text);

@@ -5,6 +5,7 @@
 #include "common/TextFiles.h"
 #include "mail/WireMessage.h"
 #include "mailer/ProviderProfile.h"
+#include "mailer/SentToday.h"
 #include "mailer/message/MessageBuilder.h"
 #include "mailer/send/Connections.h"
 #include "mailer/send/RunLog.h"
@@ -417,25 +418,30 @@ void SendRun::openLog(RunLog& log, const MailerInput& input, const MessageBuilde
                 check.refused[i].mid(check.refused[i].indexOf(QStringLiteral(": ")) + 2), false);
 }
 
-void SendRun::deferPastAllowance(QList<AddressRecord>& customers, const ProviderProfile& profile, SendJournal& journal,
-    RunLog& log, SendOutcome& outcome)
+void SendRun::deferPastAllowance(QList<AddressRecord>& customers, const ProviderProfile& profile,
+    const DayAllowance& day, SendJournal& journal, RunLog& log, SendOutcome& outcome)
 {
-    if (profile.perDay <= 0 || customers.size() <= profile.perDay)
+    const int left = day.left();
+    if (left < 0 || customers.size() <= left)
         return;
-    const QDateTime until = QDateTime::currentDateTime().addMSecs((minute_ * 24 * 60).count());
+    // The day's length follows the run's minute, so tests can shorten it.
+    const QDateTime until = day.restFrom;
     QStringList later;
-    for (const AddressRecord& record : customers.mid(profile.perDay)) {
+    for (const AddressRecord& record : customers.mid(left)) {
         journal.record(record.address, CustomerResult::Deferred);
         later << record.address;
     }
     journal.deferUntil(until);
-    customers.resize(profile.perDay);
+    customers.resize(left);
     outcome.deferred << later;
     outcome.deferredUntil = until;
-    log.writeLine(QStringLiteral("*** deferred until %1 (the day's allowance of %2 at %3): %4")
-                      .arg(allowanceTime(until))
-                      .arg(profile.perDay)
-                      .arg(profile.name, later.join(QStringLiteral(", "))));
+    log.writeLine(
+        QStringLiteral("*** deferred until %1 (the day's allowance of %2 at %3%4): %5")
+            .arg(allowanceTime(until))
+            .arg(day.perDay)
+            .arg(profile.name,
+                day.sentBefore > 0 ? QStringLiteral(", %1 sent in the last 24 hours").arg(day.sentBefore) : QString(),
+                later.join(QStringLiteral(", "))));
 }
 
 bool SendRun::sendRounds(const MessageBuilder& messages, QList<AddressRecord> pending, SendJournal& journal,
@@ -536,12 +542,28 @@ SendOutcome SendRun::send(const MailerInput& input)
         progress_(0, outcome.total);
 
     const ProviderProfile profile = chooseProfile(settings.server, input.settingsPath, settings.provider);
-    setPace(input, profile, outcome.total, dryRun);
+    // Earlier runs of the same account count against the day's allowance.
+    // The day's length follows the run's minute, so tests can shorten it.
+    // The run's sends count from its start, when their day's allowance is
+    // decided, so they free it again when its deferred customers may go.
+    const SentToday sentToday(input.programFolder, minute_ * 24 * 60);
+    const QString account = SentToday::account(profile, settings);
+    const QDateTime start = QDateTime::currentDateTime();
+    const DayAllowance day = input.programFolder.isEmpty()
+        ? DayAllowance {profile.perDay, 0, start.addMSecs((minute_ * 24 * 60).count())}
+        : sentToday.allowance(profile, account, start);
+    setPace(input, profile, day, outcome.total, log);
     QList<AddressRecord> now = customers;
     if (!dryRun)
-        deferPastAllowance(now, profile, journal, log, outcome);
+        deferPastAllowance(now, profile, day, journal, log, outcome);
     if (progress_)
         progress_(outcome.done(), outcome.total);
+    // Counted however the run ends, a failure's included.
+    const auto count = qScopeGuard([&, sentBefore = outcome.sent] {
+        if (QString error; !dryRun && profile.perDay > 0 && !input.programFolder.isEmpty() &&
+            !sentToday.add(account, outcome.sent - sentBefore, start, &error))
+            showStatus(error);
+    });
     if (sendRounds(messages, now, journal, log, outcome, settings, dryRun))
         finishRun(input, messages, journal, log, outcome, earlier.copyDone(), dryRun);
     return outcome;

@@ -31,6 +31,7 @@ class RunLog;
 class SendJournal;
 struct AddressRecord;
 struct ProviderProfile;
+struct DayAllowance;
 class TTlsContext;
 class TWireMessage;
 class TWireSMTP;
@@ -264,11 +265,12 @@ private:
     // summary and the settings.
     void openLog(RunLog& log, const MailerInput& input, const MessageBuilder& messages, const SendOutcome& outcome,
         const QStringList& unknownBefore, const FieldCheck& check, bool dryRun);
-    void setPace(const MailerInput& input, const ProviderProfile& profile, int customers, bool dryRun);
+    void setPace(
+        const MailerInput& input, const ProviderProfile& profile, const DayAllowance& day, int customers, RunLog& log);
     // The customers past the day's allowance of the profile: deferred until
     // a day from now, in the journal, the log and the outcome.
-    void deferPastAllowance(QList<AddressRecord>& customers, const ProviderProfile& profile, SendJournal& journal,
-        RunLog& log, SendOutcome& outcome);
+    void deferPastAllowance(QList<AddressRecord>& customers, const ProviderProfile& profile, const DayAllowance& day,
+        SendJournal& journal, RunLog& log, SendOutcome& outcome);
     bool sendRounds(const MessageBuilder& messages, QList<AddressRecord> pending, SendJournal& journal, RunLog& log,
         SendOutcome& outcome, const MailerSettings& settings, bool dryRun);
     void finishRun(const MailerInput& input, const MessageBuilder& messages, SendJournal& journal, RunLog& log,

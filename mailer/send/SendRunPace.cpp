@@ -1,6 +1,7 @@
 // The send run's pace: the turns of its connections at the rate set or the
 // provider's, and slowing down when the server asks it to.
 #include "mailer/ProviderProfile.h"
+#include "mailer/send/RunLog.h"
 #include "mailer/send/SendRun.h"
 
 #include <algorithm>
@@ -70,14 +71,25 @@ QString SendRun::throttledEnd(const QString& reply) const
             .arg(MaxThrottleRounds);
 }
 
-void SendRun::setPace(const MailerInput& input, const ProviderProfile& profile, int customers, bool dryRun)
+void SendRun::setPace(
+    const MailerInput& input, const ProviderProfile& profile, const DayAllowance& day, int customers, RunLog& log)
 {
     const MailerSettings& settings = input.settings;
-    // The provider's pace unless the vendor set one.
-    const int rate = dryRun ? 0 : settings.ratePerMinute > 0 ? settings.ratePerMinute : profile.perMinute;
-    if (!dryRun && (rate > 0 || (profile.perDay > 0 && profile.perDay < customers)))
-        showStatus(profile.name + QStringLiteral(": ") +
-            runEstimate(customers, rate, profile.perDay, QDateTime::currentDateTime()));
+    const bool dryRun = !dryRunFolder_.isEmpty();
+    // The provider's pace, and no more than it unless asked for on purpose.
+    const Pace pace =
+        paceFor(profile, settings.ratePerMinute, settings.connections, input.rateAsked, input.connectionsAsked);
+    const int rate = dryRun ? 0 : pace.perMinute;
+    if (!dryRun && !pace.lowered.isEmpty()) {
+        const QString line = QStringLiteral("%1 allows no more: lowered %2 (a higher value only with --rate or "
+                                            "--connections, or in a [provider NAME] section of your own)")
+                                 .arg(profile.name, pace.lowered.join(QStringLiteral(" and ")));
+        log.writeLine(QStringLiteral("*** ") + line);
+        showStatus(line);
+    }
+    const int left = day.left();
+    if (!dryRun && (rate > 0 || (left >= 0 && left < customers)))
+        showStatus(profile.name + QStringLiteral(": ") + runEstimate(customers, rate, day));
     {
         std::lock_guard lock(turnMutex_);
         turnInterval_ = rate > 0 ? minute_ / std::min(rate, 60000) : std::chrono::milliseconds(0);
@@ -87,7 +99,7 @@ void SendRun::setPace(const MailerInput& input, const ProviderProfile& profile, 
         pauseUntil_ = {};
         retryDelaySeconds_ = std::clamp(settings.retryDelaySeconds, 0, MailerSettings::MaxRetryDelay);
     }
-    connectionsWanted_ = dryRun ? 1 : settings.connections;
+    connectionsWanted_ = dryRun ? 1 : pace.connections;
     connectionsAllowed_ = std::max(1, connectionsWanted_);
     perConnection_ = std::clamp(settings.perConnection, 1, MailerSettings::MaxPerConnection);
     sender_ = settings.sender;

@@ -1,5 +1,7 @@
 #include "mailer/signin/OAuthProvider.h"
 
+#include "mailer/ProviderProfile.h"
+
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -132,6 +134,16 @@ QString checkOAuthApplication(const OAuthApplication& application)
     return problem;
 }
 
+QString customProviderTitle(const MailerSettings& settings)
+{
+    if (!settings.provider.trimmed().isEmpty())
+        return settings.provider.trimmed();
+    const ProviderProfile profile = chooseProfile(settings.server, {});
+    if (profile.matches(parseServerAddress(settings.server).host))
+        return profile.name;
+    return parseServerAddress(settings.server).host;
+}
+
 OAuthApplication oauthApplication(const MailerSettings& settings, const QString& clientSecret)
 {
     OAuthApplication application;
@@ -145,6 +157,10 @@ OAuthApplication oauthApplication(const MailerSettings& settings, const QString&
         break;
     case OAuthProviderKind::Custom:
         application.provider = customProvider(settings.authUrl, settings.tokenUrl, settings.scope);
+        // Messages name the provider as the vendor knows it, not the token
+        // server's host (often a bare address).
+        if (const QString named = customProviderTitle(settings); !named.isEmpty())
+            application.provider.title = named;
         break;
     }
     application.clientId = settings.clientId.trimmed();

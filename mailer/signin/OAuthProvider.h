@@ -69,6 +69,10 @@ QString checkMicrosoftTenant(const QString& tenant);
 // Microsoft's tenant, both addresses, the scope and the client id; the
 // first problem or empty.
 QString checkOAuthApplication(const OAuthApplication& application);
+// What messages call a custom provider: the provider named in the settings,
+// else the profile the server matches, else the server's host; empty when
+// no server is set either (the token server's host is used then).
+QString customProviderTitle(const MailerSettings& settings);
 // The provider and application the settings name (Microsoft's tenant
 // "common" when none is set).
 OAuthApplication oauthApplication(const MailerSettings& settings, const QString& clientSecret = {});

@@ -59,9 +59,10 @@ OAuthSignIn::OAuthSignIn(
     deadline_.setSingleShot(true);
     connect(&deadline_, &QTimer::timeout, this, [this] {
         TokenReply reply;
-        reply.error = QStringLiteral("No answer came from the browser within %1 seconds: sign in again and finish "
-                                     "the sign-in on the page that opens")
-                          .arg(secondsText(std::chrono::milliseconds(deadline_.interval())));
+        reply.error = QStringLiteral("No answer came from the browser within %1 seconds for the sign-in to %2: sign "
+                                     "in again and finish the sign-in on the page that opens")
+                          .arg(secondsText(std::chrono::milliseconds(deadline_.interval())),
+                              client_.application().provider.title);
         finish(reply);
     });
     connect(&server_, &QTcpServer::newConnection, this, &OAuthSignIn::accept);
@@ -76,7 +77,8 @@ QString OAuthSignIn::start(const Opener& open, std::chrono::milliseconds timeout
         return problem;
     // Loopback only: the code must not be offered to the network.
     if (!server_.listen(QHostAddress::LocalHost, 0))
-        return QStringLiteral("Unable to wait for the browser's answer on 127.0.0.1: %1").arg(server_.errorString());
+        return QStringLiteral("Unable to wait for the browser's answer from %1 on 127.0.0.1: %2")
+            .arg(application.provider.title, server_.errorString());
     redirectUri_ = QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort());
     pkce_ = Pkce::generate();
     state_ = randomUrlText(16);
@@ -150,8 +152,9 @@ void OAuthSignIn::answer(const QByteArray& target, QTcpSocket* socket)
     }
     TokenReply refused;
     if (value("state") != state_) {
-        refused.error = QStringLiteral("The browser brought an answer that does not belong to this sign-in (its "
-                                       "state differs), so it was refused: sign in again");
+        refused.error = QStringLiteral("The browser brought an answer that does not belong to this sign-in to %1 "
+                                       "(its state differs), so it was refused: sign in again")
+                            .arg(client_.application().provider.title);
     } else if (query.hasQueryItem(QStringLiteral("error"))) {
         const QString description = value("error_description").simplified().left(300);
         refused.error = QStringLiteral("%1 did not grant access (%2%3): sign in again and accept the request to send "
@@ -213,7 +216,7 @@ void OAuthSignIn::finish(const TokenReply& reply)
 void OAuthSignIn::cancel()
 {
     TokenReply reply;
-    reply.error = QStringLiteral("The sign-in was cancelled");
+    reply.error = QStringLiteral("The sign-in to %1 was cancelled").arg(client_.application().provider.title);
     finish(reply);
 }
 

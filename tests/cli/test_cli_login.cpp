@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 using og::test::MailSink;
 using og::test::OAuthTestServer;
 using og::test::readFile;
@@ -142,6 +144,26 @@ TEST_F(TokenLogin, LoginThenARunWhoseTokenRunsOutRefreshesOnceAndSendsEachCustom
                 written += QString::fromUtf8(readFile(QDir(dir).filePath(name)));
     EXPECT_TRUE(written.contains("Sent to these Customers:"));
     EXPECT_FALSE(written.contains(AnyToken)) << AnyToken.match(written).captured().toStdString();
+}
+
+TEST_F(TokenLogin, CtrlCCancelsAWaitingLoginAndNothingIsKept)
+{
+    ASSERT_TRUE(writeFile(program.filePath("ordergate.ini"), "[user]\nserver=mail.example.net:587\n"));
+    QProcess p;
+    p.setWorkingDirectory(work.path());
+    p.setReadChannel(QProcess::StandardError);
+    p.start(QStringLiteral(OG_CLI), QStringList {"login"} + application());
+    QString err;
+    while (!err.contains("Ctrl-C cancels") && (p.canReadLine() || p.waitForReadyRead(20000)))
+        err += QString::fromUtf8(p.readLine());
+    ASSERT_TRUE(err.contains("Ctrl-C cancels")) << err.toStdString();
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    err += QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(p.exitCode(), 0);
+    EXPECT_TRUE(err.contains("The sign-in to mail.example.net was cancelled")) << err.toStdString();
+    EXPECT_TRUE(keyring.entries().isEmpty());
 }
 
 TEST_F(TokenLogin, ARevokedSignInEndsTheRunAndAfterLoginResumeFinishesIt)

@@ -96,13 +96,18 @@ TEST_F(SendCommand, TakesSenderServerAndSwitchesFromTheSettingsFile)
     ASSERT_TRUE(sink.start());
     ASSERT_TRUE(writeFile(ini(),
         "[user]\r\nemail=saved@example.com\r\nserver=" + sink.server().toUtf8() +
-            "\r\n[options]\r\naudit=0\r\nlog=0\r\n"));
+            "\r\n[options]\r\naudit=0\r\nlog=0\r\nrate=6000\r\nconnections=4\r\n"
+            "[provider Shop relay]\r\nservers=127.0.0.1\r\nrate=600\r\nconnections=1\r\n"));
     ASSERT_TRUE(writeFile(work.filePath("sig.txt"), "-- \r\nSaved Vendor\r\n"));
     ASSERT_TRUE(writeFile(work.filePath("notes.pdf"), "%PDF-1.4 fake"));
     const Outcome o = run({"email_Tool.txt", "--subject", "   ", "--body-file", "body.txt", "--signature", "sig.txt",
         "--attach", "notes.pdf", "--attach", "notes.pdf", "--dir", program.path()});
     ASSERT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_TRUE(o.out.endsWith("Message sent to 2 customers\n"));
+    EXPECT_TRUE(o.out.contains("Shop relay allows no more: lowered the rate from 6000 to 600 a minute and the "
+                               "connections from 4 to 1 (a higher value only with --rate or --connections"))
+        << o.out.toStdString();
+    EXPECT_TRUE(o.out.contains("\nShop relay: 2 customers at 600 a minute: about a minute\n"));
     EXPECT_FALSE(o.out.contains("saved@example.com")) << "no copy to the sender with audit=0";
     ASSERT_EQ(sink.waitForMessages(2), 2);
     QThread::msleep(200);

@@ -82,6 +82,8 @@ QString ScriptedPlatform::kindName(Call::Kind kind)
         return QStringLiteral("warning box");
     case Call::ChooseFolder:
         return QStringLiteral("folder dialog");
+    case Call::CopyToClipboard:
+        return QStringLiteral("clipboard write");
     }
     return QStringLiteral("unknown call");
 }
@@ -207,6 +209,12 @@ QString ScriptedPlatform::clipboardText()
     if (!clipboard_)
         fail(QStringLiteral("unscripted clipboard read"));
     return clipboard_.value_or(QString());
+}
+
+void ScriptedPlatform::copyToClipboard(const QString& text)
+{
+    record(Call::CopyToClipboard, text);
+    clipboard_ = text;
 }
 
 Platform::Answer ScriptedPlatform::ask(QWidget*, const QString& text)

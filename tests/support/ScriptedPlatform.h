@@ -57,7 +57,8 @@ public:
             KeyringDelete,
             AskPassword,
             Warning,
-            ChooseFolder
+            ChooseFolder,
+            CopyToClipboard
         };
         Kind kind;
         // The message text, the dialog title, the URL, the path or the
@@ -109,6 +110,8 @@ public:
     QStringList openFileNames(QWidget* parent, const FileDialogRequest& request) override;
     QString chooseFolder(QWidget* parent, const QString& title, const QString& start) override;
     QString clipboardText() override;
+    // Recorded, and what clipboardText() gives from then on.
+    void copyToClipboard(const QString& text) override;
     Answer ask(QWidget* parent, const QString& text) override;
     bool openUrl(const QString& url, QString* why = nullptr) override;
     bool openFile(const QString& path, QString* why = nullptr) override;

@@ -9,6 +9,7 @@
 #include "app/mailer/EmailForm.h"
 #include "app/mailer/SpellDialog.h"
 #include "common/ProfileFile.h"
+#include "mailer/SentToday.h"
 #include "platform/VSSpell.h"
 #include "tests/support/ScriptedPlatform.h"
 
@@ -337,8 +338,7 @@ private slots:
         server.deliver(QStringLiteral("INBOX"), readFile(QStringLiteral(OG_MAIL_DIR "/dsn-postfix-hard.eml")));
         QVERIFY2(server.start(), qPrintable(server.why()));
         QVERIFY(writeFile(ini(),
-            QStringLiteral("[mailbox]\r\nserver=127.0.0.1:%1\r\nlogin=%2\r\ncafile=%3\r\ndays=3650\r\n")
-                .arg(server.plainPort())
+            QStringLiteral("[mailbox]\r\nlogin=%1\r\ncafile=%2\r\ndays=3650\r\n")
                 .arg(og::test::Dovecot::user(), server.caFile())
                 .toUtf8()));
         og::test::MailSink sink;
@@ -349,7 +349,20 @@ private slots:
         fill(sink.server(), addressFile);
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Hello"));
         platform_->queuePassword(og::test::Dovecot::password());
+        // The dialog takes the server (refusing none) and keeps it in [mailbox].
+        QTimer::singleShot(0, this, [&server] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog && dialog->objectName() == QLatin1String("MailboxDialog"));
+            QCOMPARE(dialog->findChild<QLineEdit*>("MailboxUser")->text(), og::test::Dovecot::user());
+            dialog->accept();
+            QVERIFY(dialog->findChild<QLabel*>("MailboxProblem")->text().startsWith("Enter the IMAP server"));
+            dialog->findChild<QLineEdit*>("MailboxServer")
+                ->setText(QStringLiteral("127.0.0.1:%1").arg(server.plainPort()));
+            dialog->findChild<QLineEdit*>("MailboxFolders")->setText(QStringLiteral(" INBOX ;"));
+            dialog->accept();
+        });
         control<QPushButton>("BouncesButton")->click();
+        QVERIFY(readFile(ini()).contains(QStringLiteral("server=127.0.0.1:%1").arg(server.plainPort()).toUtf8()));
         QVERIFY2(platform_->texts(ScriptedPlatform::Call::Error).isEmpty(),
             qPrintable(platform_->texts(ScriptedPlatform::Call::Error).join(u'\n')));
         QVERIFY(
@@ -391,19 +404,20 @@ private slots:
             "[user]\r\nlogin=vendor@example.com\r\nsecurity=None\r\nplainpassword=1\r\nauth=oauth2\r\n"
             "oauthprovider=custom\r\nclientid=test-client\r\nscope=mail.send\r\nauthurl=" +
                 oauth.url("/authorize").toUtf8() + "\r\ntokenurl=" + oauth.url("/token").toUtf8() +
-                "\r\n[options]\r\naudit=0\r\n"));
+                "\r\n[options]\r\naudit=0\r\nprovider=Example Mail\r\n"));
         showForm();
         QCOMPARE(control<QComboBox>("LoginMethod")->currentText(), QStringLiteral("Custom OAuth2"));
         QVERIFY(!control<QLineEdit>("Password")->isVisible());
         QVERIFY(control<QLineEdit>("TokenUrl")->isVisible() && !control<QLineEdit>("Tenant")->isVisible());
-        QCOMPARE(control<QLabel>("SignedIn")->text(), QStringLiteral("Not signed in"));
+        QCOMPARE(control<QLabel>("SignedIn")->text(), QStringLiteral("Not signed in to Example Mail"));
 
         control<QPushButton>("SignInButton")->click();
         const QString url = platform_->texts(Call::OpenUrl).value(0);
         QVERIFY2(url.contains("code_challenge=") && url.contains("&state="), qPrintable(url));
         const QString page = og::test::OAuthTestServer::get(og::test::OAuthTestServer::get(url).text).text;
         QVERIFY2(page.contains("You can close this window."), qPrintable(page));
-        QTRY_COMPARE(control<QLabel>("SignedIn")->text(), QStringLiteral("Signed in as vendor@example.com"));
+        QTRY_COMPARE(
+            control<QLabel>("SignedIn")->text(), QStringLiteral("Signed in to Example Mail as vendor@example.com"));
         QVERIFY(platform_->keyring().value("oauth2:custom:127.0.0.1:vendor@example.com").startsWith("rt-"));
 
         fill(address, addressFile);
@@ -414,6 +428,74 @@ private slots:
         QVERIFY(server.Received().at(0).find("AUTH XOAUTH2 ") != std::string::npos);
         QCOMPARE(server.Delivered(), std::vector<std::string> {"alice@example.com"});
         QVERIFY(!readFile(ini()).contains("rt-") && readFile(ini()).contains("auth=oauth2"));
+    }
+
+    void aWaitingSignInShowsItsAddressAndEndsOnCancelOrAnotherChoice()
+    {
+        using Call = ScriptedPlatform::Call;
+        og::test::OAuthTestServer oauth;
+        QVERIFY(oauth.start());
+        QVERIFY(writeFile(ini(),
+            "[user]\r\nlogin=vendor@example.com\r\nauth=oauth2\r\noauthprovider=custom\r\nclientid=test-client\r\n"
+            "scope=mail.send\r\nserver=mail.example.net:587\r\nauthurl=" +
+                oauth.url("/authorize").toUtf8() + "\r\ntokenurl=" + oauth.url("/token").toUtf8() + "\r\n"));
+        platform_->failLaunches(QStringLiteral("no display"));
+        showForm();
+        auto* signIn = control<QPushButton>("SignInButton");
+        auto* cancel = control<QPushButton>("CancelSignIn");
+        auto* address = control<QLineEdit>("SignInAddress");
+        QVERIFY(!cancel->isVisible() && !address->isVisible());
+        auto* method = control<QComboBox>("LoginMethod");
+        for (const bool byChoice : {false, true}) {
+            signIn->click();
+            const QString url = platform_->texts(Call::OpenUrl).constLast();
+            QCOMPARE(address->text(), url);
+            QVERIFY(address->isReadOnly() && address->isVisible() && cancel->isVisible() && !signIn->isEnabled());
+            QVERIFY(platform_->texts(Call::Information).constLast().contains("To sign in to mail.example.net"));
+            control<QPushButton>("CopySignInAddress")->click();
+            QCOMPARE(platform_->texts(Call::CopyToClipboard).constLast(), url);
+            if (byChoice) {
+                method->setCurrentIndex(method->findText(QStringLiteral("Google")));
+                method->setCurrentIndex(method->findText(QStringLiteral("Custom OAuth2")));
+            } else {
+                cancel->click();
+            }
+            QVERIFY(signIn->isEnabled() && !cancel->isVisible() && !address->isVisible());
+            QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(),
+                QStringLiteral("The sign-in to mail.example.net was cancelled"));
+            QCOMPARE(control<QLabel>("SignedIn")->text(), QStringLiteral("Not signed in to mail.example.net"));
+        }
+        QVERIFY(platform_->texts(Call::Error).isEmpty());
+    }
+
+    void theEstimateFollowsTheAddressFileTheServerAndTheDaysSends()
+    {
+        QVERIFY(writeFile(ini(), "[provider Shop relay]\r\nservers=relay.example.net\r\nrate=30\r\nperday=300\r\n"));
+        QByteArray customers;
+        for (int i = 0; i < 245; ++i)
+            customers += "c" + QByteArray::number(i) + "@example.com\r\n";
+        QVERIFY(writeFile(folder_ + "email_A.txt", customers));
+        showForm();
+        auto* estimate = control<QLabel>("Estimate");
+        QCOMPARE(estimate->text(), QString());
+        fill(QStringLiteral("relay.example.net:587"), folder_ + "email_A.txt");
+        QCOMPARE(estimate->text(), QStringLiteral("Shop relay: 245 customers at 30 a minute: about 9 minutes"));
+        control<QSpinBox>("RateBox")->setValue(60);
+        QCOMPARE(estimate->text(),
+            QStringLiteral("Shop relay: 245 customers at 30 a minute: about 9 minutes (the "
+                           "profile lowers the rate from 60 to 30 a minute)"));
+        QString error;
+        QVERIFY(SentToday(folder_).add(
+            QStringLiteral("shop relay:vendor@example.com"), 200, QDateTime::currentDateTime(), &error));
+        control<QLineEdit>("MyServer")->setText(QStringLiteral("relay.example.net:25"));
+        QVERIFY2(estimate->text().startsWith("Shop relay: 245 customers at 30 a minute: about 4 minutes; the day's "
+                                             "allowance of 300 (200 sent in the last 24 hours) covers 100, the "
+                                             "other 145 can go from "),
+            qPrintable(estimate->text()));
+        control<QLineEdit>("MyServer")->setText(QStringLiteral("mail.example.org"));
+        QCOMPARE(estimate->text(), QStringLiteral("Other: 245 customers at 60 a minute: about 5 minutes"));
+        control<QLineEdit>("MyServer")->clear();
+        QCOMPARE(estimate->text(), QString());
     }
 
     void loginControlsLoadSaveAndTheKeyringHoldsThePassword()

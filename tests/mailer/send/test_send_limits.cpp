@@ -5,6 +5,7 @@
 #include "tests/support/ScriptedSmtpServer.h"
 
 #include "mailer/ProviderProfile.h"
+#include "mailer/SentToday.h"
 #include "mailer/send/SendRun.h"
 
 #include <QDir>
@@ -42,6 +43,7 @@ TEST(SendLimits, TheRunSlowsDownForTheServerAndKeepsEachRefusalToItsCustomer)
         std::string addresses = {};   // the address file when customers is 0
         std::string mailCommand = {}; // what one connection's MAIL FROM said
         int perDay = 0;               // the day's allowance of a profile of 127.0.0.1
+        int sentBefore = 0;           // by an earlier run of the same account within the day
     };
     SmtpAnswers unknownUser;
     unknownUser.rcpt = "550 5.1.1 Recipient address rejected: User unknown";
@@ -55,6 +57,7 @@ TEST(SendLimits, TheRunSlowsDownForTheServerAndKeepsEachRefusalToItsCustomer)
         {"non-ASCII address with SMTPUTF8: sent", 0, 0, 0, {{0, utf8}}, 1, 1, 0, {}, {},
             "a@x.com\njürgen@x.com\nc@x.com\n", "Mail from:<vendor@example.com> SMTPUTF8"},
         {"a daily allowance of 10 for 25 customers", 25, 0, 0, {}, 1, 1, 0, {}, {}, {}, {}, 10},
+        {"an earlier run's 4 sends count against the allowance", 25, 0, 0, {}, 1, 1, 0, {}, {}, {}, {}, 10, 4},
         {"three 5.1.1 first are three customers refused", 5, 0, 0,
             {{1, unknownUser}, {2, unknownUser}, {3, unknownUser}}, 1, 1, 0, {"c1@x.com", "c2@x.com", "c3@x.com"}},
     };
@@ -97,6 +100,11 @@ TEST(SendLimits, TheRunSlowsDownForTheServerAndKeepsEachRefusalToItsCustomer)
         in.settingsPath = dir.filePath(QStringLiteral("ordergate.ini"));
         in.programFolder = dir.path() + u'/';
         QFile::remove(in.settingsPath);
+        const SentToday sentToday(in.programFolder, std::chrono::milliseconds(1440));
+        const QString account = QStringLiteral("test:vendor@example.com");
+        QFile::remove(in.programFolder + SentToday::fileName());
+        QString error;
+        ASSERT_TRUE(sentToday.add(account, c.sentBefore, QDateTime::currentDateTime(), &error));
         if (c.perDay) {
             ASSERT_TRUE(og::test::writeFile(
                 in.settingsPath, "[provider Test]\r\nservers=127.0.0.1\r\nperday=" + QByteArray::number(c.perDay)));
@@ -119,8 +127,11 @@ TEST(SendLimits, TheRunSlowsDownForTheServerAndKeepsEachRefusalToItsCustomer)
             EXPECT_EQ(
                 outcome.sent + outcome.refused.size() + outcome.notSent.size() + outcome.deferred.size(), customers);
             EXPECT_EQ(int(server.Delivered().size()), outcome.sent);
-            EXPECT_EQ(outcome.deferred.size(), c.perDay ? customers - c.perDay : 0);
+            EXPECT_EQ(outcome.deferred.size(), c.perDay ? customers - c.perDay + c.sentBefore : 0);
             EXPECT_EQ(outcome.deferredUntil.isValid(), c.perDay > 0);
+            const DayAllowance day = sentToday.allowance(
+                chooseProfile(in.settings.server, in.settingsPath), account, QDateTime::currentDateTime());
+            EXPECT_EQ(day.sentBefore, c.perDay ? outcome.sent + c.sentBefore : 0);
         } else {
             EXPECT_TRUE(failure.contains(c.failure)) << failure.toStdString();
         }
@@ -130,7 +141,7 @@ TEST(SendLimits, TheRunSlowsDownForTheServerAndKeepsEachRefusalToItsCustomer)
             EXPECT_TRUE(std::any_of(wires.begin(), wires.end(),
                 [&](const std::string& wire) { return wire.find(c.mailCommand) != std::string::npos; }));
         }
-        if (c.failure.isEmpty() && !c.perDay)
+        if (c.failure.isEmpty() && (!c.perDay || c.sentBefore))
             continue;
         // What the server would not take yet goes with a resumed run; the
         // day's allowance lets it go only once the day is over.
@@ -141,6 +152,7 @@ TEST(SendLimits, TheRunSlowsDownForTheServerAndKeepsEachRefusalToItsCustomer)
                 std::this_thread::sleep_until(std::chrono::system_clock::from_time_t(
                     outcome.deferredUntil.isValid() ? outcome.deferredUntil.toSecsSinceEpoch() + 1 : 0));
             SendRun again;
+            again.setMinute(std::chrono::milliseconds(c.perDay ? 1 : 40)); // the same short day
             again.prepare(in);
             EXPECT_EQ(again.decideStart(in, ResumeAnswer::Resume, {}), RunStart::Resumed);
             try {
@@ -187,6 +199,67 @@ TEST(SendLimits, ProfilesAreChosenByNameOrServerAndSayHowLongARunTakes)
         SCOPED_TRACE(c.server);
         const ProviderProfile p = chooseProfile(QLatin1String(c.server), ini, QLatin1String(c.named));
         EXPECT_EQ(p.name, QLatin1String(c.profile));
-        EXPECT_EQ(runEstimate(c.customers, p.perMinute, p.perDay, now), c.estimate);
+        EXPECT_EQ(runEstimate(c.customers, p.perMinute, {p.perDay, 0, now.addDays(1)}), c.estimate);
     }
+    // The profile caps saved values; values asked for on purpose stay.
+    const ProviderProfile microsoft = builtInProfiles().first();
+    const struct {
+        int rate, connections;
+        bool asked;
+        int perMinute, connectionsRun, lowered;
+    } paces[] = {{0, 1, false, 30, 1, 0}, {100, 5, false, 30, 3, 2}, {100, 5, true, 100, 5, 0},
+        {10, 2, false, 10, 2, 0}, {0, 5, true, 30, 5, 0}};
+    for (const auto& c : paces) {
+        const Pace pace = paceFor(microsoft, c.rate, c.connections, c.asked, c.asked);
+        EXPECT_EQ(pace.perMinute, c.perMinute);
+        EXPECT_EQ(pace.connections, c.connectionsRun);
+        EXPECT_EQ(pace.lowered.size(), c.lowered);
+    }
+}
+
+// Earlier runs' sends of the last day lower the allowance; what the file
+// says beyond that (other accounts, old, unreadable, ahead of the clock,
+// too large) never raises it.
+TEST(SendLimits, TheDaysAllowanceCountsEarlierSendsOfTheAccountOnly)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + u'/';
+    const QDateTime now = QDateTime::currentDateTime();
+    const auto at = [&](int hours) { return now.addSecs(hours * 3600).toUTC().toString(Qt::ISODate).toUtf8(); };
+    ProviderProfile gmail;
+    gmail.name = QStringLiteral("Gmail");
+    gmail.perDay = 500;
+    const struct {
+        const char* name;
+        QByteArray file;
+        int sentBefore;
+        int hoursToRest; // when the rest can go, from now
+    } cases[] = {
+        {"none", {}, 0, 24},
+        {"this account, another, one too old, garbage",
+            at(-2) + "\tgmail:a@x.com\t120\n" + at(-1) + "\tgmail:b@x.com\t50\n" + at(-25) +
+                "\tgmail:a@x.com\t400\nnot a line\n" + at(-3) + "\tgmail:a@x.com\t-9\n" + at(-3) +
+                "\tgmail:a@x.com\tmany\n",
+            120, 22},
+        {"ahead of the clock counts as now", at(+48) + "\tgmail:a@x.com\t30\n", 30, 24},
+        {"too large covers the whole day",
+            at(-5) + "\tgmail:a@x.com\t99999999999\n" + at(-4) + "\tgmail:a@x.com\t2000000\n", 500, 20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(og::test::writeFile(folder + SentToday::fileName(), c.file));
+        const DayAllowance day = SentToday(folder).allowance(gmail, QStringLiteral("gmail:a@x.com"), now);
+        EXPECT_EQ(day.sentBefore, c.sentBefore);
+        EXPECT_EQ(day.left(), 500 - c.sentBefore);
+        EXPECT_NEAR(now.secsTo(day.restFrom), c.hoursToRest * 3600, 2);
+        // A run's sends join them; what is too old or unreadable goes.
+        QString error;
+        ASSERT_TRUE(SentToday(folder).add(QStringLiteral("gmail:a@x.com"), 7, now, &error)) << error.toStdString();
+        EXPECT_EQ(SentToday(folder).allowance(gmail, QStringLiteral("gmail:a@x.com"), now).sentBefore,
+            std::min(500, c.sentBefore + 7));
+        EXPECT_FALSE(og::test::readFile(folder + SentToday::fileName()).contains("not a line"));
+    }
+    MailerSettings sender;
+    sender.sender = QStringLiteral("Vendor@X.com");
+    EXPECT_EQ(SentToday::account(gmail, sender), QStringLiteral("gmail:vendor@x.com"));
 }
