@@ -40,13 +40,15 @@ QStringList BounceRunResult::summary() const
         unsubscribes += f.what == MailFinding::What::Unsubscribe;
         ignored += f.what == MailFinding::What::Ignored;
     }
-    lines << QStringLiteral("Read %1: %2 new bounces, %3 unsubscribe requests, %4 ignored, %5 other messages left "
-                            "alone; added %6 to bounced.txt, %7 to unsubscribed.txt")
-                 .arg(folders.join(QStringLiteral(", ")))
-                 .arg(bounces)
-                 .arg(unsubscribes)
+    const auto counted = [](qsizetype n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    lines << QStringLiteral(
+        "Read %1: %2, %3, %4 ignored, %5 left alone; added %6 to bounced.txt, %7 to unsubscribed.txt")
+                 .arg(folders.join(QStringLiteral(", ")), counted(bounces, "new bounce", "new bounces"),
+                     counted(unsubscribes, "unsubscribe request", "unsubscribe requests"))
                  .arg(ignored)
-                 .arg(report.otherMail)
+                 .arg(counted(report.otherMail, "other message", "other messages"))
                  .arg(added[0])
                  .arg(added[1]);
     return lines;
