@@ -1,7 +1,7 @@
 #include "tests/support/Postfix.h"
 
-#include <QProcess>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -33,8 +33,8 @@ int freePort()
 }
 
 // Runs a postfix command to its end, at most `ms`; its output when it failed.
-bool run(const QString& program, const QStringList& args, QString* said = nullptr,
-    const QByteArray& input = {}, int ms = 30000)
+bool run(const QString& program, const QStringList& args, QString* said = nullptr, const QByteArray& input = {},
+    int ms = 30000)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
