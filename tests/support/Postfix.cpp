@@ -32,22 +32,22 @@ int freePort()
     return port;
 }
 
-// Runs a postfix command to its end, at most `ms`; its output when it failed.
-bool run(const QString& program, const QStringList& args, QString* said = nullptr, const QByteArray& input = {},
-    int ms = 30000)
+// Runs a postfix command to its end, 30 s at most; what it said when it failed.
+bool run(const QString& program, const QStringList& args, QString* said = nullptr, const QByteArray& input = {})
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
     p.write(input);
     p.closeWriteChannel();
-    if (!p.waitForFinished(ms)) {
+    if (!p.waitForFinished(30000)) {
         p.kill();
         p.waitForFinished(5000);
     }
     const bool ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (said && !ok)
-        *said = program + QStringLiteral(": ") + QString::fromUtf8(p.readAll()).trimmed() + p.errorString();
+        *said = program + QStringLiteral(": ") +
+            (p.error() == QProcess::FailedToStart ? p.errorString() : QString::fromUtf8(p.readAll()).trimmed());
     return ok;
 }
 
@@ -78,7 +78,7 @@ bool Postfix::start(const QByteArray& mainCf)
     for (int attempt = 0; attempt < 3 && !running_; ++attempt) {
         port_ = freePort();
         running_ = run(QStringLiteral(OG_SOURCE_DIR "/tests/support/start-postfix"),
-            {dir_.path(), QString::number(port_)}, &why_, mainCf, 30000);
+            {dir_.path(), QString::number(port_)}, &why_, mainCf);
     }
     return running_;
 }
