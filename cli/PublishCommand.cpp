@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <iterator>
+
 namespace og::cli {
 
 namespace {
@@ -101,22 +103,30 @@ QString publishHelpText()
 PublishSettings PublishArguments::over(const PublishSettings& file) const
 {
     PublishSettings s = file;
-    if (haveHost)
-        s.host = given.host;
+    for (QString PublishSettings::*text : givenTexts)
+        s.*text = given.*text;
     if (havePort)
         s.port = given.port;
-    if (haveUser)
-        s.user = given.user;
-    if (haveKey)
-        s.keyFile = given.keyFile;
-    if (haveFolder)
-        s.folder = given.folder;
-    if (haveCheckUrl)
-        s.checkUrl = given.checkUrl;
-    if (haveKnownHosts)
-        s.knownHosts = given.knownHosts;
     return s;
 }
+
+namespace {
+
+// The options that name one text of the [publish] settings.
+struct TextOption {
+    const char16_t* name;
+    QString PublishSettings::*text;
+};
+constexpr TextOption kTextOptions[] = {
+    {u"--host", &PublishSettings::host},
+    {u"--user", &PublishSettings::user},
+    {u"--key", &PublishSettings::keyFile},
+    {u"--folder", &PublishSettings::folder},
+    {u"--check-url", &PublishSettings::checkUrl},
+    {u"--known-hosts", &PublishSettings::knownHosts},
+};
+
+} // namespace
 
 bool parsePublishArguments(const QStringList& args, PublishArguments* out, QString* error)
 {
@@ -125,21 +135,22 @@ bool parsePublishArguments(const QStringList& args, PublishArguments* out, QStri
     QStringList operands;
     QString port;
     bool dryRun = false, undo = false;
-    parser.value(QStringLiteral("--host"), &out->given.host, &out->haveHost);
+    bool textGiven[std::size(kTextOptions)] = {};
+    for (size_t i = 0; i < std::size(kTextOptions); ++i)
+        parser.value(QString::fromUtf16(kTextOptions[i].name), &(out->given.*kTextOptions[i].text), &textGiven[i]);
     parser.value(QStringLiteral("--port"), &port, &out->havePort);
-    parser.value(QStringLiteral("--user"), &out->given.user, &out->haveUser);
-    parser.value(QStringLiteral("--key"), &out->given.keyFile, &out->haveKey);
     parser.value(QStringLiteral("--password-file"), &out->passwordFile);
-    parser.value(QStringLiteral("--folder"), &out->given.folder, &out->haveFolder);
-    parser.value(QStringLiteral("--check-url"), &out->given.checkUrl, &out->haveCheckUrl);
     parser.value(QStringLiteral("--accept-host-key"), &out->acceptHostKey);
-    parser.value(QStringLiteral("--known-hosts"), &out->given.knownHosts, &out->haveKnownHosts);
     parser.value(QStringLiteral("--dir"), &out->dir);
     parser.flag(QStringLiteral("--dry-run"), &dryRun);
     parser.flag(QStringLiteral("--undo"), &undo);
     parser.operands(&operands, 1, QStringLiteral("only one PRODUCT may be given"));
     if (!parser.parse(args, error))
         return false;
+    for (size_t i = 0; i < std::size(kTextOptions); ++i) {
+        if (textGiven[i])
+            out->givenTexts.append(kTextOptions[i].text);
+    }
     out->help = parser.helpAsked();
     if (out->help)
         return true;

@@ -16,8 +16,8 @@ struct PublishArguments {
     QString passwordFile, acceptHostKey;
     // Given values lay over the [publish] settings.
     PublishSettings given;
-    bool haveHost = false, havePort = false, haveUser = false, haveKey = false, haveFolder = false,
-         haveCheckUrl = false, haveKnownHosts = false;
+    QList<QString PublishSettings::*> givenTexts; // which of given's texts were given
+    bool havePort = false;
     PublishMode mode = PublishMode::Publish;
     bool help = false;
 

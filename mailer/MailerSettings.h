@@ -71,7 +71,8 @@ struct MailerSettings {
     int retryDelaySeconds = 30; // [options] retrydelay: 0 to MaxRetryDelay
     static constexpr int MaxRetries = 10;
     // Messages sent over one connection before it is closed and another
-    // opened; later ones start with RSET. 1 is a connection per message.
+    // opened; a message after a refused one starts with RSET. 1 is a
+    // connection per message.
     int perConnection = 1; // [options] permessage: 1 to MaxPerConnection
     static constexpr int MaxPerConnection = 1000;
     static constexpr int MaxRetryDelay = 3600;

@@ -130,17 +130,21 @@ void AccountLedger::parse(QByteArrayView text)
         }
         if (fields[0].isEmpty())
             return;
-        const LedgerAccount account {value(fields[0]), value(fields[1]), stamp(fields[2]), stamp(fields[3])};
         // judged as stored, before the batch file's trimming could make a
         // value another customer's
-        const AccountValueFault fault = accountValueFault(account.user, account.password);
-        if (fault == AccountValueFault::None)
-            accounts_.push_back(account);
-        else
-            refused_.push_back({number, fault, account.user.toByteArray()});
+        admit({value(fields[0]), value(fields[1]), stamp(fields[2]), stamp(fields[3])}, number);
     });
     dropRefused();
     index();
+}
+
+void AccountLedger::admit(const LedgerAccount& account, qsizetype line)
+{
+    const AccountValueFault fault = accountValueFault(account.user, account.password);
+    if (fault == AccountValueFault::None)
+        accounts_.push_back(account);
+    else
+        refused_.push_back({line, fault, account.user.toByteArray()});
 }
 
 void AccountLedger::dropRefused()
@@ -207,12 +211,7 @@ void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)
         QByteArrayView password;
         if (orderNumbers && !record.fields.isEmpty())
             password = held_.hold(record.fields.first().toUtf8());
-        const LedgerAccount account {held_.hold(record.address.toUtf8()), password, {}, {}};
-        const AccountValueFault fault = accountValueFault(account.user, account.password);
-        if (fault == AccountValueFault::None)
-            accounts_.push_back(account);
-        else
-            refused_.push_back({number, fault, account.user.toByteArray()});
+        admit({held_.hold(record.address.toUtf8()), password, {}, {}}, number);
     });
     dropRefused();
     index();

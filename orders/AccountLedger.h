@@ -124,6 +124,8 @@ public:
 private:
     void reserveFor(QByteArrayView text);
     // Drops the accounts of the users of refused lines.
+    // Keeps the account, or names its line among the refused.
+    void admit(const LedgerAccount& account, qsizetype line);
     void dropRefused();
     // Orders the accounts by user; of a user's lines the first place and the
     // last values stay.

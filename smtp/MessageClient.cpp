@@ -10,6 +10,29 @@ void TWireLineSink::WriteLine(const std::string& line)
         wire_.WriteLn(line);
 }
 
+void TChunkLineSink::WriteLine(const std::string& line)
+{
+    chunk_ += line;
+    chunk_ += "\r\n";
+    if (chunk_.size() >= chunkSize_)
+        SendChunk(false);
+}
+
+void TChunkLineSink::Finish()
+{
+    if (beforeLast_)
+        beforeLast_();
+    SendChunk(true);
+}
+
+void TChunkLineSink::SendChunk(bool last)
+{
+    wire_.WriteLn("BDAT " + std::to_string(chunk_.size()) + (last ? " LAST" : ""));
+    wire_.Write(chunk_);
+    chunk_.clear();
+    ++chunks_;
+}
+
 void TWireMessageClient::WriteMessageText(const std::vector<std::string>& lines)
 {
     TWireLineSink sink(*this);

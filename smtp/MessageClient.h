@@ -3,6 +3,7 @@
 // message written as the data of a mail transaction.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,34 @@ public:
 
 private:
     TWireSocket& wire_;
+};
+
+// The data of a mail transaction as BDAT chunks (RFC 3030): the lines go as
+// they are (no dots doubled), gathered into chunks of chunkSize bytes, each
+// after its "BDAT n" command; Finish sends the rest as the LAST chunk, after
+// beforeLast. Every chunk earns a reply, which is the caller's to read.
+class TChunkLineSink : public TLineSink {
+public:
+    TChunkLineSink(TWireSocket& wire, std::size_t chunkSize, std::function<void()> beforeLast)
+        : wire_(wire),
+          chunkSize_(chunkSize),
+          beforeLast_(std::move(beforeLast))
+    {
+    }
+    void WriteLine(const std::string& line) override;
+    void BeginWork(int64_t size) override { wire_.BeginWork(size); }
+    void DoWork(int64_t done) override { wire_.DoWork(done); }
+    void EndWork() override { wire_.EndWork(); }
+    void Finish();
+    int Chunks() const { return chunks_; }
+
+private:
+    void SendChunk(bool last);
+    TWireSocket& wire_;
+    std::size_t chunkSize_;
+    std::function<void()> beforeLast_;
+    std::string chunk_;
+    int chunks_ = 0;
 };
 
 class TWireMessageClient : public TWireClient {

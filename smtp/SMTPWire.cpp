@@ -74,6 +74,7 @@ void TWireSMTP::Connect()
     tls_.reset();
     tlsActive_ = false;
     loggedIn_ = false;
+    accepted_ = false;
     tlsNote_.clear();
     plainNote_.clear();
     Capabilities.Clear();
@@ -381,20 +382,17 @@ void TWireSMTP::WriteAsSent(TWireMessage& message, TLineSink& sink)
     message.WriteTo(sink);
 }
 
-// MAIL, RCPT and DATA (RSET first on a kept connection; the older login
-// between them), pipelined where the server offers it; pipelined says so as
-// soon as the lines may have left.
+// MAIL, RCPT and DATA (RSET first on a kept connection unless its last
+// message was accepted; the older login between them), pipelined where the
+// server offers it; pipelined says so as soon as the lines may have left.
+// With CHUNKING the message goes in the same flight and is accepted here.
 void TWireSMTP::SendEnvelope(TWireMessage& message, const std::string& sender, bool& pipelined)
 {
     stage_ = TSendStage::Envelope;
-    struct Step {
-        std::string line;
-        int expected;
-        int indent;
-        std::string status;
-        TRefusedAt step;
-    };
-    std::vector<Step> steps = {{"Rset", 250, 2, "Successful Reset", TRefusedAt::None}};
+    std::vector<TEnvelopeStep> steps;
+    if (!accepted_)
+        steps.push_back({"Rset", 250, 2, "Successful Reset", TRefusedAt::None});
+    accepted_ = false;
     std::string senderLine = "Mail from:<" + sender + ">";
     if (message.Utf8Addresses)
         senderLine += " SMTPUTF8";
@@ -410,21 +408,89 @@ void TWireSMTP::SendEnvelope(TWireMessage& message, const std::string& sender, b
         for (const auto& entry : *list)
             steps.push_back({"RCPT to:<" + CompleteAddress(ExtractAddress(entry), message) + ">", 250, 2,
                 "To: " + entry, TRefusedAt::Recipient});
-    steps.push_back({"Data", 354, 2, "SMTP is ready for message", TRefusedAt::Data});
     pipelined = UsePipelining && !olderLogin && Capabilities.Has("PIPELINING");
+    if (pipelined && UseChunking && Capabilities.Has("CHUNKING")) {
+        SendChunked(message, steps, pipelined);
+        return;
+    }
+    steps.push_back({"Data", 354, 2, "SMTP is ready for message", TRefusedAt::Data});
     if (pipelined) {
         // The same lines leave in one write; the replies come back in
         // order and each is checked as in lockstep.
-        for (const Step& step : steps)
+        for (const TEnvelopeStep& step : steps)
             SendCommand(step.line, step.line);
-        for (const Step& step : steps)
+        for (const TEnvelopeStep& step : steps)
             CheckEnvelopeReply(step.expected, step.indent, step.status, step.step);
     } else {
-        for (const Step& step : steps) {
+        for (const TEnvelopeStep& step : steps) {
             SendCommand(step.line, step.line);
             CheckEnvelopeReply(step.expected, step.indent, step.status, step.step);
         }
     }
+    SendData(message);
+}
+
+// The envelope and the message in BDAT chunks, then every reply in order.
+// All of them are read before the first refusal is raised, so a refused
+// recipient leaves the connection in step for the next message.
+void TWireSMTP::SendChunked(TWireMessage& message, const std::vector<TEnvelopeStep>& steps, bool& pipelined)
+{
+    for (const TEnvelopeStep& step : steps)
+        SendCommand(step.line, step.line);
+    stage_ = TSendStage::Data;
+    message.PrepareToSend(XProgram);
+    TChunkLineSink sink(*this, kChunkBytes, OnDataEnd);
+    message.WriteTo(sink);
+    sink.Finish();
+    FlushBeforeRead();
+    stage_ = TSendStage::Acceptance;
+    DoStatus("    Waiting for acceptance");
+    std::exception_ptr refusal;
+    int refusalCode = 0;
+    std::string refusalReply;
+    TRefusedAt refusedAt = TRefusedAt::None;
+    bool allRead = false;
+    const auto keepFirst = [&](std::exception_ptr error) {
+        if (!refusal) {
+            refusal = std::move(error);
+            refusalCode = ReplyCode;
+            refusalReply = LastReply;
+            refusedAt = refusedAt_;
+        }
+    };
+    try {
+        for (const TEnvelopeStep& step : steps) {
+            try {
+                CheckEnvelopeReply(step.expected, step.indent, step.status, step.step);
+            } catch (const EWireResponseError&) {
+                keepFirst(std::current_exception());
+            }
+        }
+        for (int chunk = 0; chunk < sink.Chunks(); ++chunk) {
+            AwaitReply(-1, 2, "");
+            if (ReplyCode != 250) {
+                if (ReplyCode >= 400 && ReplyCode < 600 && ReplyCode != 421)
+                    refusedAt_ = TRefusedAt::DataEnd;
+                keepFirst(std::make_exception_ptr(EWireResponseError(LastReply)));
+            }
+        }
+        allRead = true;
+    } catch (...) {
+        // The connection failed while replies were owed: a refusal read
+        // before it is still the news.
+        if (!refusal)
+            throw;
+    }
+    if (refusal) {
+        ReplyCode = refusalCode;
+        LastReply = refusalReply;
+        refusedAt_ = refusedAt;
+        pipelined = !allRead || refusalCode == 421; // in step only when every reply was read
+        std::rethrow_exception(refusal);
+    }
+    DoStatus("    Message accepted");
+    stage_ = TSendStage::Done;
+    accepted_ = true;
 }
 
 // The message, the final "." and the server's acceptance.
@@ -450,6 +516,7 @@ void TWireSMTP::SendData(TWireMessage& message)
         throw EWireResponseError(LastReply);
     DoStatus("    Message accepted");
     stage_ = TSendStage::Done;
+    accepted_ = true;
 }
 
 void TWireSMTP::Send(TWireMessage& message)
@@ -475,8 +542,8 @@ void TWireSMTP::Send(TWireMessage& message)
             throw;
         }
         SendEnvelope(message, sender, pipelined);
-        SendData(message);
     } catch (...) {
+        accepted_ = false;
         // The error that ended the transaction is the caller's news. A
         // pipelined envelope that failed leaves replies unread: that
         // connection is out of step and cannot serve another message.

@@ -3,7 +3,8 @@
 // EHLO (HELO as fallback), TLS (implicit or STARTTLS) as the security
 // setting asks, login, the envelope (pipelined where offered), the data and
 // "Quit"; with KeepConnection the connection stays open and the next
-// message starts with RSET. docs/transport.md describes the settings and the errors.
+// message starts with RSET unless the last one was accepted. docs/transport.md
+// describes the settings and the errors.
 
 #include <functional>
 #include <memory>
@@ -49,6 +50,11 @@ public:
     std::shared_ptr<TTlsContext> TlsContext;
     // Sends RSET, MAIL, RCPT and DATA together where the server offers it.
     bool UsePipelining = true;
+    // Where the server offers CHUNKING besides PIPELINING, MAIL, RCPT and the
+    // message itself (in BDAT chunks) leave in one flight: one wait for
+    // replies a message instead of two.
+    bool UseChunking = true;
+    static constexpr std::size_t kChunkBytes = 1 << 20;
     // A Send that opens the connection leaves it open after an accepted
     // message (and after a refused one where no reply is left unread), so
     // the next Send goes on it after its RSET; Disconnect ends it.
@@ -128,8 +134,16 @@ protected:
     std::size_t SendSome(const char* data, std::size_t size) override;
 
 private:
+    struct TEnvelopeStep {
+        std::string line;
+        int expected;
+        int indent;
+        std::string status;
+        TRefusedAt step;
+    };
     void SendEnvelope(TWireMessage& message, const std::string& sender, bool& pipelined);
     void SendData(TWireMessage& message);
+    void SendChunked(TWireMessage& message, const std::vector<TEnvelopeStep>& steps, bool& pipelined);
     void AwaitGreeting();
     void Hello();
     void StartTls();
@@ -149,6 +163,9 @@ private:
     std::string clientName_;
     std::string refusedSecret_; // the token the server refused, until RenewSecret
     TSendStage stage_ = TSendStage::Done;
+    // The last transaction ended with the server's acceptance, which leaves
+    // it ready for the next MAIL without an RSET (RFC 5321, 4.1.1.5).
+    bool accepted_ = false;
     TRefusedAt refusedAt_ = TRefusedAt::None;
 };
 

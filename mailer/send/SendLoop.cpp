@@ -33,8 +33,10 @@ void SendLoop::run(int connections)
     // Every connection exists before any starts, so a Stop reaches them all.
     std::vector<std::unique_ptr<TWireSMTP>> clients;
     const auto drop = qScopeGuard([&] {
-        for (const auto& client : clients)
-            run_.dropConnection(*client);
+        for (const auto& client : clients) {
+            if (client)
+                run_.dropConnection(*client);
+        }
     });
     for (int i = 0; i < connections; ++i)
         clients.push_back(run_.newConnection());
@@ -46,7 +48,12 @@ void SendLoop::run(int connections)
             threads.emplace_back([this, smtp = clients[n].get(), n] { work(*smtp, int(n)); });
         for (std::thread& thread : threads)
             thread.join();
-        // A connection let go may have handed back its customer last.
+        // A connection let go may have handed back its customer last; the
+        // one kept open has no count of what it carried left for that.
+        if (!slowedDown_.empty() && openNumber_ >= 0) {
+            clients[std::size_t(openNumber_)]->DisconnectQuietly();
+            openNumber_ = -1;
+        }
         while (!slowedDown_.empty() && !ended_ && !run_.stopRequested_)
             work(*clients.front(), 0);
     }
@@ -77,6 +84,8 @@ void SendLoop::run(int connections)
     // the first not tried, unless Stop caught one before their data went.
     if (run_.stopRequested_ && (!firstUnserved_.isEmpty() || counted_ < customers_.size()))
         run_.stopRun(outcome_, firstUnserved_.isEmpty() ? customers_[counted_].address : firstUnserved_, log_);
+    if (openNumber_ >= 0)
+        open_ = std::move(clients[std::size_t(openNumber_)]);
 }
 
 void SendLoop::work(TWireSMTP& smtp, int number)
@@ -94,7 +103,18 @@ void SendLoop::work(TWireSMTP& smtp, int number)
             // The farewell is no part of any customer's outcome.
         }
     };
-    const auto closeAtEnd = qScopeGuard(close);
+    const auto closeAtEnd = qScopeGuard([&] {
+        // The first connection to run out of customers with room left
+        // stays open for the copy that may follow.
+        if (smtp.KeepConnection && carried > 0 && carried < run_.perConnection_ && smtp.Connected()) {
+            std::lock_guard lock(mutex_);
+            if (!ended_ && !run_.stopRequested_ && (openNumber_ < 0 || openNumber_ == number)) {
+                openNumber_ = number;
+                return;
+            }
+        }
+        close();
+    });
     for (;;) {
         qsizetype i = 0;
         {

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -41,6 +42,10 @@ public:
     void run(int connections);
     // After run(): the customers refused for now, to be tried again.
     const QList<AddressRecord>& again() const { return again_; }
+    // After run(): a connection still open with room for one more message
+    // (the vendor's copy goes on it rather than on a login of its own), or
+    // none. It stays registered with the run until dropConnection.
+    std::unique_ptr<TWireSMTP> takeOpen() { return std::move(open_); }
 
 private:
     // Connection `number` (from 0) of the run.
@@ -67,6 +72,7 @@ private:
     SendOutcome& outcome_;
     const bool lastRound_;
     QList<AddressRecord> again_;
+    std::unique_ptr<TWireSMTP> open_;
 
     std::mutex mutex_; // everything below, the log and the outcome
     std::vector<std::optional<SendRun::Attempt>> outcomes_;
@@ -81,6 +87,7 @@ private:
     bool lostTwice_ = false;                // it was the connection lost twice running
     std::exception_ptr error_;              // the log or the journal could not be written
     QString firstUnserved_;                 // the first customer Stop left without their message
+    int openNumber_ = -1;                   // the connection left open for takeOpen
 };
 
 } // namespace og

@@ -164,6 +164,20 @@ void SendRun::dropConnection(const TWireSMTP& smtp)
     std::erase(connections_, &smtp);
 }
 
+void SendRun::closeOpen()
+{
+    if (!open_)
+        return;
+    try {
+        if (open_->Connected())
+            open_->Disconnect();
+    } catch (const std::exception&) {
+        // The farewell is no part of any outcome.
+    }
+    dropConnection(*open_);
+    open_.reset();
+}
+
 SendRun::Attempt SendRun::attempt(
     TWireSMTP& smtp, TWireMessage& message, const QString& address, const std::function<void()>& dataEnd)
 {
@@ -296,9 +310,11 @@ bool SendRun::pause(std::chrono::milliseconds length)
 QList<AddressRecord> SendRun::sendRound(const MessageBuilder& messages, const QList<AddressRecord>& customers,
     SendJournal& journal, RunLog& log, SendOutcome& outcome, bool lastRound)
 {
+    closeOpen();
     SendLoop loop(*this, messages, customers, journal, log, outcome, lastRound);
     loop.run(std::clamp(
         connectionsAllowed_.load(), 1, std::clamp(int(customers.size()), 1, MailerSettings::MaxConnections)));
+    open_ = loop.takeOpen();
     return loop.again();
 }
 
@@ -309,9 +325,19 @@ void SendRun::sendCopy(
     Attempt a {CustomerResult::NotSent, StoppedText, false, false, {}};
     if (waitForTurn()) {
         TWireMessage copy = messages.copyTo(sender);
-        const std::unique_ptr<TWireSMTP> smtp = newConnection();
-        const auto drop = qScopeGuard([&] { dropConnection(*smtp); });
-        a = attempt(*smtp, copy, sender, [&journal] { journal.copyDataSent(); });
+        const auto sendOn = [&](std::unique_ptr<TWireSMTP> smtp) {
+            const auto drop = qScopeGuard([&] {
+                smtp->DisconnectQuietly();
+                dropConnection(*smtp);
+            });
+            a = attempt(*smtp, copy, sender, [&journal] { journal.copyDataSent(); });
+            return !smtp->DataSent();
+        };
+        // The last round's open connection saves a login; one the server
+        // has closed meanwhile costs a new one.
+        const bool reused = open_ != nullptr;
+        if (!reused || (sendOn(std::move(open_)) && a.lost))
+            sendOn(newConnection());
         journal.recordCopy(a.result);
     }
     noteEncryption(log, a.securityNote);
@@ -424,6 +450,7 @@ bool SendRun::sendRounds(const MessageBuilder& messages, QList<AddressRecord> pe
             return false;
         if (pending.isEmpty())
             break;
+        closeOpen(); // idle through the pause, a server would drop it
         const auto length = std::chrono::milliseconds(
             std::clamp(settings.retryDelaySeconds, 0, MailerSettings::MaxRetryDelay) * 1000LL << std::min(round, 10));
         showStatus(QStringLiteral("Trying %1 deferred customers again in %2 s")
@@ -466,6 +493,7 @@ void SendRun::finishRun(const MailerInput& input, const MessageBuilder& messages
 SendOutcome SendRun::send(const MailerInput& input)
 {
     SendOutcome outcome;
+    const auto closeAtEnd = qScopeGuard([this] { closeOpen(); });
     const MailerSettings& settings = input.settings;
 
     factory_ =

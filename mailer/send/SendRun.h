@@ -246,6 +246,8 @@ private:
     // A client of the run's factory that Stop reaches, until dropConnection.
     std::unique_ptr<TWireSMTP> newConnection();
     void dropConnection(const TWireSMTP& smtp);
+    // Says goodbye on the connection a round left open, if any.
+    void closeOpen();
     void stopRun(SendOutcome& outcome, const QString& nextAddress, RunLog& log);
     // Waits before the next round of retries; false when Stop came first.
     bool pause(std::chrono::milliseconds length);
@@ -290,6 +292,7 @@ private:
     // The clients of the connections under way, so Stop reaches them.
     std::mutex connectionsMutex_;
     std::vector<TWireSMTP*> connections_;
+    std::unique_ptr<TWireSMTP> open_; // left open by the last round, for the copy
     // The rate limit: when the next message may start.
     std::mutex turnMutex_;
     std::condition_variable stopSignal_;

@@ -13,9 +13,32 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <sstream>
 
 namespace og {
+
+namespace {
+
+// Each line with CR LF onto a device; after a refused write it writes no
+// more and says so.
+class DeviceLineSink : public TLineSink {
+public:
+    explicit DeviceLineSink(QIODevice& device)
+        : device_(device)
+    {
+    }
+    void WriteLine(const std::string& line) override
+    {
+        ok_ = ok_ && device_.write(line.data(), qint64(line.size())) == qint64(line.size()) &&
+            device_.write("\r\n", 2) == 2;
+    }
+    bool ok() const { return ok_; }
+
+private:
+    QIODevice& device_;
+    bool ok_ = true;
+};
+
+} // namespace
 
 void SendRun::writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QString& address)
 {
@@ -26,13 +49,13 @@ void SendRun::writeDryRunFile(TWireSMTP& smtp, TWireMessage& message, const QStr
     const QString path =
         QDir(dryRunFolder_)
             .filePath(QStringLiteral("%1-%2.eml").arg(++dryRunCount_, 4, 10, QLatin1Char('0')).arg(name));
-    std::ostringstream text;
-    TStreamLineSink sink(text);
-    smtp.WriteAsSent(message, sink);
-    const std::string bytes = text.str();
+    // Written as it is made: a large attachment is never held whole.
     ReplacingFile file(path);
-    if (!file.open() || file.device().write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) ||
-        !file.commit())
+    if (!file.open())
+        throw SendFailure(writeFailureText(path, file.errorString()));
+    DeviceLineSink sink(file.device());
+    smtp.WriteAsSent(message, sink);
+    if (!sink.ok() || !file.commit())
         throw SendFailure(writeFailureText(path, file.errorString()));
 }
 

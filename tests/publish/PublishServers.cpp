@@ -1,14 +1,13 @@
 #include "tests/publish/PublishServers.h"
 
+#include "tests/support/ServerProcess.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 
 #include <pwd.h>
-#include <signal.h>
 #include <unistd.h>
 
 namespace og::test {
@@ -29,12 +28,6 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-int freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
-
 bool run(const QString& program, const QStringList& args, QString* why)
 {
     QProcess p;
@@ -45,6 +38,8 @@ bool run(const QString& program, const QStringList& args, QString* why)
     return false;
 }
 
+// True once the server we started listens on the port: a connection alone
+// could reach a server another test started on the same port in between.
 bool waitForPort(int port, QProcess& process)
 {
     if (!process.waitForStarted(5000))
@@ -52,30 +47,11 @@ bool waitForPort(int port, QProcess& process)
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < 10000 && process.state() == QProcess::Running) {
-        QTcpSocket s;
-        s.connectToHost(QHostAddress::LocalHost, quint16(port));
-        if (s.waitForConnected(200))
+        if (treeListensOn(process.processId(), port))
             return true;
         QThread::msleep(50);
     }
     return false;
-}
-
-// Every process below pid, found in /proc, killed at once with pid.
-void killTree(qint64 pid)
-{
-    QList<qint64> tree {pid};
-    for (qsizetype i = 0; i < tree.size(); ++i) {
-        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(entry));
-            const qsizetype close = stat.lastIndexOf(')');
-            const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-            if (close > 0 && fields.size() > 1 && fields[1].toLongLong() == tree[i])
-                tree.append(entry.toLongLong());
-        }
-    }
-    for (qint64 p : tree)
-        ::kill(pid_t(p), SIGKILL);
 }
 
 void stop(QProcess& p)
@@ -138,8 +114,24 @@ bool PublishServers::startSsh(QString* why)
         *why = QStringLiteral("/run/sshd is missing and cannot be made");
         return false;
     }
-    if (sshPort_ == 0)
-        sshPort_ = freePort();
+    // A restart keeps its port: the known hosts and the requests name it.
+    const bool restart = sshPort_ != 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!restart)
+            sshPort_ = freeLoopbackPort();
+        if (launchSsh())
+            return true;
+        stop(ssh_);
+        if (restart)
+            break;
+    }
+    *why = QStringLiteral("sshd did not start on port %1").arg(sshPort_);
+    return false;
+}
+
+bool PublishServers::launchSsh()
+{
+    const QString r = root_.path();
     const QByteArray host = QStringLiteral("[127.0.0.1]:%1 ").arg(sshPort_).toUtf8();
     writeFile(knownHosts(), host + readFile(r + QStringLiteral("/host_key.pub")));
     writeFile(wrongKnownHosts(), host + readFile(r + QStringLiteral("/other_key.pub")));
@@ -163,11 +155,7 @@ bool PublishServers::startSsh(QString* why)
     ssh_.start(QStringLiteral("timeout"),
         {QString::number(kServerSeconds), QStringLiteral("/usr/sbin/sshd"), QStringLiteral("-D"), QStringLiteral("-e"),
             QStringLiteral("-p"), QString::number(sshPort_), QStringLiteral("-f"), config});
-    if (!waitForPort(sshPort_, ssh_)) {
-        *why = QStringLiteral("sshd did not start on port %1").arg(sshPort_);
-        return false;
-    }
-    return true;
+    return waitForPort(sshPort_, ssh_);
 }
 
 void PublishServers::killSsh()
@@ -178,8 +166,21 @@ void PublishServers::killSsh()
 
 bool PublishServers::startApache(QString* why)
 {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        httpPort_ = freeLoopbackPort();
+        if (launchApache())
+            return true;
+        stop(apache_);
+    }
+    *why = QStringLiteral("apache2 did not start on port %1: %2")
+               .arg(httpPort_)
+               .arg(QString::fromUtf8(readFile(root_.path() + QStringLiteral("/apache-error.log"))));
+    return false;
+}
+
+bool PublishServers::launchApache()
+{
     const QString r = root_.path();
-    httpPort_ = freePort();
     const QString modules = QStringLiteral("/usr/lib/apache2/modules/");
     QString config = QStringLiteral("ServerRoot %1\nListen 127.0.0.1:%2\nServerName localhost\n"
                                     "PidFile %1/apache.pid\nErrorLog %1/apache-error.log\nDefaultRuntimeDir %1\n")
@@ -201,13 +202,7 @@ bool PublishServers::startApache(QString* why)
     apache_.start(QStringLiteral("timeout"),
         {QString::number(kServerSeconds), QStringLiteral("/usr/sbin/apache2"), QStringLiteral("-f"),
             r + QStringLiteral("/apache.conf"), QStringLiteral("-DFOREGROUND")});
-    if (!waitForPort(httpPort_, apache_)) {
-        *why = QStringLiteral("apache2 did not start on port %1: %2")
-                   .arg(httpPort_)
-                   .arg(QString::fromUtf8(readFile(r + QStringLiteral("/apache-error.log"))));
-        return false;
-    }
-    return true;
+    return waitForPort(httpPort_, apache_);
 }
 
 QString PublishServers::hostFingerprint() const

@@ -48,6 +48,10 @@ public:
 
 private:
     bool startApache(QString* why);
+    // One start on the chosen port; false when the server did not come to
+    // listen there (another took the port first).
+    bool launchSsh();
+    bool launchApache();
     QTemporaryDir root_;
     QProcess ssh_, apache_;
     int sshPort_ = 0, httpPort_ = 0;

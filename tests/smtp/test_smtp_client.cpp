@@ -595,7 +595,7 @@ TEST_F(SmtpTest, SendOnAnOpenConnectionKeepsItOpen)
     server->Join();
     const std::string wire = server->Received()[0];
     EXPECT_EQ(wire.substr(0, wire.find("\r\n") + 2), "ehlo " + host + "\r\n");
-    std::size_t first = wire.find(".\r\nRset\r\nMail from:");
+    std::size_t first = wire.find(".\r\nMail from:"); // no RSET after an accepted message
     EXPECT_NE(first, std::string::npos) << wire;
     EXPECT_EQ(wire.substr(wire.size() - 9), ".\r\nQuit\r\n");
 }
@@ -674,6 +674,55 @@ TEST_F(SmtpTest, PipeliningOnlyWhereOfferedWithTheSameBytesAndErrors)
     // Switched off, the client keeps to lockstep even where it is offered.
     smtp.UsePipelining = false;
     EXPECT_EQ(run(true, "250 OK").rounds.size(), 6u);
+}
+
+// With CHUNKING and PIPELINING a message costs one wait: MAIL, RCPT and the
+// message leave together; RSET only after a refusal, which is read whole so
+// the connection goes on.
+TEST_F(SmtpTest, ChunkingSendsTheMessageWithItsEnvelope)
+{
+    std::vector<std::string> rounds, messages;
+    ScriptedSmtpServer server([&](ServerSession& s, int) {
+        s.Reply("220 test.server ESMTP");
+        while (auto line = s.ReadLine()) {
+            std::string round;
+            std::vector<std::string> replies;
+            for (std::optional<std::string> l = line; l; l = s.ReadLine(150ms)) {
+                const std::string verb = l->substr(0, 4);
+                round += (round.empty() ? "" : " ") + verb;
+                if (verb == "Quit")
+                    return rounds.push_back(round);
+                if (verb == "ehlo")
+                    replies.push_back("250-test.server\r\n250-PIPELINING\r\n250 CHUNKING");
+                else if (verb == "RCPT")
+                    replies.push_back(l->find("gone@") != std::string::npos ? "550 5.1.1 User unknown" : "250 OK");
+                else if (verb == "BDAT") {
+                    messages.push_back(s.ReadBytes(std::stoul(l->substr(5))).value_or("(cut)"));
+                    replies.push_back(messages.size() == 2 ? "554 5.5.1 No valid recipients" : "250 Queued");
+                } else
+                    replies.push_back("250 OK");
+            }
+            rounds.push_back(round);
+            for (const std::string& reply : replies)
+                s.Reply(reply);
+        }
+    });
+    smtp.Port = server.Port();
+    smtp.KeepConnection = true;
+    msg.Text = {"Hello", ".hidden"};
+    smtp.Send(msg);
+    msg.Too = {"gone@example.org"};
+    EXPECT_THROW(smtp.Send(msg), EWireRecipientRefused);
+    EXPECT_EQ(smtp.RefusedAt(), TWireSMTP::TRefusedAt::Recipient);
+    EXPECT_TRUE(smtp.Connected()) << "every reply was read";
+    msg.Too = {"cust@example.org"};
+    smtp.Send(msg);
+    smtp.Disconnect();
+    server.Join();
+    EXPECT_EQ(rounds,
+        (std::vector<std::string> {"ehlo", "Rset Mail RCPT BDAT", "Mail RCPT BDAT", "Rset Mail RCPT BDAT", "Quit"}));
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_NE(messages[0].find("\r\n\r\nHello\r\n.hidden\r\n"), std::string::npos) << "no dot doubled";
 }
 
 TEST_F(SmtpTest, ServerClosingFirstAfterAcceptanceIsNoFailure)

@@ -1,47 +1,18 @@
 #include "tests/support/Dovecot.h"
 
+#include "tests/support/ServerProcess.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace og::test {
 
 namespace {
-
-// A port nothing listens on now (the kernel's choice).
-int freePort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
-bool accepts(int port)
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(quint16(port));
-    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
-}
 
 void write(const QString& path, const QByteArray& text)
 {
@@ -154,8 +125,8 @@ bool Dovecot::start()
             {QStringLiteral("-R"), QStringLiteral("65534:65534"), dir_.filePath(QStringLiteral("home"))});
     }
     for (int attempt = 0; attempt < 3; ++attempt) {
-        plainPort_ = freePort();
-        tlsPort_ = freePort();
+        plainPort_ = freeLoopbackPort();
+        tlsPort_ = freeLoopbackPort();
         const QString conf = dir_.filePath(QStringLiteral("dovecot.conf"));
         write(conf, config(dir_.path(), plainPort_, tlsPort_, root, tokenCheck_));
         process_.setProcessChannelMode(QProcess::MergedChannels);
@@ -167,7 +138,7 @@ bool Dovecot::start()
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < 15000 && process_.state() == QProcess::Running) {
-            if (accepts(plainPort_) && accepts(tlsPort_))
+            if (treeListensOn(process_.processId(), plainPort_) && treeListensOn(process_.processId(), tlsPort_))
                 return true;
             QThread::msleep(50);
         }

@@ -1,11 +1,11 @@
 #include "tests/support/Postfix.h"
 
+#include "tests/support/ServerProcess.h"
+
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #ifndef OG_SOURCE_DIR
@@ -15,22 +15,6 @@
 namespace og::test {
 
 namespace {
-
-// A port nothing listens on now (the kernel's choice).
-int freePort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
 
 // Runs a postfix command to its end, 30 s at most; what it said when it failed.
 bool run(const QString& program, const QStringList& args, QString* said = nullptr, const QByteArray& input = {})
@@ -74,11 +58,19 @@ bool Postfix::start(const QByteArray& mainCf)
     if (!why_.isEmpty())
         return false;
     // A port taken between its choice and the bind ends postfix at once:
-    // then another port.
+    // then another port. postfix's master leaves the test's process tree,
+    // so whether it holds the port is asked of the process its pid file names.
     for (int attempt = 0; attempt < 3 && !running_; ++attempt) {
-        port_ = freePort();
+        port_ = freeLoopbackPort();
         running_ = run(QStringLiteral(OG_SOURCE_DIR "/tests/support/start-postfix"),
             {dir_.path(), QString::number(port_)}, &why_, mainCf);
+        QFile pid(dir_.filePath(QStringLiteral("spool/pid/master.pid")));
+        if (running_ &&
+            !(pid.open(QIODevice::ReadOnly) && treeListensOn(pid.readAll().trimmed().toLongLong(), port_))) {
+            why_ = QStringLiteral("another program holds port %1, not the postfix started there").arg(port_);
+            run(QStringLiteral("/usr/sbin/postfix"), {QStringLiteral("-c"), conf(), QStringLiteral("stop")});
+            running_ = false;
+        }
     }
     return running_;
 }

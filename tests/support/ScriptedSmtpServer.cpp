@@ -150,6 +150,19 @@ std::optional<std::string> ServerSession::ReadData()
     }
 }
 
+std::optional<std::string> ServerSession::ReadBytes(std::size_t count)
+{
+    auto deadline = steady_clock::now() + wait_;
+    while (pending_.size() < count) {
+        auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
+        if (left.count() <= 0 || !Fill(left))
+            return std::nullopt;
+    }
+    std::string bytes = pending_.substr(0, count);
+    pending_.erase(0, count);
+    return bytes;
+}
+
 void ServerSession::Close()
 {
     if (fd_ >= 0) {
@@ -325,6 +338,7 @@ void ScriptedSmtpServer::PlaySmtp(ServerSession& s, const SmtpAnswers& a)
     // What follows a command that asked for more lines.
     enum { Command, LoginUser, LoginPassword, PlainResponse, TokenResponse } state = Command;
     std::vector<std::string> recipients;
+    std::string chunks; // the BDAT chunks of the message so far
     for (;;) {
         auto line = s.ReadLine();
         if (!line)
@@ -378,14 +392,30 @@ void ScriptedSmtpServer::PlaySmtp(ServerSession& s, const SmtpAnswers& a)
                 static const SmtpReply unknown = "504 5.5.4 Unrecognized authentication type";
                 reply = &unknown;
             }
-        } else if (verb == "DATA") {
-            if (!answer(a.data))
-                return;
-            if (a.data.lines.empty() || a.data.lines.back().rfind("354", 0) != 0)
-                continue;
-            auto data = s.ReadData();
+        } else if (verb == "DATA" || verb == "BDAT") {
+            std::optional<std::string> data;
+            if (verb == "DATA") {
+                if (!answer(a.data))
+                    return;
+                if (a.data.lines.empty() || a.data.lines.back().rfind("354", 0) != 0)
+                    continue;
+                data = s.ReadData();
+                if (data)
+                    data->resize(data->size() - 3); // the "." line
+            } else {
+                data = s.ReadBytes(words.size() > 1 ? std::stoul(words[1]) : 0);
+                if (data && !(words.size() > 2 && Upper(words[2]) == "LAST")) {
+                    chunks += *data;
+                    if (!answer(a.chunk))
+                        return;
+                    continue;
+                }
+                if (data)
+                    data->insert(0, chunks);
+                chunks.clear();
+            }
             if (!data) {
-                Fail("the data never ended with a \".\" line");
+                Fail("the data never ended");
                 return;
             }
             const int message = ++messages_;
@@ -396,13 +426,14 @@ void ScriptedSmtpServer::PlaySmtp(ServerSession& s, const SmtpAnswers& a)
             }
             if (onData)
                 onData(message);
-            ++lineNo;
+            if (verb == "DATA")
+                ++lineNo;
             // Recorded before the answer: once the client has its 250, the
             // test may ask at once.
             if (!a.accepted.lines.empty() && a.accepted.lines.back().rfind('2', 0) == 0) {
                 std::lock_guard lock(mutex_);
                 delivered_.insert(delivered_.end(), recipients.begin(), recipients.end());
-                data_.push_back(data->substr(0, data->size() - 3));
+                data_.push_back(*data);
             }
             recipients.clear();
             if (!answer(a.accepted))

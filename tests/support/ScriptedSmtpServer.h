@@ -53,6 +53,8 @@ public:
     std::optional<std::string> ReadLine(std::chrono::milliseconds wait);
     // After a 354: the raw lines up to and including the "." line.
     std::optional<std::string> ReadData();
+    // After BDAT: exactly count bytes.
+    std::optional<std::string> ReadBytes(std::size_t count);
     // Drops the connection at once.
     void Close();
     // Reads (and records) until the client closes; false when it did not
@@ -99,7 +101,8 @@ struct SmtpAnswers {
     SmtpReply mail = "250 Sender OK";
     SmtpReply rcpt = "250 Recipient OK";
     SmtpReply data = "354 Go ahead";
-    SmtpReply accepted = "250 Queued"; // after the data's "." line
+    SmtpReply accepted = "250 Queued";   // after the data's "." line, or BDAT LAST
+    SmtpReply chunk = "250 Chunk taken"; // after BDAT without LAST
     // AUTH LOGIN: user name prompt, password prompt, outcome. AUTH PLAIN:
     // authPlain (only without an initial response), then the outcome.
     SmtpReply auth = "334 VXNlcm5hbWU6";

@@ -29,6 +29,8 @@ Arguments:
                      offered) and accept only this pair; mail needs no login.
   --pipelining       say PIPELINING after EHLO (aiosmtpd reads commands in
                      order anyway, so pipelined ones are answered in order).
+  --chunking         say CHUNKING after EHLO and take messages in BDAT chunks
+                     (RFC 3030) besides DATA.
   --reply-delay-ms N answer each command N ms after it arrived, as a server
                      that far away would: replies to commands that came
                      together (pipelined) are under way together, so the
@@ -95,10 +97,41 @@ class Handler:
         return "250 OK"
 
 
-class PipeliningHandler(Handler):
+class ExtensionsHandler(Handler):
+    """Says the extensions in `extensions` after EHLO."""
+    extensions = []
+
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         session.host_name = hostname
-        return responses[:-1] + ["250-PIPELINING", responses[-1]]
+        return responses[:-1] + ["250-" + e for e in self.extensions] + [responses[-1]]
+
+
+class Chunking:
+    """BDAT for an aiosmtpd server class: a message's chunks are gathered and
+    the last one hands the whole to the handler as DATA would."""
+
+    async def smtp_BDAT(self, arg):
+        words = (arg or "").split()
+        if not words or not words[0].isdigit() or (len(words) > 1 and words[1].upper() != "LAST"):
+            await self.push("501 Syntax: BDAT size [LAST]")
+            return
+        data = await self._reader.readexactly(int(words[0]))
+        last = len(words) > 1
+        chunks = self.__dict__.setdefault("_chunks", [])
+        chunks.append(data)
+        if not last:
+            await self.push("250 2.0.0 %d octets taken" % len(data))
+            return
+        content = b"".join(chunks)
+        chunks.clear()
+        if not self.envelope.rcpt_tos:
+            self._set_post_data_state()
+            await self.push("554 5.5.1 Error: no valid recipients")
+            return
+        self.envelope.content = self.envelope.original_content = content
+        status = await self._call_handler_hook("DATA")
+        self._set_post_data_state()
+        await self.push("250 OK" if status is MISSING else status)
 
 
 # aiosmtpd warns of each login's field it plans to drop.
@@ -224,7 +257,8 @@ def write_atomically(path, text):
 
 async def main(args):
     loop = asyncio.get_running_loop()
-    base = PipeliningHandler if args.pipelining else Handler
+    extensions = (["PIPELINING"] if args.pipelining else []) + (["CHUNKING"] if args.chunking else [])
+    base = type("Extensions", (ExtensionsHandler,), {"extensions": extensions}) if extensions else Handler
     if args.oauth_check:
         base = type("TokenHandler", (TokenLogins, base), {"oauth_check": args.oauth_check,
                                                         "auth_log": args.auth_log})
@@ -247,10 +281,13 @@ async def main(args):
         offered = args.oauth_mechanisms.split()
         options.update(auth_require_tls=bool(args.tls_cert), auth_exclude_mechanism=[
             m for m in ("LOGIN", "PLAIN", "XOAUTH2", "OAUTHBEARER") if m not in offered])
+    server_class = DistantSMTP if args.reply_delay_ms > 0 else SMTP
+    if args.chunking:
+        server_class = type("Chunking" + server_class.__name__, (Chunking, server_class), {})
     if args.reply_delay_ms > 0:
-        factory = lambda: DistantSMTP(handler, reply_delay=args.reply_delay_ms / 1000.0, **options)
+        factory = lambda: server_class(handler, reply_delay=args.reply_delay_ms / 1000.0, **options)
     else:
-        factory = lambda: SMTP(handler, **options)
+        factory = lambda: server_class(handler, **options)
     server = await loop.create_server(factory, host=args.host, port=0)
     port = server.sockets[0].getsockname()[1]
     if args.port_file:
@@ -291,6 +328,7 @@ if __name__ == "__main__":
     parser.add_argument("--tls-key")
     parser.add_argument("--login")
     parser.add_argument("--pipelining", action="store_true")
+    parser.add_argument("--chunking", action="store_true")
     parser.add_argument("--reply-delay-ms", type=float, default=0.0)
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--oauth-check")

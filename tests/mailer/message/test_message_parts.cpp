@@ -66,6 +66,9 @@ TEST(MailerAttachments, TypeFromNameAndContent)
         {"noname", QByteArray("\x00\x01\x02\xff", 4), "application/octet-stream"},
         {"empty", "", "application/octet-stream"},
         {"empty.pdf", "", "application/pdf"},
+        // read a piece at a time: a character across the first piece's end
+        {"long.txt", QByteArray((1 << 20) - 1, 'a') + "\xc3\xbc\n", "text/plain; charset=utf-8"},
+        {"cut.txt", QByteArray((1 << 20) - 1, 'a') + "\xc3", "application/octet-stream"},
     };
     for (const auto& [name, bytes, type] : cases) {
         const QString path = dir.filePath(QString::fromLatin1(name));
