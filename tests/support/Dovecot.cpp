@@ -61,9 +61,13 @@ QByteArray config(const QString& dir, int plain, int tls, bool root, const QStri
             "/key.pem\ndisable_plaintext_auth = no\npassdb {\n  driver = passwd-file\n  args = " + d +
             "/passwd\n}\nuserdb {\n  driver = static\n  args = uid=" + uid + " gid=" + gid + " home=" + d +
             "/home/%{user}\n}\nmail_location = maildir:" + d + "/home/%{user}/Maildir\n";
-    // A token is no password: the passwd-file refuses it, then the
-    // authorization server's check decides.
-    if (!tokenCheck.isEmpty())
+    // A token is no password: 2.3 asks its oauth2 passdb once the
+    // passwd-file refused it; 2.4's mechanisms ask the authorization server
+    // themselves, GET url + token, the answer's "user" to be the login.
+    if (!tokenCheck.isEmpty() && v24)
+        c += "oauth2 {\n  introspection_mode = get\n  introspection_url = " + tokenCheck.toUtf8() +
+            "\n  username_attribute = user\n}\n";
+    else if (!tokenCheck.isEmpty())
         c += "passdb {\n  driver = oauth2\n  args = " + d + "/oauth2.conf.ext\n}\n";
     return c + listeners;
 }
@@ -109,10 +113,6 @@ bool Dovecot::start()
     }
     write(dir_.filePath(QStringLiteral("passwd")), (user() + QStringLiteral(":{PLAIN}") + password()).toUtf8() + "\n");
     if (!tokenCheck_.isEmpty()) {
-        if (dovecotMajorMinor() >= 204) {
-            why_ = QStringLiteral("the token check is set up for dovecot 2.3 only");
-            return false;
-        }
         write(dir_.filePath(QStringLiteral("oauth2.conf.ext")),
             "tokeninfo_url = " + tokenCheck_.toUtf8() + "\nusername_attribute = user\n");
         QFile::setPermissions(dir_.filePath(QStringLiteral("oauth2.conf.ext")),

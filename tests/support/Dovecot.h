@@ -20,7 +20,7 @@ public:
 
     // Before start(): logins by OAuth2 token (XOAUTH2, OAUTHBEARER) too,
     // checked by a GET of url + the token (the authorization server's
-    // /check?token=) whose "user" must be the login. Dovecot 2.3 only.
+    // /check?token=) whose "user" must be the login.
     void setTokenCheck(const QString& url) { tokenCheck_ = url; }
     // Starts it; false with why() when it did not come up within 15 s.
     bool start();
@@ -32,6 +32,9 @@ public:
     static QString user() { return QStringLiteral("vendor"); }
     static QString password() { return QStringLiteral("s3cret pass"); }
 
+    // The users' homes: the vendor's mail is in vendor/Maildir, where a mail
+    // server beside it may deliver too (as nobody, when root).
+    QString homes() const { return dir_.filePath(QStringLiteral("home")); }
     // Puts a message into a folder ("INBOX" or another, made as needed), as
     // delivered mail is put: into new/, unread.
     void deliver(const QString& folder, const QByteArray& message);
