@@ -4,6 +4,7 @@
 #include "app/mailer/MessageControls.h"
 #include "app/mailer/SpellDialog.h"
 #include "common/ProgramFolder.h"
+#include "platform/KeyboardAccess.h"
 #include "platform/ScreenFit.h"
 #include "platform/VSSpell.h"
 
@@ -108,6 +109,12 @@ TemailForm::TemailForm(Platform& platform, QWidget* parent)
 
     buildControls();
     setTabOrder();
+    // No button is the default one, so Return in a field starts nothing
+    // (and no dialog makes its first button the default when shown).
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(false);
+    assignShortcuts(this);
+    showFocusFrames(this);
 
     spellDialog_ = new SpellDialog(this);
     spellDialogue_ = spellDialog_;
@@ -337,9 +344,8 @@ void TemailForm::layOut(QGridLayout* grid)
     progress->addWidget(StopButton);
 
     auto* buttons = new QHBoxLayout;
-    BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("Send Now"), {}, QStyle::SP_DialogOkButton);
+    BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("&Send Now"), {}, QStyle::SP_DialogOkButton);
     makeBold(BitBtn1);
-    BitBtn1->setDefault(true);
     BitBtn3 = makeButton(this, "BitBtn3", QStringLiteral("Cancel"), {}, QStyle::SP_DialogCancelButton);
     BitBtn4 = makeButton(this, "BitBtn4", QStringLiteral("Help"), {}, QStyle::SP_DialogHelpButton);
     BitBtn5 = makeButton(this, "BitBtn5", QStringLiteral("Close"), {}, QStyle::SP_DialogCloseButton);
