@@ -113,6 +113,13 @@ TemailForm::TemailForm(Platform& platform, QWidget* parent)
     // (and no dialog makes its first button the default when shown).
     for (QPushButton* button : findChildren<QPushButton*>())
         button->setAutoDefault(false);
+    // The 26 letters do not go round: the message's headers, the pace, the
+    // signature's file buttons, Cancel (Escape), Help and the bounces go
+    // without where they must.
+    QList<QWidget*> secondary = Message->controls();
+    secondary << RateBox << ConnectionsBox << SigLoad << SigView << BitBtn3 << BitBtn4 << BouncesButton;
+    for (QWidget* control : secondary)
+        control->setProperty(ShortcutLast, true);
     assignShortcuts(this);
     showFocusFrames(this);
 
