@@ -462,7 +462,7 @@ private slots:
         QVERIFY(form_->waitForRunEnd(30000));
         QVERIFY(platform_->texts(ScriptedPlatform::Call::Confirm)
                     .value(0)
-                    .contains(QStringLiteral("1 customers are suppressed and left out")));
+                    .contains(QStringLiteral("1 customer is suppressed and left out")));
         QCOMPARE(sink.messageCount(), 0);
         platform_->queueConfirm(true);
         send();
