@@ -854,6 +854,11 @@ private slots:
         address->setText(QStringLiteral("ANNA@example.com"));
         QTest::keyClick(address, Qt::Key_Return);
         QVERIFY(view->toPlainText().contains("\nDear Anna\n"));
+        // After Next, Return shows the customer typed, no button's neighbour.
+        form_->findChild<QPushButton*>(QStringLiteral("PreviewNext"))->click();
+        address->setText(QStringLiteral("bob@example.org"));
+        QTest::keyClick(address, Qt::Key_Return);
+        QVERIFY(view->toPlainText().contains("\nDear Bob\n"));
 
         platform_->queueConfirm(false);
         send();
