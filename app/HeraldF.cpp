@@ -5,6 +5,8 @@
 #include "app/PublishDialog.h"
 #include "app/mailer/EmailForm.h"
 #include "common/Trim.h"
+#include "platform/Contrast.h"
+#include "platform/KeyboardAccess.h"
 #include "platform/Platform.h"
 #include "platform/ScreenFit.h"
 #include "platform/Version.h"
@@ -27,7 +29,6 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <cmath>
 
 namespace og {
 
@@ -76,36 +77,11 @@ QTableView* lineView(const char* name, LineListModel* model, const QFont& font)
     return view;
 }
 
-// WCAG's relative luminance and contrast ratio.
-double luminance(const QColor& colour)
-{
-    const auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
-    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
-}
-
-double contrast(const QColor& a, const QColor& b)
-{
-    const auto [dark, light] = std::minmax({luminance(a), luminance(b)});
-    return (light + 0.05) / (dark + 0.05);
-}
-
 // The statistics are blue; on a background where blue is hard to read (a
-// dark palette) the blue is lightened, or darkened, until it reads as well
-// as normal text must (a contrast of 4.5:1).
+// dark palette) the blue is lightened, or darkened, until it reads.
 QColor statisticsColour(const QColor& background)
 {
-    const QColor blue(Qt::blue);
-    for (const QColor& toward : {QColor(Qt::white), QColor(Qt::black)}) {
-        for (int step = 0; step <= 10; ++step) {
-            const double t = step / 10.0;
-            const QColor mixed = QColor::fromRgbF(blue.redF() + (toward.redF() - blue.redF()) * t,
-                blue.greenF() + (toward.greenF() - blue.greenF()) * t,
-                blue.blueF() + (toward.blueF() - blue.blueF()) * t);
-            if (contrast(mixed, background) >= 4.5)
-                return mixed;
-        }
-    }
-    return blue;
+    return readableOn(QColor(Qt::blue), background);
 }
 
 } // namespace
@@ -175,6 +151,8 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     connect(&listsWatcher_, &QFutureWatcher<void>::finished, this, &THerald::collectLists);
 
     FormCreate();
+    assignShortcuts(this);
+    showFocusFrames(this);
 }
 
 // The results panel scrolls on a small screen; the buttons stay in view.
@@ -292,6 +270,7 @@ void THerald::FormActivate()
     request.lists = &listLoad_->lists();
     request.folder = form1_.programFolder();
     Label1->setText(QLatin1String("e-mail list: ") + addressFileName(request.selectedProduct));
+    assignShortcuts(this); // the label's letter again
     startRun(request);
 }
 

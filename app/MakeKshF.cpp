@@ -12,6 +12,7 @@
 #include "orders/AdjustmentsReport.h"
 #include "orders/InputFiles.h"
 #include "orders/ScriptRun.h"
+#include "platform/KeyboardAccess.h"
 #include "platform/Platform.h"
 #include "platform/ScreenFit.h"
 #include "platform/VendorLinks.h"
@@ -44,7 +45,8 @@ namespace og {
 namespace {
 
 const QString NoRecordsOnRead =
-    QStringLiteral("No records processed\rDid you copy the CSV report file to the clipboard?");
+    QStringLiteral("No records processed\rDid you copy the CSV report file to the clipboard?\rA report whose "
+                   "columns are not known is read after \"Map columns…\" says which column is which.");
 const QString NoRecords = QStringLiteral("No records processed");
 const QString SaveQuestion = QStringLiteral("Save changes to properties?");
 
@@ -73,6 +75,11 @@ TForm1::TForm1(Platform& platform, QWidget* parent)
     // The guard acts while the window's contents load, before FormCreate.
     SingleInstance1->Loaded();
     FormCreate();
+    // The shop links go without a letter where the letters do not go round.
+    for (QWidget* link : std::initializer_list<QWidget*> {VHS, DVD, MUSIC, BOOKS, TOYS, APPAREL, ZINES, BitBtn3})
+        link->setProperty(ShortcutLast, true);
+    assignShortcuts(this);
+    showFocusFrames(this);
 }
 
 TForm1::~TForm1() = default;
@@ -98,7 +105,7 @@ void TForm1::createOptionControls()
     ProtectMod = edit("ProtectMod", "777");
     Label5 = named(new QLabel(QStringLiteral(".htaccess file")), "Label5");
     AccessMod = edit("AccessMod", "644");
-    Label6 = named(new QLabel(QStringLiteral(".htpasswd flie")), "Label6");
+    Label6 = named(new QLabel(QStringLiteral(".htpasswd file")), "Label6");
     PassMod = edit("PassMod", "644");
     Label2 = named(new QLabel(QStringLiteral("Test User ID:")), "Label2");
     TestUser = edit("TestUser", "ChangeMe");
@@ -206,6 +213,9 @@ void TForm1::layOutControls()
     auto* right = new QVBoxLayout;
     right->addWidget(Label9);
     right->addWidget(StoreBox, 1);
+    ReadAs = named(new QLabel, "ReadAs");
+    ReadAs->setWordWrap(true);
+    right->addWidget(ReadAs);
     right->addLayout(sources);
     right->addWidget(MapColumns); // a row of its own: the window fits small screens
     right->addLayout(actions);
@@ -412,6 +422,7 @@ void TForm1::readReport()
             platform_.showException(this, error);
     }
     StoreBox->clear();
+    ReadAs->clear();
     {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         report_.setReading({loadSavedLayouts(SettingsPath), std::nullopt, adjustments_});
@@ -431,6 +442,8 @@ void TForm1::readReport()
     } else {
         StoreBox->setCurrentRow(0);
         SelectedProduct = StoreBox->item(0)->text();
+        // Which layout read it, before anything is made from it.
+        ReadAs->setText(QStringLiteral("Report read as %1").arg(report_.storeName()));
     }
     Button1->setEnabled(true);
 }
@@ -441,7 +454,7 @@ bool TForm1::mapColumns()
     QByteArray text;
     for (qsizetype i = 0; i < std::min<qsizetype>(report_.lineCount(), 200); ++i)
         text += report_.lineBytes(i).toByteArray() + '\n';
-    MapColumnsDialog dialog(platform_, text, SettingsPath, this);
+    MapColumnsDialog dialog(platform_, text, SettingsPath, reportFile_, this);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     readReport();

@@ -83,6 +83,8 @@ public:
     AccountOptions* Accounts;
     QLabel* Label9;
     QListWidget* StoreBox;
+    // Which layout read the report ("Report read as Shopify").
+    QLabel* ReadAs = nullptr;
     QPushButton* ReadClipboard;
     QPushButton* OpenReport;
     QPushButton* OpenAdjustments;

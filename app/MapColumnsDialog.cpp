@@ -3,17 +3,22 @@
 #include "common/ProfileFile.h"
 #include "orders/Report.h"
 #include "orders/SavedLayouts.h"
+#include "platform/KeyboardAccess.h"
 #include "platform/Platform.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace og {
 
@@ -28,8 +33,19 @@ constexpr HeaderField kFields[] = {HeaderField::Order, HeaderField::Email, Heade
 
 } // namespace
 
+QString MapColumnsDialog::proposedName(const QString& reportFile, const QStringList& columns)
+{
+    if (const QString base = QFileInfo(reportFile).completeBaseName().trimmed(); !base.isEmpty())
+        return base;
+    for (const QString& column : columns) {
+        if (!column.trimmed().isEmpty() && columns.count(column) == 1)
+            return column.trimmed();
+    }
+    return QStringLiteral("My store");
+}
+
 MapColumnsDialog::MapColumnsDialog(
-    Platform& platform, const QByteArray& text, const QString& settingsPath, QWidget* parent)
+    Platform& platform, const QByteArray& text, const QString& settingsPath, const QString& reportFile, QWidget* parent)
     : QDialog(parent),
       platform_(platform),
       text_(text),
@@ -53,14 +69,20 @@ MapColumnsDialog::MapColumnsDialog(
         form->addRow(label + u':', box);
         connect(box, &QComboBox::currentIndexChanged, this, &MapColumnsDialog::updatePreview);
     }
-    NameEdit = new QLineEdit(QStringLiteral("My store"));
-    form->addRow(QStringLiteral("Save as layout:"), NameEdit);
+    NameEdit = new QLineEdit(proposedName(reportFile, columns_));
+    NameEdit->setObjectName(QStringLiteral("NameEdit"));
+    form->addRow(QStringLiteral("Save as &layout:"), NameEdit);
 
     Preview = new QTableWidget(0, 5);
     Preview->setHorizontalHeaderLabels({QStringLiteral("Order number"), QStringLiteral("E-mail"),
         QStringLiteral("Product"), QStringLiteral("Name"), QStringLiteral("Date")});
     Preview->horizontalHeader()->setStretchLastSection(true);
     Preview->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Room for every order the preview shows, its header and a scroll bar,
+    // at any scale.
+    Preview->setMinimumHeight(Preview->verticalHeader()->defaultSectionSize() * kPreviewOrders +
+        Preview->horizontalHeader()->sizeHint().height() + Preview->style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
+        2 * Preview->frameWidth());
     Problem = new QLabel;
     Problem->setWordWrap(true);
 
@@ -78,6 +100,8 @@ MapColumnsDialog::MapColumnsDialog(
     layout->addWidget(Problem);
     layout->addWidget(buttons);
     updatePreview();
+    assignShortcuts(this);
+    showFocusFrames(this);
 }
 
 HeaderRowLayout MapColumnsDialog::layout() const
@@ -116,7 +140,10 @@ void MapColumnsDialog::updatePreview()
             Preview->setItem(at, c, new QTableWidgetItem(cells[c]));
     }
     const bool readable = Preview->rowCount() > 0;
-    Problem->setText(readable ? QString()
+    // Nothing is wrong before anything is chosen.
+    const bool chosen = std::any_of(
+        std::begin(kFields), std::end(kFields), [this](HeaderField f) { return boxes_[int(f)]->currentIndex() > 0; });
+    Problem->setText(readable || !chosen ? QString()
             : report.headerProblem().isEmpty()
             ? QStringLiteral("No order is read with these columns: choose the order number and the e-mail.")
             : report.headerProblem());
@@ -125,6 +152,18 @@ void MapColumnsDialog::updatePreview()
 
 void MapColumnsDialog::save()
 {
+    const HeaderRowLayout chosen = layout();
+    for (const HeaderRowLayout& saved : loadSavedLayouts(settingsPath_)) {
+        if (saved.name.compare(chosen.name, Qt::CaseInsensitive) == 0 &&
+            !platform_.confirm(this,
+                QStringLiteral("A layout named \"%1\" is saved already. Replace it with these columns?\r\r"
+                               "No: choose another name.")
+                    .arg(saved.name))) {
+            NameEdit->setFocus();
+            NameEdit->selectAll();
+            return;
+        }
+    }
     try {
         saveLayout(settingsPath_, layout());
     } catch (const ProfileWriteError& e) {

@@ -23,16 +23,23 @@ class Platform;
 class MapColumnsDialog : public QDialog {
     Q_OBJECT
 public:
-    // text: the start of the report, its header row first.
-    MapColumnsDialog(
-        Platform& platform, const QByteArray& text, const QString& settingsPath, QWidget* parent = nullptr);
+    // text: the start of the report, its header row first; reportFile: the
+    // file it was read from (empty: the clipboard), which names the layout
+    // proposed.
+    MapColumnsDialog(Platform& platform, const QByteArray& text, const QString& settingsPath,
+        const QString& reportFile = {}, QWidget* parent = nullptr);
+
+    // The name first proposed: the report file's name, else the header's
+    // first column that no other repeats.
+    static QString proposedName(const QString& reportFile, const QStringList& columns);
 
     // The layout as chosen now.
     HeaderRowLayout layout() const;
     // Shown again after every choice.
     void updatePreview();
-    // Saves the layout and closes the dialog; a failed write is shown and
-    // the dialog stays.
+    // Saves the layout and closes the dialog; replacing a saved layout of
+    // the same name is asked first. A failed write is shown and the dialog
+    // stays.
     void save();
 
     // The choice for a field; its first entry is "(none)".

@@ -1,5 +1,6 @@
 #include "app/PublishDialog.h"
 
+#include "platform/KeyboardAccess.h"
 #include "platform/Platform.h"
 #include "publish/PublishError.h"
 
@@ -97,6 +98,8 @@ PublishDialog::PublishDialog(Platform& platform, PublishDialogParams params, QWi
     });
     connect(Close, &QPushButton::clicked, this, &QDialog::reject);
     connect(&watcher_, &QFutureWatcher<Outcome>::finished, this, &PublishDialog::finish);
+    assignShortcuts(this);
+    showFocusFrames(this);
 }
 
 PublishDialog::~PublishDialog()

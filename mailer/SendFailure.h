@@ -18,6 +18,10 @@ public:
     // The server's port speaks TLS from the first byte: the message says to
     // choose TLS, and the command line adds its option.
     bool tlsFromStart = false;
+    // No connection to the server could be had (refused, no route, no such
+    // host): the message is the system's, and what to check comes from the
+    // window or the command line.
+    bool unreachable = false;
 };
 
 // "Unable to write to " + path, then ": " + the system's reason when known.

@@ -43,6 +43,15 @@ public:
         (void)no;
         return ask(parent, text);
     }
+    // A question before something that cannot be taken back (a mailing):
+    // question icon, a button named for the action and Cancel, which is the
+    // default and Escape's, so Enter alone never starts it. True for the
+    // action. Without its own boxes, confirm().
+    virtual bool confirmAction(QWidget* parent, const QString& text, const QString& action)
+    {
+        (void)action;
+        return confirm(parent, text);
+    }
     // Information box: information icon, one OK button.
     virtual void showInformation(QWidget* parent, const QString& text) = 0;
     // Warning box: warning icon, one OK button (a job done only in part).

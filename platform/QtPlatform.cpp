@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 
@@ -129,6 +130,20 @@ Platform::Answer QtPlatform::choose(QWidget* parent, const QString& text, const 
     box.button(QMessageBox::Yes)->setText(yes);
     box.button(QMessageBox::No)->setText(no);
     return answerOf(box.exec());
+}
+
+bool QtPlatform::confirmAction(QWidget* parent, const QString& text, const QString& action)
+{
+    QMessageBox box(
+        QMessageBox::Question, QString::fromUtf8(ApplicationTitle), messageText(text), QMessageBox::NoButton, parent);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* go = box.addButton(action, QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == go;
 }
 
 namespace {

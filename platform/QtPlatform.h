@@ -21,6 +21,7 @@ public:
     void copyToClipboard(const QString& text) override;
     Answer ask(QWidget* parent, const QString& text) override;
     Answer choose(QWidget* parent, const QString& text, const QString& yes, const QString& no) override;
+    bool confirmAction(QWidget* parent, const QString& text, const QString& action) override;
     bool openUrl(const QString& url, QString* why = nullptr) override;
     bool openFile(const QString& path, QString* why = nullptr) override;
     KeyringReply readPassword(const QString& key) override;

@@ -54,6 +54,8 @@ public:
         : QScrollArea(parent)
     {
         setFrameShape(QFrame::NoFrame);
+        // A holder, no stop of its own: Tab goes to the fields inside.
+        setFocusPolicy(Qt::NoFocus);
         setWidgetResizable(true);
         setWidget(form);
     }

@@ -1,5 +1,6 @@
 #include "platform/VSSpell.h"
 
+#include <algorithm>
 #include <enchant.h>
 
 namespace og {
@@ -91,6 +92,26 @@ qsizetype afterFieldName(const QString& text, qsizetype pos)
     return bar >= 0 && bar < close ? bar + 1 : close + 2;
 }
 
+// An address or a link ("support@example.com", "https://example.com/a",
+// "www.example.com") is no text to check: where one begins at pos, its end;
+// else pos. It begins after a blank or a bracket and ends before one.
+qsizetype afterAddressOrLink(const QString& text, qsizetype pos)
+{
+    static const QString Openers = QStringLiteral("<([\"'");
+    static const QString Enders = QStringLiteral("<>()[]\"");
+    if (pos > 0 && !text.at(pos - 1).isSpace() && !Openers.contains(text.at(pos - 1)))
+        return pos;
+    qsizetype end = pos;
+    while (end < text.size() && !text.at(end).isSpace() && !Enders.contains(text.at(end)))
+        ++end;
+    const QStringView token = QStringView(text).mid(pos, end - pos);
+    const qsizetype at = token.indexOf(u'@');
+    const bool address = at > 0 && token.indexOf(u'.', at) > at + 1;
+    const bool link = token.contains(u"://") || token.startsWith(u"www.", Qt::CaseInsensitive) ||
+        token.startsWith(u"mailto:", Qt::CaseInsensitive);
+    return address || link ? end : pos;
+}
+
 } // namespace
 
 std::unique_ptr<SpellDictionary> openEnchantDictionary(const QString& language)
@@ -123,7 +144,7 @@ void TVSSpell::setCheckText(const QString& text)
     text_ = text;
     qsizetype pos = 0;
     while (pos < text_.size()) {
-        if (const qsizetype after = afterFieldName(text_, pos); after > pos) {
+        if (const qsizetype after = std::max(afterFieldName(text_, pos), afterAddressOrLink(text_, pos)); after > pos) {
             pos = after;
             continue;
         }

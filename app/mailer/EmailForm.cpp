@@ -4,6 +4,7 @@
 #include "app/mailer/MessageControls.h"
 #include "app/mailer/SpellDialog.h"
 #include "common/ProgramFolder.h"
+#include "platform/KeyboardAccess.h"
 #include "platform/ScreenFit.h"
 #include "platform/VSSpell.h"
 
@@ -108,6 +109,19 @@ TemailForm::TemailForm(Platform& platform, QWidget* parent)
 
     buildControls();
     setTabOrder();
+    // No button is the default one, so Return in a field starts nothing
+    // (and no dialog makes its first button the default when shown).
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(false);
+    // The 26 letters do not go round: the message's headers, the pace, the
+    // signature's file buttons, Cancel (Escape), Help and the bounces go
+    // without where they must.
+    QList<QWidget*> secondary = Message->controls();
+    secondary << RateBox << ConnectionsBox << SigLoad << SigView << BitBtn3 << BitBtn4 << BouncesButton;
+    for (QWidget* control : secondary)
+        control->setProperty(ShortcutLast, true);
+    assignShortcuts(this);
+    showFocusFrames(this);
 
     spellDialog_ = new SpellDialog(this);
     spellDialogue_ = spellDialog_;
@@ -345,9 +359,8 @@ void TemailForm::layOut(QGridLayout* grid)
     progress->addWidget(StopButton);
 
     auto* buttons = new QHBoxLayout;
-    BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("Send Now"), {}, QStyle::SP_DialogOkButton);
+    BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("&Send Now"), {}, QStyle::SP_DialogOkButton);
     makeBold(BitBtn1);
-    BitBtn1->setDefault(true);
     BitBtn3 = makeButton(this, "BitBtn3", QStringLiteral("Cancel"), {}, QStyle::SP_DialogCancelButton);
     BitBtn4 = makeButton(this, "BitBtn4", QStringLiteral("Help"), {}, QStyle::SP_DialogHelpButton);
     BitBtn5 = makeButton(this, "BitBtn5", QStringLiteral("Close"), {}, QStyle::SP_DialogCloseButton);

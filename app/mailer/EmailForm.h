@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/mailer/MailerPassword.h"
+#include "mailer/MessageDraft.h"
 #include "mailer/send/SendRun.h"
 #include "platform/Platform.h"
 
@@ -133,6 +134,15 @@ private:
     void runEnded();
     // Asks whether to stop a run under way; true when the window may close.
     bool stopBeforeClosing();
+    // The unsent message (EmailFormDraft.cpp): as the fields hold it; the
+    // kept one filled in when the fields are empty; when it was edited since
+    // shown, the question whether to keep it (false: Cancel, stay); sent or
+    // discarded, gone from the fields and the file.
+    MessageDraft currentDraft() const;
+    QString draftPath() const;
+    void restoreDraft();
+    bool keepDraftBeforeClosing();
+    void forgetDraft();
     MailerSettings settingsFromControls() const;
     // How long a run of the chosen address file takes at the chosen server's
     // pace, and what the day's allowance leaves for later (EmailFormEstimate.cpp).
@@ -153,6 +163,9 @@ private:
     // to send to the others; a list that cannot be read is shown. False:
     // send nothing.
     bool confirmSuppressed(const MailerInput& input);
+    // The last question before a run: to how many customers, the subject,
+    // the server. Its default answer is Cancel. False: send nothing.
+    bool confirmMailing(const MailerInput& input);
     QString listsFolder() const;
     void appendBodyLines(const QStringList& lines);
     // The displayed lines of the field's first `blocks` paragraphs.
@@ -244,6 +257,12 @@ private:
     bool failed_ = false;
     bool signInRefused_ = false; // the provider refused the sign-in during the run
     bool closeAfterRun_ = false;
+    MessageDraft draftShown_; // the message as the window was shown or last kept
+    // The run being prepared: whom the checks leave out, whether it resumes
+    // an earlier one, and how many customers it mails.
+    QStringList leftOut_;
+    bool resuming_ = false;
+    int customersInRun_ = 0;
     SendOutcome outcome_;
 };
 

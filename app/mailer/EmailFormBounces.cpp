@@ -34,9 +34,10 @@ bool TemailForm::confirmSuppressed(const MailerInput& input)
     }
     return suppressed.isEmpty() ||
         platform_.confirm(this,
-            QStringLiteral("%1 customers are suppressed and left out (remove a line from bounced.txt or "
+            QStringLiteral("%1 suppressed and left out (remove a line from bounced.txt or "
                            "unsubscribed.txt in %2 to mail them again):\r\r%3\r\rSend to the others?")
-                .arg(suppressed.size())
+                .arg(suppressed.size() == 1 ? QStringLiteral("1 customer is")
+                                            : QStringLiteral("%1 customers are").arg(suppressed.size()))
                 .arg(QDir::toNativeSeparators(input.listsFolder), suppressed.join(u'\r')));
 }
 

@@ -66,6 +66,8 @@ void TemailForm::showEvent(QShowEvent* event)
         SendProgress->setTextVisible(false);
     }
     FormActivate();
+    if (!sending_)
+        restoreDraft();
     if (firstShowing_) {
         firstShowing_ = false;
         fitIntoScreen(this);
@@ -169,7 +171,7 @@ bool TemailForm::stopBeforeClosing()
 
 void TemailForm::reject()
 {
-    if (stopBeforeClosing())
+    if (stopBeforeClosing() && keepDraftBeforeClosing())
         QDialog::reject();
 }
 
@@ -258,6 +260,11 @@ void TemailForm::BitBtn1Click()
     bool signatureHeld = false;
     if (!prepareRun(input, &signature, &signatureHeld))
         return;
+    if (!confirmMailing(input)) {
+        showStatus(QStringLiteral("Not sent: the mailing was cancelled"));
+        run_.reset();
+        return;
+    }
     // The run appends the signature to what it sends; the field shows it
     // too (once, however often Send Now is tried), and the hidden buffer
     // holds it as read.
@@ -306,6 +313,7 @@ ResumeAnswer TemailForm::askResume(const ResumeState& earlier)
 
 bool TemailForm::prepareRun(MailerInput& input, QStringList* signature, bool* signatureHeld)
 {
+    leftOut_.clear();
     try {
         *signature = run_->prepare(input);
         *signatureHeld = leaveOutHeldSignature(input, *signature);
@@ -316,13 +324,17 @@ bool TemailForm::prepareRun(MailerInput& input, QStringList* signature, bool* si
         }
         // An earlier run of this message to this address file that did not
         // finish is gone on with, unless the vendor starts over.
-        const RunStart start =
-            run_->decideStart(input, std::nullopt, [this](const ResumeState& earlier) { return askResume(earlier); });
+        ResumeState earlier;
+        const RunStart start = run_->decideStart(
+            input, std::nullopt, [this](const ResumeState& state) { return askResume(state); }, &earlier);
         if (start == RunStart::Cancelled) {
             showStatus(QString());
             run_.reset();
             return false;
         }
+        resuming_ = start == RunStart::Resumed;
+        customersInRun_ =
+            resuming_ ? earlier.remaining : customersToMail(input.settings.addressFile, input.listsFolder, leftOut_);
     } catch (const SendFailure& failure) {
         QCoreApplication::sendPostedEvents(this);
         showStatus(FailedText + failure.message());
@@ -345,6 +357,12 @@ void TemailForm::startRun(const MailerInput& input)
         } catch (const SignInAgain& refused) {
             failed_ = signInRefused_ = true;
             failure_ = refused.message();
+        } catch (const SendFailure& failure) {
+            failed_ = true;
+            failure_ = failure.message();
+            if (failure.unreachable)
+                failure_ += QStringLiteral("\rCheck the server's name and port (and that this computer may reach "
+                                           "it), then Send Now: the run goes on with the customers not yet sent.");
         } catch (const std::exception& error) {
             failed_ = true;
             failure_ = QString::fromUtf8(error.what());
@@ -383,6 +401,7 @@ bool TemailForm::confirmFields(const MailerInput& input)
                 check.problems.join(QStringLiteral("\r")));
         return false;
     }
+    leftOut_ += check.refusedAddresses;
     if (check.missing.isEmpty())
         return true;
     if (!platform_.confirm(this,
@@ -391,7 +410,21 @@ bool TemailForm::confirmFields(const MailerInput& input)
                 QStringLiteral("\r\rSend to the others? These customers are counted as not sent.")))
         return false;
     run_->skipCustomers(check.missingAddresses);
+    leftOut_ += check.missingAddresses;
     return true;
+}
+
+bool TemailForm::confirmMailing(const MailerInput& input)
+{
+    const MailerSettings& s = input.settings;
+    const QString customers =
+        customersInRun_ == 1 ? QStringLiteral("1 customer") : QStringLiteral("%1 customers").arg(customersInRun_);
+    const QString question = (resuming_ ? QStringLiteral("Resume: send this message to the remaining %1%2?")
+                                        : QStringLiteral("Send this message to %1%2?"))
+                                 .arg(customers, s.copyToSelf ? QStringLiteral(" (and a copy to you)") : QString());
+    return platform_.confirmAction(this,
+        question + QStringLiteral("\r\rSubject: %1\rServer: %2").arg(input.subject, s.server),
+        resuming_ ? QStringLiteral("&Resume") : QStringLiteral("&Send"));
 }
 
 void TemailForm::StopClick()
@@ -452,6 +485,9 @@ void TemailForm::runEnded()
     // completed one says how it went, then closes.
     if (closeAfterRun_) {
         closeAfterRun_ = false;
+        // Closed during the run: what was typed is kept without a question.
+        if (QString error; currentDraft() != draftShown_ && currentDraft().save(draftPath(), &error))
+            draftShown_ = currentDraft();
         QDialog::reject();
     } else if (failed_) {
         // Not the last "Sending to": the run ended there.
@@ -465,6 +501,9 @@ void TemailForm::runEnded()
             platform_.showInformation(this, summary);
         else
             platform_.showWarning(this, summary);
+        // Sent: no longer a draft to keep (the fields stay, as before).
+        MessageDraft::remove(draftPath());
+        draftShown_ = currentDraft();
         accept();
     }
     emit runFinished();
@@ -580,10 +619,12 @@ void TemailForm::SpellerClick()
         platform_.showError(this, error.message());
         return;
     }
+    const auto words = [](int n) { return n == 1 ? QStringLiteral("1 word") : QStringLiteral("%1 words").arg(n); };
+    // The status says the check is over before the box does.
+    showStatus(QStringLiteral("Spelling checked"));
     platform_.showInformation(this,
-        QStringLiteral("Checked %1 words in subject and body.").arg(speller.WordCount) + u'\r' +
-            QStringLiteral("Replaced %1 words").arg(speller.ReplaceCount));
-    showStatus(QString());
+        QStringLiteral("Checked %1 in subject and body.").arg(words(speller.WordCount)) + u'\r' +
+            QStringLiteral("Replaced %1.").arg(words(speller.ReplaceCount)));
 }
 
 } // namespace og

@@ -1,5 +1,6 @@
 #include "app/mailer/MailboxDialog.h"
 
+#include "platform/KeyboardAccess.h"
 #include "platform/ScreenFit.h"
 
 #include <QComboBox>
@@ -80,6 +81,7 @@ MailboxDialog::MailboxDialog(QWidget* parent, const MailboxSettings& settings)
     top->addWidget(new FormScrollArea(form), 1);
     top->addWidget(problem_);
     top->addWidget(buttons);
+    showFocusFrames(this);
 }
 
 MailboxSettings MailboxDialog::settings() const

@@ -1,8 +1,12 @@
 #include "app/mailer/PreviewDialog.h"
 
+#include "platform/Contrast.h"
+#include "platform/KeyboardAccess.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -65,6 +69,12 @@ PreviewDialog::PreviewDialog(QWidget* parent, const QFont& font)
     layout->addLayout(steps);
     layout->addWidget(tabs_);
     layout->addWidget(close, 0, Qt::AlignRight);
+    // Return in the address box shows that customer and nothing else: no
+    // button may take it as the default one's.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(false);
+    assignShortcuts(this);
+    showFocusFrames(this);
     resize(640, 480);
 }
 
@@ -93,6 +103,8 @@ void PreviewDialog::display(int index, const QString& text, const QString& html)
     const int count = int(addresses_.size());
     index_ = index;
     view_->setPlainText(text);
+    html_->document()->setDefaultStyleSheet(
+        QStringLiteral("a { color: %1; }").arg(readableLinkColour(html_->palette()).name()));
     html_->setHtml(html);
     tabs_->setTabVisible(tabs_->indexOf(html_), !html.isEmpty());
     if (html.isEmpty())
@@ -111,6 +123,11 @@ bool PreviewDialog::showAddress(const QString& address)
             return true;
         }
     return false;
+}
+
+QColor readableLinkColour(const QPalette& palette)
+{
+    return readableOn(palette.color(QPalette::Link), palette.color(QPalette::Base));
 }
 
 } // namespace og

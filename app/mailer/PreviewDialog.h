@@ -9,7 +9,9 @@
 
 #include <functional>
 
+class QColor;
 class QLabel;
+class QPalette;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -56,5 +58,9 @@ private:
     QStringList addresses_;
     int index_ = 0;
 };
+
+// The palette's link colour where it reads on the base colour (4.5:1);
+// else the nearest that does.
+QColor readableLinkColour(const QPalette& palette);
 
 } // namespace og

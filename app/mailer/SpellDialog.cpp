@@ -1,5 +1,7 @@
 #include "app/mailer/SpellDialog.h"
 
+#include "platform/KeyboardAccess.h"
+
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -48,7 +50,8 @@ SpellDialog::SpellDialog(QWidget* parent)
         buttons->addWidget(button);
         return button;
     };
-    addButton("SpellReplace", QStringLiteral("&Replace"), SpellAnswer::Action::Replace)->setDefault(true);
+    // Replace is no default: a Return meant for the text must not change it.
+    addButton("SpellReplace", QStringLiteral("&Replace"), SpellAnswer::Action::Replace);
     addButton("SpellReplaceAll", QStringLiteral("Replace &all"), SpellAnswer::Action::ReplaceAll);
     addButton("SpellIgnore", QStringLiteral("&Ignore"), SpellAnswer::Action::Ignore);
     addButton("SpellIgnoreAll", QStringLiteral("I&gnore all"), SpellAnswer::Action::IgnoreAll);
@@ -58,6 +61,8 @@ SpellDialog::SpellDialog(QWidget* parent)
 
     connect(suggestions_, &QListWidget::currentTextChanged, changeTo_, &QLineEdit::setText);
     connect(suggestions_, &QListWidget::itemDoubleClicked, this, [this] { finish(SpellAnswer::Action::Replace); });
+    assignShortcuts(this);
+    showFocusFrames(this);
     resize(520, 360);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 
 namespace og {
 
@@ -168,10 +169,20 @@ QStringList checkFields(const QList<FieldText*>& texts, const AddressFields& fie
             problems << text->syntaxProblem();
         text->bind(fields, &unknown);
     }
-    for (const QString& name : std::as_const(unknown))
-        problems << QStringLiteral("Unknown field %1: %2 offers %3")
-                        .arg(
-                            braced(name), QFileInfo(addressFile).fileName(), fields.names().join(QStringLiteral(", ")));
+    // The columns the first job writes on request: the main window's option
+    // that adds each.
+    static const QHash<QString, QString> options {{QStringLiteral("order"), QStringLiteral("Include Order/Reg. #")},
+        {QStringLiteral("date"), QStringLiteral("Include Order Date")},
+        {QStringLiteral("name"), QStringLiteral("Include Customer Name")}};
+    for (const QString& name : std::as_const(unknown)) {
+        const QString option = options.value(name.toLower());
+        problems << QStringLiteral("Unknown field %1: %2 offers %3%4")
+                        .arg(braced(name), QFileInfo(addressFile).fileName(), fields.names().join(QStringLiteral(", ")),
+                            option.isEmpty() ? QString()
+                                             : QStringLiteral(" (tick \"%1\" in the main window and make the "
+                                                              "address file again)")
+                                                   .arg(option));
+    }
     if (!problems.isEmpty())
         return problems;
     for (const AddressRecord& customer : customers)

@@ -62,4 +62,17 @@ bool suppressedCustomers(const QString& addressFile, const QString& listsFolder,
     return true;
 }
 
+int customersToMail(const QString& addressFile, const QString& listsFolder, const QStringList& skipped)
+{
+    SuppressedAddresses lists;
+    if (QString unread; !lists.read(listsFolder, &unread))
+        lists = {};
+    int count = 0;
+    for (const AddressRecord& record : addressRecords(readTextFileLines(addressFile))) {
+        if (lists.why(record.address).isEmpty() && !skipped.contains(record.address))
+            ++count;
+    }
+    return count;
+}
+
 } // namespace og

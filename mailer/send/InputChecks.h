@@ -18,6 +18,12 @@ QString checkMailerInput(const MailerInput& input, MailerField* field = nullptr)
 // list exists and cannot be read.
 bool suppressedCustomers(const QString& addressFile, const QString& listsFolder, QStringList* out, QString* error);
 
+// How many customers a run from the start mails: the address file's
+// records that the lists of listsFolder leave in, less those in skipped
+// (the run's skipCustomers). A list that cannot be read leaves no one out
+// here; the run itself refuses it.
+int customersToMail(const QString& addressFile, const QString& listsFolder, const QStringList& skipped);
+
 // The example host name in the server check's message.
 inline constexpr const char* ExampleMailServer = "mail.example.com";
 

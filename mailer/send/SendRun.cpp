@@ -275,6 +275,8 @@ void SendRun::failed(const TWireSMTP& smtp, const std::exception& error, Attempt
         dynamic_cast<const EWireClosedSocket*>(&error) || dynamic_cast<const EWireConnClosedGraceful*>(&error) ||
         (dynamic_cast<const EWireResponseError*>(&error) && smtp.ReplyCode == 421);
     a.lost = connectionBroke && smtp.SendStage() != TWireSMTP::TSendStage::Connect;
+    // (A server that answers and refuses, 554 at the greeting, is reached.)
+    a.unreachable = dynamic_cast<const EWireSocketError*>(&error) && smtp.SendStage() == TWireSMTP::TSendStage::Connect;
     if (a.lost && a.result == CustomerResult::NotSent)
         a.result = CustomerResult::Deferred;
     a.fatal = !a.lost;
@@ -286,6 +288,7 @@ void SendRun::endRun(const Attempt& a)
         throw SignInAgain(a.text);
     SendFailure failure(a.text);
     failure.tlsFromStart = a.tlsFromStart;
+    failure.unreachable = a.unreachable;
     throw failure;
 }
 

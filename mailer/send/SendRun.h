@@ -224,6 +224,7 @@ private:
         bool stopped = false;      // Stop ended it
         bool tlsFromStart = false; // fatal: the port expects TLS from the first byte
         bool throttled = false;    // the server asks to slow down: deferred, to go again
+        bool unreachable = false;  // fatal: no connection to the server could be had
     };
     // dataEnd runs as the final "." is about to go (to journal it).
     Attempt attempt(

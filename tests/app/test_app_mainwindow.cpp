@@ -191,7 +191,8 @@ private slots:
         Start s;
         s.activate(QString());
         QCOMPARE(s.platform.texts(Call::Error),
-            QStringList {"No records processed\rDid you copy the CSV report file to the clipboard?"});
+            QStringList {"No records processed\rDid you copy the CSV report file to the clipboard?\rA report whose "
+                         "columns are not known is read after \"Map columns…\" says which column is which."});
         QCOMPARE(s.form().StoreBox->count(), 0);
         QVERIFY(s.form().Button1->isEnabled());
         s.form().Button1->click();

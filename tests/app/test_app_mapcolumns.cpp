@@ -11,6 +11,7 @@
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -38,10 +39,12 @@ private slots:
                                   "1002;Bo Bell;\"Tool; Pro\";bo@example.org;2026-03-03\r\n";
         writeFile(reportPath, report);
 
-        MapColumnsDialog dialog(platform, report, ini);
+        MapColumnsDialog dialog(platform, report, ini, reportPath);
         QCOMPARE(dialog.Preview->rowCount(), 0);
         QVERIFY(!dialog.SaveButton->isEnabled());
-        QVERIFY(!dialog.Problem->text().isEmpty());
+        QCOMPARE(dialog.Problem->text(), QString()); // nothing chosen, nothing wrong yet
+        QCOMPARE(dialog.NameEdit->text(), QStringLiteral("report"));
+        QVERIFY(dialog.Preview->minimumHeight() >= 6 * dialog.Preview->verticalHeader()->defaultSectionSize());
         const std::pair<HeaderField, const char*> choices[] = {{HeaderField::Order, "Ref"},
             {HeaderField::Email, "Mail box"}, {HeaderField::Product, "Artikel"}, {HeaderField::Name, "Kunde"},
             {HeaderField::Date, "Tag"}};
@@ -58,6 +61,20 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(loadSavedLayouts(ini).size(), size_t(1));
 
+        // The same name again is asked about: No keeps the dialog open.
+        MapColumnsDialog again(platform, report, ini, reportPath);
+        for (const auto& [field, column] : choices)
+            again.fieldBox(field)->setCurrentText(column);
+        again.NameEdit->setText("kasse");
+        platform.queueConfirm(false);
+        again.SaveButton->click();
+        QCOMPARE(again.result(), int(QDialog::Rejected));
+        QVERIFY(platform.texts(ScriptedPlatform::Call::Confirm).last().startsWith("A layout named \"Kasse\" is saved"));
+        platform.queueConfirm(true);
+        again.SaveButton->click();
+        QCOMPARE(again.result(), int(QDialog::Accepted));
+        QCOMPARE(loadSavedLayouts(ini).size(), size_t(1));
+
         // the main window reads the report with the saved layout
         Ordergate program(platform);
         TForm1& form = program.Form1();
@@ -67,6 +84,7 @@ private slots:
         form.FormActivate();
         QCOMPARE(form.StoreBox->count(), 3);
         QCOMPARE(form.report().storeName(), QStringLiteral("Kasse"));
+        QCOMPARE(form.ReadAs->text(), QStringLiteral("Report read as Kasse"));
         RunRequest request;
         request.report = &form.report();
         request.allProducts = true;
@@ -75,6 +93,23 @@ private slots:
         QCOMPARE(run.written, 2);
         QVERIFY(run.script.bytesAt(3).startsWith("htpasswd -bc .htpasswd ann@example.com 1001"));
         QDir::setCurrent(QDir::tempPath());
+    }
+
+    void theProposedNameComesFromTheReport_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("columns");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("file") << "/orders/Kasse März.csv" << QStringList {"Ref"} << "Kasse März";
+        QTest::newRow("first unrepeated") << "" << QStringList {"", "Ref", "Ref", "Kunde"} << "Kunde";
+        QTest::newRow("nothing") << "" << QStringList {"Ref", "Ref"} << "My store";
+    }
+    void theProposedNameComesFromTheReport()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, columns);
+        QFETCH(QString, name);
+        QCOMPARE(MapColumnsDialog::proposedName(file, columns), name);
     }
 
     // A header row no layout knows opens the dialog; cancelled, the window

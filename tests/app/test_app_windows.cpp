@@ -9,9 +9,15 @@
 #include "app/Ordergate.h"
 #include "app/mailer/EmailForm.h"
 #include "app/mailer/MailboxDialog.h"
+#include "app/mailer/PreviewDialog.h"
+#include "platform/Contrast.h"
+#include "platform/KeyboardAccess.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QAbstractButton>
+#include <QFocusFrame>
+#include <QHash>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QScreen>
@@ -110,6 +116,45 @@ private slots:
         QVERIFY2(buttons.isEmpty(), qPrintable(QStringList(buttons.values()).join(u' ')));
     }
 
+    // Every button and every label of a field has an Alt+letter of its own;
+    // the views and text areas, whose frames show no focus, get a frame.
+    void everyControlHasItsLetterAndShowsItsFocus_data() { addWindowRows(); }
+    void everyControlHasItsLetterAndShowsItsFocus()
+    {
+        QFETCH(QString, window);
+        Start s;
+        QWidget* w = s.show(window);
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QHash<char16_t, QString> letters;
+        QStringList without;
+        for (QWidget* control : w->findChildren<QWidget*>()) {
+            auto* label = qobject_cast<QLabel*>(control);
+            auto* button = qobject_cast<QAbstractButton*>(control);
+            if ((!(label && label->buddy()) && !(button && !button->text().isEmpty())) || control->window() != w)
+                continue;
+            const QString text = label ? label->text() : button->text();
+            const char16_t letter = shortcutLetter(text);
+            if (!letter && control->isVisibleTo(w) && !control->property(ShortcutLast).toBool() &&
+                !(label && label->buddy()->property(ShortcutLast).toBool()))
+                without << text;
+            QVERIFY2(!letter || !letters.contains(letter), qPrintable(text + u' ' + letters.value(letter)));
+            if (letter)
+                letters.insert(letter, text);
+        }
+        QVERIFY2(without.isEmpty(), qPrintable(without.join(u'|')));
+        int views = 0;
+        for (QAbstractScrollArea* view : w->findChildren<QAbstractScrollArea*>()) {
+            if (qobject_cast<QScrollArea*>(view) || !view->isVisibleTo(w) || !(view->focusPolicy() & Qt::TabFocus))
+                continue;
+            view->setFocus(Qt::TabFocusReason);
+            auto* frame = w->findChild<QFocusFrame*>(QStringLiteral("FocusFrame"));
+            QVERIFY2(frame && frame->widget() == view && frame->isVisible(), qPrintable(view->objectName()));
+            ++views;
+        }
+        QVERIFY(views >= 1);
+    }
+
     void windowsOpenInsideTheScreenWithTheirButtonsInView_data() { addWindowRows(); }
     void windowsOpenInsideTheScreenWithTheirButtonsInView()
     {
@@ -164,6 +209,17 @@ private slots:
         QVERIFY2((light + 0.05) / (dark + 0.05) >= 4.5, qPrintable(shown.name()));
         if (background == Qt::white)
             QCOMPARE(shown, QColor(Qt::blue)); // blue wherever blue reads
+    }
+
+    void previewLinksReadInEitherPalette_data() { statisticsAreReadableInEitherPalette_data(); }
+    void previewLinksReadInEitherPalette()
+    {
+        QFETCH(QColor, background);
+        QPalette palette;
+        palette.setColor(QPalette::Base, background);
+        palette.setColor(QPalette::Link, QColor(0x2a, 0x82, 0xda)); // Breeze's link blue
+        const QColor link = readableLinkColour(palette);
+        QVERIFY2(contrast(link, background) >= 4.5, qPrintable(link.name()));
     }
 
     void productListShowsTheKeyboardFocus()

@@ -113,3 +113,16 @@ TEST(Spell, FieldNamesAreNoWordsButTheirDefaultsAre)
         asked << question.word;
     EXPECT_EQ(asked, (QStringList {"Custmer", "unclosed"}));
 }
+
+TEST(Spell, AddressesAndLinksAreNoWords)
+{
+    TVSSpell speller(std::make_unique<WordList>(QStringList {"see", "or", "write", "to"}));
+    Script script;
+    speller.setDialogue(&script);
+    speller.setCheckText(QStringLiteral("see https://dl.example.com/v2 or <www.exmple.com/a>, [it](http://x.io) "
+                                        "write to hepl@exmple.com. nto@"));
+    QStringList asked;
+    for (const SpellQuestion& question : script.questions)
+        asked << question.word;
+    EXPECT_EQ(asked, (QStringList {"it", "nto"}));
+}

@@ -18,6 +18,10 @@ void ScriptedPlatform::queueConfirm(bool yes)
 {
     confirms_.enqueue(yes);
 }
+void ScriptedPlatform::queueAction(bool go)
+{
+    actions_.enqueue(go);
+}
 void ScriptedPlatform::queueFileName(const QString& path)
 {
     fileNames_.enqueue(path);
@@ -84,6 +88,8 @@ QString ScriptedPlatform::kindName(Call::Kind kind)
         return QStringLiteral("folder dialog");
     case Call::CopyToClipboard:
         return QStringLiteral("clipboard write");
+    case Call::ConfirmAction:
+        return QStringLiteral("question before an action");
     }
     return QStringLiteral("unknown call");
 }
@@ -111,6 +117,8 @@ QStringList ScriptedPlatform::unusedAnswers() const
     QStringList out;
     for (bool yes : confirms_)
         out << QStringLiteral("confirm answer %1").arg(yes ? QStringLiteral("Yes") : QStringLiteral("No"));
+    for (bool go : actions_)
+        out << QStringLiteral("action answer %1").arg(go ? QStringLiteral("go") : QStringLiteral("Cancel"));
     for (Answer answer : answers_)
         out << QStringLiteral("answer %1")
                    .arg(answer == Answer::Yes     ? QStringLiteral("Yes")
@@ -160,6 +168,16 @@ bool ScriptedPlatform::confirm(QWidget*, const QString& text)
     record(Call::Confirm, text);
     if (!scripted)
         fail(QStringLiteral("unscripted confirmation \"%1\"").arg(text));
+    return answer;
+}
+
+bool ScriptedPlatform::confirmAction(QWidget*, const QString& text, const QString& action)
+{
+    const bool scripted = !actions_.isEmpty();
+    const bool answer = scripted ? actions_.dequeue() : false;
+    record(Call::ConfirmAction, text, action);
+    if (!scripted)
+        fail(QStringLiteral("unscripted question before \"%1\": \"%2\"").arg(action, text));
     return answer;
 }
 

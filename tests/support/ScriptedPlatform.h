@@ -7,6 +7,7 @@
 //   platform.setClipboardText(reportText);          // what clipboardText() gives
 //   platform.queueConfirm(true);                     // next confirm() answers Yes
 //   platform.queueAnswer(Platform::Answer::Cancel);  // next ask() answers Cancel
+//   platform.queueAction(true);                      // next confirmAction() goes on
 //   platform.failLaunches("no browser");             // openUrl/openFile fail
 //   platform.queueFileName("/tmp/a.txt");            // next openFileName()
 //   platform.queueFileNames({"/tmp/a", "/tmp/b"});   // next openFileNames()
@@ -58,13 +59,15 @@ public:
             AskPassword,
             Warning,
             ChooseFolder,
-            CopyToClipboard
+            CopyToClipboard,
+            ConfirmAction
         };
         Kind kind;
         // The message text, the dialog title, the URL, the path or the
         // keyring key (never a password).
         QString text;
-        // Only for file dialogs: the filter as asked (a folder dialog: its start).
+        // Only for file dialogs: the filter as asked (a folder dialog: its
+        // start); a question before an action: the action's button.
         QString filter;
     };
 
@@ -73,6 +76,8 @@ public:
     // Scripting.
     void queueConfirm(bool yes);
     void queueAnswer(Answer answer);
+    // Next confirmAction() (the question before a mailing): true goes on.
+    void queueAction(bool go);
     // From now on openUrl and openFile fail, giving why; empty: they succeed.
     void failLaunches(const QString& why) { launchFailure_ = why; }
     void queueFileName(const QString& path); // "" = the user cancelled; also answers chooseFolder
@@ -104,6 +109,7 @@ public:
     // Platform
     void showError(QWidget* parent, const QString& text) override;
     bool confirm(QWidget* parent, const QString& text) override;
+    bool confirmAction(QWidget* parent, const QString& text, const QString& action) override;
     void showInformation(QWidget* parent, const QString& text) override;
     void showWarning(QWidget* parent, const QString& text) override;
     QString openFileName(QWidget* parent, const FileDialogRequest& request) override;
@@ -128,6 +134,7 @@ private:
     QList<Call> calls_;
     QQueue<bool> confirms_;
     QQueue<Answer> answers_;
+    QQueue<bool> actions_;
     QString launchFailure_;
     QQueue<QString> fileNames_;
     QQueue<QStringList> fileNameLists_;

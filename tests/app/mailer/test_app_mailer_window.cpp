@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QJsonArray>
@@ -29,12 +30,15 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWindow>
+
+#include <functional>
 
 using namespace og;
 using og::test::readFile;
@@ -94,8 +98,10 @@ private:
         control<QLineEdit>("MyServer")->setText(server);
         control<QLineEdit>("MySubject")->setText(QStringLiteral("Version 2 is out"));
     }
+    // Sends, answering the last question (to how many customers) with Send.
     void send()
     {
+        platform_->queueAction(true);
         control<QPushButton>("BitBtn1")->click();
         QVERIFY(form_->waitForRunEnd(30000));
     }
@@ -332,6 +338,100 @@ private slots:
     // "Check for bounces..." reads dovecot's mailbox with the password asked
     // for and lists the bounce; Send Now then names that customer before
     // sending, sends nothing when told so, and leaves them out when not.
+    // Return in any field of a filled-in window sends nothing and asks
+    // nothing; Send Now asks first, naming whom, what and where.
+    void aMailingStartsOnlyWhenAsked()
+    {
+        const QString addressFile = folder_ + "email_Widget.txt";
+        QVERIFY(writeFile(addressFile, "a@example.com\r\nb@example.com\r\nc@example.com\r\n"));
+        showForm();
+        QTcpServer closed; // a port that was free a moment ago
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const QString server = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+        closed.close();
+        fill(server, addressFile);
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
+        QVERIFY(QTest::qWaitForWindowActive(form_));
+        const qsizetype calls = platform_->calls().size();
+        int fields = 0;
+        for (QWidget* field : form_->findChildren<QWidget*>()) {
+            if (!field->isVisible() || !field->isEnabled() || !(field->focusPolicy() & Qt::TabFocus) ||
+                qobject_cast<QPushButton*>(field))
+                continue;
+            field->setFocus(Qt::OtherFocusReason);
+            QTest::keyClick(field, Qt::Key_Return);
+            QVERIFY2(form_->isVisible() && !form_->isSending(), qPrintable(field->objectName()));
+            ++fields;
+        }
+        QVERIFY(fields > 15);
+        QCOMPARE(platform_->calls().size(), calls); // no question, no dialog, no sign-in
+
+        platform_->queueAction(false);
+        control<QPushButton>("BitBtn1")->click();
+        QVERIFY(!form_->isSending());
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::ConfirmAction),
+            QStringList {
+                "Send this message to 3 customers (and a copy to you)?\r\rSubject: Version 2 is out\rServer: " +
+                server});
+        QCOMPARE(platform_->calls().last().filter, QStringLiteral("&Send"));
+        QCOMPARE(control<QStatusBar>("MyBar")->currentMessage(), QStringLiteral("Not sent: the mailing was cancelled"));
+
+        // Nothing listens there: the system's words, then what to do.
+        send();
+        const QString error = platform_->texts(ScriptedPlatform::Call::Error).value(0);
+        QVERIFY2(error.contains("Connection refused") && error.contains("Check the server's name and port"),
+            qPrintable(error));
+    }
+
+    // Every way out of a window with an edited, unsent message asks; Keep
+    // fills it in the next time the mailer opens, Discard forgets it.
+    void anUnsentMessageIsKeptForNextTime()
+    {
+        showForm();
+        control<QLineEdit>("MySubject")->setText(QStringLiteral("Version 2"));
+        control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Dear customer,\n\nit is out."));
+        control<QComboBox>("Format")->setCurrentIndex(1);
+        platform_->queueFileNames({"/data/one.pdf", "/data/two.zip"});
+        control<QPushButton>("AttAdd")->click();
+        const std::function<void()> ways[] {[this] { control<QPushButton>("BitBtn5")->click(); },
+            [this] { control<QPushButton>("BitBtn3")->click(); }, [this] { QTest::keyClick(form_, Qt::Key_Escape); },
+            [this] { form_->close(); }};
+        for (const auto& leave : ways) {
+            platform_->queueAnswer(Platform::Answer::Cancel);
+            leave();
+            QVERIFY(form_->isVisible());
+        }
+        QCOMPARE(platform_->count(ScriptedPlatform::Call::Ask), 4);
+        QVERIFY(platform_->texts(ScriptedPlatform::Call::Ask)
+                    .last()
+                    .startsWith("This message has not been sent. Keep this message for next time?"));
+        platform_->queueAnswer(Platform::Answer::Yes);
+        form_->close();
+        QVERIFY(!form_->isVisible());
+
+        // The program started again: a new window.
+        delete form_;
+        form_ = new TemailForm(*platform_);
+        form_->SettingsPath = ini();
+        form_->ProgramFolder = folder_;
+        showForm();
+        QCOMPARE(control<QLineEdit>("MySubject")->text(), QStringLiteral("Version 2"));
+        QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("Dear customer,\n\nit is out."));
+        QCOMPARE(control<QComboBox>("Format")->currentIndex(), 1);
+        QCOMPARE(control<QComboBox>("AttBox")->itemText(1), QStringLiteral("/data/two.zip"));
+        form_->close(); // unchanged: nothing to ask
+        QCOMPARE(platform_->count(ScriptedPlatform::Call::Ask), 5);
+
+        showForm();
+        control<QLineEdit>("MySubject")->setText(QStringLiteral("Version 3"));
+        platform_->queueAnswer(Platform::Answer::No);
+        form_->close();
+        showForm();
+        QCOMPARE(control<QLineEdit>("MySubject")->text(), QString());
+        QCOMPARE(control<QComboBox>("AttBox")->count(), 0);
+        QVERIFY(!QFile::exists(folder_ + "draft.txt"));
+    }
+
     void bouncesAreCheckedAndTheSuppressedNamedBeforeSending()
     {
         og::test::Dovecot server;
@@ -375,10 +475,13 @@ private slots:
         QVERIFY(form_->waitForRunEnd(30000));
         QVERIFY(platform_->texts(ScriptedPlatform::Call::Confirm)
                     .value(0)
-                    .contains(QStringLiteral("1 customers are suppressed and left out")));
+                    .contains(QStringLiteral("1 customer is suppressed and left out")));
         QCOMPARE(sink.messageCount(), 0);
         platform_->queueConfirm(true);
         send();
+        QVERIFY(platform_->texts(ScriptedPlatform::Call::ConfirmAction)
+                    .value(0)
+                    .startsWith(QStringLiteral("Send this message to 1 customer (and a copy to you)?")));
         QCOMPARE(sink.waitForMessages(2), 2);
         QCOMPARE(sink.envelope(1)["rcpt_tos"].toArray().first().toString(), QStringLiteral("alice@example.com"));
         QVERIFY(platform_->texts(ScriptedPlatform::Call::Information)
@@ -687,6 +790,7 @@ private slots:
         showForm();
         fill(QString::fromStdString(server.Address()), addressFile);
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
+        platform_->queueAction(true);
         control<QPushButton>("BitBtn1")->click();
         QVERIFY(form_->isSending());
         QVERIFY(!control<QPushButton>("BitBtn1")->isEnabled());
@@ -712,6 +816,9 @@ private slots:
         QVERIFY(!form_->isSending());
         platform_->queueAnswer(Platform::Answer::Yes);
         send();
+        QVERIFY(platform_->texts(ScriptedPlatform::Call::ConfirmAction)
+                    .last()
+                    .startsWith(QStringLiteral("Resume: send this message to the remaining 2 customers")));
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Ask).last(),
             QStringLiteral("Resume: 0 already sent, send to the remaining 2?\rNot known whether sent (the connection "
                            "broke after the message had gone; not sent again): a@example.com\r\rYes: resume. No: "
@@ -787,6 +894,7 @@ private slots:
         showForm();
         fill(QString::fromStdString(server.Address()), addressFile);
         control<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("Body"));
+        platform_->queueAction(true);
         control<QPushButton>("BitBtn1")->click();
         QVERIFY(form_->isSending());
         platform_->queueConfirm(true);
@@ -828,6 +936,11 @@ private slots:
         address->setText(QStringLiteral("ANNA@example.com"));
         QTest::keyClick(address, Qt::Key_Return);
         QVERIFY(view->toPlainText().contains("\nDear Anna\n"));
+        // After Next, Return shows the customer typed, no button's neighbour.
+        form_->findChild<QPushButton*>(QStringLiteral("PreviewNext"))->click();
+        address->setText(QStringLiteral("bob@example.org"));
+        QTest::keyClick(address, Qt::Key_Return);
+        QVERIFY(view->toPlainText().contains("\nDear Bob\n"));
 
         platform_->queueConfirm(false);
         send();
@@ -915,7 +1028,7 @@ private slots:
         showForm();
         control<QPushButton>("Speller")->click();
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Information),
-            QStringList {"Checked 0 words in subject and body.\rReplaced 0 words"});
+            QStringList {"Checked 0 words in subject and body.\rReplaced 0 words."});
 
         ScriptedSpellDialogue dialogue;
         dialogue.answers = {{SpellAnswer::Action::Replace, QStringLiteral("The")},
@@ -930,9 +1043,15 @@ private slots:
         QCOMPARE(control<QLineEdit>("MySubject")->text(), QStringLiteral("The new version"));
         QCOMPARE(control<QPlainTextEdit>("Memo1")->toPlainText(), QStringLiteral("We have released it.\nThanks"));
         QCOMPARE(platform_->texts(ScriptedPlatform::Call::Information).last(),
-            QStringLiteral("Checked 8 words in subject and body.\rReplaced 2 words"));
-        QCOMPARE(
-            statuses, (QStringList {"checking spelling in message Subject", "checking spelling in message Body", ""}));
+            QStringLiteral("Checked 8 words in subject and body.\rReplaced 2 words."));
+        QCOMPARE(statuses,
+            (QStringList {
+                "checking spelling in message Subject", "checking spelling in message Body", "Spelling checked"}));
+        control<QLineEdit>("MySubject")->setText(QStringLiteral("Version"));
+        control<QPlainTextEdit>("Memo1")->clear();
+        control<QPushButton>("Speller")->click();
+        QCOMPARE(platform_->texts(ScriptedPlatform::Call::Information).last(),
+            QStringLiteral("Checked 1 word in subject and body.\rReplaced 0 words."));
         QVERIFY(!form_->SettingsChanged());
     }
 
