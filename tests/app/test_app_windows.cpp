@@ -152,7 +152,7 @@ private slots:
             QVERIFY2(frame && frame->widget() == view && frame->isVisible(), qPrintable(view->objectName()));
             ++views;
         }
-        QVERIFY(views >= 1);
+        QVERIFY(views >= 1 || window == QLatin1String("mailbox")); // a dialog of fields alone
     }
 
     void windowsOpenInsideTheScreenWithTheirButtonsInView_data() { addWindowRows(); }
