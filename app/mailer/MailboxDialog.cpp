@@ -81,7 +81,9 @@ MailboxDialog::MailboxDialog(QWidget* parent, const MailboxSettings& settings)
     top->addWidget(new FormScrollArea(form), 1);
     top->addWidget(problem_);
     top->addWidget(buttons);
+    assignShortcuts(this);
     showFocusFrames(this);
+    fitWhenShown(this);
 }
 
 MailboxSettings MailboxDialog::settings() const
