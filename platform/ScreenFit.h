@@ -59,8 +59,10 @@ inline void fitWhenShown(QWidget* window)
         bool eventFilter(QObject* watched, QEvent* event) override
         {
             if (event->type() == QEvent::Show) {
-                fitIntoScreen(static_cast<QWidget*>(watched));
+                // Once: a window shown again stays where it was left.
+                watched->removeEventFilter(this);
                 deleteLater();
+                fitIntoScreen(static_cast<QWidget*>(watched));
             }
             return false;
         }
