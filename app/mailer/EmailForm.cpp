@@ -358,6 +358,7 @@ void TemailForm::layOut(ReflowForm* grid)
     StopButton->setEnabled(false);
     auto* progress = new QHBoxLayout;
     progress->addWidget(SendProgress, 1);
+    progress->addStretch(); // Stop keeps its size while the bar is hidden
     progress->addWidget(StopButton);
 
     auto* buttons = new QHBoxLayout;
