@@ -23,14 +23,16 @@ ReflowForm::ReflowForm(QWidget* parent)
     grid_->setSizeConstraint(QLayout::SetNoConstraint);
 }
 
-void ReflowForm::addWidget(QWidget* widget, int row, int column, int, int columnSpan)
+void ReflowForm::addWidget(QWidget* widget, int row, int column, [[maybe_unused]] int rowSpan, int columnSpan)
 {
+    Q_ASSERT(rowSpan == 1);
     cells_.append({widget, nullptr, row, column, columnSpan});
     arrange(narrow_);
 }
 
-void ReflowForm::addLayout(QLayout* layout, int row, int column, int, int columnSpan)
+void ReflowForm::addLayout(QLayout* layout, int row, int column, [[maybe_unused]] int rowSpan, int columnSpan)
 {
+    Q_ASSERT(rowSpan == 1);
     cells_.append({nullptr, layout, row, column, columnSpan});
     arrange(narrow_);
 }

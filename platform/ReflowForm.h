@@ -17,7 +17,8 @@ class ReflowForm : public QWidget {
 public:
     explicit ReflowForm(QWidget* parent = nullptr);
 
-    // As QGridLayout's, in the four columns of the wide form; one row high.
+    // As QGridLayout's, in the four columns of the wide form; every cell is
+    // one row high (rowSpan 1).
     void addWidget(QWidget* widget, int row, int column, int rowSpan = 1, int columnSpan = 1);
     void addLayout(QLayout* layout, int row, int column, int rowSpan = 1, int columnSpan = 1);
     void setRowStretch(int row, int stretch);
