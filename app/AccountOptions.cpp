@@ -26,7 +26,8 @@ AccountOptions::AccountOptions(QWidget* parent)
         {QStringLiteral("Ask each time"), QStringLiteral("Keep their accounts"), QStringLiteral("Remove them")});
     KeepAccounts->setToolTip(QStringLiteral("Customers of the last run who are not in this report"));
 
-    // two rows: the options column stays short enough for a small screen
+    // One field a row: the options column stays narrow enough for a small
+    // or scaled screen, and the window never scrolls sideways.
     auto* grid = new QGridLayout(this);
     auto* hashLabel = new QLabel(QStringLiteral("Password hash:"));
     hashLabel->setBuddy(PassHash);
@@ -34,9 +35,9 @@ AccountOptions::AccountOptions(QWidget* parent)
     keepLabel->setBuddy(KeepAccounts);
     grid->addWidget(hashLabel, 0, 0);
     grid->addWidget(PassHash, 0, 1);
-    grid->addWidget(keepLabel, 0, 2);
-    grid->addWidget(KeepAccounts, 0, 3);
-    grid->addWidget(HidePasswords, 1, 0, 1, 4);
+    grid->addWidget(keepLabel, 1, 0);
+    grid->addWidget(KeepAccounts, 1, 1);
+    grid->addWidget(HidePasswords, 2, 0, 1, 2);
 
     connect(PassHash, &QComboBox::currentIndexChanged, this, &AccountOptions::edited);
     connect(HidePasswords, &QCheckBox::toggled, this, &AccountOptions::edited);

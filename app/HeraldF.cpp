@@ -109,11 +109,15 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     RichEdit1->setReadOnly(true);
     RichEdit1->setLineWrapMode(QTextEdit::NoWrap);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    RichEdit1->setFixedHeight(RichEdit1->fontMetrics().lineSpacing() * 8 + 12);
+    // The seven statistics lines where there is room, half of them on a
+    // short screen (the view scrolls).
+    RichEdit1->setMinimumHeight(RichEdit1->fontMetrics().lineSpacing() * 4 + 12);
+    RichEdit1->setMaximumHeight(RichEdit1->fontMetrics().lineSpacing() * 8 + 12);
     RunNotes = named(new QPlainTextEdit, "RunNotes");
     RunNotes->setReadOnly(true);
     RunNotes->setLineWrapMode(QPlainTextEdit::NoWrap);
-    RunNotes->setFixedHeight(RunNotes->fontMetrics().lineSpacing() * 4 + 12);
+    RunNotes->setMinimumHeight(RunNotes->fontMetrics().lineSpacing() * 2 + 12);
+    RunNotes->setMaximumHeight(RunNotes->fontMetrics().lineSpacing() * 4 + 12);
     RunNotes->setVisible(false);
     RunProgress = named(new QProgressBar, "RunProgress");
     RunProgress->setRange(0, 0); // busy, without a known end
@@ -155,7 +159,8 @@ THerald::THerald(Platform& platform, TForm1& form1, QWidget* parent)
     showFocusFrames(this);
 }
 
-// The results panel scrolls on a small screen; the buttons stay in view.
+// On a small screen the lists and views shrink, each scrolling on its own
+// (no scroll area around them); the buttons stay in view.
 void THerald::layOut()
 {
     auto* panel = new QVBoxLayout(Results);
@@ -164,8 +169,8 @@ void THerald::layOut()
     panel->addWidget(Label1);
     panel->addWidget(emailBox, 2);
     panel->addWidget(Label3);
-    panel->addWidget(RichEdit1);
-    panel->addWidget(RunNotes);
+    panel->addWidget(RichEdit1, 2);
+    panel->addWidget(RunNotes, 1);
     panel->addWidget(RunProgress);
 
     auto* buttons = new QHBoxLayout;
@@ -177,7 +182,7 @@ void THerald::layOut()
     buttons->addWidget(BitBtn1);
 
     auto* top = new QVBoxLayout(this);
-    top->addWidget(new FormScrollArea(Results), 1);
+    top->addWidget(Results, 1);
     top->addLayout(buttons);
     resize(760, 700);
 }

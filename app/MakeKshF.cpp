@@ -197,10 +197,12 @@ void TForm1::layOutControls()
         label->setBuddy(label == Label3 ? protectMask : label == Label2 ? TestUser : TestPass);
     }
 
-    auto* sources = new QHBoxLayout;
-    sources->addWidget(ReadClipboard);
-    sources->addWidget(OpenReport);
-    sources->addWidget(OpenAdjustments);
+    // Two by two: the column stays narrow enough for a small or scaled screen.
+    auto* sources = new QGridLayout;
+    sources->addWidget(ReadClipboard, 0, 0);
+    sources->addWidget(OpenReport, 0, 1);
+    sources->addWidget(OpenAdjustments, 1, 0);
+    sources->addWidget(MapColumns, 1, 1);
     auto* actions = new QHBoxLayout;
     actions->addWidget(Button2);
     actions->addWidget(Button1, 1);
@@ -217,7 +219,6 @@ void TForm1::layOutControls()
     ReadAs->setWordWrap(true);
     right->addWidget(ReadAs);
     right->addLayout(sources);
-    right->addWidget(MapColumns); // a row of its own: the window fits small screens
     right->addLayout(actions);
     right->addLayout(smallButtons);
     right->addWidget(Memo2);

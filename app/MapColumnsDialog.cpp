@@ -5,6 +5,7 @@
 #include "orders/SavedLayouts.h"
 #include "platform/KeyboardAccess.h"
 #include "platform/Platform.h"
+#include "platform/ScreenFit.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -58,6 +59,7 @@ MapColumnsDialog::MapColumnsDialog(
     columns_ = headerColumns(bytes::trimmed(header), separator_);
 
     auto* form = new QFormLayout;
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     for (const HeaderField field : kFields) {
         auto* box = new QComboBox;
         box->setObjectName(QStringLiteral("field%1").arg(int(field)));
@@ -93,8 +95,10 @@ MapColumnsDialog::MapColumnsDialog(
     connect(NameEdit, &QLineEdit::textChanged, this, &MapColumnsDialog::updatePreview);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("Choose the column of each field; the first orders are shown "
-                                                "as they will be read.")));
+    auto* intro =
+        new QLabel(QStringLiteral("Choose the column of each field; the first orders are shown as they will be read."));
+    intro->setWordWrap(true);
+    layout->addWidget(intro);
     layout->addLayout(form);
     layout->addWidget(Preview, 1);
     layout->addWidget(Problem);
@@ -102,6 +106,7 @@ MapColumnsDialog::MapColumnsDialog(
     updatePreview();
     assignShortcuts(this);
     showFocusFrames(this);
+    fitWhenShown(this);
 }
 
 HeaderRowLayout MapColumnsDialog::layout() const

@@ -2,6 +2,7 @@
 
 #include "platform/KeyboardAccess.h"
 #include "platform/Platform.h"
+#include "platform/ScreenFit.h"
 #include "publish/PublishError.h"
 
 #include <QComboBox>
@@ -62,6 +63,7 @@ PublishDialog::PublishDialog(Platform& platform, PublishDialogParams params, QWi
         b->setAutoDefault(false);
 
     auto* form = new QFormLayout;
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     form->addRow(QStringLiteral("SSH server:"), Host);
     form->addRow(QStringLiteral("Port:"), Port);
     form->addRow(QStringLiteral("User:"), User);
@@ -100,6 +102,7 @@ PublishDialog::PublishDialog(Platform& platform, PublishDialogParams params, QWi
     connect(&watcher_, &QFutureWatcher<Outcome>::finished, this, &PublishDialog::finish);
     assignShortcuts(this);
     showFocusFrames(this);
+    fitWhenShown(this);
 }
 
 PublishDialog::~PublishDialog()

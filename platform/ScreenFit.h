@@ -4,6 +4,8 @@
 // preferred size came from. What cannot shrink further scrolls: the form
 // part of a window sits in a FormScrollArea, its buttons outside it.
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollArea>
@@ -38,11 +40,34 @@ inline void fitIntoScreen(QWidget* window)
     const QRect usable = area.adjusted(0, 0, -2, -2);
     const QSize room = usable.size().shrunkBy(frame);
     // As large as its contents ask where there is room, so nothing scrolls
-    // that need not.
-    const QSize size =
-        window->size().expandedTo(window->sizeHint()).boundedTo(room).expandedTo(window->minimumSizeHint());
-    const QRect placed = QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size.grownBy(frame), usable);
-    window->setGeometry(QRect(placed.topLeft() + QPoint(frame.left(), frame.top()), size));
+    // that need not. A form that reflows at the width given asks again for
+    // its height, so the window is sized twice.
+    for (int pass = 0; pass < 2; ++pass) {
+        const QSize size =
+            window->size().expandedTo(window->sizeHint()).boundedTo(room).expandedTo(window->minimumSizeHint());
+        const QRect placed = QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size.grownBy(frame), usable);
+        window->setGeometry(QRect(placed.topLeft() + QPoint(frame.left(), frame.top()), size));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
+}
+
+// Fits the window into the screen when it is first shown.
+inline void fitWhenShown(QWidget* window)
+{
+    struct Fit : QObject {
+        using QObject::QObject;
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::Show) {
+                // Once: a window shown again stays where it was left.
+                watched->removeEventFilter(this);
+                deleteLater();
+                fitIntoScreen(static_cast<QWidget*>(watched));
+            }
+            return false;
+        }
+    };
+    window->installEventFilter(new Fit(window));
 }
 
 // Holds a window's form: it asks for the form's whole size (so the window
@@ -61,7 +86,19 @@ public:
     }
     QSize sizeHint() const override
     {
-        return widget()->sizeHint().expandedTo(widget()->minimumSizeHint()) + QSize(2, 2) * frameWidth();
+        // Room for the bar that scrolls it up and down where the screen is
+        // short, so that the form keeps the width it asks for.
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+        return widget()->sizeHint().expandedTo(widget()->minimumSizeHint()) + QSize(2, 2) * frameWidth() +
+            QSize(bar, 0);
+    }
+    // Never sideways: as wide as the form can be, with room for the bar
+    // that scrolls it up and down.
+    QSize minimumSizeHint() const override
+    {
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+        return QSize(
+            widget()->minimumSizeHint().width() + bar + 2 * frameWidth(), QScrollArea::minimumSizeHint().height());
     }
 };
 

@@ -5,6 +5,7 @@
 #include "app/mailer/SpellDialog.h"
 #include "common/ProgramFolder.h"
 #include "platform/KeyboardAccess.h"
+#include "platform/ReflowForm.h"
 #include "platform/ScreenFit.h"
 #include "platform/VSSpell.h"
 
@@ -14,7 +15,6 @@
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -158,7 +158,7 @@ void TemailForm::setSpellChecker(std::unique_ptr<TVSSpell> speller)
 
 void TemailForm::buildControls()
 {
-    auto* grid = new QGridLayout;
+    auto* grid = new ReflowForm(this);
     int row = addServerRows(grid, 0);
     row = addMessageRows(grid, row);
     addRunRows(grid, row);
@@ -167,7 +167,7 @@ void TemailForm::buildControls()
 }
 
 // The address file, the sender, the server and how to log in to it.
-int TemailForm::addServerRows(QGridLayout* grid, int row)
+int TemailForm::addServerRows(ReflowForm* grid, int row)
 {
     grid->addWidget(new QLabel(QStringLiteral("Address file:"), this), row, 0);
     MyFile = makeEdit(this, "MyFile");
@@ -226,7 +226,7 @@ int TemailForm::addServerRows(QGridLayout* grid, int row)
 }
 
 // The attachments, the subject, the body and the signature.
-int TemailForm::addMessageRows(QGridLayout* grid, int row)
+int TemailForm::addMessageRows(ReflowForm* grid, int row)
 {
     ++row;
     auto* attPanel = new QGroupBox(this);
@@ -298,7 +298,7 @@ int TemailForm::addMessageRows(QGridLayout* grid, int row)
 }
 
 // The run's switches and pace, and the message's format and headers.
-int TemailForm::addRunRows(QGridLayout* grid, int row)
+int TemailForm::addRunRows(ReflowForm* grid, int row)
 {
     ++row;
     CheckYourself = new QCheckBox(QStringLiteral("Send copy to yourself"), this);
@@ -343,19 +343,22 @@ int TemailForm::addRunRows(QGridLayout* grid, int row)
 }
 
 // The progress, the buttons and the status line under the form.
-void TemailForm::layOut(QGridLayout* grid)
+void TemailForm::layOut(ReflowForm* grid)
 {
     SendProgress = new QProgressBar(this);
     SendProgress->setObjectName(QStringLiteral("SendProgress"));
     SendProgress->setRange(0, 1);
     SendProgress->setValue(0);
     SendProgress->setFormat(QStringLiteral("%v of %m customers"));
-    SendProgress->setTextVisible(false); // nothing to count until a run starts
+    // Nothing to count until a run starts: an empty bar would pass for a field.
+    SendProgress->setTextVisible(false);
+    SendProgress->setVisible(false);
     StopButton = makeButton(
         this, "StopButton", QStringLiteral("Stop"), QStringLiteral("stop sending now"), QStyle::SP_BrowserStop);
     StopButton->setEnabled(false);
     auto* progress = new QHBoxLayout;
     progress->addWidget(SendProgress, 1);
+    progress->addStretch(); // Stop keeps its size while the bar is hidden
     progress->addWidget(StopButton);
 
     auto* buttons = new QHBoxLayout;
@@ -387,11 +390,8 @@ void TemailForm::layOut(QGridLayout* grid)
     Memo2->hide();
 
     // The form scrolls on a small screen; the progress and the buttons stay in view.
-    auto* form = new QWidget(this);
-    form->setLayout(grid);
-    grid->setContentsMargins(QMargins());
     auto* outer = new QVBoxLayout(this);
-    outer->addWidget(new FormScrollArea(form), 1);
+    outer->addWidget(new FormScrollArea(grid), 1);
     outer->addLayout(progress);
     outer->addLayout(buttons);
     outer->addWidget(MyBar);

@@ -13,7 +13,6 @@
 
 class QCheckBox;
 class QComboBox;
-class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -24,6 +23,8 @@ class QStatusBar;
 class QThread;
 
 namespace og {
+
+class ReflowForm;
 
 class LoginControls;
 class MessageControls;
@@ -122,10 +123,10 @@ protected:
 
 private:
     void buildControls();
-    int addServerRows(QGridLayout* grid, int row);
-    int addMessageRows(QGridLayout* grid, int row);
-    int addRunRows(QGridLayout* grid, int row);
-    void layOut(QGridLayout* grid);
+    int addServerRows(ReflowForm* grid, int row);
+    int addMessageRows(ReflowForm* grid, int row);
+    int addRunRows(ReflowForm* grid, int row);
+    void layOut(ReflowForm* grid);
     void connectControls();
     void setTabOrder();
     void showStatus(const QString& text);

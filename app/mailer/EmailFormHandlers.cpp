@@ -64,6 +64,7 @@ void TemailForm::showEvent(QShowEvent* event)
         SendProgress->setRange(0, 1);
         SendProgress->setValue(0);
         SendProgress->setTextVisible(false);
+        SendProgress->setVisible(false);
     }
     FormActivate();
     if (!sending_)
@@ -464,6 +465,7 @@ void TemailForm::setRunning(bool running)
         SendProgress->setRange(0, 1);
         SendProgress->setValue(0);
         SendProgress->setTextVisible(true);
+        SendProgress->setVisible(true);
     }
 }
 

@@ -4,9 +4,9 @@
 #include "mailer/signin/OAuthSignIn.h"
 #include "mailer/signin/OAuthTokenHolder.h"
 #include "mailer/signin/SignInSession.h"
+#include "platform/ReflowForm.h"
 
 #include <QComboBox>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -47,7 +47,7 @@ LoginControls::LoginControls(Platform& platform, QLineEdit* userName, QWidget* w
 
 LoginControls::~LoginControls() = default;
 
-int LoginControls::placeInto(QGridLayout* grid, int row)
+int LoginControls::placeInto(ReflowForm* grid, int row)
 {
     auto* signInRow = new QHBoxLayout;
     signInRow->addWidget(signInButton_);

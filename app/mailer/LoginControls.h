@@ -21,13 +21,14 @@
 #include <memory>
 
 class QComboBox;
-class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QWidget;
 
 namespace og {
+
+class ReflowForm;
 
 class AccessTokenSource;
 class OAuthSignIn;
@@ -42,7 +43,7 @@ public:
 
     // Lays the controls out in the window's grid (four columns) from `row`
     // on; the row after them.
-    int placeInto(QGridLayout* grid, int row);
+    int placeInto(ReflowForm* grid, int row);
 
     // The window's other settings (its server, the provider named), so the
     // sign-in's messages name a custom provider as the vendor knows it.

@@ -83,6 +83,7 @@ MailboxDialog::MailboxDialog(QWidget* parent, const MailboxSettings& settings)
     top->addWidget(buttons);
     assignShortcuts(this);
     showFocusFrames(this);
+    fitWhenShown(this);
 }
 
 MailboxSettings MailboxDialog::settings() const

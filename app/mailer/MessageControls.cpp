@@ -1,10 +1,10 @@
 #include "app/mailer/MessageControls.h"
 
 #include "mailer/message/MessageHeaders.h"
+#include "platform/ReflowForm.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -37,7 +37,7 @@ MessageControls::MessageControls(QWidget* window)
     connect(Unsubscribe, &QLineEdit::textChanged, this, &MessageControls::changed);
 }
 
-int MessageControls::placeInto(QGridLayout* grid, int row)
+int MessageControls::placeInto(ReflowForm* grid, int row)
 {
     QWidget* window = Format->parentWidget();
     grid->addWidget(new QLabel(QStringLiteral("Format:"), window), row, 0);

@@ -9,11 +9,12 @@
 
 class QCheckBox;
 class QComboBox;
-class QGridLayout;
 class QLineEdit;
 class QWidget;
 
 namespace og {
+
+class ReflowForm;
 
 class MessageControls : public QObject {
     Q_OBJECT
@@ -23,7 +24,7 @@ public:
 
     // Lays the controls out in the window's grid (four columns) from `row`
     // on; the row after them.
-    int placeInto(QGridLayout* grid, int row);
+    int placeInto(ReflowForm* grid, int row);
 
     void load(const MailerSettings& settings);
     void apply(MailerSettings& settings) const;

@@ -2,6 +2,7 @@
 
 #include "platform/Contrast.h"
 #include "platform/KeyboardAccess.h"
+#include "platform/ScreenFit.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -48,6 +49,7 @@ PreviewDialog::PreviewDialog(QWidget* parent, const QFont& font)
     tabs_->addTab(html_, QStringLiteral("As customers see it"));
     tabs_->addTab(view_, QStringLiteral("Message and text"));
     where_->setObjectName(QStringLiteral("PreviewWhere"));
+    where_->setWordWrap(true); // a long address wraps rather than widening the window
     address_->setObjectName(QStringLiteral("PreviewAddress"));
     address_->setPlaceholderText(QStringLiteral("Show the customer with this address"));
     previous_->setObjectName(QStringLiteral("PreviewPrevious"));
@@ -76,6 +78,7 @@ PreviewDialog::PreviewDialog(QWidget* parent, const QFont& font)
     assignShortcuts(this);
     showFocusFrames(this);
     resize(640, 480);
+    fitWhenShown(this);
 }
 
 void PreviewDialog::start(Source source)

@@ -1,6 +1,7 @@
 #include "app/mailer/SpellDialog.h"
 
 #include "platform/KeyboardAccess.h"
+#include "platform/ScreenFit.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -64,6 +65,7 @@ SpellDialog::SpellDialog(QWidget* parent)
     assignShortcuts(this);
     showFocusFrames(this);
     resize(520, 360);
+    fitWhenShown(this);
 }
 
 void SpellDialog::finish(SpellAnswer::Action action)
