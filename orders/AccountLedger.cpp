@@ -78,14 +78,15 @@ bool AccountLedger::load(const QString& folder, const QString& product, bool ord
         const QString name = ledger ? ledgerFileName(product) : addressFileName(product);
         QByteArray bytes;
         QString reason;
-        const FileRead read = readRegularFile(folder + name, &bytes, &reason);
+        bool valid = false;
+        const FileRead read = readRegularFile(folder + name, &bytes, &reason, &valid);
         if (read == FileRead::Missing)
             continue;
         if (read == FileRead::Failed) {
             *error = QStringLiteral("Unable to read %1: %2").arg(folder + name, reason);
             return false;
         }
-        const QByteArray text = toValidUtf8(std::move(bytes));
+        const QByteArray text = toValidUtf8(std::move(bytes), valid);
         if (ledger) {
             distrust_ = distrust(text, product);
             if (!distrust_.isEmpty())
