@@ -81,6 +81,8 @@ MailboxDialog::MailboxDialog(QWidget* parent, const MailboxSettings& settings)
     top->addWidget(new FormScrollArea(form), 1);
     top->addWidget(problem_);
     top->addWidget(buttons);
+    // the button box's Cancel comes without a letter of its own
+    assignShortcuts(this);
     showFocusFrames(this);
 }
 

@@ -152,7 +152,8 @@ private slots:
             QVERIFY2(frame && frame->widget() == view && frame->isVisible(), qPrintable(view->objectName()));
             ++views;
         }
-        QVERIFY(views >= 1);
+        // the mailbox dialog holds fields alone, no view to frame
+        QVERIFY(views >= 1 || window == QLatin1String("mailbox"));
     }
 
     void windowsOpenInsideTheScreenWithTheirButtonsInView_data() { addWindowRows(); }
