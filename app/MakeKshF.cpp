@@ -414,12 +414,13 @@ void TForm1::FormActivate()
 void TForm1::readReport()
 {
     QByteArray fileBytes;
+    bool validUtf8 = false;
     QString clipboard;
     if (reportFile_.isEmpty()) {
         clipboard = platform_.clipboardText();
     } else {
         QString error;
-        if (!readReportFile(reportFile_, &fileBytes, &error))
+        if (!readReportFile(reportFile_, &fileBytes, &error, &validUtf8))
             platform_.showException(this, error);
     }
     StoreBox->clear();
@@ -430,7 +431,7 @@ void TForm1::readReport()
         if (reportFile_.isEmpty())
             report_.read(clipboard);
         else
-            report_.readBytes(std::move(fileBytes));
+            report_.readBytes(std::move(fileBytes), validUtf8);
         QApplication::restoreOverrideCursor();
     }
     const QStringList products = report_.products();

@@ -130,10 +130,10 @@ bool parseMakeArguments(const QStringList& args, MakeArguments* out, QString* er
 namespace {
 
 // Standard input, or the report file.
-bool readReport(const QString& source, QByteArray* bytes, QString* error)
+bool readReport(const QString& source, QByteArray* bytes, QString* error, bool* validUtf8)
 {
     if (source != u"-")
-        return readReportFile(source, bytes, error);
+        return readReportFile(source, bytes, error, validUtf8);
     QFile file;
     if (!file.open(stdin, QIODevice::ReadOnly) || (*bytes = file.readAll(), file.error() != QFileDevice::NoError)) {
         *error = QStringLiteral("Unable to read the report standard input: %1").arg(file.errorString());
@@ -248,12 +248,13 @@ ExitStatus run(const QStringList& args)
         ListLoad listLoad(customerListsFolder());
 
         QByteArray bytes;
-        if (!readReport(a.report, &bytes, &error))
+        bool validUtf8 = false;
+        if (!readReport(a.report, &bytes, &error, &validUtf8))
             return fail(error);
         Report report;
         if (!readWithLayouts(report, settingsPath, a.layout, a.adjustments, &error))
             return fail(error);
-        report.readBytes(std::move(bytes));
+        report.readBytes(std::move(bytes), validUtf8);
 
         const QStringList products = report.products();
         if (products.isEmpty()) {

@@ -90,12 +90,11 @@ int validSequence(const unsigned char* p, const unsigned char* end, char32_t* cp
     return n;
 }
 
-// Validates with the same rules as the decoder; runs of ASCII are checked
-// 32 bytes, then eight bytes at a time, as reports are almost all ASCII.
-bool isValidUtf8(QByteArrayView bytes)
+// Where the valid UTF-8 at the start of [p, end) ends, with the same rules
+// as the decoder; runs of ASCII are checked 32 bytes, then eight bytes at a
+// time, as reports are almost all ASCII.
+const unsigned char* validUtf8End(const unsigned char* p, const unsigned char* end)
 {
-    auto p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const auto end = p + bytes.size();
     while (p < end) {
         if (end - p >= 32) {
             uint64_t words[4];
@@ -116,10 +115,16 @@ bool isValidUtf8(QByteArrayView bytes)
         char32_t cp;
         const int n = validSequence(p, end, &cp);
         if (n == 0)
-            return false;
+            return p;
         p += n;
     }
-    return true;
+    return end;
+}
+
+bool isValidUtf8(QByteArrayView bytes)
+{
+    const auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+    return validUtf8End(p, p + bytes.size()) == p + bytes.size();
 }
 
 } // namespace
@@ -155,12 +160,24 @@ QString decodeText(QByteArrayView bytes)
     return out;
 }
 
-QByteArray toValidUtf8(QByteArray bytes)
+QByteArray toValidUtf8(QByteArray bytes, bool validUtf8)
 {
     bytes.remove(0, bytes.size() - withoutByteOrderMarks(bytes).size());
-    if (isValidUtf8(bytes))
+    if (validUtf8 || isValidUtf8(bytes))
         return bytes;
     return decodeText(bytes).toUtf8();
+}
+
+void Utf8Check::check(QByteArrayView text, bool complete)
+{
+    if (!valid_)
+        return;
+    const auto begin = reinterpret_cast<const unsigned char*>(text.data());
+    const auto end = begin + text.size();
+    const auto stop = validUtf8End(begin + checked_, end);
+    checked_ = stop - begin;
+    // a sequence cut off at the end may go on in the bytes still to come
+    valid_ = stop == end || (!complete && end - stop < 4);
 }
 
 QStringList splitListLines(QStringView text)

@@ -18,8 +18,25 @@ QByteArrayView withoutByteOrderMarks(QByteArrayView bytes);
 QString decodeText(QByteArrayView bytes);
 
 // The same decoding, giving UTF-8 (bytes unchanged when already valid UTF-8
-// without a byte order mark).
-QByteArray toValidUtf8(QByteArray bytes);
+// without a byte order mark). validUtf8: the caller already knows the bytes
+// are valid UTF-8 (Utf8Check), so they are not checked again.
+QByteArray toValidUtf8(QByteArray bytes, bool validUtf8 = false);
+
+// Checks a buffer for valid UTF-8 as it fills, each part while it is still
+// in the processor's cache: a second pass over a report of a hundred
+// megabytes reads it from memory again. check() takes the whole buffer so
+// far each time and goes on where it stopped.
+class Utf8Check {
+public:
+    // complete: no more bytes follow (a sequence cut off at the end is then
+    // invalid, not waiting for its rest).
+    void check(QByteArrayView text, bool complete);
+    bool valid() const { return valid_; }
+
+private:
+    qsizetype checked_ = 0;
+    bool valid_ = true;
+};
 
 // Lines of a list file: a CR LF, a lone CR and a lone LF each end a line; a
 // Ctrl-Z (code 26) ends the text; a line end at the very end of the text does

@@ -88,21 +88,19 @@ AccountChanges::AccountChanges(
     inLedger_.assign(n, kNone);
     newUser_.resize(n);
     size_t k = 0;
-    uint32_t ledgerHash = byUser.empty() ? 0 : AccountLedger::userHash(accounts[byUser[0]].user);
     for (size_t g = 0, e = 0; g < n; g = e) {
         const uint32_t hash = order[g].hash;
         const QByteArrayView user = run.user(order[g].index);
         for (e = g + 1; e < n && order[e].hash == hash && run.user(order[e].index) == user;)
             ++e;
-        while (k < byUser.size() && AccountLedger::compareUsers(ledgerHash, accounts[byUser[k]].user, hash, user) < 0) {
-            if (++k < byUser.size())
-                ledgerHash = AccountLedger::userHash(accounts[byUser[k]].user);
-        }
-        const bool known = k < byUser.size() && ledgerHash == hash && accounts[byUser[k]].user == user;
+        while (k < byUser.size() &&
+            AccountLedger::compareUsers(byUser[k].hash, accounts[byUser[k].index].user, hash, user) < 0)
+            ++k;
+        const bool known = k < byUser.size() && byUser[k].hash == hash && accounts[byUser[k].index].user == user;
         if (known)
-            matched[byUser[k]] = 1;
+            matched[byUser[k].index] = 1;
         last_[order[g].index] = order[e - 1].index;
-        inLedger_[order[g].index] = known ? byUser[k] : kNone;
+        inLedger_[order[g].index] = known ? byUser[k].index : kNone;
         for (size_t x = g; x < e; ++x)
             newUser_[order[x].index] = !known;
     }
@@ -115,6 +113,11 @@ AccountChanges::AccountChanges(
     }
     last_.resize(distinct);
     inLedger_.resize(distinct);
+    changed_.resize(distinct);
+    for (size_t u = 0; u < distinct; ++u) {
+        const QByteArrayView before = inLedger(u) ? inLedger(u)->password : QByteArrayView();
+        changed_[u] = !before.isEmpty() && before != run.password(last_[u]);
+    }
     for (size_t a = 0; a < accounts.size(); ++a) {
         if (matched[a])
             continue;
@@ -140,10 +143,9 @@ AccountChangeCounts AccountChanges::counts() const
 {
     AccountChangeCounts c;
     for (size_t u = 0; u < last_.size(); ++u) {
-        if (!inLedger(u))
+        if (inLedger_[u] == kNone)
             ++c.added;
-        else if (const QByteArrayView before = inLedger(u)->password;
-                 before.isEmpty() || before == run_->password(last_[u]))
+        else if (!changed_[u])
             ++c.kept;
         else
             ++c.changed;
@@ -184,14 +186,13 @@ qsizetype AccountChanges::changeLines(qsizetype perKind, const ChangeLine& take)
     };
     kind([&] {
         for (size_t u = 0; u < last_.size(); ++u) {
-            if (!inLedger(u))
+            if (inLedger_[u] == kNone)
                 put("new: ", run_->user(last_[u]));
         }
     });
     kind([&] {
         for (size_t u = 0; u < last_.size(); ++u) {
-            const QByteArrayView before = inLedger(u) ? inLedger(u)->password : QByteArrayView();
-            if (!before.isEmpty() && before != run_->password(last_[u]))
+            if (changed_[u])
                 put("changed password: ", run_->user(last_[u]));
         }
     });

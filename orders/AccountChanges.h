@@ -102,6 +102,9 @@ private:
     // account, and the ledger's account or kNone.
     std::vector<uint32_t> last_, inLedger_;
     std::vector<char> newUser_; // per run account
+    // Per distinct user, whether the ledger had another password: compared
+    // once, where the counts, the notes and the report each ask.
+    std::vector<char> changed_;
     std::vector<Missing> missing_;
     qsizetype keepable_ = 0;
     bool keep_ = false;

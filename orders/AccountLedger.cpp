@@ -78,14 +78,15 @@ bool AccountLedger::load(const QString& folder, const QString& product, bool ord
         const QString name = ledger ? ledgerFileName(product) : addressFileName(product);
         QByteArray bytes;
         QString reason;
-        const FileRead read = readRegularFile(folder + name, &bytes, &reason);
+        bool valid = false;
+        const FileRead read = readRegularFile(folder + name, &bytes, &reason, &valid);
         if (read == FileRead::Missing)
             continue;
         if (read == FileRead::Failed) {
             *error = QStringLiteral("Unable to read %1: %2").arg(folder + name, reason);
             return false;
         }
-        const QByteArray text = toValidUtf8(std::move(bytes));
+        const QByteArray text = toValidUtf8(std::move(bytes), valid);
         if (ledger) {
             distrust_ = distrust(text, product);
             if (!distrust_.isEmpty())
@@ -248,14 +249,16 @@ void AccountLedger::index()
         first.password = accounts_[keys[e - 1].index].password;
         first.lastRun = accounts_[keys[e - 1].index].lastRun;
     }
+    if (dropped.empty()) {
+        byUser_ = std::move(keys);
+        return;
+    }
     byUser_.clear();
     byUser_.reserve(n);
     for (const UserKey& key : keys) {
-        if (dropped.empty() || !dropped[key.index])
-            byUser_.push_back(key.index);
+        if (!dropped[key.index])
+            byUser_.push_back(key);
     }
-    if (dropped.empty())
-        return;
     std::vector<uint32_t> moved(n);
     size_t kept = 0;
     for (size_t k = 0; k < n; ++k) {
@@ -264,18 +267,16 @@ void AccountLedger::index()
             accounts_[kept++] = accounts_[k];
     }
     accounts_.resize(kept);
-    for (uint32_t& k : byUser_)
-        k = moved[k];
+    for (UserKey& k : byUser_)
+        k.index = moved[k.index];
 }
 
 qsizetype AccountLedger::find(QByteArrayView user) const
 {
     const uint32_t hash = userHash(user);
-    const auto at = std::lower_bound(byUser_.begin(), byUser_.end(), user, [&](uint32_t k, QByteArrayView u) {
-        const QByteArrayView other = accounts_[k].user;
-        return compareUsers(userHash(other), other, hash, u) < 0;
-    });
-    return at != byUser_.end() && accounts_[*at].user == user ? qsizetype(*at) : -1;
+    const auto at = std::lower_bound(byUser_.begin(), byUser_.end(), user,
+        [&](const UserKey& k, QByteArrayView u) { return compareUsers(k.hash, accounts_[k.index].user, hash, u) < 0; });
+    return at != byUser_.end() && at->hash == hash && accounts_[at->index].user == user ? qsizetype(at->index) : -1;
 }
 
 void AccountLedger::appendLine(

@@ -63,13 +63,6 @@ public:
     const std::vector<RefusedLine>& refusedLines() const { return refused_; }
     void parseAddressFile(QByteArrayView text, bool orderNumbers);
 
-    const std::vector<LedgerAccount>& accounts() const { return accounts_; }
-    // Indexes into accounts() in user order (see UserKey): one user an
-    // account.
-    const std::vector<uint32_t>& byUser() const { return byUser_; }
-    // Index of user (compared byte for byte, as htpasswd does), or -1.
-    qsizetype find(QByteArrayView user) const;
-
     // The order in which accounts are matched with others: by a hash of the
     // user (cheap to sort, and no pointer to follow), equal hashes by the
     // bytes. Any order both sides share does for a sorted merge.
@@ -79,6 +72,13 @@ public:
         uint32_t hash;
         uint32_t index;
     };
+    const std::vector<LedgerAccount>& accounts() const { return accounts_; }
+    // Keys of accounts() in user order (see UserKey): one user an account.
+    // A merge reads the hashes here rather than hash every user again.
+    const std::vector<UserKey>& byUser() const { return byUser_; }
+    // Index of user (compared byte for byte, as htpasswd does), or -1.
+    qsizetype find(QByteArrayView user) const;
+
     static uint32_t userHash(QByteArrayView user)
     {
         const size_t h = qHash(user);
@@ -135,7 +135,7 @@ private:
     // values.
     HeldBytes held_;
     std::vector<LedgerAccount> accounts_;
-    std::vector<uint32_t> byUser_;
+    std::vector<UserKey> byUser_;
     QString source_;
     QString distrust_;
     std::vector<RefusedLine> refused_;

@@ -182,7 +182,8 @@ void CustomerLists::load(const QString& folder)
         const QString path = dir.filePath(name);
         QByteArray bytes;
         QString reason;
-        switch (readRegularFile(path, &bytes, &reason)) {
+        bool valid = false;
+        switch (readRegularFile(path, &bytes, &reason, &valid)) {
         case FileRead::Missing:
             missing_.append(name);
             continue;
@@ -191,7 +192,7 @@ void CustomerLists::load(const QString& folder)
         case FileRead::Read:
             break;
         }
-        (this->*setter)(toValidUtf8(std::move(bytes)));
+        (this->*setter)(toValidUtf8(std::move(bytes), valid));
     }
     QString reason;
     bounced_ = SuppressionList::read(dir.filePath(QLatin1String(bouncedFileName)), &reason);

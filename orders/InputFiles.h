@@ -18,12 +18,13 @@ enum class FileRead { Read, Missing, Failed };
 // size). Missing: nothing of that name exists (a link to nothing is a
 // failure, not missing). Failed: reason says why, "not a regular file" for a
 // FIFO, device or socket, which is never opened for reading, so it cannot
-// block.
-FileRead readRegularFile(const QString& path, QByteArray* bytes, QString* reason);
+// block. validUtf8, when given: whether the bytes read are all valid UTF-8,
+// checked as they arrive (toValidUtf8 then need not check them again).
+FileRead readRegularFile(const QString& path, QByteArray* bytes, QString* reason, bool* validUtf8 = nullptr);
 
 // The report file's bytes; false with the message in error when it is
 // missing or cannot be read.
-bool readReportFile(const QString& path, QByteArray* bytes, QString* error);
+bool readReportFile(const QString& path, QByteArray* bytes, QString* error, bool* validUtf8 = nullptr);
 
 // The folder the customer lists are read from: the working folder as it is
 // now, ending in "/".

@@ -228,9 +228,9 @@ void Report::read(const QString& text)
     intake();
 }
 
-void Report::readBytes(QByteArray bytes)
+void Report::readBytes(QByteArray bytes, bool validUtf8)
 {
-    text_ = toValidUtf8(std::move(bytes));
+    text_ = toValidUtf8(std::move(bytes), validUtf8);
     dropInnerByteOrderMarks(text_);
     intake();
 }

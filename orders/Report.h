@@ -69,8 +69,8 @@ public:
     // its first line alone. Byte order marks at the start are dropped.
     void read(const QString& text);
     // The same from the bytes of a file: UTF-8, with invalid bytes read as
-    // Windows-1252.
-    void readBytes(QByteArray bytes);
+    // Windows-1252. validUtf8: they were checked as they were read.
+    void readBytes(QByteArray bytes, bool validUtf8 = false);
 
     qsizetype lineCount() const { return qsizetype(lineStarts_.size()); }
     QString line(qsizetype i) const;

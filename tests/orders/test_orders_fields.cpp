@@ -206,6 +206,31 @@ TEST(TextFiles, InvalidUtf8BytesReadAsWindows1252)
     EXPECT_EQ(toValidUtf8("already \xc3\xa9"), QByteArray("already \xc3\xa9"));
 }
 
+// Checked as a buffer fills, cut anywhere (inside a sequence too), the
+// verdict is the whole text's.
+TEST(TextFiles, Utf8CheckedInPartsAgreesWithTheWholeText)
+{
+    const struct {
+        QByteArray text;
+        bool valid;
+    } cases[] = {
+        {"plain ascii text, longer than one 32-byte step of the check", true},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 end", true},
+        {"caf\xe9 in Windows-1252", false},
+        {"cut at the end \xe2\x82", false},
+        {"\xed\xa0\x80 an encoded surrogate", false},
+    };
+    for (const auto& c : cases) {
+        for (qsizetype cut = 0; cut <= c.text.size(); ++cut) {
+            Utf8Check check;
+            check.check(c.text.first(cut), false);
+            check.check(c.text, true);
+            EXPECT_EQ(check.valid(), c.valid) << c.text.toStdString() << " cut at " << cut;
+        }
+        EXPECT_EQ(toValidUtf8(c.text, c.valid), c.valid ? c.text : toValidUtf8(c.text));
+    }
+}
+
 TEST(TextFiles, ListLinesEndAtCrLfCrOrLfAndStopAtCtrlZ)
 {
     EXPECT_EQ(splitListLines(u"a\r\nb\r\n"), (QStringList {"a", "b"}));

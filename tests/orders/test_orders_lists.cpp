@@ -163,6 +163,27 @@ TEST(CustomerLists, WhatIsNotARegularFileIsRefused)
     }
 }
 
+// A file read in parts: all its bytes, and whether they are UTF-8, with a
+// sequence across the parts' border and a stray Windows-1252 byte after it.
+TEST(InputFiles, ReadsLargeFilesWholeAndTellsWhetherTheyAreUtf8)
+{
+    QByteArray text(65535, 'a');
+    text += "\xe2\x82\xac";
+    text += QByteArray(70000, 'b');
+    for (const QByteArray& content : {text, text + "\xe9"}) {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("report.csv"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        QByteArray bytes;
+        QString error;
+        bool valid = false;
+        ASSERT_TRUE(readReportFile(file.fileName(), &bytes, &error, &valid)) << error.toStdString();
+        EXPECT_EQ(bytes, content);
+        EXPECT_EQ(valid, content == text);
+    }
+}
+
 TEST(CustomerLists, LookupsInLargeListsFindTheFirstEntry)
 {
     QString blocked, changed;
