@@ -7,6 +7,7 @@
 #include "common/Trim.h"
 #include "platform/Contrast.h"
 #include "platform/KeyboardAccess.h"
+#include "platform/NamedWidget.h"
 #include "platform/Platform.h"
 #include "platform/ScreenFit.h"
 #include "platform/Version.h"
@@ -33,13 +34,6 @@
 namespace og {
 
 namespace {
-
-template <typename T>
-T* named(T* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 // A one-column table rather than a list view: a list view lays out every row
 // whenever its model is reset (a noticeable pause with a million lines), while

@@ -13,6 +13,7 @@
 #include "orders/InputFiles.h"
 #include "orders/ScriptRun.h"
 #include "platform/KeyboardAccess.h"
+#include "platform/NamedWidget.h"
 #include "platform/Platform.h"
 #include "platform/ScreenFit.h"
 #include "platform/VendorLinks.h"
@@ -49,13 +50,6 @@ const QString NoRecordsOnRead =
                    "columns are not known is read after \"Map columns…\" says which column is which.");
 const QString NoRecords = QStringLiteral("No records processed");
 const QString SaveQuestion = QStringLiteral("Save changes to properties?");
-
-template <typename T>
-T* named(T* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 QLineEdit* edit(const char* name, const char* text)
 {

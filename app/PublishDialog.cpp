@@ -1,6 +1,7 @@
 #include "app/PublishDialog.h"
 
 #include "platform/KeyboardAccess.h"
+#include "platform/NamedWidget.h"
 #include "platform/Platform.h"
 #include "platform/ScreenFit.h"
 #include "publish/PublishError.h"
@@ -18,13 +19,6 @@
 namespace og {
 
 namespace {
-
-template <typename T>
-T* named(T* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 } // namespace
 
