@@ -6,6 +6,7 @@
 #include "common/ProgramFolder.h"
 #include "orders/CustomerLists.h"
 #include "orders/InputFiles.h"
+#include "orders/MappedFile.h"
 #include "orders/Options.h"
 #include "orders/Report.h"
 #include "orders/SavedLayouts.h"
@@ -247,14 +248,21 @@ ExitStatus run(const QStringList& args)
         // The lists load on a second core while the report is read.
         ListLoad listLoad(customerListsFolder());
 
+        // A report file is mapped, not copied: the run is short, and refuses
+        // to write anything should the file be cut short meanwhile.
+        QString unmapped;
+        std::shared_ptr<const MappedFile> mapped = a.report == u"-" ? nullptr : MappedFile::open(a.report, &unmapped);
         QByteArray bytes;
         bool validUtf8 = false;
-        if (!readReport(a.report, &bytes, &error, &validUtf8))
+        if (!mapped && !readReport(a.report, &bytes, &error, &validUtf8))
             return fail(error);
         Report report;
         if (!readWithLayouts(report, settingsPath, a.layout, a.adjustments, &error))
             return fail(error);
-        report.readBytes(std::move(bytes), validUtf8);
+        if (mapped)
+            report.readMapped(std::move(mapped));
+        else
+            report.readBytes(std::move(bytes), validUtf8);
 
         const QStringList products = report.products();
         if (products.isEmpty()) {

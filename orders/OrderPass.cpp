@@ -28,8 +28,11 @@ QByteArrayView spanOf(QByteArrayView a, QByteArrayView b)
 }
 
 // The customers a pass has taken, by the account's user (byte for byte, as
-// htpasswd compares them): an open-addressing table of indexes into the
-// views, which lie in the report's text or in held copies.
+// htpasswd compares them): an open-addressing table whose slots hold each
+// user's hash beside its index into the views (which lie in the report's
+// text or in held copies), so that a probe reads no view unless the hashes
+// agree. A big shop's table is far larger than the cache: a pass asks for
+// the slots of the lines ahead (prefetch) while it handles this one.
 class SeenUsers {
 public:
     explicit SeenUsers(qsizetype expected)
@@ -37,20 +40,23 @@ public:
         slots_.assign(std::bit_ceil(size_t(std::max<qsizetype>(expected, 8)) * 2), 0);
         users_.reserve(size_t(expected));
     }
+    static uint32_t hashOf(QByteArrayView user) { return AccountLedger::userHash(user); }
+    void prefetch(uint32_t hash) const { __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]); }
     // Adds user; false when it was there already. lasting: the text user
     // may lie in, which outlives the pass.
     bool add(QByteArrayView user, QByteArrayView lasting)
     {
-        size_t mask = slots_.size() - 1;
-        size_t at = AccountLedger::userHash(user) & mask;
+        const uint32_t hash = hashOf(user);
+        const size_t mask = slots_.size() - 1;
+        size_t at = hash & mask;
         for (; slots_[at]; at = (at + 1) & mask) {
-            if (users_[slots_[at] - 1] == user)
+            if (uint32_t(slots_[at] >> 32) == hash && users_[uint32_t(slots_[at]) - 1] == user)
                 return false;
         }
         const bool inside = !lasting.isEmpty() && user.data() >= lasting.data() &&
             user.data() + user.size() <= lasting.data() + lasting.size();
         users_.push_back(inside ? user : held_.hold(user));
-        slots_[at] = uint32_t(users_.size());
+        slots_[at] = uint64_t(hash) << 32 | uint32_t(users_.size());
         if (users_.size() * 2 > slots_.size())
             grow();
         return true;
@@ -59,20 +65,61 @@ public:
 private:
     void grow()
     {
-        std::vector<uint32_t> table(slots_.size() * 2, 0);
+        std::vector<uint64_t> table(slots_.size() * 2, 0);
         const size_t mask = table.size() - 1;
-        for (size_t k = 0; k < users_.size(); ++k) {
-            size_t at = AccountLedger::userHash(users_[k]) & mask;
+        for (const uint64_t slot : slots_) {
+            if (!slot)
+                continue;
+            size_t at = (slot >> 32) & mask;
             while (table[at])
                 at = (at + 1) & mask;
-            table[at] = uint32_t(k + 1);
+            table[at] = slot;
         }
         slots_ = std::move(table);
     }
 
-    std::vector<uint32_t> slots_;
+    std::vector<uint64_t> slots_;
     std::vector<QByteArrayView> users_;
     HeldBytes held_;
+};
+
+// The slots of the customers of the order lines a few lines ahead of a
+// pass, asked for early: by the time the pass gets there, the slot is in
+// the cache. Only a hint: the pass hashes each customer itself.
+class UsersAhead {
+public:
+    UsersAhead(const Report& report, const OrderPassInput& in, const SeenUsers& seen, qsizetype from, qsizetype to)
+        : report_(report),
+          in_(in),
+          seen_(seen),
+          next_(from),
+          to_(to)
+    {
+    }
+    // The pass is at line i.
+    void at(qsizetype i)
+    {
+        while (next_ < to_ && next_ <= i + kAhead)
+            look(next_++);
+    }
+
+private:
+    static constexpr qsizetype kAhead = 16;
+    void look(qsizetype i)
+    {
+        const int product = report_.productIndexOf(i);
+        if (product < 0 || (!in_.allProducts && product != in_.product))
+            return;
+        const ReportLayout& layout = report_.layoutOf(i);
+        const QByteArrayView own = bytes::trimmed(report_.lineBytes(report_.orderFieldsLine(i)));
+        seen_.prefetch(SeenUsers::hashOf(bytes::trimmed(layout.orderAddress(own, spill_))));
+    }
+
+    const Report& report_;
+    const OrderPassInput& in_;
+    const SeenUsers& seen_;
+    qsizetype next_, to_;
+    QByteArray spill_;
 };
 
 } // namespace
@@ -97,10 +144,12 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
     // One account and one address line a customer: the several rows of one
     // order, or several orders under "All", give the first order's.
     SeenUsers seen(in.allProducts ? report.orderLineCount() : report.orderLineCount(in.product));
+    UsersAhead ahead(report, in, seen, from, to);
     for (qsizetype i = from; i < to; ++i) {
         const int product = report.productIndexOf(i);
         if (product < 0 || (!in.allProducts && product != in.product))
             continue;
+        ahead.at(i);
         const QByteArrayView line = bytes::trimmed(report.lineBytes(i));
         const ReportLayout& layout = report.layoutOf(i);
         // the order's own fields: this line, or its order's first row
@@ -163,21 +212,25 @@ void passAdmitted(const OrderPassInput& in, const QString& product, BatchFile& b
     if (lists.admitted().isEmpty())
         return;
     const AddressColumns listed = addressColumns(*in.options).listedCustomer();
-    const auto admitted = lists.extraCustomers(product, [&](const QString& a) {
-        const qsizetype k = lists.admittedIndexUtf8(QByteArrayView(a.toUtf8()));
-        return k >= 0 && out.admittedWritten[size_t(k)];
-    });
-    SeenUsers seen(qsizetype(admitted.size()));
-    for (const ExtraCustomer& extra : admitted) {
-        const QByteArray address = extra.address.toUtf8();
-        const QByteArray order = extra.orderNumber.toUtf8();
+    // Entries for the product (or "All") in file order, leaving out
+    // addresses an order wrote; the lists' bytes as they are, no copies.
+    const QByteArray wanted = CustomerLists::upperProduct(product);
+    SeenUsers seen(lists.admitted().size());
+    for (qsizetype entry = 0; entry < lists.admitted().size(); ++entry) {
+        if (!lists.admitsUpperProduct(entry, wanted))
+            continue;
+        const QByteArrayView address = lists.admitted().bytesAt(entry);
+        const qsizetype first = lists.admittedIndexUtf8(address);
+        if (first >= 0 && out.admittedWritten[size_t(first)])
+            continue;
+        const QByteArrayView order = lists.admittedOrders().bytesAt(entry);
         if (order.isEmpty() || accountValueFault(address, order) != AccountValueFault::None) {
-            out.admittedRefused.push_back(extra.entry);
+            out.admittedRefused.push_back(entry);
             continue;
         }
         if (!seen.add(address, {}))
             continue; // listed twice: the first entry's account and line
-        take({AccountChange::Added, extra.entry, address, order}, batch, out);
+        take({AccountChange::Added, entry, address, order}, batch, out);
         out.addresses.beginLine();
         appendAddressLine(out.addresses, listed, {address, order, {}, {}, {}});
         out.addresses.endLine();

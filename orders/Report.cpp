@@ -222,6 +222,7 @@ void dropInnerByteOrderMarks(QByteArray& text)
 
 void Report::read(const QString& text)
 {
+    source_.reset();
     text_ = text.toUtf8();
     text_.remove(0, text_.size() - withoutByteOrderMarks(text_).size());
     dropInnerByteOrderMarks(text_);
@@ -230,9 +231,25 @@ void Report::read(const QString& text)
 
 void Report::readBytes(QByteArray bytes, bool validUtf8)
 {
+    source_.reset();
     text_ = toValidUtf8(std::move(bytes), validUtf8);
     dropInnerByteOrderMarks(text_);
     intake();
+}
+
+void Report::readMapped(std::shared_ptr<const MappedFile> file)
+{
+    text_ = toValidUtf8(file->bytes(), false);
+    dropInnerByteOrderMarks(text_);
+    // kept even when text_ became a copy: a part lost before the copy
+    // was made is lost in it too
+    source_ = std::move(file);
+    intake();
+}
+
+bool Report::sourceLost() const
+{
+    return source_ && source_->lost();
 }
 
 QByteArrayView Report::lineBytes(qsizetype i) const

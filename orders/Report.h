@@ -3,6 +3,7 @@
 // and the list of products they name.
 
 #include "orders/AdjustmentsReport.h"
+#include "orders/MappedFile.h"
 #include "orders/ReportLayout.h"
 #include "orders/StoreLayouts.h"
 
@@ -71,6 +72,13 @@ public:
     // The same from the bytes of a file: UTF-8, with invalid bytes read as
     // Windows-1252. validUtf8: they were checked as they were read.
     void readBytes(QByteArray bytes, bool validUtf8 = false);
+    // The same from a mapped file, kept for as long as this report (or a
+    // copy of it) is.
+    void readMapped(std::shared_ptr<const MappedFile> file);
+    // Whether the mapped file read lost part of itself while it was read:
+    // the lines read then are not the file's, and nothing is to be made of
+    // them.
+    bool sourceLost() const;
 
     qsizetype lineCount() const { return qsizetype(lineStarts_.size()); }
     QString line(qsizetype i) const;
@@ -155,6 +163,8 @@ private:
     void cutRecords(qsizetype start, const CsvReader& csv);
 
     QByteArray text_; // UTF-8
+    // what text_ may lie in, when it was not read into memory of its own
+    std::shared_ptr<const MappedFile> source_;
     // where each line starts; its end follows from the next line's start
     std::vector<qsizetype> lineStarts_;
     std::vector<int32_t> productOf_;

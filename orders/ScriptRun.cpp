@@ -15,6 +15,10 @@
 #include <QFileDevice>
 #include <QIODevice>
 #include <algorithm>
+#include <exception>
+#include <memory>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace og {
@@ -206,10 +210,6 @@ struct RunSinks {
     bool scriptFailed = false, changesFailed = false, ledgerFailed = false;
 };
 
-// The run's accounts against the ledger: what changed, the earlier
-// accounts kept (after this report's), the next ledger and change report
-// (written to the sinks, unless the vendor is to decide first). Returns
-// whether each of the run's accounts is of a customer new in this run.
 // The customers of the address lines whose address bounced.txt lists:
 // "address (bounced 2026-12-11 550 5.1.1)", in the lines' order.
 QStringList bouncedCustomers(const LineBlock& addressLines, const SuppressionList& bounced)
@@ -231,40 +231,75 @@ QStringList bouncedCustomers(const LineBlock& addressLines, const SuppressionLis
     return found;
 }
 
-std::vector<char> compareWithLedger(const RunRequest& request, const CustomerLists& lists, const AccountLedger& ledger,
-    const RunAccounts& accounts, const LineBlock& addressLines, BatchFile& batch, RunResult& result, RunSinks* sinks)
+// The run's accounts against the ledger: what changed and the earlier
+// accounts kept (after this report's, into the batch file). The change
+// report and the next ledger are written by writeChangeFiles.
+std::unique_ptr<AccountChanges> compareWithLedger(const RunRequest& request, const CustomerLists& lists,
+    const AccountLedger& ledger, const RunAccounts& accounts, const QStringList& bounced, BatchFile& batch,
+    RunResult& result)
 {
-    // Written into the change report after its accounts, and named among
-    // the changes: an address that bounced wants a new one.
-    const QStringList bounced = bouncedCustomers(addressLines, lists.bounced());
-    AccountChanges changes(ledger, accounts, lists, request.options.bcrypt());
+    auto changes = std::make_unique<AccountChanges>(ledger, accounts, lists, request.options.bcrypt());
     const MissingAccounts missing = request.options.keepaccounts;
-    result.keepable = changes.keepable();
-    result.decisionNeeded = missing == MissingAccounts::Ask && changes.keepable() > 0;
-    changes.keepMissing(missing == MissingAccounts::Keep);
-    for (const LedgerAccount* account : changes.carried())
+    result.keepable = changes->keepable();
+    result.decisionNeeded = missing == MissingAccounts::Ask && changes->keepable() > 0;
+    changes->keepMissing(missing == MissingAccounts::Keep);
+    for (const LedgerAccount* account : changes->carried())
         batch.keptAccount(account->user, account->password);
-    result.changes = changes.notes(kChangesListed);
+    result.changes = changes->notes(kChangesListed);
     if (!bounced.isEmpty())
         result.changes << QStringLiteral("%1 customers' addresses bounced (look for a new one): %2")
                               .arg(bounced.size())
                               .arg(bounced.mid(0, kChangesListed).join(QStringLiteral(", ")) +
                                   (bounced.size() > kChangesListed ? QStringLiteral(", ...") : QString()));
-    result.changeCounts = changes.counts();
-    if (sinks && !result.decisionNeeded) {
-        const QString stamp = runStampOf(request);
-        sinks->changesFailed = !changes.writeReport(*sinks->changes, result.product, stamp);
-        for (const QString& customer : bounced) {
-            const QByteArray line = QStringLiteral("address bounced: %1\r\n").arg(customer).toUtf8();
-            sinks->changesFailed = sinks->changesFailed || sinks->changes->write(line) != line.size();
-        }
-        sinks->ledgerFailed = !changes.writeLedger(*sinks->ledger, result.product, stamp);
-    }
-    std::vector<char> isNew(size_t(accounts.size()));
-    for (qsizetype i = 0; i < accounts.size(); ++i)
-        isNew[size_t(i)] = changes.isNew(i);
-    return isNew;
+    result.changeCounts = changes->counts();
+    return changes;
 }
+
+// The change report, with the bounced addresses after its accounts, and the
+// next ledger, to the sinks.
+void writeChangeFiles(const AccountChanges& changes, const QStringList& bounced, const QString& product,
+    const QString& stamp, RunSinks& sinks)
+{
+    sinks.changesFailed = !changes.writeReport(*sinks.changes, product, stamp);
+    for (const QString& customer : bounced) {
+        const QByteArray line = QStringLiteral("address bounced: %1\r\n").arg(customer).toUtf8();
+        sinks.changesFailed = sinks.changesFailed || sinks.changes->write(line) != line.size();
+    }
+    sinks.ledgerFailed = !changes.writeLedger(*sinks.ledger, product, stamp);
+}
+
+// Work on a second core, joined before its results are used; an exception
+// it throws is thrown again by join().
+class SideWork {
+public:
+    template <typename Work>
+    void start(Work work)
+    {
+        thread_ = std::thread([this, work = std::move(work)]() mutable {
+            try {
+                work();
+            } catch (...) {
+                error_ = std::current_exception();
+            }
+        });
+    }
+    void join()
+    {
+        if (thread_.joinable())
+            thread_.join();
+        if (error_)
+            std::rethrow_exception(std::exchange(error_, nullptr));
+    }
+    ~SideWork()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::thread thread_;
+    std::exception_ptr error_;
+};
 
 // The address lines, sorted, into result: all of them, and those of the
 // customers new in this run (the lines follow the run's accounts one for
@@ -292,7 +327,13 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
 {
     QIODevice* scriptSink = sinks ? sinks->script : nullptr;
     RunResult result;
-    AccountLedger ledger = loadLedger(request, result.notes);
+    // The ledger is read on a second core while the orders are passed; it
+    // is needed only when they are compared with it. One it cannot trust
+    // still stops the run before anything is put in place.
+    AccountLedger ledger;
+    QStringList ledgerNotes;
+    SideWork ledgerLoad;
+    ledgerLoad.start([&] { ledger = loadLedger(request, ledgerNotes); });
     const Report& report = *request.report;
     static const CustomerLists noLists;
     const CustomerLists& lists = request.lists ? *request.lists : noLists;
@@ -330,12 +371,26 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     for (const qsizetype entry : out.admittedRefused)
         result.notes.append(QStringLiteral("%1: %2 skipped, a value htpasswd refuses")
                                 .arg(CustomerLists::admittedFileName(), printable(lists.admitted().at(entry))));
-    const std::vector<char> isNew =
-        compareWithLedger(request, lists, ledger, out.accounts, unsorted, batch, result, sinks);
-    // the batch file holds the kept accounts' lines: neither list is needed
-    // any more, and the sort below needs room
-    ledger = AccountLedger();
-    out.accounts = RunAccounts();
+    ledgerLoad.join();
+    result.notes = ledgerNotes + result.notes;
+    const QStringList bounced = bouncedCustomers(unsorted, lists.bounced());
+    std::unique_ptr<AccountChanges> changes =
+        compareWithLedger(request, lists, ledger, out.accounts, bounced, batch, result);
+    std::vector<char> isNew(size_t(out.accounts.size()));
+    for (qsizetype i = 0; i < out.accounts.size(); ++i)
+        isNew[size_t(i)] = changes->isNew(i);
+    // The change report and the next ledger are written while the address
+    // lines are sorted; the accounts they are made from go when they are
+    // written, which leaves the sort room.
+    SideWork changeFiles;
+    changeFiles.start(
+        [&, product = result.product, stamp = runStampOf(request), write = sinks && !result.decisionNeeded]() {
+            if (write)
+                writeChangeFiles(*changes, bounced, product, stamp, *sinks);
+            changes.reset();
+            ledger = AccountLedger();
+            out.accounts = RunAccounts();
+        });
     if (batch.tooLongForBcrypt() > 0)
         result.notes.append(QStringLiteral("%1 accounts skipped: an address too long for a bcrypt record")
                                 .arg(batch.tooLongForBcrypt()));
@@ -353,6 +408,7 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     result.extra = counts.extra;
     result.events = std::move(out.events);
     sortAddressLines(std::move(unsorted), isNew, result);
+    changeFiles.join();
     return result;
 }
 
@@ -419,6 +475,10 @@ RunResult performRun(const RunRequest& request)
     // a customer who asked not to be mailed is listed before any file is
     // replaced: listing one more never harms, mailing one does
     const QString doNotContact = addDoNotContact(*request.report, request.lists, runStampOf(request));
+    // a report cut short while it was read gave lines that are not its own
+    if (request.report->sourceLost())
+        throw RunError("The report changed while it was read: part of it went, and no file was replaced. Run "
+                       "again once the report is complete");
     if (ReplacingFile* failedFile = nullptr; !ReplacingFile::commitAll(group, &failedFile))
         fail(path(failedFile), *failedFile, nothingReplaced);
     // The mailer's field names (order, date, name) find their columns by
