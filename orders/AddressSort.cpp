@@ -1,6 +1,5 @@
 #include "orders/ScriptRun.h"
 
-#include "orders/HugePages.h"
 
 #include <algorithm>
 #include <bit>
@@ -67,7 +66,6 @@ LineBlock sortedIgnoringCase(LineBlock lines)
 {
     std::vector<SortKey> keys;
     keys.reserve(size_t(lines.size()));
-    adviseHugePages(keys.data(), keys.capacity() * sizeof(SortKey));
     for (qsizetype i = 0; i < lines.size(); ++i)
         keys.push_back(keyOf(lines.bytesAt(i), uint32_t(i)));
 

@@ -1,6 +1,5 @@
 #include "orders/LineBlock.h"
 
-#include "orders/HugePages.h"
 
 #include <QIODevice>
 
@@ -84,14 +83,12 @@ void LineBlock::append(QByteArrayView utf8Line)
 void LineBlock::reserve(qsizetype lines, qsizetype bytes)
 {
     starts_.reserve(size_t(lines));
-    adviseHugePages(starts_.data(), starts_.capacity() * sizeof(qsizetype));
     if (bytes > capacity_) {
         char* bigger = static_cast<char*>(std::realloc(data_, size_t(bytes)));
         if (!bigger)
             throw std::bad_alloc();
         data_ = bigger;
         capacity_ = bytes;
-        adviseHugePages(data_, size_t(capacity_));
     }
 }
 

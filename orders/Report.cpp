@@ -4,7 +4,6 @@
 #include "orders/BatchFile.h"
 #include "orders/ByteWords.h"
 #include "orders/FoldedIndex.h"
-#include "orders/HugePages.h"
 #include "orders/ReportFields.h"
 
 #include <QHash>
@@ -554,7 +553,6 @@ void Report::intake()
         for (const char* p = base; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(base + size - p)))); ++p)
             ++estimate;
         lineStarts_.reserve(estimate);
-        adviseHugePages(lineStarts_.data(), estimate * sizeof(qsizetype));
     }
     // The header, which says how the rest is cut, stands among the first
     // lines.
@@ -590,7 +588,6 @@ void Report::intake()
     }
 
     productOf_.reserve(lineStarts_.size());
-    adviseHugePages(productOf_.data(), lineStarts_.size() * sizeof(int32_t));
     productOf_.assign(lineStarts_.size(), -1);
     // A header row no layout knows is an export to map, never an old report
     // with its fields in other places (a product name read as the password).

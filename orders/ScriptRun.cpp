@@ -462,12 +462,17 @@ RunResult performRun(const RunRequest& request)
         sinks.scriptFailed = !result.script.writeTo(batch.device());
     if (sinks.scriptFailed || !flushed(batch))
         fail(batchPath, batch, nothingReplaced);
-    const std::pair<ReplacingFile*, const LineBlock*> texts[] = {
-        {&addresses, &result.addresses}, {&newAddresses, &result.newAddressLines()}};
-    for (const auto& [file, lines] : texts) {
-        if (!lines->writeTo(file->device()) || !flushed(*file))
-            fail(path(file), *file, nothingReplaced);
-    }
+    // the two address files at once, one on each core
+    bool newWritten = false;
+    SideWork newAddressFile;
+    newAddressFile.start(
+        [&] { newWritten = result.newAddressLines().writeTo(newAddresses.device()) && flushed(newAddresses); });
+    const bool written = result.addresses.writeTo(addresses.device()) && flushed(addresses);
+    newAddressFile.join();
+    if (!written)
+        fail(addressPath, addresses, nothingReplaced);
+    if (!newWritten)
+        fail(path(&newAddresses), newAddresses, nothingReplaced);
     for (const auto& [file, failed] : {std::pair {&changes, sinks.changesFailed}, {&ledger, sinks.ledgerFailed}}) {
         if (failed || !flushed(*file))
             fail(path(file), *file, nothingReplaced);
