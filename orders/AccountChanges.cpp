@@ -3,6 +3,7 @@
 #include "orders/BatchFile.h"
 #include "orders/FoldedIndex.h"
 #include "orders/LineBlock.h"
+#include "orders/Prefault.h"
 #include "orders/ProductFiles.h"
 #include "orders/ReportFields.h"
 
@@ -15,6 +16,8 @@ void RunAccounts::reserve(qsizetype accounts)
 {
     users_.reserve(size_t(accounts));
     passwords_.reserve(size_t(accounts));
+    prefaultForWrite(users_.data(), users_.capacity() * sizeof(QByteArrayView));
+    prefaultForWrite(passwords_.data(), passwords_.capacity() * sizeof(QByteArrayView));
 }
 
 void RunAccounts::add(QByteArrayView user, QByteArrayView password, QByteArrayView lasting)

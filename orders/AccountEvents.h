@@ -3,6 +3,8 @@
 // order it did it: the batch file is written from these events as they
 // come, and the run statistics are counted from their list afterwards.
 
+#include "orders/Prefault.h"
+
 #include <QByteArrayView>
 #include <QtGlobal>
 #include <cstdint>
@@ -63,7 +65,11 @@ public:
         uint64_t packed_;
     };
 
-    void reserve(qsizetype events) { entries_.reserve(size_t(events)); }
+    void reserve(qsizetype events)
+    {
+        entries_.reserve(size_t(events));
+        prefaultForWrite(entries_.data(), entries_.capacity() * sizeof(Entry));
+    }
     void add(const AccountEvent& event) { entries_.emplace_back(event.source, event.change); }
 
     const std::vector<Entry>& entries() const { return entries_; }

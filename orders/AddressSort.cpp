@@ -1,5 +1,7 @@
 #include "orders/ScriptRun.h"
 
+#include "orders/Prefault.h"
+
 
 #include <algorithm>
 #include <bit>
@@ -66,6 +68,7 @@ LineBlock sortedIgnoringCase(LineBlock lines)
 {
     std::vector<SortKey> keys;
     keys.reserve(size_t(lines.size()));
+    prefaultForWrite(keys.data(), keys.capacity() * sizeof(SortKey));
     for (qsizetype i = 0; i < lines.size(); ++i)
         keys.push_back(keyOf(lines.bytesAt(i), uint32_t(i)));
 
@@ -90,6 +93,7 @@ LineBlock sortedIgnoringCase(LineBlock lines)
     // total (ties go by position), so the result is the same either way.
     std::vector<uint32_t> order;
     order.reserve(keys.size());
+    prefaultForWrite(order.data(), order.capacity() * sizeof(uint32_t));
     constexpr size_t kParallelFrom = 200000;
     if (keys.size() >= kParallelFrom && std::thread::hardware_concurrency() > 1) {
         const auto middle = keys.begin() + std::ptrdiff_t(keys.size() / 2);

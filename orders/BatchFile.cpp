@@ -62,7 +62,7 @@ void BatchFile::passwordLine(QByteArrayView user, QByteArrayView password)
     lines_.endLine();
     first_ = false;
     if (sink_ && lines_.fileSize() >= kChunk)
-        send();
+        flush();
 }
 
 bool BatchFile::testAccount(const Options& options)
@@ -87,31 +87,8 @@ void BatchFile::closing(const Options& options)
     lines_.append(QByteArrayView(("rm " + batchFileName()).toUtf8()));
 }
 
-BatchFile::~BatchFile()
-{
-    waitForWriter();
-}
-
-void BatchFile::waitForWriter()
-{
-    if (writer_.joinable())
-        writer_.join();
-    failed_ = failed_ || sendFailed_;
-}
-
-void BatchFile::send()
-{
-    waitForWriter();
-    std::swap(lines_, sending_);
-    if (lines_.fileSize() == 0 && sending_.fileSize() > 0)
-        lines_.reserve(0, kChunk + 65536);
-    lines_.reuse();
-    writer_ = std::thread([this] { sendFailed_ = !sending_.writeTo(*sink_); });
-}
-
 void BatchFile::flush()
 {
-    waitForWriter();
     if (!sink_ || lines_.isEmpty())
         return;
     if (!lines_.writeTo(*sink_))

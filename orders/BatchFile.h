@@ -13,7 +13,6 @@
 #include <QByteArrayView>
 #include <QString>
 #include <cstdint>
-#include <thread>
 
 class QIODevice;
 
@@ -99,16 +98,12 @@ public:
     static constexpr qsizetype kChunk = 4 << 20;
 
     // The lines go to lines; with a sink they go out to it every few
-    // megabytes instead of staying there, written on a second core while
-    // the next ones are made.
+    // megabytes instead of staying there.
     BatchFile(LineBlock& lines, QIODevice* sink)
         : lines_(lines),
           sink_(sink)
     {
     }
-    ~BatchFile();
-    BatchFile(const BatchFile&) = delete;
-    BatchFile& operator=(const BatchFile&) = delete;
 
     // How the account lines are written (Options::passhash and
     // hidepasswords); before the first line.
@@ -139,23 +134,15 @@ public:
     // by which the file removes itself.
     void closing(const Options& options);
 
-    // Sends what is left to the sink, once what went before is written.
+    // Sends what is left to the sink.
     void flush();
-    // Whether a write to the sink failed; known after flush().
     bool failed() const { return failed_; }
 
 private:
     void passwordLine(QByteArrayView user, QByteArrayView password);
-    // Hands the lines made so far to the writer and goes on in an empty
-    // block.
-    void send();
-    void waitForWriter();
 
     LineBlock& lines_;
     QIODevice* sink_;
-    LineBlock sending_; // the lines the writer has
-    std::thread writer_;
-    bool sendFailed_ = false; // the writer's, read after it ends
     bool first_ = true;
     bool failed_ = false;
     bool bcrypt_ = false;

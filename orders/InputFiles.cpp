@@ -1,6 +1,7 @@
 #include "orders/InputFiles.h"
 
 #include "common/TextFiles.h"
+#include "orders/Prefault.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,23 +22,6 @@ namespace {
 QString systemReason(int error)
 {
     return qt_error_string(error);
-}
-
-// Maps the pages a read is about to fill in one call: page by page, each
-// first touch inside read() is a fault of its own, and on a virtual machine
-// those cost more than the copy. (A kernel before 5.14 refuses, harmlessly.)
-void prefault(char* data, size_t bytes)
-{
-#if defined(MADV_POPULATE_WRITE)
-    const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
-    if (end > begin)
-        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
-#else
-    (void)data;
-    (void)bytes;
-#endif
 }
 
 } // namespace
@@ -91,7 +75,7 @@ FileRead readRegularFile(const QString& path, QByteArray* bytes, QString* reason
             bytes->resize(size);
         }
         const size_t want = size_t(std::min(size - got, part));
-        prefault(bytes->data() + got, want);
+        prefaultForWrite(bytes->data() + got, want);
         const ssize_t n = ::read(fd, bytes->data() + got, want);
         if (n < 0 && errno == EINTR)
             continue;

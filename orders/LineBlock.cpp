@@ -1,5 +1,7 @@
 #include "orders/LineBlock.h"
 
+#include "orders/Prefault.h"
+
 
 #include <QIODevice>
 
@@ -25,6 +27,7 @@ LineBlock::LineBlock(LineBlock&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
       capacity_(std::exchange(other.capacity_, 0)),
+      prefaulted_(std::exchange(other.prefaulted_, 0)),
       starts_(std::move(other.starts_)),
       order_(std::move(other.order_))
 {
@@ -48,6 +51,7 @@ LineBlock& LineBlock::operator=(LineBlock&& other) noexcept
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
         capacity_ = std::exchange(other.capacity_, 0);
+        prefaulted_ = std::exchange(other.prefaulted_, 0);
         starts_ = std::move(other.starts_);
         order_ = std::move(other.order_);
         other.starts_.clear();
@@ -73,6 +77,15 @@ void LineBlock::grow(qsizetype needed)
     capacity_ = capacity;
 }
 
+void LineBlock::prefaultAhead(qsizetype needed)
+{
+    constexpr qsizetype kAhead = qsizetype(4) << 20;
+    const qsizetype to = std::min(capacity_, needed + kAhead);
+    if (to > prefaulted_)
+        prefaultForWrite(data_ + prefaulted_, size_t(to - prefaulted_));
+    prefaulted_ = std::max(prefaulted_, to);
+}
+
 void LineBlock::append(QByteArrayView utf8Line)
 {
     beginLine();
@@ -83,6 +96,8 @@ void LineBlock::append(QByteArrayView utf8Line)
 void LineBlock::reserve(qsizetype lines, qsizetype bytes)
 {
     starts_.reserve(size_t(lines));
+    // the offsets reserved are about to be written, one a line
+    prefaultForWrite(starts_.data() + starts_.size(), (starts_.capacity() - starts_.size()) * sizeof(qsizetype));
     if (bytes > capacity_) {
         char* bigger = static_cast<char*>(std::realloc(data_, size_t(bytes)));
         if (!bigger)
@@ -96,7 +111,7 @@ void LineBlock::clear()
 {
     std::free(data_);
     data_ = nullptr;
-    size_ = capacity_ = 0;
+    size_ = capacity_ = prefaulted_ = 0;
     std::vector<qsizetype>().swap(starts_);
     std::vector<uint32_t>().swap(order_);
 }

@@ -48,6 +48,8 @@ public:
     {
         if (size_ + piece.size() > capacity_)
             grow(size_ + piece.size());
+        if (size_ + piece.size() > prefaulted_)
+            prefaultAhead(size_ + piece.size());
         if (!piece.isEmpty())
             std::memcpy(data_ + size_, piece.data(), size_t(piece.size()));
         size_ += piece.size();
@@ -107,10 +109,13 @@ public:
 
 private:
     void grow(qsizetype needed);
+    // The buffer's pages from prefaulted_ to a few megabytes past needed.
+    void prefaultAhead(qsizetype needed);
 
     char* data_ = nullptr; // malloc'd: growing it may remap instead of copy
     qsizetype size_ = 0;
     qsizetype capacity_ = 0;
+    qsizetype prefaulted_ = 0; // the bytes before are mapped
     std::vector<qsizetype> starts_;
     std::vector<uint32_t> order_; // empty: lines in the order appended
 };

@@ -1,5 +1,6 @@
 #include "orders/OrderPass.h"
 
+#include "orders/Prefault.h"
 #include "orders/ReportFields.h"
 
 #include <algorithm>
@@ -37,8 +38,12 @@ class SeenUsers {
 public:
     explicit SeenUsers(qsizetype expected)
     {
-        slots_.assign(std::bit_ceil(size_t(std::max<qsizetype>(expected, 8)) * 2), 0);
+        const size_t count = std::bit_ceil(size_t(std::max<qsizetype>(expected, 8)) * 2);
+        slots_.reserve(count);
+        prefaultForWrite(slots_.data(), count * sizeof(uint64_t));
+        slots_.assign(count, 0);
         users_.reserve(size_t(expected));
+        prefaultForWrite(users_.data(), users_.capacity() * sizeof(QByteArrayView));
     }
     static uint32_t hashOf(QByteArrayView user) { return AccountLedger::userHash(user); }
     void prefetch(uint32_t hash) const { __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]); }

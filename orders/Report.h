@@ -183,7 +183,15 @@ private:
     std::vector<qsizetype> firstRowOf_;
     // product index by spelling, shared by both order finders
     struct Products;
-    int productIndex(Products& products, QByteArrayView product, qsizetype bytes);
+    static int productIndex(Products& products, QByteArrayView product, qsizetype bytes);
+    // The order lines among lines [from, to), into productOf_ and found.
+    void findOrdersIn(size_t from, size_t to, size_t headerZone, Products& found);
+    // found and later, the products of lines [from, to), as one.
+    void mergeLater(Products& found, Products& later, size_t from, size_t to);
+    // The products and counts found, as this report's.
+    void adopt(Products& found);
+    // From this many lines on a report is read on two cores.
+    static constexpr size_t kLinesForTwoCores = 100000;
     qsizetype headerLine_ = -1;
     qsizetype orderLines_ = 0;
     qsizetype orderBytes_ = 0;
