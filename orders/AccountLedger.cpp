@@ -6,6 +6,7 @@
 #include "orders/ProductFiles.h"
 #include "orders/ReportFields.h"
 
+#include <QFileInfo>
 #include <QSet>
 #include <algorithm>
 #include <cstring>
@@ -55,18 +56,93 @@ void appendEscaped(LineBlock& out, QByteArrayView value)
     out.appendToLine(value.sliced(plain));
 }
 
-// Lines of a text whatever their line ends.
-template <typename Take>
-void forEachLine(QByteArrayView text, Take take)
+// The first line end (CR or LF) from p on, or end.
+const char* lineEnd(const char* p, const char* end)
 {
-    qsizetype start = 0;
-    while (start < text.size()) {
-        qsizetype end = start;
-        while (end < text.size() && text[end] != '\n' && text[end] != '\r')
-            ++end;
-        take(text.sliced(start, end - start));
-        start = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
+    const auto* lf = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+    const char* stop = lf ? lf : end;
+    const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(stop - p)));
+    return cr ? cr : stop;
+}
+
+// Lines of a text whatever their line ends. Not final: the text is a part
+// of a longer one, and its last line, which may go on in the next part (or
+// end in a CR whose LF is still to come), is left; returns where it starts.
+template <typename Take>
+qsizetype forEachLine(QByteArrayView text, Take take, bool final = true)
+{
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const char* p = begin;
+    while (p < end) {
+        const char* e = lineEnd(p, end);
+        if (!final && (e == end || (*e == '\r' && e + 1 == end)))
+            break;
+        take(QByteArrayView(p, e - p));
+        p = e == end ? end : e + (*e == '\r' && e + 1 < end && e[1] == '\n' ? 2 : 1);
     }
+    return p - begin;
+}
+
+// What tells a whole ledger of the product from another file, gathered line
+// by line as the ledger is read.
+struct LedgerShape {
+    bool anyText = false; // a byte besides blanks and line ends
+    char lastByte = 0;
+    bool firstSeen = false;
+    QByteArray first;
+    qsizetype accounts = 0;
+    bool lastIsComment = false; // of the lines not empty
+    QByteArray lastComment;
+
+    void bytes(QByteArrayView part)
+    {
+        if (part.isEmpty())
+            return;
+        lastByte = part.back();
+        anyText = anyText || !bytes::trimmed(part).isEmpty();
+    }
+    void line(QByteArrayView line)
+    {
+        if (!firstSeen) {
+            first = line.toByteArray();
+            firstSeen = true;
+        }
+        if (line.isEmpty())
+            return;
+        lastIsComment = line.startsWith('#');
+        accounts += !lastIsComment;
+        if (lastIsComment)
+            lastComment = line.toByteArray();
+    }
+    QString distrust(const QString& product) const;
+};
+
+QString LedgerShape::distrust(const QString& product) const
+{
+    if (!anyText)
+        return QStringLiteral("is empty, although the last run wrote it with its accounts");
+    const QByteArrayView opening = kHeaderStart;
+    const qsizetype named = first.indexOf(QByteArrayView(kHeaderColumns));
+    if (!first.startsWith(opening) || named < opening.size())
+        return QStringLiteral("is not a ledger of accounts: its first line does not name a product");
+    const QString owner = QString::fromUtf8(first.sliced(opening.size(), named - opening.size()));
+    const QString own = productFileName({}, product, {});
+    if (QString::compare(owner, own, Qt::CaseInsensitive) != 0)
+        return QStringLiteral("holds the accounts of the product \"%1\", not of \"%2\"").arg(owner, own);
+    if (lastByte != '\n' && lastByte != '\r')
+        return QStringLiteral("is cut short: its last line is incomplete");
+    if (!first.endsWith(QByteArrayView(kCounted)))
+        return {}; // written before ledgers counted their lines
+    bool counted = false;
+    qsizetype count = -1;
+    if (lastIsComment && lastComment.startsWith("# ") && lastComment.endsWith(" accounts"))
+        count = lastComment.sliced(2, lastComment.size() - 11).toLongLong(&counted);
+    if (!counted)
+        return QStringLiteral("is cut short: the line that counts its accounts is missing");
+    if (count != accounts)
+        return QStringLiteral("is damaged: it counts %1 accounts but holds %2").arg(count).arg(accounts);
+    return {};
 }
 
 } // namespace
@@ -74,41 +150,115 @@ void forEachLine(QByteArrayView text, Take take)
 bool AccountLedger::load(const QString& folder, const QString& product, bool orderNumbers, QString* error)
 {
     *this = AccountLedger();
-    for (const bool ledger : {true, false}) {
-        const QString name = ledger ? ledgerFileName(product) : addressFileName(product);
-        QByteArray bytes;
-        QString reason;
-        bool valid = false;
-        const FileRead read = readRegularFile(folder + name, &bytes, &reason, &valid);
-        if (read == FileRead::Missing)
-            continue;
-        if (read == FileRead::Failed) {
-            *error = QStringLiteral("Unable to read %1: %2").arg(folder + name, reason);
-            return false;
-        }
-        const QByteArray text = toValidUtf8(std::move(bytes), valid);
-        if (ledger) {
-            distrust_ = distrust(text, product);
-            if (!distrust_.isEmpty())
-                return true; // the caller decides: stop, or start afresh
-            parse(text);
-        } else
-            parseAddressFile(text, orderNumbers);
-        source_ = name;
+    QString reason;
+    switch (loadLedger(folder + ledgerFileName(product), product, &reason)) {
+    case FileRead::Read:
+        if (distrust_.isEmpty())
+            source_ = ledgerFileName(product);
         return true;
+    case FileRead::Failed:
+        *error = QStringLiteral("Unable to read %1: %2").arg(folder + ledgerFileName(product), reason);
+        return false;
+    case FileRead::Missing:
+        break;
     }
+    // Without a ledger the address file of the last run serves.
+    const QString name = addressFileName(product);
+    QByteArray bytes;
+    bool valid = false;
+    const FileRead read = readRegularFile(folder + name, &bytes, &reason, &valid);
+    if (read == FileRead::Missing)
+        return true;
+    if (read == FileRead::Failed) {
+        *error = QStringLiteral("Unable to read %1: %2").arg(folder + name, reason);
+        return false;
+    }
+    parseAddressFile(toValidUtf8(std::move(bytes), valid), orderNumbers);
+    source_ = name;
     return true;
+}
+
+FileRead AccountLedger::loadLedger(const QString& path, const QString& product, QString* reason)
+{
+    // Read a part at a time, each line taken as it comes: a ledger of a
+    // million accounts is never in memory as text beside its values.
+    LedgerShape shape;
+    Parsing parsing;
+    // the lines this ledger writes are longer than this: the list does not
+    // grow (capacity never written costs no memory)
+    accounts_.reserve(size_t(QFileInfo(path).size() / 40 + 16));
+    QByteArray pending; // the start of a line the next part goes on with
+    bool atStart = true, valid = true;
+    const auto take = [&](QByteArrayView text, bool final) {
+        const qsizetype done = forEachLine(
+            text,
+            [&](QByteArrayView line) {
+                shape.line(line);
+                parseLine(line, parsing);
+            },
+            final);
+        Utf8Check check;
+        check.check(text.first(done), true);
+        valid = valid && check.valid();
+        return done;
+    };
+    const FileRead read = readRegularFileInParts(path, reason, [&](QByteArrayView part) {
+        if (atStart) {
+            part = withoutByteOrderMarks(part);
+            atStart = part.isEmpty(); // (a mark cut by the part's end is taken as text)
+        }
+        shape.bytes(part);
+        pending.append(part);
+        pending.remove(0, take(pending, false));
+    });
+    if (read != FileRead::Read)
+        return read;
+    take(pending, true);
+    if (!valid) {
+        // Not UTF-8 throughout: read whole, with its bytes as Windows-1252.
+        *this = AccountLedger();
+        QByteArray bytes;
+        bool utf8 = false;
+        const FileRead again = readRegularFile(path, &bytes, reason, &utf8);
+        if (again != FileRead::Read)
+            return again;
+        const QByteArray text = toValidUtf8(std::move(bytes), utf8);
+        distrust_ = distrust(text, product);
+        if (distrust_.isEmpty())
+            parse(text);
+        return FileRead::Read;
+    }
+    distrust_ = shape.distrust(product);
+    if (!distrust_.isEmpty()) {
+        const QString why = distrust_;
+        *this = AccountLedger();
+        distrust_ = why; // the caller decides: stop, or start afresh
+        return FileRead::Read;
+    }
+    dropRefused();
+    index();
+    return FileRead::Read;
 }
 
 void AccountLedger::parse(QByteArrayView text)
 {
+    reserveFor(text);
+    Parsing parsing;
+    forEachLine(text, [&](QByteArrayView line) { parseLine(line, parsing); });
+    dropRefused();
+    index();
+}
+
+void AccountLedger::parseLine(QByteArrayView line, Parsing& parsing)
+{
     // Only the values are kept, not the text: the run stamps, the same on
     // most lines, once each.
-    QByteArray scratch;
-    const auto value = [&](QByteArrayView field) { return held_.hold(unescapeInto(field, scratch) ? scratch : field); };
-    std::vector<QByteArrayView> stamps;
+    const auto value = [&](QByteArrayView field) {
+        return held_.hold(unescapeInto(field, parsing.scratch) ? parsing.scratch : field);
+    };
     const auto stamp = [&](QByteArrayView field) {
         constexpr size_t kStamps = 16;
+        auto& stamps = parsing.stamps;
         const auto known = std::find(stamps.rbegin(), stamps.rend(), field);
         if (known != stamps.rend())
             return *known;
@@ -117,26 +267,20 @@ void AccountLedger::parse(QByteArrayView text)
             stamps.push_back(copy);
         return copy;
     };
-    reserveFor(text);
-    qsizetype number = 0;
-    forEachLine(text, [&](QByteArrayView line) {
-        ++number;
-        if (line.isEmpty() || line.startsWith('#'))
-            return;
-        QByteArrayView fields[4];
-        for (int f = 0; f < 4; ++f) {
-            const qsizetype tab = f < 3 ? line.indexOf('\t') : -1;
-            fields[f] = tab < 0 ? line : line.first(tab);
-            line = tab < 0 ? QByteArrayView() : line.sliced(tab + 1);
-        }
-        if (fields[0].isEmpty())
-            return;
-        // judged as stored, before the batch file's trimming could make a
-        // value another customer's
-        admit({value(fields[0]), value(fields[1]), stamp(fields[2]), stamp(fields[3])}, number);
-    });
-    dropRefused();
-    index();
+    const qsizetype number = ++parsing.line;
+    if (line.isEmpty() || line.startsWith('#'))
+        return;
+    QByteArrayView fields[4];
+    for (int f = 0; f < 4; ++f) {
+        const qsizetype tab = f < 3 ? line.indexOf('\t') : -1;
+        fields[f] = tab < 0 ? line : line.first(tab);
+        line = tab < 0 ? QByteArrayView() : line.sliced(tab + 1);
+    }
+    if (fields[0].isEmpty())
+        return;
+    // judged as stored, before the batch file's trimming could make a
+    // value another customer's
+    admit({value(fields[0]), value(fields[1]), stamp(fields[2]), stamp(fields[3])}, number);
 }
 
 void AccountLedger::admit(const LedgerAccount& account, qsizetype line)
@@ -160,45 +304,10 @@ void AccountLedger::dropRefused()
 
 QString AccountLedger::distrust(QByteArrayView text, const QString& product)
 {
-    if (bytes::trimmed(text).isEmpty())
-        return QStringLiteral("is empty, although the last run wrote it with its accounts");
-    const qsizetype firstEnd = [&] {
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            if (text[i] == '\n' || text[i] == '\r')
-                return i;
-        }
-        return text.size();
-    }();
-    const QByteArrayView first = text.first(firstEnd);
-    const QByteArrayView opening = kHeaderStart;
-    const qsizetype named = first.indexOf(QByteArrayView(kHeaderColumns));
-    if (!first.startsWith(opening) || named < opening.size())
-        return QStringLiteral("is not a ledger of accounts: its first line does not name a product");
-    const QString owner = QString::fromUtf8(first.sliced(opening.size(), named - opening.size()));
-    const QString own = productFileName({}, product, {});
-    if (QString::compare(owner, own, Qt::CaseInsensitive) != 0)
-        return QStringLiteral("holds the accounts of the product \"%1\", not of \"%2\"").arg(owner, own);
-    const char last = text.back();
-    if (last != '\n' && last != '\r')
-        return QStringLiteral("is cut short: its last line is incomplete");
-    if (!first.endsWith(QByteArrayView(kCounted)))
-        return {}; // written before ledgers counted their lines
-    qsizetype accounts = 0;
-    QByteArrayView lastLine;
-    forEachLine(text, [&](QByteArrayView line) {
-        accounts += !line.isEmpty() && !line.startsWith('#');
-        if (!line.isEmpty())
-            lastLine = line;
-    });
-    bool counted = false;
-    qsizetype count = -1;
-    if (lastLine.startsWith("# ") && lastLine.endsWith(" accounts"))
-        count = lastLine.sliced(2, lastLine.size() - 11).toLongLong(&counted);
-    if (!counted)
-        return QStringLiteral("is cut short: the line that counts its accounts is missing");
-    if (count != accounts)
-        return QStringLiteral("is damaged: it counts %1 accounts but holds %2").arg(count).arg(accounts);
-    return {};
+    LedgerShape shape;
+    shape.bytes(text);
+    forEachLine(text, [&shape](QByteArrayView line) { shape.line(line); });
+    return shape.distrust(product);
 }
 
 void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)

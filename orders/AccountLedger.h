@@ -15,6 +15,7 @@
 
 #include "orders/BatchFile.h"
 #include "orders/HeldBytes.h"
+#include "orders/InputFiles.h"
 #include "orders/LineBlock.h"
 
 #include <QByteArray>
@@ -122,6 +123,16 @@ public:
     static QByteArray countLine(qsizetype accounts);
 
 private:
+    // What parsing carries from one line to the next.
+    struct Parsing {
+        qsizetype line = 0; // from 1
+        QByteArray scratch;
+        std::vector<QByteArrayView> stamps;
+    };
+    void parseLine(QByteArrayView line, Parsing& parsing);
+    // Reads and judges the ledger file at path as it comes, a part at a
+    // time.
+    FileRead loadLedger(const QString& path, const QString& product, QString* reason);
     void reserveFor(QByteArrayView text);
     // Drops the accounts of the users of refused lines.
     // Keeps the account, or names its line among the refused.

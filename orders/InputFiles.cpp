@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <functional>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
@@ -24,39 +25,79 @@ QString systemReason(int error)
     return qt_error_string(error);
 }
 
+// Opens path for reading if it is a regular file: the descriptor, and its
+// size in info; -1 with the outcome in failure otherwise.
+int openRegularFile(const QString& path, QString* reason, struct stat* info, FileRead* failure)
+{
+    const QByteArray name = QFile::encodeName(path);
+    // Not blocking: opening a FIFO for reading would wait for a writer.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    *failure = FileRead::Failed;
+    if (fd < 0) {
+        const int error = errno;
+        struct stat link;
+        if (error == ENOENT && ::lstat(name.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            *reason = QStringLiteral("it is a link to %1, which does not exist").arg(QFile::symLinkTarget(path));
+            return -1;
+        }
+        if (error == ENOENT)
+            *failure = FileRead::Missing;
+        else
+            *reason = systemReason(error);
+        return -1;
+    }
+    if (::fstat(fd, info) != 0) {
+        *reason = systemReason(errno);
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(info->st_mode)) {
+        *reason = S_ISDIR(info->st_mode) ? QStringLiteral("it is a folder") : QStringLiteral("not a regular file");
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
+
+FileRead readRegularFileInParts(const QString& path, QString* reason, const std::function<void(QByteArrayView)>& take)
+{
+    struct stat info;
+    FileRead failure;
+    const int fd = openRegularFile(path, reason, &info, &failure);
+    if (fd < 0)
+        return failure;
+    // one part's buffer, used again and again: it stays in the cache
+    constexpr qsizetype part = qsizetype(1) << 20;
+    QByteArray buffer(part, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), size_t(part));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *reason = systemReason(errno);
+            ::close(fd);
+            return FileRead::Failed;
+        }
+        if (n == 0)
+            break;
+        take(QByteArrayView(buffer.constData(), n));
+    }
+    ::close(fd);
+    return FileRead::Read;
+}
 
 FileRead readRegularFile(const QString& path, QByteArray* bytes, QString* reason, bool* validUtf8)
 {
     bytes->clear();
     if (validUtf8)
         *validUtf8 = false;
-    const QByteArray name = QFile::encodeName(path);
-    // Not blocking: opening a FIFO for reading would wait for a writer.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        struct stat link;
-        if (error == ENOENT && ::lstat(name.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
-            *reason = QStringLiteral("it is a link to %1, which does not exist").arg(QFile::symLinkTarget(path));
-            return FileRead::Failed;
-        }
-        if (error == ENOENT)
-            return FileRead::Missing;
-        *reason = systemReason(error);
-        return FileRead::Failed;
-    }
     struct stat info;
-    if (::fstat(fd, &info) != 0) {
-        *reason = systemReason(errno);
-        ::close(fd);
-        return FileRead::Failed;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        *reason = S_ISDIR(info.st_mode) ? QStringLiteral("it is a folder") : QStringLiteral("not a regular file");
-        ::close(fd);
-        return FileRead::Failed;
-    }
+    FileRead failure;
+    const int fd = openRegularFile(path, reason, &info, &failure);
+    if (fd < 0)
+        return failure;
     // Straight into one buffer of the file's size: a report of a hundred
     // megabytes is read without growing and copying. No huge-page hint here:
     // the kernel fills the buffer in one call, and on memory another program

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QFuture>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace og {
@@ -21,6 +22,11 @@ enum class FileRead { Read, Missing, Failed };
 // block. validUtf8, when given: whether the bytes read are all valid UTF-8,
 // checked as they arrive (toValidUtf8 then need not check them again).
 FileRead readRegularFile(const QString& path, QByteArray* bytes, QString* reason, bool* validUtf8 = nullptr);
+
+// Reads a regular file in parts of about a megabyte, each handed to take as
+// it arrives: a file of any size is never in memory whole. The outcomes are
+// those of readRegularFile; a part handed on before a failure stays handed.
+FileRead readRegularFileInParts(const QString& path, QString* reason, const std::function<void(QByteArrayView)>& take);
 
 // The report file's bytes; false with the message in error when it is
 // missing or cannot be read.

@@ -232,3 +232,40 @@ TEST_F(Accounts, TemporariesOfAKilledRunGoAndTheVendorsFilesStay)
 }
 
 } // namespace
+
+TEST_F(Accounts, ALedgerReadInPartsIsTheLedgerReadWhole)
+{
+    // the parts are a MiB each: the line the boundary falls in ends in its
+    // LF (the CR before it in the earlier part), in its CR, or in a value
+    const QByteArray header = AccountLedger::headerLine(QStringLiteral("Tool")) + "\r\n";
+    const auto line = [](int i) {
+        return QByteArray("c%1@x\t%2\tR1\tR2\r\n")
+            .replace("%1", QByteArray::number(100000 + i))
+            .replace("%2", QByteArray::number(i % 97));
+    };
+    const qsizetype length = line(0).size();
+    for (const qsizetype at : {length - 1, length - 2, qsizetype(3)}) {
+        const qsizetype before = header.size() + 3 + 2; // BOM, "#", CR LF
+        const qsizetype filler = ((qsizetype(1) << 20) - before - at) % length;
+        QByteArray text = header + "#" + QByteArray(filler, 'f') + "\r\n";
+        const int accounts = 1100000 / int(length);
+        for (int i = 0; i < accounts; ++i)
+            text += line(i);
+        text += AccountLedger::countLine(accounts) + "\r\n";
+        put("accounts_Tool.txt", "\xEF\xBB\xBF" + text);
+        AccountLedger whole, parts;
+        whole.parse(text);
+        QString error;
+        ASSERT_TRUE(parts.load(folder(), QStringLiteral("Tool"), false, &error)) << error.toStdString();
+        EXPECT_EQ(parts.distrust(), QString()) << at;
+        ASSERT_EQ(parts.accounts().size(), whole.accounts().size()) << at;
+        for (size_t k = 0; k < whole.accounts().size(); ++k) {
+            ASSERT_EQ(parts.accounts()[k].user, whole.accounts()[k].user) << at << " " << k;
+            ASSERT_EQ(parts.accounts()[k].password, whole.accounts()[k].password) << at << " " << k;
+        }
+        put("accounts_Tool.txt", text.chopped(2)); // its count's line end cut
+        ASSERT_TRUE(parts.load(folder(), QStringLiteral("Tool"), false, &error));
+        EXPECT_EQ(parts.distrust(), AccountLedger::distrust(text.chopped(2), QStringLiteral("Tool")));
+        EXPECT_FALSE(parts.distrust().isEmpty());
+    }
+}
