@@ -10,6 +10,7 @@
 #include <QSet>
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace og {
 
@@ -378,6 +379,24 @@ void AccountLedger::index()
     accounts_.resize(kept);
     for (UserKey& k : byUser_)
         k.index = moved[k.index];
+}
+
+void AccountLedger::sortByHash(std::vector<UserKey>& keys)
+{
+    constexpr size_t kBuckets = size_t(1) << 16;
+    std::vector<UserKey> other(keys.size());
+    std::vector<size_t> start(kBuckets);
+    for (const int shift : {0, 16}) {
+        std::fill(start.begin(), start.end(), 0);
+        for (const UserKey& key : keys)
+            ++start[(key.hash >> shift) & (kBuckets - 1)];
+        size_t at = 0;
+        for (size_t& bucket : start)
+            at += std::exchange(bucket, at);
+        for (const UserKey& key : keys)
+            other[start[(key.hash >> shift) & (kBuckets - 1)]++] = key;
+        keys.swap(other);
+    }
 }
 
 qsizetype AccountLedger::find(QByteArrayView user) const

@@ -99,14 +99,24 @@ public:
         std::vector<UserKey> keys(n);
         for (size_t i = 0; i < n; ++i)
             keys[i] = {userHash(user(i)), uint32_t(i)};
-        std::sort(keys.begin(), keys.end(), [&user](const UserKey& a, const UserKey& b) {
-            if (a.hash != b.hash)
-                return a.hash < b.hash;
-            const int c = compareUsers(a.hash, user(a.index), b.hash, user(b.index));
-            return c < 0 || (c == 0 && a.index < b.index);
-        });
+        // By hash without a comparison, in index order within a hash; only
+        // the few keys that share a hash are compared, by their users.
+        sortByHash(keys);
+        for (size_t g = 0, e = 0; g < n; g = e) {
+            for (e = g + 1; e < n && keys[e].hash == keys[g].hash;)
+                ++e;
+            if (e - g > 1)
+                std::stable_sort(keys.begin() + std::ptrdiff_t(g), keys.begin() + std::ptrdiff_t(e),
+                    [&user](const UserKey& a, const UserKey& b) {
+                        return compareUsers(a.hash, user(a.index), b.hash, user(b.index)) < 0;
+                    });
+        }
         return keys;
     }
+
+    // Orders keys by hash, keeping the order of keys with the same hash: a
+    // radix sort, two passes of 16 bits.
+    static void sortByHash(std::vector<UserKey>& keys);
 
     // Where the accounts came from, for the change report.
     const QString& source() const { return source_; }
