@@ -79,7 +79,7 @@ void LineBlock::grow(qsizetype needed)
 
 void LineBlock::prefaultAhead(qsizetype needed)
 {
-    constexpr qsizetype kAhead = qsizetype(4) << 20;
+    constexpr qsizetype kAhead = qsizetype(1) << 20;
     const qsizetype to = std::min(capacity_, needed + kAhead);
     if (to > prefaulted_)
         prefaultForWrite(data_ + prefaulted_, size_t(to - prefaulted_));

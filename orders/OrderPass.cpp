@@ -5,6 +5,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 namespace og {
 
@@ -127,6 +132,122 @@ private:
     QByteArray spill_;
 };
 
+// The batch file's and the address file's lines of the orders a pass
+// takes, made on a second core from what the pass decided: a pass over a
+// million orders spends as long making them as deciding. The pass hands
+// them on in chunks; the values it hands on must outlive the chunk, so
+// those in its scratch buffers are copied.
+class LinesBeside {
+public:
+    LinesBeside(BatchFile& batch, LineBlock& addresses, AddressColumns columns)
+        : batch_(batch),
+          addresses_(addresses),
+          columns_(columns),
+          thread_([this] { work(); })
+    {
+        current_.items.reserve(kChunk);
+    }
+    ~LinesBeside()
+    {
+        if (thread_.joinable()) {
+            hand(true);
+            thread_.join();
+        }
+    }
+    LinesBeside(const LinesBeside&) = delete;
+    LinesBeside& operator=(const LinesBeside&) = delete;
+
+    // A copy of value that lives as long as the chunk.
+    QByteArrayView kept(QByteArrayView value)
+    {
+        current_.copies.emplace_back(value.toByteArray());
+        return current_.copies.back();
+    }
+    void add(const AccountEvent& event, const AddressValues& values)
+    {
+        current_.items.push_back({event, values});
+        if (current_.items.size() == kChunk)
+            hand(false);
+    }
+    // Waits for every line to be made; throws what making them threw.
+    void finish()
+    {
+        hand(true);
+        thread_.join();
+        if (failed_)
+            std::rethrow_exception(failed_);
+    }
+
+private:
+    static constexpr size_t kChunk = 4096;
+    struct Item {
+        AccountEvent event;
+        AddressValues values;
+    };
+    struct Chunk {
+        std::vector<Item> items;
+        std::deque<QByteArray> copies;
+    };
+
+    void hand(bool last)
+    {
+        std::unique_lock lock(mutex_);
+        full_.push_back(std::move(current_));
+        done_ = last;
+        current_ = Chunk();
+        if (!spare_.empty()) {
+            current_ = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        lock.unlock();
+        changed_.notify_one();
+        current_.items.reserve(kChunk);
+    }
+    void work()
+    {
+        try {
+            for (;;) {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return !full_.empty() || done_; });
+                if (full_.empty())
+                    return;
+                Chunk chunk = std::move(full_.front());
+                full_.pop_front();
+                lock.unlock();
+                for (const Item& item : chunk.items) {
+                    batch_.account(item.event);
+                    addresses_.beginLine();
+                    appendAddressLine(addresses_, columns_, item.values);
+                    addresses_.endLine();
+                }
+                chunk.items.clear();
+                chunk.copies.clear();
+                lock.lock();
+                spare_.push_back(std::move(chunk));
+            }
+        } catch (...) {
+            failed_ = std::current_exception();
+        }
+    }
+
+    BatchFile& batch_;
+    LineBlock& addresses_;
+    const AddressColumns columns_;
+    Chunk current_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Chunk> full_, spare_;
+    bool done_ = false;
+    std::exception_ptr failed_;
+    std::thread thread_; // last: it starts once the rest is made
+};
+
+bool inside(QByteArrayView value, const QByteArray& buffer)
+{
+    return !value.isEmpty() && value.data() >= buffer.constData() &&
+        value.data() + value.size() <= buffer.constData() + buffer.size();
+}
+
 } // namespace
 
 void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFile& batch, OrderPassOutput& out)
@@ -145,7 +266,15 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
     FoldedKey key;
     QByteArray spillAddress, spillOrder, spillDate, spillFirst, spillLast;
     CsvFields lineCut, ownCut;
-    LineBlock& addresses = out.addresses;
+    LinesBeside lines(batch, out.addresses, columns);
+    // values in the scratch buffers go to the lines' maker as copies
+    const auto kept = [&](QByteArrayView value) {
+        for (const QByteArray* spill : {&spillAddress, &spillOrder, &spillDate, &spillFirst, &spillLast}) {
+            if (inside(value, *spill))
+                return lines.kept(value);
+        }
+        return value;
+    };
     // One account and one address line a customer: the several rows of one
     // order, or several orders under "All", give the first order's.
     SeenUsers seen(in.allProducts ? report.orderLineCount() : report.orderLineCount(in.product));
@@ -176,7 +305,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
             listed = lists.mayHold(key);
         }
         if (listed && checkBlocked && lists.isBlocked(key)) {
-            take({AccountChange::Blocked, i}, batch, out);
+            out.events.add({AccountChange::Blocked, i});
             continue;
         }
         const QByteArrayView order = layout.field(lineCut, layout.order, spillOrder);
@@ -195,7 +324,8 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
                 }
             }
         }
-        take(event, batch, out, spanOf(line, fields.record()));
+        out.events.add(event);
+        out.accounts.add(event.user, event.password, spanOf(line, fields.record()));
         if (listed && trackAdmitted) {
             const qsizetype k = lists.admittedIndex(key);
             if (k >= 0)
@@ -205,10 +335,11 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
         QByteArrayView first, last;
         if (names)
             layout.names(fields, spillFirst, spillLast, &first, &last);
-        addresses.beginLine();
-        appendAddressLine(addresses, columns, {address, order, date, first, last});
-        addresses.endLine();
+        event.user = kept(event.user);
+        event.password = kept(event.password);
+        lines.add(event, {kept(address), kept(order), kept(date), kept(first), kept(last)});
     }
+    lines.finish();
 }
 
 void passAdmitted(const OrderPassInput& in, const QString& product, BatchFile& batch, OrderPassOutput& out)
