@@ -1,6 +1,7 @@
 // A run of the first job: batch file, address file and statistics.
 
 #include "common/ProgramFolder.h"
+#include "orders/MappedFile.h"
 #include "orders/ScriptRun.h"
 
 #include <QDir>
@@ -542,3 +543,39 @@ TEST_F(RunFiles, SkippedLinesAndMissingListsAreCountedAndNamed)
 }
 
 } // namespace
+
+TEST(ScriptRun, AMappedReportCutShortWhileReadWritesNothing)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("report.csv");
+    QString text;
+    for (int i = 0; i < 2000; ++i)
+        text += swreg(QString::number(1000 + i), "Tool", QStringLiteral("c%1@x").arg(i));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text.toUtf8());
+    }
+    QString reason;
+    std::shared_ptr<const MappedFile> mapped = MappedFile::open(path, &reason);
+    ASSERT_TRUE(mapped) << reason.toStdString();
+    Report report;
+    report.readMapped(mapped);
+    EXPECT_FALSE(report.sourceLost());
+    // a new download saved over the report: its pages beyond the new end go
+    ASSERT_TRUE(QFile::resize(path, 100));
+    const QByteArray bytes = mapped->bytes();
+    qint64 sum = 0;
+    for (qsizetype i = 0; i < bytes.size(); i += 4096)
+        sum += bytes[i]; // beyond the new end: zeros instead of a bus error
+    EXPECT_GT(sum, 0);
+    EXPECT_TRUE(report.sourceLost());
+
+    RunRequest request;
+    request.report = &report;
+    request.allProducts = true;
+    request.selectedProduct = "All";
+    request.folder = dir.path() + u'/';
+    EXPECT_THROW(performRun(request), RunError);
+    EXPECT_FALSE(QFile::exists(dir.filePath("MakePass.ksh")));
+}
