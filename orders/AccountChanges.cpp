@@ -16,23 +16,29 @@ void RunAccounts::reserve(qsizetype accounts)
 {
     users_.reserve(size_t(accounts));
     passwords_.reserve(size_t(accounts));
-    prefaultForWrite(users_.data(), users_.capacity() * sizeof(QByteArrayView));
-    prefaultForWrite(passwords_.data(), passwords_.capacity() * sizeof(QByteArrayView));
+    prefaultForWrite(users_.data(), users_.capacity() * sizeof(uint64_t));
+    prefaultForWrite(passwords_.data(), passwords_.capacity() * sizeof(uint64_t));
 }
 
-void RunAccounts::add(QByteArrayView user, QByteArrayView password, QByteArrayView lasting)
+void RunAccounts::add(QByteArrayView user, QByteArrayView password)
 {
-    users_.push_back(kept(bytes::trimmed(user), lasting));
-    passwords_.push_back(kept(bytes::trimmed(password), lasting));
+    users_.push_back(pack(bytes::trimmed(user)));
+    passwords_.push_back(pack(bytes::trimmed(password)));
 }
 
-QByteArrayView RunAccounts::kept(QByteArrayView value, QByteArrayView lasting)
+uint64_t RunAccounts::pack(QByteArrayView value)
 {
-    // (a value in a buffer of its own lies wholly outside the text)
-    const bool inside = value.isEmpty() ||
-        (!lasting.isEmpty() && value.data() >= lasting.data() &&
-            value.data() + value.size() <= lasting.data() + lasting.size());
-    return inside ? value : held_.hold(value);
+    const bool inText =
+        !value.isEmpty() && value.data() >= text_.data() && value.data() + value.size() <= text_.data() + text_.size();
+    if (inText && uint64_t(value.size()) < kLong)
+        return uint64_t(value.data() - text_.data()) << 24 | uint64_t(value.size());
+    const auto at = uint64_t(copies_.size());
+    if (uint64_t(value.size()) >= kLong) {
+        const qint64 longer = value.size();
+        copies_.append(reinterpret_cast<const char*>(&longer), sizeof longer);
+    }
+    copies_.append(value);
+    return kCopied | at << 24 | std::min(uint64_t(value.size()), kLong);
 }
 
 namespace {

@@ -14,6 +14,7 @@
 
 #include <QStringList>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -26,19 +27,38 @@ namespace og {
 // orders has two, and htpasswd keeps the later password.
 class RunAccounts {
 public:
+    // The text most values lie in (the report's), which outlives the run:
+    // such a value is kept as its place in it, any other is copied.
+    void setText(QByteArrayView text) { text_ = text; }
     void reserve(qsizetype accounts);
-    // A value that lies inside lasting (the report's text, which outlives
-    // the run) is kept as a view into it; any other is copied.
-    void add(QByteArrayView user, QByteArrayView password, QByteArrayView lasting = {});
+    void add(QByteArrayView user, QByteArrayView password);
     qsizetype size() const { return qsizetype(users_.size()); }
-    QByteArrayView user(qsizetype i) const { return users_[size_t(i)]; }
-    QByteArrayView password(qsizetype i) const { return passwords_[size_t(i)]; }
+    QByteArrayView user(qsizetype i) const { return unpack(users_[size_t(i)]); }
+    QByteArrayView password(qsizetype i) const { return unpack(passwords_[size_t(i)]); }
 
 private:
-    QByteArrayView kept(QByteArrayView value, QByteArrayView lasting);
+    // A value in eight bytes, for a million accounts: its length below
+    // kLong and where it starts in the text or, with kCopied, in the copies;
+    // a longer value's length stands in the copies before it.
+    static constexpr uint64_t kCopied = uint64_t(1) << 63;
+    static constexpr uint64_t kLong = (uint64_t(1) << 24) - 1;
+    uint64_t pack(QByteArrayView value);
+    QByteArrayView unpack(uint64_t packed) const
+    {
+        const uint64_t at = (packed & ~kCopied) >> 24;
+        const uint64_t length = packed & kLong;
+        if (!(packed & kCopied))
+            return QByteArrayView(text_.data() + at, qsizetype(length));
+        if (length < kLong)
+            return QByteArrayView(copies_.constData() + at, qsizetype(length));
+        qint64 longer = 0;
+        std::memcpy(&longer, copies_.constData() + at, sizeof longer);
+        return QByteArrayView(copies_.constData() + at + sizeof longer, longer);
+    }
 
-    std::vector<QByteArrayView> users_, passwords_;
-    HeldBytes held_;
+    QByteArrayView text_;
+    QByteArray copies_;
+    std::vector<uint64_t> users_, passwords_;
 };
 
 // Why a missing customer's account cannot be kept.

@@ -15,13 +15,12 @@ namespace og {
 
 namespace {
 
-// An account event goes into the run's list and to the batch file. Its
-// values that lie in lasting are not copied.
-void take(const AccountEvent& event, BatchFile& batch, OrderPassOutput& out, QByteArrayView lasting = {})
+// An account event goes into the run's list and to the batch file.
+void take(const AccountEvent& event, BatchFile& batch, OrderPassOutput& out)
 {
     out.events.add(event);
     if (event.makesAccount())
-        out.accounts.add(event.user, event.password, lasting);
+        out.accounts.add(event.user, event.password);
     batch.account(event);
 }
 
@@ -325,7 +324,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
             }
         }
         out.events.add(event);
-        out.accounts.add(event.user, event.password, spanOf(line, fields.record()));
+        out.accounts.add(event.user, event.password);
         if (listed && trackAdmitted) {
             const qsizetype k = lists.admittedIndex(key);
             if (k >= 0)

@@ -81,6 +81,8 @@ public:
     bool sourceLost() const;
 
     qsizetype lineCount() const { return qsizetype(lineStarts_.size()); }
+    // The whole text the lines lie in.
+    QByteArrayView text() const { return text_; }
     QString line(qsizetype i) const;
     // The line's UTF-8 bytes without its line end (a record's inner line
     // ends stay).

@@ -360,6 +360,7 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     unsorted.reserve(orders + extras,
         report.orderBytes(wanted) + lists.admitted().fileSize() + lists.admittedOrders().fileSize() + 4 * extras);
     out.events.reserve(orders + extras);
+    out.accounts.setText(report.text());
     out.accounts.reserve(orders + extras);
 
     BatchFile batch(script, scriptSink);
