@@ -66,6 +66,13 @@ int compareIgnoringCase(QByteArrayView a, QByteArrayView b)
 
 LineBlock sortedIgnoringCase(LineBlock lines)
 {
+    std::vector<uint32_t> order = orderIgnoringCase(lines);
+    lines.reorder(std::move(order));
+    return lines;
+}
+
+std::vector<uint32_t> orderIgnoringCase(const LineBlock& lines)
+{
     std::vector<SortKey> keys;
     keys.reserve(size_t(lines.size()));
     prefaultForWrite(keys.data(), keys.capacity() * sizeof(SortKey));
@@ -112,9 +119,7 @@ LineBlock sortedIgnoringCase(LineBlock lines)
         for (const SortKey& k : keys)
             order.push_back(k.index);
     }
-    std::vector<SortKey>().swap(keys);
-    lines.reorder(std::move(order));
-    return lines;
+    return order;
 }
 
 } // namespace og

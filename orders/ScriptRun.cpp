@@ -301,10 +301,12 @@ private:
     std::exception_ptr error_;
 };
 
-// The address lines, sorted, into result: all of them, and those of the
-// customers new in this run (the lines follow the run's accounts one for
-// one). On a first run all are new: the address lines serve for both.
-void sortAddressLines(LineBlock unsorted, const std::vector<char>& isNew, RunResult& result)
+// The address lines, sorted, into result: all of them (unsorted, moved
+// there in the order their sort found, once it ends), and those of the customers new in
+// this run (the lines follow the run's accounts one for one). On a first
+// run all are new: the address lines serve for both.
+void sortAddressLines(LineBlock& unsorted, const std::vector<char>& isNew, SideWork& sorting,
+    std::vector<uint32_t>& order, RunResult& result)
 {
     qsizetype count = 0;
     for (qsizetype i = 0; i < unsorted.size(); ++i)
@@ -319,7 +321,9 @@ void sortAddressLines(LineBlock unsorted, const std::vector<char>& isNew, RunRes
         }
         result.newAddresses = sortedIgnoringCase(std::move(lines));
     }
-    result.addresses = sortedIgnoringCase(std::move(unsorted));
+    sorting.join();
+    unsorted.reorder(std::move(order));
+    result.addresses = std::move(unsorted);
     result.allNew = count > 0 && count == result.addresses.size();
 }
 
@@ -375,6 +379,12 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     ledgerLoad.join();
     result.notes = ledgerNotes + result.notes;
     const QStringList bounced = bouncedCustomers(unsorted, lists.bounced());
+    // The address lines are put in order on a second core while the run is
+    // compared with the ledger: the sort finds the order, and the lines are
+    // only read until it ends.
+    std::vector<uint32_t> addressOrder;
+    SideWork addressSort;
+    addressSort.start([&] { addressOrder = orderIgnoringCase(unsorted); });
     std::unique_ptr<AccountChanges> changes =
         compareWithLedger(request, lists, ledger, out.accounts, bounced, batch, result);
     std::vector<char> isNew(size_t(out.accounts.size()));
@@ -408,7 +418,7 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     result.updated = counts.updated;
     result.extra = counts.extra;
     result.events = std::move(out.events);
-    sortAddressLines(std::move(unsorted), isNew, result);
+    sortAddressLines(unsorted, isNew, addressSort, addressOrder, result);
     changeFiles.join();
     return result;
 }

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 #include <stdexcept>
+#include <vector>
 
 namespace og {
 
@@ -107,6 +108,10 @@ RunResult buildRun(const RunRequest& request);
 
 // Ascending, ignoring letter case; equal lines keep their order.
 LineBlock sortedIgnoringCase(LineBlock lines);
+// The same as the order to show lines in (LineBlock::reorder), the lines
+// left as they are: they may be read meanwhile. lines are in the order
+// appended.
+std::vector<uint32_t> orderIgnoringCase(const LineBlock& lines);
 // The comparison that sort uses: <0, 0, >0.
 int compareIgnoringCase(QByteArrayView a, QByteArrayView b);
 
