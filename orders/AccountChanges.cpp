@@ -22,23 +22,8 @@ void RunAccounts::reserve(qsizetype accounts)
 
 void RunAccounts::add(QByteArrayView user, QByteArrayView password)
 {
-    users_.push_back(pack(bytes::trimmed(user)));
-    passwords_.push_back(pack(bytes::trimmed(password)));
-}
-
-uint64_t RunAccounts::pack(QByteArrayView value)
-{
-    const bool inText =
-        !value.isEmpty() && value.data() >= text_.data() && value.data() + value.size() <= text_.data() + text_.size();
-    if (inText && uint64_t(value.size()) < kLong)
-        return uint64_t(value.data() - text_.data()) << 24 | uint64_t(value.size());
-    const auto at = uint64_t(copies_.size());
-    if (uint64_t(value.size()) >= kLong) {
-        const qint64 longer = value.size();
-        copies_.append(reinterpret_cast<const char*>(&longer), sizeof longer);
-    }
-    copies_.append(value);
-    return kCopied | at << 24 | std::min(uint64_t(value.size()), kLong);
+    users_.push_back(values_.add(bytes::trimmed(user)));
+    passwords_.push_back(values_.add(bytes::trimmed(password)));
 }
 
 namespace {
@@ -88,7 +73,7 @@ AccountChanges::AccountChanges(
     const size_t n = size_t(run.size());
     const std::vector<AccountLedger::UserKey> order =
         AccountLedger::sortedUsers(n, [&run](size_t i) { return run.user(qsizetype(i)); });
-    const auto& accounts = ledger.accounts();
+    const AccountLedger::Accounts accounts = ledger.accounts();
     const auto& byUser = ledger.byUser();
     std::vector<char> matched(accounts.size());
     // per first account of a user: its last account and its ledger
@@ -124,7 +109,8 @@ AccountChanges::AccountChanges(
     inLedger_.resize(distinct);
     changed_.resize(distinct);
     for (size_t u = 0; u < distinct; ++u) {
-        const QByteArrayView before = inLedger(u) ? inLedger(u)->password : QByteArrayView();
+        const std::optional<LedgerAccount> known = inLedger(u);
+        const QByteArrayView before = known ? known->password : QByteArrayView();
         changed_[u] = !before.isEmpty() && before != run.password(last_[u]);
     }
     for (size_t a = 0; a < accounts.size(); ++a) {
@@ -136,14 +122,14 @@ AccountChanges::AccountChanges(
     }
 }
 
-std::vector<const LedgerAccount*> AccountChanges::carried() const
+std::vector<LedgerAccount> AccountChanges::carried() const
 {
-    std::vector<const LedgerAccount*> out;
+    std::vector<LedgerAccount> out;
     if (!keep_)
         return out;
     for (const Missing& m : missing_) {
         if (m.refusal == KeepRefusal::None)
-            out.push_back(&ledger_->accounts()[size_t(m.ledger)]);
+            out.push_back(ledger_->accounts()[size_t(m.ledger)]);
     }
     return out;
 }
@@ -213,8 +199,8 @@ qsizetype AccountChanges::changeLines(qsizetype perKind, const ChangeLine& take)
         }
     });
     kind([&] {
-        for (const LedgerAccount* account : carried())
-            put("kept from an earlier run: ", account->user);
+        for (const LedgerAccount& account : carried())
+            put("kept from an earlier run: ", account.user);
     });
     return left;
 }
@@ -293,14 +279,15 @@ bool AccountChanges::writeLedger(QIODevice& device, const QString& product, cons
     const QByteArray stamp = runStamp.toUtf8();
     for (size_t u = 0; u < last_.size(); ++u) {
         const qsizetype i = last_[u];
-        const QByteArrayView first = inLedger(u) ? inLedger(u)->firstRun : QByteArrayView(stamp);
+        const std::optional<LedgerAccount> known = inLedger(u);
+        const QByteArrayView first = known ? known->firstRun : QByteArrayView(stamp);
         AccountLedger::appendLine(
             out.lines(), run_->user(i), run_->password(i), first.isEmpty() ? stamp : first, stamp);
         out.lineDone();
     }
     qsizetype lines = qsizetype(last_.size());
-    for (const LedgerAccount* account : carried()) {
-        AccountLedger::appendLine(out.lines(), *account);
+    for (const LedgerAccount& account : carried()) {
+        AccountLedger::appendLine(out.lines(), account);
         out.lineDone();
         ++lines;
     }

@@ -9,13 +9,13 @@
 
 #include "orders/AccountLedger.h"
 #include "orders/CustomerLists.h"
-#include "orders/HeldBytes.h"
 #include "orders/Options.h"
+#include "orders/PackedValues.h"
 
 #include <QStringList>
 #include <cstdint>
-#include <cstring>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QIODevice;
@@ -29,36 +29,16 @@ class RunAccounts {
 public:
     // The text most values lie in (the report's), which outlives the run:
     // such a value is kept as its place in it, any other is copied.
-    void setText(QByteArrayView text) { text_ = text; }
+    void setText(QByteArrayView text) { values_.setText(text); }
     void reserve(qsizetype accounts);
     void add(QByteArrayView user, QByteArrayView password);
     qsizetype size() const { return qsizetype(users_.size()); }
-    QByteArrayView user(qsizetype i) const { return unpack(users_[size_t(i)]); }
-    QByteArrayView password(qsizetype i) const { return unpack(passwords_[size_t(i)]); }
+    QByteArrayView user(qsizetype i) const { return values_.at(users_[size_t(i)]); }
+    QByteArrayView password(qsizetype i) const { return values_.at(passwords_[size_t(i)]); }
 
 private:
-    // A value in eight bytes, for a million accounts: its length below
-    // kLong and where it starts in the text or, with kCopied, in the copies;
-    // a longer value's length stands in the copies before it.
-    static constexpr uint64_t kCopied = uint64_t(1) << 63;
-    static constexpr uint64_t kLong = (uint64_t(1) << 24) - 1;
-    uint64_t pack(QByteArrayView value);
-    QByteArrayView unpack(uint64_t packed) const
-    {
-        const uint64_t at = (packed & ~kCopied) >> 24;
-        const uint64_t length = packed & kLong;
-        if (!(packed & kCopied))
-            return QByteArrayView(text_.data() + at, qsizetype(length));
-        if (length < kLong)
-            return QByteArrayView(copies_.constData() + at, qsizetype(length));
-        qint64 longer = 0;
-        std::memcpy(&longer, copies_.constData() + at, sizeof longer);
-        return QByteArrayView(copies_.constData() + at + sizeof longer, longer);
-    }
-
-    QByteArrayView text_;
-    QByteArray copies_;
-    std::vector<uint64_t> users_, passwords_;
+    PackedValues values_;
+    std::vector<PackedValues::Value> users_, passwords_;
 };
 
 // Why a missing customer's account cannot be kept.
@@ -81,7 +61,7 @@ public:
     void keepMissing(bool keep) { keep_ = keep; }
     bool keepsMissing() const { return keep_; }
     // The ledger accounts the batch file makes again, in the ledger's order.
-    std::vector<const LedgerAccount*> carried() const;
+    std::vector<LedgerAccount> carried() const;
 
     // Whether the customer of run account i is new in this run.
     bool isNew(qsizetype i) const { return newUser_[size_t(i)]; }
@@ -110,9 +90,11 @@ private:
     using ChangeLine = std::function<void(QByteArrayView what, QByteArrayView user, QByteArrayView why)>;
     qsizetype changeLines(qsizetype perKind, const ChangeLine& put) const;
     // The ledger account of distinct user u, or null.
-    const LedgerAccount* inLedger(size_t u) const
+    std::optional<LedgerAccount> inLedger(size_t u) const
     {
-        return inLedger_[u] == kNone ? nullptr : &ledger_->accounts()[inLedger_[u]];
+        if (inLedger_[u] == kNone)
+            return std::nullopt;
+        return ledger_->accounts()[inLedger_[u]];
     }
 
     static constexpr uint32_t kNone = UINT32_MAX;

@@ -185,9 +185,12 @@ FileRead AccountLedger::loadLedger(const QString& path, const QString& product, 
     // million accounts is never in memory as text beside its values.
     LedgerShape shape;
     Parsing parsing;
-    // the lines this ledger writes are longer than this: the list does not
-    // grow (capacity never written costs no memory)
-    accounts_.reserve(size_t(QFileInfo(path).size() / 40 + 16));
+    // the lines this ledger writes are longer than this, and its values
+    // shorter than the file: neither grows (capacity never written costs
+    // no memory)
+    const qint64 size = QFileInfo(path).size();
+    accounts_.reserve(size_t(size / 40 + 16));
+    values_.reserve(qsizetype(size));
     QByteArray pending; // the start of a line the next part goes on with
     bool atStart = true, valid = true;
     const auto take = [&](QByteArrayView text, bool final) {
@@ -252,22 +255,6 @@ void AccountLedger::parse(QByteArrayView text)
 
 void AccountLedger::parseLine(QByteArrayView line, Parsing& parsing)
 {
-    // Only the values are kept, not the text: the run stamps, the same on
-    // most lines, once each.
-    const auto value = [&](QByteArrayView field) {
-        return held_.hold(unescapeInto(field, parsing.scratch) ? parsing.scratch : field);
-    };
-    const auto stamp = [&](QByteArrayView field) {
-        constexpr size_t kStamps = 16;
-        auto& stamps = parsing.stamps;
-        const auto known = std::find(stamps.rbegin(), stamps.rend(), field);
-        if (known != stamps.rend())
-            return *known;
-        const QByteArrayView copy = held_.hold(field);
-        if (stamps.size() < kStamps)
-            stamps.push_back(copy);
-        return copy;
-    };
     const qsizetype number = ++parsing.line;
     if (line.isEmpty() || line.startsWith('#'))
         return;
@@ -279,18 +266,38 @@ void AccountLedger::parseLine(QByteArrayView line, Parsing& parsing)
     }
     if (fields[0].isEmpty())
         return;
+    const QByteArrayView user = unescapeInto(fields[0], parsing.user) ? parsing.user : fields[0];
+    const QByteArrayView password = unescapeInto(fields[1], parsing.password) ? parsing.password : fields[1];
     // judged as stored, before the batch file's trimming could make a
     // value another customer's
-    admit({value(fields[0]), value(fields[1]), stamp(fields[2]), stamp(fields[3])}, number);
+    admit({user, password, fields[2], fields[3]}, number, &parsing);
 }
 
-void AccountLedger::admit(const LedgerAccount& account, qsizetype line)
+PackedValues::Value AccountLedger::stamp(QByteArrayView value, Parsing* parsing)
+{
+    if (!parsing)
+        return values_.add(value);
+    constexpr size_t kStamps = 16;
+    for (auto known = parsing->stamps.rbegin(); known != parsing->stamps.rend(); ++known) {
+        if (values_.at(*known) == value)
+            return *known;
+    }
+    const PackedValues::Value kept = values_.add(value);
+    if (parsing->stamps.size() < kStamps)
+        parsing->stamps.push_back(kept);
+    return kept;
+}
+
+void AccountLedger::admit(const LedgerAccount& account, qsizetype line, Parsing* parsing)
 {
     const AccountValueFault fault = accountValueFault(account.user, account.password);
-    if (fault == AccountValueFault::None)
-        accounts_.push_back(account);
-    else
+    if (fault != AccountValueFault::None) {
         refused_.push_back({line, fault, account.user.toByteArray()});
+        return;
+    }
+    const PackedValues::Value user = values_.add(account.user);
+    const PackedValues::Value password = values_.add(account.password);
+    accounts_.push_back({user, password, stamp(account.firstRun, parsing), stamp(account.lastRun, parsing)});
 }
 
 void AccountLedger::dropRefused()
@@ -300,7 +307,7 @@ void AccountLedger::dropRefused()
     QSet<QByteArrayView> users;
     for (const RefusedLine& r : refused_)
         users.insert(r.user);
-    std::erase_if(accounts_, [&users](const LedgerAccount& a) { return users.contains(a.user); });
+    std::erase_if(accounts_, [&](const Packed& a) { return users.contains(values_.at(a.user)); });
 }
 
 QString AccountLedger::distrust(QByteArrayView text, const QString& product)
@@ -319,10 +326,10 @@ void AccountLedger::parseAddressFile(QByteArrayView text, bool orderNumbers)
         const AddressRecord record = addressRecord(QString::fromUtf8(line), ++number);
         if (record.address.isEmpty())
             return;
-        QByteArrayView password;
+        QByteArray password;
         if (orderNumbers && !record.fields.isEmpty())
-            password = held_.hold(record.fields.first().toUtf8());
-        admit({held_.hold(record.address.toUtf8()), password, {}, {}}, number);
+            password = record.fields.first().toUtf8();
+        admit({record.address.toUtf8(), password, {}, {}}, number);
     });
     dropRefused();
     index();
@@ -339,6 +346,7 @@ void AccountLedger::reserveFor(QByteArrayView text)
             ++lines;
     }
     accounts_.reserve(accounts_.size() + size_t(lines));
+    values_.reserve(text.size());
 }
 
 void AccountLedger::index()
@@ -346,13 +354,15 @@ void AccountLedger::index()
     // Sorted rather than hashed: a million accounts cost four bytes each,
     // and the run's accounts are compared with them in one sorted merge.
     const size_t n = accounts_.size();
-    std::vector<UserKey> keys = sortedUsers(n, [this](size_t k) { return accounts_[k].user; });
+    std::vector<UserKey> keys = sortedUsers(n, [this](size_t k) { return values_.at(accounts_[k].user); });
     // A later line of the same user is the account htpasswd keeps, in the
     // place of the first.
     std::vector<char> dropped;
     for (size_t g = 0, e = 0; g < n; g = e) {
-        LedgerAccount& first = accounts_[keys[g].index];
-        for (e = g + 1; e < n && keys[e].hash == keys[g].hash && accounts_[keys[e].index].user == first.user; ++e) {
+        Packed& first = accounts_[keys[g].index];
+        const QByteArrayView user = values_.at(first.user);
+        for (e = g + 1; e < n && keys[e].hash == keys[g].hash && values_.at(accounts_[keys[e].index].user) == user;
+             ++e) {
             dropped.resize(n);
             dropped[keys[e].index] = 1;
         }
@@ -402,9 +412,12 @@ void AccountLedger::sortByHash(std::vector<UserKey>& keys)
 qsizetype AccountLedger::find(QByteArrayView user) const
 {
     const uint32_t hash = userHash(user);
-    const auto at = std::lower_bound(byUser_.begin(), byUser_.end(), user,
-        [&](const UserKey& k, QByteArrayView u) { return compareUsers(k.hash, accounts_[k.index].user, hash, u) < 0; });
-    return at != byUser_.end() && at->hash == hash && accounts_[at->index].user == user ? qsizetype(at->index) : -1;
+    const auto at = std::lower_bound(byUser_.begin(), byUser_.end(), user, [&](const UserKey& k, QByteArrayView u) {
+        return compareUsers(k.hash, values_.at(accounts_[k.index].user), hash, u) < 0;
+    });
+    return at != byUser_.end() && at->hash == hash && values_.at(accounts_[at->index].user) == user
+        ? qsizetype(at->index)
+        : -1;
 }
 
 void AccountLedger::appendLine(

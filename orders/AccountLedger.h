@@ -14,9 +14,9 @@
 // is complete, and the next run writes the count.
 
 #include "orders/BatchFile.h"
-#include "orders/HeldBytes.h"
 #include "orders/InputFiles.h"
 #include "orders/LineBlock.h"
+#include "orders/PackedValues.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -73,7 +73,44 @@ public:
         uint32_t hash;
         uint32_t index;
     };
-    const std::vector<LedgerAccount>& accounts() const { return accounts_; }
+    // The accounts, each a LedgerAccount of views into what the ledger
+    // holds (valid while it holds them): they are kept packed, a view of
+    // them is made when asked for.
+    class Accounts {
+    public:
+        explicit Accounts(const AccountLedger& ledger)
+            : ledger_(ledger)
+        {
+        }
+        size_t size() const { return ledger_.accounts_.size(); }
+        bool empty() const { return ledger_.accounts_.empty(); }
+        LedgerAccount operator[](size_t i) const { return ledger_.unpack(ledger_.accounts_[i]); }
+        class const_iterator {
+        public:
+            const_iterator(const Accounts& accounts, size_t i)
+                : accounts_(accounts),
+                  i_(i)
+            {
+            }
+            LedgerAccount operator*() const { return accounts_[i_]; }
+            const_iterator& operator++()
+            {
+                ++i_;
+                return *this;
+            }
+            bool operator!=(const const_iterator& other) const { return i_ != other.i_; }
+
+        private:
+            const Accounts& accounts_;
+            size_t i_;
+        };
+        const_iterator begin() const { return {*this, 0}; }
+        const_iterator end() const { return {*this, size()}; }
+
+    private:
+        const AccountLedger& ledger_;
+    };
+    Accounts accounts() const { return Accounts(*this); }
     // Keys of accounts() in user order (see UserKey): one user an account.
     // A merge reads the hashes here rather than hash every user again.
     const std::vector<UserKey>& byUser() const { return byUser_; }
@@ -133,29 +170,40 @@ public:
     static QByteArray countLine(qsizetype accounts);
 
 private:
-    // What parsing carries from one line to the next.
+    // What parsing carries from one line to the next: the unescaped
+    // values, and the run stamps met first (most lines share a few), kept
+    // once each.
     struct Parsing {
         qsizetype line = 0; // from 1
-        QByteArray scratch;
-        std::vector<QByteArrayView> stamps;
+        QByteArray user, password;
+        std::vector<PackedValues::Value> stamps;
     };
+    // An account in 32 bytes, for a million of them.
+    struct Packed {
+        PackedValues::Value user, password, firstRun, lastRun;
+    };
+    LedgerAccount unpack(const Packed& p) const
+    {
+        return {values_.at(p.user), values_.at(p.password), values_.at(p.firstRun), values_.at(p.lastRun)};
+    }
+    PackedValues::Value stamp(QByteArrayView value, Parsing* parsing);
     void parseLine(QByteArrayView line, Parsing& parsing);
     // Reads and judges the ledger file at path as it comes, a part at a
     // time.
     FileRead loadLedger(const QString& path, const QString& product, QString* reason);
     void reserveFor(QByteArrayView text);
     // Drops the accounts of the users of refused lines.
-    // Keeps the account, or names its line among the refused.
-    void admit(const LedgerAccount& account, qsizetype line);
+    // Keeps a copy of the account, or names its line among the refused.
+    void admit(const LedgerAccount& account, qsizetype line, Parsing* parsing = nullptr);
     void dropRefused();
     // Orders the accounts by user; of a user's lines the first place and the
     // last values stay.
     void index();
 
-    // A million accounts are a few buffers of their values, not millions of
+    // A million accounts are a buffer of their values, not millions of
     // values.
-    HeldBytes held_;
-    std::vector<LedgerAccount> accounts_;
+    PackedValues values_;
+    std::vector<Packed> accounts_;
     std::vector<UserKey> byUser_;
     QString source_;
     QString distrust_;

@@ -1,5 +1,6 @@
 #include "orders/OrderPass.h"
 
+#include "orders/HeldBytes.h"
 #include "orders/Prefault.h"
 #include "orders/ReportFields.h"
 

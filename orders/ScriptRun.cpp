@@ -243,8 +243,8 @@ std::unique_ptr<AccountChanges> compareWithLedger(const RunRequest& request, con
     result.keepable = changes->keepable();
     result.decisionNeeded = missing == MissingAccounts::Ask && changes->keepable() > 0;
     changes->keepMissing(missing == MissingAccounts::Keep);
-    for (const LedgerAccount* account : changes->carried())
-        batch.keptAccount(account->user, account->password);
+    for (const LedgerAccount& account : changes->carried())
+        batch.keptAccount(account.user, account.password);
     result.changes = changes->notes(kChangesListed);
     if (!bounced.isEmpty())
         result.changes << QStringLiteral("%1 customers' addresses bounced (look for a new one): %2")
