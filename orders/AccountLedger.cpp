@@ -394,6 +394,11 @@ void AccountLedger::index()
 void AccountLedger::sortByHash(std::vector<UserKey>& keys)
 {
     constexpr size_t kBuckets = size_t(1) << 16;
+    // a few keys: cheaper compared than counted into 65,536 buckets
+    if (keys.size() < kBuckets) {
+        std::stable_sort(keys.begin(), keys.end(), [](const UserKey& a, const UserKey& b) { return a.hash < b.hash; });
+        return;
+    }
     std::vector<UserKey> other(keys.size());
     std::vector<size_t> start(kBuckets);
     for (const int shift : {0, 16}) {

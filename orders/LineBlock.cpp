@@ -79,8 +79,10 @@ void LineBlock::grow(qsizetype needed)
 
 void LineBlock::prefaultAhead(qsizetype needed)
 {
-    constexpr qsizetype kAhead = qsizetype(1) << 20;
-    const qsizetype to = std::min(capacity_, needed + kAhead);
+    // as far ahead as has been written, from 64 KiB up to a megabyte: a
+    // block of a few lines maps no more than it needs
+    const qsizetype ahead = std::clamp(size_, qsizetype(64) << 10, qsizetype(1) << 20);
+    const qsizetype to = std::min(capacity_, needed + ahead);
     if (to > prefaulted_)
         prefaultForWrite(data_ + prefaulted_, size_t(to - prefaulted_));
     prefaulted_ = std::max(prefaulted_, to);

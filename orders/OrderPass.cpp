@@ -139,13 +139,17 @@ private:
 // those in its scratch buffers are copied.
 class LinesBeside {
 public:
-    LinesBeside(BatchFile& batch, LineBlock& addresses, AddressColumns columns)
+    // Not aside: each line is made at once, here (a small pass).
+    LinesBeside(BatchFile& batch, LineBlock& addresses, AddressColumns columns, bool aside)
         : batch_(batch),
           addresses_(addresses),
           columns_(columns),
-          thread_([this] { work(); })
+          aside_(aside && std::thread::hardware_concurrency() > 1)
     {
+        if (!aside_)
+            return;
         current_.items.reserve(kChunk);
+        thread_ = std::thread([this] { work(); });
     }
     ~LinesBeside()
     {
@@ -160,11 +164,17 @@ public:
     // A copy of value that lives as long as the chunk.
     QByteArrayView kept(QByteArrayView value)
     {
+        if (!aside_)
+            return value; // its line is made before the buffer changes
         current_.copies.emplace_back(value.toByteArray());
         return current_.copies.back();
     }
     void add(const AccountEvent& event, const AddressValues& values)
     {
+        if (!aside_) {
+            make({event, values});
+            return;
+        }
         current_.items.push_back({event, values});
         if (current_.items.size() == kChunk)
             hand(false);
@@ -172,6 +182,8 @@ public:
     // Waits for every line to be made; throws what making them threw.
     void finish()
     {
+        if (!aside_)
+            return;
         hand(true);
         thread_.join();
         if (failed_)
@@ -189,6 +201,13 @@ private:
         std::deque<QByteArray> copies;
     };
 
+    void make(const Item& item)
+    {
+        batch_.account(item.event);
+        addresses_.beginLine();
+        appendAddressLine(addresses_, columns_, item.values);
+        addresses_.endLine();
+    }
     void hand(bool last)
     {
         std::unique_lock lock(mutex_);
@@ -214,12 +233,8 @@ private:
                 Chunk chunk = std::move(full_.front());
                 full_.pop_front();
                 lock.unlock();
-                for (const Item& item : chunk.items) {
-                    batch_.account(item.event);
-                    addresses_.beginLine();
-                    appendAddressLine(addresses_, columns_, item.values);
-                    addresses_.endLine();
-                }
+                for (const Item& item : chunk.items)
+                    make(item);
                 chunk.items.clear();
                 chunk.copies.clear();
                 lock.lock();
@@ -233,13 +248,14 @@ private:
     BatchFile& batch_;
     LineBlock& addresses_;
     const AddressColumns columns_;
+    const bool aside_;
     Chunk current_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Chunk> full_, spare_;
     bool done_ = false;
     std::exception_ptr failed_;
-    std::thread thread_; // last: it starts once the rest is made
+    std::thread thread_;
 };
 
 bool inside(QByteArrayView value, const QByteArray& buffer)
@@ -266,7 +282,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
     FoldedKey key;
     QByteArray spillAddress, spillOrder, spillDate, spillFirst, spillLast;
     CsvFields lineCut, ownCut;
-    LinesBeside lines(batch, out.addresses, columns);
+    LinesBeside lines(batch, out.addresses, columns, to - from >= Report::kLinesForTwoCores);
     // values in the scratch buffers go to the lines' maker as copies
     const auto kept = [&](QByteArrayView value) {
         for (const QByteArray* spill : {&spillAddress, &spillOrder, &spillDate, &spillFirst, &spillLast}) {

@@ -645,7 +645,7 @@ void Report::findOrders(size_t headerZone)
     // products, merged in the order a single pass would have met them.
     const size_t lines = lineStarts_.size();
     Products found;
-    if (lines < kLinesForTwoCores || std::thread::hardware_concurrency() < 2) {
+    if (lines < size_t(kLinesForTwoCores) || std::thread::hardware_concurrency() < 2) {
         findOrdersIn(0, lines, headerZone, found);
     } else {
         const size_t middle = lines / 2;

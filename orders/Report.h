@@ -80,6 +80,10 @@ public:
     // them.
     bool sourceLost() const;
 
+    // From this many lines on a report is read, and its run made, on two
+    // cores: below, a thread costs more than it saves.
+    static constexpr qsizetype kLinesForTwoCores = 100000;
+
     qsizetype lineCount() const { return qsizetype(lineStarts_.size()); }
     // The whole text the lines lie in.
     QByteArrayView text() const { return text_; }
@@ -192,8 +196,6 @@ private:
     void mergeLater(Products& found, Products& later, size_t from, size_t to);
     // The products and counts found, as this report's.
     void adopt(Products& found);
-    // From this many lines on a report is read on two cores.
-    static constexpr size_t kLinesForTwoCores = 100000;
     qsizetype headerLine_ = -1;
     qsizetype orderLines_ = 0;
     qsizetype orderBytes_ = 0;

@@ -269,12 +269,25 @@ void writeChangeFiles(const AccountChanges& changes, const QStringList& bounced,
 }
 
 // Work on a second core, joined before its results are used; an exception
-// it throws is thrown again by join().
+// it throws is thrown again by join(). Not aside (a small run, where a
+// thread costs more than it saves, or one core): done at once, here.
 class SideWork {
 public:
+    explicit SideWork(bool aside)
+        : aside_(aside && std::thread::hardware_concurrency() > 1)
+    {
+    }
     template <typename Work>
     void start(Work work)
     {
+        if (!aside_) {
+            try {
+                work();
+            } catch (...) {
+                error_ = std::current_exception();
+            }
+            return;
+        }
         thread_ = std::thread([this, work = std::move(work)]() mutable {
             try {
                 work();
@@ -297,9 +310,16 @@ public:
     }
 
 private:
+    bool aside_;
     std::thread thread_;
     std::exception_ptr error_;
 };
+
+// Whether a run is big enough for work on a second core.
+bool bigRun(const Report& report)
+{
+    return report.lineCount() >= Report::kLinesForTwoCores;
+}
 
 // The address lines, sorted, into result: all of them (unsorted, moved
 // there in the order their sort found, once it ends), and those of the customers new in
@@ -336,7 +356,7 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     // still stops the run before anything is put in place.
     AccountLedger ledger;
     QStringList ledgerNotes;
-    SideWork ledgerLoad;
+    SideWork ledgerLoad(bigRun(*request.report));
     ledgerLoad.start([&] { ledger = loadLedger(request, ledgerNotes); });
     const Report& report = *request.report;
     static const CustomerLists noLists;
@@ -383,7 +403,7 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     // compared with the ledger: the sort finds the order, and the lines are
     // only read until it ends.
     std::vector<uint32_t> addressOrder;
-    SideWork addressSort;
+    SideWork addressSort(bigRun(report));
     addressSort.start([&] { addressOrder = orderIgnoringCase(unsorted); });
     std::unique_ptr<AccountChanges> changes =
         compareWithLedger(request, lists, ledger, out.accounts, bounced, batch, result);
@@ -393,7 +413,7 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     // The change report and the next ledger are written while the address
     // lines are sorted; the accounts they are made from go when they are
     // written, which leaves the sort room.
-    SideWork changeFiles;
+    SideWork changeFiles(bigRun(report));
     changeFiles.start(
         [&, product = result.product, stamp = runStampOf(request), write = sinks && !result.decisionNeeded]() {
             if (write)
@@ -475,7 +495,7 @@ RunResult performRun(const RunRequest& request)
         fail(batchPath, batch, nothingReplaced);
     // the two address files at once, one on each core
     bool newWritten = false;
-    SideWork newAddressFile;
+    SideWork newAddressFile(bigRun(*request.report));
     newAddressFile.start(
         [&] { newWritten = result.newAddressLines().writeTo(newAddresses.device()) && flushed(newAddresses); });
     const bool written = result.addresses.writeTo(addresses.device()) && flushed(addresses);

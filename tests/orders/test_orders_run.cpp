@@ -579,3 +579,40 @@ TEST(ScriptRun, AMappedReportCutShortWhileReadWritesNothing)
     EXPECT_THROW(performRun(request), RunError);
     EXPECT_FALSE(QFile::exists(dir.filePath("MakePass.ksh")));
 }
+
+TEST(ScriptRun, ABigRunOnTwoCoresKeepsTheOrderOfASmallOne)
+{
+    // Big enough to be read in two halves and made on two cores: every
+    // customer orders twice, once in each half, and one product is sold in
+    // the later half only. The first order stays each customer's, the
+    // products come in the order met, the address lines sorted.
+    constexpr int kCustomers = int(Report::kLinesForTwoCores / 2) + 10;
+    QString text;
+    for (int half = 0; half < 2; ++half) {
+        for (int c = 0; c < kCustomers; ++c) {
+            const QString product = half == 1 && c % 1000 == 999 ? "Late" : (c % 2 ? "Tool" : "tool");
+            text += swreg(QString::number(half * 1000000 + c), product, QStringLiteral("C%1@x").arg(c * 7919 % 100003));
+        }
+    }
+    Fixture f(text, "All", true);
+    ASSERT_EQ(f.report.products(), (QStringList {"All", "tool", "Late"}));
+    EXPECT_EQ(f.report.orderLineCount(f.report.findProduct(u"Late")), kCustomers / 1000);
+    QTemporaryDir dir;
+    f.request.folder = dir.path() + u'/';
+    const RunResult r = performRun(f.request);
+    EXPECT_EQ(r.written, kCustomers);
+    ASSERT_EQ(r.addresses.size(), kCustomers);
+    for (qsizetype i = 1; i < r.addresses.size(); ++i)
+        ASSERT_LE(compareIgnoringCase(r.addresses.bytesAt(i - 1), r.addresses.bytesAt(i)), 0) << i;
+    QFile batch(dir.filePath("MakePass.ksh"));
+    ASSERT_TRUE(batch.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = batch.readAll().split('\n');
+    for (int c = 0; c < kCustomers; c += 997) {
+        const QByteArray expected = QStringLiteral("htpasswd %1 .htpasswd C%2@x %3\r")
+                                        .arg(c == 0 ? "-bc" : "-b")
+                                        .arg(c * 7919 % 100003)
+                                        .arg(c)
+                                        .toUtf8();
+        EXPECT_EQ(lines.value(3 + c), expected) << c;
+    }
+}
