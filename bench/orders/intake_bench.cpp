@@ -1,7 +1,7 @@
 // The intake of a report and nothing else: the file read, its layout
 // detected, every row cut into the fields a run takes from an order (order
 // number, address, product, first and last name, date; the exclusion column
-// is read by the intake itself). bench/orders/run sets it beside Python's csv
+// is read by the intake itself). bench/orders/run-export sets it beside Python's csv
 // module reading the same fields, which is the like-for-like comparison; the
 // whole job adds the lists, the batch file and the address file.
 //
@@ -10,12 +10,13 @@
 // Prints the number of orders and the bytes of their fields, so that none of
 // the reading can be left out.
 
-#include "orders/InputFiles.h"
+#include "orders/MappedFile.h"
 #include "orders/Report.h"
 
 #include <QByteArray>
 #include <QString>
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char** argv)
 {
@@ -23,14 +24,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: og_bench_intake FILE\n");
         return 2;
     }
-    QByteArray bytes;
+    // read as the command line reads it: mapped
     QString error;
-    if (!og::readReportFile(QString::fromLocal8Bit(argv[1]), &bytes, &error)) {
+    std::shared_ptr<const og::MappedFile> mapped = og::MappedFile::open(QString::fromLocal8Bit(argv[1]), &error);
+    if (!mapped) {
         std::fprintf(stderr, "og_bench_intake: %s\n", qPrintable(error));
         return 1;
     }
     og::Report report;
-    report.readBytes(std::move(bytes));
+    report.readMapped(std::move(mapped));
 
     QByteArray spill[6];
     og::CsvFields lineCut, ownCut;
