@@ -12,8 +12,9 @@
 
 namespace og {
 
-void RunAccounts::reserve(qsizetype accounts)
+void RunAccounts::reserve(qsizetype accounts, qsizetype copiedBytes)
 {
+    values_.reserve(copiedBytes);
     users_.reserve(size_t(accounts));
     passwords_.reserve(size_t(accounts));
     prefaultForWrite(users_.data(), users_.capacity() * sizeof(uint64_t));

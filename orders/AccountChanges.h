@@ -30,7 +30,9 @@ public:
     // The text most values lie in (the report's), which outlives the run:
     // such a value is kept as its place in it, any other is copied.
     void setText(QByteArrayView text) { values_.setText(text); }
-    void reserve(qsizetype accounts);
+    // Room for this many accounts, and for copies of values of this many
+    // bytes (capacity never written costs no memory).
+    void reserve(qsizetype accounts, qsizetype copiedBytes = 0);
     void add(QByteArrayView user, QByteArrayView password);
     qsizetype size() const { return qsizetype(users_.size()); }
     QByteArrayView user(qsizetype i) const { return values_.at(users_[size_t(i)]); }

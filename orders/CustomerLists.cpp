@@ -121,6 +121,7 @@ void CustomerLists::setBlocked(const QByteArray& text)
     // every line is an entry, blank lines too
     reserveFor(blocked_, text, lineCountBound(text));
     forEachLine(text, [&](QByteArrayView line) { blocked_.append(bytes::trimmed(line)); });
+    blocked_.squeeze();
     blockedIndex_.build(blocked_);
     rebuildAnyList();
 }
@@ -138,6 +139,8 @@ void CustomerLists::setChanged(const QByteArray& text)
         old_.append(bytes::trimmed(oldAddress));
         new_.append(bytes::trimmed(newAddress));
     });
+    old_.squeeze();
+    new_.squeeze();
     oldIndex_.build(old_);
     rebuildAnyList();
 }
@@ -163,6 +166,8 @@ void CustomerLists::setAdmitted(const QByteArray& text)
         orders_.append(order);
         shops_.append(product);
     });
+    for (LineBlock* b : {&admitted_, &orders_, &shops_})
+        b->squeeze();
     admittedIndex_.build(admitted_);
     rebuildAnyList();
 }

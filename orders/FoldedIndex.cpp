@@ -42,7 +42,6 @@ void FoldedIndex::clear()
     firstIndex_.clear();
     table_.clear();
     filter_ = KeyFilter();
-    keyHash_.clear();
     count_ = 0;
 }
 
@@ -60,7 +59,6 @@ void FoldedIndex::build(const LineBlock& texts)
     const size_t n = size_t(texts.size());
     keyStart_.reserve(n + 1);
     firstIndex_.reserve(n);
-    keyHash_.reserve(n);
     keyData_.reserve(size_t(texts.fileSize()));
     size_t slotCount = 64;
     while (slotCount < 2 * (n + 1))
@@ -103,8 +101,8 @@ void FoldedIndex::rebuildFilter()
 
 void FoldedIndex::addHashesTo(KeyFilter& filter) const
 {
-    for (size_t hash : keyHash_)
-        filter.add(hash);
+    for (size_t k = 0; k < firstIndex_.size(); ++k)
+        filter.add(keyHash(k));
 }
 
 void FoldedIndex::grow()
@@ -113,7 +111,7 @@ void FoldedIndex::grow()
     table_.assign(size, 0);
     const size_t mask = size - 1;
     for (size_t k = 0; k < firstIndex_.size(); ++k) {
-        const size_t hash = keyHash_[k];
+        const size_t hash = keyHash(k);
         size_t slot = hash & mask;
         while (table_[slot] != 0)
             slot = (slot + 1) & mask;
@@ -137,7 +135,6 @@ void FoldedIndex::add(QByteArrayView utf8)
     }
     table_[slot] = entryOf(scratch_.hash, firstIndex_.size());
     filter_.add(scratch_.hash);
-    keyHash_.push_back(scratch_.hash);
     keyData_ += scratch_.text;
     keyStart_.push_back(keyData_.size());
     firstIndex_.push_back(uint32_t(position));

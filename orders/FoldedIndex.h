@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,12 +80,13 @@ private:
     {
         return std::string_view(keyData_.data() + keyStart_[k], keyStart_[k + 1] - keyStart_[k]);
     }
+    // made again when the table grows rather than kept, a word a text
+    size_t keyHash(size_t k) const { return std::hash<std::string_view> {}(key(k)); }
 
     // distinct folded texts, one after another
     std::string keyData_;
     std::vector<size_t> keyStart_ {0};
     std::vector<uint32_t> firstIndex_; // position of each distinct text's first add
-    std::vector<size_t> keyHash_;      // hash of each distinct text
     // open addressing: (hash tag << 32) | (key number + 1), 0 for empty; the
     // tag spares reading the key for almost every miss
     std::vector<uint64_t> table_;

@@ -109,6 +109,18 @@ void LineBlock::reserve(qsizetype lines, qsizetype bytes)
     }
 }
 
+void LineBlock::squeeze()
+{
+    starts_.shrink_to_fit();
+    if (size_ == 0 || size_ == capacity_)
+        return;
+    if (char* smaller = static_cast<char*>(std::realloc(data_, size_t(size_)))) {
+        data_ = smaller;
+        capacity_ = size_;
+        prefaulted_ = std::min(prefaulted_, size_);
+    }
+}
+
 void LineBlock::clear()
 {
     std::free(data_);

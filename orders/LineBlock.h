@@ -61,6 +61,9 @@ public:
     void clear();
     // Empties the block but keeps its memory for the next lines.
     void reuse();
+    // Gives back the room beyond the lines: for a block that is complete
+    // and kept (capacity mapped ahead of the writes costs memory).
+    void squeeze();
 
     // Shows the lines in this order: line i becomes the line numbered
     // order[i] so far. order must be a permutation of 0 .. size()-1.

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -139,6 +140,17 @@ MappedFile::~MappedFile()
 QByteArray MappedFile::bytes() const
 {
     return QByteArray::fromRawData(static_cast<const char*>(data_), qsizetype(size_));
+}
+
+void MappedFile::release(const char* from, const char* to) const
+{
+    const auto begin = std::max(reinterpret_cast<uintptr_t>(from), reinterpret_cast<uintptr_t>(data_));
+    const auto end = std::min(reinterpret_cast<uintptr_t>(to), reinterpret_cast<uintptr_t>(data_) + size_);
+    const uintptr_t first = (begin + pageSize - 1) & ~(pageSize - 1), last = end & ~(pageSize - 1);
+    // a read-only mapping of a file: its pages are read again from the
+    // file, never replaced by zeros
+    if (first < last)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
 bool MappedFile::lost() const

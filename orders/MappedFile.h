@@ -28,6 +28,11 @@ public:
     qsizetype size() const { return qsizetype(size_); }
     // Whether part of the file went while it was mapped.
     bool lost() const;
+    // Lets the pages wholly inside [from, to) go from this process's
+    // memory: they stay in the kernel's cache, and a later read maps them
+    // again, so the bytes read never change. A run that has passed a part
+    // of the report gives it back rather than holding the whole file.
+    void release(const char* from, const char* to) const;
 
 private:
     MappedFile(void* data, size_t size, int slot);

@@ -295,7 +295,16 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
     // order, or several orders under "All", give the first order's.
     SeenUsers seen(in.allProducts ? report.orderLineCount() : report.orderLineCount(in.product));
     UsersAhead ahead(report, in, seen, from, to);
+    // The lines passed go from memory a few megabytes behind the pass (the
+    // lines' maker beside it reads them a little later); a line read again
+    // (an order's first row) is read again from the file.
+    constexpr qsizetype kReleaseEvery = 32768;
+    qsizetype releaseAt = from + 2 * kReleaseEvery;
     for (qsizetype i = from; i < to; ++i) {
+        if (i == releaseAt) {
+            report.releaseLinesBefore(i - kReleaseEvery);
+            releaseAt += kReleaseEvery;
+        }
         const int product = report.productIndexOf(i);
         if (product < 0 || (!in.allProducts && product != in.product))
             continue;
@@ -356,6 +365,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
         lines.add(event, {kept(address), kept(order), kept(date), kept(first), kept(last)});
     }
     lines.finish();
+    report.releaseLinesBefore(to);
 }
 
 void passAdmitted(const OrderPassInput& in, const QString& product, BatchFile& batch, OrderPassOutput& out)

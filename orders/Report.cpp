@@ -255,6 +255,22 @@ void Report::readMapped(std::shared_ptr<const MappedFile> file)
     // was made is lost in it too
     source_ = std::move(file);
     intake();
+    // The intake has passed the whole text: its pages go until a run reads
+    // them again, a part at a time.
+    releaseLinesBefore(lineCount());
+}
+
+bool Report::textMapped() const
+{
+    return source_ && !text_.isEmpty() && text_.constData() == source_->bytes().constData();
+}
+
+void Report::releaseLinesBefore(qsizetype i) const
+{
+    if (!textMapped() || i <= 0)
+        return;
+    const qsizetype end = i < lineCount() ? lineStarts_[size_t(i)] : text_.size();
+    source_->release(text_.constData(), text_.constData() + end);
 }
 
 bool Report::sourceLost() const

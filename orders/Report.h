@@ -75,6 +75,11 @@ public:
     // The same from a mapped file, kept for as long as this report (or a
     // copy of it) is.
     void readMapped(std::shared_ptr<const MappedFile> file);
+    // Lets the text before line i go from memory where it is a mapped
+    // file's (read again from the file when asked for); else nothing.
+    void releaseLinesBefore(qsizetype i) const;
+    // Whether the text is a mapped file's, which releaseLinesBefore lets go.
+    bool textMapped() const;
     // Whether the mapped file read lost part of itself while it was read:
     // the lines read then are not the file's, and nothing is to be made of
     // them.

@@ -384,8 +384,16 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     unsorted.reserve(orders + extras,
         report.orderBytes(wanted) + lists.admitted().fileSize() + lists.admittedOrders().fileSize() + 4 * extras);
     out.events.reserve(orders + extras);
-    out.accounts.setText(report.text());
-    out.accounts.reserve(orders + extras);
+    // A mapped report's pages go from memory once the pass is past them (a
+    // run then holds a fraction of the report, not all of it): its
+    // accounts keep copies of their values, a quarter of the report's size.
+    // A report read into memory stays whole, and they point into it.
+    if (report.textMapped())
+        out.accounts.reserve(orders + extras, report.orderBytes(wanted) + lists.admitted().fileSize());
+    else {
+        out.accounts.setText(report.text());
+        out.accounts.reserve(orders + extras);
+    }
 
     BatchFile batch(script, scriptSink);
     batch.setAccountLines(request.options);

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -615,4 +616,32 @@ TEST(ScriptRun, ABigRunOnTwoCoresKeepsTheOrderOfASmallOne)
                                         .toUtf8();
         EXPECT_EQ(lines.value(3 + c), expected) << c;
     }
+
+    // The same report mapped: its pages go as the run passes them, and are
+    // read again where needed. Every file is the same but for its stamps.
+    QTemporaryDir mappedDir;
+    const QString path = mappedDir.filePath("report.csv");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+    }
+    QString reason;
+    std::shared_ptr<const MappedFile> mapped = MappedFile::open(path, &reason);
+    ASSERT_TRUE(mapped) << reason.toStdString();
+    Report report;
+    report.readMapped(mapped);
+    ASSERT_TRUE(report.textMapped());
+    RunRequest request = f.request;
+    request.report = &report;
+    request.folder = mappedDir.path() + u'/';
+    performRun(request);
+    const auto unstamped = [](const QString& file) {
+        QFile in(file);
+        const QRegularExpression stamp("\\d{4}-\\d\\d-\\d\\dT[\\d:]+Z");
+        return in.open(QIODevice::ReadOnly) ? QString::fromUtf8(in.readAll()).replace(stamp, QString()) : QString();
+    };
+    for (const char* name :
+        {"MakePass.ksh", "email_All.txt", "email_All_new.txt", "accounts_All.txt", "changes_All.txt"})
+        EXPECT_EQ(unstamped(mappedDir.filePath(name)), unstamped(dir.filePath(name))) << name;
 }
