@@ -543,6 +543,22 @@ TEST_F(RunFiles, SkippedLinesAndMissingListsAreCountedAndNamed)
             "goodguys.txt not found in " + empty.path() + "/: no customer added"}));
 }
 
+// text written to path, then mapped; null (with the reason) if either fails
+std::shared_ptr<const MappedFile> writtenAndMapped(const QString& path, const QString& text)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0) {
+        ADD_FAILURE() << path.toStdString() << ": " << file.errorString().toStdString();
+        return nullptr;
+    }
+    file.close();
+    QString reason;
+    std::shared_ptr<const MappedFile> mapped = MappedFile::open(path, &reason);
+    if (!mapped)
+        ADD_FAILURE() << reason.toStdString();
+    return mapped;
+}
+
 } // namespace
 
 TEST(ScriptRun, AMappedReportCutShortWhileReadWritesNothing)
@@ -552,14 +568,8 @@ TEST(ScriptRun, AMappedReportCutShortWhileReadWritesNothing)
     QString text;
     for (int i = 0; i < 2000; ++i)
         text += swreg(QString::number(1000 + i), "Tool", QStringLiteral("c%1@x").arg(i));
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text.toUtf8());
-    }
-    QString reason;
-    std::shared_ptr<const MappedFile> mapped = MappedFile::open(path, &reason);
-    ASSERT_TRUE(mapped) << reason.toStdString();
+    const std::shared_ptr<const MappedFile> mapped = writtenAndMapped(path, text);
+    ASSERT_TRUE(mapped);
     Report report;
     report.readMapped(mapped);
     EXPECT_FALSE(report.sourceLost());
@@ -621,14 +631,8 @@ TEST(ScriptRun, ABigRunOnTwoCoresKeepsTheOrderOfASmallOne)
     // read again where needed. Every file is the same but for its stamps.
     QTemporaryDir mappedDir;
     const QString path = mappedDir.filePath("report.csv");
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text.toUtf8());
-    }
-    QString reason;
-    std::shared_ptr<const MappedFile> mapped = MappedFile::open(path, &reason);
-    ASSERT_TRUE(mapped) << reason.toStdString();
+    const std::shared_ptr<const MappedFile> mapped = writtenAndMapped(path, text);
+    ASSERT_TRUE(mapped);
     Report report;
     report.readMapped(mapped);
     ASSERT_TRUE(report.textMapped());
