@@ -59,6 +59,20 @@ int openRegularFile(const QString& path, QString* reason, struct stat* info, Fil
     return fd;
 }
 
+// Up to size bytes of fd into into: their count, 0 at the end, or -1 with
+// reason set. A read a signal interrupted is made again.
+ssize_t readSome(int fd, char* into, size_t size, QString* reason)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd, into, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            *reason = systemReason(errno);
+        return n;
+    }
+}
+
 } // namespace
 
 FileRead readRegularFileInParts(const QString& path, QString* reason, const std::function<void(QByteArrayView)>& take)
@@ -72,11 +86,8 @@ FileRead readRegularFileInParts(const QString& path, QString* reason, const std:
     constexpr qsizetype part = qsizetype(1) << 20;
     QByteArray buffer(part, Qt::Uninitialized);
     for (;;) {
-        const ssize_t n = ::read(fd, buffer.data(), size_t(part));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = readSome(fd, buffer.data(), size_t(part), reason);
         if (n < 0) {
-            *reason = systemReason(errno);
             ::close(fd);
             return FileRead::Failed;
         }
@@ -117,11 +128,8 @@ FileRead readRegularFile(const QString& path, QByteArray* bytes, QString* reason
         }
         const size_t want = size_t(std::min(size - got, part));
         prefaultForWrite(bytes->data() + got, want);
-        const ssize_t n = ::read(fd, bytes->data() + got, want);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = readSome(fd, bytes->data() + got, want, reason);
         if (n < 0) {
-            *reason = systemReason(errno);
             ::close(fd);
             bytes->clear();
             return FileRead::Failed;
