@@ -207,7 +207,11 @@ struct RunSinks {
     QIODevice* script = nullptr; // null: the batch file's lines are kept
     QIODevice* changes = nullptr;
     QIODevice* ledger = nullptr;
+    // the address files; null: they are written by the caller
+    QIODevice* addresses = nullptr;
+    QIODevice* newAddresses = nullptr;
     bool scriptFailed = false, changesFailed = false, ledgerFailed = false;
+    bool addressesFailed = false, newAddressesFailed = false;
 };
 
 // The customers of the address lines whose address bounced.txt lists:
@@ -447,6 +451,11 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     result.extra = counts.extra;
     result.events = std::move(out.events);
     sortAddressLines(unsorted, isNew, addressSort, addressOrder, result);
+    // the address files here while the change files are written beside
+    if (sinks && sinks->addresses && !result.decisionNeeded) {
+        sinks->addressesFailed = !result.addresses.writeTo(*sinks->addresses);
+        sinks->newAddressesFailed = !result.newAddressLines().writeTo(*sinks->newAddresses);
+    }
     changeFiles.join();
     return result;
 }
@@ -488,12 +497,15 @@ RunResult performRun(const RunRequest& request)
         if (!file->open())
             fail(path(file), *file, nothingReplaced);
     }
-    // The change report and the ledger are written while they are made, and
-    // the batch file too unless its lines are kept.
+    // The change report, the ledger and the address files are written by
+    // the run as soon as they are made, and the batch file too unless its
+    // lines are kept.
     RunSinks sinks;
     sinks.script = request.keepScriptLines ? nullptr : &batch.device();
     sinks.changes = &changes.device();
     sinks.ledger = &ledger.device();
+    sinks.addresses = &addresses.device();
+    sinks.newAddresses = &newAddresses.device();
     RunResult result = buildRunTo(request, &sinks);
     if (result.decisionNeeded)
         return result; // the temporaries go, the old files stay
@@ -501,18 +513,9 @@ RunResult performRun(const RunRequest& request)
         sinks.scriptFailed = !result.script.writeTo(batch.device());
     if (sinks.scriptFailed || !flushed(batch))
         fail(batchPath, batch, nothingReplaced);
-    // the two address files at once, one on each core
-    bool newWritten = false;
-    SideWork newAddressFile(bigRun(*request.report));
-    newAddressFile.start(
-        [&] { newWritten = result.newAddressLines().writeTo(newAddresses.device()) && flushed(newAddresses); });
-    const bool written = result.addresses.writeTo(addresses.device()) && flushed(addresses);
-    newAddressFile.join();
-    if (!written)
-        fail(addressPath, addresses, nothingReplaced);
-    if (!newWritten)
-        fail(path(&newAddresses), newAddresses, nothingReplaced);
-    for (const auto& [file, failed] : {std::pair {&changes, sinks.changesFailed}, {&ledger, sinks.ledgerFailed}}) {
+    for (const auto& [file, failed] : {std::pair {&addresses, sinks.addressesFailed},
+             {&newAddresses, sinks.newAddressesFailed}, {&changes, sinks.changesFailed},
+             {&ledger, sinks.ledgerFailed}}) {
         if (failed || !flushed(*file))
             fail(path(file), *file, nothingReplaced);
     }
