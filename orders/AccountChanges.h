@@ -37,6 +37,10 @@ public:
     qsizetype size() const { return qsizetype(users_.size()); }
     QByteArrayView user(qsizetype i) const { return values_.at(users_[size_t(i)]); }
     QByteArrayView password(qsizetype i) const { return values_.at(passwords_[size_t(i)]); }
+    // A merge in another order than the accounts' asks ahead for where
+    // account i's user is, then for its bytes: each a miss of the cache.
+    [[gnu::always_inline]] void prefetchPlace(qsizetype i) const { __builtin_prefetch(&users_[size_t(i)]); }
+    [[gnu::always_inline]] void prefetchUser(qsizetype i) const { values_.prefetch(users_[size_t(i)]); }
 
 private:
     PackedValues values_;

@@ -273,17 +273,18 @@ void AccountLedger::parseLine(QByteArrayView line, Parsing& parsing)
     admit({user, password, fields[2], fields[3]}, number, &parsing);
 }
 
-PackedValues::Value AccountLedger::stamp(QByteArrayView value, Parsing* parsing)
+uint32_t AccountLedger::stamp(QByteArrayView value, Parsing* parsing)
 {
-    if (!parsing)
-        return values_.add(value);
     constexpr size_t kStamps = 16;
-    for (auto known = parsing->stamps.rbegin(); known != parsing->stamps.rend(); ++known) {
-        if (values_.at(*known) == value)
-            return *known;
+    if (parsing) {
+        for (auto known = parsing->stamps.rbegin(); known != parsing->stamps.rend(); ++known) {
+            if (values_.at(stamps_[*known]) == value)
+                return *known;
+        }
     }
-    const PackedValues::Value kept = values_.add(value);
-    if (parsing->stamps.size() < kStamps)
+    stamps_.push_back(values_.add(value));
+    const auto kept = uint32_t(stamps_.size() - 1);
+    if (parsing && parsing->stamps.size() < kStamps)
         parsing->stamps.push_back(kept);
     return kept;
 }

@@ -111,6 +111,11 @@ public:
         const AccountLedger& ledger_;
     };
     Accounts accounts() const { return Accounts(*this); }
+    // The user of accounts()[i] alone, and, for a merge in user order,
+    // asking ahead for where it is and then for its bytes.
+    QByteArrayView user(size_t i) const { return values_.at(accounts_[i].user); }
+    [[gnu::always_inline]] void prefetchPlace(size_t i) const { __builtin_prefetch(&accounts_[i]); }
+    [[gnu::always_inline]] void prefetchUser(size_t i) const { values_.prefetch(accounts_[i].user); }
     // Keys of accounts() in user order (see UserKey): one user an account.
     // A merge reads the hashes here rather than hash every user again.
     const std::vector<UserKey>& byUser() const { return byUser_; }
@@ -176,17 +181,20 @@ private:
     struct Parsing {
         qsizetype line = 0; // from 1
         QByteArray user, password;
-        std::vector<PackedValues::Value> stamps;
+        std::vector<uint32_t> stamps; // places in stamps_
     };
-    // An account in 32 bytes, for a million of them.
+    // An account in 24 bytes, for a million of them: its run stamps are
+    // places in a table of the few distinct ones.
     struct Packed {
-        PackedValues::Value user, password, firstRun, lastRun;
+        PackedValues::Value user, password;
+        uint32_t firstRun, lastRun;
     };
     LedgerAccount unpack(const Packed& p) const
     {
-        return {values_.at(p.user), values_.at(p.password), values_.at(p.firstRun), values_.at(p.lastRun)};
+        return {values_.at(p.user), values_.at(p.password), values_.at(stamps_[p.firstRun]),
+            values_.at(stamps_[p.lastRun])};
     }
-    PackedValues::Value stamp(QByteArrayView value, Parsing* parsing);
+    uint32_t stamp(QByteArrayView value, Parsing* parsing);
     void parseLine(QByteArrayView line, Parsing& parsing);
     // Reads and judges the ledger file at path as it comes, a part at a
     // time.
@@ -204,6 +212,7 @@ private:
     // values.
     PackedValues values_;
     std::vector<Packed> accounts_;
+    std::vector<PackedValues::Value> stamps_;
     std::vector<UserKey> byUser_;
     QString source_;
     QString distrust_;

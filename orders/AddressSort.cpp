@@ -18,29 +18,49 @@ inline unsigned char foldAscii(unsigned char c)
     return (c >= 'A' && c <= 'Z') ? c + 32 : c;
 }
 
-// The first up to sixteen bytes of a line, ASCII-folded and packed so that
-// comparing the numbers compares the bytes. valid counts the leading bytes
-// that are ASCII; a byte beyond ASCII or the end of the line stops it. Most
-// comparisons are settled by these numbers without touching the lines.
+// The first up to twelve bytes of a line, ASCII-folded and packed so that
+// comparing the numbers compares the bytes; a byte beyond ASCII, a zero byte
+// or the end of the line stops them, leaving zeros. Most comparisons are
+// settled by these numbers without touching the lines. Sixteen bytes a
+// line: a million lines are sorted beside the ledger's compare, and share
+// its memory.
 struct SortKey {
-    uint64_t high;
-    uint64_t low;
+    uint64_t high; // bytes 0 to 7
+    uint32_t low;  // bytes 8 to 11
     uint32_t index;
-    uint32_t valid;
 };
+constexpr uint32_t kKeyBytes = 12;
+
+unsigned char keyByte(const SortKey& key, uint32_t at)
+{
+    return at < 8 ? static_cast<unsigned char>(key.high >> (56 - 8 * at))
+                  : static_cast<unsigned char>(key.low >> (24 - 8 * (at - 8)));
+}
 
 SortKey keyOf(QByteArrayView line, uint32_t index)
 {
-    uint64_t part[2] = {0, 0};
-    uint32_t valid = 0;
-    const qsizetype n = std::min<qsizetype>(16, line.size());
-    for (; valid < n; ++valid) {
-        const unsigned char c = static_cast<unsigned char>(line[valid]);
-        if (c >= 0x80)
+    SortKey key {0, 0, index};
+    const qsizetype n = std::min<qsizetype>(kKeyBytes, line.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        if (c >= 0x80 || c == 0)
             break;
-        part[valid / 8] |= uint64_t(foldAscii(c)) << (56 - 8 * (valid % 8));
+        if (i < 8)
+            key.high |= uint64_t(foldAscii(c)) << (56 - 8 * i);
+        else
+            key.low |= uint32_t(foldAscii(c)) << (24 - 8 * (i - 8));
     }
-    return {part[0], part[1], index, valid};
+    return key;
+}
+
+// The first byte where two keys differ, or kKeyBytes.
+uint32_t firstDifference(const SortKey& x, const SortKey& y)
+{
+    if (x.high != y.high)
+        return uint32_t(std::countl_zero(x.high ^ y.high)) / 8;
+    if (x.low != y.low)
+        return 8 + uint32_t(std::countl_zero(x.low ^ y.low)) / 8;
+    return kKeyBytes;
 }
 
 } // namespace
@@ -80,18 +100,17 @@ std::vector<uint32_t> orderIgnoringCase(const LineBlock& lines)
         keys.push_back(keyOf(lines.bytesAt(i), uint32_t(i)));
 
     const auto before = [&lines](const SortKey& x, const SortKey& y) {
-        const uint32_t valid = std::min(x.valid, y.valid);
-        if (x.high != y.high) {
-            const uint32_t at = uint32_t(std::countl_zero(x.high ^ y.high)) / 8;
-            if (at < valid)
-                return x.high < y.high;
-        } else if (x.low != y.low) {
-            const uint32_t at = 8 + uint32_t(std::countl_zero(x.low ^ y.low)) / 8;
-            if (at < valid)
-                return x.low < y.low;
+        uint32_t same = firstDifference(x, y);
+        if (same < kKeyBytes) {
+            const unsigned char a = keyByte(x, same), b = keyByte(y, same);
+            if (a && b)
+                return a < b;
+        } else {
+            while (same > 0 && keyByte(x, same - 1) == 0)
+                --same;
         }
-        // The first `valid` bytes are ASCII in both and equal ignoring case.
-        const int c = compareIgnoringCase(lines.bytesAt(x.index).sliced(valid), lines.bytesAt(y.index).sliced(valid));
+        // The first `same` bytes are ASCII in both and equal ignoring case.
+        const int c = compareIgnoringCase(lines.bytesAt(x.index).sliced(same), lines.bytesAt(y.index).sliced(same));
         if (c != 0)
             return c < 0;
         return x.index < y.index; // equal lines keep their order
