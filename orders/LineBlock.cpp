@@ -98,8 +98,6 @@ void LineBlock::append(QByteArrayView utf8Line)
 void LineBlock::reserve(qsizetype lines, qsizetype bytes)
 {
     starts_.reserve(size_t(lines));
-    // the offsets reserved are about to be written, one a line
-    prefaultForWrite(starts_.data() + starts_.size(), (starts_.capacity() - starts_.size()) * sizeof(qsizetype));
     if (bytes > capacity_) {
         char* bigger = static_cast<char*>(std::realloc(data_, size_t(bytes)));
         if (!bigger)
@@ -126,7 +124,7 @@ void LineBlock::clear()
     std::free(data_);
     data_ = nullptr;
     size_ = capacity_ = prefaulted_ = 0;
-    std::vector<qsizetype>().swap(starts_);
+    starts_ = LineOffsets();
     std::vector<uint32_t>().swap(order_);
 }
 
@@ -168,7 +166,7 @@ bool LineBlock::writeTo(QIODevice& device) const
     for (size_t i = 0; i < n; ++i) {
         // the lines lie scattered: ask for them a little ahead
         if (i + 16 < n)
-            __builtin_prefetch(&starts_[order_[i + 16]]);
+            starts_.prefetch(order_[i + 16]);
         if (i + 8 < n)
             __builtin_prefetch(data_ + starts_[order_[i + 8]]);
         const QByteArrayView line = bytesAt(qsizetype(i));

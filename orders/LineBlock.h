@@ -4,6 +4,8 @@
 // the buffer is the file the lines are written to. A sorted block keeps its
 // buffer and only reorders its line numbers.
 
+#include "orders/LineOffsets.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -119,7 +121,7 @@ private:
     qsizetype size_ = 0;
     qsizetype capacity_ = 0;
     qsizetype prefaulted_ = 0; // the bytes before are mapped
-    std::vector<qsizetype> starts_;
+    LineOffsets starts_;
     std::vector<uint32_t> order_; // empty: lines in the order appended
 };
 

@@ -597,7 +597,6 @@ void Report::intake()
         for (const char* p = base; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(base + size - p)))); ++p)
             ++estimate;
         lineStarts_.reserve(estimate);
-        prefaultForWrite(lineStarts_.data(), estimate * sizeof(qsizetype));
     }
     // The header, which says how the rest is cut, stands among the first
     // lines.

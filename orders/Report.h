@@ -3,6 +3,7 @@
 // and the list of products they name.
 
 #include "orders/AdjustmentsReport.h"
+#include "orders/LineOffsets.h"
 #include "orders/MappedFile.h"
 #include "orders/ReportLayout.h"
 #include "orders/StoreLayouts.h"
@@ -177,7 +178,7 @@ private:
     // what text_ may lie in, when it was not read into memory of its own
     std::shared_ptr<const MappedFile> source_;
     // where each line starts; its end follows from the next line's start
-    std::vector<qsizetype> lineStarts_;
+    LineOffsets lineStarts_;
     std::vector<int32_t> productOf_;
     QStringList distinct_;
     ReportReading reading_;

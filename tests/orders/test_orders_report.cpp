@@ -1,5 +1,6 @@
 // The report intake: lines, store, order lines and the product list.
 
+#include "orders/LineOffsets.h"
 #include "orders/Report.h"
 #include "orders/ReportFields.h"
 #include "orders/SavedLayouts.h"
@@ -24,6 +25,24 @@ QString swregLine(const QString& order, const QString& product, const QString& a
 {
     return QStringLiteral("1,Tue Jan 01 10:00:00 2002,%1,%2,%3,9.95,USD,US,card,Ann,Lee,x")
         .arg(order, product, address);
+}
+
+// Offsets are kept in four bytes: a text past 4 GiB (far too big to make
+// here) must still give each line its own place, also once cut back.
+TEST(LineOffsets, PlacesPast4GiBComeBackWhole)
+{
+    constexpr qsizetype G = qsizetype(1) << 32;
+    const std::vector<qsizetype> starts {0, 7, G - 1, G, G + 5, 3 * G + 2, 3 * G + 9};
+    LineOffsets offsets;
+    for (const qsizetype start : starts)
+        offsets.push_back(start);
+    for (size_t i = 0; i < starts.size(); ++i)
+        EXPECT_EQ(offsets[i], starts[i]) << i;
+    offsets.resize(3);
+    offsets.push_back(2 * G + 1);
+    EXPECT_EQ(offsets[2], G - 1);
+    EXPECT_EQ(offsets[3], 2 * G + 1);
+    ASSERT_EQ(offsets.size(), 4u);
 }
 
 TEST(ReportIntake, OneProductIsListedWithoutAll)
