@@ -18,37 +18,35 @@ inline unsigned char foldAscii(unsigned char c)
     return (c >= 'A' && c <= 'Z') ? c + 32 : c;
 }
 
-// The first up to twelve bytes of a line, ASCII-folded and packed so that
+// The first up to sixteen bytes of a line, ASCII-folded and packed so that
 // comparing the numbers compares the bytes; a byte beyond ASCII, a zero byte
 // or the end of the line stops them, leaving zeros. Most comparisons are
-// settled by these numbers without touching the lines. Sixteen bytes a
-// line: a million lines are sorted beside the ledger's compare, and share
-// its memory.
+// settled by these numbers without touching the lines (addresses share
+// their first dozen bytes often enough that fewer cost twice the time).
+// Twenty bytes a line, kept in 32-bit words: a million lines are sorted
+// beside the ledger's compare, and share its memory.
 struct SortKey {
-    uint64_t high; // bytes 0 to 7
-    uint32_t low;  // bytes 8 to 11
+    uint32_t word[4]; // bytes 0 to 15, the first the highest
     uint32_t index;
+    uint64_t high() const { return uint64_t(word[0]) << 32 | word[1]; }
+    uint64_t low() const { return uint64_t(word[2]) << 32 | word[3]; }
 };
-constexpr uint32_t kKeyBytes = 12;
+constexpr uint32_t kKeyBytes = 16;
 
 unsigned char keyByte(const SortKey& key, uint32_t at)
 {
-    return at < 8 ? static_cast<unsigned char>(key.high >> (56 - 8 * at))
-                  : static_cast<unsigned char>(key.low >> (24 - 8 * (at - 8)));
+    return static_cast<unsigned char>(key.word[at / 4] >> (24 - 8 * (at % 4)));
 }
 
 SortKey keyOf(QByteArrayView line, uint32_t index)
 {
-    SortKey key {0, 0, index};
+    SortKey key {{0, 0, 0, 0}, index};
     const qsizetype n = std::min<qsizetype>(kKeyBytes, line.size());
     for (qsizetype i = 0; i < n; ++i) {
         const unsigned char c = static_cast<unsigned char>(line[i]);
         if (c >= 0x80 || c == 0)
             break;
-        if (i < 8)
-            key.high |= uint64_t(foldAscii(c)) << (56 - 8 * i);
-        else
-            key.low |= uint32_t(foldAscii(c)) << (24 - 8 * (i - 8));
+        key.word[i / 4] |= uint32_t(foldAscii(c)) << (24 - 8 * (i % 4));
     }
     return key;
 }
@@ -56,10 +54,10 @@ SortKey keyOf(QByteArrayView line, uint32_t index)
 // The first byte where two keys differ, or kKeyBytes.
 uint32_t firstDifference(const SortKey& x, const SortKey& y)
 {
-    if (x.high != y.high)
-        return uint32_t(std::countl_zero(x.high ^ y.high)) / 8;
-    if (x.low != y.low)
-        return 8 + uint32_t(std::countl_zero(x.low ^ y.low)) / 8;
+    if (const uint64_t a = x.high(), b = y.high(); a != b)
+        return uint32_t(std::countl_zero(a ^ b)) / 8;
+    if (const uint64_t a = x.low(), b = y.low(); a != b)
+        return 8 + uint32_t(std::countl_zero(a ^ b)) / 8;
     return kKeyBytes;
 }
 
