@@ -14,13 +14,13 @@
 // is complete, and the next run writes the count.
 
 #include "orders/BatchFile.h"
+#include "orders/BytesHash.h"
 #include "orders/InputFiles.h"
 #include "orders/LineBlock.h"
 #include "orders/PackedValues.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QHashFunctions>
 #include <QString>
 #include <algorithm>
 #include <cstdint>
@@ -124,8 +124,8 @@ public:
 
     static uint32_t userHash(QByteArrayView user)
     {
-        const size_t h = qHash(user);
-        return uint32_t(h ^ (uint64_t(h) >> 32));
+        const uint64_t h = hashBytes(user);
+        return uint32_t(h ^ (h >> 32));
     }
     static int compareUsers(uint32_t hashA, QByteArrayView a, uint32_t hashB, QByteArrayView b)
     {

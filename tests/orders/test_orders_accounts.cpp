@@ -1,6 +1,7 @@
 // Accounts across runs: the ledger, what changed, earlier customers kept,
 // the account lines' forms, and the run's files replaced together.
 
+#include "orders/BytesHash.h"
 #include "orders/ScriptRun.h"
 #include "tests/support/FileSizeLimit.h"
 
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
+#include <set>
 
 using namespace og;
 
@@ -232,6 +234,23 @@ TEST_F(Accounts, TemporariesOfAKilledRunGoAndTheVendorsFilesStay)
 }
 
 } // namespace
+
+// Every byte counts, the last ones of a short text too (a hash that skipped
+// the tail would put whole shops of similar addresses in one slot).
+TEST(BytesHash, EachByteAndTheLengthChangeTheHash)
+{
+    std::set<uint64_t> seen;
+    for (int length = 0; length <= 40; ++length) {
+        const QByteArray text(length, 'a');
+        EXPECT_TRUE(seen.insert(hashBytes(text)).second) << length;
+        for (int at = 0; at < length; ++at) {
+            QByteArray other = text;
+            other[at] = 'b';
+            EXPECT_TRUE(seen.insert(hashBytes(other)).second) << length << " " << at;
+        }
+    }
+    EXPECT_EQ(hashBytes("same"), hashBytes(QByteArray("same")));
+}
 
 TEST_F(Accounts, ALedgerReadInPartsIsTheLedgerReadWhole)
 {
