@@ -156,8 +156,24 @@ QByteArray LineBlock::fileBytes() const
 
 bool LineBlock::writeTo(QIODevice& device) const
 {
-    if (order_.empty())
-        return size_ == 0 || device.write(data_, size_) == size_;
+    QIODevice* devices[] = {&device};
+    writeTo(devices);
+    return devices[0] != nullptr;
+}
+
+void LineBlock::writeTo(std::span<QIODevice*> devices) const
+{
+    const auto toEach = [&](const char* data, qsizetype size) {
+        for (QIODevice*& device : devices) {
+            if (device && device->write(data, size) != size)
+                device = nullptr;
+        }
+    };
+    if (order_.empty()) {
+        if (size_ > 0)
+            toEach(data_, size_);
+        return;
+    }
     // Reordered lines go out through a buffer of a few megabytes.
     constexpr qsizetype chunk = 4 << 20;
     QByteArray buffer;
@@ -173,12 +189,12 @@ bool LineBlock::writeTo(QIODevice& device) const
         buffer.append(line.data(), line.size());
         buffer.append("\r\n", 2);
         if (buffer.size() >= chunk) {
-            if (device.write(buffer) != buffer.size())
-                return false;
+            toEach(buffer.constData(), buffer.size());
             buffer.resize(0);
         }
     }
-    return buffer.isEmpty() || device.write(buffer) == buffer.size();
+    if (!buffer.isEmpty())
+        toEach(buffer.constData(), buffer.size());
 }
 
 QStringList LineBlock::toStringList() const

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <span>
 #include <vector>
 
 class QIODevice;
@@ -76,6 +77,9 @@ public:
     qsizetype fileSize() const { return size_; }
     // Writes fileBytes() in a few large writes; false on a write error.
     bool writeTo(QIODevice& device) const;
+    // The same to each of devices, reordered lines gathered once for all; a
+    // device that fails a write is set to null there, and the others go on.
+    void writeTo(std::span<QIODevice*> devices) const;
     QStringList toStringList() const;
 
     class const_iterator {

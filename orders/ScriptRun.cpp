@@ -452,9 +452,17 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     result.events = std::move(out.events);
     sortAddressLines(unsorted, isNew, addressSort, addressOrder, result);
     // the address files here while the change files are written beside
+    // (on a first run both are the same lines, gathered once)
     if (sinks && sinks->addresses && !result.decisionNeeded) {
-        sinks->addressesFailed = !result.addresses.writeTo(*sinks->addresses);
-        sinks->newAddressesFailed = !result.newAddressLines().writeTo(*sinks->newAddresses);
+        QIODevice* both[] = {sinks->addresses, sinks->newAddresses};
+        if (result.allNew) {
+            result.addresses.writeTo(both);
+        } else {
+            result.addresses.writeTo(std::span(both, 1));
+            result.newAddressLines().writeTo(std::span(both + 1, 1));
+        }
+        sinks->addressesFailed = !both[0];
+        sinks->newAddressesFailed = !both[1];
     }
     changeFiles.join();
     return result;
@@ -513,9 +521,9 @@ RunResult performRun(const RunRequest& request)
         sinks.scriptFailed = !result.script.writeTo(batch.device());
     if (sinks.scriptFailed || !flushed(batch))
         fail(batchPath, batch, nothingReplaced);
-    for (const auto& [file, failed] : {std::pair {&addresses, sinks.addressesFailed},
-             {&newAddresses, sinks.newAddressesFailed}, {&changes, sinks.changesFailed},
-             {&ledger, sinks.ledgerFailed}}) {
+    for (const auto& [file, failed] :
+        {std::pair {&addresses, sinks.addressesFailed}, {&newAddresses, sinks.newAddressesFailed},
+            {&changes, sinks.changesFailed}, {&ledger, sinks.ledgerFailed}}) {
         if (failed || !flushed(*file))
             fail(path(file), *file, nothingReplaced);
     }
