@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -61,6 +62,35 @@ uint32_t firstDifference(const SortKey& x, const SortKey& y)
     return kKeyBytes;
 }
 
+// The place of a line among the keys by its first two bytes, folded: the
+// order of the places is the order of the lines that have one.
+constexpr uint32_t kBuckets = 128 * 128;
+constexpr uint32_t kNoBucket = ~uint32_t(0);
+
+inline uint32_t bucketOf(QByteArrayView line)
+{
+    if (line.size() < 2)
+        return kNoBucket;
+    const auto c0 = static_cast<unsigned char>(line[0]), c1 = static_cast<unsigned char>(line[1]);
+    if (c0 == 0 || c1 == 0 || ((c0 | c1) & 0x80))
+        return kNoBucket;
+    return uint32_t(foldAscii(c0)) << 7 | foldAscii(c1);
+}
+
+// What the keys leave open: the lines from where the keys stop being sure.
+// Apart from the sort's inner loop, where it would only slow the common case.
+[[gnu::noinline]] bool beforeByLines(const LineBlock& lines, const SortKey& x, const SortKey& y)
+{
+    uint32_t same = firstDifference(x, y);
+    while (same > 0 && keyByte(x, same - 1) == 0)
+        --same;
+    // The first `same` bytes are ASCII in both and equal ignoring case.
+    const int c = compareIgnoringCase(lines.bytesAt(x.index).sliced(same), lines.bytesAt(y.index).sliced(same));
+    if (c != 0)
+        return c < 0;
+    return x.index < y.index; // equal lines keep their order
+}
+
 } // namespace
 
 int compareIgnoringCase(QByteArrayView a, QByteArrayView b)
@@ -91,51 +121,84 @@ LineBlock sortedIgnoringCase(LineBlock lines)
 
 std::vector<uint32_t> orderIgnoringCase(const LineBlock& lines)
 {
-    std::vector<SortKey> keys;
-    keys.reserve(size_t(lines.size()));
-    prefaultForWrite(keys.data(), keys.capacity() * sizeof(SortKey));
-    for (qsizetype i = 0; i < lines.size(); ++i)
-        keys.push_back(keyOf(lines.bytesAt(i), uint32_t(i)));
+    // The keys are laid out by their first two bytes (a counting pass, then
+    // each key written straight to its place), so that the comparison sort
+    // only orders the lines that share them: a few hundred at a time, in
+    // cache, where one sort of a million keys took twenty rounds through
+    // memory. A key with fewer than two bytes (a short line, or one that
+    // leaves ASCII at once) has no such place: those are sorted apart and
+    // merged in, since only the full comparison knows where they go.
+    const auto n = uint32_t(lines.size());
+    std::vector<uint32_t> start(kBuckets + 1, 0);
+    uint32_t unplaced = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const QByteArrayView line = lines.bytesAt(i);
+        if (const uint32_t b = bucketOf(line); b != kNoBucket)
+            ++start[b + 1];
+        else
+            ++unplaced;
+    }
+    for (uint32_t b = 0; b < kBuckets; ++b)
+        start[b + 1] += start[b];
+    const uint32_t placed = start[kBuckets];
+    // left unfilled: every key is written once, at its place
+    const std::unique_ptr<SortKey[]> keyStore(new SortKey[n]);
+    SortKey* const keys = keyStore.get();
+    prefaultForWrite(keys, size_t(n) * sizeof(SortKey));
+    {
+        std::vector<uint32_t> next(start.begin(), start.end() - 1);
+        uint32_t rest = placed;
+        for (uint32_t i = 0; i < n; ++i) {
+            const QByteArrayView line = lines.bytesAt(i);
+            const uint32_t b = bucketOf(line);
+            keys[b != kNoBucket ? next[b]++ : rest++] = keyOf(line, i);
+        }
+    }
 
     const auto before = [&lines](const SortKey& x, const SortKey& y) {
-        uint32_t same = firstDifference(x, y);
-        if (same < kKeyBytes) {
-            const unsigned char a = keyByte(x, same), b = keyByte(y, same);
-            if (a && b)
+        uint64_t a = x.high(), b = y.high();
+        if (a == b)
+            a = x.low(), b = y.low();
+        if (a != b) {
+            // the two bytes at the first difference decide, unless either
+            // key stopped there
+            const int shift = (63 - std::countl_zero(a ^ b)) & ~7;
+            if (((a >> shift) & 0xff) != 0 && ((b >> shift) & 0xff) != 0)
                 return a < b;
-        } else {
-            while (same > 0 && keyByte(x, same - 1) == 0)
-                --same;
         }
-        // The first `same` bytes are ASCII in both and equal ignoring case.
-        const int c = compareIgnoringCase(lines.bytesAt(x.index).sliced(same), lines.bytesAt(y.index).sliced(same));
-        if (c != 0)
-            return c < 0;
-        return x.index < y.index; // equal lines keep their order
+        return beforeByLines(lines, x, y);
     };
-    // A long list is sorted in two halves at once, then merged; the order is
-    // total (ties go by position), so the result is the same either way.
-    std::vector<uint32_t> order;
-    order.reserve(keys.size());
-    prefaultForWrite(order.data(), order.capacity() * sizeof(uint32_t));
-    constexpr size_t kParallelFrom = 200000;
-    if (keys.size() >= kParallelFrom && std::thread::hardware_concurrency() > 1) {
-        const auto middle = keys.begin() + std::ptrdiff_t(keys.size() / 2);
-        std::thread firstHalf([&] { std::sort(keys.begin(), middle, before); });
-        std::sort(middle, keys.end(), before);
-        firstHalf.join();
-        auto a = keys.begin(), b = middle;
-        while (a != middle && b != keys.end())
-            order.push_back(before(*b, *a) ? (b++)->index : (a++)->index);
-        for (; a != middle; ++a)
-            order.push_back(a->index);
-        for (; b != keys.end(); ++b)
-            order.push_back(b->index);
+    const auto sortBuckets = [&](uint32_t from, uint32_t to) {
+        for (uint32_t b = from; b < to; ++b)
+            if (start[b + 1] - start[b] > 1)
+                std::sort(keys + start[b], keys + start[b + 1], before);
+    };
+    // A long list is sorted on two cores, each taking the buckets that hold
+    // about half the lines; the unplaced keys go with the second.
+    constexpr uint32_t kParallelFrom = 200000;
+    if (n >= kParallelFrom && std::thread::hardware_concurrency() > 1) {
+        const uint32_t half = uint32_t(std::upper_bound(start.begin(), start.end(), placed / 2) - start.begin()) - 1;
+        std::thread first([&] { sortBuckets(0, half); });
+        sortBuckets(half, kBuckets);
+        std::sort(keys + placed, keys + n, before);
+        first.join();
     } else {
-        std::sort(keys.begin(), keys.end(), before);
-        for (const SortKey& k : keys)
-            order.push_back(k.index);
+        sortBuckets(0, kBuckets);
+        std::sort(keys + placed, keys + n, before);
     }
+
+    std::vector<uint32_t> order;
+    order.reserve(n);
+    prefaultForWrite(order.data(), order.capacity() * sizeof(uint32_t));
+    const SortKey* const middle = keys + placed;
+    const SortKey* const end = keys + n;
+    const SortKey *a = keys, *b = middle;
+    while (a != middle && b != end)
+        order.push_back(before(*b, *a) ? (b++)->index : (a++)->index);
+    for (; a != middle; ++a)
+        order.push_back(a->index);
+    for (; b != end; ++b)
+        order.push_back(b->index);
     return order;
 }
 
