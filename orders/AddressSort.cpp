@@ -1,47 +1,44 @@
-#include "orders/ScriptRun.h"
+#include "orders/AddressSort.h"
 
 #include "orders/Prefault.h"
 
-
+#include <QString>
 #include <algorithm>
+#include <array>
 #include <bit>
-#include <cstdint>
 #include <memory>
 #include <thread>
-#include <vector>
 
 namespace og {
 
 namespace {
+
+using Key = AddressOrder::Key;
 
 inline unsigned char foldAscii(unsigned char c)
 {
     return (c >= 'A' && c <= 'Z') ? c + 32 : c;
 }
 
-// The first up to sixteen bytes of a line, ASCII-folded and packed so that
-// comparing the numbers compares the bytes; a byte beyond ASCII, a zero byte
-// or the end of the line stops them, leaving zeros. Most comparisons are
-// settled by these numbers without touching the lines (addresses share
-// their first dozen bytes often enough that fewer cost twice the time).
-// Twenty bytes a line, kept in 32-bit words: a million lines are sorted
-// beside the ledger's compare, and share its memory.
-struct SortKey {
-    uint32_t word[4]; // bytes 0 to 15, the first the highest
-    uint32_t index;
-    uint64_t high() const { return uint64_t(word[0]) << 32 | word[1]; }
-    uint64_t low() const { return uint64_t(word[2]) << 32 | word[3]; }
-};
 constexpr uint32_t kKeyBytes = 16;
 
-unsigned char keyByte(const SortKey& key, uint32_t at)
+inline uint64_t high(const Key& key)
+{
+    return uint64_t(key.word[0]) << 32 | key.word[1];
+}
+inline uint64_t low(const Key& key)
+{
+    return uint64_t(key.word[2]) << 32 | key.word[3];
+}
+
+unsigned char keyByte(const Key& key, uint32_t at)
 {
     return static_cast<unsigned char>(key.word[at / 4] >> (24 - 8 * (at % 4)));
 }
 
-SortKey keyOf(QByteArrayView line, uint32_t index)
+Key keyOf(QByteArrayView line, uint32_t index)
 {
-    SortKey key {{0, 0, 0, 0}, index};
+    Key key {{0, 0, 0, 0}, index};
     const qsizetype n = std::min<qsizetype>(kKeyBytes, line.size());
     for (qsizetype i = 0; i < n; ++i) {
         const unsigned char c = static_cast<unsigned char>(line[i]);
@@ -53,33 +50,34 @@ SortKey keyOf(QByteArrayView line, uint32_t index)
 }
 
 // The first byte where two keys differ, or kKeyBytes.
-uint32_t firstDifference(const SortKey& x, const SortKey& y)
+uint32_t firstDifference(const Key& x, const Key& y)
 {
-    if (const uint64_t a = x.high(), b = y.high(); a != b)
+    if (const uint64_t a = high(x), b = high(y); a != b)
         return uint32_t(std::countl_zero(a ^ b)) / 8;
-    if (const uint64_t a = x.low(), b = y.low(); a != b)
+    if (const uint64_t a = low(x), b = low(y); a != b)
         return 8 + uint32_t(std::countl_zero(a ^ b)) / 8;
     return kKeyBytes;
 }
 
-// The place of a line among the keys by its first two bytes, folded: the
-// order of the places is the order of the lines that have one.
-constexpr uint32_t kBuckets = 128 * 128;
-constexpr uint32_t kNoBucket = ~uint32_t(0);
+// The keys are grouped by their first two bytes, and only the keys of one
+// group are compared with each other: a few hundred at a time, in cache,
+// where one sort of a million keys took twenty rounds through memory. The
+// order of the groups is the order of their lines. A key that stops within
+// two bytes (a short line, or one that leaves ASCII at once) has no such
+// place: those share a last group, sorted apart and merged in, since only
+// the full comparison knows where they go.
+constexpr uint32_t kPlacedGroups = 128 * 128;
+constexpr uint32_t kUnplaced = kPlacedGroups;
 
-inline uint32_t bucketOf(QByteArrayView line)
+inline uint32_t groupOf(const Key& key)
 {
-    if (line.size() < 2)
-        return kNoBucket;
-    const auto c0 = static_cast<unsigned char>(line[0]), c1 = static_cast<unsigned char>(line[1]);
-    if (c0 == 0 || c1 == 0 || ((c0 | c1) & 0x80))
-        return kNoBucket;
-    return uint32_t(foldAscii(c0)) << 7 | foldAscii(c1);
+    const uint32_t first = key.word[0] >> 24, second = (key.word[0] >> 16) & 0xff;
+    return second == 0 ? kUnplaced : first << 7 | second;
 }
 
 // What the keys leave open: the lines from where the keys stop being sure.
 // Apart from the sort's inner loop, where it would only slow the common case.
-[[gnu::noinline]] bool beforeByLines(const LineBlock& lines, const SortKey& x, const SortKey& y)
+[[gnu::noinline]] bool beforeByLines(const LineBlock& lines, const Key& x, const Key& y)
 {
     uint32_t same = firstDifference(x, y);
     while (same > 0 && keyByte(x, same - 1) == 0)
@@ -89,6 +87,67 @@ inline uint32_t bucketOf(QByteArrayView line)
     if (c != 0)
         return c < 0;
     return x.index < y.index; // equal lines keep their order
+}
+
+struct Before {
+    const LineBlock& lines;
+    bool operator()(const Key& x, const Key& y) const
+    {
+        uint64_t a = high(x), b = high(y);
+        if (a == b)
+            a = low(x), b = low(y);
+        if (a != b) {
+            // the two bytes at the first difference decide, unless either
+            // key stopped there
+            const int shift = (63 - std::countl_zero(a ^ b)) & ~7;
+            if (((a >> shift) & 0xff) != 0 && ((b >> shift) & 0xff) != 0)
+                return a < b;
+        }
+        return beforeByLines(lines, x, y);
+    }
+};
+
+// Orders keys that share their first `depth` bytes: by their next byte,
+// a count and a move into place, then each part the same way one byte on
+// (a byte decides the order of keys whose bytes before it are the same,
+// unless a key stopped there). Small parts, keys equal as far as they go,
+// and parts with a key that stopped are left to the comparison.
+void sortFrom(Key* first, Key* last, uint32_t depth, const Before& before)
+{
+    constexpr ptrdiff_t kCompareBelow = 48;
+    for (;;) {
+        if (last - first < kCompareBelow || depth == kKeyBytes) {
+            std::sort(first, last, before);
+            return;
+        }
+        std::array<uint32_t, 129> start {};
+        for (const Key* k = first; k != last; ++k)
+            ++start[keyByte(*k, depth) + 1];
+        if (start[1] != 0) { // a key stopped here
+            std::sort(first, last, before);
+            return;
+        }
+        if (std::find(start.begin(), start.end(), uint32_t(last - first)) != start.end()) {
+            ++depth; // one byte for all: nothing to move
+            continue;
+        }
+        for (size_t b = 1; b < start.size(); ++b)
+            start[b] += start[b - 1];
+        std::array<uint32_t, 128> next;
+        std::copy(start.begin(), start.end() - 1, next.begin());
+        for (uint32_t b = 0; b < 128; ++b) {
+            while (next[b] < start[b + 1]) {
+                Key key = first[next[b]];
+                for (uint32_t to = keyByte(key, depth); to != b; to = keyByte(key, depth))
+                    std::swap(key, first[next[to]++]);
+                first[next[b]++] = key;
+            }
+        }
+        for (uint32_t b = 1; b < 128; ++b)
+            if (start[b + 1] - start[b] > 1)
+                sortFrom(first + start[b], first + start[b + 1], depth + 1, before);
+        return;
+    }
 }
 
 } // namespace
@@ -121,84 +180,71 @@ LineBlock sortedIgnoringCase(LineBlock lines)
 
 std::vector<uint32_t> orderIgnoringCase(const LineBlock& lines)
 {
-    // The keys are laid out by their first two bytes (a counting pass, then
-    // each key written straight to its place), so that the comparison sort
-    // only orders the lines that share them: a few hundred at a time, in
-    // cache, where one sort of a million keys took twenty rounds through
-    // memory. A key with fewer than two bytes (a short line, or one that
-    // leaves ASCII at once) has no such place: those are sorted apart and
-    // merged in, since only the full comparison knows where they go.
+    return AddressOrder().take(lines);
+}
+
+void AddressOrder::keep(const LineBlock& lines)
+{
+    if (groupSize_.empty())
+        groupSize_.assign(kPlacedGroups + 1, 0);
+    for (; counted_ < lines.size(); ++counted_)
+        ++groupSize_[groupOf(keyOf(lines.bytesAt(counted_), 0))];
+}
+
+std::vector<uint32_t> AddressOrder::take(const LineBlock& lines)
+{
+    keep(lines);
     const auto n = uint32_t(lines.size());
-    std::vector<uint32_t> start(kBuckets + 1, 0);
-    uint32_t unplaced = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-        const QByteArrayView line = lines.bytesAt(i);
-        if (const uint32_t b = bucketOf(line); b != kNoBucket)
-            ++start[b + 1];
-        else
-            ++unplaced;
-    }
-    for (uint32_t b = 0; b < kBuckets; ++b)
-        start[b + 1] += start[b];
-    const uint32_t placed = start[kBuckets];
-    // left unfilled: every key is written once, at its place
-    const std::unique_ptr<SortKey[]> keyStore(new SortKey[n]);
-    SortKey* const keys = keyStore.get();
-    prefaultForWrite(keys, size_t(n) * sizeof(SortKey));
+    std::vector<uint32_t> start(kPlacedGroups + 2, 0);
+    for (uint32_t g = 0; g <= kPlacedGroups; ++g)
+        start[g + 1] = start[g] + groupSize_[g];
+    // Each key is made straight into its group's place; the memory is left
+    // unfilled till then.
+    const std::unique_ptr<Key[]> keyStore(new Key[n]);
+    Key* const keys = keyStore.get();
+    prefaultForWrite(keys, size_t(n) * sizeof(Key));
     {
         std::vector<uint32_t> next(start.begin(), start.end() - 1);
-        uint32_t rest = placed;
         for (uint32_t i = 0; i < n; ++i) {
-            const QByteArrayView line = lines.bytesAt(i);
-            const uint32_t b = bucketOf(line);
-            keys[b != kNoBucket ? next[b]++ : rest++] = keyOf(line, i);
+            const Key key = keyOf(lines.bytesAt(i), i);
+            keys[next[groupOf(key)]++] = key;
         }
     }
 
-    const auto before = [&lines](const SortKey& x, const SortKey& y) {
-        uint64_t a = x.high(), b = y.high();
-        if (a == b)
-            a = x.low(), b = y.low();
-        if (a != b) {
-            // the two bytes at the first difference decide, unless either
-            // key stopped there
-            const int shift = (63 - std::countl_zero(a ^ b)) & ~7;
-            if (((a >> shift) & 0xff) != 0 && ((b >> shift) & 0xff) != 0)
-                return a < b;
-        }
-        return beforeByLines(lines, x, y);
+    const Before before {lines};
+    const auto sortGroups = [&](uint32_t from, uint32_t to) {
+        for (uint32_t g = from; g < to; ++g)
+            if (start[g + 1] - start[g] > 1)
+                sortFrom(keys + start[g], keys + start[g + 1], g == kUnplaced ? kKeyBytes : 2, before);
     };
-    const auto sortBuckets = [&](uint32_t from, uint32_t to) {
-        for (uint32_t b = from; b < to; ++b)
-            if (start[b + 1] - start[b] > 1)
-                std::sort(keys + start[b], keys + start[b + 1], before);
-    };
-    // A long list is sorted on two cores, each taking the buckets that hold
-    // about half the lines; the unplaced keys go with the second.
+    // A long list is sorted on two cores, each taking the groups that hold
+    // about half the lines (one group of most of them goes to one core).
     constexpr uint32_t kParallelFrom = 200000;
+    const uint32_t placed = start[kUnplaced];
     if (n >= kParallelFrom && std::thread::hardware_concurrency() > 1) {
-        const uint32_t half = uint32_t(std::upper_bound(start.begin(), start.end(), placed / 2) - start.begin()) - 1;
-        std::thread first([&] { sortBuckets(0, half); });
-        sortBuckets(half, kBuckets);
-        std::sort(keys + placed, keys + n, before);
+        const auto half =
+            uint32_t(std::upper_bound(start.begin(), start.begin() + kUnplaced, placed / 2) - start.begin()) - 1;
+        std::thread first([&] { sortGroups(0, half); });
+        sortGroups(half, kUnplaced + 1);
         first.join();
     } else {
-        sortBuckets(0, kBuckets);
-        std::sort(keys + placed, keys + n, before);
+        sortGroups(0, kUnplaced + 1);
     }
 
     std::vector<uint32_t> order;
     order.reserve(n);
     prefaultForWrite(order.data(), order.capacity() * sizeof(uint32_t));
-    const SortKey* const middle = keys + placed;
-    const SortKey* const end = keys + n;
-    const SortKey *a = keys, *b = middle;
+    const Key* const middle = keys + placed;
+    const Key* const end = keys + n;
+    const Key *a = keys, *b = middle;
     while (a != middle && b != end)
         order.push_back(before(*b, *a) ? (b++)->index : (a++)->index);
     for (; a != middle; ++a)
         order.push_back(a->index);
     for (; b != end; ++b)
         order.push_back(b->index);
+    groupSize_ = {};
+    counted_ = 0;
     return order;
 }
 

@@ -136,13 +136,16 @@ private:
 // takes, made on a second core from what the pass decided: a pass over a
 // million orders spends as long making them as deciding. The pass hands
 // them on in chunks; the values it hands on must outlive the chunk, so
-// those in its scratch buffers are copied.
+// those in its scratch buffers are copied. The address lines are counted
+// for their sort there too, after each chunk: that core has room, and the
+// sort at the end of the run is on its critical path.
 class LinesBeside {
 public:
     // Not aside: each line is made at once, here (a small pass).
-    LinesBeside(BatchFile& batch, LineBlock& addresses, AddressColumns columns, bool aside)
+    LinesBeside(BatchFile& batch, LineBlock& addresses, AddressOrder& order, AddressColumns columns, bool aside)
         : batch_(batch),
           addresses_(addresses),
+          order_(order),
           columns_(columns),
           aside_(aside && std::thread::hardware_concurrency() > 1)
     {
@@ -235,6 +238,7 @@ private:
                 lock.unlock();
                 for (const Item& item : chunk.items)
                     make(item);
+                order_.keep(addresses_);
                 chunk.items.clear();
                 chunk.copies.clear();
                 lock.lock();
@@ -247,6 +251,7 @@ private:
 
     BatchFile& batch_;
     LineBlock& addresses_;
+    AddressOrder& order_;
     const AddressColumns columns_;
     const bool aside_;
     Chunk current_;
@@ -282,7 +287,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
     FoldedKey key;
     QByteArray spillAddress, spillOrder, spillDate, spillFirst, spillLast;
     CsvFields lineCut, ownCut;
-    LinesBeside lines(batch, out.addresses, columns, to - from >= Report::kLinesForTwoCores);
+    LinesBeside lines(batch, out.addresses, out.addressOrder, columns, to - from >= Report::kLinesForTwoCores);
     // values in the scratch buffers go to the lines' maker as copies
     const auto kept = [&](QByteArrayView value) {
         for (const QByteArray* spill : {&spillAddress, &spillOrder, &spillDate, &spillFirst, &spillLast}) {

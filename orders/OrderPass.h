@@ -7,6 +7,7 @@
 
 #include "orders/AccountChanges.h"
 #include "orders/AccountEvents.h"
+#include "orders/AddressSort.h"
 #include "orders/BatchFile.h"
 #include "orders/CustomerLists.h"
 #include "orders/LineBlock.h"
@@ -27,6 +28,8 @@ struct OrderPassInput {
 
 struct OrderPassOutput {
     LineBlock addresses; // unsorted
+    // the sort keys of addresses, made beside them on a big run
+    AddressOrder addressOrder;
     AccountEvents events;
     // the account of each event that makes one, in the same order
     RunAccounts accounts;

@@ -416,7 +416,7 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     // only read until it ends.
     std::vector<uint32_t> addressOrder;
     SideWork addressSort(bigRun(report));
-    addressSort.start([&] { addressOrder = orderIgnoringCase(unsorted); });
+    addressSort.start([&] { addressOrder = out.addressOrder.take(unsorted); });
     std::unique_ptr<AccountChanges> changes =
         compareWithLedger(request, lists, ledger, out.accounts, bounced, batch, result);
     std::vector<char> isNew(size_t(out.accounts.size()));

@@ -4,6 +4,7 @@
 
 #include "orders/AccountChanges.h"
 #include "orders/AccountEvents.h"
+#include "orders/AddressSort.h"
 #include "orders/BatchFile.h"
 #include "orders/CustomerLists.h"
 #include "orders/LineBlock.h"
@@ -105,14 +106,5 @@ RunResult performRun(const RunRequest& request);
 // Builds the lines without writing anything (the ledger is read; the change
 // report and the next ledger are not made).
 RunResult buildRun(const RunRequest& request);
-
-// Ascending, ignoring letter case; equal lines keep their order.
-LineBlock sortedIgnoringCase(LineBlock lines);
-// The same as the order to show lines in (LineBlock::reorder), the lines
-// left as they are: they may be read meanwhile. lines are in the order
-// appended.
-std::vector<uint32_t> orderIgnoringCase(const LineBlock& lines);
-// The comparison that sort uses: <0, 0, >0.
-int compareIgnoringCase(QByteArrayView a, QByteArrayView b);
 
 } // namespace og
