@@ -15,6 +15,7 @@
 #include <QFileDevice>
 #include <QIODevice>
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <thread>
@@ -259,9 +260,9 @@ std::unique_ptr<AccountChanges> compareWithLedger(const RunRequest& request, con
     return changes;
 }
 
-// The change report, with the bounced addresses after its accounts, and the
-// next ledger, to the sinks.
-void writeChangeFiles(const AccountChanges& changes, const QStringList& bounced, const QString& product,
+// The change report, with the bounced addresses after its accounts, to the
+// sinks.
+void writeChangeReport(const AccountChanges& changes, const QStringList& bounced, const QString& product,
     const QString& stamp, RunSinks& sinks)
 {
     sinks.changesFailed = !changes.writeReport(*sinks.changes, product, stamp);
@@ -269,7 +270,6 @@ void writeChangeFiles(const AccountChanges& changes, const QStringList& bounced,
         const QByteArray line = QStringLiteral("address bounced: %1\r\n").arg(customer).toUtf8();
         sinks.changesFailed = sinks.changesFailed || sinks.changes->write(line) != line.size();
     }
-    sinks.ledgerFailed = !changes.writeLedger(*sinks.ledger, product, stamp);
 }
 
 // Work on a second core, joined before its results are used; an exception
@@ -422,18 +422,33 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     std::vector<char> isNew(size_t(out.accounts.size()));
     for (qsizetype i = 0; i < out.accounts.size(); ++i)
         isNew[size_t(i)] = changes->isNew(i);
-    // The change report and the next ledger are written while the address
-    // lines are sorted; the accounts they are made from go when they are
-    // written, which leaves the sort room.
-    SideWork changeFiles(bigRun(report));
-    changeFiles.start(
-        [&, product = result.product, stamp = runStampOf(request), write = sinks && !result.decisionNeeded]() {
-            if (write)
-                writeChangeFiles(*changes, bounced, product, stamp, *sinks);
+    // The next ledger and the change report are written while the address
+    // lines are sorted and written: the ledger beside, then the report
+    // unless the run took it on when its address files were done (which
+    // first, the files are the same). The accounts they are made from go
+    // when both are written.
+    const bool writeChanges = sinks && !result.decisionNeeded;
+    const QString stamp = runStampOf(request);
+    std::atomic<bool> reportTaken {false};
+    std::atomic<int> writersLeft {2};
+    const auto changeReport = [&] {
+        if (writeChanges && !reportTaken.exchange(true))
+            writeChangeReport(*changes, bounced, result.product, stamp, *sinks);
+    };
+    const auto release = [&] {
+        if (--writersLeft == 0) {
             changes.reset();
             ledger = AccountLedger();
             out.accounts = RunAccounts();
-        });
+        }
+    };
+    SideWork changeFiles(bigRun(report));
+    changeFiles.start([&] {
+        if (writeChanges)
+            sinks->ledgerFailed = !changes->writeLedger(*sinks->ledger, result.product, stamp);
+        changeReport();
+        release();
+    });
     if (batch.tooLongForBcrypt() > 0)
         result.notes.append(QStringLiteral("%1 accounts skipped: an address too long for a bcrypt record")
                                 .arg(batch.tooLongForBcrypt()));
@@ -464,6 +479,8 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
         sinks->addressesFailed = !both[0];
         sinks->newAddressesFailed = !both[1];
     }
+    changeReport();
+    release();
     changeFiles.join();
     return result;
 }
