@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 namespace og {
@@ -36,17 +38,43 @@ unsigned char keyByte(const Key& key, uint32_t at)
     return static_cast<unsigned char>(key.word[at / 4] >> (24 - 8 * (at % 4)));
 }
 
+// Eight bytes of the key from eight of the line, the first the highest:
+// each byte of a word at once. Those from the first stop on are zero;
+// stopped tells whether there was one.
+inline uint64_t keyWord(const unsigned char* bytes, bool& stopped)
+{
+    constexpr uint64_t kHigh = 0x8080808080808080u, kLow7 = 0x7f7f7f7f7f7f7f7fu;
+    uint64_t w;
+    std::memcpy(&w, bytes, 8);
+    if constexpr (std::endian::native == std::endian::little)
+        w = __builtin_bswap64(w);
+    // a stop: zero (its low seven bits are, and its high bit is not set) or
+    // beyond ASCII (its high bit); no carry crosses a byte
+    const uint64_t stops = (~(((w & kLow7) + kLow7) | w) | w) & kHigh;
+    stopped = stops != 0;
+    if (stopped) {
+        const int before = std::countl_zero(stops) / 8;
+        w = before == 0 ? 0 : w & (~uint64_t(0) << (64 - 8 * before));
+    }
+    // every byte is ASCII now: 'A' to 'Z' gain 0x20
+    const uint64_t atLeastA = (w + 0x3f3f3f3f3f3f3f3fu) & kHigh;
+    const uint64_t pastZ = (w + 0x2525252525252525u) & kHigh;
+    return w | ((atLeastA & ~pastZ) >> 2);
+}
+
 Key keyOf(QByteArrayView line, uint32_t index)
 {
-    Key key {{0, 0, 0, 0}, index};
-    const qsizetype n = std::min<qsizetype>(kKeyBytes, line.size());
-    for (qsizetype i = 0; i < n; ++i) {
-        const unsigned char c = static_cast<unsigned char>(line[i]);
-        if (c >= 0x80 || c == 0)
-            break;
-        key.word[i / 4] |= uint32_t(foldAscii(c)) << (24 - 8 * (i % 4));
+    unsigned char shortLine[kKeyBytes] = {}; // its end stops the key
+    const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+    if (line.size() < qsizetype(kKeyBytes)) {
+        if (!line.isEmpty())
+            std::memcpy(shortLine, line.data(), size_t(line.size()));
+        bytes = shortLine;
     }
-    return key;
+    bool stopped = false;
+    const uint64_t first = keyWord(bytes, stopped);
+    const uint64_t second = stopped ? 0 : keyWord(bytes + 8, stopped);
+    return {{uint32_t(first >> 32), uint32_t(first), uint32_t(second >> 32), uint32_t(second)}, index};
 }
 
 // The first byte where two keys differ, or kKeyBytes.
@@ -73,6 +101,17 @@ inline uint32_t groupOf(const Key& key)
 {
     const uint32_t first = key.word[0] >> 24, second = (key.word[0] >> 16) & 0xff;
     return second == 0 ? kUnplaced : first << 7 | second;
+}
+
+// groupOf(keyOf(line)), from the two bytes it needs
+inline uint32_t groupOfLine(QByteArrayView line)
+{
+    if (line.size() < 2)
+        return kUnplaced;
+    const auto first = static_cast<unsigned char>(line[0]), second = static_cast<unsigned char>(line[1]);
+    if (first == 0 || first >= 0x80 || second == 0 || second >= 0x80)
+        return kUnplaced;
+    return uint32_t(foldAscii(first)) << 7 | foldAscii(second);
 }
 
 // What the keys leave open: the lines from where the keys stop being sure.
@@ -188,7 +227,7 @@ void AddressOrder::keep(const LineBlock& lines)
     if (groupSize_.empty())
         groupSize_.assign(kPlacedGroups + 1, 0);
     for (; counted_ < lines.size(); ++counted_)
-        ++groupSize_[groupOf(keyOf(lines.bytesAt(counted_), 0))];
+        ++groupSize_[groupOfLine(lines.bytesAt(counted_))];
 }
 
 std::vector<uint32_t> AddressOrder::take(const LineBlock& lines)
@@ -207,7 +246,10 @@ std::vector<uint32_t> AddressOrder::take(const LineBlock& lines)
         std::vector<uint32_t> next(start.begin(), start.end() - 1);
         for (uint32_t i = 0; i < n; ++i) {
             const Key key = keyOf(lines.bytesAt(i), i);
-            keys[next[groupOf(key)]++] = key;
+            const uint32_t g = groupOf(key);
+            if (next[g] == start[g + 1]) // the counts are not of these lines
+                throw std::logic_error("address sort: lines changed after they were counted");
+            keys[next[g]++] = key;
         }
     }
 

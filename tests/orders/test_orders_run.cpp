@@ -298,10 +298,11 @@ TEST(AddressSort, IgnoresCaseAndKeepsEqualLinesInTheirOrder)
 TEST(AddressSort, AgreesWithACaseInsensitiveSortOfTheTexts)
 {
     // Random lines over an alphabet that mixes ASCII cases, punctuation and
-    // letters beyond ASCII, and zero bytes; long shared prefixes exercise the
-    // prefix keys.
-    const QStringList alphabet = {"a", "A", "b", "B", "z", "Z", ".", "@", " ", "_", "0", u"\u00e9"_s, u"\u00c9"_s,
-        u"\u00df"_s, u"\u212a"_s, "k", "K", u"\u03a3"_s, u"\u03c3"_s, u"\U0001F600"_s, QString(QChar(0))};
+    // letters beyond ASCII, zero bytes and the neighbours of the letters and
+    // of the stops; long shared prefixes exercise the prefix keys.
+    const QStringList alphabet = {"a", "A", "b", "B", "z", "Z", ".", "@", "[", "`", "{", "\x01", "\x7f", " ", "_", "0",
+        u"\u00e9"_s, u"\u00c9"_s, u"\u00df"_s, u"\u212a"_s, "k", "K", u"\u03a3"_s, u"\u03c3"_s, u"\U0001F600"_s,
+        QString(QChar(0))};
     QRandomGenerator rng(7);
     QStringList texts;
     LineBlock lines;
