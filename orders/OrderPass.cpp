@@ -373,31 +373,46 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
     report.releaseLinesBefore(to);
 }
 
-void passAdmitted(const OrderPassInput& in, const QString& product, BatchFile& batch, OrderPassOutput& out)
+AdmittedCandidates admittedCandidates(const CustomerLists& lists, const QString& product)
 {
-    const CustomerLists& lists = *in.lists;
+    AdmittedCandidates candidates;
     if (lists.admitted().isEmpty())
-        return;
-    const AddressColumns listed = addressColumns(*in.options).listedCustomer();
-    // Entries for the product (or "All") in file order, leaving out
-    // addresses an order wrote; the lists' bytes as they are, no copies.
+        return candidates;
+    // Entries for the product (or "All") in file order; the lists' bytes as
+    // they are, no copies. An address listed twice is taken once, from its
+    // first entry htpasswd takes: its twin has the same first entry ignoring
+    // case, so whether an order wrote it holds for both.
     const QByteArray wanted = CustomerLists::upperProduct(product);
     SeenUsers seen(lists.admitted().size());
     for (qsizetype entry = 0; entry < lists.admitted().size(); ++entry) {
         if (!lists.admitsUpperProduct(entry, wanted))
             continue;
         const QByteArrayView address = lists.admitted().bytesAt(entry);
-        const qsizetype first = lists.admittedIndexUtf8(address);
-        if (first >= 0 && out.admittedWritten[size_t(first)])
-            continue;
         const QByteArrayView order = lists.admittedOrders().bytesAt(entry);
-        if (order.isEmpty() || accountValueFault(address, order) != AccountValueFault::None) {
-            out.admittedRefused.push_back(entry);
+        const qsizetype first = lists.admittedIndexUtf8(address);
+        if (order.isEmpty() || accountValueFault(address, order) != AccountValueFault::None)
+            candidates.entries.push_back({entry, first, true});
+        else if (seen.add(address, {}))
+            candidates.entries.push_back({entry, first, false});
+    }
+    return candidates;
+}
+
+void passAdmitted(
+    const OrderPassInput& in, const AdmittedCandidates& candidates, BatchFile& batch, OrderPassOutput& out)
+{
+    const CustomerLists& lists = *in.lists;
+    const AddressColumns listed = addressColumns(*in.options).listedCustomer();
+    for (const AdmittedCandidates::Entry& c : candidates.entries) {
+        if (c.first >= 0 && out.admittedWritten[size_t(c.first)])
+            continue;
+        if (c.refused) {
+            out.admittedRefused.push_back(c.entry);
             continue;
         }
-        if (!seen.add(address, {}))
-            continue; // listed twice: the first entry's account and line
-        take({AccountChange::Added, entry, address, order}, batch, out);
+        const QByteArrayView address = lists.admitted().bytesAt(c.entry);
+        const QByteArrayView order = lists.admittedOrders().bytesAt(c.entry);
+        take({AccountChange::Added, c.entry, address, order}, batch, out);
         out.addresses.beginLine();
         appendAddressLine(out.addresses, listed, {address, order, {}, {}, {}});
         out.addresses.endLine();

@@ -43,8 +43,23 @@ struct OrderPassOutput {
 // The orders among report lines [from, to).
 void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFile& batch, OrderPassOutput& out);
 
-// The goodguys.txt customers for product (the trimmed text of the product
-// list's entry, "All" for every entry) whose address no order wrote.
-void passAdmitted(const OrderPassInput& in, const QString& product, BatchFile& batch, OrderPassOutput& out);
+// The goodguys.txt entries for a product (the trimmed text of the product
+// list's entry, "All" for every entry) that a run takes unless its orders
+// wrote their address, found apart from the orders (on another core while
+// they are passed): entries for the product, each address once, with those
+// whose address or order number htpasswd refuses marked.
+struct AdmittedCandidates {
+    struct Entry {
+        qsizetype entry;
+        qsizetype first; // the first entry with the address, ignoring case
+        bool refused;
+    };
+    std::vector<Entry> entries; // in file order
+};
+AdmittedCandidates admittedCandidates(const CustomerLists& lists, const QString& product);
+
+// The goodguys.txt customers among candidates whose address no order wrote.
+void passAdmitted(
+    const OrderPassInput& in, const AdmittedCandidates& candidates, BatchFile& batch, OrderPassOutput& out);
 
 } // namespace og

@@ -403,8 +403,13 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     batch.setAccountLines(request.options);
     batch.preamble(result.product);
     const OrderPassInput in {&report, &lists, &request.options, request.allProducts, wanted};
+    // which goodguys.txt customers the run may add, found beside the pass
+    AdmittedCandidates admitted;
+    SideWork admittedAhead(bigRun(report));
+    admittedAhead.start([&] { admitted = admittedCandidates(lists, result.product); });
     passOrders(in, 0, takeNone ? 0 : report.lineCount(), batch, out);
-    passAdmitted(in, result.product, batch, out);
+    admittedAhead.join();
+    passAdmitted(in, admitted, batch, out);
     for (const qsizetype entry : out.admittedRefused)
         result.notes.append(QStringLiteral("%1: %2 skipped, a value htpasswd refuses")
                                 .arg(CustomerLists::admittedFileName(), printable(lists.admitted().at(entry))));
