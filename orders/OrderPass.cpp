@@ -10,7 +10,9 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <unordered_set>
 
 namespace og {
 
@@ -376,25 +378,42 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
 AdmittedCandidates admittedCandidates(const CustomerLists& lists, const QString& product)
 {
     AdmittedCandidates candidates;
-    if (lists.admitted().isEmpty())
+    const qsizetype count = lists.admitted().size();
+    if (count == 0)
         return candidates;
     // Entries for the product (or "All") in file order; the lists' bytes as
-    // they are, no copies. An address listed twice is taken once, from its
-    // first entry htpasswd takes: its twin has the same first entry ignoring
-    // case, so whether an order wrote it holds for both.
+    // they are, no copies.
     const QByteArray wanted = CustomerLists::upperProduct(product);
-    SeenUsers seen(lists.admitted().size());
-    for (qsizetype entry = 0; entry < lists.admitted().size(); ++entry) {
+    candidates.entries.reserve(size_t(count));
+    // per first entry of an address ignoring case: 0, 1 or 2 (more) entries
+    // htpasswd takes
+    std::vector<uint8_t> takenOf(size_t(count), 0);
+    for (qsizetype entry = 0; entry < count; ++entry) {
         if (!lists.admitsUpperProduct(entry, wanted))
             continue;
         const QByteArrayView address = lists.admitted().bytesAt(entry);
         const QByteArrayView order = lists.admittedOrders().bytesAt(entry);
         const qsizetype first = lists.admittedIndexUtf8(address);
-        if (order.isEmpty() || accountValueFault(address, order) != AccountValueFault::None)
-            candidates.entries.push_back({entry, first, true});
-        else if (seen.add(address, {}))
-            candidates.entries.push_back({entry, first, false});
+        const bool refused = order.isEmpty() || accountValueFault(address, order) != AccountValueFault::None;
+        candidates.entries.push_back({uint32_t(entry), int32_t(first), refused});
+        if (!refused && first >= 0 && takenOf[size_t(first)] < 2)
+            ++takenOf[size_t(first)];
     }
+    // An address listed twice byte for byte is taken once, from its first
+    // entry htpasswd takes. Such twins are also equal ignoring case: only
+    // those that share their first entry with another are looked at. (Whether
+    // an order wrote the address holds for all of them alike.)
+    std::unordered_set<std::string_view> twins;
+    size_t kept = 0;
+    for (const AdmittedCandidates::Entry& c : candidates.entries) {
+        if (!c.refused && !(c.first >= 0 && takenOf[size_t(c.first)] < 2)) {
+            const QByteArrayView address = lists.admitted().bytesAt(c.entry);
+            if (!twins.insert(std::string_view(address.data(), size_t(address.size()))).second)
+                continue;
+        }
+        candidates.entries[kept++] = c;
+    }
+    candidates.entries.resize(kept);
     return candidates;
 }
 

@@ -50,8 +50,8 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
 // whose address or order number htpasswd refuses marked.
 struct AdmittedCandidates {
     struct Entry {
-        qsizetype entry;
-        qsizetype first; // the first entry with the address, ignoring case
+        uint32_t entry;
+        int32_t first; // the first entry with the address, ignoring case
         bool refused;
     };
     std::vector<Entry> entries; // in file order

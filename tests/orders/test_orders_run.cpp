@@ -170,6 +170,7 @@ TEST(ScriptRun, UpdatesAndExtrasFollowTheListRules)
         QStringLiteral("NEW@X 5 Tool\r\n" // written after the update: not added
                        "twice@x 6 All\r\n"
                        "twice@x 7 tool\r\n" // listed twice: the first entry
+                       "Twice@x 10 Tool\r\n" // not the same bytes: another account
                        "other@x 8 Widget\r\n"
                        "bad@x 9 Tool\r\n")); // extras are not checked for blocking
     const RunResult r = f.build();
@@ -177,8 +178,9 @@ TEST(ScriptRun, UpdatesAndExtrasFollowTheListRules)
     EXPECT_EQ(r.script.at(3), "htpasswd -bc .htpasswd old@x 1");
     EXPECT_EQ(r.updated, 1);
     EXPECT_EQ(r.written, 2); // the same address twice: one account, one line, the first order's
-    EXPECT_EQ(r.extra, 2);
-    EXPECT_EQ(r.addresses.toStringList(), (QStringList {"bad@x , 9", "keep@x , 2", "new@x , 1", "twice@x , 6"}));
+    EXPECT_EQ(r.extra, 3);
+    EXPECT_EQ(r.addresses.toStringList(),
+        (QStringList {"bad@x , 9", "keep@x , 2", "new@x , 1", "Twice@x , 10", "twice@x , 6"}));
     EXPECT_FALSE(r.script.toStringList().join('\n').contains("keep@x 3"));
 }
 
