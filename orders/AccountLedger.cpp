@@ -1,5 +1,7 @@
 #include "orders/AccountLedger.h"
 
+#include "orders/ByteWords.h"
+
 #include "common/AddressFile.h"
 #include "common/TextFiles.h"
 #include "orders/InputFiles.h"
@@ -44,6 +46,17 @@ bool unescapeInto(QByteArrayView field, QByteArray& out)
 
 void appendEscaped(LineBlock& out, QByteArrayView value)
 {
+    // Most values have nothing to escape: one look at their bytes, a word at
+    // a time, then one append. (The look may also stop at other control
+    // characters; the loop below escapes just the four.)
+    const bool escapes = words::anyByte(
+        value.data(), size_t(value.size()),
+        [](uint64_t w) { return words::equal(w, '\\') | words::equal(w, '\t') | words::control(w); },
+        [](unsigned char c) { return c == '\\' || c < 0x20 || c == 0x7f; });
+    if (!escapes) {
+        out.appendToLine(value);
+        return;
+    }
     qsizetype plain = 0;
     for (qsizetype i = 0; i < value.size(); ++i) {
         const char c = value[i];
@@ -360,6 +373,9 @@ void AccountLedger::index()
     // place of the first.
     std::vector<char> dropped;
     for (size_t g = 0, e = 0; g < n; g = e) {
+        e = g + 1;
+        if (e == n || keys[e].hash != keys[g].hash)
+            continue; // a user of its own: its account is not read at all
         Packed& first = accounts_[keys[g].index];
         const QByteArrayView user = values_.at(first.user);
         for (e = g + 1; e < n && keys[e].hash == keys[g].hash && values_.at(accounts_[keys[e].index].user) == user;

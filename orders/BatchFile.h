@@ -6,6 +6,7 @@
 // second line, before any account, and removes itself.
 
 #include "orders/AccountEvents.h"
+#include "orders/ByteWords.h"
 #include "orders/LineBlock.h"
 #include "orders/Options.h"
 
@@ -66,12 +67,9 @@ enum class AccountValueFault : uint8_t { None, ControlCharacter, OuterBlank, Use
 inline AccountValueFault accountValueFault(QByteArrayView user, QByteArrayView password)
 {
     const auto control = [](QByteArrayView value) {
-        bool found = false; // no early exit: a loop the compiler vectorises
-        for (const char c : value) {
-            const auto u = static_cast<unsigned char>(c);
-            found |= (u < 0x20) | (u == 0x7f);
-        }
-        return found;
+        return words::anyByte(
+            value.data(), size_t(value.size()), [](uint64_t w) { return words::control(w) | words::equal(w, '\t'); },
+            [](unsigned char c) { return c < 0x20 || c == 0x7f; });
     };
     const auto outerBlank = [](QByteArrayView value) {
         return !value.isEmpty() &&

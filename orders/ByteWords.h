@@ -5,6 +5,7 @@
 // the compiler does not vectorise those loops at the build's optimisation.
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -41,6 +42,25 @@ inline uint64_t control(uint64_t word)
     const uint64_t oneTo31 = (tabless + kLow7) & ~(tabless + kOnes * 0x60);
     const uint64_t del = low + kOnes; // only 127 carries into the top bit
     return (oneTo31 | del) & ~word & kTop;
+}
+
+// Whether test marks any byte of size bytes at data: a word at a time, the
+// last few bytes by byteTest, which must mark the same bytes.
+template <typename WordTest, typename ByteTest>
+inline bool anyByte(const char* data, size_t size, WordTest wordTest, ByteTest byteTest)
+{
+    size_t i = 0;
+    if constexpr (kUsable) {
+        uint64_t marks = 0;
+        for (; i + 8 <= size; i += 8)
+            marks |= wordTest(load(data + i));
+        if (marks)
+            return true;
+    }
+    bool found = false;
+    for (; i < size; ++i)
+        found |= byteTest(static_cast<unsigned char>(data[i]));
+    return found;
 }
 
 // How many bytes are marked: a multiply sums the marks into the top byte

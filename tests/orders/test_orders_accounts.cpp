@@ -126,17 +126,37 @@ TEST_F(Accounts, LinesLongEnoughToBeCutApartKeepEachAccountsOwnValues)
 
 TEST_F(Accounts, LedgerValuesSurviveBackslashes)
 {
-    const LedgerAccount written {"a\\b@x", "p\\q\\", "R1", "R2"};
-    LineBlock lines;
-    AccountLedger::appendLine(lines, written);
-    AccountLedger ledger;
-    ledger.parse(lines.fileBytes());
-    ASSERT_EQ(ledger.accounts().size(), 1u);
-    const LedgerAccount& back = ledger.accounts()[0];
-    EXPECT_EQ(back.user, written.user);
-    EXPECT_EQ(back.password, written.password);
-    EXPECT_EQ(back.lastRun, "R2");
-    EXPECT_EQ(ledger.find("a\\b@x"), 0);
+    // short values, and long ones with the backslash in the first eight
+    // bytes, in a later eight, or in the last few
+    for (const LedgerAccount& written : {LedgerAccount {"a\\b@x", "p\\q\\", "R1", "R2"},
+             LedgerAccount {"cu\\stomer.name@example.com", "password.long\\", "R1", "R2"},
+             LedgerAccount {"customer.na\\me@example.com", "pass\\word.long", "R1", "R2"}}) {
+        LineBlock lines;
+        AccountLedger::appendLine(lines, written);
+        AccountLedger ledger;
+        ledger.parse(lines.fileBytes());
+        ASSERT_EQ(ledger.accounts().size(), 1u);
+        const LedgerAccount& back = ledger.accounts()[0];
+        EXPECT_EQ(back.user, written.user);
+        EXPECT_EQ(back.password, written.password);
+        EXPECT_EQ(back.lastRun, "R2");
+        EXPECT_EQ(ledger.find(written.user), 0);
+    }
+}
+
+TEST(AccountValues, ControlCharactersAreFoundWhereverTheyStand)
+{
+    const QByteArray address = "customer.name@example.com"; // 25 bytes
+    EXPECT_EQ(accountValueFault(address, "pass word"), AccountValueFault::None);
+    EXPECT_EQ(accountValueFault(QByteArray("kund.\xc3\xa4@example.com"), "p"), AccountValueFault::None);
+    for (const char c : {'\0', '\t', '\n', '\x1f', '\x7f'}) {
+        for (const qsizetype at : {2, 9, 24}) {
+            QByteArray user = address;
+            user[at] = c;
+            EXPECT_EQ(accountValueFault(user, "p"), AccountValueFault::ControlCharacter) << int(c) << " at " << at;
+            EXPECT_EQ(accountValueFault(address, user), AccountValueFault::ControlCharacter) << int(c) << " at " << at;
+        }
+    }
 }
 
 TEST_F(Accounts, AccountLinesFollowTheHashAndHidingOptions)
