@@ -87,14 +87,18 @@ AccountChanges::AccountChanges(
     // and its bytes once the place is in the cache. (In the loop itself, and
     // through helpers always inlined: GCC drops a prefetch inside a call it
     // has found to have no effect.)
+    // A user's bytes are read only where a hash agrees: with no ledger (a
+    // first run) almost never, and then they are not asked for either.
     constexpr size_t kAhead = 16;
+    const bool readAhead = !byUser.empty();
     size_t k = 0;
     for (size_t g = 0, e = 0; g < n; g = e) {
-        if (g + 2 * kAhead < n)
+        if (readAhead && g + 2 * kAhead < n)
             run.prefetchPlace(order[g + 2 * kAhead].index);
         if (g + kAhead < n) {
             const uint32_t i = order[g + kAhead].index;
-            run.prefetchUser(i);
+            if (readAhead)
+                run.prefetchUser(i);
             __builtin_prefetch(&last_[i], 1);
             __builtin_prefetch(&inLedger_[i], 1);
         }
@@ -103,16 +107,22 @@ AccountChanges::AccountChanges(
         if (k + kAhead < byUser.size())
             ledger.prefetchUser(byUser[k + kAhead].index);
         const uint32_t hash = order[g].hash;
-        const QByteArrayView user = run.user(order[g].index);
-        for (e = g + 1; e < n && order[e].hash == hash && run.user(order[e].index) == user;)
+        QByteArrayView user;
+        bool userRead = false;
+        const auto theUser = [&]() -> QByteArrayView {
+            if (!userRead)
+                user = run.user(order[g].index), userRead = true;
+            return user;
+        };
+        for (e = g + 1; e < n && order[e].hash == hash && run.user(order[e].index) == theUser();)
             ++e;
         // a ledger user is read only where the hashes agree
         while (k < byUser.size() &&
             (byUser[k].hash < hash ||
                 (byUser[k].hash == hash &&
-                    AccountLedger::compareUsers(hash, ledger.user(byUser[k].index), hash, user) < 0)))
+                    AccountLedger::compareUsers(hash, ledger.user(byUser[k].index), hash, theUser()) < 0)))
             ++k;
-        const bool known = k < byUser.size() && byUser[k].hash == hash && ledger.user(byUser[k].index) == user;
+        const bool known = k < byUser.size() && byUser[k].hash == hash && ledger.user(byUser[k].index) == theUser();
         if (known)
             matched[byUser[k].index] = 1;
         last_[order[g].index] = order[e - 1].index;
