@@ -19,14 +19,17 @@ class LineOffsets {
 public:
     size_t size() const { return low_.size(); }
     bool empty() const { return low_.empty(); }
-    size_t capacity() const { return low_.capacity(); }
     // Room for lines offsets, mapped at once: they are about to be written.
     void reserve(size_t lines)
     {
         low_.reserve(lines);
         prefaultForWrite(low_.data() + low_.size(), (low_.capacity() - low_.size()) * sizeof(uint32_t));
     }
-    void shrink_to_fit() { low_.shrink_to_fit(); }
+    void shrink_to_fit()
+    {
+        low_.shrink_to_fit();
+        parts_.shrink_to_fit();
+    }
     void clear()
     {
         low_.clear();

@@ -478,8 +478,8 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
         if (result.allNew) {
             result.addresses.writeTo(both);
         } else {
-            result.addresses.writeTo(std::span(both, 1));
-            result.newAddressLines().writeTo(std::span(both + 1, 1));
+            both[0] = result.addresses.writeTo(*both[0]) ? both[0] : nullptr;
+            both[1] = result.newAddressLines().writeTo(*both[1]) ? both[1] : nullptr;
         }
         sinks->addressesFailed = !both[0];
         sinks->newAddressesFailed = !both[1];
