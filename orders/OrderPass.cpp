@@ -37,41 +37,48 @@ QByteArrayView spanOf(QByteArrayView a, QByteArrayView b)
 
 // The customers a pass has taken, by the account's user (byte for byte, as
 // htpasswd compares them): an open-addressing table whose slots hold each
-// user's hash beside its index into the views (which lie in the report's
-// text or in held copies), so that a probe reads no view unless the hashes
-// agree. A big shop's table is far larger than the cache: a pass asks for
-// the slots of the lines ahead (prefetch) while it handles this one.
+// user's hash beside the run account it became (whose copy of the user it
+// compares with: no view of its own: sixteen bytes a customer less), or for a
+// blocked customer, who has no account, a view kept here. A probe reads no
+// user unless the hashes agree. A big shop's table is far larger than the
+// cache: a pass asks for the slots of the lines ahead (prefetch) while it
+// handles this one.
 class SeenUsers {
 public:
-    explicit SeenUsers(qsizetype expected)
+    SeenUsers(qsizetype expected, const RunAccounts& accounts)
+        : accounts_(accounts)
     {
         const size_t count = std::bit_ceil(size_t(std::max<qsizetype>(expected, 8)) * 2);
         slots_.reserve(count);
         prefaultForWrite(slots_.data(), count * sizeof(uint64_t));
         slots_.assign(count, 0);
-        users_.reserve(size_t(expected));
-        prefaultForWrite(users_.data(), users_.capacity() * sizeof(QByteArrayView));
     }
     static uint32_t hashOf(QByteArrayView user) { return AccountLedger::userHash(user); }
     void prefetch(uint32_t hash) const { __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]); }
-    // Adds user; false when it was there already. lasting: the text user
-    // may lie in, which outlives the pass.
-    bool add(QByteArrayView user, QByteArrayView lasting)
+    // Whether user was taken or blocked before. If not, the next call is
+    // taken() or blocked(), for this user.
+    bool seen(QByteArrayView user)
     {
-        const uint32_t hash = hashOf(user);
+        pendingHash_ = hashOf(user);
         const size_t mask = slots_.size() - 1;
-        size_t at = hash & mask;
+        size_t at = pendingHash_ & mask;
         for (; slots_[at]; at = (at + 1) & mask) {
-            if (uint32_t(slots_[at] >> 32) == hash && users_[uint32_t(slots_[at]) - 1] == user)
-                return false;
+            if (uint32_t(slots_[at] >> 32) == pendingHash_ && userOf(uint32_t(slots_[at])) == user)
+                return true;
         }
+        pendingSlot_ = at;
+        return false;
+    }
+    // The user seen() did not know became run account i.
+    void taken(qsizetype i) { record(uint32_t(i) + 1); }
+    // The user seen() did not know is blocked; lasting: the text it may lie
+    // in, which outlives the pass.
+    void blocked(QByteArrayView user, QByteArrayView lasting)
+    {
         const bool inside = !lasting.isEmpty() && user.data() >= lasting.data() &&
             user.data() + user.size() <= lasting.data() + lasting.size();
-        users_.push_back(inside ? user : held_.hold(user));
-        slots_[at] = uint64_t(hash) << 32 | uint32_t(users_.size());
-        if (users_.size() * 2 > slots_.size())
-            grow();
-        return true;
+        blocked_.push_back(inside ? user : held_.hold(user));
+        record(kBlocked | uint32_t(blocked_.size()));
     }
 
 private:
@@ -90,8 +97,25 @@ private:
         slots_ = std::move(table);
     }
 
+    static constexpr uint32_t kBlocked = uint32_t(1) << 31;
+    // an account's user as the pass took it, trimmed
+    QByteArrayView userOf(uint32_t ref) const
+    {
+        return (ref & kBlocked) ? blocked_[(ref & ~kBlocked) - 1] : bytes::trimmed(accounts_.user(ref - 1));
+    }
+    void record(uint32_t ref)
+    {
+        slots_[pendingSlot_] = uint64_t(pendingHash_) << 32 | ref;
+        if (++count_ * 2 > slots_.size())
+            grow();
+    }
+
+    const RunAccounts& accounts_;
     std::vector<uint64_t> slots_;
-    std::vector<QByteArrayView> users_;
+    size_t count_ = 0;
+    uint32_t pendingHash_ = 0;
+    size_t pendingSlot_ = 0;
+    std::vector<QByteArrayView> blocked_;
     HeldBytes held_;
 };
 
@@ -300,7 +324,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
     };
     // One account and one address line a customer: the several rows of one
     // order, or several orders under "All", give the first order's.
-    SeenUsers seen(in.allProducts ? report.orderLineCount() : report.orderLineCount(in.product));
+    SeenUsers seen(in.allProducts ? report.orderLineCount() : report.orderLineCount(in.product), out.accounts);
     UsersAhead ahead(report, in, seen, from, to);
     // The lines passed go from memory a few megabytes behind the pass (the
     // lines' maker beside it reads them a little later); a line read again
@@ -328,7 +352,8 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
         if (dates)
             date = layout.orderDate(fields, spillDate);
         QByteArrayView address = layout.orderAddress(fields, spillAddress);
-        if (!seen.add(bytes::trimmed(address), spanOf(line, fields.record())))
+        const QByteArrayView user = bytes::trimmed(address);
+        if (seen.seen(user))
             continue;
         // most customers are on no list: one filter test settles that
         bool listed = false;
@@ -337,6 +362,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
             listed = lists.mayHold(key);
         }
         if (listed && checkBlocked && lists.isBlocked(key)) {
+            seen.blocked(user, spanOf(line, fields.record()));
             out.events.add({AccountChange::Blocked, i});
             continue;
         }
@@ -358,6 +384,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
         }
         out.events.add(event);
         out.accounts.add(event.user, event.password);
+        seen.taken(out.accounts.size() - 1);
         if (listed && trackAdmitted) {
             const qsizetype k = lists.admittedIndex(key);
             if (k >= 0)

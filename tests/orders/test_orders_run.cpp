@@ -72,10 +72,11 @@ TEST(ScriptRun, TwoOrdersWithDefaultOptionsAndNoLists)
 
 TEST(ScriptRun, OnlyTheFirstPasswordLineCreatesTheFile)
 {
-    Fixture f(swreg("1", "Tool", "a@x") + swreg("2", "Tool", "b@x"), "Tool", true);
+    Fixture f(swreg("1", "Tool", "a@x") + swreg("2", "Tool", "b@x") + swreg("3", "Tool", "a@x"), "Tool", true);
     f.lists.loadTexts(QStringLiteral("A@X\r\nB@x\r\n"), {}, QStringLiteral("g@x 9 All\r\n"));
     RunResult r = f.build();
-    // every order blocked: the extra customer's line is the first one
+    // every order blocked (a customer once, however often): the extra
+    // customer's line is the first one
     EXPECT_EQ(r.script.at(3), "htpasswd -bc .htpasswd g@x 9");
     EXPECT_EQ(r.script.at(4), "htpasswd -b .htpasswd ChangeMe ReplaceMeToo");
     EXPECT_EQ(r.blocked, 2);
@@ -169,7 +170,7 @@ TEST(ScriptRun, UpdatesAndExtrasFollowTheListRules)
     f.lists.loadTexts(QStringLiteral("bad@x\r\n"), QStringLiteral("OLD@x new@x\r\n"),
         QStringLiteral("NEW@X 5 Tool\r\n" // written after the update: not added
                        "twice@x 6 All\r\n"
-                       "twice@x 7 tool\r\n" // listed twice: the first entry
+                       "twice@x 7 tool\r\n"  // listed twice: the first entry
                        "Twice@x 10 Tool\r\n" // not the same bytes: another account
                        "other@x 8 Widget\r\n"
                        "bad@x 9 Tool\r\n")); // extras are not checked for blocking
