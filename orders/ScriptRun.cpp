@@ -416,12 +416,17 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     ledgerLoad.join();
     result.notes = ledgerNotes + result.notes;
     const QStringList bounced = bouncedCustomers(unsorted, lists.bounced());
-    // The address lines are put in order on a second core while the run is
-    // compared with the ledger: the sort finds the order, and the lines are
-    // only read until it ends.
+    // The address lines are put in order on a second core while a first run
+    // is compared (with no ledger): the sort finds the order, and the lines
+    // are only read until it ends.
     std::vector<uint32_t> addressOrder;
     SideWork addressSort(bigRun(report));
     addressSort.start([&] { addressOrder = out.addressOrder.take(unsorted); });
+    // Against a ledger, whose accounts are held beside the run's, the sort's
+    // keys and the compare's tables at once would be the run's peak (1M
+    // orders: 15 MB): the sort has both cores first, then the compare.
+    if (!ledger.accounts().empty())
+        addressSort.join();
     std::unique_ptr<AccountChanges> changes =
         compareWithLedger(request, lists, ledger, out.accounts, bounced, batch, result);
     std::vector<char> isNew(size_t(out.accounts.size()));
