@@ -1,5 +1,6 @@
 #include "orders/AddressSort.h"
 
+#include "orders/ByteWords.h"
 #include "orders/Prefault.h"
 
 #include <QString>
@@ -43,9 +44,9 @@ unsigned char keyByte(const Key& key, uint32_t at)
 // stopped tells whether there was one.
 inline uint64_t keyWord(const unsigned char* bytes, bool& stopped)
 {
-    constexpr uint64_t kHigh = 0x8080808080808080u, kLow7 = 0x7f7f7f7f7f7f7f7fu;
-    uint64_t w;
-    std::memcpy(&w, bytes, 8);
+    using words::kLow7;
+    constexpr uint64_t kHigh = words::kTop;
+    uint64_t w = words::load(reinterpret_cast<const char*>(bytes));
     if constexpr (std::endian::native == std::endian::little)
         w = __builtin_bswap64(w);
     // a stop: zero (its low seven bits are, and its high bit is not set) or

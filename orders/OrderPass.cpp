@@ -37,9 +37,9 @@ QByteArrayView spanOf(QByteArrayView a, QByteArrayView b)
 
 // The customers a pass has taken, by the account's user (byte for byte, as
 // htpasswd compares them): an open-addressing table whose slots hold each
-// user's hash beside the run account it became (whose copy of the user it
-// compares with: no view of its own: sixteen bytes a customer less), or for a
-// blocked customer, who has no account, a view kept here. A probe reads no
+// user's hash beside the run account it became, whose copy of the user it
+// compares with (sixteen bytes a customer less than a view of its own), or
+// for a blocked customer, who has no account, a view kept here. A probe reads no
 // user unless the hashes agree. A big shop's table is far larger than the
 // cache: a pass asks for the slots of the lines ahead (prefetch) while it
 // handles this one.
