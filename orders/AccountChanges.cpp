@@ -6,6 +6,7 @@
 #include "orders/Prefault.h"
 #include "orders/ProductFiles.h"
 #include "orders/ReportFields.h"
+#include "orders/SideWork.h"
 
 #include <QIODevice>
 #include <algorithm>
@@ -65,7 +66,7 @@ QString refusalText(KeepRefusal refusal)
 } // namespace
 
 AccountChanges::AccountChanges(
-    const AccountLedger& ledger, const RunAccounts& run, const CustomerLists& lists, bool bcrypt)
+    const AccountLedger& ledger, const RunAccounts& run, const CustomerLists& lists, bool bcrypt, bool twoCores)
     : ledger_(&ledger),
       run_(&run)
 {
@@ -82,54 +83,18 @@ AccountChanges::AccountChanges(
     last_.assign(n, kNone);
     inLedger_.assign(n, kNone);
     newUser_.resize(n);
-    // Both sides are read in hash order, which is no order in memory: each
-    // user is asked for a few steps before it is compared, its place first
-    // and its bytes once the place is in the cache. (In the loop itself, and
-    // through helpers always inlined: GCC drops a prefetch inside a call it
-    // has found to have no effect.)
-    // A user's bytes are read only where a hash agrees: with no ledger (a
-    // first run) almost never, and then they are not asked for either.
-    constexpr size_t kAhead = 16;
-    const bool readAhead = !byUser.empty();
-    size_t k = 0;
-    for (size_t g = 0, e = 0; g < n; g = e) {
-        if (readAhead && g + 2 * kAhead < n)
-            run.prefetchPlace(order[g + 2 * kAhead].index);
-        if (g + kAhead < n) {
-            const uint32_t i = order[g + kAhead].index;
-            if (readAhead)
-                run.prefetchUser(i);
-            __builtin_prefetch(&last_[i], 1);
-            __builtin_prefetch(&inLedger_[i], 1);
-        }
-        if (k + 2 * kAhead < byUser.size())
-            ledger.prefetchPlace(byUser[k + 2 * kAhead].index);
-        if (k + kAhead < byUser.size())
-            ledger.prefetchUser(byUser[k + kAhead].index);
-        const uint32_t hash = order[g].hash;
-        QByteArrayView user;
-        bool userRead = false;
-        const auto theUser = [&]() -> QByteArrayView {
-            if (!userRead)
-                user = run.user(order[g].index), userRead = true;
-            return user;
-        };
-        for (e = g + 1; e < n && order[e].hash == hash && run.user(order[e].index) == theUser();)
-            ++e;
-        // a ledger user is read only where the hashes agree
-        while (k < byUser.size() &&
-            (byUser[k].hash < hash ||
-                (byUser[k].hash == hash &&
-                    AccountLedger::compareUsers(hash, ledger.user(byUser[k].index), hash, theUser()) < 0)))
-            ++k;
-        const bool known = k < byUser.size() && byUser[k].hash == hash && ledger.user(byUser[k].index) == theUser();
-        if (known)
-            matched[byUser[k].index] = 1;
-        last_[order[g].index] = order[e - 1].index;
-        inLedger_[order[g].index] = known ? byUser[k].index : kNone;
-        for (size_t x = g; x < e; ++x)
-            newUser_[order[x].index] = !known;
-    }
+    // Against a big ledger the merge waits on memory a user at a time: the
+    // users below the middle hash on a second core, those above here. A
+    // user's accounts share a hash, so no user is cut in two.
+    const bool split = twoCores && n >= kAccountsForTwoCores && !byUser.empty();
+    const uint32_t middle = split ? order[n / 2].hash : 0;
+    const auto below = [](const AccountLedger::UserKey& key, uint32_t hash) { return key.hash < hash; };
+    const size_t runMiddle = size_t(std::lower_bound(order.begin(), order.end(), middle, below) - order.begin());
+    const size_t ledgerMiddle = size_t(std::lower_bound(byUser.begin(), byUser.end(), middle, below) - byUser.begin());
+    SideWork lower(split);
+    lower.start([&] { mergeUsers(order, 0, runMiddle, 0, ledgerMiddle, matched); });
+    mergeUsers(order, runMiddle, n, ledgerMiddle, byUser.size(), matched);
+    lower.join();
     size_t distinct = 0;
     for (size_t i = 0; i < n; ++i) {
         if (last_[i] != kNone) {
@@ -140,17 +105,79 @@ AccountChanges::AccountChanges(
     last_.resize(distinct);
     inLedger_.resize(distinct);
     changed_.resize(distinct);
-    for (size_t u = 0; u < distinct; ++u) {
-        const std::optional<LedgerAccount> known = inLedger(u);
-        const QByteArrayView before = known ? known->password : QByteArrayView();
-        changed_[u] = !before.isEmpty() && before != run.password(last_[u]);
-    }
+    const auto comparePasswords = [this](size_t from, size_t to) {
+        for (size_t u = from; u < to; ++u) {
+            const std::optional<LedgerAccount> known = inLedger(u);
+            const QByteArrayView before = known ? known->password : QByteArrayView();
+            changed_[u] = !before.isEmpty() && before != run_->password(last_[u]);
+        }
+    };
+    SideWork firstHalf(split);
+    firstHalf.start([&] { comparePasswords(0, distinct / 2); });
+    comparePasswords(distinct / 2, distinct);
+    firstHalf.join();
     for (size_t a = 0; a < accounts.size(); ++a) {
         if (matched[a])
             continue;
         const KeepRefusal refusal = refusalOf(accounts[a], lists, bcrypt);
         missing_.push_back({uint32_t(a), refusal});
         keepable_ += refusal == KeepRefusal::None;
+    }
+}
+
+void AccountChanges::mergeUsers(const std::vector<AccountLedger::UserKey>& order, size_t from, size_t to,
+    size_t ledgerFrom, size_t ledgerTo, std::vector<char>& matched)
+{
+    const RunAccounts& run = *run_;
+    const AccountLedger& ledger = *ledger_;
+    const auto& byUser = ledger.byUser();
+    // Both sides are read in hash order, which is no order in memory: each
+    // user is asked for a few steps before it is compared, its place first
+    // and its bytes once the place is in the cache. (In the loop itself, and
+    // through helpers always inlined: GCC drops a prefetch inside a call it
+    // has found to have no effect.)
+    // A user's bytes are read only where a hash agrees: with no ledger (a
+    // first run) almost never, and then they are not asked for either.
+    constexpr size_t kAhead = 16;
+    const bool readAhead = !byUser.empty();
+    size_t k = ledgerFrom;
+    for (size_t g = from, e = from; g < to; g = e) {
+        if (readAhead && g + 2 * kAhead < to)
+            run.prefetchPlace(order[g + 2 * kAhead].index);
+        if (g + kAhead < to) {
+            const uint32_t i = order[g + kAhead].index;
+            if (readAhead)
+                run.prefetchUser(i);
+            __builtin_prefetch(&last_[i], 1);
+            __builtin_prefetch(&inLedger_[i], 1);
+        }
+        if (k + 2 * kAhead < ledgerTo)
+            ledger.prefetchPlace(byUser[k + 2 * kAhead].index);
+        if (k + kAhead < ledgerTo)
+            ledger.prefetchUser(byUser[k + kAhead].index);
+        const uint32_t hash = order[g].hash;
+        QByteArrayView user;
+        bool userRead = false;
+        const auto theUser = [&]() -> QByteArrayView {
+            if (!userRead)
+                user = run.user(order[g].index), userRead = true;
+            return user;
+        };
+        for (e = g + 1; e < to && order[e].hash == hash && run.user(order[e].index) == theUser();)
+            ++e;
+        // a ledger user is read only where the hashes agree
+        while (k < ledgerTo &&
+            (byUser[k].hash < hash ||
+                (byUser[k].hash == hash &&
+                    AccountLedger::compareUsers(hash, ledger.user(byUser[k].index), hash, theUser()) < 0)))
+            ++k;
+        const bool known = k < ledgerTo && byUser[k].hash == hash && ledger.user(byUser[k].index) == theUser();
+        if (known)
+            matched[byUser[k].index] = 1;
+        last_[order[g].index] = order[e - 1].index;
+        inLedger_[order[g].index] = known ? byUser[k].index : kNone;
+        for (size_t x = g; x < e; ++x)
+            newUser_[order[x].index] = !known;
     }
 }
 

@@ -58,7 +58,10 @@ struct AccountChangeCounts {
 class AccountChanges {
 public:
     AccountChanges() = default;
-    AccountChanges(const AccountLedger& ledger, const RunAccounts& run, const CustomerLists& lists, bool bcrypt);
+    // twoCores: a big run may compare on a second core too (nothing else
+    // runs beside it).
+    AccountChanges(const AccountLedger& ledger, const RunAccounts& run, const CustomerLists& lists, bool bcrypt,
+        bool twoCores = false);
 
     // Missing customers whose accounts could be kept: what the vendor is
     // asked about.
@@ -93,6 +96,14 @@ private:
     // put in three UTF-8 pieces (a first run of a big shop names a million
     // new customers: no line is built twice); the count of those past
     // perKind of their kind.
+    // From this many run accounts on, a compare may use a second core.
+    static constexpr size_t kAccountsForTwoCores = 100000;
+    // The run's users order[from, to) (sorted by hash, then user) merged
+    // with the ledger's byUser()[ledgerFrom, ledgerTo), which hold the same
+    // hashes: last_, inLedger_ and newUser_ of those users and matched of
+    // those ledger accounts.
+    void mergeUsers(const std::vector<AccountLedger::UserKey>& order, size_t from, size_t to, size_t ledgerFrom,
+        size_t ledgerTo, std::vector<char>& matched);
     using ChangeLine = std::function<void(QByteArrayView what, QByteArrayView user, QByteArrayView why)>;
     qsizetype changeLines(qsizetype perKind, const ChangeLine& put) const;
     // The ledger account of distinct user u, or null.

@@ -8,6 +8,7 @@
 #include "common/SuppressionList.h"
 #include "orders/OrderPass.h"
 #include "orders/ReportFields.h"
+#include "orders/SideWork.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -16,9 +17,7 @@
 #include <QIODevice>
 #include <algorithm>
 #include <atomic>
-#include <exception>
 #include <memory>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -241,9 +240,9 @@ QStringList bouncedCustomers(const LineBlock& addressLines, const SuppressionLis
 // report and the next ledger are written by writeChangeFiles.
 std::unique_ptr<AccountChanges> compareWithLedger(const RunRequest& request, const CustomerLists& lists,
     const AccountLedger& ledger, const RunAccounts& accounts, const QStringList& bounced, BatchFile& batch,
-    RunResult& result)
+    RunResult& result, bool twoCores)
 {
-    auto changes = std::make_unique<AccountChanges>(ledger, accounts, lists, request.options.bcrypt());
+    auto changes = std::make_unique<AccountChanges>(ledger, accounts, lists, request.options.bcrypt(), twoCores);
     const MissingAccounts missing = request.options.keepaccounts;
     result.keepable = changes->keepable();
     result.decisionNeeded = missing == MissingAccounts::Ask && changes->keepable() > 0;
@@ -271,53 +270,6 @@ void writeChangeReport(const AccountChanges& changes, const QStringList& bounced
         sinks.changesFailed = sinks.changesFailed || sinks.changes->write(line) != line.size();
     }
 }
-
-// Work on a second core, joined before its results are used; an exception
-// it throws is thrown again by join(). Not aside (a small run, where a
-// thread costs more than it saves, or one core): done at once, here.
-class SideWork {
-public:
-    explicit SideWork(bool aside)
-        : aside_(aside && std::thread::hardware_concurrency() > 1)
-    {
-    }
-    template <typename Work>
-    void start(Work work)
-    {
-        if (!aside_) {
-            try {
-                work();
-            } catch (...) {
-                error_ = std::current_exception();
-            }
-            return;
-        }
-        thread_ = std::thread([this, work = std::move(work)]() mutable {
-            try {
-                work();
-            } catch (...) {
-                error_ = std::current_exception();
-            }
-        });
-    }
-    void join()
-    {
-        if (thread_.joinable())
-            thread_.join();
-        if (error_)
-            std::rethrow_exception(std::exchange(error_, nullptr));
-    }
-    ~SideWork()
-    {
-        if (thread_.joinable())
-            thread_.join();
-    }
-
-private:
-    bool aside_;
-    std::thread thread_;
-    std::exception_ptr error_;
-};
 
 // Whether a run is big enough for work on a second core.
 bool bigRun(const Report& report)
@@ -425,10 +377,11 @@ RunResult buildRunTo(const RunRequest& request, RunSinks* sinks)
     // Against a ledger, whose accounts are held beside the run's, the sort's
     // keys and the compare's tables at once would be the run's peak (1M
     // orders: 15 MB): the sort has both cores first, then the compare.
-    if (!ledger.accounts().empty())
+    const bool sortFirst = !ledger.accounts().empty();
+    if (sortFirst)
         addressSort.join();
     std::unique_ptr<AccountChanges> changes =
-        compareWithLedger(request, lists, ledger, out.accounts, bounced, batch, result);
+        compareWithLedger(request, lists, ledger, out.accounts, bounced, batch, result, sortFirst);
     std::vector<char> isNew(size_t(out.accounts.size()));
     for (qsizetype i = 0; i < out.accounts.size(); ++i)
         isNew[size_t(i)] = changes->isNew(i);

@@ -1,13 +1,16 @@
 // Accounts across runs: the ledger, what changed, earlier customers kept,
 // the account lines' forms, and the run's files replaced together.
 
+#include "orders/AccountChanges.h"
 #include "orders/BytesHash.h"
 #include "orders/ScriptRun.h"
 #include "tests/support/FileSizeLimit.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <deque>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
@@ -307,4 +310,45 @@ TEST_F(Accounts, ALedgerReadInPartsIsTheLedgerReadWhole)
         EXPECT_EQ(parts.distrust(), AccountLedger::distrust(text.chopped(2), QStringLiteral("Tool")));
         EXPECT_FALSE(parts.distrust().isEmpty());
     }
+}
+
+TEST(AccountCompare, TwoCoresFindWhatOneFinds)
+{
+    // Big enough for a second core: a quarter of the ledger is missing from
+    // the run, a few of the run's customers are new, every tenth password changed,
+    // every seventh customer ordered twice (the later password counts).
+    constexpr int kLedger = 120000, kFrom = kLedger / 4, kTo = kLedger + kLedger / 20;
+    const auto user = [](int i) { return QByteArray("c") + QByteArray::number(i) + "@x"; };
+    QByteArray text = AccountLedger::headerLine(QStringLiteral("Tool")) + "\r\n";
+    for (int i = 0; i < kLedger; ++i)
+        text += user(i) + "\tp" + QByteArray::number(i) + "\tR1\tR1\r\n";
+    text += AccountLedger::countLine(kLedger) + "\r\n";
+    AccountLedger ledger;
+    ledger.parse(text);
+    std::deque<QByteArray> values;
+    RunAccounts run;
+    const auto add = [&](int i, const QByteArray& password) {
+        run.add(values.emplace_back(user(i)), values.emplace_back(password));
+    };
+    for (int i = kFrom; i < kTo; ++i) {
+        if (i % 7 == 0)
+            add(i, "first");
+        add(i, (i % 10 ? "p" : "q") + QByteArray::number(i));
+    }
+    const CustomerLists lists;
+    const AccountChanges one(ledger, run, lists, false, false), two(ledger, run, lists, false, true);
+    const AccountChangeCounts counts = two.counts();
+    EXPECT_EQ(counts.added, kTo - kLedger);
+    EXPECT_EQ(counts.removed, kFrom);
+    EXPECT_EQ(counts.changed, (kLedger - kFrom) / 10);
+    EXPECT_EQ(counts.kept, kLedger - kFrom - counts.changed);
+    for (qsizetype i = 0; i < run.size(); ++i)
+        ASSERT_EQ(one.isNew(i), two.isNew(i)) << i;
+    QByteArray reports[2];
+    for (const int k : {0, 1}) {
+        QBuffer device(&reports[k]);
+        device.open(QIODevice::WriteOnly);
+        ASSERT_TRUE((k ? two : one).writeReport(device, QStringLiteral("Tool"), QStringLiteral("R2")));
+    }
+    EXPECT_EQ(reports[0], reports[1]);
 }
