@@ -41,6 +41,11 @@ public:
         const uint64_t bit = position(hash);
         bits_[bit >> 6] |= uint64_t(1) << (bit & 63);
     }
+    [[gnu::always_inline]] void prefetch(size_t hash) const
+    {
+        if (!bits_.empty())
+            __builtin_prefetch(&bits_[position(hash) >> 6]);
+    }
     bool mayContain(size_t hash) const
     {
         if (bits_.empty())

@@ -5,6 +5,7 @@
 #include "orders/ReportFields.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <condition_variable>
 #include <deque>
@@ -25,6 +26,12 @@ void take(const AccountEvent& event, BatchFile& batch, OrderPassOutput& out)
     if (event.makesAccount())
         out.accounts.add(event.user, event.password);
     batch.account(event);
+}
+
+bool inside(QByteArrayView value, const QByteArray& buffer)
+{
+    return !value.isEmpty() && value.data() >= buffer.constData() &&
+        value.data() + value.size() <= buffer.constData() + buffer.size();
 }
 
 // The report's text from the first of two of its lines to the end of the
@@ -55,11 +62,11 @@ public:
     }
     static uint32_t hashOf(QByteArrayView user) { return AccountLedger::userHash(user); }
     void prefetch(uint32_t hash) const { __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]); }
-    // Whether user was taken or blocked before. If not, the next call is
-    // taken() or blocked(), for this user.
-    bool seen(QByteArrayView user)
+    // Whether user (whose hashOf() is hash) was taken or blocked before. If
+    // not, the next call is taken() or blocked(), for this user.
+    bool seen(QByteArrayView user, uint32_t hash)
     {
-        pendingHash_ = hashOf(user);
+        pendingHash_ = hash;
         const size_t mask = slots_.size() - 1;
         size_t at = pendingHash_ & mask;
         for (; slots_[at]; at = (at + 1) & mask) {
@@ -119,15 +126,28 @@ private:
     HeldBytes held_;
 };
 
-// The slots of the customers of the order lines a few lines ahead of a
-// pass, asked for early: by the time the pass gets there, the slot is in
-// the cache. Only a hint: the pass hashes each customer itself.
+// The customers of the order lines a few lines ahead of a pass: their
+// slots of the customers seen and their words of the lists' filter are
+// asked for early, so that by the time the pass gets there they are in the
+// cache. A big shop's lists' filter is larger than the cache the report's
+// lines stream through. What was worked out (the user's hash, the folded
+// address) is kept for the pass, which takes it where its own address is
+// the same bytes in the same place.
 class UsersAhead {
 public:
-    UsersAhead(const Report& report, const OrderPassInput& in, const SeenUsers& seen, qsizetype from, qsizetype to)
+    struct Customer {
+        qsizetype line = -1;
+        QByteArrayView address; // as the pass finds it: untrimmed
+        uint32_t userHash = 0;
+        bool folded = false; // key holds the address folded
+        FoldedKey key;
+    };
+    UsersAhead(const Report& report, const OrderPassInput& in, const SeenUsers& seen, bool folded, qsizetype from,
+        qsizetype to)
         : report_(report),
           in_(in),
           seen_(seen),
+          folded_(folded),
           next_(from),
           to_(to)
     {
@@ -138,9 +158,19 @@ public:
         while (next_ < to_ && next_ <= i + kAhead)
             look(next_++);
     }
+    // What was worked out for line i's customer whose address the pass
+    // found as address, or null.
+    const Customer* customer(qsizetype i, QByteArrayView address) const
+    {
+        const Customer& c = ring_[size_t(i) % kRing];
+        return c.line == i && c.address.data() == address.data() && c.address.size() == address.size() ? &c : nullptr;
+    }
 
 private:
     static constexpr qsizetype kAhead = 16;
+    // a line looked at stays until the pass has passed it
+    static constexpr size_t kRing = 32;
+    static_assert(kRing > size_t(kAhead) + 1);
     void look(qsizetype i)
     {
         const int product = report_.productIndexOf(i);
@@ -148,14 +178,29 @@ private:
             return;
         const ReportLayout& layout = report_.layoutOf(i);
         const QByteArrayView own = bytes::trimmed(report_.lineBytes(report_.orderFieldsLine(i)));
-        seen_.prefetch(SeenUsers::hashOf(bytes::trimmed(layout.orderAddress(own, spill_))));
+        Customer& c = ring_[size_t(i) % kRing];
+        c.address = layout.orderAddress(own, spill_);
+        if (inside(c.address, spill_)) {
+            c.line = -1; // the next line's spill replaces it
+            return;
+        }
+        c.line = i;
+        c.userHash = SeenUsers::hashOf(bytes::trimmed(c.address));
+        seen_.prefetch(c.userHash);
+        c.folded = folded_;
+        if (folded_) {
+            c.key.set(c.address);
+            in_.lists->prefetch(c.key);
+        }
     }
 
     const Report& report_;
     const OrderPassInput& in_;
     const SeenUsers& seen_;
+    const bool folded_;
     qsizetype next_, to_;
     QByteArray spill_;
+    std::array<Customer, kRing> ring_;
 };
 
 // The batch file's and the address file's lines of the orders a pass
@@ -289,12 +334,6 @@ private:
     std::thread thread_;
 };
 
-bool inside(QByteArrayView value, const QByteArray& buffer)
-{
-    return !value.isEmpty() && value.data() >= buffer.constData() &&
-        value.data() + value.size() <= buffer.constData() + buffer.size();
-}
-
 } // namespace
 
 void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFile& batch, OrderPassOutput& out)
@@ -325,7 +364,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
     // One account and one address line a customer: the several rows of one
     // order, or several orders under "All", give the first order's.
     SeenUsers seen(in.allProducts ? report.orderLineCount() : report.orderLineCount(in.product), out.accounts);
-    UsersAhead ahead(report, in, seen, from, to);
+    UsersAhead ahead(report, in, seen, folded, from, to);
     // The lines passed go from memory a few megabytes behind the pass (the
     // lines' maker beside it reads them a little later); a line read again
     // (an order's first row) is read again from the file.
@@ -353,15 +392,20 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
             date = layout.orderDate(fields, spillDate);
         QByteArrayView address = layout.orderAddress(fields, spillAddress);
         const QByteArrayView user = bytes::trimmed(address);
-        if (seen.seen(user))
+        const UsersAhead::Customer* known = ahead.customer(i, address);
+        if (seen.seen(user, known ? known->userHash : SeenUsers::hashOf(user)))
             continue;
         // most customers are on no list: one filter test settles that
         bool listed = false;
+        const FoldedKey* folding = &key;
         if (folded) {
-            key.set(address);
-            listed = lists.mayHold(key);
+            if (known && known->folded)
+                folding = &known->key;
+            else
+                key.set(address);
+            listed = lists.mayHold(*folding);
         }
-        if (listed && checkBlocked && lists.isBlocked(key)) {
+        if (listed && checkBlocked && lists.isBlocked(*folding)) {
             seen.blocked(user, spanOf(line, fields.record()));
             out.events.add({AccountChange::Blocked, i});
             continue;
@@ -372,12 +416,13 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
 
         // ... the notification goes to the newer one
         if (listed && checkUpdates) {
-            const qsizetype k = lists.updateIndex(key);
+            const qsizetype k = lists.updateIndex(*folding);
             if (k >= 0) {
                 address = lists.newAddresses().bytesAt(k);
                 event.change = AccountChange::AddressChanged;
                 if (trackAdmitted) {
                     key.set(address);
+                    folding = &key;
                     listed = true; // the new address is looked up in full
                 }
             }
@@ -386,7 +431,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
         out.accounts.add(event.user, event.password);
         seen.taken(out.accounts.size() - 1);
         if (listed && trackAdmitted) {
-            const qsizetype k = lists.admittedIndex(key);
+            const qsizetype k = lists.admittedIndex(*folding);
             if (k >= 0)
                 out.admittedWritten[size_t(k)] = 1;
         }
