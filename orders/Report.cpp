@@ -6,6 +6,7 @@
 #include "orders/FoldedIndex.h"
 #include "orders/Prefault.h"
 #include "orders/ReportFields.h"
+#include "orders/SideWork.h"
 
 #include <QHash>
 #include <QSet>
@@ -23,13 +24,9 @@ namespace {
 
 bool hasControlCharacter(QByteArrayView line)
 {
-    // no early exit: a loop the compiler can vectorise
-    bool found = false;
-    for (const char c : line) {
-        const auto u = static_cast<unsigned char>(c);
-        found |= (u < 0x20 && u != '\t') | (u == 0x7f);
-    }
-    return found;
+    // every byte of every line of a report: a word at a time
+    return words::anyByte(line.data(), size_t(line.size()), words::control,
+        [](unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7f; });
 }
 
 bool holdsLineEnd(QByteArrayView field)
@@ -338,15 +335,28 @@ int Report::findProduct(QStringView name) const
     return -1;
 }
 
-qsizetype Report::cutLines(qsizetype start, size_t lines)
+namespace {
+
+// LFs in text [from, to): one more is room for every line there, lone CRs
+// aside.
+size_t lineFeeds(const char* base, qsizetype from, qsizetype to)
 {
-    // Lines end at CR LF, and also at a lone LF (files saved on Linux) or a
-    // lone CR; an end at the very end of the text starts no further line.
-    const char* base = text_.constData();
-    const qsizetype size = text_.size();
-    while (start < size && lineStarts_.size() <= lines) {
-        const void* nl = std::memchr(base + start, '\n', size_t(size - start));
-        const qsizetype lf = nl ? static_cast<const char*>(nl) - base : size;
+    size_t count = 0;
+    for (const char* p = base + from; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(base + to - p)))); ++p)
+        ++count;
+    return count;
+}
+
+// Cuts text [start, end) into lines, into starts, and returns where it
+// stopped: at end, or after the line end that makes starts hold more than
+// lines. Lines end at CR LF, and also at a lone LF (files saved on Linux) or
+// a lone CR; an end at the very end of the text starts no further line. end
+// is the text's end or just after an LF.
+qsizetype cutLinesInto(const char* base, qsizetype start, qsizetype end, size_t lines, LineOffsets& starts)
+{
+    while (start < end && starts.size() <= lines) {
+        const void* nl = std::memchr(base + start, '\n', size_t(end - start));
+        const qsizetype lf = nl ? static_cast<const char*>(nl) - base : end;
         qsizetype from = start;
         // lone CRs inside [from, lf)
         for (;;) {
@@ -356,14 +366,51 @@ qsizetype Report::cutLines(qsizetype start, size_t lines)
             const qsizetype at = static_cast<const char*>(cr) - base;
             if (at + 1 == lf && nl)
                 break; // CR LF
-            lineStarts_.push_back(from);
+            starts.push_back(from);
             from = at + 1;
         }
         if (from < lf || nl)
-            lineStarts_.push_back(from);
+            starts.push_back(from);
         start = lf + 1;
     }
     return start;
+}
+
+} // namespace
+
+qsizetype Report::cutLines(qsizetype start, size_t lines)
+{
+    return cutLinesInto(text_.constData(), start, text_.size(), lines, lineStarts_);
+}
+
+void Report::cutAllLines(qsizetype start)
+{
+    // A big report is cut in two halves at once, the later one from just
+    // after an LF near the middle: a line starts there either way.
+    constexpr qsizetype kBytesForTwoCores = qsizetype(8) << 20;
+    const char* base = text_.constData();
+    const qsizetype size = text_.size();
+    start = std::min(start, size); // past an unended last line
+    qsizetype seam = size;
+    if (size - start >= kBytesForTwoCores) {
+        const void* nl =
+            std::memchr(base + start + (size - start) / 2, '\n', size_t(size - start - (size - start) / 2));
+        seam = nl ? static_cast<const char*>(nl) - base + 1 : size;
+    }
+    LineOffsets later;
+    SideWork laterHalf(seam < size);
+    laterHalf.start([&] {
+        later.reserve(lineFeeds(base, seam, size) + 1);
+        cutLinesInto(base, seam, size, size_t(-1), later);
+    });
+    lineStarts_.reserve(lineStarts_.size() + lineFeeds(base, start, seam) + 1);
+    cutLinesInto(base, start, seam, size_t(-1), lineStarts_);
+    laterHalf.join();
+    if (later.empty())
+        return;
+    lineStarts_.reserve(lineStarts_.size() + later.size());
+    for (size_t i = 0; i < later.size(); ++i)
+        lineStarts_.push_back(later[i]);
 }
 
 void Report::cutRecords(qsizetype start, const CsvReader& csv)
@@ -591,13 +638,6 @@ void Report::intake()
 
     const char* base = text_.constData();
     const qsizetype size = text_.size();
-    {
-        // one line per LF at most, plus lone CRs (rare) and an unended last line
-        size_t estimate = 1;
-        for (const char* p = base; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(base + size - p)))); ++p)
-            ++estimate;
-        lineStarts_.reserve(estimate);
-    }
     // The header, which says how the rest is cut, stands among the first
     // lines.
     size_t headerZone = 0;
@@ -622,8 +662,10 @@ void Report::intake()
     }
     storeName_ = layout_.headerRow ? storeName_ : QString(layout_.name);
     if (layout_.csv.quoting() == CsvQuoting::None) {
-        cutLines(start, size_t(-1));
+        cutAllLines(start);
     } else {
+        // one record per LF at most, plus lone CRs (rare) and an unended last line
+        lineStarts_.reserve(lineFeeds(base, 0, size) + 1);
         if (lineStarts_.size() > size_t(headerLine_ + 1)) {
             start = lineStarts_[size_t(headerLine_ + 1)];
             lineStarts_.resize(size_t(headerLine_ + 1));

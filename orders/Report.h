@@ -172,6 +172,9 @@ private:
     // Cuts the text from start into lines and returns where it stopped:
     // after the line end that makes lineStarts_ hold more than lines.
     qsizetype cutLines(qsizetype start, size_t lines);
+    // Cuts the text from start to its end into lines, on two cores when it is
+    // big.
+    void cutAllLines(qsizetype start);
     void cutRecords(qsizetype start, const CsvReader& csv);
 
     QByteArray text_; // UTF-8

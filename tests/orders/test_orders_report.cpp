@@ -141,6 +141,19 @@ TEST(ReportIntake, LineEndsCrLfLfAndCrAllSplit)
     r.read(QStringLiteral("a\r\n\r\nb\r\n"));
     ASSERT_EQ(r.lineCount(), 3); // a final line end opens no further line
     EXPECT_EQ(r.line(1), "");
+
+    // big enough to be cut in two halves at once: every line end and empty
+    // lines on either side of the seam
+    QByteArray text;
+    std::vector<QByteArray> lines;
+    for (int i = 0; text.size() < (9 << 20); ++i) {
+        lines.push_back(i % 5 ? "line " + QByteArray::number(i) : QByteArray());
+        text += lines.back() + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\r");
+    }
+    r.readBytes(text);
+    ASSERT_EQ(r.lineCount(), qsizetype(lines.size()));
+    for (size_t i = 0; i < lines.size(); ++i)
+        ASSERT_EQ(r.lineBytes(qsizetype(i)), lines[i]) << i;
 }
 
 TEST(ReportIntake, BytesAreDecodedAsUtf8OrWindows1252)
@@ -175,6 +188,7 @@ TEST(ReportIntake, LinesWithoutAddressOrOrderNumberAreSkipped)
         {"zero byte", QByteArray("1,d,2,Tool,a\0@x,y", 17), SkipReason::ControlCharacter},
         {"escape", swregLine("1", "Tool\x1b[2J", "a@x").toUtf8(), SkipReason::ControlCharacter},
         {"delete", swregLine("1", "Tool", "a\x7f@x").toUtf8(), SkipReason::ControlCharacter},
+        {"control last", swregLine("1", "Tool", "a@x").toUtf8() + "\x01", SkipReason::ControlCharacter},
         {"tab is no control", swregLine("1", "Tool\tPro", "a@x").toUtf8(), std::nullopt},
         // what htpasswd refuses: it would lose the account, or every account
         {"colon", swregLine("1", "Tool", "a:b@x").toUtf8(), SkipReason::UserNameRefused},
