@@ -515,14 +515,14 @@ qsizetype Report::excludedCount() const
     return n;
 }
 
-void Report::noteExcluded(int rule, QByteArrayView value, qsizetype line)
+QString Report::excludedReason(int rule, QByteArrayView value) const
 {
     // "Refunded? = true" for a rule without a reason (a saved layout's), else
     // the reason and what said it: "refunded (Fully Refunded? = true)"
     const QString said = excludeAs_.value(rule) + QStringLiteral(" = ") +
         (excludeTotal_.value(rule).isEmpty() ? QString::fromUtf8(value).toLower() : excludeTotal_.value(rule));
     const QString why = excludeWhy_.value(rule);
-    noteExcludedReason(why.isEmpty() ? said : why + QStringLiteral(" (") + said + u')', line);
+    return why.isEmpty() ? said : why + QStringLiteral(" (") + said + u')';
 }
 
 void Report::noteExcludedReason(const QString& reason, qsizetype line)
@@ -790,22 +790,74 @@ void Report::mergeLater(Products& found, Products& later, size_t from, size_t to
     found.skippedCount += later.skippedCount;
 }
 
+struct Report::RowFindings {
+    Products products;
+    std::vector<std::pair<QString, qsizetype>> excluded; // reason, first row
+    std::vector<qsizetype> doNotContact;
+};
+
 void Report::findRowOrders()
 {
-    Products products;
+    // A big export is read in two halves at once, the later one from an
+    // order's first row near the middle; what each found is taken in the
+    // order a single pass would have met it.
+    const size_t rows = lineStarts_.size();
+    if (layout_.rowsPerItem)
+        firstRowOf_.resize(rows);
+    size_t middle = rows;
+    if (rows >= size_t(kLinesForTwoCores) && std::thread::hardware_concurrency() > 1) {
+        middle = rows / 2;
+        while (middle < rows && isItemRow(middle))
+            ++middle;
+    }
+    RowFindings found, later;
+    SideWork laterHalf(middle < rows);
+    laterHalf.start([&] { findRowOrdersIn(middle, rows, later); });
+    findRowOrdersIn(1, middle, found);
+    laterHalf.join();
+    mergeLater(found.products, later.products, middle, rows);
+    for (const RowFindings* half : {&found, &later}) {
+        for (const auto& [reason, row] : half->excluded)
+            noteExcludedReason(reason, row);
+        doNotContact_.insert(doNotContact_.end(), half->doNotContact.begin(), half->doNotContact.end());
+    }
+    adopt(found.products);
+    skippedCount_ = found.products.skippedCount;
+    skipped_ = std::move(found.products.skipped);
+}
+
+bool Report::isItemRow(size_t i) const
+{
+    // Every row leaves the order number it holds as its order's: a row
+    // without an address holding the order number of the row before is
+    // an item row of that row's order.
+    if (i < 2)
+        return false;
+    QByteArray spill;
+    CsvFields cut, before;
+    layout_.cut(cut, lineBytes(qsizetype(i)));
+    layout_.cut(before, lineBytes(qsizetype(i - 1)));
+    const QByteArrayView order = layout_.field(cut, layout_.order, spill);
+    QByteArray spillBefore;
+    return layout_.orderAddress(cut, spill).isEmpty() && !order.isEmpty() &&
+        order == layout_.field(before, layout_.order, spillBefore);
+}
+
+void Report::findRowOrdersIn(size_t from, size_t to, RowFindings& out)
+{
+    Products& products = out.products;
     QByteArray spill, spillOrder, spillAddress;
     const ReportLayout& layout = layout_;
     const OrderAdjustments* adjustments =
         reading_.adjustments && !reading_.adjustments->takenBack.isEmpty() ? &*reading_.adjustments : nullptr;
-    if (layout.rowsPerItem)
-        firstRowOf_.resize(lineStarts_.size());
+    const auto excluded = [&](const QString& reason, qsizetype row) { out.excluded.emplace_back(reason, row); };
     qsizetype orderRow = -1;
     std::string orderOfRow; // its capacity is kept: no allocation a row
     // each row cut once; the order's first row stays cut for its item rows
     CsvFields cuts[2];
     int next = 0, orderCut = 0;
-    auto unclosed = unclosed_.begin();
-    for (size_t i = 1; i < lineStarts_.size(); ++i) {
+    auto unclosed = std::lower_bound(unclosed_.cbegin(), unclosed_.cend(), qsizetype(from));
+    for (size_t i = from; i < to; ++i) {
         const QByteArrayView row = lineBytes(qsizetype(i));
         while (unclosed != unclosed_.end() && *unclosed < qsizetype(i))
             ++unclosed;
@@ -837,30 +889,30 @@ void Report::findRowOrders()
         std::optional<SkipReason> reason =
             isUnclosed ? SkipReason::UnclosedQuote : whyNoRowOrder({rowCut, fieldsCut, address, order}, layout, spill);
         if (reason) {
-            if (qsizetype(skipped_.size()) < kSkippedKept)
-                skipped_.push_back({qsizetype(i), *reason});
-            ++skippedCount_;
+            if (qsizetype(products.skipped.size()) < kSkippedKept)
+                products.skipped.push_back({qsizetype(i), *reason});
+            ++products.skippedCount;
             continue;
         }
         if (const int rule = layout.exclusionOf(fieldsCut, spill); rule >= 0) {
             // an order of several item rows is one excluded order
             if (own == qsizetype(i))
-                noteExcluded(rule, layout.field(fieldsCut, layout.exclusions[rule].column, spill), qsizetype(i));
+                excluded(
+                    excludedReason(rule, layout.field(fieldsCut, layout.exclusions[rule].column, spill)), qsizetype(i));
             continue;
         }
         if (adjustments) {
             const auto taken = adjustments->takenBack.constFind(order.toByteArray());
             if (taken != adjustments->takenBack.cend()) {
                 if (own == qsizetype(i))
-                    noteExcludedReason(*taken, qsizetype(i));
+                    excluded(*taken, qsizetype(i));
                 continue;
             }
         }
         if (own == qsizetype(i) && layout.asksNoContact(fieldsCut, spill))
-            doNotContact_.push_back(qsizetype(i));
+            out.doNotContact.push_back(qsizetype(i));
         productOf_[i] = productIndex(products, layout.productName(rowCut, spill), row.size());
     }
-    adopt(products);
 }
 
 } // namespace og

@@ -167,7 +167,13 @@ private:
     bool readHeaderRow(bool genericToo);
     void findOrders(size_t headerZone);
     void findRowOrders();
-    void noteExcluded(int rule, QByteArrayView value, qsizetype line);
+    // What a header-row report's rows [from, to) hold, read on one core.
+    struct RowFindings;
+    void findRowOrdersIn(size_t from, size_t to, RowFindings& out);
+    // Whether row i is an item row of the order of the row before it.
+    bool isItemRow(size_t i) const;
+    // The reason an exclusion rule gives for an excluded order.
+    QString excludedReason(int rule, QByteArrayView value) const;
     void noteExcludedReason(const QString& reason, qsizetype line);
     // Cuts the text from start into lines and returns where it stopped:
     // after the line end that makes lineStarts_ hold more than lines.

@@ -112,3 +112,33 @@ TEST(StoreSamples, AmountsReadAsStoresWriteThem)
 }
 
 } // namespace
+
+TEST(StoreSamples, ABigExportReadOnTwoCoresReadsAsItsRowsDo)
+{
+    // The sample's rows many times over, after its first three rows: the
+    // two halves meet at an item row, which stays with its order.
+    Report one;
+    one.readBytes(readExample("shopify-orders.csv"));
+    const QByteArray sample = one.text().toByteArray();
+    const auto start = [&](qsizetype row) { return one.lineBytes(row).data() - one.text().data(); };
+    const qsizetype rows = one.lineCount() - 1;
+    ASSERT_EQ(rows, 7);
+    const QByteArray body = sample.mid(start(1));
+    constexpr int kTimes = 15001; // odd: the middle row is an item row
+    QByteArray text = sample.first(start(1)) + body.first(start(4) - start(1));
+    for (int k = 0; k < kTimes; ++k)
+        text += body;
+    Report big;
+    big.readBytes(text);
+    ASSERT_EQ(big.lineCount(), 4 + rows * kTimes);
+    for (qsizetype i = 1; i < big.lineCount(); ++i) {
+        const qsizetype s = i < 4 ? i : (i - 4) % rows + 1;
+        ASSERT_EQ(big.productIndexOf(i), one.productIndexOf(s)) << i;
+        ASSERT_EQ(big.orderFieldsLine(i) - i, one.orderFieldsLine(s) - s) << i;
+    }
+    EXPECT_EQ(big.excludedCount(), one.excludedCount() * kTimes);
+    EXPECT_EQ(big.skippedLineCount(), one.skippedLineCount() * kTimes);
+    EXPECT_EQ(big.excludedRows().size(), one.excludedRows().size());
+    ASSERT_EQ(qsizetype(big.firstExcludedLines().size()), Report::kExcludedKept);
+    EXPECT_EQ(big.firstExcludedLines()[3].line, one.firstExcludedLines()[0].line + 3 + rows);
+}
