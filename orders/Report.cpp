@@ -413,14 +413,27 @@ void Report::cutAllLines(qsizetype start)
         lineStarts_.push_back(later[i]);
 }
 
-void Report::cutRecords(qsizetype start, const CsvReader& csv)
+namespace {
+
+// Records cut from a text: where each starts, those whose quotes never
+// close, and those over several lines with the lines past their first so
+// far.
+struct CutRecords {
+    LineOffsets& starts;
+    std::vector<qsizetype>& unclosed;
+    std::vector<std::pair<qsizetype, qsizetype>>& longRecords;
+    qsizetype extraLines = 0;
+};
+
+// Cuts text into records from start while they start before stop, into
+// out (a record's number is its place in out.starts); where the next
+// record starts.
+qsizetype cutRecordsTo(QByteArrayView text, qsizetype start, qsizetype stop, const CsvReader& csv, CutRecords& out)
 {
     static constexpr CsvReader kLines {',', CsvQuoting::None};
-    const QByteArrayView text(text_);
-    qsizetype extraLines = 0;
-    while (start < text.size()) {
-        const auto record = qsizetype(lineStarts_.size());
-        lineStarts_.push_back(start);
+    while (start < stop) {
+        const auto record = qsizetype(out.starts.size());
+        out.starts.push_back(start);
         bool closed = true, overLines = false;
         qsizetype end = csv.recordEnd(text, start, &closed, &overLines);
         if (!closed) {
@@ -428,7 +441,7 @@ void Report::cutRecords(qsizetype start, const CsvReader& csv)
             // skipped, the next is read again
             end = kLines.recordEnd(text, start);
             overLines = false;
-            unclosed_.push_back(record);
+            out.unclosed.push_back(record);
         }
         qsizetype inner = 0;
         if (overLines) {
@@ -436,11 +449,53 @@ void Report::cutRecords(qsizetype start, const CsvReader& csv)
                 inner += text[k] == '\n' || (text[k] == '\r' && (k + 1 == end || text[k + 1] != '\n'));
         }
         if (inner > 0) {
-            extraLines += inner;
-            longRecords_.emplace_back(record, extraLines);
+            out.extraLines += inner;
+            out.longRecords.emplace_back(record, out.extraLines);
         }
         start = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
     }
+    return start;
+}
+
+} // namespace
+
+void Report::cutRecords(qsizetype start, const CsvReader& csv)
+{
+    // A big report is cut in two halves at once, the later one from just
+    // after an LF near the middle, a guess that a record starts there: it
+    // does when the first half's last record ends there. Else (the LF was
+    // inside quotes) the first half goes on alone.
+    constexpr qsizetype kBytesForTwoCores = qsizetype(8) << 20;
+    const QByteArrayView text(text_);
+    const qsizetype size = text.size();
+    qsizetype seam = size;
+    if (size - start >= kBytesForTwoCores) {
+        const qsizetype nl = text.indexOf('\n', start + (size - start) / 2);
+        seam = nl >= 0 ? nl + 1 : size;
+    }
+    LineOffsets laterStarts;
+    std::vector<qsizetype> laterUnclosed;
+    std::vector<std::pair<qsizetype, qsizetype>> laterLong;
+    CutRecords later {laterStarts, laterUnclosed, laterLong};
+    SideWork laterHalf(seam < size);
+    laterHalf.start([&] {
+        laterStarts.reserve(lineFeeds(text.data(), seam, size) + 1);
+        cutRecordsTo(text, seam, size, csv, later);
+    });
+    CutRecords first {lineStarts_, unclosed_, longRecords_};
+    start = cutRecordsTo(text, start, seam, csv, first);
+    laterHalf.join();
+    if (start != seam) {
+        cutRecordsTo(text, start, size, csv, first);
+        return;
+    }
+    const auto records = qsizetype(lineStarts_.size());
+    for (size_t i = 0; i < laterStarts.size(); ++i)
+        lineStarts_.push_back(laterStarts[i]);
+    for (const qsizetype record : laterUnclosed)
+        unclosed_.push_back(records + record);
+    for (const auto& [record, extra] : laterLong)
+        longRecords_.emplace_back(records + record, first.extraLines + extra);
 }
 
 // What finding the orders of some lines found: the products by spelling,

@@ -250,6 +250,22 @@ TEST(ReportIntake, QuotedRecordsGoOnOverLineBreaksInQuotes)
             EXPECT_EQ(r.firstSkippedLines()[0].reason, *c.reason) << c.what;
         }
     }
+    // big enough to be cut in two halves at once, whose seam is guessed at
+    // an LF near the middle: between records, then inside quotes
+    for (const int breaks : {1, 20}) {
+        const QString record = "\"A7\",\"paid" + QString("\r\nby card").repeated(breaks) + "\",\"R-1\"," + rest;
+        const int blocks = 2000000 / (breaks + 16);
+        QString text = "Account,Status";
+        for (int k = 0; k < blocks; ++k)
+            text += "\r\n" + record + next;
+        Report r;
+        r.read(text);
+        ASSERT_EQ(r.lineCount(), 2 * blocks + 1) << breaks;
+        EXPECT_EQ(r.orderLineCount(), 2 * blocks) << breaks;
+        EXPECT_EQ(r.textLineOf(2 * blocks), (breaks + 2) * blocks) << breaks;
+        QByteArray spill;
+        EXPECT_EQ(r.layout().field(r.lineBytes(2 * blocks - 1), r.layout().order, spill), "R-1") << breaks;
+    }
 }
 
 // However the text comes, every byte order mark at its start is dropped.
