@@ -13,9 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <exception>
 #include <optional>
-#include <thread>
 #include <unordered_map>
 
 namespace og {
@@ -756,26 +754,13 @@ void Report::findOrders(size_t headerZone)
     // A big report is read in two halves at once, each with its own
     // products, merged in the order a single pass would have met them.
     const size_t lines = lineStarts_.size();
-    Products found;
-    if (lines < size_t(kLinesForTwoCores) || std::thread::hardware_concurrency() < 2) {
-        findOrdersIn(0, lines, headerZone, found);
-    } else {
-        const size_t middle = lines / 2;
-        Products later;
-        std::exception_ptr failed;
-        std::thread other([&] {
-            try {
-                findOrdersIn(middle, lines, headerZone, later);
-            } catch (...) {
-                failed = std::current_exception();
-            }
-        });
-        findOrdersIn(0, middle, headerZone, found);
-        other.join();
-        if (failed)
-            std::rethrow_exception(failed);
-        mergeLater(found, later, middle, lines);
-    }
+    const size_t middle = lines < size_t(kLinesForTwoCores) ? lines : lines / 2;
+    Products found, later;
+    SideWork laterHalf(middle < lines);
+    laterHalf.start([&] { findOrdersIn(middle, lines, headerZone, later); });
+    findOrdersIn(0, middle, headerZone, found);
+    laterHalf.join();
+    mergeLater(found, later, middle, lines);
     adopt(found);
     skippedCount_ = found.skippedCount;
     skipped_ = std::move(found.skipped);
@@ -860,7 +845,7 @@ void Report::findRowOrders()
     if (layout_.rowsPerItem)
         firstRowOf_.resize(rows);
     size_t middle = rows;
-    if (rows >= size_t(kLinesForTwoCores) && std::thread::hardware_concurrency() > 1) {
+    if (rows >= size_t(kLinesForTwoCores)) {
         middle = rows / 2;
         while (middle < rows && isItemRow(middle))
             ++middle;
