@@ -39,6 +39,10 @@ TEST(ReportFields, CommaFieldCountsCommasAndTrims)
         {"a,b", 5, ""},
         {"", 0, ""},
         {"x,Tool Pro,y", 1, "Tool Pro"},
+        // fields across the eight-byte words the bytes are read in
+        {"1,Tue Jan 01 10:00:00 2002,77,Tool,ann@x,9.95", 3, "Tool"},
+        {"1234567,,,9", 3, ""},
+        {"12345678,,,9,", 3, "9"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
