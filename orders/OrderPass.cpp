@@ -139,8 +139,7 @@ public:
         qsizetype line = -1;
         QByteArrayView address; // as the pass finds it: untrimmed
         uint32_t userHash = 0;
-        bool folded = false; // key holds the address folded
-        FoldedKey key;
+        FoldedKey key; // the address folded, where a list is looked up
     };
     UsersAhead(const Report& report, const OrderPassInput& in, const SeenUsers& seen, bool folded, qsizetype from,
         qsizetype to)
@@ -187,7 +186,6 @@ private:
         c.line = i;
         c.userHash = SeenUsers::hashOf(bytes::trimmed(c.address));
         seen_.prefetch(c.userHash);
-        c.folded = folded_;
         if (folded_) {
             c.key.set(c.address);
             in_.lists->prefetch(c.key);
@@ -399,7 +397,7 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
         bool listed = false;
         const FoldedKey* folding = &key;
         if (folded) {
-            if (known && known->folded)
+            if (known)
                 folding = &known->key;
             else
                 key.set(address);

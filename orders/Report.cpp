@@ -335,6 +335,18 @@ int Report::findProduct(QStringView name) const
 
 namespace {
 
+// Where the later half of a text from start is cut on a second core: just
+// after the first LF from the middle on; the text's end (no second half)
+// when the text is too small for a thread to pay.
+qsizetype seamOf(QByteArrayView text, qsizetype start)
+{
+    constexpr qsizetype kBytesForTwoCores = qsizetype(8) << 20;
+    if (text.size() - start < kBytesForTwoCores)
+        return text.size();
+    const qsizetype lf = text.indexOf('\n', start + (text.size() - start) / 2);
+    return lf >= 0 ? lf + 1 : text.size();
+}
+
 // LFs in text [from, to): one more is room for every line there, lone CRs
 // aside.
 size_t lineFeeds(const char* base, qsizetype from, qsizetype to)
@@ -385,16 +397,10 @@ void Report::cutAllLines(qsizetype start)
 {
     // A big report is cut in two halves at once, the later one from just
     // after an LF near the middle: a line starts there either way.
-    constexpr qsizetype kBytesForTwoCores = qsizetype(8) << 20;
     const char* base = text_.constData();
     const qsizetype size = text_.size();
     start = std::min(start, size); // past an unended last line
-    qsizetype seam = size;
-    if (size - start >= kBytesForTwoCores) {
-        const void* nl =
-            std::memchr(base + start + (size - start) / 2, '\n', size_t(size - start - (size - start) / 2));
-        seam = nl ? static_cast<const char*>(nl) - base + 1 : size;
-    }
+    const qsizetype seam = seamOf(text_, start);
     LineOffsets later;
     SideWork laterHalf(seam < size);
     laterHalf.start([&] {
@@ -463,14 +469,9 @@ void Report::cutRecords(qsizetype start, const CsvReader& csv)
     // after an LF near the middle, a guess that a record starts there: it
     // does when the first half's last record ends there. Else (the LF was
     // inside quotes) the first half goes on alone.
-    constexpr qsizetype kBytesForTwoCores = qsizetype(8) << 20;
     const QByteArrayView text(text_);
     const qsizetype size = text.size();
-    qsizetype seam = size;
-    if (size - start >= kBytesForTwoCores) {
-        const qsizetype nl = text.indexOf('\n', start + (size - start) / 2);
-        seam = nl >= 0 ? nl + 1 : size;
-    }
+    const qsizetype seam = seamOf(text, start);
     LineOffsets laterStarts;
     std::vector<qsizetype> laterUnclosed;
     std::vector<std::pair<qsizetype, qsizetype>> laterLong;
