@@ -73,10 +73,11 @@ AccountChanges::AccountChanges(
     // A sorted merge of this run's users with the ledger's: a few bytes an
     // account where hash tables would take tens.
     const size_t n = size_t(run.size());
-    const std::vector<AccountLedger::UserKey> order =
-        AccountLedger::sortedUsers(n, [&run](size_t i) { return run.user(qsizetype(i)); });
-    const AccountLedger::Accounts accounts = ledger.accounts();
     const auto& byUser = ledger.byUser();
+    const bool split = twoCores && n >= kAccountsForTwoCores && !byUser.empty();
+    const std::vector<AccountLedger::UserKey> order = AccountLedger::sortedUsers(
+        n, [&run](size_t i) { return run.user(qsizetype(i)); }, split);
+    const AccountLedger::Accounts accounts = ledger.accounts();
     std::vector<char> matched(accounts.size());
     // per first account of a user: its last account and its ledger
     // account; then, packed, the same per distinct user
@@ -86,7 +87,6 @@ AccountChanges::AccountChanges(
     // Against a big ledger the merge waits on memory a user at a time: the
     // users below the middle hash on a second core, those above here. A
     // user's accounts share a hash, so no user is cut in two.
-    const bool split = twoCores && n >= kAccountsForTwoCores && !byUser.empty();
     const uint32_t middle = split ? order[n / 2].hash : 0;
     const auto below = [](const AccountLedger::UserKey& key, uint32_t hash) { return key.hash < hash; };
     const size_t runMiddle = size_t(std::lower_bound(order.begin(), order.end(), middle, below) - order.begin());

@@ -408,7 +408,31 @@ void AccountLedger::index()
         k.index = moved[k.index];
 }
 
-void AccountLedger::sortByHash(std::vector<UserKey>& keys)
+namespace {
+
+// n keys by hash, stably, in place: a pass of the low 16 bits into scratch
+// (as many keys), one of the high 16 back
+void radixByHash(AccountLedger::UserKey* keys, AccountLedger::UserKey* scratch, size_t n)
+{
+    constexpr size_t kBuckets = size_t(1) << 16;
+    std::vector<size_t> start(kBuckets);
+    AccountLedger::UserKey *from = keys, *to = scratch;
+    for (const int shift : {0, 16}) {
+        std::fill(start.begin(), start.end(), 0);
+        for (size_t i = 0; i < n; ++i)
+            ++start[(from[i].hash >> shift) & (kBuckets - 1)];
+        size_t at = 0;
+        for (size_t& bucket : start)
+            at += std::exchange(bucket, at);
+        for (size_t i = 0; i < n; ++i)
+            to[start[(from[i].hash >> shift) & (kBuckets - 1)]++] = from[i];
+        std::swap(from, to);
+    }
+}
+
+} // namespace
+
+void AccountLedger::sortByHash(std::vector<UserKey>& keys, bool twoCores)
 {
     constexpr size_t kBuckets = size_t(1) << 16;
     // a few keys: cheaper compared than counted into 65,536 buckets
@@ -417,18 +441,22 @@ void AccountLedger::sortByHash(std::vector<UserKey>& keys)
         return;
     }
     std::vector<UserKey> other(keys.size());
-    std::vector<size_t> start(kBuckets);
-    for (const int shift : {0, 16}) {
-        std::fill(start.begin(), start.end(), 0);
-        for (const UserKey& key : keys)
-            ++start[(key.hash >> shift) & (kBuckets - 1)];
-        size_t at = 0;
-        for (size_t& bucket : start)
-            at += std::exchange(bucket, at);
-        for (const UserKey& key : keys)
-            other[start[(key.hash >> shift) & (kBuckets - 1)]++] = key;
-        keys.swap(other);
+    if (!twoCores) {
+        radixByHash(keys.data(), other.data(), keys.size());
+        return;
     }
+    // the keys of top bit 0 before those of 1, each in index order, then
+    // each part sorted on a core of its own
+    const size_t low =
+        size_t(std::count_if(keys.begin(), keys.end(), [](const UserKey& k) { return k.hash >> 31 == 0; }));
+    size_t lowAt = 0, highAt = low;
+    for (const UserKey& key : keys)
+        other[key.hash >> 31 ? highAt++ : lowAt++] = key;
+    SideWork lowPart(true);
+    lowPart.start([&] { radixByHash(other.data(), keys.data(), low); });
+    radixByHash(other.data() + low, keys.data() + low, keys.size() - low);
+    lowPart.join();
+    keys.swap(other);
 }
 
 qsizetype AccountLedger::find(QByteArrayView user) const

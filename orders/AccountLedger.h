@@ -18,6 +18,7 @@
 #include "orders/InputFiles.h"
 #include "orders/LineBlock.h"
 #include "orders/PackedValues.h"
+#include "orders/SideWork.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -134,16 +135,23 @@ public:
         return std::string_view(a.data(), size_t(a.size())).compare(std::string_view(b.data(), size_t(b.size())));
     }
     // Keys of users 0 .. n-1 (user(i) gives each) in user order, equal users
-    // in the order of their index.
+    // in the order of their index. twoCores: a big n is hashed and sorted
+    // on a second core too.
     template <typename User>
-    static std::vector<UserKey> sortedUsers(size_t n, User user)
+    static std::vector<UserKey> sortedUsers(size_t n, User user, bool twoCores = false)
     {
         std::vector<UserKey> keys(n);
-        for (size_t i = 0; i < n; ++i)
-            keys[i] = {userHash(user(i)), uint32_t(i)};
+        const auto hash = [&keys, &user](size_t from, size_t to) {
+            for (size_t i = from; i < to; ++i)
+                keys[i] = {userHash(user(i)), uint32_t(i)};
+        };
+        SideWork firstHalf(twoCores);
+        firstHalf.start([&] { hash(0, n / 2); });
+        hash(n / 2, n);
+        firstHalf.join();
         // By hash without a comparison, in index order within a hash; only
         // the few keys that share a hash are compared, by their users.
-        sortByHash(keys);
+        sortByHash(keys, twoCores);
         for (size_t g = 0, e = 0; g < n; g = e) {
             for (e = g + 1; e < n && keys[e].hash == keys[g].hash;)
                 ++e;
@@ -157,8 +165,9 @@ public:
     }
 
     // Orders keys by hash, keeping the order of keys with the same hash: a
-    // radix sort, two passes of 16 bits.
-    static void sortByHash(std::vector<UserKey>& keys);
+    // radix sort, two passes of 16 bits; twoCores: the keys of each top bit
+    // of the hash on a core of their own.
+    static void sortByHash(std::vector<UserKey>& keys, bool twoCores = false);
 
     // Where the accounts came from, for the change report.
     const QString& source() const { return source_; }
