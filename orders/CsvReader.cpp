@@ -258,6 +258,7 @@ void CsvFields::cut(const CsvReader& csv, QByteArrayView record, int last)
     csv_ = csv;
     record_ = record;
     count_ = 0;
+    restored_ = false;
     last_ = csv.quoting() == CsvQuoting::Rfc4180 ? last : -1;
     if (last_ < 0)
         return;
@@ -273,6 +274,48 @@ void CsvFields::cut(const CsvReader& csv, QByteArrayView record, int last)
         const RfcField f = rfcField(record, csv.separator(), from);
         places_[size_t(count_++)] = {f.begin, f.end, f.doubled};
         from = f.next;
+    }
+}
+
+void CsvFields::keep(std::span<const int, KeptFields::kColumns> columns, KeptFields& kept) const
+{
+    kept.count = KeptFields::kNotKept;
+    if (last_ < 0 || count_ >= KeptFields::kNotKept || record_.size() > 0xffff)
+        return;
+    kept.doubled = 0;
+    for (size_t c = 0; c < columns.size(); ++c) {
+        kept.begin[c] = kept.end[c] = 0;
+        const int n = columns[c];
+        if (n > last_)
+            return; // not cut: nothing kept
+        if (n < 0 || n >= count_)
+            continue;
+        const Place& p = places_[size_t(n)];
+        kept.begin[c] = uint16_t(p.begin);
+        kept.end[c] = uint16_t(p.end);
+        kept.doubled |= uint8_t(p.doubled ? 1 << c : 0);
+    }
+    kept.count = uint8_t(count_);
+}
+
+void CsvFields::restore(const CsvReader& csv, QByteArrayView record, int last,
+    std::span<const int, KeptFields::kColumns> columns, const KeptFields& kept)
+{
+    csv_ = csv;
+    record_ = record;
+    last_ = last;
+    count_ = kept.count;
+    // a reader restores row after row with the same columns: the places of
+    // the other columns stay unknown from the row before
+    if (!restored_ || !std::equal(columns.begin(), columns.end(), restoredColumns_.begin()) ||
+        places_.size() != size_t(last) + 1) {
+        places_.assign(size_t(last) + 1, Place {-1, -1, false});
+        std::copy(columns.begin(), columns.end(), restoredColumns_.begin());
+        restored_ = true;
+    }
+    for (size_t c = 0; c < columns.size(); ++c) {
+        if (columns[c] >= 0 && columns[c] < count_)
+            places_[size_t(columns[c])] = {kept.begin[c], kept.end[c], bool(kept.doubled >> c & 1)};
     }
 }
 

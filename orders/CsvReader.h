@@ -8,7 +8,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QLatin1StringView>
+#include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace og {
@@ -79,6 +81,20 @@ private:
     CsvQuoting quoting_;
 };
 
+// The places of a few fields of a record, kept from its cut for a later
+// reader of the same record, who then cuts nothing (CsvFields::keep and
+// restore): a header-row report's rows are cut by its intake, and the
+// order pass reads a few fields of each again. Offsets are from the
+// record's start; a record too long for them is not kept.
+struct KeptFields {
+    static constexpr int kColumns = 6;
+    static constexpr uint8_t kNotKept = 0xff;
+    std::array<uint16_t, kColumns> begin {}, end {};
+    uint8_t count = kNotKept; // the fields the cut found (up to its last + 1)
+    uint8_t doubled = 0;      // a bit per kept column whose field holds doubled quotes
+    bool isKept() const { return count != kNotKept; }
+};
+
 // One record with the places of its fields found in a single pass, for
 // reading several of them: a header-row report asks for fields far into
 // every row, and walking to each from the row's start costs more than the
@@ -101,6 +117,16 @@ public:
 
     QByteArrayView record() const { return record_; }
 
+    // The places of the cut's fields at columns (-1: none) into kept;
+    // nothing is kept unless the record was cut (RFC 4180) and is short
+    // enough.
+    void keep(std::span<const int, KeptFields::kColumns> columns, KeptFields& kept) const;
+    // Takes record as if cut to last, with the fields at columns where
+    // kept has them: a field at another column is read by a walk. record
+    // and columns are those given to the cut and keep().
+    void restore(const CsvReader& csv, QByteArrayView record, int last,
+        std::span<const int, KeptFields::kColumns> columns, const KeptFields& kept);
+
     QByteArrayView field(int n, QByteArray& spill) const
     {
         if (n < 0 || n > last_)
@@ -108,13 +134,16 @@ public:
         if (n >= count_)
             return {}; // the record ends before it
         const Place& p = places_[size_t(n)];
+        if (p.begin < 0)
+            return csv_.field(record_, n, spill); // restored without it
         if (p.doubled)
             return undoubled(p, spill);
         return trimmedView(record_.sliced(p.begin, p.end - p.begin));
     }
 
 private:
-    // a field's text without its quotes, and whether it holds doubled ones
+    // a field's text without its quotes, and whether it holds doubled ones;
+    // begin -1: not known (restored from kept places without it)
     struct Place {
         qsizetype begin, end;
         bool doubled;
@@ -130,6 +159,9 @@ private:
     int last_ = -1; // fields up to this one are found
     int count_ = 0; // and this many of them are in places_
     std::vector<Place> places_;
+    // places_ holds a restore()'s, with the other columns' unknown
+    bool restored_ = false;
+    std::array<int, KeptFields::kColumns> restoredColumns_ {};
 };
 
 } // namespace og

@@ -176,9 +176,15 @@ private:
         if (product < 0 || (!in_.allProducts && product != in_.product))
             return;
         const ReportLayout& layout = report_.layoutOf(i);
-        const QByteArrayView own = bytes::trimmed(report_.lineBytes(report_.orderFieldsLine(i)));
+        const qsizetype ownLine = report_.orderFieldsLine(i);
+        const QByteArrayView own = bytes::trimmed(report_.lineBytes(ownLine));
         Customer& c = ring_[size_t(i) % kRing];
-        c.address = layout.orderAddress(own, spill_);
+        if (report_.hasKeptFields(ownLine)) {
+            report_.cutOrderLine(ownLine, own, cut_);
+            c.address = layout.orderAddress(cut_, spill_);
+        } else {
+            c.address = layout.orderAddress(own, spill_); // a walk: cheaper than a cut
+        }
         if (inside(c.address, spill_)) {
             c.line = -1; // the next line's spill replaces it
             return;
@@ -198,6 +204,7 @@ private:
     const bool folded_;
     qsizetype next_, to_;
     QByteArray spill_;
+    CsvFields cut_;
     std::array<Customer, kRing> ring_;
 };
 
@@ -381,9 +388,9 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
         const ReportLayout& layout = report.layoutOf(i);
         // the order's own fields: this line, or its order's first row
         const qsizetype own = report.orderFieldsLine(i);
-        layout.cut(lineCut, line);
+        report.cutOrderLine(i, line, lineCut);
         if (own != i)
-            layout.cut(ownCut, bytes::trimmed(report.lineBytes(own)));
+            report.cutOrderLine(own, bytes::trimmed(report.lineBytes(own)), ownCut);
         const CsvFields& fields = own == i ? lineCut : ownCut;
         QByteArrayView date;
         if (dates)

@@ -683,6 +683,7 @@ void Report::intake()
     headerProblem_.clear();
     excluded_.clear();
     firstRowOf_.clear();
+    kept_.clear();
     headerLine_ = -1;
     orderLines_ = 0;
     skippedCount_ = 0;
@@ -845,6 +846,8 @@ void Report::findRowOrders()
     const size_t rows = lineStarts_.size();
     if (layout_.rowsPerItem)
         firstRowOf_.resize(rows);
+    if (layout_.csv.quoting() == CsvQuoting::Rfc4180)
+        kept_.resize(rows);
     size_t middle = rows;
     if (rows >= size_t(kLinesForTwoCores)) {
         middle = rows / 2;
@@ -897,6 +900,7 @@ void Report::findRowOrdersIn(size_t from, size_t to, RowFindings& out)
     // each row cut once; the order's first row stays cut for its item rows
     CsvFields cuts[2];
     int next = 0, orderCut = 0;
+    const auto columns = layout.orderColumns();
     auto unclosed = std::lower_bound(unclosed_.cbegin(), unclosed_.cend(), qsizetype(from));
     for (size_t i = from; i < to; ++i) {
         const QByteArrayView row = lineBytes(qsizetype(i));
@@ -906,6 +910,8 @@ void Report::findRowOrdersIn(size_t from, size_t to, RowFindings& out)
         qsizetype own = qsizetype(i);
         CsvFields& rowCut = cuts[next];
         layout.cut(rowCut, row);
+        if (!kept_.empty() && bytes::trimmed(row).size() == row.size())
+            rowCut.keep(columns, kept_[i]);
         // each field once a row: the row's order number and address serve
         // the item-row test and the checks alike
         const QByteArrayView order = layout.field(rowCut, layout.order, spillOrder);

@@ -111,6 +111,18 @@ public:
     // i's order: i, or the first row of its order when a layout has one row
     // per item.
     qsizetype orderFieldsLine(qsizetype i) const { return firstRowOf_.empty() ? i : firstRowOf_[size_t(i)]; }
+    bool hasKeptFields(qsizetype i) const { return !kept_.empty() && kept_[size_t(i)].isKept(); }
+    // Line i (its lineBytes(), trimmed, as record) cut for reading its
+    // order's fields with layoutOf(i): the places the intake's cut kept,
+    // where it kept them, else a cut of its own.
+    void cutOrderLine(qsizetype i, QByteArrayView record, CsvFields& out) const
+    {
+        const ReportLayout& layout = layoutOf(i);
+        if (hasKeptFields(i))
+            out.restore(layout.csv, record, layout.lastColumn(), layout.orderColumns(), kept_[size_t(i)]);
+        else
+            layout.cut(out, record);
+    }
     // Why a header row was not read, naming the columns it has: no layout
     // matched it and no line was an order, or the layout asked for misses
     // columns. Empty otherwise.
@@ -202,6 +214,9 @@ private:
     QString headerProblem_;
     std::vector<ExcludedRows> excluded_;
     std::vector<qsizetype> firstRowOf_;
+    // per row of a header-row report in RFC 4180: the places of its order's
+    // fields, kept where the row is its own trimmed text
+    std::vector<KeptFields> kept_;
     // product index by spelling, shared by both order finders
     struct Products;
     static int productIndex(Products& products, QByteArrayView product, qsizetype bytes);

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QLatin1StringView>
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -115,6 +116,13 @@ struct ReportLayout {
     void cut(CsvFields& row, QByteArrayView line) const { row.cut(csv, line, lastColumn()); }
     // The last column read, -1 for none.
     int lastColumn() const;
+    // The columns an order pass reads of a row (-1: none), whose places a
+    // row's cut keeps for it.
+    std::array<int, KeptFields::kColumns> orderColumns() const
+    {
+        return {order.position, address.position, addressElse.position, date.position, firstName.position,
+            lastName.position};
+    }
 
     // A column's field of a row, trimmed: a view into the line or into spill.
     QByteArrayView field(const CsvFields& row, const ReportColumn& column, QByteArray& spill) const

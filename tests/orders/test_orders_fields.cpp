@@ -149,13 +149,24 @@ TEST(CsvReader, Rfc4180FieldsDeepIntoLongRowsCutWhereTheyEnd)
         const QByteArray record = QByteArray(row).replace(',', separator);
         const CsvReader csv(separator, CsvQuoting::Rfc4180);
         QByteArray spill;
-        CsvFields row;
+        CsvFields row, restored;
+        // kept places (a doubled field, one past the record, none) read the
+        // same when restored, and the other fields by a walk
+        const std::array<int, KeptFields::kColumns> columns {1, 10, 13, -1, 8, 40};
         for (const int last : {0, 4, 9, 13, 40}) {
             row.cut(csv, record, last);
+            KeptFields kept;
+            row.keep(columns, kept);
+            EXPECT_EQ(kept.isKept(), last == 40) << separator << last; // kept only when all columns were cut
+            if (kept.isKept())
+                restored.restore(csv, record, last, columns, kept);
             for (int n = 0; n < int(std::size(fields)); ++n) {
                 const QByteArray expected = QByteArray(fields[n]).replace(',', separator);
                 EXPECT_EQ(csv.field(record, n, spill), QByteArrayView(expected)) << separator << n;
                 EXPECT_EQ(row.field(n, spill), QByteArrayView(expected)) << separator << n << last;
+                if (kept.isKept()) {
+                    EXPECT_EQ(restored.field(n, spill), QByteArrayView(expected)) << separator << n;
+                }
             }
             EXPECT_TRUE(row.field(int(std::size(fields)), spill).isEmpty()) << separator << last;
         }
