@@ -123,7 +123,6 @@ void CustomerLists::setBlocked(const QByteArray& text)
     forEachLine(text, [&](QByteArrayView line) { blocked_.append(bytes::trimmed(line)); });
     blocked_.squeeze();
     blockedIndex_.build(blocked_);
-    rebuildAnyList();
 }
 
 void CustomerLists::setChanged(const QByteArray& text)
@@ -142,7 +141,6 @@ void CustomerLists::setChanged(const QByteArray& text)
     old_.squeeze();
     new_.squeeze();
     oldIndex_.build(old_);
-    rebuildAnyList();
 }
 
 void CustomerLists::setAdmitted(const QByteArray& text)
@@ -169,13 +167,23 @@ void CustomerLists::setAdmitted(const QByteArray& text)
     for (LineBlock* b : {&admitted_, &orders_, &shops_})
         b->squeeze();
     admittedIndex_.build(admitted_);
-    rebuildAnyList();
 }
 
 void CustomerLists::load(const QString& folder)
 {
     clear();
     folder_ = folder;
+    try {
+        readFiles(folder);
+    } catch (...) {
+        rebuildAnyList(); // for the lists read before the one that failed
+        throw;
+    }
+    rebuildAnyList();
+}
+
+void CustomerLists::readFiles(const QString& folder)
+{
     const QDir dir(folder);
     using Setter = void (CustomerLists::*)(const QByteArray&);
     const std::pair<QString, Setter> files[] = {
@@ -213,6 +221,7 @@ void CustomerLists::loadTexts(const QString& blocked, const QString& changed, co
     setBlocked(blocked.toUtf8());
     setChanged(changed.toUtf8());
     setAdmitted(admitted.toUtf8());
+    rebuildAnyList();
 }
 
 bool CustomerLists::isBlocked(QStringView address) const

@@ -90,6 +90,8 @@ public:
     bool admitsUpperProduct(qsizetype i, QByteArrayView upper) const;
     // Index of the first goodguys.txt entry with this address, or -1.
     qsizetype admittedIndexUtf8(QByteArrayView address) const;
+    // Index of the first goodguys.txt entry with entry i's address.
+    qsizetype firstAdmittedLike(qsizetype i) const { return admittedIndex_.firstIndexAt(i); }
     qsizetype admittedIndex(const FoldedKey& address) const;
 
     // The six lists, as lines (sizes, and the entries for display).
@@ -109,7 +111,9 @@ private:
     SuppressionList bounced_;
     QStringList missing_;
     QString folder_;
+    // made once all files are read (or one failed)
     void rebuildAnyList();
+    void readFiles(const QString& folder);
 
     FoldedIndex blockedIndex_, oldIndex_, admittedIndex_;
     KeyFilter anyList_;

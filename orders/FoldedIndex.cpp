@@ -40,6 +40,7 @@ void FoldedIndex::clear()
     keyData_.clear();
     keyStart_.assign(1, 0);
     firstIndex_.clear();
+    keyOf_.clear();
     table_.clear();
     filter_ = KeyFilter();
     count_ = 0;
@@ -59,6 +60,7 @@ void FoldedIndex::build(const LineBlock& texts)
     const size_t n = size_t(texts.size());
     keyStart_.reserve(n + 1);
     firstIndex_.reserve(n);
+    keyOf_.reserve(n);
     keyData_.reserve(size_t(texts.fileSize()));
     size_t slotCount = 64;
     while (slotCount < 2 * (n + 1))
@@ -129,10 +131,13 @@ void FoldedIndex::add(QByteArrayView utf8)
     const size_t mask = table_.size() - 1;
     size_t slot = scratch_.hash & mask;
     while (table_[slot] != 0) {
-        if (sameTag(table_[slot], scratch_.hash) && key(keyNumber(table_[slot])) == scratch_.text)
+        if (sameTag(table_[slot], scratch_.hash) && key(keyNumber(table_[slot])) == scratch_.text) {
+            keyOf_.push_back(uint32_t(keyNumber(table_[slot])));
             return; // the earlier position wins
+        }
         slot = (slot + 1) & mask;
     }
+    keyOf_.push_back(uint32_t(firstIndex_.size()));
     table_[slot] = entryOf(scratch_.hash, firstIndex_.size());
     filter_.add(scratch_.hash);
     keyData_ += scratch_.text;

@@ -72,6 +72,9 @@ public:
     qsizetype firstIndexOf(QByteArrayView utf8) const;
     qsizetype firstIndexOf(QStringView text) const { return firstIndexOf(QByteArrayView(text.toUtf8())); }
     qsizetype firstIndexOf(const FoldedKey& key) const;
+    // The first position holding the text added at position, ignoring
+    // case: firstIndexOf() of that text, known since it was added.
+    qsizetype firstIndexAt(qsizetype position) const { return firstIndex_[keyOf_[size_t(position)]]; }
     bool contains(QByteArrayView utf8) const { return firstIndexOf(utf8) >= 0; }
     bool isEmpty() const { return count_ == 0; }
     qsizetype distinctCount() const { return qsizetype(firstIndex_.size()); }
@@ -92,6 +95,7 @@ private:
     std::string keyData_;
     std::vector<size_t> keyStart_ {0};
     std::vector<uint32_t> firstIndex_; // position of each distinct text's first add
+    std::vector<uint32_t> keyOf_;      // distinct text of each position
     // open addressing: (hash tag << 32) | (key number + 1), 0 for empty; the
     // tag spares reading the key for almost every miss
     std::vector<uint64_t> table_;

@@ -470,7 +470,7 @@ AdmittedCandidates admittedCandidates(const CustomerLists& lists, const QString&
             continue;
         const QByteArrayView address = lists.admitted().bytesAt(entry);
         const QByteArrayView order = lists.admittedOrders().bytesAt(entry);
-        const qsizetype first = lists.admittedIndexUtf8(address);
+        const qsizetype first = lists.firstAdmittedLike(entry);
         const bool refused = order.isEmpty() || accountValueFault(address, order) != AccountValueFault::None;
         candidates.entries.push_back({uint32_t(entry), int32_t(first), refused});
         if (!refused && first >= 0 && takenOf[size_t(first)] < 2)

@@ -127,7 +127,10 @@ TEST(CustomerLists, AnUnreadableFileStopsLoadingAndNamesTheFile)
     } catch (const ListReadError& e) {
         EXPECT_NE(std::string(e.what()).find("Address.txt"), std::string::npos) << e.what();
     }
-    EXPECT_TRUE(lists.isBlocked(u"bad@x"));  // the file before it stays
+    EXPECT_TRUE(lists.isBlocked(u"bad@x")); // the file before it stays
+    FoldedKey bad;
+    bad.set("BAD@x");
+    EXPECT_TRUE(lists.mayHold(bad));         // and is in the lists' filter
     EXPECT_TRUE(lists.admitted().isEmpty()); // the files after it do not load
 }
 
@@ -192,10 +195,15 @@ TEST(CustomerLists, LookupsInLargeListsFindTheFirstEntry)
         changed += QStringLiteral("old%1@example.com new%1@example.com\r\n").arg(i % 10000);
     }
     CustomerLists lists;
-    lists.loadTexts(blocked, changed, {});
+    lists.loadTexts(
+        blocked, changed, QStringLiteral("a@x 1 T\r\nb@x 2 T\r\nA@X 3 T\r\n\u00c9@x 4 T\r\n\u00e9@X 5 T\r\n"));
     EXPECT_TRUE(lists.isBlocked(u"USER19999@example.com"));
     EXPECT_FALSE(lists.isBlocked(u"user20000@example.com"));
     EXPECT_EQ(lists.updateIndexUtf8("OLD42@example.com"), 42); // not 10042
+    for (qsizetype i = 0; i < lists.admitted().size(); ++i)
+        EXPECT_EQ(lists.firstAdmittedLike(i), lists.admittedIndexUtf8(lists.admitted().bytesAt(i))) << i;
+    EXPECT_EQ(lists.firstAdmittedLike(2), 0);
+    EXPECT_EQ(lists.firstAdmittedLike(4), 3);
 }
 
 } // namespace
