@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <condition_variable>
 #include <deque>
@@ -126,13 +127,14 @@ private:
     HeldBytes held_;
 };
 
-// The customers of the order lines a few lines ahead of a pass: their
-// slots of the customers seen and their words of the lists' filter are
-// asked for early, so that by the time the pass gets there they are in the
+// The customers of the order lines ahead of a pass: what the pass would
+// work out for each (the address, the user's hash, the folded address) is
+// worked out beforehand, on another core on a big run, and the slots of the
+// customers seen and the words of the lists' filter are asked for a few
+// lines ahead, so that by the time the pass gets there they are in the
 // cache. A big shop's lists' filter is larger than the cache the report's
-// lines stream through. What was worked out (the user's hash, the folded
-// address) is kept for the pass, which takes it where its own address is
-// the same bytes in the same place.
+// lines stream through. The pass takes what was worked out where its own
+// address is the same bytes in the same place.
 class UsersAhead {
 public:
     struct Customer {
@@ -147,21 +149,55 @@ public:
           in_(in),
           seen_(seen),
           folded_(folded),
-          next_(from),
-          to_(to)
+          from_(from),
+          to_(to),
+          aside_(to - from >= Report::kLinesForTwoCores && std::thread::hardware_concurrency() > 1),
+          ring_(aside_ ? kChunk * kChunks : kRing),
+          next_(from)
     {
+        done_.store(from);
+        passed_.store(from);
+        if (aside_)
+            thread_ = std::thread([this] { work(); });
     }
+    ~UsersAhead()
+    {
+        if (!thread_.joinable())
+            return;
+        passed_.store(to_ + qsizetype(ring_.size()), std::memory_order_release);
+        passed_.notify_one();
+        thread_.join();
+    }
+    UsersAhead(const UsersAhead&) = delete;
+    UsersAhead& operator=(const UsersAhead&) = delete;
+
     // The pass is at line i.
     void at(qsizetype i)
     {
-        while (next_ < to_ && next_ <= i + kAhead)
-            look(next_++);
+        if (!aside_) {
+            for (; next_ < to_ && next_ <= i + kAhead; ++next_) {
+                look(next_, ring_[size_t(next_) % ring_.size()]);
+                askEarly(next_);
+            }
+            return;
+        }
+        // told a chunk at a time (the pass skips lines of no order), and
+        // before waiting: the other core may be waiting for room
+        if (i >= tellAt_) {
+            passed_.store(i, std::memory_order_release);
+            passed_.notify_one();
+            tellAt_ = i - (i - from_) % kChunk + kChunk;
+        }
+        if (i >= next_)
+            waitFor(i);
+        if (i + kAhead < next_)
+            askEarly(i + kAhead);
     }
     // What was worked out for line i's customer whose address the pass
     // found as address, or null.
     const Customer* customer(qsizetype i, QByteArrayView address) const
     {
-        const Customer& c = ring_[size_t(i) % kRing];
+        const Customer& c = ring_[size_t(i) % ring_.size()];
         return c.line == i && c.address.data() == address.data() && c.address.size() == address.size() ? &c : nullptr;
     }
 
@@ -170,31 +206,72 @@ private:
     // a line looked at stays until the pass has passed it
     static constexpr size_t kRing = 32;
     static_assert(kRing > size_t(kAhead) + 1);
-    void look(qsizetype i)
+    // on another core: lines worked out and handed on a chunk at a time
+    static constexpr qsizetype kChunk = 512;
+    static constexpr qsizetype kChunks = 4;
+
+    void askEarly(qsizetype i) const
     {
+        const Customer& c = ring_[size_t(i) % ring_.size()];
+        if (c.line != i)
+            return;
+        seen_.prefetch(c.userHash);
+        if (folded_)
+            in_.lists->prefetch(c.key);
+    }
+    void look(qsizetype i, Customer& c)
+    {
+        c.line = -1;
         const int product = report_.productIndexOf(i);
         if (product < 0 || (!in_.allProducts && product != in_.product))
             return;
         const ReportLayout& layout = report_.layoutOf(i);
         const qsizetype ownLine = report_.orderFieldsLine(i);
         const QByteArrayView own = bytes::trimmed(report_.lineBytes(ownLine));
-        Customer& c = ring_[size_t(i) % kRing];
         if (report_.hasKeptFields(ownLine)) {
             report_.cutOrderLine(ownLine, own, cut_);
             c.address = layout.orderAddress(cut_, spill_);
         } else {
             c.address = layout.orderAddress(own, spill_); // a walk: cheaper than a cut
         }
-        if (inside(c.address, spill_)) {
-            c.line = -1; // the next line's spill replaces it
-            return;
-        }
+        if (inside(c.address, spill_))
+            return; // the next line's spill replaces it
         c.line = i;
         c.userHash = SeenUsers::hashOf(bytes::trimmed(c.address));
-        seen_.prefetch(c.userHash);
-        if (folded_) {
+        if (folded_)
             c.key.set(c.address);
-            in_.lists->prefetch(c.key);
+    }
+    // Waits until line i is worked out (or the work failed).
+    void waitFor(qsizetype i)
+    {
+        for (qsizetype done = done_.load(std::memory_order_acquire); done <= i;
+             done = done_.load(std::memory_order_acquire))
+            done_.wait(done, std::memory_order_acquire);
+        if (failed_)
+            std::rethrow_exception(failed_);
+        next_ = std::min(done_.load(std::memory_order_acquire), to_);
+    }
+    void work()
+    {
+        try {
+            for (qsizetype chunk = from_; chunk < to_; chunk += kChunk) {
+                // the chunk's slots held lines the pass must have passed
+                const qsizetype reuse = chunk - (kChunks - 1) * kChunk;
+                for (qsizetype passed = passed_.load(std::memory_order_acquire); passed < reuse;
+                     passed = passed_.load(std::memory_order_acquire))
+                    passed_.wait(passed, std::memory_order_acquire);
+                if (passed_.load(std::memory_order_acquire) >= to_)
+                    return; // the pass stopped
+                const qsizetype end = std::min(chunk + kChunk, to_);
+                for (qsizetype i = chunk; i < end; ++i)
+                    look(i, ring_[size_t(i) % ring_.size()]);
+                done_.store(end, std::memory_order_release);
+                done_.notify_one();
+            }
+        } catch (...) {
+            failed_ = std::current_exception();
+            done_.store(to_, std::memory_order_release);
+            done_.notify_one();
         }
     }
 
@@ -202,10 +279,17 @@ private:
     const OrderPassInput& in_;
     const SeenUsers& seen_;
     const bool folded_;
-    qsizetype next_, to_;
+    const qsizetype from_, to_;
+    const bool aside_;
+    std::vector<Customer> ring_;
+    qsizetype next_;       // lines before it are worked out
+    qsizetype tellAt_ = 0; // the pass tells where it is from this line on
     QByteArray spill_;
     CsvFields cut_;
-    std::array<Customer, kRing> ring_;
+    // on another core: the lines worked out, and the line the pass is at
+    std::atomic<qsizetype> done_ {0}, passed_ {0};
+    std::exception_ptr failed_;
+    std::thread thread_;
 };
 
 // The batch file's and the address file's lines of the orders a pass
@@ -358,11 +442,17 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
     QByteArray spillAddress, spillOrder, spillDate, spillFirst, spillLast;
     CsvFields lineCut, ownCut;
     LinesBeside lines(batch, out.addresses, out.addressOrder, columns, to - from >= Report::kLinesForTwoCores);
-    // values in the scratch buffers go to the lines' maker as copies
+    const std::array<QByteArray*, 5> spills {&spillAddress, &spillOrder, &spillDate, &spillFirst, &spillLast};
+    // values in the scratch buffers go to the lines' maker as copies; the
+    // buffers are emptied after each line taken, so most lines have none to
+    // look in
+    bool spilled = false;
     const auto kept = [&](QByteArrayView value) {
-        for (const QByteArray* spill : {&spillAddress, &spillOrder, &spillDate, &spillFirst, &spillLast}) {
-            if (inside(value, *spill))
-                return lines.kept(value);
+        if (spilled) {
+            for (const QByteArray* spill : spills) {
+                if (inside(value, *spill))
+                    return lines.kept(value);
+            }
         }
         return value;
     };
@@ -444,9 +534,14 @@ void passOrders(const OrderPassInput& in, qsizetype from, qsizetype to, BatchFil
         QByteArrayView first, last;
         if (names)
             layout.names(fields, spillFirst, spillLast, &first, &last);
+        spilled = std::any_of(spills.begin(), spills.end(), [](const QByteArray* spill) { return !spill->isEmpty(); });
         event.user = kept(event.user);
         event.password = kept(event.password);
         lines.add(event, {kept(address), kept(order), kept(date), kept(first), kept(last)});
+        if (spilled) {
+            for (QByteArray* spill : spills)
+                spill->resize(0); // its capacity stays
+        }
     }
     lines.finish();
     report.releaseLinesBefore(to);

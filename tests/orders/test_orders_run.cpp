@@ -631,6 +631,13 @@ TEST(ScriptRun, ABigRunOnTwoCoresKeepsTheOrderOfASmallOne)
                                         .toUtf8();
         EXPECT_EQ(lines.value(3 + c), expected) << c;
     }
+    // the lists ignore case, early and late in the pass
+    f.lists.loadTexts("c95941@X\r\n", "C50499@x n@y\r\n", {});
+    const RunResult listed = f.build();
+    EXPECT_EQ(listed.blocked, 1);
+    EXPECT_EQ(listed.updated, 1);
+    EXPECT_EQ(listed.written, kCustomers - 1);
+    f.lists.clear();
 
     // The same report mapped: its pages go as the run passes them, and are
     // read again where needed. Every file is the same but for its stamps.
