@@ -36,13 +36,30 @@ bool isPlainWord(QByteArrayView value)
     return true;
 }
 
+namespace {
+// A value in single quotes, each quote in it closing them, escaped and
+// opening them again, given to append piece by piece.
+template <typename Append>
+void quotedWord(QByteArrayView value, Append append)
+{
+    append(QByteArrayView("'", 1));
+    qsizetype from = 0;
+    for (qsizetype quote; (quote = value.indexOf('\'', from)) >= 0; from = quote + 1) {
+        append(value.sliced(from, quote - from));
+        append(QByteArrayView("'\\''", 4));
+    }
+    append(value.sliced(from));
+    append(QByteArrayView("'", 1));
+}
+} // namespace
+
 void appendShellWord(LineBlock& block, QByteArrayView utf8)
 {
     const QByteArrayView value = bytes::trimmed(utf8);
     if (isPlainWord(value))
         block.appendToLine(value);
     else
-        block.appendToLine(shellWord(value));
+        quotedWord(value, [&](QByteArrayView piece) { block.appendToLine(piece); });
 }
 
 QByteArray shellWord(QByteArrayView utf8)
@@ -52,14 +69,7 @@ QByteArray shellWord(QByteArrayView utf8)
         return value.toByteArray();
     QByteArray quoted;
     quoted.reserve(value.size() + 8);
-    quoted.append('\'');
-    for (char c : value) {
-        if (c == '\'')
-            quoted.append("'\\''");
-        else
-            quoted.append(c);
-    }
-    quoted.append('\'');
+    quotedWord(value, [&](QByteArrayView piece) { quoted.append(piece); });
     return quoted;
 }
 
