@@ -44,6 +44,16 @@ inline uint64_t control(uint64_t word)
     return (oneTo31 | del) & ~word & kTop;
 }
 
+// The ASCII capital letters A to Z. Adding the marks shifted down by two
+// (0x20 a byte) makes them small letters, and carries into no other byte.
+inline uint64_t capital(uint64_t word)
+{
+    const uint64_t low = word & kLow7;
+    const uint64_t fromA = low + kOnes * (0x80 - 'A');     // top bit: at least 'A'
+    const uint64_t pastZ = low + kOnes * (0x80 - 'Z' - 1); // top bit: past 'Z'
+    return fromA & ~pastZ & ~word & kTop;
+}
+
 // Whether test marks any byte of size bytes at data: a word at a time, the
 // last few bytes by byteTest, which must mark the same bytes.
 template <typename WordTest, typename ByteTest>

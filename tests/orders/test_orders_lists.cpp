@@ -21,6 +21,23 @@ void writeFile(const QString& path, const QByteArray& bytes)
     f.write(bytes);
 }
 
+// ASCII is folded a word at a time: every byte, at every place in the word
+// and in the tail; a text with other characters is folded whole.
+TEST(FoldedKey, FoldsEveryAsciiByteWhereverItStands)
+{
+    std::string all, expected, folded;
+    for (int c = 1; c < 128; ++c) {
+        all += char(c);
+        expected += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    for (size_t from = 0; from < 9; ++from) {
+        foldCaseUtf8(QByteArrayView(all).sliced(qsizetype(from)), folded);
+        EXPECT_EQ(folded, expected.substr(from)) << from;
+    }
+    foldCaseUtf8("MIXED.Case@EXAMPLE.ORG \xc3\x89T\xc3\x89", folded); // É after two words
+    EXPECT_EQ(folded, "mixed.case@example.org \xc3\xa9t\xc3\xa9");
+}
+
 TEST(CustomerLists, BlockedAddressesIgnoreCaseButNotBlanks)
 {
     CustomerLists lists;
