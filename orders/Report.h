@@ -111,6 +111,8 @@ public:
     // i's order: i, or the first row of its order when a layout has one row
     // per item.
     qsizetype orderFieldsLine(qsizetype i) const { return firstRowOf_.empty() ? i : firstRowOf_[size_t(i)]; }
+    // Whether the intake's cut kept the places of line i's order fields:
+    // cutOrderLine() then cuts nothing.
     bool hasKeptFields(qsizetype i) const { return !kept_.empty() && kept_[size_t(i)].isKept(); }
     // Line i (its lineBytes(), trimmed, as record) cut for reading its
     // order's fields with layoutOf(i): the places the intake's cut kept,
