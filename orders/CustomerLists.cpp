@@ -1,6 +1,7 @@
 #include "orders/CustomerLists.h"
 
 #include "common/TextFiles.h"
+#include "orders/ByteWords.h"
 #include "orders/InputFiles.h"
 #include "orders/ReportFields.h"
 
@@ -37,6 +38,26 @@ bool cutAtBlank(QByteArrayView text, QByteArrayView* before, QByteArrayView* aft
     return true;
 }
 
+// The first CR or LF at or after from, or the text's size: the lists are
+// read at every start, a word at a time.
+qsizetype nextBreak(QByteArrayView text, qsizetype from)
+{
+    const char* p = text.data();
+    qsizetype i = from;
+    if constexpr (words::kUsable) {
+        for (; i + 8 <= text.size(); i += 8) {
+            const uint64_t word = words::load(p + i);
+            if (const uint64_t breaks = words::equal(word, '\r') | words::equal(word, '\n'))
+                return i + words::byteOf(breaks);
+        }
+    }
+    for (; i < text.size(); ++i) {
+        if (p[i] == '\r' || p[i] == '\n')
+            return i;
+    }
+    return text.size();
+}
+
 template <typename Fn>
 void forEachLine(const QByteArray& utf8, Fn fn)
 {
@@ -46,14 +67,11 @@ void forEachLine(const QByteArray& utf8, Fn fn)
         text = text.first(stop);
     qsizetype start = 0;
     const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            fn(text.sliced(start, i - start));
-            if (c == '\r' && i + 1 < n && text[i + 1] == '\n')
-                ++i;
-            start = i + 1;
-        }
+    for (qsizetype i = nextBreak(text, 0); i < n; i = nextBreak(text, i + 1)) {
+        fn(text.sliced(start, i - start));
+        if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
     }
     if (start < n)
         fn(text.sliced(start));

@@ -2,6 +2,7 @@
 
 #include "orders/ByteWords.h"
 
+#include <array>
 #include <cstring>
 #include <functional>
 
@@ -82,8 +83,22 @@ void FoldedIndex::build(const LineBlock& texts)
         slotCount *= 2;
     table_.assign(slotCount, 0);
     rebuildFilter();
-    for (qsizetype i = 0; i < texts.size(); ++i)
-        add(texts.bytesAt(i));
+    // A list of 100,000 entries has a table bigger than the cache: each
+    // text is folded and hashed a few texts ahead, and its slot asked for.
+    constexpr qsizetype kAhead = 8;
+    std::array<FoldedKey, kAhead> ahead;
+    const auto look = [&](qsizetype i) {
+        FoldedKey& k = ahead[size_t(i % kAhead)];
+        k.set(texts.bytesAt(i));
+        __builtin_prefetch(&table_[k.hash & (table_.size() - 1)]);
+    };
+    for (qsizetype i = 0; i < std::min(kAhead, texts.size()); ++i)
+        look(i);
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        add(ahead[size_t(i % kAhead)]);
+        if (i + kAhead < texts.size())
+            look(i + kAhead);
+    }
 }
 
 namespace {
@@ -139,23 +154,28 @@ void FoldedIndex::grow()
 
 void FoldedIndex::add(QByteArrayView utf8)
 {
-    const qsizetype position = count_++;
     scratch_.set(utf8);
+    add(scratch_);
+}
+
+void FoldedIndex::add(const FoldedKey& k)
+{
+    const qsizetype position = count_++;
     if ((firstIndex_.size() + 1) * 2 > table_.size())
         grow();
     const size_t mask = table_.size() - 1;
-    size_t slot = scratch_.hash & mask;
+    size_t slot = k.hash & mask;
     while (table_[slot] != 0) {
-        if (sameTag(table_[slot], scratch_.hash) && key(keyNumber(table_[slot])) == scratch_.text) {
+        if (sameTag(table_[slot], k.hash) && key(keyNumber(table_[slot])) == k.text) {
             keyOf_.push_back(uint32_t(keyNumber(table_[slot])));
             return; // the earlier position wins
         }
         slot = (slot + 1) & mask;
     }
     keyOf_.push_back(uint32_t(firstIndex_.size()));
-    table_[slot] = entryOf(scratch_.hash, firstIndex_.size());
-    filter_.add(scratch_.hash);
-    keyData_ += scratch_.text;
+    table_[slot] = entryOf(k.hash, firstIndex_.size());
+    filter_.add(k.hash);
+    keyData_ += k.text;
     keyStart_.push_back(keyData_.size());
     firstIndex_.push_back(uint32_t(position));
 }

@@ -69,6 +69,8 @@ public:
     void clear();
     // Adds a text at the next position (position = number of adds so far).
     void add(QByteArrayView utf8);
+    // The same for a text folded beforehand.
+    void add(const FoldedKey& key);
     qsizetype firstIndexOf(QByteArrayView utf8) const;
     qsizetype firstIndexOf(QStringView text) const { return firstIndexOf(QByteArrayView(text.toUtf8())); }
     qsizetype firstIndexOf(const FoldedKey& key) const;

@@ -108,6 +108,16 @@ TEST(CustomerLists, LfAndLoneCrEndLinesToo)
     EXPECT_TRUE(lists.isBlocked(u"c@x"));
     EXPECT_EQ(lists.newAddresses().toStringList(), (QStringList {"n@x", "q@x"}));
     EXPECT_EQ(lists.admitted().toStringList(), (QStringList {"g@x", "h@x"}));
+    // every line end at every place of the eight-byte words lines are read in
+    QString blocked;
+    QStringList expected;
+    const QString ends[] = {"\r", "\n", "\r\n"};
+    for (int length = 1; length < 20; ++length) {
+        expected += QString(length, u'a') + "@x";
+        blocked += expected.back() + ends[length % 3];
+    }
+    lists.loadTexts(blocked, {}, {});
+    EXPECT_EQ(lists.blocked().toStringList(), expected);
 }
 
 TEST(CustomerLists, LoadReadsTheThreeFilesAndToleratesMissingOnes)
