@@ -207,8 +207,8 @@ private:
     static constexpr size_t kRing = 32;
     static_assert(kRing > size_t(kAhead) + 1);
     // on another core: lines worked out and handed on a chunk at a time
-    static constexpr qsizetype kChunk = 512;
-    static constexpr qsizetype kChunks = 4;
+    static constexpr qsizetype kChunk = 1024;
+    static constexpr qsizetype kChunks = 8;
 
     void askEarly(qsizetype i) const
     {
