@@ -410,11 +410,13 @@ void AccountLedger::index()
 
 namespace {
 
+// a radix pass sorts by 16 bits of the hash
+constexpr size_t kBuckets = size_t(1) << 16;
+
 // n keys by hash, stably, in place: a pass of the low 16 bits into scratch
 // (as many keys), one of the high 16 back
 void radixByHash(AccountLedger::UserKey* keys, AccountLedger::UserKey* scratch, size_t n)
 {
-    constexpr size_t kBuckets = size_t(1) << 16;
     std::vector<size_t> start(kBuckets);
     AccountLedger::UserKey *from = keys, *to = scratch;
     for (const int shift : {0, 16}) {
@@ -434,7 +436,6 @@ void radixByHash(AccountLedger::UserKey* keys, AccountLedger::UserKey* scratch, 
 
 void AccountLedger::sortByHash(std::vector<UserKey>& keys, bool twoCores)
 {
-    constexpr size_t kBuckets = size_t(1) << 16;
     // a few keys: cheaper compared than counted into 65,536 buckets
     if (keys.size() < kBuckets) {
         std::stable_sort(keys.begin(), keys.end(), [](const UserKey& a, const UserKey& b) { return a.hash < b.hash; });
