@@ -1,4 +1,5 @@
 #include "app/Ordergate.h"
+#include "orders/HeapBounds.h"
 #include "platform/QtPlatform.h"
 #include "platform/VersionInfo.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char* argv[])
             "\"ordergate-cli --help\").\n");
         return 1;
     }
+    og::mapBigBlocksAlone();
     QApplication app(argc, argv);
     og::Ordergate::initApplication();
 

@@ -7,6 +7,7 @@
 #include "cli/MakeCommand.h"
 #include "cli/PublishCommand.h"
 #include "cli/SendCommand.h"
+#include "orders/HeapBounds.h"
 #include "platform/VersionInfo.h"
 
 #include <QCoreApplication>
@@ -51,6 +52,7 @@ int main(int argc, char** argv)
     // not kill a send in the middle of a customer: the write fails instead,
     // and printOut goes on without it.
     std::signal(SIGPIPE, SIG_IGN);
+    og::mapBigBlocksAlone();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Ordergate"));
     QStringList args = QCoreApplication::arguments();
