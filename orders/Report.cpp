@@ -165,6 +165,14 @@ bool looksLikeHeaderRow(QByteArrayView line)
     return words >= 3;
 }
 
+// Every row leaves the order number it holds as its order's: a row without
+// an address holding the order number of the order before (orderBefore) is
+// an item row of that order.
+bool continuesOrder(QByteArrayView address, QByteArrayView order, QByteArrayView orderBefore)
+{
+    return address.isEmpty() && !order.isEmpty() && order == orderBefore;
+}
+
 QString headerColumnsNote(QByteArrayView header)
 {
     QStringList columns = headerColumns(header, headerSeparator(header));
@@ -872,9 +880,6 @@ void Report::findRowOrders()
 
 bool Report::isItemRow(size_t i) const
 {
-    // Every row leaves the order number it holds as its order's: a row
-    // without an address holding the order number of the row before is
-    // an item row of that row's order.
     if (i < 2)
         return false;
     QByteArray spill;
@@ -882,9 +887,9 @@ bool Report::isItemRow(size_t i) const
     layout_.cut(cut, lineBytes(qsizetype(i)));
     layout_.cut(before, lineBytes(qsizetype(i - 1)));
     const QByteArrayView order = layout_.field(cut, layout_.order, spill);
-    QByteArray spillBefore;
-    return layout_.orderAddress(cut, spill).isEmpty() && !order.isEmpty() &&
-        order == layout_.field(before, layout_.order, spillBefore);
+    QByteArray spillAddress, spillBefore;
+    return continuesOrder(
+        layout_.orderAddress(cut, spillAddress), order, layout_.field(before, layout_.order, spillBefore));
 }
 
 void Report::findRowOrdersIn(size_t from, size_t to, RowFindings& out)
@@ -917,8 +922,8 @@ void Report::findRowOrdersIn(size_t from, size_t to, RowFindings& out)
         const QByteArrayView order = layout.field(rowCut, layout.order, spillOrder);
         QByteArrayView address = layout.orderAddress(rowCut, spillAddress);
         if (layout.rowsPerItem) {
-            if (address.isEmpty() && orderRow >= 0 && !order.isEmpty() &&
-                order == QByteArrayView(orderOfRow.data(), qsizetype(orderOfRow.size()))) {
+            if (orderRow >= 0 &&
+                continuesOrder(address, order, QByteArrayView(orderOfRow.data(), qsizetype(orderOfRow.size())))) {
                 own = orderRow;
             } else {
                 orderRow = qsizetype(i);
