@@ -10,7 +10,7 @@ void mapBigBlocksAlone()
 {
 #if defined(__GLIBC__) && defined(M_MMAP_THRESHOLD)
     // setting the bound also keeps glibc from moving it
-    ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    ::mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
 #endif
 }
 
