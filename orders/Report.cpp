@@ -567,6 +567,8 @@ void Report::adopt(Products& found)
     bytesOf_ = std::move(found.bytesOf);
     orderLines_ = found.orderLines;
     orderBytes_ = found.orderBytes;
+    skippedCount_ = found.skippedCount;
+    skipped_ = std::move(found.skipped);
 }
 
 qsizetype Report::excludedCount() const
@@ -772,8 +774,6 @@ void Report::findOrders(size_t headerZone)
     laterHalf.join();
     mergeLater(found, later, middle, lines);
     adopt(found);
-    skippedCount_ = found.skippedCount;
-    skipped_ = std::move(found.skipped);
 }
 
 void Report::findOrdersIn(size_t from, size_t to, size_t headerZone, Products& found)
@@ -874,8 +874,6 @@ void Report::findRowOrders()
         doNotContact_.insert(doNotContact_.end(), half->doNotContact.begin(), half->doNotContact.end());
     }
     adopt(found.products);
-    skippedCount_ = found.products.skippedCount;
-    skipped_ = std::move(found.products.skipped);
 }
 
 bool Report::isItemRow(size_t i) const

@@ -226,7 +226,7 @@ private:
     void findOrdersIn(size_t from, size_t to, size_t headerZone, Products& found);
     // found and later, the products of lines [from, to), as one.
     void mergeLater(Products& found, Products& later, size_t from, size_t to);
-    // The products and counts found, as this report's.
+    // The products, counts and skipped lines found, as this report's.
     void adopt(Products& found);
     qsizetype headerLine_ = -1;
     qsizetype orderLines_ = 0;
