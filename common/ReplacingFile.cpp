@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -48,8 +49,13 @@ QString systemReason(int error)
 
 bool writeFully(int fd, const char* data, qint64 size, QString* reason)
 {
+    // A megabyte per call at most: given 2 MiB or more at once, the page
+    // cache takes huge pages for the file, and a huge page the system has
+    // not used lately costs several times the copy (4 MiB calls wrote 64 MB
+    // in 180 to 370 ms, 1 MiB calls in 20 to 45 ms, on a virtual machine).
+    constexpr qint64 mostPerCall = qint64(1) << 20;
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(size));
+        const ssize_t n = ::write(fd, data, size_t(std::min(size, mostPerCall)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
