@@ -441,7 +441,9 @@ void AccountLedger::sortByHash(std::vector<UserKey>& keys, bool twoCores)
         std::stable_sort(keys.begin(), keys.end(), [](const UserKey& a, const UserKey& b) { return a.hash < b.hash; });
         return;
     }
-    std::vector<UserKey> other(keys.size());
+    std::vector<UserKey> other;
+    reserveHuge(other, keys.size());
+    other.resize(keys.size());
     if (!twoCores) {
         radixByHash(keys.data(), other.data(), keys.size());
         return;

@@ -18,6 +18,7 @@
 #include "orders/InputFiles.h"
 #include "orders/LineBlock.h"
 #include "orders/PackedValues.h"
+#include "orders/Prefault.h"
 #include "orders/SideWork.h"
 
 #include <QByteArray>
@@ -140,7 +141,9 @@ public:
     template <typename User>
     static std::vector<UserKey> sortedUsers(size_t n, User user, bool twoCores = false)
     {
-        std::vector<UserKey> keys(n);
+        std::vector<UserKey> keys;
+        reserveHuge(keys, n);
+        keys.resize(n);
         const auto hash = [&keys, &user](size_t from, size_t to) {
             for (size_t i = from; i < to; ++i)
                 keys[i] = {userHash(user(i)), uint32_t(i)};

@@ -1,6 +1,7 @@
 #include "orders/FoldedIndex.h"
 
 #include "orders/ByteWords.h"
+#include "orders/Prefault.h"
 
 #include <array>
 #include <cstring>
@@ -74,13 +75,14 @@ void FoldedIndex::build(const LineBlock& texts)
     clear();
     // sized once for all texts: no rehashing while they are added
     const size_t n = size_t(texts.size());
-    keyStart_.reserve(n + 1);
-    firstIndex_.reserve(n);
-    keyOf_.reserve(n);
-    keyData_.reserve(size_t(texts.fileSize()));
+    reserveHuge(keyStart_, n + 1);
+    reserveHuge(firstIndex_, n);
+    reserveHuge(keyOf_, n);
+    reserveHuge(keyData_, size_t(texts.fileSize()));
     size_t slotCount = 64;
     while (slotCount < 2 * (n + 1))
         slotCount *= 2;
+    reserveHuge(table_, slotCount);
     table_.assign(slotCount, 0);
     rebuildFilter();
     // A list of 100,000 entries has a table bigger than the cache: each

@@ -119,6 +119,7 @@ FileRead readRegularFile(const QString& path, QByteArray* bytes, QString* reason
     Utf8Check check;
     qsizetype size = qsizetype(info.st_size);
     bytes->resize(size);
+    preferHugePages(bytes->data(), size_t(size));
     qsizetype got = 0;
     for (;;) {
         if (got == size) {

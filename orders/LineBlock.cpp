@@ -75,6 +75,7 @@ void LineBlock::grow(qsizetype needed)
         throw std::bad_alloc();
     data_ = bigger;
     capacity_ = capacity;
+    preferHugePages(data_, size_t(capacity_));
 }
 
 void LineBlock::prefaultAhead(qsizetype needed)
@@ -104,6 +105,7 @@ void LineBlock::reserve(qsizetype lines, qsizetype bytes)
             throw std::bad_alloc();
         data_ = bigger;
         capacity_ = bytes;
+        preferHugePages(data_, size_t(capacity_));
     }
 }
 
@@ -178,6 +180,7 @@ void LineBlock::writeTo(std::span<QIODevice*> devices) const
     constexpr qsizetype chunk = 4 << 20;
     QByteArray buffer;
     buffer.reserve(chunk + 4096);
+    prefaultForWrite(buffer.data(), size_t(buffer.capacity()));
     const size_t n = order_.size();
     for (size_t i = 0; i < n; ++i) {
         // the lines lie scattered: ask for them a little ahead

@@ -4,6 +4,8 @@
 // held here. A million accounts hold four million values: a view of
 // sixteen bytes each would double what they cost.
 
+#include "orders/Prefault.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <cstdint>
@@ -19,7 +21,11 @@ public:
     void setText(QByteArrayView text) { text_ = text; }
     // Room for copies of this many bytes (capacity never written costs no
     // memory).
-    void reserve(qsizetype bytes) { copies_.reserve(bytes); }
+    void reserve(qsizetype bytes)
+    {
+        copies_.reserve(bytes);
+        preferHugePages(copies_.data(), size_t(copies_.capacity()));
+    }
     Value add(QByteArrayView value)
     {
         const bool inText = !value.isEmpty() && value.data() >= text_.data() &&

@@ -852,10 +852,14 @@ void Report::findRowOrders()
     // order's first row near the middle; what each found is taken in the
     // order a single pass would have met it.
     const size_t rows = lineStarts_.size();
-    if (layout_.rowsPerItem)
+    if (layout_.rowsPerItem) {
+        reserveHuge(firstRowOf_, rows);
         firstRowOf_.resize(rows);
-    if (layout_.csv.quoting() == CsvQuoting::Rfc4180)
+    }
+    if (layout_.csv.quoting() == CsvQuoting::Rfc4180) {
+        reserveHuge(kept_, rows);
         kept_.resize(rows);
+    }
     size_t middle = rows;
     if (rows >= size_t(kLinesForTwoCores)) {
         middle = rows / 2;

@@ -2,6 +2,7 @@
 
 #include "common/ProgramFolder.h"
 #include "orders/MappedFile.h"
+#include "orders/Prefault.h"
 #include "orders/ScriptRun.h"
 
 #include <QDir>
@@ -287,6 +288,30 @@ TEST(LineBlockTest, CopiesMovesAndReordersKeepTheirLines)
     for (const QString& line : b)
         seen << line;
     EXPECT_EQ(seen, (QStringList {"one", "", "three", "four"}));
+}
+
+// Huge pages are asked for only while the kernel shows a gigabyte free in
+// blocks of their size: a wrong sum would let a hint wait for compaction.
+TEST(HugePages, FreeBlocksAreSummedFromTheOrderUp)
+{
+    const std::string_view machine =
+        "Node 0, zone      DMA      0      0      0      0      0      0      0      0      1      1      3 \n"
+        "Node 0, zone   Normal  13204  16342  14194  10774   6831   4272   2243   1038    443    207    402 \n";
+    constexpr size_t mib = size_t(1) << 20;
+    const struct {
+        std::string_view text;
+        unsigned order;
+        size_t bytes;
+    } cases[] = {
+        {machine, 9, (1 + 207) * 2 * mib + (3 + 402) * 4 * mib},
+        {machine, 10, (3 + 402) * 4 * mib},
+        {machine, 11, 0},
+        {"Node 0, zone Normal 5 6\nnot a node line 99 99\nNode 1, zone Movable 1 x 7\n", 1, 6 * 8192},
+        {"Node 0, zone Normal 0 18446744073709551615 1", 1, SIZE_MAX},
+        {"", 0, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(og::freeBytesInBlocks(c.text, c.order, 4096), c.bytes) << c.text << " order " << c.order;
 }
 
 TEST(AddressSort, IgnoresCaseAndKeepsEqualLinesInTheirOrder)
