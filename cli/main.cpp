@@ -1,12 +1,9 @@
 // ordergate-cli: the jobs of Ordergate without windows.
 
-#include "cli/BouncesCommand.h"
 #include "cli/Command.h"
 #include "cli/LayoutsCommand.h"
-#include "cli/LoginCommand.h"
 #include "cli/MakeCommand.h"
-#include "cli/PublishCommand.h"
-#include "cli/SendCommand.h"
+#include "cli/ServerCommands.h"
 #include "orders/HeapBounds.h"
 #include "platform/VersionInfo.h"
 
@@ -18,15 +15,17 @@ namespace {
 
 using og::cli::Command;
 
-// Every subcommand: one line each.
+// The subcommands of the program itself, one line each; those that reach
+// servers come from their module (cli/ServerCommands.h).
 const Command* const kCommands[] = {
     &og::cli::makeCommand,
     &og::cli::layoutsCommand,
-    &og::cli::sendCommand,
-    &og::cli::loginCommand,
-    &og::cli::publishCommand,
-    &og::cli::bouncesCommand,
 };
+
+QString commandLine(const Command* c)
+{
+    return QStringLiteral("  %1  %2\n").arg(QString::fromUtf8(c->name), -7).arg(QString::fromUtf8(c->summary));
+}
 
 QString overview()
 {
@@ -36,7 +35,12 @@ QString overview()
                                   "\n"
                                   "Commands:\n");
     for (const Command* c : kCommands)
-        text += QStringLiteral("  %1  %2\n").arg(QString::fromUtf8(c->name), -7).arg(QString::fromUtf8(c->summary));
+        text += commandLine(c);
+    QString missing;
+    for (const Command* c : og::cli::serverCommands(&missing))
+        text += commandLine(c);
+    if (!missing.isEmpty())
+        text += QStringLiteral("  (%1)\n").arg(missing);
     text += QStringLiteral("\n"
                            "Exit status: 0 on success, 1 on failure (message on standard error),\n"
                            "2 for a malformed command line, 3 when send went to its end but some\n"
@@ -71,6 +75,10 @@ int main(int argc, char** argv)
         return int(og::cli::ExitStatus::Ok);
     }
     for (const Command* c : kCommands) {
+        if (name == QString::fromUtf8(c->name))
+            return int(c->run(args));
+    }
+    for (const Command* c : og::cli::serverCommands(nullptr)) {
         if (name == QString::fromUtf8(c->name))
             return int(c->run(args));
     }

@@ -245,10 +245,26 @@ TEST_F(MakeCommand, UsageErrorsAndHelp)
     p.start(QStringLiteral(OG_CLI), {"--help"});
     ASSERT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(p.exitCode(), 0);
-    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardOutput()).contains("make"));
+    const QString overview = QString::fromUtf8(p.readAllStandardOutput());
+    for (const char* command : {"make", "layouts", "send", "login", "publish", "bounces"})
+        EXPECT_TRUE(overview.contains(QStringLiteral("\n  %1 ").arg(QLatin1String(command)))) << command;
     p.start(QStringLiteral(OG_CLI), {});
     ASSERT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(p.exitCode(), 2);
+
+    // a copy of the program without the module of the commands that reach
+    // servers still makes, and says what is missing
+    const QString alone = work.filePath("ordergate-cli");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(OG_CLI), alone));
+    p.start(alone, {"send", "--help"});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 2);
+    const QString said = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_TRUE(said.contains("unknown command \"send\"") && said.contains("install Ordergate again"))
+        << said.toStdString();
+    p.start(alone, {"make", "--help"});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 0);
 }
 
 // The header-row samples give their expected files; the batch file runs
