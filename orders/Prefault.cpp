@@ -15,6 +15,8 @@ namespace {
 // Free memory in huge-page blocks that no run comes near.
 constexpr size_t kPlentyFree = size_t(1) << 30;
 
+// A file of the kernel's (/proc, /sys). Not readRegularFile: that asks for
+// huge pages itself, and would come back here while the answer is settled.
 std::string readSmallFile(const char* path)
 {
     std::string text;

@@ -9,8 +9,8 @@
 
 namespace og {
 
-// Asks for big blocks (4 MiB or more, each mapped alone: orders/HeapBounds.h)
-// in huge pages, then maps them.
+// Asks for the huge pages the range holds whole (preferHugePages), then maps
+// it.
 void prefaultForWrite(void* data, size_t bytes);
 
 // Asks for a big block in huge pages, mapped as it is touched: a huge page
