@@ -75,7 +75,7 @@ AccountChanges::AccountChanges(
     const size_t n = size_t(run.size());
     const auto& byUser = ledger.byUser();
     const bool split = twoCores && n >= kAccountsForTwoCores && !byUser.empty();
-    const std::vector<AccountLedger::UserKey> order = AccountLedger::sortedUsers(
+    const AccountLedger::UserKeys order = AccountLedger::sortedUsers(
         n, [&run](size_t i) { return run.user(qsizetype(i)); }, split);
     const AccountLedger::Accounts accounts = ledger.accounts();
     std::vector<char> matched(accounts.size());
@@ -125,7 +125,7 @@ AccountChanges::AccountChanges(
     }
 }
 
-void AccountChanges::mergeUsers(const std::vector<AccountLedger::UserKey>& order, size_t from, size_t to,
+void AccountChanges::mergeUsers(const AccountLedger::UserKeys& order, size_t from, size_t to,
     size_t ledgerFrom, size_t ledgerTo, std::vector<char>& matched)
 {
     const RunAccounts& run = *run_;

@@ -11,6 +11,7 @@
 #include "orders/CustomerLists.h"
 #include "orders/Options.h"
 #include "orders/PackedValues.h"
+#include "orders/Prefault.h"
 
 #include <QStringList>
 #include <cstdint>
@@ -102,7 +103,7 @@ private:
     // with the ledger's byUser()[ledgerFrom, ledgerTo), which hold the same
     // hashes: last_, inLedger_ and newUser_ of those users and matched of
     // those ledger accounts.
-    void mergeUsers(const std::vector<AccountLedger::UserKey>& order, size_t from, size_t to, size_t ledgerFrom,
+    void mergeUsers(const AccountLedger::UserKeys& order, size_t from, size_t to, size_t ledgerFrom,
         size_t ledgerTo, std::vector<char>& matched);
     using ChangeLine = std::function<void(QByteArrayView what, QByteArrayView user, QByteArrayView why)>;
     qsizetype changeLines(qsizetype perKind, const ChangeLine& put) const;
@@ -119,7 +120,7 @@ private:
     const RunAccounts* run_ = nullptr;
     // Per distinct user, in the order of their first account: the last run
     // account, and the ledger's account or kNone.
-    std::vector<uint32_t> last_, inLedger_;
+    HugeVector<uint32_t> last_, inLedger_;
     std::vector<char> newUser_; // per run account
     // Per distinct user, whether the ledger had another password: compared
     // once, where the counts, the notes and the report each ask.

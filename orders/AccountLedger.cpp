@@ -368,7 +368,7 @@ void AccountLedger::index()
     // Sorted rather than hashed: a million accounts cost four bytes each,
     // and the run's accounts are compared with them in one sorted merge.
     const size_t n = accounts_.size();
-    std::vector<UserKey> keys = sortedUsers(n, [this](size_t k) { return values_.at(accounts_[k].user); });
+    UserKeys keys = sortedUsers(n, [this](size_t k) { return values_.at(accounts_[k].user); });
     // A later line of the same user is the account htpasswd keeps, in the
     // place of the first.
     std::vector<char> dropped;
@@ -434,16 +434,14 @@ void radixByHash(AccountLedger::UserKey* keys, AccountLedger::UserKey* scratch, 
 
 } // namespace
 
-void AccountLedger::sortByHash(std::vector<UserKey>& keys, bool twoCores)
+void AccountLedger::sortByHash(UserKeys& keys, bool twoCores)
 {
     // a few keys: cheaper compared than counted into 65,536 buckets
     if (keys.size() < kBuckets) {
         std::stable_sort(keys.begin(), keys.end(), [](const UserKey& a, const UserKey& b) { return a.hash < b.hash; });
         return;
     }
-    std::vector<UserKey> other;
-    reserveHuge(other, keys.size());
-    other.resize(keys.size());
+    UserKeys other(keys.size());
     if (!twoCores) {
         radixByHash(keys.data(), other.data(), keys.size());
         return;

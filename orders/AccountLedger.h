@@ -75,6 +75,8 @@ public:
         uint32_t hash;
         uint32_t index;
     };
+    // a key per account: in a block of its own (see HugeAllocator)
+    using UserKeys = HugeVector<UserKey>;
     // The accounts, each a LedgerAccount of views into what the ledger
     // holds (valid while it holds them): they are kept packed, a view of
     // them is made when asked for.
@@ -120,7 +122,7 @@ public:
     [[gnu::always_inline]] void prefetchUser(size_t i) const { values_.prefetch(accounts_[i].user); }
     // Keys of accounts() in user order (see UserKey): one user an account.
     // A merge reads the hashes here rather than hash every user again.
-    const std::vector<UserKey>& byUser() const { return byUser_; }
+    const UserKeys& byUser() const { return byUser_; }
     // Index of user (compared byte for byte, as htpasswd does), or -1.
     qsizetype find(QByteArrayView user) const;
 
@@ -139,11 +141,9 @@ public:
     // in the order of their index. twoCores: a big n is hashed and sorted
     // on a second core too.
     template <typename User>
-    static std::vector<UserKey> sortedUsers(size_t n, User user, bool twoCores = false)
+    static UserKeys sortedUsers(size_t n, User user, bool twoCores = false)
     {
-        std::vector<UserKey> keys;
-        reserveHuge(keys, n);
-        keys.resize(n);
+        UserKeys keys(n);
         const auto hash = [&keys, &user](size_t from, size_t to) {
             for (size_t i = from; i < to; ++i)
                 keys[i] = {userHash(user(i)), uint32_t(i)};
@@ -170,7 +170,7 @@ public:
     // Orders keys by hash, keeping the order of keys with the same hash: a
     // radix sort, two passes of 16 bits; twoCores: the keys of each top bit
     // of the hash on a core of their own.
-    static void sortByHash(std::vector<UserKey>& keys, bool twoCores = false);
+    static void sortByHash(UserKeys& keys, bool twoCores = false);
 
     // Where the accounts came from, for the change report.
     const QString& source() const { return source_; }
@@ -225,7 +225,7 @@ private:
     PackedValues values_;
     std::vector<Packed> accounts_;
     std::vector<PackedValues::Value> stamps_;
-    std::vector<UserKey> byUser_;
+    UserKeys byUser_;
     QString source_;
     QString distrust_;
     std::vector<RefusedLine> refused_;

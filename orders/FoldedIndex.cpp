@@ -75,14 +75,13 @@ void FoldedIndex::build(const LineBlock& texts)
     clear();
     // sized once for all texts: no rehashing while they are added
     const size_t n = size_t(texts.size());
-    reserveHuge(keyStart_, n + 1);
-    reserveHuge(firstIndex_, n);
-    reserveHuge(keyOf_, n);
-    reserveHuge(keyData_, size_t(texts.fileSize()));
+    keyStart_.reserve(n + 1);
+    firstIndex_.reserve(n);
+    keyOf_.reserve(n);
+    keyData_.reserve(size_t(texts.fileSize()));
     size_t slotCount = 64;
     while (slotCount < 2 * (n + 1))
         slotCount *= 2;
-    reserveHuge(table_, slotCount);
     table_.assign(slotCount, 0);
     rebuildFilter();
     // A list of 100,000 entries has a table bigger than the cache: each
@@ -177,7 +176,7 @@ void FoldedIndex::add(const FoldedKey& k)
     keyOf_.push_back(uint32_t(firstIndex_.size()));
     table_[slot] = entryOf(k.hash, firstIndex_.size());
     filter_.add(k.hash);
-    keyData_ += k.text;
+    keyData_.append(k.text);
     keyStart_.push_back(keyData_.size());
     firstIndex_.push_back(uint32_t(position));
 }

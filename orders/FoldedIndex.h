@@ -4,6 +4,7 @@
 // texts with other characters use full Unicode case folding.
 
 #include "orders/LineBlock.h"
+#include "orders/Prefault.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -57,7 +58,7 @@ public:
 private:
     uint64_t position(size_t hash) const { return (uint64_t(hash) * 0x9E3779B97F4A7C15ull) >> shift_; }
 
-    std::vector<uint64_t> bits_;
+    HugeVector<uint64_t> bits_;
     unsigned shift_ = 58;
 };
 
@@ -94,13 +95,15 @@ private:
     size_t keyHash(size_t k) const { return std::hash<std::string_view> {}(key(k)); }
 
     // distinct folded texts, one after another
-    std::string keyData_;
-    std::vector<size_t> keyStart_ {0};
-    std::vector<uint32_t> firstIndex_; // position of each distinct text's first add
-    std::vector<uint32_t> keyOf_;      // distinct text of each position
+    // in blocks of their own: a list of 100,000 entries is indexed at every
+    // start, and its tables of a few megabytes faulted in a page at a time
+    HugeString keyData_;
+    HugeVector<size_t> keyStart_ {0};
+    HugeVector<uint32_t> firstIndex_; // position of each distinct text's first add
+    HugeVector<uint32_t> keyOf_;      // distinct text of each position
     // open addressing: (hash tag << 32) | (key number + 1), 0 for empty; the
     // tag spares reading the key for almost every miss
-    std::vector<uint64_t> table_;
+    HugeVector<uint64_t> table_;
     KeyFilter filter_;
     qsizetype count_ = 0;
     FoldedKey scratch_; // for add()

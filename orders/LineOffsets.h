@@ -25,9 +25,13 @@ public:
         low_.reserve(lines);
         prefaultForWrite(low_.data() + low_.size(), (low_.capacity() - low_.size()) * sizeof(uint32_t));
     }
+    // Gives back room for more lines, when it is more than an eighth: the
+    // copy costs a fresh page for each page kept, and the lists, reserved
+    // for a bound of their lines, leave almost none over.
     void shrink_to_fit()
     {
-        low_.shrink_to_fit();
+        if (low_.capacity() - low_.size() > low_.capacity() / 8)
+            low_.shrink_to_fit();
         parts_.shrink_to_fit();
     }
     void clear()
@@ -61,7 +65,7 @@ public:
     [[gnu::always_inline]] void prefetch(size_t i) const { __builtin_prefetch(&low_[i]); }
 
 private:
-    std::vector<uint32_t> low_; // each offset's low four bytes
+    HugeVector<uint32_t> low_; // each offset's low four bytes
     std::vector<size_t> parts_; // parts_[p]: the first line past (p + 1) × 4 GiB
 };
 

@@ -566,7 +566,7 @@ AdmittedCandidates admittedCandidates(const CustomerLists& lists, const QString&
     // Entries for the product (or "All") in file order; the lists' bytes as
     // they are, no copies.
     const QByteArray wanted = CustomerLists::upperProduct(product);
-    reserveHuge(candidates.entries, size_t(count));
+    candidates.entries.reserve(size_t(count));
     // per first entry of an address ignoring case: 0, 1 or 2 (more) entries
     // htpasswd takes
     std::vector<uint8_t> takenOf(size_t(count), 0);

@@ -12,6 +12,7 @@
 #include "orders/CustomerLists.h"
 #include "orders/LineBlock.h"
 #include "orders/Options.h"
+#include "orders/Prefault.h"
 #include "orders/Report.h"
 
 #include <vector>
@@ -54,7 +55,7 @@ struct AdmittedCandidates {
         int32_t first; // the first entry with the address, ignoring case
         bool refused;
     };
-    std::vector<Entry> entries; // in file order
+    HugeVector<Entry> entries; // in file order
 };
 AdmittedCandidates admittedCandidates(const CustomerLists& lists, const QString& product);
 

@@ -21,11 +21,7 @@ public:
     void setText(QByteArrayView text) { text_ = text; }
     // Room for copies of this many bytes (capacity never written costs no
     // memory).
-    void reserve(qsizetype bytes)
-    {
-        copies_.reserve(bytes);
-        preferHugePages(copies_.data(), size_t(copies_.capacity()));
-    }
+    void reserve(qsizetype bytes) { copies_.reserve(size_t(bytes)); }
     Value add(QByteArrayView value)
     {
         const bool inText = !value.isEmpty() && value.data() >= text_.data() &&
@@ -37,7 +33,7 @@ public:
             const qint64 length = value.size();
             copies_.append(reinterpret_cast<const char*>(&length), sizeof length);
         }
-        copies_.append(value);
+        copies_.append(value.data(), size_t(value.size()));
         return kCopied | at << kLengthBits | std::min(uint64_t(value.size()), kLong);
     }
     // The value, until the next add().
@@ -48,17 +44,17 @@ public:
         if (!(value & kCopied))
             return QByteArrayView(text_.data() + place, qsizetype(length));
         if (length < kLong)
-            return QByteArrayView(copies_.constData() + place, qsizetype(length));
+            return QByteArrayView(copies_.data() + place, qsizetype(length));
         qint64 longer = 0; // its length stands before it
-        std::memcpy(&longer, copies_.constData() + place, sizeof longer);
-        return QByteArrayView(copies_.constData() + place + sizeof longer, longer);
+        std::memcpy(&longer, copies_.data() + place, sizeof longer);
+        return QByteArrayView(copies_.data() + place + sizeof longer, longer);
     }
 
     // Asks for the first bytes of value to be brought to the cache.
     [[gnu::always_inline]] void prefetch(Value value) const
     {
         const uint64_t place = (value & ~kCopied) >> kLengthBits;
-        const char* const base = value & kCopied ? copies_.constData() : text_.data();
+        const char* const base = value & kCopied ? copies_.data() : text_.data();
         __builtin_prefetch(base + place);
     }
 
@@ -68,7 +64,7 @@ private:
     static constexpr uint64_t kCopied = uint64_t(1) << 63;
 
     QByteArrayView text_;
-    QByteArray copies_;
+    HugeString copies_;
 };
 
 } // namespace og

@@ -44,7 +44,7 @@ size_t hugePageSize()
 
 // The huge-page size when a hint is met without compaction, else 0. Settled
 // once a process: a run is over in seconds.
-size_t hugePagesAtHand()
+size_t decideHugePages()
 {
     const std::string enabled = readSmallFile("/sys/kernel/mm/transparent_hugepage/enabled");
     if (enabled.find("[always]") == std::string::npos && enabled.find("[madvise]") == std::string::npos)
@@ -62,6 +62,29 @@ size_t hugePagesAtHand()
     return freeBytesInBlocks(readSmallFile("/proc/buddyinfo"), order, page) >= kPlentyFree ? huge : 0;
 }
 
+// Below this a block comes from the C library: a huge page for it would cost
+// more memory than its small pages cost time.
+constexpr size_t kMappedAlone = size_t(1) << 20;
+
+size_t hugePageAtHand()
+{
+    static const size_t huge = decideHugePages();
+    return huge;
+}
+
+// The bytes of a block mapped alone in huge pages: its last, partly used
+// huge page is taken whole when the block fills at least half of it, and
+// left in small pages otherwise (a huge page is all in memory once touched,
+// and a run holds a dozen such blocks at once).
+size_t hugeLength(size_t bytes)
+{
+    const size_t huge = hugePageAtHand();
+    const size_t nearest = (bytes + huge / 2) & ~(huge - 1);
+    if (nearest >= bytes)
+        return nearest;
+    static const auto page = size_t(::sysconf(_SC_PAGESIZE));
+    return (bytes + page - 1) & ~(page - 1);
+}
 } // namespace
 
 size_t freeBytesInBlocks(std::string_view buddyInfo, unsigned order, size_t pageSize)
@@ -104,7 +127,7 @@ size_t freeBytesInBlocks(std::string_view buddyInfo, unsigned order, size_t page
 void preferHugePages(void* data, size_t bytes)
 {
 #if defined(MADV_HUGEPAGE)
-    static const size_t huge = hugePagesAtHand();
+    const size_t huge = hugePageAtHand();
     if (huge == 0 || bytes < huge)
         return;
     // only the huge pages the block holds whole: the rest of those it
@@ -117,6 +140,49 @@ void preferHugePages(void* data, size_t bytes)
     (void)data;
     (void)bytes;
 #endif
+}
+
+
+bool mapsAlone(size_t bytes)
+{
+#if defined(MADV_HUGEPAGE)
+    return bytes >= kMappedAlone && hugePageAtHand() != 0 && bytes <= SIZE_MAX / 2;
+#else
+    (void)bytes;
+    return false;
+#endif
+}
+
+void* allocateHuge(size_t bytes)
+{
+#if defined(MADV_HUGEPAGE)
+    if (!mapsAlone(bytes))
+        return nullptr;
+    const size_t huge = hugePageAtHand();
+    const size_t length = hugeLength(bytes);
+    // a huge page more than needed, so that an aligned start lies inside;
+    // the ends around it go back at once
+    void* mapped = ::mmap(nullptr, length + huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        throw std::bad_alloc();
+    const auto start = reinterpret_cast<uintptr_t>(mapped);
+    const uintptr_t aligned = (start + huge - 1) & ~uintptr_t(huge - 1);
+    if (aligned > start)
+        ::munmap(mapped, aligned - start);
+    if (const uintptr_t tail = start + length + huge - (aligned + length); tail > 0)
+        ::munmap(reinterpret_cast<void*>(aligned + length), tail);
+    ::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+    return reinterpret_cast<void*>(aligned);
+#else
+    (void)bytes;
+    return nullptr;
+#endif
+}
+
+void freeHuge(void* data, size_t bytes)
+{
+    if (data)
+        ::munmap(data, hugeLength(bytes));
 }
 
 void prefaultForWrite(void* data, size_t bytes)

@@ -5,7 +5,11 @@
 // harmlessly.
 
 #include <cstddef>
+#include <cstdint>
+#include <new>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace og {
 
@@ -29,6 +33,56 @@ void reserveHuge(Vector& v, size_t n)
     v.reserve(n);
     preferHugePages(v.data(), v.capacity() * sizeof(typename Vector::value_type));
 }
+
+// A block of a megabyte or more mapped on its own, aligned to huge pages and
+// rounded up to whole ones, when preferHugePages gives them: a block of the
+// C library's shares its first and last huge page with other blocks, so a
+// table of two or three megabytes would hold none whole and fault in 512
+// small pages each. Null when the block is smaller or huge pages are not at
+// hand: the caller then takes the C library's. Throws std::bad_alloc when
+// the system has no room.
+void* allocateHuge(size_t bytes);
+// Gives back a block allocateHuge returned for the same bytes.
+void freeHuge(void* data, size_t bytes);
+// Whether allocateHuge maps a block of bytes alone.
+bool mapsAlone(size_t bytes);
+
+// For the run's big tables: allocateHuge where it gives a block, otherwise
+// std::allocator. Blocks are never shared between the two, since whether a
+// size is mapped alone is settled once a process.
+template <typename T>
+struct HugeAllocator {
+    using value_type = T;
+    HugeAllocator() = default;
+    template <typename U>
+    HugeAllocator(const HugeAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(size_t n)
+    {
+        if (n > SIZE_MAX / sizeof(T))
+            throw std::bad_array_new_length();
+        if (void* block = allocateHuge(n * sizeof(T)))
+            return static_cast<T*>(block);
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T* p, size_t n) noexcept
+    {
+        if (mapsAlone(n * sizeof(T)))
+            freeHuge(p, n * sizeof(T));
+        else
+            std::allocator<T>().deallocate(p, n);
+    }
+    template <typename U>
+    bool operator==(const HugeAllocator<U>&) const noexcept
+    {
+        return true;
+    }
+};
+
+template <typename T>
+using HugeVector = std::vector<T, HugeAllocator<T>>;
+using HugeString = std::basic_string<char, std::char_traits<char>, HugeAllocator<char>>;
 
 // The bytes /proc/buddyinfo's text shows free in blocks of at least
 // 2^order pages of pageSize bytes.

@@ -853,11 +853,9 @@ void Report::findRowOrders()
     // order a single pass would have met it.
     const size_t rows = lineStarts_.size();
     if (layout_.rowsPerItem) {
-        reserveHuge(firstRowOf_, rows);
         firstRowOf_.resize(rows);
     }
     if (layout_.csv.quoting() == CsvQuoting::Rfc4180) {
-        reserveHuge(kept_, rows);
         kept_.resize(rows);
     }
     size_t middle = rows;

@@ -5,6 +5,7 @@
 #include "orders/AdjustmentsReport.h"
 #include "orders/LineOffsets.h"
 #include "orders/MappedFile.h"
+#include "orders/Prefault.h"
 #include "orders/ReportLayout.h"
 #include "orders/StoreLayouts.h"
 
@@ -202,7 +203,7 @@ private:
     std::shared_ptr<const MappedFile> source_;
     // where each line starts; its end follows from the next line's start
     LineOffsets lineStarts_;
-    std::vector<int32_t> productOf_;
+    HugeVector<int32_t> productOf_;
     QStringList distinct_;
     ReportReading reading_;
     ReportLayout layout_ = defaultReportLayout();
@@ -215,10 +216,10 @@ private:
     std::vector<qsizetype> doNotContact_; // rows of orders whose customer asked so
     QString headerProblem_;
     std::vector<ExcludedRows> excluded_;
-    std::vector<qsizetype> firstRowOf_;
+    HugeVector<qsizetype> firstRowOf_;
     // per row of a header-row report in RFC 4180: the places of its order's
     // fields, kept where the row is its own trimmed text
-    std::vector<KeptFields> kept_;
+    HugeVector<KeptFields> kept_;
     // product index by spelling, shared by both order finders
     struct Products;
     static int productIndex(Products& products, QByteArrayView product, qsizetype bytes);
