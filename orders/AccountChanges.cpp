@@ -125,8 +125,8 @@ AccountChanges::AccountChanges(
     }
 }
 
-void AccountChanges::mergeUsers(const AccountLedger::UserKeys& order, size_t from, size_t to,
-    size_t ledgerFrom, size_t ledgerTo, std::vector<char>& matched)
+void AccountChanges::mergeUsers(const AccountLedger::UserKeys& order, size_t from, size_t to, size_t ledgerFrom,
+    size_t ledgerTo, std::vector<char>& matched)
 {
     const RunAccounts& run = *run_;
     const AccountLedger& ledger = *ledger_;

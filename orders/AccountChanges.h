@@ -103,8 +103,8 @@ private:
     // with the ledger's byUser()[ledgerFrom, ledgerTo), which hold the same
     // hashes: last_, inLedger_ and newUser_ of those users and matched of
     // those ledger accounts.
-    void mergeUsers(const AccountLedger::UserKeys& order, size_t from, size_t to, size_t ledgerFrom,
-        size_t ledgerTo, std::vector<char>& matched);
+    void mergeUsers(const AccountLedger::UserKeys& order, size_t from, size_t to, size_t ledgerFrom, size_t ledgerTo,
+        std::vector<char>& matched);
     using ChangeLine = std::function<void(QByteArrayView what, QByteArrayView user, QByteArrayView why)>;
     qsizetype changeLines(qsizetype perKind, const ChangeLine& put) const;
     // The ledger account of distinct user u, or null.

@@ -65,7 +65,7 @@ public:
     [[gnu::always_inline]] void prefetch(size_t i) const { __builtin_prefetch(&low_[i]); }
 
 private:
-    HugeVector<uint32_t> low_; // each offset's low four bytes
+    HugeVector<uint32_t> low_;  // each offset's low four bytes
     std::vector<size_t> parts_; // parts_[p]: the first line past (p + 1) × 4 GiB
 };
 
