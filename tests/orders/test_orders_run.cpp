@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -312,6 +313,24 @@ TEST(HugePages, FreeBlocksAreSummedFromTheOrderUp)
     };
     for (const auto& c : cases)
         EXPECT_EQ(og::freeBytesInBlocks(c.text, c.order, 4096), c.bytes) << c.text << " order " << c.order;
+}
+
+TEST(HugePages, BigBlocksAreAlignedWholeAndGivenBack)
+{
+    constexpr size_t mib = size_t(1) << 20;
+    EXPECT_EQ(og::allocateHuge(mib - 1), nullptr); // the C library's
+    for (const size_t bytes : {mib, 3 * mib + 1, 5 * mib - 4096}) {
+        void* block = og::allocateHuge(bytes);
+        if (!block)
+            GTEST_SKIP() << "no huge pages at hand on this machine";
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % (2 * mib), 0u) << bytes;
+        std::memset(block, 0x5a, bytes); // all of it is the caller's
+        og::freeHuge(block, bytes);
+    }
+    og::HugeVector<uint64_t> grown;
+    for (uint64_t i = 0; i < 400000; ++i)
+        grown.push_back(i);
+    EXPECT_EQ(grown[399999], 399999u);
 }
 
 TEST(AddressSort, IgnoresCaseAndKeepsEqualLinesInTheirOrder)
