@@ -142,7 +142,6 @@ void preferHugePages(void* data, size_t bytes)
 #endif
 }
 
-
 bool mapsAlone(size_t bytes)
 {
 #if defined(MADV_HUGEPAGE)

@@ -34,13 +34,14 @@ void reserveHuge(Vector& v, size_t n)
     preferHugePages(v.data(), v.capacity() * sizeof(typename Vector::value_type));
 }
 
-// A block of a megabyte or more mapped on its own, aligned to huge pages and
-// rounded up to whole ones, when preferHugePages gives them: a block of the
-// C library's shares its first and last huge page with other blocks, so a
-// table of two or three megabytes would hold none whole and fault in 512
-// small pages each. Null when the block is smaller or huge pages are not at
-// hand: the caller then takes the C library's. Throws std::bad_alloc when
-// the system has no room.
+// A block of a megabyte or more mapped on its own and aligned to huge pages,
+// when preferHugePages gives them: a block of the C library's shares its
+// first and last huge page with other blocks, so a table of two or three
+// megabytes held none whole and faulted in 512 small pages for each. Its
+// last huge page is whole when the block fills at least half of it, and in
+// small pages otherwise. Null when the block is smaller or huge pages are
+// not at hand: the caller then takes the C library's. Throws std::bad_alloc
+// when the system has no room.
 void* allocateHuge(size_t bytes);
 // Gives back a block allocateHuge returned for the same bytes.
 void freeHuge(void* data, size_t bytes);
