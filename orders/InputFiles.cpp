@@ -110,11 +110,12 @@ FileRead readRegularFile(const QString& path, QByteArray* bytes, QString* reason
     if (fd < 0)
         return failure;
     // Straight into one buffer of the file's size: a report of a hundred
-    // megabytes is read without growing and copying. No huge-page hint here:
-    // the kernel fills the buffer in one call, and on memory another program
-    // just fragmented the hint made it compact memory first, which took
-    // seconds for a 200 MB report where the read itself takes a tenth.
-    // Read in parts, each checked for UTF-8 while it is in the cache.
+    // megabytes is read without growing and copying. Huge pages only where
+    // preferHugePages finds them free: on memory another program had just
+    // fragmented, an unconditional hint made the kernel compact memory
+    // first, which took seconds for a 200 MB report where the read itself
+    // takes a tenth. Read in parts, each checked for UTF-8 while it is in
+    // the cache.
     constexpr qsizetype part = qsizetype(1) << 16;
     Utf8Check check;
     qsizetype size = qsizetype(info.st_size);
