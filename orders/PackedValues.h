@@ -6,8 +6,8 @@
 
 #include "orders/Prefault.h"
 
-#include <QByteArray>
 #include <QByteArrayView>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -21,7 +21,7 @@ public:
     void setText(QByteArrayView text) { text_ = text; }
     // Room for copies of this many bytes (capacity never written costs no
     // memory).
-    void reserve(qsizetype bytes) { copies_.reserve(size_t(bytes)); }
+    void reserve(qsizetype bytes) { copies_.reserve(size_t(std::max(bytes, qsizetype(0)))); }
     Value add(QByteArrayView value)
     {
         const bool inText = !value.isEmpty() && value.data() >= text_.data() &&
