@@ -26,14 +26,6 @@ void prefaultForWrite(void* data, size_t bytes);
 // or when the free blocks of a huge page's size or more come to a gigabyte.
 void preferHugePages(void* data, size_t bytes);
 
-// Room for n elements in v, in huge pages where preferHugePages gives them.
-template <typename Vector>
-void reserveHuge(Vector& v, size_t n)
-{
-    v.reserve(n);
-    preferHugePages(v.data(), v.capacity() * sizeof(typename Vector::value_type));
-}
-
 // A block of a megabyte or more mapped on its own and aligned to huge pages,
 // when preferHugePages gives them: a block of the C library's shares its
 // first and last huge page with other blocks, so a table of two or three
